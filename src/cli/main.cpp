@@ -1,0 +1,4 @@
+// veltrona-cli entry point.
+#include "cli/cli.h"
+
+int main(int argc, char** argv) { return cli_main(argc, argv); }

@@ -1,0 +1,25 @@
+// The one TCP connect routine shared by the HTTP client and the RTMP
+// publisher: resolve, try each address in order, and leave a blocking socket
+// whose sends and receives time out after `timeout_ms`.
+//
+// The same time-out bounds the connect itself, so an unreachable host costs
+// at most that long per address. Writes to a peer that has gone away fail
+// with EPIPE instead of killing the process (SIGPIPE is ignored once, for
+// the whole process, on the first connect: TLS writes go through write(2)
+// where MSG_NOSIGNAL cannot be passed).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// A connected socket, or -1 when no address could be reached (or the name
+// did not resolve). The caller closes it with socket_close.
+[[nodiscard]] int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms);
+
+// Closes a socket; accepts -1 and then does nothing.
+void socket_close(int fd);
+
+// One send step without SIGPIPE: bytes sent, or -1.
+[[nodiscard]] long socket_send(int fd, const void* data, size_t size);
+// One receive step: bytes read, 0 on an orderly close, -1 on error or time-out.
+[[nodiscard]] long socket_recv(int fd, void* data, size_t size);

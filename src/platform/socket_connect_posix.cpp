@@ -1,0 +1,91 @@
+// TCP connect with a bounded wait: the socket is made non-blocking for the
+// connect, polled for writability, checked with SO_ERROR, then made blocking
+// again with SO_RCVTIMEO/SO_SNDTIMEO set to the caller's time-out.
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <mutex>
+
+#include "platform/socket_connect.h"
+
+namespace {
+
+void ignore_sigpipe_once() {
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
+}
+
+bool set_timeouts(int fd, uint32_t timeout_ms) {
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(timeout_ms / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((timeout_ms % 1000) * 1000);
+    return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 &&
+           setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
+}
+
+bool connect_bounded(int fd, const addrinfo* address, uint32_t timeout_ms) {
+    int flags = fcntl(fd, F_GETFL, 0);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+    int rc = connect(fd, address->ai_addr, address->ai_addrlen);
+    if (rc != 0 && errno != EINPROGRESS) return false;
+    if (rc != 0) {
+        pollfd wait{fd, POLLOUT, 0};
+        int timeout = timeout_ms == 0 ? -1 : static_cast<int>(timeout_ms);
+        do {
+            rc = poll(&wait, 1, timeout);
+        } while (rc < 0 && errno == EINTR);
+        if (rc != 1) return false;
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
+    }
+    return fcntl(fd, F_SETFL, flags) == 0;
+}
+
+}  // namespace
+
+int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms) {
+    ignore_sigpipe_once();
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* results = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &results) != 0) return -1;
+    int connected = -1;
+    for (addrinfo* address = results; address && connected < 0; address = address->ai_next) {
+        int fd = socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol);
+        if (fd < 0) continue;
+        if (set_timeouts(fd, timeout_ms) && connect_bounded(fd, address, timeout_ms)) {
+            connected = fd;
+        } else {
+            close(fd);
+        }
+    }
+    freeaddrinfo(results);
+    return connected;
+}
+
+void socket_close(int fd) {
+    if (fd >= 0) close(fd);
+}
+
+long socket_send(int fd, const void* data, size_t size) {
+    ssize_t sent;
+    do {
+        sent = send(fd, data, size, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return static_cast<long>(sent);
+}
+
+long socket_recv(int fd, void* data, size_t size) {
+    ssize_t got;
+    do {
+        got = recv(fd, data, size, 0);
+    } while (got < 0 && errno == EINTR);
+    return static_cast<long>(got);
+}

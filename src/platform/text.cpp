@@ -1,0 +1,106 @@
+// UTF-16 unit accounting over UTF-8. A character above U+FFFF takes two
+// units (a surrogate pair), exactly as it would in the saved UTF-16 fields.
+#include "platform/text.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+// Length in bytes of the UTF-8 sequence starting with `lead`, or 1 for a
+// stray byte, which we treat as one unit of its own.
+size_t sequence_length(unsigned char lead) {
+    if (lead < 0x80) return 1;
+    if ((lead & 0xE0) == 0xC0) return 2;
+    if ((lead & 0xF0) == 0xE0) return 3;
+    if ((lead & 0xF8) == 0xF0) return 4;
+    return 1;
+}
+
+bool sequence_complete(std::string_view text, size_t at, size_t length) {
+    if (at + length > text.size()) return false;
+    for (size_t i = 1; i < length; ++i) {
+        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return false;
+    }
+    return true;
+}
+
+// Bytes and UTF-16 units of the character at `at`.
+void next_character(std::string_view text, size_t at, size_t* bytes, size_t* units) {
+    size_t length = sequence_length(static_cast<unsigned char>(text[at]));
+    if (!sequence_complete(text, at, length)) length = 1;
+    *bytes = length;
+    *units = length == 4 ? 2 : 1;
+}
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+size_t utf16_length(std::string_view text) {
+    size_t units = 0;
+    for (size_t at = 0; at < text.size();) {
+        size_t bytes = 0, step = 0;
+        next_character(text, at, &bytes, &step);
+        at += bytes;
+        units += step;
+    }
+    return units;
+}
+
+std::string utf16_fit(std::string_view text, size_t capacity) {
+    if (capacity == 0) return {};
+    size_t budget = capacity - 1, units = 0, at = 0;
+    while (at < text.size()) {
+        size_t bytes = 0, step = 0;
+        next_character(text, at, &bytes, &step);
+        if (units + step > budget) break;
+        units += step;
+        at += bytes;
+    }
+    return std::string(text.substr(0, at));
+}
+
+size_t utf8_cut_point(std::string_view text, size_t max_bytes) {
+    if (max_bytes >= text.size()) return text.size();
+    size_t at = 0;
+    while (at < max_bytes) {
+        size_t bytes = 0, units = 0;
+        next_character(text, at, &bytes, &units);
+        if (at + bytes > max_bytes) break;
+        at += bytes;
+    }
+    return at;
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+bool istarts_with(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && iequals(text.substr(0, prefix.size()), prefix);
+}
+
+bool iends_with(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && iequals(text.substr(text.size() - suffix.size()), suffix);
+}
+
+std::string string_printf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    int needed = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string out;
+    if (needed > 0) {
+        out.resize(static_cast<size_t>(needed));
+        std::vsnprintf(out.data(), out.size() + 1, format, args);
+    }
+    va_end(args);
+    return out;
+}

@@ -1,0 +1,30 @@
+// Text helpers for UTF-8 strings that stand in for fixed-capacity UTF-16
+// fields.
+//
+// Every stored text has a capacity counted in UTF-16 units, terminator
+// included, as the saved format and the window controls expect. We keep
+// UTF-8 in memory and enforce those capacities here, always cutting between
+// characters. Invalid UTF-8 bytes count as one unit each.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Number of UTF-16 units `text` would take.
+[[nodiscard]] size_t utf16_length(std::string_view text);
+
+// The longest prefix of `text` that fits `capacity` UTF-16 units including a
+// terminator (so at most capacity - 1 units); empty when capacity is 0.
+[[nodiscard]] std::string utf16_fit(std::string_view text, size_t capacity);
+
+// Largest byte offset <= max_bytes that does not split a UTF-8 sequence.
+[[nodiscard]] size_t utf8_cut_point(std::string_view text, size_t max_bytes);
+
+// ASCII case-insensitive comparisons (schemes, host names, extensions).
+[[nodiscard]] bool iequals(std::string_view a, std::string_view b);
+[[nodiscard]] bool istarts_with(std::string_view text, std::string_view prefix);
+[[nodiscard]] bool iends_with(std::string_view text, std::string_view suffix);
+
+// printf into a std::string.
+[[nodiscard]] std::string string_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));

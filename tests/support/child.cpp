@@ -1,0 +1,131 @@
+// posix_spawn-based peers for tests. Every wait is bounded.
+#include "support/child.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/clock.h"
+
+extern char** environ;
+
+namespace {
+
+std::vector<char*> c_argv(const std::vector<std::string>& argv) {
+    std::vector<char*> out;
+    for (const std::string& arg : argv) out.push_back(const_cast<char*>(arg.c_str()));
+    out.push_back(nullptr);
+    return out;
+}
+
+}  // namespace
+
+Child::~Child() { stop(); }
+
+bool Child::start(const std::vector<std::string>& argv, const std::string& log_path) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    std::string target = log_path.empty() ? "/dev/null" : log_path;
+    posix_spawn_file_actions_addopen(&actions, 1, target.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    std::vector<char*> args = c_argv(argv);
+    int rc = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) pid_ = -1;
+    return rc == 0;
+}
+
+bool Child::running() {
+    if (pid_ <= 0) return false;
+    if (waitpid(pid_, &status_, WNOHANG) == pid_) {
+        pid_ = -1;
+        return false;
+    }
+    return true;
+}
+
+int Child::stop(uint32_t grace_ms) {
+    if (!running()) return pid_ == -1 ? status_ : -1;
+    kill(pid_, SIGTERM);
+    uint64_t deadline = tick_ms() + grace_ms;
+    while (tick_ms() < deadline) {
+        if (waitpid(pid_, &status_, WNOHANG) == pid_) {
+            pid_ = -1;
+            return status_;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status_, 0);
+    pid_ = -1;
+    return status_;
+}
+
+uint16_t free_loopback_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    uint16_t port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+bool wait_for_port(uint16_t port, uint32_t timeout_ms) {
+    uint64_t deadline = tick_ms() + timeout_ms;
+    while (tick_ms() < deadline) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        if (ok) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+int run_command(const std::vector<std::string>& argv, std::string* output, unsigned timeout_s) {
+    std::vector<std::string> bounded = {"timeout", "-k", "5", std::to_string(timeout_s)};
+    bounded.insert(bounded.end(), argv.begin(), argv.end());
+    int pipe_fds[2];
+    if (pipe2(pipe_fds, O_CLOEXEC) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    std::vector<char*> args = c_argv(bounded);
+    pid_t pid = -1;
+    int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipe_fds[1]);
+    if (rc != 0) {
+        close(pipe_fds[0]);
+        return -1;
+    }
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(pipe_fds[0], buffer, sizeof buffer)) > 0) {
+        if (output) output->append(buffer, static_cast<size_t>(got));
+    }
+    close(pipe_fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}

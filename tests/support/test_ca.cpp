@@ -1,0 +1,86 @@
+// Test CA built with `openssl req` and `openssl x509`, RSA 2048, valid two days.
+#include "support/test_ca.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "support/child.h"
+
+namespace {
+
+bool openssl(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"openssl"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string ignored;
+    return run_command(argv, &ignored, 60) == 0;
+}
+
+bool make_ca(const std::string& dir, const std::string& name, const std::string& subject) {
+    return openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", dir + "/" + name + ".key", "-out",
+                    dir + "/" + name + ".crt", "-days", "2", "-subj", subject});
+}
+
+bool make_leaf(const std::string& dir, const std::string& ca, const std::string& name, const std::string& san) {
+    std::string ext = dir + "/" + name + ".ext";
+    std::string csr = dir + "/" + name + ".csr";
+    std::string command = "printf 'subjectAltName=" + san + "\\n' > '" + ext + "'";
+    if (std::system(command.c_str()) != 0) return false;
+    return openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", dir + "/" + name + ".key", "-out", csr,
+                    "-subj", "/CN=" + name}) &&
+           openssl({"x509", "-req", "-in", csr, "-CA", dir + "/" + ca + ".crt", "-CAkey", dir + "/" + ca + ".key",
+                    "-CAcreateserial", "-out", dir + "/" + name + ".crt", "-days", "2", "-extfile", ext});
+}
+
+void remember(const char* name, std::string* value, bool* had) {
+    const char* current = std::getenv(name);
+    *had = current != nullptr;
+    if (current) *value = current;
+}
+
+void put_back(const char* name, const std::string& value, bool had) {
+    if (had) {
+        setenv(name, value.c_str(), 1);
+    } else {
+        unsetenv(name);
+    }
+}
+
+}  // namespace
+
+bool TestCa::create(const std::string& folder) {
+    folder_ = folder;
+    mkdir((folder + "/empty-certs").c_str(), 0755);
+    if (!make_ca(folder, "ca", "/CN=Veltrona Test CA") || !make_ca(folder, "rogue", "/CN=Unknown CA")) return false;
+    if (!make_leaf(folder, "ca", "server", "IP:127.0.0.1,DNS:localhost") ||
+        !make_leaf(folder, "ca", "other", "DNS:other.example") ||
+        !make_leaf(folder, "rogue", "untrusted", "IP:127.0.0.1,DNS:localhost")) {
+        return false;
+    }
+    ca_cert = folder + "/ca.crt";
+    server_cert = folder + "/server.crt";
+    server_key = folder + "/server.key";
+    other_host_cert = folder + "/other.crt";
+    other_host_key = folder + "/other.key";
+    untrusted_cert = folder + "/untrusted.crt";
+    untrusted_key = folder + "/untrusted.key";
+    return true;
+}
+
+void TestCa::trust() {
+    if (!saved_) {
+        remember("SSL_CERT_FILE", &old_file_, &had_file_);
+        remember("SSL_CERT_DIR", &old_dir_, &had_dir_);
+        saved_ = true;
+    }
+    setenv("SSL_CERT_FILE", ca_cert.c_str(), 1);
+    setenv("SSL_CERT_DIR", (folder_ + "/empty-certs").c_str(), 1);
+}
+
+void TestCa::restore() {
+    if (!saved_) return;
+    put_back("SSL_CERT_FILE", old_file_, had_file_);
+    put_back("SSL_CERT_DIR", old_dir_, had_dir_);
+    saved_ = false;
+}
