@@ -1,0 +1,16 @@
+// Start-up shared by the desktop program and the headless front end: the
+// context with its folders, the configuration load with a malformed file
+// moved aside (and logged), and, for the desktop program only, the user's
+// launcher entries checked and repaired.
+#pragma once
+
+#include <string>
+
+#include "app/app_context.h"
+
+struct StartupOptions {
+    std::string data_dir;            // replaces the per-user data folder when non-empty
+    bool repair_shortcuts = false;   // the desktop program's launcher entries
+};
+
+void app_startup(AppContext& app, const StartupOptions& options);

@@ -1,0 +1,99 @@
+// The contract between the runner and the six media engines.
+//
+// Every engine is called synchronously on the runner's thread, with the
+// workflow's stop event, a status callback whose context is the workflow,
+// and a narrow UTF-8 error buffer of ENGINE_ERROR_SIZE bytes that the runner
+// zero-fills before the call. An engine returns nonzero when it ended
+// without a failure (what that means is each engine's rule) and 0 with the
+// reason in the buffer (possibly empty) when it failed. Once the stop event
+// is set an engine returns as soon as it can.
+//
+// The runner reaches the engines through an EngineTable, so tests can drive
+// every state path with engines of their own.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "platform/event.h"
+#include "workflow/workflow.h"
+
+constexpr size_t ENGINE_ERROR_SIZE = 512;
+
+// Called when an engine reaches its working phase; may be called from any thread.
+using EngineStatusCallback = void (*)(void* context, const char* text);
+
+struct OverlaySettings;
+// Fills `settings` with the workflow's current overlay values.
+using OverlaySettingsFetch = void (*)(void* fetch_context, OverlaySettings* settings);
+
+// A snapshot of the overlay settings. The texts are copies taken under the
+// workflow's lock, so an engine never reads a text the editor is replacing;
+// `revision` tells it when to fetch again.
+struct OverlaySettings {
+    uint32_t image_enabled = 0;
+    std::string image_path;
+    int32_t image_x_pct = 0;
+    int32_t image_y_pct = 0;
+    int32_t image_scale_pct = 0;
+    uint32_t text_enabled = 0;
+    std::string text;
+    int32_t text_bottom_pct = 0;
+    int32_t font_size = 0;
+    int32_t scroll_speed = 0;
+    uint32_t text_color = 0;        // 0x00BBGGRR
+    uint32_t background_color = 0;  // 0x00BBGGRR
+    uint32_t bitrate = 0;           // bits per second
+    const std::atomic<uint32_t>* revision = nullptr;
+    OverlaySettingsFetch fetch = nullptr;
+    void* fetch_context = nullptr;
+};
+
+using OverlayStreamEngine = int (*)(const std::string& source_url, const std::string& output_url,
+                                    const std::string& recording_path, const OverlaySettings& settings,
+                                    Event* stop_event, EngineStatusCallback status, void* context,
+                                    std::span<char> error);
+using HlsToRtmpEngine = int (*)(const std::string& source_url, const std::string& output_url,
+                                const std::string& recording_path, Event* stop_event,
+                                EngineStatusCallback status, void* context, std::span<char> error);
+using HlsToTsRecorder = int (*)(const std::string& source_url, const std::string& recording_path,
+                                Event* stop_event, EngineStatusCallback status, void* context,
+                                std::span<char> error);
+// `settings` is null for a plain packet-copy loop.
+using Mp4LoopEngine = int (*)(const std::string& mp4_path, const std::string& output_url,
+                              const OverlaySettings* settings, Event* stop_event, EngineStatusCallback status,
+                              void* context, std::span<char> error);
+using OverlayTsLoopEngine = int (*)(const std::string& recording_path, const std::string& output_url,
+                                    const OverlaySettings& settings, Event* stop_event,
+                                    EngineStatusCallback status, void* context, std::span<char> error);
+using TsLoopPublisher = int (*)(const std::string& recording_path, const std::string& output_url,
+                                Event* stop_event, EngineStatusCallback status, void* context,
+                                std::span<char> error);
+
+struct EngineTable {
+    OverlayStreamEngine overlay_stream_engine;
+    HlsToRtmpEngine hls_to_rtmp_engine;
+    HlsToTsRecorder hls_to_ts_recorder;
+    Mp4LoopEngine mp4_loop_engine;
+    OverlayTsLoopEngine overlay_ts_loop_engine;
+    TsLoopPublisher ts_loop_publisher;
+};
+
+// The engines built into this program.
+[[nodiscard]] const EngineTable& default_engine_table();
+
+// Stores the state, sets current_operation (cut to 255 characters) under the
+// lock, and notifies the front end when it listens.
+void workflow_set_status(Workflow& workflow, WorkflowState state, std::string_view text);
+// Status callbacks handed to the engines; `context` is the Workflow.
+void on_engine_streaming(void* context, const char* text);
+void on_engine_recording(void* context, const char* text);
+
+// Fills `settings` from the workflow (under its lock); shaped as an
+// OverlaySettingsFetch so engines can fetch again after an edit.
+void fill_overlay_settings(void* workflow, OverlaySettings* settings);
+
+// "6000k" -> 6000000, "8M" -> 8000000, "2500000" -> 2500000; 0 or no digits -> 6000000.
+[[nodiscard]] uint32_t parse_bitrate(std::string_view text);

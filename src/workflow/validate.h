@@ -1,0 +1,31 @@
+// The checks a workflow must pass before it runs, the URL syntax rules the
+// editor shares, and the masked display form of an output URL.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+struct Workflow;
+
+constexpr const char* YOUTUBE_MAIN_DOMAIN = "youtube.com";
+constexpr const char* YOUTUBE_SHORT_DOMAIN = "youtu.be";
+
+// The message for a YouTube source that does not pass url_check.
+[[nodiscard]] std::string youtube_source_message();
+
+// True when the workflow may run; otherwise `message` holds the reason for
+// the user. May create the recording folder, and may run the yt-dlp probe
+// (up to 30 s) when it has not succeeded yet.
+[[nodiscard]] bool workflow_validate(Workflow& workflow, std::string* message);
+
+// URL syntax. With `rtmp_output` the text must be rtmp(s) with a path; with
+// `youtube` an http(s) page on the video service with a path; otherwise any
+// http, https, rtmp, rtmps or srt URL.
+[[nodiscard]] bool url_check(std::string_view text, bool youtube, bool rtmp_output);
+
+// rtmp(s)://host/app/******** for display; other texts unchanged.
+[[nodiscard]] std::string mask_stream_key(std::string_view url);
+
+// The MP4 source rule: an existing file, not a folder, whose path ends in
+// ".mp4" (ignoring case) counted from its last '.'.
+[[nodiscard]] bool is_mp4_file_path(const std::string& path);

@@ -1,0 +1,133 @@
+// Workflow: one saved restream job together with the status of its current run.
+//
+// Settings (name .. fallback_transcoding) are written only on the main thread
+// (editor, loader, save-time clean-up) and always under `lock`; a runner
+// copies what it needs under the same lock (workflow_settings_copy), so it
+// never sees a field half replaced. Status fields are shared with the runner
+// thread: `state`, `stop_requested` and `revision` are atomics, the texts
+// `current_operation` and `last_error` live under `lock`.
+//
+// Texts are UTF-8 with capacities counted in UTF-16 units, terminator
+// included, as the saved file and the window's controls count them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/event.h"
+
+struct AppContext;
+struct RunnerThread;
+
+enum class WorkflowType : int32_t { overlay_stream = 1, record_then_push = 2, direct_restream = 3, mp4_loop = 4 };
+enum class SourceType : int32_t { youtube = 1, direct = 2 };
+
+enum class WorkflowState : uint32_t {
+    stopped = 0,
+    starting = 1,
+    resolving = 2,
+    waiting = 3,
+    recording = 4,
+    live_ended = 5,
+    starting_playback = 6,
+    playing = 7,
+    streaming = 8,
+    reconnecting = 9,
+    completed = 10,
+    error = 11,
+};
+
+// Capacities in UTF-16 units, terminator included.
+constexpr size_t NAME_CAPACITY = 128;
+constexpr size_t URL_CAPACITY = 2048;
+constexpr size_t OVERLAY_TEXT_CAPACITY = 512;
+constexpr size_t ENCODER_CAPACITY = 32;
+constexpr size_t BITRATE_CAPACITY = 32;
+constexpr size_t AUDIO_CODEC_CAPACITY = 16;
+constexpr size_t PATH_CAPACITY = 260;
+constexpr size_t OPERATION_CAPACITY = 256;
+constexpr size_t LAST_ERROR_CAPACITY = 512;
+
+// The user's settings of a workflow: what the editor edits and config.tsv stores.
+struct WorkflowSettings {
+    std::string name;
+    int32_t type = static_cast<int32_t>(WorkflowType::direct_restream);
+    int32_t source_type = static_cast<int32_t>(SourceType::youtube);
+    int32_t enabled = 1;
+    std::string source;
+    std::string output_url;
+    int32_t image_enabled = 0;
+    std::string image_path;
+    int32_t image_x_pct = 0;
+    int32_t image_y_pct = 0;
+    int32_t image_scale_pct = 100;
+    int32_t text_enabled = 0;
+    std::string text;
+    int32_t reserved = 0;
+    int32_t text_bottom_pct = 0;
+    int32_t font_size = 36;
+    int32_t scroll_speed = 50;
+    uint32_t text_color = 0xFFFFFF;
+    uint32_t background_color = 0;
+    std::string encoder = "Auto";
+    std::string bitrate = "6000k";
+    std::string audio_codec = "aac";
+    std::string recording_dir;
+    int32_t poll_seconds = 15;
+    int32_t reconnects = 5;
+    int32_t delete_after_push = 0;
+    int32_t prefer_stream_copy = 1;
+    int32_t fallback_transcoding = 1;
+};
+
+struct Workflow {
+    uint32_t id = 0;
+    AppContext* app = nullptr;  // the context that owns this record
+
+    // Written under `lock`; read under it from other threads.
+    WorkflowSettings settings;
+
+    std::atomic<uint32_t> revision{0};
+    std::atomic<uint32_t> state{static_cast<uint32_t>(WorkflowState::stopped)};
+    std::atomic<uint32_t> stop_requested{0};
+    std::unique_ptr<RunnerThread> thread;  // run control's handle on the current or last runner
+    uint32_t process_id = 0;
+    Event stop_event;
+    std::atomic<uint64_t> start_tick{0};
+
+    std::mutex lock;
+    std::string current_operation;  // under lock
+    std::string last_error;         // under lock
+    std::string log_path;           // the runner thread's (or the loader's) alone
+};
+
+// A new record with the defaults, id = the context's next_id (which grows by
+// one) and the context's recordings folder; never null.
+[[nodiscard]] Workflow* workflow_create(AppContext& app);
+// Stops the run (bounded) and frees the record. A runner that ignored the
+// stop is left to free the record itself when it finally ends. Accepts null.
+void workflow_destroy(Workflow* workflow);
+
+struct WorkflowDestroyer {
+    void operator()(Workflow* workflow) const { workflow_destroy(workflow); }
+};
+using WorkflowPtr = std::unique_ptr<Workflow, WorkflowDestroyer>;
+
+// Display names.
+[[nodiscard]] const char* workflow_state_name(uint32_t state);  // "UNKNOWN" above 11
+[[nodiscard]] const char* workflow_type_list_name(int32_t type);  // "Overlay", ... ; "Direct" otherwise
+[[nodiscard]] const char* workflow_type_editor_name(int32_t type);
+[[nodiscard]] const char* workflow_source_column(int32_t type, int32_t source_type);
+
+// Consistent copies across threads.
+[[nodiscard]] WorkflowSettings workflow_settings_copy(Workflow& workflow);
+void workflow_settings_replace(Workflow& workflow, const WorkflowSettings& settings);
+[[nodiscard]] std::string workflow_current_operation(Workflow& workflow);
+[[nodiscard]] std::string workflow_last_error(Workflow& workflow);
+void workflow_set_last_error(Workflow& workflow, std::string_view text);
+[[nodiscard]] WorkflowState workflow_state(const Workflow& workflow);
+// True while a runner thread exists that has not ended.
+[[nodiscard]] bool workflow_runner_alive(const Workflow& workflow);
