@@ -1,0 +1,437 @@
+// The main window's layout (pixel positions in its client area, kept on
+// resize), its list refresh, its commands and its close sequence.
+//
+// The list mirrors the workflow table row by row: a refresh only trims
+// surplus rows at the end and rewrites cells, so the selection stays on its
+// row index as the table changes. Workflow states are read as plain atomic
+// loads; the two status texts are copied under the workflow's lock.
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QStandardPaths>
+#include <QTreeWidget>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/text.h"
+#include "run/run_control.h"
+#include "run/tools.h"
+#include "ui/dialogs.h"
+#include "ui/logo.h"
+#include "ui/style.h"
+#include "workflow/config.h"
+#include "workflow/validate.h"
+
+namespace {
+
+constexpr int MARGIN = 12, LIST_Y = 88, LIST_HEIGHT = 252, DETAILS_Y = 412, DETAILS_BOTTOM_GAP = 424;
+constexpr int BUTTON_Y = 352, LOGO_WIDTH = 220, LOGO_HEIGHT = 50, LOGO_Y = 15, LOGO_RIGHT_GAP = 232;
+constexpr int REFRESH_MS = 1000;
+
+struct ColumnSpec {
+    const char* title;
+    int width;
+};
+constexpr ColumnSpec COLUMNS[] = {{"Name", 240}, {"Type", 130}, {"Source", 100}, {"Status", 150}, {"Runtime", 110}};
+
+struct ButtonSpec {
+    int id;
+    const char* text;
+    int x;
+    int width;
+    bool primary;
+};
+constexpr ButtonSpec BUTTONS[] = {{main_id::add, "Add", 12, 88, false},        {main_id::edit, "Edit", 108, 88, false},
+                                  {main_id::remove, "Delete", 204, 88, false}, {main_id::start, "Start", 320, 96, true},
+                                  {main_id::stop, "Stop", 424, 96, false},     {main_id::restart, "Restart", 528, 96, false}};
+
+const QString WINDOW_TITLE = QStringLiteral("Veltrona");
+
+bool is_player_key(const QKeyEvent* event) {
+    return event->key() == Qt::Key_V && (event->modifiers() & Qt::ControlModifier);
+}
+
+QString header_style() {
+    return QStringLiteral("QHeaderView::section { background: %1; color: %2; border: none; "
+                          "border-right: 1px solid %3; border-bottom: 1px solid %3; padding: 4px 6px; }"
+                          "QTreeView { background: %4; color: %2; border: 1px solid %3; outline: none; }")
+        .arg(ui_colour_css(UiColour::normal_button), ui_colour_css(UiColour::text), ui_colour_css(UiColour::outline),
+             ui_colour_css(UiColour::list_background));
+}
+
+}  // namespace
+
+QString format_runtime(uint64_t start_tick, uint64_t now_tick) {
+    const uint64_t seconds = (start_tick != 0 && now_tick > start_tick) ? (now_tick - start_tick) / 1000 : 0;
+    return QString::asprintf("%02llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
+                             static_cast<unsigned long long>((seconds / 60) % 60),
+                             static_cast<unsigned long long>(seconds % 60));
+}
+
+bool workflow_is_idle(uint32_t state) {
+    return state == static_cast<uint32_t>(WorkflowState::stopped) ||
+           state == static_cast<uint32_t>(WorkflowState::completed) ||
+           state == static_cast<uint32_t>(WorkflowState::error);
+}
+
+QString workflow_details_text(Workflow& workflow) {
+    const std::string operation = workflow_current_operation(workflow);
+    const std::string error = workflow_last_error(workflow);
+    const std::string output = utf16_fit(mask_stream_key(workflow.settings.output_url), URL_CAPACITY);
+    return QStringLiteral("Current operation: %1\nSource: %2\nOutput: %3\nPID: %4\nStatus: %5\nLast error: %6")
+        .arg(QString::fromStdString(operation), QString::fromStdString(workflow.settings.source),
+             QString::fromStdString(output), QString::number(workflow.process_id),
+             QString::fromUtf8(workflow_state_name(workflow.state.load())), QString::fromStdString(error));
+}
+
+// ---- row painting ----
+
+void WorkflowRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    const QVariant state_value = index.sibling(index.row(), 0).data(STATE_ROLE);
+    const uint32_t state = state_value.toUInt();
+    const RowLook look = row_look(state_value.isValid() ? &state : nullptr, option.state & QStyle::State_Selected);
+    painter->save();
+    painter->fillRect(option.rect, ui_colour(look.background));
+    painter->setPen(ui_colour(look.text));
+    painter->setFont(option.font);
+    const QRect text_rect = option.rect.adjusted(6, 0, -6, 0);
+    const QString text = option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight,
+                                                       text_rect.width());
+    painter->drawText(text_rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+    painter->restore();
+}
+
+QSize WorkflowRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    return {QStyledItemDelegate::sizeHint(option, index).width(), LIST_ROW_HEIGHT};
+}
+
+// ---- window ----
+
+MainWindow::MainWindow(AppContext& app, MainWindowOptions options) : app_(app), options_(options) {
+    setWindowTitle(WINDOW_TITLE);
+    setWindowIcon(program_icon());
+    apply_window_colours(this, UiColour::window_background);
+    resize(MAIN_WINDOW_WIDTH, MAIN_WINDOW_HEIGHT);
+    setMinimumSize(MAIN_WINDOW_MIN_WIDTH, MAIN_WINDOW_MIN_HEIGHT);
+    build_controls();
+    place_controls();
+    refresh_list();
+    refresh_details();
+    app_set_notifier(app_, &MainWindow::notify, this);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        refresh_list();
+        refresh_details();
+    });
+    if (options_.refresh_timer) timer_.start(REFRESH_MS);
+    if (options_.start_probe) {
+        // The context outlives the process's windows (it is never freed), so
+        // the detached probe can always finish writing its result.
+        AppContext* context = &app_;
+        std::thread([context] { ytdlp_probe_thread(*context); }).detach();
+    }
+}
+
+MainWindow::~MainWindow() {
+    timer_.stop();
+    app_set_notifier(app_, nullptr, nullptr);
+}
+
+void MainWindow::build_controls() {
+    title_ = new QLabel(WINDOW_TITLE, this);
+    title_->setFont(ui_font(UiFont::title));
+    title_->setGeometry(MARGIN, 16, 180, 30);
+
+    logo_ = new QLabel(this);
+    logo_->setPixmap(logo_pixmap());
+    logo_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    apply_window_colours(logo_, UiColour::window_background);
+    controls_[main_id::logo] = logo_;
+
+    list_ = new QTreeWidget(this);
+    list_->setColumnCount(static_cast<int>(std::size(COLUMNS)));
+    QStringList titles;
+    for (const ColumnSpec& column : COLUMNS) titles << QString::fromUtf8(column.title);
+    list_->setHeaderLabels(titles);
+    for (int i = 0; i < static_cast<int>(std::size(COLUMNS)); ++i) list_->header()->resizeSection(i, COLUMNS[i].width);
+    list_->header()->setStretchLastSection(false);
+    list_->header()->setSectionsMovable(false);
+    list_->header()->setFont(ui_font(UiFont::body));
+    list_->setRootIsDecorated(false);
+    list_->setItemsExpandable(false);
+    list_->setUniformRowHeights(true);
+    list_->setAllColumnsShowFocus(true);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setItemDelegate(new WorkflowRowDelegate(list_));
+    list_->setFont(ui_font(UiFont::body));
+    list_->setStyleSheet(header_style());
+    list_->installEventFilter(this);
+    controls_[main_id::list] = list_;
+    connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] { refresh_details(); });
+    connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { edit_workflow_selected(); });
+
+    for (const ButtonSpec& spec : BUTTONS) {
+        ThemedButton* button =
+            create_themed_button(this, QString::fromUtf8(spec.text), spec.x, BUTTON_Y, spec.width, spec.primary);
+        controls_[spec.id] = button;
+    }
+    connect(static_cast<QPushButton*>(control(main_id::add)), &QPushButton::clicked, this, [this] { add_workflow(); });
+    connect(static_cast<QPushButton*>(control(main_id::edit)), &QPushButton::clicked, this,
+            [this] { edit_workflow_selected(); });
+    connect(static_cast<QPushButton*>(control(main_id::remove)), &QPushButton::clicked, this,
+            [this] { delete_workflow(); });
+    connect(static_cast<QPushButton*>(control(main_id::start)), &QPushButton::clicked, this, [this] { start_workflow(); });
+    connect(static_cast<QPushButton*>(control(main_id::stop)), &QPushButton::clicked, this, [this] { stop_workflow(); });
+    connect(static_cast<QPushButton*>(control(main_id::restart)), &QPushButton::clicked, this,
+            [this] { restart_workflow(); });
+
+    details_ = new QPlainTextEdit(this);
+    details_->setReadOnly(true);
+    details_->setPlainText(QString::fromUtf8(NO_SELECTION_TEXT));
+    flatten_control(details_);
+    details_->installEventFilter(this);
+    details_->setToolTip(QStringLiteral("Ctrl+V opens the selected workflow's output in VLC"));
+    controls_[main_id::details] = details_;
+
+    setTabOrder(list_, control(main_id::add));
+    for (size_t i = 1; i < std::size(BUTTONS); ++i) setTabOrder(control(BUTTONS[i - 1].id), control(BUTTONS[i].id));
+    setTabOrder(control(main_id::restart), details_);
+}
+
+QWidget* MainWindow::control(int id) const {
+    auto found = controls_.find(id);
+    return found == controls_.end() ? nullptr : found->second;
+}
+
+void MainWindow::place_controls() {
+    const int width = this->width();
+    const int height = this->height();
+    list_->setGeometry(MARGIN, LIST_Y, width - 2 * MARGIN, LIST_HEIGHT);
+    details_->setGeometry(MARGIN, DETAILS_Y, width - 2 * MARGIN, height - DETAILS_BOTTOM_GAP);
+    logo_->setGeometry(width - LOGO_RIGHT_GAP, LOGO_Y, LOGO_WIDTH, LOGO_HEIGHT);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    place_controls();
+}
+
+// ---- refresh ----
+
+void MainWindow::refresh_list() {
+    const int count = static_cast<int>(app_.workflows.size());
+    while (list_->topLevelItemCount() > count) delete list_->takeTopLevelItem(list_->topLevelItemCount() - 1);
+    const uint64_t now = tick_ms();
+    for (int row = 0; row < count; ++row) {
+        QTreeWidgetItem* item = list_->topLevelItem(row);
+        if (item == nullptr) {
+            item = new QTreeWidgetItem();
+            list_->insertTopLevelItem(row, item);
+        }
+        Workflow& workflow = *app_.workflows[static_cast<size_t>(row)];
+        const WorkflowSettings& settings = workflow.settings;  // only this thread writes them
+        const uint32_t state = workflow.state.load();
+        item->setText(0, QString::fromStdString(settings.name));
+        item->setText(1, QString::fromUtf8(workflow_type_list_name(settings.type)));
+        item->setText(2, QString::fromUtf8(workflow_source_column(settings.type, settings.source_type)));
+        item->setText(3, QString::fromUtf8(workflow_state_name(state)));
+        item->setText(4, format_runtime(workflow.start_tick.load(), now));
+        item->setData(0, STATE_ROLE, state);
+    }
+}
+
+Workflow* MainWindow::selected_workflow() const {
+    const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+    if (selected.isEmpty()) return nullptr;
+    const int row = list_->indexOfTopLevelItem(selected.first());
+    if (row < 0 || static_cast<size_t>(row) >= app_.workflows.size()) return nullptr;
+    return app_.workflows[static_cast<size_t>(row)].get();
+}
+
+void MainWindow::select_row(int row) {
+    if (QTreeWidgetItem* item = list_->topLevelItem(row)) list_->setCurrentItem(item);
+}
+
+void MainWindow::refresh_details() {
+    Workflow* workflow = selected_workflow();
+    const QString text = workflow ? workflow_details_text(*workflow) : QString::fromUtf8(NO_SELECTION_TEXT);
+    // Rewriting an unchanged text would reset the user's scroll position every second.
+    if (details_->toPlainText() != text) details_->setPlainText(text);
+}
+
+void MainWindow::notify(void* context, uint32_t workflow_id) {
+    auto* window = static_cast<MainWindow*>(context);
+    QMetaObject::invokeMethod(window, [window, workflow_id] { window->on_workflow_updated(workflow_id); },
+                              Qt::QueuedConnection);
+}
+
+void MainWindow::on_workflow_updated(uint32_t id) {
+    ++notices_handled_;
+    if (id == TOOL_PROBE_DONE) return;
+    refresh_list();
+    refresh_details();
+}
+
+// ---- commands ----
+
+void MainWindow::add_workflow() {
+    if (app_.workflows.size() >= MAX_WORKFLOWS) return;
+    WorkflowPtr workflow(workflow_create(app_));
+    if (!workflow) return;
+    if (options_.edit(this, *workflow) == EditorResult::save) {
+        app_.workflows.push_back(std::move(workflow));
+        config_save(app_);
+        refresh_list();
+        select_row(static_cast<int>(app_.workflows.size()) - 1);
+    } else {
+        workflow.reset();
+        refresh_list();
+    }
+    refresh_details();
+}
+
+void MainWindow::edit_workflow_selected() {
+    Workflow* workflow = selected_workflow();
+    if (workflow == nullptr) return;
+    if (options_.edit(this, *workflow) == EditorResult::save) {
+        workflow->revision.fetch_add(1);
+        config_save(app_);
+    }
+    refresh_list();
+    refresh_details();
+}
+
+void MainWindow::delete_workflow() {
+    Workflow* workflow = selected_workflow();
+    if (workflow == nullptr) return;
+    if (!workflow_is_idle(workflow->state.load())) {
+        show_message(this, MessageIcon::warning, WINDOW_TITLE, QStringLiteral("Stop the workflow before deleting it."));
+        return;
+    }
+    if (show_message(this, MessageIcon::question, WINDOW_TITLE, QStringLiteral("Delete the selected workflow?")) !=
+        MessageAnswer::yes)
+        return;
+    for (auto it = app_.workflows.begin(); it != app_.workflows.end(); ++it) {
+        if (it->get() == workflow) {
+            app_.workflows.erase(it);  // destroying the record stops it first
+            break;
+        }
+    }
+    config_save(app_);
+    refresh_list();
+    refresh_details();
+}
+
+void MainWindow::start_workflow() {
+    Workflow* workflow = selected_workflow();
+    if (workflow == nullptr) return;
+    const bool started = workflow_start(*workflow);
+    refresh_list();
+    refresh_details();
+    if (!started)
+        show_message(this, MessageIcon::error, QStringLiteral("Cannot start"),
+                     QString::fromStdString(workflow_last_error(*workflow)));
+}
+
+void MainWindow::stop_workflow() {
+    Workflow* workflow = selected_workflow();
+    if (workflow == nullptr) return;
+    workflow_stop(workflow);
+    refresh_list();
+    refresh_details();
+}
+
+void MainWindow::restart_workflow() {
+    Workflow* workflow = selected_workflow();
+    if (workflow == nullptr) return;
+    workflow_restart(*workflow);
+    refresh_list();
+    refresh_details();
+}
+
+void MainWindow::open_output_in_player() {
+    Workflow* workflow = selected_workflow();
+    if (workflow == nullptr) return;
+    const QString player = QStandardPaths::findExecutable(QStringLiteral("vlc"));
+    if (player.isEmpty()) {
+        show_message(this, MessageIcon::information, WINDOW_TITLE,
+                     QStringLiteral("VLC is not installed in its standard location."));
+        return;
+    }
+    if (!ui_hooks().launch(player, QString::fromStdString(workflow->settings.output_url)))
+        show_message(this, MessageIcon::warning, WINDOW_TITLE, QStringLiteral("VLC could not open the selected output URL."));
+}
+
+// ---- keys and closing ----
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    if (is_player_key(event)) {
+        open_output_in_player();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // The list and the read-only details box would swallow Ctrl+V.
+    if (event->type() == QEvent::KeyPress && is_player_key(static_cast<QKeyEvent*>(event))) {
+        open_output_in_player();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool MainWindow::confirm_close() {
+    for (const WorkflowPtr& workflow : app_.workflows) {
+        if (workflow_is_idle(workflow->state.load())) continue;
+        if (show_message(this, MessageIcon::question, WINDOW_TITLE,
+                         QStringLiteral("Active workflows will be stopped. Exit?")) != MessageAnswer::yes)
+            return false;
+    }
+    return true;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!shut_down_ && !confirm_close()) {
+        event->ignore();
+        return;
+    }
+    shut_down();
+    event->accept();
+}
+
+void MainWindow::shut_down() {
+    if (shut_down_) return;
+    shut_down_ = true;
+    timer_.stop();
+    app_set_notifier(app_, nullptr, nullptr);
+    for (const WorkflowPtr& workflow : app_.workflows) workflow_stop(workflow.get());
+    config_save(app_);
+}
+
+// ---- start-up ----
+
+int ui_run(AppContext& app) {
+    style_init();
+    QApplication::setWindowIcon(program_icon());
+    CentringHook hook;
+    qApp->installEventFilter(&hook);
+    int code = 0;
+    {
+        MainWindow window(app);
+        window.show();
+        window.raise();
+        window.activateWindow();
+        code = QApplication::exec();
+    }
+    qApp->removeEventFilter(&hook);
+    return code;
+}

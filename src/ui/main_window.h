@@ -1,0 +1,119 @@
+// The main window: the workflow list with live states and run times, the
+// details of the selected workflow, and the commands that add, edit,
+// delete, start, stop and restart workflows.
+//
+// It lives on the UI thread, which alone changes the workflow table. Runner
+// and probe threads reach it only through the context's notifier, which
+// queues a refresh onto this thread; the notifier is cleared before the
+// window goes away, so no runner ever calls into a closed window. The list
+// also refreshes itself every second.
+#pragma once
+
+#include <QString>
+#include <map>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QWidget>
+
+#include "app/app_context.h"
+#include "ui/editor.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QTreeWidget;
+class ThemedButton;
+
+namespace main_id {
+constexpr int list = 101, details = 102, add = 103, edit = 104, remove = 105, start = 106, stop = 107,
+              restart = 108, logo = 306;
+}  // namespace main_id
+
+constexpr int MAIN_WINDOW_WIDTH = 900, MAIN_WINDOW_HEIGHT = 680;
+constexpr int MAIN_WINDOW_MIN_WIDTH = 760, MAIN_WINDOW_MIN_HEIGHT = 620;
+constexpr int LIST_ROW_HEIGHT = 44;
+constexpr const char* NO_SELECTION_TEXT = "Select a workflow to see details.";
+
+struct MainWindowOptions {
+    bool start_probe = true;    // the background yt-dlp probe
+    bool refresh_timer = true;  // the one-second refresh
+    // Opens the editor on a workflow; the real modal editor unless a test
+    // answers for the user.
+    EditorResult (*edit)(QWidget* owner, Workflow& workflow) = edit_workflow;
+};
+
+// "HH:MM:SS" of a run that began at `start_tick` (0 = never), hours not
+// wrapped at 24.
+[[nodiscard]] QString format_runtime(uint64_t start_tick, uint64_t now_tick);
+// The details box text for one workflow (output URL masked).
+[[nodiscard]] QString workflow_details_text(Workflow& workflow);
+// True for the states in which a workflow counts as not active.
+[[nodiscard]] bool workflow_is_idle(uint32_t state);
+
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit MainWindow(AppContext& app, MainWindowOptions options = {});
+    ~MainWindow() override;
+
+    void refresh_list();
+    void refresh_details();
+    // The selected row's workflow, or null.
+    [[nodiscard]] Workflow* selected_workflow() const;
+    void select_row(int row);
+
+    void add_workflow();
+    void edit_workflow_selected();
+    void delete_workflow();
+    void start_workflow();
+    void stop_workflow();
+    void restart_workflow();
+    void open_output_in_player();
+
+    // The control with that id; null for an unknown id.
+    [[nodiscard]] QWidget* control(int id) const;
+    [[nodiscard]] QTreeWidget* list() const { return list_; }
+    [[nodiscard]] QPlainTextEdit* details() const { return details_; }
+    [[nodiscard]] int notices_handled() const { return notices_handled_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void build_controls();
+    void place_controls();
+    void on_workflow_updated(uint32_t id);
+    void shut_down();
+    [[nodiscard]] bool confirm_close();
+    static void notify(void* context, uint32_t workflow_id);
+
+    AppContext& app_;
+    MainWindowOptions options_;
+    QTreeWidget* list_ = nullptr;
+    QPlainTextEdit* details_ = nullptr;
+    QLabel* title_ = nullptr;
+    QLabel* logo_ = nullptr;
+    std::map<int, QWidget*> controls_;
+    QTimer timer_;
+    int notices_handled_ = 0;
+    bool shut_down_ = false;
+};
+
+// Paints the list rows: accent when selected, otherwise the list background
+// with the text coloured by the workflow's state; rows are 44 pixels high.
+class WorkflowRowDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+};
+
+// Item data role that carries a row's workflow state (absent: no workflow).
+constexpr int STATE_ROLE = Qt::UserRole + 1;
+
+// Start-up of the desktop shell after the core start-up: style, centring,
+// the main window and the event loop. Returns the loop's exit code.
+int ui_run(AppContext& app);
