@@ -15,6 +15,7 @@ struct Workflow;
 
 constexpr long LOG_SIZE_LIMIT = 0x200000;
 constexpr size_t LOG_MESSAGE_CAPACITY = 4096;  // UTF-16 units, terminator included
+constexpr size_t ENGINE_TEXT_CAPACITY = 512;   // the wide copy of an engine's error text
 
 void log_app(AppContext& app, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void log_workflow(Workflow& workflow, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -1,0 +1,83 @@
+// Line-at-a-time logging. Each line is one write(2) on a file opened with
+// O_APPEND, so lines from different processes or a reader never interleave
+// mid-line. The size check comes before the write: a file of exactly 2 MiB
+// still takes the next line; anything larger is emptied first.
+#include "app/log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "app/app_context.h"
+#include "platform/clock.h"
+#include "platform/text.h"
+#include "workflow/workflow.h"
+
+namespace {
+
+std::string format_message(const char* format, va_list args) {
+    char buffer[LOG_MESSAGE_CAPACITY * 4];
+    va_list copy;
+    va_copy(copy, args);
+    int needed = std::vsnprintf(buffer, sizeof buffer, format, copy);
+    va_end(copy);
+    std::string message;
+    if (needed < 0) return message;
+    if (static_cast<size_t>(needed) < sizeof buffer) {
+        message.assign(buffer, static_cast<size_t>(needed));
+    } else {
+        message.resize(static_cast<size_t>(needed));
+        std::vsnprintf(message.data(), message.size() + 1, format, args);
+    }
+    return utf16_fit(message, LOG_MESSAGE_CAPACITY);
+}
+
+}  // namespace
+
+void log_append_line(const std::string& path, const char* format, va_list args) {
+    if (path.empty()) return;
+    std::string message = format_message(format, args);
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && info.st_size > LOG_SIZE_LIMIT && ftruncate(fd, 0) != 0) {
+        close(fd);
+        return;
+    }
+    LocalTime now = local_time_now();
+    std::string line = string_printf("%04u-%02u-%02u %02u:%02u:%02u ", now.year, now.month, now.day, now.hour,
+                                     now.minute, now.second);
+    line += message;
+    line += '\n';
+    ssize_t ignored = write(fd, line.data(), line.size());
+    (void)ignored;
+    close(fd);
+}
+
+void log_app(AppContext& app, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    log_append_line(utf16_fit(app.logs_dir + "/application.log", PATH_CAPACITY), format, args);
+    va_end(args);
+}
+
+void log_workflow(Workflow& workflow, const char* format, ...) {
+    if (workflow.log_path.empty() && workflow.app) {
+        workflow.log_path =
+            utf16_fit(string_printf("%s/workflow-%u.log", workflow.app->logs_dir.c_str(), workflow.id), PATH_CAPACITY);
+    }
+    va_list args;
+    va_start(args, format);
+    log_append_line(workflow.log_path, format, args);
+    va_end(args);
+}
+
+int workflow_report_engine_error(Workflow& workflow, std::string_view message, const char* prefix) {
+    std::string text = message.empty() ? std::string("Native operation failed") : std::string(message);
+    text = utf16_fit(text, ENGINE_TEXT_CAPACITY);
+    workflow_set_last_error(workflow, text);
+    log_workflow(workflow, "%s: %s", prefix, text.c_str());
+    return 0;
+}

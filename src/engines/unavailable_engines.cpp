@@ -1,0 +1,44 @@
+// Engines not yet part of this build. Each fails at once with a message that
+// says so, which the runner records as the last error and retries like any
+// other failure; none of them pretends to work.
+#include "engines/engines.h"
+#include "platform/error_text.h"
+
+namespace {
+
+int unavailable(std::span<char> error, const char* what) {
+    error_printf(error, "%s is not available in this build", what);
+    return 0;
+}
+
+}  // namespace
+
+int overlay_stream_engine(const std::string&, const std::string&, const std::string&, const OverlaySettings&, Event*,
+                          EngineStatusCallback, void*, std::span<char> error) {
+    return unavailable(error, "hardware overlay streaming");
+}
+
+int hls_to_rtmp_engine(const std::string&, const std::string&, const std::string&, Event*, EngineStatusCallback,
+                       void*, std::span<char> error) {
+    return unavailable(error, "HLS to RTMP restreaming");
+}
+
+int hls_to_ts_recorder(const std::string&, const std::string&, Event*, EngineStatusCallback, void*,
+                       std::span<char> error) {
+    return unavailable(error, "HLS to TS recording");
+}
+
+int mp4_loop_engine(const std::string&, const std::string&, const OverlaySettings*, Event*, EngineStatusCallback,
+                    void*, std::span<char> error) {
+    return unavailable(error, "MP4 loop streaming");
+}
+
+int overlay_ts_loop_engine(const std::string&, const std::string&, const OverlaySettings&, Event*,
+                           EngineStatusCallback, void*, std::span<char> error) {
+    return unavailable(error, "hardware overlay TS loop");
+}
+
+int ts_loop_publisher(const std::string&, const std::string&, Event*, EngineStatusCallback, void*,
+                      std::span<char> error) {
+    return unavailable(error, "TS loop publishing");
+}

@@ -1,0 +1,70 @@
+// Status reporting for runners and engines, and the overlay snapshot.
+#include "run/engine_contract.h"
+
+#include <cstdlib>
+
+#include "app/app_context.h"
+#include "engines/engines.h"
+#include "platform/text.h"
+
+const EngineTable& default_engine_table() {
+    static const EngineTable table{overlay_stream_engine,  hls_to_rtmp_engine,     hls_to_ts_recorder,
+                                   mp4_loop_engine,        overlay_ts_loop_engine, ts_loop_publisher};
+    return table;
+}
+
+void workflow_set_status(Workflow& workflow, WorkflowState state, std::string_view text) {
+    workflow.state.exchange(static_cast<uint32_t>(state));
+    std::string fitted = utf16_fit(text, OPERATION_CAPACITY);
+    {
+        std::lock_guard guard(workflow.lock);
+        workflow.current_operation = std::move(fitted);
+    }
+    if (workflow.app) app_notify(*workflow.app, workflow.id);
+}
+
+void on_engine_streaming(void* context, const char* text) {
+    workflow_set_status(*static_cast<Workflow*>(context), WorkflowState::streaming, text ? text : "");
+}
+
+void on_engine_recording(void* context, const char* text) {
+    workflow_set_status(*static_cast<Workflow*>(context), WorkflowState::recording, text ? text : "");
+}
+
+uint32_t parse_bitrate(std::string_view text) {
+    uint64_t number = 0;
+    size_t at = 0;
+    while (at < text.size() && text[at] == ' ') ++at;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        number = std::min<uint64_t>(number * 10 + static_cast<uint64_t>(text[at] - '0'), 0xFFFFFFFFu);
+    }
+    uint32_t value = static_cast<uint32_t>(number);
+    if (value == 0) return 6000000;
+    char unit = at < text.size() ? text[at] : '\0';
+    if (unit == 'k' || unit == 'K') return value * 1000u;
+    if (unit == 'm' || unit == 'M') return value * 1000000u;
+    return value;
+}
+
+void fill_overlay_settings(void* context, OverlaySettings* settings) {
+    auto& workflow = *static_cast<Workflow*>(context);
+    std::lock_guard guard(workflow.lock);
+    const WorkflowSettings& s = workflow.settings;
+    *settings = OverlaySettings{};
+    settings->image_enabled = static_cast<uint32_t>(s.image_enabled);
+    settings->image_path = s.image_path;
+    settings->image_x_pct = s.image_x_pct;
+    settings->image_y_pct = s.image_y_pct;
+    settings->image_scale_pct = s.image_scale_pct;
+    settings->text_enabled = static_cast<uint32_t>(s.text_enabled);
+    settings->text = s.text;
+    settings->text_bottom_pct = s.text_bottom_pct;
+    settings->font_size = s.font_size;
+    settings->scroll_speed = s.scroll_speed;
+    settings->text_color = s.text_color;
+    settings->background_color = s.background_color;
+    settings->bitrate = parse_bitrate(s.bitrate);
+    settings->revision = &workflow.revision;
+    settings->fetch = fill_overlay_settings;
+    settings->fetch_context = &workflow;
+}

@@ -1,0 +1,85 @@
+// Run control. The runner thread is wrapped so that its last act is to mark
+// itself ended (and, when its workflow was deleted while it ignored a stop,
+// to free that workflow), which gives stop a bounded wait and makes it safe
+// to leave a stuck runner behind: start refuses to start a second one while
+// the first has not ended, and the record outlives it.
+#include "run/run_control.h"
+
+#include "app/app_context.h"
+#include "run/runner.h"
+#include "workflow/validate.h"
+#include "workflow/workflow.h"
+
+namespace {
+
+void runner_main(Workflow* workflow, RunnerThread* runner) {
+    workflow_runner(*workflow);
+    bool orphaned = false;
+    {
+        std::lock_guard guard(runner->exit_lock);
+        runner->exited = true;
+        orphaned = runner->orphaned;
+    }
+    runner->done.set();
+    if (orphaned) delete workflow;  // its destroy is long over; nobody else holds it
+}
+
+void reap_ended_runner(Workflow& workflow) {
+    if (!workflow.thread) return;
+    if (workflow.thread->thread.joinable()) workflow.thread->thread.join();
+    workflow.thread.reset();
+}
+
+bool launch_runner(Workflow& workflow) {
+    reap_ended_runner(workflow);
+    workflow.stop_requested.exchange(0);
+    workflow.stop_event.reset();
+    auto runner = std::make_unique<RunnerThread>();
+    try {
+        runner->thread = std::thread(runner_main, &workflow, runner.get());
+    } catch (const std::system_error&) {
+        return false;
+    }
+    workflow.thread = std::move(runner);
+    return true;
+}
+
+void refuse(Workflow& workflow, const std::string& message) {
+    workflow_set_last_error(workflow, message);
+    workflow.state.exchange(static_cast<uint32_t>(WorkflowState::error));
+    {
+        std::lock_guard guard(workflow.lock);
+        workflow.current_operation = "Validation failed";
+    }
+    if (workflow.app) app_notify(*workflow.app, workflow.id);
+}
+
+bool validate_and_launch(Workflow& workflow) {
+    std::string message;
+    if (!workflow_validate(workflow, &message)) {
+        refuse(workflow, message);
+        return false;
+    }
+    return launch_runner(workflow);
+}
+
+}  // namespace
+
+bool workflow_start(Workflow& workflow) {
+    if (workflow_runner_alive(workflow)) return true;
+    return validate_and_launch(workflow);
+}
+
+void workflow_stop(Workflow* workflow) {
+    if (!workflow) return;
+    workflow->stop_requested.exchange(1);
+    workflow->stop_event.set();
+    if (workflow->thread && workflow->thread->done.wait_ms(STOP_WAIT_MS)) reap_ended_runner(*workflow);
+    workflow->state.exchange(static_cast<uint32_t>(WorkflowState::stopped));
+}
+
+void workflow_restart(Workflow& workflow) {
+    workflow_stop(&workflow);
+    if (workflow_runner_alive(workflow)) return;
+    (void)validate_and_launch(workflow);
+}

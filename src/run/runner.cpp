@@ -1,0 +1,224 @@
+// The runner thread.
+//
+//   STARTING -> capture loop --(engine ended well, recording usable)--> loop phase
+//                  ^    |                                                  |  ^
+//                  +----+ failure: RECONNECTING, 3 s pause                 +--+ every return: 3 s pause
+//   stop at any point -> STOPPED ("Workflow stopped")
+//   YouTube page not resolved (types other than Record then Push) -> ERROR, run ends
+//
+// Settings are copied under the workflow's lock at the top of every capture
+// pass, so an edit takes effect at the next pass and is never read half
+// written. The stop flag is read before every step that can block and
+// between the 100 ms slices of every pause.
+#include "run/runner.h"
+
+#include <array>
+
+#include "app/app_context.h"
+#include "app/log.h"
+#include "platform/clock.h"
+#include "platform/folders.h"
+#include "platform/text.h"
+#include "run/engine_contract.h"
+#include "run/tools.h"
+#include "workflow/workflow.h"
+
+namespace {
+
+enum class RunEnd { stopped, error, loop };
+
+using ErrorBuffer = std::array<char, ENGINE_ERROR_SIZE>;
+
+bool stop_requested(const Workflow& workflow) { return workflow.stop_requested.load() != 0; }
+
+const EngineTable& engines(const Workflow& workflow) {
+    return workflow.app && workflow.app->engines ? *workflow.app->engines : default_engine_table();
+}
+
+std::string_view error_text(const ErrorBuffer& buffer) { return std::string_view(buffer.data()); }
+
+// RECONNECTING with `text`, then the 3 s pause; true when stop came meanwhile.
+bool pause_before_retry(Workflow& workflow, const char* text) {
+    workflow_set_status(workflow, WorkflowState::reconnecting, text);
+    return wait_or_stop(workflow, RESTART_PAUSE_MS);
+}
+
+bool capturable_source(const std::string& url) {
+    return url.find('\n') == std::string::npos && (istarts_with(url, "https://") || istarts_with(url, "http://"));
+}
+
+bool usable_recording(const std::string& path) { return regular_file_size(path) > 0; }
+
+// One pass of the MP4 loop. Returns stopped, or loop to mean "retry".
+RunEnd mp4_pass(Workflow& workflow, const WorkflowSettings& s, ErrorBuffer& error) {
+    workflow_set_status(workflow, WorkflowState::streaming, "Starting continuous MP4 loop");
+    error.fill(0);
+    OverlaySettings overlay;
+    const OverlaySettings* settings = nullptr;
+    if (s.image_enabled || s.text_enabled) {
+        fill_overlay_settings(&workflow, &overlay);
+        settings = &overlay;
+        log_workflow(workflow, "MP4 hardware-overlay loop starting");
+    } else {
+        log_workflow(workflow, "MP4 packet-copy loop starting (decoder and encoder bypassed)");
+    }
+    int result = engines(workflow).mp4_loop_engine(s.source, s.output_url, settings, &workflow.stop_event,
+                                                   on_engine_streaming, &workflow, error);
+    if (result != 0) return RunEnd::stopped;
+    workflow_report_engine_error(workflow, error_text(error), "Native MP4 loop failed");
+    if (stop_requested(workflow)) return RunEnd::stopped;
+    return pause_before_retry(workflow, "Restarting MP4 loop after error") ? RunEnd::stopped : RunEnd::loop;
+}
+
+// Calls the capture engine for the workflow's type; the engine's result.
+int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& source_url,
+            const std::string& recording_path, ErrorBuffer& error) {
+    if (!capturable_source(source_url)) return 0;
+    error.fill(0);
+    if (s.type == static_cast<int32_t>(WorkflowType::record_then_push)) {
+        workflow_set_status(workflow, WorkflowState::recording, "Recording live source");
+        log_workflow(workflow, "Native HLS to TS recording starting");
+        int result = engines(workflow).hls_to_ts_recorder(source_url, recording_path, &workflow.stop_event,
+                                                          on_engine_recording, &workflow, error);
+        if (result == 0) workflow_report_engine_error(workflow, error_text(error), "Native recording failed");
+        return result;
+    }
+    if (s.type == static_cast<int32_t>(WorkflowType::direct_restream)) {
+        workflow_set_status(workflow, WorkflowState::resolving, "Connecting native RTMP/RTMPS publisher");
+        log_workflow(workflow, "Native HLS/RTMP engine starting");
+        int result = engines(workflow).hls_to_rtmp_engine(source_url, s.output_url, recording_path,
+                                                          &workflow.stop_event, on_engine_streaming, &workflow, error);
+        if (result == 0) {
+            std::string text = utf16_fit(error_text(error), ENGINE_TEXT_CAPACITY);
+            workflow_set_last_error(workflow, text);
+            log_workflow(workflow, "Native engine failed: %s", text.c_str());
+        }
+        return result;
+    }
+    workflow_set_status(workflow, WorkflowState::streaming, "Native hardware overlay streaming and recording");
+    OverlaySettings overlay;
+    fill_overlay_settings(&workflow, &overlay);
+    log_workflow(workflow, "Native H.264 decode, overlay and hardware encode starting");
+    int result = engines(workflow).overlay_stream_engine(source_url, s.output_url, recording_path, overlay,
+                                                         &workflow.stop_event, on_engine_streaming, &workflow, error);
+    if (result == 0) workflow_report_engine_error(workflow, error_text(error), "Native hardware overlay failed");
+    return result;
+}
+
+enum class Resolution { use_url, wait, fail };
+
+Resolution resolve_source(Workflow& workflow, const WorkflowSettings& s, std::string* source_url) {
+    if (s.source_type != static_cast<int32_t>(SourceType::youtube)) {
+        *source_url = s.source;
+        return Resolution::use_url;
+    }
+    bool not_live = false;
+    bool ok = ytdlp_resolve(workflow, source_url, &not_live);
+    bool record_then_push = s.type == static_cast<int32_t>(WorkflowType::record_then_push);
+    if (ok && (!record_then_push || !not_live)) return Resolution::use_url;
+    source_url->clear();
+    return record_then_push ? Resolution::wait : Resolution::fail;
+}
+
+// Repeats capture attempts until one leaves a usable recording (loop), a
+// stop (stopped) or a failed resolution that ends the run (error).
+RunEnd capture_loop(Workflow& workflow, std::string* recording_path) {
+    ErrorBuffer error{};
+    for (;;) {
+        if (stop_requested(workflow)) return RunEnd::stopped;
+        WorkflowSettings s = workflow_settings_copy(workflow);
+        if (s.type == static_cast<int32_t>(WorkflowType::mp4_loop)) {
+            if (mp4_pass(workflow, s, error) == RunEnd::stopped) return RunEnd::stopped;
+            continue;
+        }
+        workflow_set_status(workflow, WorkflowState::resolving, "Resolving source");
+        std::string source_url;
+        Resolution resolution = resolve_source(workflow, s, &source_url);
+        if (resolution == Resolution::fail) {
+            workflow_set_status(workflow, WorkflowState::error, "Source resolution failed");
+            log_workflow(workflow, "Workflow ended state=%s", workflow_state_name(workflow.state.load()));
+            return RunEnd::error;
+        }
+        if (resolution == Resolution::wait) {
+            workflow_set_status(workflow, WorkflowState::waiting, "Waiting for YouTube live");
+            if (wait_or_stop(workflow, static_cast<uint32_t>(s.poll_seconds) * 1000u)) return RunEnd::stopped;
+            continue;
+        }
+        *recording_path = recording_path_for(s.recording_dir, workflow.id);
+        int result = capture(workflow, s, source_url, *recording_path, error);
+        if (stop_requested(workflow)) return RunEnd::stopped;
+        if (result != 0 && usable_recording(*recording_path)) return RunEnd::loop;
+        if (result != 0) {
+            log_workflow(workflow, "Capture ended without a usable recording, success=%d; restarting", 1);
+        } else {
+            log_workflow(workflow, "Capture failed; restarting source automatically");
+        }
+        if (pause_before_retry(workflow, "Restarting source after error")) return RunEnd::stopped;
+    }
+}
+
+// Loops the recording until stopped; always ends in stopped.
+RunEnd loop_phase(Workflow& workflow, const std::string& recording_path) {
+    ErrorBuffer error{};
+    workflow_set_status(workflow, WorkflowState::live_ended, "Source ended; TS recording ready");
+    workflow_set_status(workflow, WorkflowState::starting_playback, "Starting native continuous TS loop");
+    for (;;) {
+        workflow_set_status(workflow, WorkflowState::playing, "Looping TS recording continuously");
+        error.fill(0);
+        WorkflowSettings s = workflow_settings_copy(workflow);
+        if (s.type == static_cast<int32_t>(WorkflowType::overlay_stream)) {
+            OverlaySettings overlay;
+            fill_overlay_settings(&workflow, &overlay);
+            log_workflow(workflow, "Native TS hardware-overlay loop starting");
+            if (engines(workflow).overlay_ts_loop_engine(recording_path, s.output_url, overlay, &workflow.stop_event,
+                                                         on_engine_streaming, &workflow, error) == 0) {
+                workflow_report_engine_error(workflow, error_text(error), "Native hardware-overlay loop failed");
+            }
+        } else {
+            log_workflow(workflow, "Native TS to RTMP continuous loop starting");
+            if (engines(workflow).ts_loop_publisher(recording_path, s.output_url, &workflow.stop_event,
+                                                    on_engine_streaming, &workflow, error) == 0) {
+                workflow_report_engine_error(workflow, error_text(error), "Native loop publisher failed");
+            }
+        }
+        if (stop_requested(workflow)) return RunEnd::stopped;
+        workflow_set_status(workflow, WorkflowState::reconnecting, "Restarting loop after playback error");
+        log_workflow(workflow, "Loop playback stopped; restarting automatically");
+        if (wait_or_stop(workflow, RESTART_PAUSE_MS)) return RunEnd::stopped;
+    }
+}
+
+}  // namespace
+
+bool wait_or_stop(Workflow& workflow, uint32_t ms) {
+    uint32_t waited = 0;
+    while (waited < ms) {
+        if (stop_requested(workflow)) return true;
+        // Stop raises the flag before it signals the event, so waking early
+        // on the event still finds the flag set at the next check.
+        (void)workflow.stop_event.wait_ms(std::min(ms - waited, WAIT_SLICE_MS));
+        waited = ms - waited < WAIT_SLICE_MS ? ms : waited + WAIT_SLICE_MS;
+    }
+    return false;
+}
+
+std::string recording_path_for(const std::string& recording_dir, uint32_t id) {
+    LocalTime now = local_time_now();
+    return utf16_fit(string_printf("%s/workflow-%u-%04u%02u%02u-%02u%02u%02u.ts", recording_dir.c_str(), id, now.year,
+                                   now.month, now.day, now.hour, now.minute, now.second),
+                     PATH_CAPACITY);
+}
+
+int workflow_runner(Workflow& workflow) {
+    workflow_set_status(workflow, WorkflowState::starting, "Starting");
+    workflow.start_tick = tick_ms();
+    log_workflow(workflow, "Workflow started");
+    std::string recording_path;
+    RunEnd end = capture_loop(workflow, &recording_path);
+    if (end == RunEnd::loop) end = loop_phase(workflow, recording_path);
+    if (end == RunEnd::stopped) {
+        workflow_set_status(workflow, WorkflowState::stopped, "Stopped");
+        log_workflow(workflow, "Workflow stopped");
+    }
+    return 0;
+}

@@ -1,0 +1,65 @@
+// The editor's save checks, in the order the editor applies them.
+#include "workflow/editor_rules.h"
+
+#include "platform/folders.h"
+#include "platform/text.h"
+#include "workflow/validate.h"
+
+namespace {
+
+EditorProblem problem(EditorField field, const char* title, std::string message) {
+    return EditorProblem{field, title, std::move(message)};
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::optional<EditorProblem> editor_check(const WorkflowSettings& s) {
+    if (s.name.empty()) return problem(EditorField::name, "Invalid workflow", "Enter a workflow name.");
+    if (s.type == static_cast<int32_t>(WorkflowType::mp4_loop)) {
+        if (!is_mp4_file_path(s.source)) {
+            return problem(EditorField::source, "Invalid MP4 file", "Select an existing MP4 video file.");
+        }
+    } else {
+        bool youtube = s.source_type == static_cast<int32_t>(SourceType::youtube);
+        if (!url_check(s.source, youtube, false)) {
+            return problem(EditorField::source, "Invalid source URL",
+                           youtube ? youtube_source_message()
+                                   : "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL.");
+        }
+    }
+    if (!url_check(s.output_url, false, true)) {
+        return problem(EditorField::output, "Invalid output URL",
+                       "Enter a complete RTMP or RTMPS output URL, including its application/path.");
+    }
+    if (s.image_enabled && (s.image_path.empty() || !path_exists(s.image_path))) {
+        return problem(EditorField::image_path, "Invalid image overlay",
+                       "Select an existing image file for the image overlay.");
+    }
+    return std::nullopt;
+}
+
+std::optional<uint32_t> editor_parse_color(std::string_view text) {
+    if (text.size() != 7 || text[0] != '#') return std::nullopt;
+    uint32_t rgb = 0;
+    for (char c : text.substr(1)) {
+        int digit = hex_value(c);
+        if (digit < 0) return std::nullopt;
+        rgb = rgb * 16 + static_cast<uint32_t>(digit);
+    }
+    uint32_t red = (rgb >> 16) & 0xFF, green = (rgb >> 8) & 0xFF, blue = rgb & 0xFF;
+    return red | (green << 8) | (blue << 16);
+}
+
+std::string editor_format_color(uint32_t color) {
+    if (color == 0xFFFFFFFFu) color = 0;
+    return string_printf("#%02X%02X%02X", color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+}
+
+int32_t editor_poll_seconds(int32_t typed) { return typed < 5 ? 15 : typed; }

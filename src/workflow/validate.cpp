@@ -1,0 +1,117 @@
+// Run-time validation and the URL rules.
+//
+// url_check is a syntax check, not a parser: it rejects texts that cannot be
+// a URL on one line (controls, blanks, quotes, angle brackets), then looks
+// at the scheme, the host part (compared whole, so a port or user name in a
+// YouTube host fails) and whether a non-empty path follows.
+#include "workflow/validate.h"
+
+#include "app/app_context.h"
+#include "platform/folders.h"
+#include "platform/text.h"
+#include "run/tools.h"
+#include "workflow/workflow.h"
+
+namespace {
+
+struct UrlParts {
+    std::string_view scheme;
+    std::string_view host;
+    bool has_path = false;
+};
+
+bool split_url(std::string_view text, UrlParts* parts) {
+    size_t marker = text.find("://");
+    if (marker == std::string_view::npos || marker + 3 >= text.size()) return false;
+    parts->scheme = text.substr(0, marker);
+    std::string_view rest = text.substr(marker + 3);
+    size_t slash = rest.find('/');
+    parts->host = rest.substr(0, slash);
+    parts->has_path = slash != std::string_view::npos && slash + 1 < rest.size();
+    return !parts->host.empty();
+}
+
+bool has_forbidden_character(std::string_view text) {
+    for (char c : text) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || c == '"' || c == '<' || c == '>') return true;
+    }
+    return false;
+}
+
+bool is_youtube_host(std::string_view host) {
+    std::string_view main = YOUTUBE_MAIN_DOMAIN;
+    if (iequals(host, main) || iequals(host, YOUTUBE_SHORT_DOMAIN)) return true;
+    return host.size() > main.size() + 1 && iends_with(host, main) && host[host.size() - main.size() - 1] == '.';
+}
+
+bool scheme_is_one_of(std::string_view scheme, std::initializer_list<std::string_view> names) {
+    for (std::string_view name : names) {
+        if (iequals(scheme, name)) return true;
+    }
+    return false;
+}
+
+// The message of the first check that fails, or "" when all pass.
+std::string first_problem(Workflow& workflow, const WorkflowSettings& s) {
+    const bool mp4 = s.type == static_cast<int32_t>(WorkflowType::mp4_loop);
+    const bool youtube = s.source_type == static_cast<int32_t>(SourceType::youtube);
+    if (s.name.empty()) return "Name is required.";
+    if (s.enabled == 0) return "This workflow is disabled.";
+    if (s.source.empty()) return mp4 ? "MP4 file is required." : "Source URL is required.";
+    if (mp4 && !is_mp4_file_path(s.source)) return "Select an existing .mp4 file.";
+    if (!mp4 && !url_check(s.source, youtube, false)) {
+        return youtube ? youtube_source_message() : "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL.";
+    }
+    if (s.output_url.empty()) return "RTMP/RTMPS output URL is required.";
+    if (!url_check(s.output_url, false, true)) {
+        return "Enter a complete RTMP or RTMPS output URL, including its application/path.";
+    }
+    if (s.image_enabled && !path_exists(s.image_path)) return "Overlay image does not exist.";
+    if (!mp4 && (s.recording_dir.empty() || !ensure_directory(s.recording_dir))) {
+        return "Recording directory is not writable.";
+    }
+    if (!mp4 && youtube && workflow.app && workflow.app->ytdlp_ok == 0) {
+        workflow.app->ytdlp_ok = tool_probe(workflow.app->program_dir, YTDLP_FILE_NAME, "--version") ? 1 : 0;
+        if (workflow.app->ytdlp_ok == 0) {
+            return "The bundled yt-dlp tool is missing or cannot start. Reinstall Veltrona.";
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string youtube_source_message() {
+    return string_printf("Enter a valid YouTube URL (%s or %s).", YOUTUBE_MAIN_DOMAIN, YOUTUBE_SHORT_DOMAIN);
+}
+
+bool workflow_validate(Workflow& workflow, std::string* message) {
+    std::string problem = first_problem(workflow, workflow_settings_copy(workflow));
+    if (message) *message = utf16_fit(problem, LAST_ERROR_CAPACITY);
+    return problem.empty();
+}
+
+bool url_check(std::string_view text, bool youtube, bool rtmp_output) {
+    if (text.empty() || has_forbidden_character(text)) return false;
+    UrlParts parts;
+    if (!split_url(text, &parts)) return false;
+    if (rtmp_output) return scheme_is_one_of(parts.scheme, {"rtmp", "rtmps"}) && parts.has_path;
+    if (youtube) {
+        return scheme_is_one_of(parts.scheme, {"http", "https"}) && parts.has_path && is_youtube_host(parts.host);
+    }
+    return scheme_is_one_of(parts.scheme, {"http", "https", "rtmp", "rtmps", "srt"});
+}
+
+std::string mask_stream_key(std::string_view url) {
+    size_t slash = url.rfind('/');
+    if (slash == std::string_view::npos) return std::string(url);
+    if (!istarts_with(url, "rtmp://") && !istarts_with(url, "rtmps://")) return std::string(url);
+    return std::string(url.substr(0, slash)) + "/********";
+}
+
+bool is_mp4_file_path(const std::string& path) {
+    if (regular_file_size(path) < 0) return false;
+    size_t dot = path.rfind('.');
+    return dot != std::string::npos && iequals(std::string_view(path).substr(dot), ".mp4");
+}

@@ -1,0 +1,97 @@
+// Workflow records: creation with defaults, destruction that never frees a
+// record under a runner that is still using it, display names, and the
+// locked copies through which threads share settings and texts.
+#include "workflow/workflow.h"
+
+#include "app/app_context.h"
+#include "platform/text.h"
+#include "run/run_control.h"
+#include "run/runner.h"
+
+Workflow* workflow_create(AppContext& app) {
+    auto* workflow = new Workflow();
+    workflow->id = app.next_id++;
+    workflow->app = &app;
+    workflow->settings.recording_dir = utf16_fit(app.recordings_dir, URL_CAPACITY);
+    return workflow;
+}
+
+void workflow_destroy(Workflow* workflow) {
+    if (!workflow) return;
+    workflow_stop(workflow);
+    if (RunnerThread* runner = workflow->thread.get()) {
+        std::unique_lock guard(runner->exit_lock);
+        if (!runner->exited) {
+            // The runner ignored its stop: it frees the record when it ends.
+            runner->thread.detach();
+            runner->orphaned = true;
+            return;
+        }
+        guard.unlock();
+        if (runner->thread.joinable()) runner->thread.join();
+    }
+    delete workflow;
+}
+
+const char* workflow_state_name(uint32_t state) {
+    static constexpr const char* names[] = {"STOPPED",   "STARTING",          "RESOLVING", "WAITING",
+                                            "RECORDING", "LIVE ENDED",        "STARTING PLAYBACK",
+                                            "PLAYING",   "STREAMING",         "RECONNECTING",
+                                            "COMPLETED", "ERROR"};
+    return state < std::size(names) ? names[state] : "UNKNOWN";
+}
+
+const char* workflow_type_list_name(int32_t type) {
+    switch (static_cast<WorkflowType>(type)) {
+        case WorkflowType::overlay_stream: return "Overlay";
+        case WorkflowType::record_then_push: return "Record/Push";
+        case WorkflowType::mp4_loop: return "MP4 Loop";
+        default: return "Direct";
+    }
+}
+
+const char* workflow_type_editor_name(int32_t type) {
+    switch (static_cast<WorkflowType>(type)) {
+        case WorkflowType::overlay_stream: return "Overlay + Stream";
+        case WorkflowType::record_then_push: return "Record then Push";
+        case WorkflowType::mp4_loop: return "MP4 File - Loop Stream";
+        default: return "Direct Restream";
+    }
+}
+
+const char* workflow_source_column(int32_t type, int32_t source_type) {
+    if (type == static_cast<int32_t>(WorkflowType::mp4_loop)) return "MP4 File";
+    return source_type == static_cast<int32_t>(SourceType::youtube) ? "YouTube" : "Direct";
+}
+
+WorkflowSettings workflow_settings_copy(Workflow& workflow) {
+    std::lock_guard guard(workflow.lock);
+    return workflow.settings;
+}
+
+void workflow_settings_replace(Workflow& workflow, const WorkflowSettings& settings) {
+    std::lock_guard guard(workflow.lock);
+    workflow.settings = settings;
+}
+
+std::string workflow_current_operation(Workflow& workflow) {
+    std::lock_guard guard(workflow.lock);
+    return workflow.current_operation;
+}
+
+std::string workflow_last_error(Workflow& workflow) {
+    std::lock_guard guard(workflow.lock);
+    return workflow.last_error;
+}
+
+void workflow_set_last_error(Workflow& workflow, std::string_view text) {
+    std::string fitted = utf16_fit(text, LAST_ERROR_CAPACITY);
+    std::lock_guard guard(workflow.lock);
+    workflow.last_error = std::move(fitted);
+}
+
+WorkflowState workflow_state(const Workflow& workflow) { return static_cast<WorkflowState>(workflow.state.load()); }
+
+bool workflow_runner_alive(const Workflow& workflow) {
+    return workflow.thread && !workflow.thread->done.is_set();
+}

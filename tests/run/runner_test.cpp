@@ -1,0 +1,295 @@
+// The runner's state paths and run control, driven by fake engines. These
+// suites run under ThreadSanitizer too (names end in "Threads").
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "run/run_control.h"
+#include "run/runner.h"
+#include "support/app_fixture.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+
+constexpr int32_t OVERLAY = static_cast<int32_t>(WorkflowType::overlay_stream);
+constexpr int32_t RECORD = static_cast<int32_t>(WorkflowType::record_then_push);
+constexpr int32_t MP4 = static_cast<int32_t>(WorkflowType::mp4_loop);
+constexpr int32_t YOUTUBE = static_cast<int32_t>(SourceType::youtube);
+
+class RunnerThreads : public AppFixture {
+protected:
+    // The states reported from the first STARTING on, without repeats of
+    // the same state in a row.
+    std::vector<std::string> path() {
+        std::vector<std::string> out;
+        for (const std::string& name : state_names()) {
+            if (out.empty() || out.back() != name) out.push_back(name);
+        }
+        return out;
+    }
+};
+
+TEST_F(RunnerThreads, DirectRestreamStreamsUntilStopped) {
+    Workflow& w = add_workflow([](WorkflowSettings&) {});
+    ASSERT_TRUE(workflow_start(w));
+    ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
+    workflow_stop(&w);
+    EXPECT_EQ(path(), (std::vector<std::string>{"STARTING", "RESOLVING", "STREAMING", "STOPPED"}));
+    EXPECT_EQ(workflow_current_operation(w), "Stopped");
+    EXPECT_NE(w.start_tick.load(), 0u);  // kept after the run
+    std::string log = workflow_log(w);
+    EXPECT_THAT(log, HasSubstr("Workflow started\n"));
+    EXPECT_THAT(log, HasSubstr("Native HLS/RTMP engine starting\n"));
+    EXPECT_THAT(log, HasSubstr("Workflow stopped\n"));
+    std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].source, "http://127.0.0.1:9/live.m3u8");
+    EXPECT_THAT(calls[0].recording_path, HasSubstr(app_.recordings_dir + "/workflow-" + std::to_string(w.id) + "-"));
+    EXPECT_THAT(calls[0].recording_path, ::testing::EndsWith(".ts"));
+}
+
+TEST_F(RunnerThreads, EndedLiveWithRecordingLoopsItThroughTheMatchingLoopEngine) {
+    struct Case {
+        int32_t type;
+        const char* capture_engine;
+        const char* loop_engine;
+    };
+    for (const Case& c : {Case{3, "hls_to_rtmp_engine", "ts_loop_publisher"},
+                          Case{OVERLAY, "overlay_stream_engine", "overlay_ts_loop_engine"},
+                          Case{RECORD, "hls_to_ts_recorder", "ts_loop_publisher"},
+                          Case{5, "overlay_stream_engine", "ts_loop_publisher"}}) {
+        SCOPED_TRACE(c.type);
+        fake_engines().reset();
+        fake_engines().capture = FakeBehavior::end_with_recording;
+        Workflow& w = add_workflow([&](WorkflowSettings& s) { s.type = c.type; });
+        ASSERT_TRUE(workflow_start(w));
+        ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
+        workflow_stop(&w);
+        std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
+        ASSERT_EQ(calls.size(), 2u);
+        EXPECT_EQ(calls[0].engine, c.capture_engine);
+        EXPECT_EQ(calls[1].engine, c.loop_engine);
+        EXPECT_EQ(calls[1].source, calls[0].recording_path);
+    }
+    std::vector<std::string> names = state_names();
+    auto live_ended = std::find(names.begin(), names.end(), "LIVE ENDED");
+    ASSERT_NE(live_ended, names.end());
+    EXPECT_EQ(*(live_ended + 1), "STARTING PLAYBACK");
+    EXPECT_EQ(*(live_ended + 2), "PLAYING");
+}
+
+TEST_F(RunnerThreads, LoopEngineReturnIsRetriedAfterThreeSeconds) {
+    fake_engines().capture = FakeBehavior::end_with_recording;
+    fake_engines().loop = FakeBehavior::fail;
+    fake_engines().error_text = "MPEG-TS sync byte missing at 188";
+    Workflow& w = add_workflow([](WorkflowSettings&) {});
+    ASSERT_TRUE(workflow_start(w));
+    ASSERT_TRUE(wait_until([] { return fake_engines().call_count("ts_loop_publisher") >= 2; }, 8000));
+    workflow_stop(&w);
+    EXPECT_EQ(workflow_last_error(w), "MPEG-TS sync byte missing at 188");
+    std::string log = workflow_log(w);
+    EXPECT_THAT(log, HasSubstr("Native loop publisher failed: MPEG-TS sync byte missing at 188\n"));
+    EXPECT_THAT(log, HasSubstr("Loop playback stopped; restarting automatically\n"));
+    EXPECT_THAT(path(), ::testing::Contains("RECONNECTING"));
+}
+
+TEST_F(RunnerThreads, CaptureFailuresAreRetriedWithTheirOwnLogLines) {
+    struct Case {
+        FakeBehavior capture;
+        const char* source;
+        const char* log_line;
+        size_t engine_calls;
+    };
+    for (const Case& c :
+         {Case{FakeBehavior::end_without_recording, "http://127.0.0.1:9/a.m3u8",
+               "Capture ended without a usable recording, success=1; restarting\n", 1},
+          Case{FakeBehavior::fail, "http://127.0.0.1:9/a.m3u8", "Native engine failed: \n", 1},
+          Case{FakeBehavior::stream_until_stop, "srt://127.0.0.1:9", "Capture failed; restarting source automatically\n",
+               0}}) {
+        fake_engines().reset();
+        fake_engines().capture = c.capture;
+        Workflow& w = add_workflow([&](WorkflowSettings& s) { s.source = c.source; });
+        ASSERT_TRUE(workflow_start(w));
+        ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 5000));
+        workflow_stop(&w);
+        EXPECT_THAT(workflow_log(w), HasSubstr(c.log_line));
+        EXPECT_EQ(fake_engines().calls_copy().size(), c.engine_calls);
+        EXPECT_EQ(workflow_last_error(w), "");  // an empty engine text leaves it empty
+    }
+}
+
+TEST_F(RunnerThreads, Mp4LoopEndsWithoutRestartWhenTheEngineSucceeds) {
+    TempDir media;
+    write_file(media.file("clip.mp4"), "not really");
+    fake_engines().loop = FakeBehavior::end_without_recording;
+    Workflow& w = add_workflow([&](WorkflowSettings& s) {
+        s.type = MP4;
+        s.source = media.file("clip.mp4");
+        s.image_x_pct = 40;  // overlay fields set, but both overlay flags off
+    });
+    ASSERT_TRUE(workflow_start(w));
+    ASSERT_TRUE(wait_until([&] { return !workflow_runner_alive(w); }, 5000));
+    EXPECT_EQ(path(), (std::vector<std::string>{"STARTING", "STREAMING", "STOPPED"}));
+    std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_FALSE(calls[0].has_overlay);
+    EXPECT_THAT(workflow_log(w), HasSubstr("MP4 packet-copy loop starting (decoder and encoder bypassed)\n"));
+}
+
+TEST_F(RunnerThreads, Mp4LoopWithTextOverlayGetsSettingsAndRetriesFailures) {
+    TempDir media;
+    write_file(media.file("clip.MP4"), "not really");
+    fake_engines().loop = FakeBehavior::fail;
+    Workflow& w = add_workflow([&](WorkflowSettings& s) {
+        s.type = MP4;
+        s.source = media.file("clip.MP4");
+        s.text_enabled = 1;
+    });
+    ASSERT_TRUE(workflow_start(w));
+    ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 5000));
+    workflow_stop(&w);
+    EXPECT_TRUE(fake_engines().calls_copy().at(0).has_overlay);
+    EXPECT_EQ(workflow_last_error(w), "Native operation failed");
+    EXPECT_THAT(workflow_log(w), HasSubstr("Native MP4 loop failed: Native operation failed\n"));
+}
+
+TEST_F(RunnerThreads, RecordThenPushWaitsForTheLiveThenRecords) {
+    // Upcoming twice, then live; poll_seconds 0 asks again at once.
+    fake_ytdlp("n=$(cat \"$0.count\" 2>/dev/null || echo 0); n=$((n+1)); echo $n > \"$0.count\"\n"
+               "if [ $n -le 2 ]; then echo ZQ_STATUS:is_upcoming; exit 0; fi\n"
+               "echo ZQ_STATUS:is_live; echo http://127.0.0.1:9/yt.m3u8");
+    Workflow& w = add_workflow([](WorkflowSettings& s) {
+        s.type = RECORD;
+        s.source_type = YOUTUBE;
+        s.source = "https://www.youtube.com/watch?v=abc";
+        s.poll_seconds = 0;
+    });
+    ASSERT_TRUE(workflow_start(w));
+    ASSERT_TRUE(wait_for_state(w, WorkflowState::recording, 10000));
+    workflow_stop(&w);
+    EXPECT_EQ(path(), (std::vector<std::string>{"STARTING", "RESOLVING", "WAITING", "RESOLVING", "WAITING",
+                                                "RESOLVING", "RECORDING", "STOPPED"}));
+    EXPECT_EQ(fake_engines().calls_copy().at(0).source, "http://127.0.0.1:9/yt.m3u8");
+}
+
+TEST_F(RunnerThreads, UnresolvedYoutubePageEndsDirectRestreamInError) {
+    fake_ytdlp("echo 'ERROR: video unavailable' >&2; exit 1");
+    Workflow& w = add_workflow([](WorkflowSettings& s) {
+        s.source_type = YOUTUBE;
+        s.source = "https://youtu.be/abc";
+    });
+    ASSERT_TRUE(workflow_start(w));
+    ASSERT_TRUE(wait_until([&] { return !workflow_runner_alive(w); }, 10000));
+    EXPECT_EQ(workflow_state(w), WorkflowState::error);
+    EXPECT_EQ(workflow_current_operation(w), "Source resolution failed");
+    std::string log = workflow_log(w);
+    EXPECT_THAT(log, HasSubstr("Workflow ended state=ERROR\n"));
+    EXPECT_THAT(log, ::testing::Not(HasSubstr("Workflow stopped")));
+    EXPECT_TRUE(fake_engines().calls_copy().empty());
+
+    // A new start after that end closes the old handle and runs again.
+    fake_ytdlp("echo ZQ_STATUS:is_live; echo http://127.0.0.1:9/yt.m3u8");
+    ASSERT_TRUE(workflow_start(w));
+    ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 10000));
+}
+
+TEST_F(RunnerThreads, StopEndsWaitsAndPausesPromptly) {
+    fake_ytdlp("echo ZQ_STATUS:is_upcoming");
+    Workflow& waiting = add_workflow([](WorkflowSettings& s) {
+        s.type = RECORD;
+        s.source_type = YOUTUBE;
+        s.source = "https://www.youtube.com/watch?v=abc";
+        s.poll_seconds = 600;
+    });
+    Workflow& pausing = add_workflow([](WorkflowSettings& s) { s.source = "srt://127.0.0.1:9"; });
+    ASSERT_TRUE(workflow_start(waiting));
+    ASSERT_TRUE(workflow_start(pausing));
+    ASSERT_TRUE(wait_for_state(waiting, WorkflowState::waiting, 10000));
+    ASSERT_TRUE(wait_for_state(pausing, WorkflowState::reconnecting, 5000));
+    for (Workflow* w : {&waiting, &pausing}) {
+        uint64_t began = tick_ms();
+        workflow_stop(w);
+        EXPECT_LT(tick_ms() - began, 1000u);  // a 100 ms slice, not the whole pause
+        EXPECT_EQ(workflow_current_operation(*w), "Stopped");
+        EXPECT_THAT(workflow_log(*w), HasSubstr("Workflow stopped\n"));
+        EXPECT_FALSE(w->thread);
+    }
+}
+
+TEST_F(RunnerThreads, StartOnARunningWorkflowChangesNothing) {
+    Workflow& w = add_workflow([](WorkflowSettings&) {});
+    ASSERT_TRUE(workflow_start(w));
+    ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
+    RunnerThread* runner = w.thread.get();
+    EXPECT_TRUE(workflow_start(w));
+    EXPECT_EQ(w.thread.get(), runner);
+    EXPECT_EQ(fake_engines().calls_copy().size(), 1u);
+}
+
+TEST_F(RunnerThreads, InvalidStartIsRefusedWithTheReason) {
+    Workflow& w = add_workflow([](WorkflowSettings& s) {
+        s.enabled = 0;
+        s.source.clear();
+    });
+    EXPECT_FALSE(workflow_start(w));
+    EXPECT_EQ(workflow_state(w), WorkflowState::error);
+    EXPECT_EQ(workflow_current_operation(w), "Validation failed");
+    EXPECT_EQ(workflow_last_error(w), "This workflow is disabled.");
+    EXPECT_EQ(statuses().size(), 1u);
+    EXPECT_FALSE(w.thread);
+}
+
+TEST_F(RunnerThreads, StopOfANeverStartedWorkflowLeavesTheFlagForTheNextStart) {
+    Workflow& w = add_workflow([](WorkflowSettings&) {});
+    workflow_stop(&w);
+    EXPECT_EQ(workflow_state(w), WorkflowState::stopped);
+    EXPECT_EQ(w.stop_requested.load(), 1u);
+    ASSERT_TRUE(workflow_start(w));
+    EXPECT_EQ(w.stop_requested.load(), 0u);
+    EXPECT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
+}
+
+TEST_F(RunnerThreads, RestartWithEmptiedOutputEndsInError) {
+    Workflow& w = add_workflow([](WorkflowSettings&) {});
+    ASSERT_TRUE(workflow_start(w));
+    ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
+    WorkflowSettings s = workflow_settings_copy(w);
+    s.output_url.clear();
+    workflow_settings_replace(w, s);
+    workflow_restart(w);
+    EXPECT_EQ(workflow_state(w), WorkflowState::error);
+    EXPECT_EQ(workflow_last_error(w), "RTMP/RTMPS output URL is required.");
+    EXPECT_FALSE(workflow_runner_alive(w));
+}
+
+TEST_F(RunnerThreads, RunnerDeafToStopIsLeftBehindSafely) {
+    fake_engines().capture = FakeBehavior::ignore_stop;
+    fake_engines().ignore_stop_ms = 6500;
+    Workflow& w = add_workflow([](WorkflowSettings&) {});
+    ASSERT_TRUE(workflow_start(w));
+    ASSERT_TRUE(wait_until([] { return fake_engines().calls_copy().size() == 1; }, 5000));
+    uint64_t began = tick_ms();
+    workflow_stop(&w);
+    EXPECT_GE(tick_ms() - began, STOP_WAIT_MS - 100);
+    EXPECT_EQ(workflow_state(w), WorkflowState::stopped);
+    EXPECT_TRUE(workflow_runner_alive(w));
+    EXPECT_TRUE(workflow_start(w));  // no second runner
+    EXPECT_EQ(fake_engines().calls_copy().size(), 1u);
+    // Deleting it now must not free the record under the runner, which still
+    // reports status when its engine finally returns (ASan watches this).
+    Workflow* raw = app_.workflows.back().release();
+    app_.workflows.pop_back();
+    workflow_destroy(raw);
+    EXPECT_TRUE(wait_until([] { return fake_engines().calls_copy().size() == 1; }, 100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+}
+
+TEST(RunnerNames, RecordingPathNamesWorkflowAndTime) {
+    std::string path = recording_path_for("/rec", 42);
+    ASSERT_EQ(path.size(), std::string("/rec/workflow-42-20261206-120000.ts").size());
+    EXPECT_EQ(path.substr(0, 17), "/rec/workflow-42-");
+    EXPECT_EQ(path[25], '-');
+}
+
+}  // namespace

@@ -1,0 +1,85 @@
+#include "support/app_fixture.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/folders.h"
+#include "run/run_control.h"
+#include "workflow/workflow.h"
+
+
+bool wait_until(const std::function<bool()>& done, uint32_t timeout_ms) {
+    uint64_t deadline = tick_ms() + timeout_ms;
+    while (!done()) {
+        if (tick_ms() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+void AppFixture::SetUp() {
+    fake_engines().reset();
+    app_context_init(app_, dir_.file("data"));
+    app_.engines = &fake_engine_table();
+    app_.program_dir = dir_.file("program");
+    ASSERT_TRUE(ensure_directory(app_.program_dir + "/tools"));
+    app_set_notifier(
+        app_,
+        [](void* context, uint32_t id) {
+            auto* self = static_cast<AppFixture*>(context);
+            Workflow* workflow = app_find_workflow(self->app_, id);
+            if (!workflow) return;
+            StatusRecord record{id, workflow->state.load(), workflow_current_operation(*workflow)};
+            std::lock_guard guard(self->lock_);
+            self->statuses_.push_back(std::move(record));
+        },
+        this);
+}
+
+void AppFixture::TearDown() {
+    for (WorkflowPtr& workflow : app_.workflows) workflow_stop(workflow.get());
+    app_set_notifier(app_, nullptr, nullptr);
+    app_.workflows.clear();
+}
+
+Workflow& AppFixture::add_workflow(const std::function<void(WorkflowSettings&)>& edit) {
+    WorkflowPtr workflow(workflow_create(app_));
+    WorkflowSettings settings = workflow->settings;
+    settings.name = "Test";
+    settings.source_type = static_cast<int32_t>(SourceType::direct);
+    settings.source = "http://127.0.0.1:9/live.m3u8";
+    settings.output_url = "rtmp://127.0.0.1:9/live/key";
+    edit(settings);
+    workflow_settings_replace(*workflow, settings);
+    app_.workflows.push_back(std::move(workflow));
+    return *app_.workflows.back();
+}
+
+void AppFixture::fake_ytdlp(const std::string& script_body) {
+    // The version probe always succeeds, so validation passes and does not
+    // consume the answers the test scripted.
+    write_file(app_.program_dir + "/tools/yt-dlp",
+               "#!/bin/sh\nif [ \"$1\" = --version ]; then echo 2023.03.04; exit 0; fi\n" + script_body + "\n", 0755);
+}
+
+std::vector<StatusRecord> AppFixture::statuses() {
+    std::lock_guard guard(lock_);
+    return statuses_;
+}
+
+std::vector<std::string> AppFixture::state_names() {
+    std::vector<std::string> names;
+    for (const StatusRecord& record : statuses()) names.push_back(workflow_state_name(record.state));
+    return names;
+}
+
+bool AppFixture::wait_for_state(Workflow& workflow, WorkflowState state, uint32_t timeout_ms) {
+    return wait_until([&] { return workflow_state(workflow) == state; }, timeout_ms);
+}
+
+std::string AppFixture::workflow_log(const Workflow& workflow) {
+    return read_file(app_.logs_dir + "/workflow-" + std::to_string(workflow.id) + ".log");
+}

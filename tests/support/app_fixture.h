@@ -1,0 +1,46 @@
+// An AppContext in a temp data folder, with the fake engines, a fake tools/
+// folder for yt-dlp, and a notifier that records every status change as
+// (id, state, current operation) at the moment it was reported.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/app_context.h"
+#include "support/fake_engines.h"
+#include "support/temp_dir.h"
+
+struct StatusRecord {
+    uint32_t id;
+    uint32_t state;
+    std::string operation;
+};
+
+class AppFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A workflow appended to the table, with settings changed by `edit`.
+    Workflow& add_workflow(const std::function<void(WorkflowSettings&)>& edit);
+    // Writes tools/yt-dlp (a shell script body) beside the fake program;
+    // "--version" always succeeds.
+    void fake_ytdlp(const std::string& script_body);
+
+    std::vector<StatusRecord> statuses();
+    std::vector<std::string> state_names();  // in order, repeats of the same state kept
+    bool wait_for_state(Workflow& workflow, WorkflowState state, uint32_t timeout_ms);
+    std::string workflow_log(const Workflow& workflow);
+
+    TempDir dir_;
+    AppContext app_;
+    std::mutex lock_;
+    std::vector<StatusRecord> statuses_;
+};
+
+// Polls `done` every 10 ms for up to `timeout_ms`.
+bool wait_until(const std::function<bool()>& done, uint32_t timeout_ms);

@@ -1,0 +1,107 @@
+// Scripted engines; every wait is bounded (30 s) so a broken stop cannot hang a test.
+#include "support/fake_engines.h"
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "platform/error_text.h"
+
+namespace {
+
+constexpr uint32_t MAX_STREAM_MS = 30000;
+
+int act(FakeBehavior behavior, const FakeEngineCall& call, Event* stop, EngineStatusCallback status, void* context,
+        std::span<char> error) {
+    FakeEngines& fakes = fake_engines();
+    {
+        std::lock_guard guard(fakes.lock);
+        fakes.calls.push_back(call);
+    }
+    switch (behavior) {
+        case FakeBehavior::stream_until_stop:
+            status(context, "Fake engine working");
+            (void)event_wait_ms(stop, MAX_STREAM_MS);
+            return 1;
+        case FakeBehavior::fail:
+            error_printf(error, "%s", fakes.error_text.c_str());
+            return 0;
+        case FakeBehavior::end_with_recording:
+            std::ofstream(call.recording_path, std::ios::binary) << "recorded bytes";
+            return 1;
+        case FakeBehavior::end_without_recording:
+            return 1;
+        case FakeBehavior::ignore_stop:
+            status(context, "Fake engine deaf to stop");
+            std::this_thread::sleep_for(std::chrono::milliseconds(fakes.ignore_stop_ms));
+            status(context, "Fake engine ending late");
+            return 1;
+    }
+    return 0;
+}
+
+int fake_overlay_stream(const std::string& source, const std::string&, const std::string& recording,
+                        const OverlaySettings&, Event* stop, EngineStatusCallback status, void* context,
+                        std::span<char> error) {
+    return act(fake_engines().capture, {"overlay_stream_engine", source, recording, true}, stop, status, context,
+               error);
+}
+
+int fake_hls_to_rtmp(const std::string& source, const std::string&, const std::string& recording, Event* stop,
+                     EngineStatusCallback status, void* context, std::span<char> error) {
+    return act(fake_engines().capture, {"hls_to_rtmp_engine", source, recording, false}, stop, status, context, error);
+}
+
+int fake_hls_to_ts(const std::string& source, const std::string& recording, Event* stop, EngineStatusCallback status,
+                   void* context, std::span<char> error) {
+    return act(fake_engines().capture, {"hls_to_ts_recorder", source, recording, false}, stop, status, context, error);
+}
+
+int fake_mp4_loop(const std::string& path, const std::string&, const OverlaySettings* settings, Event* stop,
+                  EngineStatusCallback status, void* context, std::span<char> error) {
+    return act(fake_engines().loop, {"mp4_loop_engine", path, "", settings != nullptr}, stop, status, context, error);
+}
+
+int fake_overlay_ts_loop(const std::string& recording, const std::string&, const OverlaySettings&, Event* stop,
+                         EngineStatusCallback status, void* context, std::span<char> error) {
+    return act(fake_engines().loop, {"overlay_ts_loop_engine", recording, recording, true}, stop, status, context,
+               error);
+}
+
+int fake_ts_loop(const std::string& recording, const std::string&, Event* stop, EngineStatusCallback status,
+                 void* context, std::span<char> error) {
+    return act(fake_engines().loop, {"ts_loop_publisher", recording, recording, false}, stop, status, context, error);
+}
+
+}  // namespace
+
+void FakeEngines::reset() {
+    std::lock_guard guard(lock);
+    capture = loop = FakeBehavior::stream_until_stop;
+    error_text.clear();
+    ignore_stop_ms = 0;
+    calls.clear();
+}
+
+std::vector<FakeEngineCall> FakeEngines::calls_copy() {
+    std::lock_guard guard(lock);
+    return calls;
+}
+
+size_t FakeEngines::call_count(const std::string& engine) {
+    std::lock_guard guard(lock);
+    size_t count = 0;
+    for (const FakeEngineCall& call : calls) count += call.engine == engine;
+    return count;
+}
+
+FakeEngines& fake_engines() {
+    static FakeEngines engines;
+    return engines;
+}
+
+const EngineTable& fake_engine_table() {
+    static const EngineTable table{fake_overlay_stream, fake_hls_to_rtmp,     fake_hls_to_ts,
+                                   fake_mp4_loop,       fake_overlay_ts_loop, fake_ts_loop};
+    return table;
+}
