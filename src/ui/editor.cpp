@@ -128,6 +128,7 @@ WorkflowEditor::WorkflowEditor(QWidget* owner, Workflow& workflow)
     build_record_group();
     build_direct_group();
     build_buttons();
+    fit_side_buttons();
     fill_from(original_);
     connect_controls();
     apply_type_layout(selected_type());
@@ -194,6 +195,11 @@ void WorkflowEditor::place(int id, int x, int y, int width, int height) {
     QWidget* widget = control(id);
     widget->setGeometry(dialog_rect(units_, x, y, width, height));
     fit_control_height(widget);
+}
+
+// The small buttons beside an edit take the edit's flattened height.
+void WorkflowEditor::fit_side_buttons() {
+    for (int id : {source_browse, image_browse, text_color_pick, background_color_pick}) fit_to_text_line(control(id));
 }
 
 void WorkflowEditor::build_top_rows() {

@@ -65,6 +65,7 @@ private:
     ThemedCheckBox* add_check(int id, const QString& text, QRect dlu);
     ThemedButton* add_button(int id, const QString& text, QRect dlu, bool primary = false);
     void place(int id, int x, int y, int width, int height);
+    void fit_side_buttons();
 
     void fill_from(const WorkflowSettings& settings);
     void apply_type_layout(int type);

@@ -60,6 +60,7 @@ bool is_player_key(const QKeyEvent* event) {
 QString header_style() {
     return QStringLiteral("QHeaderView::section { background: %1; color: %2; border: none; "
                           "border-right: 1px solid %3; border-bottom: 1px solid %3; padding: 4px 6px; }"
+                          "QHeaderView { background: %1; }"
                           "QTreeView { background: %4; color: %2; border: 1px solid %3; outline: none; }")
         .arg(ui_colour_css(UiColour::normal_button), ui_colour_css(UiColour::text), ui_colour_css(UiColour::outline),
              ui_colour_css(UiColour::list_background));
@@ -194,6 +195,8 @@ void MainWindow::build_controls() {
 
     details_ = new QPlainTextEdit(this);
     details_->setReadOnly(true);
+    details_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    details_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     details_->setPlainText(QString::fromUtf8(NO_SELECTION_TEXT));
     flatten_control(details_);
     details_->installEventFilter(this);

@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QStyleFactory>
 #include <QVariant>
+#include <QWindow>
 #include <array>
 
 #include "workflow/workflow.h"
@@ -191,6 +192,19 @@ RowLook row_look(const uint32_t* state, bool selected) {
 
 // ---- buttons ----
 
+namespace {
+
+// A narrow button (a "Browse..." beside an edit) gets a smaller size of its
+// font rather than a clipped caption.
+QFont fitted_font(QFont font, const QString& text, int width) {
+    constexpr int SMALLEST_PIXEL_SIZE = 9;
+    while (font.pixelSize() > SMALLEST_PIXEL_SIZE && QFontMetrics(font).horizontalAdvance(text) > width)
+        font.setPixelSize(font.pixelSize() - 1);
+    return font;
+}
+
+}  // namespace
+
 ThemedButton::ThemedButton(const QString& text, QWidget* parent, bool primary)
     : QPushButton(text, parent), primary_(primary) {
     setFont(ui_font(UiFont::button));
@@ -214,7 +228,7 @@ void ThemedButton::paintEvent(QPaintEvent*) {
     // Half-pixel inset keeps the one-pixel outline on whole pixels.
     painter.drawRoundedRect(QRectF(item.adjusted(0, 0, -1, -1)).translated(0.5, 0.5), 4.0, 4.0);
     painter.setPen(ui_colour(look.text));
-    painter.setFont(font());
+    painter.setFont(fitted_font(font(), text().left(127), item.width() - 8));
     painter.drawText(item, Qt::AlignCenter | Qt::TextSingleLine, text().left(127));
 }
 
@@ -265,6 +279,10 @@ void ThemedCheckBox::paintEvent(QPaintEvent*) {
 
 void fit_control_height(QWidget* control) {
     if (!is_single_line(control)) return;
+    fit_to_text_line(control);
+}
+
+void fit_to_text_line(QWidget* control) {
     const int wanted = QFontMetrics(ui_font(UiFont::body)).height() + 12;
     const QRect old = control->geometry();
     if (old.height() <= wanted) return;
@@ -321,8 +339,14 @@ void centre_window(QWidget* window) {
     QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
     if (screen == nullptr) return;
     const QRect work = screen->availableGeometry();
-    // Before the first show the frame is unknown; the client size stands in.
-    const QSize size = window->isVisible() ? window->frameGeometry().size() : window->size();
+    // The frame counts when the platform already knows it; before a window
+    // is first mapped some platforms report no frame, and the client size
+    // stands in for the outer size.
+    QSize size = window->size();
+    if (const QWindow* handle = window->windowHandle()) {
+        const QMargins frame = handle->frameMargins();
+        size += QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
+    }
     window->move(work.left() + (work.width() - size.width()) / 2, work.top() + (work.height() - size.height()) / 2);
     window->setProperty(CENTERED_PROPERTY, 1);
 }

@@ -115,6 +115,9 @@ protected:
 void flatten_control(QWidget* control);
 // Re-applies the height rule after the control was moved or resized.
 void fit_control_height(QWidget* control);
+// The height rule for any control: body text height + 12, centred in place
+// when the control is taller (used for buttons that sit beside an edit).
+void fit_to_text_line(QWidget* control);
 
 // Dialog units: x * base_x / 4, y * base_y / 8 with the base units taken
 // from `font` (average width of the 52 Latin letters, rounded; line height).
