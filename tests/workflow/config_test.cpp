@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "app/startup.h"
+#include "platform/folders.h"
 #include "support/temp_dir.h"
 #include "workflow/config.h"
 
@@ -88,7 +89,7 @@ TEST_F(ConfigTest, SavesAKnownListByteForByte) {
     struct stat info {};
     ASSERT_EQ(stat(app.config_path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);  // it holds stream keys
-    EXPECT_FALSE(std::ifstream(app.config_path + ".tmp").good());
+    EXPECT_FALSE(path_exists(app.config_path + ".tmp"));
 
     // And it reads back to the same list.
     AppContext again;
@@ -204,7 +205,7 @@ TEST(ConfigStartup, MalformedFileIsMovedAsideAndLogged) {
     AppContext app;
     app_startup(app, StartupOptions{dir.path(), false});
     EXPECT_TRUE(app.workflows.empty());
-    EXPECT_FALSE(std::ifstream(dir.file("config.tsv")).good());
+    EXPECT_FALSE(path_exists(dir.file("config.tsv")));
     EXPECT_EQ(read_file(dir.file("config.tsv.malformed")), "VELTRONA\r\n");
     EXPECT_THAT(read_file(dir.file("logs/application.log")), ::testing::EndsWith(" Malformed configuration moved aside\n"));
 }
