@@ -184,6 +184,10 @@ bool config_load(AppContext& app) {
     std::ifstream in(app.config_path, std::ios::binary);
     if (!in) return true;
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return config_read(app, content);
+}
+
+bool config_read(AppContext& app, std::string_view content) {
     std::string_view rest(content);
     if (rest.substr(0, BOM.size()) == BOM) rest.remove_prefix(BOM.size());
     bool first = true;

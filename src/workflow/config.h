@@ -12,6 +12,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 struct AppContext;
 
@@ -20,6 +21,9 @@ struct AppContext;
 // its end, does not exist or cannot be opened; false when it is malformed
 // (the workflows read before the fault stay in the table).
 [[nodiscard]] bool config_load(AppContext& app);
+
+// config_load's reading of the file's bytes.
+[[nodiscard]] bool config_read(AppContext& app, std::string_view content);
 
 // Writes every workflow to "<config>.tmp" and renames it over config.tsv.
 // False when anything failed; the old file is then untouched.

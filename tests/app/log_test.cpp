@@ -1,0 +1,82 @@
+// Log files: line shape, the 2 MiB rule at its exact boundary, the message
+// cut, per-workflow file names, and engine error reporting.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "platform/folders.h"
+
+#include "app/app_context.h"
+#include "app/log.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class LogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app.logs_dir = dir.path();
+        workflow.reset(workflow_create(app));
+        workflow->id = 12;
+    }
+    TempDir dir;
+    AppContext app;
+    WorkflowPtr workflow;
+};
+
+TEST_F(LogTest, WorkflowLinesGoToItsOwnFileWithALocalTimestamp) {
+    log_workflow(*workflow, "Workflow started");
+    log_workflow(*workflow, "value=%d", 7);
+    EXPECT_EQ(workflow->log_path, dir.file("workflow-12.log"));
+    std::string text = read_file(dir.file("workflow-12.log"));
+    EXPECT_TRUE(std::regex_match(text, std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d Workflow started\n"
+                                                  "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d value=7\n")))
+        << text;
+}
+
+TEST_F(LogTest, FileOfExactlyTwoMebibytesIsAppendedToAndOneByteMoreIsEmptiedFirst) {
+    std::string path = dir.file("application.log");
+    write_file(path, std::string(LOG_SIZE_LIMIT, 'x'));
+    log_app(app, "appended");
+    std::string text = read_file(path);
+    EXPECT_EQ(text.size(), LOG_SIZE_LIMIT + 20 + 9);
+    EXPECT_THAT(text, ::testing::EndsWith(" appended\n"));
+
+    write_file(path, std::string(LOG_SIZE_LIMIT + 1, 'x'));
+    log_app(app, "fresh");
+    text = read_file(path);
+    EXPECT_EQ(text.size(), 20u + 6u);
+    EXPECT_THAT(text, ::testing::EndsWith(" fresh\n"));
+}
+
+TEST_F(LogTest, LongMessagesAreCutTo4095UnitsWithoutSplittingACharacter) {
+    log_workflow(*workflow, "%s", std::string(5000, 'a').c_str());
+    std::string line = read_file(workflow->log_path);
+    EXPECT_EQ(line.size(), 20u + 4095u + 1u);
+
+    std::remove(workflow->log_path.c_str());
+    std::string emoji;
+    for (int i = 0; i < 2100; ++i) emoji += "\xF0\x9F\x8E\xA5";  // two UTF-16 units each
+    log_workflow(*workflow, "%s", emoji.c_str());
+    line = read_file(workflow->log_path);
+    EXPECT_EQ(line.size(), 20u + 2047u * 4u + 1u);
+}
+
+TEST_F(LogTest, EngineErrorsBecomeTheLastErrorAndALogLine) {
+    EXPECT_EQ(workflow_report_engine_error(*workflow, "", "Native recording failed"), 0);
+    EXPECT_EQ(workflow_last_error(*workflow), "Native operation failed");
+    EXPECT_EQ(workflow_report_engine_error(*workflow, "http status 404", "Native loop publisher failed"), 0);
+    EXPECT_EQ(workflow_last_error(*workflow), "http status 404");
+    std::string text = read_file(workflow->log_path);
+    EXPECT_THAT(text, ::testing::HasSubstr(" Native recording failed: Native operation failed\n"));
+    EXPECT_THAT(text, ::testing::HasSubstr(" Native loop publisher failed: http status 404\n"));
+}
+
+TEST_F(LogTest, UnwritableLogIsDroppedSilently) {
+    app.logs_dir = dir.file("missing/folder");
+    log_app(app, "nowhere");  // must not fail or create anything
+    EXPECT_FALSE(path_exists(dir.file("missing/folder/application.log")));
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+// Start-up folders, the one-time legacy copy, and the launcher entries'
+// check-then-repair rules.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "app/shortcuts.h"
+#include "app/startup.h"
+#include "platform/folders.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* old = getenv("XDG_DATA_HOME");
+        had_ = old != nullptr;
+        if (old) old_ = old;
+        setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+    }
+    void TearDown() override {
+        if (had_) {
+            setenv("XDG_DATA_HOME", old_.c_str(), 1);
+        } else {
+            unsetenv("XDG_DATA_HOME");
+        }
+    }
+    TempDir dir;
+    std::string old_;
+    bool had_ = false;
+};
+
+const char* LEGACY = "MORVANTIX\t1\r\nW\t4\t3\t2\t1\told\thttp://s/x\trtmp://o/a/k\t0\t\t0\t0\t100\t0\t\t0\t0\t36\tAuto\t6000k\taac\t/r\t15\t5\t0\t1\t1\r\n";
+
+TEST_F(StartupTest, FoldersComeUnderTheUserDataFolder) {
+    AppContext app;
+    app_startup(app, {});
+    EXPECT_EQ(app.data_dir, dir.file("Veltrona"));
+    EXPECT_EQ(app.config_path, dir.file("Veltrona/config.tsv"));
+    EXPECT_TRUE(is_directory(app.logs_dir));
+    EXPECT_TRUE(is_directory(app.recordings_dir));
+    EXPECT_EQ(app.next_id, 1u);
+}
+
+TEST_F(StartupTest, LegacyConfigurationIsCopiedOnceAndKept) {
+    ASSERT_TRUE(ensure_directory(dir.file("Morvantix/Castwright")));
+    write_file(dir.file("Morvantix/Castwright/config.tsv"), LEGACY);
+    AppContext app;
+    app_startup(app, {});
+    ASSERT_EQ(app.workflows.size(), 1u);
+    EXPECT_EQ(app.workflows[0]->settings.name, "old");
+    EXPECT_EQ(app.next_id, 5u);
+    EXPECT_EQ(read_file(dir.file("Morvantix/Castwright/config.tsv")), LEGACY);
+    struct stat info {};
+    ASSERT_EQ(stat(app.config_path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    // Once config.tsv exists, the legacy file is ignored even when it changes.
+    write_file(app.config_path, "VELTRONA\t1\r\n");
+    AppContext second;
+    app_startup(second, {});
+    EXPECT_TRUE(second.workflows.empty());
+}
+
+TEST_F(StartupTest, DataDirOverrideReplacesTheWholeFolder) {
+    AppContext app;
+    app_startup(app, StartupOptions{dir.file("elsewhere"), false});
+    EXPECT_EQ(app.config_path, dir.file("elsewhere/config.tsv"));
+    EXPECT_TRUE(is_directory(dir.file("elsewhere/recordings")));
+}
+
+std::string entry_value(const std::string& path, const std::string& key) {
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+    }
+    return {};
+}
+
+TEST_F(StartupTest, ShortcutsAreCreatedInBothFoldersIncludingMissingOnes) {
+    std::string desktop = dir.file("Desktop"), programs = dir.file("share/applications");
+    ASSERT_TRUE(ensure_user_shortcuts_in(desktop, programs, "/opt/Veltrona App/veltrona"));
+    for (const std::string& folder : {desktop, programs}) {
+        std::string entry = folder + "/veltrona.desktop";
+        EXPECT_EQ(entry_value(entry, "Exec"), "\"/opt/Veltrona App/veltrona\"");
+        EXPECT_EQ(entry_value(entry, "Path"), "/opt/Veltrona App");
+        EXPECT_EQ(entry_value(entry, "Comment"), "Veltrona");
+        EXPECT_EQ(entry_value(entry, "Icon"), "/opt/Veltrona App/veltrona");
+        EXPECT_EQ(entry_value(entry, "Type"), "Application");
+    }
+}
+
+TEST_F(StartupTest, ShortcutToThisProgramInAnotherCaseIsLeftUntouched) {
+    std::string entry = dir.file("veltrona.desktop");
+    const std::string content = "[Desktop Entry]\nType=Application\nName=Mine\nExec=/OPT/VELTRONA/veltrona --x\n";
+    write_file(entry, content);
+    ASSERT_TRUE(ensure_shortcut(entry, "/opt/veltrona/veltrona"));
+    EXPECT_EQ(read_file(entry), content);
+}
+
+TEST_F(StartupTest, StaleShortcutIsRewrittenKeepingItsOtherKeys) {
+    std::string entry = dir.file("veltrona.desktop");
+    write_file(entry,
+               "# mine\n[Desktop Entry]\nName=Mine\nExec=/old/place/veltrona\nKeywords=stream;\n\n"
+               "[Desktop Action Quit]\nExec=/old/place/veltrona --quit\n");
+    ASSERT_TRUE(ensure_shortcut(entry, "/new/place/veltrona"));
+    EXPECT_EQ(read_file(entry),
+              "# mine\n[Desktop Entry]\nName=Mine\nExec=/new/place/veltrona\nKeywords=stream;\n"
+              "Path=/new/place\nComment=Veltrona\nIcon=/new/place/veltrona\n\n"
+              "[Desktop Action Quit]\nExec=/old/place/veltrona --quit\n");
+}
+
+TEST_F(StartupTest, UnwritableDesktopSkipsTheMenuEntryAndLogsOnce) {
+    write_file(dir.file("Desktop"), "a file where the folder should be");
+    EXPECT_FALSE(ensure_user_shortcuts_in(dir.file("Desktop/sub"), dir.file("apps"), "/opt/v/veltrona"));
+    EXPECT_FALSE(path_exists(dir.file("apps/veltrona.desktop")));
+
+    ASSERT_TRUE(ensure_directory(dir.file("ro")));
+    std::string readonly_desktop = dir.file("ro");
+    chmod(readonly_desktop.c_str(), 0555);
+    if (geteuid() != 0) {  // root writes anywhere
+        EXPECT_FALSE(ensure_user_shortcuts_in(readonly_desktop, dir.file("apps"), "/opt/v/veltrona"));
+        EXPECT_FALSE(path_exists(dir.file("apps/veltrona.desktop")));
+    }
+    chmod(readonly_desktop.c_str(), 0755);
+
+    // Start-up with an impossible desktop folder logs exactly one line.
+    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    write_file(dir.file("user-dirs.dirs"), "XDG_DESKTOP_DIR=\"" + dir.file("Desktop/sub") + "\"\n");
+    AppContext app;
+    app_startup(app, StartupOptions{"", true});
+    unsetenv("XDG_CONFIG_HOME");
+    std::string log = read_file(app.logs_dir + "/application.log");
+    EXPECT_THAT(log, ::testing::EndsWith(" Could not create or repair current-user shortcuts\n"));
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
+}
+
+}  // namespace

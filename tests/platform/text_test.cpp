@@ -1,0 +1,39 @@
+// UTF-16 capacities over UTF-8 text and the error-buffer rules.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "platform/error_text.h"
+#include "platform/text.h"
+
+namespace {
+
+TEST(Utf16Fit, CountsUnitsAndNeverSplitsACharacter) {
+    EXPECT_EQ(utf16_length("abc"), 3u);
+    EXPECT_EQ(utf16_length("é✓"), 2u);
+    EXPECT_EQ(utf16_length("🎥"), 2u);             // a surrogate pair
+    EXPECT_EQ(utf16_fit("abcdef", 4), "abc");       // capacity counts the terminator
+    EXPECT_EQ(utf16_fit("ab🎥", 4), "ab");          // the pair does not fit in one unit
+    EXPECT_EQ(utf16_fit("ab🎥", 5), "ab🎥");
+    EXPECT_EQ(utf16_fit("anything", 0), "");
+    EXPECT_EQ(utf16_fit("a\xFF\xFEz", 3), "a\xFF");  // stray bytes count one unit each
+}
+
+TEST(ErrorText, CutsToFitAndRespectsTheFirstWriter) {
+    std::array<char, 8> buffer{};
+    error_printf(buffer, "%s %d", "connection", 42);
+    EXPECT_EQ(error_view(buffer), "connect");
+    error_set_if_empty(buffer, "later text");
+    EXPECT_EQ(error_view(buffer), "connect");
+    error_clear(buffer);
+    error_set_if_empty(buffer, "ok");
+    EXPECT_EQ(error_view(buffer), "ok");
+
+    std::array<char, 6> small{};
+    error_printf(small, "ab✓✓");  // 2 + 3 + 3 bytes: the second mark cannot fit
+    EXPECT_EQ(error_view(small), "ab✓");
+    error_printf(std::span<char>(), "nothing %d", 1);  // no buffer, no write
+    EXPECT_TRUE(error_is_empty(std::span<char>()));
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+// External tools: finding, capture with a time limit, the exact yt-dlp
+// argument list, and reading its answer.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "platform/folders.h"
+#include "run/tools.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class ToolsTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(ensure_directory(dir.file("tools"))); }
+    std::string script(const std::string& name, const std::string& body) {
+        std::string path = dir.file("tools/" + name);
+        write_file(path, "#!/bin/sh\n" + body + "\n", 0755);
+        return path;
+    }
+    TempDir dir;
+};
+
+TEST_F(ToolsTest, ArgumentsArriveUnchangedWhateverTheyHold) {
+    std::string echo = script("echo-args", "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done");
+    ArgList args;
+    for (const char* arg : {"plain", "with space", "quote\"inside", "back\\slash\\", "", "$HOME;`id`"}) {
+        arglist_append(args, arg);
+    }
+    ToolOutput output;
+    ASSERT_TRUE(tool_run_capture(echo, &args, 10000, &output));
+    EXPECT_EQ(output.exit_code, 0u);
+    EXPECT_EQ(output.output, "[plain]\n[with space]\n[quote\"inside]\n[back\\slash\\]\n[]\n[$HOME;`id`]\n");
+}
+
+TEST_F(ToolsTest, StandardErrorSharesThePipeAndExitCodesComeBack) {
+    std::string tool = script("mixed", "echo out; echo err >&2; echo more; exit 7");
+    ToolOutput output;
+    ASSERT_TRUE(tool_run_capture(tool, nullptr, 10000, &output));
+    EXPECT_EQ(output.exit_code, 7u);
+    EXPECT_EQ(output.output, "out\nerr\nmore\n");
+}
+
+TEST_F(ToolsTest, LargeOutputDoesNotBlockTheChild) {
+    std::string tool = script("chatty", "head -c 1000000 /dev/zero | tr '\\0' x");
+    ToolOutput output;
+    ASSERT_TRUE(tool_run_capture(tool, nullptr, 20000, &output));
+    EXPECT_EQ(output.output.size(), 1000000u);
+}
+
+TEST_F(ToolsTest, ChildThatNeverEndsIsKilledAtItsLimitWithItsHelpers) {
+    std::string tool = script("stuck", "sleep 60 & echo started; sleep 60");
+    ToolOutput output;
+    uint64_t began = tick_ms();
+    ASSERT_TRUE(tool_run_capture(tool, nullptr, 300, &output));
+    EXPECT_LT(tick_ms() - began, 5000u);  // the background sleep held the pipe too
+    EXPECT_EQ(output.exit_code, FORCED_END_EXIT_CODE);
+    EXPECT_EQ(output.output, "started\n");
+}
+
+TEST_F(ToolsTest, MissingToolIsNotStarted) {
+    ToolOutput output;
+    EXPECT_FALSE(tool_run_capture(dir.file("tools/nothing"), nullptr, 1000, &output));
+    write_file(dir.file("tools/not-executable"), "#!/bin/sh\n", 0644);
+    EXPECT_FALSE(tool_run_capture(dir.file("tools/not-executable"), nullptr, 1000, &output));
+}
+
+TEST_F(ToolsTest, FindingPrefersToolsBesideTheProgramThenPath) {
+    std::string path_dir = dir.file("bin");
+    ASSERT_TRUE(ensure_directory(path_dir));
+    write_file(path_dir + "/helper", "#!/bin/sh\n", 0755);
+    std::string old_path = getenv("PATH");
+    setenv("PATH", ("/nonexistent:" + path_dir).c_str(), 1);
+    std::string found;
+    EXPECT_TRUE(tool_find(dir.path(), "helper", &found));
+    EXPECT_EQ(found, path_dir + "/helper");
+    script("helper", "");
+    EXPECT_TRUE(tool_find(dir.path(), "helper", &found));
+    EXPECT_EQ(found, dir.file("tools/helper"));
+    EXPECT_FALSE(tool_find(dir.path(), "absent-tool", &found));
+
+    // A search-path hit of 260 characters or more counts as missing.
+    std::string deep = dir.path();
+    while (deep.size() < 260) deep += "/deeper-folder";
+    ASSERT_TRUE(ensure_directory(deep));
+    write_file(deep + "/far-tool", "#!/bin/sh\nexit 0\n", 0755);
+    setenv("PATH", deep.c_str(), 1);
+    EXPECT_FALSE(tool_find("", "far-tool", &found));
+    EXPECT_FALSE(tool_probe("", "far-tool", "--version"));
+    setenv("PATH", old_path.c_str(), 1);
+}
+
+TEST_F(ToolsTest, ProbeNeedsExitCodeZero) {
+    script("good", "exit 0");
+    script("bad", "exit 2");
+    EXPECT_TRUE(tool_probe(dir.path(), "good", "--version"));
+    EXPECT_FALSE(tool_probe(dir.path(), "bad", "--version"));
+}
+
+TEST_F(ToolsTest, YtDlpArgumentsWithAndWithoutTheNodeRuntime) {
+    const std::vector<std::string> tail = {"--no-playlist", "--no-warnings", "--print", "ZQ_STATUS:%(live_status)s",
+                                           "--get-url",     "-f",            "best[protocol^=m3u8]/best",
+                                           "https://youtu.be/x\"y"};
+    std::vector<std::string> expected = {"--compat-options", "no-certifi"};
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(ytdlp_arguments(dir.path(), "https://youtu.be/x\"y").args, expected);
+
+    ASSERT_TRUE(ensure_directory(dir.file("tools/node")));
+    write_file(dir.file("tools/node/node"), "", 0755);
+    expected = {"--compat-options", "no-certifi", "--js-runtimes", "node:" + dir.file("tools/node/node")};
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(ytdlp_arguments(dir.path(), "https://youtu.be/x\"y").args, expected);
+}
+
+TEST(YtdlpAnswer, Shapes) {
+    struct Case {
+        const char* output;
+        bool ok;
+        const char* url;
+        bool not_live;
+    };
+    const Case cases[] = {
+        {"ZQ_STATUS:is_live\nhttps://m/x.m3u8\n", true, "https://m/x.m3u8", false},
+        {"ZQ_STATUS:is_upcoming\n", false, "", true},
+        {"ZQ_STATUS:was_live\r\nhttps://m/x.m3u8\r\n", true, "https://m/x.m3u8", true},
+        {"\n\nhttps://m/x.m3u8\n", true, "https://m/x.m3u8", false},
+        {"WARNING: something\nZQ_STATUS:is_live\nhttps://m/x.m3u8\n", false, "", false},
+        {"ZQ_STATUS:is_live\nnot a url\n", false, "", false},
+        {"", false, "", false},
+    };
+    for (const Case& c : cases) {
+        std::string url;
+        bool not_live = false;
+        EXPECT_EQ(ytdlp_parse_answer(c.output, &url, &not_live), c.ok) << c.output;
+        EXPECT_EQ(url, c.url) << c.output;
+        EXPECT_EQ(not_live, c.not_live) << c.output;
+    }
+}
+
+}  // namespace

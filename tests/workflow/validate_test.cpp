@@ -1,0 +1,192 @@
+// Validation order and messages, the URL rules, the masked display form,
+// and the editor's shared save checks.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/app_fixture.h"
+#include "workflow/editor_rules.h"
+#include "workflow/validate.h"
+
+namespace {
+
+TEST(UrlCheck, Rules) {
+    struct Case {
+        const char* text;
+        bool youtube, rtmp, accepted;
+    };
+    const Case cases[] = {
+        {"rtmp://host/app", false, true, true},
+        {"RTMPS://host/app", false, true, true},
+        {"rtmp://host/", false, true, false},
+        {"rtmp://host", false, true, false},
+        {"http://host/app", false, true, false},
+        {"rtmp://host/app", true, true, true},  // output mode decides
+        {"https://youtu.be/abc", true, false, true},
+        {"https://youtube.com", true, false, false},
+        {"https://youtube.com/", true, false, false},
+        {"https://notyoutube.com/watch", true, false, false},
+        {"https://m.youtube.com/watch?v=1", true, false, true},
+        {"https://www.YouTube.com/live/x", true, false, true},
+        {"https://.youtube.com/x", true, false, false},
+        {"https://youtube.com:443/watch", true, false, false},
+        {"ftp://youtube.com/watch", true, false, false},
+        {"srt://host:9000", false, false, true},
+        {"HTTP://host", false, false, true},
+        {"ftp://host/x", false, false, false},
+        {"http://host/a b", false, false, false},
+        {"http://host/a\"b", false, false, false},
+        {"http://host/<b>", false, false, false},
+        {"http://host/a\tb", false, false, false},
+        {"http://host/a|b", false, false, true},
+        {"http://", false, false, false},
+        {"http:///path", false, false, false},
+        {"", false, false, false},
+        {"no scheme", false, false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(url_check(c.text, c.youtube, c.rtmp), c.accepted) << c.text << " youtube=" << c.youtube
+                                                                     << " rtmp=" << c.rtmp;
+    }
+}
+
+TEST(MaskStreamKey, HidesOnlyTheLastPathPartOfRtmpUrls) {
+    EXPECT_EQ(mask_stream_key("rtmps://host/app/key"), "rtmps://host/app/********");
+    EXPECT_EQ(mask_stream_key("RTMP://host/app/live_123?x=y"), "RTMP://host/app/********");
+    EXPECT_EQ(mask_stream_key("http://host/app/key"), "http://host/app/key");
+    EXPECT_EQ(mask_stream_key("no-slash"), "no-slash");
+    EXPECT_EQ(mask_stream_key(""), "");
+}
+
+class ValidateTest : public AppFixture {
+protected:
+    std::string message_for(const std::function<void(WorkflowSettings&)>& edit) {
+        Workflow& w = add_workflow(edit);
+        std::string message;
+        bool ok = workflow_validate(w, &message);
+        EXPECT_EQ(ok, message.empty());
+        return message;
+    }
+};
+
+TEST_F(ValidateTest, ChecksInOrderWithTheirMessages) {
+    TempDir media;
+    write_file(media.file("clip.mp4"), "x");
+    ASSERT_EQ(mkdir(media.file("folder.mp4").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(media.file("dir.v2").c_str(), 0755), 0);
+    write_file(media.file("dir.v2/clip"), "x");
+    write_file(media.file("file-in-the-way"), "x");
+    struct Case {
+        std::function<void(WorkflowSettings&)> edit;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {[](WorkflowSettings& s) { s.name.clear(); s.enabled = 0; }, "Name is required."},
+        {[](WorkflowSettings& s) { s.enabled = 0; s.source.clear(); }, "This workflow is disabled."},
+        {[](WorkflowSettings& s) { s.source.clear(); }, "Source URL is required."},
+        {[](WorkflowSettings& s) { s.type = 4; s.source.clear(); }, "MP4 file is required."},
+        {[&](WorkflowSettings& s) { s.type = 4; s.source = media.file("folder.mp4"); }, "Select an existing .mp4 file."},
+        {[&](WorkflowSettings& s) { s.type = 4; s.source = media.file("dir.v2/clip"); }, "Select an existing .mp4 file."},
+        {[&](WorkflowSettings& s) { s.type = 4; s.source = media.file("missing.mp4"); }, "Select an existing .mp4 file."},
+        {[](WorkflowSettings& s) { s.source = "ftp://x/y"; }, "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL."},
+        {[](WorkflowSettings& s) { s.source_type = 1; s.source = "https://vimeo.com/1"; },
+         "Enter a valid YouTube URL (youtube.com or youtu.be)."},
+        {[](WorkflowSettings& s) { s.output_url.clear(); }, "RTMP/RTMPS output URL is required."},
+        {[](WorkflowSettings& s) { s.output_url = "rtmp://host"; },
+         "Enter a complete RTMP or RTMPS output URL, including its application/path."},
+        {[](WorkflowSettings& s) { s.type = 2; s.image_enabled = 1; s.image_path = "/nonexistent.png"; },
+         "Overlay image does not exist."},
+        {[&](WorkflowSettings& s) { s.recording_dir = media.file("file-in-the-way/sub"); },
+         "Recording directory is not writable."},
+        {[](WorkflowSettings& s) { s.recording_dir.clear(); }, "Recording directory is not writable."},
+        {[&](WorkflowSettings& s) { s.type = 4; s.source = media.file("clip.mp4"); s.recording_dir.clear(); }, ""},
+        {[](WorkflowSettings& s) { s.source = "srt://host:9000"; }, ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(message_for(c.edit), c.message);
+}
+
+TEST_F(ValidateTest, RecordingFolderIsCreated) {
+    std::string folder = dir_.file("new/recordings");
+    EXPECT_EQ(message_for([&](WorkflowSettings& s) { s.recording_dir = folder; }), "");
+    struct stat info {};
+    EXPECT_EQ(stat(folder.c_str(), &info), 0);
+}
+
+TEST_F(ValidateTest, YoutubeSourceNeedsAWorkingYtDlp) {
+    auto youtube = [](WorkflowSettings& s) {
+        s.source_type = 1;
+        s.source = "https://www.youtube.com/watch?v=abc";
+    };
+    std::string empty_path = dir_.file("empty-path");
+    ASSERT_EQ(mkdir(empty_path.c_str(), 0755), 0);
+    std::string old_path = getenv("PATH");
+    setenv("PATH", empty_path.c_str(), 1);
+    EXPECT_EQ(message_for(youtube), "The bundled yt-dlp tool is missing or cannot start. Reinstall Veltrona.");
+    write_file(app_.program_dir + "/tools/yt-dlp", "#!/bin/sh\nexit 3\n", 0755);  // found, but fails
+    EXPECT_EQ(message_for(youtube), "The bundled yt-dlp tool is missing or cannot start. Reinstall Veltrona.");
+    EXPECT_EQ(app_.ytdlp_ok.load(), 0u);
+    fake_ytdlp("exit 1");
+    EXPECT_EQ(message_for(youtube), "");
+    EXPECT_EQ(app_.ytdlp_ok.load(), 1u);
+    setenv("PATH", old_path.c_str(), 1);
+}
+
+TEST(EditorRules, SaveChecksInOrder) {
+    TempDir media;
+    write_file(media.file("clip.MP4"), "x");
+    ASSERT_EQ(mkdir(media.file("clip.mp4").c_str(), 0755), 0);
+    WorkflowSettings good;
+    good.name = "n";
+    good.source_type = 2;
+    good.source = "https://cdn/x.m3u8";
+    good.output_url = "rtmp://host/app/key";
+    EXPECT_FALSE(editor_check(good).has_value());
+
+    struct Case {
+        std::function<void(WorkflowSettings&)> edit;
+        EditorField field;
+        const char* title;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {[](WorkflowSettings& s) { s.name.clear(); s.output_url.clear(); }, EditorField::name, "Invalid workflow",
+         "Enter a workflow name."},
+        {[&](WorkflowSettings& s) { s.type = 4; s.source = media.file("clip.mp4"); }, EditorField::source,
+         "Invalid MP4 file", "Select an existing MP4 video file."},
+        {[](WorkflowSettings& s) { s.source = "x"; }, EditorField::source, "Invalid source URL",
+         "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL."},
+        {[](WorkflowSettings& s) { s.source_type = 1; }, EditorField::source, "Invalid source URL",
+         youtube_source_message()},
+        {[](WorkflowSettings& s) { s.output_url = "rtmp://host/"; }, EditorField::output, "Invalid output URL",
+         "Enter a complete RTMP or RTMPS output URL, including its application/path."},
+        {[](WorkflowSettings& s) { s.image_enabled = 1; }, EditorField::image_path, "Invalid image overlay",
+         "Select an existing image file for the image overlay."},
+    };
+    for (const Case& c : cases) {
+        WorkflowSettings s = good;
+        c.edit(s);
+        std::optional<EditorProblem> problem = editor_check(s);
+        ASSERT_TRUE(problem.has_value()) << c.message;
+        EXPECT_EQ(problem->field, c.field);
+        EXPECT_EQ(problem->title, c.title);
+        EXPECT_EQ(problem->message, c.message);
+    }
+    WorkflowSettings mp4 = good;
+    mp4.type = 4;
+    mp4.source = media.file("clip.MP4");
+    EXPECT_FALSE(editor_check(mp4).has_value());
+}
+
+TEST(EditorRules, ColoursAndPollSeconds) {
+    EXPECT_EQ(editor_parse_color("#ff8800"), 0x0088FFu);
+    EXPECT_EQ(editor_format_color(0x0088FF), "#FF8800");
+    EXPECT_EQ(editor_format_color(0xFFFFFFFFu), "#000000");
+    for (const char* bad : {"#FFF", "#FF88000", "ff8800", "#GG0000", "#12345g", ""}) {
+        EXPECT_FALSE(editor_parse_color(bad).has_value()) << bad;
+    }
+    EXPECT_EQ(editor_poll_seconds(4), 15);
+    EXPECT_EQ(editor_poll_seconds(5), 5);
+    EXPECT_EQ(editor_poll_seconds(-3), 15);
+}
+
+}  // namespace
