@@ -434,6 +434,7 @@ int ui_run(AppContext& app) {
         window.raise();
         window.activateWindow();
         code = QApplication::exec();
+        window.shut_down();  // the loop can also end without a close (session end)
     }
     qApp->removeEventFilter(&hook);
     return code;

@@ -68,6 +68,9 @@ public:
     void stop_workflow();
     void restart_workflow();
     void open_output_in_player();
+    // Stops the timer and the notices, stops every workflow in list order and
+    // saves the list; done once, by an accepted close or at the loop's end.
+    void shut_down();
 
     // The control with that id; null for an unknown id.
     [[nodiscard]] QWidget* control(int id) const;
@@ -85,7 +88,6 @@ private:
     void build_controls();
     void place_controls();
     void on_workflow_updated(uint32_t id);
-    void shut_down();
     [[nodiscard]] bool confirm_close();
     static void notify(void* context, uint32_t workflow_id);
 
