@@ -278,11 +278,17 @@ TEST_F(RunnerThreads, RunnerDeafToStopIsLeftBehindSafely) {
     EXPECT_EQ(fake_engines().calls_copy().size(), 1u);
     // Deleting it now must not free the record under the runner, which still
     // reports status when its engine finally returns (ASan watches this).
+    std::string log_path = app_.logs_dir + "/workflow-" + std::to_string(w.id) + ".log";
     Workflow* raw = app_.workflows.back().release();
     app_.workflows.pop_back();
+    {
+        std::lock_guard guard(lock_);
+        by_id_.erase(raw->id);
+    }
     workflow_destroy(raw);
-    EXPECT_TRUE(wait_until([] { return fake_engines().calls_copy().size() == 1; }, 100));
-    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    // Its last use of the context is that log line; the record goes after it.
+    EXPECT_TRUE(wait_until([&] { return read_file(log_path).find("Workflow stopped") != std::string::npos; }, 5000));
+    EXPECT_EQ(fake_engines().calls_copy().size(), 1u);
 }
 
 TEST(RunnerNames, RecordingPathNamesWorkflowAndTime) {

@@ -29,12 +29,14 @@ void AppFixture::SetUp() {
     app_set_notifier(
         app_,
         [](void* context, uint32_t id) {
+            // Runner threads must not read the table the test thread edits,
+            // so the fixture keeps its own index of the workflows it made.
             auto* self = static_cast<AppFixture*>(context);
-            Workflow* workflow = app_find_workflow(self->app_, id);
-            if (!workflow) return;
-            StatusRecord record{id, workflow->state.load(), workflow_current_operation(*workflow)};
             std::lock_guard guard(self->lock_);
-            self->statuses_.push_back(std::move(record));
+            auto found = self->by_id_.find(id);
+            if (found == self->by_id_.end()) return;
+            Workflow* workflow = found->second;
+            self->statuses_.push_back({id, workflow->state.load(), workflow_current_operation(*workflow)});
         },
         this);
 }
@@ -54,6 +56,10 @@ Workflow& AppFixture::add_workflow(const std::function<void(WorkflowSettings&)>&
     settings.output_url = "rtmp://127.0.0.1:9/live/key";
     edit(settings);
     workflow_settings_replace(*workflow, settings);
+    {
+        std::lock_guard guard(lock_);
+        by_id_[workflow->id] = workflow.get();
+    }
     app_.workflows.push_back(std::move(workflow));
     return *app_.workflows.back();
 }

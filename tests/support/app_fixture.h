@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -40,6 +41,7 @@ protected:
     AppContext app_;
     std::mutex lock_;
     std::vector<StatusRecord> statuses_;
+    std::map<uint32_t, Workflow*> by_id_;  // under lock_; what the notifier may read
 };
 
 // Polls `done` every 10 ms for up to `timeout_ms`.
