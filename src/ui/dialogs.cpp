@@ -13,18 +13,23 @@ namespace {
 
 QMessageBox::Icon qt_icon(MessageIcon icon) {
     switch (icon) {
-        case MessageIcon::information: return QMessageBox::Information;
-        case MessageIcon::warning: return QMessageBox::Warning;
-        case MessageIcon::error: return QMessageBox::Critical;
-        case MessageIcon::question: return QMessageBox::Question;
+        case MessageIcon::information:
+            return QMessageBox::Information;
+        case MessageIcon::warning:
+            return QMessageBox::Warning;
+        case MessageIcon::error:
+            return QMessageBox::Critical;
+        case MessageIcon::question:
+            return QMessageBox::Question;
     }
     return QMessageBox::NoIcon;
 }
 
-MessageAnswer qt_message_box(QWidget* owner, MessageIcon icon, const QString& title, const QString& text) {
+MessageAnswer qt_message_box(QWidget* owner, MessageIcon icon, const QString& title,
+                             const QString& text) {
     const bool question = icon == MessageIcon::question;
-    QMessageBox box(qt_icon(icon), title, text, question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
-                    owner);
+    QMessageBox box(qt_icon(icon), title, text,
+                    question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, owner);
     const int answer = box.exec();
     if (!question) return MessageAnswer::ok;
     return answer == QMessageBox::Yes ? MessageAnswer::yes : MessageAnswer::no;
@@ -60,8 +65,11 @@ UiHooks& ui_hooks() {
     return hooks;
 }
 
-void ui_hooks_reset() { ui_hooks() = default_hooks(); }
+void ui_hooks_reset() {
+    ui_hooks() = default_hooks();
+}
 
-MessageAnswer show_message(QWidget* owner, MessageIcon icon, const QString& title, const QString& text) {
+MessageAnswer show_message(QWidget* owner, MessageIcon icon, const QString& title,
+                           const QString& text) {
     return ui_hooks().message_box(owner, icon, title, text);
 }

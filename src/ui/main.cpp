@@ -22,7 +22,8 @@ bool display_available() {
 
 int main(int argc, char** argv) {
     if (!display_available()) {
-        std::fprintf(stderr, "Veltrona could not open its main window: no display (DISPLAY is not set).\n");
+        std::fprintf(stderr,
+                     "Veltrona could not open its main window: no display (DISPLAY is not set).\n");
         return 1;
     }
     QApplication application(argc, argv);

@@ -30,7 +30,8 @@
 
 namespace {
 
-constexpr int MARGIN = 12, LIST_Y = 88, LIST_HEIGHT = 252, DETAILS_Y = 412, DETAILS_BOTTOM_GAP = 424;
+constexpr int MARGIN = 12, LIST_Y = 88, LIST_HEIGHT = 252, DETAILS_Y = 412,
+              DETAILS_BOTTOM_GAP = 424;
 constexpr int BUTTON_Y = 352, LOGO_WIDTH = 220, LOGO_HEIGHT = 50, LOGO_Y = 15, LOGO_RIGHT_GAP = 232;
 constexpr int REFRESH_MS = 1000;
 
@@ -38,7 +39,8 @@ struct ColumnSpec {
     const char* title;
     int width;
 };
-constexpr ColumnSpec COLUMNS[] = {{"Name", 240}, {"Type", 130}, {"Source", 100}, {"Status", 150}, {"Runtime", 110}};
+constexpr ColumnSpec COLUMNS[] = {
+    {"Name", 240}, {"Type", 130}, {"Source", 100}, {"Status", 150}, {"Runtime", 110}};
 
 struct ButtonSpec {
     int id;
@@ -47,9 +49,10 @@ struct ButtonSpec {
     int width;
     bool primary;
 };
-constexpr ButtonSpec BUTTONS[] = {{main_id::add, "Add", 12, 88, false},        {main_id::edit, "Edit", 108, 88, false},
-                                  {main_id::remove, "Delete", 204, 88, false}, {main_id::start, "Start", 320, 96, true},
-                                  {main_id::stop, "Stop", 424, 96, false},     {main_id::restart, "Restart", 528, 96, false}};
+constexpr ButtonSpec BUTTONS[] = {
+    {main_id::add, "Add", 12, 88, false},        {main_id::edit, "Edit", 108, 88, false},
+    {main_id::remove, "Delete", 204, 88, false}, {main_id::start, "Start", 320, 96, true},
+    {main_id::stop, "Stop", 424, 96, false},     {main_id::restart, "Restart", 528, 96, false}};
 
 const QString WINDOW_TITLE = QStringLiteral("Veltrona");
 
@@ -58,19 +61,22 @@ bool is_player_key(const QKeyEvent* event) {
 }
 
 QString header_style() {
-    return QStringLiteral("QHeaderView::section { background: %1; color: %2; border: none; "
-                          "border-right: 1px solid %3; border-bottom: 1px solid %3; padding: 4px 6px; }"
-                          "QHeaderView { background: %1; }"
-                          "QTreeView { background: %4; color: %2; border: 1px solid %3; outline: none; }")
-        .arg(ui_colour_css(UiColour::normal_button), ui_colour_css(UiColour::text), ui_colour_css(UiColour::outline),
-             ui_colour_css(UiColour::list_background));
+    return QStringLiteral(
+               "QHeaderView::section { background: %1; color: %2; border: none; "
+               "border-right: 1px solid %3; border-bottom: 1px solid %3; padding: 4px 6px; }"
+               "QHeaderView { background: %1; }"
+               "QTreeView { background: %4; color: %2; border: 1px solid %3; outline: none; }")
+        .arg(ui_colour_css(UiColour::normal_button), ui_colour_css(UiColour::text),
+             ui_colour_css(UiColour::outline), ui_colour_css(UiColour::list_background));
 }
 
 }  // namespace
 
 QString format_runtime(uint64_t start_tick, uint64_t now_tick) {
-    const uint64_t seconds = (start_tick != 0 && now_tick > start_tick) ? (now_tick - start_tick) / 1000 : 0;
-    return QString::asprintf("%02llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
+    const uint64_t seconds =
+        (start_tick != 0 && now_tick > start_tick) ? (now_tick - start_tick) / 1000 : 0;
+    return QString::asprintf("%02llu:%02llu:%02llu",
+                             static_cast<unsigned long long>(seconds / 3600),
                              static_cast<unsigned long long>((seconds / 60) % 60),
                              static_cast<unsigned long long>(seconds % 60));
 }
@@ -84,31 +90,37 @@ bool workflow_is_idle(uint32_t state) {
 QString workflow_details_text(Workflow& workflow) {
     const std::string operation = workflow_current_operation(workflow);
     const std::string error = workflow_last_error(workflow);
-    const std::string output = utf16_fit(mask_stream_key(workflow.settings.output_url), URL_CAPACITY);
-    return QStringLiteral("Current operation: %1\nSource: %2\nOutput: %3\nPID: %4\nStatus: %5\nLast error: %6")
+    const std::string output =
+        utf16_fit(mask_stream_key(workflow.settings.output_url), URL_CAPACITY);
+    return QStringLiteral(
+               "Current operation: %1\nSource: %2\nOutput: %3\nPID: %4\nStatus: %5\nLast error: %6")
         .arg(QString::fromStdString(operation), QString::fromStdString(workflow.settings.source),
              QString::fromStdString(output), QString::number(workflow.process_id),
-             QString::fromUtf8(workflow_state_name(workflow.state.load())), QString::fromStdString(error));
+             QString::fromUtf8(workflow_state_name(workflow.state.load())),
+             QString::fromStdString(error));
 }
 
 // ---- row painting ----
 
-void WorkflowRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void WorkflowRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const {
     const QVariant state_value = index.sibling(index.row(), 0).data(STATE_ROLE);
     const uint32_t state = state_value.toUInt();
-    const RowLook look = row_look(state_value.isValid() ? &state : nullptr, option.state & QStyle::State_Selected);
+    const RowLook look =
+        row_look(state_value.isValid() ? &state : nullptr, option.state & QStyle::State_Selected);
     painter->save();
     painter->fillRect(option.rect, ui_colour(look.background));
     painter->setPen(ui_colour(look.text));
     painter->setFont(option.font);
     const QRect text_rect = option.rect.adjusted(6, 0, -6, 0);
-    const QString text = option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight,
-                                                       text_rect.width());
+    const QString text = option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(),
+                                                       Qt::ElideRight, text_rect.width());
     painter->drawText(text_rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
     painter->restore();
 }
 
-QSize WorkflowRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+QSize WorkflowRowDelegate::sizeHint(const QStyleOptionViewItem& option,
+                                    const QModelIndex& index) const {
     return {QStyledItemDelegate::sizeHint(option, index).width(), LIST_ROW_HEIGHT};
 }
 
@@ -159,7 +171,8 @@ void MainWindow::build_controls() {
     QStringList titles;
     for (const ColumnSpec& column : COLUMNS) titles << QString::fromUtf8(column.title);
     list_->setHeaderLabels(titles);
-    for (int i = 0; i < static_cast<int>(std::size(COLUMNS)); ++i) list_->header()->resizeSection(i, COLUMNS[i].width);
+    for (int i = 0; i < static_cast<int>(std::size(COLUMNS)); ++i)
+        list_->header()->resizeSection(i, COLUMNS[i].width);
     list_->header()->setStretchLastSection(false);
     list_->header()->setSectionsMovable(false);
     list_->header()->setFont(ui_font(UiFont::body));
@@ -179,17 +192,20 @@ void MainWindow::build_controls() {
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { edit_workflow_selected(); });
 
     for (const ButtonSpec& spec : BUTTONS) {
-        ThemedButton* button =
-            create_themed_button(this, QString::fromUtf8(spec.text), spec.x, BUTTON_Y, spec.width, spec.primary);
+        ThemedButton* button = create_themed_button(this, QString::fromUtf8(spec.text), spec.x,
+                                                    BUTTON_Y, spec.width, spec.primary);
         controls_[spec.id] = button;
     }
-    connect(static_cast<QPushButton*>(control(main_id::add)), &QPushButton::clicked, this, [this] { add_workflow(); });
+    connect(static_cast<QPushButton*>(control(main_id::add)), &QPushButton::clicked, this,
+            [this] { add_workflow(); });
     connect(static_cast<QPushButton*>(control(main_id::edit)), &QPushButton::clicked, this,
             [this] { edit_workflow_selected(); });
     connect(static_cast<QPushButton*>(control(main_id::remove)), &QPushButton::clicked, this,
             [this] { delete_workflow(); });
-    connect(static_cast<QPushButton*>(control(main_id::start)), &QPushButton::clicked, this, [this] { start_workflow(); });
-    connect(static_cast<QPushButton*>(control(main_id::stop)), &QPushButton::clicked, this, [this] { stop_workflow(); });
+    connect(static_cast<QPushButton*>(control(main_id::start)), &QPushButton::clicked, this,
+            [this] { start_workflow(); });
+    connect(static_cast<QPushButton*>(control(main_id::stop)), &QPushButton::clicked, this,
+            [this] { stop_workflow(); });
     connect(static_cast<QPushButton*>(control(main_id::restart)), &QPushButton::clicked, this,
             [this] { restart_workflow(); });
 
@@ -204,7 +220,8 @@ void MainWindow::build_controls() {
     controls_[main_id::details] = details_;
 
     setTabOrder(list_, control(main_id::add));
-    for (size_t i = 1; i < std::size(BUTTONS); ++i) setTabOrder(control(BUTTONS[i - 1].id), control(BUTTONS[i].id));
+    for (size_t i = 1; i < std::size(BUTTONS); ++i)
+        setTabOrder(control(BUTTONS[i - 1].id), control(BUTTONS[i].id));
     setTabOrder(control(main_id::restart), details_);
 }
 
@@ -230,7 +247,8 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 
 void MainWindow::refresh_list() {
     const int count = static_cast<int>(app_.workflows.size());
-    while (list_->topLevelItemCount() > count) delete list_->takeTopLevelItem(list_->topLevelItemCount() - 1);
+    while (list_->topLevelItemCount() > count)
+        delete list_->takeTopLevelItem(list_->topLevelItemCount() - 1);
     const uint64_t now = tick_ms();
     for (int row = 0; row < count; ++row) {
         QTreeWidgetItem* item = list_->topLevelItem(row);
@@ -243,7 +261,8 @@ void MainWindow::refresh_list() {
         const uint32_t state = workflow.state.load();
         item->setText(0, QString::fromStdString(settings.name));
         item->setText(1, QString::fromUtf8(workflow_type_list_name(settings.type)));
-        item->setText(2, QString::fromUtf8(workflow_source_column(settings.type, settings.source_type)));
+        item->setText(
+            2, QString::fromUtf8(workflow_source_column(settings.type, settings.source_type)));
         item->setText(3, QString::fromUtf8(workflow_state_name(state)));
         item->setText(4, format_runtime(workflow.start_tick.load(), now));
         item->setData(0, STATE_ROLE, state);
@@ -264,15 +283,17 @@ void MainWindow::select_row(int row) {
 
 void MainWindow::refresh_details() {
     Workflow* workflow = selected_workflow();
-    const QString text = workflow ? workflow_details_text(*workflow) : QString::fromUtf8(NO_SELECTION_TEXT);
+    const QString text =
+        workflow ? workflow_details_text(*workflow) : QString::fromUtf8(NO_SELECTION_TEXT);
     // Rewriting an unchanged text would reset the user's scroll position every second.
     if (details_->toPlainText() != text) details_->setPlainText(text);
 }
 
 void MainWindow::notify(void* context, uint32_t workflow_id) {
     auto* window = static_cast<MainWindow*>(context);
-    QMetaObject::invokeMethod(window, [window, workflow_id] { window->on_workflow_updated(workflow_id); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        window, [window, workflow_id] { window->on_workflow_updated(workflow_id); },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::on_workflow_updated(uint32_t id) {
@@ -315,11 +336,12 @@ void MainWindow::delete_workflow() {
     Workflow* workflow = selected_workflow();
     if (workflow == nullptr) return;
     if (!workflow_is_idle(workflow->state.load())) {
-        show_message(this, MessageIcon::warning, WINDOW_TITLE, QStringLiteral("Stop the workflow before deleting it."));
+        show_message(this, MessageIcon::warning, WINDOW_TITLE,
+                     QStringLiteral("Stop the workflow before deleting it."));
         return;
     }
-    if (show_message(this, MessageIcon::question, WINDOW_TITLE, QStringLiteral("Delete the selected workflow?")) !=
-        MessageAnswer::yes)
+    if (show_message(this, MessageIcon::question, WINDOW_TITLE,
+                     QStringLiteral("Delete the selected workflow?")) != MessageAnswer::yes)
         return;
     for (auto it = app_.workflows.begin(); it != app_.workflows.end(); ++it) {
         if (it->get() == workflow) {
@@ -369,7 +391,8 @@ void MainWindow::open_output_in_player() {
         return;
     }
     if (!ui_hooks().launch(player, QString::fromStdString(workflow->settings.output_url)))
-        show_message(this, MessageIcon::warning, WINDOW_TITLE, QStringLiteral("VLC could not open the selected output URL."));
+        show_message(this, MessageIcon::warning, WINDOW_TITLE,
+                     QStringLiteral("VLC could not open the selected output URL."));
 }
 
 // ---- keys and closing ----
@@ -396,7 +419,8 @@ bool MainWindow::confirm_close() {
     for (const WorkflowPtr& workflow : app_.workflows) {
         if (workflow_is_idle(workflow->state.load())) continue;
         if (show_message(this, MessageIcon::question, WINDOW_TITLE,
-                         QStringLiteral("Active workflows will be stopped. Exit?")) != MessageAnswer::yes)
+                         QStringLiteral("Active workflows will be stopped. Exit?")) !=
+            MessageAnswer::yes)
             return false;
     }
     return true;

@@ -10,10 +10,10 @@
 #pragma once
 
 #include <QString>
-#include <map>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QWidget>
+#include <map>
 
 #include "app/app_context.h"
 #include "ui/editor.h"
@@ -24,8 +24,8 @@ class QTreeWidget;
 class ThemedButton;
 
 namespace main_id {
-constexpr int list = 101, details = 102, add = 103, edit = 104, remove = 105, start = 106, stop = 107,
-              restart = 108, logo = 306;
+constexpr int list = 101, details = 102, add = 103, edit = 104, remove = 105, start = 106,
+              stop = 107, restart = 108, logo = 306;
 }  // namespace main_id
 
 constexpr int MAIN_WINDOW_WIDTH = 900, MAIN_WINDOW_HEIGHT = 680;
@@ -51,7 +51,7 @@ struct MainWindowOptions {
 
 class MainWindow : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit MainWindow(AppContext& app, MainWindowOptions options = {});
     ~MainWindow() override;
 
@@ -78,13 +78,13 @@ public:
     [[nodiscard]] QPlainTextEdit* details() const { return details_; }
     [[nodiscard]] int notices_handled() const { return notices_handled_; }
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void build_controls();
     void place_controls();
     void on_workflow_updated(uint32_t id);
@@ -107,10 +107,12 @@ private:
 // with the text coloured by the workflow's state; rows are 44 pixels high.
 class WorkflowRowDelegate : public QStyledItemDelegate {
     Q_OBJECT
-public:
+  public:
     using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-    [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem& option,
+                                 const QModelIndex& index) const override;
 };
 
 // Item data role that carries a row's workflow state (absent: no workflow).

@@ -10,8 +10,8 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -29,21 +29,21 @@ struct Rgb {
 };
 
 constexpr std::array<Rgb, 15> PALETTE = {{
-    {23, 26, 31},    // window_background
-    {31, 36, 43},    // list_background
-    {37, 43, 51},    // dialog_background
-    {42, 49, 58},    // edit_background
-    {232, 237, 243}, // text
-    {174, 184, 196}, // disabled_text
-    {41, 182, 166},  // accent
-    {76, 89, 104},   // outline
-    {47, 111, 179},  // primary_button
-    {45, 53, 63},    // normal_button
-    {31, 40, 51},    // pressed_button
-    {42, 47, 54},    // disabled_button
-    {200, 74, 74},   // state_error
-    {47, 166, 106},  // state_live
-    {225, 6, 0},     // state_recording
+    {23, 26, 31},     // window_background
+    {31, 36, 43},     // list_background
+    {37, 43, 51},     // dialog_background
+    {42, 49, 58},     // edit_background
+    {232, 237, 243},  // text
+    {174, 184, 196},  // disabled_text
+    {41, 182, 166},   // accent
+    {76, 89, 104},    // outline
+    {47, 111, 179},   // primary_button
+    {45, 53, 63},     // normal_button
+    {31, 40, 51},     // pressed_button
+    {42, 47, 54},     // disabled_button
+    {200, 74, 74},    // state_error
+    {47, 166, 106},   // state_live
+    {225, 6, 0},      // state_recording
 }};
 
 constexpr const char* FONT_FAMILY = "Noto Sans";
@@ -59,7 +59,9 @@ std::array<QFont, 3>& fonts() {
     return made;
 }
 
-bool family_installed() { return QFontDatabase::families().contains(QString::fromUtf8(FONT_FAMILY)); }
+bool family_installed() {
+    return QFontDatabase::families().contains(QString::fromUtf8(FONT_FAMILY));
+}
 
 // The family, or the system's general font when the family is missing.
 QFont make_font(int points, int weight) {
@@ -80,22 +82,27 @@ void set_palette_role(QPalette& palette, QPalette::ColorRole role, UiColour colo
 
 QPalette application_palette() {
     QPalette palette;
-    set_palette_role(palette, QPalette::Window, UiColour::window_background, UiColour::window_background);
+    set_palette_role(palette, QPalette::Window, UiColour::window_background,
+                     UiColour::window_background);
     set_palette_role(palette, QPalette::WindowText, UiColour::text, UiColour::disabled_text);
     set_palette_role(palette, QPalette::Base, UiColour::edit_background, UiColour::edit_background);
-    set_palette_role(palette, QPalette::AlternateBase, UiColour::list_background, UiColour::list_background);
+    set_palette_role(palette, QPalette::AlternateBase, UiColour::list_background,
+                     UiColour::list_background);
     set_palette_role(palette, QPalette::Text, UiColour::text, UiColour::disabled_text);
     set_palette_role(palette, QPalette::Button, UiColour::normal_button, UiColour::disabled_button);
     set_palette_role(palette, QPalette::ButtonText, UiColour::text, UiColour::disabled_text);
     set_palette_role(palette, QPalette::Highlight, UiColour::accent, UiColour::outline);
     set_palette_role(palette, QPalette::HighlightedText, UiColour::window_background,
                      UiColour::window_background);
-    set_palette_role(palette, QPalette::ToolTipBase, UiColour::edit_background, UiColour::edit_background);
+    set_palette_role(palette, QPalette::ToolTipBase, UiColour::edit_background,
+                     UiColour::edit_background);
     set_palette_role(palette, QPalette::ToolTipText, UiColour::text, UiColour::text);
-    set_palette_role(palette, QPalette::PlaceholderText, UiColour::disabled_text, UiColour::disabled_text);
+    set_palette_role(palette, QPalette::PlaceholderText, UiColour::disabled_text,
+                     UiColour::disabled_text);
     set_palette_role(palette, QPalette::Light, UiColour::outline, UiColour::outline);
     set_palette_role(palette, QPalette::Mid, UiColour::outline, UiColour::outline);
-    set_palette_role(palette, QPalette::Dark, UiColour::window_background, UiColour::window_background);
+    set_palette_role(palette, QPalette::Dark, UiColour::window_background,
+                     UiColour::window_background);
     return palette;
 }
 
@@ -106,23 +113,25 @@ bool is_single_line(const QWidget* control) {
 }
 
 QString edit_style_sheet() {
-    return QStringLiteral("QLineEdit, QPlainTextEdit { background: %1; color: %2; border: 1px solid %3; "
-                          "selection-background-color: %4; selection-color: %5; }"
-                          "QLineEdit:focus, QPlainTextEdit:focus { border-color: %4; }"
-                          "QLineEdit:disabled { color: %6; }")
+    return QStringLiteral(
+               "QLineEdit, QPlainTextEdit { background: %1; color: %2; border: 1px solid %3; "
+               "selection-background-color: %4; selection-color: %5; }"
+               "QLineEdit:focus, QPlainTextEdit:focus { border-color: %4; }"
+               "QLineEdit:disabled { color: %6; }")
         .arg(ui_colour_css(UiColour::edit_background), ui_colour_css(UiColour::text),
              ui_colour_css(UiColour::outline), ui_colour_css(UiColour::accent),
              ui_colour_css(UiColour::window_background), ui_colour_css(UiColour::disabled_text));
 }
 
 QString combo_style_sheet() {
-    return QStringLiteral("QComboBox { background: %1; color: %2; border: 1px solid %3; padding: 0 6px; }"
-                          "QComboBox:focus { border-color: %4; }"
-                          "QComboBox::drop-down { border: none; width: 22px; }"
-                          "QComboBox::down-arrow { width: 0; height: 0; border-left: 5px solid %1; "
-                          "border-right: 5px solid %1; border-top: 6px solid %2; }"
-                          "QComboBox QAbstractItemView { background: %1; color: %2; border: 1px solid %3; "
-                          "selection-background-color: %4; selection-color: %5; outline: none; }")
+    return QStringLiteral(
+               "QComboBox { background: %1; color: %2; border: 1px solid %3; padding: 0 6px; }"
+               "QComboBox:focus { border-color: %4; }"
+               "QComboBox::drop-down { border: none; width: 22px; }"
+               "QComboBox::down-arrow { width: 0; height: 0; border-left: 5px solid %1; "
+               "border-right: 5px solid %1; border-top: 6px solid %2; }"
+               "QComboBox QAbstractItemView { background: %1; color: %2; border: 1px solid %3; "
+               "selection-background-color: %4; selection-color: %5; outline: none; }")
         .arg(ui_colour_css(UiColour::edit_background), ui_colour_css(UiColour::text),
              ui_colour_css(UiColour::outline), ui_colour_css(UiColour::accent),
              ui_colour_css(UiColour::window_background));
@@ -148,16 +157,22 @@ int font_pixel_height(int points) {
 }
 
 void style_init() {
-    for (size_t i = 0; i < FONT_SPECS.size(); ++i) fonts()[i] = make_font(FONT_SPECS[i].points, FONT_SPECS[i].weight);
-    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
+    for (size_t i = 0; i < FONT_SPECS.size(); ++i)
+        fonts()[i] = make_font(FONT_SPECS[i].points, FONT_SPECS[i].weight);
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        QApplication::setStyle(fusion);
     QApplication::setPalette(application_palette());
     QFont general = dialog_font();
     QApplication::setFont(general);
 }
 
-const QFont& ui_font(UiFont font) { return fonts()[static_cast<size_t>(font)]; }
+const QFont& ui_font(UiFont font) {
+    return fonts()[static_cast<size_t>(font)];
+}
 
-QFont dialog_font() { return make_font(10, 400); }
+QFont dialog_font() {
+    return make_font(10, 400);
+}
 
 ButtonLook button_look(bool enabled, bool pressed, bool primary, bool focused) {
     ButtonLook look{UiColour::normal_button, focused ? UiColour::accent : UiColour::outline,
@@ -173,7 +188,8 @@ ButtonLook button_look(bool enabled, bool pressed, bool primary, bool focused) {
 }
 
 CheckLook check_look(bool enabled, bool focused) {
-    return {focused ? UiColour::accent : UiColour::outline, enabled ? UiColour::text : UiColour::disabled_text};
+    return {focused ? UiColour::accent : UiColour::outline,
+            enabled ? UiColour::text : UiColour::disabled_text};
 }
 
 RowLook row_look(const uint32_t* state, bool selected) {
@@ -181,11 +197,18 @@ RowLook row_look(const uint32_t* state, bool selected) {
     RowLook look{UiColour::list_background, UiColour::text};
     if (state == nullptr) return look;
     switch (static_cast<WorkflowState>(*state)) {
-        case WorkflowState::error: look.text = UiColour::state_error; break;
+        case WorkflowState::error:
+            look.text = UiColour::state_error;
+            break;
         case WorkflowState::playing:
-        case WorkflowState::streaming: look.text = UiColour::state_live; break;
-        case WorkflowState::recording: look.text = UiColour::state_recording; break;
-        default: break;
+        case WorkflowState::streaming:
+            look.text = UiColour::state_live;
+            break;
+        case WorkflowState::recording:
+            look.text = UiColour::state_recording;
+            break;
+        default:
+            break;
     }
     return look;
 }
@@ -198,7 +221,8 @@ namespace {
 // font rather than a clipped caption.
 QFont fitted_font(QFont font, const QString& text, int width) {
     constexpr int SMALLEST_PIXEL_SIZE = 9;
-    while (font.pixelSize() > SMALLEST_PIXEL_SIZE && QFontMetrics(font).horizontalAdvance(text) > width)
+    while (font.pixelSize() > SMALLEST_PIXEL_SIZE &&
+           QFontMetrics(font).horizontalAdvance(text) > width)
         font.setPixelSize(font.pixelSize() - 1);
     return font;
 }
@@ -248,7 +272,9 @@ ThemedCheckBox::ThemedCheckBox(const QString& text, QWidget* parent) : QCheckBox
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-bool ThemedCheckBox::hitButton(const QPoint& pos) const { return rect().contains(pos); }
+bool ThemedCheckBox::hitButton(const QPoint& pos) const {
+    return rect().contains(pos);
+}
 
 void ThemedCheckBox::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -271,8 +297,8 @@ void ThemedCheckBox::paintEvent(QPaintEvent*) {
     }
     painter.setPen(ui_colour(look.text));
     painter.setFont(font());
-    painter.drawText(item.adjusted(22, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                     text().left(127));
+    painter.drawText(item.adjusted(22, 0, 0, 0),
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text().left(127));
 }
 
 // ---- flat edits and drop lists ----
@@ -315,7 +341,8 @@ DialogUnits dialog_units(const QFont& font) {
 }
 
 QRect dialog_rect(const DialogUnits& units, int x, int y, int width, int height) {
-    return {x * units.base_x / 4, y * units.base_y / 8, width * units.base_x / 4, height * units.base_y / 8};
+    return {x * units.base_x / 4, y * units.base_y / 8, width * units.base_x / 4,
+            height * units.base_y / 8};
 }
 
 QSize dialog_size(const DialogUnits& units, int width, int height) {
@@ -347,14 +374,16 @@ void centre_window(QWidget* window) {
         const QMargins frame = handle->frameMargins();
         size += QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
     }
-    window->move(work.left() + (work.width() - size.width()) / 2, work.top() + (work.height() - size.height()) / 2);
+    window->move(work.left() + (work.width() - size.width()) / 2,
+                 work.top() + (work.height() - size.height()) / 2);
     window->setProperty(CENTERED_PROPERTY, 1);
 }
 
 bool CentringHook::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Show && watched->isWidgetType()) {
         auto* widget = static_cast<QWidget*>(watched);
-        if (widget->isWindow() && widget->windowType() != Qt::Popup && widget->windowType() != Qt::ToolTip)
+        if (widget->isWindow() && widget->windowType() != Qt::Popup &&
+            widget->windowType() != Qt::ToolTip)
             centre_window(widget);
     }
     return QObject::eventFilter(watched, event);

@@ -80,15 +80,15 @@ struct RowLook {
 // accent outline while it has the keyboard focus.
 class ThemedButton : public QPushButton {
     Q_OBJECT
-public:
+  public:
     ThemedButton(const QString& text, QWidget* parent, bool primary = false);
     [[nodiscard]] bool primary() const { return primary_; }
     void set_primary(bool primary);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     bool primary_ = false;
 };
 
@@ -101,10 +101,10 @@ ThemedButton* create_themed_button(QWidget* parent, const QString& text, int x, 
 // its label 22 pixels from the left; a click anywhere on it toggles it.
 class ThemedCheckBox : public QCheckBox {
     Q_OBJECT
-public:
+  public:
     ThemedCheckBox(const QString& text, QWidget* parent);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     bool hitButton(const QPoint& pos) const override;
 };
@@ -143,9 +143,9 @@ void centre_window(QWidget* window);
 // Watches every top-level window as it is first shown and centres it once.
 class CentringHook : public QObject {
     Q_OBJECT
-public:
+  public:
     using QObject::QObject;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 };

@@ -21,17 +21,20 @@ namespace {
 using namespace editor_id;
 
 auto settings_tuple(const WorkflowSettings& s) {
-    return std::tie(s.name, s.type, s.source_type, s.enabled, s.source, s.output_url, s.image_enabled, s.image_path,
-                    s.image_x_pct, s.image_y_pct, s.image_scale_pct, s.text_enabled, s.text, s.reserved,
-                    s.text_bottom_pct, s.font_size, s.scroll_speed, s.text_color, s.background_color, s.encoder,
-                    s.bitrate, s.audio_codec, s.recording_dir, s.poll_seconds, s.reconnects, s.delete_after_push,
-                    s.prefer_stream_copy, s.fallback_transcoding);
+    return std::tie(s.name, s.type, s.source_type, s.enabled, s.source, s.output_url,
+                    s.image_enabled, s.image_path, s.image_x_pct, s.image_y_pct, s.image_scale_pct,
+                    s.text_enabled, s.text, s.reserved, s.text_bottom_pct, s.font_size,
+                    s.scroll_speed, s.text_color, s.background_color, s.encoder, s.bitrate,
+                    s.audio_codec, s.recording_dir, s.poll_seconds, s.reconnects,
+                    s.delete_after_push, s.prefer_stream_copy, s.fallback_transcoding);
 }
 
-bool same_settings(const WorkflowSettings& a, const WorkflowSettings& b) { return settings_tuple(a) == settings_tuple(b); }
+bool same_settings(const WorkflowSettings& a, const WorkflowSettings& b) {
+    return settings_tuple(a) == settings_tuple(b);
+}
 
 class EditorTest : public AppFixture {
-protected:
+  protected:
     void SetUp() override {
         AppFixture::SetUp();
         dialogs_ = &install_fake_dialogs();
@@ -41,13 +44,20 @@ protected:
         AppFixture::TearDown();
     }
 
-    Workflow& workflow(const std::function<void(WorkflowSettings&)>& edit = [](WorkflowSettings&) {}) {
+    Workflow& workflow(const std::function<void(WorkflowSettings&)>& edit = [](WorkflowSettings&) {
+    }) {
         return add_workflow(edit);
     }
 
-    static QLineEdit* edit(WorkflowEditor& editor, int id) { return static_cast<QLineEdit*>(editor.control(id)); }
-    static QComboBox* combo(WorkflowEditor& editor, int id) { return static_cast<QComboBox*>(editor.control(id)); }
-    static QCheckBox* check(WorkflowEditor& editor, int id) { return static_cast<QCheckBox*>(editor.control(id)); }
+    static QLineEdit* edit(WorkflowEditor& editor, int id) {
+        return static_cast<QLineEdit*>(editor.control(id));
+    }
+    static QComboBox* combo(WorkflowEditor& editor, int id) {
+        return static_cast<QComboBox*>(editor.control(id));
+    }
+    static QCheckBox* check(WorkflowEditor& editor, int id) {
+        return static_cast<QCheckBox*>(editor.control(id));
+    }
 
     FakeDialogs* dialogs_ = nullptr;
 };
@@ -63,8 +73,8 @@ struct SaveCheckCase {
 TEST_F(EditorTest, EachSaveCheckWarnsFocusesAndLeavesTheRecordAlone) {
     ASSERT_TRUE(ensure_directory(dir_.file("clip.mp4")));
     const std::vector<SaveCheckCase> cases = {
-        {"empty name", [](WorkflowEditor& e, const std::string&) { edit(e, name)->clear(); }, "Invalid workflow",
-         "Enter a workflow name.", name},
+        {"empty name", [](WorkflowEditor& e, const std::string&) { edit(e, name)->clear(); },
+         "Invalid workflow", "Enter a workflow name.", name},
         {"mp4 folder",
          [](WorkflowEditor& e, const std::string& dir) {
              combo(e, type)->setCurrentIndex(3);
@@ -77,18 +87,26 @@ TEST_F(EditorTest, EachSaveCheckWarnsFocusesAndLeavesTheRecordAlone) {
              edit(e, source)->setText(QStringLiteral("https://example.com/watch?v=1"));
          },
          "Invalid source URL", youtube_source_message(), source},
-        {"direct source", [](WorkflowEditor& e, const std::string&) { edit(e, source)->setText(QStringLiteral("ftp://x/y")); },
-         "Invalid source URL", "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL.", source},
+        {"direct source",
+         [](WorkflowEditor& e, const std::string&) {
+             edit(e, source)->setText(QStringLiteral("ftp://x/y"));
+         },
+         "Invalid source URL", "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL.",
+         source},
         {"output without path",
-         [](WorkflowEditor& e, const std::string&) { edit(e, output)->setText(QStringLiteral("rtmp://host/")); },
-         "Invalid output URL", "Enter a complete RTMP or RTMPS output URL, including its application/path.", output},
+         [](WorkflowEditor& e, const std::string&) {
+             edit(e, output)->setText(QStringLiteral("rtmp://host/"));
+         },
+         "Invalid output URL",
+         "Enter a complete RTMP or RTMPS output URL, including its application/path.", output},
         {"missing image",
          [](WorkflowEditor& e, const std::string& dir) {
              combo(e, type)->setCurrentIndex(0);
              check(e, image_enabled)->setChecked(true);
              edit(e, image_path)->setText(QString::fromStdString(dir + "/missing.png"));
          },
-         "Invalid image overlay", "Select an existing image file for the image overlay.", image_path},
+         "Invalid image overlay", "Select an existing image file for the image overlay.",
+         image_path},
         {"short text colour",
          [](WorkflowEditor& e, const std::string&) {
              combo(e, type)->setCurrentIndex(0);
@@ -210,9 +228,11 @@ TEST_F(EditorTest, PollSecondsBelowFiveAreSavedAsFifteen) {
 }
 
 TEST_F(EditorTest, ScrollSpeedOutsideTheListOpensOnANearbyEntry) {
-    for (auto [stored, shown, saved] : {std::tuple{7, "50", 50}, {55, "50", 50}, {10, "10", 10}, {250, "200", 200}}) {
+    for (auto [stored, shown, saved] :
+         {std::tuple{7, "50", 50}, {55, "50", 50}, {10, "10", 10}, {250, "200", 200}}) {
         SCOPED_TRACE(stored);
-        Workflow& record = workflow([stored = stored](WorkflowSettings& s) { s.scroll_speed = stored; });
+        Workflow& record =
+            workflow([stored = stored](WorkflowSettings& s) { s.scroll_speed = stored; });
         WorkflowEditor editor(nullptr, record);
         EXPECT_EQ(combo(editor, scroll_speed)->currentText(), QString::fromUtf8(shown));
         ASSERT_TRUE(editor.save());
@@ -235,7 +255,8 @@ TEST_F(EditorTest, ListsOpenOnTheStoredValues) {
     EXPECT_EQ(combo(editor, image_y)->currentText(), QStringLiteral("0"));
     EXPECT_EQ(combo(editor, text_bottom)->currentText(), QStringLiteral("42"));
     QStringList encoders;
-    for (int i = 0; i < combo(editor, encoder)->count(); ++i) encoders << combo(editor, encoder)->itemText(i);
+    for (int i = 0; i < combo(editor, encoder)->count(); ++i)
+        encoders << combo(editor, encoder)->itemText(i);
     EXPECT_EQ(encoders, (QStringList{"Auto", "Hardware H.264", "Software H.264"}));
     EXPECT_EQ(combo(editor, encoder)->currentText(), QStringLiteral("Hardware H.264"));
     EXPECT_EQ(combo(editor, scroll_speed)->count(), 20);
@@ -261,8 +282,10 @@ TEST_F(EditorTest, EachTypeShowsItsGroupAndTakesItsClientSize) {
     Workflow& record = workflow();
     WorkflowEditor editor(nullptr, record);
     const DialogUnits& units = editor.units();
-    for (const LayoutCase& c : {LayoutCase{1, true, false, false, false, 406, 376}, LayoutCase{2, false, true, false, false, 286, 256},
-                                LayoutCase{3, false, false, true, false, 243, 213}, LayoutCase{4, true, false, false, true, 406, 376}}) {
+    for (const LayoutCase& c : {LayoutCase{1, true, false, false, false, 406, 376},
+                                LayoutCase{2, false, true, false, false, 286, 256},
+                                LayoutCase{3, false, false, true, false, 243, 213},
+                                LayoutCase{4, true, false, false, true, 406, 376}}) {
         SCOPED_TRACE(c.type);
         combo(editor, type)->setCurrentIndex(c.type - 1);
         EXPECT_EQ(editor.size(), dialog_size(units, 500, c.client_height_dlu));
@@ -281,8 +304,10 @@ TEST_F(EditorTest, EachTypeShowsItsGroupAndTakesItsClientSize) {
         const QRect source_rect = dialog_rect(units, 104, 99, c.mp4 ? 330 : 384, 22);
         EXPECT_EQ(editor.control(source)->x(), source_rect.x());
         EXPECT_EQ(editor.control(source)->width(), source_rect.width());
-        EXPECT_EQ(editor.control(save_button)->geometry(), dialog_rect(units, 348, c.buttons_y_dlu, 66, 24));
-        EXPECT_EQ(editor.control(cancel_button)->geometry(), dialog_rect(units, 422, c.buttons_y_dlu, 66, 24));
+        EXPECT_EQ(editor.control(save_button)->geometry(),
+                  dialog_rect(units, 348, c.buttons_y_dlu, 66, 24));
+        EXPECT_EQ(editor.control(cancel_button)->geometry(),
+                  dialog_rect(units, 422, c.buttons_y_dlu, 66, 24));
     }
     EXPECT_EQ(editor.control(record_group)->geometry(), dialog_rect(units, 12, 160, 476, 88));
 }
@@ -307,7 +332,9 @@ TEST_F(EditorTest, Mp4PathWithCapitalExtensionIsAccepted) {
     WorkflowEditor editor(nullptr, record);
     combo(editor, type)->setCurrentIndex(3);
     edit(editor, source)->setText(QString::fromStdString(dir_.file("clip.MP4")));
-    EXPECT_TRUE(editor.save()) << (dialogs_->messages.empty() ? "" : dialogs_->messages[0].text.toStdString());
+    EXPECT_TRUE(editor.save()) << (dialogs_->messages.empty()
+                                       ? ""
+                                       : dialogs_->messages[0].text.toStdString());
     EXPECT_EQ(workflow_settings_copy(record).type, 4);
 }
 
@@ -329,7 +356,8 @@ TEST_F(EditorTest, CheckBoxesToggleOnClickAndSave) {
     editor.show();
     ThemedCheckBox* box = static_cast<ThemedCheckBox*>(editor.control(prefer_stream_copy));
     ASSERT_TRUE(box->isChecked());
-    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->width() - 4, box->height() / 2));  // on the label
+    QTest::mouseClick(box, Qt::LeftButton, {},
+                      QPoint(box->width() - 4, box->height() / 2));  // on the label
     EXPECT_FALSE(box->isChecked());
     ASSERT_TRUE(editor.save());
     EXPECT_EQ(workflow_settings_copy(record).prefer_stream_copy, 0);
@@ -388,13 +416,15 @@ TEST_F(EditorTest, EscapeCancelsAndEnterSaves) {
 
 TEST_F(EditorTest, ScreenshotsOfEveryType) {
     write_file(dir_.file("logo.png"), "x");
-    const char* names[] = {"editor-overlay", "editor-record-push", "editor-direct", "editor-mp4-loop"};
+    const char* names[] = {"editor-overlay", "editor-record-push", "editor-direct",
+                           "editor-mp4-loop"};
     for (int type_value = 1; type_value <= 4; ++type_value) {
         Workflow& record = workflow([&](WorkflowSettings& s) {
             s.type = type_value;
             s.name = "Evening show";
             s.source_type = 1;
-            s.source = type_value == 4 ? "/home/user/Videos/loop.mp4" : "https://www.youtube.com/watch?v=abc123";
+            s.source = type_value == 4 ? "/home/user/Videos/loop.mp4"
+                                       : "https://www.youtube.com/watch?v=abc123";
             s.output_url = "rtmps://live.example.com:443/app/secret-key";
             s.image_enabled = 1;
             s.image_path = "/home/user/Pictures/logo.png";

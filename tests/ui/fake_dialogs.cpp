@@ -17,13 +17,16 @@ FakeDialogs& fakes() {
 
 MessageAnswer fake_message(QWidget*, MessageIcon icon, const QString& title, const QString& text) {
     fakes().messages.push_back({icon, title, text});
-    if (fakes().answers.empty()) return icon == MessageIcon::question ? MessageAnswer::yes : MessageAnswer::ok;
+    if (fakes().answers.empty())
+        return icon == MessageIcon::question ? MessageAnswer::yes : MessageAnswer::ok;
     MessageAnswer answer = fakes().answers.front();
     fakes().answers.pop_front();
     return answer;
 }
 
-QString fake_open_file(QWidget*, const QString&, const QString&) { return fakes().file_answer; }
+QString fake_open_file(QWidget*, const QString&, const QString&) {
+    return fakes().file_answer;
+}
 
 std::optional<QColor> fake_pick_colour(QWidget*, const QColor& initial) {
     fakes().colour_initial = initial;

@@ -41,7 +41,7 @@ EditorResult fake_edit(QWidget*, Workflow& workflow) {
 }
 
 class MainWindowTest : public AppFixture {
-protected:
+  protected:
     void SetUp() override {
         AppFixture::SetUp();
         dialogs_ = &install_fake_dialogs();
@@ -138,10 +138,14 @@ TEST_F(MainWindowTest, RowsShowTypeSourceAndState) {
         const char *type_name, *source_name, *state_name;
     };
     const Row rows[] = {
-        {1, 1, 8, "Overlay", "YouTube", "STREAMING"},        {2, 1, 3, "Record/Push", "YouTube", "WAITING"},
-        {3, 2, 4, "Direct", "Direct", "RECORDING"},          {4, 1, 7, "MP4 Loop", "MP4 File", "PLAYING"},
-        {4, 2, 11, "MP4 Loop", "MP4 File", "ERROR"},         {0, 1, 0, "Direct", "YouTube", "STOPPED"},
-        {5, 2, 12, "Direct", "Direct", "UNKNOWN"},           {3, 1, 6, "Direct", "YouTube", "STARTING PLAYBACK"},
+        {1, 1, 8, "Overlay", "YouTube", "STREAMING"},
+        {2, 1, 3, "Record/Push", "YouTube", "WAITING"},
+        {3, 2, 4, "Direct", "Direct", "RECORDING"},
+        {4, 1, 7, "MP4 Loop", "MP4 File", "PLAYING"},
+        {4, 2, 11, "MP4 Loop", "MP4 File", "ERROR"},
+        {0, 1, 0, "Direct", "YouTube", "STOPPED"},
+        {5, 2, 12, "Direct", "Direct", "UNKNOWN"},
+        {3, 1, 6, "Direct", "YouTube", "STARTING PLAYBACK"},
     };
     for (const Row& row : rows) named("W", row.type, row.source_type).state.store(row.state);
     MainWindow& window = open_window();
@@ -188,8 +192,10 @@ TEST_F(MainWindowTest, RowColoursFollowStateAndSelection) {
     const QImage picture = window.list()->viewport()->grab().toImage();
     const QRect second = window.list()->visualItemRect(window.list()->topLevelItem(1));
     const QRect first = window.list()->visualItemRect(window.list()->topLevelItem(0));
-    EXPECT_EQ(picture.pixelColor(second.right() - 3, second.center().y()), ui_colour(UiColour::accent));
-    EXPECT_EQ(picture.pixelColor(first.right() - 3, first.center().y()), ui_colour(UiColour::list_background));
+    EXPECT_EQ(picture.pixelColor(second.right() - 3, second.center().y()),
+              ui_colour(UiColour::accent));
+    EXPECT_EQ(picture.pixelColor(first.right() - 3, first.center().y()),
+              ui_colour(UiColour::list_background));
 }
 
 TEST_F(MainWindowTest, RuntimeCountsHoursPastADay) {
@@ -214,10 +220,11 @@ TEST_F(MainWindowTest, DetailsShowTheSelectedWorkflowWithTheKeyMasked) {
     MainWindow& window = open_window();
     EXPECT_EQ(window.details()->toPlainText(), QStringLiteral("Select a workflow to see details."));
     window.select_row(0);
-    EXPECT_EQ(window.details()->toPlainText(),
-              QStringLiteral("Current operation: Streaming\nSource: https://cdn.example.com/live.m3u8\n"
-                             "Output: rtmp://host/app/********\nPID: 0\nStatus: STREAMING\n"
-                             "Last error: connection failed"));
+    EXPECT_EQ(
+        window.details()->toPlainText(),
+        QStringLiteral("Current operation: Streaming\nSource: https://cdn.example.com/live.m3u8\n"
+                       "Output: rtmp://host/app/********\nPID: 0\nStatus: STREAMING\n"
+                       "Last error: connection failed"));
     EXPECT_TRUE(window.details()->isReadOnly());
     window.list()->clearSelection();
     EXPECT_EQ(window.details()->toPlainText(), QStringLiteral("Select a workflow to see details."));
@@ -226,7 +233,8 @@ TEST_F(MainWindowTest, DetailsShowTheSelectedWorkflowWithTheKeyMasked) {
 TEST_F(MainWindowTest, CommandsWithoutSelectionDoNothing) {
     set_state(named("Running"), WorkflowState::streaming);
     MainWindow& window = open_window();
-    for (int id : {main_id::edit, main_id::start, main_id::stop, main_id::restart, main_id::remove}) button(id)->click();
+    for (int id : {main_id::edit, main_id::start, main_id::stop, main_id::restart, main_id::remove})
+        button(id)->click();
     window.open_output_in_player();
     EXPECT_TRUE(dialogs_->messages.empty());
     EXPECT_EQ(fake_editor.calls, 0);
@@ -332,9 +340,11 @@ TEST_F(MainWindowTest, StartStopAndRestartDriveTheRunner) {
     EXPECT_TRUE(dialogs_->messages.empty());
     // The fake engine reports STREAMING from the runner thread; the notice
     // reaches the list through the event queue (the timer is off).
-    EXPECT_TRUE(process_events_until([&] { return cell(0, 3) == QStringLiteral("STREAMING"); }, 3000));
+    EXPECT_TRUE(
+        process_events_until([&] { return cell(0, 3) == QStringLiteral("STREAMING"); }, 3000));
     button(main_id::restart)->click();
-    EXPECT_TRUE(process_events_until([&] { return cell(0, 3) == QStringLiteral("STREAMING"); }, 3000));
+    EXPECT_TRUE(
+        process_events_until([&] { return cell(0, 3) == QStringLiteral("STREAMING"); }, 3000));
     button(main_id::stop)->click();
     EXPECT_EQ(cell(0, 3), QStringLiteral("STOPPED"));
     EXPECT_FALSE(workflow_runner_alive(*app_.workflows[0]));
@@ -344,11 +354,14 @@ TEST_F(MainWindowTest, StatusPostedFromAnotherThreadUpdatesTheRow) {
     Workflow& workflow = named("Remote");
     MainWindow& window = open_window();
     window.select_row(0);
-    std::thread runner([&] { workflow_set_status(workflow, WorkflowState::recording, "Recording"); });
+    std::thread runner(
+        [&] { workflow_set_status(workflow, WorkflowState::recording, "Recording"); });
     runner.join();
     EXPECT_EQ(cell(0, 3), QStringLiteral("STOPPED"));  // nothing touched the widgets yet
-    EXPECT_TRUE(process_events_until([&] { return cell(0, 3) == QStringLiteral("RECORDING"); }, 2000));
-    EXPECT_TRUE(window.details()->toPlainText().startsWith(QStringLiteral("Current operation: Recording\n")));
+    EXPECT_TRUE(
+        process_events_until([&] { return cell(0, 3) == QStringLiteral("RECORDING"); }, 2000));
+    EXPECT_TRUE(window.details()->toPlainText().startsWith(
+        QStringLiteral("Current operation: Recording\n")));
     EXPECT_GE(window.notices_handled(), 1);
 }
 
@@ -409,14 +422,16 @@ TEST_F(MainWindowTest, ControlVOpensTheUnmaskedOutputInThePlayer) {
     QTest::keyClick(window.details(), Qt::Key_V, Qt::ControlModifier);
     ASSERT_EQ(dialogs_->messages.size(), 1u);
     EXPECT_EQ(dialogs_->messages[0].icon, MessageIcon::warning);
-    EXPECT_EQ(dialogs_->messages[0].text, QStringLiteral("VLC could not open the selected output URL."));
+    EXPECT_EQ(dialogs_->messages[0].text,
+              QStringLiteral("VLC could not open the selected output URL."));
 
     qputenv("PATH", QByteArray::fromStdString(dir_.path()));
     QTest::keyClick(&window, Qt::Key_V, Qt::ControlModifier);
     qputenv("PATH", old_path);
     ASSERT_EQ(dialogs_->messages.size(), 2u);
     EXPECT_EQ(dialogs_->messages[1].icon, MessageIcon::information);
-    EXPECT_EQ(dialogs_->messages[1].text, QStringLiteral("VLC is not installed in its standard location."));
+    EXPECT_EQ(dialogs_->messages[1].text,
+              QStringLiteral("VLC is not installed in its standard location."));
     EXPECT_EQ(dialogs_->launches.size(), 2u);
 }
 
@@ -430,7 +445,8 @@ TEST_F(MainWindowTest, ScreenshotWithFourWorkflows) {
     };
     const Sample samples[] = {
         {"Main stage restream", 3, 1, WorkflowState::streaming, "Streaming", 25 * 60 + 7},
-        {"Night show archive", 2, 1, WorkflowState::recording, "Recording live stream", 12 * 60 + 48},
+        {"Night show archive", 2, 1, WorkflowState::recording, "Recording live stream",
+         12 * 60 + 48},
         {"Sponsor loop", 4, 2, WorkflowState::error, "Retrying in 3 seconds", 95},
         {"Overlay backup", 1, 2, WorkflowState::stopped, "Stopped", 0},
     };
@@ -440,12 +456,14 @@ TEST_F(MainWindowTest, ScreenshotWithFourWorkflows) {
             s.name = sample.name;
             s.type = sample.type;
             s.source_type = sample.source_type;
-            s.source = sample.type == 4 ? "/home/user/Videos/sponsor.mp4" : "https://www.youtube.com/watch?v=abc123";
+            s.source = sample.type == 4 ? "/home/user/Videos/sponsor.mp4"
+                                        : "https://www.youtube.com/watch?v=abc123";
             s.output_url = "rtmps://live.example.com:443/app/secret-stream-key";
         });
         workflow_set_status(workflow, sample.state, sample.operation);
         // A young monotonic clock (a fresh machine) cannot go back that far.
-        const uint64_t seconds = std::min<uint64_t>(sample.seconds, now / 1000 > 1 ? now / 1000 - 1 : 0);
+        const uint64_t seconds =
+            std::min<uint64_t>(sample.seconds, now / 1000 > 1 ? now / 1000 - 1 : 0);
         if (seconds != 0) workflow.start_tick.store(now - seconds * 1000);
     }
     workflow_set_last_error(*app_.workflows[2], "RTMP connect failed: connection refused");

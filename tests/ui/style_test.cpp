@@ -20,8 +20,10 @@ TEST(StyleLook, ButtonFillsFollowEnabledPressedPrimary) {
         UiColour fill, border, text;
     };
     const Case cases[] = {
-        {false, false, true, false, UiColour::disabled_button, UiColour::outline, UiColour::disabled_text},
-        {false, true, true, true, UiColour::disabled_button, UiColour::accent, UiColour::disabled_text},
+        {false, false, true, false, UiColour::disabled_button, UiColour::outline,
+         UiColour::disabled_text},
+        {false, true, true, true, UiColour::disabled_button, UiColour::accent,
+         UiColour::disabled_text},
         {true, true, false, true, UiColour::pressed_button, UiColour::accent, UiColour::text},
         {true, true, true, false, UiColour::pressed_button, UiColour::outline, UiColour::text},
         {true, false, true, false, UiColour::primary_button, UiColour::outline, UiColour::text},
@@ -48,7 +50,8 @@ TEST(StyleLook, PaintedButtonAndCheckBoxUseThePalette) {
     EXPECT_EQ(button->height(), THEMED_BUTTON_HEIGHT);
     QImage picture = button->grab().toImage();
     EXPECT_EQ(picture.pixelColor(10, 40), ui_colour(UiColour::primary_button));
-    EXPECT_EQ(picture.pixelColor(0, 0), ui_colour(UiColour::window_background));  // outside the rounded corner
+    EXPECT_EQ(picture.pixelColor(0, 0),
+              ui_colour(UiColour::window_background));  // outside the rounded corner
     button->setEnabled(false);
     picture = button->grab().toImage();
     EXPECT_EQ(picture.pixelColor(10, 40), ui_colour(UiColour::disabled_button));
