@@ -63,16 +63,19 @@ int64_t unwrap(FlvPacketizer& packetizer, int64_t t) {
     return u;
 }
 
-// Milliseconds of a unit's reference time from the shared base; the first
-// timed unit sets the base. Untimed units and times below the base give 0.
-uint32_t tag_time(FlvPacketizer& packetizer, int64_t t) {
-    if (t < 0) return 0;
+// Places a unit's reference time on the unwrapped timeline; the first timed
+// unit sets the shared base. -1 stays -1 (untimed: base untouched).
+int64_t place_on_timeline(FlvPacketizer& packetizer, int64_t t) {
+    if (t < 0) return -1;
     t = unwrap(packetizer, t);
-    if (packetizer.time_base < 0) {
-        packetizer.time_base = t;
-        return 0;
-    }
-    if (t < packetizer.time_base) return 0;
+    if (packetizer.time_base < 0) packetizer.time_base = t;
+    return t;
+}
+
+// Milliseconds from the base of an unwrapped time; untimed units and times
+// below the base give 0.
+uint32_t ms_since_base(const FlvPacketizer& packetizer, int64_t t) {
+    if (t < 0 || t < packetizer.time_base) return 0;
     return static_cast<uint32_t>((t - packetizer.time_base) / TICKS_PER_MS);
 }
 
@@ -109,31 +112,32 @@ void put_u32(uint8_t* at, size_t value) {
 
 // ---- AAC ----
 
-// Per-unit frame times: frame k of a run at one rate is k * 1024 samples
-// after the run's start, so the truncation to ms does not accumulate.
+// Frame times inside one unit, in 90 kHz ticks after its first frame: frame
+// k of a run at one rate starts k * 1024 samples after the run, so rounding
+// never accumulates and a rate change starts a new run.
 struct AacFrameClock {
     bool started = false;
     uint32_t rate = 0;  // 0 for a reserved frequency index: 21 ms steps
-    uint64_t run_start_ms = 0;
+    uint64_t run_start = 0;
     uint64_t run_frames = 0;
-    uint64_t next_ms = 0;
+    uint64_t next = 0;
 
-    uint64_t elapsed_ms(uint64_t frames) const {
-        return rate ? frames * AAC_SAMPLES_PER_FRAME * 1000 / rate : frames * 21;
+    uint64_t elapsed(uint64_t frames) const {
+        return rate ? frames * AAC_SAMPLES_PER_FRAME * 90000 / rate : frames * 21 * TICKS_PER_MS;
     }
 
-    uint64_t next_frame(uint32_t frequency_index) {
+    int64_t next_frame(uint32_t frequency_index) {
         const uint32_t frame_rate = adts_sample_rate(frequency_index);
         if (!started || frame_rate != rate) {
             started = true;
             rate = frame_rate;
-            run_start_ms = next_ms;
+            run_start = next;
             run_frames = 0;
         }
-        const uint64_t at = run_start_ms + elapsed_ms(run_frames);
+        const uint64_t at = run_start + elapsed(run_frames);
         ++run_frames;
-        next_ms = run_start_ms + elapsed_ms(run_frames);
-        return at;
+        next = run_start + elapsed(run_frames);
+        return static_cast<int64_t>(at);
     }
 };
 
@@ -267,7 +271,7 @@ int flv_packetizer_push(void* packetizer, uint32_t kind, std::span<const uint8_t
 
 int flv_packetizer_push_aac(FlvPacketizer* packetizer, std::span<const uint8_t> data, int64_t pts) {
     if (!packetizer || data.size() < ADTS_HEADER_SIZE) return 0;
-    const uint32_t first_ms = tag_time(*packetizer, pts);
+    const int64_t first = place_on_timeline(*packetizer, pts);
     AacFrameClock clock;
     bool sent = false;
     size_t position = 0;
@@ -276,7 +280,10 @@ int flv_packetizer_push_aac(FlvPacketizer* packetizer, std::span<const uint8_t> 
         if (!adts_has_sync(rest)) break;
         AdtsHeader header;
         if (!adts_parse_header(rest, header)) return 0;
-        const uint32_t ms = first_ms + static_cast<uint32_t>(clock.next_frame(header.frequency_index));
+        const int64_t offset = clock.next_frame(header.frequency_index);
+        // An untimed unit still spaces its frames from 0 ms.
+        const uint32_t ms = first < 0 ? static_cast<uint32_t>(offset / TICKS_PER_MS)
+                                      : ms_since_base(*packetizer, first + offset);
         if (!send_aac_header_if_changed(*packetizer, header, ms)) return 0;
         const auto raw = rest.subspan(header.header_size, header.frame_length - header.header_size);
         if (!send_aac_frame(*packetizer, raw, ms)) return 0;
@@ -289,7 +296,7 @@ int flv_packetizer_push_aac(FlvPacketizer* packetizer, std::span<const uint8_t> 
 int flv_packetizer_push_h264(FlvPacketizer* packetizer, std::span<const uint8_t> data, int64_t pts,
                              int64_t dts) {
     if (!packetizer) return 0;
-    const uint32_t ms = tag_time(*packetizer, dts >= 0 ? dts : pts);
+    const uint32_t ms = ms_since_base(*packetizer, place_on_timeline(*packetizer, dts >= 0 ? dts : pts));
     AccessUnitSize size;
     if (!scan_access_unit(*packetizer, data, size)) return 0;
     if (!packetizer->avc_header_sent && packetizer->sps.size >= 4 && packetizer->pps.size > 0) {

@@ -78,7 +78,7 @@ struct FlvPacketizer {
 
 // ADTS frames back to back: an AAC sequence header first and on every change
 // of rate or channels, then one raw tag per frame. Frame k of the unit is
-// stamped k * 1024 samples after the unit's pts. 0 for fewer than 7 bytes, no
+// stamped k * 1024 samples after the unit's pts (each frame on the shared timeline). 0 for fewer than 7 bytes, no
 // ADTS sync at the start, a frame length out of range, or a failed callback.
 // Bytes after the last frame that do not start a frame are ignored.
 [[nodiscard]] int flv_packetizer_push_aac(FlvPacketizer* packetizer, std::span<const uint8_t> data,

@@ -217,6 +217,18 @@ TEST_F(FlvPacketizerTest, SharedTimeBaseAndMissingTimestamps) {
     EXPECT_EQ(packetizer->time_base, 180000);
 }
 
+TEST_F(FlvPacketizerTest, AudioFramesStartingBeforeTheBaseKeepTheirOwnTimes) {
+    ASSERT_EQ(video(annexb({{true, SLICE}}), 180000, 180000), 1);
+    Bytes unit;
+    for (int i = 0; i < 4; ++i) append(unit, adts_frame(1, 3, 2, 4));
+    ASSERT_EQ(audio(unit, 180000 - 3840), 1);  // two 48 kHz frames before the base
+    std::vector<uint32_t> times;
+    for (const Tag& tag : recorder.tags) {
+        if (tag.type == FLV_TAG_AUDIO && tag.body[1] == 0x01) times.push_back(tag.ms);
+    }
+    EXPECT_EQ(times, std::vector<uint32_t>({0, 0, 0, 21}));
+}
+
 TEST_F(FlvPacketizerTest, TimestampsKeepRisingAcrossTheClockWrap) {
     const int64_t wrap = int64_t{1} << 33;
     ASSERT_EQ(video(annexb({{true, SLICE}}), wrap - 90000, wrap - 90000), 1);
