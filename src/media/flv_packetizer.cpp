@@ -7,7 +7,8 @@
 //
 // An AAC frame is at most 8191 bytes, so its body is built on the stack. A
 // video body is allocated once at its exact size after a first pass has sized
-// it (and stored any SPS/PPS); a second pass copies the NAL units in.
+// it (and stored any SPS/PPS, and remembered where the NAL units lie); a
+// second pass copies the NAL units in.
 #include "media/flv_packetizer.h"
 
 #include <array>
@@ -190,10 +191,15 @@ bool kept_in_frame(uint8_t nal_type) {
     return nal_type != H264_NAL_SPS && nal_type != H264_NAL_PPS && nal_type != H264_NAL_AUD;
 }
 
+// What the first pass learns about an access unit. The NAL units to copy are
+// remembered when there are few (the usual case), so the second pass needs
+// no second scan; a unit with more is scanned again.
 struct AccessUnitSize {
+    static constexpr size_t REMEMBERED = 64;
     size_t body_size = AVC_FRAME_PREFIX_SIZE;
     bool key_frame = false;
-    bool has_nal = false;
+    size_t nal_count = 0;
+    std::array<std::span<const uint8_t>, REMEMBERED> nals;
 };
 
 // First pass: stores parameter sets and sizes the frame body.
@@ -208,7 +214,8 @@ bool scan_access_unit(FlvPacketizer& packetizer, std::span<const uint8_t> data, 
         if (nal.size() > UINT32_MAX) return false;
         if (type == H264_NAL_IDR) size.key_frame = true;
         size.body_size += 4 + nal.size();
-        size.has_nal = true;
+        if (size.nal_count < AccessUnitSize::REMEMBERED) size.nals[size.nal_count] = nal;
+        ++size.nal_count;
     }
     return true;
 }
@@ -234,6 +241,12 @@ bool send_avc_header(FlvPacketizer& packetizer, uint32_t timestamp_ms) {
     return packetizer.avc_header_sent;
 }
 
+uint8_t* put_nal(uint8_t* out, std::span<const uint8_t> nal) {
+    put_u32(out, nal.size());
+    std::memcpy(out + 4, nal.data(), nal.size());
+    return out + 4 + nal.size();
+}
+
 // Second pass: the frame body, NAL units in order behind 32-bit lengths.
 void fill_frame_body(std::span<const uint8_t> data, const AccessUnitSize& size, int32_t cts_ms,
                      uint8_t* body) {
@@ -241,13 +254,14 @@ void fill_frame_body(std::span<const uint8_t> data, const AccessUnitSize& size, 
     body[1] = 0x01;
     put_u24(body + 2, static_cast<uint32_t>(cts_ms) & 0xFFFFFF);
     uint8_t* out = body + AVC_FRAME_PREFIX_SIZE;
+    if (size.nal_count <= AccessUnitSize::REMEMBERED) {
+        for (size_t i = 0; i < size.nal_count; ++i) out = put_nal(out, size.nals[i]);
+        return;
+    }
     AnnexbScanner scanner = annexb_scanner(data);
     std::span<const uint8_t> nal;
     while (annexb_next_nal(scanner, nal)) {
-        if (!kept_in_frame(h264_nal_type(nal))) continue;
-        put_u32(out, nal.size());
-        std::memcpy(out + 4, nal.data(), nal.size());
-        out += 4 + nal.size();
+        if (kept_in_frame(h264_nal_type(nal))) out = put_nal(out, nal);
     }
 }
 
@@ -302,7 +316,7 @@ int flv_packetizer_push_h264(FlvPacketizer* packetizer, std::span<const uint8_t>
     if (!packetizer->avc_header_sent && packetizer->sps.size >= 4 && packetizer->pps.size > 0) {
         if (!send_avc_header(*packetizer, ms)) return 0;
     }
-    if (!size.has_nal) return 1;
+    if (size.nal_count == 0) return 1;
     std::unique_ptr<uint8_t[]> body(new (std::nothrow) uint8_t[size.body_size]);
     if (!body) return 0;
     fill_frame_body(data, size, composition_ms(pts, dts), body.get());

@@ -294,6 +294,19 @@ TEST_F(FlvPacketizerTest, NalBoundariesTrailingZerosAndEmptyUnits) {
     EXPECT_TRUE(recorder.tags.empty());
 }
 
+TEST_F(FlvPacketizerTest, UnitsWithManySlicesKeepThemAllInOrder) {
+    Bytes unit;
+    Bytes want = {0x27, 0x01, 0, 0, 0};
+    for (uint8_t i = 0; i < 100; ++i) {
+        const Bytes slice = {0x41, static_cast<uint8_t>(i + 1), 0x80};
+        append(unit, annexb({{i % 2 == 0, slice}}));
+        append(want, length_prefixed(slice));
+    }
+    ASSERT_EQ(video(unit, 0, 0), 1);
+    ASSERT_EQ(recorder.tags.size(), 1u);
+    EXPECT_EQ(recorder.tags[0].body, want);
+}
+
 TEST_F(FlvPacketizerTest, CallbackFailuresAreReportedAndTheHeaderIsRetried) {
     recorder.answer = 0;
     EXPECT_EQ(video(annexb({{true, SPS}, {true, PPS}, {true, IDR}}), 0, 0), 0);
