@@ -41,7 +41,8 @@ bool make_fixture(const std::string& path) {
         "ffmpeg -v error -y -f lavfi -i testsrc2=size=1280x720:rate=30 "
         "-f lavfi -i sine=frequency=440:sample_rate=48000 -t 60 "
         "-c:v libx264 -preset veryfast -g 60 -b:v 2500k -maxrate 2500k -bufsize 5000k "
-        "-c:a aac -b:a 128k -f mpegts '" + path + "'";
+        "-c:a aac -b:a 128k -f mpegts '" +
+        path + "'";
     std::fprintf(stderr, "making %s with ffmpeg\n", path.c_str());
     return std::system(command.c_str()) == 0;
 }
@@ -55,7 +56,8 @@ const std::vector<uint8_t>& fixture() {
             std::exit(1);
         }
         std::ifstream in(path, std::ios::binary);
-        std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
         data.resize(data.size() - data.size() % TS_PACKET_SIZE);
         return data;
     }();
@@ -116,7 +118,8 @@ void run_libavformat(benchmark::State& state, bool no_parse) {
         MemoryReader reader{&data};
         constexpr int IO_SIZE = 65536;
         auto* io_buffer = static_cast<uint8_t*>(av_malloc(IO_SIZE));
-        AVIOContext* io = avio_alloc_context(io_buffer, IO_SIZE, 0, &reader, read_memory, nullptr, nullptr);
+        AVIOContext* io =
+            avio_alloc_context(io_buffer, IO_SIZE, 0, &reader, read_memory, nullptr, nullptr);
         AVFormatContext* format = avformat_alloc_context();
         format->pb = io;
         if (no_parse) format->flags |= AVFMT_FLAG_NOPARSE;
@@ -138,8 +141,12 @@ void run_libavformat(benchmark::State& state, bool no_parse) {
     state.counters["packets"] = double(packets) / double(state.iterations());
 }
 
-void LibavformatMpegts(benchmark::State& state) { run_libavformat(state, false); }
-void LibavformatMpegtsNoParse(benchmark::State& state) { run_libavformat(state, true); }
+void LibavformatMpegts(benchmark::State& state) {
+    run_libavformat(state, false);
+}
+void LibavformatMpegtsNoParse(benchmark::State& state) {
+    run_libavformat(state, true);
+}
 
 }  // namespace
 

@@ -19,11 +19,11 @@ constexpr size_t ADTS_HEADER_SIZE_WITH_CRC = 9;
 constexpr uint32_t AAC_SAMPLES_PER_FRAME = 1024;
 
 struct AdtsHeader {
-    uint32_t profile = 0;            // audioObjectType - 1
-    uint32_t frequency_index = 0;    // sampling_frequency_index
+    uint32_t profile = 0;          // audioObjectType - 1
+    uint32_t frequency_index = 0;  // sampling_frequency_index
     uint32_t channel_configuration = 0;
-    size_t header_size = 0;          // 7, or 9 when a CRC follows
-    size_t frame_length = 0;         // header included
+    size_t header_size = 0;   // 7, or 9 when a CRC follows
+    size_t frame_length = 0;  // header included
 };
 
 // True when `data` holds at least a header's 7 bytes and opens with the ADTS

@@ -26,7 +26,9 @@ struct AnnexbScanner {
 [[nodiscard]] bool annexb_next_nal(AnnexbScanner& scanner, std::span<const uint8_t>& nal);
 
 // nal_unit_type of a non-empty NAL unit.
-[[nodiscard]] inline uint8_t h264_nal_type(std::span<const uint8_t> nal) { return nal[0] & 0x1F; }
+[[nodiscard]] inline uint8_t h264_nal_type(std::span<const uint8_t> nal) {
+    return nal[0] & 0x1F;
+}
 
 constexpr uint8_t H264_NAL_IDR = 5;
 constexpr uint8_t H264_NAL_SPS = 7;

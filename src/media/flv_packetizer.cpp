@@ -142,6 +142,13 @@ struct AacFrameClock {
     }
 };
 
+// Milliseconds of a frame `offset` ticks after its unit's first frame at
+// `first` (-1: an untimed unit, whose frames are still spaced from 0 ms).
+uint32_t frame_ms(const FlvPacketizer& packetizer, int64_t first, int64_t offset) {
+    if (first < 0) return static_cast<uint32_t>(offset / TICKS_PER_MS);
+    return ms_since_base(packetizer, offset > INT64_MAX - first ? INT64_MAX : first + offset);
+}
+
 bool send_aac_header_if_changed(FlvPacketizer& packetizer, const AdtsHeader& header,
                                 uint32_t timestamp_ms) {
     if (packetizer.aac_header_sent && packetizer.aac_frequency_index == header.frequency_index &&
@@ -149,9 +156,11 @@ bool send_aac_header_if_changed(FlvPacketizer& packetizer, const AdtsHeader& hea
         return true;
     }
     const uint8_t body[4] = {
-        AAC_SOUND_FORMAT, 0x00,
+        AAC_SOUND_FORMAT,
+        0x00,
         static_cast<uint8_t>(((header.profile + 1) << 3) | (header.frequency_index >> 1)),
-        static_cast<uint8_t>(((header.frequency_index & 1) << 7) | (header.channel_configuration << 3)),
+        static_cast<uint8_t>(((header.frequency_index & 1) << 7) |
+                             (header.channel_configuration << 3)),
     };
     if (!send(packetizer, FLV_TAG_AUDIO, timestamp_ms, body)) return false;
     packetizer.aac_frequency_index = header.frequency_index;
@@ -160,7 +169,8 @@ bool send_aac_header_if_changed(FlvPacketizer& packetizer, const AdtsHeader& hea
     return true;
 }
 
-bool send_aac_frame(FlvPacketizer& packetizer, std::span<const uint8_t> raw, uint32_t timestamp_ms) {
+bool send_aac_frame(FlvPacketizer& packetizer, std::span<const uint8_t> raw,
+                    uint32_t timestamp_ms) {
     std::array<uint8_t, AAC_MAX_FRAME_BODY> body;
     if (raw.size() + 2 > body.size()) return false;
     body[0] = AAC_SOUND_FORMAT;
@@ -176,7 +186,8 @@ bool send_aac_frame(FlvPacketizer& packetizer, std::span<const uint8_t> raw, uin
 // kept. False only when memory is short (the old copy then stays).
 bool store_parameter_set(ParameterSet& set, std::span<const uint8_t> nal) {
     if (nal.size() > AVC_MAX_PARAMETER_SET_SIZE) return true;
-    if (set.bytes && set.size == nal.size() && std::memcmp(set.bytes.get(), nal.data(), nal.size()) == 0) {
+    if (set.bytes && set.size == nal.size() &&
+        std::memcmp(set.bytes.get(), nal.data(), nal.size()) == 0) {
         return true;
     }
     std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[nal.size()]);
@@ -203,7 +214,8 @@ struct AccessUnitSize {
 };
 
 // First pass: stores parameter sets and sizes the frame body.
-bool scan_access_unit(FlvPacketizer& packetizer, std::span<const uint8_t> data, AccessUnitSize& size) {
+bool scan_access_unit(FlvPacketizer& packetizer, std::span<const uint8_t> data,
+                      AccessUnitSize& size) {
     AnnexbScanner scanner = annexb_scanner(data);
     std::span<const uint8_t> nal;
     while (annexb_next_nal(scanner, nal)) {
@@ -227,8 +239,8 @@ bool send_avc_header(FlvPacketizer& packetizer, uint32_t timestamp_ms) {
     std::unique_ptr<uint8_t[]> body(new (std::nothrow) uint8_t[size]);
     if (!body) return false;
     uint8_t* out = body.get();
-    const uint8_t fixed[] = {AVC_KEY_FRAME, 0x00, 0x00, 0x00, 0x00, 0x01, sps.bytes[1], sps.bytes[2],
-                             sps.bytes[3], 0xFF, 0xE1};
+    const uint8_t fixed[] = {AVC_KEY_FRAME, 0x00,         0x00,         0x00, 0x00, 0x01,
+                             sps.bytes[1],  sps.bytes[2], sps.bytes[3], 0xFF, 0xE1};
     std::memcpy(out, fixed, sizeof fixed);
     out += sizeof fixed;
     put_u16(out, sps.size);
@@ -294,10 +306,7 @@ int flv_packetizer_push_aac(FlvPacketizer* packetizer, std::span<const uint8_t> 
         if (!adts_has_sync(rest)) break;
         AdtsHeader header;
         if (!adts_parse_header(rest, header)) return 0;
-        const int64_t offset = clock.next_frame(header.frequency_index);
-        // An untimed unit still spaces its frames from 0 ms.
-        const uint32_t ms = first < 0 ? static_cast<uint32_t>(offset / TICKS_PER_MS)
-                                      : ms_since_base(*packetizer, first + offset);
+        const uint32_t ms = frame_ms(*packetizer, first, clock.next_frame(header.frequency_index));
         if (!send_aac_header_if_changed(*packetizer, header, ms)) return 0;
         const auto raw = rest.subspan(header.header_size, header.frame_length - header.header_size);
         if (!send_aac_frame(*packetizer, raw, ms)) return 0;
@@ -310,7 +319,8 @@ int flv_packetizer_push_aac(FlvPacketizer* packetizer, std::span<const uint8_t> 
 int flv_packetizer_push_h264(FlvPacketizer* packetizer, std::span<const uint8_t> data, int64_t pts,
                              int64_t dts) {
     if (!packetizer) return 0;
-    const uint32_t ms = ms_since_base(*packetizer, place_on_timeline(*packetizer, dts >= 0 ? dts : pts));
+    const uint32_t ms =
+        ms_since_base(*packetizer, place_on_timeline(*packetizer, dts >= 0 ? dts : pts));
     AccessUnitSize size;
     if (!scan_access_unit(*packetizer, data, size)) return 0;
     if (!packetizer->avc_header_sent && packetizer->sps.size >= 4 && packetizer->pps.size > 0) {
@@ -323,4 +333,6 @@ int flv_packetizer_push_h264(FlvPacketizer* packetizer, std::span<const uint8_t>
     return send(*packetizer, FLV_TAG_VIDEO, ms, {body.get(), size.body_size}) ? 1 : 0;
 }
 
-void flv_packetizer_destroy(FlvPacketizer* packetizer) { delete packetizer; }
+void flv_packetizer_destroy(FlvPacketizer* packetizer) {
+    delete packetizer;
+}

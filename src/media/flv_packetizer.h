@@ -55,9 +55,9 @@ struct FlvPacketizer {
     bool aac_header_sent = false;
     uint32_t aac_frequency_index = 0xFFFFFFFFu;  // of the last AAC header sent
     uint32_t aac_channel_config = 0;
-    int64_t time_base = -1;      // unwrapped 90 kHz time that maps to 0 ms; -1 unset
-    int64_t last_time = -1;      // last unwrapped reference time, for wrap detection
-    int64_t clock_epoch = 0;     // multiple of 2^33 added to 33-bit times
+    int64_t time_base = -1;   // unwrapped 90 kHz time that maps to 0 ms; -1 unset
+    int64_t last_time = -1;   // last unwrapped reference time, for wrap detection
+    int64_t clock_epoch = 0;  // multiple of 2^33 added to 33-bit times
 };
 
 // A new packetizer with no time base; null when memory is short.
@@ -78,9 +78,10 @@ struct FlvPacketizer {
 
 // ADTS frames back to back: an AAC sequence header first and on every change
 // of rate or channels, then one raw tag per frame. Frame k of the unit is
-// stamped k * 1024 samples after the unit's pts (each frame on the shared timeline). 0 for fewer than 7 bytes, no
-// ADTS sync at the start, a frame length out of range, or a failed callback.
-// Bytes after the last frame that do not start a frame are ignored.
+// stamped k * 1024 samples after the unit's pts, each frame on the shared
+// timeline. 0 for fewer than 7 bytes, no ADTS sync at the start, a frame
+// length out of range, or a failed callback. Bytes after the last frame that
+// do not start a frame are ignored.
 [[nodiscard]] int flv_packetizer_push_aac(FlvPacketizer* packetizer, std::span<const uint8_t> data,
                                           int64_t pts);
 

@@ -60,7 +60,8 @@ bool reserve(PesAssembly& assembly, uint64_t count) {
 // bytes after the PES header. False when the header runs past the payload.
 bool open_unit(PesAssembly& assembly, std::span<const uint8_t> payload,
                std::span<const uint8_t>& body) {
-    if (payload.size() < PES_FIXED_HEADER || payload[0] != 0 || payload[1] != 0 || payload[2] != 1) {
+    if (payload.size() < PES_FIXED_HEADER || payload[0] != 0 || payload[1] != 0 ||
+        payload[2] != 1) {
         body = {};
         return true;  // not a PES start: drop bytes up to the next unit start
     }
@@ -148,4 +149,6 @@ int ts_demuxer_flush(TsDemuxer* demuxer) {
     return deliver(*demuxer, demuxer->audio, ES_AUDIO) ? 1 : 0;
 }
 
-void ts_demuxer_destroy(TsDemuxer* demuxer) { delete demuxer; }
+void ts_demuxer_destroy(TsDemuxer* demuxer) {
+    delete demuxer;
+}

@@ -40,8 +40,8 @@ struct PesAssembly {
     std::unique_ptr<uint8_t, MallocDeleter> data;  // payload so far, PES header removed
     uint64_t size = 0;
     uint64_t capacity = 0;
-    int64_t pts = -1;  // 90 kHz, -1 when the header had none
-    int64_t dts = -1;  // the PTS when the header had no DTS; -1 when neither
+    int64_t pts = -1;     // 90 kHz, -1 when the header had none
+    int64_t dts = -1;     // the PTS when the header had no DTS; -1 when neither
     bool active = false;  // between a good PES header and the end of its unit
 };
 

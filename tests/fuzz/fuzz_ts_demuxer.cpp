@@ -13,7 +13,9 @@
 
 namespace {
 
-int drop_tag(void*, const FlvTag& tag) { return tag.body.empty() ? 0 : 1; }
+int drop_tag(void*, const FlvTag& tag) {
+    return tag.body.empty() ? 0 : 1;
+}
 
 }  // namespace
 

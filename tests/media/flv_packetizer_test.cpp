@@ -31,7 +31,9 @@ Bytes prefix(std::initializer_list<uint8_t> head, const Bytes& tail) {
     return out;
 }
 
-Bytes raw_of(const Bytes& frame, size_t header = 7) { return Bytes(frame.begin() + header, frame.end()); }
+Bytes raw_of(const Bytes& frame, size_t header = 7) {
+    return Bytes(frame.begin() + header, frame.end());
+}
 
 const Bytes SPS = {0x67, 0x64, 0x00, 0x1F, 0xAC, 0xD9, 0x40};
 const Bytes PPS = {0x68, 0xEB, 0xE3, 0xCB};
@@ -39,7 +41,7 @@ const Bytes IDR = {0x65, 0x88, 0x84, 0x00, 0x33};
 const Bytes SLICE = {0x41, 0x9A, 0x02, 0x01};
 
 class FlvPacketizerTest : public ::testing::Test {
-protected:
+  protected:
     TagRecorder recorder;
     FlvPacketizerPtr packetizer{flv_packetizer_create(record_tag, &recorder)};
 
@@ -70,20 +72,22 @@ TEST_F(FlvPacketizerTest, FramesOfOneUnitAreSpacedByTheirDuration) {
         size_t frames;
         std::vector<uint32_t> want;
     } cases[] = {
-        {3, 3, {0, 21, 42}},                 // 48 kHz
-        {4, 3, {0, 23, 46}},                 // 44.1 kHz
-        {3, 6, {0, 21, 42, 64, 85, 106}},    // no accumulated truncation
-        {6, 3, {0, 42, 85}},                 // 24 kHz (the core rate of HE-AAC)
+        {3, 3, {0, 21, 42}},               // 48 kHz
+        {4, 3, {0, 23, 46}},               // 44.1 kHz
+        {3, 6, {0, 21, 42, 64, 85, 106}},  // no accumulated truncation
+        {6, 3, {0, 42, 85}},               // 24 kHz (the core rate of HE-AAC)
     };
     for (const Case& c : cases) {
         TagRecorder tags;
         FlvPacketizerPtr p(flv_packetizer_create(record_tag, &tags));
         Bytes unit;
-        for (size_t i = 0; i < c.frames; ++i) append(unit, adts_frame(1, c.frequency_index, 2, 10 + i));
+        for (size_t i = 0; i < c.frames; ++i)
+            append(unit, adts_frame(1, c.frequency_index, 2, 10 + i));
         ASSERT_EQ(flv_packetizer_push_aac(p.get(), unit, 5000), 1);
         ASSERT_EQ(tags.tags.size(), c.frames + 1);
         for (size_t i = 0; i < c.frames; ++i) {
-            EXPECT_EQ(tags.tags[i + 1].ms, c.want[i]) << "index " << c.frequency_index << " frame " << i;
+            EXPECT_EQ(tags.tags[i + 1].ms, c.want[i])
+                << "index " << c.frequency_index << " frame " << i;
             EXPECT_EQ(tags.tags[i + 1].body.size(), 2 + 10 + i);
         }
     }
@@ -156,8 +160,19 @@ Bytes annexb(std::initializer_list<std::pair<bool, Bytes>> nals) {
 }
 
 Bytes avc_header(const Bytes& sps, const Bytes& pps) {
-    Bytes out = {0x17, 0x00, 0x00, 0x00, 0x00, 0x01, sps[1], sps[2], sps[3], 0xFF, 0xE1,
-                 0x00, static_cast<uint8_t>(sps.size())};
+    Bytes out = {0x17,
+                 0x00,
+                 0x00,
+                 0x00,
+                 0x00,
+                 0x01,
+                 sps[1],
+                 sps[2],
+                 sps[3],
+                 0xFF,
+                 0xE1,
+                 0x00,
+                 static_cast<uint8_t>(sps.size())};
     append(out, sps);
     append(out, {0x01, 0x00, static_cast<uint8_t>(pps.size())});
     append(out, pps);
@@ -190,13 +205,14 @@ TEST_F(FlvPacketizerTest, CompositionTimeIsPtsMinusDtsInMilliseconds) {
         {-1, -1, {0x00, 0x00, 0x00}},
         {900000, -1, {0x00, 0x00, 0x00}},
         {3003 - 1, (int64_t{1} << 33) - 1, {0x00, 0x00, 0x21}},  // pts wrapped, dts not yet
-        {int64_t{1} << 40, 0, {0x7F, 0xFF, 0xFF}},                // held to 24 bits
+        {int64_t{1} << 40, 0, {0x7F, 0xFF, 0xFF}},               // held to 24 bits
     };
     for (const Case& c : cases) {
         recorder.tags.clear();
         ASSERT_EQ(video(annexb({{true, SLICE}}), c.pts, c.dts), 1);
         ASSERT_EQ(recorder.tags.size(), 1u);
-        EXPECT_EQ(Bytes(recorder.tags[0].body.begin() + 2, recorder.tags[0].body.begin() + 5), c.want)
+        EXPECT_EQ(Bytes(recorder.tags[0].body.begin() + 2, recorder.tags[0].body.begin() + 5),
+                  c.want)
             << c.pts << " " << c.dts;
     }
 }
@@ -207,7 +223,7 @@ TEST_F(FlvPacketizerTest, SharedTimeBaseAndMissingTimestamps) {
     ASSERT_EQ(audio(adts_frame(1, 3, 2, 4), 180000), 1);
     ASSERT_EQ(video(annexb({{true, SLICE}}), 183003, 180000 + 9000), 1);
     ASSERT_EQ(video(annexb({{true, SLICE}}), 100000, 90000), 1);  // below the base
-    ASSERT_EQ(video(annexb({{true, SLICE}}), 270000, -1), 1);       // pts stands in for dts
+    ASSERT_EQ(video(annexb({{true, SLICE}}), 270000, -1), 1);     // pts stands in for dts
     ASSERT_EQ(recorder.tags.size(), 6u);
     EXPECT_EQ(recorder.tags[0].ms, 0u);
     EXPECT_EQ(recorder.tags[2].ms, 0u);
@@ -269,8 +285,9 @@ TEST_F(FlvPacketizerTest, AvcHeaderGoesOutOnceWhileParameterSetsAreUpdated) {
     other_sps[3] = 0x28;
     ASSERT_EQ(video(annexb({{true, other_sps}, {true, PPS}, {true, IDR}}), 3000, 3000), 1);
     EXPECT_EQ(recorder.tags.size(), 3u);
-    EXPECT_EQ(Bytes(packetizer->sps.bytes.get(), packetizer->sps.bytes.get() + packetizer->sps.size),
-              other_sps);
+    EXPECT_EQ(
+        Bytes(packetizer->sps.bytes.get(), packetizer->sps.bytes.get() + packetizer->sps.size),
+        other_sps);
 }
 
 TEST_F(FlvPacketizerTest, NalBoundariesTrailingZerosAndEmptyUnits) {
@@ -288,7 +305,8 @@ TEST_F(FlvPacketizerTest, NalBoundariesTrailingZerosAndEmptyUnits) {
     EXPECT_EQ(recorder.tags[0].body, want);
 
     recorder.tags.clear();
-    for (const Bytes& tiny : {Bytes{}, Bytes{0, 0, 1}, Bytes{0x41, 0x9A, 0x02}, Bytes{1, 2, 3, 4, 5}}) {
+    for (const Bytes& tiny :
+         {Bytes{}, Bytes{0, 0, 1}, Bytes{0x41, 0x9A, 0x02}, Bytes{1, 2, 3, 4, 5}}) {
         EXPECT_EQ(video(tiny, 0, 0), 1);
     }
     EXPECT_TRUE(recorder.tags.empty());

@@ -8,7 +8,9 @@
 
 using Bytes = std::vector<uint8_t>;
 
-inline void append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
+inline void append(Bytes& to, const Bytes& from) {
+    to.insert(to.end(), from.begin(), from.end());
+}
 
 // One 188-byte packet carrying `payload` (at most 184 bytes); a shorter
 // payload is padded in front with an adaptation field of stuffing.
@@ -58,14 +60,21 @@ struct PmtStream {
 };
 
 inline Bytes pmt_payload(const std::vector<PmtStream>& streams, const Bytes& program_info = {}) {
-    Bytes body = {0x00, 0x01, 0xC1, 0x00, 0x00, 0xE1, 0x00,
+    Bytes body = {0x00,
+                  0x01,
+                  0xC1,
+                  0x00,
+                  0x00,
+                  0xE1,
+                  0x00,
                   static_cast<uint8_t>(0xF0 | (program_info.size() >> 8)),
                   static_cast<uint8_t>(program_info.size())};
     append(body, program_info);
     for (const PmtStream& s : streams) {
-        append(body, {s.type, static_cast<uint8_t>(0xE0 | (s.pid >> 8)), static_cast<uint8_t>(s.pid),
-                      static_cast<uint8_t>(0xF0 | (s.descriptors.size() >> 8)),
-                      static_cast<uint8_t>(s.descriptors.size())});
+        append(body,
+               {s.type, static_cast<uint8_t>(0xE0 | (s.pid >> 8)), static_cast<uint8_t>(s.pid),
+                static_cast<uint8_t>(0xF0 | (s.descriptors.size() >> 8)),
+                static_cast<uint8_t>(s.descriptors.size())});
         append(body, s.descriptors);
     }
     return psi_section(0x02, body);
@@ -78,11 +87,19 @@ inline Bytes timestamp_field(uint8_t prefix, int64_t t) {
 }
 
 // PES header with PTS_DTS_flags `flags` (0, 2 or 3) followed by `body`.
-inline Bytes pes(uint8_t flags, int64_t pts, int64_t dts, const Bytes& body, uint8_t stream_id = 0xE0) {
+inline Bytes pes(uint8_t flags, int64_t pts, int64_t dts, const Bytes& body,
+                 uint8_t stream_id = 0xE0) {
     Bytes fields;
     if (flags & 2) append(fields, timestamp_field(flags == 3 ? 3 : 2, pts));
     if (flags == 3) append(fields, timestamp_field(1, dts));
-    Bytes out = {0x00, 0x00, 0x01, stream_id, 0x00, 0x00, 0x80, static_cast<uint8_t>(flags << 6),
+    Bytes out = {0x00,
+                 0x00,
+                 0x01,
+                 stream_id,
+                 0x00,
+                 0x00,
+                 0x80,
+                 static_cast<uint8_t>(flags << 6),
                  static_cast<uint8_t>(fields.size())};
     append(out, fields);
     append(out, body);
@@ -104,14 +121,16 @@ inline Bytes ts_packets(uint32_t pid, const Bytes& payload) {
 }
 
 // One ADTS frame: header (7 bytes, or 9 with a CRC) and `raw_size` bytes.
-inline Bytes adts_frame(uint32_t profile, uint32_t frequency_index, uint32_t channels, size_t raw_size,
-                        bool with_crc = false, uint8_t fill = 0x21) {
+inline Bytes adts_frame(uint32_t profile, uint32_t frequency_index, uint32_t channels,
+                        size_t raw_size, bool with_crc = false, uint8_t fill = 0x21) {
     const size_t header = with_crc ? 9 : 7;
     const size_t length = header + raw_size;
-    Bytes out = {0xFF, static_cast<uint8_t>(with_crc ? 0xF0 : 0xF1),
+    Bytes out = {0xFF,
+                 static_cast<uint8_t>(with_crc ? 0xF0 : 0xF1),
                  static_cast<uint8_t>((profile << 6) | (frequency_index << 2) | (channels >> 2)),
                  static_cast<uint8_t>(((channels & 3) << 6) | ((length >> 11) & 3)),
-                 static_cast<uint8_t>(length >> 3), static_cast<uint8_t>(((length & 7) << 5) | 0x1F),
+                 static_cast<uint8_t>(length >> 3),
+                 static_cast<uint8_t>(((length & 7) << 5) | 0x1F),
                  0xFC};
     if (with_crc) append(out, {0x12, 0x34});
     out.resize(length, fill);

@@ -23,7 +23,8 @@ struct Recorder {
     int answer = 1;  // what the callback returns
 };
 
-int record_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
+int record_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts,
+                int64_t dts) {
     auto* recorder = static_cast<Recorder*>(context);
     recorder->units.push_back({kind, Bytes(data.begin(), data.end()), pts, dts});
     return recorder->answer;
@@ -47,7 +48,7 @@ Bytes body_of(size_t size, uint8_t seed) {
 }
 
 class TsDemuxerTest : public ::testing::Test {
-protected:
+  protected:
     Recorder recorder;
     TsDemuxerPtr demuxer{ts_demuxer_create(record_unit, &recorder)};
     std::array<char, 128> error{};
@@ -128,8 +129,9 @@ TEST_F(TsDemuxerTest, MalformedOrMisplacedPatsAreIgnored) {
 
 TEST_F(TsDemuxerTest, PmtTakesH264AndAacAndIgnoresOtherTypes) {
     ASSERT_EQ(feed(ts_packet(0, true, pat_payload({{1, PMT_PID}}))), 1);
-    ASSERT_EQ(feed(ts_packet(PMT_PID, true, pmt_payload({{0x1B, 0x100, {0x0A, 0x01, 0x00}}, {0x0F, 0x101}},
-                                                        {0x05, 0x02, 0x41, 0x42}))),
+    ASSERT_EQ(feed(ts_packet(PMT_PID, true,
+                             pmt_payload({{0x1B, 0x100, {0x0A, 0x01, 0x00}}, {0x0F, 0x101}},
+                                         {0x05, 0x02, 0x41, 0x42}))),
               1);
     EXPECT_EQ(demuxer->video_pid, 0x100u);
     EXPECT_EQ(demuxer->audio_pid, 0x101u);
@@ -150,9 +152,10 @@ TEST_F(TsDemuxerTest, PmtTakesH264AndAacAndIgnoresOtherTypes) {
 
 TEST_F(TsDemuxerTest, PmtLastStreamOfAClassWins) {
     ASSERT_EQ(feed(ts_packet(0, true, pat_payload({{1, PMT_PID}}))), 1);
-    ASSERT_EQ(feed(ts_packet(PMT_PID, true,
-                             pmt_payload({{0x1B, 0x100}, {0x0F, 0x101}, {0x1B, 0x110}, {0x0F, 0x111}}))),
-              1);
+    ASSERT_EQ(
+        feed(ts_packet(PMT_PID, true,
+                       pmt_payload({{0x1B, 0x100}, {0x0F, 0x101}, {0x1B, 0x110}, {0x0F, 0x111}}))),
+        1);
     EXPECT_EQ(demuxer->video_pid, 0x110u);
     EXPECT_EQ(demuxer->audio_pid, 0x111u);
 }
@@ -181,7 +184,8 @@ TEST_F(TsDemuxerTest, PtsDtsFlagsGiveTheTimestamps) {
         {0, 0, 0, -1, -1},
         {2, 900000, 0, 900000, 900000},
         {3, 903003, 900000, 903003, 900000},
-        {3, (int64_t{1} << 33) - 1, (int64_t{1} << 33) - 3004, (int64_t{1} << 33) - 1, (int64_t{1} << 33) - 3004},
+        {3, (int64_t{1} << 33) - 1, (int64_t{1} << 33) - 3004, (int64_t{1} << 33) - 1,
+         (int64_t{1} << 33) - 3004},
     };
     ASSERT_EQ(feed(tables()), 1);
     for (const Case& c : cases) {

@@ -2,12 +2,11 @@
 // through the demultiplexer and the packetizer, and are judged against
 // ffprobe's packet list and ffmpeg's own FLV output of the same file.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <sstream>
 #include <string>
-
-#include <unistd.h>
 
 #include "media/adts.h"
 #include "media/annexb.h"
@@ -28,8 +27,8 @@ struct ProbePacket {
 
 std::vector<ProbePacket> probe_packets(const std::string& path) {
     std::string out;
-    EXPECT_EQ(run_command({"ffprobe", "-v", "error", "-show_entries", "packet=codec_type,pts,dts,flags", "-of",
-                           "csv=p=0", path},
+    EXPECT_EQ(run_command({"ffprobe", "-v", "error", "-show_entries",
+                           "packet=codec_type,pts,dts,flags", "-of", "csv=p=0", path},
                           &out, 60),
               0);
     std::vector<ProbePacket> packets;
@@ -87,7 +86,8 @@ Bytes sps_of(std::span<const uint8_t> unit) {
     return {};
 }
 
-int chain_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
+int chain_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts,
+               int64_t dts) {
     auto* chain = static_cast<Chain*>(context);
     chain->units.push_back({kind, pts, dts, kind == ES_AUDIO ? count_adts_frames(data) : 0,
                             kind == ES_VIDEO ? sps_of(data) : Bytes{}});
@@ -124,8 +124,8 @@ Bytes first_flv_header(const std::string& path, uint8_t type) {
     const std::string flv = read_file(path);
     size_t at = 9 + 4;
     while (at + 11 <= flv.size()) {
-        const auto size = (size_t(uint8_t(flv[at + 1])) << 16) | (size_t(uint8_t(flv[at + 2])) << 8) |
-                          uint8_t(flv[at + 3]);
+        const auto size = (size_t(uint8_t(flv[at + 1])) << 16) |
+                          (size_t(uint8_t(flv[at + 2])) << 8) | uint8_t(flv[at + 3]);
         if (at + 11 + size > flv.size()) break;
         if (uint8_t(flv[at]) == type && size > 2 && flv[at + 12] == 0) {
             return Bytes(flv.begin() + long(at) + 11, flv.begin() + long(at + 11 + size));
@@ -135,7 +135,9 @@ Bytes first_flv_header(const std::string& path, uint8_t type) {
     return {};
 }
 
-bool is_frame(const Tag& tag) { return tag.body.size() > 1 && tag.body[1] == 0x01; }
+bool is_frame(const Tag& tag) {
+    return tag.body.size() > 1 && tag.body[1] == 0x01;
+}
 
 int32_t cts_of(const Tag& tag) {
     int32_t v = (tag.body[2] << 16) | (tag.body[3] << 8) | tag.body[4];
@@ -156,24 +158,39 @@ TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
     const Source& source = GetParam();
     TempDir dir;
     const std::string ts = dir.file("in.ts");
-    ASSERT_EQ(run_command({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=30", "-f",
-                           "lavfi", "-i", "sine=frequency=440:sample_rate=" + std::to_string(source.sample_rate),
-                           "-t", "3", "-c:v", "libx264", "-preset", "ultrafast", "-g", "30", "-bf",
-                           std::to_string(source.b_frames), "-c:a", "aac", "-ac", std::to_string(source.channels),
-                           "-f", "mpegts", ts},
-                          nullptr, 60),
-              0);
+    ASSERT_EQ(
+        run_command(
+            {"ffmpeg",  "-v",
+             "error",   "-y",
+             "-f",      "lavfi",
+             "-i",      "testsrc2=size=320x240:rate=30",
+             "-f",      "lavfi",
+             "-i",      "sine=frequency=440:sample_rate=" + std::to_string(source.sample_rate),
+             "-t",      "3",
+             "-c:v",    "libx264",
+             "-preset", "ultrafast",
+             "-g",      "30",
+             "-bf",     std::to_string(source.b_frames),
+             "-c:a",    "aac",
+             "-ac",     std::to_string(source.channels),
+             "-f",      "mpegts",
+             ts},
+            nullptr, 60),
+        0);
     Chain chain;
     start_chain(chain);
     ASSERT_NO_FATAL_FAILURE(run_file(chain, ts));
 
     std::vector<ProbePacket> probe_video, probe_audio;
-    for (const ProbePacket& p : probe_packets(ts)) (p.video ? probe_video : probe_audio).push_back(p);
+    for (const ProbePacket& p : probe_packets(ts))
+        (p.video ? probe_video : probe_audio).push_back(p);
     std::vector<UnitInfo> video_units, audio_units;
-    for (const UnitInfo& u : chain.units) (u.kind == ES_VIDEO ? video_units : audio_units).push_back(u);
+    for (const UnitInfo& u : chain.units)
+        (u.kind == ES_VIDEO ? video_units : audio_units).push_back(u);
     ASSERT_FALSE(probe_video.empty());
     ASSERT_FALSE(probe_audio.empty());
-    const int64_t base = chain.units.front().kind == ES_VIDEO ? chain.units.front().dts : chain.units.front().pts;
+    const int64_t base =
+        chain.units.front().kind == ES_VIDEO ? chain.units.front().dts : chain.units.front().pts;
 
     // Video: one unit per access unit with ffprobe's exact timestamps.
     ASSERT_EQ(video_units.size(), probe_video.size());
@@ -215,7 +232,9 @@ TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
 
     // Sequence headers: the stream's own SPS, and what ffmpeg writes for the same file.
     const std::string flv = dir.file("ffmpeg.flv");
-    ASSERT_EQ(run_command({"ffmpeg", "-v", "error", "-y", "-i", ts, "-c", "copy", "-f", "flv", flv}, nullptr, 60), 0);
+    ASSERT_EQ(run_command({"ffmpeg", "-v", "error", "-y", "-i", ts, "-c", "copy", "-f", "flv", flv},
+                          nullptr, 60),
+              0);
     const Bytes ffmpeg_avc = first_flv_header(flv, FLV_TAG_VIDEO);
     ASSERT_GE(ffmpeg_avc.size(), avc_header.size());
     EXPECT_EQ(Bytes(ffmpeg_avc.begin(), ffmpeg_avc.begin() + long(avc_header.size())), avc_header);
@@ -236,10 +255,36 @@ INSTANTIATE_TEST_SUITE_P(
 // unit is lost at segment edges and the timeline never goes back.
 TEST(TsFromFfmpegHls, SegmentsFlushedOneByOneKeepEveryUnitAndRisingTimes) {
     TempDir dir;
-    ASSERT_EQ(run_command({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=30", "-f",
-                           "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", "4", "-c:v", "libx264",
-                           "-preset", "ultrafast", "-g", "30", "-c:a", "aac", "-f", "hls", "-hls_time", "1",
-                           "-hls_list_size", "0", "-hls_segment_filename", dir.file("seg%d.ts"),
+    ASSERT_EQ(run_command({"ffmpeg",
+                           "-v",
+                           "error",
+                           "-y",
+                           "-f",
+                           "lavfi",
+                           "-i",
+                           "testsrc2=size=320x240:rate=30",
+                           "-f",
+                           "lavfi",
+                           "-i",
+                           "sine=frequency=440:sample_rate=48000",
+                           "-t",
+                           "4",
+                           "-c:v",
+                           "libx264",
+                           "-preset",
+                           "ultrafast",
+                           "-g",
+                           "30",
+                           "-c:a",
+                           "aac",
+                           "-f",
+                           "hls",
+                           "-hls_time",
+                           "1",
+                           "-hls_list_size",
+                           "0",
+                           "-hls_segment_filename",
+                           dir.file("seg%d.ts"),
                            dir.file("live.m3u8")},
                           nullptr, 60),
               0);
