@@ -1,0 +1,351 @@
+// The packetizer on hand-made units: AAC and AVC sequence headers, frame
+// bodies, the shared time base, composition times and failures.
+#include "media/flv_packetizer.h"
+
+#include <gtest/gtest.h>
+
+#include "media/ts_craft.h"
+
+namespace {
+
+struct Tag {
+    uint8_t type;
+    uint32_t ms;
+    Bytes body;
+};
+
+struct TagRecorder {
+    std::vector<Tag> tags;
+    int answer = 1;
+};
+
+int record_tag(void* context, const FlvTag& tag) {
+    auto* recorder = static_cast<TagRecorder*>(context);
+    recorder->tags.push_back({tag.type, tag.timestamp_ms, Bytes(tag.body.begin(), tag.body.end())});
+    return recorder->answer;
+}
+
+Bytes prefix(std::initializer_list<uint8_t> head, const Bytes& tail) {
+    Bytes out(head);
+    append(out, tail);
+    return out;
+}
+
+Bytes raw_of(const Bytes& frame, size_t header = 7) {
+    return Bytes(frame.begin() + header, frame.end());
+}
+
+const Bytes SPS = {0x67, 0x64, 0x00, 0x1F, 0xAC, 0xD9, 0x40};
+const Bytes PPS = {0x68, 0xEB, 0xE3, 0xCB};
+const Bytes IDR = {0x65, 0x88, 0x84, 0x00, 0x33};
+const Bytes SLICE = {0x41, 0x9A, 0x02, 0x01};
+
+class FlvPacketizerTest : public ::testing::Test {
+  protected:
+    TagRecorder recorder;
+    FlvPacketizerPtr packetizer{flv_packetizer_create(record_tag, &recorder)};
+
+    int video(const Bytes& unit, int64_t pts, int64_t dts) {
+        return flv_packetizer_push(packetizer.get(), ES_VIDEO, unit, pts, dts);
+    }
+    int audio(const Bytes& unit, int64_t pts) {
+        return flv_packetizer_push(packetizer.get(), ES_AUDIO, unit, pts, -1);
+    }
+};
+
+// ---- AAC ----
+
+TEST_F(FlvPacketizerTest, FirstAdtsFrameSendsTheAacHeaderThenTheRawFrame) {
+    const Bytes frame = adts_frame(1, 3, 2, 20);
+    ASSERT_EQ(audio(frame, 900000), 1);
+    ASSERT_EQ(recorder.tags.size(), 2u);
+    EXPECT_EQ(recorder.tags[0].type, FLV_TAG_AUDIO);
+    EXPECT_EQ(recorder.tags[0].body, Bytes({0xAF, 0x00, 0x11, 0x90}));
+    EXPECT_EQ(recorder.tags[1].type, FLV_TAG_AUDIO);
+    EXPECT_EQ(recorder.tags[1].body, prefix({0xAF, 0x01}, raw_of(frame)));
+    EXPECT_EQ(recorder.tags[1].ms, 0u);
+}
+
+TEST_F(FlvPacketizerTest, FramesOfOneUnitAreSpacedByTheirDuration) {
+    struct Case {
+        uint32_t frequency_index;
+        size_t frames;
+        std::vector<uint32_t> want;
+    } cases[] = {
+        {3, 3, {0, 21, 42}},               // 48 kHz
+        {4, 3, {0, 23, 46}},               // 44.1 kHz
+        {3, 6, {0, 21, 42, 64, 85, 106}},  // no accumulated truncation
+        {6, 3, {0, 42, 85}},               // 24 kHz (the core rate of HE-AAC)
+    };
+    for (const Case& c : cases) {
+        TagRecorder tags;
+        FlvPacketizerPtr p(flv_packetizer_create(record_tag, &tags));
+        Bytes unit;
+        for (size_t i = 0; i < c.frames; ++i)
+            append(unit, adts_frame(1, c.frequency_index, 2, 10 + i));
+        ASSERT_EQ(flv_packetizer_push_aac(p.get(), unit, 5000), 1);
+        ASSERT_EQ(tags.tags.size(), c.frames + 1);
+        for (size_t i = 0; i < c.frames; ++i) {
+            EXPECT_EQ(tags.tags[i + 1].ms, c.want[i])
+                << "index " << c.frequency_index << " frame " << i;
+            EXPECT_EQ(tags.tags[i + 1].body.size(), 2 + 10 + i);
+        }
+    }
+}
+
+TEST_F(FlvPacketizerTest, ConfigurationChangeResendsTheAacHeader) {
+    Bytes unit = adts_frame(1, 3, 2, 8);
+    append(unit, adts_frame(1, 3, 2, 8));
+    append(unit, adts_frame(1, 3, 1, 8));
+    ASSERT_EQ(audio(unit, 0), 1);
+    ASSERT_EQ(audio(adts_frame(1, 4, 1, 8), 9000), 1);
+    ASSERT_EQ(recorder.tags.size(), 7u);
+    EXPECT_EQ(recorder.tags[0].body, Bytes({0xAF, 0x00, 0x11, 0x90}));
+    EXPECT_EQ(recorder.tags[3].body, Bytes({0xAF, 0x00, 0x11, 0x88})) << "mono at 48 kHz";
+    EXPECT_EQ(recorder.tags[3].ms, 42u);
+    EXPECT_EQ(recorder.tags[5].body, Bytes({0xAF, 0x00, 0x12, 0x08})) << "mono at 44.1 kHz";
+    EXPECT_EQ(recorder.tags[5].ms, 100u);
+}
+
+TEST_F(FlvPacketizerTest, ProtectedFramesLoseTheirCrcWithTheHeader) {
+    const Bytes frame = adts_frame(1, 3, 2, 12, true);
+    ASSERT_EQ(audio(frame, 0), 1);
+    ASSERT_EQ(recorder.tags.size(), 2u);
+    EXPECT_EQ(recorder.tags[1].body, prefix({0xAF, 0x01}, raw_of(frame, 9)));
+}
+
+TEST_F(FlvPacketizerTest, BadAdtsUnitsFail) {
+    Bytes length_past_end = adts_frame(1, 3, 2, 10);
+    length_past_end.pop_back();
+    Bytes length_below_header = adts_frame(1, 3, 2, 10);
+    length_below_header[4] = 0;
+    length_below_header[5] = 0xDF;  // frame_length 6
+    Bytes no_sync = adts_frame(1, 3, 2, 10);
+    no_sync[1] = 0xF7;  // layer 3
+    Bytes crc_header_cut = adts_frame(1, 3, 2, 0, true);
+    crc_header_cut[4] = 0;
+    crc_header_cut[5] = 0xFF;  // frame_length 7 with a 9-byte header
+    struct Case {
+        const char* name;
+        Bytes unit;
+    } cases[] = {
+        {"fewer than 7 bytes", {0xFF, 0xF1, 0x4C, 0x80, 0x01, 0x3F}},
+        {"frame longer than the data", length_past_end},
+        {"frame shorter than its header", length_below_header},
+        {"protected frame shorter than its header", crc_header_cut},
+        {"no sync word", no_sync},
+    };
+    for (const Case& c : cases) {
+        recorder.tags.clear();
+        EXPECT_EQ(audio(c.unit, 0), 0) << c.name;
+    }
+}
+
+TEST_F(FlvPacketizerTest, TrailingBytesThatStartNoFrameAreIgnored) {
+    Bytes unit = adts_frame(1, 3, 2, 10);
+    append(unit, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77});
+    EXPECT_EQ(audio(unit, 0), 1);
+    EXPECT_EQ(recorder.tags.size(), 2u);
+}
+
+// ---- H.264 ----
+
+Bytes annexb(std::initializer_list<std::pair<bool, Bytes>> nals) {
+    Bytes out;
+    for (const auto& [four_bytes, nal] : nals) {
+        append(out, four_bytes ? Bytes{0, 0, 0, 1} : Bytes{0, 0, 1});
+        append(out, nal);
+    }
+    return out;
+}
+
+Bytes avc_header(const Bytes& sps, const Bytes& pps) {
+    Bytes out = {0x17,
+                 0x00,
+                 0x00,
+                 0x00,
+                 0x00,
+                 0x01,
+                 sps[1],
+                 sps[2],
+                 sps[3],
+                 0xFF,
+                 0xE1,
+                 0x00,
+                 static_cast<uint8_t>(sps.size())};
+    append(out, sps);
+    append(out, {0x01, 0x00, static_cast<uint8_t>(pps.size())});
+    append(out, pps);
+    return out;
+}
+
+Bytes length_prefixed(const Bytes& nal) {
+    Bytes out = {0, 0, 0, static_cast<uint8_t>(nal.size())};
+    append(out, nal);
+    return out;
+}
+
+TEST_F(FlvPacketizerTest, KeyFrameUnitSendsHeaderAndOnlyTheSlice) {
+    const Bytes unit = annexb({{true, {0x09, 0xF0}}, {false, SPS}, {true, PPS}, {false, IDR}});
+    ASSERT_EQ(video(unit, 900000, 900000), 1);
+    ASSERT_EQ(recorder.tags.size(), 2u);
+    EXPECT_EQ(recorder.tags[0].type, FLV_TAG_VIDEO);
+    EXPECT_EQ(recorder.tags[0].body, avc_header(SPS, PPS));
+    EXPECT_EQ(recorder.tags[1].type, FLV_TAG_VIDEO);
+    EXPECT_EQ(recorder.tags[1].body, prefix({0x17, 0x01, 0, 0, 0}, length_prefixed(IDR)));
+}
+
+TEST_F(FlvPacketizerTest, CompositionTimeIsPtsMinusDtsInMilliseconds) {
+    struct Case {
+        int64_t pts, dts;
+        Bytes want;
+    } cases[] = {
+        {903003, 900000, {0x00, 0x00, 0x21}},
+        {900000, 903003, {0xFF, 0xFF, 0xDF}},
+        {-1, -1, {0x00, 0x00, 0x00}},
+        {900000, -1, {0x00, 0x00, 0x00}},
+        {3003 - 1, (int64_t{1} << 33) - 1, {0x00, 0x00, 0x21}},  // pts wrapped, dts not yet
+        {int64_t{1} << 40, 0, {0x7F, 0xFF, 0xFF}},               // held to 24 bits
+    };
+    for (const Case& c : cases) {
+        recorder.tags.clear();
+        ASSERT_EQ(video(annexb({{true, SLICE}}), c.pts, c.dts), 1);
+        ASSERT_EQ(recorder.tags.size(), 1u);
+        EXPECT_EQ(Bytes(recorder.tags[0].body.begin() + 2, recorder.tags[0].body.begin() + 5),
+                  c.want)
+            << c.pts << " " << c.dts;
+    }
+}
+
+TEST_F(FlvPacketizerTest, SharedTimeBaseAndMissingTimestamps) {
+    ASSERT_EQ(video(annexb({{true, SLICE}}), -1, -1), 1);
+    EXPECT_EQ(packetizer->time_base, -1) << "untimed units leave the base unset";
+    ASSERT_EQ(audio(adts_frame(1, 3, 2, 4), 180000), 1);
+    ASSERT_EQ(video(annexb({{true, SLICE}}), 183003, 180000 + 9000), 1);
+    ASSERT_EQ(video(annexb({{true, SLICE}}), 100000, 90000), 1);  // below the base
+    ASSERT_EQ(video(annexb({{true, SLICE}}), 270000, -1), 1);     // pts stands in for dts
+    ASSERT_EQ(recorder.tags.size(), 6u);
+    EXPECT_EQ(recorder.tags[0].ms, 0u);
+    EXPECT_EQ(recorder.tags[2].ms, 0u);
+    EXPECT_EQ(recorder.tags[3].ms, 100u);
+    EXPECT_EQ(recorder.tags[4].ms, 0u);
+    EXPECT_EQ(recorder.tags[5].ms, 1000u);
+    EXPECT_EQ(packetizer->time_base, 180000);
+}
+
+TEST_F(FlvPacketizerTest, AudioFramesStartingBeforeTheBaseKeepTheirOwnTimes) {
+    ASSERT_EQ(video(annexb({{true, SLICE}}), 180000, 180000), 1);
+    Bytes unit;
+    for (int i = 0; i < 4; ++i) append(unit, adts_frame(1, 3, 2, 4));
+    ASSERT_EQ(audio(unit, 180000 - 3840), 1);  // two 48 kHz frames before the base
+    std::vector<uint32_t> times;
+    for (const Tag& tag : recorder.tags) {
+        if (tag.type == FLV_TAG_AUDIO && tag.body[1] == 0x01) times.push_back(tag.ms);
+    }
+    EXPECT_EQ(times, std::vector<uint32_t>({0, 0, 0, 21}));
+}
+
+TEST_F(FlvPacketizerTest, TimestampsKeepRisingAcrossTheClockWrap) {
+    const int64_t wrap = int64_t{1} << 33;
+    ASSERT_EQ(video(annexb({{true, SLICE}}), wrap - 90000, wrap - 90000), 1);
+    ASSERT_EQ(audio(adts_frame(1, 3, 2, 4), wrap - 45000), 1);
+    ASSERT_EQ(video(annexb({{true, SLICE}}), 90000, 90000), 1);
+    ASSERT_EQ(audio(adts_frame(1, 3, 2, 4), wrap - 9000), 1);  // late audio from before the wrap
+    ASSERT_EQ(video(annexb({{true, SLICE}}), 180000, 180000), 1);
+    std::vector<uint32_t> times;
+    for (const Tag& tag : recorder.tags) {
+        if (tag.body[1] == 0x01) times.push_back(tag.ms);
+    }
+    EXPECT_EQ(times, std::vector<uint32_t>({0, 500, 2000, 900, 3000}));
+}
+
+TEST_F(FlvPacketizerTest, ParameterSetOnlyUnitSendsJustTheHeader) {
+    ASSERT_EQ(video(annexb({{true, SPS}, {true, PPS}}), 0, 0), 1);
+    ASSERT_EQ(recorder.tags.size(), 1u);
+    EXPECT_EQ(recorder.tags[0].body, avc_header(SPS, PPS));
+    ASSERT_EQ(video(annexb({{true, {0x09, 0xF0}}}), 0, 0), 1);
+    EXPECT_EQ(recorder.tags.size(), 1u) << "a delimiter alone sends nothing";
+}
+
+TEST_F(FlvPacketizerTest, FramesBeforeParameterSetsGoOutWithoutHeader) {
+    ASSERT_EQ(video(annexb({{true, SLICE}}), 0, 0), 1);
+    ASSERT_EQ(video(annexb({{true, SPS}, {true, SLICE}}), 3000, 3000), 1);
+    ASSERT_EQ(video(annexb({{true, PPS}, {true, IDR}}), 6000, 6000), 1);
+    ASSERT_EQ(recorder.tags.size(), 4u);
+    EXPECT_EQ(recorder.tags[0].body[0], 0x27);
+    EXPECT_EQ(recorder.tags[1].body[0], 0x27);
+    EXPECT_EQ(recorder.tags[2].body, avc_header(SPS, PPS));
+    EXPECT_EQ(recorder.tags[2].ms, 66u);
+    EXPECT_EQ(recorder.tags[3].body[0], 0x17);
+}
+
+TEST_F(FlvPacketizerTest, AvcHeaderGoesOutOnceWhileParameterSetsAreUpdated) {
+    ASSERT_EQ(video(annexb({{true, SPS}, {true, PPS}, {true, IDR}}), 0, 0), 1);
+    Bytes other_sps = SPS;
+    other_sps[3] = 0x28;
+    ASSERT_EQ(video(annexb({{true, other_sps}, {true, PPS}, {true, IDR}}), 3000, 3000), 1);
+    EXPECT_EQ(recorder.tags.size(), 3u);
+    EXPECT_EQ(
+        Bytes(packetizer->sps.bytes.get(), packetizer->sps.bytes.get() + packetizer->sps.size),
+        other_sps);
+}
+
+TEST_F(FlvPacketizerTest, NalBoundariesTrailingZerosAndEmptyUnits) {
+    // Leading garbage, a trailing-zero slice, an all-zero unit, a 4-byte code at the end.
+    Bytes unit = {0x12, 0x34};
+    append(unit, annexb({{false, SLICE}}));
+    append(unit, {0x00, 0x00});
+    append(unit, annexb({{false, {0x00, 0x00}}, {true, {0x06, 0x05, 0x01, 0x80}}}));
+    append(unit, {0x00, 0x00, 0x00, 0x01});
+    ASSERT_EQ(video(unit, 0, 0), 1);
+    ASSERT_EQ(recorder.tags.size(), 1u);
+    Bytes want = {0x27, 0x01, 0, 0, 0};
+    append(want, length_prefixed(SLICE));
+    append(want, length_prefixed({0x06, 0x05, 0x01, 0x80}));
+    EXPECT_EQ(recorder.tags[0].body, want);
+
+    recorder.tags.clear();
+    for (const Bytes& tiny :
+         {Bytes{}, Bytes{0, 0, 1}, Bytes{0x41, 0x9A, 0x02}, Bytes{1, 2, 3, 4, 5}}) {
+        EXPECT_EQ(video(tiny, 0, 0), 1);
+    }
+    EXPECT_TRUE(recorder.tags.empty());
+}
+
+TEST_F(FlvPacketizerTest, UnitsWithManySlicesKeepThemAllInOrder) {
+    Bytes unit;
+    Bytes want = {0x27, 0x01, 0, 0, 0};
+    for (uint8_t i = 0; i < 100; ++i) {
+        const Bytes slice = {0x41, static_cast<uint8_t>(i + 1), 0x80};
+        append(unit, annexb({{i % 2 == 0, slice}}));
+        append(want, length_prefixed(slice));
+    }
+    ASSERT_EQ(video(unit, 0, 0), 1);
+    ASSERT_EQ(recorder.tags.size(), 1u);
+    EXPECT_EQ(recorder.tags[0].body, want);
+}
+
+TEST_F(FlvPacketizerTest, CallbackFailuresAreReportedAndTheHeaderIsRetried) {
+    recorder.answer = 0;
+    EXPECT_EQ(video(annexb({{true, SPS}, {true, PPS}, {true, IDR}}), 0, 0), 0);
+    EXPECT_FALSE(packetizer->avc_header_sent);
+    EXPECT_EQ(packetizer->sps.size, SPS.size()) << "stored parameter sets survive a failure";
+    EXPECT_EQ(audio(adts_frame(1, 3, 2, 4), 0), 0);
+    EXPECT_FALSE(packetizer->aac_header_sent);
+    recorder.answer = 1;
+    recorder.tags.clear();
+    ASSERT_EQ(video(annexb({{true, IDR}}), 3000, 3000), 1);
+    ASSERT_EQ(recorder.tags.size(), 2u);
+    EXPECT_EQ(recorder.tags[0].body, avc_header(SPS, PPS));
+}
+
+TEST_F(FlvPacketizerTest, OtherKindsAndNullHandles) {
+    EXPECT_EQ(flv_packetizer_push(packetizer.get(), 3, annexb({{true, SLICE}}), 0, 0), 1);
+    EXPECT_EQ(flv_packetizer_push(packetizer.get(), 0, {}, 0, 0), 1);
+    EXPECT_TRUE(recorder.tags.empty());
+    EXPECT_EQ(flv_packetizer_push_h264(nullptr, annexb({{true, SLICE}}), 0, 0), 0);
+    EXPECT_EQ(flv_packetizer_push_aac(nullptr, adts_frame(1, 3, 2, 4), 0), 0);
+    flv_packetizer_destroy(nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,324 @@
+// The demultiplexer on hand-made packets: framing errors and their offsets,
+// PAT/PMT rules, PES assembly boundaries, timestamps and failures.
+#include "media/ts_demuxer.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+#include "media/ts_craft.h"
+
+namespace {
+
+struct Unit {
+    uint32_t kind;
+    Bytes data;
+    int64_t pts;
+    int64_t dts;
+};
+
+struct Recorder {
+    std::vector<Unit> units;
+    int answer = 1;  // what the callback returns
+};
+
+int record_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts,
+                int64_t dts) {
+    auto* recorder = static_cast<Recorder*>(context);
+    recorder->units.push_back({kind, Bytes(data.begin(), data.end()), pts, dts});
+    return recorder->answer;
+}
+
+constexpr uint16_t PMT_PID = 0x1000;
+constexpr uint16_t VIDEO_PID = 0x100;
+constexpr uint16_t AUDIO_PID = 0x101;
+
+// PAT + PMT naming H.264 on VIDEO_PID and AAC on AUDIO_PID.
+Bytes tables() {
+    Bytes out = ts_packet(0, true, pat_payload({{1, PMT_PID}}));
+    append(out, ts_packet(PMT_PID, true, pmt_payload({{0x1B, VIDEO_PID}, {0x0F, AUDIO_PID}})));
+    return out;
+}
+
+Bytes body_of(size_t size, uint8_t seed) {
+    Bytes body(size);
+    for (size_t i = 0; i < size; ++i) body[i] = static_cast<uint8_t>(seed + i * 7);
+    return body;
+}
+
+class TsDemuxerTest : public ::testing::Test {
+  protected:
+    Recorder recorder;
+    TsDemuxerPtr demuxer{ts_demuxer_create(record_unit, &recorder)};
+    std::array<char, 128> error{};
+
+    int feed(const Bytes& data) { return ts_demuxer_feed(demuxer.get(), data, error); }
+    std::string message() const { return std::string(error.data()); }
+};
+
+// ---- framing ----
+
+TEST_F(TsDemuxerTest, RejectsUnalignedLengthsAndAcceptsEmpty) {
+    EXPECT_EQ(feed(Bytes(187, 0x47)), 0);
+    EXPECT_EQ(message(), "MPEG-TS data is not 188-byte aligned");
+    error.fill(0);
+    EXPECT_EQ(feed(Bytes(189, 0x47)), 0);
+    EXPECT_EQ(message(), "MPEG-TS data is not 188-byte aligned");
+    error.fill(0);
+    EXPECT_EQ(feed({}), 1);
+    EXPECT_EQ(message(), "");
+    EXPECT_EQ(ts_demuxer_feed(nullptr, tables(), error), 0);
+    EXPECT_EQ(message(), "MPEG-TS data is not 188-byte aligned");
+}
+
+TEST_F(TsDemuxerTest, SyncLossReportsItsOffsetAfterProcessingEarlierPackets) {
+    Bytes data = ts_packet(0, true, pat_payload({{1, PMT_PID}}));
+    append(data, ts_packet(PMT_PID, true, pmt_payload({{0x1B, VIDEO_PID}})));
+    data[188] = 0x46;
+    EXPECT_EQ(feed(data), 0);
+    EXPECT_EQ(message(), "MPEG-TS sync byte missing at 188");
+    EXPECT_EQ(demuxer->pmt_pid, PMT_PID);
+    EXPECT_EQ(demuxer->video_pid, TS_PID_NONE);
+}
+
+TEST_F(TsDemuxerTest, MessagesRespectTheBufferGiven) {
+    Bytes data = tables();
+    data[188] = 0x00;
+    std::array<char, 12> small{};
+    EXPECT_EQ(ts_demuxer_feed(demuxer.get(), data, small), 0);
+    EXPECT_EQ(std::string(small.data()), "MPEG-TS syn");
+    EXPECT_EQ(ts_demuxer_feed(demuxer.get(), data, {}), 0);  // no buffer: nothing written
+}
+
+// ---- PAT and PMT ----
+
+TEST_F(TsDemuxerTest, PatPassesOverTheNetworkEntry) {
+    ASSERT_EQ(feed(ts_packet(0, true, pat_payload({{0, 0x0010}, {1, 0x1000}}))), 1);
+    EXPECT_EQ(demuxer->pmt_pid, 0x1000u);
+    ASSERT_EQ(feed(ts_packet(0, true, pat_payload({{0, 0x0010}}))), 1);
+    EXPECT_EQ(demuxer->pmt_pid, 0x1000u) << "a PAT with only the network entry keeps the PMT";
+}
+
+TEST_F(TsDemuxerTest, MalformedOrMisplacedPatsAreIgnored) {
+    Bytes good = pat_payload({{1, 0x0200}});
+    Bytes wrong_table = good;
+    wrong_table[1] = 0x42;
+    Bytes too_long = good;
+    too_long[3] = 0xFF;  // section_length beyond the packet
+    Bytes too_short = good;
+    too_short[3] = 8;  // no room for an entry before the CRC
+    Bytes pointer_past_end = good;
+    pointer_past_end[0] = 180;
+    struct Case {
+        const char* name;
+        Bytes packet;
+    } cases[] = {
+        {"wrong table id", ts_packet(0, true, wrong_table)},
+        {"section longer than the packet", ts_packet(0, true, too_long)},
+        {"section without an entry", ts_packet(0, true, too_short)},
+        {"pointer_field past the payload", ts_packet(0, true, pointer_past_end)},
+        {"no unit start", ts_packet(0, false, good)},
+        {"empty payload", ts_packet(0, true, {})},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(feed(c.packet), 1) << c.name;
+        EXPECT_EQ(demuxer->pmt_pid, TS_PID_NONE) << c.name;
+    }
+}
+
+TEST_F(TsDemuxerTest, PmtTakesH264AndAacAndIgnoresOtherTypes) {
+    ASSERT_EQ(feed(ts_packet(0, true, pat_payload({{1, PMT_PID}}))), 1);
+    ASSERT_EQ(feed(ts_packet(PMT_PID, true,
+                             pmt_payload({{0x1B, 0x100, {0x0A, 0x01, 0x00}}, {0x0F, 0x101}},
+                                         {0x05, 0x02, 0x41, 0x42}))),
+              1);
+    EXPECT_EQ(demuxer->video_pid, 0x100u);
+    EXPECT_EQ(demuxer->audio_pid, 0x101u);
+
+    ASSERT_EQ(feed(ts_packet(PMT_PID, true, pmt_payload({{0x11, 0x102}}))), 1);
+    EXPECT_EQ(demuxer->audio_pid, 0x102u) << "LATM AAC is taken as audio";
+    EXPECT_EQ(demuxer->video_pid, 0x100u) << "a PMT without video keeps the video PID";
+
+    ASSERT_EQ(feed(ts_packet(PMT_PID, true, pmt_payload({{0x24, 0x200}, {0x03, 0x201}}))), 1);
+    EXPECT_EQ(demuxer->video_pid, 0x100u);
+    EXPECT_EQ(demuxer->audio_pid, 0x102u);
+    Bytes hevc = ts_packets(0x200, pes(2, 9000, 0, {1, 2, 3}));
+    append(hevc, ts_packets(0x201, pes(2, 9000, 0, {4, 5, 6}, 0xC0)));
+    ASSERT_EQ(feed(hevc), 1);
+    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
+    EXPECT_TRUE(recorder.units.empty());
+}
+
+TEST_F(TsDemuxerTest, PmtLastStreamOfAClassWins) {
+    ASSERT_EQ(feed(ts_packet(0, true, pat_payload({{1, PMT_PID}}))), 1);
+    ASSERT_EQ(
+        feed(ts_packet(PMT_PID, true,
+                       pmt_payload({{0x1B, 0x100}, {0x0F, 0x101}, {0x1B, 0x110}, {0x0F, 0x111}}))),
+        1);
+    EXPECT_EQ(demuxer->video_pid, 0x110u);
+    EXPECT_EQ(demuxer->audio_pid, 0x111u);
+}
+
+TEST_F(TsDemuxerTest, PmtIsIgnoredBeforeThePatAndWhenTruncated) {
+    ASSERT_EQ(feed(ts_packet(PMT_PID, true, pmt_payload({{0x1B, 0x100}}))), 1);
+    EXPECT_EQ(demuxer->video_pid, TS_PID_NONE);
+    ASSERT_EQ(feed(ts_packet(0, true, pat_payload({{1, PMT_PID}}))), 1);
+    Bytes truncated = pmt_payload({{0x1B, 0x100}});
+    truncated[3] = 0xF0;
+    ASSERT_EQ(feed(ts_packet(PMT_PID, true, truncated)), 1);
+    EXPECT_EQ(demuxer->video_pid, TS_PID_NONE);
+    Bytes descriptors_past_end = pmt_payload({{0x1B, 0x100}});
+    descriptors_past_end[12] = 0xFF;  // program_info_length runs over the entries
+    ASSERT_EQ(feed(ts_packet(PMT_PID, true, descriptors_past_end)), 1);
+    EXPECT_EQ(demuxer->video_pid, TS_PID_NONE);
+}
+
+// ---- PES assembly ----
+
+TEST_F(TsDemuxerTest, PtsDtsFlagsGiveTheTimestamps) {
+    struct Case {
+        uint8_t flags;
+        int64_t pts, dts, want_pts, want_dts;
+    } cases[] = {
+        {0, 0, 0, -1, -1},
+        {2, 900000, 0, 900000, 900000},
+        {3, 903003, 900000, 903003, 900000},
+        {3, (int64_t{1} << 33) - 1, (int64_t{1} << 33) - 3004, (int64_t{1} << 33) - 1,
+         (int64_t{1} << 33) - 3004},
+    };
+    ASSERT_EQ(feed(tables()), 1);
+    for (const Case& c : cases) {
+        recorder.units.clear();
+        ASSERT_EQ(feed(ts_packets(VIDEO_PID, pes(c.flags, c.pts, c.dts, {0, 0, 1, 9, 0xF0}))), 1);
+        ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
+        ASSERT_EQ(recorder.units.size(), 1u) << int(c.flags);
+        EXPECT_EQ(recorder.units[0].pts, c.want_pts) << int(c.flags);
+        EXPECT_EQ(recorder.units[0].dts, c.want_dts) << int(c.flags);
+        EXPECT_EQ(recorder.units[0].data, Bytes({0, 0, 1, 9, 0xF0}));
+    }
+}
+
+TEST_F(TsDemuxerTest, UnitsEndAtTheNextUnitStartOrFlushOnly) {
+    const Bytes first = body_of(300000, 1);  // several growths past 64 KiB
+    const Bytes second = body_of(500, 2);
+    const Bytes audio = body_of(1000, 3);
+    Bytes data = tables();
+    append(data, ts_packets(VIDEO_PID, pes(2, 1000, 0, first)));
+    append(data, ts_packets(AUDIO_PID, pes(2, 1100, 0, audio, 0xC0)));
+    ASSERT_EQ(feed(data), 1);
+    EXPECT_TRUE(recorder.units.empty()) << "nothing is delivered before the next unit start";
+    ASSERT_EQ(feed(ts_packets(VIDEO_PID, pes(2, 4000, 0, second))), 1);
+    ASSERT_EQ(recorder.units.size(), 1u);
+    EXPECT_EQ(recorder.units[0].kind, ES_VIDEO);
+    EXPECT_EQ(recorder.units[0].data, first);
+    EXPECT_EQ(demuxer->video.capacity, 524288u);
+
+    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
+    ASSERT_EQ(recorder.units.size(), 3u);
+    EXPECT_EQ(recorder.units[1].kind, ES_VIDEO);
+    EXPECT_EQ(recorder.units[1].data, second);
+    EXPECT_EQ(recorder.units[2].kind, ES_AUDIO);
+    EXPECT_EQ(recorder.units[2].data, audio);
+    EXPECT_EQ(recorder.units[2].pts, 1100);
+
+    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
+    EXPECT_EQ(recorder.units.size(), 3u) << "a second flush delivers nothing";
+}
+
+TEST_F(TsDemuxerTest, BytesBeforeTheFirstUnitStartAreDropped) {
+    Bytes data = tables();
+    append(data, ts_packet(VIDEO_PID, false, body_of(184, 9)));
+    append(data, ts_packets(VIDEO_PID, pes(2, 1000, 0, {7, 7, 7})));
+    append(data, ts_packet(VIDEO_PID, true, body_of(184, 5)));  // unit start without a PES header
+    append(data, ts_packet(VIDEO_PID, false, body_of(184, 6)));
+    ASSERT_EQ(feed(data), 1);
+    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
+    ASSERT_EQ(recorder.units.size(), 1u);
+    EXPECT_EQ(recorder.units[0].data, Bytes({7, 7, 7}));
+}
+
+TEST_F(TsDemuxerTest, AdaptationFieldsAndPacketsWithoutPayload) {
+    Bytes data = tables();
+    append(data, ts_packets(VIDEO_PID, pes(2, 1000, 0, {1, 2, 3})));
+    Bytes full_field = ts_packet(VIDEO_PID, false, {});  // adaptation_field_length 183
+    ASSERT_EQ(full_field[4], 183);
+    append(data, full_field);
+    Bytes overlong = full_field;
+    overlong[4] = 184;  // runs past the packet: skipped
+    append(data, overlong);
+    Bytes no_payload = ts_packet(VIDEO_PID, false, body_of(184, 1));
+    no_payload[3] = 0x20;
+    append(data, no_payload);
+    Bytes reserved = no_payload;
+    reserved[3] = 0x00;
+    append(data, reserved);
+    ASSERT_EQ(feed(data), 1);
+    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
+    ASSERT_EQ(recorder.units.size(), 1u);
+    EXPECT_EQ(recorder.units[0].data, Bytes({1, 2, 3}));
+}
+
+TEST_F(TsDemuxerTest, PesHeaderLongerThanItsPacketFailsTheFeed) {
+    ASSERT_EQ(feed(tables()), 1);
+    Bytes header = pes(2, 1000, 0, {});
+    header[8] = 200;  // PES_header_data_length past the payload
+    EXPECT_EQ(feed(ts_packet(VIDEO_PID, true, header)), 0);
+    EXPECT_EQ(message(), "");
+}
+
+TEST_F(TsDemuxerTest, CallbackFailureFailsFeedAndFlushAndDiscardsTheUnit) {
+    Bytes data = tables();
+    append(data, ts_packets(VIDEO_PID, pes(2, 1000, 0, {1})));
+    append(data, ts_packets(AUDIO_PID, pes(2, 1000, 0, {2}, 0xC0)));
+    ASSERT_EQ(feed(data), 1);
+    recorder.answer = 0;
+    EXPECT_EQ(ts_demuxer_flush(demuxer.get()), 0);
+    ASSERT_EQ(recorder.units.size(), 1u) << "the audio unit waits when video fails";
+    EXPECT_FALSE(demuxer->video.active);
+    EXPECT_TRUE(demuxer->audio.active);
+    recorder.answer = 1;
+    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
+    ASSERT_EQ(recorder.units.size(), 2u);
+    EXPECT_EQ(recorder.units[1].data, Bytes({2}));
+
+    ASSERT_EQ(feed(ts_packets(VIDEO_PID, pes(2, 2000, 0, {3}))), 1);
+    recorder.answer = 0;
+    EXPECT_EQ(feed(ts_packets(VIDEO_PID, pes(2, 3000, 0, {4}))), 0);
+    EXPECT_EQ(message(), "");
+    recorder.answer = 1;
+    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
+    EXPECT_EQ(recorder.units.size(), 3u) << "the failed unit and the one after it are gone";
+}
+
+TEST(TsDemuxer, NullHandlesAreHarmless) {
+    EXPECT_EQ(ts_demuxer_flush(nullptr), 0);
+    ts_demuxer_destroy(nullptr);
+    TsDemuxerPtr quiet(ts_demuxer_create(nullptr, nullptr));
+    Bytes data = tables();
+    append(data, ts_packets(VIDEO_PID, pes(2, 1000, 0, {1})));
+    EXPECT_EQ(ts_demuxer_feed(quiet.get(), data, {}), 1);
+    EXPECT_EQ(ts_demuxer_flush(quiet.get()), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TsDemuxerLimits, UnitThatNeverEndsIsRefusedPastTheLimit) {
+    Recorder recorder;
+    TsDemuxerPtr demuxer(ts_demuxer_create(record_unit, &recorder));
+    Bytes data = tables();
+    append(data, ts_packets(VIDEO_PID, pes(2, 1000, 0, {})));
+    ASSERT_EQ(ts_demuxer_feed(demuxer.get(), data, {}), 1);
+    // One feed of continuation packets just larger than the limit.
+    const size_t packets = PES_MAX_UNIT_SIZE / 184 + 1;
+    Bytes continuation = ts_packet(VIDEO_PID, false, body_of(184, 4));
+    Bytes many;
+    many.reserve(packets * 188);
+    for (size_t i = 0; i < packets; ++i) append(many, continuation);
+    EXPECT_EQ(ts_demuxer_feed(demuxer.get(), many, {}), 0);
+    EXPECT_LE(demuxer->video.capacity, PES_MAX_UNIT_SIZE);
+}
+
+}  // namespace
