@@ -38,7 +38,8 @@ constexpr const char* RTMP_FLASH_VERSION = "FMLE/3.0 (compatible; Veltrona/1.0)"
 // "NetConnection.Connect.Success"). When `transaction` is non-zero, a
 // "_result" or "_error" answering another transaction (a server that answers
 // releaseStream or FCPublish) is passed over. `number`, when given, gets the
-// last AMF0 number in [1, 1000000) of the reply, or 0. On false the error
+// last AMF0 number in [1, 1000000) of the reply behind its transaction id,
+// or 0. On false the error
 // text says why: read failure, rejection or too many messages.
 [[nodiscard]] bool rtmp_wait_for_reply(RtmpPublisher* publisher, std::string_view expected, double transaction,
                                        double* number);

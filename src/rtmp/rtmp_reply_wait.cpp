@@ -70,7 +70,16 @@ bool answers_other_transaction(const RtmpMessage& m, double transaction) {
 }
 
 // Last number marker followed by a double in [1, 1000000); 0 when none.
-double last_plausible_number(std::span<const uint8_t> p) {
+// The search starts behind the transaction id when the reply has one: the
+// id (4.0 for createStream) is itself in range, and taking it would turn a
+// reply without a stream id into stream 4.
+double last_plausible_number(const RtmpMessage& m) {
+    std::span<const uint8_t> p = m.payload;
+    std::string_view name;
+    size_t after = 0;
+    if (command_name(m, &name, &after) && after + 9 <= p.size() && p[after] == 0x00) {
+        p = p.subspan(after + 9);
+    }
     double found = 0.0;
     for (size_t i = 0; i + 9 <= p.size(); ++i) {
         if (p[i] != 0x00) continue;
@@ -133,7 +142,7 @@ bool rtmp_wait_for_reply(RtmpPublisher* p, std::string_view expected, double tra
         handle_control(p, m);
         if (!is_command(m) || answers_other_transaction(m, transaction)) continue;
         if (is_awaited(m, expected)) {
-            if (number) *number = last_plausible_number(m.payload);
+            if (number) *number = last_plausible_number(m);
             return true;
         }
         if (is_rejection(m)) {

@@ -141,6 +141,11 @@ bool FakeRtmpPeer::wait_for_close() {
     return false;
 }
 
+void FakeRtmpPeer::close() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
 bool FakeRtmpServer::start(Script script, uint32_t wait_ms) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -165,9 +170,9 @@ bool FakeRtmpServer::start(Script script, uint32_t wait_ms) {
 
 void FakeRtmpServer::join() {
     if (thread_.joinable()) thread_.join();
-    if (peer.fd >= 0) close(peer.fd);
+    peer.close();
     if (listener_ >= 0) close(listener_);
-    peer.fd = listener_ = -1;
+    listener_ = -1;
 }
 
 std::string FakeRtmpServer::url(const std::string& path) const {

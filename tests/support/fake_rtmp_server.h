@@ -46,6 +46,8 @@ public:
     bool read_command(std::string_view name, FakeRtmpMessage* out = nullptr);
     // True when the client closes the connection within wait_ms.
     bool wait_for_close();
+    // Ends the connection now (the server's orderly close).
+    void close();
 
 private:
     struct Partial {
