@@ -10,11 +10,15 @@
 #include "rtmp/rtmp_connection.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
 #include <openssl/err.h>
 #include <openssl/x509_vfy.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cstdarg>
 #include <new>
 
@@ -28,6 +32,7 @@
 namespace {
 
 constexpr size_t IO_STEP_MAX = INT_MAX;
+constexpr size_t GATHER_MAX = 64;  // iovec entries per sendmsg, well under IOV_MAX
 
 bool is_ip_literal(const std::string& host) {
     unsigned char scratch[sizeof(in6_addr)];
@@ -45,6 +50,7 @@ int tls_io_error(SSL* session, int result) {
 }
 
 long write_step(RtmpPublisher* p, const uint8_t* data, size_t size) {
+    ++p->write_steps;
     if (SSL* session = p->tls_session.get()) {
         errno = 0;
         int sent = SSL_write(session, data, static_cast<int>(size));
@@ -66,6 +72,74 @@ long read_step(RtmpPublisher* p, uint8_t* data, size_t size) {
     long got = socket_recv(p->socket.fd, data, size);
     if (got <= 0) p->last_io_error = got == 0 ? 0 : errno;
     return got;
+}
+
+// Where a gathered write has got to: piece `index`, `offset` bytes into it.
+struct PieceCursor {
+    std::span<const std::span<const uint8_t>> pieces;
+    size_t index = 0;
+    size_t offset = 0;
+
+    void skip_empty() {
+        while (index < pieces.size() && offset == pieces[index].size()) {
+            ++index;
+            offset = 0;
+        }
+    }
+    void advance(size_t bytes) {
+        while (bytes > 0) {
+            size_t left = pieces[index].size() - offset;
+            size_t step = std::min(left, bytes);
+            offset += step;
+            bytes -= step;
+            skip_empty();
+        }
+    }
+};
+
+bool write_pieces_socket(RtmpPublisher* p, std::span<const std::span<const uint8_t>> pieces) {
+    PieceCursor cursor{pieces};
+    cursor.skip_empty();
+    while (cursor.index < pieces.size()) {
+        iovec vectors[GATHER_MAX];
+        size_t count = 0;
+        for (size_t i = cursor.index; i < pieces.size() && count < GATHER_MAX; ++i) {
+            size_t skip = i == cursor.index ? cursor.offset : 0;
+            if (pieces[i].size() == skip) continue;
+            vectors[count++] = {const_cast<uint8_t*>(pieces[i].data() + skip), pieces[i].size() - skip};
+        }
+        msghdr message{};
+        message.msg_iov = vectors;
+        message.msg_iovlen = count;
+        ++p->write_steps;
+        ssize_t sent;
+        do {
+            sent = sendmsg(p->socket.fd, &message, MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        if (sent <= 0) {
+            p->last_io_error = sent == 0 ? 0 : errno;
+            return false;
+        }
+        cursor.advance(static_cast<size_t>(sent));
+    }
+    return true;
+}
+
+bool write_pieces_tls(RtmpPublisher* p, std::span<const std::span<const uint8_t>> pieces) {
+    size_t staged = 0;
+    for (std::span<const uint8_t> piece : pieces) {
+        while (!piece.empty()) {
+            size_t take = std::min(piece.size(), p->tls_staging.size() - staged);
+            std::memcpy(p->tls_staging.data() + staged, piece.data(), take);
+            staged += take;
+            piece = piece.subspan(take);
+            if (staged == p->tls_staging.size()) {
+                if (!rtmp_write_all(p, p->tls_staging)) return false;
+                staged = 0;
+            }
+        }
+    }
+    return rtmp_write_all(p, std::span<const uint8_t>(p->tls_staging).first(staged));
 }
 
 // The TLS half of opening; leaves its failure text in the publisher.
@@ -149,6 +223,10 @@ bool rtmp_write_all(RtmpPublisher* p, std::span<const uint8_t> bytes) {
         done += static_cast<size_t>(sent);
     }
     return true;
+}
+
+bool rtmp_write_pieces(RtmpPublisher* p, std::span<const std::span<const uint8_t>> pieces) {
+    return p->tls_session ? write_pieces_tls(p, pieces) : write_pieces_socket(p, pieces);
 }
 
 bool rtmp_read_exact(RtmpPublisher* p, std::span<uint8_t> bytes) {

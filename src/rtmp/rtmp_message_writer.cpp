@@ -8,6 +8,8 @@
 
 namespace {
 
+constexpr size_t PIECES_PER_BATCH = 64;
+
 void put_be24(uint8_t* out, uint32_t value) {
     out[0] = static_cast<uint8_t>(value >> 16);
     out[1] = static_cast<uint8_t>(value >> 8);
@@ -41,19 +43,26 @@ bool rtmp_send_message(RtmpPublisher* p, uint8_t chunk_stream_id, uint8_t type_i
     size_t header_size =
         rtmp_build_message_header(header, chunk_stream_id, type_id, message_stream_id, timestamp_ms, payload.size());
     if (header_size == 0) return false;
-    if (!rtmp_write_all(p, std::span<const uint8_t>(header).first(header_size))) return false;
     // A continuation header is the format-3 byte plus the repeated extended timestamp.
     std::array<uint8_t, 5> continuation{static_cast<uint8_t>(0xC0 | chunk_stream_id), header[12], header[13],
                                         header[14], header[15]};
     std::span<const uint8_t> next_header(continuation.data(), header_size == 16 ? 5 : 1);
     size_t chunk_size = std::max<uint32_t>(p->outbound_chunk_size, 1);
+    // Pieces point into the caller's payload; they go out in batches.
+    std::array<std::span<const uint8_t>, PIECES_PER_BATCH> batch;
+    size_t count = 0;
+    batch[count++] = std::span<const uint8_t>(header).first(header_size);
     for (size_t offset = 0; offset < payload.size();) {
-        if (offset > 0 && !rtmp_write_all(p, next_header)) return false;
+        if (count + 2 > batch.size()) {
+            if (!rtmp_write_pieces(p, std::span(batch).first(count))) return false;
+            count = 0;
+        }
+        if (offset > 0) batch[count++] = next_header;
         size_t piece = std::min(chunk_size, payload.size() - offset);
-        if (!rtmp_write_all(p, payload.subspan(offset, piece))) return false;
+        batch[count++] = payload.subspan(offset, piece);
         offset += piece;
     }
-    return true;
+    return rtmp_write_pieces(p, std::span(batch).first(count));
 }
 
 bool rtmp_send_media(RtmpPublisher* p, uint8_t type_id, uint32_t timestamp_ms, std::span<const uint8_t> payload,

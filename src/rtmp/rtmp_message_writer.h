@@ -7,7 +7,9 @@
 //   12 extended timestamp (4, big-endian; only when timestamp >= 0xFFFFFF)
 //   then payload piece, [C0|csid, extended timestamp?, piece]...
 //
-// Payload bytes are written straight from the caller's buffer, never copied.
+// Payload bytes go out straight from the caller's buffer, gathered into one
+// send per message on a plain socket; only TLS stages them into whole
+// records (it copies into its own record buffer anyway).
 #pragma once
 
 #include <array>

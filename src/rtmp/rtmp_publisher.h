@@ -26,6 +26,7 @@ constexpr uint32_t RTMP_INITIAL_CHUNK_SIZE = 128;
 constexpr uint32_t RTMP_OUTBOUND_CHUNK_SIZE = 4096;
 constexpr uint8_t RTMP_TYPE_AUDIO = 8;
 constexpr uint8_t RTMP_TYPE_VIDEO = 9;
+constexpr size_t RTMP_TLS_RECORD_BYTES = 16384;  // the largest TLS record payload
 
 // Reassembly state of one inbound chunk stream. `buffer` grows as payload
 // arrives rather than by the advertised length, so a lying header costs no
@@ -69,6 +70,10 @@ struct RtmpPublisher {
     std::array<RtmpChunkState, RTMP_CHUNK_STREAMS> inbound{};
     char error[RTMP_ERROR_SIZE] = {};
     int last_io_error = 0;  // errno of the last failed read/write; 0 for an orderly close
+    uint64_t write_steps = 0;  // send/SSL_write calls made, for measurements
+    // Chunk headers and payload pieces are gathered here into whole TLS
+    // records, so a one-byte continuation header does not cost a record.
+    std::array<uint8_t, RTMP_TLS_RECORD_BYTES> tls_staging;
 };
 
 // Opens and publishes. On failure returns null and writes one message (cut

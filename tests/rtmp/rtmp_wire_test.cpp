@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "rtmp/amf0_writer.h"
@@ -143,6 +144,37 @@ TEST(RtmpMessageWriter, SendToClosedPeerFailsWithoutSignal) {
     Bytes payload = pattern(100000);
     EXPECT_FALSE(rtmp_send_media(w.publisher.get(), RTMP_TYPE_VIDEO, 0, payload));
     EXPECT_FALSE(rtmp_send_media(w.publisher.get(), RTMP_TYPE_AUDIO, 0, payload));
+}
+
+// Many batches of gathered pieces through a small socket buffer: sends come
+// back short at arbitrary points, inside headers and payload pieces alike.
+TEST(RtmpMessageWriterThreads, ShortSendsResumeMidPiece) {
+    Wire w;
+    int small = 4096;
+    setsockopt(w.publisher->socket.fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    w.publisher->outbound_chunk_size = 100;
+    Bytes payload = pattern(300000);
+    Bytes got;
+    std::thread reader([&] {
+        uint8_t buffer[777];
+        ssize_t n;
+        while ((n = recv(w.peer, buffer, sizeof buffer, 0)) > 0) got.insert(got.end(), buffer, buffer + n);
+    });
+    bool sent = rtmp_send_message(w.publisher.get(), 6, 9, 1, 0x01000000, payload);
+    shutdown(w.publisher->socket.fd, SHUT_WR);
+    reader.join();
+    ASSERT_TRUE(sent);
+    EXPECT_GT(w.publisher->write_steps, 1u);
+    Bytes ext = {0x01, 0x00, 0x00, 0x00};
+    Bytes expected = concat({header(6, 0xFFFFFF, 300000, 9, 1), ext});
+    for (size_t offset = 0; offset < payload.size(); offset += 100) {
+        if (offset > 0) {
+            expected.push_back(0xC6);
+            expected.insert(expected.end(), ext.begin(), ext.end());
+        }
+        expected.insert(expected.end(), payload.begin() + long(offset), payload.begin() + long(offset + 100));
+    }
+    EXPECT_EQ(got, expected);
 }
 
 TEST(RtmpCommandPayload, ConnectMatchesTheWireTable) {
