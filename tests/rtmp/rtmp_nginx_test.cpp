@@ -166,6 +166,17 @@ TEST_F(RtmpNginx, RtmpsRefusesWrongHostAndUnknownCa) {
     }
 }
 
+// By name rather than address: SNI is sent and the name is checked against
+// the certificate's DNS entries.
+TEST_F(RtmpNginx, RtmpsByHostName) {
+    NginxServer nginx;
+    start_nginx(&nginx, ca_.server_cert, ca_.server_key);
+    char error[256] = "";
+    RtmpPublisherPtr publisher(
+        rtmp_open("rtmps://localhost:" + std::to_string(nginx.rtmps_port) + "/live/" + KEY, 20000, error));
+    EXPECT_NE(publisher, nullptr) << error;
+}
+
 TEST_F(RtmpNginx, UnknownApplicationIsRefused) {
     NginxServer nginx;
     start_nginx(&nginx);
