@@ -1,0 +1,27 @@
+// Layer-internal pieces of the publisher: creation of a bare record (also
+// how tests and benchmarks wrap a socket of their own), the two I/O
+// primitives every byte goes through, and the connection's error text.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "rtmp/rtmp_publisher.h"
+
+// A publisher with no connection yet: socket -1, chunk sizes 128. Null when
+// memory is short.
+[[nodiscard]] RtmpPublisher* rtmp_publisher_create(uint32_t timeout_ms);
+
+// Writes every byte (through TLS when there is a session). An empty span
+// succeeds at once. False on any failed step, including a peer that closed.
+[[nodiscard]] bool rtmp_write_all(RtmpPublisher* publisher, std::span<const uint8_t> bytes);
+// Writes the pieces in order as one byte stream, with as few system calls
+// as the transport allows: one gathered send for a plain socket, whole TLS
+// records for a TLS session. Same result and failure rules as rtmp_write_all.
+[[nodiscard]] bool rtmp_write_pieces(RtmpPublisher* publisher, std::span<const std::span<const uint8_t>> pieces);
+// Reads exactly bytes.size() bytes. False on a time-out, an error or the
+// peer's close (last_io_error says which: 0 for an orderly close).
+[[nodiscard]] bool rtmp_read_exact(RtmpPublisher* publisher, std::span<uint8_t> bytes);
+
+// Replaces the connection's error text (cut to 255 characters).
+void rtmp_set_error(RtmpPublisher* publisher, const char* format, ...) __attribute__((format(printf, 2, 3)));

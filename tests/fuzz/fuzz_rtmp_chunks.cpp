@@ -1,0 +1,37 @@
+// Server bytes after the handshake: chunk headers of every format, chunk
+// size changes, pings and commands, fed to the reply wait through a local
+// socket pair whose far end has already closed (so the input ends in EOF
+// and ping answers fail instead of blocking).
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "rtmp/rtmp_commands.h"
+#include "rtmp/rtmp_connection.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > 65536) return 0;
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return 0;
+    int big = 1 << 18;
+    setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
+    setsockopt(fds[0], SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t sent = send(fds[1], data + done, size - done, MSG_NOSIGNAL);
+        if (sent <= 0) break;
+        done += static_cast<size_t>(sent);
+    }
+    close(fds[1]);
+    RtmpPublisherPtr publisher(rtmp_publisher_create(1000));
+    if (!publisher) {
+        close(fds[0]);
+        return 0;
+    }
+    publisher->socket.fd = fds[0];
+    double number = 0;
+    (void)rtmp_wait_for_reply(publisher.get(), "_result", 4.0, &number);
+    return 0;
+}

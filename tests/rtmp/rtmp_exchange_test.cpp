@@ -1,0 +1,328 @@
+// The connection and command exchange against a scripted server: the polite
+// path byte for byte, and the misbehaving peers (wrong handshake, silence,
+// odd chunking, pings, rejections, early close, endless chatter).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "rtmp/amf0_writer.h"
+#include "rtmp/rtmp_commands.h"
+#include "rtmp/rtmp_publisher.h"
+#include "rtmp/rtmp_url.h"
+#include "support/fake_rtmp_server.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+const std::string KEY = "SECRETKEY";
+constexpr size_t HANDSHAKE_BYTES = 1537 + 1536;
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes connect_result() {
+    FakeAmf a;
+    a.string("_result").number(1).object_start().key("fmsVer").string("FMS/3,0,1,123").object_end();
+    a.object_start().key("code").string("NetConnection.Connect.Success").object_end();
+    return a.bytes;
+}
+
+Bytes publish_start() {
+    FakeAmf a;
+    a.string("onStatus").number(0).null().object_start().key("code").string("NetStream.Publish.Start").object_end();
+    return a.bytes;
+}
+
+Bytes create_result(double id) { return FakeAmf().string("_result").number(4).null().number(id).bytes; }
+
+// The rest of a polite publish, after the connect answer has gone out.
+bool finish_publish(FakeRtmpPeer& peer, const Bytes& create_reply, uint32_t chunk_size = 128) {
+    return peer.read_command("createStream") && peer.send(fake_rtmp_chunks(3, 20, 0, create_reply, chunk_size)) &&
+           peer.read_command("publish") && peer.send(fake_rtmp_chunks(5, 20, 1, publish_start(), chunk_size));
+}
+
+// rtmp_open that is expected to fail; returns its message.
+std::string open_error(const std::string& url, uint32_t timeout_ms = 5000) {
+    char error[256] = "untouched";
+    RtmpPublisherPtr p(rtmp_open(url, timeout_ms, error));
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(std::string(error).find(KEY), std::string::npos);
+    return error;
+}
+
+// Runs `script` as the server and opens against it.
+struct Exchange {
+    FakeRtmpServer server;
+    std::string error;
+    RtmpPublisherPtr publisher;
+
+    void run(FakeRtmpServer::Script script, uint32_t timeout_ms = 5000) {
+        ASSERT_TRUE(server.start(std::move(script)));
+        char text[256] = "";
+        publisher.reset(rtmp_open(server.url("live/" + KEY), timeout_ms, text));
+        error = text;
+        EXPECT_EQ(error.find(KEY), std::string::npos);
+    }
+    void end() {
+        publisher.reset();
+        server.join();
+    }
+};
+
+}  // namespace
+
+TEST(RtmpExchangeThreads, PolitePublishIsByteExact) {
+    Exchange x;
+    x.run([](FakeRtmpPeer& peer) {
+        if (fake_rtmp_accept_publish(peer) && peer.read_message()) peer.wait_for_close();
+    });
+    ASSERT_NE(x.publisher, nullptr) << x.error;
+    EXPECT_EQ(x.publisher->stream_id, 1u);
+    EXPECT_TRUE(rtmp_send_media(x.publisher.get(), RTMP_TYPE_VIDEO, 0, Bytes(5000, 0x17)));
+    x.end();
+    const FakeRtmpPeer& peer = x.server.peer;
+    EXPECT_TRUE(peer.c2_echoed_s1);
+    ASSERT_GT(peer.received.size(), HANDSHAKE_BYTES + 16);
+    EXPECT_EQ(peer.received[0], 3);
+    Bytes set_chunk(peer.received.begin() + HANDSHAKE_BYTES, peer.received.begin() + HANDSHAKE_BYTES + 16);
+    EXPECT_EQ(set_chunk, (Bytes{0x02, 0, 0, 0, 0, 0, 4, 0x01, 0, 0, 0, 0, 0x00, 0x00, 0x10, 0x00}));
+
+    RtmpUrl url;
+    ASSERT_TRUE(rtmp_parse_url(x.server.url("live/" + KEY), &url));
+    Amf0Writer connect;
+    ASSERT_TRUE(rtmp_build_connect(&connect, url));
+    size_t n = connect.length;
+    Bytes whole_connect = cat({{0x03, 0, 0, 0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n), 20, 0, 0, 0, 0},
+                               Bytes(connect.bytes().begin(), connect.bytes().end())});
+    EXPECT_TRUE(std::equal(whole_connect.begin(), whole_connect.end(),
+                           peer.received.begin() + HANDSHAKE_BYTES + 16));
+
+    std::vector<std::string> names;
+    for (const FakeRtmpMessage& m : peer.messages) {
+        if (m.type_id == 20) names.emplace_back(m.payload.begin() + 3, m.payload.begin() + 3 + m.payload[2]);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"connect", "releaseStream", "FCPublish", "createStream", "publish"}));
+    const FakeRtmpMessage& publish = peer.messages[5];
+    EXPECT_EQ(publish.chunk_stream_id, 8);
+    EXPECT_EQ(publish.message_stream_id, 1u);
+    const FakeRtmpMessage& media = peer.messages.back();
+    EXPECT_EQ(media.chunk_stream_id, 6);
+    EXPECT_EQ(media.type_id, 9);
+    EXPECT_EQ(media.message_stream_id, 1u);
+    EXPECT_EQ(media.payload, Bytes(5000, 0x17));
+}
+
+TEST(RtmpExchangeThreads, HandshakeFailures) {
+    {
+        FakeRtmpServer server;
+        ASSERT_TRUE(server.start([](FakeRtmpPeer& peer) {
+            if (peer.handshake(6)) peer.wait_for_close();
+        }));
+        EXPECT_EQ(open_error(server.url("live/" + KEY)), "RTMP handshake failed");
+    }
+    {
+        // Accepts the connection and never answers: the receive time-out ends it.
+        FakeRtmpServer server;
+        ASSERT_TRUE(server.start([](FakeRtmpPeer& peer) { peer.wait_for_close(); }));
+        EXPECT_EQ(open_error(server.url("live/" + KEY), 300), "RTMP handshake failed");
+    }
+    {
+        FakeRtmpServer server;
+        ASSERT_TRUE(server.start([](FakeRtmpPeer& peer) { peer.handshake(6); }));
+        char small[10];
+        EXPECT_EQ(rtmp_open(server.url("live/" + KEY), 5000, small), nullptr);
+        EXPECT_STREQ(small, "RTMP hand");
+    }
+}
+
+TEST(RtmpExchangeThreads, ConnectionAndUrlFailures) {
+    uint16_t closed_port;
+    {
+        FakeRtmpServer server;  // bound and released: nothing listens there any more
+        ASSERT_TRUE(server.start([](FakeRtmpPeer&) {}, 1));
+        closed_port = server.port;
+    }
+    EXPECT_EQ(open_error("rtmp://127.0.0.1:" + std::to_string(closed_port) + "/live/" + KEY),
+              "RTMP/RTMPS connection failed");
+    EXPECT_EQ(open_error("rtmp://127.0.0.1/live/"), "invalid RTMP/RTMPS URL");
+    EXPECT_EQ(open_error("http://127.0.0.1/live/" + KEY), "invalid RTMP/RTMPS URL");
+    EXPECT_EQ(rtmp_open("rtmp://h/a", 1000, {}), nullptr);
+    rtmp_close(nullptr);
+}
+
+TEST(RtmpExchangeThreads, ControlMessagesBeforeTheAnswerAndPing) {
+    Exchange x;
+    x.run([](FakeRtmpPeer& peer) {
+        if (!peer.handshake() || !peer.read_command("connect")) return;
+        Bytes ping = {0x00, 0x06, 0xDE, 0xAD, 0xBE, 0xEF};
+        Bytes bandwidth = cat({fake_rtmp_u32(2500000), {0x02}});
+        Bytes before = cat({fake_rtmp_control(5, fake_rtmp_u32(2500000)), fake_rtmp_control(6, bandwidth),
+                            fake_rtmp_control(4, ping), fake_rtmp_control(1, fake_rtmp_u32(60)),
+                            fake_rtmp_chunks(3, 20, 0, connect_result(), 60)});
+        if (!peer.send(before) || !peer.read_message()) return;  // the ping answer comes first
+        if (finish_publish(peer, create_result(1), 60)) peer.wait_for_close();
+    });
+    ASSERT_NE(x.publisher, nullptr) << x.error;
+    EXPECT_EQ(x.publisher->inbound_chunk_size, 60u);
+    x.end();
+    bool answered = false;
+    for (const FakeRtmpMessage& m : x.server.peer.messages) {
+        if (m.type_id != 4) continue;
+        EXPECT_EQ(m.chunk_stream_id, 2);
+        EXPECT_EQ(m.message_stream_id, 0u);
+        EXPECT_EQ(m.payload, (Bytes{0x00, 0x07, 0xDE, 0xAD, 0xBE, 0xEF}));
+        answered = true;
+    }
+    EXPECT_TRUE(answered);
+}
+
+TEST(RtmpExchangeThreads, AnswerSplitAcrossInterleavedChunkStreams) {
+    Exchange x;
+    x.run([](FakeRtmpPeer& peer) {
+        if (!peer.handshake() || !peer.read_command("connect")) return;
+        Bytes answer = fake_rtmp_chunks(3, 20, 0, connect_result(), 40);
+        Bytes other = fake_rtmp_chunks(7, 18, 0, FakeAmf().string("onMetaData").string(std::string(70, 'x')).bytes,
+                                       40);
+        // answer: 12 + 40, then 41-byte pieces; other: 12 + 40, then 41 + 4.
+        Bytes mixed = cat({Bytes(answer.begin(), answer.begin() + 52), Bytes(other.begin(), other.begin() + 52),
+                           Bytes(answer.begin() + 52, answer.begin() + 93), Bytes(other.begin() + 52, other.end()),
+                           Bytes(answer.begin() + 93, answer.end())});
+        if (peer.send(fake_rtmp_control(1, fake_rtmp_u32(40))) && peer.send(mixed) &&
+            finish_publish(peer, create_result(1), 40)) {
+            peer.wait_for_close();
+        }
+    });
+    EXPECT_NE(x.publisher, nullptr) << x.error;
+}
+
+TEST(RtmpExchangeThreads, ConnectSuccessStatusStandsForResult) {
+    Exchange x;
+    x.run([](FakeRtmpPeer& peer) {
+        FakeAmf status;
+        status.string("onStatus").number(0).null().object_start().key("code");
+        status.string("NetConnection.Connect.Success").object_end();
+        if (peer.handshake() && peer.read_command("connect") && peer.send(fake_rtmp_chunks(3, 20, 0, status.bytes)) &&
+            finish_publish(peer, create_result(1))) {
+            peer.wait_for_close();
+        }
+    });
+    EXPECT_NE(x.publisher, nullptr) << x.error;
+}
+
+TEST(RtmpExchangeThreads, RepliesToOtherTransactionsArePassedOver) {
+    Exchange x;
+    x.run([](FakeRtmpPeer& peer) {
+        if (!peer.handshake() || !peer.read_command("connect") ||
+            !peer.send(fake_rtmp_chunks(3, 20, 0, connect_result()))) {
+            return;
+        }
+        Bytes release_ok = FakeAmf().string("_result").number(2).null().number(7).bytes;
+        Bytes fc_error = FakeAmf().string("_error").number(3).null().string("no such stream").bytes;
+        if (peer.send(cat({fake_rtmp_chunks(3, 20, 0, release_ok), fake_rtmp_chunks(3, 20, 0, fc_error)})) &&
+            finish_publish(peer, create_result(3))) {
+            peer.wait_for_close();
+        }
+    });
+    ASSERT_NE(x.publisher, nullptr) << x.error;
+    EXPECT_EQ(x.publisher->stream_id, 3u);
+    x.end();
+    EXPECT_EQ(x.server.peer.messages.back().message_stream_id, 3u);
+}
+
+TEST(RtmpExchangeThreads, RejectionsAndBadAnswers) {
+    struct Case {
+        const char* name;
+        Bytes connect_reply;  // empty: the polite answer
+        Bytes create_reply;   // empty: no createStream stage
+        Bytes publish_reply;  // empty: no publish stage
+        std::string expected;
+    };
+    Bytes rejected = FakeAmf()
+                         .string("_error").number(1).null().object_start().key("code")
+                         .string("NetConnection.Connect.Rejected").object_end().bytes;
+    Bytes bad_name = FakeAmf()
+                         .string("onStatus").number(0).null().object_start().key("code")
+                         .string("NetStream.Publish.BadName").object_end().bytes;
+    const Case cases[] = {
+        {"connect refused", rejected, {}, {}, "RTMP server rejected command"},
+        {"publish bad name", {}, create_result(1), bad_name, "RTMP server rejected command"},
+        {"stream id zero", {}, create_result(0), {}, "RTMP/RTMPS connection failed"},
+        {"no stream id", {}, FakeAmf().string("_result").number(4).null().bytes, {}, "RTMP/RTMPS connection failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Exchange x;
+        x.run([&c](FakeRtmpPeer& peer) {
+            if (!peer.handshake() || !peer.read_command("connect")) return;
+            if (!peer.send(fake_rtmp_chunks(3, 20, 0, c.connect_reply.empty() ? connect_result() : c.connect_reply)))
+                return;
+            if (!c.create_reply.empty() &&
+                (!peer.read_command("createStream") || !peer.send(fake_rtmp_chunks(3, 20, 0, c.create_reply))))
+                return;
+            if (!c.publish_reply.empty() &&
+                (!peer.read_command("publish") || !peer.send(fake_rtmp_chunks(5, 20, 1, c.publish_reply))))
+                return;
+            peer.wait_for_close();
+        });
+        EXPECT_EQ(x.publisher, nullptr);
+        EXPECT_EQ(x.error, c.expected);
+    }
+}
+
+TEST(RtmpExchangeThreads, ReadFailuresReportTheTrail) {
+    {
+        // The server closes right after reading connect: an orderly close.
+        Exchange x;
+        x.run([](FakeRtmpPeer& peer) {
+            if (peer.handshake() && peer.read_command("connect")) peer.close();
+        });
+        EXPECT_EQ(x.error, "RTMP server response failed (message=0 type=-1 length=0 command= winsock=0)");
+    }
+    {
+        // A chunk stream id of 64 (two-byte basic header) after one control message and one command.
+        Exchange x;
+        x.run([](FakeRtmpPeer& peer) {
+            if (!peer.handshake() || !peer.read_command("connect")) return;
+            Bytes bw_done = FakeAmf().string("onBWDone").number(0).null().bytes;
+            peer.send(cat({fake_rtmp_chunks(3, 20, 0, bw_done), fake_rtmp_control(5, fake_rtmp_u32(5000000)),
+                           {0x00, 0x00}, Bytes(11, 0)}));
+            peer.wait_for_close();
+        });
+        EXPECT_EQ(x.error, "RTMP server response failed (message=2 type=5 length=4 command=onBWDone winsock=0)");
+    }
+}
+
+TEST(RtmpExchangeThreads, HundredMessagesWithoutTheAnswer) {
+    Exchange x;
+    x.run([](FakeRtmpPeer& peer) {
+        if (!peer.handshake() || !peer.read_command("connect")) return;
+        Bytes chatter;
+        for (int i = 0; i < 100; ++i) {
+            Bytes one = fake_rtmp_chunks(3, 20, 0, FakeAmf().string("onBWDone").number(0).null().bytes);
+            chatter.insert(chatter.end(), one.begin(), one.end());
+        }
+        // The 101st would satisfy the wait, but is never read.
+        Bytes late = fake_rtmp_chunks(3, 20, 0, connect_result());
+        chatter.insert(chatter.end(), late.begin(), late.end());
+        if (peer.send(chatter)) peer.wait_for_close();
+    });
+    EXPECT_EQ(x.publisher, nullptr);
+    EXPECT_EQ(x.error, "RTMP response timed out");
+}
+
+TEST(RtmpExchangeThreads, SendAfterServerCloseFailsCleanly) {
+    Exchange x;
+    x.run([](FakeRtmpPeer& peer) {
+        if (fake_rtmp_accept_publish(peer)) peer.close();
+    });
+    ASSERT_NE(x.publisher, nullptr) << x.error;
+    Bytes frame(100000, 0x27);
+    bool failed = false;
+    for (int i = 0; i < 100 && !failed; ++i) failed = !rtmp_send_media(x.publisher.get(), RTMP_TYPE_VIDEO, 0, frame);
+    EXPECT_TRUE(failed);
+}

@@ -1,0 +1,267 @@
+// Byte-exact outbound messages and inbound chunk reassembly, over a local
+// socket pair (no server needed: the peer end is read or written directly).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "rtmp/amf0_writer.h"
+#include "rtmp/rtmp_chunk_reader.h"
+#include "rtmp/rtmp_commands.h"
+#include "rtmp/rtmp_connection.h"
+#include "rtmp/rtmp_message_writer.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A publisher on one end of a socket pair; the test holds the other end.
+struct Wire {
+    RtmpPublisherPtr publisher{rtmp_publisher_create(2000)};
+    int peer = -1;
+
+    Wire() {
+        int fds[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return;
+        publisher->socket.fd = fds[0];
+        peer = fds[1];
+        int big = 1 << 20;
+        setsockopt(peer, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+        setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
+        timeval tv{2, 0};
+        setsockopt(fds[0], SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    ~Wire() {
+        if (peer >= 0) close(peer);
+    }
+    // Everything written so far (non-blocking drain).
+    Bytes drain() {
+        Bytes out;
+        uint8_t buffer[65536];
+        for (;;) {
+            ssize_t got = recv(peer, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (got <= 0) return out;
+            out.insert(out.end(), buffer, buffer + got);
+        }
+    }
+    void feed(const Bytes& bytes) { ASSERT_EQ(send(peer, bytes.data(), bytes.size(), 0), ssize_t(bytes.size())); }
+};
+
+Bytes header(uint8_t csid, uint32_t ts_field, uint32_t length, uint8_t type, uint32_t msid) {
+    return {csid,
+            uint8_t(ts_field >> 16), uint8_t(ts_field >> 8), uint8_t(ts_field),
+            uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length),
+            type,
+            uint8_t(msid), uint8_t(msid >> 8), uint8_t(msid >> 16), uint8_t(msid >> 24)};
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes pattern(size_t n) {
+    Bytes out(n);
+    for (size_t i = 0; i < n; ++i) out[i] = uint8_t(i * 31 + 7);
+    return out;
+}
+
+Bytes slice(const Bytes& b, size_t from, size_t n) { return Bytes(b.begin() + long(from), b.begin() + long(from + n)); }
+
+}  // namespace
+
+TEST(RtmpMessageWriter, PayloadIsChunkedAtTheOutboundSize) {
+    struct Case {
+        size_t length;
+        size_t pieces;
+    } cases[] = {{0, 0}, {1, 1}, {4096, 1}, {4097, 2}, {8192, 2}, {8193, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        Wire w;
+        w.publisher->outbound_chunk_size = 4096;
+        w.publisher->stream_id = 1;
+        Bytes payload = pattern(c.length);
+        ASSERT_TRUE(rtmp_send_media(w.publisher.get(), RTMP_TYPE_VIDEO, 40, payload));
+        Bytes expected = header(6, 40, uint32_t(c.length), 9, 1);
+        for (size_t i = 0; i < c.pieces; ++i) {
+            if (i > 0) expected.push_back(0xC6);
+            size_t n = std::min<size_t>(4096, c.length - i * 4096);
+            expected = concat({expected, slice(payload, i * 4096, n)});
+        }
+        EXPECT_EQ(w.drain(), expected);
+    }
+}
+
+TEST(RtmpMessageWriter, AudioGoesOnChunkStreamFourOfTheStream) {
+    Wire w;
+    w.publisher->stream_id = 0x01020304;
+    const Bytes payload = {0xAF, 0x01, 0x21};
+    ASSERT_TRUE(rtmp_send_media(w.publisher.get(), RTMP_TYPE_AUDIO, 0x123456, payload));
+    EXPECT_EQ(w.drain(), concat({header(4, 0x123456, 3, 8, 0x01020304), payload}));
+}
+
+TEST(RtmpMessageWriter, ExtendedTimestampFollowsHeaderAndEveryContinuation) {
+    struct Case {
+        uint32_t ts;
+        bool extended;
+    } cases[] = {{16777214, false}, {16777215, true}, {0xFFFFFFFF, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ts);
+        Wire w;
+        w.publisher->outbound_chunk_size = 128;
+        Bytes payload = pattern(300);
+        ASSERT_TRUE(rtmp_send_message(w.publisher.get(), 6, 9, 1, c.ts, payload));
+        Bytes ext = {uint8_t(c.ts >> 24), uint8_t(c.ts >> 16), uint8_t(c.ts >> 8), uint8_t(c.ts)};
+        Bytes cont = c.extended ? concat({{0xC6}, ext}) : Bytes{0xC6};
+        Bytes expected = concat({header(6, c.extended ? 0xFFFFFF : c.ts, 300, 9, 1), c.extended ? ext : Bytes{},
+                                 slice(payload, 0, 128), cont, slice(payload, 128, 128), cont,
+                                 slice(payload, 256, 44)});
+        EXPECT_EQ(w.drain(), expected);
+    }
+}
+
+TEST(RtmpMessageWriter, RefusesOversizeAndBadChunkStreamWithoutWriting) {
+    Wire w;
+    Bytes huge(16777216);
+    EXPECT_FALSE(rtmp_send_message(w.publisher.get(), 6, 9, 1, 0, huge));
+    EXPECT_FALSE(rtmp_send_message(w.publisher.get(), 64, 9, 1, 0, Bytes{1}));
+    EXPECT_TRUE(w.drain().empty());
+    EXPECT_FALSE(rtmp_send_media(nullptr, 9, 0, Bytes{1}));
+    char error[8];
+    EXPECT_FALSE(rtmp_send_media(nullptr, 9, 0, Bytes{1}, error));
+    EXPECT_STREQ(error, "RTMP se");
+}
+
+TEST(RtmpMessageWriter, SendToClosedPeerFailsWithoutSignal) {
+    Wire w;
+    close(w.peer);
+    w.peer = -1;
+    Bytes payload = pattern(100000);
+    EXPECT_FALSE(rtmp_send_media(w.publisher.get(), RTMP_TYPE_VIDEO, 0, payload));
+    EXPECT_FALSE(rtmp_send_media(w.publisher.get(), RTMP_TYPE_AUDIO, 0, payload));
+}
+
+// Many batches of gathered pieces through a small socket buffer: sends come
+// back short at arbitrary points, inside headers and payload pieces alike.
+TEST(RtmpMessageWriterThreads, ShortSendsResumeMidPiece) {
+    Wire w;
+    int small = 4096;
+    setsockopt(w.publisher->socket.fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    w.publisher->outbound_chunk_size = 100;
+    Bytes payload = pattern(300000);
+    Bytes got;
+    std::thread reader([&] {
+        uint8_t buffer[777];
+        ssize_t n;
+        while ((n = recv(w.peer, buffer, sizeof buffer, 0)) > 0) got.insert(got.end(), buffer, buffer + n);
+    });
+    bool sent = rtmp_send_message(w.publisher.get(), 6, 9, 1, 0x01000000, payload);
+    shutdown(w.publisher->socket.fd, SHUT_WR);
+    reader.join();
+    ASSERT_TRUE(sent);
+    EXPECT_GT(w.publisher->write_steps, 1u);
+    Bytes ext = {0x01, 0x00, 0x00, 0x00};
+    Bytes expected = concat({header(6, 0xFFFFFF, 300000, 9, 1), ext});
+    for (size_t offset = 0; offset < payload.size(); offset += 100) {
+        if (offset > 0) {
+            expected.push_back(0xC6);
+            expected.insert(expected.end(), ext.begin(), ext.end());
+        }
+        expected.insert(expected.end(), payload.begin() + long(offset), payload.begin() + long(offset + 100));
+    }
+    EXPECT_EQ(got, expected);
+}
+
+TEST(RtmpCommandPayload, ConnectMatchesTheWireTable) {
+    RtmpUrl url;
+    ASSERT_TRUE(rtmp_parse_url("rtmp://example.com/live/secret", &url));
+    Amf0Writer w;
+    ASSERT_TRUE(rtmp_build_connect(&w, url));
+    auto text = [](const char* s) { return Bytes(s, s + std::strlen(s)); };
+    Bytes expected = concat({{0x02, 0x00, 0x07}, text("connect"), {0x00, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0}, {0x03},
+                             {0x00, 0x03}, text("app"), {0x02, 0x00, 0x04}, text("live"),
+                             {0x00, 0x04}, text("type"), {0x02, 0x00, 0x0A}, text("nonprivate"),
+                             {0x00, 0x05}, text("tcUrl"), {0x02, 0x00, 0x1C}, text("rtmp://example.com:1935/live"),
+                             {0x00, 0x08}, text("flashVer"), {0x02, 0x00, 0x23},
+                             text("FMLE/3.0 (compatible; Veltrona/1.0)"),
+                             {0x00, 0x04}, text("fpad"), {0x01, 0x00},
+                             {0x00, 0x0C}, text("capabilities"), {0x00, 0x40, 0x2E, 0, 0, 0, 0, 0, 0},
+                             {0x00, 0x0B}, text("audioCodecs"), {0x00, 0x40, 0xAF, 0xCE, 0, 0, 0, 0, 0},
+                             {0x00, 0x0B}, text("videoCodecs"), {0x00, 0x40, 0x6F, 0x80, 0, 0, 0, 0, 0},
+                             {0x00, 0x00, 0x09}});
+    EXPECT_EQ(Bytes(w.bytes().begin(), w.bytes().end()), expected);
+}
+
+TEST(RtmpCommandPayload, StreamCommandsAndAmfLimits) {
+    Amf0Writer publish;
+    ASSERT_TRUE(rtmp_build_publish(&publish, "k"));
+    EXPECT_EQ(Bytes(publish.bytes().begin(), publish.bytes().end()),
+              (Bytes{0x02, 0x00, 0x07, 'p', 'u', 'b', 'l', 'i', 's', 'h', 0x00, 0x40, 0x14, 0, 0, 0, 0, 0, 0, 0x05,
+                     0x02, 0x00, 0x01, 'k', 0x02, 0x00, 0x04, 'l', 'i', 'v', 'e'}));
+    Amf0Writer big;
+    EXPECT_TRUE(amf0_write_string(&big, std::string(65535, 'x')));
+    size_t length = big.length;
+    EXPECT_FALSE(amf0_write_string(&big, std::string(65536, 'x')));
+    EXPECT_EQ(big.length, length);
+    EXPECT_GE(big.capacity, 65538u);
+}
+
+TEST(RtmpChunkReader, ReassemblesInterleavedChunkStreams) {
+    Wire w;
+    Bytes a = pattern(300), b = pattern(200);
+    // a on csid 3 and b on csid 5, 128-byte chunks, alternating.
+    w.feed(concat({header(3, 10, 300, 20, 0), slice(a, 0, 128), header(5, 20, 200, 18, 1), slice(b, 0, 128),
+                   {0xC3}, slice(a, 128, 128), {0xC5}, slice(b, 128, 72), {0xC3}, slice(a, 256, 44)}));
+    RtmpMessage m;
+    ASSERT_TRUE(rtmp_read_message(w.publisher.get(), &m));
+    EXPECT_EQ(m.type_id, 18);
+    EXPECT_EQ(m.message_stream_id, 1u);
+    EXPECT_EQ(Bytes(m.payload.begin(), m.payload.end()), b);
+    ASSERT_TRUE(rtmp_read_message(w.publisher.get(), &m));
+    EXPECT_EQ(m.type_id, 20);
+    EXPECT_EQ(m.timestamp, 10u);
+    EXPECT_EQ(Bytes(m.payload.begin(), m.payload.end()), a);
+}
+
+TEST(RtmpChunkReader, CompressedHeadersAndExtendedTimestamps) {
+    Wire w;
+    Bytes one = {1, 2, 3};
+    Bytes fmt1 = {0x44, 0x00, 0x00, 0x05, 0x00, 0x00, 0x02, 0x09};  // csid 4, delta 5, length 2, type 9
+    Bytes fmt2 = {0x84, 0x00, 0x00, 0x07};                          // delta 7, same length and type
+    Bytes fmt0_ext = concat({header(6, 0xFFFFFF, 3, 8, 1), {0x01, 0x00, 0x00, 0x00}});
+    w.feed(concat({header(4, 100, 3, 8, 1), one,                 // 100
+                   {0xC4}, one,                                 // fmt 3 repeats: 100
+                   fmt1, {9, 9},                                // 105
+                   fmt2, {8, 8},                                // 112
+                   fmt0_ext, {5, 6, 7}}));                      // 0x01000000, 4-byte field read
+    uint32_t times[] = {100, 100, 105, 112, 0x01000000};
+    size_t lengths[] = {3, 3, 2, 2, 3};
+    for (int i = 0; i < 5; ++i) {
+        RtmpMessage m;
+        ASSERT_TRUE(rtmp_read_message(w.publisher.get(), &m)) << i;
+        EXPECT_EQ(m.timestamp, times[i]) << i;
+        EXPECT_EQ(m.payload.size(), lengths[i]) << i;
+    }
+}
+
+TEST(RtmpChunkReader, RejectsWideChunkStreamIdsAndShortInput) {
+    for (Bytes basic : {Bytes{0x00, 0x00}, Bytes{0x01, 0x10, 0x00}}) {
+        Wire w;
+        w.feed(concat({basic, header(0, 0, 1, 20, 0), {0}}));
+        RtmpMessage m;
+        EXPECT_FALSE(rtmp_read_message(w.publisher.get(), &m));
+        EXPECT_EQ(w.publisher->last_io_error, 0);
+    }
+    Wire w;
+    Bytes h = header(3, 0, 0xFFFFFF, 20, 0);  // announces 16 MiB, delivers 10 bytes, then the peer closes
+    w.feed(concat({h, Bytes(10, 1)}));
+    shutdown(w.peer, SHUT_WR);
+    RtmpMessage m;
+    EXPECT_FALSE(rtmp_read_message(w.publisher.get(), &m));
+    EXPECT_LT(w.publisher->inbound[3].buffer.capacity(), 4096u);
+}

@@ -1,0 +1,102 @@
+// A scripted RTMP server on loopback, for the misbehaving peers a real
+// server will not play (wrong handshake, silence, odd chunking, rejections).
+//
+// start() binds 127.0.0.1 on a free port and runs the script on a thread of
+// its own against the first connection accepted; the script reads and sends
+// raw bytes through FakeRtmpPeer, or uses the small RTMP helpers below.
+// Every wait is bounded by `wait_ms`; join() (also run by the destructor)
+// waits for the script, closes the connection and the listener. What the
+// script saves in the peer is read by the test only after join().
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+// One whole message as the client sent it.
+struct FakeRtmpMessage {
+    uint8_t chunk_stream_id = 0;
+    uint8_t type_id = 0;
+    uint32_t timestamp = 0;
+    uint32_t message_stream_id = 0;
+    std::vector<uint8_t> payload;
+};
+
+class FakeRtmpPeer {
+public:
+    int fd = -1;
+    uint32_t wait_ms = 10000;
+    uint32_t client_chunk_size = 128;  // follows the client's Set Chunk Size
+    std::vector<uint8_t> received;     // every byte read from the client, in order
+    std::vector<FakeRtmpMessage> messages;  // every message read_message returned
+    bool c2_echoed_s1 = false;
+
+    bool send(std::span<const uint8_t> bytes);
+    bool read_exact(size_t count, std::vector<uint8_t>* out = nullptr);
+    // Reads C0+C1, sends `s0` + S1 + S2, reads C2 (unless s0 is not 3).
+    bool handshake(uint8_t s0 = 3);
+    // Parses the client's chunks (format 0 and 3, as the publisher sends) into
+    // the next whole message.
+    bool read_message(FakeRtmpMessage* out = nullptr);
+    // Reads messages until an AMF0 command named `name`.
+    bool read_command(std::string_view name, FakeRtmpMessage* out = nullptr);
+    // True when the client closes the connection within wait_ms.
+    bool wait_for_close();
+    // Ends the connection now (the server's orderly close).
+    void close();
+
+private:
+    struct Partial {
+        FakeRtmpMessage message;
+        uint32_t length = 0;
+        bool extended = false;
+    };
+    Partial partial_[64];
+};
+
+class FakeRtmpServer {
+public:
+    using Script = std::function<void(FakeRtmpPeer&)>;
+    ~FakeRtmpServer() { join(); }
+
+    bool start(Script script, uint32_t wait_ms = 10000);
+    void join();
+    // rtmp://127.0.0.1:PORT/<path>
+    std::string url(const std::string& path = "live/key") const;
+
+    uint16_t port = 0;
+    FakeRtmpPeer peer;  // read after join()
+    bool accepted = false;
+
+private:
+    int listener_ = -1;
+    std::thread thread_;
+};
+
+// A message cut into format-0 + format-3 chunks of `chunk_size`, as a server
+// sends it.
+std::vector<uint8_t> fake_rtmp_chunks(uint8_t chunk_stream_id, uint8_t type_id, uint32_t message_stream_id,
+                                      std::span<const uint8_t> payload, uint32_t chunk_size = 128);
+
+// AMF0 values for scripted replies.
+struct FakeAmf {
+    std::vector<uint8_t> bytes;
+    FakeAmf& string(std::string_view text);
+    FakeAmf& number(double value);
+    FakeAmf& null();
+    FakeAmf& object_start();
+    FakeAmf& key(std::string_view name);
+    FakeAmf& object_end();
+};
+
+// Control messages a server sends (chunk stream 2, message stream 0).
+std::vector<uint8_t> fake_rtmp_control(uint8_t type_id, std::span<const uint8_t> payload);
+std::vector<uint8_t> fake_rtmp_u32(uint32_t value);
+
+// The polite server's side of a publish: handshake, connect -> _result,
+// createStream -> _result(4, null, stream_id), publish -> onStatus Start.
+bool fake_rtmp_accept_publish(FakeRtmpPeer& peer, double stream_id = 1.0);
