@@ -37,8 +37,3 @@ int overlay_ts_loop_engine(const std::string&, const std::string&, const Overlay
                            EngineStatusCallback, void*, std::span<char> error) {
     return unavailable(error, "hardware overlay TS loop");
 }
-
-int ts_loop_publisher(const std::string&, const std::string&, Event*, EngineStatusCallback, void*,
-                      std::span<char> error) {
-    return unavailable(error, "TS loop publishing");
-}

@@ -4,7 +4,6 @@
 // short FLV made by ffmpeg when the suite starts.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <memory>
@@ -96,14 +95,7 @@ protected:
     std::string probe_recording(NginxServer* nginx) {
         wait_for_disconnect(*nginx);
         nginx->stop();
-        std::string recording;
-        if (DIR* dir = opendir(nginx->record_dir.c_str())) {
-            while (dirent* entry = readdir(dir)) {
-                std::string name = entry->d_name;
-                if (name.size() > 4 && name.ends_with(".flv")) recording = nginx->record_dir + "/" + name;
-            }
-            closedir(dir);
-        }
+        std::string recording = nginx->recording();
         return recording.empty() ? "no recording" : probe(recording);
     }
 

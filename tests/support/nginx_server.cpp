@@ -3,6 +3,7 @@
 // write recordings when the tests run as root.
 #include "support/nginx_server.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,6 +83,19 @@ bool NginxServer::launch() {
 }
 
 void NginxServer::stop() { child_.stop(5000); }
+
+std::string NginxServer::recording(const std::string& stream) const {
+    std::string found;
+    if (DIR* dir = opendir(record_dir.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            bool ours = stream.empty() || name.rfind(stream + "-", 0) == 0;
+            if (ours && name.size() > 4 && name.ends_with(".flv")) found = record_dir + "/" + name;
+        }
+        closedir(dir);
+    }
+    return found;
+}
 
 std::string NginxServer::rtmp_url(const std::string& stream) const {
     return "rtmp://127.0.0.1:" + std::to_string(rtmp_port) + "/live/" + stream;

@@ -38,6 +38,10 @@ public:
     std::string www_dir;     // <folder>/www
     std::string error_log;   // <folder>/error.log
 
+    // The file nginx recorded for a publish of `stream` ("" when none); with
+    // an empty `stream`, any recording.
+    std::string recording(const std::string& stream = "") const;
+
     std::string rtmp_url(const std::string& stream) const;
     std::string rtmps_url(const std::string& stream) const;
     std::string http_url(const std::string& file) const;

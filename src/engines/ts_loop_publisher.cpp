@@ -1,0 +1,92 @@
+// Pass after pass over the recording:
+//
+//   open file -> new packetizer + demuxer -> read 1024 packets at a time
+//   (whole packets only) -> feed -> ... -> close -> flush -> next pass with
+//   timestamp_offset = highest timestamp sent + 1
+//
+// One publisher and one pacing clock serve the whole run, so the first tag
+// of a pass falls due one millisecond after the last tag of the pass
+// before, and every pass opens with fresh sequence headers. A pass that
+// sends nothing at all (a file without a program) fails the run instead of
+// spinning through the file without pause; the runner retries it later.
+#include "engines/ts_loop_publisher.h"
+
+#include "engines/engines.h"
+#include "platform/error_text.h"
+
+namespace {
+
+constexpr size_t TS_PACKET_SIZE = 188;
+
+enum class PassEnd { next, stopped, failed };
+
+// Feeds the whole file; `failed` on a feed error that was not a stop.
+PassEnd feed_file(PublishContext& context, FILE* file, std::vector<uint8_t>& buffer, std::span<char> error) {
+    while (!publish_stopped(context)) {
+        size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+        if (got == 0) return PassEnd::next;
+        got -= got % TS_PACKET_SIZE;
+        if (got == 0) continue;
+        if (!ts_demuxer_feed(context.demuxer.get(), std::span<const uint8_t>(buffer.data(), got), error)) {
+            return publish_stopped(context) ? PassEnd::stopped : PassEnd::failed;
+        }
+    }
+    return PassEnd::stopped;
+}
+
+PassEnd play_pass(PublishContext& context, const std::string& path, std::vector<uint8_t>& buffer,
+                  std::span<char> error) {
+    FilePtr file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        error_printf(error, "%s", "recording cannot be opened for playback");
+        return PassEnd::failed;
+    }
+    if (!publish_context_start_media(context)) {
+        error_printf(error, "%s", "playback media engine allocation failed");
+        return PassEnd::failed;
+    }
+    uint64_t sent_before = context.tags_sent;
+    PassEnd end = feed_file(context, file.get(), buffer, error);
+    file.reset();
+    if (end != PassEnd::next) return end;
+    if (!ts_demuxer_flush(context.demuxer.get())) return publish_stopped(context) ? PassEnd::stopped : PassEnd::failed;
+    context.demuxer.reset();
+    context.packetizer.reset();
+    if (publish_stopped(context)) return PassEnd::stopped;
+    if (context.tags_sent == sent_before) {
+        error_printf(error, "%s", "recording holds no playable audio or video");
+        return PassEnd::failed;
+    }
+    context.timestamp_offset = context.highest_timestamp + 1;
+    return PassEnd::next;
+}
+
+}  // namespace
+
+int ts_loop_run(const TsLoopOptions& options, std::span<char> error) {
+    error_clear(error);
+    std::optional<std::string> url = to_utf8(options.output_url);
+    if (!url) {
+        error_printf(error, "%s", "RTMP URL conversion failed");
+        return 0;
+    }
+    PublishContext context;
+    context.stop_event = options.stop_event;
+    context.timestamp_offset = context.highest_timestamp = context.pacing_origin = options.initial_timestamp;
+    context.stats = options.stats;
+    context.publisher.reset(rtmp_open(*url, RTMP_OPEN_TIMEOUT_MS, error));
+    if (!context.publisher) return 0;
+    if (options.status) options.status(options.status_context, "Publishing continuous native TS loop");
+    std::vector<uint8_t> buffer(TS_LOOP_READ_SIZE);
+    PassEnd end = PassEnd::next;
+    while (end == PassEnd::next) {
+        end = publish_stopped(context) ? PassEnd::stopped : play_pass(context, options.recording_path, buffer, error);
+    }
+    if (end == PassEnd::stopped) error_clear(error);
+    return end == PassEnd::stopped ? 1 : 0;
+}
+
+int ts_loop_publisher(const std::string& recording_path, const std::string& output_url, Event* stop_event,
+                      EngineStatusCallback status, void* context, std::span<char> error) {
+    return ts_loop_run(TsLoopOptions{recording_path, output_url, stop_event, status, context, 0, nullptr}, error);
+}

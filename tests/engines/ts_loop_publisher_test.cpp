@@ -1,0 +1,184 @@
+// The TS loop publisher: one continuous timeline across passes (seen by a
+// scripted server, message by message, and by nginx past the 24-bit
+// timestamp boundary), its failure texts, and prompt stops.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <map>
+#include <thread>
+
+#include "engines/engines.h"
+#include "engines/ts_loop_publisher.h"
+#include "platform/clock.h"
+#include "platform/error_text.h"
+#include "support/fake_rtmp_server.h"
+#include "support/media_fixtures.h"
+#include "support/nginx_server.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using Error = std::array<char, ENGINE_ERROR_SIZE>;
+
+bool is_sequence_header(const FakeRtmpMessage& m) {
+    return m.payload.size() >= 2 && m.payload[1] == 0 &&
+           ((m.type_id == 9 && m.payload[0] == 0x17) || (m.type_id == 8 && (m.payload[0] & 0xF0) == 0xA0));
+}
+
+// Accepts the publish, then keeps every message until the client goes.
+void accept_and_record(FakeRtmpPeer& peer) {
+    if (!fake_rtmp_accept_publish(peer)) return;
+    while (peer.read_message()) {
+    }
+}
+
+// Runs the loop on a thread of its own; stop() signals and joins.
+struct LoopRun {
+    TsLoopOptions options;
+    Event stop_event;
+    Error error{};
+    int result = -1;
+    std::thread thread;
+
+    void start() {
+        options.stop_event = &stop_event;
+        thread = std::thread([this] { result = ts_loop_run(options, error); });
+    }
+    uint64_t stop() {
+        uint64_t began = tick_ms();
+        stop_event.set();
+        thread.join();
+        return tick_ms() - began;
+    }
+};
+
+class TsLoopTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        fixtures_ = new TempDir();
+        one_second_ok_ = make_test_ts(fixtures_->file("one.ts"), 1.0);
+        ten_seconds_ok_ = make_test_ts(fixtures_->file("ten.ts"), 10.0);
+    }
+    static void TearDownTestSuite() { delete fixtures_; }
+    void SetUp() override { ASSERT_TRUE(one_second_ok_ && ten_seconds_ok_) << "ffmpeg could not make the fixtures"; }
+
+    static TempDir* fixtures_;
+    static bool one_second_ok_, ten_seconds_ok_;
+};
+
+TempDir* TsLoopTest::fixtures_ = nullptr;
+bool TsLoopTest::one_second_ok_ = false;
+bool TsLoopTest::ten_seconds_ok_ = false;
+
+TEST_F(TsLoopTest, EachPassContinuesOneMillisecondAboveThePassBefore) {
+    FakeRtmpServer server;
+    ASSERT_TRUE(server.start(accept_and_record, 15000));
+    LoopRun run;
+    run.options.recording_path = fixtures_->file("one.ts");
+    run.options.output_url = server.url();
+    run.start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3300));
+    run.stop();
+    server.join();
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(error_view(run.error), "");
+
+    // The fixture starts with video, so each pass opens with its AVC sequence
+    // header; it must come one millisecond above everything sent before it,
+    // and neither kind of tag may ever go back in time.
+    size_t passes = 0;
+    uint32_t highest = 0;
+    std::map<uint8_t, uint32_t> last_of_type;
+    for (const FakeRtmpMessage& m : server.peer.messages) {
+        if (m.type_id != 8 && m.type_id != 9) continue;
+        if (m.type_id == 9 && is_sequence_header(m)) {
+            EXPECT_TRUE(passes == 0 || m.timestamp == highest + 1) << "pass " << passes << " at " << m.timestamp;
+            ++passes;
+        }
+        EXPECT_GE(m.timestamp, last_of_type[m.type_id]);
+        last_of_type[m.type_id] = m.timestamp;
+        highest = std::max(highest, m.timestamp);
+    }
+    EXPECT_GE(passes, 3u);
+}
+
+TEST_F(TsLoopTest, NginxKeepsRecordingAcrossTheExtendedTimestampBoundary) {
+    TempDir dir;
+    NginxServer nginx;
+    NginxOptions options;
+    options.rtmp = true;
+    ASSERT_TRUE(nginx.start(dir.path(), options)) << read_file(nginx.error_log);
+    LoopRun run;
+    run.options.recording_path = fixtures_->file("one.ts");
+    run.options.output_url = nginx.rtmp_url("boundary");
+    run.options.initial_timestamp = 0xFFFFFF - 1500;
+    run.start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(4000));
+    run.stop();
+    nginx.stop();
+    EXPECT_EQ(run.result, 1) << error_view(run.error);
+
+    std::string recording = nginx.recording("boundary");
+    ASSERT_FALSE(recording.empty());
+    EXPECT_EQ(probe_codecs(recording), "h264,aac");
+    std::vector<double> video = probe_dts(recording, 'v'), audio = probe_dts(recording, 'a');
+    EXPECT_TRUE(never_goes_back(video));
+    EXPECT_TRUE(never_goes_back(audio));
+    ASSERT_FALSE(video.empty());
+    EXPECT_GT(video.back(), 2.5);  // well past the boundary, which came 1.5 s in
+}
+
+TEST_F(TsLoopTest, FailuresEndTheRunWithTheirText) {
+    TempDir dir;
+    std::string ts = read_file(fixtures_->file("ten.ts"));
+    size_t damaged_at = (ts.size() / 188 / 20) * 188;  // half a second in
+    std::string damaged = ts;
+    damaged[damaged_at] = 0x00;
+    write_file(dir.file("damaged.ts"), damaged);
+    std::string null_packets;
+    for (int i = 0; i < 100; ++i) null_packets += std::string("\x47\x1F\xFF\x10", 4) + std::string(184, '\xFF');
+    write_file(dir.file("empty-program.ts"), null_packets);
+
+    struct Case {
+        std::string path, message;
+    };
+    for (const Case& c : {Case{dir.file("missing.ts"), "recording cannot be opened for playback"},
+                          Case{dir.file("damaged.ts"), "MPEG-TS sync byte missing at " + std::to_string(damaged_at)},
+                          Case{dir.file("empty-program.ts"), "recording holds no playable audio or video"}}) {
+        FakeRtmpServer server;
+        ASSERT_TRUE(server.start(accept_and_record, 15000));
+        Error error{};
+        Event stop;
+        int result = ts_loop_run(TsLoopOptions{c.path, server.url(), &stop, nullptr, nullptr, 0, nullptr}, error);
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(error_view(error), c.message);
+    }
+}
+
+TEST_F(TsLoopTest, ConnectionProblemsComeFromThePublisher) {
+    Error error{};
+    Event stop;
+    EXPECT_EQ(ts_loop_publisher(fixtures_->file("one.ts"), "rtmp://127.0.0.1:1/live/secret", &stop, nullptr, nullptr,
+                                error),
+              0);
+    EXPECT_THAT(std::string(error_view(error)), ::testing::Not(::testing::HasSubstr("secret")));
+    EXPECT_FALSE(error_is_empty(error));
+    EXPECT_EQ(ts_loop_publisher(fixtures_->file("one.ts"), "rtmp://host/app/\xFF", &stop, nullptr, nullptr, error), 0);
+    EXPECT_EQ(error_view(error), "RTMP URL conversion failed");
+}
+
+TEST_F(TsLoopTest, StopDuringAPassEndsPromptlyWithSuccess) {
+    FakeRtmpServer server;
+    ASSERT_TRUE(server.start(accept_and_record, 15000));
+    LoopRun run;
+    run.options.recording_path = fixtures_->file("ten.ts");
+    run.options.output_url = server.url();
+    run.start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_LT(run.stop(), 600u);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(error_view(run.error), "");
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+// ffmpeg/ffprobe wrappers; every run is bounded by run_command's time-out.
+#include "support/media_fixtures.h"
+
+#include <cstdlib>
+#include <sstream>
+
+#include "support/child.h"
+
+namespace {
+
+// Test picture and tone; `realtime` reads both inputs at their own pace (-re).
+std::vector<std::string> lavfi_inputs(double seconds, bool realtime) {
+    std::string duration = std::to_string(seconds);
+    std::vector<std::string> args;
+    for (const std::string& source : {"testsrc2=size=320x240:rate=25:duration=" + duration,
+                                      "sine=frequency=440:sample_rate=48000:duration=" + duration}) {
+        if (realtime) args.push_back("-re");
+        args.insert(args.end(), {"-f", "lavfi", "-i", source});
+    }
+    return args;
+}
+
+// H.264 without B-frames and AAC; a key frame every `gop` frames.
+std::vector<std::string> encoders(int gop) {
+    return {"-c:v", "libx264", "-preset", "ultrafast", "-g", std::to_string(gop), "-bf", "0", "-pix_fmt",
+            "yuv420p", "-c:a", "aac", "-b:a", "64k"};
+}
+
+std::vector<std::string> ffmpeg_with(const std::vector<std::string>& inputs, const std::vector<std::string>& codecs) {
+    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y"};
+    argv.insert(argv.end(), inputs.begin(), inputs.end());
+    argv.insert(argv.end(), codecs.begin(), codecs.end());
+    return argv;
+}
+
+}  // namespace
+
+bool make_test_ts(const std::string& path, double seconds) {
+    std::vector<std::string> argv = ffmpeg_with(lavfi_inputs(seconds, false), encoders(25));
+    argv.insert(argv.end(), {"-f", "mpegts", path});
+    return run_command(argv, nullptr, 120) == 0;
+}
+
+std::vector<std::string> ffmpeg_hls_command(const std::string& folder, double seconds, bool live) {
+    // Segments are cut on key frames: one every 2 s fits the 2 s target.
+    std::vector<std::string> argv = ffmpeg_with(lavfi_inputs(seconds, live), encoders(50));
+    argv.insert(argv.end(), {"-f", "hls", "-hls_time", "2"});
+    if (live) {
+        argv.insert(argv.end(), {"-hls_list_size", "6"});
+    } else {
+        argv.insert(argv.end(), {"-hls_list_size", "0", "-hls_playlist_type", "vod"});
+    }
+    argv.push_back(folder + "/live.m3u8");
+    return argv;
+}
+
+std::string probe_codecs(const std::string& path) {
+    std::string out;
+    run_command({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name", "-of", "csv=p=0", path}, &out, 60);
+    std::string joined;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty()) continue;
+        if (!joined.empty()) joined += ",";
+        joined += line;
+    }
+    return joined;
+}
+
+std::vector<double> probe_dts(const std::string& path, char stream) {
+    std::string out;
+    run_command({"ffprobe", "-v", "error", "-select_streams", std::string(1, stream), "-show_entries",
+                 "packet=dts_time", "-of", "csv=p=0", path},
+                &out, 60);
+    std::vector<double> values;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line != "N/A") values.push_back(std::atof(line.c_str()));
+    }
+    return values;
+}
+
+double probe_duration(const std::string& path) {
+    std::string out;
+    run_command({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path}, &out, 60);
+    return std::atof(out.c_str());
+}
+
+bool never_goes_back(const std::vector<double>& values) {
+    for (size_t i = 1; i < values.size(); ++i) {
+        if (values[i] < values[i - 1]) return false;
+    }
+    return true;
+}

@@ -1,0 +1,25 @@
+// Media made and judged by ffmpeg and ffprobe for engine and end-to-end
+// tests: small H.264 + AAC transport streams, and what ffprobe reads back
+// from a recording (codecs, per-stream DTS, duration).
+#pragma once
+
+#include <string>
+#include <vector>
+
+// A `seconds`-long 320x240 25 fps H.264 (key frame every second) + 48 kHz
+// AAC MPEG-TS file; false when ffmpeg failed.
+bool make_test_ts(const std::string& path, double seconds);
+// The ffmpeg command that writes an HLS stream (2 s segments) of `seconds`
+// into `folder`/live.m3u8: with `live`, in real time (-re) as a sliding
+// playlist; otherwise as fast as it can, as a VOD playlist with an end list.
+// Hand it to Child::start (live) or run_command (VOD).
+std::vector<std::string> ffmpeg_hls_command(const std::string& folder, double seconds, bool live);
+
+// "h264,aac" style list of the file's stream codecs, in stream order.
+std::string probe_codecs(const std::string& path);
+// DTS in seconds of every packet of the first video ('v') or audio ('a') stream.
+std::vector<double> probe_dts(const std::string& path, char stream);
+// The container's duration in seconds (0 when unknown).
+double probe_duration(const std::string& path);
+// True when the values never decrease.
+bool never_goes_back(const std::vector<double>& values);
