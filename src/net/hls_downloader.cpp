@@ -34,6 +34,8 @@ enum class PollEnd { go_on, stop };
 struct Downloader {
     SegmentRing* ring;
     std::optional<int64_t> next_sequence;
+    int64_t failing_sequence = -1;  // the segment that failed at the last poll(s)
+    int failing_attempts = 0;
     char error_text[HLS_DOWNLOADER_ERROR_SIZE] = {};
 };
 
@@ -99,19 +101,33 @@ void wait_batch(Downloader* d, std::thread* threads, int launched, SegmentFetchL
     for (int k = 0; k < launched; ++k) threads[k].join();
 }
 
+// A failed segment: true when it is to be retried at the next poll, false
+// when it has failed too often and is skipped.
+bool retry_later(Downloader* d, const SegmentFetchJob& job) {
+    error_printf(d->error_text, "%s", job.error_text);
+    if (job.sequence != d->failing_sequence) {
+        d->failing_sequence = job.sequence;
+        d->failing_attempts = 0;
+    }
+    if (++d->failing_attempts < HLS_SEGMENT_ATTEMPT_LIMIT) return true;
+    d->next_sequence = job.sequence + 1;
+    d->failing_attempts = 0;
+    return false;
+}
+
 // Delivers the batch in order. False when the poll must end here (a failed
-// segment, or a ring that no longer takes segments); every body not
+// segment to retry, or a ring that no longer takes segments); every body not
 // delivered is freed.
 bool deliver_batch(Downloader* d, SegmentFetchJob* jobs, int launched) {
     bool go_on = true;
     for (int k = 0; k < launched; ++k) {
         SegmentFetchJob& job = jobs[k];
         if (go_on && !job.result) {
-            error_printf(d->error_text, "%s", job.error_text);
-            go_on = false;
+            if (segment_ring_should_stop(d->ring) || retry_later(d, job)) go_on = false;
+        } else if (go_on) {
+            go_on = segment_ring_put(d->ring, &job.body);
+            if (go_on) d->next_sequence = job.sequence + 1;
         }
-        if (go_on && !segment_ring_put(d->ring, &job.body)) go_on = false;
-        if (go_on) d->next_sequence = job.sequence + 1;
         byte_buffer_free(&job.body);
     }
     return go_on;

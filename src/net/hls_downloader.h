@@ -9,7 +9,10 @@
 // a segment fails, the rest of that poll is dropped and the failed segment is
 // fetched again at the next poll, so the consumer never sees a gap that a
 // later poll could still have filled, nor a repeat. Only when the playlist
-// has moved past the expected number does delivery resume at its first entry.
+// has moved past the expected number does delivery resume at its first entry,
+// and a segment that has failed at five polls in a row is given up (skipped),
+// so a finished or never-trimmed playlist with one broken segment cannot
+// hold the stream forever.
 //
 // The thread ends on the stop event, on abandonment by the engine, at the end
 // of a finished playlist, after five failed playlist fetches in a row, or on
@@ -33,6 +36,7 @@ constexpr int HLS_PLAYLIST_FAILURE_LIMIT = 5;          // consecutive failed fet
 constexpr uint32_t HLS_PLAYLIST_RETRY_PAUSE_MS = 1000; // after a failed playlist fetch
 constexpr uint32_t HLS_FAST_POLL_MS = 500;             // target duration of 2 s or less (0 counts as 2)
 constexpr uint32_t HLS_SLOW_POLL_MS = 1000;            // longer target durations
+constexpr int HLS_SEGMENT_ATTEMPT_LIMIT = 5;           // polls at which one segment may fail before it is skipped
 constexpr size_t HLS_DOWNLOADER_ERROR_SIZE = 256;
 constexpr size_t SEGMENT_FETCH_ERROR_SIZE = 128;
 

@@ -107,7 +107,7 @@ bool was_cancelled(HttpCancel* cancel) {
 
 void close_connection(Connection* connection) {
     if (connection->ssl) {
-        SSL_shutdown(connection->ssl);
+        if (SSL_is_init_finished(connection->ssl)) SSL_shutdown(connection->ssl);
         SSL_free(connection->ssl);
         connection->ssl = nullptr;
     }

@@ -195,6 +195,19 @@ TEST_F(HlsDownloaderThreads, FailedSegmentIsRetriedNextPollKeepingOrder) {
     EXPECT_FALSE(segment_ring_marks(ring.get()).failed);
 }
 
+TEST_F(HlsDownloaderThreads, SegmentThatNeverComesIsSkippedAfterFivePolls) {
+    serve_playlists({playlist_text(0, 3, 2, true)});
+    server.set_reply("/live/seg-1.ts", http_reply(500, ""));
+    RingPtr ring = start();
+    SegmentTake why;
+    EXPECT_EQ(take(ring.get(), &why), 2);
+    EXPECT_EQ(take(ring.get(), &why), -1);
+    EXPECT_EQ(why, SegmentTake::ended);
+    EXPECT_EQ(server.request_count("/live/seg-1.ts"), HLS_SEGMENT_ATTEMPT_LIMIT);
+    EXPECT_EQ(server.request_count("/live/index.m3u8"), HLS_SEGMENT_ATTEMPT_LIMIT);
+    EXPECT_FALSE(segment_ring_marks(ring.get()).failed);
+}
+
 TEST_F(HlsDownloaderThreads, PollPauseFollowsTheTargetDuration) {
     EXPECT_EQ(hls_poll_pause_ms(0), 500u);
     EXPECT_EQ(hls_poll_pause_ms(2), 500u);
