@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -39,7 +40,7 @@ struct Downloader {
     char error_text[HLS_DOWNLOADER_ERROR_SIZE] = {};
 };
 
-// Step 1: the playlist body, or why there is none.
+// The playlist body (five tries, 1 s apart), or why there is none.
 enum class FetchResult { fetched, stop, fatal };
 
 FetchResult fetch_playlist(Downloader* d, ByteBuffer* body) {
@@ -133,7 +134,7 @@ bool deliver_batch(Downloader* d, SegmentFetchJob* jobs, int launched) {
     return go_on;
 }
 
-// Step 4: every segment of the playlist from the expected number on.
+// Every segment of the playlist from the expected number on, in batches of six.
 void deliver_playlist(Downloader* d, const HlsPlaylist& playlist) {
     size_t i = 0;
     while (i < playlist.segment_urls.size()) {
@@ -148,7 +149,7 @@ void deliver_playlist(Downloader* d, const HlsPlaylist& playlist) {
     }
 }
 
-// One poll, steps 1-6. stop ends the thread; go_on polls again.
+// One poll: fetch, parse, deliver, pause. stop ends the thread; go_on polls again.
 PollEnd poll_once(Downloader* d, bool* fatal) {
     ByteBuffer body;
     FetchResult fetched = fetch_playlist(d, &body);

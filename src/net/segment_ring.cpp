@@ -5,8 +5,10 @@
 // still attached; tear-down detaches it before letting go.
 #include "net/segment_ring.h"
 
+#include <algorithm>
 #include <chrono>
-#include <system_error>
+#include <exception>
+#include <new>
 
 #include "net/hls_downloader.h"
 #include "platform/error_text.h"
@@ -38,13 +40,13 @@ SegmentRing::~SegmentRing() {
 SegmentRing* segment_ring_start(std::string_view playlist_url, Event* stop_event) {
     auto* ring = new (std::nothrow) SegmentRing;
     if (!ring) return nullptr;
-    ring->playlist_url.assign(playlist_url);
     ring->stop_event = stop_event;
     ring->references.store(2);
     g_downloaders_running.fetch_add(1, std::memory_order_acq_rel);
     try {
+        ring->playlist_url.assign(playlist_url);
         ring->downloader = std::thread(run_downloader, ring);
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {  // no memory or no thread to be had
         g_downloaders_running.fetch_sub(1, std::memory_order_acq_rel);
         delete ring;
         return nullptr;
