@@ -1,0 +1,208 @@
+// Downloader thread: poll, parse, fetch in batches, deliver in order.
+//
+// The expected sequence number is "unset" until the first playlist arrives.
+// After a delivery it is the delivered segment's number + 1 (not a running
+// count), so a playlist that jumped ahead cannot make later polls deliver
+// the same segments again. HTTP requests run outside the ring's lock; while
+// a batch is in flight the downloader looks at the stop event and the
+// abandonment mark every 100 ms and cancels the batch when either is set.
+#include "net/hls_downloader.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "net/hls_playlist.h"
+#include "net/http_client.h"
+#include "net/segment_ring.h"
+#include "platform/error_text.h"
+
+struct SegmentFetchLatch {
+    std::mutex lock;
+    std::condition_variable done;
+    int pending = 0;
+};
+
+namespace {
+
+constexpr uint32_t kBatchPollMs = 100;
+
+enum class PollEnd { go_on, stop };
+
+struct Downloader {
+    SegmentRing* ring;
+    std::optional<int64_t> next_sequence;
+    int64_t failing_sequence = -1;  // the segment that failed at the last poll(s)
+    int failing_attempts = 0;
+    char error_text[HLS_DOWNLOADER_ERROR_SIZE] = {};
+};
+
+// The playlist body (five tries, 1 s apart), or why there is none.
+enum class FetchResult { fetched, stop, fatal };
+
+FetchResult fetch_playlist(Downloader* d, ByteBuffer* body) {
+    for (int failures = 0;;) {
+        if (segment_ring_should_stop(d->ring)) return FetchResult::stop;
+        uint32_t status = 0;
+        if (http_get(d->ring->playlist_url, HLS_PLAYLIST_TIMEOUT_MS, body, &status, d->error_text,
+                     &d->ring->cancel)) {
+            return FetchResult::fetched;
+        }
+        byte_buffer_free(body);
+        if (segment_ring_should_stop(d->ring)) return FetchResult::stop;
+        if (++failures >= HLS_PLAYLIST_FAILURE_LIMIT) return FetchResult::fatal;
+        if (segment_ring_pause(d->ring, HLS_PLAYLIST_RETRY_PAUSE_MS)) return FetchResult::stop;
+    }
+}
+
+// Starts up to six fetches from playlist index *i; returns how many started.
+int launch_batch(Downloader* d, const HlsPlaylist& playlist, size_t* i, SegmentFetchJob* jobs,
+                 std::thread* threads, SegmentFetchLatch* latch) {
+    int launched = 0;
+    while (*i < playlist.segment_urls.size() && launched < HLS_PARALLEL_FETCHES) {
+        int64_t sequence = playlist.media_sequence + static_cast<int64_t>(*i);
+        if (sequence >= *d->next_sequence) {
+            SegmentFetchJob& job = jobs[launched];
+            job.url = playlist.segment_urls[*i];
+            job.sequence = sequence;
+            job.cancel = &d->ring->cancel;
+            job.latch = latch;
+            {
+                std::lock_guard guard(latch->lock);
+                ++latch->pending;
+            }
+            try {
+                threads[launched] = std::thread(segment_fetch_thread, &job);
+            } catch (const std::exception&) {  // no thread to be had right now
+                std::lock_guard guard(latch->lock);
+                --latch->pending;
+                break;  // the rest waits for the next batch
+            }
+            ++launched;
+        }
+        ++*i;
+    }
+    return launched;
+}
+
+void wait_batch(Downloader* d, std::thread* threads, int launched, SegmentFetchLatch* latch) {
+    for (;;) {
+        {
+            std::unique_lock guard(latch->lock);
+            if (latch->done.wait_for(guard, std::chrono::milliseconds(kBatchPollMs),
+                                     [latch] { return latch->pending == 0; })) {
+                break;
+            }
+        }
+        if (segment_ring_should_stop(d->ring)) http_cancel(&d->ring->cancel);
+    }
+    for (int k = 0; k < launched; ++k) threads[k].join();
+}
+
+// A failed segment: true when it is to be retried at the next poll, false
+// when it has failed too often and is skipped.
+bool retry_later(Downloader* d, const SegmentFetchJob& job) {
+    error_printf(d->error_text, "%s", job.error_text);
+    if (job.sequence != d->failing_sequence) {
+        d->failing_sequence = job.sequence;
+        d->failing_attempts = 0;
+    }
+    if (++d->failing_attempts < HLS_SEGMENT_ATTEMPT_LIMIT) return true;
+    d->next_sequence = job.sequence + 1;
+    d->failing_attempts = 0;
+    return false;
+}
+
+// Delivers the batch in order. False when the poll must end here (a failed
+// segment to retry, or a ring that no longer takes segments); every body not
+// delivered is freed.
+bool deliver_batch(Downloader* d, SegmentFetchJob* jobs, int launched) {
+    bool go_on = true;
+    for (int k = 0; k < launched; ++k) {
+        SegmentFetchJob& job = jobs[k];
+        if (go_on && !job.result) {
+            if (segment_ring_should_stop(d->ring) || retry_later(d, job)) go_on = false;
+        } else if (go_on) {
+            go_on = segment_ring_put(d->ring, &job.body);
+            if (go_on) d->next_sequence = job.sequence + 1;
+        }
+        byte_buffer_free(&job.body);
+    }
+    return go_on;
+}
+
+// Every segment of the playlist from the expected number on, in batches of six.
+void deliver_playlist(Downloader* d, const HlsPlaylist& playlist) {
+    size_t i = 0;
+    while (i < playlist.segment_urls.size()) {
+        if (segment_ring_should_stop(d->ring)) return;
+        SegmentFetchJob jobs[HLS_PARALLEL_FETCHES];
+        std::thread threads[HLS_PARALLEL_FETCHES];
+        SegmentFetchLatch latch;
+        int launched = launch_batch(d, playlist, &i, jobs, threads, &latch);
+        if (launched == 0) return;
+        wait_batch(d, threads, launched, &latch);
+        if (!deliver_batch(d, jobs, launched)) return;
+    }
+}
+
+// One poll: fetch, parse, deliver, pause. stop ends the thread; go_on polls again.
+PollEnd poll_once(Downloader* d, bool* fatal) {
+    ByteBuffer body;
+    FetchResult fetched = fetch_playlist(d, &body);
+    if (fetched != FetchResult::fetched) {
+        *fatal = fetched == FetchResult::fatal;
+        return PollEnd::stop;
+    }
+    HlsPlaylist playlist;
+    bool parsed = hls_parse_media_playlist(d->ring->playlist_url, byte_buffer_text(body), &playlist, d->error_text);
+    byte_buffer_free(&body);
+    if (!parsed) {
+        *fatal = true;
+        return PollEnd::stop;
+    }
+    auto count = static_cast<int64_t>(playlist.segment_urls.size());
+    if (!d->next_sequence) d->next_sequence = playlist.media_sequence + (count > 2 ? count - 2 : 0);
+    deliver_playlist(d, playlist);
+    if (playlist.end_list && *d->next_sequence >= playlist.media_sequence + count) return PollEnd::stop;
+    uint32_t pause = hls_poll_pause_ms(playlist.target_duration);
+    hls_playlist_free(&playlist);
+    return segment_ring_pause(d->ring, pause) ? PollEnd::stop : PollEnd::go_on;
+}
+
+}  // namespace
+
+uint32_t hls_poll_pause_ms(uint32_t target_duration) {
+    uint32_t seconds = target_duration == 0 ? 2 : target_duration;
+    return seconds <= 2 ? HLS_FAST_POLL_MS : HLS_SLOW_POLL_MS;
+}
+
+int hls_downloader_thread(SegmentRing* ring) {
+    Downloader d{ring, std::nullopt};
+    bool fatal = false;
+    try {
+        while (poll_once(&d, &fatal) == PollEnd::go_on) {
+        }
+    } catch (const std::bad_alloc&) {
+        fatal = true;
+        error_printf(d.error_text, "out of memory");
+    }
+    if (fatal) segment_ring_fail(ring, d.error_text);
+    http_client_shutdown();
+    segment_ring_finish(ring);
+    return 0;
+}
+
+int segment_fetch_thread(SegmentFetchJob* job) {
+    job->result = http_get(job->url, HLS_SEGMENT_TIMEOUT_MS, &job->body, &job->status, job->error_text, job->cancel);
+    SegmentFetchLatch* latch = job->latch;
+    if (latch) {
+        std::lock_guard guard(latch->lock);
+        --latch->pending;
+        latch->done.notify_all();
+    }
+    return 0;
+}

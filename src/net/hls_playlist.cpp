@@ -1,0 +1,119 @@
+// Playlist scanning. Lines end at CR or LF (any mix, so CR LF, LF and lone CR
+// files read the same); runs of them make no empty lines. Tags are matched
+// at the start of the line after blanks and tabs, with exact case; a tag
+// that must match exactly is not recognised with trailing blanks.
+#include "net/hls_playlist.h"
+
+#include <new>
+
+#include "platform/error_text.h"
+
+namespace {
+
+constexpr int64_t kMaxMediaSequence = int64_t{1} << 62;
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+template <typename Number>
+Number leading_decimal(std::string_view text, Number limit) {
+    Number value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') break;
+        auto digit = static_cast<Number>(c - '0');
+        if (value > (limit - digit) / 10) return limit;
+        value = static_cast<Number>(value * 10 + digit);
+    }
+    return value;
+}
+
+// Everything before the path: "scheme://authority". When the URL has no
+// "://", the whole text.
+std::string_view origin_of(std::string_view url) {
+    size_t scheme_end = url.find("://");
+    if (scheme_end == std::string_view::npos) return url;
+    size_t path = url.find('/', scheme_end + 3);
+    return path == std::string_view::npos ? url : url.substr(0, path);
+}
+
+// The URL up to and including the last '/' of its path (a query or fragment
+// is not part of the directory), or the origin plus "/" when it has no path.
+std::string directory_of(std::string_view url) {
+    std::string_view origin = origin_of(url);
+    std::string_view rest = url.substr(origin.size());
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    size_t last = rest.rfind('/');
+    if (last == std::string_view::npos) return std::string(origin) + "/";
+    return std::string(url.substr(0, origin.size() + last + 1));
+}
+
+void add_reference(HlsPlaylist* playlist, std::string_view base, std::string_view line) {
+    auto& urls = playlist->segment_urls;
+    if (urls.size() == urls.capacity()) {
+        urls.reserve(urls.empty() ? HLS_PLAYLIST_INITIAL_CAPACITY : urls.capacity() * 2);
+    }
+    urls.push_back(hls_resolve_reference(base, line));
+}
+
+// One line, leading blanks already skipped. Returns true when it was #EXTM3U.
+bool scan_line(HlsPlaylist* playlist, std::string_view base, std::string_view line) {
+    if (line == "#EXTM3U") return true;
+    constexpr std::string_view kSequence = "#EXT-X-MEDIA-SEQUENCE:";
+    constexpr std::string_view kTarget = "#EXT-X-TARGETDURATION:";
+    if (line.starts_with(kSequence)) {
+        playlist->media_sequence = leading_decimal<int64_t>(line.substr(kSequence.size()), kMaxMediaSequence);
+    } else if (line.starts_with(kTarget)) {
+        playlist->target_duration = leading_decimal<uint32_t>(line.substr(kTarget.size()), UINT32_MAX);
+    } else if (line == "#EXT-X-ENDLIST") {
+        playlist->end_list = true;
+    } else if (!line.empty() && line.front() != '#') {
+        add_reference(playlist, base, line);
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string hls_resolve_reference(std::string_view playlist_url, std::string_view reference) {
+    if (reference.find("://") != std::string_view::npos) return std::string(reference);
+    if (reference.starts_with("//")) {
+        size_t scheme_end = playlist_url.find("://");
+        std::string_view scheme = scheme_end == std::string_view::npos ? "" : playlist_url.substr(0, scheme_end + 1);
+        return std::string(scheme) + std::string(reference);
+    }
+    if (reference.starts_with("/")) return std::string(origin_of(playlist_url)) + std::string(reference);
+    return directory_of(playlist_url) + std::string(reference);
+}
+
+bool hls_parse_media_playlist(std::string_view playlist_url, std::string_view text, HlsPlaylist* playlist,
+                              std::span<char> error) {
+    if (!playlist) return false;
+    hls_playlist_free(playlist);
+    text = text.substr(0, text.find('\0'));
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a byte-order mark some servers add
+    bool header = false;
+    try {
+        while (!text.empty()) {
+            size_t end = text.find_first_of("\r\n");
+            std::string_view line = text.substr(0, end);
+            text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+            while (!line.empty() && is_blank(line.front())) line.remove_prefix(1);
+            if (scan_line(playlist, playlist_url, line)) header = true;
+        }
+    } catch (const std::bad_alloc&) {
+        hls_playlist_free(playlist);
+        error_printf(error, "out of memory");
+        return false;
+    }
+    if (!header || playlist->segment_urls.empty()) {
+        hls_playlist_free(playlist);
+        error_printf(error, "not an HLS media playlist");
+        return false;
+    }
+    return true;
+}
+
+void hls_playlist_free(HlsPlaylist* playlist) {
+    if (!playlist) return;
+    std::vector<std::string>().swap(playlist->segment_urls);
+    *playlist = HlsPlaylist{};
+}

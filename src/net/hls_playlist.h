@@ -1,0 +1,46 @@
+// HLS media playlist: the segment URLs and the three playlist-level values a
+// live downloader needs (media sequence of the first entry, target duration,
+// end-of-list mark).
+//
+// A line scanner that knows five tags and ignores every other '#' line.
+// Encryption, byte ranges and initialisation sections are not supported
+// (their tags are ignored, segments are fetched whole); a master playlist is
+// not told apart, so its variant URLs come out as "segments". Relative
+// references are made absolute against the playlist URL the caller gives,
+// which is the configured one even when the fetch was redirected.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+constexpr size_t HLS_PLAYLIST_INITIAL_CAPACITY = 32;  // entries; doubles when full
+
+struct HlsPlaylist {
+    std::vector<std::string> segment_urls;  // absolute, in playlist order
+    int64_t media_sequence = 0;             // of the first entry; 0 when absent
+    uint32_t target_duration = 0;           // seconds; 0 when absent
+    bool end_list = false;                  // #EXT-X-ENDLIST seen
+};
+
+// Parses `text` (up to its first NUL, if any) into `playlist`, which is reset
+// first. On false `playlist` is empty and `error` holds "not an HLS media
+// playlist" (no #EXTM3U line, or no segment reference) or "out of memory".
+// Numbers are read from their leading digits; a media sequence beyond 2^62
+// is held at 2^62 so sequence arithmetic cannot overflow.
+[[nodiscard]] bool hls_parse_media_playlist(std::string_view playlist_url, std::string_view text,
+                                            HlsPlaylist* playlist, std::span<char> error);
+
+// Frees every URL and resets the record; accepts nullptr.
+void hls_playlist_free(HlsPlaylist* playlist);
+
+// `reference` made absolute against `playlist_url`:
+//   contains "://"      -> unchanged
+//   starts with "//"    -> the playlist's scheme in front
+//   starts with "/"     -> the playlist's scheme and authority in front
+//   anything else       -> the playlist URL up to its last '/' before any
+//                          query or fragment; a playlist URL without a path
+//                          gets a '/' between the two
+[[nodiscard]] std::string hls_resolve_reference(std::string_view playlist_url, std::string_view reference);

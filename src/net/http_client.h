@@ -1,0 +1,67 @@
+// A small blocking HTTP/1.1 GET client over TCP, with TLS 1.2+ for https.
+//
+// One request = one fresh connection with "Connection: close": connect,
+// (TLS handshake with peer and host-name verification), send the request,
+// receive the whole response into memory, then read the header and de-frame
+// the body (Content-Length, chunked, or up to the close). Absolute redirects
+// are followed; six requests at most.
+//
+// Thread safety: any number of threads may call http_get at once. They share
+// only the process-wide TLS client context and its certificate counters (see
+// http_client.cpp). A request in flight can be cut short from another thread
+// through an HttpCancel, which is how a downloader that is being torn down
+// gets out of a 180-second segment read at once.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "net/byte_buffer.h"
+
+constexpr int HTTP_MAX_REQUESTS = 6;             // one request and five redirects
+constexpr size_t HTTP_RECEIVE_STEP = 16384;      // bytes asked for per receive
+constexpr size_t HTTP_LOCATION_SIZE = 8192;      // Location field and working URL
+// A response larger than this fails ("HTTP read failed") instead of
+// exhausting memory: a hostile or broken server cannot make us hold more.
+constexpr size_t HTTP_MAX_RESPONSE_BYTES = size_t{512} << 20;
+
+// A cancellation point shared between the threads that issue requests and
+// one that may abort them. Once cancelled it stays cancelled: requests in
+// flight end promptly and later ones fail at once.
+struct HttpCancel {
+    std::mutex lock;
+    bool cancelled = false;
+    std::vector<int> sockets;  // connections currently in use, shut down on cancel
+};
+
+// Cancels every request using `cancel`, now and later. Accepts nullptr.
+void http_cancel(HttpCancel* cancel);
+
+// GET `url`, following absolute redirects. True only when the final status is
+// 200-299 and its body was framed correctly; `body` then holds the entity.
+// At entry `body` is freed, `status` set to 0 and `error` cleared. On false
+// `body` is empty or holds the last response's body and `error` holds the
+// reason, or stays empty when the only fault is a status outside 200-299.
+[[nodiscard]] bool http_get(std::string_view url, uint32_t timeout_ms, ByteBuffer* body, uint32_t* status,
+                            std::span<char> error, HttpCancel* cancel = nullptr);
+
+// One request, no redirects. True when a complete, correctly framed response
+// arrived, whatever its status; the body is appended to `body`, `status` set,
+// and `location` gets the Location field (empty when none came).
+[[nodiscard]] bool http_get_once(std::string_view url, uint32_t timeout_ms, ByteBuffer* body, uint32_t* status,
+                                 std::span<char> location, std::span<char> error, HttpCancel* cancel = nullptr);
+
+// Releases the process-wide TLS client context. Safe at any time, also while
+// other threads are in the middle of requests: each TLS session holds its own
+// reference, so the context is really freed only when the last one ends. The
+// next https request creates (and loads the trust store into) a new one.
+void http_client_shutdown();
+
+// The trust-store counters of every load so far (they only grow).
+struct HttpTlsCounters {
+    int roots = 0, parsed = 0, seen = 0;
+};
+[[nodiscard]] HttpTlsCounters http_tls_counters();

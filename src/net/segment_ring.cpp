@@ -1,0 +1,158 @@
+// Ring operations for both sides, and the shared lifetime of the ring.
+//
+// The reference count starts at 2 (engine and downloader thread). The
+// engine's stop event is reached only under `lock` and only while it is
+// still attached; tear-down detaches it before letting go.
+#include "net/segment_ring.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <new>
+
+#include "net/hls_downloader.h"
+#include "platform/error_text.h"
+
+namespace {
+
+constexpr uint32_t kStopPollMs = 100;  // how often a pause looks at the stop event
+
+std::atomic<int> g_downloaders_running{0};
+
+void release(SegmentRing* ring) {
+    if (ring->references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete ring;
+}
+
+bool stop_signalled_locked(SegmentRing* ring) { return ring->stop_event && ring->stop_event->is_set(); }
+
+void run_downloader(SegmentRing* ring) {
+    (void)hls_downloader_thread(ring);
+    release(ring);
+    g_downloaders_running.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+}  // namespace
+
+SegmentRing::~SegmentRing() {
+    for (ByteBuffer& slot : slots) byte_buffer_free(&slot);
+}
+
+SegmentRing* segment_ring_start(std::string_view playlist_url, Event* stop_event) {
+    auto* ring = new (std::nothrow) SegmentRing;
+    if (!ring) return nullptr;
+    ring->stop_event = stop_event;
+    ring->references.store(2);
+    g_downloaders_running.fetch_add(1, std::memory_order_acq_rel);
+    try {
+        ring->playlist_url.assign(playlist_url);
+        ring->downloader = std::thread(run_downloader, ring);
+    } catch (const std::exception&) {  // no memory or no thread to be had
+        g_downloaders_running.fetch_sub(1, std::memory_order_acq_rel);
+        delete ring;
+        return nullptr;
+    }
+    return ring;
+}
+
+SegmentTake segment_ring_take(SegmentRing* ring, ByteBuffer* segment) {
+    byte_buffer_free(segment);
+    std::unique_lock guard(ring->lock);
+    while (ring->count == 0 && !ring->ended && !ring->failed) {
+        if (stop_signalled_locked(ring)) break;
+        ring->not_empty.wait_for(guard, std::chrono::milliseconds(SEGMENT_RING_WAIT_MS));
+    }
+    if (ring->count == 0) {
+        if (stop_signalled_locked(ring)) return SegmentTake::stopped;
+        if (ring->failed) return SegmentTake::failed;
+        return SegmentTake::ended;
+    }
+    byte_buffer_move(segment, &ring->slots[ring->read_index]);
+    --ring->count;
+    ring->read_index = (ring->read_index + 1) & (SEGMENT_RING_SLOTS - 1);
+    ring->not_full.notify_one();
+    return SegmentTake::segment;
+}
+
+SegmentRingMarks segment_ring_marks(SegmentRing* ring) {
+    std::lock_guard guard(ring->lock);
+    return {ring->ended, ring->failed};
+}
+
+void segment_ring_error(SegmentRing* ring, std::span<char> out) {
+    std::lock_guard guard(ring->lock);
+    error_printf(out, "%s", ring->error_text);
+}
+
+void segment_ring_teardown(SegmentRing* ring, uint32_t wait_ms) {
+    if (!ring) return;
+    {
+        std::lock_guard guard(ring->lock);
+        if (!ring->ended) ring->failed = true;
+        ring->not_empty.notify_all();
+        ring->not_full.notify_all();
+    }
+    http_cancel(&ring->cancel);
+    bool ended;
+    {
+        std::unique_lock guard(ring->lock);
+        ended = ring->not_empty.wait_for(guard, std::chrono::milliseconds(wait_ms), [ring] { return ring->ended; });
+        ring->stop_event = nullptr;
+    }
+    // Once `ended` is set the thread only lets go of the ring and returns.
+    if (ended) {
+        ring->downloader.join();
+    } else {
+        ring->downloader.detach();
+    }
+    release(ring);
+}
+
+int segment_ring_downloaders_running() { return g_downloaders_running.load(std::memory_order_acquire); }
+
+bool segment_ring_should_stop(SegmentRing* ring) {
+    std::lock_guard guard(ring->lock);
+    return ring->failed || stop_signalled_locked(ring);
+}
+
+bool segment_ring_pause(SegmentRing* ring, uint32_t ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    std::unique_lock guard(ring->lock);
+    for (;;) {
+        if (ring->failed || stop_signalled_locked(ring)) return true;
+        auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
+        // The stop event cannot wake this condition, so look at it often;
+        // tear-down does wake it.
+        auto slice = std::min<std::chrono::steady_clock::duration>(deadline - now,
+                                                                   std::chrono::milliseconds(kStopPollMs));
+        ring->not_full.wait_for(guard, slice);
+    }
+}
+
+bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment) {
+    std::unique_lock guard(ring->lock);
+    while (ring->count == SEGMENT_RING_SLOTS) {
+        if (ring->failed || stop_signalled_locked(ring)) return false;
+        ring->not_full.wait_for(guard, std::chrono::milliseconds(SEGMENT_RING_WAIT_MS));
+    }
+    if (ring->failed || stop_signalled_locked(ring)) return false;
+    byte_buffer_move(&ring->slots[ring->write_index], segment);
+    ++ring->count;
+    ring->write_index = (ring->write_index + 1) & (SEGMENT_RING_SLOTS - 1);
+    ring->not_empty.notify_one();
+    return true;
+}
+
+void segment_ring_fail(SegmentRing* ring, std::string_view error) {
+    std::lock_guard guard(ring->lock);
+    ring->failed = true;
+    error_printf(ring->error_text, "%.*s", static_cast<int>(error.size()), error.data());
+    ring->not_empty.notify_all();
+    ring->not_full.notify_all();
+}
+
+void segment_ring_finish(SegmentRing* ring) {
+    std::lock_guard guard(ring->lock);
+    ring->ended = true;
+    ring->not_empty.notify_all();
+}

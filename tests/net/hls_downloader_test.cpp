@@ -1,0 +1,299 @@
+// The downloader and its ring against scripted playlists: where a new
+// downloader starts, what each later poll delivers, how it ends, how it
+// waits, and that tear-down is prompt and safe.
+#include "net/hls_downloader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "net/segment_ring.h"
+#include "platform/clock.h"
+#include "support/scripted_http_server.h"
+
+namespace {
+
+// Media playlist listing seg-<first>..seg-<first+count-1>.ts.
+std::string playlist_text(int64_t first, int count, int target = 2, bool end_list = false) {
+    std::string text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" + std::to_string(target) +
+                       "\n#EXT-X-MEDIA-SEQUENCE:" + std::to_string(first) + "\n";
+    for (int i = 0; i < count; ++i) text += "#EXTINF:2.000,\nseg-" + std::to_string(first + i) + ".ts\n";
+    if (end_list) text += "#EXT-X-ENDLIST\n";
+    return text;
+}
+
+std::string segment_body(const std::string& path) { return "segment " + path; }
+
+struct RingDeleter {
+    void operator()(SegmentRing* ring) const { segment_ring_teardown(ring); }
+};
+using RingPtr = std::unique_ptr<SegmentRing, RingDeleter>;
+
+class HlsDownloaderThreads : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.start());
+        server.on_other([](const ScriptedRequest& request, int) {
+            if (request.path.starts_with("/live/seg-")) return http_reply(200, segment_body(request.path));
+            return http_reply(404, "");
+        });
+    }
+
+    // Playlists in turn (the last repeats).
+    void serve_playlists(std::vector<std::string> texts) {
+        std::vector<ScriptedReply> replies;
+        for (const std::string& text : texts) replies.push_back(http_reply(200, text));
+        server.set_replies("/live/index.m3u8", replies);
+    }
+
+    RingPtr start() {
+        return RingPtr(segment_ring_start(server.url("/live/index.m3u8"), &stop));
+    }
+
+    // The segment number taken, -1 for none, with the reason in *why.
+    static int64_t take(SegmentRing* ring, SegmentTake* why = nullptr) {
+        ByteBuffer segment;
+        SegmentTake result = segment_ring_take(ring, &segment);
+        if (why) *why = result;
+        if (result != SegmentTake::segment) return -1;
+        std::string text(byte_buffer_text(segment));
+        byte_buffer_free(&segment);
+        size_t at = text.find("seg-");
+        return at == std::string::npos ? -2 : std::stoll(text.substr(at + 4));
+    }
+
+    static uint32_t ring_count(SegmentRing* ring) {
+        std::lock_guard guard(ring->lock);
+        return ring->count;
+    }
+
+    ScriptedHttpServer server;
+    Event stop;
+};
+
+}  // namespace
+
+TEST_F(HlsDownloaderThreads, NewDownloaderStartsWithTheLastTwoThenFollows) {
+    serve_playlists({playlist_text(100, 10), playlist_text(101, 10)});
+    RingPtr ring = start();
+    ASSERT_TRUE(ring);
+    EXPECT_EQ(take(ring.get()), 108);
+    EXPECT_EQ(take(ring.get()), 109);
+    EXPECT_EQ(take(ring.get()), 110);
+    EXPECT_EQ(server.request_count("/live/seg-107.ts"), 0);
+}
+
+TEST_F(HlsDownloaderThreads, ShortFinishedPlaylistDeliversAllAndEnds) {
+    serve_playlists({playlist_text(0, 2, 2, true)});
+    RingPtr ring = start();
+    EXPECT_EQ(take(ring.get()), 0);
+    EXPECT_EQ(take(ring.get()), 1);
+    SegmentTake why;
+    EXPECT_EQ(take(ring.get(), &why), -1);
+    EXPECT_EQ(why, SegmentTake::ended);
+    SegmentRingMarks marks = segment_ring_marks(ring.get());
+    EXPECT_TRUE(marks.ended);
+    EXPECT_FALSE(marks.failed);
+    EXPECT_EQ(server.request_count("/live/index.m3u8"), 1);
+}
+
+TEST_F(HlsDownloaderThreads, PlaylistThatKeepsFailingIsFatalAfterFiveTries) {
+    server.set_reply("/live/index.m3u8", http_reply(404, "gone"));
+    RingPtr ring = start();
+    SegmentTake why;
+    EXPECT_EQ(take(ring.get(), &why), -1);
+    EXPECT_EQ(why, SegmentTake::failed);
+    SegmentRingMarks marks = segment_ring_marks(ring.get());
+    EXPECT_TRUE(marks.failed);
+    EXPECT_TRUE(marks.ended);
+    char error[256] = "untouched";
+    segment_ring_error(ring.get(), error);
+    EXPECT_STREQ(error, "");  // a bare 404 carries no message; the engine words it
+    auto requests = server.requests("/live/index.m3u8");
+    ASSERT_EQ(requests.size(), 5u);
+    for (size_t i = 1; i < requests.size(); ++i) EXPECT_GE(requests[i].at_ms - requests[i - 1].at_ms, 950u);
+}
+
+TEST_F(HlsDownloaderThreads, UnparsablePlaylistIsFatalAtOnce) {
+    serve_playlists({"<html>hello</html>"});
+    RingPtr ring = start();
+    SegmentTake why;
+    EXPECT_EQ(take(ring.get(), &why), -1);
+    EXPECT_EQ(why, SegmentTake::failed);
+    char error[256];
+    segment_ring_error(ring.get(), error);
+    EXPECT_STREQ(error, "not an HLS media playlist");
+    EXPECT_EQ(server.request_count("/live/index.m3u8"), 1);
+}
+
+TEST_F(HlsDownloaderThreads, FullRingWaitsAndStopEndsItPromptly) {
+    // Each poll lists four more segments; the engine takes none.
+    server.on("/live/index.m3u8", [](const ScriptedRequest&, int index) {
+        return http_reply(200, playlist_text(0, std::min(2 + 4 * index, 40)));
+    });
+    RingPtr ring = start();
+    uint64_t deadline = tick_ms() + 20000;
+    while (ring_count(ring.get()) < SEGMENT_RING_SLOTS && tick_ms() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(ring_count(ring.get()), SEGMENT_RING_SLOTS);
+    // Full: the downloader holds one fetched batch and asks for nothing more.
+    int polls = server.request_count("/live/index.m3u8");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_EQ(server.request_count("/live/index.m3u8"), polls);
+    EXPECT_FALSE(segment_ring_marks(ring.get()).ended);
+    uint64_t stopped_at = tick_ms();
+    stop.set();
+    while (!segment_ring_marks(ring.get()).ended && tick_ms() < stopped_at + 5000) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(segment_ring_marks(ring.get()).ended);
+    EXPECT_LT(tick_ms() - stopped_at, 1500u);  // within a few 500 ms slices
+    EXPECT_FALSE(segment_ring_marks(ring.get()).failed);
+    // Segments already in the ring are still taken after a stop, in order.
+    for (int64_t expected = 0; expected < SEGMENT_RING_SLOTS; ++expected) EXPECT_EQ(take(ring.get()), expected);
+    SegmentTake why;
+    EXPECT_EQ(take(ring.get(), &why), -1);
+    EXPECT_EQ(why, SegmentTake::stopped);
+}
+
+TEST_F(HlsDownloaderThreads, RestartedSequenceDeliversNothingUntilItCatchesUp) {
+    serve_playlists({playlist_text(100, 3), playlist_text(0, 3), playlist_text(0, 3), playlist_text(101, 4)});
+    RingPtr ring = start();
+    EXPECT_EQ(take(ring.get()), 101);
+    EXPECT_EQ(take(ring.get()), 102);
+    EXPECT_EQ(take(ring.get()), 103);
+    EXPECT_EQ(take(ring.get()), 104);
+    for (int n = 0; n < 3; ++n) EXPECT_EQ(server.request_count("/live/seg-" + std::to_string(n) + ".ts"), 0);
+}
+
+TEST_F(HlsDownloaderThreads, PlaylistThatMovedOnResumesAtItsFirstEntryWithoutRepeats) {
+    serve_playlists({playlist_text(0, 3), playlist_text(10, 3), playlist_text(10, 3), playlist_text(11, 3, 2, true)});
+    RingPtr ring = start();
+    std::vector<int64_t> taken;
+    for (SegmentTake why = SegmentTake::segment; why == SegmentTake::segment;) {
+        int64_t n = take(ring.get(), &why);
+        if (n >= 0) taken.push_back(n);
+    }
+    EXPECT_EQ(taken, (std::vector<int64_t>{1, 2, 10, 11, 12, 13}));
+    EXPECT_FALSE(segment_ring_marks(ring.get()).failed);
+}
+
+TEST_F(HlsDownloaderThreads, FailedSegmentIsRetriedNextPollKeepingOrder) {
+    serve_playlists({playlist_text(0, 6), playlist_text(0, 9), playlist_text(0, 9, 2, true)});
+    server.set_replies("/live/seg-7.ts", {http_reply(500, ""), http_reply(200, segment_body("/live/seg-7.ts"))});
+    RingPtr ring = start();
+    std::vector<int64_t> taken;
+    for (SegmentTake why = SegmentTake::segment; why == SegmentTake::segment;) {
+        int64_t n = take(ring.get(), &why);
+        if (n >= 0) taken.push_back(n);
+    }
+    EXPECT_EQ(taken, (std::vector<int64_t>{4, 5, 6, 7, 8}));
+    EXPECT_EQ(server.request_count("/live/seg-7.ts"), 2);
+    EXPECT_FALSE(segment_ring_marks(ring.get()).failed);
+}
+
+TEST_F(HlsDownloaderThreads, SegmentThatNeverComesIsSkippedAfterFivePolls) {
+    serve_playlists({playlist_text(0, 3, 2, true)});
+    server.set_reply("/live/seg-1.ts", http_reply(500, ""));
+    RingPtr ring = start();
+    SegmentTake why;
+    EXPECT_EQ(take(ring.get(), &why), 2);
+    EXPECT_EQ(take(ring.get(), &why), -1);
+    EXPECT_EQ(why, SegmentTake::ended);
+    EXPECT_EQ(server.request_count("/live/seg-1.ts"), HLS_SEGMENT_ATTEMPT_LIMIT);
+    EXPECT_EQ(server.request_count("/live/index.m3u8"), HLS_SEGMENT_ATTEMPT_LIMIT);
+    EXPECT_FALSE(segment_ring_marks(ring.get()).failed);
+}
+
+TEST_F(HlsDownloaderThreads, PollPauseFollowsTheTargetDuration) {
+    EXPECT_EQ(hls_poll_pause_ms(0), 500u);
+    EXPECT_EQ(hls_poll_pause_ms(2), 500u);
+    EXPECT_EQ(hls_poll_pause_ms(3), 1000u);
+    for (int target : {2, 6}) {
+        SCOPED_TRACE(target);
+        size_t first = server.requests("/live/index.m3u8").size();
+        serve_playlists({playlist_text(0, 1, target)});
+        RingPtr ring = start();
+        EXPECT_EQ(take(ring.get()), 0);
+        uint64_t deadline = tick_ms() + 10000;
+        while (server.requests("/live/index.m3u8").size() < first + 4 && tick_ms() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ring.reset();
+        auto requests = server.requests("/live/index.m3u8");
+        ASSERT_GE(requests.size(), first + 4);
+        std::vector<uint64_t> gaps;
+        for (size_t i = first + 1; i < first + 4; ++i) gaps.push_back(requests[i].at_ms - requests[i - 1].at_ms);
+        std::sort(gaps.begin(), gaps.end());
+        uint32_t pause = hls_poll_pause_ms(static_cast<uint32_t>(target));
+        EXPECT_GE(gaps.front(), pause - 20);
+        EXPECT_LT(gaps[1], pause + 400);  // the median: one pause, not two
+    }
+}
+
+TEST_F(HlsDownloaderThreads, TearDownCutsAStalledDownloadShort) {
+    serve_playlists({playlist_text(0, 2)});
+    ScriptedReply stalled = http_reply(200, std::string(1000, 'x'));
+    stalled.send_limit = 500;
+    stalled.stall = true;
+    server.set_reply("/live/seg-0.ts", stalled);
+    SegmentRing* ring = segment_ring_start(server.url("/live/index.m3u8"), &stop);
+    ASSERT_NE(ring, nullptr);
+    uint64_t deadline = tick_ms() + 10000;
+    while (server.request_count("/live/seg-0.ts") == 0 && tick_ms() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    uint64_t start = tick_ms();
+    segment_ring_teardown(ring);
+    EXPECT_LT(tick_ms() - start, 2000u);  // not the 180-second segment time-out
+    server.release_stalls();
+}
+
+TEST_F(HlsDownloaderThreads, TearDownThatStopsWaitingLeavesTheRingToTheDownloader) {
+    int before = segment_ring_downloaders_running();
+    ScriptedReply slow = http_reply(200, playlist_text(0, 2));
+    slow.piece_size = 16;
+    slow.piece_delay_ms = 40;  // a playlist that takes a while to arrive
+    server.set_reply("/live/index.m3u8", slow);
+    SegmentRing* ring = segment_ring_start(server.url("/live/index.m3u8"), &stop);
+    ASSERT_NE(ring, nullptr);
+    segment_ring_teardown(ring, 0);  // give up at once: the thread frees the ring
+    uint64_t deadline = tick_ms() + 10000;
+    while (segment_ring_downloaders_running() > before && tick_ms() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(segment_ring_downloaders_running(), before);
+}
+
+TEST_F(HlsDownloaderThreads, SixSegmentsAreFetchedAtOnceAndDeliveredInOrder) {
+    // After a first playlist of 2, one listing 12 more: they come in two
+    // batches of six, each batch fetched in parallel. Every segment answers
+    // slowly, so a batch's six requests arrive together and the next batch
+    // only after them.
+    serve_playlists({playlist_text(0, 2), playlist_text(0, 14, 2, true)});
+    server.on_other([](const ScriptedRequest& request, int) {
+        ScriptedReply reply = http_reply(200, segment_body(request.path));
+        reply.piece_size = reply.bytes.size() / 2 + 1;
+        reply.piece_delay_ms = 300;
+        return reply;
+    });
+    RingPtr ring = start();
+    std::vector<int64_t> taken;
+    for (SegmentTake why = SegmentTake::segment; why == SegmentTake::segment;) {
+        int64_t n = take(ring.get(), &why);
+        if (n >= 0) taken.push_back(n);
+    }
+    ASSERT_EQ(taken.size(), 14u);
+    for (int64_t i = 0; i < 14; ++i) EXPECT_EQ(taken[static_cast<size_t>(i)], i);
+    auto arrival = [&](int n) { return server.requests("/live/seg-" + std::to_string(n) + ".ts").at(0).at_ms; };
+    uint64_t earliest = arrival(2), latest = arrival(2);
+    for (int n = 3; n <= 7; ++n) {
+        earliest = std::min(earliest, arrival(n));
+        latest = std::max(latest, arrival(n));
+    }
+    EXPECT_LT(latest - earliest, 250u);
+    EXPECT_GE(arrival(8) - earliest, 290u);
+}

@@ -1,0 +1,153 @@
+// Media playlist parsing: the five tags, line ends, reference resolution and
+// the two refusals.
+#include "net/hls_playlist.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const std::string kBase = "https://host/live/abc/index.m3u8";
+
+struct Parsed {
+    bool ok = false;
+    HlsPlaylist playlist;
+    std::string error;
+};
+
+Parsed parse(const std::string& text, const std::string& base = kBase) {
+    Parsed p;
+    char error[256] = "untouched";
+    p.ok = hls_parse_media_playlist(base, text, &p.playlist, error);
+    p.error = p.ok ? "" : error;
+    return p;
+}
+
+std::string with_line_ends(const char* end) {
+    std::string text;
+    for (const char* line : {"#EXTM3U", "#EXT-X-VERSION:3", "#EXT-X-TARGETDURATION:4", "#EXT-X-MEDIA-SEQUENCE:7",
+                             "#EXTINF:4.0,", "seg-7.ts", "#EXT-X-DISCONTINUITY", "#EXTINF:4.0,", "seg-8.ts",
+                             "#EXT-X-ENDLIST"}) {
+        text += line;
+        text += end;
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST(HlsPlaylist, ResolvesReferencesAgainstThePlaylistUrl) {
+    struct Case {
+        const char* base;
+        const char* reference;
+        const char* expected;
+    } cases[] = {
+        {"https://host/live/abc/index.m3u8", "seg-101.ts", "https://host/live/abc/seg-101.ts"},
+        {"https://host/live/abc/index.m3u8", "/other/seg.ts", "https://host/other/seg.ts"},
+        {"https://host/live/abc/index.m3u8", "http://cdn.example/x/seg.ts", "http://cdn.example/x/seg.ts"},
+        {"https://host/live/abc/index.m3u8", "//cdn.example/seg.ts", "https://cdn.example/seg.ts"},
+        {"https://host/live/abc/index.m3u8", "../up/seg.ts", "https://host/live/abc/../up/seg.ts"},
+        // A '/' in the query is not part of the directory.
+        {"https://host/live/index.m3u8?token=a/b", "seg.ts", "https://host/live/seg.ts"},
+        // No path at all: a '/' between the two.
+        {"http://host:8080", "seg.ts", "http://host:8080/seg.ts"},
+        {"http://host:8080", "/seg.ts", "http://host:8080/seg.ts"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reference);
+        EXPECT_EQ(hls_resolve_reference(c.base, c.reference), c.expected);
+        Parsed p = parse(std::string("#EXTM3U\n") + c.reference + "\n", c.base);
+        ASSERT_TRUE(p.ok);
+        ASSERT_EQ(p.playlist.segment_urls.size(), 1u);
+        EXPECT_EQ(p.playlist.segment_urls[0], c.expected);
+    }
+}
+
+TEST(HlsPlaylist, LineEndsCrLfLfAndCrParseTheSame) {
+    for (const char* end : {"\r\n", "\n", "\r", "\n\n\r\r\n"}) {
+        Parsed p = parse(with_line_ends(end));
+        ASSERT_TRUE(p.ok) << p.error;
+        EXPECT_EQ(p.playlist.media_sequence, 7);
+        EXPECT_EQ(p.playlist.target_duration, 4u);
+        EXPECT_TRUE(p.playlist.end_list);
+        ASSERT_EQ(p.playlist.segment_urls.size(), 2u);
+        EXPECT_EQ(p.playlist.segment_urls[0], "https://host/live/abc/seg-7.ts");
+        EXPECT_EQ(p.playlist.segment_urls[1], "https://host/live/abc/seg-8.ts");
+    }
+}
+
+TEST(HlsPlaylist, ReadsLargeNumbersAndKeepsTheirLimits) {
+    Parsed p = parse("#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:1700000000123\n#EXT-X-TARGETDURATION:6.006\na.ts\n");
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.playlist.media_sequence, 1700000000123LL);
+    EXPECT_EQ(p.playlist.target_duration, 6u);
+    p = parse("#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:99999999999999999999999\n#EXT-X-TARGETDURATION:99999999999\na.ts\n");
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.playlist.media_sequence, int64_t{1} << 62);
+    EXPECT_EQ(p.playlist.target_duration, UINT32_MAX);
+    p = parse("#EXTM3U\na.ts\n");
+    EXPECT_EQ(p.playlist.media_sequence, 0);
+    EXPECT_EQ(p.playlist.target_duration, 0u);
+    EXPECT_FALSE(p.playlist.end_list);
+}
+
+TEST(HlsPlaylist, TagsMatchOnlyAtLineStartWithExactCase) {
+    Parsed p = parse("\xEF\xBB\xBF  \t#EXTM3U\n #EXT-X-ENDLIST \n#ext-x-media-sequence:5\n\t seg.ts\n#EXT-X-KEY:x\n");
+    ASSERT_TRUE(p.ok);
+    EXPECT_FALSE(p.playlist.end_list);  // trailing blank
+    EXPECT_EQ(p.playlist.media_sequence, 0);
+    ASSERT_EQ(p.playlist.segment_urls.size(), 1u);
+    EXPECT_EQ(p.playlist.segment_urls[0], "https://host/live/abc/seg.ts");
+    EXPECT_FALSE(parse("#EXTM3U \nseg.ts\n").ok);  // header with a trailing blank is not a header
+}
+
+TEST(HlsPlaylist, RefusesTextsThatAreNotMediaPlaylists) {
+    for (const char* text : {"seg-1.ts\nseg-2.ts\n", "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-ENDLIST\n", "",
+                             "<html>not found</html>", "#EXTM3U\0seg.ts\n"}) {
+        SCOPED_TRACE(text);
+        Parsed p = parse(text);
+        EXPECT_FALSE(p.ok);
+        EXPECT_EQ(p.error, "not an HLS media playlist");
+        EXPECT_TRUE(p.playlist.segment_urls.empty());
+    }
+    Parsed embedded = parse(std::string("#EXTM3U\n\0seg.ts\n", 16));
+    EXPECT_FALSE(embedded.ok);  // the text ends at a NUL
+}
+
+TEST(HlsPlaylist, ListGrowsFrom32To64Entries) {
+    std::string text = "#EXTM3U\n";
+    for (int i = 0; i < 32; ++i) text += "s" + std::to_string(i) + ".ts\n";
+    Parsed p = parse(text);
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.playlist.segment_urls.capacity(), 32u);
+    p = parse(text + "s32.ts\n");
+    ASSERT_TRUE(p.ok);
+    ASSERT_EQ(p.playlist.segment_urls.size(), 33u);
+    EXPECT_EQ(p.playlist.segment_urls.capacity(), 64u);
+    EXPECT_EQ(p.playlist.segment_urls[32], "https://host/live/abc/s32.ts");
+}
+
+TEST(HlsPlaylist, MasterPlaylistVariantsComeOutAsReferences) {
+    Parsed p = parse("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=800000\nlow/index.m3u8\n"
+                     "#EXT-X-STREAM-INF:BANDWIDTH=2000000\nhigh/index.m3u8\n");
+    ASSERT_TRUE(p.ok);
+    ASSERT_EQ(p.playlist.segment_urls.size(), 2u);
+    EXPECT_EQ(p.playlist.segment_urls[0], "https://host/live/abc/low/index.m3u8");
+}
+
+TEST(HlsPlaylist, FreeResetsAndAcceptsNothing) {
+    Parsed p = parse(with_line_ends("\n"));
+    ASSERT_TRUE(p.ok);
+    hls_playlist_free(&p.playlist);
+    EXPECT_TRUE(p.playlist.segment_urls.empty());
+    EXPECT_EQ(p.playlist.media_sequence, 0);
+    EXPECT_FALSE(p.playlist.end_list);
+    hls_playlist_free(nullptr);
+    // A failed parse empties a record that held an earlier playlist.
+    Parsed again = parse(with_line_ends("\n"));
+    char error[4];
+    EXPECT_FALSE(hls_parse_media_playlist(kBase, "#EXTM3U\n", &again.playlist, error));
+    EXPECT_TRUE(again.playlist.segment_urls.empty());
+    EXPECT_STREQ(error, "not");
+}

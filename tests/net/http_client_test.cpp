@@ -1,0 +1,242 @@
+// The HTTP client against the scripted server: body framing, redirects and
+// failures, each with the exact message a user would read.
+#include "net/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/clock.h"
+#include "support/child.h"
+#include "support/scripted_http_server.h"
+
+namespace {
+
+constexpr uint32_t kTimeoutMs = 20000;
+const std::string kNoLength = "18446744073709551615";
+
+struct GetResult {
+    bool ok = false;
+    uint32_t status = 0;
+    std::string body;
+    std::string error;
+    uint64_t elapsed_ms = 0;
+};
+
+GetResult get(const std::string& url, uint32_t timeout_ms = kTimeoutMs, HttpCancel* cancel = nullptr) {
+    GetResult result;
+    ByteBuffer body;
+    char error[512] = "untouched";
+    uint64_t start = tick_ms();
+    result.ok = http_get(url, timeout_ms, &body, &result.status, error, cancel);
+    result.elapsed_ms = tick_ms() - start;
+    result.body.assign(byte_buffer_text(body));
+    result.error = error;
+    byte_buffer_free(&body);
+    return result;
+}
+
+class HttpClient : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.start()); }
+    ScriptedHttpServer server;
+};
+
+struct FramingCase {
+    const char* name;
+    std::string bytes;
+    bool stall;  // keep the connection open: only the framing can end the read
+    size_t piece_size;
+    bool ok;
+    std::string body;
+    std::string error;  // expected message when not ok
+};
+
+std::string head(std::string_view fields) { return "HTTP/1.1 200 OK\r\n" + std::string(fields) + "\r\n"; }
+
+std::vector<FramingCase> framing_cases() {
+    const std::string chunked = head("Transfer-Encoding: chunked\r\n");
+    auto broken = [&](const std::string& body) {
+        std::string bytes = chunked + body;
+        return FramingCase{"", bytes, false, 0, false, "",
+                           "HTTP framing failed (chunked=1 raw=" + std::to_string(bytes.size()) +
+                               " header=" + std::to_string(chunked.size()) + " expected=" + kNoLength + ")"};
+    };
+    auto named = [](const char* name, FramingCase c) {
+        c.name = name;
+        return c;
+    };
+    return {
+        {"content length", http_response_text(200, "hello"), true, 0, true, "hello", ""},
+        {"more bytes than announced", head("Content-Length: 5\r\n") + "helloEXTRA", true, 0, true, "hello", ""},
+        {"content length zero", head("Content-Length: 0\r\n"), true, 0, true, "", ""},
+        {"field names in any case", head("content-LENGTH:\t 3\r\n") + "abcdef", true, 0, true, "abc", ""},
+        {"chunked", chunked + "5\r\nhello\r\n0\r\n\r\n", true, 0, true, "hello", ""},
+        {"chunk extension", chunked + "5;name=value\r\nhello\r\n0\r\n\r\n", true, 0, true, "hello", ""},
+        {"chunked in slow pieces", head("Transfer-Encoding: Chunked\r\n") + "3\r\nabc\r\nA\r\n0123456789\r\n0\r\n\r\n",
+         true, 4, true, "abc0123456789", ""},
+        // The first piece ends in the five bytes of a final chunk that are
+        // really chunk data: reading must go on to the real end.
+        {"final-chunk bytes inside data", chunked + "7\r\nxx0\r\n\r\n\r\n0\r\n\r\n", true, chunked.size() + 10,
+         true, "xx0\r\n\r\n", ""},
+        {"read to close", head("") + "all of it until the close", false, 0, true, "all of it until the close", ""},
+        {"truncated", head("Content-Length: 10\r\n") + "abc", false, 0, false, "", "truncated HTTP body (3 of 10 bytes)"},
+        named("chunk data too short", broken("9\r\nabc")),
+        named("chunk without CR LF", broken("3\r\nabcXX0\r\n\r\n")),
+        named("no size-0 chunk", broken("3\r\nabc\r\n")),
+        named("size line too long", broken(std::string(40, '0') + "1\r\na\r\n0\r\n\r\n")),
+        named("size line without digits", broken("zz\r\n0\r\n\r\n")),
+        {"no header end", "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nabc", false, 0, false, "", "invalid HTTP response"},
+        {"no status line", "FTP/1.0 200 OK\r\n\r\n", false, 0, false, "", "invalid HTTP response"},
+        {"nothing at all", "", false, 0, false, "", "invalid HTTP response"},
+    };
+}
+
+}  // namespace
+
+TEST_F(HttpClient, FramesBodies) {
+    for (const FramingCase& c : framing_cases()) {
+        SCOPED_TRACE(c.name);
+        ScriptedReply reply;
+        reply.bytes = c.bytes;
+        reply.stall = c.stall;
+        reply.piece_size = c.piece_size;
+        reply.piece_delay_ms = c.piece_size ? 30 : 0;
+        server.set_reply("/r", reply);
+        GetResult r = get(server.url("/r"));
+        EXPECT_EQ(r.ok, c.ok);
+        EXPECT_EQ(r.error, c.ok ? "" : c.error);
+        if (c.ok) {
+            EXPECT_EQ(r.status, 200u);
+            EXPECT_EQ(r.body, c.body);
+        }
+        // A stalled connection is only left early when the framing was read.
+        if (c.stall) {
+            EXPECT_LT(r.elapsed_ms, kTimeoutMs / 2);
+        }
+        server.release_stalls();
+    }
+}
+
+TEST_F(HttpClient, SendsOneGetWithConnectionClose) {
+    server.set_reply("/live/x.m3u8?t=1", http_reply(200, "ok"));
+    ASSERT_TRUE(get(server.url("/live/x.m3u8?t=1")).ok);
+    auto requests = server.requests("/live/x.m3u8?t=1");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_TRUE(requests[0].head.starts_with("GET /live/x.m3u8?t=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n"));
+    EXPECT_NE(requests[0].head.find("\r\nConnection: close\r\n"), std::string::npos);
+}
+
+TEST_F(HttpClient, LargeBodyInManySteps) {
+    std::string body(3 * 1024 * 1024 + 17, '\0');
+    for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 131 + (i >> 9));
+    server.set_reply("/big", http_reply(200, body));
+    GetResult r = get(server.url("/big"));
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_TRUE(r.body == body);
+}
+
+TEST_F(HttpClient, FollowsAbsoluteRedirectsAndDropsTheirBodies) {
+    server.set_reply("/a", http_reply(301, "moved body", "Location: " + server.url("/b") + "\r\n"));
+    server.set_reply("/b", http_reply(200, "final"));
+    GetResult r = get(server.url("/a"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.status, 200u);
+    EXPECT_EQ(r.body, "final");
+    EXPECT_EQ(r.error, "");
+}
+
+TEST_F(HttpClient, RelativeRedirectIsRefused) {
+    server.set_reply("/a", http_reply(302, "", "Location: /b\r\n"));
+    server.set_reply("/b", http_reply(200, "never"));
+    GetResult r = get(server.url("/a"));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.status, 302u);
+    EXPECT_EQ(r.error, "relative redirect unsupported");
+    EXPECT_EQ(server.request_count("/b"), 0);
+}
+
+TEST_F(HttpClient, FiveRedirectsAreFollowedButNotSix) {
+    for (int i = 0; i < 6; ++i) {
+        std::string next = server.url("/r" + std::to_string(i + 1));
+        server.set_reply("/r" + std::to_string(i), http_reply(302, "", "location:  " + next + "\r\n"));
+    }
+    server.set_reply("/r6", http_reply(200, "end"));
+    GetResult five = get(server.url("/r1"));
+    EXPECT_TRUE(five.ok);
+    EXPECT_EQ(five.body, "end");
+    GetResult six = get(server.url("/r0"));
+    EXPECT_FALSE(six.ok);
+    EXPECT_EQ(six.error, "too many redirects");
+    EXPECT_EQ(server.request_count("/r5"), 2);
+    EXPECT_EQ(server.request_count("/r6"), 1);
+}
+
+TEST_F(HttpClient, RedirectWithoutLocationIsTheAnswer) {
+    server.set_reply("/a", http_reply(304, ""));
+    GetResult r = get(server.url("/a"));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.status, 304u);
+    EXPECT_EQ(r.error, "");
+}
+
+TEST_F(HttpClient, NotFoundGivesStatusWithoutMessage) {
+    GetResult r = get(server.url("/missing"));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.status, 404u);
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.body, "not found");  // the last response's body is kept
+}
+
+TEST_F(HttpClient, UnusableUrlsAndUnreachableServers) {
+    EXPECT_EQ(get("ftp://127.0.0.1/x").error, "invalid URL");
+    EXPECT_EQ(get("http://127.0.0.1:0/x").error, "invalid URL");
+    EXPECT_EQ(get("http://127.0.0.1:" + std::to_string(free_loopback_port()) + "/x").error, "connection failed");
+    EXPECT_EQ(get("http://name.invalid/x").error, "connection failed");
+}
+
+TEST_F(HttpClient, StalledServerEndsReceivingAtTheTimeout) {
+    ScriptedReply silent;
+    silent.stall = true;
+    server.set_reply("/silent", silent);
+    GetResult nothing = get(server.url("/silent"), 300);
+    EXPECT_FALSE(nothing.ok);
+    EXPECT_EQ(nothing.error, "invalid HTTP response");
+    ScriptedReply partial = http_reply(200, "0123456789");
+    partial.send_limit = partial.bytes.size() - 7;
+    partial.stall = true;
+    server.set_reply("/partial", partial);
+    GetResult cut = get(server.url("/partial"), 300);
+    EXPECT_FALSE(cut.ok);
+    EXPECT_EQ(cut.error, "truncated HTTP body (3 of 10 bytes)");
+    server.release_stalls();
+}
+
+TEST_F(HttpClient, CancelEndsARequestInFlightAndLaterOnes) {
+    ScriptedReply silent;
+    silent.stall = true;
+    server.set_reply("/silent", silent);
+    HttpCancel cancel;
+    std::thread canceller([&] {
+        while (server.request_count("/silent") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        http_cancel(&cancel);
+    });
+    GetResult r = get(server.url("/silent"), kTimeoutMs, &cancel);
+    canceller.join();
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "request cancelled");
+    EXPECT_LT(r.elapsed_ms, kTimeoutMs / 2);
+    EXPECT_EQ(get(server.url("/silent"), kTimeoutMs, &cancel).error, "request cancelled");
+    server.release_stalls();
+}
+
+TEST_F(HttpClient, MessagesAreCutToTheCallersBuffer) {
+    ByteBuffer body;
+    uint32_t status = 7;
+    char small[8];
+    EXPECT_FALSE(http_get("nonsense", 1000, &body, &status, small));
+    EXPECT_STREQ(small, "invalid");
+    EXPECT_EQ(status, 0u);
+    EXPECT_FALSE(http_get("nonsense", 1000, &body, &status, std::span<char>()));
+}

@@ -1,0 +1,151 @@
+// HTTPS against nginx with the test CA: a real GET, a certificate for another
+// host, an unknown CA, and many requests from many threads sharing one TLS
+// client context while it is released under them.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <memory>
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include "net/http_client.h"
+#include "support/nginx_server.h"
+#include "support/temp_dir.h"
+#include "support/test_ca.h"
+
+namespace {
+
+// Three HTTPS servers on loopback: the right certificate, one naming another
+// host, one from a CA nobody trusts. The test CA is the only trusted root.
+struct TlsPeers {
+    TempDir dir;
+    TestCa ca;
+    NginxServer good, other_host, untrusted;
+    std::string content;
+
+    bool start() {
+        if (!ca.create(dir.path())) return false;
+        auto serve = [&](NginxServer* server, const std::string& name, const std::string& cert,
+                         const std::string& key) {
+            std::string folder = dir.file(name);
+            mkdir(folder.c_str(), 0755);
+            NginxOptions options;
+            options.https = true;
+            options.cert = cert;
+            options.key = key;
+            if (!server->start(folder, options)) return false;
+            write_file(server->www_dir + "/file.bin", content);
+            return true;
+        };
+        content.resize(1 << 20);
+        for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>((i * 7919) >> 3);
+        if (!serve(&good, "good", ca.server_cert, ca.server_key) ||
+            !serve(&other_host, "other", ca.other_host_cert, ca.other_host_key) ||
+            !serve(&untrusted, "untrusted", ca.untrusted_cert, ca.untrusted_key)) {
+            return false;
+        }
+        ca.trust();
+        http_client_shutdown();  // the next request loads the store that trusts the test CA
+        return true;
+    }
+    ~TlsPeers() {
+        ca.restore();
+        http_client_shutdown();
+    }
+};
+
+class TlsSuite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        peers = new TlsPeers;
+        if (!peers->start()) {
+            delete peers;
+            peers = nullptr;
+        }
+    }
+    static void TearDownTestSuite() {
+        delete peers;
+        peers = nullptr;
+    }
+    void SetUp() override { ASSERT_NE(peers, nullptr) << "test CA or nginx did not come up"; }
+    static TlsPeers* peers;
+};
+TlsPeers* TlsSuite::peers = nullptr;
+
+class HttpTls : public TlsSuite {};
+class HttpThreads : public TlsSuite {};
+
+bool fetch(const std::string& url, std::string* body, std::string* error) {
+    ByteBuffer buffer;
+    uint32_t status = 0;
+    char text[512];
+    bool ok = http_get(url, 20000, &buffer, &status, text);
+    body->assign(byte_buffer_text(buffer));
+    *error = text;
+    byte_buffer_free(&buffer);
+    return ok;
+}
+
+const std::regex kVerifyFailure(R"(TLS verification failed: \d+ [^(]+ \(roots=\d+ parsed=\d+ seen=\d+\))");
+
+}  // namespace
+
+TEST_F(HttpTls, GetsAFileByteForByte) {
+    std::string body, error;
+    ASSERT_TRUE(fetch(peers->good.https_url("file.bin"), &body, &error)) << error;
+    EXPECT_TRUE(body == peers->content);
+    HttpTlsCounters counters = http_tls_counters();
+    EXPECT_GE(counters.roots, 1);
+    EXPECT_GE(counters.parsed, counters.roots);
+    EXPECT_GE(counters.seen, counters.parsed);
+}
+
+TEST_F(HttpTls, CertificateForAnotherHostFailsVerification) {
+    std::string body, error;
+    EXPECT_FALSE(fetch(peers->other_host.https_url("file.bin"), &body, &error));
+    EXPECT_TRUE(std::regex_match(error, kVerifyFailure)) << error;
+    // Reached by address, so the address check is the one that fails.
+    EXPECT_EQ(error.rfind("TLS verification failed: 64 IP address mismatch (", 0), 0u) << error;
+}
+
+TEST_F(HttpTls, UnknownAuthorityFailsVerification) {
+    std::string body, error;
+    EXPECT_FALSE(fetch(peers->untrusted.https_url("file.bin"), &body, &error));
+    EXPECT_TRUE(std::regex_match(error, kVerifyFailure)) << error;
+    EXPECT_EQ(error.rfind("TLS verification failed: 20 ", 0), 0u) << error;  // no local issuer
+}
+
+TEST_F(HttpThreads, SixteenConcurrentHttpsGetsShareOneContext) {
+    constexpr int kThreads = 16;
+    http_client_shutdown();  // all sixteen race to create the context
+    std::atomic<int> ready{0};
+    std::atomic<int> succeeded{0};
+    std::atomic<bool> done{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            ready.fetch_add(1);
+            while (ready.load() < kThreads) std::this_thread::yield();
+            std::string body, error;
+            if (fetch(peers->good.https_url("file.bin"), &body, &error) && body == peers->content) {
+                succeeded.fetch_add(1);
+            } else {
+                ADD_FAILURE() << error;
+            }
+        });
+    }
+    // Releasing the context while requests are in flight must not pull it
+    // from under them.
+    std::thread releaser([&] {
+        while (!done.load()) {
+            http_client_shutdown();
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+    });
+    for (std::thread& thread : threads) thread.join();
+    done = true;
+    releaser.join();
+    EXPECT_EQ(succeeded.load(), kThreads);
+}

@@ -1,0 +1,74 @@
+// URL splitting and the request text built from it.
+#include "net/http_url.h"
+
+#include <gtest/gtest.h>
+
+#include "net/http_message.h"
+
+namespace {
+
+struct UrlCase {
+    const char* text;
+    bool valid;
+    const char* host;
+    uint16_t port;
+    bool tls;
+    const char* path;
+};
+
+}  // namespace
+
+TEST(HttpUrl, SplitsHostPortAndPath) {
+    const UrlCase cases[] = {
+        {"http://example.com", true, "example.com", 80, false, "/"},
+        {"HTTPS://Example.com/live/index.m3u8?token=a/b#x", true, "Example.com", 443, true,
+         "/live/index.m3u8?token=a/b#x"},
+        {"https://127.0.0.1:8443/a", true, "127.0.0.1", 8443, true, "/a"},
+        {"http://h:65535/", true, "h", 65535, false, "/"},
+        {"http://[::1]:8080/x", true, "::1", 8080, false, "/x"},
+        {"http://[::1]/x", true, "::1", 80, false, "/x"},
+        {"http://h/a b", true, "h", 80, false, "/a b"},
+        {"ftp://h/a", false, "", 0, false, ""},
+        {"http://", false, "", 0, false, ""},
+        {"http:///path", false, "", 0, false, ""},
+        {"http://:80/", false, "", 0, false, ""},
+        {"http://h:/", false, "", 0, false, ""},
+        {"http://h:0/", false, "", 0, false, ""},
+        {"http://h:70000/", false, "", 0, false, ""},  // would wrap to another port
+        {"http://h:12345678/", false, "", 0, false, ""},
+        {"http://h:80x/", false, "", 0, false, ""},
+        {"http://h\r\nX-Injected: 1/", false, "", 0, false, ""},
+        {"http://h/a\r\nX-Injected: 1", false, "", 0, false, ""},
+        {"http://[::1/x", false, "", 0, false, ""},
+    };
+    for (const UrlCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        HttpUrl url;
+        ASSERT_EQ(http_parse_url(c.text, &url), c.valid);
+        if (!c.valid) continue;
+        EXPECT_EQ(url.host, c.host);
+        EXPECT_EQ(url.port, c.port);
+        EXPECT_EQ(url.tls, c.tls);
+        EXPECT_EQ(url.path, c.path);
+    }
+}
+
+TEST(HttpUrl, AuthorityAndPathLimits) {
+    HttpUrl url;
+    EXPECT_TRUE(http_parse_url("http://" + std::string(255, 'h') + "/", &url));
+    EXPECT_FALSE(http_parse_url("http://" + std::string(256, 'h') + "/", &url));
+    EXPECT_TRUE(http_parse_url("http://h/" + std::string(5000, 'p'), &url));
+    EXPECT_EQ(url.path.size(), HTTP_URL_PATH_MAX);
+}
+
+TEST(HttpUrl, RequestTextCarriesPathAndHostWithoutPort) {
+    HttpUrl url;
+    ASSERT_TRUE(http_parse_url("http://127.0.0.1:8080/live/a b.ts?x=1", &url));
+    EXPECT_EQ(http_format_request(url),
+              "GET /live/a%20b.ts?x=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+              "User-Agent: Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+              "Chrome/148.0.0.0 Safari/537.36\r\nAccept: */*\r\nAccept-Encoding: identity\r\n"
+              "Connection: close\r\n\r\n");
+    ASSERT_TRUE(http_parse_url("http://[::1]:8080/", &url));
+    EXPECT_NE(http_format_request(url).find("\r\nHost: [::1]\r\n"), std::string::npos);
+}

@@ -1,0 +1,202 @@
+// One accept thread polling the listener (so stop is seen within 50 ms) and
+// one thread per connection. A connection reads the request header (5 s at
+// most), asks the script for the reply, sends it, optionally stalls (60 s at
+// most, or until released or stopped), then closes.
+#include "support/scripted_http_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "platform/clock.h"
+
+namespace {
+
+constexpr int kPollSliceMs = 50;
+constexpr uint64_t kRequestWaitMs = 5000;
+constexpr auto kStallLimit = std::chrono::seconds(60);
+
+std::string status_text(int status) {
+    switch (status) {
+        case 200: return "OK";
+        case 301: return "Moved Permanently";
+        case 302: return "Found";
+        case 404: return "Not Found";
+        case 500: return "Internal Server Error";
+        default: return "Status";
+    }
+}
+
+std::string path_of(const std::string& head) {
+    size_t start = head.find(' ');
+    if (start == std::string::npos) return "";
+    size_t end = head.find(' ', start + 1);
+    return head.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+}
+
+}  // namespace
+
+std::string http_response_text(int status, std::string_view body, std::string_view extra_headers,
+                               bool content_length) {
+    std::string text = "HTTP/1.1 " + std::to_string(status) + " " + status_text(status) + "\r\n";
+    if (content_length) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    text += extra_headers;
+    text += "\r\n";
+    text += body;
+    return text;
+}
+
+ScriptedReply http_reply(int status, std::string_view body, std::string_view extra_headers) {
+    ScriptedReply reply;
+    reply.bytes = http_response_text(status, body, extra_headers);
+    return reply;
+}
+
+bool ScriptedHttpServer::start() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener_ < 0) return false;
+    int yes = 1;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 64) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close(listener_);
+        listener_ = -1;
+        return false;
+    }
+    port_ = ntohs(address.sin_port);
+    stopping_ = false;
+    acceptor_ = std::thread([this] { accept_loop(); });
+    return true;
+}
+
+void ScriptedHttpServer::stop() {
+    if (listener_ < 0) return;
+    stopping_ = true;
+    {
+        std::lock_guard guard(lock_);
+        ++release_generation_;
+    }
+    released_.notify_all();
+    if (acceptor_.joinable()) acceptor_.join();
+    std::vector<std::thread> connections;
+    {
+        std::lock_guard guard(lock_);
+        connections.swap(connections_);
+    }
+    for (std::thread& connection : connections) connection.join();
+    close(listener_);
+    listener_ = -1;
+}
+
+void ScriptedHttpServer::accept_loop() {
+    while (!stopping_) {
+        pollfd wait{listener_, POLLIN, 0};
+        if (poll(&wait, 1, kPollSliceMs) != 1) continue;
+        int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        std::lock_guard guard(lock_);
+        connections_.emplace_back([this, fd] { serve(fd); });
+    }
+}
+
+void ScriptedHttpServer::serve(int fd) {
+    std::string head;
+    uint64_t deadline = tick_ms() + kRequestWaitMs;
+    while (head.find("\r\n\r\n") == std::string::npos && !stopping_ && tick_ms() < deadline) {
+        pollfd wait{fd, POLLIN, 0};
+        if (poll(&wait, 1, kPollSliceMs) != 1) continue;
+        char buffer[4096];
+        ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+        if (got <= 0) break;
+        head.append(buffer, static_cast<size_t>(got));
+    }
+    if (head.find("\r\n\r\n") != std::string::npos) {
+        ScriptedRequest request{path_of(head), head, tick_ms()};
+        send_reply(fd, reply_for(request));
+    }
+    close(fd);
+    ++closed_;
+}
+
+ScriptedReply ScriptedHttpServer::reply_for(const ScriptedRequest& request) {
+    std::lock_guard guard(lock_);
+    requests_.push_back(request);
+    int index = counts_[request.path]++;
+    auto handler = handlers_.find(request.path);
+    if (handler == handlers_.end()) return fallback_ ? fallback_(request, index) : http_reply(404, "not found");
+    return handler->second(request, index);
+}
+
+void ScriptedHttpServer::send_reply(int fd, const ScriptedReply& reply) {
+    std::string_view bytes(reply.bytes);
+    bytes = bytes.substr(0, reply.send_limit);
+    size_t piece = reply.piece_size ? reply.piece_size : bytes.size();
+    for (size_t at = 0; at < bytes.size() && !stopping_; at += piece) {
+        if (at > 0 && reply.piece_delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(reply.piece_delay_ms));
+        std::string_view part = bytes.substr(at, piece);
+        size_t sent = 0;
+        while (sent < part.size()) {
+            ssize_t step = send(fd, part.data() + sent, part.size() - sent, MSG_NOSIGNAL);
+            if (step <= 0) return;
+            sent += static_cast<size_t>(step);
+        }
+    }
+    if (reply.stall) {
+        std::unique_lock guard(lock_);
+        uint64_t generation = release_generation_;
+        released_.wait_for(guard, kStallLimit, [&] { return stopping_ || release_generation_ != generation; });
+    }
+}
+
+void ScriptedHttpServer::on(const std::string& path, ScriptedHandler handler) {
+    std::lock_guard guard(lock_);
+    handlers_[path] = std::move(handler);
+}
+
+void ScriptedHttpServer::on_other(ScriptedHandler handler) {
+    std::lock_guard guard(lock_);
+    fallback_ = std::move(handler);
+}
+
+void ScriptedHttpServer::set_reply(const std::string& path, ScriptedReply reply) {
+    on(path, [reply](const ScriptedRequest&, int) { return reply; });
+}
+
+void ScriptedHttpServer::set_replies(const std::string& path, std::vector<ScriptedReply> replies) {
+    on(path, [replies](const ScriptedRequest&, int index) {
+        return replies[std::min(static_cast<size_t>(index), replies.size() - 1)];
+    });
+}
+
+void ScriptedHttpServer::release_stalls() {
+    {
+        std::lock_guard guard(lock_);
+        ++release_generation_;
+    }
+    released_.notify_all();
+}
+
+std::string ScriptedHttpServer::url(std::string_view path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+}
+
+std::vector<ScriptedRequest> ScriptedHttpServer::requests(const std::string& path) {
+    std::lock_guard guard(lock_);
+    if (path.empty()) return requests_;
+    std::vector<ScriptedRequest> matching;
+    for (const ScriptedRequest& request : requests_) {
+        if (request.path == path) matching.push_back(request);
+    }
+    return matching;
+}
+
+int ScriptedHttpServer::request_count(const std::string& path) { return static_cast<int>(requests(path).size()); }

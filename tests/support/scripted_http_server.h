@@ -1,0 +1,94 @@
+// A scripted HTTP server for the misbehaviour real servers will not show on
+// demand: it listens on 127.0.0.1 (free port) on a thread of its own and
+// answers every connection with canned bytes chosen per path: any status and
+// header, chunked or unframed bodies, bodies longer or shorter than
+// announced, redirects, early closes, answers in slow pieces, and stalls that
+// hold a connection open without a byte until released. Every request is
+// recorded with its arrival time. All waits are bounded; stop() (also in the
+// destructor) ends every connection and joins every thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+struct ScriptedRequest {
+    std::string path;  // from the request line
+    std::string head;  // the whole request header as received
+    uint64_t at_ms = 0;  // tick_ms() on arrival
+};
+
+struct ScriptedReply {
+    std::string bytes;                   // sent exactly as given
+    size_t send_limit = std::string::npos;  // send only this many bytes of them
+    bool stall = false;                  // then hold the connection open, silent, until released
+    size_t piece_size = 0;               // >0: send in pieces of this size...
+    uint32_t piece_delay_ms = 0;         // ...with this pause before each piece after the first
+};
+
+// Called for each request to a path; `index` counts that path's requests from 0.
+using ScriptedHandler = std::function<ScriptedReply(const ScriptedRequest& request, int index)>;
+
+class ScriptedHttpServer {
+public:
+    ScriptedHttpServer() = default;
+    ~ScriptedHttpServer() { stop(); }
+    ScriptedHttpServer(const ScriptedHttpServer&) = delete;
+    ScriptedHttpServer& operator=(const ScriptedHttpServer&) = delete;
+
+    // Starts listening; false when no socket could be bound.
+    bool start();
+    void stop();
+
+    // Handlers run one at a time under the server's lock: they must not call
+    // back into the server.
+    void on(const std::string& path, ScriptedHandler handler);
+    // For paths without a handler of their own (default: 404).
+    void on_other(ScriptedHandler handler);
+    void set_reply(const std::string& path, ScriptedReply reply);
+    // Replies in turn; the last one repeats.
+    void set_replies(const std::string& path, std::vector<ScriptedReply> replies);
+    // Lets every stalled connection go (closed without further bytes).
+    void release_stalls();
+
+    std::string url(std::string_view path) const;
+    uint16_t port() const { return port_; }
+    std::vector<ScriptedRequest> requests(const std::string& path = "");
+    int request_count(const std::string& path = "");
+    // Connections that have been served and closed.
+    int closed_count() const { return closed_.load(); }
+
+private:
+    void accept_loop();
+    void serve(int fd);
+    ScriptedReply reply_for(const ScriptedRequest& request);
+    void send_reply(int fd, const ScriptedReply& reply);
+
+    int listener_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> closed_{0};
+    std::thread acceptor_;
+    std::mutex lock_;
+    std::condition_variable released_;
+    uint64_t release_generation_ = 0;
+    std::vector<std::thread> connections_;
+    std::map<std::string, ScriptedHandler> handlers_;
+    ScriptedHandler fallback_;
+    std::map<std::string, int> counts_;
+    std::vector<ScriptedRequest> requests_;
+};
+
+// A whole response: status line, Content-Length (unless `content_length` is
+// false), `extra_headers` (each ending in CR LF), blank line, body.
+std::string http_response_text(int status, std::string_view body, std::string_view extra_headers = "",
+                               bool content_length = true);
+// The same as a reply.
+ScriptedReply http_reply(int status, std::string_view body, std::string_view extra_headers = "");
