@@ -18,16 +18,6 @@ int overlay_stream_engine(const std::string&, const std::string&, const std::str
     return unavailable(error, "hardware overlay streaming");
 }
 
-int hls_to_rtmp_engine(const std::string&, const std::string&, const std::string&, Event*, EngineStatusCallback,
-                       void*, std::span<char> error) {
-    return unavailable(error, "HLS to RTMP restreaming");
-}
-
-int hls_to_ts_recorder(const std::string&, const std::string&, Event*, EngineStatusCallback, void*,
-                       std::span<char> error) {
-    return unavailable(error, "HLS to TS recording");
-}
-
 int mp4_loop_engine(const std::string&, const std::string&, const OverlaySettings*, Event*, EngineStatusCallback,
                     void*, std::span<char> error) {
     return unavailable(error, "MP4 loop streaming");

@@ -33,3 +33,12 @@ void byte_buffer_move(ByteBuffer* to, ByteBuffer* from);
 // The data as a byte view / as text (empty view for an empty buffer).
 [[nodiscard]] std::span<const uint8_t> byte_buffer_bytes(const ByteBuffer& buffer);
 [[nodiscard]] std::string_view byte_buffer_text(const ByteBuffer& buffer);
+
+// A ByteBuffer freed when it goes out of scope (a segment an engine holds).
+struct OwnedByteBuffer {
+    ByteBuffer buffer;
+    OwnedByteBuffer() = default;
+    ~OwnedByteBuffer() { byte_buffer_free(&buffer); }
+    OwnedByteBuffer(const OwnedByteBuffer&) = delete;
+    OwnedByteBuffer& operator=(const OwnedByteBuffer&) = delete;
+};

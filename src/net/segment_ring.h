@@ -23,6 +23,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -94,6 +95,12 @@ void segment_ring_error(SegmentRing* ring, std::span<char> out);
 // `wait_ms` for the downloader to end. Afterwards the engine must not use
 // `ring` again; segments still in it are freed with it. Accepts nullptr.
 void segment_ring_teardown(SegmentRing* ring, uint32_t wait_ms = SEGMENT_RING_TEARDOWN_WAIT_MS);
+
+// An engine's hold on a ring: tear-down (with the default wait) when it goes.
+struct SegmentRingTeardown {
+    void operator()(SegmentRing* ring) const { segment_ring_teardown(ring); }
+};
+using SegmentRingPtr = std::unique_ptr<SegmentRing, SegmentRingTeardown>;
 
 // Downloader threads that have not finished yet, in the whole process
 // (a torn-down ring's thread may still be on its way out).

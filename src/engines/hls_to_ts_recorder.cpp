@@ -1,0 +1,57 @@
+// HLS in, one TS file out: segments appended byte for byte in playlist
+// order, flushed after each, so the file always ends at a segment boundary.
+// Nothing is parsed; the loop engines play the file later. The file is
+// truncated at every run: a restarted capture never appends to an earlier one.
+#include "engines/engines.h"
+#include "engines/publish_context.h"
+#include "net/segment_ring.h"
+#include "platform/error_text.h"
+
+namespace {
+
+// Appends segments until the ring has no more; the engine's result.
+int record_segments(SegmentRing* ring, FILE* file, std::span<char> error) {
+    OwnedByteBuffer segment;
+    uint64_t written = 0;
+    for (;;) {
+        if (segment_ring_take(ring, &segment.buffer) != SegmentTake::segment) {
+            if (written > 0) return 1;
+            if (segment_ring_marks(ring).failed) segment_ring_error(ring, error);
+            return 0;
+        }
+        std::span<const uint8_t> bytes = byte_buffer_bytes(segment.buffer);
+        if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+            error_printf(error, "%s", "recording write failed");
+            return 0;
+        }
+        written += bytes.size();
+        std::fflush(file);
+        byte_buffer_free(&segment.buffer);
+    }
+}
+
+}  // namespace
+
+int hls_to_ts_recorder(const std::string& source_url, const std::string& recording_path, Event* stop_event,
+                       EngineStatusCallback status, void* context, std::span<char> error) {
+    error_clear(error);
+    std::optional<std::string> source = to_utf8(source_url);
+    if (!source) {
+        error_printf(error, "%s", "URL conversion failed");
+        return 0;
+    }
+    FilePtr file(std::fopen(recording_path.c_str(), "wb"));
+    if (!file) {
+        error_printf(error, "%s", "recording file cannot be opened");
+        return 0;
+    }
+    SegmentRingPtr ring(segment_ring_start(*source, stop_event));
+    if (!ring) {
+        error_printf(error, "%s", "HLS downloader thread failed");
+        return 0;
+    }
+    if (status) status(context, "Recording native HLS to TS");
+    int result = record_segments(ring.get(), file.get(), error);
+    if (result == 1) error_clear(error);
+    return result;
+}
