@@ -40,6 +40,12 @@ struct Downloader {
     char error_text[HLS_DOWNLOADER_ERROR_SIZE] = {};
 };
 
+// http_get says nothing about a refused request (a 404, say); the user
+// still deserves to know why the source failed.
+void explain_status(std::span<char> error, const char* what, uint32_t status) {
+    if (status != 0 && error_is_empty(error)) error_printf(error, "%s request failed with HTTP status %u", what, status);
+}
+
 // The playlist body (five tries, 1 s apart), or why there is none.
 enum class FetchResult { fetched, stop, fatal };
 
@@ -51,6 +57,7 @@ FetchResult fetch_playlist(Downloader* d, ByteBuffer* body) {
                      &d->ring->cancel)) {
             return FetchResult::fetched;
         }
+        explain_status(d->error_text, "playlist", status);
         byte_buffer_free(body);
         if (segment_ring_should_stop(d->ring)) return FetchResult::stop;
         if (++failures >= HLS_PLAYLIST_FAILURE_LIMIT) return FetchResult::fatal;
@@ -198,6 +205,7 @@ int hls_downloader_thread(SegmentRing* ring) {
 
 int segment_fetch_thread(SegmentFetchJob* job) {
     job->result = http_get(job->url, HLS_SEGMENT_TIMEOUT_MS, &job->body, &job->status, job->error_text, job->cancel);
+    if (!job->result) explain_status(job->error_text, "segment", job->status);
     SegmentFetchLatch* latch = job->latch;
     if (latch) {
         std::lock_guard guard(latch->lock);

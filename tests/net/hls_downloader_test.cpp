@@ -12,6 +12,7 @@
 #include "net/segment_ring.h"
 #include "platform/clock.h"
 #include "support/scripted_http_server.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -105,12 +106,12 @@ TEST_F(HlsDownloaderThreads, PlaylistThatKeepsFailingIsFatalAfterFiveTries) {
     SegmentTake why;
     EXPECT_EQ(take(ring.get(), &why), -1);
     EXPECT_EQ(why, SegmentTake::failed);
-    SegmentRingMarks marks = segment_ring_marks(ring.get());
-    EXPECT_TRUE(marks.failed);
-    EXPECT_TRUE(marks.ended);
+    EXPECT_TRUE(segment_ring_marks(ring.get()).failed);
+    // The downloader marks its end just after the failure.
+    EXPECT_TRUE(wait_until([&] { return segment_ring_marks(ring.get()).ended; }, 2000));
     char error[256] = "untouched";
     segment_ring_error(ring.get(), error);
-    EXPECT_STREQ(error, "");  // a bare 404 carries no message; the engine words it
+    EXPECT_STREQ(error, "playlist request failed with HTTP status 404");
     auto requests = server.requests("/live/index.m3u8");
     ASSERT_EQ(requests.size(), 5u);
     for (size_t i = 1; i < requests.size(); ++i) EXPECT_GE(requests[i].at_ms - requests[i - 1].at_ms, 950u);

@@ -2,23 +2,11 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
-#include <thread>
 
-#include "platform/clock.h"
 #include "platform/folders.h"
 #include "run/run_control.h"
 #include "workflow/workflow.h"
 
-
-bool wait_until(const std::function<bool()>& done, uint32_t timeout_ms) {
-    uint64_t deadline = tick_ms() + timeout_ms;
-    while (!done()) {
-        if (tick_ms() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
 
 void AppFixture::SetUp() {
     fake_engines().reset();

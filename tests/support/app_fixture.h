@@ -14,6 +14,7 @@
 #include "app/app_context.h"
 #include "support/fake_engines.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 struct StatusRecord {
     uint32_t id;
@@ -43,6 +44,3 @@ protected:
     std::vector<StatusRecord> statuses_;
     std::map<uint32_t, Workflow*> by_id_;  // under lock_; what the notifier may read
 };
-
-// Polls `done` every 10 ms for up to `timeout_ms`.
-bool wait_until(const std::function<bool()>& done, uint32_t timeout_ms);
