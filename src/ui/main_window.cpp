@@ -42,14 +42,14 @@ struct ColumnSpec {
 constexpr ColumnSpec COLUMNS[] = {
     {"Name", 240}, {"Type", 130}, {"Source", 100}, {"Status", 150}, {"Runtime", 110}};
 
-struct ButtonSpec {
+struct ButtonPlace {
     int id;
     const char* text;
     int x;
     int width;
     bool primary;
 };
-constexpr ButtonSpec BUTTONS[] = {
+constexpr ButtonPlace BUTTONS[] = {
     {main_id::add, "Add", 12, 88, false},        {main_id::edit, "Edit", 108, 88, false},
     {main_id::remove, "Delete", 204, 88, false}, {main_id::start, "Start", 320, 96, true},
     {main_id::stop, "Stop", 424, 96, false},     {main_id::restart, "Restart", 528, 96, false}};
@@ -191,10 +191,10 @@ void MainWindow::build_controls() {
     connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] { refresh_details(); });
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { edit_workflow_selected(); });
 
-    for (const ButtonSpec& spec : BUTTONS) {
-        ThemedButton* button = create_themed_button(this, QString::fromUtf8(spec.text), spec.x,
-                                                    BUTTON_Y, spec.width, spec.primary);
-        controls_[spec.id] = button;
+    for (const ButtonPlace& place : BUTTONS) {
+        ThemedButton* button = create_themed_button(this, QString::fromUtf8(place.text), place.x,
+                                                    BUTTON_Y, place.width, place.primary);
+        controls_[place.id] = button;
     }
     connect(static_cast<QPushButton*>(control(main_id::add)), &QPushButton::clicked, this,
             [this] { add_workflow(); });
