@@ -53,8 +53,8 @@ int run(const HlsToRtmpOptions& options, const std::string& source, const std::s
         error_set_if_empty(error, "HLS source ended before a segment was downloaded");
         return 0;
     }
-    context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error));
-    if (!context.publisher) return 0;
+    context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error, options.stop_event));
+    if (!context.publisher) return publish_stopped(context) ? 1 : 0;
     if (options.status) options.status(options.status_context, "Native RTMP publisher connected");
     if (!publish_context_start_media(context)) {
         error_printf(error, "%s", "media engine allocation failed");

@@ -61,6 +61,23 @@ PassEnd play_pass(PublishContext& context, const std::string& path, std::vector<
     return PassEnd::next;
 }
 
+// Connects, then plays pass after pass until a stop or a failure.
+PassEnd loop(const TsLoopOptions& options, const std::string& url, std::span<char> error) {
+    PublishContext context;
+    context.stop_event = options.stop_event;
+    context.timestamp_offset = context.highest_timestamp = context.pacing_origin = options.initial_timestamp;
+    context.stats = options.stats;
+    context.publisher.reset(rtmp_open(url, RTMP_OPEN_TIMEOUT_MS, error, options.stop_event));
+    if (!context.publisher) return publish_stopped(context) ? PassEnd::stopped : PassEnd::failed;
+    if (options.status) options.status(options.status_context, "Publishing continuous native TS loop");
+    std::vector<uint8_t> buffer(TS_LOOP_READ_SIZE);
+    PassEnd end = PassEnd::next;
+    while (end == PassEnd::next) {
+        end = publish_stopped(context) ? PassEnd::stopped : play_pass(context, options.recording_path, buffer, error);
+    }
+    return end;
+}
+
 }  // namespace
 
 int ts_loop_run(const TsLoopOptions& options, std::span<char> error) {
@@ -70,20 +87,9 @@ int ts_loop_run(const TsLoopOptions& options, std::span<char> error) {
         error_printf(error, "%s", "RTMP URL conversion failed");
         return 0;
     }
-    PublishContext context;
-    context.stop_event = options.stop_event;
-    context.timestamp_offset = context.highest_timestamp = context.pacing_origin = options.initial_timestamp;
-    context.stats = options.stats;
-    context.publisher.reset(rtmp_open(*url, RTMP_OPEN_TIMEOUT_MS, error));
-    if (!context.publisher) return 0;
-    if (options.status) options.status(options.status_context, "Publishing continuous native TS loop");
-    std::vector<uint8_t> buffer(TS_LOOP_READ_SIZE);
-    PassEnd end = PassEnd::next;
-    while (end == PassEnd::next) {
-        end = publish_stopped(context) ? PassEnd::stopped : play_pass(context, options.recording_path, buffer, error);
-    }
-    if (end == PassEnd::stopped) error_clear(error);
-    return end == PassEnd::stopped ? 1 : 0;
+    if (loop(options, *url, error) == PassEnd::failed) return 0;
+    error_clear(error);
+    return 1;
 }
 
 int ts_loop_publisher(const std::string& recording_path, const std::string& output_url, Event* stop_event,

@@ -3,7 +3,7 @@
 // whose sends and receives time out after `timeout_ms`.
 //
 // The same time-out bounds the connect itself, so an unreachable host costs
-// at most that long per address. Writes to a peer that has gone away fail
+// at most that long per address; a cancel event ends the wait within 100 ms. Writes to a peer that has gone away fail
 // with EPIPE instead of killing the process (SIGPIPE is ignored once, for
 // the whole process, on the first connect: TLS writes go through write(2)
 // where MSG_NOSIGNAL cannot be passed).
@@ -12,9 +12,17 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/event.h"
+
 // A connected socket, or -1 when no address could be reached (or the name
-// did not resolve). The caller closes it with socket_close.
-[[nodiscard]] int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms);
+// did not resolve, or `cancel` was set while connecting). The caller closes
+// it with socket_close.
+[[nodiscard]] int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms,
+                                 Event* cancel = nullptr);
+
+// Shuts a socket down in both directions, so a call blocked on it returns at
+// once; shaped as an Event listener (`context` is an int* holding the socket).
+void socket_shutdown_listener(void* context);
 
 // Closes a socket; accepts -1 and then does nothing.
 void socket_close(int fd);

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <mutex>
@@ -14,6 +15,8 @@
 #include "platform/socket_connect.h"
 
 namespace {
+
+constexpr uint32_t CANCEL_SLICE_MS = 100;
 
 void ignore_sigpipe_once() {
     static std::once_flag once;
@@ -28,18 +31,29 @@ bool set_timeouts(int fd, uint32_t timeout_ms) {
            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
 }
 
-bool connect_bounded(int fd, const addrinfo* address, uint32_t timeout_ms) {
+// Waits for the connect to finish in slices, so a cancel is seen within one.
+bool wait_connected(int fd, uint32_t timeout_ms, Event* cancel) {
+    uint64_t waited = 0;
+    for (;;) {
+        if (event_is_set(cancel)) return false;
+        uint64_t slice = CANCEL_SLICE_MS;
+        if (timeout_ms != 0) slice = std::min<uint64_t>(slice, timeout_ms - waited);
+        pollfd wait{fd, POLLOUT, 0};
+        int rc = poll(&wait, 1, static_cast<int>(slice));
+        if (rc == 1) return true;
+        if (rc < 0 && errno != EINTR) return false;
+        waited += slice;
+        if (timeout_ms != 0 && waited >= timeout_ms) return false;
+    }
+}
+
+bool connect_bounded(int fd, const addrinfo* address, uint32_t timeout_ms, Event* cancel) {
     int flags = fcntl(fd, F_GETFL, 0);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
     int rc = connect(fd, address->ai_addr, address->ai_addrlen);
     if (rc != 0 && errno != EINPROGRESS) return false;
     if (rc != 0) {
-        pollfd wait{fd, POLLOUT, 0};
-        int timeout = timeout_ms == 0 ? -1 : static_cast<int>(timeout_ms);
-        do {
-            rc = poll(&wait, 1, timeout);
-        } while (rc < 0 && errno == EINTR);
-        if (rc != 1) return false;
+        if (!wait_connected(fd, timeout_ms, cancel)) return false;
         int error = 0;
         socklen_t length = sizeof error;
         if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
@@ -49,7 +63,7 @@ bool connect_bounded(int fd, const addrinfo* address, uint32_t timeout_ms) {
 
 }  // namespace
 
-int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms) {
+int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms, Event* cancel) {
     ignore_sigpipe_once();
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -60,7 +74,7 @@ int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms) 
     for (addrinfo* address = results; address && connected < 0; address = address->ai_next) {
         int fd = socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol);
         if (fd < 0) continue;
-        if (set_timeouts(fd, timeout_ms) && connect_bounded(fd, address, timeout_ms)) {
+        if (set_timeouts(fd, timeout_ms) && connect_bounded(fd, address, timeout_ms, cancel)) {
             connected = fd;
         } else {
             close(fd);
@@ -68,6 +82,11 @@ int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms) 
     }
     freeaddrinfo(results);
     return connected;
+}
+
+void socket_shutdown_listener(void* context) {
+    int fd = *static_cast<int*>(context);
+    if (fd >= 0) shutdown(fd, SHUT_RDWR);
 }
 
 void socket_close(int fd) {

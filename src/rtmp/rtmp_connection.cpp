@@ -184,9 +184,10 @@ bool start_tls(RtmpPublisher* p, const RtmpUrl& url) {
     return true;
 }
 
-bool connect_and_publish(RtmpPublisher* p, const RtmpUrl& url) {
-    p->socket.fd = socket_connect(url.host, url.port, p->timeout_ms);
+bool connect_and_publish(RtmpPublisher* p, const RtmpUrl& url, Event* stop) {
+    p->socket.fd = socket_connect(url.host, url.port, p->timeout_ms, stop);
     if (p->socket.fd < 0) return false;
+    p->stop_watch.emplace(stop, socket_shutdown_listener, &p->socket.fd);
     if (url.tls && !start_tls(p, url)) return false;
     if (!rtmp_handshake(p)) return false;
     return rtmp_start_publish(p, url);
@@ -239,7 +240,7 @@ bool rtmp_read_exact(RtmpPublisher* p, std::span<uint8_t> bytes) {
     return true;
 }
 
-RtmpPublisher* rtmp_open(std::string_view url_text, uint32_t timeout_ms, std::span<char> error) {
+RtmpPublisher* rtmp_open(std::string_view url_text, uint32_t timeout_ms, std::span<char> error, Event* stop) {
     RtmpUrl url;
     if (!rtmp_parse_url(url_text, &url)) {
         error_printf(error, "invalid RTMP/RTMPS URL");
@@ -247,7 +248,7 @@ RtmpPublisher* rtmp_open(std::string_view url_text, uint32_t timeout_ms, std::sp
     }
     RtmpPublisherPtr p(rtmp_publisher_create(timeout_ms));
     if (!p) return nullptr;
-    if (connect_and_publish(p.get(), url)) return p.release();
+    if (connect_and_publish(p.get(), url, stop)) return p.release();
     if (p->error[0] != '\0') {
         error_printf(error, "%s", p->error);
     } else {

@@ -16,9 +16,12 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
+
+#include "platform/event.h"
 
 constexpr size_t RTMP_CHUNK_STREAMS = 64;
 constexpr size_t RTMP_ERROR_SIZE = 256;  // 255 characters and the terminator
@@ -74,11 +77,18 @@ struct RtmpPublisher {
     // Chunk headers and payload pieces are gathered here into whole TLS
     // records, so a one-byte continuation header does not cost a record.
     std::array<uint8_t, RTMP_TLS_RECORD_BYTES> tls_staging;
+    // Shuts the socket down when the caller's stop event is set, so a stop
+    // never waits out a 20-second time-out in a blocked read or write. Last
+    // member: it goes before the session and the socket it points at.
+    std::optional<EventListener> stop_watch;
 };
 
 // Opens and publishes. On failure returns null and writes one message (cut
-// to fit) into `error` when it has room; on success writes nothing.
-[[nodiscard]] RtmpPublisher* rtmp_open(std::string_view url, uint32_t timeout_ms, std::span<char> error);
+// to fit) into `error` when it has room; on success writes nothing. Setting
+// `stop` (optional) makes any open or send still blocked on the network fail
+// at once, for the publisher's whole life.
+[[nodiscard]] RtmpPublisher* rtmp_open(std::string_view url, uint32_t timeout_ms, std::span<char> error,
+                                       Event* stop = nullptr);
 
 // Closes the connection and frees the publisher; accepts null.
 void rtmp_close(RtmpPublisher* publisher);

@@ -1,0 +1,103 @@
+// Event listeners, and what they are for: a stop that reaches a thread
+// blocked on the network, in a connect or in a read.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/event.h"
+#include "platform/socket_connect.h"
+#include "rtmp/rtmp_publisher.h"
+#include "support/fake_rtmp_server.h"
+
+namespace {
+
+void count_call(void* context) { ++*static_cast<std::atomic<int>*>(context); }
+
+TEST(EventThreads, ListenersRunOnSetAndNeverAfterRemoval) {
+    Event event;
+    std::atomic<int> calls{0};
+    {
+        EventListener listener(&event, count_call, &calls);
+        EXPECT_EQ(calls.load(), 0);
+        event.set();
+        EXPECT_EQ(calls.load(), 1);
+        event.reset();
+    }
+    event.set();
+    EXPECT_EQ(calls.load(), 1);
+    EventListener late(&event, count_call, &calls);  // already set: called at once
+    EXPECT_EQ(calls.load(), 2);
+    EventListener none(nullptr, count_call, &calls);
+    EXPECT_EQ(calls.load(), 2);
+}
+
+// A listener whose accept queue is full: further connects hang in SYN-SENT.
+struct Saturated {
+    int listener = -1;
+    std::vector<int> fillers;
+    uint16_t port = 0;
+
+    Saturated() {
+        listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener, 0);
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+        for (int i = 0; i < 4; ++i) {
+            int fd = socket_connect("127.0.0.1", port, 300);
+            if (fd >= 0) fillers.push_back(fd);
+        }
+    }
+    ~Saturated() {
+        for (int fd : fillers) close(fd);
+        close(listener);
+    }
+};
+
+TEST(EventThreads, StopEndsAConnectThatWouldWaitForItsTimeout) {
+    Saturated server;
+    Event stop;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop.set();
+    });
+    uint64_t began = tick_ms();
+    int fd = socket_connect("127.0.0.1", server.port, 20000, &stop);
+    uint64_t took = tick_ms() - began;
+    stopper.join();
+    socket_close(fd);
+    EXPECT_EQ(fd, -1);
+    EXPECT_GE(took, 250u);  // it really was waiting, until the stop
+    EXPECT_LT(took, 2000u);
+}
+
+TEST(EventThreads, StopEndsAnRtmpOpenWaitingForASilentServer) {
+    FakeRtmpServer silent;
+    ASSERT_TRUE(silent.start([](FakeRtmpPeer& peer) { (void)peer.wait_for_close(); }, 10000));
+    Event stop;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop.set();
+    });
+    char error[256] = {};
+    uint64_t began = tick_ms();
+    RtmpPublisher* publisher = rtmp_open(silent.url(), 20000, error, &stop);
+    uint64_t took = tick_ms() - began;
+    stopper.join();
+    EXPECT_EQ(publisher, nullptr);
+    rtmp_close(publisher);
+    EXPECT_GE(took, 250u);
+    EXPECT_LT(took, 2000u);
+}
+
+}  // namespace
