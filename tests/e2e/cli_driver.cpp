@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -86,6 +87,39 @@ bool config_set_field(const std::string& data_dir, uint32_t id, size_t field, co
     text.replace(start, end - start, value);
     write_file(path, text);
     return true;
+}
+
+std::string fake_ytdlp_script(const std::string& stream_url, int upcoming) {
+    return "#!/bin/sh\n"
+           "[ \"$1\" = --version ] && { echo 2099.01.01; exit 0; }\n"
+           "calls=\"$(dirname \"$0\")/calls\"\n"
+           "n=$(( $(cat \"$calls\" 2>/dev/null || echo 0) + 1 ))\n"
+           "echo $n > \"$calls\"\n"
+           "if [ $n -le " +
+           std::to_string(upcoming) +
+           " ]; then\n"
+           "  echo ZQ_STATUS:is_upcoming\n"
+           "  echo 'ERROR: This live event will begin in a few moments.' >&2\n"
+           "  exit 1\n"
+           "fi\n"
+           "echo ZQ_STATUS:is_live\n"
+           "echo '" +
+           stream_url + "'\n";
+}
+
+std::string install_program_with_ytdlp(const std::string& folder, const std::string& tool_text) {
+    std::string bin = folder + "/bin";
+    std::filesystem::create_directories(bin + "/tools");
+    std::string program = bin + "/veltrona-cli";
+    std::filesystem::copy_file(cli_executable(), program, std::filesystem::copy_options::overwrite_existing);
+    write_file(bin + "/tools/yt-dlp", tool_text, 0755);
+    return program;
+}
+
+unsigned thread_count(pid_t pid) {
+    std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+    size_t at = status.find("\nThreads:");
+    return at == std::string::npos ? 0u : static_cast<unsigned>(std::strtoul(status.c_str() + at + 9, nullptr, 10));
 }
 
 bool CliProcess::start(const std::string& program, const std::string& data_dir,

@@ -38,6 +38,17 @@ uint32_t cli_add(const std::string& data_dir, const std::vector<std::string>& op
 // (field 0 is the record mark "W"); false when the record is not there.
 bool config_set_field(const std::string& data_dir, uint32_t id, size_t field, const std::string& value);
 
+// A stand-in yt-dlp (a shell script) that answers like the real one for a
+// page whose live begins after `upcoming` resolutions and then plays at
+// `stream_url`; it counts its calls (all but --version) in "calls" beside it.
+std::string fake_ytdlp_script(const std::string& stream_url, int upcoming);
+// Copies veltrona-cli to `folder`/bin and puts `tool_text` there as
+// tools/yt-dlp, where the program looks first; the copy's path.
+std::string install_program_with_ytdlp(const std::string& folder, const std::string& tool_text);
+
+// The number of threads of a running process (0 when it cannot be read).
+unsigned thread_count(pid_t pid);
+
 class CliProcess {
 public:
     // Starts `program --data-dir DATA run args...`, stdout and stderr to
