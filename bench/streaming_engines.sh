@@ -4,7 +4,8 @@
 #      of a live HLS (measured inside the process by pacing_lateness);
 #   2. resources: CPU seconds and peak RSS of `veltrona-cli run` restreaming
 #      the live HLS, beside `ffmpeg -re -i URL -c copy -f flv` doing the same,
-#      both at once, under /usr/bin/time -v;
+#      both at once, under /usr/bin/time -v; beside them a second ffmpeg that
+#      also records the source to a TS file (a second output), the same work as ours;
 #   3. scale: N restreams (with their TS recordings) in one process, N stepped
 #      up, each step reporting lateness per workflow and memory per workflow.
 # The live source is ffmpeg copying a 720p30 H.264/AAC file (made once, kept
@@ -13,12 +14,15 @@
 # in a temp folder and stopped by PID at the end.
 #   bench/streaming_engines.sh [build folder, default build/default] [seconds, default 120]
 #                              [scale step seconds, default 60] [workflow counts, default "10 25 50"]
+#                              [phases to run, default "1 2 3"]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/default}
 seconds=${2:-120}
 scale_seconds=${3:-60}
 counts=${4:-"10 25 50"}
+phases=${5:-"1 2 3"}
+wants() { [[ " $phases " == *" $1 "* ]]; }
 [ -x "$build/pacing_lateness" ] || cmake --build --preset default --target pacing_lateness
 [ -x "$build/veltrona-cli" ] || cmake --build --preset default --target veltrona-cli
 
@@ -87,13 +91,16 @@ rtmp_url() { echo "rtmp://127.0.0.1:$rtmp_port/live/$1"; }
 
 echo "== $(date -u '+%Y-%m-%d %H:%M UTC'), load: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
 
+if wants 1; then
 echo "== 1. pacing: one restream for $seconds s, recording on"
 start_source pacing
 mkdir -p "$work/rec"
 "$build/pacing_lateness" "$(source_url pacing)" "$(rtmp_url pacing)" "$seconds" 1 "$work/rec"
 stop_source
 rm -rf "$work/rec"
+fi
 
+if wants 2; then
 echo "== 2. resources: veltrona-cli and ffmpeg restreaming the same live HLS for $seconds s, at the same time"
 start_source resources
 data="$work/data"
@@ -105,11 +112,14 @@ ours=$!
 /usr/bin/time -v -o "$work/ffmpeg.time" ffmpeg -nostdin -loglevel error -re -i "$(source_url resources)" \
     -t "$seconds" -c copy -f flv "$(rtmp_url peer)" &
 peer=$!
-wait "$ours" "$peer"
+/usr/bin/time -v -o "$work/ffmpeg-rec.time" ffmpeg -nostdin -loglevel error -re -i "$(source_url resources)" \
+    -t "$seconds" -c copy -f flv "$(rtmp_url peer_rec)" -t "$seconds" -c copy -f mpegts "$work/peer-recording.ts" &
+peer_rec=$!
+wait "$ours" "$peer" "$peer_rec"
 stop_source
 field() { grep -F "$2" "$1" | sed 's/.*: //'; }
 printf '%-12s %10s %10s %10s %14s\n' program user_s system_s cpu_s peak_rss_MiB
-for name in ours ffmpeg; do
+for name in ours ffmpeg ffmpeg-rec; do
     f="$work/$name.time"
     user=$(field "$f" "User time (seconds)")
     system=$(field "$f" "System time (seconds)")
@@ -120,8 +130,10 @@ for name in ours ffmpeg; do
         "$(echo "scale=1; $rss / 1024" | bc)"
 done
 grep -c STREAMING "$work/ours.out" > /dev/null || { echo "veltrona-cli did not stream:"; cat "$work/ours.out"; }
-ls -l "$data/recordings"
+ls -l "$data/recordings" "$work/peer-recording.ts"
+fi
 
+if wants 3; then
 echo "== 3. scale: N restreams with recordings in one process, $scale_seconds s each"
 for n in $counts; do
     start_source "scale$n"
@@ -131,4 +143,5 @@ for n in $counts; do
     stop_source
     rm -rf "$work/rec-$n"
 done
+fi
 echo "== done, load: $(cut -d' ' -f1-3 /proc/loadavg)"
