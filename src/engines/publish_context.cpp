@@ -37,7 +37,10 @@ int paced_send(void* opaque, const FlvTag& tag) {
         uint32_t slice = static_cast<uint32_t>(std::min<uint64_t>(due - now, PACING_SLICE_MS));
         if (event_wait_ms(context.stop_event, slice)) return 0;
     }
-    if (context.stats) context.stats->lateness_ms.push_back(static_cast<uint32_t>(tick_ms() - due));
+    if (context.stats) {
+        context.stats->lateness_ms.push_back(static_cast<uint32_t>(tick_ms() - due));
+        context.stats->tag_types.push_back(tag.type);
+    }
     context.highest_timestamp = std::max(context.highest_timestamp, sent);
     ++context.tags_sent;
     return rtmp_send_media(context.publisher.get(), tag.type, sent, tag.body) ? 1 : 0;

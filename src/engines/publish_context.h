@@ -44,6 +44,7 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 // record into it only when one is attached.
 struct PacingStats {
     std::vector<uint32_t> lateness_ms;
+    std::vector<uint8_t> tag_types;  // beside each lateness: 8 audio, 9 video
 };
 
 struct PublishContext {

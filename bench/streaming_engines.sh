@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# Streaming engines end to end, on loopback, against one nginx-rtmp:
+#   1. pacing: lateness of every tag against its due time over one restream
+#      of a live HLS (measured inside the process by pacing_lateness);
+#   2. resources: CPU seconds and peak RSS of `veltrona-cli run` restreaming
+#      the live HLS, beside `ffmpeg -re -i URL -c copy -f flv` doing the same,
+#      both at once, under /usr/bin/time -v; beside them a second ffmpeg that
+#      also records the source to a TS file (a second output), the same work as ours;
+#   3. scale: N restreams (with their TS recordings) in one process, N stepped
+#      up, each step reporting lateness per workflow and memory per workflow.
+# The live source is ffmpeg copying a 720p30 H.264/AAC file (made once, kept
+# in the build folder) into 2 s HLS segments at its own pace (-re), so it
+# costs next to nothing beside what is measured. Every peer is started here
+# in a temp folder and stopped by PID at the end.
+#   bench/streaming_engines.sh [build folder, default build/default] [seconds, default 120]
+#                              [scale step seconds, default 60] [workflow counts, default "10 25 50"]
+#                              [phases to run, default "1 2 3"]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/default}
+seconds=${2:-120}
+scale_seconds=${3:-60}
+counts=${4:-"10 25 50"}
+phases=${5:-"1 2 3"}
+wants() { [[ " $phases " == *" $1 "* ]]; }
+[ -x "$build/pacing_lateness" ] || cmake --build --preset default --target pacing_lateness
+[ -x "$build/veltrona-cli" ] || cmake --build --preset default --target veltrona-cli
+
+longest=$(( seconds > scale_seconds ? seconds : scale_seconds ))
+fixture="$build/bench-720p-$((longest + 40))s.ts"
+if [ ! -f "$fixture" ]; then
+    echo "making $fixture with ffmpeg"
+    ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=size=1280x720:rate=30 \
+        -f lavfi -i sine=frequency=440:sample_rate=48000 -t $((longest + 40)) \
+        -c:v libx264 -preset veryfast -g 60 -b:v 2500k -maxrate 2500k -bufsize 5000k \
+        -c:a aac -b:a 128k -f mpegts "$fixture"
+fi
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+rtmp_port=$(free_port)
+http_port=$(free_port)
+mkdir -p "$work/www"
+user_line=""
+[ "$(id -u)" = 0 ] && user_line="user root;"
+cat > "$work/nginx.conf" <<CONF
+load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;
+$user_line
+daemon off; master_process off; worker_processes 1;
+pid $work/nginx.pid; error_log $work/error.log;
+events { worker_connections 1024; }
+rtmp { server { listen 127.0.0.1:$rtmp_port; chunk_size 4096; application live { live on; } } }
+http {
+  access_log off; sendfile on;
+  client_body_temp_path $work/cb; proxy_temp_path $work/px; fastcgi_temp_path $work/fc;
+  uwsgi_temp_path $work/uw; scgi_temp_path $work/sc;
+  types { application/vnd.apple.mpegurl m3u8; video/mp2t ts; }
+  server { listen 127.0.0.1:$http_port; root $work/www; }
+}
+CONF
+nginx -c "$work/nginx.conf" -p "$work/" -e "$work/error.log" &
+pids+=($!)
+sleep 1
+
+source_pid=""
+# A live HLS stream at http://127.0.0.1:$http_port/$1/live.m3u8, two segments listed before it returns.
+start_source() {
+    mkdir -p "$work/www/$1"
+    ffmpeg -nostdin -loglevel error -re -i "$fixture" -c copy -f hls -hls_time 2 -hls_list_size 6 \
+        -hls_flags delete_segments "$work/www/$1/live.m3u8" &
+    source_pid=$!
+    pids+=("$source_pid")
+    for _ in $(seq 200); do
+        [ "$(grep -c '\.ts$' "$work/www/$1/live.m3u8" 2>/dev/null || echo 0)" -ge 2 ] && return
+        sleep 0.1
+    done
+    echo "the live source did not start" >&2
+    exit 1
+}
+stop_source() { kill "$source_pid" 2>/dev/null || true; wait "$source_pid" 2>/dev/null || true; }
+source_url() { echo "http://127.0.0.1:$http_port/$1/live.m3u8"; }
+rtmp_url() { echo "rtmp://127.0.0.1:$rtmp_port/live/$1"; }
+
+echo "== $(date -u '+%Y-%m-%d %H:%M UTC'), load: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
+
+if wants 1; then
+echo "== 1. pacing: one restream for $seconds s, recording on"
+start_source pacing
+mkdir -p "$work/rec"
+"$build/pacing_lateness" "$(source_url pacing)" "$(rtmp_url pacing)" "$seconds" 1 "$work/rec"
+stop_source
+rm -rf "$work/rec"
+fi
+
+if wants 2; then
+echo "== 2. resources: veltrona-cli and ffmpeg restreaming the same live HLS for $seconds s, at the same time"
+start_source resources
+data="$work/data"
+id=$("$build/veltrona-cli" --data-dir "$data" add --type direct --source-type direct --name Bench \
+    --source "$(source_url resources)" --output "$(rtmp_url ours)")
+/usr/bin/time -v -o "$work/ours.time" "$build/veltrona-cli" --data-dir "$data" run --seconds "$seconds" "$id" \
+    > "$work/ours.out" &
+ours=$!
+/usr/bin/time -v -o "$work/ffmpeg.time" ffmpeg -nostdin -loglevel error -re -i "$(source_url resources)" \
+    -t "$seconds" -c copy -f flv "$(rtmp_url peer)" &
+peer=$!
+/usr/bin/time -v -o "$work/ffmpeg-rec.time" ffmpeg -nostdin -loglevel error -re -i "$(source_url resources)" \
+    -t "$seconds" -c copy -f flv "$(rtmp_url peer_rec)" -t "$seconds" -c copy -f mpegts "$work/peer-recording.ts" &
+peer_rec=$!
+wait "$ours" "$peer" "$peer_rec"
+stop_source
+field() { grep -F "$2" "$1" | sed 's/.*: //'; }
+printf '%-12s %10s %10s %10s %14s\n' program user_s system_s cpu_s peak_rss_MiB
+for name in ours ffmpeg ffmpeg-rec; do
+    f="$work/$name.time"
+    user=$(field "$f" "User time (seconds)")
+    system=$(field "$f" "System time (seconds)")
+    rss=$(field "$f" "Maximum resident set size (kbytes)")
+    label=$name
+    [ "$name" = ours ] && label=veltrona-cli
+    printf '%-12s %10s %10s %10.2f %14.1f\n' "$label" "$user" "$system" "$(echo "$user + $system" | bc)" \
+        "$(echo "scale=1; $rss / 1024" | bc)"
+done
+grep -c STREAMING "$work/ours.out" > /dev/null || { echo "veltrona-cli did not stream:"; cat "$work/ours.out"; }
+ls -l "$data/recordings" "$work/peer-recording.ts"
+fi
+
+if wants 3; then
+echo "== 3. scale: N restreams with recordings in one process, $scale_seconds s each"
+for n in $counts; do
+    start_source "scale$n"
+    mkdir -p "$work/rec-$n"
+    "$build/pacing_lateness" "$(source_url "scale$n")" "$(rtmp_url "scale${n}_")" "$scale_seconds" "$n" \
+        "$work/rec-$n" || true
+    stop_source
+    rm -rf "$work/rec-$n"
+done
+fi
+echo "== done, load: $(cut -d' ' -f1-3 /proc/loadavg)"
