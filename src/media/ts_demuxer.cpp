@@ -10,6 +10,7 @@
 //   | PTS (5 bytes, when flags >= 2) | DTS (5 bytes, when flags == 3) | ...
 #include "media/ts_demuxer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -76,6 +77,9 @@ bool open_unit(PesAssembly& assembly, std::span<const uint8_t> payload,
     assembly.pts = pts;
     assembly.dts = dts >= 0 ? dts : pts;
     assembly.active = true;
+    // PES_packet_length counts the three flag/length bytes and the header data too.
+    const size_t packet_length = (static_cast<size_t>(payload[4]) << 8) | payload[5];
+    assembly.expected = packet_length > 3 + header_data_length ? packet_length - 3 - header_data_length : 0;
     body = payload.subspan(header_end);
     return true;
 }
@@ -87,9 +91,11 @@ bool append(TsDemuxer& demuxer, PesAssembly& assembly, uint32_t kind,
         if (!open_unit(assembly, payload, payload)) return false;
     }
     if (!assembly.active || payload.empty()) return true;
+    if (assembly.expected != 0) payload = payload.first(std::min<uint64_t>(payload.size(), assembly.expected - assembly.size));
     if (!reserve(assembly, payload.size())) return false;
     std::memcpy(assembly.data.get() + assembly.size, payload.data(), payload.size());
     assembly.size += payload.size();
+    if (assembly.expected != 0 && assembly.size == assembly.expected) return deliver(demuxer, assembly, kind);
     return true;
 }
 

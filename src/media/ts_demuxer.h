@@ -4,8 +4,9 @@
 // Model: the first program of the PAT names the PMT; the PMT names the video
 // and audio PIDs. Until both tables have passed, every packet is ignored. A
 // unit starts at a packet with payload_unit_start whose payload opens with a
-// PES header lying whole in that packet, and ends at the next such packet of
-// its PID or at a flush; PES_packet_length is not used. Bytes of a PID whose
+// PES header lying whole in that packet, and ends when it has the length its
+// PES_packet_length announced, or else (length 0, as for video) at the next
+// such packet of its PID or at a flush. Bytes of a PID whose
 // unit start was not seen are dropped. Timestamps are passed on exactly as
 // read (33-bit values): rebasing and wrap handling belong to the consumer.
 //
@@ -43,6 +44,10 @@ struct PesAssembly {
     int64_t pts = -1;     // 90 kHz, -1 when the header had none
     int64_t dts = -1;     // the PTS when the header had no DTS; -1 when neither
     bool active = false;  // between a good PES header and the end of its unit
+    // Payload bytes the PES header announced (0: unbounded, as video usually
+    // is). A unit that reaches it is handed on at once rather than when the
+    // next unit of its stream begins, so a long audio PES is not held back.
+    uint64_t expected = 0;
 };
 
 struct TsDemuxer {

@@ -199,7 +199,7 @@ TEST_F(TsDemuxerTest, PtsDtsFlagsGiveTheTimestamps) {
     }
 }
 
-TEST_F(TsDemuxerTest, UnitsEndAtTheNextUnitStartOrFlushOnly) {
+TEST_F(TsDemuxerTest, UnboundedUnitsEndAtTheNextUnitStartOrFlush) {
     const Bytes first = body_of(300000, 1);  // several growths past 64 KiB
     const Bytes second = body_of(500, 2);
     const Bytes audio = body_of(1000, 3);
@@ -224,6 +224,25 @@ TEST_F(TsDemuxerTest, UnitsEndAtTheNextUnitStartOrFlushOnly) {
 
     ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
     EXPECT_EQ(recorder.units.size(), 3u) << "a second flush delivers nothing";
+}
+
+TEST_F(TsDemuxerTest, UnitWithADeclaredLengthGoesOutAsSoonAsItIsComplete) {
+    // Audio PES usually announce their length; waiting for the next unit
+    // start would hold a long one back for its whole duration.
+    const Bytes audio = body_of(1000, 5);
+    Bytes packet = pes(2, 2000, 0, audio, 0xC0);
+    const size_t declared = packet.size() - 6;
+    packet[4] = static_cast<uint8_t>(declared >> 8);
+    packet[5] = static_cast<uint8_t>(declared);
+    append(packet, Bytes(40, 0xEE));  // bytes past the declared end are not the unit's
+    Bytes data = tables();
+    append(data, ts_packets(AUDIO_PID, packet));
+    ASSERT_EQ(feed(data), 1);
+    ASSERT_EQ(recorder.units.size(), 1u);
+    EXPECT_EQ(recorder.units[0].kind, ES_AUDIO);
+    EXPECT_EQ(recorder.units[0].data, audio);
+    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
+    EXPECT_EQ(recorder.units.size(), 1u) << "delivered once only";
 }
 
 TEST_F(TsDemuxerTest, BytesBeforeTheFirstUnitStartAreDropped) {
