@@ -23,7 +23,8 @@ bool display_available() {
 int main(int argc, char** argv) {
     if (!display_available()) {
         std::fprintf(stderr,
-                     "Veltrona could not open its main window: no display (DISPLAY is not set).\n");
+                     "Veltrona could not open its main window: no display (DISPLAY is not set).\n"
+                     "On a machine without a display, run workflows with veltrona-cli.\n");
         return 1;
     }
     QApplication application(argc, argv);

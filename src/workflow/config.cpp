@@ -128,7 +128,9 @@ void load_record(AppContext& app, const std::vector<std::string_view>& fields) {
     uint32_t id = 0;
     apply_record(workflow->settings, &id, fields);
     workflow->id = id;
-    if (id >= app.next_id) app.next_id = id + 1;
+    // A hand-edited id at the top of the range must not wrap next_id to 0,
+    // from where new workflows would take ids that are already in use.
+    if (id >= app.next_id && id != UINT32_MAX) app.next_id = id + 1;
     app.workflows.push_back(std::move(workflow));
 }
 

@@ -149,6 +149,13 @@ TEST_F(ConfigTest, NextIdEndsAboveEveryLoadedId) {
     EXPECT_EQ(app.next_id, 3u);
 }
 
+TEST_F(ConfigTest, TopmostIdDoesNotWrapTheNextId) {
+    ASSERT_TRUE(load("VELTRONA\t1\n" + record("99999999999", "top") + "\n" + record("5", "low") + "\n"));
+    ASSERT_EQ(app.workflows.size(), 2u);
+    EXPECT_EQ(app.workflows[0]->id, UINT32_MAX);
+    EXPECT_EQ(app.next_id, 6u);  // not 0, from where ids would repeat
+}
+
 TEST_F(ConfigTest, NumbersReadLikeTheCLibraryWithoutOverflow) {
     ASSERT_TRUE(load("VELTRONA\t1\n" + record("  12abc", "n", "\t99999999999\t-1\tzz") + "\n"));
     ASSERT_EQ(app.workflows.size(), 1u);
