@@ -10,7 +10,9 @@
 
 Workflow* workflow_create(AppContext& app) {
     auto* workflow = new Workflow();
-    workflow->id = app.next_id++;
+    workflow->id = app.next_id;
+    // Saturate rather than wrap to 0: only a hand-edited list gets this far.
+    if (app.next_id != UINT32_MAX) ++app.next_id;
     workflow->app = &app;
     workflow->settings.recording_dir = utf16_fit(app.recordings_dir, URL_CAPACITY);
     return workflow;
