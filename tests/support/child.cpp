@@ -7,10 +7,12 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/clock.h"
@@ -26,22 +28,46 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
     return out;
 }
 
+// argv[0] as execv needs it: searched on PATH unless it names a path.
+std::string resolve_program(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    for (size_t start = 0; start <= dirs.size();) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        std::string candidate = dirs.substr(start, end - start) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return name;
+}
+
 }  // namespace
 
 Child::~Child() { stop(); }
 
 bool Child::start(const std::vector<std::string>& argv, const std::string& log_path) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
+    // fork + exec rather than posix_spawn, for PR_SET_PDEATHSIG: a peer must
+    // never outlive a test process that crashed before it could stop it.
+    std::string program = resolve_program(argv[0]);
+    if (access(program.c_str(), X_OK) != 0) return false;
     std::string target = log_path.empty() ? "/dev/null" : log_path;
-    posix_spawn_file_actions_addopen(&actions, 1, target.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     std::vector<char*> args = c_argv(argv);
-    int rc = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) pid_ = -1;
-    return rc == 0;
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(target.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) _exit(127);
+        execv(program.c_str(), args.data());
+        _exit(127);
+    }
+    pid_ = pid;
+    return true;
 }
 
 bool Child::running() {
