@@ -11,16 +11,7 @@ live_seconds=${2:-120}
 bench="$build/net_download"
 [ -x "$bench" ] || cmake --build --preset default --target net_download
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+source bench/common.sh
 
 # A throw-away CA and a certificate for 127.0.0.1.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.crt" -days 2 \

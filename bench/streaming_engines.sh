@@ -36,16 +36,7 @@ if [ ! -f "$fixture" ]; then
         -c:a aac -b:a 128k -f mpegts "$fixture"
 fi
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+source bench/common.sh
 rtmp_port=$(free_port)
 http_port=$(free_port)
 mkdir -p "$work/www"

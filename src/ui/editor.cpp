@@ -69,8 +69,6 @@ constexpr TypeLayout OVERLAY_LAYOUT{406, 376};
 constexpr TypeLayout RECORD_LAYOUT{286, 256};
 constexpr TypeLayout DIRECT_LAYOUT{243, 213};
 
-constexpr const char* TYPE_NAMES[] = {"Overlay + Stream", "Record then Push", "Direct Restream",
-                                      "MP4 File - Loop Stream"};
 constexpr const char* ENCODER_NAMES[] = {"Auto", "Hardware H.264", "Software H.264"};
 constexpr int SCROLL_STEPS = 20;  // 10, 20, ... 200
 
@@ -240,7 +238,7 @@ void WorkflowEditor::build_top_rows() {
     add_label(0, QStringLiteral("Name"), {LABEL_X, 19, LABEL_WIDTH, 12});
     add_edit(name, {FIELD_X, 15, 384, 22}, NAME_CAPACITY);
     add_label(0, QStringLiteral("Workflow type"), {LABEL_X, 47, LABEL_WIDTH, 12});
-    add_combo(type, texts({TYPE_NAMES[0], TYPE_NAMES[1], TYPE_NAMES[2], TYPE_NAMES[3]}),
+    add_combo(type, texts({workflow_type_editor_name(1), workflow_type_editor_name(2), workflow_type_editor_name(3), workflow_type_editor_name(4)}),
               {FIELD_X, 43, 170, 22});
     add_check(enabled, QStringLiteral("Enabled"), {290, 43, 100, 22});
     add_label(source_type_label, QStringLiteral("Source type"), {LABEL_X, 75, LABEL_WIDTH, 12});
