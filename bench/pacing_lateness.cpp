@@ -29,7 +29,7 @@
 #include "engines/hls_to_rtmp_engine.h"
 #include "platform/clock.h"
 #include "platform/event.h"
-#include "run/engine_contract.h"
+#include "engines/engine_contract.h"
 
 namespace {
 

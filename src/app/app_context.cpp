@@ -8,7 +8,7 @@
 
 #include "platform/folders.h"
 #include "platform/text.h"
-#include "run/engine_contract.h"
+#include "engines/engine_contract.h"
 #include "workflow/workflow.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "app/startup.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "run/engine_contract.h"
+#include "engines/engine_contract.h"
 #include "run/run_control.h"
 #include "workflow/config.h"
 #include "workflow/editor_rules.h"

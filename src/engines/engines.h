@@ -1,9 +1,9 @@
-// The six media engines the runner calls (shapes in run/engine_contract.h).
+// The six media engines the runner calls (shapes in engines/engine_contract.h).
 //   capture:  overlay_stream_engine, hls_to_rtmp_engine, hls_to_ts_recorder
 //   loop:     mp4_loop_engine, overlay_ts_loop_engine, ts_loop_publisher
 #pragma once
 
-#include "run/engine_contract.h"
+#include "engines/engine_contract.h"
 
 int overlay_stream_engine(const std::string& source_url, const std::string& output_url,
                           const std::string& recording_path, const OverlaySettings& settings, Event* stop_event,

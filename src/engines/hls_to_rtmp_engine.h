@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engines/publish_context.h"
-#include "run/engine_contract.h"
+#include "engines/engine_contract.h"
 
 struct HlsToRtmpOptions {
     std::string source_url;

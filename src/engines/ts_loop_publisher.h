@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engines/publish_context.h"
-#include "run/engine_contract.h"
+#include "engines/engine_contract.h"
 
 constexpr size_t TS_LOOP_READ_SIZE = 192512;  // 1024 transport packets
 

@@ -19,7 +19,7 @@
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/text.h"
-#include "run/engine_contract.h"
+#include "run/engine_status.h"
 #include "run/tools.h"
 #include "workflow/workflow.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "run/engine_contract.h"
+#include "engines/engine_contract.h"
 
 enum class FakeBehavior { stream_until_stop, fail, end_with_recording, end_without_recording, ignore_stop };
 

@@ -15,7 +15,7 @@
 
 #include "fake_dialogs.h"
 #include "platform/clock.h"
-#include "run/engine_contract.h"
+#include "run/engine_status.h"
 #include "run/run_control.h"
 #include "support/app_fixture.h"
 #include "ui/style.h"

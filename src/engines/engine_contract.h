@@ -9,7 +9,8 @@
 // is set an engine returns as soon as it can.
 //
 // The runner reaches the engines through an EngineTable, so tests can drive
-// every state path with engines of their own.
+// every state path with engines of their own. Nothing here knows a Workflow:
+// status callbacks and the overlay fetch carry an opaque context.
 #pragma once
 
 #include <atomic>
@@ -18,7 +19,6 @@
 #include <string>
 
 #include "platform/event.h"
-#include "workflow/workflow.h"
 
 constexpr size_t ENGINE_ERROR_SIZE = 512;
 
@@ -83,17 +83,3 @@ struct EngineTable {
 
 // The engines built into this program.
 [[nodiscard]] const EngineTable& default_engine_table();
-
-// Stores the state, sets current_operation (cut to 255 characters) under the
-// lock, and notifies the front end when it listens.
-void workflow_set_status(Workflow& workflow, WorkflowState state, std::string_view text);
-// Status callbacks handed to the engines; `context` is the Workflow.
-void on_engine_streaming(void* context, const char* text);
-void on_engine_recording(void* context, const char* text);
-
-// Fills `settings` from the workflow (under its lock); shaped as an
-// OverlaySettingsFetch so engines can fetch again after an edit.
-void fill_overlay_settings(void* workflow, OverlaySettings* settings);
-
-// "6000k" -> 6000000, "8M" -> 8000000, "2500000" -> 2500000; 0 or no digits -> 6000000.
-[[nodiscard]] uint32_t parse_bitrate(std::string_view text);

@@ -2,7 +2,7 @@
 // snapshot, and the display names the front ends show.
 #include <gtest/gtest.h>
 
-#include "run/engine_contract.h"
+#include "run/engine_status.h"
 #include "support/app_fixture.h"
 
 namespace {

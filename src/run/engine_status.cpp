@@ -1,17 +1,10 @@
 // Status reporting for runners and engines, and the overlay snapshot.
-#include "run/engine_contract.h"
+#include "run/engine_status.h"
 
 #include <cstdlib>
 
 #include "app/app_context.h"
-#include "engines/engines.h"
 #include "platform/text.h"
-
-const EngineTable& default_engine_table() {
-    static const EngineTable table{overlay_stream_engine,  hls_to_rtmp_engine,     hls_to_ts_recorder,
-                                   mp4_loop_engine,        overlay_ts_loop_engine, ts_loop_publisher};
-    return table;
-}
 
 void workflow_set_status(Workflow& workflow, WorkflowState state, std::string_view text) {
     workflow.state.exchange(static_cast<uint32_t>(state));

@@ -1,0 +1,9 @@
+// The table of the engines built into this program. The runner takes its
+// engines from the AppContext, so tests can put their own in its place.
+#include "engines/engines.h"
+
+const EngineTable& default_engine_table() {
+    static const EngineTable table{overlay_stream_engine,  hls_to_rtmp_engine,     hls_to_ts_recorder,
+                                   mp4_loop_engine,        overlay_ts_loop_engine, ts_loop_publisher};
+    return table;
+}

@@ -1,0 +1,25 @@
+// How engines report back to a workflow: the status callbacks the runner
+// hands them, and the overlay snapshot they fetch again after an edit.
+// The engines themselves know nothing of Workflow; these adapters are the
+// only place where the two meet.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "engines/engine_contract.h"
+#include "workflow/workflow.h"
+
+// Stores the state, sets current_operation (cut to 255 characters) under the
+// lock, and notifies the front end when it listens.
+void workflow_set_status(Workflow& workflow, WorkflowState state, std::string_view text);
+// Status callbacks handed to the engines; `context` is the Workflow.
+void on_engine_streaming(void* context, const char* text);
+void on_engine_recording(void* context, const char* text);
+
+// Fills `settings` from the workflow (under its lock); shaped as an
+// OverlaySettingsFetch so engines can fetch again after an edit.
+void fill_overlay_settings(void* workflow, OverlaySettings* settings);
+
+// "6000k" -> 6000000, "8M" -> 8000000, "2500000" -> 2500000; 0 or no digits -> 6000000.
+[[nodiscard]] uint32_t parse_bitrate(std::string_view text);
