@@ -19,37 +19,12 @@
 #include <string>
 
 #include "platform/event.h"
+#include "video/overlay_settings.h"
 
 constexpr size_t ENGINE_ERROR_SIZE = 512;
 
 // Called when an engine reaches its working phase; may be called from any thread.
 using EngineStatusCallback = void (*)(void* context, const char* text);
-
-struct OverlaySettings;
-// Fills `settings` with the workflow's current overlay values.
-using OverlaySettingsFetch = void (*)(void* fetch_context, OverlaySettings* settings);
-
-// A snapshot of the overlay settings. The texts are copies taken under the
-// workflow's lock, so an engine never reads a text the editor is replacing;
-// `revision` tells it when to fetch again.
-struct OverlaySettings {
-    uint32_t image_enabled = 0;
-    std::string image_path;
-    int32_t image_x_pct = 0;
-    int32_t image_y_pct = 0;
-    int32_t image_scale_pct = 0;
-    uint32_t text_enabled = 0;
-    std::string text;
-    int32_t text_bottom_pct = 0;
-    int32_t font_size = 0;
-    int32_t scroll_speed = 0;
-    uint32_t text_color = 0;        // 0x00BBGGRR
-    uint32_t background_color = 0;  // 0x00BBGGRR
-    uint32_t bitrate = 0;           // bits per second
-    const std::atomic<uint32_t>* revision = nullptr;
-    OverlaySettingsFetch fetch = nullptr;
-    void* fetch_context = nullptr;
-};
 
 using OverlayStreamEngine = int (*)(const std::string& source_url, const std::string& output_url,
                                     const std::string& recording_path, const OverlaySettings& settings,

@@ -57,6 +57,7 @@ void fill_overlay_settings(void* context, OverlaySettings* settings) {
     settings->text_color = s.text_color;
     settings->background_color = s.background_color;
     settings->bitrate = parse_bitrate(s.bitrate);
+    settings->encoder = s.encoder;
     settings->revision = &workflow.revision;
     settings->fetch = fill_overlay_settings;
     settings->fetch_context = &workflow;

@@ -1,0 +1,44 @@
+// The video pipeline: H.264 access units in, overlaid H.264 access units out.
+//
+//   Annex B unit -> decoder -> frame (4:2:0) -> compositor (picture, ticker)
+//                -> encoder (hardware when one opens, else libx264) -> sink
+//
+// One pipeline per engine run, driven on the engine's thread. The engine
+// feeds every video unit in decode order; encoded units reach the sink from
+// inside hw_pipeline_feed and hw_pipeline_finish, possibly during a later
+// call than the one that fed them. Audio never enters the pipeline.
+//
+// Every failure writes "%s (0x%08lx)" into the caller's error buffer (the
+// failing library call's result as a 32-bit value) and returns 0; the
+// pipeline stays freeable.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "media/es_unit.h"
+#include "video/overlay_settings.h"
+
+struct HwVideoPipeline;
+
+// Receives each encoded access unit: kind ES_VIDEO, Annex B bytes valid only
+// during the call, 90 kHz PTS and DTS (equal: the encoder makes no B-frames).
+// Nonzero means accepted; 0 fails the feed or finish that produced it.
+using EncodedVideoSink = EsUnitCallback;
+
+// A pipeline that paints `settings` (copied; the caller may discard it) and
+// hands its output to `sink`. Null on failure, with the reason in `error`.
+[[nodiscard]] HwVideoPipeline* hw_pipeline_create(const OverlaySettings& settings, EncodedVideoSink sink,
+                                                  void* sink_context, std::span<char> error);
+
+// Decodes one access unit, paints and encodes every frame it yields, and
+// passes on what the encoder has finished so far. `pts`/`dts` are 90 kHz,
+// negative when absent (callers pass the PTS as DTS when there is none).
+[[nodiscard]] int hw_pipeline_feed(HwVideoPipeline* pipeline, std::span<const uint8_t> unit, int64_t pts,
+                                   int64_t dts, std::span<char> error);
+
+// The input has ended: drains the decoder and the encoder into the sink.
+[[nodiscard]] int hw_pipeline_finish(HwVideoPipeline* pipeline, std::span<char> error);
+
+// Releases everything; accepts null.
+void hw_pipeline_free(HwVideoPipeline* pipeline);
