@@ -23,11 +23,23 @@ struct Mp4LoopOptions {
     PacingStats* stats = nullptr;
 };
 
+constexpr const char* MP4_OVERLAY_STATUS = "Looping MP4 with hardware overlays";
+
+// Where an overlay pass tells which encoder opened: the status, with the
+// name last reported (so it is told once, not per pass).
+struct Mp4EncoderReport {
+    EngineStatusCallback status = nullptr;
+    void* status_context = nullptr;
+    std::string encoder;
+};
+
 // mp4_loop_engine with every knob; 1 only when stopped, else 0 with the reason.
 [[nodiscard]] int mp4_loop_run(const Mp4LoopOptions& options, std::span<char> error);
 
-// One pass over the file into the context's connection, with a packetizer of
-// its own. 1 when the pass reached the end of the file or was stopped, 0 on
-// failure with the reason in `error`.
+// One pass over the file into the context's connection, with a packetizer
+// (and, for overlays, a video pipeline) of its own. 1 when the pass reached
+// the end of the file or was stopped, 0 on failure with the reason in
+// `error`. `report`, when given, learns the encoder of an overlay pass.
 [[nodiscard]] int mp4_play_once(const std::string& mp4_path, PublishContext& context,
-                                const OverlaySettings* settings, std::span<char> error);
+                                const OverlaySettings* settings, std::span<char> error,
+                                Mp4EncoderReport* report = nullptr);

@@ -39,6 +39,31 @@ void remember_status(void* context, const char* text) {
     *static_cast<std::string*>(context) = text;
 }
 
+// Checks one timeline over the passes seen; their number. Each pass sends
+// one AAC and one AVC sequence header: the first of the two opens the pass
+// and comes one millisecond above everything sent before it; no kind of tag
+// ever goes back.
+size_t check_timeline(const std::vector<FakeRtmpMessage>& messages) {
+    size_t passes = 0;
+    uint32_t highest = 0;
+    std::map<uint8_t, uint32_t> last_of_type, headers_of_type;
+    for (const FakeRtmpMessage& m : messages) {
+        if (!is_media(m)) continue;
+        if (is_sequence_header(m)) {
+            uint8_t other = m.type_id == 8 ? 9 : 8;
+            if (headers_of_type[m.type_id]++ == headers_of_type[other]) {
+                EXPECT_TRUE(passes == 0 || m.timestamp == highest + 1)
+                    << "pass " << passes << " at " << m.timestamp;
+                ++passes;
+            }
+        }
+        EXPECT_GE(m.timestamp, last_of_type[m.type_id]);
+        last_of_type[m.type_id] = m.timestamp;
+        highest = std::max(highest, m.timestamp);
+    }
+    return passes;
+}
+
 struct LoopRun {
     Mp4LoopOptions options;
     Event stop_event;
@@ -92,31 +117,56 @@ TEST_F(Mp4LoopTest, PassesFollowOneAnotherOnOneTimelineWithTheirReordering) {
     EXPECT_EQ(error_view(run.error), "");
     EXPECT_EQ(run.status, "Looping MP4 without transcoding");
 
-    // The fixture starts with video, so a pass opens with its AVC sequence
-    // header; that comes one millisecond above everything before it, and no
-    // kind of tag goes back.
-    size_t passes = 0;
-    uint32_t highest = 0;
+    EXPECT_GE(check_timeline(server.peer.messages), 3u);
     bool reordered = false;
-    std::map<uint8_t, uint32_t> last_of_type;
     for (const FakeRtmpMessage& m : server.peer.messages) {
-        if (!is_media(m)) continue;
-        bool header = is_sequence_header(m);
-        if (header && m.type_id == 9) {
-            EXPECT_TRUE(passes == 0 || m.timestamp == highest + 1)
-                << "pass " << passes << " at " << m.timestamp;
-            ++passes;
-        }
-        if (m.type_id == 9 && !header && m.payload.size() >= 5) {
+        if (m.type_id == 9 && !is_sequence_header(m) && m.payload.size() >= 5) {
             reordered =
                 reordered || (m.payload[2] | m.payload[3] | m.payload[4]) != 0;  // composition time
         }
-        EXPECT_GE(m.timestamp, last_of_type[m.type_id]);
-        last_of_type[m.type_id] = m.timestamp;
-        highest = std::max(highest, m.timestamp);
     }
-    EXPECT_GE(passes, 3u);
     EXPECT_TRUE(reordered);
+}
+
+// Overlay settings a workflow could hold: a ticker (and a picture when given).
+OverlaySettings overlay_settings(const std::string& image) {
+    OverlaySettings settings;
+    settings.text_enabled = 1;
+    settings.text = "Looping with a ticker";
+    settings.text_bottom_pct = 10;
+    settings.font_size = 20;
+    settings.scroll_speed = 4;
+    settings.text_color = 0x00FFFFFF;
+    settings.background_color = 0x00FF0000;
+    settings.image_enabled = image.empty() ? 0 : 1;
+    settings.image_path = image;
+    settings.image_scale_pct = 20;
+    settings.bitrate = 500000;
+    settings.encoder = "Software H.264";
+    return settings;
+}
+
+TEST_F(Mp4LoopTest, OverlayPassesGoThroughThePipelineOnTheSameTimeline) {
+    FakeRtmpServer server;
+    ASSERT_TRUE(server.start(accept_and_record, 20000));
+    OverlaySettings settings = overlay_settings("");
+    LoopRun run;
+    run.options.mp4_path = dir_->file("one.mp4");
+    run.options.output_url = server.url();
+    run.options.settings = &settings;
+    run.start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3300));
+    run.stop();
+    server.join();
+    EXPECT_EQ(run.result, 1) << error_view(run.error);
+    EXPECT_EQ(run.status, "Looping MP4 with hardware overlays; video encoder: libx264 (software)");
+    EXPECT_GE(check_timeline(server.peer.messages), 2u);
+    // The encoder makes no B-frames: every video tag's composition time is 0.
+    for (const FakeRtmpMessage& m : server.peer.messages) {
+        if (m.type_id == 9 && !is_sequence_header(m) && m.payload.size() >= 5) {
+            EXPECT_EQ(m.payload[2] | m.payload[3] | m.payload[4], 0);
+        }
+    }
 }
 
 TEST_F(Mp4LoopTest, StopDuringAPassEndsPromptlyWithSuccess) {
