@@ -26,21 +26,7 @@ fi
 source bench/common.sh
 rtmp_port=$(free_port)
 mkdir -p "$work/records"
-user_line=""
-[ "$(id -u)" = 0 ] && user_line="user root;"
-cat > "$work/nginx.conf" <<CONF
-load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;
-$user_line
-daemon off; master_process off; worker_processes 1;
-pid $work/nginx.pid; error_log $work/error.log;
-events { worker_connections 64; }
-rtmp { server { listen 127.0.0.1:$rtmp_port; chunk_size 4096;
-  application live { live on; record all; record_path $work/records; } } }
-CONF
-nginx -c "$work/nginx.conf" -p "$work/" -e "$work/error.log" &
-nginx_pid=$!
-pids+=("$nginx_pid")
-sleep 1
+start_nginx "record all; record_path $work/records;"
 rtmp_url() { echo "rtmp://127.0.0.1:$rtmp_port/live/$1"; }
 
 echo "== $(date -u '+%Y-%m-%d %H:%M UTC'), load: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
@@ -55,18 +41,7 @@ ours=$!
 peer=$!
 wait "$ours" "$peer"
 kill "$nginx_pid"; wait "$nginx_pid" 2>/dev/null || true
-field() { grep -F "$2" "$1" | sed 's/.*: //'; }
-printf '%-12s %10s %10s %10s %14s\n' program user_s system_s cpu_s peak_rss_MiB
-for name in ours ffmpeg; do
-    f="$work/$name.time"
-    user=$(field "$f" "User time (seconds)")
-    system=$(field "$f" "System time (seconds)")
-    rss=$(field "$f" "Maximum resident set size (kbytes)")
-    label=$name
-    [ "$name" = ours ] && label=veltrona-cli
-    printf '%-12s %10s %10s %10.2f %14.1f\n' "$label" "$user" "$system" "$(echo "$user + $system" | bc)" \
-        "$(echo "scale=1; $rss / 1024" | bc)"
-done
+print_resources ours ffmpeg
 grep -q STREAMING "$work/ours.out" || { echo "veltrona-cli did not stream:"; cat "$work/ours.out"; }
 
 echo "== loop seam, from nginx's recordings (ms)"

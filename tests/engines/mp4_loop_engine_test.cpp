@@ -11,6 +11,7 @@
 #include "engines/engines.h"
 #include "platform/clock.h"
 #include "platform/error_text.h"
+#include "support/engine_loop_run.h"
 #include "support/fake_rtmp_server.h"
 #include "support/media_fixtures.h"
 #include "support/temp_dir.h"
@@ -19,25 +20,11 @@ namespace {
 
 using Error = std::array<char, ENGINE_ERROR_SIZE>;
 
-bool is_sequence_header(const FakeRtmpMessage& m) {
-    return m.payload.size() >= 2 && m.payload[1] == 0 &&
-           ((m.type_id == 9 && m.payload[0] == 0x17) ||
-            (m.type_id == 8 && (m.payload[0] & 0xF0) == 0xA0));
-}
-
 bool is_media(const FakeRtmpMessage& m) {
     return m.type_id == 8 || m.type_id == 9;
 }
 
-void accept_and_record(FakeRtmpPeer& peer) {
-    if (!fake_rtmp_accept_publish(peer)) return;
-    while (peer.read_message()) {
-    }
-}
-
-void remember_status(void* context, const char* text) {
-    *static_cast<std::string*>(context) = text;
-}
+using LoopRun = EngineLoopRun<Mp4LoopOptions, mp4_loop_run>;
 
 // Checks one timeline over the passes seen; their number. Each pass sends
 // one AAC and one AVC sequence header: the first of the two opens the pass
@@ -64,28 +51,6 @@ size_t check_timeline(const std::vector<FakeRtmpMessage>& messages) {
     return passes;
 }
 
-struct LoopRun {
-    Mp4LoopOptions options;
-    Event stop_event;
-    Error error{};
-    int result = -1;
-    std::string status;
-    std::thread thread;
-
-    void start() {
-        options.stop_event = &stop_event;
-        options.status = remember_status;
-        options.status_context = &status;
-        thread = std::thread([this] { result = mp4_loop_run(options, error); });
-    }
-    uint64_t stop() {
-        uint64_t began = tick_ms();
-        stop_event.set();
-        thread.join();
-        return tick_ms() - began;
-    }
-};
-
 class Mp4LoopTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -96,6 +61,18 @@ class Mp4LoopTest : public ::testing::Test {
     static void TearDownTestSuite() { delete dir_; }
     void SetUp() override { ASSERT_TRUE(ok_) << "ffmpeg could not make the fixtures"; }
 
+    // Loops one.mp4 to a scripted server for 3.3 s, then stops; the server
+    // holds what it received.
+    static void loop_for_a_while(LoopRun& run, FakeRtmpServer& server) {
+        ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 20000));
+        run.options.mp4_path = dir_->file("one.mp4");
+        run.options.output_url = server.url();
+        run.start();
+        std::this_thread::sleep_for(std::chrono::milliseconds(3300));
+        run.stop();
+        server.join();
+    }
+
     static TempDir* dir_;
     static bool ok_;
 };
@@ -105,14 +82,8 @@ bool Mp4LoopTest::ok_ = false;
 
 TEST_F(Mp4LoopTest, PassesFollowOneAnotherOnOneTimelineWithTheirReordering) {
     FakeRtmpServer server;
-    ASSERT_TRUE(server.start(accept_and_record, 15000));
     LoopRun run;
-    run.options.mp4_path = dir_->file("one.mp4");
-    run.options.output_url = server.url();
-    run.start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(3300));
-    run.stop();
-    server.join();
+    loop_for_a_while(run, server);
     EXPECT_EQ(run.result, 1);
     EXPECT_EQ(error_view(run.error), "");
     EXPECT_EQ(run.status, "Looping MP4 without transcoding");
@@ -148,16 +119,10 @@ OverlaySettings overlay_settings(const std::string& image) {
 
 TEST_F(Mp4LoopTest, OverlayPassesGoThroughThePipelineOnTheSameTimeline) {
     FakeRtmpServer server;
-    ASSERT_TRUE(server.start(accept_and_record, 20000));
     OverlaySettings settings = overlay_settings("");
     LoopRun run;
-    run.options.mp4_path = dir_->file("one.mp4");
-    run.options.output_url = server.url();
     run.options.settings = &settings;
-    run.start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(3300));
-    run.stop();
-    server.join();
+    loop_for_a_while(run, server);
     EXPECT_EQ(run.result, 1) << error_view(run.error);
     EXPECT_EQ(run.status, "Looping MP4 with hardware overlays; video encoder: libx264 (software)");
     EXPECT_GE(check_timeline(server.peer.messages), 2u);
@@ -171,7 +136,7 @@ TEST_F(Mp4LoopTest, OverlayPassesGoThroughThePipelineOnTheSameTimeline) {
 
 TEST_F(Mp4LoopTest, StopDuringAPassEndsPromptlyWithSuccess) {
     FakeRtmpServer server;
-    ASSERT_TRUE(server.start(accept_and_record, 15000));
+    ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 15000));
     LoopRun run;
     run.options.mp4_path = dir_->file("ten.mp4");
     run.options.output_url = server.url();
@@ -186,7 +151,7 @@ TEST_F(Mp4LoopTest, FailuresEndTheRunWithTheirText) {
     TempDir dir;
     write_file(dir.file("empty.mp4"), "");
     FakeRtmpServer server;
-    ASSERT_TRUE(server.start(accept_and_record, 15000));
+    ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 15000));
     Error error{};
     Event stop;
     EXPECT_EQ(mp4_loop_engine(dir.file("empty.mp4"), server.url(), nullptr, &stop, nullptr, nullptr,
