@@ -11,6 +11,7 @@
 #include "engines/mp4_loop_engine.h"
 
 #include <memory>
+#include <utility>
 
 #include "engines/engines.h"
 #include "engines/mp4_units.h"
@@ -91,10 +92,20 @@ struct Mp4Pass {
     Mp4EncoderReport report;
 };
 
+// The workflow's current overlay values, under the same revision counter
+// and fetch hooks (a fetch that fills only the values keeps them).
+void refresh(OverlaySettings& settings) {
+    OverlaySettings fresh;
+    settings.fetch(settings.fetch_context, &fresh);
+    fresh.revision = settings.revision;
+    fresh.fetch = settings.fetch;
+    fresh.fetch_context = settings.fetch_context;
+    settings = std::move(fresh);
+}
+
 PassEnd play_pass(PublishContext& context, void* opaque, std::span<char> error) {
     auto& pass = *static_cast<Mp4Pass*>(opaque);
-    if (pass.overlay && pass.settings.fetch)
-        pass.settings.fetch(pass.settings.fetch_context, &pass.settings);
+    if (pass.overlay && pass.settings.fetch) refresh(pass.settings);
     if (mp4_play_once(pass.path, context, pass.overlay ? &pass.settings : nullptr, error,
                       &pass.report)) {
         return publish_stopped(context) ? PassEnd::stopped : PassEnd::next;

@@ -120,13 +120,28 @@ OverlaySettings overlay_settings(const std::string& image) {
 
 TEST_F(Mp4LoopTest, OverlayPassesGoThroughThePipelineOnTheSameTimeline) {
     FakeRtmpServer server;
+    // The workflow's side: every fetch hands out the values saved last.
+    struct Saved {
+        std::atomic<uint32_t> revision{1};
+        int fetches = 0;
+    } saved;
     OverlaySettings settings = overlay_settings("");
+    settings.revision = &saved.revision;
+    settings.fetch_context = &saved;
+    settings.fetch = [](void* context, OverlaySettings* fresh) {
+        auto& saved = *static_cast<Saved*>(context);
+        ++saved.fetches;
+        *fresh = overlay_settings("");  // the values only: the caller keeps its hooks
+    };
     LoopRun run;
     run.options.settings = &settings;
     loop_for_a_while(run, server);
     EXPECT_EQ(run.result, 1) << error_view(run.error);
     EXPECT_EQ(run.status, "Looping MP4 with hardware overlays; video encoder: libx264 (software)");
-    EXPECT_GE(check_timeline(server.peer.messages), 2u);
+    size_t passes = check_timeline(server.peer.messages);
+    EXPECT_GE(passes, 2u);
+    // Each pass starts from the values saved by then, not from those of the run's start.
+    EXPECT_GE(saved.fetches, static_cast<int>(passes) - 1);
     // The encoder makes no B-frames: every video tag's composition time is 0.
     for (const FakeRtmpMessage& m : server.peer.messages) {
         if (m.type_id == 9 && !is_sequence_header(m) && m.payload.size() >= 5) {
