@@ -16,7 +16,6 @@
 
 namespace {
 
-
 bool is_media(const FakeRtmpMessage& m) {
     return m.type_id == 8 || m.type_id == 9;
 }
