@@ -2,8 +2,8 @@
 // (mov) demuxer and nothing else of it: no other demuxer is probed and only
 // the file protocol is allowed, so a path can never reach the network.
 //
-//   open -> first H.264-or-other video track, first audio track (cover
-//           pictures are not tracks) -> samples in decode order -> end
+//   open -> the first video track (cover pictures aside) and the first
+//           audio track, whatever their codecs -> samples in decode order
 //
 // Times are 90 kHz. All tracks are shifted together by one amount chosen at
 // open, so the earliest decode time in the file is 0 (files with B-frames
