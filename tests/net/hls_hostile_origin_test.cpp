@@ -128,7 +128,7 @@ TEST_F(HlsHostileOriginThreads, StopAndTearDownReachAConnectThatNeverCompletes) 
     int before = segment_ring_downloaders_running();
     // The stop event reaches the playlist connect in flight: the downloader
     // ends long before the 45-second playlist time-out.
-    SegmentRingPtr stopped(hls_downloader_start(unanswered.url("/index.m3u8"), &stop));
+    SegmentRingPtr stopped(hls_downloader_start(unanswered.url("http", "/index.m3u8"), &stop));
     ASSERT_TRUE(stopped);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     stop.set();
@@ -137,7 +137,7 @@ TEST_F(HlsHostileOriginThreads, StopAndTearDownReachAConnectThatNeverCompletes) 
     EXPECT_FALSE(segment_ring_marks(stopped.get()).failed);
     stopped.reset();
     // Tear-down alone (no stop event) cancels it too, within its own wait.
-    SegmentRing* abandoned = hls_downloader_start(unanswered.url("/index.m3u8"), nullptr);
+    SegmentRing* abandoned = hls_downloader_start(unanswered.url("http", "/index.m3u8"), nullptr);
     ASSERT_NE(abandoned, nullptr);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     segment_ring_teardown(abandoned);

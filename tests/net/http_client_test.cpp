@@ -235,19 +235,26 @@ TEST_F(HttpClient, CancelEndsARequestInFlightAndLaterOnes) {
     server.release_stalls();
 }
 
-TEST_F(HttpClient, CancelReachesAConnectStillPending) {
-    UnansweredPort unanswered;
-    ASSERT_TRUE(unanswered.start());
-    HttpCancel cancel;
-    std::thread canceller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        http_cancel(&cancel);
-    });
-    GetResult r = get(unanswered.url("/x"), kTimeoutMs, &cancel);
-    canceller.join();
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.error, "request cancelled");
-    EXPECT_LT(r.elapsed_ms, kTimeoutMs / 2);  // not the connect's own time-out
+TEST_F(HttpClient, CancelReachesAPendingConnectAndTlsHandshake) {
+    const struct {
+        UnansweredPort::Silence silence;
+        const char* scheme;
+    } cases[] = {{UnansweredPort::Silence::connect, "http"}, {UnansweredPort::Silence::handshake, "https"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scheme);
+        UnansweredPort unanswered;
+        ASSERT_TRUE(unanswered.start(c.silence));
+        HttpCancel cancel;
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            http_cancel(&cancel);
+        });
+        GetResult r = get(unanswered.url(c.scheme, "/x"), kTimeoutMs, &cancel);
+        canceller.join();
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, "request cancelled");
+        EXPECT_LT(r.elapsed_ms, kTimeoutMs / 2);  // not the request's own time-out
+    }
 }
 
 TEST_F(HttpClient, MessagesAreCutToTheCallersBuffer) {

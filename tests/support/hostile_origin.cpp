@@ -166,7 +166,7 @@ UnansweredPort::~UnansweredPort() {
     if (listener_ >= 0) close(listener_);
 }
 
-bool UnansweredPort::start() {
+bool UnansweredPort::start(Silence silence) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener_ < 0) return false;
     sockaddr_in address{};
@@ -174,11 +174,12 @@ bool UnansweredPort::start() {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 0) != 0 ||
+        listen(listener_, silence == Silence::connect ? 0 : kQueueFillAttempts) != 0 ||
         getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return false;
     }
     port_ = ntohs(address.sin_port);
+    if (silence == Silence::handshake) return true;
     // Connect until one stays pending: from then on the queue is full and
     // every further SYN is dropped.
     for (int attempt = 0; attempt < kQueueFillAttempts; ++attempt) {

@@ -119,21 +119,26 @@ class HostileStream {
     HlsWindow window_;
 };
 
-// A loopback port whose listener never accepts and whose queue is full, so
-// a connect to it stays pending (its SYNs go unanswered) until it times out
-// or is cancelled: an origin that has stopped answering.
+// A loopback port whose listener never accepts: an origin that has stopped
+// answering. With `Silence::connect`, its queue is full, so a connect to it
+// stays pending (its SYNs go unanswered); with `Silence::handshake`, a
+// connect completes (the system queues it) but no byte ever comes back, so
+// a TLS or RTMP handshake waits. Either lasts until the client's time-out
+// or cancel.
 class UnansweredPort {
   public:
+    enum class Silence { connect, handshake };
+
     UnansweredPort() = default;
     ~UnansweredPort();
     UnansweredPort(const UnansweredPort&) = delete;
     UnansweredPort& operator=(const UnansweredPort&) = delete;
 
     // False when no listener could be set up or its queue would not fill.
-    bool start();
+    bool start(Silence silence = Silence::connect);
     uint16_t port() const { return port_; }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    std::string url(const std::string& scheme, const std::string& path) const {
+        return scheme + "://127.0.0.1:" + std::to_string(port_) + path;
     }
 
   private:
