@@ -198,6 +198,15 @@ TEST_F(HttpClient, UnusableUrlsAndUnreachableServers) {
     EXPECT_EQ(get("http://127.0.0.1:0/x").error, "invalid URL");
     EXPECT_EQ(get("http://127.0.0.1:" + std::to_string(free_loopback_port()) + "/x").error, "connection failed");
     EXPECT_EQ(get("http://name.invalid/x").error, "connection failed");
+    // A request that can be cancelled looks a name up on a thread of its own.
+    HttpCancel cancel;
+    EXPECT_EQ(get("http://name.invalid/x", kTimeoutMs, &cancel).error, "connection failed");
+    server.set_reply("/named", http_reply(200, "by name"));
+    EXPECT_EQ(get("http://localhost:" + std::to_string(server.port()) + "/named", kTimeoutMs, &cancel).body,
+              "by name");
+    http_cancel(&cancel);
+    EXPECT_EQ(get("http://localhost:" + std::to_string(server.port()) + "/named", kTimeoutMs, &cancel).error,
+              "request cancelled");
 }
 
 TEST_F(HttpClient, StalledServerEndsReceivingAtTheTimeout) {
