@@ -66,18 +66,30 @@ std::vector<MadeSegment>* HlsHostileOriginThreads::made_ = nullptr;
 
 }  // namespace
 
-TEST_F(HlsHostileOriginThreads, RelativeRedirectAndRelativeSegmentNamesResolveWhereThePlaylistWas) {
+TEST_F(HlsHostileOriginThreads, RedirectedStreamThatRestartsIsFollowedToItsEnd) {
+    // The configured playlist redirects (relative Location) to another
+    // folder whose segments are named relative to it. There the origin
+    // restarts: numbering drops from 5001 to 0, and the new list is finished.
     HostileStream moved(&origin, "/archive/moved");
-    for (int n = 0; n < 2; ++n) moved.append("part" + std::to_string(n) + ".ts", made(n));
-    moved.end();
+    moved.restart_numbering(5000);
+    for (int n = 0; n < 2; ++n) moved.append("old" + std::to_string(n) + ".ts", made(n));
     origin.redirect("/live/index.m3u8", "../archive/moved/index.m3u8");
     SegmentRingPtr ring(hls_downloader_start(origin.url("/live/index.m3u8"), &stop));
     ASSERT_TRUE(ring);
+    for (int n = 0; n < 2; ++n) {
+        ByteBuffer segment;
+        ASSERT_EQ(segment_ring_take(ring.get(), &segment), SegmentTake::segment);
+        EXPECT_TRUE(byte_buffer_text(segment) == made(n).bytes) << n;
+        byte_buffer_free(&segment);
+    }
+    moved.restart_numbering(0);
+    for (int n = 0; n < 3; ++n) moved.append("new" + std::to_string(n) + ".ts", made(n + 1));
+    moved.end();
     Taken taken = take_all(ring.get());
     EXPECT_EQ(taken.end, SegmentTake::ended) << taken.error;
-    ASSERT_EQ(taken.segments.size(), 2u);
-    for (size_t n = 0; n < 2; ++n) EXPECT_TRUE(taken.segments[n] == made(n).bytes) << n;
-    EXPECT_EQ(origin.server().request_count("/archive/moved/part1.ts"), 1);
+    ASSERT_EQ(taken.segments.size(), 3u);
+    for (size_t n = 0; n < 3; ++n) EXPECT_TRUE(taken.segments[n] == made(n + 1).bytes) << n;
+    EXPECT_EQ(origin.server().request_count("/archive/moved/new2.ts"), 1);
 }
 
 TEST_F(HlsHostileOriginThreads, StalledPlaylistAndExpiredSegmentsFailWithTheirReason) {

@@ -62,11 +62,6 @@ void HostileOrigin::put(const std::string& path, std::string bytes) {
     files_[path] = std::move(bytes);
 }
 
-void HostileOrigin::remove(const std::string& path) {
-    std::lock_guard guard(lock_);
-    files_.erase(path);
-}
-
 void HostileOrigin::redirect(const std::string& path, const std::string& location) {
     std::lock_guard guard(lock_);
     redirects_[path] = location;
@@ -75,12 +70,6 @@ void HostileOrigin::redirect(const std::string& path, const std::string& locatio
 void HostileOrigin::fail_from(const std::string& prefix, int status, uint64_t after_ms) {
     std::lock_guard guard(lock_);
     failures_.push_back({prefix, status, tick_ms() + after_ms});
-}
-
-void HostileOrigin::clear_rules() {
-    std::lock_guard guard(lock_);
-    redirects_.clear();
-    failures_.clear();
 }
 
 ScriptedReply HostileOrigin::answer(const ScriptedRequest& request) {
@@ -127,11 +116,6 @@ void HostileStream::end() {
     std::lock_guard guard(lock_);
     window_.end_list = true;
     publish_locked();
-}
-
-HlsWindow HostileStream::window() {
-    std::lock_guard guard(lock_);
-    return window_;
 }
 
 void HostileStream::publish_locked() {

@@ -63,15 +63,12 @@ class HostileOrigin {
     void put_playlist(const std::string& path, const HlsWindow& window) {
         put(path, hls_window_text(window));
     }
-    void remove(const std::string& path);
     // `path` answers 302 with `location` exactly as given.
     void redirect(const std::string& path, const std::string& location);
     // Paths beginning with `prefix` answer `status` once `after_ms` have
     // passed from now (0: at once): a signed URL that expires, a folder that
     // goes away.
     void fail_from(const std::string& prefix, int status, uint64_t after_ms = 0);
-    // Drops every redirect and failure rule.
-    void clear_rules();
 
   private:
     struct FailRule {
@@ -107,7 +104,6 @@ class HostileStream {
     void restart_numbering(int64_t first = 0);
     // Adds #EXT-X-ENDLIST.
     void end();
-    HlsWindow window();
 
   private:
     void publish_locked();
@@ -136,7 +132,6 @@ class UnansweredPort {
 
     // False when no listener could be set up or its queue would not fill.
     bool start(Silence silence = Silence::connect);
-    uint16_t port() const { return port_; }
     std::string url(const std::string& scheme, const std::string& path) const {
         return scheme + "://127.0.0.1:" + std::to_string(port_) + path;
     }
