@@ -10,7 +10,7 @@
 // Thread safety: any number of threads may call http_get at once. They share
 // only the process-wide TLS client context and its certificate counters (see
 // http_client.cpp). A request can be cut short from another thread through an
-// HttpCancel at every step: name lookup aside, a pending connect sees it
+// HttpCancel at every step: a name lookup or a pending connect sees it
 // within 100 ms, and the TLS handshake, the send and the receive at once
 // (the socket is shut down under them). That is how a stopped workflow or a
 // downloader that is being torn down gets out of a 180-second segment read.
