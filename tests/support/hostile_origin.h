@@ -45,7 +45,8 @@ struct MadeSegment {
 
 // `seconds` of H.264 + AAC test picture and tone cut into 2 s MPEG-TS
 // segments in `folder` (which must exist), with `extra_output_args` given to
-// ffmpeg before the output (e.g. {"-output_ts_offset", "3600"}). False when
+// ffmpeg before the output (e.g. {"-output_ts_offset", "3600"}). File names
+// repeat from call to call, so give each set a folder of its own. False when
 // ffmpeg failed or wrote no segment.
 bool make_hls_segments(const std::string& folder, double seconds,
                        std::vector<MadeSegment>* segments,
