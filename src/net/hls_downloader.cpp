@@ -77,16 +77,23 @@ void follow(Downloader* d, const HlsPlaylist& playlist) {
     }
 }
 
+// A live segment that sends nothing for the stall limit is a stall too; a
+// finished playlist's segments get the full time-out.
+uint32_t segment_timeout_ms(const HlsPlaylist& playlist) {
+    if (playlist.end_list) return HLS_SEGMENT_TIMEOUT_MS;
+    return std::min(HLS_SEGMENT_TIMEOUT_MS, hls_stall_limit_ms(playlist.target_duration));
+}
+
 // True (with the reason in the error text) when nothing new has come for
 // longer than the playlist's stall limit.
 bool stalled(Downloader* d, uint32_t target_duration) {
     uint64_t quiet_ms = tick_ms() - d->progress_ms;
     if (quiet_ms < hls_stall_limit_ms(target_duration)) return false;
+    auto seconds = static_cast<unsigned long long>(quiet_ms / 1000);
     if (d->segment_failing) {
-        error_printf(d->error_text, "%s", d->segment_error);
+        error_printf(d->error_text, "HLS source stalled: no new segment for %llu s (%s)", seconds, d->segment_error);
     } else {
-        error_printf(d->error_text, "HLS source stalled: no new segment for %llu s",
-                     static_cast<unsigned long long>(quiet_ms / 1000));
+        error_printf(d->error_text, "HLS source stalled: no new segment for %llu s", seconds);
     }
     return true;
 }
@@ -126,6 +133,7 @@ int launch_batch(Downloader* d, const HlsPlaylist& playlist, size_t* i, SegmentF
             SegmentFetchJob& job = jobs[launched];
             job.url = playlist.segment_urls[*i];
             job.sequence = sequence;
+            job.timeout_ms = segment_timeout_ms(playlist);
             job.cancel = &d->ring->cancel;
             job.latch = latch;
             {
@@ -277,7 +285,7 @@ int hls_downloader_thread(SegmentRing* ring) {
 }
 
 int segment_fetch_thread(SegmentFetchJob* job) {
-    job->result = http_get(job->url, HLS_SEGMENT_TIMEOUT_MS, &job->body, &job->status, job->error_text, job->cancel);
+    job->result = http_get(job->url, job->timeout_ms, &job->body, &job->status, job->error_text, job->cancel);
     if (!job->result) explain_status(job->error_text, "segment", job->status);
     SegmentFetchLatch* latch = job->latch;
     if (latch) {

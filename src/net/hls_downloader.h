@@ -22,8 +22,9 @@
 // A live source that delivers nothing new for hls_stall_limit_ms (the
 // playlist stopped growing, or every new segment fails, e.g. with 403 once a
 // signed URL has expired) is fatal, so the runner's retry can start afresh;
-// the reason is the failing segment's error, or "HLS source stalled: no new
-// segment for N s". Waiting for room in a full ring is not a stall.
+// the reason is "HLS source stalled: no new segment for N s", followed by
+// the last segment's error in brackets when segments were failing. Waiting for room in a full ring is not a stall; a live
+// segment that sends nothing for that long is (its time-out is the limit).
 //
 // The thread ends on the stop event, on abandonment by the engine, at the end
 // of a finished playlist, after five failed playlist fetches in a row, on a
@@ -60,6 +61,7 @@ constexpr size_t SEGMENT_FETCH_ERROR_SIZE = 128;
 struct SegmentFetchJob {
     std::string_view url;  // borrowed from the playlist being delivered
     int64_t sequence = 0;
+    uint32_t timeout_ms = HLS_SEGMENT_TIMEOUT_MS;  // the stall limit for a live segment
     ByteBuffer body;
     bool result = false;
     uint32_t status = 0;
@@ -84,5 +86,5 @@ struct SegmentFetchJob {
 // The downloader thread's body, on a ring made by hls_downloader_start. Returns 0.
 int hls_downloader_thread(SegmentRing* ring);
 
-// One segment fetch: result = http_get(url, 180000 ms, ...). Returns 0.
+// One segment fetch: result = http_get(url, timeout_ms, ...). Returns 0.
 int segment_fetch_thread(SegmentFetchJob* job);

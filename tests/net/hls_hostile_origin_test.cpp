@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "net/hls_downloader.h"
@@ -92,46 +93,57 @@ TEST_F(HlsHostileOriginThreads, RedirectedStreamThatRestartsIsFollowedToItsEnd) 
     EXPECT_EQ(origin.server().request_count("/archive/moved/new2.ts"), 1);
 }
 
-TEST_F(HlsHostileOriginThreads, StalledPlaylistAndExpiredSegmentsFailWithTheirReason) {
-    // Two live sources at once: one whose playlist stops growing after its
-    // first listing, one that keeps growing while its segments answer 403
-    // after the first seconds. Both fail after the stall limit, each saying why.
-    HostileStream still(&origin, "/still", 1);
-    HostileStream expiring(&origin, "/expiring", 1);
-    for (int n = 0; n < 3; ++n) {
-        still.append("s" + std::to_string(n) + ".ts", made(n));
-        expiring.append("e" + std::to_string(n) + ".ts", made(n));
+TEST_F(HlsHostileOriginThreads, StalledSourcesFailWithTheirReasonAfterTheStallLimit) {
+    // Three live sources at once (1 s target duration): one whose playlist
+    // stops growing after its first listing, and two that keep growing while
+    // their segments, after the first seconds, answer 403 or nothing at all.
+    const std::string kStalled = "HLS source stalled: no new segment for ";
+    struct Source {
+        std::string folder;
+        int status;          // from 2.5 s on, for new segments: 0 hangs, -1 keeps answering
+        std::string reason;  // in brackets after the stall text; "" for none
+    };
+    const std::vector<Source> sources = {
+        {"/still", -1, ""},
+        {"/expiring", 403, " (segment request failed with HTTP status 403)"},
+        {"/hanging", 0, " (invalid HTTP response)"}};
+    std::vector<std::unique_ptr<HostileStream>> streams;
+    for (const Source& source : sources) {
+        streams.push_back(std::make_unique<HostileStream>(&origin, source.folder, 1));
+        for (int n = 0; n < 3; ++n)
+            streams.back()->append("s" + std::to_string(n) + ".ts", made(n));
+        if (source.status >= 0) origin.fail_from(source.folder + "/s", source.status, 2500);
     }
-    origin.fail_from("/expiring/e", 403, 2500);
     std::atomic<bool> feeding{true};
     std::thread feeder([&] {
         for (int n = 3; feeding && n < 120; ++n) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            expiring.append("e" + std::to_string(n) + ".ts", made(n));
+            for (size_t k = 1; k < streams.size(); ++k)
+                streams[k]->append("s" + std::to_string(n) + ".ts", made(n));
         }
     });
-    SegmentRingPtr still_ring(hls_downloader_start(still.url(), &stop));
-    SegmentRingPtr expiring_ring(hls_downloader_start(expiring.url(), &stop));
-    ASSERT_TRUE(still_ring && expiring_ring);
-    Taken taken_still;
-    std::thread still_taker([&] { taken_still = take_all(still_ring.get()); });
-    Taken taken_expiring = take_all(expiring_ring.get());
-    still_taker.join();
+    std::vector<Taken> taken(sources.size());
+    std::vector<std::thread> takers;
+    for (size_t k = 0; k < sources.size(); ++k) {
+        takers.emplace_back([&, k] {
+            SegmentRingPtr ring(hls_downloader_start(streams[k]->url(), &stop));
+            if (ring) taken[k] = take_all(ring.get());
+        });
+    }
+    for (std::thread& taker : takers) taker.join();
     feeding = false;
     feeder.join();
 
-    EXPECT_EQ(taken_still.end, SegmentTake::failed);
-    EXPECT_EQ(taken_still.segments.size(), 2u);  // a new downloader starts with the last two
-    EXPECT_TRUE(taken_still.error.starts_with("HLS source stalled: no new segment for "))
-        << taken_still.error;
-    int seconds = std::atoi(taken_still.error.c_str() +
-                            std::string("HLS source stalled: no new segment for ").size());
-    EXPECT_GE(seconds * 1000, static_cast<int>(hls_stall_limit_ms(1)));
-    EXPECT_TRUE(taken_still.error.ends_with(" s"));
-
-    EXPECT_EQ(taken_expiring.end, SegmentTake::failed);
-    EXPECT_GE(taken_expiring.segments.size(), 2u);
-    EXPECT_EQ(taken_expiring.error, "segment request failed with HTTP status 403");
+    for (size_t k = 0; k < sources.size(); ++k) {
+        SCOPED_TRACE(sources[k].folder);
+        EXPECT_EQ(taken[k].end, SegmentTake::failed);
+        EXPECT_GE(taken[k].segments.size(), 2u);  // a new downloader starts with the last two
+        const std::string& error = taken[k].error;
+        ASSERT_TRUE(error.starts_with(kStalled)) << error;
+        EXPECT_GE(std::atoi(error.c_str() + kStalled.size()) * 1000,
+                  static_cast<int>(hls_stall_limit_ms(1)));
+        EXPECT_TRUE(error.ends_with(" s" + sources[k].reason)) << error;
+    }
 }
 
 TEST_F(HlsHostileOriginThreads, StopAndTearDownReachAConnectThatNeverCompletes) {

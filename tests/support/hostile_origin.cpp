@@ -79,8 +79,11 @@ ScriptedReply HostileOrigin::answer(const ScriptedRequest& request) {
         return http_reply(302, "", "Location: " + redirect->second + "\r\n");
     }
     for (const FailRule& rule : failures_) {
-        if (path.starts_with(rule.prefix) && tick_ms() >= rule.from_ms)
-            return http_reply(rule.status, "refused");
+        if (!path.starts_with(rule.prefix) || tick_ms() < rule.from_ms) continue;
+        if (rule.status != 0) return http_reply(rule.status, "refused");
+        ScriptedReply silent;
+        silent.stall = true;
+        return silent;
     }
     auto file = files_.find(path);
     if (file == files_.end()) return http_reply(404, "not found");

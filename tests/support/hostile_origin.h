@@ -70,11 +70,16 @@ class HostileOrigin {
     // passed from now (0: at once): a signed URL that expires, a folder that
     // goes away.
     void fail_from(const std::string& prefix, int status, uint64_t after_ms = 0);
+    // Paths beginning with `prefix` get no answer at all (the connection is
+    // held open, silent) once `after_ms` have passed: an origin that hangs.
+    void hang_from(const std::string& prefix, uint64_t after_ms = 0) {
+        fail_from(prefix, 0, after_ms);
+    }
 
   private:
     struct FailRule {
         std::string prefix;
-        int status;
+        int status;  // 0: hang
         uint64_t from_ms;
     };
     ScriptedReply answer(const ScriptedRequest& request);
