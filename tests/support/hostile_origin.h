@@ -2,11 +2,13 @@
 // ffmpeg-made segments and media playlists that the test rewrites while a
 // client follows them, with the faults live origins show over days:
 // numbering that restarts, a playlist that stops growing, URLs that expire
-// (403 after some seconds), redirects to another folder (absolute or
-// relative), and timestamp jumps (segments made with -output_ts_offset).
+// (403 after some seconds), requests that hang, redirects to another folder
+// (absolute or relative), and timestamp jumps (segments made with
+// -output_ts_offset). UnansweredPort stands for an origin that no longer
+// completes connects or handshakes.
 //
 // Every path is a whole file replaced at once, as a rename over the old one
-// would: a client never sees half a playlist. Rules (redirect, failure) are
+// would: a client never sees half a playlist. Rules (redirect, failure, hang) are
 // looked at before the files. A `HostileStream` keeps one live rendition's
 // sliding window and rewrites its playlist at every change.
 #pragma once
@@ -106,7 +108,8 @@ class HostileStream {
     // (relative name), dropping the oldest entry beyond the window.
     void append(const std::string& name, const MadeSegment& segment, bool discontinuity = false);
     // An origin restart: the window empties and the next segment is numbered
-    // `first` (typically 0, far below what was listed).
+    // `first` (typically 0, far below what was listed). The old listing is
+    // served until the next append.
     void restart_numbering(int64_t first = 0);
     // Adds #EXT-X-ENDLIST.
     void end();
