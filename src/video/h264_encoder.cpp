@@ -218,7 +218,7 @@ int fill_canvas(H264Encoder& encoder, const AVFrame& decoded) {
         decoded.format == AV_PIX_FMT_YUVJ420P ? AV_PIX_FMT_YUV420P : AVPixelFormat(decoded.format);
     encoder.fit.reset(sws_getCachedContext(encoder.fit.release(), decoded.width, decoded.height,
                                            from, canvas.width, canvas.height, AV_PIX_FMT_YUV420P,
-                                           SWS_BILINEAR, nullptr, nullptr, nullptr));
+                                           SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!encoder.fit) return AVERROR(EINVAL);
     result = sws_scale(encoder.fit.get(), decoded.data, decoded.linesize, 0, decoded.height,
                        canvas.data, canvas.linesize);
