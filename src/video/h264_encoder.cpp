@@ -299,12 +299,11 @@ bool send_frame(HwVideoPipeline& pipeline, AVFrame* frame, std::span<char> error
         }
         int collected = 0;
         if (!collect_output(pipeline, collected, error)) return false;
-        if (collected > 0) continue;
         if (tick_ms() > deadline) {
             video_error(error, "hardware encoder timed out", TIMEOUT_CODE);
             return false;
         }
-        std::this_thread::sleep_for(WAIT_SLICE);
+        if (collected == 0) std::this_thread::sleep_for(WAIT_SLICE);
     }
 }
 
