@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -17,6 +18,7 @@
 #include "support/media_fixtures.h"
 #include "support/temp_dir.h"
 #include "video/hw_pipeline_state.h"
+#include "video/overlay_editor.h"
 
 namespace {
 
@@ -210,6 +212,27 @@ TEST_F(HwPipeline, TimeSteppingBackAtALoopRestartKeepsEncoding) {
     ASSERT_EQ(out.pts.size(), 50u);
     EXPECT_EQ(out.pts[25], out.pts[0]);
     EXPECT_TRUE(out.key[25] && out.headers[25]);
+}
+
+// A confirmed edit mid-stream is fetched once, between two frames; a
+// picture that cannot be read then fails the next frame.
+TEST_F(HwPipeline, RevisionBumpMidStreamFetchesBetweenFrames) {
+    ASSERT_NO_FATAL_FAILURE(use_small_clip());
+    OverlayEditor editor;
+    editor.values = settings("Software H.264");
+    editor.watch();
+    Output out;
+    std::array<char, 256> error{};
+    PipelinePtr pipeline(hw_pipeline_create(editor.values, collect, &out, error));
+    ASSERT_TRUE(pipeline);
+    ASSERT_TRUE(feed(pipeline.get(), 0, 10, error)) << error.data();
+    editor.revision = 1;
+    ASSERT_TRUE(feed(pipeline.get(), 10, 20, error)) << error.data();
+    EXPECT_EQ(editor.fetches, 1);
+    editor.values.image_path = dir_->file("missing.png");
+    editor.revision = 2;
+    EXPECT_FALSE(feed(pipeline.get(), 20, 25, error));
+    EXPECT_STREQ(error.data(), "live overlay update failed (0x80004005)");
 }
 
 // Each failure fails the feed with its message; the pipeline is then freed
