@@ -22,13 +22,14 @@
 // VA-API) and sent. The send/receive API stands for the need-input and
 // have-output events: a frame the encoder will not take yet waits, in 50 ms
 // slices up to 10 s, while its finished output is collected.
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <thread>
 
 extern "C" {
 #include <libavutil/hwcontext.h>
 #include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
 }
 
 #include "platform/clock.h"
