@@ -122,12 +122,9 @@ class Mp4UnitsTest : public ::testing::Test {
     static void TearDownTestSuite() { delete dir_; }
     void SetUp() override { ASSERT_TRUE(ok_) << "ffmpeg could not make the fixtures"; }
 
-    static TempDir* dir_;
-    static bool ok_;
+    static inline TempDir* dir_ = nullptr;
+    static inline bool ok_ = false;
 };
-
-TempDir* Mp4UnitsTest::dir_ = nullptr;
-bool Mp4UnitsTest::ok_ = false;
 
 TEST_F(Mp4UnitsTest, APassOpensWithTheParameterSetsAndKeepsDecodeOrderInStep) {
     for (const char* file : {"plain.mp4", "bframes.mp4"}) {
@@ -179,18 +176,14 @@ bool rewrite_to_two_byte_lengths(const std::string& path) {
         return false;
     }
     std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        size_t at = std::stoul(line.substr(line.find(',') + 1)),
-               end = at + std::stoul(line);  // size,pos
+    for (std::string line; std::getline(lines, line);) {  // size,pos
+        size_t at = std::stoul(line.substr(line.find(',') + 1)), end = at + std::stoul(line);
         while (at < end) {
-            auto byte = [&](size_t i) { return static_cast<uint8_t>(file[i]); };
-            size_t n = (size_t{byte(at)} << 24) | (byte(at + 1) << 16) | (byte(at + 2) << 8) |
-                       byte(at + 3);
+            size_t n = 0;
+            for (size_t i = 0; i < 4; ++i) n = n << 8 | static_cast<uint8_t>(file[at + i]);
             if (n + 2 > 0xFFFF || at + 4 + n > end) return false;
-            file.replace(at + 2, n, file, at + 4, n);
-            file[at] = static_cast<char>((n + 2) >> 8);
-            file[at + 1] = static_cast<char>(n + 2);
-            file[at + 2 + n] = file[at + 3 + n] = 0;
+            const char length[] = {static_cast<char>((n + 2) >> 8), static_cast<char>(n + 2)};
+            file.replace(at, 4 + n, std::string(length, 2) + file.substr(at + 4, n) + '\0' + '\0');
             at += 4 + n;
         }
     }

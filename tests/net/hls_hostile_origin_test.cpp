@@ -53,12 +53,10 @@ class HlsHostileOriginThreads : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(origin.start()); }
     static const MadeSegment& made(size_t n) { return (*made_)[n % made_->size()]; }
 
-    static std::vector<MadeSegment>* made_;
+    static inline std::vector<MadeSegment>* made_ = nullptr;
     HostileOrigin origin;
     Event stop;
 };
-
-std::vector<MadeSegment>* HlsHostileOriginThreads::made_ = nullptr;
 
 TEST_F(HlsHostileOriginThreads, RedirectedStreamThatRestartsIsFollowedToItsEnd) {
     // Relative Location and segment names resolve against the moved folder;
