@@ -1,7 +1,7 @@
 // The downloader against an origin that misbehaves as live origins do over
 // days: a relative redirect to another folder, numbering that restarts, a
-// playlist that stops growing, segments that expire (403) or hang, and an
-// origin that no longer completes connects.
+// playlist that stops growing, segments that expire (403) or hang, a connect
+// that never completes.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -129,26 +129,19 @@ TEST_F(HlsHostileOriginThreads, StalledSourcesFailWithTheirReasonAfterTheStallLi
     }
 }
 
-TEST_F(HlsHostileOriginThreads, StopAndTearDownReachAConnectThatNeverCompletes) {
+// Tear-down reaching a request in flight is shown on a stalled download in
+// the downloader's own tests; the connect's own cancel in the client's.
+TEST_F(HlsHostileOriginThreads, StopReachesAConnectThatNeverCompletes) {
     UnansweredPort unanswered;
     ASSERT_TRUE(unanswered.start());
-    const std::string url = unanswered.url("http", "/index.m3u8");
-    int before = segment_ring_downloaders_running();
-    // Ends long before the playlist time-out, as stopped, not failed.
-    SegmentRingPtr stopped(hls_downloader_start(url, &stop));
-    ASSERT_TRUE(stopped);
+    SegmentRingPtr ring(hls_downloader_start(unanswered.url("http", "/index.m3u8"), &stop));
+    ASSERT_TRUE(ring);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     stop.set();
-    EXPECT_TRUE(wait_until([&] { return segment_ring_marks(stopped.get()).ended; },
+    // Long before the playlist time-out, as stopped, not failed.
+    EXPECT_TRUE(wait_until([&] { return segment_ring_marks(ring.get()).ended; },
                            HLS_PLAYLIST_TIMEOUT_MS / 3));
-    EXPECT_FALSE(segment_ring_marks(stopped.get()).failed);
-    stopped.reset();
-    // Tear-down without a stop event cancels it too, within its own wait.
-    SegmentRing* abandoned = hls_downloader_start(url, nullptr);
-    ASSERT_NE(abandoned, nullptr);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    segment_ring_teardown(abandoned);
-    EXPECT_EQ(segment_ring_downloaders_running(), before);
+    EXPECT_FALSE(segment_ring_marks(ring.get()).failed);
 }
 
 }  // namespace
