@@ -48,10 +48,7 @@ OverlaySettings ticker() {
     OverlaySettings s;
     s.text_enabled = 1;
     s.text = "Looping with a ticker";
-    s.text_bottom_pct = 10;
     s.font_size = 20;
-    s.scroll_speed = 4;
-    s.text_color = 0x00FFFFFF;
     s.bitrate = 500000;
     s.encoder = "Software H.264";
     return s;
