@@ -1,7 +1,5 @@
-// Fuzz target: any bytes as an avcC record, then the rest as a video sample
-// (with the record's NAL length size) and as a raw AAC frame, must convert
-// without a crash; a converted video unit opens with the prefix, and an ADTS
-// frame is the sample behind its 7 header bytes.
+// Fuzz target: any bytes as an avcC record, the rest as a video sample and
+// as an AAC frame: no crash, a unit keeps its prefix, ADTS adds 7 bytes.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,5 @@
-// A loop engine run on a thread of its own, for tests that watch what it
-// sends meanwhile: start() runs `Run` on the options, stop() signals the
-// stop event and joins, giving how long that took. The last status text the
-// engine reported is kept.
+// A loop engine on a thread of its own, for tests that watch what it sends;
+// stop() gives how long the stop took. The last status text is kept.
 #pragma once
 
 #include <array>

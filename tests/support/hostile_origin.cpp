@@ -1,10 +1,8 @@
 // The origin answers from its own tables under its own lock; the scripted
-// server only carries the bytes. Segments are copied into each reply, which
-// is fine at test sizes.
+// server only carries the bytes.
 #include "support/hostile_origin.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -18,20 +16,6 @@
 #include "support/child.h"
 #include "support/media_fixtures.h"
 #include "support/temp_dir.h"
-
-std::string hls_window_text(const HlsWindow& window) {
-    std::string text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" +
-                       std::to_string(window.target_duration) +
-                       "\n#EXT-X-MEDIA-SEQUENCE:" + std::to_string(window.media_sequence) + "\n";
-    for (const HlsEntry& entry : window.entries) {
-        if (entry.discontinuity) text += "#EXT-X-DISCONTINUITY\n";
-        char duration[32];
-        std::snprintf(duration, sizeof duration, "%.3f", entry.duration);
-        text += "#EXTINF:" + std::string(duration) + ",\n" + entry.uri + "\n";
-    }
-    if (window.end_list) text += "#EXT-X-ENDLIST\n";
-    return text;
-}
 
 bool make_hls_segments(const std::string& folder, double seconds,
                        std::vector<MadeSegment>* segments,
@@ -75,9 +59,8 @@ void HostileOrigin::fail_from(const std::string& prefix, int status, uint64_t af
 ScriptedReply HostileOrigin::answer(const ScriptedRequest& request) {
     std::string path = request.path.substr(0, request.path.find('?'));
     std::lock_guard guard(lock_);
-    if (auto redirect = redirects_.find(path); redirect != redirects_.end()) {
+    if (auto redirect = redirects_.find(path); redirect != redirects_.end())
         return http_reply(302, "", "Location: " + redirect->second + "\r\n");
-    }
     for (const FailRule& rule : failures_) {
         if (!path.starts_with(rule.prefix) || tick_ms() < rule.from_ms) continue;
         if (rule.status != 0) return http_reply(rule.status, "refused");
@@ -86,64 +69,65 @@ ScriptedReply HostileOrigin::answer(const ScriptedRequest& request) {
         return silent;
     }
     auto file = files_.find(path);
-    if (file == files_.end()) return http_reply(404, "not found");
-    return http_reply(200, file->second);
+    return file == files_.end() ? http_reply(404, "not found") : http_reply(200, file->second);
 }
 
 HostileStream::HostileStream(HostileOrigin* origin, std::string folder, uint32_t target_duration,
                              size_t window_size)
-    : origin_(origin), folder_(std::move(folder)), window_size_(window_size) {
-    window_.target_duration = target_duration;
-}
+    : origin_(origin),
+      folder_(std::move(folder)),
+      target_duration_(target_duration),
+      window_size_(window_size) {}
 
 void HostileStream::append(const std::string& name, const MadeSegment& segment,
                            bool discontinuity) {
     origin_->put(folder_ + "/" + name, segment.bytes);
     std::lock_guard guard(lock_);
-    window_.entries.push_back({name, segment.duration, discontinuity});
-    while (window_.entries.size() > window_size_) {
-        window_.entries.erase(window_.entries.begin());
-        ++window_.media_sequence;
+    entries_.push_back({name, segment.duration, discontinuity});
+    if (entries_.size() > window_size_) {
+        entries_.erase(entries_.begin());
+        ++media_sequence_;
     }
     publish_locked();
 }
 
 void HostileStream::restart_numbering(int64_t first) {
     std::lock_guard guard(lock_);
-    window_.entries.clear();
-    window_.media_sequence = first;
-    window_.end_list = false;
+    entries_.clear();
+    media_sequence_ = first;
+    end_list_ = false;
 }
 
 void HostileStream::end() {
     std::lock_guard guard(lock_);
-    window_.end_list = true;
+    end_list_ = true;
     publish_locked();
 }
 
 void HostileStream::publish_locked() {
-    origin_->put_playlist(playlist_path(), window_);
+    std::string text =
+        "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" + std::to_string(target_duration_) +
+        "\n#EXT-X-MEDIA-SEQUENCE:" + std::to_string(media_sequence_) + "\n";
+    for (const Entry& entry : entries_) {
+        if (entry.discontinuity) text += "#EXT-X-DISCONTINUITY\n";
+        char duration[32];
+        std::snprintf(duration, sizeof duration, "%.3f", entry.duration);
+        text += "#EXTINF:" + std::string(duration) + ",\n" + entry.name + "\n";
+    }
+    if (end_list_) text += "#EXT-X-ENDLIST\n";
+    origin_->put(playlist_path(), text);
 }
 
 namespace {
 
 constexpr int kQueueFillAttempts = 16;
-constexpr int kConnectedWithinMs = 300;
 
-// A non-blocking connect to loopback `port`; -1 when it failed at once.
-int start_connect(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return -1;
+sockaddr_in loopback(uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
-        errno != EINPROGRESS) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+    return address;
 }
 
 }  // namespace
@@ -155,29 +139,27 @@ UnansweredPort::~UnansweredPort() {
 
 bool UnansweredPort::start(Silence silence) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener_ < 0) return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         listen(listener_, silence == Silence::connect ? 0 : kQueueFillAttempts) != 0 ||
         getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return false;
     }
     port_ = ntohs(address.sin_port);
     if (silence == Silence::handshake) return true;
-    // Connect until one stays pending: from then on the queue is full and
-    // every further SYN is dropped.
+    // Connect until one stays pending: from then on every further SYN is dropped.
     for (int attempt = 0; attempt < kQueueFillAttempts; ++attempt) {
-        int fd = start_connect(port_);
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in target = loopback(port_);
         if (fd < 0) return false;
-        pollfd wait{fd, POLLOUT, 0};
-        if (poll(&wait, 1, kConnectedWithinMs) != 1) {
-            close(fd);
-            return true;
-        }
         queued_.push_back(fd);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0 &&
+            errno != EINPROGRESS) {
+            return false;
+        }
+        pollfd wait{fd, POLLOUT, 0};
+        if (poll(&wait, 1, 300) != 1) return true;  // pending: the queue is full
     }
     return false;
 }
