@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "media/es_unit.h"
 #include "video/overlay_settings.h"
@@ -42,3 +43,10 @@ using EncodedVideoSink = EsUnitCallback;
 
 // Releases everything; accepts null.
 void hw_pipeline_free(HwVideoPipeline* pipeline);
+
+// The encoder that opened, as the engines log it after "Video encoder: ":
+// "libx264 (software)" or e.g. "h264_nvenc (hardware)". Empty until the
+// first decoded frame has set the encoder up (and for null); valid while the
+// pipeline lives. An engine checks it after each successful feed and logs
+// it once when it turns non-empty.
+[[nodiscard]] std::string_view hw_pipeline_encoder_name(const HwVideoPipeline* pipeline);

@@ -1,0 +1,248 @@
+// The pipeline end to end on clips ffmpeg makes: a 720p30 clip with
+// B-frames followed by a 1080p segment (a resolution change mid-stream),
+// with a picture and a ticker band. ffprobe and ffmpeg judge the output:
+// every unit fed comes out, no B-frames, a key frame with SPS and PPS every
+// 2 s, and the overlays' colours are where they were placed.
+#include "video/hw_pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <fstream>
+#include <sstream>
+
+#include "media/annexb.h"
+#include "support/child.h"
+#include "support/media_fixtures.h"
+#include "support/temp_dir.h"
+#include "video/hw_pipeline_state.h"
+
+namespace {
+
+struct Output {
+    std::string stream;
+    std::vector<int64_t> pts;
+    std::vector<bool> key;
+    std::vector<bool> headers;
+    size_t refuse_after = SIZE_MAX;
+};
+
+int collect(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
+    auto& out = *static_cast<Output*>(context);
+    if (kind != ES_VIDEO || pts != dts || out.pts.size() >= out.refuse_after) return 0;
+    out.stream.append(data.begin(), data.end());
+    out.pts.push_back(pts);
+    bool idr = false, sps = false, pps = false;
+    AnnexbScanner scanner = annexb_scanner(data);
+    std::span<const uint8_t> nal;
+    while (annexb_next_nal(scanner, nal)) {
+        idr |= h264_nal_type(nal) == H264_NAL_IDR;
+        sps |= h264_nal_type(nal) == H264_NAL_SPS;
+        pps |= h264_nal_type(nal) == H264_NAL_PPS;
+    }
+    out.key.push_back(idr);
+    out.headers.push_back(sps && pps);
+    return 1;
+}
+
+struct PipelineFree {
+    void operator()(HwVideoPipeline* pipeline) const { hw_pipeline_free(pipeline); }
+};
+using PipelinePtr = std::unique_ptr<HwVideoPipeline, PipelineFree>;
+
+class HwPipeline : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = new TempDir;
+        ASSERT_TRUE(make_test_clip(dir_->file("720.ts"), 1280, 720, 30, 4, 2));
+        ASSERT_TRUE(make_test_clip(dir_->file("1080.ts"), 1920, 1080, 30, 1, 0));
+        ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                               "color=c=red:s=200x100", "-frames:v", "1", dir_->file("logo.png")}),
+                  0);
+        units_ = new std::vector<VideoUnit>(read_video_units(dir_->file("720.ts")));
+        std::vector<VideoUnit> tail = read_video_units(dir_->file("1080.ts"));
+        ASSERT_FALSE(units_->empty());
+        ASSERT_FALSE(tail.empty());
+        // The 1080p segment follows on one frame after the 720p clip's last picture.
+        int64_t end = 0, start = INT64_MAX;
+        for (const VideoUnit& unit : *units_) end = std::max(end, unit.pts);
+        for (const VideoUnit& unit : tail) start = std::min(start, unit.pts);
+        for (VideoUnit& unit : tail) {
+            unit.pts += end + 3000 - start;
+            unit.dts += end + 3000 - start;
+            units_->push_back(std::move(unit));
+        }
+    }
+    static void TearDownTestSuite() {
+        delete units_;
+        delete dir_;
+    }
+
+    static OverlaySettings settings(const std::string& encoder) {
+        OverlaySettings s;
+        s.image_enabled = 1;
+        s.image_path = dir_->file("logo.png");
+        s.image_x_pct = 50;
+        s.image_y_pct = 10;
+        s.text_enabled = 1;
+        s.text = "Veltrona ticker test line";
+        s.font_size = 24;
+        s.scroll_speed = 50;
+        s.text_color = s.background_color = 0x00FF0000;  // a plain blue band
+        s.encoder = encoder;
+        return s;
+    }
+
+    static TempDir* dir_;
+    static std::vector<VideoUnit>* units_;
+};
+TempDir* HwPipeline::dir_ = nullptr;
+std::vector<VideoUnit>* HwPipeline::units_ = nullptr;
+
+// Y, U, V of frame `index` at luma pixel (x, y) in a raw 4:2:0 file.
+std::array<int, 3> sample(const std::string& yuv, int width, int height, int index, int x, int y) {
+    const size_t frame = size_t(width) * height * 3 / 2;
+    const size_t base = frame * size_t(index);
+    const size_t chroma = size_t(y / 2) * size_t(width / 2) + size_t(x / 2);
+    const size_t quarter = size_t(width) * height / 4;
+    return {uint8_t(yuv[base + size_t(y) * width + x]),
+            uint8_t(yuv[base + size_t(width) * height + chroma]),
+            uint8_t(yuv[base + size_t(width) * height + quarter + chroma])};
+}
+
+void expect_near(std::array<int, 3> got, std::array<int, 3> want, const std::string& where) {
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(got[i], want[i], 8) << where << " component " << i;
+}
+
+TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
+    Output out;
+    std::array<char, 256> error{};
+    PipelinePtr pipeline(hw_pipeline_create(settings("Auto"), collect, &out, error));
+    ASSERT_TRUE(pipeline) << error.data();
+    EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()), "");
+    for (const VideoUnit& unit : *units_) {
+        ASSERT_EQ(hw_pipeline_feed(pipeline.get(), unit.bytes, unit.pts, unit.dts, error), 1)
+            << error.data();
+    }
+    ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error), 1) << error.data();
+    EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()), "libx264 (software)");
+
+    // Every unit fed left as one unit, in increasing time (PTS = DTS).
+    ASSERT_EQ(out.pts.size(), units_->size());
+    for (size_t i = 1; i < out.pts.size(); ++i) ASSERT_GT(out.pts[i], out.pts[i - 1]) << i;
+    // A key frame, headers in band, at every 2 s of media time; none further apart.
+    int64_t last_key = out.pts[0];
+    for (size_t i = 0; i < out.pts.size(); ++i) {
+        if ((out.pts[i] - out.pts[0]) % 180000 == 0) {
+            EXPECT_TRUE(out.key[i]) << "frame " << i;
+        }
+        if (out.key[i]) {
+            EXPECT_TRUE(out.headers[i]) << "frame " << i;
+            EXPECT_LE(out.pts[i] - last_key, 180000) << "frame " << i;
+            last_key = out.pts[i];
+        }
+    }
+
+    const std::string h264 = dir_->file("out.h264");
+    write_file(h264, out.stream);
+    std::string frames;
+    ASSERT_EQ(run_command({"ffprobe", "-v", "error", "-show_entries",
+                           "frame=pict_type,width,height", "-of", "csv=p=0", h264},
+                          &frames),
+              0);
+    std::istringstream lines(frames);
+    size_t count = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty()) continue;
+        ++count;
+        EXPECT_EQ(line.substr(0, 9), "1280,720,")
+            << count;  // the 1080p part is scaled to the encoder's size
+        EXPECT_EQ(line.find('B'), std::string::npos) << count;
+    }
+    EXPECT_EQ(count, units_->size());
+
+    const std::string yuv_path = dir_->file("out.yuv");
+    ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", h264, "-fps_mode",
+                           "passthrough", "-f", "rawvideo", "-pix_fmt", "yuv420p", yuv_path}),
+              0);
+    const std::string yuv = read_file(yuv_path);
+    ASSERT_EQ(yuv.size(), size_t(1280) * 720 * 3 / 2 * units_->size());
+    // Red picture: 256 x 128 at (512, 59). Blue band: 48 high at y 672,
+    // entering from x 1280 at 50 px/s (x = 1180 at 2 s, 1072 at 125 frames).
+    const std::array<int, 3> red = {76, 85, 255};
+    const std::array<int, 3> blue = {28, 255, 107};
+    for (int index : {60, 125}) {
+        expect_near(sample(yuv, 1280, 720, index, 640, 122), red,
+                    "picture, frame " + std::to_string(index));
+        const int band_x = 1280 - index * 50 / 30;
+        expect_near(sample(yuv, 1280, 720, index, band_x + 12, 694), blue,
+                    "band, frame " + std::to_string(index));
+    }
+}
+
+TEST_F(HwPipeline, HardwareOnlyFailsWithoutAHardwareEncoder) {
+    Output out;
+    std::array<char, 256> error{};
+    PipelinePtr pipeline(hw_pipeline_create(settings("Hardware H.264"), collect, &out, error));
+    ASSERT_TRUE(pipeline);
+    int fed = 1;
+    for (size_t i = 0; i < 10 && fed; ++i) {
+        fed = hw_pipeline_feed(pipeline.get(), (*units_)[i].bytes, (*units_)[i].pts,
+                               (*units_)[i].dts, error);
+    }
+    if (fed)
+        GTEST_SKIP() << "a hardware encoder opened: " << hw_pipeline_encoder_name(pipeline.get());
+    EXPECT_STREQ(error.data(), "no hardware H.264 encoder is available (0x00000000)");
+    EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()), "");
+}
+
+TEST_F(HwPipeline, RefusedDeliveryFailsTheFeedAndLeavesThePipelineFreeable) {
+    Output out;
+    out.refuse_after = 5;
+    std::array<char, 256> error{};
+    PipelinePtr pipeline(hw_pipeline_create(settings("Software H.264"), collect, &out, error));
+    ASSERT_TRUE(pipeline);
+    int fed = 1;
+    for (size_t i = 0; i < 20 && fed; ++i) {
+        fed = hw_pipeline_feed(pipeline.get(), (*units_)[i].bytes, (*units_)[i].pts,
+                               (*units_)[i].dts, error);
+    }
+    EXPECT_EQ(fed, 0);
+    EXPECT_STREQ(error.data(), "encoded video delivery failed (0x80004005)");
+}
+
+TEST_F(HwPipeline, EmptyInputIsRefusedSilentlyAndFinishWithoutFramesSucceeds) {
+    Output out;
+    std::array<char, 256> error{};
+    PipelinePtr pipeline(hw_pipeline_create(settings("Auto"), collect, &out, error));
+    ASSERT_TRUE(pipeline);
+    EXPECT_EQ(hw_pipeline_feed(pipeline.get(), {}, 0, 0, error), 0);
+    EXPECT_STREQ(error.data(), "");
+    EXPECT_EQ(hw_pipeline_feed(nullptr, (*units_)[0].bytes, 0, 0, error), 0);
+    EXPECT_EQ(hw_pipeline_finish(pipeline.get(), error), 1);
+    EXPECT_TRUE(out.pts.empty());
+}
+
+TEST(EncodedToAnnexb, PassesStartCodesAndRewritesLengthPrefixes) {
+    using Bytes = std::vector<uint8_t>;
+    struct Case {
+        Bytes in, want;
+    };
+    const std::vector<Case> cases = {
+        {{0, 0, 0, 1, 0x65, 0x88}, {0, 0, 0, 1, 0x65, 0x88}},
+        {{0, 0, 1, 0x41, 0x9A}, {0, 0, 1, 0x41, 0x9A}},
+        {{0, 0, 2}, {0, 0, 2}},
+        {{0, 0, 0, 2, 0x67, 0x42, 0, 0, 0, 1, 0x68}, {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68}},
+        {{0, 0, 0, 2, 0x67, 0x42, 0, 0, 0, 9, 0x65},
+         {0, 0, 0, 1, 0x67, 0x42}},  // overrunning tail dropped
+        {{0, 0, 0, 2, 0x67, 0x42, 0, 0, 0, 0, 0x65},
+         {0, 0, 0, 1, 0x67, 0x42}},  // zero length ends it
+    };
+    Bytes scratch;
+    for (const Case& c : cases) {
+        const std::span<const uint8_t> out = encoded_to_annexb(c.in, scratch);
+        EXPECT_EQ(Bytes(out.begin(), out.end()), c.want);
+    }
+}
+
+}  // namespace
