@@ -11,6 +11,7 @@
 #include "engines/hls_to_rtmp_engine.h"
 
 #include "engines/engines.h"
+#include "engines/live_source.h"
 #include "net/segment_ring.h"
 #include "platform/error_text.h"
 
@@ -42,16 +43,9 @@ int run(const HlsToRtmpOptions& options, const std::string& source, const std::s
     context.stop_event = options.stop_event;
     context.stats = options.stats;
     OwnedByteBuffer segment;
-    SegmentRingPtr ring(segment_ring_start(source, options.stop_event));
-    if (!ring) {
-        error_printf(error, "%s", "HLS downloader thread failed");
-        return 0;
-    }
-    if (segment_ring_take(ring.get(), &segment.buffer) != SegmentTake::segment) {
-        if (publish_stopped(context)) return 1;
-        segment_ring_error(ring.get(), error);
-        error_set_if_empty(error, "HLS source ended before a segment was downloaded");
-        return 0;
+    SegmentRingPtr ring;
+    if (std::optional<int> early = live_source_first_segment(ring, source, context, &segment.buffer, error)) {
+        return *early;
     }
     context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error, options.stop_event));
     if (!context.publisher) return publish_stopped(context) ? 1 : 0;
