@@ -1,0 +1,204 @@
+// The overlay engines below the runner: the router and sink that join the
+// demultiplexer, the video pipeline and the packetizer; the loop's one
+// timeline across passes with fresh headers, as a scripted server sees it;
+// its failure texts; a prompt stop without draining.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <map>
+#include <thread>
+
+#include "engines/engines.h"
+#include "engines/overlay_router.h"
+#include "engines/overlay_ts_loop_engine.h"
+#include "platform/clock.h"
+#include "platform/error_text.h"
+#include "support/fake_rtmp_server.h"
+#include "support/media_fixtures.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using Error = std::array<char, ENGINE_ERROR_SIZE>;
+
+OverlaySettings ticker_settings() {
+    OverlaySettings settings;
+    settings.text_enabled = 1;
+    settings.text = "Overlay test";
+    settings.font_size = 20;
+    settings.scroll_speed = 50;
+    settings.text_color = 0xFFFFFF;
+    settings.bitrate = 1000000;
+    return settings;
+}
+
+bool is_sequence_header(const FakeRtmpMessage& m) {
+    return m.payload.size() >= 2 && m.payload[1] == 0 &&
+           ((m.type_id == 9 && (m.payload[0] & 0x0F) == 7) ||
+            (m.type_id == 8 && (m.payload[0] & 0xF0) == 0xA0));
+}
+
+void accept_and_record(FakeRtmpPeer& peer) {
+    if (!fake_rtmp_accept_publish(peer)) return;
+    while (peer.read_message()) {
+    }
+}
+
+struct StatusLog {
+    std::vector<std::string> texts;
+    static void add(void* context, const char* text) {
+        static_cast<StatusLog*>(context)->texts.push_back(text);
+    }
+};
+
+class OverlayEnginesTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        fixtures_ = new TempDir();
+        ok_ = make_test_ts(fixtures_->file("one.ts"), 1.0) &&
+              make_test_ts(fixtures_->file("ten.ts"), 10.0);
+    }
+    static void TearDownTestSuite() { delete fixtures_; }
+    void SetUp() override { ASSERT_TRUE(ok_) << "ffmpeg could not make the fixtures"; }
+
+    static TempDir* fixtures_;
+    static bool ok_;
+};
+
+TempDir* OverlayEnginesTest::fixtures_ = nullptr;
+bool OverlayEnginesTest::ok_ = false;
+
+// The router on its own: a whole file through demuxer, router, pipeline and
+// sink into a packetizer whose tags the test keeps.
+TEST_F(OverlayEnginesTest, RouterSendsAudioStraightOnAndVideoThroughThePipeline) {
+    std::vector<FlvTag> tags;
+    std::vector<std::vector<uint8_t>> bodies;
+    struct Keep {
+        std::vector<FlvTag>* tags;
+        std::vector<std::vector<uint8_t>>* bodies;
+    } keep{&tags, &bodies};
+    auto keep_tag = [](void* context, const FlvTag& tag) {
+        auto* k = static_cast<Keep*>(context);
+        k->tags->push_back(tag);
+        k->bodies->emplace_back(tag.body.begin(), tag.body.end());
+        return 1;
+    };
+    PublishContext publish;
+    Error error{};
+    StatusLog status;
+    OverlayRouterContext router{&publish, nullptr, error, StatusLog::add, &status, "Streaming", {}};
+    publish.packetizer.reset(flv_packetizer_create(keep_tag, &keep));
+    router.pipeline.reset(
+        hw_pipeline_create(ticker_settings(), packetizer_video_sink, &router, error));
+    ASSERT_TRUE(router.pipeline) << error_view(error);
+    publish.demuxer.reset(ts_demuxer_create(overlay_demux_router, &router));
+
+    EXPECT_EQ(overlay_demux_router(&router, ES_VIDEO, {}, 0, 0),
+              1);  // nothing to decode, nothing sent
+    EXPECT_TRUE(tags.empty());
+    std::string ts = read_file(fixtures_->file("one.ts"));
+    ASSERT_EQ(
+        ts_demuxer_feed(publish.demuxer.get(),
+                        std::span(reinterpret_cast<const uint8_t*>(ts.data()), ts.size()), error),
+        1)
+        << error_view(error);
+    ASSERT_TRUE(overlay_media_drain(router)) << error_view(error);
+
+    size_t video = 0, audio = 0;
+    for (size_t i = 0; i < tags.size(); ++i) {
+        const std::vector<uint8_t>& body = bodies[i];
+        if (tags[i].type == FLV_TAG_AUDIO) ++audio;
+        if (tags[i].type != FLV_TAG_VIDEO || body.size() < 5 || body[1] != 1) continue;
+        ++video;
+        EXPECT_EQ(body[2] | body[3] | body[4], 0) << "a frame shown later than decoded: B-frames";
+    }
+    EXPECT_EQ(video, 25u);  // every frame of the second, re-encoded
+    EXPECT_GT(audio, 40u);  // 48 kHz AAC: about 47 frames a second
+    ASSERT_EQ(status.texts.size(), 1u);
+    EXPECT_THAT(status.texts[0], ::testing::StartsWith("Streaming; video encoder: "));
+    overlay_media_stop(router);
+}
+
+TEST_F(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
+    FakeRtmpServer server;
+    ASSERT_TRUE(server.start(accept_and_record, 20000));
+    Event stop;
+    Error error{};
+    StatusLog status;
+    int result = -1;
+    OverlayTsLoopOptions options{fixtures_->file("one.ts"),
+                                 server.url(),
+                                 ticker_settings(),
+                                 &stop,
+                                 StatusLog::add,
+                                 &status,
+                                 nullptr};
+    std::thread loop([&] { result = overlay_ts_loop_run(options, error); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    uint64_t stopped_at = tick_ms();
+    stop.set();
+    loop.join();
+    uint64_t took = tick_ms() - stopped_at;
+    server.join();
+    std::printf("overlay loop stopped %llu ms after the stop event\n",
+                static_cast<unsigned long long>(took));
+    EXPECT_LT(took, 2000u);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(error_view(error), "");
+    ASSERT_GE(status.texts.size(), 2u);
+    EXPECT_EQ(status.texts[0], "Overlay TS loop connected");
+    EXPECT_THAT(status.texts[1], ::testing::StartsWith("Overlay TS loop playing; video encoder: "));
+
+    size_t passes = 0;
+    uint32_t highest = 0;
+    std::map<uint8_t, uint32_t> last_of_type;
+    for (const FakeRtmpMessage& m : server.peer.messages) {
+        if (m.type_id != 8 && m.type_id != 9) continue;
+        if (m.type_id == 9 &&
+            is_sequence_header(m)) {  // each pass opens with its encoder's AVC header
+            EXPECT_TRUE(passes == 0 || m.timestamp == highest + 1)
+                << "pass " << passes << " at " << m.timestamp;
+            ++passes;
+        }
+        EXPECT_GE(m.timestamp, last_of_type[m.type_id]);
+        last_of_type[m.type_id] = m.timestamp;
+        highest = std::max(highest, m.timestamp);
+    }
+    EXPECT_GE(passes, 3u);
+}
+
+TEST_F(OverlayEnginesTest, LoopFailuresEndTheRunWithTheirText) {
+    TempDir dir;
+    std::string null_packets;
+    for (int i = 0; i < 100; ++i)
+        null_packets += std::string("\x47\x1F\xFF\x10", 4) + std::string(184, '\xFF');
+    write_file(dir.file("empty-program.ts"), null_packets);
+    struct Case {
+        std::string path, message;
+    };
+    for (const Case& c :
+         {Case{dir.file("missing.ts"), "TS recording cannot be opened"},
+          Case{dir.file("empty-program.ts"), "recording holds no playable audio or video"}}) {
+        FakeRtmpServer server;
+        ASSERT_TRUE(server.start(accept_and_record, 15000));
+        Error error{};
+        Event stop;
+        EXPECT_EQ(overlay_ts_loop_engine(c.path, server.url(), ticker_settings(), &stop, nullptr,
+                                         nullptr, error),
+                  0);
+        EXPECT_EQ(error_view(error), c.message);
+    }
+    Error error{};
+    Event stop;
+    EXPECT_EQ(overlay_ts_loop_engine(fixtures_->file("one.ts"), "rtmp://host/app/\xFF",
+                                     ticker_settings(), &stop, nullptr, nullptr, error),
+              0);
+    EXPECT_EQ(error_view(error), "RTMP URL conversion failed");
+    EXPECT_EQ(overlay_stream_engine("http://127.0.0.1:1/\xFF", "rtmp://127.0.0.1:1/app/k", "",
+                                    ticker_settings(), &stop, nullptr, nullptr, error),
+              0);
+    EXPECT_EQ(error_view(error), "URL conversion failed");
+}
+
+}  // namespace
