@@ -278,12 +278,12 @@ bool collect_output(HwVideoPipeline& pipeline, int& collected, std::span<char> e
 }
 
 // A key frame when 2 s of media time have passed since the last one, and
-// on a step backwards (a loop restart), so every entry point is close by.
+// where time steps back (a loop restart), so every entry point is close by.
 bool key_frame_due(H264Encoder& encoder, int64_t t) {
-    if (encoder.last_key_time >= 0 && t >= encoder.last_key_time &&
-        t - encoder.last_key_time < KEY_INTERVAL) {
+    const bool stepped_back = t < encoder.last_frame_time;
+    encoder.last_frame_time = t;
+    if (encoder.last_key_time >= 0 && !stepped_back && t - encoder.last_key_time < KEY_INTERVAL)
         return false;
-    }
     encoder.last_key_time = t;
     return true;
 }

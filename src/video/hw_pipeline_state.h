@@ -37,6 +37,7 @@ struct H264Encoder {
     std::vector<uint8_t> rewritten;  // length-prefixed output rewritten to Annex B
     std::string description;         // e.g. "libx264 (software)"; empty until set up
     int64_t last_key_time = -1;      // media time of the last forced key frame
+    int64_t last_frame_time = -1;    // media time of the frame before
 };
 
 struct HwVideoPipeline {
