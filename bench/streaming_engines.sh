@@ -8,13 +8,18 @@
 #      also records the source to a TS file (a second output), the same work as ours;
 #   3. scale: N restreams (with their TS recordings) in one process, N stepped
 #      up, each step reporting lateness per workflow and memory per workflow.
+#   4. overlay (only when asked for): `veltrona-cli run` of an Overlay + Stream
+#      (picture and ticker, software encoder) beside ffmpeg doing the same work
+#      (overlay + drawtext + libx264 at our encoder's preset) on the same source
+#      to the same server, at the same time, under /usr/bin/time -v; then the
+#      overlay engine's pacing lateness on its own (pacing_lateness with IMAGE).
 # The live source is ffmpeg copying a 720p30 H.264/AAC file (made once, kept
 # in the build folder) into 2 s HLS segments at its own pace (-re), so it
 # costs next to nothing beside what is measured. Every peer is started here
 # in a temp folder and stopped by PID at the end.
 #   bench/streaming_engines.sh [build folder, default build/default] [seconds, default 120]
 #                              [scale step seconds, default 60] [workflow counts, default "10 25 50"]
-#                              [phases to run, default "1 2 3"]
+#                              [phases to run, default "1 2 3"; 4 for the overlay engine]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/default}
@@ -80,6 +85,22 @@ stop_source() { kill "$source_pid" 2>/dev/null || true; wait "$source_pid" 2>/de
 source_url() { echo "http://127.0.0.1:$http_port/$1/live.m3u8"; }
 rtmp_url() { echo "rtmp://127.0.0.1:$rtmp_port/live/$1"; }
 
+field() { grep -F "$2" "$1" | sed 's/.*: //'; }
+# CPU and peak RSS from $work/NAME.time (/usr/bin/time -v) for each NAME; ours* print as veltrona-cli.
+time_table() {
+    printf '%-14s %10s %10s %10s %14s\n' program user_s system_s cpu_s peak_rss_MiB
+    for name in "$@"; do
+        f="$work/$name.time"
+        user=$(field "$f" "User time (seconds)")
+        system=$(field "$f" "System time (seconds)")
+        rss=$(field "$f" "Maximum resident set size (kbytes)")
+        label=$name
+        [[ "$name" == ours* ]] && label=veltrona-cli
+        printf '%-14s %10s %10s %10.2f %14.1f\n' "$label" "$user" "$system" "$(echo "$user + $system" | bc)" \
+            "$(echo "scale=1; $rss / 1024" | bc)"
+    done
+}
+
 echo "== $(date -u '+%Y-%m-%d %H:%M UTC'), load: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
 
 if wants 1; then
@@ -108,18 +129,7 @@ peer=$!
 peer_rec=$!
 wait "$ours" "$peer" "$peer_rec"
 stop_source
-field() { grep -F "$2" "$1" | sed 's/.*: //'; }
-printf '%-12s %10s %10s %10s %14s\n' program user_s system_s cpu_s peak_rss_MiB
-for name in ours ffmpeg ffmpeg-rec; do
-    f="$work/$name.time"
-    user=$(field "$f" "User time (seconds)")
-    system=$(field "$f" "System time (seconds)")
-    rss=$(field "$f" "Maximum resident set size (kbytes)")
-    label=$name
-    [ "$name" = ours ] && label=veltrona-cli
-    printf '%-12s %10s %10s %10.2f %14.1f\n' "$label" "$user" "$system" "$(echo "$user + $system" | bc)" \
-        "$(echo "scale=1; $rss / 1024" | bc)"
-done
+time_table ours ffmpeg ffmpeg-rec
 grep -c STREAMING "$work/ours.out" > /dev/null || { echo "veltrona-cli did not stream:"; cat "$work/ours.out"; }
 ls -l "$data/recordings" "$work/peer-recording.ts"
 fi
@@ -134,5 +144,35 @@ for n in $counts; do
     stop_source
     rm -rf "$work/rec-$n"
 done
+fi
+if wants 4; then
+echo "== 4. overlay: veltrona-cli Overlay + Stream and ffmpeg overlay+drawtext+libx264 on the same live HLS for $seconds s, at the same time"
+start_source overlay
+logo="$work/logo.png"
+ffmpeg -nostdin -loglevel error -y -f lavfi -i color=c=0xFF00FF:s=256x144 -frames:v 1 "$logo"
+ticker="Veltrona overlay benchmark - a ticker line scrolling across the picture"
+data="$work/data-overlay"
+id=$("$build/veltrona-cli" --data-dir "$data" add --type overlay --source-type direct --name Overlay \
+    --source "$(source_url overlay)" --output "$(rtmp_url ours_overlay)" --image "$logo" --image-scale 20 \
+    --text "$ticker" --font-size 36 --scroll-speed 50 --bitrate 6M --encoder "Software H.264")
+/usr/bin/time -v -o "$work/ours-overlay.time" "$build/veltrona-cli" --data-dir "$data" run --seconds "$seconds" \
+    "$id" > "$work/ours-overlay.out" 2>&1 &
+ours=$!
+# Our software encoder: libx264, preset veryfast, tune zerolatency, no B-frames, a key frame every 2 s.
+/usr/bin/time -v -o "$work/ffmpeg-overlay.time" ffmpeg -nostdin -loglevel error -re -i "$(source_url overlay)" \
+    -i "$logo" -t "$seconds" -filter_complex \
+    "[1:v]scale=256:-1[logo];[0:v][logo]overlay=0:0,drawtext=text='$ticker':fontsize=36:fontcolor=white:box=1:boxcolor=black:boxborderw=18:x=w-mod(t*50\\,w+tw):y=h-th-18" \
+    -c:v libx264 -preset veryfast -tune zerolatency -bf 0 -g 60 -b:v 6M -c:a copy -f flv "$(rtmp_url peer_overlay)" &
+peer=$!
+wait "$ours" "$peer"
+stop_source
+time_table ours-overlay ffmpeg-overlay
+grep -E "encoder|last error" "$work/ours-overlay.out" || true
+echo "== 4b. overlay pacing: one Overlay + Stream for $seconds s, recording on"
+start_source overlay_pacing
+mkdir -p "$work/rec-overlay"
+"$build/pacing_lateness" "$(source_url overlay_pacing)" "$(rtmp_url overlay_pacing)" "$seconds" 1 \
+    "$work/rec-overlay" "$logo"
+stop_source
 fi
 echo "== done, load: $(cut -d' ' -f1-3 /proc/loadavg)"
