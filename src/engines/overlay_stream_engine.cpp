@@ -96,16 +96,10 @@ int run(const OverlayStreamOptions& options, const std::string& source, const st
 }  // namespace
 
 int overlay_stream_run(const OverlayStreamOptions& options, std::span<char> error) {
-    error_clear(error);
-    std::optional<std::string> source = to_utf8(options.source_url);
-    std::optional<std::string> output = to_utf8(options.output_url);
-    if (!source || !output) {
-        error_printf(error, "%s", "URL conversion failed");
-        return 0;
-    }
-    int result = run(options, *source, *output, error);
-    if (result == 1) error_clear(error);
-    return result;
+    return live_engine_frame(options.source_url, options.output_url, error,
+                             [&](const std::string& source, const std::string& output) {
+                                 return run(options, source, output, error);
+                             });
 }
 
 int overlay_stream_engine(const std::string& source_url, const std::string& output_url,
