@@ -39,8 +39,16 @@ void set_colour(cairo_t* cairo, uint32_t bgr) {
                          ((bgr >> 16) & 0xFF) / 255.0);
 }
 
-LayoutPtr make_layout(cairo_t* cairo, const std::string& text, int size) {
-    LayoutPtr layout(pango_cairo_create_layout(cairo));
+// Each preparation has its own font map, so the glyph and font caches it
+// builds are released with it instead of living on in the thread.
+struct Fonts {
+    std::unique_ptr<PangoFontMap, GObjectUnref> map{pango_cairo_font_map_new()};
+    std::unique_ptr<PangoContext, GObjectUnref> context{pango_font_map_create_context(map.get())};
+};
+
+LayoutPtr make_layout(Fonts& fonts, cairo_t* cairo, const std::string& text, int size) {
+    pango_cairo_update_context(cairo, fonts.context.get());
+    LayoutPtr layout(pango_layout_new(fonts.context.get()));
     std::unique_ptr<PangoFontDescription, FontDescriptionFree> font(pango_font_description_new());
     pango_font_description_set_family(font.get(), "Segoe UI");
     pango_font_description_set_weight(font.get(), PANGO_WEIGHT_BOLD);
@@ -60,12 +68,14 @@ bool overlay_prepare_band(const OverlaySettings& settings, OverlayBitmap& bitmap
     const int size = settings.font_size > 0 ? settings.font_size : 24;
     if (size > MAX_BAND_WIDTH / 2) return false;
 
+    Fonts fonts;
+    if (!fonts.map || !fonts.context) return false;
     SurfacePtr measure_surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1));
     CairoPtr measure(cairo_create(measure_surface.get()));
     if (cairo_status(measure.get()) != CAIRO_STATUS_SUCCESS) return false;
     int text_width = 0;
     int text_height = 0;
-    pango_layout_get_pixel_size(make_layout(measure.get(), text, size).get(), &text_width,
+    pango_layout_get_pixel_size(make_layout(fonts, measure.get(), text, size).get(), &text_width,
                                 &text_height);
     if (text_width + 2 * MARGIN > MAX_BAND_WIDTH) return false;
 
@@ -81,7 +91,7 @@ bool overlay_prepare_band(const OverlaySettings& settings, OverlayBitmap& bitmap
     cairo_clip(cairo.get());
     set_colour(cairo.get(), settings.text_color);
     cairo_move_to(cairo.get(), MARGIN, (height - text_height) / 2);
-    pango_cairo_show_layout(cairo.get(), make_layout(cairo.get(), text, size).get());
+    pango_cairo_show_layout(cairo.get(), make_layout(fonts, cairo.get(), text, size).get());
     cairo_surface_flush(surface.get());
     if (cairo_status(cairo.get()) != CAIRO_STATUS_SUCCESS) return false;
 
