@@ -7,7 +7,8 @@
 // A fresh pipeline and packetizer per pass give every pass a new time base
 // and fresh sequence headers (the encoder starts on a key frame); the one
 // publisher and pacing clock make the passes one timeline that never goes
-// back. A pass that sends nothing (a file without a program) fails the run
+// back. Every pass takes the overlay settings as they are at its start. A
+// pass that sends nothing (a file without a program) fails the run
 // rather than spinning through the file, as the plain loop does.
 #include "engines/overlay_ts_loop_engine.h"
 
@@ -33,7 +34,11 @@ TsPassEnd play_pass(OverlayRouterContext& router, const OverlayTsLoopOptions& op
         error_printf(error, "%s", "TS recording cannot be opened");
         return TsPassEnd::failed;
     }
-    if (!overlay_media_start(router, options.settings)) return TsPassEnd::failed;
+    // Each pass paints the overlay as it is now: a new pipeline built from the
+    // run's first snapshot would undo every edit made since.
+    OverlaySettings settings = options.settings;
+    if (settings.fetch) settings.fetch(settings.fetch_context, &settings);
+    if (!overlay_media_start(router, settings)) return TsPassEnd::failed;
     uint64_t sent_before = context.tags_sent;
     TsPassEnd end = ts_loop_feed_file(context, file.get(), buffer, error);
     file.reset();

@@ -77,13 +77,18 @@ TEST_F(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
     Error error{};
     StatusLog status;
     int result = -1;
-    OverlayTsLoopOptions options{fixtures_->file("one.ts"),
-                                 server.url(),
-                                 ticker_settings(),
-                                 &stop,
-                                 StatusLog::add,
-                                 &status,
-                                 nullptr};
+    // Edits saved while the loop runs must survive into the next pass's new pipeline.
+    static std::atomic<uint32_t> revision{0};
+    static int fetches = 0;
+    OverlaySettings settings = ticker_settings();
+    settings.revision = &revision;
+    settings.fetch = [](void*, OverlaySettings* fresh) {
+        ++fetches;
+        *fresh = ticker_settings();
+        fresh->text = "Edited";
+    };
+    OverlayTsLoopOptions options{
+        fixtures_->file("one.ts"), server.url(), settings, &stop, StatusLog::add, &status, nullptr};
     std::thread loop([&] { result = overlay_ts_loop_run(options, error); });
     std::this_thread::sleep_for(std::chrono::milliseconds(3500));
     uint64_t stopped_at = tick_ms();
@@ -116,6 +121,8 @@ TEST_F(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
         highest = std::max(highest, m.timestamp);
     }
     EXPECT_GE(passes, 3u);
+    EXPECT_GE(fetches,
+              static_cast<int>(passes));  // each pass starts from the settings as they are now
 }
 
 TEST_F(OverlayEnginesTest, LoopFailuresEndTheRunWithTheirText) {
