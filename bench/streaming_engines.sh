@@ -85,22 +85,6 @@ stop_source() { kill "$source_pid" 2>/dev/null || true; wait "$source_pid" 2>/de
 source_url() { echo "http://127.0.0.1:$http_port/$1/live.m3u8"; }
 rtmp_url() { echo "rtmp://127.0.0.1:$rtmp_port/live/$1"; }
 
-field() { grep -F "$2" "$1" | sed 's/.*: //'; }
-# CPU and peak RSS from $work/NAME.time (/usr/bin/time -v) for each NAME; ours* print as veltrona-cli.
-time_table() {
-    printf '%-14s %10s %10s %10s %14s\n' program user_s system_s cpu_s peak_rss_MiB
-    for name in "$@"; do
-        f="$work/$name.time"
-        user=$(field "$f" "User time (seconds)")
-        system=$(field "$f" "System time (seconds)")
-        rss=$(field "$f" "Maximum resident set size (kbytes)")
-        label=$name
-        [[ "$name" == ours* ]] && label=veltrona-cli
-        printf '%-14s %10s %10s %10.2f %14.1f\n' "$label" "$user" "$system" "$(echo "$user + $system" | bc)" \
-            "$(echo "scale=1; $rss / 1024" | bc)"
-    done
-}
-
 echo "== $(date -u '+%Y-%m-%d %H:%M UTC'), load: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
 
 if wants 1; then
@@ -129,7 +113,18 @@ peer=$!
 peer_rec=$!
 wait "$ours" "$peer" "$peer_rec"
 stop_source
-time_table ours ffmpeg ffmpeg-rec
+field() { grep -F "$2" "$1" | sed 's/.*: //'; }
+printf '%-12s %10s %10s %10s %14s\n' program user_s system_s cpu_s peak_rss_MiB
+for name in ours ffmpeg ffmpeg-rec; do
+    f="$work/$name.time"
+    user=$(field "$f" "User time (seconds)")
+    system=$(field "$f" "System time (seconds)")
+    rss=$(field "$f" "Maximum resident set size (kbytes)")
+    label=$name
+    [ "$name" = ours ] && label=veltrona-cli
+    printf '%-12s %10s %10s %10.2f %14.1f\n' "$label" "$user" "$system" "$(echo "$user + $system" | bc)" \
+        "$(echo "scale=1; $rss / 1024" | bc)"
+done
 grep -c STREAMING "$work/ours.out" > /dev/null || { echo "veltrona-cli did not stream:"; cat "$work/ours.out"; }
 ls -l "$data/recordings" "$work/peer-recording.ts"
 fi
@@ -166,7 +161,15 @@ ours=$!
 peer=$!
 wait "$ours" "$peer"
 stop_source
-time_table ours-overlay ffmpeg-overlay
+printf '%-14s %10s %10s %10s %14s\n' program user_s system_s cpu_s peak_rss_MiB
+for name in ours-overlay ffmpeg-overlay; do
+    f="$work/$name.time"
+    user=$(grep -F "User time (seconds)" "$f" | sed 's/.*: //')
+    system=$(grep -F "System time (seconds)" "$f" | sed 's/.*: //')
+    rss=$(grep -F "Maximum resident set size (kbytes)" "$f" | sed 's/.*: //')
+    printf '%-14s %10s %10s %10.2f %14.1f\n' "${name/ours-overlay/veltrona-cli}" "$user" "$system" \
+        "$(echo "$user + $system" | bc)" "$(echo "scale=1; $rss / 1024" | bc)"
+done
 grep -E "encoder|last error" "$work/ours-overlay.out" || true
 echo "== 4b. overlay pacing: one Overlay + Stream for $seconds s, recording on"
 start_source overlay_pacing

@@ -16,10 +16,13 @@
 
 #include "engines/engines.h"
 #include "engines/overlay_router.h"
+#include "engines/ts_file_feed.h"
 #include "engines/ts_loop_publisher.h"
 #include "platform/error_text.h"
 
 namespace {
+
+enum class TsPassEnd { next, stopped, failed };
 
 // The end of a pass that did not end with the file: 1 for a stop, else 0.
 TsPassEnd pass_failed(const PublishContext& context) {
@@ -40,10 +43,13 @@ TsPassEnd play_pass(OverlayRouterContext& router, const OverlayTsLoopOptions& op
     if (settings.fetch) settings.fetch(settings.fetch_context, &settings);
     if (!overlay_media_start(router, settings)) return TsPassEnd::failed;
     uint64_t sent_before = context.tags_sent;
-    TsPassEnd end = ts_loop_feed_file(context, file.get(), buffer, error);
+    TsFeedEnd fed = ts_file_feed(context, file.get(), buffer, error);
     file.reset();
-    if (end == TsPassEnd::failed) error_set_if_empty(error, "MPEG-TS processing failed");
-    if (end != TsPassEnd::next) return end;
+    if (fed == TsFeedEnd::stopped) return TsPassEnd::stopped;
+    if (fed == TsFeedEnd::failed) {
+        error_set_if_empty(error, "MPEG-TS processing failed");
+        return TsPassEnd::failed;
+    }
     if (!overlay_media_drain(router)) {
         error_set_if_empty(error, "MPEG-TS processing failed");
         return pass_failed(context);

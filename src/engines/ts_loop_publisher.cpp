@@ -16,11 +16,12 @@
 
 namespace {
 
-using PassEnd = TsPassEnd;
+constexpr size_t TS_PACKET_SIZE = 188;
 
-}  // namespace
+enum class PassEnd { next, stopped, failed };
 
-TsPassEnd ts_loop_feed_file(PublishContext& context, FILE* file, std::vector<uint8_t>& buffer, std::span<char> error) {
+// Feeds the whole file; `failed` on a feed error that was not a stop.
+PassEnd feed_file(PublishContext& context, FILE* file, std::vector<uint8_t>& buffer, std::span<char> error) {
     while (!publish_stopped(context)) {
         size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
         if (got == 0) return PassEnd::next;
@@ -32,8 +33,6 @@ TsPassEnd ts_loop_feed_file(PublishContext& context, FILE* file, std::vector<uin
     }
     return PassEnd::stopped;
 }
-
-namespace {
 
 PassEnd play_pass(PublishContext& context, const std::string& path, std::vector<uint8_t>& buffer,
                   std::span<char> error) {
@@ -47,7 +46,7 @@ PassEnd play_pass(PublishContext& context, const std::string& path, std::vector<
         return PassEnd::failed;
     }
     uint64_t sent_before = context.tags_sent;
-    PassEnd end = ts_loop_feed_file(context, file.get(), buffer, error);
+    PassEnd end = feed_file(context, file.get(), buffer, error);
     file.reset();
     if (end != PassEnd::next) return end;
     if (!ts_demuxer_flush(context.demuxer.get())) return publish_stopped(context) ? PassEnd::stopped : PassEnd::failed;

@@ -3,10 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "engines/publish_context.h"
 #include "engines/engine_contract.h"
@@ -24,15 +22,6 @@ struct TsLoopOptions {
     uint32_t initial_timestamp = 0;
     PacingStats* stats = nullptr;
 };
-
-enum class TsPassEnd { next, stopped, failed };
-
-// Feeds the file from where it stands to its end, TS_LOOP_READ_SIZE bytes at
-// a time cut to whole packets (a partial last packet is dropped), into the
-// context's demuxer; `stopped` on a stop, `failed` on a feed error that was
-// not a stop. Shared by the plain and the overlay loops.
-[[nodiscard]] TsPassEnd ts_loop_feed_file(PublishContext& context, FILE* file, std::vector<uint8_t>& buffer,
-                                          std::span<char> error);
 
 // ts_loop_publisher with every knob; 1 only when stopped, else 0 with the reason.
 int ts_loop_run(const TsLoopOptions& options, std::span<char> error);
