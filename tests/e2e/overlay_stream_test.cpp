@@ -4,7 +4,8 @@
 // untouched source. ffprobe judges the published stream, frames ffmpeg
 // decodes from it show the overlays where they belong, and an edit saved
 // by a second veltrona-cli changes the band's colour while it runs. Also
-// the loop with overlays after a source ends, and an audio-only source.
+// the loop with overlays after a source ends, and an audio-only source
+// (which a second veltrona-cli may not delete while it streams).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -294,6 +295,11 @@ TEST_F(OverlayStreamTest, AudioOnlySourcePublishesAudioAloneAndStopsPromptly) {
     CliProcess cli;
     ASSERT_TRUE(cli.start(cli_executable(), data_dir, {std::to_string(id)}));
     ASSERT_TRUE(cli.wait_for("Overlay publisher connected", 20000)) << cli.output();
+    // Another shell cannot delete what this run is streaming.
+    EXPECT_EQ(cli_run_once(cli_executable(), data_dir, {"delete", std::to_string(id)}).exit_code,
+              1);
+    EXPECT_EQ(cli_run_once(cli_executable(), data_dir, {"list"}).out.substr(0, 2),
+              std::to_string(id) + "\t");
     std::this_thread::sleep_for(std::chrono::seconds(5));
     uint64_t took = 0;
     EXPECT_EQ(cli.terminate(2000, &took), 0) << cli.output();
