@@ -12,7 +12,6 @@
 
 #include "engines/engines.h"
 #include "engines/live_source.h"
-#include "net/segment_ring.h"
 #include "platform/error_text.h"
 
 namespace {

@@ -1,12 +1,13 @@
 // First segment of a live source.
 #include "engines/live_source.h"
 
+#include "net/hls_downloader.h"
 #include "platform/error_text.h"
 
 std::optional<int> live_source_first_segment(SegmentRingPtr& ring, const std::string& source,
                                              const PublishContext& context, ByteBuffer* segment,
                                              std::span<char> error) {
-    ring.reset(segment_ring_start(source, context.stop_event));
+    ring.reset(hls_downloader_start(source, context.stop_event));
     if (!ring) {
         error_printf(error, "%s", "HLS downloader thread failed");
         return 0;

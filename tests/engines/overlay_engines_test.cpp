@@ -34,18 +34,6 @@ OverlaySettings ticker_settings() {
     return settings;
 }
 
-bool is_sequence_header(const FakeRtmpMessage& m) {
-    return m.payload.size() >= 2 && m.payload[1] == 0 &&
-           ((m.type_id == 9 && (m.payload[0] & 0x0F) == 7) ||
-            (m.type_id == 8 && (m.payload[0] & 0xF0) == 0xA0));
-}
-
-void accept_and_record(FakeRtmpPeer& peer) {
-    if (!fake_rtmp_accept_publish(peer)) return;
-    while (peer.read_message()) {
-    }
-}
-
 struct StatusLog {
     std::vector<std::string> texts;
     static void add(void* context, const char* text) {
@@ -72,7 +60,7 @@ bool OverlayEnginesTest::ok_ = false;
 
 TEST_F(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
     FakeRtmpServer server;
-    ASSERT_TRUE(server.start(accept_and_record, 20000));
+    ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 20000));
     Event stop;
     Error error{};
     StatusLog status;
@@ -138,7 +126,7 @@ TEST_F(OverlayEnginesTest, LoopFailuresEndTheRunWithTheirText) {
          {Case{dir.file("missing.ts"), "TS recording cannot be opened"},
           Case{dir.file("empty-program.ts"), "recording holds no playable audio or video"}}) {
         FakeRtmpServer server;
-        ASSERT_TRUE(server.start(accept_and_record, 15000));
+        ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 15000));
         Error error{};
         Event stop;
         EXPECT_EQ(overlay_ts_loop_engine(c.path, server.url(), ticker_settings(), &stop, nullptr,

@@ -50,6 +50,22 @@ bool make_test_clip(const std::string& path, int width, int height, int rate, do
     return run_command(argv, nullptr, 120) == 0;
 }
 
+bool make_test_mp4(const std::string& path, const Mp4Fixture& f) {
+    std::string duration = std::to_string(f.seconds);
+    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                                     "testsrc2=size=" + f.size + ":rate=" + std::to_string(f.rate) +
+                                         ":duration=" + duration};
+    if (!f.audio_codec.empty()) {
+        argv.insert(argv.end(), {"-f", "lavfi", "-i",
+                                 "sine=frequency=440:sample_rate=" + std::to_string(f.sample_rate) +
+                                     ":duration=" + duration,
+                                 "-c:a", f.audio_codec, "-ac", std::to_string(f.channels)});
+    }
+    argv.insert(argv.end(), {"-c:v", f.video_codec, "-preset", "ultrafast", "-g", std::to_string(f.rate), "-bf",
+                             std::to_string(f.b_frames), "-pix_fmt", "yuv420p", "-movflags", "+faststart", path});
+    return run_command(argv, nullptr, 120) == 0;
+}
+
 std::vector<VideoUnit> read_video_units(const std::string& path) {
     std::vector<VideoUnit> units;
     AVFormatContext* format = nullptr;

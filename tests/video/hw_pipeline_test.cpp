@@ -93,6 +93,15 @@ class HwPipeline : public ::testing::Test {
         return s;
     }
 
+    // Feeds units [first, end) in order; false at the first refusal.
+    static bool feed(HwVideoPipeline* pipeline, size_t first, size_t end, std::span<char> error) {
+        for (size_t i = first; i < end; ++i) {
+            const VideoUnit& unit = (*units_)[i];
+            if (!hw_pipeline_feed(pipeline, unit.bytes, unit.pts, unit.dts, error)) return false;
+        }
+        return true;
+    }
+
     static TempDir* dir_;
     static std::vector<VideoUnit>* units_;
 };
@@ -120,10 +129,7 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
     PipelinePtr pipeline(hw_pipeline_create(settings("Auto"), collect, &out, error));
     ASSERT_TRUE(pipeline) << error.data();
     EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()), "");
-    for (const VideoUnit& unit : *units_) {
-        ASSERT_EQ(hw_pipeline_feed(pipeline.get(), unit.bytes, unit.pts, unit.dts, error), 1)
-            << error.data();
-    }
+    ASSERT_TRUE(feed(pipeline.get(), 0, units_->size(), error)) << error.data();
     ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error), 1) << error.data();
     EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()), "libx264 (software)");
 
@@ -188,12 +194,8 @@ TEST_F(HwPipeline, TimeSteppingBackAtALoopRestartKeepsEncoding) {
     PipelinePtr pipeline(hw_pipeline_create(settings("Software H.264"), collect, &out, error));
     ASSERT_TRUE(pipeline);
     const size_t first = units_->size() - 30;  // the 1080p segment: one second, no B-frames
-    for (int pass = 0; pass < 2; ++pass) {
-        for (size_t i = first; i < units_->size(); ++i) {
-            const VideoUnit& unit = (*units_)[i];
-            ASSERT_EQ(hw_pipeline_feed(pipeline.get(), unit.bytes, unit.pts, unit.dts, error), 1) << error.data();
-        }
-    }
+    for (int pass = 0; pass < 2; ++pass)
+        ASSERT_TRUE(feed(pipeline.get(), first, units_->size(), error)) << error.data();
     ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error), 1) << error.data();
     ASSERT_EQ(out.pts.size(), 60u);
     EXPECT_EQ(out.pts[30], out.pts[0]);
@@ -206,12 +208,7 @@ TEST_F(HwPipeline, HardwareOnlyFailsWithoutAHardwareEncoder) {
     std::array<char, 256> error{};
     PipelinePtr pipeline(hw_pipeline_create(settings("Hardware H.264"), collect, &out, error));
     ASSERT_TRUE(pipeline);
-    int fed = 1;
-    for (size_t i = 0; i < 10 && fed; ++i) {
-        fed = hw_pipeline_feed(pipeline.get(), (*units_)[i].bytes, (*units_)[i].pts,
-                               (*units_)[i].dts, error);
-    }
-    if (fed)
+    if (feed(pipeline.get(), 0, 10, error))
         GTEST_SKIP() << "a hardware encoder opened: " << hw_pipeline_encoder_name(pipeline.get());
     EXPECT_STREQ(error.data(), "no hardware H.264 encoder is available (0x00000000)");
     EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()), "");
@@ -223,13 +220,38 @@ TEST_F(HwPipeline, RefusedDeliveryFailsTheFeedAndLeavesThePipelineFreeable) {
     std::array<char, 256> error{};
     PipelinePtr pipeline(hw_pipeline_create(settings("Software H.264"), collect, &out, error));
     ASSERT_TRUE(pipeline);
-    int fed = 1;
-    for (size_t i = 0; i < 20 && fed; ++i) {
-        fed = hw_pipeline_feed(pipeline.get(), (*units_)[i].bytes, (*units_)[i].pts,
-                               (*units_)[i].dts, error);
-    }
-    EXPECT_EQ(fed, 0);
+    EXPECT_FALSE(feed(pipeline.get(), 0, 20, error));
     EXPECT_STREQ(error.data(), "encoded video delivery failed (0x80004005)");
+}
+
+TEST_F(HwPipeline, PictureThatCannotBeReadFailsEncoderSetUp) {
+    Output out;
+    OverlaySettings broken = settings("Software H.264");
+    broken.image_path = dir_->file("missing.png");
+    std::array<char, 256> error{};
+    PipelinePtr pipeline(hw_pipeline_create(broken, collect, &out, error));
+    ASSERT_TRUE(pipeline);
+    EXPECT_FALSE(feed(pipeline.get(), 0, 10, error));
+    EXPECT_STREQ(error.data(), "hardware encoder initialization failed (0x80004005)");
+    EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()), "");
+}
+
+// Damaged units are skipped as a player would; what follows still decodes.
+TEST_F(HwPipeline, DamagedUnitsAreSkippedAndTheStreamGoesOn) {
+    Output out;
+    std::array<char, 256> error{};
+    PipelinePtr pipeline(hw_pipeline_create(settings("Software H.264"), collect, &out, error));
+    ASSERT_TRUE(pipeline);
+    const std::vector<uint8_t> slice_without_headers = {0,    0,    0,    1,    0x65,
+                                                        0x88, 0x84, 0x00, 0x33, 0xFF};
+    const std::vector<uint8_t> noise = {0, 0, 1, 0x67, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 1, 0x68, 0xFF};
+    EXPECT_EQ(hw_pipeline_feed(pipeline.get(), slice_without_headers, 0, 0, error), 1)
+        << error.data();
+    EXPECT_EQ(hw_pipeline_feed(pipeline.get(), noise, 3000, 3000, error), 1) << error.data();
+    const size_t first = units_->size() - 30;
+    ASSERT_TRUE(feed(pipeline.get(), first, units_->size(), error)) << error.data();
+    ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error), 1) << error.data();
+    EXPECT_EQ(out.pts.size(), 30u);
 }
 
 TEST_F(HwPipeline, EmptyInputIsRefusedSilentlyAndFinishWithoutFramesSucceeds) {
