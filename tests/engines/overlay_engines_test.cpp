@@ -15,6 +15,7 @@
 #include "engines/overlay_ts_loop_engine.h"
 #include "platform/clock.h"
 #include "platform/error_text.h"
+#include "support/engine_loop_run.h"
 #include "support/fake_rtmp_server.h"
 #include "support/media_fixtures.h"
 #include "support/temp_dir.h"
@@ -33,13 +34,6 @@ OverlaySettings ticker_settings() {
     settings.bitrate = 1000000;
     return settings;
 }
-
-struct StatusLog {
-    std::vector<std::string> texts;
-    static void add(void* context, const char* text) {
-        static_cast<StatusLog*>(context)->texts.push_back(text);
-    }
-};
 
 class OverlayEnginesTest : public ::testing::Test {
   protected:
@@ -61,10 +55,6 @@ bool OverlayEnginesTest::ok_ = false;
 TEST_F(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
     FakeRtmpServer server;
     ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 20000));
-    Event stop;
-    Error error{};
-    StatusLog status;
-    int result = -1;
     // Edits saved while the loop runs must survive into the next pass's new pipeline.
     static std::atomic<uint32_t> revision{0};
     static int fetches = 0;
@@ -75,23 +65,20 @@ TEST_F(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
         *fresh = ticker_settings();
         fresh->text = "Edited";
     };
-    OverlayTsLoopOptions options{
-        fixtures_->file("one.ts"), server.url(), settings, &stop, StatusLog::add, &status, nullptr};
-    std::thread loop([&] { result = overlay_ts_loop_run(options, error); });
+    EngineLoopRun<OverlayTsLoopOptions, overlay_ts_loop_run> run;
+    run.options.recording_path = fixtures_->file("one.ts");
+    run.options.output_url = server.url();
+    run.options.settings = settings;
+    run.start();
     std::this_thread::sleep_for(std::chrono::milliseconds(3500));
-    uint64_t stopped_at = tick_ms();
-    stop.set();
-    loop.join();
-    uint64_t took = tick_ms() - stopped_at;
+    uint64_t took = run.stop();
     server.join();
     std::printf("overlay loop stopped %llu ms after the stop event\n",
                 static_cast<unsigned long long>(took));
     EXPECT_LT(took, 2000u);
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(error_view(error), "");
-    ASSERT_GE(status.texts.size(), 2u);
-    EXPECT_EQ(status.texts[0], "Overlay TS loop connected");
-    EXPECT_THAT(status.texts[1], ::testing::StartsWith("Overlay TS loop playing; video encoder: "));
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(error_view(run.error), "");
+    EXPECT_THAT(run.status, ::testing::StartsWith("Overlay TS loop playing; video encoder: "));
 
     size_t passes = 0;
     uint32_t highest = 0;
