@@ -8,18 +8,20 @@
 # outside the overlaid areas (rows 128..671: below the picture, above the
 # band). ffmpeg writes its stream to a file (not -f null) only for that.
 #   bench/video_pipeline.sh [build folder, default build/default] [seconds, default 60]
+#                           [lavfi picture source, default testsrc2]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/default}
 seconds=${2:-60}
+pattern=${3:-testsrc2}
 [ -x "$build/video_pipeline" ] || cmake --build --preset default --target video_pipeline
 
-fixture="$build/bench-720p30-${seconds}s-6M.ts"
+fixture="$build/bench-720p30-${seconds}s-6M-$pattern.ts"
 if [ ! -f "$fixture" ]; then
     echo "making $fixture with ffmpeg"
-    ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=size=1280x720:rate=30 \
+    ffmpeg -v error -nostdin -y -f lavfi -i "$pattern=size=1280x720:rate=30" \
         -f lavfi -i sine=frequency=440:sample_rate=48000 -t "$seconds" \
-        -c:v libx264 -preset veryfast -g 60 -bf 2 -b:v 6M -maxrate 6M -bufsize 6M \
+        -c:v libx264 -pix_fmt yuv420p -preset veryfast -g 60 -bf 2 -b:v 6M -maxrate 6M -bufsize 6M \
         -c:a aac -b:a 128k -f mpegts "$fixture"
 fi
 

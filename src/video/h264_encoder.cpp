@@ -22,13 +22,14 @@
 // VA-API) and sent. The send/receive API stands for the need-input and
 // have-output events: a frame the encoder will not take yet waits, in 50 ms
 // slices up to 10 s, while its finished output is collected.
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <thread>
 
 extern "C" {
 #include <libavutil/hwcontext.h>
 #include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
 }
 
 #include "platform/clock.h"
@@ -218,7 +219,7 @@ int fill_canvas(H264Encoder& encoder, const AVFrame& decoded) {
         decoded.format == AV_PIX_FMT_YUVJ420P ? AV_PIX_FMT_YUV420P : AVPixelFormat(decoded.format);
     encoder.fit.reset(sws_getCachedContext(encoder.fit.release(), decoded.width, decoded.height,
                                            from, canvas.width, canvas.height, AV_PIX_FMT_YUV420P,
-                                           SWS_BILINEAR, nullptr, nullptr, nullptr));
+                                           SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!encoder.fit) return AVERROR(EINVAL);
     result = sws_scale(encoder.fit.get(), decoded.data, decoded.linesize, 0, decoded.height,
                        canvas.data, canvas.linesize);
@@ -299,12 +300,11 @@ bool send_frame(HwVideoPipeline& pipeline, AVFrame* frame, std::span<char> error
         }
         int collected = 0;
         if (!collect_output(pipeline, collected, error)) return false;
-        if (collected > 0) continue;
         if (tick_ms() > deadline) {
             video_error(error, "hardware encoder timed out", TIMEOUT_CODE);
             return false;
         }
-        std::this_thread::sleep_for(WAIT_SLICE);
+        if (collected == 0) std::this_thread::sleep_for(WAIT_SLICE);
     }
 }
 

@@ -24,6 +24,10 @@ struct HwVideoPipeline;
 
 // Receives each encoded access unit: kind ES_VIDEO, Annex B bytes valid only
 // during the call, 90 kHz PTS and DTS (equal: the encoder makes no B-frames).
+// The time is the decoded frame's presentation time, so units leave in
+// increasing time even when the source had B-frames; it steps back only
+// where the input's did (a loop restart), and such a unit is a key frame.
+// Every key frame carries SPS and PPS in band.
 // Nonzero means accepted; 0 fails the feed or finish that produced it.
 using EncodedVideoSink = EsUnitCallback;
 

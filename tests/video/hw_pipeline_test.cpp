@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -16,6 +18,7 @@
 #include "support/media_fixtures.h"
 #include "support/temp_dir.h"
 #include "video/hw_pipeline_state.h"
+#include "video/overlay_editor.h"
 
 namespace {
 
@@ -50,32 +53,41 @@ struct PipelineFree {
 };
 using PipelinePtr = std::unique_ptr<HwVideoPipeline, PipelineFree>;
 
+// Clips are made on first use, in the test's own process: the end-to-end
+// test needs 720p + 1080p, the others a small 320x240 25 fps second.
 class HwPipeline : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         dir_ = new TempDir;
-        ASSERT_TRUE(make_test_clip(dir_->file("720.ts"), 1280, 720, 30, 3, 2));
-        ASSERT_TRUE(make_test_clip(dir_->file("1080.ts"), 1920, 1080, 30, 1, 0));
         ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
                                "color=c=red:s=200x100", "-frames:v", "1", dir_->file("logo.png")}),
                   0);
-        units_ = new std::vector<VideoUnit>(read_video_units(dir_->file("720.ts")));
+    }
+    static void TearDownTestSuite() { delete dir_; }
+
+    void SetUp() override { units_.clear(); }
+
+    // 720p30 with B-frames for 3 s, then 1 s of 1080p30 following on one frame
+    // after the 720p clip's last picture.
+    void use_720p_then_1080p() {
+        ASSERT_TRUE(make_test_clip(dir_->file("720.ts"), 1280, 720, 30, 3, 2));
+        ASSERT_TRUE(make_test_clip(dir_->file("1080.ts"), 1920, 1080, 30, 1, 0));
+        units_ = read_video_units(dir_->file("720.ts"));
         std::vector<VideoUnit> tail = read_video_units(dir_->file("1080.ts"));
-        ASSERT_FALSE(units_->empty());
-        ASSERT_FALSE(tail.empty());
-        // The 1080p segment follows on one frame after the 720p clip's last picture.
+        ASSERT_FALSE(units_.empty() || tail.empty());
         int64_t end = 0, start = INT64_MAX;
-        for (const VideoUnit& unit : *units_) end = std::max(end, unit.pts);
+        for (const VideoUnit& unit : units_) end = std::max(end, unit.pts);
         for (const VideoUnit& unit : tail) start = std::min(start, unit.pts);
         for (VideoUnit& unit : tail) {
             unit.pts += end + 3000 - start;
             unit.dts += end + 3000 - start;
-            units_->push_back(std::move(unit));
+            units_.push_back(std::move(unit));
         }
     }
-    static void TearDownTestSuite() {
-        delete units_;
-        delete dir_;
+    void use_small_clip() {
+        ASSERT_TRUE(make_test_ts(dir_->file("small.ts"), 1));
+        units_ = read_video_units(dir_->file("small.ts"));
+        ASSERT_EQ(units_.size(), 25u);
     }
 
     static OverlaySettings settings(const std::string& encoder) {
@@ -94,19 +106,18 @@ class HwPipeline : public ::testing::Test {
     }
 
     // Feeds units [first, end) in order; false at the first refusal.
-    static bool feed(HwVideoPipeline* pipeline, size_t first, size_t end, std::span<char> error) {
+    bool feed(HwVideoPipeline* pipeline, size_t first, size_t end, std::span<char> error) const {
         for (size_t i = first; i < end; ++i) {
-            const VideoUnit& unit = (*units_)[i];
+            const VideoUnit& unit = units_[i];
             if (!hw_pipeline_feed(pipeline, unit.bytes, unit.pts, unit.dts, error)) return false;
         }
         return true;
     }
 
     static TempDir* dir_;
-    static std::vector<VideoUnit>* units_;
+    std::vector<VideoUnit> units_;
 };
 TempDir* HwPipeline::dir_ = nullptr;
-std::vector<VideoUnit>* HwPipeline::units_ = nullptr;
 
 // Y, U, V of frame `index` at luma pixel (x, y) in a raw 4:2:0 file.
 std::array<int, 3> sample(const std::string& yuv, int width, int height, int index, int x, int y) {
@@ -124,17 +135,18 @@ void expect_near(std::array<int, 3> got, std::array<int, 3> want, const std::str
 }
 
 TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
+    ASSERT_NO_FATAL_FAILURE(use_720p_then_1080p());
     Output out;
     std::array<char, 256> error{};
     PipelinePtr pipeline(hw_pipeline_create(settings("Auto"), collect, &out, error));
     ASSERT_TRUE(pipeline) << error.data();
     EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()), "");
-    ASSERT_TRUE(feed(pipeline.get(), 0, units_->size(), error)) << error.data();
+    ASSERT_TRUE(feed(pipeline.get(), 0, units_.size(), error)) << error.data();
     ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error), 1) << error.data();
     EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()), "libx264 (software)");
 
     // Every unit fed left as one unit, in increasing time (PTS = DTS).
-    ASSERT_EQ(out.pts.size(), units_->size());
+    ASSERT_EQ(out.pts.size(), units_.size());
     for (size_t i = 1; i < out.pts.size(); ++i) ASSERT_GT(out.pts[i], out.pts[i - 1]) << i;
     // A key frame, headers in band, at every 2 s of media time; none further apart.
     int64_t last_key = out.pts[0];
@@ -165,14 +177,14 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
             << count;  // the 1080p part is scaled to the encoder's size
         EXPECT_EQ(line.find('B'), std::string::npos) << count;
     }
-    EXPECT_EQ(count, units_->size());
+    EXPECT_EQ(count, units_.size());
 
     const std::string yuv_path = dir_->file("out.yuv");
     ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", h264, "-fps_mode",
                            "passthrough", "-f", "rawvideo", "-pix_fmt", "yuv420p", yuv_path}),
               0);
     const std::string yuv = read_file(yuv_path);
-    ASSERT_EQ(yuv.size(), size_t(1280) * 720 * 3 / 2 * units_->size());
+    ASSERT_EQ(yuv.size(), size_t(1280) * 720 * 3 / 2 * units_.size());
     // Red picture: 256 x 128 at (512, 59). Blue band: 48 high at y 672,
     // entering from x 1280 at 50 px/s (x = 1180 at 2 s, 1114 at 100 frames).
     const std::array<int, 3> red = {76, 85, 255};
@@ -189,55 +201,77 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
 // A loop restart: the same units again, their times stepping back. Every
 // unit still comes out, with its own time, and the restart is a key frame.
 TEST_F(HwPipeline, TimeSteppingBackAtALoopRestartKeepsEncoding) {
+    ASSERT_NO_FATAL_FAILURE(use_small_clip());
     Output out;
     std::array<char, 256> error{};
     PipelinePtr pipeline(hw_pipeline_create(settings("Software H.264"), collect, &out, error));
     ASSERT_TRUE(pipeline);
-    const size_t first = units_->size() - 30;  // the 1080p segment: one second, no B-frames
     for (int pass = 0; pass < 2; ++pass)
-        ASSERT_TRUE(feed(pipeline.get(), first, units_->size(), error)) << error.data();
+        ASSERT_TRUE(feed(pipeline.get(), 0, 25, error)) << error.data();
     ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error), 1) << error.data();
-    ASSERT_EQ(out.pts.size(), 60u);
-    EXPECT_EQ(out.pts[30], out.pts[0]);
-    EXPECT_TRUE(out.key[30]);
-    EXPECT_TRUE(out.headers[30]);
+    ASSERT_EQ(out.pts.size(), 50u);
+    EXPECT_EQ(out.pts[25], out.pts[0]);
+    EXPECT_TRUE(out.key[25] && out.headers[25]);
 }
 
-TEST_F(HwPipeline, HardwareOnlyFailsWithoutAHardwareEncoder) {
+// A confirmed edit mid-stream is fetched once, between two frames; a
+// picture that cannot be read then fails the next frame.
+TEST_F(HwPipeline, RevisionBumpMidStreamFetchesBetweenFrames) {
+    ASSERT_NO_FATAL_FAILURE(use_small_clip());
+    OverlayEditor editor;
+    editor.values = settings("Software H.264");
+    editor.watch();
     Output out;
     std::array<char, 256> error{};
-    PipelinePtr pipeline(hw_pipeline_create(settings("Hardware H.264"), collect, &out, error));
+    PipelinePtr pipeline(hw_pipeline_create(editor.values, collect, &out, error));
     ASSERT_TRUE(pipeline);
-    if (feed(pipeline.get(), 0, 10, error))
-        GTEST_SKIP() << "a hardware encoder opened: " << hw_pipeline_encoder_name(pipeline.get());
-    EXPECT_STREQ(error.data(), "no hardware H.264 encoder is available (0x00000000)");
-    EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()), "");
+    ASSERT_TRUE(feed(pipeline.get(), 0, 10, error)) << error.data();
+    editor.revision = 1;
+    ASSERT_TRUE(feed(pipeline.get(), 10, 20, error)) << error.data();
+    EXPECT_EQ(editor.fetches, 1);
+    editor.values.image_path = dir_->file("missing.png");
+    editor.revision = 2;
+    EXPECT_FALSE(feed(pipeline.get(), 20, 25, error));
+    EXPECT_STREQ(error.data(), "live overlay update failed (0x80004005)");
 }
 
-TEST_F(HwPipeline, RefusedDeliveryFailsTheFeedAndLeavesThePipelineFreeable) {
-    Output out;
-    out.refuse_after = 5;
-    std::array<char, 256> error{};
-    PipelinePtr pipeline(hw_pipeline_create(settings("Software H.264"), collect, &out, error));
-    ASSERT_TRUE(pipeline);
-    EXPECT_FALSE(feed(pipeline.get(), 0, 20, error));
-    EXPECT_STREQ(error.data(), "encoded video delivery failed (0x80004005)");
-}
-
-TEST_F(HwPipeline, PictureThatCannotBeReadFailsEncoderSetUp) {
-    Output out;
-    OverlaySettings broken = settings("Software H.264");
-    broken.image_path = dir_->file("missing.png");
-    std::array<char, 256> error{};
-    PipelinePtr pipeline(hw_pipeline_create(broken, collect, &out, error));
-    ASSERT_TRUE(pipeline);
-    EXPECT_FALSE(feed(pipeline.get(), 0, 10, error));
-    EXPECT_STREQ(error.data(), "hardware encoder initialization failed (0x80004005)");
-    EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()), "");
+// Each failure fails the feed with its message; the pipeline is then freed
+// (LeakSanitizer checks that nothing is left behind).
+TEST_F(HwPipeline, FailuresMidRunLeaveThePipelineFreeable) {
+    ASSERT_NO_FATAL_FAILURE(use_small_clip());
+    struct Case {
+        const char* encoder;
+        bool readable_picture;
+        size_t refuse_after;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"Hardware H.264", true, SIZE_MAX, "no hardware H.264 encoder is available (0x00000000)"},
+        {"Software H.264", false, SIZE_MAX, "hardware encoder initialization failed (0x80004005)"},
+        {"Software H.264", true, 5, "encoded video delivery failed (0x80004005)"},
+    };
+    for (const Case& c : cases) {
+        Output out;
+        out.refuse_after = c.refuse_after;
+        OverlaySettings s = settings(c.encoder);
+        if (!c.readable_picture) s.image_path = dir_->file("missing.png");
+        std::array<char, 256> error{};
+        PipelinePtr pipeline(hw_pipeline_create(s, collect, &out, error));
+        ASSERT_TRUE(pipeline);
+        if (feed(pipeline.get(), 0, 25, error) && std::string_view(c.encoder) == "Hardware H.264") {
+            std::printf("a hardware encoder opened here: %s\n",
+                        hw_pipeline_encoder_name(pipeline.get()).data());
+            continue;
+        }
+        EXPECT_STREQ(error.data(), c.message);
+        EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()).empty(), c.refuse_after == SIZE_MAX)
+            << c.message;
+    }
 }
 
 // Damaged units are skipped as a player would; what follows still decodes.
 TEST_F(HwPipeline, DamagedUnitsAreSkippedAndTheStreamGoesOn) {
+    ASSERT_NO_FATAL_FAILURE(use_small_clip());
     Output out;
     std::array<char, 256> error{};
     PipelinePtr pipeline(hw_pipeline_create(settings("Software H.264"), collect, &out, error));
@@ -247,11 +281,10 @@ TEST_F(HwPipeline, DamagedUnitsAreSkippedAndTheStreamGoesOn) {
     const std::vector<uint8_t> noise = {0, 0, 1, 0x67, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 1, 0x68, 0xFF};
     EXPECT_EQ(hw_pipeline_feed(pipeline.get(), slice_without_headers, 0, 0, error), 1)
         << error.data();
-    EXPECT_EQ(hw_pipeline_feed(pipeline.get(), noise, 3000, 3000, error), 1) << error.data();
-    const size_t first = units_->size() - 30;
-    ASSERT_TRUE(feed(pipeline.get(), first, units_->size(), error)) << error.data();
+    EXPECT_EQ(hw_pipeline_feed(pipeline.get(), noise, 3600, 3600, error), 1) << error.data();
+    ASSERT_TRUE(feed(pipeline.get(), 0, 25, error)) << error.data();
     ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error), 1) << error.data();
-    EXPECT_EQ(out.pts.size(), 30u);
+    EXPECT_EQ(out.pts.size(), 25u);
 }
 
 TEST_F(HwPipeline, EmptyInputIsRefusedSilentlyAndFinishWithoutFramesSucceeds) {
@@ -261,7 +294,8 @@ TEST_F(HwPipeline, EmptyInputIsRefusedSilentlyAndFinishWithoutFramesSucceeds) {
     ASSERT_TRUE(pipeline);
     EXPECT_EQ(hw_pipeline_feed(pipeline.get(), {}, 0, 0, error), 0);
     EXPECT_STREQ(error.data(), "");
-    EXPECT_EQ(hw_pipeline_feed(nullptr, (*units_)[0].bytes, 0, 0, error), 0);
+    const std::vector<uint8_t> unit = {0, 0, 1, 0x65};
+    EXPECT_EQ(hw_pipeline_feed(nullptr, unit, 0, 0, error), 0);
     EXPECT_EQ(hw_pipeline_finish(pipeline.get(), error), 1);
     EXPECT_TRUE(out.pts.empty());
 }

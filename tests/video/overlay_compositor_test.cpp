@@ -11,6 +11,7 @@
 
 #include "support/child.h"
 #include "support/temp_dir.h"
+#include "video/overlay_editor.h"
 
 namespace {
 
@@ -252,25 +253,11 @@ TEST_F(OverlayPrepare, BandIsTwiceTheFontSizeOpaqueAndBlackForTheNoColourValue) 
     EXPECT_TRUE(band.pixels.empty());
 }
 
-struct Editor {
-    std::atomic<uint32_t> revision{0};
-    OverlaySettings values;
-    int fetches = 0;
-};
-
-void fetch(void* context, OverlaySettings* settings) {
-    auto& editor = *static_cast<Editor*>(context);
-    ++editor.fetches;
-    *settings = editor.values;
-}
-
 TEST(OverlayCompositor, RevisionChangeRebuildsAndRestartsTheTicker) {
-    Editor editor;
+    OverlayEditor editor;
     editor.values.text_enabled = 1;
     editor.values.text = "ticker";
-    editor.values.revision = &editor.revision;
-    editor.values.fetch = fetch;
-    editor.values.fetch_context = &editor;
+    editor.watch();
     OverlayCompositor compositor;
     overlay_compositor_init(compositor, editor.values);
     ASSERT_TRUE(overlay_compositor_prepare(compositor, 320));
