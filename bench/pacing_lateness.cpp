@@ -2,7 +2,11 @@
 // process (not a Google Benchmark program: it runs for minutes against real
 // peers that bench/streaming_engines.sh starts).
 //
-//   pacing_lateness SOURCE_URL RTMP_BASE SECONDS [WORKFLOWS] [RECORD_DIR]
+//   pacing_lateness SOURCE_URL RTMP_BASE SECONDS [WORKFLOWS] [RECORD_DIR] [IMAGE]
+//
+// With IMAGE (a path, or "" for none, after a RECORD_DIR that may be "")
+// each workflow is an Overlay + Stream instead: IMAGE at the top left and a
+// scrolling ticker, re-encoded with the software encoder at 6 Mbit/s.
 //
 // Runs WORKFLOWS (default 1) restreams of SOURCE_URL at once, each on its
 // own thread as a runner would, to RTMP_BASE0, RTMP_BASE1, ...; each records
@@ -27,6 +31,7 @@
 #include <vector>
 
 #include "engines/hls_to_rtmp_engine.h"
+#include "engines/overlay_stream_engine.h"
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "engines/engine_contract.h"
@@ -75,13 +80,25 @@ uint32_t percentile(std::vector<uint32_t> values, double fraction) {
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s SOURCE_URL RTMP_BASE SECONDS [WORKFLOWS] [RECORD_DIR]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s SOURCE_URL RTMP_BASE SECONDS [WORKFLOWS] [RECORD_DIR] [IMAGE]\n", argv[0]);
         return 2;
     }
     std::string source = argv[1], base = argv[2];
     unsigned seconds = static_cast<unsigned>(std::atoi(argv[3]));
     unsigned count = argc > 4 ? static_cast<unsigned>(std::atoi(argv[4])) : 1;
     std::string record_dir = argc > 5 ? argv[5] : "";
+    bool overlay = argc > 6;
+    OverlaySettings settings;
+    settings.image_enabled = overlay && *argv[6] ? 1 : 0;
+    settings.image_path = overlay ? argv[6] : "";
+    settings.image_scale_pct = 20;
+    settings.text_enabled = 1;
+    settings.text = "Veltrona overlay benchmark - a ticker line scrolling across the picture";
+    settings.font_size = 36;
+    settings.scroll_speed = 50;
+    settings.text_color = 0xFFFFFF;
+    settings.bitrate = 6000000;
+    settings.encoder = "Software H.264";
     if (seconds == 0 || count == 0) return 2;
 
     long idle_rss = status_kib("VmRSS");
@@ -92,13 +109,21 @@ int main(int argc, char** argv) {
     uint64_t began = tick_ms();
     for (unsigned i = 0; i < count; ++i) {
         threads.emplace_back([&, i] {
-            HlsToRtmpOptions options;
-            options.source_url = source;
-            options.output_url = base + std::to_string(i);
-            if (!record_dir.empty()) options.recording_path = record_dir + "/bench-" + std::to_string(i) + ".ts";
-            options.stop_event = &stop;
-            options.stats = &workflows[i].stats;
-            workflows[i].result = hls_to_rtmp_run(options, workflows[i].error);
+            std::string output = base + std::to_string(i);
+            std::string recording = record_dir.empty() ? "" : record_dir + "/bench-" + std::to_string(i) + ".ts";
+            if (overlay) {
+                OverlayStreamOptions options{source, output, recording, settings, &stop,
+                                             nullptr, nullptr, &workflows[i].stats};
+                workflows[i].result = overlay_stream_run(options, workflows[i].error);
+            } else {
+                HlsToRtmpOptions options;
+                options.source_url = source;
+                options.output_url = output;
+                options.recording_path = recording;
+                options.stop_event = &stop;
+                options.stats = &workflows[i].stats;
+                workflows[i].result = hls_to_rtmp_run(options, workflows[i].error);
+            }
             workflows[i].ended_at = tick_ms();
         });
     }
@@ -139,7 +164,7 @@ int main(int argc, char** argv) {
         fewest = std::min(fewest, lateness.size());
         most = std::max(most, lateness.size());
     }
-    std::printf("workflows %u, %u s (%.1f s wall), recording %s\n", count, seconds,
+    std::printf("workflows %u%s, %u s (%.1f s wall), recording %s\n", count, overlay ? " (overlay)" : "", seconds,
                 static_cast<double>(stop_at - began) / 1000.0, record_dir.empty() ? "off" : "on");
     std::printf("tags per workflow: %zu to %zu\n", fewest, most);
     for (const auto& [name, values] : {std::pair<const char*, const std::vector<uint32_t>&>{"all", all},

@@ -8,13 +8,18 @@
 #      also records the source to a TS file (a second output), the same work as ours;
 #   3. scale: N restreams (with their TS recordings) in one process, N stepped
 #      up, each step reporting lateness per workflow and memory per workflow.
+#   4. overlay (only when asked for): `veltrona-cli run` of an Overlay + Stream
+#      (picture and ticker, software encoder) beside ffmpeg doing the same work
+#      (overlay + drawtext + libx264 at our encoder's preset) on the same source
+#      to the same server, at the same time, under /usr/bin/time -v; then the
+#      overlay engine's pacing lateness on its own (pacing_lateness with IMAGE).
 # The live source is ffmpeg copying a 720p30 H.264/AAC file (made once, kept
 # in the build folder) into 2 s HLS segments at its own pace (-re), so it
 # costs next to nothing beside what is measured. Every peer is started here
 # in a temp folder and stopped by PID at the end.
 #   bench/streaming_engines.sh [build folder, default build/default] [seconds, default 120]
 #                              [scale step seconds, default 60] [workflow counts, default "10 25 50"]
-#                              [phases to run, default "1 2 3"]
+#                              [phases to run, default "1 2 3"; 4 for the overlay engine]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/default}
@@ -110,5 +115,35 @@ for n in $counts; do
     stop_source
     rm -rf "$work/rec-$n"
 done
+fi
+if wants 4; then
+echo "== 4. overlay: veltrona-cli Overlay + Stream and ffmpeg overlay+drawtext+libx264 on the same live HLS for $seconds s, at the same time"
+start_source overlay
+logo="$work/logo.png"
+ffmpeg -nostdin -loglevel error -y -f lavfi -i color=c=0xFF00FF:s=256x144 -frames:v 1 "$logo"
+ticker="Veltrona overlay benchmark - a ticker line scrolling across the picture"
+data="$work/data-overlay"
+id=$("$build/veltrona-cli" --data-dir "$data" add --type overlay --source-type direct --name Overlay \
+    --source "$(source_url overlay)" --output "$(rtmp_url ours_overlay)" --image "$logo" --image-scale 20 \
+    --text "$ticker" --font-size 36 --scroll-speed 50 --bitrate 6M --encoder "Software H.264")
+/usr/bin/time -v -o "$work/ours.time" "$build/veltrona-cli" --data-dir "$data" run --seconds "$seconds" \
+    "$id" > "$work/ours-overlay.out" 2>&1 &
+ours=$!
+# Our software encoder: libx264, preset veryfast, tune zerolatency, no B-frames, a key frame every 2 s.
+/usr/bin/time -v -o "$work/ffmpeg-overlay.time" ffmpeg -nostdin -loglevel error -re -i "$(source_url overlay)" \
+    -i "$logo" -t "$seconds" -filter_complex \
+    "[1:v]scale=256:-1[logo];[0:v][logo]overlay=0:0,drawtext=text='$ticker':fontsize=36:fontcolor=white:box=1:boxcolor=black:boxborderw=18:x=w-mod(t*50\\,w+tw):y=h-th-18" \
+    -c:v libx264 -preset veryfast -tune zerolatency -bf 0 -g 60 -b:v 6M -c:a copy -f flv "$(rtmp_url peer_overlay)" &
+peer=$!
+wait "$ours" "$peer"
+stop_source
+print_resources ours ffmpeg-overlay
+grep -E "encoder|last error" "$work/ours-overlay.out" || true
+echo "== 4b. overlay pacing: one Overlay + Stream for $seconds s, recording on"
+start_source overlay_pacing
+mkdir -p "$work/rec-overlay"
+"$build/pacing_lateness" "$(source_url overlay_pacing)" "$(rtmp_url overlay_pacing)" "$seconds" 1 \
+    "$work/rec-overlay" "$logo"
+stop_source
 fi
 echo "== done, load: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -5,6 +5,7 @@
 // short-lived states (LIVE ENDED, STARTING PLAYBACK) are never missed.
 #include "cli/cli.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +15,10 @@
 #include <vector>
 
 #include "app/startup.h"
+#include "cli/config_watch.h"
+#include "cli/workflow_options.h"
 #include "platform/clock.h"
+#include "platform/file_lock.h"
 #include "platform/text.h"
 #include "engines/engine_contract.h"
 #include "run/run_control.h"
@@ -29,15 +33,16 @@ constexpr int EXIT_USAGE = 2;
 
 constexpr const char* USAGE =
     "usage: veltrona-cli [--data-dir DIR] list\n"
-    "       veltrona-cli [--data-dir DIR] add --type direct|record|overlay|mp4 --name NAME --source SRC --output URL\n"
-    "                    [--source-type youtube|direct] [--recording-dir DIR] [--poll-seconds N]\n"
-    "                    [--bitrate TEXT] [--image PATH] [--text TEXT] [--encoder TEXT]\n"
+    "       veltrona-cli [--data-dir DIR] add --type T --name NAME --source SRC --output URL [workflow options]\n"
+    "       veltrona-cli [--data-dir DIR] edit ID [workflow options]\n"
+    "       veltrona-cli [--data-dir DIR] delete ID\n"
     "       veltrona-cli [--data-dir DIR] check ID\n"
     "       veltrona-cli [--data-dir DIR] run [--seconds N] ID...\n";
 
 int usage_error(const char* detail) {
     if (detail) std::fprintf(stderr, "veltrona-cli: %s\n", detail);
     std::fputs(USAGE, stderr);
+    std::fputs(WORKFLOW_OPTIONS_USAGE, stderr);
     return EXIT_USAGE;
 }
 
@@ -70,47 +75,30 @@ int command_list(AppContext& app) {
 
 // ---- add ----
 
-bool parse_type(const std::string& text, int32_t* type) {
-    static const std::map<std::string, WorkflowType> names = {{"overlay", WorkflowType::overlay_stream},
-                                                              {"record", WorkflowType::record_then_push},
-                                                              {"direct", WorkflowType::direct_restream},
-                                                              {"mp4", WorkflowType::mp4_loop}};
-    auto found = names.find(text);
-    if (found == names.end()) return false;
-    *type = static_cast<int32_t>(found->second);
-    return true;
+// Prints a refusal in the editor's words ("Title: message"); the refused exit.
+int refuse(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    return EXIT_REFUSED;
 }
 
-// Applies one "--option value" pair; an error text for usage problems.
-const char* apply_add_option(WorkflowSettings& s, const std::string& option, const std::string& value) {
-    long number = 0;
-    if (option == "--type") return parse_type(value, &s.type) ? nullptr : "--type takes direct, record, overlay or mp4";
-    if (option == "--name") s.name = utf16_fit(value, NAME_CAPACITY);
-    else if (option == "--source") s.source = utf16_fit(value, URL_CAPACITY);
-    else if (option == "--output") s.output_url = utf16_fit(value, URL_CAPACITY);
-    else if (option == "--recording-dir") s.recording_dir = utf16_fit(value, URL_CAPACITY);
-    else if (option == "--bitrate") s.bitrate = utf16_fit(value, BITRATE_CAPACITY);
-    else if (option == "--source-type") {
-        if (value != "youtube" && value != "direct") return "--source-type takes youtube or direct";
-        s.source_type = static_cast<int32_t>(value == "youtube" ? SourceType::youtube : SourceType::direct);
-    } else if (option == "--poll-seconds") {
-        if (!parse_number(value, 0x7FFFFFFFL, &number)) return "--poll-seconds takes a whole number of seconds";
-        s.poll_seconds = editor_poll_seconds(static_cast<int32_t>(number));
-    } else if (option == "--image") {
-        s.image_enabled = 1;
-        s.image_path = utf16_fit(value, URL_CAPACITY);
-    } else if (option == "--text") {
-        s.text_enabled = 1;
-        s.text = utf16_fit(value, OVERLAY_TEXT_CAPACITY);
-    } else if (option == "--encoder") {
-        if (value != "Auto" && value != "Hardware H.264" && value != "Software H.264") {
-            return "--encoder takes \"Auto\", \"Hardware H.264\" or \"Software H.264\"";
-        }
-        s.encoder = value;
-    } else {
-        return "unknown option for add";
+// Applies the options and the editor's save checks; an exit code on failure.
+std::optional<int> read_options(WorkflowSettings& s, const std::vector<std::string>& args,
+                                std::vector<std::string>* given) {
+    if (std::optional<OptionProblem> problem = apply_workflow_options(s, args, given)) {
+        return problem->refused ? refuse(problem->text) : usage_error(problem->text.c_str());
     }
-    return nullptr;
+    return std::nullopt;
+}
+
+std::optional<int> check_as_editor(const WorkflowSettings& s) {
+    if (std::optional<EditorProblem> problem = editor_check(s)) return refuse(problem->title + ": " + problem->message);
+    return std::nullopt;
+}
+
+bool save_or_say(AppContext& app) {
+    if (config_save(app)) return true;
+    std::fprintf(stderr, "Could not save %s.\n", app.config_path.c_str());
+    return false;
 }
 
 int command_add(AppContext& app, const std::vector<std::string>& args) {
@@ -120,32 +108,52 @@ int command_add(AppContext& app, const std::vector<std::string>& args) {
     }
     WorkflowPtr workflow(workflow_create(app));
     WorkflowSettings s = workflow->settings;
-    bool has_type = false, has_name = false, has_source = false, has_output = false;
-    for (size_t i = 0; i < args.size(); i += 2) {
-        if (i + 1 >= args.size()) return usage_error("an option of add is missing its value");
-        if (const char* problem = apply_add_option(s, args[i], args[i + 1])) return usage_error(problem);
-        has_type |= args[i] == "--type";
-        has_name |= args[i] == "--name";
-        has_source |= args[i] == "--source";
-        has_output |= args[i] == "--output";
+    std::vector<std::string> given;
+    std::optional<int> failed = read_options(s, args, &given);
+    auto has = [&given](const char* option) { return std::find(given.begin(), given.end(), option) != given.end(); };
+    if (!failed && !(has("--type") && has("--name") && has("--source") && has("--output"))) {
+        failed = usage_error("add needs --type, --name, --source and --output");
     }
-    if (!has_type || !has_name || !has_source || !has_output) {
-        return usage_error("add needs --type, --name, --source and --output");
-    }
-    if (std::optional<EditorProblem> problem = editor_check(s)) {
-        std::fprintf(stderr, "%s: %s\n", problem->title.c_str(), problem->message.c_str());
-        --app.next_id;  // the refused record gave its id back
-        return EXIT_REFUSED;
+    if (!failed) failed = check_as_editor(s);
+    if (failed) {
+        --app.next_id;  // the refused record gives its id back
+        return *failed;
     }
     workflow_settings_replace(*workflow, s);
     uint32_t id = workflow->id;
     app.workflows.push_back(std::move(workflow));
-    if (!config_save(app)) {
-        std::fprintf(stderr, "Could not save %s.\n", app.config_path.c_str());
-        return EXIT_REFUSED;
-    }
+    if (!save_or_say(app)) return EXIT_REFUSED;
     std::printf("%u\n", id);
     return 0;
+}
+
+// ---- edit, delete ----
+
+// Where a `run` marks a workflow as running, for other processes to see.
+std::string run_lock_path(const AppContext& app, uint32_t id) {
+    return app.data_dir + "/workflow-" + std::to_string(id) + ".running";
+}
+
+int command_edit(AppContext& app, const std::vector<std::string>& args) {
+    Workflow* workflow = nullptr;
+    if (args.empty() || !parse_id(app, args[0], &workflow)) return usage_error("edit takes a workflow id and options");
+    if (args.size() < 3) return usage_error("edit needs at least one option");
+    WorkflowSettings s = workflow_settings_copy(*workflow);
+    std::vector<std::string> given;
+    std::vector<std::string> options(args.begin() + 1, args.end());
+    if (std::optional<int> failed = read_options(s, options, &given)) return *failed;
+    if (std::optional<int> failed = check_as_editor(s)) return *failed;
+    workflow_settings_replace(*workflow, s);
+    workflow->revision.fetch_add(1);
+    return save_or_say(app) ? 0 : EXIT_REFUSED;
+}
+
+int command_delete(AppContext& app, const std::vector<std::string>& args) {
+    Workflow* workflow = nullptr;
+    if (args.size() != 1 || !parse_id(app, args[0], &workflow)) return usage_error("delete takes one workflow id");
+    if (file_lock_held(run_lock_path(app, workflow->id))) return refuse("Stop the workflow before deleting it.");
+    std::erase_if(app.workflows, [workflow](const WorkflowPtr& held) { return held.get() == workflow; });
+    return save_or_say(app) ? 0 : EXIT_REFUSED;
 }
 
 // ---- check ----
@@ -218,6 +226,12 @@ void print_news(StatusQueue& queue, const std::vector<Workflow*>& workflows,
     std::fflush(stdout);
 }
 
+void print_config_news(const ConfigWatchNews& news) {
+    if (news.unreadable) std::printf("config.tsv changed but cannot be read; the running settings stay\n");
+    for (uint32_t id : news.updated) std::printf("#%u overlay settings updated\n", id);
+    if (news.unreadable || !news.updated.empty()) std::fflush(stdout);
+}
+
 bool parse_run_args(AppContext& app, const std::vector<std::string>& args, long* seconds,
                     std::vector<Workflow*>* workflows) {
     for (size_t i = 0; i < args.size(); ++i) {
@@ -254,16 +268,27 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
     std::map<uint32_t, std::string> last_errors;
     for (Workflow* workflow : workflows) last_errors[workflow->id] = workflow_last_error(*workflow);
     int exit_code = 0;
+    std::vector<FileLockPtr> run_locks;
     for (Workflow* workflow : workflows) {
+        FileLockPtr lock = file_lock_take(run_lock_path(app, workflow->id));
+        if (!lock) {
+            std::printf("#%u cannot start: This workflow is already running in another process.\n", workflow->id);
+            exit_code = EXIT_USAGE;
+            break;
+        }
+        run_locks.push_back(std::move(lock));
         if (!workflow_start(*workflow)) {
             std::printf("#%u cannot start: %s\n", workflow->id, workflow_last_error(*workflow).c_str());
             exit_code = EXIT_USAGE;
             break;
         }
     }
+    ConfigWatch watch;
+    config_watch_start(watch, app.config_path);
     uint64_t deadline = seconds >= 0 ? tick_ms() + static_cast<uint64_t>(seconds) * 1000u : UINT64_MAX;
     while (exit_code == 0 && !interrupted && tick_ms() < deadline && any_running(workflows)) {
         print_news(queue, workflows, last_errors, 100);
+        print_config_news(config_watch_poll(watch, workflows));
     }
     for (Workflow* workflow : workflows) {
         // Before any stop, a runner that is gone has ended by itself.
@@ -291,15 +316,16 @@ int cli_main(int argc, char** argv, const EngineTable* engines) {
     if (args.empty()) return usage_error(nullptr);
     std::string command = args[0];
     args.erase(args.begin());
-    if (command != "list" && command != "add" && command != "check" && command != "run") {
-        return usage_error("unknown command");
-    }
+    static const std::vector<std::string> commands = {"list", "add", "edit", "delete", "check", "run"};
+    if (std::find(commands.begin(), commands.end(), command) == commands.end()) return usage_error("unknown command");
 
     AppContext app;
     app_startup(app, options);
     if (engines) app.engines = engines;
     if (command == "list") return command_list(app);
     if (command == "add") return command_add(app, args);
+    if (command == "edit") return command_edit(app, args);
+    if (command == "delete") return command_delete(app, args);
     if (command == "check") return command_check(app, args);
     return command_run(app, args);
 }

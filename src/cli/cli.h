@@ -3,12 +3,14 @@
 //
 //   veltrona-cli [--data-dir DIR] list
 //   veltrona-cli [--data-dir DIR] add --type direct|record|overlay|mp4 --name NAME --source SRC --output URL
-//                [--source-type youtube|direct] [--recording-dir DIR] [--poll-seconds N] [--bitrate TEXT]
-//                [--image PATH] [--text TEXT] [--encoder TEXT]
+//                [workflow options: one per editor field, see cli/workflow_options.h]
+//   veltrona-cli [--data-dir DIR] edit ID [workflow options]
+//   veltrona-cli [--data-dir DIR] delete ID   (refused while a run holds it)
 //   veltrona-cli [--data-dir DIR] check ID
 //   veltrona-cli [--data-dir DIR] run [--seconds N] ID...
+//                (watches config.tsv: saved overlay edits reach the running workflows)
 //
-// Exit status: 0 success; 1 a refused workflow (add, check) or a run that
+// Exit status: 0 success; 1 a refused workflow (add, edit, delete, check) or a run that
 // ended by itself in ERROR; 2 usage errors and workflows that could not start.
 #pragma once
 

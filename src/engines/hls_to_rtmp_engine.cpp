@@ -11,7 +11,7 @@
 #include "engines/hls_to_rtmp_engine.h"
 
 #include "engines/engines.h"
-#include "net/hls_downloader.h"
+#include "engines/live_source.h"
 #include "platform/error_text.h"
 
 namespace {
@@ -42,16 +42,9 @@ int run(const HlsToRtmpOptions& options, const std::string& source, const std::s
     context.stop_event = options.stop_event;
     context.stats = options.stats;
     OwnedByteBuffer segment;
-    SegmentRingPtr ring(hls_downloader_start(source, options.stop_event));
-    if (!ring) {
-        error_printf(error, "%s", "HLS downloader thread failed");
-        return 0;
-    }
-    if (segment_ring_take(ring.get(), &segment.buffer) != SegmentTake::segment) {
-        if (publish_stopped(context)) return 1;
-        segment_ring_error(ring.get(), error);
-        error_set_if_empty(error, "HLS source ended before a segment was downloaded");
-        return 0;
+    SegmentRingPtr ring;
+    if (std::optional<int> early = live_source_first_segment(ring, source, context, &segment.buffer, error)) {
+        return *early;
     }
     context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error, options.stop_event));
     if (!context.publisher) return publish_stopped(context) ? 1 : 0;
@@ -77,16 +70,10 @@ int run(const HlsToRtmpOptions& options, const std::string& source, const std::s
 }  // namespace
 
 int hls_to_rtmp_run(const HlsToRtmpOptions& options, std::span<char> error) {
-    error_clear(error);
-    std::optional<std::string> source = to_utf8(options.source_url);
-    std::optional<std::string> output = to_utf8(options.output_url);
-    if (!source || !output) {
-        error_printf(error, "%s", "URL conversion failed");
-        return 0;
-    }
-    int result = run(options, *source, *output, error);
-    if (result == 1) error_clear(error);
-    return result;
+    return live_engine_frame(options.source_url, options.output_url, error,
+                             [&](const std::string& source, const std::string& output) {
+                                 return run(options, source, output, error);
+                             });
 }
 
 int hls_to_rtmp_engine(const std::string& source_url, const std::string& output_url,

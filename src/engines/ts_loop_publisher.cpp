@@ -13,25 +13,10 @@
 
 #include "engines/engines.h"
 #include "engines/publish_loop.h"
+#include "engines/ts_file_feed.h"
 #include "platform/error_text.h"
 
 namespace {
-
-constexpr size_t TS_PACKET_SIZE = 188;
-
-// Feeds the whole file; `failed` on a feed error that was not a stop.
-PassEnd feed_file(PublishContext& context, FILE* file, std::vector<uint8_t>& buffer, std::span<char> error) {
-    while (!publish_stopped(context)) {
-        size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
-        if (got == 0) return PassEnd::next;
-        got -= got % TS_PACKET_SIZE;
-        if (got == 0) continue;
-        if (!ts_demuxer_feed(context.demuxer.get(), std::span<const uint8_t>(buffer.data(), got), error)) {
-            return publish_stopped(context) ? PassEnd::stopped : PassEnd::failed;
-        }
-    }
-    return PassEnd::stopped;
-}
 
 struct TsPass {
     const std::string& path;
@@ -49,7 +34,7 @@ PassEnd play_pass(PublishContext& context, void* opaque, std::span<char> error) 
         error_printf(error, "%s", "playback media engine allocation failed");
         return PassEnd::failed;
     }
-    PassEnd end = feed_file(context, file.get(), pass.buffer, error);
+    PassEnd end = ts_file_feed(context, file.get(), pass.buffer, error);
     file.reset();
     if (end != PassEnd::next) return end;
     return ts_demuxer_flush(context.demuxer.get()) ? PassEnd::next : PassEnd::failed;

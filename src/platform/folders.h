@@ -30,3 +30,13 @@
 [[nodiscard]] bool is_directory(const std::string& path);
 // Size of a regular file, or -1 when it is missing or not a regular file.
 [[nodiscard]] int64_t regular_file_size(const std::string& path);
+
+// What changes when a file is replaced or rewritten: its identity, size and
+// modification time. All zero when the file is missing.
+struct FileStamp {
+    uint64_t inode = 0;
+    int64_t size = 0;
+    int64_t modified_ns = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+[[nodiscard]] FileStamp file_stamp(const std::string& path);

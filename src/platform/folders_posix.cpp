@@ -105,6 +105,13 @@ bool is_directory(const std::string& path) {
     return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+FileStamp file_stamp(const std::string& path) {
+    struct stat info {};
+    if (path.empty() || stat(path.c_str(), &info) != 0) return {};
+    return FileStamp{static_cast<uint64_t>(info.st_ino), static_cast<int64_t>(info.st_size),
+                     static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
 int64_t regular_file_size(const std::string& path) {
     struct stat info {};
     if (path.empty() || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/app_context.h"
+#include "app/log.h"
 #include "platform/text.h"
 
 void workflow_set_status(Workflow& workflow, WorkflowState state, std::string_view text) {
@@ -18,6 +19,11 @@ void workflow_set_status(Workflow& workflow, WorkflowState state, std::string_vi
 
 void on_engine_streaming(void* context, const char* text) {
     workflow_set_status(*static_cast<Workflow*>(context), WorkflowState::streaming, text ? text : "");
+}
+
+void on_engine_streaming_logged(void* context, const char* text) {
+    on_engine_streaming(context, text);
+    log_workflow(*static_cast<Workflow*>(context), "%s", text ? text : "");
 }
 
 void on_engine_recording(void* context, const char* text) {

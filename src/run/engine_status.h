@@ -16,6 +16,9 @@ void workflow_set_status(Workflow& workflow, WorkflowState state, std::string_vi
 // Status callbacks handed to the engines; `context` is the Workflow.
 void on_engine_streaming(void* context, const char* text);
 void on_engine_recording(void* context, const char* text);
+// on_engine_streaming that also writes the text to the workflow's log: the
+// overlay engines report through it which encoder really runs.
+void on_engine_streaming_logged(void* context, const char* text);
 
 // Fills `settings` from the workflow (under its lock); shaped as an
 // OverlaySettingsFetch so engines can fetch again after an edit.

@@ -95,13 +95,16 @@ int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& so
         }
         return result;
     }
-    workflow_set_status(workflow, WorkflowState::streaming, "Native hardware overlay streaming and recording");
+    // The encoder is only known once the engine has opened it; the engine
+    // names it in its status, which is logged too.
+    workflow_set_status(workflow, WorkflowState::streaming, "Native overlay streaming and recording");
     OverlaySettings overlay;
     fill_overlay_settings(&workflow, &overlay);
-    log_workflow(workflow, "Native H.264 decode, overlay and hardware encode starting");
+    log_workflow(workflow, "Native H.264 decode, overlay and encode starting (encoder: %s)", overlay.encoder.c_str());
     int result = engines(workflow).overlay_stream_engine(source_url, s.output_url, recording_path, overlay,
-                                                         &workflow.stop_event, on_engine_streaming, &workflow, error);
-    if (result == 0) workflow_report_engine_error(workflow, error_text(error), "Native hardware overlay failed");
+                                                         &workflow.stop_event, on_engine_streaming_logged, &workflow,
+                                                         error);
+    if (result == 0) workflow_report_engine_error(workflow, error_text(error), "Native overlay streaming failed");
     return result;
 }
 
@@ -169,10 +172,10 @@ RunEnd loop_phase(Workflow& workflow, const std::string& recording_path) {
         if (s.type == static_cast<int32_t>(WorkflowType::overlay_stream)) {
             OverlaySettings overlay;
             fill_overlay_settings(&workflow, &overlay);
-            log_workflow(workflow, "Native TS hardware-overlay loop starting");
+            log_workflow(workflow, "Native TS overlay loop starting (encoder: %s)", overlay.encoder.c_str());
             if (engines(workflow).overlay_ts_loop_engine(recording_path, s.output_url, overlay, &workflow.stop_event,
-                                                         on_engine_streaming, &workflow, error) == 0) {
-                workflow_report_engine_error(workflow, error_text(error), "Native hardware-overlay loop failed");
+                                                         on_engine_streaming_logged, &workflow, error) == 0) {
+                workflow_report_engine_error(workflow, error_text(error), "Native overlay loop failed");
             }
         } else {
             log_workflow(workflow, "Native TS to RTMP continuous loop starting");

@@ -434,8 +434,10 @@ void WorkflowEditor::apply_type_layout(int workflow_type) {
 
 // ---- saving ----
 
-void WorkflowEditor::warn(int focus_id, const QString& title, const QString& text) {
-    show_message(this, MessageIcon::warning, title, text);
+void WorkflowEditor::warn_about(const EditorProblem& problem) {
+    const int focus_id = focus_id_for(problem.field);
+    show_message(this, MessageIcon::warning, QString::fromStdString(problem.title),
+                 QString::fromStdString(problem.message));
     control(focus_id)->setFocus(Qt::OtherFocusReason);
     if (auto* edit = qobject_cast<QLineEdit*>(control(focus_id))) edit->selectAll();
 }
@@ -459,8 +461,7 @@ std::optional<WorkflowSettings> WorkflowEditor::read_checked() {
     settings.image_enabled = flag(image_enabled);
     settings.image_path = utf8(line(image_path), URL_CAPACITY);
     if (std::optional<EditorProblem> problem = editor_check(settings)) {
-        warn(focus_id_for(problem->field), QString::fromStdString(problem->title),
-             QString::fromStdString(problem->message));
+        warn_about(*problem);
         return std::nullopt;
     }
     settings.image_x_pct = index(image_x);
@@ -474,15 +475,13 @@ std::optional<WorkflowSettings> WorkflowEditor::read_checked() {
     const std::optional<uint32_t> text_rgb =
         editor_parse_color(utf8(line(text_color), COLOUR_TEXT_CAPACITY));
     if (!text_rgb) {
-        warn(text_color, QStringLiteral("Invalid text color"),
-             QStringLiteral("Enter the text color as #RRGGBB."));
+        warn_about(editor_color_problem(EditorField::text_color));
         return std::nullopt;
     }
     const std::optional<uint32_t> back_rgb =
         editor_parse_color(utf8(line(background_color), COLOUR_TEXT_CAPACITY));
     if (!back_rgb) {
-        warn(background_color, QStringLiteral("Invalid background color"),
-             QStringLiteral("Enter the background color as #RRGGBB."));
+        warn_about(editor_color_problem(EditorField::background_color));
         return std::nullopt;
     }
     settings.text_color = *text_rgb;

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "ui/style.h"
+#include "workflow/editor_rules.h"
 #include "workflow/workflow.h"
 
 class QComboBox;
@@ -73,7 +74,7 @@ class WorkflowEditor : public QDialog {
     void apply_type_layout(int type);
     [[nodiscard]] int selected_type() const;
     [[nodiscard]] std::optional<WorkflowSettings> read_checked();
-    void warn(int focus_id, const QString& title, const QString& text);
+    void warn_about(const EditorProblem& problem);
 
     void browse_image();
     void browse_mp4();

@@ -45,6 +45,13 @@ std::optional<EditorProblem> editor_check(const WorkflowSettings& s) {
     return std::nullopt;
 }
 
+EditorProblem editor_color_problem(EditorField field) {
+    if (field == EditorField::background_color) {
+        return problem(field, "Invalid background color", "Enter the background color as #RRGGBB.");
+    }
+    return problem(EditorField::text_color, "Invalid text color", "Enter the text color as #RRGGBB.");
+}
+
 std::optional<uint32_t> editor_parse_color(std::string_view text) {
     if (text.size() != 7 || text[0] != '#') return std::nullopt;
     uint32_t rgb = 0;

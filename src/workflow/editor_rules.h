@@ -21,6 +21,10 @@ struct EditorProblem {
 // Name, source, output and image checks, in the editor's order.
 [[nodiscard]] std::optional<EditorProblem> editor_check(const WorkflowSettings& settings);
 
+// The editor's refusal of a colour text that editor_parse_color rejects;
+// `field` is text_color or background_color.
+[[nodiscard]] EditorProblem editor_color_problem(EditorField field);
+
 // "#RRGGBB" (hex digits in either case) to 0x00BBGGRR; nullopt when invalid.
 [[nodiscard]] std::optional<uint32_t> editor_parse_color(std::string_view text);
 // 0x00BBGGRR to "#RRGGBB"; all ones shows as black.

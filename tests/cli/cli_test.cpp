@@ -2,8 +2,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "app/app_context.h"
 #include "cli/cli.h"
+#include "cli/config_watch.h"
+#include "platform/file_lock.h"
 #include "platform/folders.h"
+#include "workflow/config.h"
 #include "support/fake_engines.h"
 #include "support/temp_dir.h"
 
@@ -130,6 +134,115 @@ TEST_F(CliTest, RunRefusesWorkflowsThatCannotStart) {
     EXPECT_EQ(cli({"run", "7"}).code, 2);
     EXPECT_EQ(cli({"run"}).code, 2);
     EXPECT_EQ(cli({"fly"}).code, 2);
+}
+
+// One row per edit: what the command line says, and what the saved file then holds.
+TEST_F(CliTest, EditTakesEveryEditorFieldWithTheEditorsRules) {
+    ASSERT_EQ(add_direct("Main").code, 0);
+    std::string image = dir.file("logo.png");
+    write_file(image, "png");
+    struct Row {
+        std::vector<std::string> options;
+        int code;
+        std::string err;  // the refusal's words (code 1) or a part of the usage complaint (code 2)
+    };
+    const Row rows[] = {
+        {{"--type", "overlay", "--image", image, "--image-x", "99", "--image-y", "0", "--image-scale", "50",
+          "--text", "Breaking news", "--text-bottom", "5", "--font-size", "28", "--scroll-speed", "200",
+          "--text-color", "#ff0000", "--background-color", "#0000FF", "--bitrate", "4M", "--encoder",
+          "Software H.264", "--enabled", "no", "--reconnects", "7"},
+         0, ""},
+        {{"--text-color", "red"}, 1, "Invalid text color: Enter the text color as #RRGGBB.\n"},
+        {{"--background-color", "#12345"}, 1, "Invalid background color: Enter the background color as #RRGGBB.\n"},
+        {{"--output", "rtmp://127.0.0.1:9"}, 1,
+         "Invalid output URL: Enter a complete RTMP or RTMPS output URL, including its application/path.\n"},
+        {{"--image", dir.file("missing.png")}, 1,
+         "Invalid image overlay: Select an existing image file for the image overlay.\n"},
+        {{"--image-x", "100"}, 2, "--image-x takes a whole number from 0 to 99"},
+        {{"--scroll-speed", "15"}, 2, "--scroll-speed takes 10, 20, ... 200"},
+        {{"--encoder", "NVENC"}, 2, "--encoder takes"},
+        {{"--text-enabled", "maybe"}, 2, "--text-enabled takes yes or no"},
+        {{"--frobnicate", "1"}, 2, "unknown option --frobnicate"},
+        {{"--text", "x", "--name"}, 2, "--name is missing its value"},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> args = {"edit", "1"};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        CliResult result = cli(args);
+        EXPECT_EQ(result.code, row.code) << row.options[0];
+        if (row.code == 1) {
+            EXPECT_EQ(result.err, row.err);
+        } else if (row.code == 2) {
+            EXPECT_THAT(result.err, HasSubstr(row.err));
+        }
+    }
+    // Only the first row was saved: every refusal left the file as it was.
+    AppContext saved;
+    saved.config_path = dir.file("config.tsv");
+    ASSERT_TRUE(config_load(saved));
+    ASSERT_EQ(saved.workflows.size(), 1u);
+    const WorkflowSettings& s = saved.workflows[0]->settings;
+    EXPECT_EQ(s.type, static_cast<int32_t>(WorkflowType::overlay_stream));
+    EXPECT_EQ(s.image_enabled, 1);
+    EXPECT_EQ(s.image_path, image);
+    EXPECT_EQ(std::tie(s.image_x_pct, s.image_y_pct, s.image_scale_pct), std::make_tuple(99, 0, 50));
+    EXPECT_EQ(s.text, "Breaking news");
+    EXPECT_EQ(std::tie(s.text_bottom_pct, s.font_size, s.scroll_speed), std::make_tuple(5, 28, 200));
+    EXPECT_EQ(s.text_color, 0x0000FFu);        // red as 0x00BBGGRR
+    EXPECT_EQ(s.background_color, 0xFF0000u);  // blue
+    EXPECT_EQ(std::tie(s.bitrate, s.encoder), std::make_tuple(std::string("4M"), std::string("Software H.264")));
+    EXPECT_EQ(std::tie(s.enabled, s.reconnects), std::make_tuple(0, 7));
+    EXPECT_EQ(cli({"edit", "9", "--name", "x"}).code, 2);
+    EXPECT_EQ(cli({"edit", "1"}).code, 2);
+}
+
+TEST_F(CliTest, DeleteRefusesAWorkflowThatARunHolds) {
+    ASSERT_EQ(add_direct("Main").code, 0);
+    ASSERT_EQ(add_direct("Second").code, 0);
+    {
+        FileLockPtr running = file_lock_take(dir.file("workflow-1.running"));  // as `run` holds it
+        ASSERT_TRUE(running);
+        CliResult refused = cli({"delete", "1"});
+        EXPECT_EQ(refused.code, 1);
+        EXPECT_EQ(refused.err, "Stop the workflow before deleting it.\n");
+        CliResult second_run = cli({"run", "--seconds", "1", "1"});
+        EXPECT_EQ(second_run.code, 2);
+        EXPECT_THAT(second_run.out, HasSubstr("#1 cannot start: This workflow is already running in another process."));
+    }
+    EXPECT_EQ(cli({"delete", "1"}).code, 0);
+    EXPECT_THAT(cli({"list"}).out, ::testing::StartsWith("2\tSecond\t"));
+    EXPECT_EQ(cli({"delete", "1"}).code, 2);
+}
+
+// A running workflow takes the overlay fields of a saved edit, and only those.
+TEST_F(CliTest, ConfigWatchAppliesSavedOverlayFieldsThroughTheRevision) {
+    ASSERT_EQ(add_direct("Main").code, 0);
+    AppContext running;
+    running.config_path = dir.file("config.tsv");
+    ASSERT_TRUE(config_load(running));
+    Workflow& workflow = *running.workflows[0];
+    ConfigWatch watch;
+    config_watch_start(watch, running.config_path);
+
+    ASSERT_EQ(cli({"edit", "1", "--text", "New ticker", "--background-color", "#00FF00", "--name", "Renamed"}).code, 0);
+    watch.next_check_ms = 0;
+    ConfigWatchNews news = config_watch_poll(watch, {&workflow});
+    EXPECT_EQ(news.updated, std::vector<uint32_t>{1});
+    WorkflowSettings s = workflow_settings_copy(workflow);
+    EXPECT_EQ(s.text, "New ticker");
+    EXPECT_EQ(s.background_color, 0x00FF00u);
+    EXPECT_EQ(s.name, "Main");  // not an overlay field: waits for the next run
+    EXPECT_EQ(workflow.revision.load(), 1u);
+
+    watch.next_check_ms = 0;
+    EXPECT_TRUE(config_watch_poll(watch, {&workflow}).updated.empty());  // nothing new saved
+    ASSERT_EQ(cli({"edit", "1", "--name", "Again"}).code, 0);
+    watch.next_check_ms = 0;
+    EXPECT_TRUE(config_watch_poll(watch, {&workflow}).updated.empty());  // saved, but no overlay change
+    write_file(running.config_path, "not a configuration\n");
+    watch.next_check_ms = 0;
+    EXPECT_TRUE(config_watch_poll(watch, {&workflow}).unreadable);
+    EXPECT_EQ(workflow.revision.load(), 1u);
 }
 
 }  // namespace

@@ -1,0 +1,42 @@
+// What every live engine shares around its own work: the frame of a run
+// (error buffer cleared, both URLs checked, the buffer cleared again on
+// success), and the start: the downloader started on its ring, then the
+// wait for the first segment, before anything else is touched (so a source
+// that never delivers never reaches the server or the recording).
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+
+#include "engines/publish_context.h"
+#include "net/segment_ring.h"
+#include "platform/error_text.h"
+
+// Clears the error buffer, converts both URLs (0 with "URL conversion
+// failed" when either is not UTF-8 or empty), runs `body(source, output)`
+// and returns its result, clearing the buffer again when that is 1.
+template <typename Body>
+int live_engine_frame(std::string_view source_url, std::string_view output_url,
+                      std::span<char> error, Body&& body) {
+    error_clear(error);
+    std::optional<std::string> source = to_utf8(source_url);
+    std::optional<std::string> output = to_utf8(output_url);
+    if (!source || !output) {
+        error_printf(error, "%s", "URL conversion failed");
+        return 0;
+    }
+    int result = body(*source, *output);
+    if (result == 1) error_clear(error);
+    return result;
+}
+
+// Starts the downloader for `source` into `ring` and takes the first segment
+// into `segment`. nullopt once it is in hand; otherwise the engine's result:
+// 0 with "HLS downloader thread failed", the ring's error text or "HLS source
+// ended before a segment was downloaded"; 1 when the stop came first.
+[[nodiscard]] std::optional<int> live_source_first_segment(SegmentRingPtr& ring,
+                                                           const std::string& source,
+                                                           const PublishContext& context,
+                                                           ByteBuffer* segment,
+                                                           std::span<char> error);

@@ -1,0 +1,112 @@
+// HLS in, overlaid video and untouched audio out:
+//
+//   downloader -> SegmentRing -> [first segment] -> rtmp_open -> recording
+//   -> per segment: record (as received), demux -> router -> pipeline/packetizer
+//   -> at a clean end of the source: flush the demuxer, drain the pipeline
+//
+// Unlike the plain restreamer the demuxer is not flushed after every
+// segment: the pipeline wants whole access units and nothing is gained by
+// cutting them at segment edges, so units run on across segments and the
+// last ones go out only at the clean end. A stop never drains: it ends the
+// run as soon as the current wait notices it.
+#include "engines/overlay_stream_engine.h"
+
+#include "engines/engines.h"
+#include "engines/live_source.h"
+#include "engines/overlay_router.h"
+#include "platform/error_text.h"
+
+namespace {
+
+// Records (when recording) and demultiplexes one segment; false on failure.
+bool stream_segment(PublishContext& context, std::span<const uint8_t> segment,
+                    std::span<char> error) {
+    if (context.recording &&
+        std::fwrite(segment.data(), 1, segment.size(), context.recording.get()) != segment.size()) {
+        error_printf(error, "%s", "TS recording write failed");
+        return false;
+    }
+    if (!ts_demuxer_feed(context.demuxer.get(), segment, error)) {
+        error_set_if_empty(error, "MPEG-TS processing failed");
+        return false;
+    }
+    if (context.recording) std::fflush(context.recording.get());
+    return true;
+}
+
+// Segment after segment until the source ends, fails, or a stop comes.
+int stream_segments(SegmentRing* ring, OverlayRouterContext& router, OwnedByteBuffer& segment,
+                    std::span<char> error) {
+    PublishContext& context = *router.publish;
+    do {
+        bool streamed = stream_segment(context, byte_buffer_bytes(segment.buffer), error);
+        byte_buffer_free(&segment.buffer);
+        if (!streamed) return publish_stopped(context) ? 1 : 0;
+    } while (segment_ring_take(ring, &segment.buffer) == SegmentTake::segment);
+    if (segment_ring_marks(ring).failed) {
+        if (publish_stopped(context)) return 1;
+        segment_ring_error(ring, error);
+        return 0;
+    }
+    if (publish_stopped(context)) return 1;
+    // The source ended cleanly: what the demuxer and the pipeline still hold goes out.
+    if (overlay_media_drain(router)) return 1;
+    error_set_if_empty(error, "MPEG-TS processing failed");
+    return publish_stopped(context) ? 1 : 0;
+}
+
+int run(const OverlayStreamOptions& options, const std::string& source, const std::string& output,
+        std::span<char> error) {
+    PublishContext context;
+    context.stop_event = options.stop_event;
+    context.stats = options.stats;
+    OverlayRouterContext router{&context,
+                                nullptr,
+                                error,
+                                options.status,
+                                options.status_context,
+                                "Overlay publisher streaming",
+                                {}};
+    OwnedByteBuffer segment;
+    SegmentRingPtr ring;
+    if (std::optional<int> early =
+            live_source_first_segment(ring, source, context, &segment.buffer, error)) {
+        return *early;
+    }
+    context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error, options.stop_event));
+    if (!context.publisher) return publish_stopped(context) ? 1 : 0;
+    if (!options.recording_path.empty()) {
+        context.recording.reset(std::fopen(options.recording_path.c_str(), "wb"));
+        if (!context.recording) {
+            error_printf(error, "%s", "TS recording cannot be opened");
+            return 0;
+        }
+    }
+    if (!overlay_media_start(router, options.settings)) {
+        overlay_media_stop(router);
+        return 0;
+    }
+    if (options.status) options.status(options.status_context, "Overlay publisher connected");
+    int result = stream_segments(ring.get(), router, segment, error);
+    ring.reset();  // the downloader goes before the pipeline it fed
+    overlay_media_stop(router);
+    return result;
+}
+
+}  // namespace
+
+int overlay_stream_run(const OverlayStreamOptions& options, std::span<char> error) {
+    return live_engine_frame(options.source_url, options.output_url, error,
+                             [&](const std::string& source, const std::string& output) {
+                                 return run(options, source, output, error);
+                             });
+}
+
+int overlay_stream_engine(const std::string& source_url, const std::string& output_url,
+                          const std::string& recording_path, const OverlaySettings& settings,
+                          Event* stop_event, EngineStatusCallback status, void* context,
+                          std::span<char> error) {
+    return overlay_stream_run(OverlayStreamOptions{source_url, output_url, recording_path, settings,
+                                                   stop_event, status, context, nullptr},
+                              error);
+}

@@ -1,0 +1,21 @@
+// Feeding a recorded MPEG-TS file to a publishing context's demultiplexer,
+// as the TS loop engines (plain and overlay) do once per pass: reads of TS_LOOP_READ_SIZE bytes
+// (1024 packets) cut to whole packets, so the demultiplexer always gets
+// aligned data and only an incomplete last packet of the file is dropped.
+// Pacing, not reading, sets the speed.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <vector>
+
+#include "engines/publish_context.h"
+#include "engines/publish_loop.h"
+
+// Feeds `file` from where it stands to its end through `buffer` (its size is
+// the read size): `next` at the end of the file, `stopped` when the stop
+// event came first (also when it made a feed fail), `failed` on a feed
+// error that was not a stop.
+[[nodiscard]] PassEnd ts_file_feed(PublishContext& context, FILE* file,
+                                   std::vector<uint8_t>& buffer, std::span<char> error);
