@@ -47,9 +47,12 @@ uint32_t parse_bitrate(std::string_view text) {
 
 void fill_overlay_settings(void* context, OverlaySettings* settings) {
     auto& workflow = *static_cast<Workflow*>(context);
+    // Read before the values: an edit racing this fill at worst costs one more fetch.
+    const uint32_t revision = workflow.revision.load();
     std::lock_guard guard(workflow.lock);
     const WorkflowSettings& s = workflow.settings;
     *settings = OverlaySettings{};
+    settings->revision_value = revision;
     settings->image_enabled = static_cast<uint32_t>(s.image_enabled);
     settings->image_path = s.image_path;
     settings->image_x_pct = s.image_x_pct;

@@ -14,15 +14,14 @@ void keep_copy(OverlayCompositor& compositor, const OverlaySettings& settings) {
     compositor.settings.text = utf16_fit(settings.text, 512);
 }
 
-uint32_t current_revision(const OverlaySettings& settings) {
-    return settings.revision ? settings.revision->load() : 0;
-}
-
 }  // namespace
 
 void overlay_compositor_init(OverlayCompositor& compositor, const OverlaySettings& settings) {
     compositor = OverlayCompositor{};
     keep_copy(compositor, settings);
+    // The revision the snapshot was taken at, not the one current now: an
+    // edit confirmed between the snapshot and the first frame is still seen.
+    compositor.revision_seen = settings.revision_value;
 }
 
 bool overlay_compositor_prepare(OverlayCompositor& compositor, uint32_t frame_width) {
@@ -32,7 +31,6 @@ bool overlay_compositor_prepare(OverlayCompositor& compositor, uint32_t frame_wi
         compositor.band = OverlayBitmap{};
         return false;
     }
-    compositor.revision_seen = current_revision(compositor.settings);
     return true;
 }
 
@@ -40,7 +38,8 @@ bool overlay_compositor_update(OverlayCompositor& compositor, uint32_t frame_wid
                                std::span<char> error) {
     const OverlaySettings& current = compositor.settings;
     if (!current.revision || !current.fetch) return true;
-    if (current.revision->load() == compositor.revision_seen) return true;
+    const uint32_t revision_now = current.revision->load();  // before the fetch: a later edit fetches again
+    if (revision_now == compositor.revision_seen) return true;
     OverlaySettings fresh;
     current.fetch(current.fetch_context, &fresh);
     if (!fresh.revision || !fresh.fetch) {  // a fetch that fills only the values keeps us watching
@@ -50,13 +49,12 @@ bool overlay_compositor_update(OverlayCompositor& compositor, uint32_t frame_wid
     }
     compositor.picture = OverlayBitmap{};
     compositor.band = OverlayBitmap{};
-    const uint32_t revision_seen = compositor.revision_seen;
     keep_copy(compositor, fresh);
     if (!overlay_compositor_prepare(compositor, frame_width)) {
-        compositor.revision_seen = revision_seen;
         error_printf(error, "%s (0x%08lx)", "live overlay update failed", E_FAIL_CODE);
         return false;
     }
+    compositor.revision_seen = revision_now;
     compositor.scroll_origin = 0;
     return true;
 }

@@ -26,8 +26,8 @@ struct OverlayCompositor {
 // Copies `settings`, the texts cut to the lengths the pipeline keeps.
 void overlay_compositor_init(OverlayCompositor& compositor, const OverlaySettings& settings);
 
-// Prepares the picture, then the band, for frames `frame_width` wide and
-// notes the revision they show. False when either cannot be made.
+// Prepares the picture, then the band, for frames `frame_width` wide. False
+// when either cannot be made.
 [[nodiscard]] bool overlay_compositor_prepare(OverlayCompositor& compositor, uint32_t frame_width);
 
 // Fetches fresh settings and rebuilds when the revision moved on; true when

@@ -31,6 +31,7 @@ struct OverlaySettings {
     uint32_t bitrate = 0;           // bits per second
     std::string encoder = "Auto";   // "Auto", "Hardware H.264" or "Software H.264"
     const std::atomic<uint32_t>* revision = nullptr;
+    uint32_t revision_value = 0;  // the counter as read just before these values were taken
     OverlaySettingsFetch fetch = nullptr;
     void* fetch_context = nullptr;
 };

@@ -286,6 +286,16 @@ TEST(OverlayCompositor, RevisionChangeRebuildsAndRestartsTheTicker) {
     EXPECT_FALSE(overlay_compositor_update(compositor, 320, error));
     EXPECT_STREQ(error.data(), "live overlay update failed (0x80004005)");
     EXPECT_EQ(compositor.revision_seen, 1u);
+
+    // An edit confirmed between the engine's snapshot and the first frame is not lost.
+    editor.values.image_enabled = 0;
+    OverlayCompositor late;
+    overlay_compositor_init(late, editor.values);  // a snapshot taken at revision 0
+    editor.revision = 3;
+    ASSERT_TRUE(overlay_compositor_prepare(late, 320));
+    const int fetches = editor.fetches;
+    ASSERT_TRUE(overlay_compositor_update(late, 320, error));
+    EXPECT_EQ(editor.fetches, fetches + 1);
 }
 
 }  // namespace
