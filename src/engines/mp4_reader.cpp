@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "media/es_unit.h"
+#include "video/av_handles.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -140,6 +141,7 @@ Mp4Reader* mp4_reader_open(const std::string& path) {
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     AVFormatContext* format = nullptr;
+    av_library_log_off();
     int opened = avformat_open_input(&format, ("file:" + path).c_str(), mov, &options);
     av_dict_free(&options);
     if (opened < 0) return nullptr;

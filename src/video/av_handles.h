@@ -9,6 +9,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/buffer.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
 
@@ -37,4 +38,11 @@ using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextFree>;
 // Library results shown in messages as 32-bit values ("%08lx").
 [[nodiscard]] inline unsigned long av_code(int result) {
     return static_cast<uint32_t>(result);
+}
+
+// FFmpeg prints its own diagnostics (encoder statistics, decoder warnings on
+// a damaged live stream) to stderr, for ever on a long run. Every failure
+// that matters reaches the user through our own messages, so its log is off.
+inline void av_library_log_off() {
+    av_log_set_level(AV_LOG_QUIET);
 }

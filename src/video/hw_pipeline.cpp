@@ -14,6 +14,7 @@ void video_error(std::span<char> error, const char* text, unsigned long code) {
 
 HwVideoPipeline* hw_pipeline_create(const OverlaySettings& settings, EncodedVideoSink sink,
                                     void* sink_context, std::span<char> error) {
+    av_library_log_off();
     auto* pipeline = new (std::nothrow) HwVideoPipeline;
     if (!pipeline) return nullptr;
     pipeline->sink = sink;
