@@ -21,48 +21,41 @@ protected:
     TempDir dir;
 };
 
-TEST_F(ToolsTest, ArgumentsArriveUnchangedWhateverTheyHold) {
-    std::string echo = script("echo-args", "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done");
+// One pipe carries stdout and stderr; a child that never ends is killed at
+// its limit with the helpers it started, which hold the pipe too; large
+// output never blocks the child.
+TEST_F(ToolsTest, CaptureCases) {
+    struct Case {
+        const char* body;
+        uint32_t limit_ms;
+        uint32_t exit_code;
+        std::string output;
+    } cases[] = {
+        {"for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done", 10000, 0,
+         "[plain]\n[with space]\n[quote\"inside]\n[back\\slash\\]\n[]\n[$HOME;`id`]\n"},
+        {"echo out; echo err >&2; echo more; exit 7", 10000, 7, "out\nerr\nmore\n"},
+        {"head -c 1000000 /dev/zero | tr '\\0' x", 20000, 0, std::string(1000000, 'x')},
+        {"sleep 60 & echo started; sleep 60", 300, FORCED_END_EXIT_CODE, "started\n"},
+    };
+    // Children get an argument vector, so nothing in an argument is interpreted.
     ArgList args;
     for (const char* arg : {"plain", "with space", "quote\"inside", "back\\slash\\", "", "$HOME;`id`"}) {
         arglist_append(args, arg);
     }
-    ToolOutput output;
-    ASSERT_TRUE(tool_run_capture(echo, &args, 10000, &output));
-    EXPECT_EQ(output.exit_code, 0u);
-    EXPECT_EQ(output.output, "[plain]\n[with space]\n[quote\"inside]\n[back\\slash\\]\n[]\n[$HOME;`id`]\n");
-}
-
-TEST_F(ToolsTest, StandardErrorSharesThePipeAndExitCodesComeBack) {
-    std::string tool = script("mixed", "echo out; echo err >&2; echo more; exit 7");
-    ToolOutput output;
-    ASSERT_TRUE(tool_run_capture(tool, nullptr, 10000, &output));
-    EXPECT_EQ(output.exit_code, 7u);
-    EXPECT_EQ(output.output, "out\nerr\nmore\n");
-}
-
-TEST_F(ToolsTest, LargeOutputDoesNotBlockTheChild) {
-    std::string tool = script("chatty", "head -c 1000000 /dev/zero | tr '\\0' x");
-    ToolOutput output;
-    ASSERT_TRUE(tool_run_capture(tool, nullptr, 20000, &output));
-    EXPECT_EQ(output.output.size(), 1000000u);
-}
-
-TEST_F(ToolsTest, ChildThatNeverEndsIsKilledAtItsLimitWithItsHelpers) {
-    std::string tool = script("stuck", "sleep 60 & echo started; sleep 60");
-    ToolOutput output;
-    uint64_t began = tick_ms();
-    ASSERT_TRUE(tool_run_capture(tool, nullptr, 300, &output));
-    EXPECT_LT(tick_ms() - began, 5000u);  // the background sleep held the pipe too
-    EXPECT_EQ(output.exit_code, FORCED_END_EXIT_CODE);
-    EXPECT_EQ(output.output, "started\n");
-}
-
-TEST_F(ToolsTest, MissingToolIsNotStarted) {
-    ToolOutput output;
-    EXPECT_FALSE(tool_run_capture(dir.file("tools/nothing"), nullptr, 1000, &output));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        ToolOutput output;
+        uint64_t began = tick_ms();
+        ASSERT_TRUE(tool_run_capture(script("tool", c.body), &args, c.limit_ms, &output));
+        EXPECT_TRUE(c.exit_code != FORCED_END_EXIT_CODE || tick_ms() - began < 5000u) << "waited on a helper";
+        EXPECT_EQ(output.exit_code, c.exit_code);
+        EXPECT_EQ(output.output, c.output);
+    }
     write_file(dir.file("tools/not-executable"), "#!/bin/sh\n", 0644);
-    EXPECT_FALSE(tool_run_capture(dir.file("tools/not-executable"), nullptr, 1000, &output));
+    for (const char* missing : {"tools/nothing", "tools/not-executable"}) {
+        ToolOutput output;
+        EXPECT_FALSE(tool_run_capture(dir.file(missing), nullptr, 1000, &output)) << missing;
+    }
 }
 
 TEST_F(ToolsTest, FindingPrefersToolsBesideTheProgramThenPath) {
@@ -78,6 +71,9 @@ TEST_F(ToolsTest, FindingPrefersToolsBesideTheProgramThenPath) {
     EXPECT_TRUE(tool_find(dir.path(), "helper", &found));
     EXPECT_EQ(found, dir.file("tools/helper"));
     EXPECT_FALSE(tool_find(dir.path(), "absent-tool", &found));
+    script("bad", "exit 2");  // a probe needs exit code 0
+    EXPECT_TRUE(tool_probe(dir.path(), "helper", "--version"));
+    EXPECT_FALSE(tool_probe(dir.path(), "bad", "--version"));
 
     // A search-path hit of 260 characters or more counts as missing.
     std::string deep = dir.path();
@@ -88,13 +84,6 @@ TEST_F(ToolsTest, FindingPrefersToolsBesideTheProgramThenPath) {
     EXPECT_FALSE(tool_find("", "far-tool", &found));
     EXPECT_FALSE(tool_probe("", "far-tool", "--version"));
     setenv("PATH", old_path.c_str(), 1);
-}
-
-TEST_F(ToolsTest, ProbeNeedsExitCodeZero) {
-    script("good", "exit 0");
-    script("bad", "exit 2");
-    EXPECT_TRUE(tool_probe(dir.path(), "good", "--version"));
-    EXPECT_FALSE(tool_probe(dir.path(), "bad", "--version"));
 }
 
 TEST_F(ToolsTest, YtDlpArgumentsWithAndWithoutTheNodeRuntime) {
