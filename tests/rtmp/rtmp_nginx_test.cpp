@@ -67,7 +67,7 @@ protected:
 
     // Sends every audio/video tag with its own timestamp; once nginx logged
     // the disconnect, stopping it completes the recording for ffprobe.
-    void publish_and_check(const std::string& url) {
+    void publish_and_check(NginxServer* nginx, const std::string& url) {
         char error[256] = "";
         RtmpPublisherPtr publisher(rtmp_open(url, 20000, error));
         ASSERT_NE(publisher, nullptr) << error;
@@ -77,15 +77,15 @@ protected:
         }
         publisher.reset();
         for (uint64_t deadline = tick_ms() + 10000; tick_ms() < deadline; usleep(20000)) {
-            std::string log = read_file(nginx_.error_log);
+            std::string log = read_file(nginx->error_log);
             size_t publish = log.find("publish: ");
             if (publish != std::string::npos && log.find(" disconnect", publish) != std::string::npos) break;
         }
-        nginx_.stop();
+        nginx->stop();
         std::string source = probe(shared_->file("clip.flv"));
         EXPECT_NE(source.find("h264,"), std::string::npos) << source;
         EXPECT_NE(source.find("aac,"), std::string::npos) << source;
-        EXPECT_EQ(nginx_.recording().empty() ? "no recording" : probe(nginx_.recording()), source);
+        EXPECT_EQ(nginx->recording().empty() ? "no recording" : probe(nginx->recording()), source);
     }
 
     // A refused open: the error text, never holding the key.
@@ -107,24 +107,16 @@ protected:
 
 }  // namespace
 
-TEST_F(RtmpNginx, PublishesOverRtmp) {
-    start_nginx(&nginx_, dir_.path());
-    publish_and_check(nginx_.rtmp_url(KEY));
-}
-
-TEST_F(RtmpNginx, PublishesOverRtmps) {
-    start_nginx(&nginx_, dir_.path(), ca_.server_cert, ca_.server_key);
-    publish_and_check(nginx_.rtmps_url(KEY));
-}
-
-// By name rather than address: SNI is sent and the name is checked against
-// the certificate's DNS entries.
-TEST_F(RtmpNginx, RtmpsByHostName) {
-    start_nginx(&nginx_, dir_.path(), ca_.server_cert, ca_.server_key);
-    char error[256] = "";
-    RtmpPublisherPtr publisher(
-        rtmp_open("rtmps://localhost:" + std::to_string(nginx_.rtmps_port) + "/live/" + KEY, 20000, error));
-    EXPECT_NE(publisher, nullptr) << error;
+// RTMPS by name rather than address: SNI is sent and the name is checked
+// against the certificate's DNS entries (addresses: the refusals below).
+TEST_F(RtmpNginx, PublishesOverRtmpAndRtmps) {
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "RTMPS" : "RTMP");
+        NginxServer nginx;
+        start_nginx(&nginx, dir_.file(tls ? "rtmps" : "rtmp"), tls ? ca_.server_cert : "", tls ? ca_.server_key : "");
+        publish_and_check(&nginx, tls ? "rtmps://localhost:" + std::to_string(nginx.rtmps_port) + "/live/" + KEY
+                                      : nginx.rtmp_url(KEY));
+    }
 }
 
 // 64: the address does not match; 20: no local issuer.
