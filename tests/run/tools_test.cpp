@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "run/tools.h"
@@ -25,12 +27,7 @@ protected:
 // its limit with the helpers it started, which hold the pipe too; large
 // output never blocks the child.
 TEST_F(ToolsTest, CaptureCases) {
-    struct Case {
-        const char* body;
-        uint32_t limit_ms;
-        uint32_t exit_code;
-        std::string output;
-    } cases[] = {
+    const struct { const char* body; uint32_t limit_ms; uint32_t exit_code; std::string output; } cases[] = {
         {"for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done", 10000, 0,
          "[plain]\n[with space]\n[quote\"inside]\n[back\\slash\\]\n[]\n[$HOME;`id`]\n"},
         {"echo out; echo err >&2; echo more; exit 7", 10000, 7, "out\nerr\nmore\n"},
@@ -42,7 +39,7 @@ TEST_F(ToolsTest, CaptureCases) {
     for (const char* arg : {"plain", "with space", "quote\"inside", "back\\slash\\", "", "$HOME;`id`"}) {
         arglist_append(args, arg);
     }
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.body);
         ToolOutput output;
         uint64_t began = tick_ms();
@@ -102,13 +99,7 @@ TEST_F(ToolsTest, YtDlpArgumentsWithAndWithoutTheNodeRuntime) {
 }
 
 TEST(YtdlpAnswer, Shapes) {
-    struct Case {
-        const char* output;
-        bool ok;
-        const char* url;
-        bool not_live;
-    };
-    const Case cases[] = {
+    const struct { const char* output; bool ok; const char* url; bool not_live; } cases[] = {
         {"ZQ_STATUS:is_live\nhttps://m/x.m3u8\n", true, "https://m/x.m3u8", false},
         {"ZQ_STATUS:is_upcoming\n", false, "", true},
         {"ZQ_STATUS:was_live\r\nhttps://m/x.m3u8\r\n", true, "https://m/x.m3u8", true},
@@ -117,12 +108,11 @@ TEST(YtdlpAnswer, Shapes) {
         {"ZQ_STATUS:is_live\nnot a url\n", false, "", false},
         {"", false, "", false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         std::string url;
         bool not_live = false;
-        EXPECT_EQ(ytdlp_parse_answer(c.output, &url, &not_live), c.ok) << c.output;
-        EXPECT_EQ(url, c.url) << c.output;
-        EXPECT_EQ(not_live, c.not_live) << c.output;
+        bool ok = ytdlp_parse_answer(c.output, &url, &not_live);
+        EXPECT_EQ(std::tuple(ok, url, not_live), std::tuple(c.ok, std::string(c.url), c.not_live)) << c.output;
     }
 }
 
