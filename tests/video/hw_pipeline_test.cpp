@@ -65,19 +65,19 @@ class HwPipeline : public ::testing::Test {
         delete dir_;
     }
 
+    // A red picture and a plain blue band.
     static OverlaySettings settings(const std::string& encoder) {
-        OverlaySettings s;
-        s.image_enabled = 1;
-        s.image_path = dir_->file("logo.png");
-        s.image_x_pct = 50;
-        s.image_y_pct = 10;
-        s.text_enabled = 1;
-        s.text = "Veltrona ticker test line";
-        s.font_size = 24;
-        s.scroll_speed = 50;
-        s.text_color = s.background_color = 0x00FF0000;  // a plain blue band
-        s.encoder = encoder;
-        return s;
+        return {.image_enabled = 1,
+                .image_path = dir_->file("logo.png"),
+                .image_x_pct = 50,
+                .image_y_pct = 10,
+                .text_enabled = 1,
+                .text = "Veltrona ticker test line",
+                .font_size = 24,
+                .scroll_speed = 50,
+                .text_color = 0x00FF0000,
+                .background_color = 0x00FF0000,
+                .encoder = encoder};
     }
 
     // Feeds units [first, end); false at the first refusal.
@@ -176,72 +176,71 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
     }
 }
 
-// Damaged units are skipped as a player would; at a loop restart (the same
+// Damaged units are skipped as a player would. At a loop restart (the same
 // units again, times stepping back) every unit still comes out with its own
-// time, and the restart is a key frame.
-TEST_F(HwPipeline, DamagedUnitsAreSkippedAndALoopRestartStartsWithAKeyFrame) {
-    PipelinePtr pipeline(hw_pipeline_create(settings("Software H.264"), collect, &out_, error_));
+// time, and the restart is a key frame. A confirmed edit is fetched once,
+// between two frames.
+TEST_F(HwPipeline, DamagedUnitsLoopRestartsAndLiveEditsKeepTheStreamGoing) {
+    OverlayEditor editor;
+    editor.values = settings("Software H.264");
+    editor.watch();
+    PipelinePtr pipeline(hw_pipeline_create(editor.values, collect, &out_, error_));
     ASSERT_TRUE(pipeline);
     const std::vector<uint8_t> slice_without_headers = {0,    0,    0, 1,    0x65,
                                                         0x88, 0x84, 0, 0x33, 0xFF};
     const std::vector<uint8_t> noise = {0, 0, 1, 0x67, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 1, 0x68, 0xFF};
     EXPECT_EQ(hw_pipeline_feed(pipeline.get(), slice_without_headers, 0, 0, error_), 1);
     EXPECT_EQ(hw_pipeline_feed(pipeline.get(), noise, 3600, 3600, error_), 1) << error_.data();
-    for (int pass = 0; pass < 2; ++pass)
-        ASSERT_TRUE(feed(pipeline.get(), *small_, 0, 25, error_)) << error_.data();
+    ASSERT_TRUE(feed(pipeline.get(), *small_, 0, 10, error_)) << error_.data();
+    editor.revision = 1;
+    ASSERT_TRUE(feed(pipeline.get(), *small_, 10, 25, error_)) << error_.data();
+    EXPECT_EQ(editor.fetches, 1);
+    ASSERT_TRUE(feed(pipeline.get(), *small_, 0, 25, error_)) << error_.data();
     ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error_), 1) << error_.data();
     ASSERT_EQ(out_.pts.size(), 50u);
     EXPECT_EQ(out_.pts[25], out_.pts[0]);
     EXPECT_TRUE(out_.key[25] && out_.headers[25]);
 }
 
-// A confirmed edit mid-stream is fetched once, between two frames; a
-// picture that cannot be read then fails the next frame.
-TEST_F(HwPipeline, RevisionBumpMidStreamFetchesBetweenFrames) {
-    OverlayEditor editor;
-    editor.values = settings("Software H.264");
-    editor.watch();
-    PipelinePtr pipeline(hw_pipeline_create(editor.values, collect, &out_, error_));
-    ASSERT_TRUE(pipeline);
-    ASSERT_TRUE(feed(pipeline.get(), *small_, 0, 10, error_)) << error_.data();
-    editor.revision = 1;
-    ASSERT_TRUE(feed(pipeline.get(), *small_, 10, 20, error_)) << error_.data();
-    EXPECT_EQ(editor.fetches, 1);
-    editor.values.image_path = dir_->file("missing.png");
-    editor.revision = 2;
-    EXPECT_FALSE(feed(pipeline.get(), *small_, 20, 25, error_));
-    EXPECT_STREQ(error_.data(), "live overlay update failed (0x80004005)");
-}
-
 // Each failure fails the feed with its message; the pipeline is then freed
 // (LeakSanitizer checks that nothing is left behind).
 TEST_F(HwPipeline, FailuresMidRunLeaveThePipelineFreeable) {
+    constexpr size_t NEVER = SIZE_MAX, EDIT = 10;
     struct Case {
         const char* encoder;
-        bool readable_picture;
-        size_t refuse_after;
+        size_t picture_lost_at, refuse_after;  // picture lost at 0: from the start
         const char* message;
     };
     const std::vector<Case> cases = {
-        {"Hardware H.264", true, SIZE_MAX, "no hardware H.264 encoder is available (0x00000000)"},
-        {"Software H.264", false, SIZE_MAX, "hardware encoder initialization failed (0x80004005)"},
-        {"Software H.264", true, 5, "encoded video delivery failed (0x80004005)"},
+        {"Hardware H.264", NEVER, NEVER, "no hardware H.264 encoder is available (0x00000000)"},
+        {"Software H.264", 0, NEVER, "hardware encoder initialization failed (0x80004005)"},
+        {"Software H.264", NEVER, 5, "encoded video delivery failed (0x80004005)"},
+        {"Software H.264", EDIT, NEVER, "live overlay update failed (0x80004005)"},
     };
     for (const Case& c : cases) {
         Output out;
         out.refuse_after = c.refuse_after;
-        OverlaySettings s = settings(c.encoder);
-        if (!c.readable_picture) s.image_path = dir_->file("missing.png");
+        OverlayEditor editor;
+        editor.values = settings(c.encoder);
+        editor.watch();
+        const std::string missing = dir_->file("missing.png");
+        if (c.picture_lost_at == 0) editor.values.image_path = missing;
         std::array<char, 256> error{};
-        PipelinePtr pipeline(hw_pipeline_create(s, collect, &out, error));
+        PipelinePtr pipeline(hw_pipeline_create(editor.values, collect, &out, error));
         ASSERT_TRUE(pipeline);
-        if (feed(pipeline.get(), *small_, 0, 25, error) && c.encoder[0] == 'H') {
+        bool fed = feed(pipeline.get(), *small_, 0, EDIT, error);
+        if (c.picture_lost_at == EDIT) editor.values.image_path = missing;
+        editor.revision = c.picture_lost_at == EDIT;
+        fed = fed && feed(pipeline.get(), *small_, EDIT, 25, error);
+        if (fed && c.encoder[0] == 'H') {
             std::printf("a hardware encoder opened here: %s\n",
                         hw_pipeline_encoder_name(pipeline.get()).data());
             continue;
         }
+        EXPECT_FALSE(fed) << c.message;
         EXPECT_STREQ(error.data(), c.message);
-        EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()).empty(), c.refuse_after == SIZE_MAX)
+        const bool before_first_frame = c.refuse_after == NEVER && c.picture_lost_at != EDIT;
+        EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()).empty(), before_first_frame)
             << c.message;
     }
 }
