@@ -70,9 +70,7 @@ TEST(OverlayBlend, MatchesTheRulesBitForBitOnNv12AndPlanarFrames) {
         return plane;
     };
     for (const Case& c : cases) {
-        OverlayBitmap b;
-        b.width = c.w, b.height = c.h, b.stride = c.w * 4, b.x = c.x, b.y = c.y;
-        b.pixels.resize(size_t(b.stride) * c.h);
+        OverlayBitmap b = {Bytes(size_t(c.w) * c.h * 4), c.w, c.h, c.w * 4, c.x, c.y};
         for (size_t i = 0; i < b.pixels.size(); ++i) {
             const uint8_t alphas[] = {0, 255, uint8_t(random())};
             b.pixels[i] = i % 4 != 3 ? uint8_t(random()) : c.transparent ? 0 : alphas[random() % 3];
@@ -107,18 +105,15 @@ TEST(OverlayPlacement, PicturePositionsClampTheirPercentages) {
     for (const Case& c : cases) {
         OverlaySettings settings;
         settings.image_x_pct = c.x_pct, settings.image_y_pct = c.y_pct;
-        OverlayBitmap bitmap;
-        bitmap.width = c.w, bitmap.height = c.h;
+        OverlayBitmap bitmap = {{}, c.w, c.h};
         overlay_place_picture(settings, 1920, 1080, bitmap);
         EXPECT_EQ(std::pair(bitmap.x, bitmap.y), std::pair(c.x, c.y)) << c.x_pct << "," << c.y_pct;
     }
 }
 
 TEST(OverlayPlacement, BandScrollsByMediaTimeAndEntersAgain) {
-    OverlaySettings settings;
-    settings.scroll_speed = 0;  // 50 px/s
-    OverlayBitmap band;
-    band.width = 400, band.height = 48;
+    const OverlaySettings settings;  // scroll speed 0: 50 px/s
+    OverlayBitmap band = {{}, 400, 48};
     const int64_t origin = 7000001;  // first frame at 0.7 s
     const std::vector<std::pair<int64_t, int32_t>> cases = {
         {7000000, 1280},                     // first frame: just off the right edge
@@ -190,8 +185,8 @@ TEST_F(OverlayPrepare, BandIsTwiceTheFontSizeOpaqueAndBlackForTheNoColourValue) 
     OverlaySettings settings;
     settings.text_enabled = 1;
     settings.text = "Breaking news";
-    settings.font_size = 40;
     settings.text_bottom_pct = 99;
+    settings.font_size = 40;
     settings.text_color = 0x00FFFFFF;
     settings.background_color = 0xFFFFFFFF;
     OverlayBitmap band;
