@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <random>
+#include <tuple>
 
 #include "support/child.h"
 #include "support/temp_dir.h"
@@ -48,12 +49,7 @@ void reference_blend(const OverlayBitmap& b, Bytes& frame, int W, int H, int P) 
 
 TEST(OverlayBlend, MatchesTheRulesBitForBitOnNv12AndPlanarFrames) {
     constexpr int W = 128, H = 36, P = 144, C = 72;  // C: planar chroma stride
-    struct Case {
-        uint32_t w, h;
-        int x, y;
-        bool transparent;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::tuple<uint32_t, uint32_t, int, int, bool>> cases = {
         {10, 8, 0, 0, false},     {9, 7, 101, 13, false},  // odd: chroma from the next even
         {10, 8, -3, 5, false},    {10, 8, 5, -4, false},    {10, 8, -5, -5, false},
         {10, 8, W - 5, 4, false}, {10, 8, 4, H - 3, false}, {10, 8, W - 1, H - 1, false},
@@ -69,11 +65,11 @@ TEST(OverlayBlend, MatchesTheRulesBitForBitOnNv12AndPlanarFrames) {
             plane[i] = nv12[size_t(P * H) + (i / C) * P + (i % C) * 2 + size_t(k)];
         return plane;
     };
-    for (const Case& c : cases) {
-        OverlayBitmap b = {Bytes(size_t(c.w) * c.h * 4), c.w, c.h, c.w * 4, c.x, c.y};
+    for (const auto& [w, h, x, y, transparent] : cases) {
+        OverlayBitmap b = {Bytes(size_t(w) * h * 4), w, h, w * 4, x, y};
         for (size_t i = 0; i < b.pixels.size(); ++i) {
             const uint8_t alphas[] = {0, 255, uint8_t(random())};
-            b.pixels[i] = i % 4 != 3 ? uint8_t(random()) : c.transparent ? 0 : alphas[random() % 3];
+            b.pixels[i] = i % 4 != 3 ? uint8_t(random()) : transparent ? 0 : alphas[random() % 3];
         }
         Bytes nv12(size_t(P) * H * 3 / 2);
         for (uint8_t& byte : nv12) byte = uint8_t(random());
@@ -83,31 +79,27 @@ TEST(OverlayBlend, MatchesTheRulesBitForBitOnNv12AndPlanarFrames) {
 
         overlay_blend(b,
                       {nv12.data(), nv12.data() + P * H, nv12.data() + P * H + 1, P, P, 2, W, H});
-        EXPECT_EQ(nv12, want) << c.w << "x" << c.h << " at " << c.x << "," << c.y;
+        EXPECT_EQ(nv12, want) << w << "x" << h << " at " << x << "," << y;
         overlay_blend(b, {luma.data(), cb.data(), cr.data(), P, C, 1, W, H});
         EXPECT_TRUE(std::equal(luma.begin(), luma.end(), want.begin()) && cb == split(want, 0) &&
                     cr == split(want, 1))
-            << "planar " << c.x << "," << c.y;
+            << "planar " << x << "," << y;
     }
 }
 
 TEST(OverlayPlacement, PicturePositionsClampTheirPercentages) {
-    struct Case {
-        int32_t x_pct, y_pct;
-        uint32_t w, h;
-        int32_t x, y;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::array<int, 6>> cases = {
+        // x %, y %, width, height -> x, y
         {0, 0, 384, 192, 0, 0},          {50, 50, 384, 192, 768, 444},
         {100, 100, 384, 192, 1520, 879}, {-5, -5, 384, 192, 0, 0},
         {99, 99, 384, 192, 1520, 879},   {50, 50, 2400, 1200, 0, 0},  // larger than the frame
     };
-    for (const Case& c : cases) {
+    for (const auto& [x_pct, y_pct, w, h, x, y] : cases) {
         OverlaySettings settings;
-        settings.image_x_pct = c.x_pct, settings.image_y_pct = c.y_pct;
-        OverlayBitmap bitmap = {{}, c.w, c.h};
+        settings.image_x_pct = x_pct, settings.image_y_pct = y_pct;
+        OverlayBitmap bitmap = {{}, uint32_t(w), uint32_t(h)};
         overlay_place_picture(settings, 1920, 1080, bitmap);
-        EXPECT_EQ(std::pair(bitmap.x, bitmap.y), std::pair(c.x, c.y)) << c.x_pct << "," << c.y_pct;
+        EXPECT_EQ(std::pair(bitmap.x, bitmap.y), std::pair(x, y)) << x_pct << "," << y_pct;
     }
 }
 
@@ -145,13 +137,7 @@ class OverlayPrepare : public ::testing::Test {
 TempDir* OverlayPrepare::dir_ = nullptr;
 
 TEST_F(OverlayPrepare, PicturesScaleToTheirShareOfTheFrameWidth) {
-    struct Case {
-        const char* name;
-        int32_t scale;
-        uint32_t w, h;
-        uint8_t alpha;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::tuple<const char*, int32_t, uint32_t, uint32_t, int>> cases = {
         {"half.png", 0, 384, 192, 128},  // 0 means 20 %; the image's own alpha is kept
         {"plain.jpg", 10, 192, 96, 255},
         {"half.bmp", -3, 384, 192, 128},  // 32-bit BMP: alpha too
@@ -159,16 +145,15 @@ TEST_F(OverlayPrepare, PicturesScaleToTheirShareOfTheFrameWidth) {
     OverlaySettings settings;
     settings.image_enabled = 1;
     OverlayBitmap bitmap;
-    for (const Case& c : cases) {
-        settings.image_path = dir_->file(c.name);
-        settings.image_scale_pct = c.scale;
-        ASSERT_TRUE(overlay_prepare_picture(settings, 1920, bitmap)) << c.name;
-        EXPECT_EQ(std::tuple(bitmap.width, bitmap.height, bitmap.stride),
-                  std::tuple(c.w, c.h, c.w * 4))
-            << c.name;
-        const uint8_t* middle = &bitmap.pixels[(c.h / 2 * c.w + c.w / 2) * 4];
-        EXPECT_NEAR(middle[2], 255, 3) << c.name;  // red
-        EXPECT_NEAR(middle[3], c.alpha, 2) << c.name;
+    for (const auto& [name, scale, w, h, alpha] : cases) {
+        settings.image_path = dir_->file(name);
+        settings.image_scale_pct = scale;
+        ASSERT_TRUE(overlay_prepare_picture(settings, 1920, bitmap)) << name;
+        EXPECT_EQ(std::tuple(bitmap.width, bitmap.height, bitmap.stride), std::tuple(w, h, w * 4))
+            << name;
+        const uint8_t* middle = &bitmap.pixels[(h / 2 * w + w / 2) * 4];
+        EXPECT_NEAR(middle[2], 255, 3) << name;  // red
+        EXPECT_NEAR(middle[3], alpha, 2) << name;
     }
     settings.image_path = "";
     EXPECT_TRUE(overlay_prepare_picture(settings, 1920, bitmap));  // no path: no picture
