@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <sstream>
+#include <tuple>
 
 #include "media/annexb.h"
 #include "support/child.h"
@@ -148,15 +149,10 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
                            "frame=pict_type,width,height", "-of", "csv=p=0", h264},
                           &frames),
               0);
-    // The 1080p part is scaled to the encoder's size.
-    std::istringstream lines(frames);
-    size_t count = 0;
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty()) continue;
-        ++count;
-        EXPECT_TRUE(line.starts_with("1280,720,") && line.find('B') == line.npos) << count;
-    }
-    EXPECT_EQ(count, units.size());
+    std::istringstream lines(frames);  // the 1080p part scaled to the encoder's size
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.empty() || (line.starts_with("1280,720,") && line.find('B') == line.npos))
+            << line;
 
     ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", h264, "-fps_mode",
                            "passthrough", "-f", "rawvideo", "-pix_fmt", "yuv420p", yuv_path}),
@@ -179,8 +175,13 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
 // Damaged units are skipped as a player would. At a loop restart (the same
 // units again, times stepping back) every unit still comes out with its own
 // time, and the restart is a key frame. A confirmed edit is fetched once,
-// between two frames.
+// between two frames. Empty input is refused without an error, and a
+// pipeline that never opened its encoder finishes cleanly.
 TEST_F(HwPipeline, DamagedUnitsLoopRestartsAndLiveEditsKeepTheStreamGoing) {
+    PipelinePtr idle(hw_pipeline_create(settings("Auto"), collect, &out_, error_));
+    EXPECT_EQ(hw_pipeline_feed(idle.get(), {}, 0, 0, error_), 0);
+    EXPECT_STREQ(error_.data(), "");
+    EXPECT_EQ(hw_pipeline_finish(idle.get(), error_), 1);
     OverlayEditor editor;
     editor.values = settings("Software H.264");
     editor.watch();
@@ -191,6 +192,7 @@ TEST_F(HwPipeline, DamagedUnitsLoopRestartsAndLiveEditsKeepTheStreamGoing) {
     const std::vector<uint8_t> noise = {0, 0, 1, 0x67, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 1, 0x68, 0xFF};
     EXPECT_EQ(hw_pipeline_feed(pipeline.get(), slice_without_headers, 0, 0, error_), 1);
     EXPECT_EQ(hw_pipeline_feed(pipeline.get(), noise, 3600, 3600, error_), 1) << error_.data();
+    EXPECT_EQ(hw_pipeline_feed(nullptr, noise, 3600, 3600, error_), 0);
     ASSERT_TRUE(feed(pipeline.get(), *small_, 0, 10, error_)) << error_.data();
     editor.revision = 1;
     ASSERT_TRUE(feed(pipeline.get(), *small_, 10, 25, error_)) << error_.data();
@@ -206,56 +208,38 @@ TEST_F(HwPipeline, DamagedUnitsLoopRestartsAndLiveEditsKeepTheStreamGoing) {
 // (LeakSanitizer checks that nothing is left behind).
 TEST_F(HwPipeline, FailuresMidRunLeaveThePipelineFreeable) {
     constexpr size_t NEVER = SIZE_MAX, EDIT = 10;
-    struct Case {
-        const char* encoder;
-        size_t picture_lost_at, refuse_after;  // picture lost at 0: from the start
-        const char* message;
-    };
-    const std::vector<Case> cases = {
+    // Encoder, unit the picture is lost at (0: from the start), deliveries accepted.
+    const std::vector<std::tuple<std::string, size_t, size_t, const char*>> cases = {
         {"Hardware H.264", NEVER, NEVER, "no hardware H.264 encoder is available (0x00000000)"},
         {"Software H.264", 0, NEVER, "hardware encoder initialization failed (0x80004005)"},
         {"Software H.264", NEVER, 5, "encoded video delivery failed (0x80004005)"},
         {"Software H.264", EDIT, NEVER, "live overlay update failed (0x80004005)"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [encoder, picture_lost_at, refuse_after, message] : cases) {
         Output out;
-        out.refuse_after = c.refuse_after;
+        out.refuse_after = refuse_after;
         OverlayEditor editor;
-        editor.values = settings(c.encoder);
+        editor.values = settings(encoder);
         editor.watch();
         const std::string missing = dir_->file("missing.png");
-        if (c.picture_lost_at == 0) editor.values.image_path = missing;
+        if (picture_lost_at == 0) editor.values.image_path = missing;
         std::array<char, 256> error{};
         PipelinePtr pipeline(hw_pipeline_create(editor.values, collect, &out, error));
         ASSERT_TRUE(pipeline);
         bool fed = feed(pipeline.get(), *small_, 0, EDIT, error);
-        if (c.picture_lost_at == EDIT) editor.values.image_path = missing;
-        editor.revision = c.picture_lost_at == EDIT;
+        if (picture_lost_at == EDIT) editor.values.image_path = missing;
+        editor.revision = picture_lost_at == EDIT;
         fed = fed && feed(pipeline.get(), *small_, EDIT, 25, error);
-        if (fed && c.encoder[0] == 'H') {
+        if (fed && encoder == "Hardware H.264") {
             std::printf("a hardware encoder opened here: %s\n",
                         hw_pipeline_encoder_name(pipeline.get()).data());
             continue;
         }
-        EXPECT_FALSE(fed) << c.message;
-        EXPECT_STREQ(error.data(), c.message);
-        const bool before_first_frame = c.refuse_after == NEVER && c.picture_lost_at != EDIT;
-        EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()).empty(), before_first_frame)
-            << c.message;
+        EXPECT_FALSE(fed) << message;
+        EXPECT_STREQ(error.data(), message);
+        const bool before_first_frame = refuse_after == NEVER && picture_lost_at != EDIT;
+        EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()).empty(), before_first_frame) << message;
     }
-}
-
-// No unit at all: an empty feed is refused without an error, and finishing
-// an encoder never opened succeeds.
-TEST_F(HwPipeline, EmptyInputIsRefusedSilentlyAndFinishWithoutFramesSucceeds) {
-    const std::vector<uint8_t> slice_without_headers = {0, 0, 1, 0x65};
-    PipelinePtr pipeline(hw_pipeline_create(settings("Auto"), collect, &out_, error_));
-    ASSERT_TRUE(pipeline);
-    EXPECT_EQ(hw_pipeline_feed(pipeline.get(), {}, 0, 0, error_), 0);
-    EXPECT_STREQ(error_.data(), "");
-    EXPECT_EQ(hw_pipeline_feed(nullptr, slice_without_headers, 0, 0, error_), 0);
-    EXPECT_EQ(hw_pipeline_finish(pipeline.get(), error_), 1);
-    EXPECT_TRUE(out_.pts.empty());
 }
 
 TEST(EncodedToAnnexb, PassesStartCodesAndRewritesLengthPrefixes) {
