@@ -43,13 +43,10 @@ int collect(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t
     return 1;
 }
 
-struct PipelineFree {
-    void operator()(HwVideoPipeline* pipeline) const { hw_pipeline_free(pipeline); }
-};
-using PipelinePtr = std::unique_ptr<HwVideoPipeline, PipelineFree>;
+using PipelinePtr =
+    std::unique_ptr<HwVideoPipeline, decltype([](HwVideoPipeline* p) { hw_pipeline_free(p); })>;
 
-// A logo and a 320x240 25 fps second, made once; the 720p + 1080p clip only
-// in the test that needs it.
+// A logo and a 320x240 25 fps second, made once per suite.
 class HwPipeline : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
