@@ -111,12 +111,11 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
     std::vector<VideoUnit> units = read_video_units(dir_->file("720.ts"));
     std::vector<VideoUnit> tail = read_video_units(dir_->file("1080.ts"));
     ASSERT_FALSE(units.empty() || tail.empty());
-    int64_t end = 0, start = INT64_MAX;
+    int64_t end = 0;  // the 720p part's last picture (B-frames: not its last unit)
     for (const VideoUnit& unit : units) end = std::max(end, unit.pts);
-    for (const VideoUnit& unit : tail) start = std::min(start, unit.pts);
+    const int64_t shift = end + 3000 - tail.front().pts;  // no B-frames: first is earliest
     for (VideoUnit& unit : tail) {
-        unit.pts += end + 3000 - start;
-        unit.dts += end + 3000 - start;
+        unit.pts += shift, unit.dts += shift;
         units.push_back(std::move(unit));
     }
 
