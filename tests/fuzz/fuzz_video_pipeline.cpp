@@ -1,11 +1,7 @@
-// Arbitrary bytes through the video pipeline as an H.264 Annex B stream:
-// cut into access units at each access unit delimiter (00 00 01 09), fed
-// with steadily rising times, then finished and freed. What a hostile
-// stream can change here that the demuxer fuzzers never reach: parameter
-// sets that switch size, chroma format or bit depth mid-stream (the canvas
-// scaling path), damaged slices (the decoder's skip path), and a first frame
-// of any geometry opening the encoder. The overlay is a ticker band, so the
-// blend runs against every geometry too.
+// Arbitrary bytes as an H.264 Annex B stream, cut into access units at each
+// delimiter (00 00 01 09), through the pipeline with a ticker band: reaches
+// what the demuxer fuzzers never do, parameter sets switching size, chroma
+// format or bit depth mid-stream, damaged slices, any first geometry.
 #include <array>
 #include <cstdint>
 #include <span>

@@ -1,6 +1,5 @@
-// A stand-in for the workflow editor in video tests: the values it holds,
-// the revision counter it bumps on each confirmed edit, and the fetch the
-// pipeline calls when it sees the counter move.
+// Stands in for the workflow editor: its values, the revision it bumps on
+// each confirmed edit, and the fetch the pipeline calls when that moves.
 #pragma once
 
 #include <atomic>
@@ -12,15 +11,12 @@ struct OverlayEditor {
     OverlaySettings values;
     int fetches = 0;
 
-    // Points `values` at this editor's counter and fetch.
-    void watch() {
+    void watch() {  // points `values` at this editor
         values.revision = &revision;
-        values.fetch = fetch;
+        values.fetch = [](void* editor, OverlaySettings* settings) {
+            ++static_cast<OverlayEditor*>(editor)->fetches;
+            *settings = static_cast<OverlayEditor*>(editor)->values;
+        };
         values.fetch_context = this;
-    }
-    static void fetch(void* context, OverlaySettings* settings) {
-        auto& editor = *static_cast<OverlayEditor*>(context);
-        ++editor.fetches;
-        *settings = editor.values;
     }
 };
