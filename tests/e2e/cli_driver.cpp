@@ -53,21 +53,12 @@ long segment_number(const std::string& name) {
 
 std::string cli_executable() { return VELTRONA_CLI_PATH; }
 
-CliOutput cli_run_once(const std::string& program, const std::string& data_dir,
-                       const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {program, "--data-dir", data_dir};
-    argv.insert(argv.end(), args.begin(), args.end());
-    CliOutput result;
-    result.exit_code = run_command(argv, &result.out, 60);
-    return result;
-}
-
 uint32_t cli_add(const std::string& data_dir, const std::vector<std::string>& options) {
-    std::vector<std::string> args = {"add"};
-    args.insert(args.end(), options.begin(), options.end());
-    CliOutput added = cli_run_once(cli_executable(), data_dir, args);
-    if (added.exit_code != 0) return 0;
-    return static_cast<uint32_t>(std::strtoul(added.out.c_str(), nullptr, 10));
+    std::vector<std::string> argv = {cli_executable(), "--data-dir", data_dir, "add"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    std::string out;
+    if (run_command(argv, &out, 60) != 0) return 0;
+    return static_cast<uint32_t>(std::strtoul(out.c_str(), nullptr, 10));
 }
 
 bool config_set_field(const std::string& data_dir, uint32_t id, size_t field, const std::string& value) {
@@ -87,24 +78,6 @@ bool config_set_field(const std::string& data_dir, uint32_t id, size_t field, co
     text.replace(start, end - start, value);
     write_file(path, text);
     return true;
-}
-
-std::string fake_ytdlp_script(const std::string& stream_url, int upcoming) {
-    return "#!/bin/sh\n"
-           "[ \"$1\" = --version ] && { echo 2099.01.01; exit 0; }\n"
-           "calls=\"$(dirname \"$0\")/calls\"\n"
-           "n=$(( $(cat \"$calls\" 2>/dev/null || echo 0) + 1 ))\n"
-           "echo $n > \"$calls\"\n"
-           "if [ $n -le " +
-           std::to_string(upcoming) +
-           " ]; then\n"
-           "  echo ZQ_STATUS:is_upcoming\n"
-           "  echo 'ERROR: This live event will begin in a few moments.' >&2\n"
-           "  exit 1\n"
-           "fi\n"
-           "echo ZQ_STATUS:is_live\n"
-           "echo '" +
-           stream_url + "'\n";
 }
 
 std::string install_program_with_ytdlp(const std::string& folder, const std::string& tool_text) {
@@ -134,23 +107,10 @@ std::vector<std::string> CliProcess::lines() const { return split_lines(output()
 
 std::string CliProcess::output() const { return read_file(out_path_); }
 
-std::optional<size_t> CliProcess::wait_for(const std::string& text, uint32_t timeout_ms, size_t from) {
-    uint64_t deadline = tick_ms() + timeout_ms;
-    for (;;) {
-        bool ended = !child_.running();  // read before the output, so nothing printed last is missed
-        std::vector<std::string> all = lines();
-        for (size_t i = from; i < all.size(); ++i) {
-            if (all[i].find(text) != std::string::npos) return i;
-        }
-        if (ended || tick_ms() >= deadline) return std::nullopt;
-        sleep_ms(POLL_MS);
-    }
-}
-
 std::optional<size_t> CliProcess::wait_for_state(const std::string& state, uint32_t timeout_ms, size_t from) {
     uint64_t deadline = tick_ms() + timeout_ms;
     for (;;) {
-        bool ended = !child_.running();
+        bool ended = !child_.running();  // read before the output, so nothing printed last is missed
         std::vector<std::string> all = lines();
         for (size_t i = from; i < all.size(); ++i) {
             if (status_line_state(all[i]) == state) return i;
