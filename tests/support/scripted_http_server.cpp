@@ -106,7 +106,6 @@ void ScriptedHttpServer::serve(int fd) {
         send_reply(fd, reply_for(request));
     }
     close(fd);
-    ++closed_;
 }
 
 ScriptedReply ScriptedHttpServer::reply_for(const ScriptedRequest& request) {
