@@ -155,7 +155,7 @@ int command_check(AppContext& app, const std::vector<std::string>& args) {
     if (args.size() != 1) return usage_error("check takes one workflow id");
     if (!parse_id(app, args[0], &workflow)) return usage_error("no workflow has that id");
     std::string message;
-    if (!workflow_validate(*workflow, &message)) {
+    if (!workflow_check(*workflow, &message)) {
         std::printf("%s\n", message.c_str());
         return EXIT_REFUSED;
     }

@@ -43,9 +43,10 @@ bool rtmp_send_message(RtmpPublisher* p, uint8_t chunk_stream_id, uint8_t type_i
     size_t header_size =
         rtmp_build_message_header(header, chunk_stream_id, type_id, message_stream_id, timestamp_ms, payload.size());
     if (header_size == 0) return false;
-    // A continuation header is the format-3 byte plus the repeated extended timestamp.
-    std::array<uint8_t, 5> continuation{static_cast<uint8_t>(0xC0 | chunk_stream_id), header[12], header[13],
-                                        header[14], header[15]};
+    // A continuation header is the format-3 byte plus the repeated extended
+    // timestamp (taken from the value: the header holds it only when extended).
+    std::array<uint8_t, 5> continuation{static_cast<uint8_t>(0xC0 | chunk_stream_id)};
+    put_be32(&continuation[1], timestamp_ms);
     std::span<const uint8_t> next_header(continuation.data(), header_size == 16 ? 5 : 1);
     size_t chunk_size = std::max<uint32_t>(p->outbound_chunk_size, 1);
     // Pieces point into the caller's payload; they go out in batches.

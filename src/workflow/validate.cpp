@@ -6,10 +6,8 @@
 // YouTube host fails) and whether a non-empty path follows.
 #include "workflow/validate.h"
 
-#include "app/app_context.h"
 #include "platform/folders.h"
 #include "platform/text.h"
-#include "run/tools.h"
 #include "workflow/workflow.h"
 
 namespace {
@@ -53,7 +51,7 @@ bool scheme_is_one_of(std::string_view scheme, std::initializer_list<std::string
 }
 
 // The message of the first check that fails, or "" when all pass.
-std::string first_problem(Workflow& workflow, const WorkflowSettings& s) {
+std::string first_problem(const WorkflowSettings& s) {
     const bool mp4 = s.type == static_cast<int32_t>(WorkflowType::mp4_loop);
     const bool youtube = s.source_type == static_cast<int32_t>(SourceType::youtube);
     if (s.name.empty()) return "Name is required.";
@@ -71,12 +69,6 @@ std::string first_problem(Workflow& workflow, const WorkflowSettings& s) {
     if (!mp4 && (s.recording_dir.empty() || !ensure_directory(s.recording_dir))) {
         return "Recording directory is not writable.";
     }
-    if (!mp4 && youtube && workflow.app && workflow.app->ytdlp_ok == 0) {
-        workflow.app->ytdlp_ok = tool_probe(workflow.app->program_dir, YTDLP_FILE_NAME, "--version") ? 1 : 0;
-        if (workflow.app->ytdlp_ok == 0) {
-            return "The bundled yt-dlp tool is missing or cannot start. Reinstall Veltrona.";
-        }
-    }
     return {};
 }
 
@@ -87,7 +79,7 @@ std::string youtube_source_message() {
 }
 
 bool workflow_validate(Workflow& workflow, std::string* message) {
-    std::string problem = first_problem(workflow, workflow_settings_copy(workflow));
+    std::string problem = first_problem(workflow_settings_copy(workflow));
     if (message) *message = utf16_fit(problem, LAST_ERROR_CAPACITY);
     return problem.empty();
 }
