@@ -297,7 +297,7 @@ int cli_main(int argc, char** argv, const EngineTable* engines) {
 
     AppContext app;
     app_startup(app, options);
-    if (engines) app.engines = engines;
+    app.engines = engines;
     if (command == "list") return command_list(app);
     if (command == "add") return command_add(app, args);
     if (command == "check") return command_check(app, args);

@@ -2,16 +2,15 @@
 // copies through which threads share settings and texts.
 #include "workflow/workflow.h"
 
-#include "app/app_context.h"
 #include "platform/text.h"
 
-Workflow* workflow_create(AppContext& app) {
+Workflow* workflow_create(WorkflowList& list) {
     auto* workflow = new Workflow();
-    workflow->id = app.next_id;
+    workflow->id = list.next_id;
     // Saturate rather than wrap to 0: only a hand-edited list gets this far.
-    if (app.next_id != UINT32_MAX) ++app.next_id;
-    workflow->app = &app;
-    workflow->settings.recording_dir = utf16_fit(app.recordings_dir, URL_CAPACITY);
+    if (list.next_id != UINT32_MAX) ++list.next_id;
+    workflow->app = list.context;
+    workflow->settings.recording_dir = utf16_fit(list.recordings_dir, URL_CAPACITY);
     return workflow;
 }
 

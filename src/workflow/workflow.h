@@ -16,10 +16,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/event.h"
 
-struct AppContext;
+struct AppContext;  // the front end's context; opaque to this layer
 struct RunnerThread;
 
 // Frees run control's handle on a runner; defined with run control (run/),
@@ -110,9 +111,10 @@ struct Workflow {
     std::string log_path;           // the runner thread's (or the loader's) alone
 };
 
-// A new record with the defaults, id = the context's next_id (which grows by
-// one) and the context's recordings folder; never null.
-[[nodiscard]] Workflow* workflow_create(AppContext& app);
+struct WorkflowList;
+// A new record with the defaults, id = the list's next_id (which grows by
+// one), the list's recordings folder and context; never null.
+[[nodiscard]] Workflow* workflow_create(WorkflowList& list);
 
 // Stops the run and frees the record through workflow_destroy, which run
 // control defines (run/run_control.h): only it knows whether a runner that
@@ -121,6 +123,20 @@ struct WorkflowDestroyer {
     void operator()(Workflow* workflow) const;
 };
 using WorkflowPtr = std::unique_ptr<Workflow, WorkflowDestroyer>;
+
+constexpr size_t MAX_WORKFLOWS = 1024;
+
+// The saved list: its records in list order (at most MAX_WORKFLOWS, only
+// ever changed on the main thread), the next id to hand out, the file it is
+// saved in, the folder new records record into, and the context its
+// records report to (set by the context that holds the list).
+struct WorkflowList {
+    std::vector<WorkflowPtr> workflows;
+    uint32_t next_id = 1;
+    std::string config_path;
+    std::string recordings_dir;
+    AppContext* context = nullptr;
+};
 
 // Display names.
 [[nodiscard]] const char* workflow_state_name(uint32_t state);  // "UNKNOWN" above 11
