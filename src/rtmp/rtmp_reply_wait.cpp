@@ -2,6 +2,8 @@
 // by searching the raw payload for a known text; the few AMF facts we need
 // (command name, transaction id, the stream id number) are read through
 // bounds-checked offsets, since the payload comes from the peer.
+#include "rtmp/rtmp_reply_wait.h"
+
 #include <algorithm>
 #include <bit>
 #include <string>
