@@ -305,13 +305,21 @@ void MainWindow::on_workflow_updated(uint32_t id) {
 
 // ---- commands ----
 
+namespace {
+
+// The result is left aside on purpose: the list stays in memory, the window
+// has nowhere to report a failed write, and the next change saves again.
+void save_list(AppContext& app) { (void)config_save(app); }
+
+}  // namespace
+
 void MainWindow::add_workflow() {
     if (app_.workflows.size() >= MAX_WORKFLOWS) return;
     WorkflowPtr workflow(workflow_create(app_));
     if (!workflow) return;
     if (options_.edit(this, *workflow) == EditorResult::save) {
         app_.workflows.push_back(std::move(workflow));
-        config_save(app_);
+        save_list(app_);
         refresh_list();
         select_row(static_cast<int>(app_.workflows.size()) - 1);
     } else {
@@ -326,7 +334,7 @@ void MainWindow::edit_workflow_selected() {
     if (workflow == nullptr) return;
     if (options_.edit(this, *workflow) == EditorResult::save) {
         workflow->revision.fetch_add(1);
-        config_save(app_);
+        save_list(app_);
     }
     refresh_list();
     refresh_details();
@@ -349,7 +357,7 @@ void MainWindow::delete_workflow() {
             break;
         }
     }
-    config_save(app_);
+    save_list(app_);
     refresh_list();
     refresh_details();
 }
@@ -416,6 +424,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool MainWindow::confirm_close() {
+    // Asked once per active workflow, not once in all: users of the earlier
+    // program know this dialog sequence, and any No keeps everything running.
     for (const WorkflowPtr& workflow : app_.workflows) {
         if (workflow_is_idle(workflow->state.load())) continue;
         if (show_message(this, MessageIcon::question, WINDOW_TITLE,
@@ -441,7 +451,7 @@ void MainWindow::shut_down() {
     timer_.stop();
     app_set_notifier(app_, nullptr, nullptr);
     for (const WorkflowPtr& workflow : app_.workflows) workflow_stop(workflow.get());
-    config_save(app_);
+    save_list(app_);
 }
 
 // ---- start-up ----
