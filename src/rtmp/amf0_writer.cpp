@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace {
 
 constexpr size_t FIRST_CAPACITY = 256;
@@ -25,7 +27,8 @@ bool reserve(Amf0Writer* w, size_t extra) {
 }
 
 bool write_u16(Amf0Writer* w, size_t value) {
-    const uint8_t bytes[2] = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    uint8_t bytes[2];
+    store_be(bytes, value);
     return amf0_write_raw(w, bytes);
 }
 
@@ -48,9 +51,8 @@ bool amf0_write_raw(Amf0Writer* w, std::span<const uint8_t> bytes) {
 }
 
 bool amf0_write_number(Amf0Writer* w, double value) {
-    uint64_t bits = std::bit_cast<uint64_t>(value);
     uint8_t bytes[9] = {0x00};
-    for (int i = 0; i < 8; ++i) bytes[1 + i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
+    store_be(std::span(bytes).subspan<1>(), std::bit_cast<uint64_t>(value));
     return amf0_write_raw(w, bytes);
 }
 
