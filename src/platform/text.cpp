@@ -104,3 +104,20 @@ std::string string_printf(const char* format, ...) {
     va_end(args);
     return out;
 }
+
+int hex_digit_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+size_t read_decimal(std::string_view text, uint64_t cap, uint64_t* value) {
+    *value = 0;
+    size_t digits = 0;
+    for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits) {
+        const auto digit = static_cast<uint64_t>(text[digits] - '0');
+        *value = *value > (cap - digit) / 10 ? cap : *value * 10 + digit;
+    }
+    return digits;
+}

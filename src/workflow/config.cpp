@@ -53,13 +53,7 @@ bool read_digits(std::string_view text, bool* negative, uint64_t* magnitude, uin
     while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r'))) ++at;
     *negative = false;
     if (at < text.size() && (text[at] == '+' || text[at] == '-')) *negative = text[at++] == '-';
-    *magnitude = 0;
-    bool any = false;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        any = true;
-        *magnitude = std::min<uint64_t>(*magnitude * 10 + static_cast<uint64_t>(text[at] - '0'), cap);
-    }
-    return any;
+    return read_decimal(text.substr(at), cap, magnitude) > 0;
 }
 
 int32_t read_signed(std::string_view text) {

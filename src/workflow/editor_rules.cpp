@@ -11,13 +11,6 @@ EditorProblem problem(EditorField field, const char* title, std::string message)
     return EditorProblem{field, title, std::move(message)};
 }
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 std::optional<EditorProblem> editor_check(const WorkflowSettings& s) {
@@ -49,7 +42,7 @@ std::optional<uint32_t> editor_parse_color(std::string_view text) {
     if (text.size() != 7 || text[0] != '#') return std::nullopt;
     uint32_t rgb = 0;
     for (char c : text.substr(1)) {
-        int digit = hex_value(c);
+        int digit = hex_digit_value(c);
         if (digit < 0) return std::nullopt;
         rgb = rgb * 16 + static_cast<uint32_t>(digit);
     }
