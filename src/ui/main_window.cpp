@@ -43,16 +43,20 @@ constexpr ColumnSpec COLUMNS[] = {
     {"Name", 240}, {"Type", 130}, {"Source", 100}, {"Status", 150}, {"Runtime", 110}};
 
 struct ButtonPlace {
-    int id;
+    ThemedButton* MainButtons::*slot;
+    void (MainWindow::*command)();
     const char* text;
     int x;
     int width;
     bool primary;
 };
 constexpr ButtonPlace BUTTONS[] = {
-    {main_id::add, "Add", 12, 88, false},        {main_id::edit, "Edit", 108, 88, false},
-    {main_id::remove, "Delete", 204, 88, false}, {main_id::start, "Start", 320, 96, true},
-    {main_id::stop, "Stop", 424, 96, false},     {main_id::restart, "Restart", 528, 96, false}};
+    {&MainButtons::add, &MainWindow::add_workflow, "Add", 12, 88, false},
+    {&MainButtons::edit, &MainWindow::edit_workflow_selected, "Edit", 108, 88, false},
+    {&MainButtons::remove, &MainWindow::delete_workflow, "Delete", 204, 88, false},
+    {&MainButtons::start, &MainWindow::start_workflow, "Start", 320, 96, true},
+    {&MainButtons::stop, &MainWindow::stop_workflow, "Stop", 424, 96, false},
+    {&MainButtons::restart, &MainWindow::restart_workflow, "Restart", 528, 96, false}};
 
 const QString WINDOW_TITLE = QStringLiteral("Veltrona");
 
@@ -132,7 +136,10 @@ MainWindow::MainWindow(AppContext& app, MainWindowOptions options) : app_(app), 
     apply_window_colours(this, UiColour::window_background);
     resize(MAIN_WINDOW_WIDTH, MAIN_WINDOW_HEIGHT);
     setMinimumSize(MAIN_WINDOW_MIN_WIDTH, MAIN_WINDOW_MIN_HEIGHT);
-    build_controls();
+    build_header();
+    build_list();
+    build_buttons();
+    build_details();
     place_controls();
     refresh_list();
     refresh_details();
@@ -155,7 +162,7 @@ MainWindow::~MainWindow() {
     app_set_notifier(app_, nullptr, nullptr);
 }
 
-void MainWindow::build_controls() {
+void MainWindow::build_header() {
     title_ = new QLabel(WINDOW_TITLE, this);
     title_->setFont(ui_font(UiFont::title));
     title_->setGeometry(MARGIN, 16, 180, 30);
@@ -164,8 +171,9 @@ void MainWindow::build_controls() {
     logo_->setPixmap(logo_pixmap());
     logo_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     apply_window_colours(logo_, UiColour::window_background);
-    controls_[main_id::logo] = logo_;
+}
 
+void MainWindow::build_list() {
     list_ = new QTreeWidget(this);
     list_->setColumnCount(static_cast<int>(std::size(COLUMNS)));
     QStringList titles;
@@ -187,28 +195,23 @@ void MainWindow::build_controls() {
     list_->setFont(ui_font(UiFont::body));
     list_->setStyleSheet(header_style());
     list_->installEventFilter(this);
-    controls_[main_id::list] = list_;
     connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] { refresh_details(); });
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { edit_workflow_selected(); });
+}
 
+void MainWindow::build_buttons() {
+    QWidget* previous = list_;
     for (const ButtonPlace& place : BUTTONS) {
-        ThemedButton* button = create_themed_button(this, QString::fromUtf8(place.text), place.x,
-                                                    BUTTON_Y, place.width, place.primary);
-        controls_[place.id] = button;
+        ThemedButton* button = create_themed_button(this, QString::fromUtf8(place.text), place.x, BUTTON_Y,
+                                                    place.width, place.primary);
+        buttons_.*place.slot = button;
+        connect(button, &QPushButton::clicked, this, place.command);
+        setTabOrder(previous, button);
+        previous = button;
     }
-    connect(static_cast<QPushButton*>(control(main_id::add)), &QPushButton::clicked, this,
-            [this] { add_workflow(); });
-    connect(static_cast<QPushButton*>(control(main_id::edit)), &QPushButton::clicked, this,
-            [this] { edit_workflow_selected(); });
-    connect(static_cast<QPushButton*>(control(main_id::remove)), &QPushButton::clicked, this,
-            [this] { delete_workflow(); });
-    connect(static_cast<QPushButton*>(control(main_id::start)), &QPushButton::clicked, this,
-            [this] { start_workflow(); });
-    connect(static_cast<QPushButton*>(control(main_id::stop)), &QPushButton::clicked, this,
-            [this] { stop_workflow(); });
-    connect(static_cast<QPushButton*>(control(main_id::restart)), &QPushButton::clicked, this,
-            [this] { restart_workflow(); });
+}
 
+void MainWindow::build_details() {
     details_ = new QPlainTextEdit(this);
     details_->setReadOnly(true);
     details_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -217,17 +220,7 @@ void MainWindow::build_controls() {
     flatten_control(details_);
     details_->installEventFilter(this);
     details_->setToolTip(QStringLiteral("Ctrl+V opens the selected workflow's output in VLC"));
-    controls_[main_id::details] = details_;
-
-    setTabOrder(list_, control(main_id::add));
-    for (size_t i = 1; i < std::size(BUTTONS); ++i)
-        setTabOrder(control(BUTTONS[i - 1].id), control(BUTTONS[i].id));
-    setTabOrder(control(main_id::restart), details_);
-}
-
-QWidget* MainWindow::control(int id) const {
-    auto found = controls_.find(id);
-    return found == controls_.end() ? nullptr : found->second;
+    setTabOrder(buttons_.restart, details_);
 }
 
 void MainWindow::place_controls() {

@@ -13,7 +13,6 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QWidget>
-#include <map>
 
 #include "app/app_context.h"
 #include "ui/editor.h"
@@ -23,10 +22,15 @@ class QPlainTextEdit;
 class QTreeWidget;
 class ThemedButton;
 
-namespace main_id {
-constexpr int list = 101, details = 102, add = 103, edit = 104, remove = 105, start = 106,
-              stop = 107, restart = 108, logo = 306;
-}  // namespace main_id
+// The command buttons, left to right.
+struct MainButtons {
+    ThemedButton* add = nullptr;
+    ThemedButton* edit = nullptr;
+    ThemedButton* remove = nullptr;
+    ThemedButton* start = nullptr;
+    ThemedButton* stop = nullptr;
+    ThemedButton* restart = nullptr;
+};
 
 constexpr int MAIN_WINDOW_WIDTH = 900, MAIN_WINDOW_HEIGHT = 680;
 constexpr int MAIN_WINDOW_MIN_WIDTH = 760, MAIN_WINDOW_MIN_HEIGHT = 620;
@@ -72,8 +76,7 @@ class MainWindow : public QWidget {
     // saves the list; done once, by an accepted close or at the loop's end.
     void shut_down();
 
-    // The control with that id; null for an unknown id.
-    [[nodiscard]] QWidget* control(int id) const;
+    [[nodiscard]] const MainButtons& buttons() const { return buttons_; }
     [[nodiscard]] QTreeWidget* list() const { return list_; }
     [[nodiscard]] QPlainTextEdit* details() const { return details_; }
     [[nodiscard]] int notices_handled() const { return notices_handled_; }
@@ -85,7 +88,10 @@ class MainWindow : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void build_controls();
+    void build_header();
+    void build_list();
+    void build_buttons();
+    void build_details();
     void place_controls();
     void on_workflow_updated(uint32_t id);
     [[nodiscard]] bool confirm_close();
@@ -97,7 +103,7 @@ class MainWindow : public QWidget {
     QPlainTextEdit* details_ = nullptr;
     QLabel* title_ = nullptr;
     QLabel* logo_ = nullptr;
-    std::map<int, QWidget*> controls_;
+    MainButtons buttons_;
     QTimer timer_;
     int notices_handled_ = 0;
     bool shut_down_ = false;

@@ -65,7 +65,7 @@ class MainWindowTest : public AppFixture {
         return workflow;
     }
     QString cell(int row, int column) { return window_->list()->topLevelItem(row)->text(column); }
-    void click(int id) { static_cast<QPushButton*>(window_->control(id))->click(); }
+    void click(ThemedButton* MainButtons::*button) { (window_->buttons().*button)->click(); }
     std::string saved() { return read_file(app_.config_path); }
 
     FakeDialogs* dialogs_ = nullptr;
@@ -120,7 +120,9 @@ TEST_F(MainWindowTest, SelectedRowIsPaintedInTheAccentColour) {
 TEST_F(MainWindowTest, CommandsWithoutSelectionDoNothing) {
     named("Running", WorkflowState::streaming);
     MainWindow& window = open_window();
-    for (int id : {main_id::edit, main_id::start, main_id::stop, main_id::restart, main_id::remove}) click(id);
+    for (auto button : {&MainButtons::edit, &MainButtons::start, &MainButtons::stop, &MainButtons::restart,
+                        &MainButtons::remove})
+        click(button);
     window.open_output_in_player();
     EXPECT_TRUE(dialogs_->messages.empty());
     EXPECT_EQ(fake_editor.calls, 0);
@@ -131,7 +133,7 @@ TEST_F(MainWindowTest, CommandsWithoutSelectionDoNothing) {
 TEST_F(MainWindowTest, AddAndEditSaveOnlyWhenTheEditorSaves) {
     Workflow& first = named("First");
     MainWindow& window = open_window();
-    click(main_id::add);
+    click(&MainButtons::add);
     ASSERT_EQ(app_.workflows.size(), 2u);
     EXPECT_EQ(cell(1, 0), QStringLiteral("Added"));
     EXPECT_NE(saved().find("Added"), std::string::npos);
@@ -139,23 +141,23 @@ TEST_F(MainWindowTest, AddAndEditSaveOnlyWhenTheEditorSaves) {
 
     window.select_row(0);
     fake_editor.name = "After";
-    click(main_id::edit);
+    click(&MainButtons::edit);
     EXPECT_EQ(first.revision.load(), 1u);
     EXPECT_EQ(cell(0, 0), QStringLiteral("After"));
     EXPECT_NE(saved().find("After"), std::string::npos);
 
     fake_editor.answer = EditorResult::cancel;
     const uint32_t next_id = app_.next_id;
-    click(main_id::edit);
+    click(&MainButtons::edit);
     EXPECT_EQ(first.revision.load(), 1u);
-    click(main_id::add);
+    click(&MainButtons::add);
     EXPECT_EQ(app_.workflows.size(), 2u);
     EXPECT_EQ(window.list()->topLevelItemCount(), 2);
     EXPECT_EQ(app_.next_id, next_id + 1);  // the id of the dropped record is not reused
 
     while (app_.workflows.size() < MAX_WORKFLOWS) app_.workflows.emplace_back(workflow_create(app_));
     fake_editor.calls = 0;
-    click(main_id::add);
+    click(&MainButtons::add);
     EXPECT_EQ(fake_editor.calls, 0);
     EXPECT_EQ(app_.workflows.size(), MAX_WORKFLOWS);
 }
@@ -166,7 +168,7 @@ TEST_F(MainWindowTest, DeleteRefusesActiveWorkflowsAndAsksForTheRest) {
     named("C", WorkflowState::completed);
     MainWindow& window = open_window();
     window.select_row(1);
-    click(main_id::remove);
+    click(&MainButtons::remove);
     ASSERT_EQ(dialogs_->messages.size(), 1u);
     EXPECT_EQ(dialogs_->messages[0].icon, MessageIcon::warning);
     EXPECT_EQ(dialogs_->messages[0].text, QStringLiteral("Stop the workflow before deleting it."));
@@ -174,10 +176,10 @@ TEST_F(MainWindowTest, DeleteRefusesActiveWorkflowsAndAsksForTheRest) {
 
     window.select_row(2);
     dialogs_->answers = {MessageAnswer::no};
-    click(main_id::remove);
+    click(&MainButtons::remove);
     EXPECT_EQ(app_.workflows.size(), 3u);
     window.select_row(0);
-    click(main_id::remove);  // Yes this time
+    click(&MainButtons::remove);  // Yes this time
     ASSERT_EQ(dialogs_->messages.size(), 3u);
     EXPECT_EQ(dialogs_->messages[2].icon, MessageIcon::question);
     EXPECT_EQ(dialogs_->messages[2].text, QStringLiteral("Delete the selected workflow?"));
@@ -193,7 +195,7 @@ TEST_F(MainWindowTest, FailedStartShowsTheLastError) {
     add_workflow([](WorkflowSettings& s) { s.enabled = 0; });
     MainWindow& window = open_window();
     window.select_row(0);
-    click(main_id::start);
+    click(&MainButtons::start);
     ASSERT_EQ(dialogs_->messages.size(), 1u);
     EXPECT_EQ(dialogs_->messages[0].icon, MessageIcon::error);
     EXPECT_EQ(dialogs_->messages[0].title, QStringLiteral("Cannot start"));
@@ -205,14 +207,14 @@ TEST_F(MainWindowTest, StartStopAndRestartDriveTheRunner) {
     named("Live");
     MainWindow& window = open_window();
     window.select_row(0);
-    click(main_id::start);
+    click(&MainButtons::start);
     EXPECT_TRUE(dialogs_->messages.empty());
     // The fake engine reports STREAMING from the runner thread; the notice
     // reaches the list through the event queue (the timer is off).
     EXPECT_TRUE(process_events_until([&] { return cell(0, 3) == QStringLiteral("STREAMING"); }, 3000));
-    click(main_id::restart);
+    click(&MainButtons::restart);
     EXPECT_TRUE(process_events_until([&] { return cell(0, 3) == QStringLiteral("STREAMING"); }, 3000));
-    click(main_id::stop);
+    click(&MainButtons::stop);
     EXPECT_EQ(cell(0, 3), QStringLiteral("STOPPED"));
     EXPECT_FALSE(workflow_runner_alive(*app_.workflows[0]));
 }
