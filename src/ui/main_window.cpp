@@ -15,7 +15,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QStandardPaths>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <thread>
 
 #include "platform/clock.h"
@@ -25,6 +25,7 @@
 #include "ui/dialogs.h"
 #include "ui/logo.h"
 #include "ui/style.h"
+#include "ui/workflow_list_model.h"
 #include "workflow/config.h"
 #include "workflow/validate.h"
 
@@ -34,13 +35,6 @@ constexpr int MARGIN = 12, LIST_Y = 88, LIST_HEIGHT = 252, DETAILS_Y = 412,
               DETAILS_BOTTOM_GAP = 424;
 constexpr int BUTTON_Y = 352, LOGO_WIDTH = 220, LOGO_HEIGHT = 50, LOGO_Y = 15, LOGO_RIGHT_GAP = 232;
 constexpr int REFRESH_MS = 1000;
-
-struct ColumnSpec {
-    const char* title;
-    int width;
-};
-constexpr ColumnSpec COLUMNS[] = {
-    {"Name", 240}, {"Type", 130}, {"Source", 100}, {"Status", 150}, {"Runtime", 110}};
 
 struct ButtonPlace {
     ThemedButton* MainButtons::*slot;
@@ -174,13 +168,10 @@ void MainWindow::build_header() {
 }
 
 void MainWindow::build_list() {
-    list_ = new QTreeWidget(this);
-    list_->setColumnCount(static_cast<int>(std::size(COLUMNS)));
-    QStringList titles;
-    for (const ColumnSpec& column : COLUMNS) titles << QString::fromUtf8(column.title);
-    list_->setHeaderLabels(titles);
-    for (int i = 0; i < static_cast<int>(std::size(COLUMNS)); ++i)
-        list_->header()->resizeSection(i, COLUMNS[i].width);
+    model_ = new WorkflowListModel(app_, this);
+    list_ = new QTreeView(this);
+    list_->setModel(model_);
+    for (int i = 0; i < model_->columnCount(); ++i) list_->header()->resizeSection(i, WorkflowListModel::column_width(i));
     list_->header()->setStretchLastSection(false);
     list_->header()->setSectionsMovable(false);
     list_->header()->setFont(ui_font(UiFont::body));
@@ -195,8 +186,8 @@ void MainWindow::build_list() {
     list_->setFont(ui_font(UiFont::body));
     list_->setStyleSheet(header_style());
     list_->installEventFilter(this);
-    connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] { refresh_details(); });
-    connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { edit_workflow_selected(); });
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { refresh_details(); });
+    connect(list_, &QTreeView::doubleClicked, this, [this] { edit_workflow_selected(); });
 }
 
 void MainWindow::build_buttons() {
@@ -238,40 +229,18 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 
 // ---- refresh ----
 
-void MainWindow::refresh_list() {
-    const int count = static_cast<int>(app_.workflows.size());
-    while (list_->topLevelItemCount() > count)
-        delete list_->takeTopLevelItem(list_->topLevelItemCount() - 1);
-    const uint64_t now = tick_ms();
-    for (int row = 0; row < count; ++row) {
-        QTreeWidgetItem* item = list_->topLevelItem(row);
-        if (item == nullptr) {
-            item = new QTreeWidgetItem();
-            list_->insertTopLevelItem(row, item);
-        }
-        Workflow& workflow = *app_.workflows[static_cast<size_t>(row)];
-        const WorkflowSettings& settings = workflow.settings;  // only this thread writes them
-        const uint32_t state = workflow.state.load();
-        item->setText(0, QString::fromStdString(settings.name));
-        item->setText(1, QString::fromUtf8(workflow_type_list_name(settings.type)));
-        item->setText(
-            2, QString::fromUtf8(workflow_source_column(settings.type, settings.source_type)));
-        item->setText(3, QString::fromUtf8(workflow_state_name(state)));
-        item->setText(4, format_runtime(workflow.start_tick.load(), now));
-        item->setData(0, STATE_ROLE, state);
-    }
-}
+void MainWindow::refresh_list() { model_->refresh(); }
 
 Workflow* MainWindow::selected_workflow() const {
-    const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+    const QModelIndexList selected = list_->selectionModel()->selectedRows();
     if (selected.isEmpty()) return nullptr;
-    const int row = list_->indexOfTopLevelItem(selected.first());
+    const int row = selected.first().row();
     if (row < 0 || static_cast<size_t>(row) >= app_.workflows.size()) return nullptr;
     return app_.workflows[static_cast<size_t>(row)].get();
 }
 
 void MainWindow::select_row(int row) {
-    if (QTreeWidgetItem* item = list_->topLevelItem(row)) list_->setCurrentItem(item);
+    if (row >= 0 && row < model_->rowCount()) list_->setCurrentIndex(model_->index(row, 0));
 }
 
 void MainWindow::refresh_details() {

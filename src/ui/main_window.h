@@ -19,7 +19,8 @@
 
 class QLabel;
 class QPlainTextEdit;
-class QTreeWidget;
+class QTreeView;
+class WorkflowListModel;
 class ThemedButton;
 
 // The command buttons, left to right.
@@ -77,7 +78,7 @@ class MainWindow : public QWidget {
     void shut_down();
 
     [[nodiscard]] const MainButtons& buttons() const { return buttons_; }
-    [[nodiscard]] QTreeWidget* list() const { return list_; }
+    [[nodiscard]] QTreeView* list() const { return list_; }
     [[nodiscard]] QPlainTextEdit* details() const { return details_; }
     [[nodiscard]] int notices_handled() const { return notices_handled_; }
 
@@ -99,7 +100,8 @@ class MainWindow : public QWidget {
 
     AppContext& app_;
     MainWindowOptions options_;
-    QTreeWidget* list_ = nullptr;
+    WorkflowListModel* model_ = nullptr;
+    QTreeView* list_ = nullptr;
     QPlainTextEdit* details_ = nullptr;
     QLabel* title_ = nullptr;
     QLabel* logo_ = nullptr;
@@ -120,9 +122,6 @@ class WorkflowRowDelegate : public QStyledItemDelegate {
     [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem& option,
                                  const QModelIndex& index) const override;
 };
-
-// Item data role that carries a row's workflow state (absent: no workflow).
-constexpr int STATE_ROLE = Qt::UserRole + 1;
 
 // Start-up of the desktop shell after the core start-up: style, centring,
 // the main window and the event loop. Returns the loop's exit code.
