@@ -8,6 +8,7 @@
 #include "app/app_context.h"
 #include "run/runner.h"
 #include "run/tools.h"
+#include "workflow/check_messages.h"
 #include "workflow/validate.h"
 #include "workflow/workflow.h"
 
@@ -74,7 +75,7 @@ bool workflow_check(Workflow& workflow, std::string* message) {
     if (!needs_ytdlp || !workflow.app || workflow.app->ytdlp_ok != 0) return true;
     workflow.app->ytdlp_ok = tool_probe(workflow.app->program_dir, YTDLP_FILE_NAME, "--version") ? 1 : 0;
     if (workflow.app->ytdlp_ok != 0) return true;
-    if (message) *message = "The bundled yt-dlp tool is missing or cannot start. Reinstall Veltrona.";
+    if (message) *message = check_message::ytdlp_missing;
     return false;
 }
 

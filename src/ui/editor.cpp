@@ -16,6 +16,7 @@
 
 #include "platform/text.h"
 #include "ui/dialogs.h"
+#include "workflow/check_messages.h"
 #include "workflow/editor_rules.h"
 
 namespace {
@@ -474,15 +475,15 @@ std::optional<WorkflowSettings> WorkflowEditor::read_checked() {
     const std::optional<uint32_t> text_rgb =
         editor_parse_color(utf8(line(text_color), COLOUR_TEXT_CAPACITY));
     if (!text_rgb) {
-        warn(text_color, QStringLiteral("Invalid text color"),
-             QStringLiteral("Enter the text color as #RRGGBB."));
+        warn(text_color, QString::fromUtf8(check_message::editor_text_color_title),
+             QString::fromUtf8(check_message::editor_text_color));
         return std::nullopt;
     }
     const std::optional<uint32_t> back_rgb =
         editor_parse_color(utf8(line(background_color), COLOUR_TEXT_CAPACITY));
     if (!back_rgb) {
-        warn(background_color, QStringLiteral("Invalid background color"),
-             QStringLiteral("Enter the background color as #RRGGBB."));
+        warn(background_color, QString::fromUtf8(check_message::editor_background_color_title),
+             QString::fromUtf8(check_message::editor_background_color));
         return std::nullopt;
     }
     settings.text_color = *text_rgb;
