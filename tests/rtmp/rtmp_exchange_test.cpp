@@ -96,7 +96,7 @@ TEST(RtmpExchangeThreads, PolitePublishIsByteExact) {
     ASSERT_TRUE(rtmp_parse_url(x.server.url("live/" + KEY), &url));
     Amf0Writer connect;
     ASSERT_TRUE(rtmp_build_connect(&connect, url));
-    size_t n = connect.length;
+    size_t n = connect.data.size();
     Bytes whole_connect = cat({{0x03, 0, 0, 0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n), 20, 0, 0, 0, 0},
                                Bytes(connect.bytes().begin(), connect.bytes().end())});
     EXPECT_TRUE(std::equal(whole_connect.begin(), whole_connect.end(),
