@@ -121,3 +121,13 @@ size_t read_decimal(std::string_view text, uint64_t cap, uint64_t* value) {
     }
     return digits;
 }
+
+bool utf8_is_valid(std::string_view text) {
+    for (size_t at = 0; at < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const size_t length = sequence_length(lead);
+        if ((lead >= 0x80 && length == 1) || !sequence_complete(text, at, length)) return false;
+        at += length;
+    }
+    return true;
+}

@@ -19,6 +19,9 @@
 // terminator (so at most capacity - 1 units); empty when capacity is 0.
 [[nodiscard]] std::string utf16_fit(std::string_view text, size_t capacity);
 
+// True when every byte of `text` belongs to a complete UTF-8 sequence.
+[[nodiscard]] bool utf8_is_valid(std::string_view text);
+
 // Largest byte offset <= max_bytes that does not split a UTF-8 sequence.
 [[nodiscard]] size_t utf8_cut_point(std::string_view text, size_t max_bytes);
 
