@@ -33,29 +33,31 @@ TEST_F(ToolsTest, ArgumentsArriveUnchangedWhateverTheyHold) {
     EXPECT_EQ(output.output, "[plain]\n[with space]\n[quote\"inside]\n[back\\slash\\]\n[]\n[$HOME;`id`]\n");
 }
 
-TEST_F(ToolsTest, StandardErrorSharesThePipeAndExitCodesComeBack) {
-    std::string tool = script("mixed", "echo out; echo err >&2; echo more; exit 7");
-    ToolOutput output;
-    ASSERT_TRUE(tool_run_capture(tool, nullptr, 10000, &output));
-    EXPECT_EQ(output.exit_code, 7u);
-    EXPECT_EQ(output.output, "out\nerr\nmore\n");
-}
-
-TEST_F(ToolsTest, LargeOutputDoesNotBlockTheChild) {
-    std::string tool = script("chatty", "head -c 1000000 /dev/zero | tr '\\0' x");
-    ToolOutput output;
-    ASSERT_TRUE(tool_run_capture(tool, nullptr, 20000, &output));
-    EXPECT_EQ(output.output.size(), 1000000u);
-}
-
-TEST_F(ToolsTest, ChildThatNeverEndsIsKilledAtItsLimitWithItsHelpers) {
-    std::string tool = script("stuck", "sleep 60 & echo started; sleep 60");
-    ToolOutput output;
-    uint64_t began = tick_ms();
-    ASSERT_TRUE(tool_run_capture(tool, nullptr, 300, &output));
-    EXPECT_LT(tick_ms() - began, 5000u);  // the background sleep held the pipe too
-    EXPECT_EQ(output.exit_code, FORCED_END_EXIT_CODE);
-    EXPECT_EQ(output.output, "started\n");
+TEST_F(ToolsTest, CaptureCases) {
+    struct Case {
+        const char* name;
+        const char* body;
+        uint32_t limit_ms;
+        uint32_t exit_code;
+        std::string output;
+    };
+    const Case cases[] = {
+        {"stderr shares the pipe", "echo out; echo err >&2; echo more; exit 7", 10000, 7, "out\nerr\nmore\n"},
+        {"large output does not block the child", "head -c 1000000 /dev/zero | tr '\\0' x", 20000, 0,
+         std::string(1000000, 'x')},
+        // The background sleep holds the pipe too: it is killed with the child.
+        {"killed at its limit with its helpers", "sleep 60 & echo started; sleep 60", 300, FORCED_END_EXIT_CODE,
+         "started\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ToolOutput output;
+        const uint64_t began = tick_ms();
+        ASSERT_TRUE(tool_run_capture(script("tool", c.body), nullptr, c.limit_ms, &output));
+        EXPECT_LT(tick_ms() - began, c.limit_ms + 5000u);
+        EXPECT_EQ(output.exit_code, c.exit_code);
+        EXPECT_TRUE(output.output == c.output) << output.output.size() << " bytes";
+    }
 }
 
 TEST_F(ToolsTest, MissingToolIsNotStarted) {
