@@ -1,5 +1,5 @@
 // The runner's state paths and run control, driven by fake engines. These
-// suites run under ThreadSanitizer too (names end in "Threads").
+// suites run under ThreadSanitizer too (suites named *Threads carry the label "threads").
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
