@@ -156,7 +156,7 @@ TEST_F(RunnerThreads, Mp4LoopWithTextOverlayGetsSettingsAndRetriesFailures) {
 
 TEST_F(RunnerThreads, RecordThenPushWaitsForTheLiveThenRecords) {
     // Upcoming twice, then live; poll_seconds 0 asks again at once.
-    fake_ytdlp("http://127.0.0.1:9/yt.m3u8", 2);
+    fake_ytdlp_page("http://127.0.0.1:9/yt.m3u8", 2);
     Workflow& w = add_workflow([](WorkflowSettings& s) {
         s.type = RECORD;
         s.source_type = YOUTUBE;
@@ -172,7 +172,7 @@ TEST_F(RunnerThreads, RecordThenPushWaitsForTheLiveThenRecords) {
 }
 
 TEST_F(RunnerThreads, UnresolvedYoutubePageEndsDirectRestreamInError) {
-    fake_ytdlp("");
+    fake_ytdlp_page("");
     Workflow& w = add_workflow([](WorkflowSettings& s) {
         s.source_type = YOUTUBE;
         s.source = "https://youtu.be/abc";
@@ -187,13 +187,13 @@ TEST_F(RunnerThreads, UnresolvedYoutubePageEndsDirectRestreamInError) {
     EXPECT_TRUE(fake_engines().calls_copy().empty());
 
     // A new start after that end closes the old handle and runs again.
-    fake_ytdlp("http://127.0.0.1:9/yt.m3u8");
+    fake_ytdlp_page("http://127.0.0.1:9/yt.m3u8");
     ASSERT_TRUE(workflow_start(w));
     ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 10000));
 }
 
 TEST_F(RunnerThreads, StopEndsWaitsAndPausesPromptly) {
-    fake_ytdlp("", 1 << 30);
+    fake_ytdlp_page("", 1 << 30);
     Workflow& waiting = add_workflow([](WorkflowSettings& s) {
         s.type = RECORD;
         s.source_type = YOUTUBE;

@@ -52,8 +52,13 @@ Workflow& AppFixture::add_workflow(const std::function<void(WorkflowSettings&)>&
     return *app_.workflows.back();
 }
 
-void AppFixture::fake_ytdlp(const std::string& stream_url, int upcoming) {
+void AppFixture::fake_ytdlp_page(const std::string& stream_url, int upcoming) {
     write_file(app_.program_dir + "/tools/yt-dlp", fake_ytdlp_script(stream_url, upcoming), 0755);
+}
+
+void AppFixture::fake_ytdlp(const std::string& script_body) {
+    write_file(app_.program_dir + "/tools/yt-dlp",
+               "#!/bin/sh\nif [ \"$1\" = --version ]; then echo 2023.03.04; exit 0; fi\n" + script_body + "\n", 0755);
 }
 
 std::string fake_ytdlp_script(const std::string& stream_url, int upcoming) {

@@ -37,7 +37,10 @@ protected:
     Workflow& add_workflow(const std::function<void(WorkflowSettings&)>& edit);
     // Writes fake_ytdlp_script(stream_url, upcoming) as tools/yt-dlp beside
     // the fake program.
-    void fake_ytdlp(const std::string& stream_url, int upcoming = 0);
+    void fake_ytdlp_page(const std::string& stream_url, int upcoming = 0);
+    // Writes tools/yt-dlp with a shell script body of the test's own;
+    // "--version" always succeeds.
+    void fake_ytdlp(const std::string& script_body);
 
     std::vector<StatusRecord> statuses();
     std::vector<std::string> state_names();  // in order, repeats of the same state kept

@@ -133,7 +133,7 @@ TEST_F(ValidateTest, YoutubeSourceNeedsAWorkingYtDlp) {
     write_file(app_.program_dir + "/tools/yt-dlp", "#!/bin/sh\nexit 3\n", 0755);  // found, but fails
     EXPECT_EQ(check_message(youtube), "The bundled yt-dlp tool is missing or cannot start. Reinstall Veltrona.");
     EXPECT_EQ(app_.ytdlp_ok.load(), 0u);
-    fake_ytdlp("");
+    fake_ytdlp_page("");
     EXPECT_EQ(check_message(youtube), "");
     EXPECT_EQ(app_.ytdlp_ok.load(), 1u);
     setenv("PATH", old_path.c_str(), 1);
