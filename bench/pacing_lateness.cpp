@@ -14,10 +14,11 @@
 // stopped together. Every tag's lateness against its due time (wall clock
 // when sent minus pacing start plus timestamp) is collected per workflow;
 // the report gives median, p99 and max over all tags and by kind (audio
-// carries a delay of its own: an audio PES holds several frames and is
-// handed on only when the next one starts, by which time video has moved
-// on), the worst workflow's video p99, and the process's CPU time and resident memory (peak, and its growth
-// over the idle process divided by the number of workflows).
+// can show a delay of its own: the frames of one audio PES are handed on
+// together once the PES is complete, at once when it declares its length,
+// otherwise when the next one starts), the worst workflow's video p99, and
+// the process's CPU time and resident memory (peak, and its growth over the
+// idle process divided by the number of workflows).
 #include <sys/resource.h>
 
 #include <algorithm>

@@ -8,7 +8,6 @@
 
 #include "platform/folders.h"
 #include "platform/text.h"
-#include "engines/engine_contract.h"
 #include "workflow/workflow.h"
 
 namespace {
@@ -40,7 +39,6 @@ void app_context_init(AppContext& app, const std::string& data_dir_override) {
     app.workflows.clear();
     app.next_id = 1;
     app.ytdlp_ok = 0;
-    app.engines = &default_engine_table();
     app.program_dir = path_parent(executable_path());
 
     std::string base = user_data_base();

@@ -18,25 +18,24 @@
 
 struct EngineTable;
 
-constexpr size_t MAX_WORKFLOWS = 1024;
-
 // Called on a runner (or probe) thread; must only queue work for the front end.
 using WorkflowNotifier = void (*)(void* context, uint32_t workflow_id);
 // Sent with workflow id 0 when the background yt-dlp probe has finished.
 constexpr uint32_t TOOL_PROBE_DONE = 0;
 
-struct AppContext {
-    std::vector<WorkflowPtr> workflows;  // at most MAX_WORKFLOWS
-    uint32_t next_id = 1;
+// The workflow list (records, next id, config and recordings paths) is the
+// base: the workflow layer works on it without knowing this context.
+struct AppContext : WorkflowList {
+    AppContext() { context = this; }
+    AppContext(const AppContext&) = delete;
+    AppContext& operator=(const AppContext&) = delete;
 
     std::string data_dir;
-    std::string config_path;
     std::string logs_dir;
-    std::string recordings_dir;
     std::string program_dir;  // folder of the executable; tools/ lives beside it
 
     std::atomic<uint32_t> ytdlp_ok{0};
-    const EngineTable* engines = nullptr;  // the real engines unless a test replaces them
+    const EngineTable* engines = nullptr;  // installed by the front end (tests install fakes)
 
     std::mutex notifier_lock;
     WorkflowNotifier notifier = nullptr;  // under notifier_lock

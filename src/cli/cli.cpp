@@ -163,7 +163,7 @@ int command_check(AppContext& app, const std::vector<std::string>& args) {
     if (args.size() != 1) return usage_error("check takes one workflow id");
     if (!parse_id(app, args[0], &workflow)) return usage_error("no workflow has that id");
     std::string message;
-    if (!workflow_validate(*workflow, &message)) {
+    if (!workflow_check(*workflow, &message)) {
         std::printf("%s\n", message.c_str());
         return EXIT_REFUSED;
     }
@@ -321,7 +321,7 @@ int cli_main(int argc, char** argv, const EngineTable* engines) {
 
     AppContext app;
     app_startup(app, options);
-    if (engines) app.engines = engines;
+    app.engines = engines;
     if (command == "list") return command_list(app);
     if (command == "add") return command_add(app, args);
     if (command == "edit") return command_edit(app, args);

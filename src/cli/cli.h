@@ -16,5 +16,6 @@
 
 struct EngineTable;
 
-// `engines` replaces the built-in engines when given.
-int cli_main(int argc, char** argv, const EngineTable* engines = nullptr);
+// Runs one command; the runs call `engines` (main installs the built-in
+// table, tests their own).
+int cli_main(int argc, char** argv, const EngineTable* engines);

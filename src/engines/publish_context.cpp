@@ -7,23 +7,6 @@
 #include "platform/error_text.h"
 #include "platform/text.h"
 
-namespace {
-
-bool valid_utf8(std::string_view text) {
-    for (size_t at = 0; at < text.size();) {
-        unsigned char lead = static_cast<unsigned char>(text[at]);
-        size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
-        if (length == 0 || at + length > text.size()) return false;
-        for (size_t i = 1; i < length; ++i) {
-            if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return false;
-        }
-        at += length;
-    }
-    return true;
-}
-
-}  // namespace
-
 int paced_send(void* opaque, const FlvTag& tag) {
     auto& context = *static_cast<PublishContext*>(opaque);
     uint32_t sent = context.timestamp_offset + tag.timestamp_ms;
@@ -71,6 +54,6 @@ bool publish_stopped(const PublishContext& context) {
 }
 
 std::optional<std::string> to_utf8(std::string_view text) {
-    if (text.empty() || !valid_utf8(text)) return std::nullopt;
+    if (text.empty() || !utf8_is_valid(text)) return std::nullopt;
     return std::string(text);
 }

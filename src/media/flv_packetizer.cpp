@@ -18,6 +18,7 @@
 
 #include "media/adts.h"
 #include "media/annexb.h"
+#include "platform/byte_order.h"
 
 namespace {
 
@@ -93,22 +94,6 @@ int32_t composition_ms(int64_t pts, int64_t dts) {
     if (ms > 0x7FFFFF) ms = 0x7FFFFF;
     if (ms < -0x800000) ms = -0x800000;
     return static_cast<int32_t>(ms);
-}
-
-void put_u16(uint8_t* at, size_t value) {
-    at[0] = static_cast<uint8_t>(value >> 8);
-    at[1] = static_cast<uint8_t>(value);
-}
-
-void put_u24(uint8_t* at, uint32_t value) {
-    at[0] = static_cast<uint8_t>(value >> 16);
-    at[1] = static_cast<uint8_t>(value >> 8);
-    at[2] = static_cast<uint8_t>(value);
-}
-
-void put_u32(uint8_t* at, size_t value) {
-    put_u24(at, static_cast<uint32_t>(value >> 8));
-    at[3] = static_cast<uint8_t>(value);
 }
 
 // ---- AAC ----
@@ -243,18 +228,18 @@ bool send_avc_header(FlvPacketizer& packetizer, uint32_t timestamp_ms) {
                              sps.bytes[1],  sps.bytes[2], sps.bytes[3], 0xFF, 0xE1};
     std::memcpy(out, fixed, sizeof fixed);
     out += sizeof fixed;
-    put_u16(out, sps.size);
+    store_be({out, 2}, sps.size);
     std::memcpy(out + 2, sps.bytes.get(), sps.size);
     out += 2 + sps.size;
     out[0] = 0x01;
-    put_u16(out + 1, pps.size);
+    store_be({out + 1, 2}, pps.size);
     std::memcpy(out + 3, pps.bytes.get(), pps.size);
     packetizer.avc_header_sent = send(packetizer, FLV_TAG_VIDEO, timestamp_ms, {body.get(), size});
     return packetizer.avc_header_sent;
 }
 
 uint8_t* put_nal(uint8_t* out, std::span<const uint8_t> nal) {
-    put_u32(out, nal.size());
+    store_be({out, 4}, nal.size());
     std::memcpy(out + 4, nal.data(), nal.size());
     return out + 4 + nal.size();
 }
@@ -264,7 +249,7 @@ void fill_frame_body(std::span<const uint8_t> data, const AccessUnitSize& size, 
                      uint8_t* body) {
     body[0] = size.key_frame ? AVC_KEY_FRAME : AVC_INTER_FRAME;
     body[1] = 0x01;
-    put_u24(body + 2, static_cast<uint32_t>(cts_ms) & 0xFFFFFF);
+    store_be({body + 2, 3}, static_cast<uint32_t>(cts_ms));
     uint8_t* out = body + AVC_FRAME_PREFIX_SIZE;
     if (size.nal_count <= AccessUnitSize::REMEMBERED) {
         for (size_t i = 0; i < size.nal_count; ++i) out = put_nal(out, size.nals[i]);

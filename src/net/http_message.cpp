@@ -25,13 +25,6 @@ std::string_view as_text(std::span<const uint8_t> bytes) {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Case-insensitive search for `needle` in `haystack`.
 size_t ifind(std::string_view haystack, std::string_view needle) {
     if (needle.size() > haystack.size()) return std::string_view::npos;
@@ -56,16 +49,9 @@ bool find_field(std::string_view header, std::string_view marker, std::string_vi
 
 // Leading decimal digits; saturates just below HTTP_NO_LENGTH. False without digits.
 bool parse_decimal(std::string_view text, size_t* value) {
-    size_t result = 0;
-    size_t digits = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') break;
-        size_t digit = static_cast<size_t>(c - '0');
-        result = result > (HTTP_NO_LENGTH - 1 - digit) / 10 ? HTTP_NO_LENGTH - 1 : result * 10 + digit;
-        ++digits;
-    }
-    if (digits == 0) return false;
-    *value = result;
+    uint64_t result = 0;
+    if (read_decimal(text, HTTP_NO_LENGTH - 1, &result) == 0) return false;
+    *value = static_cast<size_t>(result);
     return true;
 }
 
@@ -89,7 +75,7 @@ ChunkWalk walk_chunks(std::span<const uint8_t> raw, Visit visit) {
         uint64_t size = 0;
         size_t digits = 0;
         for (char c : line) {
-            int v = hex_value(c);
+            int v = hex_digit_value(c);
             if (v < 0) break;
             if (++digits > 15) return ChunkWalk::broken;
             size = size * 16 + static_cast<uint64_t>(v);

@@ -104,3 +104,30 @@ std::string string_printf(const char* format, ...) {
     va_end(args);
     return out;
 }
+
+int hex_digit_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+size_t read_decimal(std::string_view text, uint64_t cap, uint64_t* value) {
+    *value = 0;
+    size_t digits = 0;
+    for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits) {
+        const auto digit = static_cast<uint64_t>(text[digits] - '0');
+        *value = *value > (cap - digit) / 10 ? cap : *value * 10 + digit;
+    }
+    return digits;
+}
+
+bool utf8_is_valid(std::string_view text) {
+    for (size_t at = 0; at < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const size_t length = sequence_length(lead);
+        if ((lead >= 0x80 && length == 1) || !sequence_complete(text, at, length)) return false;
+        at += length;
+    }
+    return true;
+}

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,9 @@
 // terminator (so at most capacity - 1 units); empty when capacity is 0.
 [[nodiscard]] std::string utf16_fit(std::string_view text, size_t capacity);
 
+// True when every byte of `text` belongs to a complete UTF-8 sequence.
+[[nodiscard]] bool utf8_is_valid(std::string_view text);
+
 // Largest byte offset <= max_bytes that does not split a UTF-8 sequence.
 [[nodiscard]] size_t utf8_cut_point(std::string_view text, size_t max_bytes);
 
@@ -25,6 +29,12 @@
 [[nodiscard]] bool iequals(std::string_view a, std::string_view b);
 [[nodiscard]] bool istarts_with(std::string_view text, std::string_view prefix);
 [[nodiscard]] bool iends_with(std::string_view text, std::string_view suffix);
+
+// The value of one hexadecimal digit (either case), or -1.
+[[nodiscard]] int hex_digit_value(char c);
+// Reads the decimal digits at the start of `text` into `value`, saturating
+// at `cap`; returns how many digits there were (0: none, and `value` is 0).
+size_t read_decimal(std::string_view text, uint64_t cap, uint64_t* value);
 
 // printf into a std::string.
 [[nodiscard]] std::string string_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,31 +1,34 @@
-// Growable AMF0 byte buffer. Growth uses realloc so a failure is a plain
-// false result rather than an exception.
+// AMF0 values appended to a byte vector; a failed growth is a plain false
+// result rather than an exception on a runner thread.
 #include "rtmp/amf0_writer.h"
 
+#include <algorithm>
 #include <bit>
-#include <cstdlib>
-#include <cstring>
+#include <new>
+
+#include "platform/byte_order.h"
 
 namespace {
 
-constexpr size_t FIRST_CAPACITY = 256;
 constexpr size_t STRING_MAX = 0xFFFF;
+constexpr size_t FIRST_CAPACITY = 256;
 
+// Room for `extra` more bytes, growing by doubling; false when it cannot.
 bool reserve(Amf0Writer* w, size_t extra) {
-    if (extra > SIZE_MAX / 2 - w->length) return false;
-    size_t needed = w->length + extra;
-    if (needed <= w->capacity) return true;
-    size_t capacity = w->capacity == 0 ? FIRST_CAPACITY : w->capacity;
-    while (capacity < needed) capacity *= 2;
-    void* grown = std::realloc(w->data, capacity);
-    if (!grown) return false;
-    w->data = static_cast<uint8_t*>(grown);
-    w->capacity = capacity;
+    std::vector<uint8_t>& data = w->data;
+    if (data.capacity() - data.size() >= extra) return true;
+    if (extra > data.max_size() - data.size()) return false;
+    try {
+        data.reserve(std::max({data.size() + extra, 2 * data.capacity(), FIRST_CAPACITY}));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     return true;
 }
 
 bool write_u16(Amf0Writer* w, size_t value) {
-    const uint8_t bytes[2] = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    uint8_t bytes[2];
+    store_be(bytes, value);
     return amf0_write_raw(w, bytes);
 }
 
@@ -37,20 +40,16 @@ bool write_text(Amf0Writer* w, std::string_view text) {
 
 }  // namespace
 
-Amf0Writer::~Amf0Writer() { std::free(data); }
-
 bool amf0_write_raw(Amf0Writer* w, std::span<const uint8_t> bytes) {
     if (bytes.empty()) return true;
     if (!reserve(w, bytes.size())) return false;
-    std::memcpy(w->data + w->length, bytes.data(), bytes.size());
-    w->length += bytes.size();
+    w->data.insert(w->data.end(), bytes.begin(), bytes.end());
     return true;
 }
 
 bool amf0_write_number(Amf0Writer* w, double value) {
-    uint64_t bits = std::bit_cast<uint64_t>(value);
     uint8_t bytes[9] = {0x00};
-    for (int i = 0; i < 8; ++i) bytes[1 + i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
+    store_be(std::span(bytes).subspan<1>(), std::bit_cast<uint64_t>(value));
     return amf0_write_raw(w, bytes);
 }
 

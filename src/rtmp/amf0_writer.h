@@ -6,26 +6,20 @@
 //   object  03, then (16-bit key length, key, value)*, closed by 00 00 09
 //   null    05
 //
-// The buffer starts at 256 bytes on first growth and doubles; a write that
-// cannot grow it fails and leaves the buffer as it was.
+// A write that cannot grow the buffer (memory is short, or a string is too
+// long) fails and leaves the buffer as it was.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 struct Amf0Writer {
-    uint8_t* data = nullptr;
-    size_t length = 0;
-    size_t capacity = 0;
+    std::vector<uint8_t> data;
 
-    Amf0Writer() = default;
-    ~Amf0Writer();
-    Amf0Writer(const Amf0Writer&) = delete;
-    Amf0Writer& operator=(const Amf0Writer&) = delete;
-
-    std::span<const uint8_t> bytes() const { return {data, length}; }
+    std::span<const uint8_t> bytes() const { return data; }
 };
 
 [[nodiscard]] bool amf0_write_raw(Amf0Writer* writer, std::span<const uint8_t> bytes);

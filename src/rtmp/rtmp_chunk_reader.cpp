@@ -10,18 +10,13 @@
 #include <array>
 #include <new>
 
+#include "platform/byte_order.h"
 #include "rtmp/rtmp_connection.h"
 
 namespace {
 
 constexpr size_t HEADER_SIZES[4] = {11, 7, 3, 0};
 constexpr uint32_t TIME_FIELD_EXTENDED = 0xFFFFFF;
-
-uint32_t be24(const uint8_t* b) { return (uint32_t{b[0]} << 16) | (uint32_t{b[1]} << 8) | b[2]; }
-uint32_t be32(const uint8_t* b) { return (uint32_t{b[0]} << 24) | be24(b + 1); }
-uint32_t le32(const uint8_t* b) {
-    return uint32_t{b[0]} | (uint32_t{b[1]} << 8) | (uint32_t{b[2]} << 16) | (uint32_t{b[3]} << 24);
-}
 
 bool read_byte(RtmpPublisher* p, uint8_t* out) { return rtmp_read_exact(p, {out, 1}); }
 
@@ -56,24 +51,25 @@ void start_message(RtmpChunkState& s) {
 bool read_message_header(RtmpPublisher* p, unsigned format, RtmpChunkState& s) {
     std::array<uint8_t, 11> h{};
     if (!rtmp_read_exact(p, std::span<uint8_t>(h).first(HEADER_SIZES[format]))) return false;
-    if (format < 3) s.extended = be24(&h[0]) == TIME_FIELD_EXTENDED;
-    uint32_t time = format < 3 ? be24(&h[0]) : 0;
+    const std::span<const uint8_t> header(h);
+    uint32_t time = format < 3 ? static_cast<uint32_t>(load_be(header.first(3))) : 0;
+    if (format < 3) s.extended = time == TIME_FIELD_EXTENDED;
     if (s.extended) {
         uint8_t ext[4];
         if (!rtmp_read_exact(p, ext)) return false;
-        if (format < 3) time = be32(ext);
+        if (format < 3) time = static_cast<uint32_t>(load_be(ext));
     }
     switch (format) {
         case 0:
             s.timestamp = time;
-            s.message_length = be24(&h[3]);
+            s.message_length = static_cast<uint32_t>(load_be(header.subspan(3, 3)));
             s.type_id = h[6];
-            s.message_stream_id = le32(&h[7]);
+            s.message_stream_id = load_le32(header.subspan<7, 4>());
             start_message(s);
             break;
         case 1:
             s.timestamp += time;
-            s.message_length = be24(&h[3]);
+            s.message_length = static_cast<uint32_t>(load_be(header.subspan(3, 3)));
             s.type_id = h[6];
             start_message(s);
             break;

@@ -5,6 +5,7 @@
 
 #include "rtmp/rtmp_connection.h"
 #include "rtmp/rtmp_message_writer.h"
+#include "rtmp/rtmp_reply_wait.h"
 
 namespace {
 

@@ -24,7 +24,6 @@ constexpr uint8_t RTMP_TYPE_SET_CHUNK_SIZE = 1;
 constexpr uint8_t RTMP_TYPE_USER_CONTROL = 4;
 constexpr uint8_t RTMP_TYPE_AMF3_COMMAND = 17;
 constexpr uint8_t RTMP_TYPE_AMF0_COMMAND = 20;
-constexpr int RTMP_REPLY_MESSAGES_MAX = 100;
 constexpr const char* RTMP_FLASH_VERSION = "FMLE/3.0 (compatible; Veltrona/1.0)";
 
 // Command payloads; false when the buffer cannot grow.
@@ -33,16 +32,6 @@ constexpr const char* RTMP_FLASH_VERSION = "FMLE/3.0 (compatible; Veltrona/1.0)"
                                              std::string_view stream_key);
 [[nodiscard]] bool rtmp_build_create_stream(Amf0Writer* out);
 [[nodiscard]] bool rtmp_build_publish(Amf0Writer* out, std::string_view stream_key);
-
-// Reads up to 100 messages until one carries `expected` (for "_result" also
-// "NetConnection.Connect.Success"). When `transaction` is non-zero, a
-// "_result" or "_error" answering another transaction (a server that answers
-// releaseStream or FCPublish) is passed over. `number`, when given, gets the
-// last AMF0 number in [1, 1000000) of the reply behind its transaction id,
-// or 0. On false the error
-// text says why: read failure, rejection or too many messages.
-[[nodiscard]] bool rtmp_wait_for_reply(RtmpPublisher* publisher, std::string_view expected, double transaction,
-                                       double* number);
 
 // Runs the whole exchange. On false the error text says why, or is empty
 // (a failed send, or a createStream answer without a usable stream id).

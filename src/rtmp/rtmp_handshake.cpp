@@ -6,6 +6,7 @@
 #include <ctime>
 #include <random>
 
+#include "platform/byte_order.h"
 #include "rtmp/rtmp_connection.h"
 
 namespace {
@@ -14,10 +15,7 @@ void fill_c0_c1(std::span<uint8_t, 1 + RTMP_HANDSHAKE_SIZE> out) {
     thread_local std::minstd_rand filler(static_cast<unsigned>(std::time(nullptr)));
     uint32_t now = static_cast<uint32_t>(std::time(nullptr));
     out[0] = RTMP_VERSION;
-    out[1] = static_cast<uint8_t>(now >> 24);
-    out[2] = static_cast<uint8_t>(now >> 16);
-    out[3] = static_cast<uint8_t>(now >> 8);
-    out[4] = static_cast<uint8_t>(now);
+    store_be(out.subspan<1, 4>(), now);
     for (size_t i = 5; i < 9; ++i) out[i] = 0;
     for (size_t i = 9; i < out.size(); ++i) out[i] = static_cast<uint8_t>(filler());
 }

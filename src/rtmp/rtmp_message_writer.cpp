@@ -3,23 +3,13 @@
 
 #include <algorithm>
 
+#include "platform/byte_order.h"
 #include "platform/error_text.h"
 #include "rtmp/rtmp_connection.h"
 
 namespace {
 
 constexpr size_t PIECES_PER_BATCH = 64;
-
-void put_be24(uint8_t* out, uint32_t value) {
-    out[0] = static_cast<uint8_t>(value >> 16);
-    out[1] = static_cast<uint8_t>(value >> 8);
-    out[2] = static_cast<uint8_t>(value);
-}
-
-void put_be32(uint8_t* out, uint32_t value) {
-    out[0] = static_cast<uint8_t>(value >> 24);
-    put_be24(out + 1, value);
-}
 
 }  // namespace
 
@@ -28,12 +18,12 @@ size_t rtmp_build_message_header(std::array<uint8_t, 16>& out, uint8_t chunk_str
     if (chunk_stream_id >= RTMP_CHUNK_STREAMS || payload_length > RTMP_MESSAGE_LENGTH_MAX) return 0;
     bool extended = timestamp_ms >= RTMP_EXTENDED_TIMESTAMP;
     out[0] = chunk_stream_id;  // format 0
-    put_be24(&out[1], extended ? RTMP_EXTENDED_TIMESTAMP : timestamp_ms);
-    put_be24(&out[4], static_cast<uint32_t>(payload_length));
+    store_be(std::span(out).subspan(1, 3), extended ? RTMP_EXTENDED_TIMESTAMP : timestamp_ms);
+    store_be(std::span(out).subspan(4, 3), payload_length);
     out[7] = type_id;
-    for (int i = 0; i < 4; ++i) out[8 + i] = static_cast<uint8_t>(message_stream_id >> (8 * i));
+    for (int i = 0; i < 4; ++i) out[8 + i] = static_cast<uint8_t>(message_stream_id >> (8 * i));  // little-endian
     if (!extended) return 12;
-    put_be32(&out[12], timestamp_ms);
+    store_be(std::span(out).subspan(12, 4), timestamp_ms);
     return 16;
 }
 
@@ -43,9 +33,10 @@ bool rtmp_send_message(RtmpPublisher* p, uint8_t chunk_stream_id, uint8_t type_i
     size_t header_size =
         rtmp_build_message_header(header, chunk_stream_id, type_id, message_stream_id, timestamp_ms, payload.size());
     if (header_size == 0) return false;
-    // A continuation header is the format-3 byte plus the repeated extended timestamp.
-    std::array<uint8_t, 5> continuation{static_cast<uint8_t>(0xC0 | chunk_stream_id), header[12], header[13],
-                                        header[14], header[15]};
+    // A continuation header is the format-3 byte plus the repeated extended
+    // timestamp (taken from the value: the header holds it only when extended).
+    std::array<uint8_t, 5> continuation{static_cast<uint8_t>(0xC0 | chunk_stream_id)};
+    store_be(std::span(continuation).subspan(1, 4), timestamp_ms);
     std::span<const uint8_t> next_header(continuation.data(), header_size == 16 ? 5 : 1);
     size_t chunk_size = std::max<uint32_t>(p->outbound_chunk_size, 1);
     // Pieces point into the caller's payload; they go out in batches.

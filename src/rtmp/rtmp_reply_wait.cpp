@@ -2,10 +2,13 @@
 // by searching the raw payload for a known text; the few AMF facts we need
 // (command name, transaction id, the stream id number) are read through
 // bounds-checked offsets, since the payload comes from the peer.
+#include "rtmp/rtmp_reply_wait.h"
+
 #include <algorithm>
 #include <bit>
 #include <string>
 
+#include "platform/byte_order.h"
 #include "rtmp/rtmp_chunk_reader.h"
 #include "rtmp/rtmp_commands.h"
 #include "rtmp/rtmp_connection.h"
@@ -27,15 +30,6 @@ struct WaitTrace {
     std::string command;
 };
 
-uint32_t be32(const uint8_t* b) {
-    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
-}
-
-double be_double(const uint8_t* b) {
-    uint64_t bits = (uint64_t{be32(b)} << 32) | be32(b + 4);
-    return std::bit_cast<double>(bits);
-}
-
 bool is_command(const RtmpMessage& m) {
     return m.type_id == RTMP_TYPE_AMF0_COMMAND || m.type_id == RTMP_TYPE_AMF3_COMMAND;
 }
@@ -51,7 +45,7 @@ bool command_name(const RtmpMessage& m, std::string_view* name, size_t* after) {
     size_t at = m.type_id == RTMP_TYPE_AMF3_COMMAND ? 1 : 0;
     std::span<const uint8_t> p = m.payload;
     if (at + 3 > p.size() || p[at] != 0x02) return false;
-    size_t length = (size_t{p[at + 1]} << 8) | p[at + 2];
+    size_t length = load_be(p.subspan(at + 1, 2));
     if (length >= COMMAND_NAME_LIMIT || at + 3 + length > p.size()) return false;
     *name = std::string_view(reinterpret_cast<const char*>(p.data() + at + 3), length);
     *after = at + 3 + length;
@@ -65,8 +59,10 @@ bool answers_other_transaction(const RtmpMessage& m, double transaction) {
     size_t at = 0;
     if (transaction == 0 || !command_name(m, &name, &at)) return false;
     if (name != "_result" && name != "_error") return false;
-    if (at + 9 > m.payload.size() || m.payload[at] != 0x00) return false;
-    return be_double(m.payload.data() + at + 1) != transaction;
+    ByteReader reader{m.payload, at};
+    if (reader.be(1) != 0x00) return false;  // an AMF0 number follows
+    double id = reader.be_double();
+    return !reader.failed && id != transaction;
 }
 
 // Last number marker followed by a double in [1, 1000000); 0 when none.
@@ -83,7 +79,7 @@ double last_plausible_number(const RtmpMessage& m) {
     double found = 0.0;
     for (size_t i = 0; i + 9 <= p.size(); ++i) {
         if (p[i] != 0x00) continue;
-        double value = be_double(p.data() + i + 1);
+        double value = std::bit_cast<double>(load_be(p.subspan(i + 1, 8)));
         if (value >= NUMBER_MIN && value < NUMBER_LIMIT) found = value;
     }
     return found;
@@ -101,9 +97,11 @@ std::string printable(std::string_view text) {
 void handle_control(RtmpPublisher* p, const RtmpMessage& m) {
     if (m.type_id == RTMP_TYPE_SET_CHUNK_SIZE && m.payload.size() >= 4) {
         // A chunk size of 0 could never carry a byte; keep the one we have.
-        if (uint32_t size = be32(m.payload.data()); size != 0) p->inbound_chunk_size = size;
+        if (auto size = static_cast<uint32_t>(load_be(std::span(m.payload).first(4))); size != 0) {
+            p->inbound_chunk_size = size;
+        }
     } else if (m.type_id == RTMP_TYPE_USER_CONTROL && m.payload.size() >= 6 &&
-               ((m.payload[0] << 8) | m.payload[1]) == PING_REQUEST) {
+               load_be(std::span(m.payload).first(2)) == PING_REQUEST) {
         const uint8_t pong[6] = {0x00, PING_RESPONSE, m.payload[2], m.payload[3], m.payload[4], m.payload[5]};
         // An unanswered ping is the server's concern; the exchange goes on.
         (void)rtmp_send_message(p, RTMP_CHUNK_STREAM_CONTROL, RTMP_TYPE_USER_CONTROL, 0, 0, pong);
@@ -128,6 +126,8 @@ bool rtmp_wait_for_reply(RtmpPublisher* p, std::string_view expected, double tra
     for (int i = 0; i < RTMP_REPLY_MESSAGES_MAX; ++i) {
         RtmpMessage m;
         if (!rtmp_read_message(p, &m)) {
+            // "winsock=" keeps the Windows build's wording, so both builds
+            // report this failure with the same text; here it carries errno.
             rtmp_set_error(p, "RTMP server response failed (message=%d type=%d length=%lu command=%s winsock=%d)",
                            trace.messages, trace.previous_type, trace.previous_length,
                            printable(trace.command).c_str(), p->last_io_error);

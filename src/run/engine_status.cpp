@@ -34,9 +34,7 @@ uint32_t parse_bitrate(std::string_view text) {
     uint64_t number = 0;
     size_t at = 0;
     while (at < text.size() && text[at] == ' ') ++at;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        number = std::min<uint64_t>(number * 10 + static_cast<uint64_t>(text[at] - '0'), 0xFFFFFFFFu);
-    }
+    at += read_decimal(text.substr(at), 0xFFFFFFFFu, &number);
     uint32_t value = static_cast<uint32_t>(number);
     if (value == 0) return 6000000;
     char unit = at < text.size() ? text[at] : '\0';

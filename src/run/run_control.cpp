@@ -7,6 +7,8 @@
 
 #include "app/app_context.h"
 #include "run/runner.h"
+#include "run/tools.h"
+#include "workflow/check_messages.h"
 #include "workflow/validate.h"
 #include "workflow/workflow.h"
 
@@ -34,7 +36,7 @@ bool launch_runner(Workflow& workflow) {
     reap_ended_runner(workflow);
     workflow.stop_requested.exchange(0);
     workflow.stop_event.reset();
-    auto runner = std::make_unique<RunnerThread>();
+    std::unique_ptr<RunnerThread, RunnerThreadDeleter> runner(new RunnerThread);
     try {
         runner->thread = std::thread(runner_main, &workflow, runner.get());
     } catch (const std::system_error&) {
@@ -56,7 +58,7 @@ void refuse(Workflow& workflow, const std::string& message) {
 
 bool validate_and_launch(Workflow& workflow) {
     std::string message;
-    if (!workflow_validate(workflow, &message)) {
+    if (!workflow_check(workflow, &message)) {
         refuse(workflow, message);
         return false;
     }
@@ -64,6 +66,18 @@ bool validate_and_launch(Workflow& workflow) {
 }
 
 }  // namespace
+
+bool workflow_check(Workflow& workflow, std::string* message) {
+    if (!workflow_validate(workflow, message)) return false;
+    const WorkflowSettings s = workflow_settings_copy(workflow);
+    const bool needs_ytdlp = s.type != static_cast<int32_t>(WorkflowType::mp4_loop) &&
+                             s.source_type == static_cast<int32_t>(SourceType::youtube);
+    if (!needs_ytdlp || !workflow.app || workflow.app->ytdlp_ok != 0) return true;
+    workflow.app->ytdlp_ok = tool_probe(workflow.app->program_dir, YTDLP_FILE_NAME, "--version") ? 1 : 0;
+    if (workflow.app->ytdlp_ok != 0) return true;
+    if (message) *message = check_message::ytdlp_missing;
+    return false;
+}
 
 bool workflow_start(Workflow& workflow) {
     if (workflow_runner_alive(workflow)) return true;
@@ -83,3 +97,26 @@ void workflow_restart(Workflow& workflow) {
     if (workflow_runner_alive(workflow)) return;
     (void)validate_and_launch(workflow);
 }
+
+bool workflow_runner_alive(const Workflow& workflow) { return workflow.thread && !workflow.thread->done.is_set(); }
+
+void workflow_destroy(Workflow* workflow) {
+    if (!workflow) return;
+    workflow_stop(workflow);
+    if (RunnerThread* runner = workflow->thread.get()) {
+        std::unique_lock guard(runner->exit_lock);
+        if (!runner->exited) {
+            // The runner ignored its stop: it frees the record when it ends.
+            runner->thread.detach();
+            runner->orphaned = true;
+            return;
+        }
+        guard.unlock();
+        if (runner->thread.joinable()) runner->thread.join();
+    }
+    delete workflow;
+}
+
+void WorkflowDestroyer::operator()(Workflow* workflow) const { workflow_destroy(workflow); }
+
+void RunnerThreadDeleter::operator()(RunnerThread* runner) const { delete runner; }

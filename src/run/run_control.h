@@ -1,13 +1,19 @@
-// Start, stop and restart: the only way a run begins or ends from outside.
-// All three are called on the main thread.
+// Start, stop and restart: the only way a run begins or ends from outside,
+// and the end of a record, which must wait for its runner. All are called
+// on the main thread.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct Workflow;
 
 constexpr uint32_t STOP_WAIT_MS = 5000;
 
+// workflow_validate, then, for a YouTube source, the yt-dlp probe (up to
+// 30 s) unless it has succeeded before: true when the workflow may run,
+// otherwise the reason for the user in `message`.
+[[nodiscard]] bool workflow_check(Workflow& workflow, std::string* message);
 // True when the workflow runs afterwards (also when it already ran). A
 // workflow that fails validation is set to ERROR, "Validation failed", with
 // the reason as its last error.
@@ -17,3 +23,8 @@ constexpr uint32_t STOP_WAIT_MS = 5000;
 void workflow_stop(Workflow* workflow);
 // Stop, then start (unless the old runner is still alive).
 void workflow_restart(Workflow& workflow);
+// True while a runner thread exists that has not ended.
+[[nodiscard]] bool workflow_runner_alive(const Workflow& workflow);
+// Stops the run (bounded) and frees the record. A runner that ignored the
+// stop is left to free the record itself when it finally ends. Accepts null.
+void workflow_destroy(Workflow* workflow);

@@ -16,6 +16,7 @@
 
 #include "platform/text.h"
 #include "ui/dialogs.h"
+#include "workflow/check_messages.h"
 #include "workflow/editor_rules.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/startup.h"
+#include "engines/engine_contract.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -34,5 +35,6 @@ int main(int argc, char** argv) {
     // background yt-dlp probe may still be finishing when the window closes.
     auto* app = new AppContext;
     app_startup(*app, StartupOptions{.data_dir = "", .repair_shortcuts = true});
+    app->engines = &default_engine_table();
     return ui_run(*app);
 }

@@ -15,7 +15,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QStandardPaths>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <thread>
 
 #include "platform/clock.h"
@@ -25,6 +25,7 @@
 #include "ui/dialogs.h"
 #include "ui/logo.h"
 #include "ui/style.h"
+#include "ui/workflow_list_model.h"
 #include "workflow/config.h"
 #include "workflow/validate.h"
 
@@ -35,24 +36,21 @@ constexpr int MARGIN = 12, LIST_Y = 88, LIST_HEIGHT = 252, DETAILS_Y = 412,
 constexpr int BUTTON_Y = 352, LOGO_WIDTH = 220, LOGO_HEIGHT = 50, LOGO_Y = 15, LOGO_RIGHT_GAP = 232;
 constexpr int REFRESH_MS = 1000;
 
-struct ColumnSpec {
-    const char* title;
-    int width;
-};
-constexpr ColumnSpec COLUMNS[] = {
-    {"Name", 240}, {"Type", 130}, {"Source", 100}, {"Status", 150}, {"Runtime", 110}};
-
 struct ButtonPlace {
-    int id;
+    ThemedButton* MainButtons::*slot;
+    void (MainWindow::*command)();
     const char* text;
     int x;
     int width;
     bool primary;
 };
 constexpr ButtonPlace BUTTONS[] = {
-    {main_id::add, "Add", 12, 88, false},        {main_id::edit, "Edit", 108, 88, false},
-    {main_id::remove, "Delete", 204, 88, false}, {main_id::start, "Start", 320, 96, true},
-    {main_id::stop, "Stop", 424, 96, false},     {main_id::restart, "Restart", 528, 96, false}};
+    {&MainButtons::add, &MainWindow::add_workflow, "Add", 12, 88, false},
+    {&MainButtons::edit, &MainWindow::edit_workflow_selected, "Edit", 108, 88, false},
+    {&MainButtons::remove, &MainWindow::delete_workflow, "Delete", 204, 88, false},
+    {&MainButtons::start, &MainWindow::start_workflow, "Start", 320, 96, true},
+    {&MainButtons::stop, &MainWindow::stop_workflow, "Stop", 424, 96, false},
+    {&MainButtons::restart, &MainWindow::restart_workflow, "Restart", 528, 96, false}};
 
 const QString WINDOW_TITLE = QStringLiteral("Veltrona");
 
@@ -132,7 +130,10 @@ MainWindow::MainWindow(AppContext& app, MainWindowOptions options) : app_(app), 
     apply_window_colours(this, UiColour::window_background);
     resize(MAIN_WINDOW_WIDTH, MAIN_WINDOW_HEIGHT);
     setMinimumSize(MAIN_WINDOW_MIN_WIDTH, MAIN_WINDOW_MIN_HEIGHT);
-    build_controls();
+    build_header();
+    build_list();
+    build_buttons();
+    build_details();
     place_controls();
     refresh_list();
     refresh_details();
@@ -155,7 +156,7 @@ MainWindow::~MainWindow() {
     app_set_notifier(app_, nullptr, nullptr);
 }
 
-void MainWindow::build_controls() {
+void MainWindow::build_header() {
     title_ = new QLabel(WINDOW_TITLE, this);
     title_->setFont(ui_font(UiFont::title));
     title_->setGeometry(MARGIN, 16, 180, 30);
@@ -164,15 +165,13 @@ void MainWindow::build_controls() {
     logo_->setPixmap(logo_pixmap());
     logo_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     apply_window_colours(logo_, UiColour::window_background);
-    controls_[main_id::logo] = logo_;
+}
 
-    list_ = new QTreeWidget(this);
-    list_->setColumnCount(static_cast<int>(std::size(COLUMNS)));
-    QStringList titles;
-    for (const ColumnSpec& column : COLUMNS) titles << QString::fromUtf8(column.title);
-    list_->setHeaderLabels(titles);
-    for (int i = 0; i < static_cast<int>(std::size(COLUMNS)); ++i)
-        list_->header()->resizeSection(i, COLUMNS[i].width);
+void MainWindow::build_list() {
+    model_ = new WorkflowListModel(app_, this);
+    list_ = new QTreeView(this);
+    list_->setModel(model_);
+    for (int i = 0; i < model_->columnCount(); ++i) list_->header()->resizeSection(i, WorkflowListModel::column_width(i));
     list_->header()->setStretchLastSection(false);
     list_->header()->setSectionsMovable(false);
     list_->header()->setFont(ui_font(UiFont::body));
@@ -187,28 +186,23 @@ void MainWindow::build_controls() {
     list_->setFont(ui_font(UiFont::body));
     list_->setStyleSheet(header_style());
     list_->installEventFilter(this);
-    controls_[main_id::list] = list_;
-    connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] { refresh_details(); });
-    connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { edit_workflow_selected(); });
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { refresh_details(); });
+    connect(list_, &QTreeView::doubleClicked, this, [this] { edit_workflow_selected(); });
+}
 
+void MainWindow::build_buttons() {
+    QWidget* previous = list_;
     for (const ButtonPlace& place : BUTTONS) {
-        ThemedButton* button = create_themed_button(this, QString::fromUtf8(place.text), place.x,
-                                                    BUTTON_Y, place.width, place.primary);
-        controls_[place.id] = button;
+        ThemedButton* button = create_themed_button(this, QString::fromUtf8(place.text), place.x, BUTTON_Y,
+                                                    place.width, place.primary);
+        buttons_.*place.slot = button;
+        connect(button, &QPushButton::clicked, this, place.command);
+        setTabOrder(previous, button);
+        previous = button;
     }
-    connect(static_cast<QPushButton*>(control(main_id::add)), &QPushButton::clicked, this,
-            [this] { add_workflow(); });
-    connect(static_cast<QPushButton*>(control(main_id::edit)), &QPushButton::clicked, this,
-            [this] { edit_workflow_selected(); });
-    connect(static_cast<QPushButton*>(control(main_id::remove)), &QPushButton::clicked, this,
-            [this] { delete_workflow(); });
-    connect(static_cast<QPushButton*>(control(main_id::start)), &QPushButton::clicked, this,
-            [this] { start_workflow(); });
-    connect(static_cast<QPushButton*>(control(main_id::stop)), &QPushButton::clicked, this,
-            [this] { stop_workflow(); });
-    connect(static_cast<QPushButton*>(control(main_id::restart)), &QPushButton::clicked, this,
-            [this] { restart_workflow(); });
+}
 
+void MainWindow::build_details() {
     details_ = new QPlainTextEdit(this);
     details_->setReadOnly(true);
     details_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -217,17 +211,7 @@ void MainWindow::build_controls() {
     flatten_control(details_);
     details_->installEventFilter(this);
     details_->setToolTip(QStringLiteral("Ctrl+V opens the selected workflow's output in VLC"));
-    controls_[main_id::details] = details_;
-
-    setTabOrder(list_, control(main_id::add));
-    for (size_t i = 1; i < std::size(BUTTONS); ++i)
-        setTabOrder(control(BUTTONS[i - 1].id), control(BUTTONS[i].id));
-    setTabOrder(control(main_id::restart), details_);
-}
-
-QWidget* MainWindow::control(int id) const {
-    auto found = controls_.find(id);
-    return found == controls_.end() ? nullptr : found->second;
+    setTabOrder(buttons_.restart, details_);
 }
 
 void MainWindow::place_controls() {
@@ -245,40 +229,18 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 
 // ---- refresh ----
 
-void MainWindow::refresh_list() {
-    const int count = static_cast<int>(app_.workflows.size());
-    while (list_->topLevelItemCount() > count)
-        delete list_->takeTopLevelItem(list_->topLevelItemCount() - 1);
-    const uint64_t now = tick_ms();
-    for (int row = 0; row < count; ++row) {
-        QTreeWidgetItem* item = list_->topLevelItem(row);
-        if (item == nullptr) {
-            item = new QTreeWidgetItem();
-            list_->insertTopLevelItem(row, item);
-        }
-        Workflow& workflow = *app_.workflows[static_cast<size_t>(row)];
-        const WorkflowSettings& settings = workflow.settings;  // only this thread writes them
-        const uint32_t state = workflow.state.load();
-        item->setText(0, QString::fromStdString(settings.name));
-        item->setText(1, QString::fromUtf8(workflow_type_list_name(settings.type)));
-        item->setText(
-            2, QString::fromUtf8(workflow_source_column(settings.type, settings.source_type)));
-        item->setText(3, QString::fromUtf8(workflow_state_name(state)));
-        item->setText(4, format_runtime(workflow.start_tick.load(), now));
-        item->setData(0, STATE_ROLE, state);
-    }
-}
+void MainWindow::refresh_list() { model_->refresh(); }
 
 Workflow* MainWindow::selected_workflow() const {
-    const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+    const QModelIndexList selected = list_->selectionModel()->selectedRows();
     if (selected.isEmpty()) return nullptr;
-    const int row = list_->indexOfTopLevelItem(selected.first());
+    const int row = selected.first().row();
     if (row < 0 || static_cast<size_t>(row) >= app_.workflows.size()) return nullptr;
     return app_.workflows[static_cast<size_t>(row)].get();
 }
 
 void MainWindow::select_row(int row) {
-    if (QTreeWidgetItem* item = list_->topLevelItem(row)) list_->setCurrentItem(item);
+    if (row >= 0 && row < model_->rowCount()) list_->setCurrentIndex(model_->index(row, 0));
 }
 
 void MainWindow::refresh_details() {
@@ -305,13 +267,21 @@ void MainWindow::on_workflow_updated(uint32_t id) {
 
 // ---- commands ----
 
+namespace {
+
+// The result is left aside on purpose: the list stays in memory, the window
+// has nowhere to report a failed write, and the next change saves again.
+void save_list(AppContext& app) { (void)config_save(app); }
+
+}  // namespace
+
 void MainWindow::add_workflow() {
     if (app_.workflows.size() >= MAX_WORKFLOWS) return;
     WorkflowPtr workflow(workflow_create(app_));
     if (!workflow) return;
     if (options_.edit(this, *workflow) == EditorResult::save) {
         app_.workflows.push_back(std::move(workflow));
-        config_save(app_);
+        save_list(app_);
         refresh_list();
         select_row(static_cast<int>(app_.workflows.size()) - 1);
     } else {
@@ -326,7 +296,7 @@ void MainWindow::edit_workflow_selected() {
     if (workflow == nullptr) return;
     if (options_.edit(this, *workflow) == EditorResult::save) {
         workflow->revision.fetch_add(1);
-        config_save(app_);
+        save_list(app_);
     }
     refresh_list();
     refresh_details();
@@ -349,7 +319,7 @@ void MainWindow::delete_workflow() {
             break;
         }
     }
-    config_save(app_);
+    save_list(app_);
     refresh_list();
     refresh_details();
 }
@@ -416,6 +386,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool MainWindow::confirm_close() {
+    // Asked once per active workflow, not once in all: users of the earlier
+    // program know this dialog sequence, and any No keeps everything running.
     for (const WorkflowPtr& workflow : app_.workflows) {
         if (workflow_is_idle(workflow->state.load())) continue;
         if (show_message(this, MessageIcon::question, WINDOW_TITLE,
@@ -441,7 +413,7 @@ void MainWindow::shut_down() {
     timer_.stop();
     app_set_notifier(app_, nullptr, nullptr);
     for (const WorkflowPtr& workflow : app_.workflows) workflow_stop(workflow.get());
-    config_save(app_);
+    save_list(app_);
 }
 
 // ---- start-up ----

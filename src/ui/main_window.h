@@ -13,20 +13,25 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QWidget>
-#include <map>
 
 #include "app/app_context.h"
 #include "ui/editor.h"
 
 class QLabel;
 class QPlainTextEdit;
-class QTreeWidget;
+class QTreeView;
+class WorkflowListModel;
 class ThemedButton;
 
-namespace main_id {
-constexpr int list = 101, details = 102, add = 103, edit = 104, remove = 105, start = 106,
-              stop = 107, restart = 108, logo = 306;
-}  // namespace main_id
+// The command buttons, left to right.
+struct MainButtons {
+    ThemedButton* add = nullptr;
+    ThemedButton* edit = nullptr;
+    ThemedButton* remove = nullptr;
+    ThemedButton* start = nullptr;
+    ThemedButton* stop = nullptr;
+    ThemedButton* restart = nullptr;
+};
 
 constexpr int MAIN_WINDOW_WIDTH = 900, MAIN_WINDOW_HEIGHT = 680;
 constexpr int MAIN_WINDOW_MIN_WIDTH = 760, MAIN_WINDOW_MIN_HEIGHT = 620;
@@ -72,9 +77,8 @@ class MainWindow : public QWidget {
     // saves the list; done once, by an accepted close or at the loop's end.
     void shut_down();
 
-    // The control with that id; null for an unknown id.
-    [[nodiscard]] QWidget* control(int id) const;
-    [[nodiscard]] QTreeWidget* list() const { return list_; }
+    [[nodiscard]] const MainButtons& buttons() const { return buttons_; }
+    [[nodiscard]] QTreeView* list() const { return list_; }
     [[nodiscard]] QPlainTextEdit* details() const { return details_; }
     [[nodiscard]] int notices_handled() const { return notices_handled_; }
 
@@ -85,7 +89,10 @@ class MainWindow : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void build_controls();
+    void build_header();
+    void build_list();
+    void build_buttons();
+    void build_details();
     void place_controls();
     void on_workflow_updated(uint32_t id);
     [[nodiscard]] bool confirm_close();
@@ -93,11 +100,12 @@ class MainWindow : public QWidget {
 
     AppContext& app_;
     MainWindowOptions options_;
-    QTreeWidget* list_ = nullptr;
+    WorkflowListModel* model_ = nullptr;
+    QTreeView* list_ = nullptr;
     QPlainTextEdit* details_ = nullptr;
     QLabel* title_ = nullptr;
     QLabel* logo_ = nullptr;
-    std::map<int, QWidget*> controls_;
+    MainButtons buttons_;
     QTimer timer_;
     int notices_handled_ = 0;
     bool shut_down_ = false;
@@ -114,9 +122,6 @@ class WorkflowRowDelegate : public QStyledItemDelegate {
     [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem& option,
                                  const QModelIndex& index) const override;
 };
-
-// Item data role that carries a row's workflow state (absent: no workflow).
-constexpr int STATE_ROLE = Qt::UserRole + 1;
 
 // Start-up of the desktop shell after the core start-up: style, centring,
 // the main window and the event loop. Returns the loop's exit code.

@@ -21,7 +21,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/app_context.h"
 #include "platform/text.h"
 #include "workflow/workflow.h"
 
@@ -54,13 +53,7 @@ bool read_digits(std::string_view text, bool* negative, uint64_t* magnitude, uin
     while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r'))) ++at;
     *negative = false;
     if (at < text.size() && (text[at] == '+' || text[at] == '-')) *negative = text[at++] == '-';
-    *magnitude = 0;
-    bool any = false;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        any = true;
-        *magnitude = std::min<uint64_t>(*magnitude * 10 + static_cast<uint64_t>(text[at] - '0'), cap);
-    }
-    return any;
+    return read_decimal(text.substr(at), cap, magnitude) > 0;
 }
 
 int32_t read_signed(std::string_view text) {
@@ -121,17 +114,17 @@ bool is_header(const std::vector<std::string_view>& fields) {
 }
 
 // Appends one record line; lines of other shapes are skipped.
-void load_record(AppContext& app, const std::vector<std::string_view>& fields) {
+void load_record(WorkflowList& list, const std::vector<std::string_view>& fields) {
     if ((fields.size() != SHORT_RECORD_FIELDS && fields.size() != MAX_FIELDS) || fields[0] != "W") return;
-    if (app.workflows.size() >= MAX_WORKFLOWS) return;
-    WorkflowPtr workflow(workflow_create(app));
+    if (list.workflows.size() >= MAX_WORKFLOWS) return;
+    WorkflowPtr workflow(workflow_create(list));
     uint32_t id = 0;
     apply_record(workflow->settings, &id, fields);
     workflow->id = id;
     // A hand-edited id at the top of the range must not wrap next_id to 0,
     // from where new workflows would take ids that are already in use.
-    if (id >= app.next_id && id != UINT32_MAX) app.next_id = id + 1;
-    app.workflows.push_back(std::move(workflow));
+    if (id >= list.next_id && id != UINT32_MAX) list.next_id = id + 1;
+    list.workflows.push_back(std::move(workflow));
 }
 
 // The pieces the line reader delivers for one physical line (LF included).
@@ -182,14 +175,14 @@ bool write_all(int fd, std::string_view bytes) {
 
 }  // namespace
 
-bool config_load(AppContext& app) {
-    std::ifstream in(app.config_path, std::ios::binary);
+bool config_load(WorkflowList& list) {
+    std::ifstream in(list.config_path, std::ios::binary);
     if (!in) return true;
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return config_read(app, content);
+    return config_read(list, content);
 }
 
-bool config_read(AppContext& app, std::string_view content) {
+bool config_read(WorkflowList& list, std::string_view content) {
     std::string_view rest(content);
     if (rest.substr(0, BOM.size()) == BOM) rest.remove_prefix(BOM.size());
     bool first = true;
@@ -199,7 +192,7 @@ bool config_read(AppContext& app, std::string_view content) {
         for (std::string_view piece : line_pieces(rest.substr(0, length))) {
             std::vector<std::string_view> fields = split_fields(piece);
             if (first && !is_header(fields)) return false;
-            if (!first) load_record(app, fields);
+            if (!first) load_record(list, fields);
             first = false;
         }
         rest.remove_prefix(length);
@@ -207,11 +200,11 @@ bool config_read(AppContext& app, std::string_view content) {
     return true;
 }
 
-bool config_save(AppContext& app) {
-    std::string temp_path = utf16_fit(app.config_path + ".tmp", PATH_CAPACITY);
+bool config_save(WorkflowList& list) {
+    std::string temp_path = utf16_fit(list.config_path + ".tmp", PATH_CAPACITY);
     std::string content(BOM);
     content += "VELTRONA\t1\r\n";
-    for (const WorkflowPtr& workflow : app.workflows) {
+    for (const WorkflowPtr& workflow : list.workflows) {
         std::lock_guard guard(workflow->lock);
         clean_record(workflow->settings);
         content += record_line(workflow->id, workflow->settings);
@@ -220,5 +213,5 @@ bool config_save(AppContext& app) {
     if (fd < 0) return false;
     bool written = fchmod(fd, 0600) == 0 && write_all(fd, content) && fsync(fd) == 0;
     if (close(fd) != 0 || !written) return false;
-    return rename(temp_path.c_str(), app.config_path.c_str()) == 0;
+    return rename(temp_path.c_str(), list.config_path.c_str()) == 0;
 }

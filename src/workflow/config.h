@@ -14,17 +14,17 @@
 #include <string>
 #include <string_view>
 
-struct AppContext;
+struct WorkflowList;
 
-// Appends the saved workflows to the table (at most MAX_WORKFLOWS in all)
+// Appends the saved workflows to the list (at most MAX_WORKFLOWS in all)
 // and raises next_id past every loaded id. True when the file was read to
 // its end, does not exist or cannot be opened; false when it is malformed
 // (the workflows read before the fault stay in the table).
-[[nodiscard]] bool config_load(AppContext& app);
+[[nodiscard]] bool config_load(WorkflowList& list);
 
 // config_load's reading of the file's bytes.
-[[nodiscard]] bool config_read(AppContext& app, std::string_view content);
+[[nodiscard]] bool config_read(WorkflowList& list, std::string_view content);
 
 // Writes every workflow to "<config>.tmp" and renames it over config.tsv.
 // False when anything failed; the old file is then untouched.
-bool config_save(AppContext& app);
+bool config_save(WorkflowList& list);

@@ -3,6 +3,7 @@
 
 #include "platform/folders.h"
 #include "platform/text.h"
+#include "workflow/check_messages.h"
 #include "workflow/validate.h"
 
 namespace {
@@ -11,36 +12,26 @@ EditorProblem problem(EditorField field, const char* title, std::string message)
     return EditorProblem{field, title, std::move(message)};
 }
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 std::optional<EditorProblem> editor_check(const WorkflowSettings& s) {
-    if (s.name.empty()) return problem(EditorField::name, "Invalid workflow", "Enter a workflow name.");
+    if (s.name.empty()) return problem(EditorField::name, check_message::editor_name_title, check_message::editor_name);
     if (s.type == static_cast<int32_t>(WorkflowType::mp4_loop)) {
         if (!is_mp4_file_path(s.source)) {
-            return problem(EditorField::source, "Invalid MP4 file", "Select an existing MP4 video file.");
+            return problem(EditorField::source, check_message::editor_mp4_title, check_message::editor_mp4);
         }
     } else {
         bool youtube = s.source_type == static_cast<int32_t>(SourceType::youtube);
         if (!url_check(s.source, youtube, false)) {
-            return problem(EditorField::source, "Invalid source URL",
-                           youtube ? youtube_source_message()
-                                   : "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL.");
+            return problem(EditorField::source, check_message::editor_source_title,
+                           youtube ? youtube_source_message() : check_message::source_invalid);
         }
     }
     if (!url_check(s.output_url, false, true)) {
-        return problem(EditorField::output, "Invalid output URL",
-                       "Enter a complete RTMP or RTMPS output URL, including its application/path.");
+        return problem(EditorField::output, check_message::editor_output_title, check_message::output_invalid);
     }
     if (s.image_enabled && (s.image_path.empty() || !path_exists(s.image_path))) {
-        return problem(EditorField::image_path, "Invalid image overlay",
-                       "Select an existing image file for the image overlay.");
+        return problem(EditorField::image_path, check_message::editor_image_title, check_message::editor_image);
     }
     return std::nullopt;
 }
@@ -56,7 +47,7 @@ std::optional<uint32_t> editor_parse_color(std::string_view text) {
     if (text.size() != 7 || text[0] != '#') return std::nullopt;
     uint32_t rgb = 0;
     for (char c : text.substr(1)) {
-        int digit = hex_value(c);
+        int digit = hex_digit_value(c);
         if (digit < 0) return std::nullopt;
         rgb = rgb * 16 + static_cast<uint32_t>(digit);
     }

@@ -6,10 +6,9 @@
 // YouTube host fails) and whether a non-empty path follows.
 #include "workflow/validate.h"
 
-#include "app/app_context.h"
 #include "platform/folders.h"
 #include "platform/text.h"
-#include "run/tools.h"
+#include "workflow/check_messages.h"
 #include "workflow/workflow.h"
 
 namespace {
@@ -53,29 +52,23 @@ bool scheme_is_one_of(std::string_view scheme, std::initializer_list<std::string
 }
 
 // The message of the first check that fails, or "" when all pass.
-std::string first_problem(Workflow& workflow, const WorkflowSettings& s) {
+std::string first_problem(const WorkflowSettings& s) {
     const bool mp4 = s.type == static_cast<int32_t>(WorkflowType::mp4_loop);
     const bool youtube = s.source_type == static_cast<int32_t>(SourceType::youtube);
-    if (s.name.empty()) return "Name is required.";
-    if (s.enabled == 0) return "This workflow is disabled.";
-    if (s.source.empty()) return mp4 ? "MP4 file is required." : "Source URL is required.";
-    if (mp4 && !is_mp4_file_path(s.source)) return "Select an existing .mp4 file.";
+    if (s.name.empty()) return check_message::name_required;
+    if (s.enabled == 0) return check_message::disabled;
+    if (s.source.empty()) return mp4 ? check_message::mp4_required : check_message::source_required;
+    if (mp4 && !is_mp4_file_path(s.source)) return check_message::mp4_missing;
     if (!mp4 && !url_check(s.source, youtube, false)) {
-        return youtube ? youtube_source_message() : "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL.";
+        return youtube ? youtube_source_message() : check_message::source_invalid;
     }
-    if (s.output_url.empty()) return "RTMP/RTMPS output URL is required.";
+    if (s.output_url.empty()) return check_message::output_required;
     if (!url_check(s.output_url, false, true)) {
-        return "Enter a complete RTMP or RTMPS output URL, including its application/path.";
+        return check_message::output_invalid;
     }
-    if (s.image_enabled && !path_exists(s.image_path)) return "Overlay image does not exist.";
+    if (s.image_enabled && !path_exists(s.image_path)) return check_message::image_missing;
     if (!mp4 && (s.recording_dir.empty() || !ensure_directory(s.recording_dir))) {
-        return "Recording directory is not writable.";
-    }
-    if (!mp4 && youtube && workflow.app && workflow.app->ytdlp_ok == 0) {
-        workflow.app->ytdlp_ok = tool_probe(workflow.app->program_dir, YTDLP_FILE_NAME, "--version") ? 1 : 0;
-        if (workflow.app->ytdlp_ok == 0) {
-            return "The bundled yt-dlp tool is missing or cannot start. Reinstall Veltrona.";
-        }
+        return check_message::recording_dir_unwritable;
     }
     return {};
 }
@@ -87,7 +80,7 @@ std::string youtube_source_message() {
 }
 
 bool workflow_validate(Workflow& workflow, std::string* message) {
-    std::string problem = first_problem(workflow, workflow_settings_copy(workflow));
+    std::string problem = first_problem(workflow_settings_copy(workflow));
     if (message) *message = utf16_fit(problem, LAST_ERROR_CAPACITY);
     return problem.empty();
 }

@@ -13,9 +13,9 @@ constexpr const char* YOUTUBE_SHORT_DOMAIN = "youtu.be";
 // The message for a YouTube source that does not pass url_check.
 [[nodiscard]] std::string youtube_source_message();
 
-// True when the workflow may run; otherwise `message` holds the reason for
-// the user. May create the recording folder, and may run the yt-dlp probe
-// (up to 30 s) when it has not succeeded yet.
+// True when the workflow's settings allow a run; otherwise `message` holds
+// the reason for the user. May create the recording folder. Whether yt-dlp
+// works is checked above, by run control (workflow_check).
 [[nodiscard]] bool workflow_validate(Workflow& workflow, std::string* message);
 
 // URL syntax. With `rtmp_output` the text must be rtmp(s) with a path; with

@@ -1,38 +1,17 @@
-// Workflow records: creation with defaults, destruction that never frees a
-// record under a runner that is still using it, display names, and the
-// locked copies through which threads share settings and texts.
+// Workflow records: creation with defaults, display names, and the locked
+// copies through which threads share settings and texts.
 #include "workflow/workflow.h"
 
-#include "app/app_context.h"
 #include "platform/text.h"
-#include "run/run_control.h"
-#include "run/runner.h"
 
-Workflow* workflow_create(AppContext& app) {
+Workflow* workflow_create(WorkflowList& list) {
     auto* workflow = new Workflow();
-    workflow->id = app.next_id;
+    workflow->id = list.next_id;
     // Saturate rather than wrap to 0: only a hand-edited list gets this far.
-    if (app.next_id != UINT32_MAX) ++app.next_id;
-    workflow->app = &app;
-    workflow->settings.recording_dir = utf16_fit(app.recordings_dir, URL_CAPACITY);
+    if (list.next_id != UINT32_MAX) ++list.next_id;
+    workflow->app = list.context;
+    workflow->settings.recording_dir = utf16_fit(list.recordings_dir, URL_CAPACITY);
     return workflow;
-}
-
-void workflow_destroy(Workflow* workflow) {
-    if (!workflow) return;
-    workflow_stop(workflow);
-    if (RunnerThread* runner = workflow->thread.get()) {
-        std::unique_lock guard(runner->exit_lock);
-        if (!runner->exited) {
-            // The runner ignored its stop: it frees the record when it ends.
-            runner->thread.detach();
-            runner->orphaned = true;
-            return;
-        }
-        guard.unlock();
-        if (runner->thread.joinable()) runner->thread.join();
-    }
-    delete workflow;
 }
 
 const char* workflow_state_name(uint32_t state) {
@@ -93,7 +72,3 @@ void workflow_set_last_error(Workflow& workflow, std::string_view text) {
 }
 
 WorkflowState workflow_state(const Workflow& workflow) { return static_cast<WorkflowState>(workflow.state.load()); }
-
-bool workflow_runner_alive(const Workflow& workflow) {
-    return workflow.thread && !workflow.thread->done.is_set();
-}

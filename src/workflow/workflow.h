@@ -16,11 +16,18 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/event.h"
 
-struct AppContext;
+struct AppContext;  // the front end's context; opaque to this layer
 struct RunnerThread;
+
+// Frees run control's handle on a runner; defined with run control (run/),
+// which alone knows what a runner holds.
+struct RunnerThreadDeleter {
+    void operator()(RunnerThread* runner) const;
+};
 
 enum class WorkflowType : int32_t { overlay_stream = 1, record_then_push = 2, direct_restream = 3, mp4_loop = 4 };
 enum class SourceType : int32_t { youtube = 1, direct = 2 };
@@ -93,7 +100,7 @@ struct Workflow {
     std::atomic<uint32_t> revision{0};
     std::atomic<uint32_t> state{static_cast<uint32_t>(WorkflowState::stopped)};
     std::atomic<uint32_t> stop_requested{0};
-    std::unique_ptr<RunnerThread> thread;  // run control's handle on the current or last runner
+    std::unique_ptr<RunnerThread, RunnerThreadDeleter> thread;  // run control's handle on the current or last runner
     uint32_t process_id = 0;
     Event stop_event;
     std::atomic<uint64_t> start_tick{0};
@@ -104,17 +111,32 @@ struct Workflow {
     std::string log_path;           // the runner thread's (or the loader's) alone
 };
 
-// A new record with the defaults, id = the context's next_id (which grows by
-// one) and the context's recordings folder; never null.
-[[nodiscard]] Workflow* workflow_create(AppContext& app);
-// Stops the run (bounded) and frees the record. A runner that ignored the
-// stop is left to free the record itself when it finally ends. Accepts null.
-void workflow_destroy(Workflow* workflow);
+struct WorkflowList;
+// A new record with the defaults, id = the list's next_id (which grows by
+// one), the list's recordings folder and context; never null.
+[[nodiscard]] Workflow* workflow_create(WorkflowList& list);
 
+// Stops the run and frees the record through workflow_destroy, which run
+// control defines (run/run_control.h): only it knows whether a runner that
+// ignored its stop still uses the record.
 struct WorkflowDestroyer {
-    void operator()(Workflow* workflow) const { workflow_destroy(workflow); }
+    void operator()(Workflow* workflow) const;
 };
 using WorkflowPtr = std::unique_ptr<Workflow, WorkflowDestroyer>;
+
+constexpr size_t MAX_WORKFLOWS = 1024;
+
+// The saved list: its records in list order (at most MAX_WORKFLOWS, only
+// ever changed on the main thread), the next id to hand out, the file it is
+// saved in, the folder new records record into, and the context its
+// records report to (set by the context that holds the list).
+struct WorkflowList {
+    std::vector<WorkflowPtr> workflows;
+    uint32_t next_id = 1;
+    std::string config_path;
+    std::string recordings_dir;
+    AppContext* context = nullptr;
+};
 
 // Display names.
 [[nodiscard]] const char* workflow_state_name(uint32_t state);  // "UNKNOWN" above 11
@@ -129,5 +151,3 @@ void workflow_settings_replace(Workflow& workflow, const WorkflowSettings& setti
 [[nodiscard]] std::string workflow_last_error(Workflow& workflow);
 void workflow_set_last_error(Workflow& workflow, std::string_view text);
 [[nodiscard]] WorkflowState workflow_state(const Workflow& workflow);
-// True while a runner thread exists that has not ended.
-[[nodiscard]] bool workflow_runner_alive(const Workflow& workflow);

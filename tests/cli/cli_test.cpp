@@ -8,6 +8,7 @@
 #include "platform/file_lock.h"
 #include "platform/folders.h"
 #include "workflow/config.h"
+#include "support/app_fixture.h"
 #include "support/fake_engines.h"
 #include "support/temp_dir.h"
 
@@ -114,7 +115,7 @@ TEST_F(CliTest, RunThatEndsByItselfInErrorExitsOne) {
     // A yt-dlp that passes the version probe but cannot resolve anything.
     std::string bin = dir.file("bin");
     ASSERT_TRUE(ensure_directory(bin));
-    write_file(bin + "/yt-dlp", "#!/bin/sh\n[ \"$1\" = --version ] && exit 0\nexit 1\n", 0755);
+    write_file(bin + "/yt-dlp", fake_ytdlp_script("", 0), 0755);
     std::string old_path = getenv("PATH");
     setenv("PATH", bin.c_str(), 1);
     CliResult run = cli({"run", "--seconds", "20", "1"});

@@ -89,24 +89,6 @@ bool config_set_field(const std::string& data_dir, uint32_t id, size_t field, co
     return true;
 }
 
-std::string fake_ytdlp_script(const std::string& stream_url, int upcoming) {
-    return "#!/bin/sh\n"
-           "[ \"$1\" = --version ] && { echo 2099.01.01; exit 0; }\n"
-           "calls=\"$(dirname \"$0\")/calls\"\n"
-           "n=$(( $(cat \"$calls\" 2>/dev/null || echo 0) + 1 ))\n"
-           "echo $n > \"$calls\"\n"
-           "if [ $n -le " +
-           std::to_string(upcoming) +
-           " ]; then\n"
-           "  echo ZQ_STATUS:is_upcoming\n"
-           "  echo 'ERROR: This live event will begin in a few moments.' >&2\n"
-           "  exit 1\n"
-           "fi\n"
-           "echo ZQ_STATUS:is_live\n"
-           "echo '" +
-           stream_url + "'\n";
-}
-
 std::string install_program_with_ytdlp(const std::string& folder, const std::string& tool_text) {
     std::string bin = folder + "/bin";
     std::filesystem::create_directories(bin + "/tools");
@@ -134,30 +116,30 @@ std::vector<std::string> CliProcess::lines() const { return split_lines(output()
 
 std::string CliProcess::output() const { return read_file(out_path_); }
 
-std::optional<size_t> CliProcess::wait_for(const std::string& text, uint32_t timeout_ms, size_t from) {
+std::optional<size_t> CliProcess::wait_for_line(bool (*match)(const std::string& line, const std::string& wanted),
+                                               const std::string& wanted, uint32_t timeout_ms, size_t from) {
     uint64_t deadline = tick_ms() + timeout_ms;
     for (;;) {
         bool ended = !child_.running();  // read before the output, so nothing printed last is missed
         std::vector<std::string> all = lines();
         for (size_t i = from; i < all.size(); ++i) {
-            if (all[i].find(text) != std::string::npos) return i;
+            if (match(all[i], wanted)) return i;
         }
         if (ended || tick_ms() >= deadline) return std::nullopt;
         sleep_ms(POLL_MS);
     }
 }
 
+std::optional<size_t> CliProcess::wait_for(const std::string& text, uint32_t timeout_ms, size_t from) {
+    return wait_for_line([](const std::string& line, const std::string& wanted) {
+        return line.find(wanted) != std::string::npos;
+    }, text, timeout_ms, from);
+}
+
 std::optional<size_t> CliProcess::wait_for_state(const std::string& state, uint32_t timeout_ms, size_t from) {
-    uint64_t deadline = tick_ms() + timeout_ms;
-    for (;;) {
-        bool ended = !child_.running();
-        std::vector<std::string> all = lines();
-        for (size_t i = from; i < all.size(); ++i) {
-            if (status_line_state(all[i]) == state) return i;
-        }
-        if (ended || tick_ms() >= deadline) return std::nullopt;
-        sleep_ms(POLL_MS);
-    }
+    return wait_for_line([](const std::string& line, const std::string& wanted) {
+        return status_line_state(line) == wanted;
+    }, state, timeout_ms, from);
 }
 
 std::vector<std::string> CliProcess::states() const {

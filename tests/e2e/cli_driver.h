@@ -1,6 +1,7 @@
 // Driving the real veltrona-cli executable from end-to-end tests.
 //
-//   cli_run_once  one command to completion (add, list, check), stdout back
+//   cli_run_once  one command to completion (edit, delete), its output back
+//   cli_add       `add` to completion, the new workflow's id back
 //   CliProcess    a long `run` as a child process whose stdout goes to a
 //                 file; the test polls that file for status lines, times
 //                 when each appeared, and stops the process with SIGTERM
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "support/app_fixture.h"
 #include "support/child.h"
 
 // The built veltrona-cli executable.
@@ -38,10 +40,6 @@ uint32_t cli_add(const std::string& data_dir, const std::vector<std::string>& op
 // (field 0 is the record mark "W"); false when the record is not there.
 bool config_set_field(const std::string& data_dir, uint32_t id, size_t field, const std::string& value);
 
-// A stand-in yt-dlp (a shell script) that answers like the real one for a
-// page whose live begins after `upcoming` resolutions and then plays at
-// `stream_url`; it counts its calls (all but --version) in "calls" beside it.
-std::string fake_ytdlp_script(const std::string& stream_url, int upcoming);
 // Copies veltrona-cli to `folder`/bin and puts `tool_text` there as
 // tools/yt-dlp, where the program looks first; the copy's path.
 std::string install_program_with_ytdlp(const std::string& folder, const std::string& tool_text);
@@ -57,11 +55,12 @@ public:
     // Everything printed so far, one entry per complete line.
     std::vector<std::string> lines() const;
     std::string output() const;
-    // Waits until a line from index `from` on contains `text`; that line's
-    // index, or nothing after `timeout_ms` (or when the process ended and
-    // the text never came).
+    // Waits until a line holding `text` appears from index `from` on; its
+    // index, or nothing after `timeout_ms` or once the process ended.
     std::optional<size_t> wait_for(const std::string& text, uint32_t timeout_ms, size_t from = 0);
-    // The same for a status line of `state` ("STREAMING", "LIVE ENDED").
+    // Waits until a status line of `state` ("STREAMING", "LIVE ENDED") from
+    // index `from` on; that line's index, or nothing after `timeout_ms` (or
+    // when the process ended and the state never came).
     std::optional<size_t> wait_for_state(const std::string& state, uint32_t timeout_ms, size_t from = 0);
     // States of every status line, in order.
     std::vector<std::string> states() const;
@@ -75,6 +74,8 @@ public:
     pid_t pid() const { return child_.pid(); }
 
 private:
+    std::optional<size_t> wait_for_line(bool (*match)(const std::string& line, const std::string& wanted),
+                                        const std::string& wanted, uint32_t timeout_ms, size_t from);
     std::string out_path_;
     Child child_;
 };

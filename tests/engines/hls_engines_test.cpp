@@ -13,7 +13,6 @@
 #include "platform/clock.h"
 #include "platform/error_text.h"
 #include "platform/folders.h"
-#include "support/fake_rtmp_server.h"
 #include "support/media_fixtures.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
@@ -104,24 +103,6 @@ TEST_F(HlsEnginesTest, RecorderAppendsEverySegmentInOrder) {
     EXPECT_EQ(error_view(error), "");
     EXPECT_EQ(status.texts, std::vector<std::string>{"Recording native HLS to TS"});
     EXPECT_TRUE(same_bytes(read_file(dir.file("rec.ts")), last_two_segments(nginx.www_dir)));
-}
-
-TEST_F(HlsEnginesTest, MissingSourceFailsWithoutTouchingTheServer) {
-    FakeRtmpServer server;
-    ASSERT_TRUE(server.start([](FakeRtmpPeer& peer) { (void)fake_rtmp_accept_publish(peer); }, 1000));
-    Error error{};
-    Event stop;
-    EXPECT_EQ(hls_to_rtmp_engine(nginx.http_url("missing.m3u8"), server.url(), dir.file("rec.ts"), &stop, nullptr,
-                                 nullptr, error),
-              0);
-    EXPECT_FALSE(error_is_empty(error));
-    server.join();
-    EXPECT_FALSE(server.accepted);
-    EXPECT_FALSE(path_exists(dir.file("rec.ts")));
-
-    EXPECT_EQ(hls_to_ts_recorder(nginx.http_url("missing.m3u8"), dir.file("rec.ts"), &stop, nullptr, nullptr, error),
-              0);
-    EXPECT_FALSE(error_is_empty(error));
 }
 
 TEST_F(HlsEnginesTest, BadArgumentsFailAtOnce) {

@@ -23,12 +23,14 @@ namespace {
 using Error = std::array<char, ENGINE_ERROR_SIZE>;
 
 OverlaySettings ticker_settings() {
-    return {.text_enabled = 1,
-            .text = "Overlay test",
-            .font_size = 20,
-            .scroll_speed = 50,
-            .text_color = 0xFFFFFF,
-            .bitrate = 1000000};
+    OverlaySettings settings;
+    settings.text_enabled = 1;
+    settings.text = "Overlay test";
+    settings.font_size = 20;
+    settings.scroll_speed = 50;
+    settings.text_color = 0xFFFFFF;
+    settings.bitrate = 1000000;
+    return settings;
 }
 
 TEST(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "rtmp/rtmp_commands.h"
+#include "rtmp/rtmp_reply_wait.h"
 #include "rtmp/rtmp_connection.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

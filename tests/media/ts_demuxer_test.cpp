@@ -93,85 +93,70 @@ TEST_F(TsDemuxerTest, MessagesRespectTheBufferGiven) {
 
 // ---- PAT and PMT ----
 
-TEST_F(TsDemuxerTest, PatPassesOverTheNetworkEntry) {
-    ASSERT_EQ(feed(ts_packet(0, true, pat_payload({{0, 0x0010}, {1, 0x1000}}))), 1);
-    EXPECT_EQ(demuxer->pmt_pid, 0x1000u);
-    ASSERT_EQ(feed(ts_packet(0, true, pat_payload({{0, 0x0010}}))), 1);
-    EXPECT_EQ(demuxer->pmt_pid, 0x1000u) << "a PAT with only the network entry keeps the PMT";
-}
-
-TEST_F(TsDemuxerTest, MalformedOrMisplacedPatsAreIgnored) {
-    Bytes good = pat_payload({{1, 0x0200}});
-    Bytes wrong_table = good;
-    wrong_table[1] = 0x42;
-    Bytes too_long = good;
-    too_long[3] = 0xFF;  // section_length beyond the packet
-    Bytes too_short = good;
-    too_short[3] = 8;  // no room for an entry before the CRC
-    Bytes pointer_past_end = good;
-    pointer_past_end[0] = 180;
+TEST(TsDemuxer, PatAndPmtSequencesChooseThePids) {
+    const Bytes pat = ts_packet(0, true, pat_payload({{1, PMT_PID}}));
+    auto pmt = [](std::vector<PmtStream> streams, Bytes descriptors = {}) {
+        return ts_packet(PMT_PID, true, pmt_payload(streams, descriptors));
+    };
+    auto pat_with = [](uint8_t at, uint8_t value) {
+        Bytes payload = pat_payload({{1, 0x0200}});
+        payload[at] = value;
+        return ts_packet(0, true, payload);
+    };
+    auto pmt_with = [](uint8_t at, uint8_t value) {
+        Bytes payload = pmt_payload({{0x1B, 0x100}});
+        payload[at] = value;
+        return ts_packet(PMT_PID, true, payload);
+    };
+    constexpr uint32_t NONE = TS_PID_NONE;
     struct Case {
         const char* name;
-        Bytes packet;
-    } cases[] = {
-        {"wrong table id", ts_packet(0, true, wrong_table)},
-        {"section longer than the packet", ts_packet(0, true, too_long)},
-        {"section without an entry", ts_packet(0, true, too_short)},
-        {"pointer_field past the payload", ts_packet(0, true, pointer_past_end)},
-        {"no unit start", ts_packet(0, false, good)},
-        {"empty payload", ts_packet(0, true, {})},
+        std::vector<Bytes> packets;
+        uint32_t pmt, video, audio;
+    };
+    const Case cases[] = {
+        {"network entry passed over", {ts_packet(0, true, pat_payload({{0, 0x0010}, {1, 0x1000}}))}, 0x1000, NONE,
+         NONE},
+        {"PAT with only the network entry keeps the PMT",
+         {ts_packet(0, true, pat_payload({{1, 0x1000}})), ts_packet(0, true, pat_payload({{0, 0x0010}}))}, 0x1000,
+         NONE, NONE},
+        {"wrong table id", {pat_with(1, 0x42)}, NONE, NONE, NONE},
+        {"section longer than the packet", {pat_with(3, 0xFF)}, NONE, NONE, NONE},
+        {"section without an entry", {pat_with(3, 8)}, NONE, NONE, NONE},
+        {"pointer_field past the payload", {pat_with(0, 180)}, NONE, NONE, NONE},
+        {"no unit start", {ts_packet(0, false, pat_payload({{1, 0x0200}}))}, NONE, NONE, NONE},
+        {"empty payload", {ts_packet(0, true, {})}, NONE, NONE, NONE},
+        {"H.264 and AAC with descriptors",
+         {pat, pmt({{0x1B, 0x100, {0x0A, 0x01, 0x00}}, {0x0F, 0x101}}, {0x05, 0x02, 0x41, 0x42})}, PMT_PID, 0x100,
+         0x101},
+        {"LATM AAC is audio; a PMT without video keeps the video PID",
+         {pat, pmt({{0x1B, 0x100}, {0x0F, 0x101}}), pmt({{0x11, 0x102}})}, PMT_PID, 0x100, 0x102},
+        {"other stream types are ignored", {pat, pmt({{0x1B, 0x100}}), pmt({{0x24, 0x200}, {0x03, 0x201}})},
+         PMT_PID, 0x100, NONE},
+        {"last stream of a class wins", {pat, pmt({{0x1B, 0x100}, {0x0F, 0x101}, {0x1B, 0x110}, {0x0F, 0x111}})},
+         PMT_PID, 0x110, 0x111},
+        {"PMT before the PAT", {pmt({{0x1B, 0x100}}), pat}, PMT_PID, NONE, NONE},
+        {"truncated PMT", {pat, pmt_with(3, 0xF0)}, PMT_PID, NONE, NONE},
+        {"program_info_length past the entries", {pat, pmt_with(12, 0xFF)}, PMT_PID, NONE, NONE},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(feed(c.packet), 1) << c.name;
-        EXPECT_EQ(demuxer->pmt_pid, TS_PID_NONE) << c.name;
+        SCOPED_TRACE(c.name);
+        TsDemuxerPtr demuxer(ts_demuxer_create(nullptr, nullptr));
+        for (const Bytes& packet : c.packets) ASSERT_EQ(ts_demuxer_feed(demuxer.get(), packet, {}), 1);
+        EXPECT_EQ(demuxer->pmt_pid, c.pmt);
+        EXPECT_EQ(demuxer->video_pid, c.video);
+        EXPECT_EQ(demuxer->audio_pid, c.audio);
     }
 }
 
-TEST_F(TsDemuxerTest, PmtTakesH264AndAacAndIgnoresOtherTypes) {
+TEST_F(TsDemuxerTest, UnitsOfOtherStreamTypesAreDropped) {
     ASSERT_EQ(feed(ts_packet(0, true, pat_payload({{1, PMT_PID}}))), 1);
-    ASSERT_EQ(feed(ts_packet(PMT_PID, true,
-                             pmt_payload({{0x1B, 0x100, {0x0A, 0x01, 0x00}}, {0x0F, 0x101}},
-                                         {0x05, 0x02, 0x41, 0x42}))),
-              1);
-    EXPECT_EQ(demuxer->video_pid, 0x100u);
-    EXPECT_EQ(demuxer->audio_pid, 0x101u);
-
-    ASSERT_EQ(feed(ts_packet(PMT_PID, true, pmt_payload({{0x11, 0x102}}))), 1);
-    EXPECT_EQ(demuxer->audio_pid, 0x102u) << "LATM AAC is taken as audio";
-    EXPECT_EQ(demuxer->video_pid, 0x100u) << "a PMT without video keeps the video PID";
-
     ASSERT_EQ(feed(ts_packet(PMT_PID, true, pmt_payload({{0x24, 0x200}, {0x03, 0x201}}))), 1);
-    EXPECT_EQ(demuxer->video_pid, 0x100u);
-    EXPECT_EQ(demuxer->audio_pid, 0x102u);
     Bytes hevc = ts_packets(0x200, pes(2, 9000, 0, {1, 2, 3}));
     append(hevc, ts_packets(0x201, pes(2, 9000, 0, {4, 5, 6}, 0xC0)));
     ASSERT_EQ(feed(hevc), 1);
     ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
     EXPECT_TRUE(recorder.units.empty());
-}
-
-TEST_F(TsDemuxerTest, PmtLastStreamOfAClassWins) {
-    ASSERT_EQ(feed(ts_packet(0, true, pat_payload({{1, PMT_PID}}))), 1);
-    ASSERT_EQ(
-        feed(ts_packet(PMT_PID, true,
-                       pmt_payload({{0x1B, 0x100}, {0x0F, 0x101}, {0x1B, 0x110}, {0x0F, 0x111}}))),
-        1);
-    EXPECT_EQ(demuxer->video_pid, 0x110u);
-    EXPECT_EQ(demuxer->audio_pid, 0x111u);
-}
-
-TEST_F(TsDemuxerTest, PmtIsIgnoredBeforeThePatAndWhenTruncated) {
-    ASSERT_EQ(feed(ts_packet(PMT_PID, true, pmt_payload({{0x1B, 0x100}}))), 1);
-    EXPECT_EQ(demuxer->video_pid, TS_PID_NONE);
-    ASSERT_EQ(feed(ts_packet(0, true, pat_payload({{1, PMT_PID}}))), 1);
-    Bytes truncated = pmt_payload({{0x1B, 0x100}});
-    truncated[3] = 0xF0;
-    ASSERT_EQ(feed(ts_packet(PMT_PID, true, truncated)), 1);
-    EXPECT_EQ(demuxer->video_pid, TS_PID_NONE);
-    Bytes descriptors_past_end = pmt_payload({{0x1B, 0x100}});
-    descriptors_past_end[12] = 0xFF;  // program_info_length runs over the entries
-    ASSERT_EQ(feed(ts_packet(PMT_PID, true, descriptors_past_end)), 1);
-    EXPECT_EQ(demuxer->video_pid, TS_PID_NONE);
 }
 
 // ---- PES assembly ----

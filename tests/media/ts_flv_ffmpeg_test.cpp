@@ -14,6 +14,8 @@
 #include "media/ts_craft.h"
 #include "media/ts_demuxer.h"
 #include "support/child.h"
+#include "support/flv_file_reader.h"
+#include "support/media_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -121,16 +123,10 @@ void run_file(Chain& chain, const std::string& path) {
 // First sequence header of `type` in an FLV file that is not empty (ffmpeg
 // writes an empty AAC header first when its input has no extradata yet).
 Bytes first_flv_header(const std::string& path, uint8_t type) {
-    const std::string flv = read_file(path);
-    size_t at = 9 + 4;
-    while (at + 11 <= flv.size()) {
-        const auto size = (size_t(uint8_t(flv[at + 1])) << 16) |
-                          (size_t(uint8_t(flv[at + 2])) << 8) | uint8_t(flv[at + 3]);
-        if (at + 11 + size > flv.size()) break;
-        if (uint8_t(flv[at]) == type && size > 2 && flv[at + 12] == 0) {
-            return Bytes(flv.begin() + long(at) + 11, flv.begin() + long(at + 11 + size));
-        }
-        at += 11 + size + 4;
+    std::vector<FlvFileTag> tags;
+    EXPECT_TRUE(flv_read_tags(read_file(path), &tags));
+    for (const FlvFileTag& tag : tags) {
+        if (tag.type == type && tag.body.size() > 2 && tag.body[1] == 0) return tag.body;
     }
     return {};
 }
@@ -158,25 +154,13 @@ TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
     const Source& source = GetParam();
     TempDir dir;
     const std::string ts = dir.file("in.ts");
-    ASSERT_EQ(
-        run_command(
-            {"ffmpeg",  "-v",
-             "error",   "-y",
-             "-f",      "lavfi",
-             "-i",      "testsrc2=size=320x240:rate=30",
-             "-f",      "lavfi",
-             "-i",      "sine=frequency=440:sample_rate=" + std::to_string(source.sample_rate),
-             "-t",      "3",
-             "-c:v",    "libx264",
-             "-preset", "ultrafast",
-             "-g",      "30",
-             "-bf",     std::to_string(source.b_frames),
-             "-c:a",    "aac",
-             "-ac",     std::to_string(source.channels),
-             "-f",      "mpegts",
-             ts},
-            nullptr, 60),
-        0);
+    const std::string sine = "sine=frequency=440:sample_rate=" + std::to_string(source.sample_rate);
+    ASSERT_EQ(run_command({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=30", "-f",
+                           "lavfi", "-i", sine, "-t", "3", "-c:v", "libx264", "-preset", "ultrafast", "-g", "30",
+                           "-bf", std::to_string(source.b_frames), "-c:a", "aac", "-ac",
+                           std::to_string(source.channels), "-f", "mpegts", ts},
+                          nullptr, 60),
+              0);
     Chain chain;
     start_chain(chain);
     ASSERT_NO_FATAL_FAILURE(run_file(chain, ts));
@@ -255,44 +239,12 @@ INSTANTIATE_TEST_SUITE_P(
 // unit is lost at segment edges and the timeline never goes back.
 TEST(TsFromFfmpegHls, SegmentsFlushedOneByOneKeepEveryUnitAndRisingTimes) {
     TempDir dir;
-    ASSERT_EQ(run_command({"ffmpeg",
-                           "-v",
-                           "error",
-                           "-y",
-                           "-f",
-                           "lavfi",
-                           "-i",
-                           "testsrc2=size=320x240:rate=30",
-                           "-f",
-                           "lavfi",
-                           "-i",
-                           "sine=frequency=440:sample_rate=48000",
-                           "-t",
-                           "4",
-                           "-c:v",
-                           "libx264",
-                           "-preset",
-                           "ultrafast",
-                           "-g",
-                           "30",
-                           "-c:a",
-                           "aac",
-                           "-f",
-                           "hls",
-                           "-hls_time",
-                           "1",
-                           "-hls_list_size",
-                           "0",
-                           "-hls_segment_filename",
-                           dir.file("seg%d.ts"),
-                           dir.file("live.m3u8")},
-                          nullptr, 60),
-              0);
+    ASSERT_EQ(run_command(ffmpeg_hls_command(dir.path(), 6.0, false), nullptr, 120), 0);
     Chain chain;
     start_chain(chain);
     size_t probe_video = 0, probe_audio = 0, segments = 0;
     for (int i = 0;; ++i) {
-        const std::string segment = dir.file("seg" + std::to_string(i) + ".ts");
+        const std::string segment = dir.file("live" + std::to_string(i) + ".ts");
         if (access(segment.c_str(), R_OK) != 0) break;
         ++segments;
         ASSERT_NO_FATAL_FAILURE(run_file(chain, segment));

@@ -1,9 +1,6 @@
 // Event listeners, and what they are for: a stop that reaches a thread
 // blocked on the network, in a connect or in a read.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +11,7 @@
 #include "platform/socket_connect.h"
 #include "rtmp/rtmp_publisher.h"
 #include "support/fake_rtmp_server.h"
+#include "support/loopback.h"
 
 namespace {
 
@@ -44,15 +42,7 @@ struct Saturated {
     uint16_t port = 0;
 
     Saturated() {
-        listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener, 0);
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
+        listener = loopback_listen(&port, 0);
         for (int i = 0; i < 4; ++i) {
             int fd = socket_connect("127.0.0.1", port, 300);
             if (fd >= 0) fillers.push_back(fd);

@@ -96,7 +96,7 @@ TEST(RtmpExchangeThreads, PolitePublishIsByteExact) {
     ASSERT_TRUE(rtmp_parse_url(x.server.url("live/" + KEY), &url));
     Amf0Writer connect;
     ASSERT_TRUE(rtmp_build_connect(&connect, url));
-    size_t n = connect.length;
+    size_t n = connect.data.size();
     Bytes whole_connect = cat({{0x03, 0, 0, 0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n), 20, 0, 0, 0, 0},
                                Bytes(connect.bytes().begin(), connect.bytes().end())});
     EXPECT_TRUE(std::equal(whole_connect.begin(), whole_connect.end(),
@@ -117,27 +117,12 @@ TEST(RtmpExchangeThreads, PolitePublishIsByteExact) {
     EXPECT_EQ(media.payload, Bytes(5000, 0x17));
 }
 
-TEST(RtmpExchangeThreads, HandshakeFailures) {
-    {
-        FakeRtmpServer server;
-        ASSERT_TRUE(server.start([](FakeRtmpPeer& peer) {
-            if (peer.handshake(6)) peer.wait_for_close();
-        }));
-        EXPECT_EQ(open_error(server.url("live/" + KEY)), "RTMP handshake failed");
-    }
-    {
-        // Accepts the connection and never answers: the receive time-out ends it.
-        FakeRtmpServer server;
-        ASSERT_TRUE(server.start([](FakeRtmpPeer& peer) { peer.wait_for_close(); }));
-        EXPECT_EQ(open_error(server.url("live/" + KEY), 300), "RTMP handshake failed");
-    }
-    {
-        FakeRtmpServer server;
-        ASSERT_TRUE(server.start([](FakeRtmpPeer& peer) { peer.handshake(6); }));
-        char small[10];
-        EXPECT_EQ(rtmp_open(server.url("live/" + KEY), 5000, small), nullptr);
-        EXPECT_STREQ(small, "RTMP hand");
-    }
+TEST(RtmpExchangeThreads, ErrorTextIsCutToTheCallersBuffer) {
+    FakeRtmpServer server;
+    ASSERT_TRUE(server.start([](FakeRtmpPeer& peer) { peer.handshake(6); }));
+    char small[10];
+    EXPECT_EQ(rtmp_open(server.url("live/" + KEY), 5000, small), nullptr);
+    EXPECT_STREQ(small, "RTMP hand");
 }
 
 TEST(RtmpExchangeThreads, ConnectionAndUrlFailures) {
@@ -181,138 +166,100 @@ TEST(RtmpExchangeThreads, ControlMessagesBeforeTheAnswerAndPing) {
     EXPECT_TRUE(answered);
 }
 
-TEST(RtmpExchangeThreads, AnswerSplitAcrossInterleavedChunkStreams) {
-    Exchange x;
-    x.run([](FakeRtmpPeer& peer) {
-        if (!peer.handshake() || !peer.read_command("connect")) return;
-        Bytes answer = fake_rtmp_chunks(3, 20, 0, connect_result(), 40);
-        Bytes other = fake_rtmp_chunks(7, 18, 0, FakeAmf().string("onMetaData").string(std::string(70, 'x')).bytes,
-                                       40);
-        // answer: 12 + 40, then 41-byte pieces; other: 12 + 40, then 41 + 4.
-        Bytes mixed = cat({Bytes(answer.begin(), answer.begin() + 52), Bytes(other.begin(), other.begin() + 52),
-                           Bytes(answer.begin() + 52, answer.begin() + 93), Bytes(other.begin() + 52, other.end()),
-                           Bytes(answer.begin() + 93, answer.end())});
-        if (peer.send(fake_rtmp_control(1, fake_rtmp_u32(40))) && peer.send(mixed) &&
-            finish_publish(peer, create_result(1), 40)) {
-            peer.wait_for_close();
-        }
-    });
-    EXPECT_NE(x.publisher, nullptr) << x.error;
-}
-
-TEST(RtmpExchangeThreads, ConnectSuccessStatusStandsForResult) {
-    Exchange x;
-    x.run([](FakeRtmpPeer& peer) {
-        FakeAmf status;
-        status.string("onStatus").number(0).null().object_start().key("code");
-        status.string("NetConnection.Connect.Success").object_end();
-        if (peer.handshake() && peer.read_command("connect") && peer.send(fake_rtmp_chunks(3, 20, 0, status.bytes)) &&
-            finish_publish(peer, create_result(1))) {
-            peer.wait_for_close();
-        }
-    });
-    EXPECT_NE(x.publisher, nullptr) << x.error;
-}
-
-TEST(RtmpExchangeThreads, RepliesToOtherTransactionsArePassedOver) {
-    Exchange x;
-    x.run([](FakeRtmpPeer& peer) {
+// The connect answer, then (when given) the createStream and publish
+// answers; empty replies stand for the polite ones.
+FakeRtmpServer::Script answers(Bytes connect_reply, Bytes create_reply = {}, Bytes publish_reply = {}) {
+    return [=](FakeRtmpPeer& peer) {
         if (!peer.handshake() || !peer.read_command("connect") ||
-            !peer.send(fake_rtmp_chunks(3, 20, 0, connect_result()))) {
+            !peer.send(fake_rtmp_chunks(3, 20, 0, connect_reply.empty() ? connect_result() : connect_reply)))
             return;
-        }
-        Bytes release_ok = FakeAmf().string("_result").number(2).null().number(7).bytes;
-        Bytes fc_error = FakeAmf().string("_error").number(3).null().string("no such stream").bytes;
-        if (peer.send(cat({fake_rtmp_chunks(3, 20, 0, release_ok), fake_rtmp_chunks(3, 20, 0, fc_error)})) &&
-            finish_publish(peer, create_result(3))) {
-            peer.wait_for_close();
-        }
-    });
-    ASSERT_NE(x.publisher, nullptr) << x.error;
-    EXPECT_EQ(x.publisher->stream_id, 3u);
-    x.end();
-    EXPECT_EQ(x.server.peer.messages.back().message_stream_id, 3u);
+        if (!create_reply.empty() &&
+            (!peer.read_command("createStream") || !peer.send(fake_rtmp_chunks(3, 20, 0, create_reply))))
+            return;
+        if (!publish_reply.empty() &&
+            (!peer.read_command("publish") || !peer.send(fake_rtmp_chunks(5, 20, 1, publish_reply))))
+            return;
+        peer.wait_for_close();
+    };
 }
 
-TEST(RtmpExchangeThreads, RejectionsAndBadAnswers) {
-    struct Case {
-        const char* name;
-        Bytes connect_reply;  // empty: the polite answer
-        Bytes create_reply;   // empty: no createStream stage
-        Bytes publish_reply;  // empty: no publish stage
-        std::string expected;
+// After the handshake and the client's connect: `after_connect` goes out,
+// then the rest of a polite publish when `finish` is set.
+FakeRtmpServer::Script after_connect(Bytes bytes, bool finish, uint32_t chunk_size = 128) {
+    return [=](FakeRtmpPeer& peer) {
+        if (!peer.handshake() || !peer.read_command("connect") || !peer.send(bytes)) return;
+        if (!finish || finish_publish(peer, create_result(3), chunk_size)) peer.wait_for_close();
     };
+}
+
+Bytes interleaved_connect_answer() {
+    Bytes answer = fake_rtmp_chunks(3, 20, 0, connect_result(), 40);
+    Bytes other = fake_rtmp_chunks(7, 18, 0, FakeAmf().string("onMetaData").string(std::string(70, 'x')).bytes, 40);
+    // answer: 12 + 40, then 41-byte pieces; other: 12 + 40, then 41 + 4.
+    return cat({fake_rtmp_control(1, fake_rtmp_u32(40)), Bytes(answer.begin(), answer.begin() + 52),
+                Bytes(other.begin(), other.begin() + 52), Bytes(answer.begin() + 52, answer.begin() + 93),
+                Bytes(other.begin() + 52, other.end()), Bytes(answer.begin() + 93, answer.end())});
+}
+
+TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
+    Bytes status_success = FakeAmf()
+                               .string("onStatus").number(0).null().object_start().key("code")
+                               .string("NetConnection.Connect.Success").object_end().bytes;
     Bytes rejected = FakeAmf()
                          .string("_error").number(1).null().object_start().key("code")
                          .string("NetConnection.Connect.Rejected").object_end().bytes;
     Bytes bad_name = FakeAmf()
                          .string("onStatus").number(0).null().object_start().key("code")
                          .string("NetStream.Publish.BadName").object_end().bytes;
+    Bytes bw_done = FakeAmf().string("onBWDone").number(0).null().bytes;
+    Bytes chatter;  // 100 messages without the answer; the 101st is never read
+    for (int i = 0; i < 100; ++i) chatter = cat({chatter, fake_rtmp_chunks(3, 20, 0, bw_done)});
+    chatter = cat({chatter, fake_rtmp_chunks(3, 20, 0, connect_result())});
+    struct Case {
+        const char* name;
+        FakeRtmpServer::Script script;
+        std::string error;  // empty: the publish succeeds on stream 3
+        uint32_t timeout_ms = 5000;
+    };
     const Case cases[] = {
-        {"connect refused", rejected, {}, {}, "RTMP server rejected command"},
-        {"publish bad name", {}, create_result(1), bad_name, "RTMP server rejected command"},
-        {"stream id zero", {}, create_result(0), {}, "RTMP/RTMPS connection failed"},
-        {"no stream id", {}, FakeAmf().string("_result").number(4).null().bytes, {}, "RTMP/RTMPS connection failed"},
+        {"wrong handshake version", [](FakeRtmpPeer& peer) { if (peer.handshake(6)) peer.wait_for_close(); },
+         "RTMP handshake failed"},
+        {"silent server", [](FakeRtmpPeer& peer) { peer.wait_for_close(); }, "RTMP handshake failed", 300},
+        {"answer split across interleaved chunk streams", after_connect(interleaved_connect_answer(), true, 40), ""},
+        {"connect success as a status", after_connect(fake_rtmp_chunks(3, 20, 0, status_success), true), ""},
+        {"replies to other transactions",
+         after_connect(cat({fake_rtmp_chunks(3, 20, 0, connect_result()),
+                            fake_rtmp_chunks(3, 20, 0, FakeAmf().string("_result").number(2).null().number(7).bytes),
+                            fake_rtmp_chunks(3, 20, 0,
+                                             FakeAmf().string("_error").number(3).null().string("no stream").bytes)}),
+                       true),
+         ""},
+        {"connect refused", answers(rejected), "RTMP server rejected command"},
+        {"publish bad name", answers({}, create_result(1), bad_name), "RTMP server rejected command"},
+        {"stream id zero", answers({}, create_result(0)), "RTMP/RTMPS connection failed"},
+        {"no stream id", answers({}, FakeAmf().string("_result").number(4).null().bytes),
+         "RTMP/RTMPS connection failed"},
+        {"close after connect",
+         [](FakeRtmpPeer& peer) { if (peer.handshake() && peer.read_command("connect")) peer.close(); },
+         "RTMP server response failed (message=0 type=-1 length=0 command= winsock=0)"},
+        {"two-byte chunk stream id",  // after one command and one control message
+         after_connect(cat({fake_rtmp_chunks(3, 20, 0, bw_done), fake_rtmp_control(5, fake_rtmp_u32(5000000)),
+                            {0x00, 0x00}, Bytes(11, 0)}),
+                       false),
+         "RTMP server response failed (message=2 type=5 length=4 command=onBWDone winsock=0)"},
+        {"hundred messages without the answer", after_connect(chatter, false), "RTMP response timed out"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Exchange x;
-        x.run([&c](FakeRtmpPeer& peer) {
-            if (!peer.handshake() || !peer.read_command("connect")) return;
-            if (!peer.send(fake_rtmp_chunks(3, 20, 0, c.connect_reply.empty() ? connect_result() : c.connect_reply)))
-                return;
-            if (!c.create_reply.empty() &&
-                (!peer.read_command("createStream") || !peer.send(fake_rtmp_chunks(3, 20, 0, c.create_reply))))
-                return;
-            if (!c.publish_reply.empty() &&
-                (!peer.read_command("publish") || !peer.send(fake_rtmp_chunks(5, 20, 1, c.publish_reply))))
-                return;
-            peer.wait_for_close();
-        });
-        EXPECT_EQ(x.publisher, nullptr);
-        EXPECT_EQ(x.error, c.expected);
+        x.run(c.script, c.timeout_ms);
+        EXPECT_EQ(x.error, c.error);
+        EXPECT_EQ(x.publisher != nullptr, c.error.empty());
+        if (!x.publisher) continue;
+        EXPECT_EQ(x.publisher->stream_id, 3u);
+        x.end();
+        EXPECT_EQ(x.server.peer.messages.back().message_stream_id, 3u);
     }
-}
-
-TEST(RtmpExchangeThreads, ReadFailuresReportTheTrail) {
-    {
-        // The server closes right after reading connect: an orderly close.
-        Exchange x;
-        x.run([](FakeRtmpPeer& peer) {
-            if (peer.handshake() && peer.read_command("connect")) peer.close();
-        });
-        EXPECT_EQ(x.error, "RTMP server response failed (message=0 type=-1 length=0 command= winsock=0)");
-    }
-    {
-        // A chunk stream id of 64 (two-byte basic header) after one control message and one command.
-        Exchange x;
-        x.run([](FakeRtmpPeer& peer) {
-            if (!peer.handshake() || !peer.read_command("connect")) return;
-            Bytes bw_done = FakeAmf().string("onBWDone").number(0).null().bytes;
-            peer.send(cat({fake_rtmp_chunks(3, 20, 0, bw_done), fake_rtmp_control(5, fake_rtmp_u32(5000000)),
-                           {0x00, 0x00}, Bytes(11, 0)}));
-            peer.wait_for_close();
-        });
-        EXPECT_EQ(x.error, "RTMP server response failed (message=2 type=5 length=4 command=onBWDone winsock=0)");
-    }
-}
-
-TEST(RtmpExchangeThreads, HundredMessagesWithoutTheAnswer) {
-    Exchange x;
-    x.run([](FakeRtmpPeer& peer) {
-        if (!peer.handshake() || !peer.read_command("connect")) return;
-        Bytes chatter;
-        for (int i = 0; i < 100; ++i) {
-            Bytes one = fake_rtmp_chunks(3, 20, 0, FakeAmf().string("onBWDone").number(0).null().bytes);
-            chatter.insert(chatter.end(), one.begin(), one.end());
-        }
-        // The 101st would satisfy the wait, but is never read.
-        Bytes late = fake_rtmp_chunks(3, 20, 0, connect_result());
-        chatter.insert(chatter.end(), late.begin(), late.end());
-        if (peer.send(chatter)) peer.wait_for_close();
-    });
-    EXPECT_EQ(x.publisher, nullptr);
-    EXPECT_EQ(x.error, "RTMP response timed out");
 }
 
 TEST(RtmpExchangeThreads, SendAfterServerCloseFailsCleanly) {

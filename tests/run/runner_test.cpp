@@ -1,5 +1,5 @@
 // The runner's state paths and run control, driven by fake engines. These
-// suites run under ThreadSanitizer too (names end in "Threads").
+// suites run under ThreadSanitizer too (suites named *Threads carry the label "threads").
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -156,9 +156,7 @@ TEST_F(RunnerThreads, Mp4LoopWithTextOverlayGetsSettingsAndRetriesFailures) {
 
 TEST_F(RunnerThreads, RecordThenPushWaitsForTheLiveThenRecords) {
     // Upcoming twice, then live; poll_seconds 0 asks again at once.
-    fake_ytdlp("n=$(cat \"$0.count\" 2>/dev/null || echo 0); n=$((n+1)); echo $n > \"$0.count\"\n"
-               "if [ $n -le 2 ]; then echo ZQ_STATUS:is_upcoming; exit 0; fi\n"
-               "echo ZQ_STATUS:is_live; echo http://127.0.0.1:9/yt.m3u8");
+    fake_ytdlp_page("http://127.0.0.1:9/yt.m3u8", 2);
     Workflow& w = add_workflow([](WorkflowSettings& s) {
         s.type = RECORD;
         s.source_type = YOUTUBE;
@@ -174,7 +172,7 @@ TEST_F(RunnerThreads, RecordThenPushWaitsForTheLiveThenRecords) {
 }
 
 TEST_F(RunnerThreads, UnresolvedYoutubePageEndsDirectRestreamInError) {
-    fake_ytdlp("echo 'ERROR: video unavailable' >&2; exit 1");
+    fake_ytdlp_page("");
     Workflow& w = add_workflow([](WorkflowSettings& s) {
         s.source_type = YOUTUBE;
         s.source = "https://youtu.be/abc";
@@ -189,13 +187,13 @@ TEST_F(RunnerThreads, UnresolvedYoutubePageEndsDirectRestreamInError) {
     EXPECT_TRUE(fake_engines().calls_copy().empty());
 
     // A new start after that end closes the old handle and runs again.
-    fake_ytdlp("echo ZQ_STATUS:is_live; echo http://127.0.0.1:9/yt.m3u8");
+    fake_ytdlp_page("http://127.0.0.1:9/yt.m3u8");
     ASSERT_TRUE(workflow_start(w));
     ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 10000));
 }
 
 TEST_F(RunnerThreads, StopEndsWaitsAndPausesPromptly) {
-    fake_ytdlp("echo ZQ_STATUS:is_upcoming");
+    fake_ytdlp_page("", 1 << 30);
     Workflow& waiting = add_workflow([](WorkflowSettings& s) {
         s.type = RECORD;
         s.source_type = YOUTUBE;
@@ -289,13 +287,6 @@ TEST_F(RunnerThreads, RunnerDeafToStopIsLeftBehindSafely) {
     // Its last use of the context is that log line; the record goes after it.
     EXPECT_TRUE(wait_until([&] { return read_file(log_path).find("Workflow stopped") != std::string::npos; }, 5000));
     EXPECT_EQ(fake_engines().calls_copy().size(), 1u);
-}
-
-TEST(RunnerNames, RecordingPathNamesWorkflowAndTime) {
-    std::string path = recording_path_for("/rec", 42);
-    ASSERT_EQ(path.size(), std::string("/rec/workflow-42-20261206-120000.ts").size());
-    EXPECT_EQ(path.substr(0, 17), "/rec/workflow-42-");
-    EXPECT_EQ(path[25], '-');
 }
 
 }  // namespace

@@ -52,11 +52,28 @@ Workflow& AppFixture::add_workflow(const std::function<void(WorkflowSettings&)>&
     return *app_.workflows.back();
 }
 
+void AppFixture::fake_ytdlp_page(const std::string& stream_url, int upcoming) {
+    write_file(app_.program_dir + "/tools/yt-dlp", fake_ytdlp_script(stream_url, upcoming), 0755);
+}
+
 void AppFixture::fake_ytdlp(const std::string& script_body) {
-    // The version probe always succeeds, so validation passes and does not
-    // consume the answers the test scripted.
     write_file(app_.program_dir + "/tools/yt-dlp",
                "#!/bin/sh\nif [ \"$1\" = --version ]; then echo 2023.03.04; exit 0; fi\n" + script_body + "\n", 0755);
+}
+
+std::string fake_ytdlp_script(const std::string& stream_url, int upcoming) {
+    return "#!/bin/sh\n"
+           "[ \"$1\" = --version ] && { echo 2099.01.01; exit 0; }\n"
+           "calls=\"$(dirname \"$0\")/calls\"\n"
+           "n=$(( $(cat \"$calls\" 2>/dev/null || echo 0) + 1 ))\n"
+           "echo $n > \"$calls\"\n"
+           "if [ $n -le " + std::to_string(upcoming) + " ]; then\n"
+           "  echo ZQ_STATUS:is_upcoming\n"
+           "  echo 'ERROR: This live event will begin in a few moments.' >&2\n"
+           "  exit 1\n"
+           "fi\n" +
+           (stream_url.empty() ? "echo 'ERROR: Video unavailable' >&2\nexit 1\n"
+                               : "echo ZQ_STATUS:is_live\necho '" + stream_url + "'\n");
 }
 
 std::vector<StatusRecord> AppFixture::statuses() {

@@ -16,6 +16,12 @@
 #include "support/temp_dir.h"
 #include "support/wait.h"
 
+// A stand-in yt-dlp (a shell script): "--version" always succeeds; other
+// calls, counted in "calls" beside it, answer that the page's live is
+// upcoming for the first `upcoming` of them, then that it plays at
+// `stream_url` (or fail, when that is empty).
+std::string fake_ytdlp_script(const std::string& stream_url, int upcoming);
+
 struct StatusRecord {
     uint32_t id;
     uint32_t state;
@@ -29,7 +35,10 @@ protected:
 
     // A workflow appended to the table, with settings changed by `edit`.
     Workflow& add_workflow(const std::function<void(WorkflowSettings&)>& edit);
-    // Writes tools/yt-dlp (a shell script body) beside the fake program;
+    // Writes fake_ytdlp_script(stream_url, upcoming) as tools/yt-dlp beside
+    // the fake program.
+    void fake_ytdlp_page(const std::string& stream_url, int upcoming = 0);
+    // Writes tools/yt-dlp with a shell script body of the test's own;
     // "--version" always succeeds.
     void fake_ytdlp(const std::string& script_body);
 

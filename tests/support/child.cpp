@@ -1,12 +1,9 @@
 // posix_spawn-based peers for tests. Every wait is bounded.
 #include "support/child.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +13,8 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/socket_connect.h"
+#include "support/loopback.h"
 
 extern char** environ;
 
@@ -97,16 +96,9 @@ int Child::stop(uint32_t grace_ms) {
 }
 
 uint16_t free_loopback_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
     uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
+    int fd = loopback_listen(&port);
+    if (fd < 0) return 0;
     close(fd);
     return port;
 }
@@ -114,14 +106,9 @@ uint16_t free_loopback_port() {
 bool wait_for_port(uint16_t port, uint32_t timeout_ms) {
     uint64_t deadline = tick_ms() + timeout_ms;
     while (tick_ms() < deadline) {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        close(fd);
-        if (ok) return true;
+        int fd = socket_connect("127.0.0.1", port, 1000);
+        socket_close(fd);
+        if (fd >= 0) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;

@@ -2,9 +2,6 @@
 // every blocking step is a poll() bounded by the peer's wait_ms.
 #include "support/fake_rtmp_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +10,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "support/loopback.h"
 
 namespace {
 
@@ -26,27 +24,10 @@ uint32_t be(const uint8_t* b, int bytes) {
     return value;
 }
 
-bool wait_readable(int fd, uint64_t deadline) {
-    for (;;) {
-        uint64_t now = tick_ms();
-        if (now >= deadline) return false;
-        pollfd p{fd, POLLIN, 0};
-        int rc = poll(&p, 1, static_cast<int>(deadline - now));
-        if (rc > 0) return true;
-        if (rc == 0) return false;
-    }
-}
-
 }  // namespace
 
 bool FakeRtmpPeer::send(std::span<const uint8_t> bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t sent = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (sent <= 0) return false;
-        done += static_cast<size_t>(sent);
-    }
-    return true;
+    return send_all(fd, {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
 }
 
 bool FakeRtmpPeer::read_exact(size_t count, std::vector<uint8_t>* out) {
@@ -147,16 +128,8 @@ void FakeRtmpPeer::close() {
 }
 
 bool FakeRtmpServer::start(Script script, uint32_t wait_ms) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 4) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return false;
-    }
-    port = ntohs(address.sin_port);
+    listener_ = loopback_listen(&port, 4);
+    if (listener_ < 0) return false;
     peer.wait_ms = wait_ms;
     thread_ = std::thread([this, script = std::move(script)] {
         if (!wait_readable(listener_, tick_ms() + peer.wait_ms)) return;

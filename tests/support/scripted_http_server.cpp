@@ -4,15 +4,13 @@
 // most, or until released or stopped), then closes.
 #include "support/scripted_http_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 
 #include "platform/clock.h"
+#include "support/loopback.h"
 
 namespace {
 
@@ -58,22 +56,8 @@ ScriptedReply http_reply(int status, std::string_view body, std::string_view ext
 }
 
 bool ScriptedHttpServer::start() {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listener_ = loopback_listen(&port_, 64);
     if (listener_ < 0) return false;
-    int yes = 1;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 64) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        close(listener_);
-        listener_ = -1;
-        return false;
-    }
-    port_ = ntohs(address.sin_port);
     stopping_ = false;
     acceptor_ = std::thread([this] { accept_loop(); });
     return true;
@@ -100,8 +84,7 @@ void ScriptedHttpServer::stop() {
 
 void ScriptedHttpServer::accept_loop() {
     while (!stopping_) {
-        pollfd wait{listener_, POLLIN, 0};
-        if (poll(&wait, 1, kPollSliceMs) != 1) continue;
+        if (!wait_readable(listener_, tick_ms() + kPollSliceMs)) continue;
         int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
         std::lock_guard guard(lock_);
@@ -113,8 +96,7 @@ void ScriptedHttpServer::serve(int fd) {
     std::string head;
     uint64_t deadline = tick_ms() + kRequestWaitMs;
     while (head.find("\r\n\r\n") == std::string::npos && !stopping_ && tick_ms() < deadline) {
-        pollfd wait{fd, POLLIN, 0};
-        if (poll(&wait, 1, kPollSliceMs) != 1) continue;
+        if (!wait_readable(fd, tick_ms() + kPollSliceMs)) continue;
         char buffer[4096];
         ssize_t got = recv(fd, buffer, sizeof buffer, 0);
         if (got <= 0) break;
@@ -125,7 +107,6 @@ void ScriptedHttpServer::serve(int fd) {
         send_reply(fd, reply_for(request));
     }
     close(fd);
-    ++closed_;
 }
 
 ScriptedReply ScriptedHttpServer::reply_for(const ScriptedRequest& request) {
@@ -143,13 +124,7 @@ void ScriptedHttpServer::send_reply(int fd, const ScriptedReply& reply) {
     size_t piece = reply.piece_size ? reply.piece_size : bytes.size();
     for (size_t at = 0; at < bytes.size() && !stopping_; at += piece) {
         if (at > 0 && reply.piece_delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(reply.piece_delay_ms));
-        std::string_view part = bytes.substr(at, piece);
-        size_t sent = 0;
-        while (sent < part.size()) {
-            ssize_t step = send(fd, part.data() + sent, part.size() - sent, MSG_NOSIGNAL);
-            if (step <= 0) return;
-            sent += static_cast<size_t>(step);
-        }
+        if (!send_all(fd, bytes.substr(at, piece))) return;
     }
     if (reply.stall) {
         std::unique_lock guard(lock_);

@@ -62,8 +62,6 @@ public:
     uint16_t port() const { return port_; }
     std::vector<ScriptedRequest> requests(const std::string& path = "");
     int request_count(const std::string& path = "");
-    // Connections that have been served and closed.
-    int closed_count() const { return closed_.load(); }
 
 private:
     void accept_loop();
@@ -74,7 +72,6 @@ private:
     int listener_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
-    std::atomic<int> closed_{0};
     std::thread acceptor_;
     std::mutex lock_;
     std::condition_variable released_;

@@ -1,11 +1,8 @@
 #include "fake_dialogs.h"
 
-#include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QPixmap>
 #include <QThread>
 
 namespace {
@@ -59,12 +56,4 @@ bool process_events_until(const std::function<bool()>& done, int timeout_ms) {
         QThread::msleep(5);
     }
     return true;
-}
-
-void save_screenshot(QWidget& widget, const QString& name) {
-    const QString folder = QStringLiteral(VELTRONA_SCREENSHOT_DIR);
-    ASSERT_TRUE(QDir().mkpath(folder));
-    const QPixmap picture = widget.grab();
-    ASSERT_FALSE(picture.isNull());
-    EXPECT_TRUE(picture.save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
 }

@@ -34,6 +34,3 @@ FakeDialogs& install_fake_dialogs();
 
 // Processes events until `done` or `timeout_ms` has passed.
 bool process_events_until(const std::function<bool()>& done, int timeout_ms);
-
-// Writes a widget's picture to <build>/screenshots/<name>.png.
-void save_screenshot(QWidget& widget, const QString& name);
