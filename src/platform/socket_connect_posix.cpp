@@ -1,10 +1,12 @@
 // TCP connect with a bounded wait: the socket is made non-blocking for the
 // connect, polled for writability, checked with SO_ERROR, then made blocking
 // again with SO_RCVTIMEO/SO_SNDTIMEO set to the caller's time-out.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 namespace {
 
 constexpr uint32_t CANCEL_SLICE_MS = 100;
+constexpr size_t GATHER_MAX = 64;  // iovec entries per sendmsg, well under IOV_MAX
 
 void ignore_sigpipe_once() {
     static std::once_flag once;
@@ -107,4 +110,28 @@ long socket_recv(int fd, void* data, size_t size) {
         got = recv(fd, data, size, 0);
     } while (got < 0 && errno == EINTR);
     return static_cast<long>(got);
+}
+
+long socket_send_pieces(int fd, std::span<const std::span<const uint8_t>> pieces) {
+    iovec vectors[GATHER_MAX];
+    size_t count = 0;
+    for (std::span<const uint8_t> piece : pieces) {
+        if (count == GATHER_MAX) break;
+        if (!piece.empty()) vectors[count++] = {const_cast<uint8_t*>(piece.data()), piece.size()};
+    }
+    msghdr message{};
+    message.msg_iov = vectors;
+    message.msg_iovlen = count;
+    ssize_t sent;
+    do {
+        sent = sendmsg(fd, &message, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return static_cast<long>(sent);
+}
+
+int socket_last_error() { return errno; }
+
+bool socket_is_ip_literal(const std::string& host) {
+    unsigned char scratch[sizeof(in6_addr)];
+    return inet_pton(AF_INET, host.c_str(), scratch) == 1 || inet_pton(AF_INET6, host.c_str(), scratch) == 1;
 }
