@@ -2,10 +2,7 @@
 // one-time copy of a legacy configuration, and the front end's notifier.
 #include "app/app_context.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
 #include "engines/engine_contract.h"
@@ -18,20 +15,9 @@ std::string fit_path(const std::string& path) { return utf16_fit(path, PATH_CAPA
 // Copies `from` to `to` unless `to` exists; the copy keeps the owner-only
 // mode a configuration file deserves.
 void copy_if_absent(const std::string& from, const std::string& to) {
-    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return;
-    int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (out >= 0) {
-        char buffer[65536];
-        ssize_t got;
-        bool ok = true;
-        while (ok && (got = read(in, buffer, sizeof buffer)) > 0) {
-            ok = write(out, buffer, static_cast<size_t>(got)) == got;
-        }
-        close(out);
-        if (!ok) unlink(to.c_str());
-    }
-    close(in);
+    std::string content;
+    if (path_exists(to) || !file_read_all(from, &content)) return;
+    (void)file_create_private(to, content);
 }
 
 }  // namespace

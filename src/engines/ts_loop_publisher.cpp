@@ -13,6 +13,7 @@
 
 #include "engines/engines.h"
 #include "platform/error_text.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ PassEnd feed_file(PublishContext& context, FILE* file, std::vector<uint8_t>& buf
 
 PassEnd play_pass(PublishContext& context, const std::string& path, std::vector<uint8_t>& buffer,
                   std::span<char> error) {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    FilePtr file(file_open(path, "rb"));
     if (!file) {
         error_printf(error, "%s", "recording cannot be opened for playback");
         return PassEnd::failed;
