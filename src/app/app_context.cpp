@@ -31,16 +31,17 @@ void app_context_init(AppContext& app, const std::string& data_dir_override) {
 
     std::string base = user_data_base();
     if (base.empty()) base = temp_folder();
-    app.data_dir = fit_path(data_dir_override.empty() ? base + "/Veltrona" : data_dir_override);
-    app.config_path = fit_path(app.data_dir + "/config.tsv");
-    app.logs_dir = fit_path(app.data_dir + "/logs");
-    app.recordings_dir = fit_path(app.data_dir + "/recordings");
+    app.data_dir = fit_path(data_dir_override.empty() ? path_join(base, "Veltrona") : data_dir_override);
+    app.config_path = fit_path(path_join(app.data_dir, "config.tsv"));
+    app.logs_dir = fit_path(path_join(app.data_dir, "logs"));
+    app.recordings_dir = fit_path(path_join(app.data_dir, "recordings"));
 
     (void)ensure_directory(app.data_dir);
     (void)ensure_directory(app.logs_dir);
     (void)ensure_directory(app.recordings_dir);
 
-    std::string legacy_config = fit_path(fit_path(base + "/Morvantix/Castwright") + "/config.tsv");
+    std::string legacy_folder = fit_path(path_join(path_join(base, "Morvantix"), "Castwright"));
+    std::string legacy_config = fit_path(path_join(legacy_folder, "config.tsv"));
     if (!path_exists(app.config_path) && path_exists(legacy_config)) copy_if_absent(legacy_config, app.config_path);
 }
 

@@ -9,6 +9,7 @@
 #include "app/app_context.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/folders.h"
 #include "platform/text.h"
 #include "workflow/workflow.h"
 
@@ -47,14 +48,14 @@ void log_append_line(const std::string& path, const char* format, va_list args) 
 void log_app(AppContext& app, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    log_append_line(utf16_fit(app.logs_dir + "/application.log", PATH_CAPACITY), format, args);
+    log_append_line(utf16_fit(path_join(app.logs_dir, "application.log"), PATH_CAPACITY), format, args);
     va_end(args);
 }
 
 void log_workflow(Workflow& workflow, const char* format, ...) {
     if (workflow.log_path.empty() && workflow.app) {
         workflow.log_path =
-            utf16_fit(string_printf("%s/workflow-%u.log", workflow.app->logs_dir.c_str(), workflow.id), PATH_CAPACITY);
+            utf16_fit(path_join(workflow.app->logs_dir, string_printf("workflow-%u.log", workflow.id)), PATH_CAPACITY);
     }
     va_list args;
     va_start(args, format);

@@ -28,5 +28,8 @@
 // its caller.
 void file_append_private(const std::string& path, std::string_view line, int64_t size_limit);
 
+// Renames `from` to `to`, replacing a file of that name in one step.
+[[nodiscard]] bool file_move_replacing(const std::string& from, const std::string& to);
+
 // fopen for a UTF-8 path.
 [[nodiscard]] FILE* file_open(const std::string& path, const char* mode);

@@ -40,12 +40,17 @@ bool file_create_private(const std::string& path, std::string_view content) {
     return ok;
 }
 
-bool file_replace_private(const std::string& path, const std::string& temp_path, std::string_view content) {
+bool file_replace_private(const std::string& path, const std::string& temp_path,
+                          std::string_view content) {
     int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     bool written = fchmod(fd, 0600) == 0 && write_all(fd, content) && fsync(fd) == 0;
     if (close(fd) != 0 || !written) return false;
-    return rename(temp_path.c_str(), path.c_str()) == 0;
+    return file_move_replacing(temp_path, path);
+}
+
+bool file_move_replacing(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0;
 }
 
 void file_append_private(const std::string& path, std::string_view line, int64_t size_limit) {
@@ -61,4 +66,6 @@ void file_append_private(const std::string& path, std::string_view line, int64_t
     close(fd);
 }
 
-FILE* file_open(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+FILE* file_open(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/format_check.h"
+
 // Number of UTF-16 units `text` would take.
 [[nodiscard]] size_t utf16_length(std::string_view text);
 
@@ -27,4 +29,4 @@
 [[nodiscard]] bool iends_with(std::string_view text, std::string_view suffix);
 
 // printf into a std::string.
-[[nodiscard]] std::string string_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[nodiscard]] std::string string_printf(const char* format, ...) PRINTF_LIKE(1, 2);
