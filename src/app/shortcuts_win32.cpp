@@ -6,10 +6,13 @@
 // and hot key stay) or on a new one, and it is saved in place. COM is
 // initialised for the calling thread as apartment-threaded for the length
 // of each call; a thread already in another mode is used as it is.
+// The system headers must come in this order.
+// clang-format off
+#include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
-#include <windows.h>
+// clang-format on
 
 #include <memory>
 

@@ -2,9 +2,12 @@
 // data, Desktop, Start-menu Programs), GetTempPathW and GetModuleFileNameW.
 // Paths come back as UTF-8 with the system's backslashes; every function
 // that takes a path accepts '/' and '\' alike.
+// The system headers must come in this order.
+// clang-format off
+#include <windows.h>
 #include <knownfolders.h>
 #include <shlobj.h>
-#include <windows.h>
+// clang-format on
 
 #include "platform/folders.h"
 #include "platform/wide_text.h"

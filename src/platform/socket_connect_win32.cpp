@@ -7,9 +7,12 @@
 //
 // A stop shuts the socket down and also cancels its pending I/O: a blocked
 // recv on Windows does not always return on shutdown alone.
-#include <windows.h>
+// The system headers must come in this order.
+// clang-format off
 #include <winsock2.h>
+#include <windows.h>
 #include <ws2tcpip.h>
+// clang-format on
 
 #include <algorithm>
 #include <cerrno>

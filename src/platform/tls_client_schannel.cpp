@@ -13,12 +13,15 @@
 // Records: received bytes collect in `incoming` until DecryptMessage has a
 // whole record; its plaintext is handed out from `plain`. Each write is one
 // record of at most the negotiated maximum size.
-#include <windows.h>
+// The system headers must come in this order.
+// clang-format off
 #include <winsock2.h>
+#include <windows.h>
 #define SECURITY_WIN32
 #include <schannel.h>
 #include <security.h>
 #include <wincrypt.h>
+// clang-format on
 
 #include <algorithm>
 #include <cerrno>
