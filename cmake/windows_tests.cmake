@@ -24,3 +24,7 @@ add_executable(veltrona_tests ${WINDOWS_TEST_SOURCES})
 target_link_libraries(veltrona_tests PRIVATE veltrona_cli_lib GTest::gtest GTest::gmock GTest::gtest_main)
 
 target_include_directories(veltrona_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+
+# Makes a test CA trusted in a Wine prefix (the end-to-end tests under Wine).
+add_executable(trust_root ${CMAKE_SOURCE_DIR}/tests/windows/trust_root.cpp)
+target_link_libraries(trust_root PRIVATE crypt32)

@@ -6,6 +6,7 @@
 #include "cli/cli.h"
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -41,17 +42,17 @@ int usage_error(const char* detail) {
     return EXIT_USAGE;
 }
 
-bool parse_number(const std::string& text, long max, long* value) {
+bool parse_number(const std::string& text, int64_t max, int64_t* value) {
     char* end = nullptr;
-    long parsed = std::strtol(text.c_str(), &end, 10);
+    long long parsed = std::strtoll(text.c_str(), &end, 10);
     if (text.empty() || *end != '\0' || parsed < 0 || parsed > max) return false;
     *value = parsed;
     return true;
 }
 
 bool parse_id(AppContext& app, const std::string& text, Workflow** workflow) {
-    long id = 0;
-    if (!parse_number(text, 0xFFFFFFFFL, &id)) return false;
+    int64_t id = 0;
+    if (!parse_number(text, 0xFFFFFFFF, &id)) return false;
     *workflow = app_find_workflow(app, static_cast<uint32_t>(id));
     return *workflow != nullptr;
 }
@@ -83,7 +84,7 @@ bool parse_type(const std::string& text, int32_t* type) {
 
 // Applies one "--option value" pair; an error text for usage problems.
 const char* apply_add_option(WorkflowSettings& s, const std::string& option, const std::string& value) {
-    long number = 0;
+    int64_t number = 0;
     if (option == "--type") return parse_type(value, &s.type) ? nullptr : "--type takes direct, record, overlay or mp4";
     if (option == "--name") s.name = utf16_fit(value, NAME_CAPACITY);
     else if (option == "--source") s.source = utf16_fit(value, URL_CAPACITY);
@@ -94,7 +95,7 @@ const char* apply_add_option(WorkflowSettings& s, const std::string& option, con
         if (value != "youtube" && value != "direct") return "--source-type takes youtube or direct";
         s.source_type = static_cast<int32_t>(value == "youtube" ? SourceType::youtube : SourceType::direct);
     } else if (option == "--poll-seconds") {
-        if (!parse_number(value, 0x7FFFFFFFL, &number)) return "--poll-seconds takes a whole number of seconds";
+        if (!parse_number(value, 0x7FFFFFFF, &number)) return "--poll-seconds takes a whole number of seconds";
         s.poll_seconds = editor_poll_seconds(static_cast<int32_t>(number));
     } else if (option == "--image") {
         s.image_enabled = 1;
@@ -218,11 +219,11 @@ void print_news(StatusQueue& queue, const std::vector<Workflow*>& workflows,
     std::fflush(stdout);
 }
 
-bool parse_run_args(AppContext& app, const std::vector<std::string>& args, long* seconds,
+bool parse_run_args(AppContext& app, const std::vector<std::string>& args, int64_t* seconds,
                     std::vector<Workflow*>* workflows) {
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--seconds") {
-            if (i + 1 >= args.size() || !parse_number(args[++i], 0x7FFFFFFFL, seconds)) return false;
+            if (i + 1 >= args.size() || !parse_number(args[++i], 0x7FFFFFFF, seconds)) return false;
             continue;
         }
         Workflow* workflow = nullptr;
@@ -240,7 +241,7 @@ bool any_running(const std::vector<Workflow*>& workflows) {
 }
 
 int command_run(AppContext& app, const std::vector<std::string>& args) {
-    long seconds = -1;
+    int64_t seconds = -1;
     std::vector<Workflow*> workflows;
     if (!parse_run_args(app, args, &seconds, &workflows)) return usage_error("run takes [--seconds N] and workflow ids");
 
