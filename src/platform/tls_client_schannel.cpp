@@ -21,6 +21,7 @@
 #include <schannel.h>
 #include <security.h>
 #include <wincrypt.h>
+#include <ws2tcpip.h>
 // clang-format on
 
 #include <algorithm>
@@ -218,9 +219,39 @@ SECURITY_STATUS handshake(TlsSession* session, const std::wstring& target) {
     }
 }
 
+// True when the certificate's subject alternative names hold the address
+// `host` (an IPv4 or IPv6 literal), compared as bytes.
+bool certificate_names_address(PCCERT_CONTEXT certificate, const std::string& host) {
+    unsigned char address[16];
+    DWORD size = 0;
+    if (inet_pton(AF_INET, host.c_str(), address) == 1) size = 4;
+    if (size == 0 && inet_pton(AF_INET6, host.c_str(), address) == 1) size = 16;
+    const CERT_INFO* info = certificate->pCertInfo;
+    PCERT_EXTENSION extension =
+        CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+    if (size == 0 || !extension) return false;
+    CERT_ALT_NAME_INFO* names = nullptr;
+    DWORD names_size = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                             extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names,
+                             &names_size)) {
+        return false;
+    }
+    bool found = false;
+    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+        const CERT_ALT_NAME_ENTRY& name = names->rgAltEntry[i];
+        found = name.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && name.IPAddress.cbData == size &&
+                std::memcmp(name.IPAddress.pbData, address, size) == 0;
+    }
+    LocalFree(names);
+    return found;
+}
+
 // The peer's chain against the system roots and the SSL policy for `host`:
-// 0 when trusted, else the policy's error code.
-long verify_peer(TlsSession* session, const std::wstring& host) {
+// 0 when trusted, else the policy's error code. The policy matches names;
+// an address literal is matched against the certificate's IP entries here,
+// which not every implementation of the policy does.
+long verify_peer(TlsSession* session, const std::string& host) {
     PCCERT_CONTEXT peer = nullptr;
     if (QueryContextAttributesW(&session->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &peer) !=
             SEC_E_OK ||
@@ -241,7 +272,8 @@ long verify_peer(TlsSession* session, const std::wstring& host) {
         SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
         ssl.cbSize = sizeof ssl;
         ssl.dwAuthType = AUTHTYPE_SERVER;
-        ssl.pwszServerName = const_cast<wchar_t*>(host.c_str());
+        std::wstring name = socket_is_ip_literal(host) ? std::wstring() : utf8_to_wide(host);
+        ssl.pwszServerName = name.empty() ? nullptr : name.data();
         CERT_CHAIN_POLICY_PARA policy{};
         policy.cbSize = sizeof policy;
         policy.pvExtraPolicyPara = &ssl;
@@ -249,6 +281,9 @@ long verify_peer(TlsSession* session, const std::wstring& host) {
         status.cbSize = sizeof status;
         if (CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
             result = static_cast<long>(status.dwError);
+        }
+        if (result == 0 && socket_is_ip_literal(host) && !certificate_names_address(peer, host)) {
+            result = static_cast<long>(CERT_E_CN_NO_MATCH);
         }
         CertFreeCertificateChain(chain);
     }
@@ -281,7 +316,7 @@ TlsOpenResult tls_open(int socket, const std::string& host, TlsSession** session
         describe(verify_text, static_cast<long>(status), "TLS handshake failed");
         return TlsOpenResult::handshake_failed;
     }
-    long verify = verify_peer(opened.get(), wide_host);
+    long verify = verify_peer(opened.get(), host);
     if (verify != 0) {
         describe(verify_text, verify, verify_meaning(verify));
         return TlsOpenResult::verify_failed;
