@@ -247,6 +247,19 @@ bool certificate_names_address(PCCERT_CONTEXT certificate, const std::string& ho
     return found;
 }
 
+// The chain's own verdict, checked before the SSL policy: not every
+// implementation of the policy refuses a chain that ends short of a root.
+long chain_error(DWORD status) {
+    if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID)
+        return static_cast<long>(TRUST_E_CERT_SIGNATURE);
+    if (status & CERT_TRUST_IS_PARTIAL_CHAIN) return static_cast<long>(CERT_E_CHAINING);
+    if (status & CERT_TRUST_IS_UNTRUSTED_ROOT) return static_cast<long>(CERT_E_UNTRUSTEDROOT);
+    if (status & CERT_TRUST_IS_NOT_TIME_VALID) return static_cast<long>(CERT_E_EXPIRED);
+    if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) return static_cast<long>(CERT_E_WRONG_USAGE);
+    if (status & CERT_TRUST_IS_REVOKED) return static_cast<long>(CERT_E_REVOKED);
+    return 0;
+}
+
 // The peer's chain against the system roots and the SSL policy for `host`:
 // 0 when trusted, else the policy's error code. The policy matches names;
 // an address literal is matched against the certificate's IP entries here,
@@ -279,8 +292,12 @@ long verify_peer(TlsSession* session, const std::string& host) {
         policy.pvExtraPolicyPara = &ssl;
         CERT_CHAIN_POLICY_STATUS status{};
         status.cbSize = sizeof status;
-        if (CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
-            result = static_cast<long>(status.dwError);
+        result = chain_error(chain->TrustStatus.dwErrorStatus);
+        if (result == 0) {  // a policy call that fails refuses the certificate too
+            bool checked =
+                CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status);
+            result =
+                static_cast<long>(checked ? status.dwError : static_cast<DWORD>(CERT_E_CHAINING));
         }
         if (result == 0 && socket_is_ip_literal(host) && !certificate_names_address(peer, host)) {
             result = static_cast<long>(CERT_E_CN_NO_MATCH);

@@ -53,14 +53,19 @@ class WineRestreamTest : public ::testing::Test {
         return {WINE, WINDOWS_BUILD + "/veltrona-cli.exe", "--data-dir", "Z:" + data_dir_};
     }
 
-    void start_nginx(bool tls) {
+    // nginx with RTMP and HTTP, and for `tls` also RTMPS and HTTPS with the
+    // test CA's certificate, that CA trusted in the prefix unless `untrusted`
+    // (then the certificate comes from a CA nobody trusts).
+    void start_nginx(bool tls, bool untrusted = false) {
         NginxOptions options;
         options.rtmp = options.http = true;
         if (tls) {
             ASSERT_TRUE(ca_.create(dir_.path()));
             options.rtmps = options.https = true;
-            options.cert = ca_.server_cert;
-            options.key = ca_.server_key;
+            options.cert = untrusted ? ca_.untrusted_cert : ca_.server_cert;
+            options.key = untrusted ? ca_.untrusted_key : ca_.server_key;
+        }
+        if (tls && !untrusted) {
             std::string out;
             ASSERT_EQ(run_command({WINE, WINDOWS_BUILD + "/trust_root.exe", "Z:" + ca_.ca_cert},
                                   &out, 120),
@@ -70,17 +75,22 @@ class WineRestreamTest : public ::testing::Test {
         ASSERT_TRUE(nginx_.start(dir_.path(), options)) << read_file(nginx_.error_log);
     }
 
-    void restream_and_check(const std::string& source, const std::string& output) {
-        LiveHls live;
-        ASSERT_TRUE(live.start(nginx_.www_dir, 90));
-        ASSERT_TRUE(live.wait_for_segments(2, 20000));
+    // A Direct workflow from `source` to `output`; its id as text ("0" when refused).
+    std::string add_workflow(const std::string& source, const std::string& output) {
         std::vector<std::string> add = program();
         add.insert(add.end(), {"add", "--type", "direct", "--source-type", "direct", "--name",
                                "Wine", "--source", source, "--output", output});
         std::string out;
-        ASSERT_EQ(run_command(add, &out, 120), 0) << out;
-        std::string id = std::to_string(std::strtoul(out.c_str(), nullptr, 10));
-        ASSERT_NE(id, "0") << out;
+        EXPECT_EQ(run_command(add, &out, 120), 0) << out;
+        return std::to_string(std::strtoul(out.c_str(), nullptr, 10));
+    }
+
+    void restream_and_check(const std::string& source, const std::string& output) {
+        LiveHls live;
+        ASSERT_TRUE(live.start(nginx_.www_dir, 90));
+        ASSERT_TRUE(live.wait_for_segments(2, 20000));
+        std::string id = add_workflow(source, output);
+        ASSERT_NE(id, "0");
 
         CliProcess cli;
         ASSERT_TRUE(cli.start_command(program(), dir_.path(),
@@ -116,6 +126,20 @@ TEST_F(WineRestreamTest, HttpSourceToRtmp) {
 TEST_F(WineRestreamTest, HttpsSourceToRtmpsWithTheCaInTheRootStore) {
     start_nginx(true);
     restream_and_check(nginx_.https_url("live.m3u8"), nginx_.rtmps_url("secretkey1"));
+}
+
+// Verification is real: a certificate from a CA the prefix does not trust
+// never gets as far as streaming, and the error says why (HTTPS or RTMPS,
+// whichever the engine reaches first, in one of its attempts).
+TEST_F(WineRestreamTest, UntrustedCertificateIsRefused) {
+    start_nginx(true, true);
+    std::string id = add_workflow(nginx_.https_url("live.m3u8"), nginx_.rtmps_url("secretkey1"));
+    ASSERT_NE(id, "0");
+    CliProcess cli;
+    ASSERT_TRUE(cli.start_command(program(), dir_.path(), {"--seconds", "12", id}));
+    EXPECT_EQ(cli.wait_exit(60000), 0) << cli.output();
+    EXPECT_NE(cli.output().find("verification failed: "), std::string::npos) << cli.output();
+    EXPECT_EQ(cli.wait_for_state("STREAMING", 0), std::nullopt) << cli.output();
 }
 
 }  // namespace
