@@ -1,6 +1,6 @@
 # Shared by the benchmark scripts (sourced, not run): a temp work folder
-# removed at exit, the PIDs of every peer started (stopped at exit), and a
-# free loopback port.
+# removed at exit, the PIDs of every peer started (stopped at exit), a free
+# loopback port, and nginx-rtmp started in the work folder.
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -11,3 +11,42 @@ cleanup() {
 trap cleanup EXIT
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+
+# Starts nginx on loopback with RTMP application "live" on $rtmp_port; $1 is
+# added to that application's block, $2 (optional) is an http { } block.
+# Sets nginx_pid.
+start_nginx() {
+    local user_line=""
+    [ "$(id -u)" = 0 ] && user_line="user root;"
+    cat > "$work/nginx.conf" <<CONF
+load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;
+$user_line
+daemon off; master_process off; worker_processes 1;
+pid $work/nginx.pid; error_log $work/error.log;
+events { worker_connections 1024; }
+rtmp { server { listen 127.0.0.1:$rtmp_port; chunk_size 4096; application live { live on; $1 } } }
+${2:-}
+CONF
+    nginx -c "$work/nginx.conf" -p "$work/" -e "$work/error.log" &
+    nginx_pid=$!
+    pids+=("$nginx_pid")
+    sleep 1
+}
+
+# One table row per /usr/bin/time -v output $work/NAME.time, for each NAME
+# given ("ours" is shown as veltrona-cli): user, system and total CPU
+# seconds, peak RSS.
+print_resources() {
+    field() { grep -F "$2" "$1" | sed 's/.*: //'; }
+    printf '%-12s %10s %10s %10s %14s\n' program user_s system_s cpu_s peak_rss_MiB
+    for name in "$@"; do
+        local f="$work/$name.time" label=$name
+        local user system rss
+        user=$(field "$f" "User time (seconds)")
+        system=$(field "$f" "System time (seconds)")
+        rss=$(field "$f" "Maximum resident set size (kbytes)")
+        [ "$name" = ours ] && label=veltrona-cli
+        printf '%-12s %10s %10s %10.2f %14.1f\n' "$label" "$user" "$system" "$(echo "$user + $system" | bc)" \
+            "$(echo "scale=1; $rss / 1024" | bc)"
+    done
+}

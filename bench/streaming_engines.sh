@@ -40,26 +40,13 @@ source bench/common.sh
 rtmp_port=$(free_port)
 http_port=$(free_port)
 mkdir -p "$work/www"
-user_line=""
-[ "$(id -u)" = 0 ] && user_line="user root;"
-cat > "$work/nginx.conf" <<CONF
-load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;
-$user_line
-daemon off; master_process off; worker_processes 1;
-pid $work/nginx.pid; error_log $work/error.log;
-events { worker_connections 1024; }
-rtmp { server { listen 127.0.0.1:$rtmp_port; chunk_size 4096; application live { live on; } } }
-http {
+start_nginx "" "http {
   access_log off; sendfile on;
   client_body_temp_path $work/cb; proxy_temp_path $work/px; fastcgi_temp_path $work/fc;
   uwsgi_temp_path $work/uw; scgi_temp_path $work/sc;
   types { application/vnd.apple.mpegurl m3u8; video/mp2t ts; }
   server { listen 127.0.0.1:$http_port; root $work/www; }
-}
-CONF
-nginx -c "$work/nginx.conf" -p "$work/" -e "$work/error.log" &
-pids+=($!)
-sleep 1
+}"
 
 source_pid=""
 # A live HLS stream at http://127.0.0.1:$http_port/$1/live.m3u8, two segments listed before it returns.
@@ -108,18 +95,7 @@ peer=$!
 peer_rec=$!
 wait "$ours" "$peer" "$peer_rec"
 stop_source
-field() { grep -F "$2" "$1" | sed 's/.*: //'; }
-printf '%-12s %10s %10s %10s %14s\n' program user_s system_s cpu_s peak_rss_MiB
-for name in ours ffmpeg ffmpeg-rec; do
-    f="$work/$name.time"
-    user=$(field "$f" "User time (seconds)")
-    system=$(field "$f" "System time (seconds)")
-    rss=$(field "$f" "Maximum resident set size (kbytes)")
-    label=$name
-    [ "$name" = ours ] && label=veltrona-cli
-    printf '%-12s %10s %10s %10.2f %14.1f\n' "$label" "$user" "$system" "$(echo "$user + $system" | bc)" \
-        "$(echo "scale=1; $rss / 1024" | bc)"
-done
+print_resources ours ffmpeg ffmpeg-rec
 grep -c STREAMING "$work/ours.out" > /dev/null || { echo "veltrona-cli did not stream:"; cat "$work/ours.out"; }
 ls -l "$data/recordings" "$work/peer-recording.ts"
 fi

@@ -12,14 +12,13 @@
 #include "engines/ts_loop_publisher.h"
 
 #include "engines/engines.h"
+#include "engines/publish_loop.h"
 #include "platform/error_text.h"
 #include "platform/files.h"
 
 namespace {
 
 constexpr size_t TS_PACKET_SIZE = 188;
-
-enum class PassEnd { next, stopped, failed };
 
 // Feeds the whole file; `failed` on a feed error that was not a stop.
 PassEnd feed_file(PublishContext& context, FILE* file, std::vector<uint8_t>& buffer, std::span<char> error) {
@@ -35,9 +34,14 @@ PassEnd feed_file(PublishContext& context, FILE* file, std::vector<uint8_t>& buf
     return PassEnd::stopped;
 }
 
-PassEnd play_pass(PublishContext& context, const std::string& path, std::vector<uint8_t>& buffer,
-                  std::span<char> error) {
-    FilePtr file(file_open(path, "rb"));
+struct TsPass {
+    const std::string& path;
+    std::vector<uint8_t> buffer;
+};
+
+PassEnd play_pass(PublishContext& context, void* opaque, std::span<char> error) {
+    auto& pass = *static_cast<TsPass*>(opaque);
+    FilePtr file(file_open(pass.path, "rb"));
     if (!file) {
         error_printf(error, "%s", "recording cannot be opened for playback");
         return PassEnd::failed;
@@ -46,51 +50,20 @@ PassEnd play_pass(PublishContext& context, const std::string& path, std::vector<
         error_printf(error, "%s", "playback media engine allocation failed");
         return PassEnd::failed;
     }
-    uint64_t sent_before = context.tags_sent;
-    PassEnd end = feed_file(context, file.get(), buffer, error);
+    PassEnd end = feed_file(context, file.get(), pass.buffer, error);
     file.reset();
     if (end != PassEnd::next) return end;
-    if (!ts_demuxer_flush(context.demuxer.get())) return publish_stopped(context) ? PassEnd::stopped : PassEnd::failed;
-    context.demuxer.reset();
-    context.packetizer.reset();
-    if (publish_stopped(context)) return PassEnd::stopped;
-    if (context.tags_sent == sent_before) {
-        error_printf(error, "%s", "recording holds no playable audio or video");
-        return PassEnd::failed;
-    }
-    context.timestamp_offset = context.highest_timestamp + 1;
-    return PassEnd::next;
-}
-
-// Connects, then plays pass after pass until a stop or a failure.
-PassEnd loop(const TsLoopOptions& options, const std::string& url, std::span<char> error) {
-    PublishContext context;
-    context.stop_event = options.stop_event;
-    context.timestamp_offset = context.highest_timestamp = context.pacing_origin = options.initial_timestamp;
-    context.stats = options.stats;
-    context.publisher.reset(rtmp_open(url, RTMP_OPEN_TIMEOUT_MS, error, options.stop_event));
-    if (!context.publisher) return publish_stopped(context) ? PassEnd::stopped : PassEnd::failed;
-    if (options.status) options.status(options.status_context, "Publishing continuous native TS loop");
-    std::vector<uint8_t> buffer(TS_LOOP_READ_SIZE);
-    PassEnd end = PassEnd::next;
-    while (end == PassEnd::next) {
-        end = publish_stopped(context) ? PassEnd::stopped : play_pass(context, options.recording_path, buffer, error);
-    }
-    return end;
+    return ts_demuxer_flush(context.demuxer.get()) ? PassEnd::next : PassEnd::failed;
 }
 
 }  // namespace
 
 int ts_loop_run(const TsLoopOptions& options, std::span<char> error) {
-    error_clear(error);
-    std::optional<std::string> url = to_utf8(options.output_url);
-    if (!url) {
-        error_printf(error, "%s", "RTMP URL conversion failed");
-        return 0;
-    }
-    if (loop(options, *url, error) == PassEnd::failed) return 0;
-    error_clear(error);
-    return 1;
+    TsPass pass{options.recording_path, std::vector<uint8_t>(TS_LOOP_READ_SIZE)};
+    PublishLoop loop{options.output_url, options.stop_event, options.status, options.status_context,
+                     "Publishing continuous native TS loop", "recording holds no playable audio or video",
+                     options.initial_timestamp, options.stats, play_pass, &pass};
+    return publish_loop_run(loop, error);
 }
 
 int ts_loop_publisher(const std::string& recording_path, const std::string& output_url, Event* stop_event,

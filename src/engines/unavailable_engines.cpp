@@ -18,11 +18,6 @@ int overlay_stream_engine(const std::string&, const std::string&, const std::str
     return unavailable(error, "hardware overlay streaming");
 }
 
-int mp4_loop_engine(const std::string&, const std::string&, const OverlaySettings*, Event*, EngineStatusCallback,
-                    void*, std::span<char> error) {
-    return unavailable(error, "MP4 loop streaming");
-}
-
 int overlay_ts_loop_engine(const std::string&, const std::string&, const OverlaySettings&, Event*,
                            EngineStatusCallback, void*, std::span<char> error) {
     return unavailable(error, "hardware overlay TS loop");

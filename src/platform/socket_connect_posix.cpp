@@ -1,6 +1,7 @@
 // TCP connect with a bounded wait: the socket is made non-blocking for the
 // connect, polled for writability, checked with SO_ERROR, then made blocking
 // again with SO_RCVTIMEO/SO_SNDTIMEO set to the caller's time-out.
+// Names are looked up by socket_resolve (cancellable).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -15,6 +16,7 @@
 #include <mutex>
 
 #include "platform/socket_connect.h"
+#include "platform/socket_resolve.h"
 
 namespace {
 
@@ -68,11 +70,8 @@ bool connect_bounded(int fd, const addrinfo* address, uint32_t timeout_ms, Event
 
 int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms, Event* cancel) {
     ignore_sigpipe_once();
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* results = nullptr;
-    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &results) != 0) return -1;
+    addrinfo* results = socket_resolve(host, port, cancel);
+    if (!results) return -1;
     int connected = -1;
     for (addrinfo* address = results; address && connected < 0; address = address->ai_next) {
         int fd = socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol);

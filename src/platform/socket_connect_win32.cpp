@@ -20,6 +20,7 @@
 #include <mutex>
 
 #include "platform/socket_connect.h"
+#include "platform/socket_resolve.h"
 
 namespace {
 
@@ -95,11 +96,8 @@ bool connect_bounded(SOCKET s, const addrinfo* address, uint32_t timeout_ms, Eve
 
 int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms, Event* cancel) {
     if (!start_winsock_once()) return -1;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* results = nullptr;
-    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &results) != 0) return -1;
+    addrinfo* results = socket_resolve(host, port, cancel);
+    if (!results) return -1;
     int connected = -1;
     for (addrinfo* address = results; address && connected < 0; address = address->ai_next) {
         SOCKET s = socket(address->ai_family, address->ai_socktype, address->ai_protocol);

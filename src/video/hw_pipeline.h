@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "media/es_unit.h"
 #include "video/overlay_settings.h"
@@ -23,6 +24,10 @@ struct HwVideoPipeline;
 
 // Receives each encoded access unit: kind ES_VIDEO, Annex B bytes valid only
 // during the call, 90 kHz PTS and DTS (equal: the encoder makes no B-frames).
+// The time is the decoded frame's presentation time, so units leave in
+// increasing time even when the source had B-frames; it steps back only
+// where the input's did (a loop restart), and such a unit is a key frame.
+// Every key frame carries SPS and PPS in band.
 // Nonzero means accepted; 0 fails the feed or finish that produced it.
 using EncodedVideoSink = EsUnitCallback;
 
@@ -42,3 +47,10 @@ using EncodedVideoSink = EsUnitCallback;
 
 // Releases everything; accepts null.
 void hw_pipeline_free(HwVideoPipeline* pipeline);
+
+// The encoder that opened, as the engines log it after "Video encoder: ":
+// "libx264 (software)" or e.g. "h264_nvenc (hardware)". Empty until the
+// first decoded frame has set the encoder up (and for null); valid while the
+// pipeline lives. An engine checks it after each successful feed and logs
+// it once when it turns non-empty.
+[[nodiscard]] std::string_view hw_pipeline_encoder_name(const HwVideoPipeline* pipeline);

@@ -12,6 +12,7 @@
 #include "engines/ts_loop_publisher.h"
 #include "platform/clock.h"
 #include "platform/error_text.h"
+#include "support/engine_loop_run.h"
 #include "support/fake_rtmp_server.h"
 #include "support/media_fixtures.h"
 #include "support/nginx_server.h"
@@ -21,37 +22,8 @@ namespace {
 
 using Error = std::array<char, ENGINE_ERROR_SIZE>;
 
-bool is_sequence_header(const FakeRtmpMessage& m) {
-    return m.payload.size() >= 2 && m.payload[1] == 0 &&
-           ((m.type_id == 9 && m.payload[0] == 0x17) || (m.type_id == 8 && (m.payload[0] & 0xF0) == 0xA0));
-}
-
-// Accepts the publish, then keeps every message until the client goes.
-void accept_and_record(FakeRtmpPeer& peer) {
-    if (!fake_rtmp_accept_publish(peer)) return;
-    while (peer.read_message()) {
-    }
-}
-
-// Runs the loop on a thread of its own; stop() signals and joins.
-struct LoopRun {
-    TsLoopOptions options;
-    Event stop_event;
-    Error error{};
-    int result = -1;
-    std::thread thread;
-
-    void start() {
-        options.stop_event = &stop_event;
-        thread = std::thread([this] { result = ts_loop_run(options, error); });
-    }
-    uint64_t stop() {
-        uint64_t began = tick_ms();
-        stop_event.set();
-        thread.join();
-        return tick_ms() - began;
-    }
-};
+using LoopRun = EngineLoopRun<TsLoopOptions, ts_loop_run>;
+constexpr auto accept_and_record = fake_rtmp_accept_and_record;
 
 class TsLoopTest : public ::testing::Test {
 protected:

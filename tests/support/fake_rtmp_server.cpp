@@ -252,3 +252,14 @@ bool fake_rtmp_accept_publish(FakeRtmpPeer& peer, double stream_id) {
            peer.read_command("publish") &&
            peer.send(fake_rtmp_chunks(5, 20, static_cast<uint32_t>(stream_id), started.bytes));
 }
+
+void fake_rtmp_accept_and_record(FakeRtmpPeer& peer) {
+    if (!fake_rtmp_accept_publish(peer)) return;
+    while (peer.read_message()) {
+    }
+}
+
+bool is_sequence_header(const FakeRtmpMessage& m) {
+    return m.payload.size() >= 2 && m.payload[1] == 0 &&
+           ((m.type_id == 9 && m.payload[0] == 0x17) || (m.type_id == 8 && (m.payload[0] & 0xF0) == 0xA0));
+}

@@ -100,3 +100,10 @@ std::vector<uint8_t> fake_rtmp_u32(uint32_t value);
 // The polite server's side of a publish: handshake, connect -> _result,
 // createStream -> _result(4, null, stream_id), publish -> onStatus Start.
 bool fake_rtmp_accept_publish(FakeRtmpPeer& peer, double stream_id = 1.0);
+
+// A server script: accepts the publish, then keeps every message until the
+// client goes.
+void fake_rtmp_accept_and_record(FakeRtmpPeer& peer);
+
+// True for an AVC or AAC sequence header (video or audio message).
+bool is_sequence_header(const FakeRtmpMessage& message);

@@ -6,13 +6,17 @@
 
 #include "support/child.h"
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
 namespace {
 
 // Test picture and tone; `realtime` reads both inputs at their own pace (-re).
-std::vector<std::string> lavfi_inputs(double seconds, bool realtime) {
+std::vector<std::string> lavfi_inputs(double seconds, bool realtime, const std::string& picture = "320x240:rate=25") {
     std::string duration = std::to_string(seconds);
     std::vector<std::string> args;
-    for (const std::string& source : {"testsrc2=size=320x240:rate=25:duration=" + duration,
+    for (const std::string& source : {"testsrc2=size=" + picture + ":duration=" + duration,
                                       "sine=frequency=440:sample_rate=48000:duration=" + duration}) {
         if (realtime) args.push_back("-re");
         args.insert(args.end(), {"-f", "lavfi", "-i", source});
@@ -20,9 +24,9 @@ std::vector<std::string> lavfi_inputs(double seconds, bool realtime) {
     return args;
 }
 
-// H.264 without B-frames and AAC; a key frame every `gop` frames.
-std::vector<std::string> encoders(int gop) {
-    return {"-c:v", "libx264", "-preset", "ultrafast", "-g", std::to_string(gop), "-bf", "0", "-pix_fmt",
+// H.264 with `bframes` B-frames and AAC; a key frame every `gop` frames.
+std::vector<std::string> encoders(int gop, int bframes = 0) {
+    return {"-c:v", "libx264", "-preset", "ultrafast", "-g", std::to_string(gop), "-bf", std::to_string(bframes), "-pix_fmt",
             "yuv420p", "-c:a", "aac", "-b:a", "64k"};
 }
 
@@ -36,9 +40,49 @@ std::vector<std::string> ffmpeg_with(const std::vector<std::string>& inputs, con
 }  // namespace
 
 bool make_test_ts(const std::string& path, double seconds) {
-    std::vector<std::string> argv = ffmpeg_with(lavfi_inputs(seconds, false), encoders(25));
+    return make_test_clip(path, 320, 240, 25, seconds, 0);
+}
+
+bool make_test_clip(const std::string& path, int width, int height, int rate, double seconds, int bframes) {
+    const std::string picture = std::to_string(width) + "x" + std::to_string(height) + ":rate=" + std::to_string(rate);
+    std::vector<std::string> argv = ffmpeg_with(lavfi_inputs(seconds, false, picture), encoders(rate, bframes));
     argv.insert(argv.end(), {"-f", "mpegts", path});
     return run_command(argv, nullptr, 120) == 0;
+}
+
+bool make_test_mp4(const std::string& path, const Mp4Fixture& f) {
+    std::string duration = std::to_string(f.seconds);
+    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                                     "testsrc2=size=" + f.size + ":rate=" + std::to_string(f.rate) +
+                                         ":duration=" + duration};
+    if (!f.audio_codec.empty()) {
+        argv.insert(argv.end(), {"-f", "lavfi", "-i",
+                                 "sine=frequency=440:sample_rate=" + std::to_string(f.sample_rate) +
+                                     ":duration=" + duration,
+                                 "-c:a", f.audio_codec, "-ac", std::to_string(f.channels)});
+    }
+    argv.insert(argv.end(), {"-c:v", f.video_codec, "-preset", "ultrafast", "-g", std::to_string(f.rate), "-bf",
+                             std::to_string(f.b_frames), "-pix_fmt", "yuv420p", "-movflags", "+faststart", path});
+    return run_command(argv, nullptr, 120) == 0;
+}
+
+std::vector<VideoUnit> read_video_units(const std::string& path) {
+    std::vector<VideoUnit> units;
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return units;
+    AVPacket* packet = av_packet_alloc();
+    const int video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    while (video >= 0 && packet && av_read_frame(format, packet) >= 0) {
+        if (packet->stream_index == video) {
+            units.push_back({std::vector<uint8_t>(packet->data, packet->data + packet->size),
+                             packet->pts == AV_NOPTS_VALUE ? -1 : packet->pts,
+                             packet->dts == AV_NOPTS_VALUE ? -1 : packet->dts});
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&format);
+    return units;
 }
 
 std::vector<std::string> ffmpeg_hls_command(const std::string& folder, double seconds, bool live) {

@@ -3,12 +3,39 @@
 // from a recording (codecs, per-stream DTS, duration).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 // A `seconds`-long 320x240 25 fps H.264 (key frame every second) + 48 kHz
 // AAC MPEG-TS file; false when ffmpeg failed.
 bool make_test_ts(const std::string& path, double seconds);
+// What make_test_mp4 puts into an MP4 (moov first) of testsrc2 and a tone.
+struct Mp4Fixture {
+    double seconds = 2.0;
+    std::string size = "320x240";
+    int rate = 25;
+    std::string video_codec = "libx264";
+    int b_frames = 0;
+    std::string audio_codec = "aac";  // empty: no audio track
+    int sample_rate = 44100;
+    int channels = 2;
+};
+bool make_test_mp4(const std::string& path, const Mp4Fixture& fixture);
+// A `seconds`-long width x height H.264 (key frame every second, `bframes`
+// B-frames) + AAC MPEG-TS file at `rate` frames per second.
+bool make_test_clip(const std::string& path, int width, int height, int rate, double seconds, int bframes);
+
+// One H.264 access unit as a transport stream carries it: Annex B bytes and
+// 90 kHz times (-1 when absent).
+struct VideoUnit {
+    std::vector<uint8_t> bytes;
+    int64_t pts = -1;
+    int64_t dts = -1;
+};
+// Every video unit of an MPEG-TS file, in file (decode) order.
+std::vector<VideoUnit> read_video_units(const std::string& path);
+
 // The ffmpeg command that writes an HLS stream (2 s segments) of `seconds`
 // into `folder`/live.m3u8: with `live`, in real time (-re) as a sliding
 // playlist; otherwise as fast as it can, as a VOD playlist with an end list.

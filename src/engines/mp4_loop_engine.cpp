@@ -1,0 +1,156 @@
+// Pass after pass over an MP4 file:
+//
+//   open + check tracks -> new packetizer [+ video pipeline] -> samples in
+//   decode order -> [drain pipeline] -> next pass at highest timestamp + 1
+//
+// Packet copy: every unit goes straight to the packetizer. Overlay: video
+// units go through the pipeline, whose encoded output reaches the same
+// packetizer; audio is copied as in packet copy. The pipeline repaints when
+// the workflow's overlay revision moves on; each pass starts from the newest
+// settings, so an edit made in one pass is not undone by the next.
+#include "engines/mp4_loop_engine.h"
+
+#include <memory>
+#include <utility>
+
+#include "engines/engines.h"
+#include "engines/mp4_units.h"
+#include "engines/publish_loop.h"
+#include "platform/error_text.h"
+#include "platform/text.h"
+#include "video/hw_pipeline.h"
+
+namespace {
+
+struct PipelineFree {
+    void operator()(HwVideoPipeline* pipeline) const { hw_pipeline_free(pipeline); }
+};
+
+// Where the units of an overlay pass go: audio to the packetizer, video into
+// the pipeline, whose output reaches the same packetizer.
+struct OverlayRoute {
+    PublishContext& context;
+    HwVideoPipeline* pipeline;
+    std::span<char> error;
+    Mp4EncoderReport* report;
+};
+
+// Names the encoder in the status once it is open (and again if a later
+// pass opens another), so the status tells which encoder really runs.
+void report_encoder(OverlayRoute& route) {
+    if (!route.report || !route.report->status) return;
+    std::string_view name = hw_pipeline_encoder_name(route.pipeline);
+    if (name.empty() || name == route.report->encoder) return;
+    route.report->encoder = std::string(name);
+    std::string text =
+        string_printf("%s; video encoder: %s", MP4_OVERLAY_STATUS, route.report->encoder.c_str());
+    route.report->status(route.report->status_context, text.c_str());
+}
+
+int route_unit(void* opaque, uint32_t kind, std::span<const uint8_t> data, int64_t pts,
+               int64_t dts) {
+    auto& route = *static_cast<OverlayRoute*>(opaque);
+    if (kind == ES_AUDIO)
+        return flv_packetizer_push(route.context.packetizer.get(), kind, data, pts, dts);
+    if (!hw_pipeline_feed(route.pipeline, data, pts, dts, route.error)) return 0;
+    report_encoder(route);
+    return 1;
+}
+
+// The overlay pass: a pipeline of its own, drained at the end of the file
+// (not after a stop or a failure).
+PassEnd play_through_pipeline(Mp4UnitSource& source, PublishContext& context,
+                              const OverlaySettings& settings, Mp4EncoderReport* report,
+                              std::span<char> error) {
+    std::unique_ptr<HwVideoPipeline, PipelineFree> pipeline(
+        hw_pipeline_create(settings, flv_packetizer_push, context.packetizer.get(), error));
+    if (!pipeline) return PassEnd::failed;
+    OverlayRoute route{context, pipeline.get(), error, report};
+    PassEnd end = mp4_source_play(source, route_unit, &route, context.stop_event, error);
+    if (end != PassEnd::next || publish_stopped(context)) return end;
+    if (!hw_pipeline_finish(pipeline.get(), error)) return PassEnd::failed;
+    report_encoder(route);
+    return PassEnd::next;
+}
+
+bool wants_overlay(const OverlaySettings* settings) {
+    return settings && (settings->image_enabled || settings->text_enabled);
+}
+
+PassEnd play_units(Mp4UnitSource& source, PublishContext& context, const OverlaySettings* settings,
+                   Mp4EncoderReport* report, std::span<char> error) {
+    if (wants_overlay(settings))
+        return play_through_pipeline(source, context, *settings, report, error);
+    return mp4_source_play(source, flv_packetizer_push, context.packetizer.get(),
+                           context.stop_event, error);
+}
+
+struct Mp4Pass {
+    const std::string& path;
+    OverlaySettings settings;  // the newest overlay values, when overlay is on
+    bool overlay = false;
+    Mp4EncoderReport report;
+};
+
+// The workflow's current overlay values, under the same revision counter
+// and fetch hooks (a fetch that fills only the values keeps them).
+void refresh(OverlaySettings& settings) {
+    OverlaySettings fresh;
+    settings.fetch(settings.fetch_context, &fresh);
+    fresh.revision = settings.revision;
+    fresh.fetch = settings.fetch;
+    fresh.fetch_context = settings.fetch_context;
+    settings = std::move(fresh);
+}
+
+PassEnd play_pass(PublishContext& context, void* opaque, std::span<char> error) {
+    auto& pass = *static_cast<Mp4Pass*>(opaque);
+    if (pass.overlay && pass.settings.fetch) refresh(pass.settings);
+    if (mp4_play_once(pass.path, context, pass.overlay ? &pass.settings : nullptr, error,
+                      &pass.report)) {
+        return publish_stopped(context) ? PassEnd::stopped : PassEnd::next;
+    }
+    return PassEnd::failed;
+}
+
+}  // namespace
+
+int mp4_play_once(const std::string& mp4_path, PublishContext& context,
+                  const OverlaySettings* settings, std::span<char> error,
+                  Mp4EncoderReport* report) {
+    Mp4UnitSource source;
+    if (!mp4_source_open(source, mp4_path, error)) return 0;
+    context.packetizer.reset(flv_packetizer_create(paced_send, &context));
+    if (!context.packetizer) {
+        error_printf(error, "%s", "MP4 packetizer allocation failed");
+        return 0;
+    }
+    PassEnd end = play_units(source, context, settings, report, error);
+    context.packetizer.reset();
+    return end != PassEnd::failed || publish_stopped(context) ? 1 : 0;
+}
+
+int mp4_loop_run(const Mp4LoopOptions& options, std::span<char> error) {
+    const bool overlay = wants_overlay(options.settings);
+    Mp4Pass pass{options.mp4_path, overlay ? *options.settings : OverlaySettings{}, overlay,
+                 Mp4EncoderReport{options.status, options.status_context, {}}};
+    PublishLoop loop{options.output_url,
+                     options.stop_event,
+                     options.status,
+                     options.status_context,
+                     overlay ? MP4_OVERLAY_STATUS : "Looping MP4 without transcoding",
+                     "MP4 file holds no playable audio or video",
+                     options.initial_timestamp,
+                     options.stats,
+                     play_pass,
+                     &pass};
+    return publish_loop_run(loop, error);
+}
+
+int mp4_loop_engine(const std::string& mp4_path, const std::string& output_url,
+                    const OverlaySettings* settings, Event* stop_event, EngineStatusCallback status,
+                    void* context, std::span<char> error) {
+    return mp4_loop_run(
+        Mp4LoopOptions{mp4_path, output_url, settings, stop_event, status, context, 0, nullptr},
+        error);
+}

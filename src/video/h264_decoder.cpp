@@ -1,0 +1,128 @@
+// Decoder stage: libavcodec's H.264 decoder fed one Annex B access unit at a
+// time, in decode order, with the unit's times in 100 ns units.
+//
+// Each unit's own timestamp is its DTS when present, else its PTS; it also
+// tracks the input frame duration (the step between two increasing
+// timestamps; a step backwards, as at a loop restart, leaves the duration as
+// it was). The decoder is handed the PTS as well, so frames leave in
+// presentation order with presentation times even when the source has
+// B-frames. A unit the decoder finds malformed is skipped, as a player
+// would; only a decoder that stops working fails the feed.
+#include <climits>
+
+#include "video/hw_pipeline_state.h"
+
+namespace {
+
+constexpr int64_t DEFAULT_FRAME_DURATION = 333333;  // 1/30 s
+constexpr unsigned long E_INVALIDARG_CODE = 0x80070057;
+
+int64_t to_time_units(int64_t ticks_90khz) {
+    return ticks_90khz < 0 ? 0 : ticks_90khz * 1000 / 9;
+}
+
+// Width, height, stride and rate of the stream as the decoder now reports
+// them; a later change of resolution lands here again and leaves the
+// encoder as it is.
+void note_geometry(HwVideoPipeline& pipeline, const AVFrame& frame, const AVCodecContext& context) {
+    pipeline.frame_width = uint32_t(frame.width);
+    pipeline.frame_height = uint32_t(frame.height);
+    pipeline.stride = uint32_t(frame.linesize[0] > 0 ? frame.linesize[0] : frame.width);
+    if (pipeline.stride < pipeline.frame_width) pipeline.stride = pipeline.frame_width;
+    const bool known = context.framerate.num > 0 && context.framerate.den > 0;
+    pipeline.rate_num = known ? uint32_t(context.framerate.num) : 30;
+    pipeline.rate_den = known ? uint32_t(context.framerate.den) : 1;
+}
+
+}  // namespace
+
+bool hw_decoder_open(HwVideoPipeline& pipeline, std::span<char> error) {
+    H264Decoder& decoder = pipeline.decoder;
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    if (!codec) {
+        video_error(error, "H.264 decoder initialization failed",
+                    av_code(AVERROR_DECODER_NOT_FOUND));
+        return false;
+    }
+    decoder.context.reset(avcodec_alloc_context3(codec));
+    decoder.packet.reset(av_packet_alloc());
+    decoder.frame.reset(av_frame_alloc());
+    if (!decoder.context || !decoder.packet || !decoder.frame) {
+        video_error(error, "H.264 decoder initialization failed", av_code(AVERROR(ENOMEM)));
+        return false;
+    }
+    decoder.context->pkt_timebase = AVRational{1, int(TIME_UNITS_PER_SECOND)};
+    // Slice threads add no frame delay, which a live stream prefers.
+    decoder.context->thread_type = FF_THREAD_SLICE;
+    const int opened = avcodec_open2(decoder.context.get(), codec, nullptr);
+    if (opened < 0) {
+        video_error(error, "H.264 decoder initialization failed", av_code(opened));
+        return false;
+    }
+    return true;
+}
+
+bool hw_decoder_feed(HwVideoPipeline& pipeline, std::span<const uint8_t> unit, int64_t pts,
+                     int64_t dts, std::span<char> error) {
+    const int64_t timestamp = dts >= 0 ? dts : pts;
+    if (pipeline.last_input_timestamp >= 0 && timestamp > pipeline.last_input_timestamp) {
+        pipeline.input_frame_duration = (timestamp - pipeline.last_input_timestamp) * 1000 / 9;
+    }
+    pipeline.last_input_timestamp = timestamp;
+    const int64_t sample_time = to_time_units(timestamp);
+    const int64_t duration =
+        pipeline.input_frame_duration > 0 ? pipeline.input_frame_duration : DEFAULT_FRAME_DURATION;
+    if (unit.size() > size_t(INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE)) {
+        video_error(error, "H.264 decoder rejected input", E_INVALIDARG_CODE);
+        return false;
+    }
+
+    AVPacket* packet = pipeline.decoder.packet.get();
+    const int made = av_new_packet(packet, int(unit.size()));
+    if (made < 0) {
+        video_error(error, "H.264 decoder rejected input", av_code(made));
+        return false;
+    }
+    std::copy(unit.begin(), unit.end(), packet->data);
+    packet->dts = sample_time;
+    packet->pts = pts >= 0 ? to_time_units(pts) : sample_time;
+    packet->duration = duration;
+
+    AVCodecContext* context = pipeline.decoder.context.get();
+    int sent = avcodec_send_packet(context, packet);
+    if (sent == AVERROR(EAGAIN)) {
+        if (!hw_decoder_drain(pipeline, false, error)) {
+            av_packet_unref(packet);
+            return false;
+        }
+        sent = avcodec_send_packet(context, packet);
+    }
+    av_packet_unref(packet);
+    if (sent < 0 && sent != AVERROR_INVALIDDATA) {
+        video_error(error, "H.264 decoder rejected input", av_code(sent));
+        return false;
+    }
+    return hw_decoder_drain(pipeline, false, error);
+}
+
+bool hw_decoder_drain(HwVideoPipeline& pipeline, bool at_end, std::span<char> error) {
+    AVCodecContext* context = pipeline.decoder.context.get();
+    AVFrame* frame = pipeline.decoder.frame.get();
+    if (at_end) (void)avcodec_send_packet(context, nullptr);  // already ending is fine
+    for (;;) {
+        const int received = avcodec_receive_frame(context, frame);
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return true;
+        if (received == AVERROR_INVALIDDATA) continue;  // a damaged picture: the next may be whole
+        if (received < 0) {
+            video_error(error, "H.264 decoder failed", av_code(received));
+            return false;
+        }
+        if (uint32_t(frame->width) != pipeline.frame_width ||
+            uint32_t(frame->height) != pipeline.frame_height || pipeline.stride == 0) {
+            note_geometry(pipeline, *frame, *context);
+        }
+        const bool encoded = hw_encode_frame(pipeline, *frame, error);
+        av_frame_unref(frame);
+        if (!encoded) return false;
+    }
+}

@@ -1,0 +1,71 @@
+// Settings copy, rebuild on a revision change, and per-frame painting.
+#include "video/overlay_compositor.h"
+
+#include "platform/error_text.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr unsigned long E_FAIL_CODE = 0x80004005;
+
+void keep_copy(OverlayCompositor& compositor, const OverlaySettings& settings) {
+    compositor.settings = settings;
+    compositor.settings.image_path = utf16_fit(settings.image_path, 2048);
+    compositor.settings.text = utf16_fit(settings.text, 512);
+}
+
+uint32_t current_revision(const OverlaySettings& settings) {
+    return settings.revision ? settings.revision->load() : 0;
+}
+
+}  // namespace
+
+void overlay_compositor_init(OverlayCompositor& compositor, const OverlaySettings& settings) {
+    compositor = OverlayCompositor{};
+    keep_copy(compositor, settings);
+}
+
+bool overlay_compositor_prepare(OverlayCompositor& compositor, uint32_t frame_width) {
+    if (!overlay_prepare_picture(compositor.settings, frame_width, compositor.picture) ||
+        !overlay_prepare_band(compositor.settings, compositor.band)) {
+        compositor.picture = OverlayBitmap{};
+        compositor.band = OverlayBitmap{};
+        return false;
+    }
+    compositor.revision_seen = current_revision(compositor.settings);
+    return true;
+}
+
+bool overlay_compositor_update(OverlayCompositor& compositor, uint32_t frame_width,
+                               std::span<char> error) {
+    const OverlaySettings& current = compositor.settings;
+    if (!current.revision || !current.fetch) return true;
+    if (current.revision->load() == compositor.revision_seen) return true;
+    OverlaySettings fresh;
+    current.fetch(current.fetch_context, &fresh);
+    if (!fresh.revision || !fresh.fetch) {  // a fetch that fills only the values keeps us watching
+        fresh.revision = current.revision;
+        fresh.fetch = current.fetch;
+        fresh.fetch_context = current.fetch_context;
+    }
+    compositor.picture = OverlayBitmap{};
+    compositor.band = OverlayBitmap{};
+    const uint32_t revision_seen = compositor.revision_seen;
+    keep_copy(compositor, fresh);
+    if (!overlay_compositor_prepare(compositor, frame_width)) {
+        compositor.revision_seen = revision_seen;
+        error_printf(error, "%s (0x%08lx)", "live overlay update failed", E_FAIL_CODE);
+        return false;
+    }
+    compositor.scroll_origin = 0;
+    return true;
+}
+
+void overlay_compositor_paint(OverlayCompositor& compositor, const Yuv420View& frame, int64_t t) {
+    if (compositor.scroll_origin == 0) compositor.scroll_origin = t + 1;
+    overlay_place_picture(compositor.settings, frame.width, frame.height, compositor.picture);
+    overlay_blend(compositor.picture, frame);
+    overlay_place_band(compositor.settings, frame.width, frame.height, t, compositor.scroll_origin,
+                       compositor.band);
+    overlay_blend(compositor.band, frame);
+}

@@ -1,0 +1,280 @@
+// MP4 samples to units: the conversions on hand-made bytes, then real files
+// made by ffmpeg, read through the reader and checked unit by unit.
+#include "engines/mp4_units.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <sstream>
+
+#include "engines/engine_contract.h"
+#include "engines/mp4_sample_convert.h"
+#include "media/annexb.h"
+#include "platform/error_text.h"
+#include "support/child.h"
+#include "support/media_fixtures.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Error = std::array<char, ENGINE_ERROR_SIZE>;
+
+struct Unit {
+    uint32_t kind;
+    Bytes data;
+    int64_t pts, dts;
+};
+
+int collect(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
+    static_cast<std::vector<Unit>*>(context)->push_back(
+        Unit{kind, Bytes(data.begin(), data.end()), pts, dts});
+    return 1;
+}
+
+struct Played {
+    bool opened = false;
+    PassEnd end = PassEnd::failed;
+    std::vector<Unit> units;
+    std::string error;
+};
+
+Played play(const std::string& path) {
+    Played played;
+    Error error{};
+    Mp4UnitSource source;
+    played.opened = mp4_source_open(source, path, error);
+    if (played.opened) played.end = mp4_source_play(source, collect, &played.units, nullptr, error);
+    played.error = std::string(error_view(error));
+    return played;
+}
+
+std::vector<Bytes> nal_units(const Bytes& unit) {
+    std::vector<Bytes> nals;
+    AnnexbScanner scanner = annexb_scanner(unit);
+    for (std::span<const uint8_t> nal; annexb_next_nal(scanner, nal);)
+        nals.emplace_back(nal.begin(), nal.end());
+    return nals;
+}
+
+const Unit* first_of(const std::vector<Unit>& units, uint32_t kind) {
+    for (const Unit& unit : units) {
+        if (unit.kind == kind) return &unit;
+    }
+    return nullptr;
+}
+
+TEST(Mp4SampleConvert, AvccRecordsGiveTheirParameterSetsAndLengthSize) {
+    // version 1, profile, compat, level, length size 2, one SPS, one PPS
+    const Bytes avcc = {1, 0x42, 0, 0x1E, 0xFD, 0xE1, 0, 3, 0x67, 0xAA, 0xBB, 1, 0, 2, 0x68, 0xCC};
+    uint32_t length_size = 4;
+    EXPECT_EQ(avcc_to_annexb_prefix(avcc, length_size),
+              (Bytes{0, 0, 0, 1, 0x67, 0xAA, 0xBB, 0, 0, 0, 1, 0x68, 0xCC}));
+    EXPECT_EQ(length_size, 2u);
+
+    Bytes cut = avcc;
+    cut.pop_back();  // the PPS runs past the end
+    EXPECT_TRUE(avcc_to_annexb_prefix(cut, length_size).empty());
+    length_size = 4;
+    EXPECT_TRUE(avcc_to_annexb_prefix(Bytes(avcc.begin(), avcc.begin() + 6), length_size).empty());
+    EXPECT_EQ(length_size, 4u);
+}
+
+TEST(Mp4SampleConvert, VideoSamplesBecomeAnnexBOrAreRefused) {
+    const Bytes head = {0, 0, 0, 1, 0x67};
+    Bytes unit;
+    ASSERT_TRUE(mp4_video_to_annexb(head, Bytes{0, 2, 0x65, 0x11, 0, 1, 0x06}, 2, unit));
+    EXPECT_EQ(unit, (Bytes{0, 0, 0, 1, 0x67, 0, 0, 0, 1, 0x65, 0x11, 0, 0, 0, 1, 0x06}));
+    ASSERT_TRUE(mp4_video_to_annexb({}, Bytes{0, 0, 1, 0x65, 0x22}, 4, unit));  // already Annex B
+    EXPECT_EQ(unit, (Bytes{0, 0, 1, 0x65, 0x22}));
+
+    struct Bad {
+        Bytes sample;
+        uint32_t length_size;
+    };
+    for (const Bad& bad :
+         {Bad{{0, 0, 0, 2, 0x65, 0x11, 0, 0, 0, 5, 0x41}, 4},  // last length runs past the end
+          Bad{{0, 0, 0, 0, 0x65}, 4},                          // zero length
+          Bad{{0, 1, 0x65, 0x77}, 2},                          // bytes after the last NAL
+          Bad{{1, 0x65}, 5}}) {
+        EXPECT_FALSE(mp4_video_to_annexb({}, bad.sample, bad.length_size, unit));
+    }
+}
+
+TEST(Mp4SampleConvert, AudioFramesGetAnAdtsHeaderWithinTheTablesLimits) {
+    Bytes frame;
+    ASSERT_TRUE(mp4_audio_to_adts(Bytes(10, 0xAB), 44100, 2, frame));
+    EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 7),
+              (Bytes{0xFF, 0xF1, 0x50, 0x80, 0x02, 0x3F, 0xFC}));
+    EXPECT_EQ(frame.size(), 17u);
+    ASSERT_TRUE(mp4_audio_to_adts(Bytes(1, 0), 7350, 6, frame));
+    EXPECT_EQ(frame[2], 0x40 | (12 << 2) | 1);
+    EXPECT_EQ(frame[3] >> 6, 2);
+
+    EXPECT_FALSE(mp4_audio_to_adts(Bytes(10, 0), 44000, 2, frame));
+    EXPECT_FALSE(mp4_audio_to_adts(Bytes(10, 0), 48000, 0, frame));
+    EXPECT_FALSE(mp4_audio_to_adts(Bytes(10, 0), 48000, 8, frame));
+    EXPECT_TRUE(mp4_audio_to_adts(Bytes(ADTS_MAX_FRAME_LENGTH - 7, 0), 48000, 2, frame));
+    EXPECT_FALSE(mp4_audio_to_adts(Bytes(ADTS_MAX_FRAME_LENGTH - 6, 0), 48000, 2, frame));
+}
+
+class Mp4UnitsTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = new TempDir();
+        ok_ = make_test_mp4(dir_->file("plain.mp4"), Mp4Fixture{}) &&
+              make_test_mp4(dir_->file("bframes.mp4"), Mp4Fixture{.b_frames = 2}) &&
+              make_test_mp4(dir_->file("small.mp4"), Mp4Fixture{.size = "160x120"}) &&
+              make_test_mp4(dir_->file("video-only.mp4"), Mp4Fixture{.audio_codec = ""});
+    }
+    static void TearDownTestSuite() { delete dir_; }
+    void SetUp() override { ASSERT_TRUE(ok_) << "ffmpeg could not make the fixtures"; }
+
+    static TempDir* dir_;
+    static bool ok_;
+};
+
+TempDir* Mp4UnitsTest::dir_ = nullptr;
+bool Mp4UnitsTest::ok_ = false;
+
+TEST_F(Mp4UnitsTest, FirstVideoUnitCarriesTheParameterSetsAndAudioGetsAdts) {
+    Played played = play(dir_->file("plain.mp4"));
+    ASSERT_EQ(played.end, PassEnd::next) << played.error;
+    const Unit* video = first_of(played.units, ES_VIDEO);
+    const Unit* audio = first_of(played.units, ES_AUDIO);
+    ASSERT_TRUE(video && audio);
+    ASSERT_GE(video->data.size(), 5u);
+    EXPECT_EQ(Bytes(video->data.begin(), video->data.begin() + 5), (Bytes{0, 0, 0, 1, 0x67}));
+    std::vector<Bytes> nals = nal_units(video->data);
+    ASSERT_GE(nals.size(), 3u);
+    EXPECT_EQ(h264_nal_type(nals[0]), H264_NAL_SPS);
+    EXPECT_EQ(h264_nal_type(nals[1]), H264_NAL_PPS);
+    // SPS, PPS, then the sample's own NALs: ffmpeg's key frame repeats nothing but SEI and the IDR
+    // slice.
+    EXPECT_EQ(h264_nal_type(nals.back()), H264_NAL_IDR);
+    EXPECT_EQ(Bytes(audio->data.begin(), audio->data.begin() + 4), (Bytes{0xFF, 0xF1, 0x50, 0x80}));
+
+    // Only the first unit of the pass has the prefix; the file has no composition offsets.
+    size_t with_sps = 0;
+    for (const Unit& unit : played.units) {
+        if (unit.kind != ES_VIDEO) continue;
+        with_sps += h264_nal_type(nal_units(unit.data)[0]) == H264_NAL_SPS;
+        EXPECT_EQ(unit.pts, unit.dts);
+    }
+    EXPECT_EQ(with_sps, 1u);
+}
+
+TEST_F(Mp4UnitsTest, BFramesKeepDecodeTimesRisingAndInStepWithAudio) {
+    Played played = play(dir_->file("bframes.mp4"));
+    ASSERT_EQ(played.end, PassEnd::next) << played.error;
+    int64_t last_dts = -1;
+    bool reordered = false;
+    for (const Unit& unit : played.units) {
+        if (unit.kind != ES_VIDEO) continue;
+        EXPECT_GE(unit.dts, last_dts);
+        EXPECT_GE(unit.pts, unit.dts);
+        reordered = reordered || unit.pts != unit.dts;
+        last_dts = unit.dts;
+    }
+    EXPECT_TRUE(reordered);
+    // The first picture is shown when the first audio plays, as in the file.
+    const Unit* video = first_of(played.units, ES_VIDEO);
+    const Unit* audio = first_of(played.units, ES_AUDIO);
+    ASSERT_TRUE(video && audio);
+    EXPECT_EQ(video->dts, 0);
+    EXPECT_NEAR(static_cast<double>(video->pts), static_cast<double>(audio->pts), 90.0 * 25);
+}
+
+// Rewrites every video sample of `path` from 4-byte to 2-byte NAL lengths in
+// place: each NAL moves up two bytes and two zero bytes (trailing zeros,
+// which an Annex B reader drops) fill the end, so no size in the index changes.
+bool rewrite_to_two_byte_lengths(const std::string& path) {
+    std::string file = read_file(path);
+    std::string out;
+    if (run_command({"ffprobe", "-v", "error", "-select_streams", "v", "-show_entries",
+                     "packet=pos,size", "-of", "csv=p=0", path},
+                    &out, 60) != 0) {
+        return false;
+    }
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        size_t at = std::stoul(line.substr(line.find(',') + 1)),
+               end = at + std::stoul(line);  // size,pos
+        while (at < end) {
+            auto byte = [&](size_t i) { return static_cast<uint8_t>(file[i]); };
+            size_t n = (size_t{byte(at)} << 24) | (byte(at + 1) << 16) | (byte(at + 2) << 8) |
+                       byte(at + 3);
+            if (n + 2 > 0xFFFF || at + 4 + n > end) return false;
+            file.replace(at + 2, n, file, at + 4, n);
+            file[at] = static_cast<char>((n + 2) >> 8);
+            file[at + 1] = static_cast<char>(n + 2);
+            file[at + 2 + n] = file[at + 3 + n] = 0;
+            at += 4 + n;
+        }
+    }
+    size_t avcc = file.find("avcC");
+    if (avcc == std::string::npos) return false;
+    file[avcc + 4 + 4] = static_cast<char>(0xFD);  // lengthSizeMinusOne = 1
+    write_file(path, file);
+    return true;
+}
+
+TEST_F(Mp4UnitsTest, TwoByteNalLengthsGiveTheSameUnits) {
+    std::string rewritten = dir_->file("two-byte.mp4");
+    write_file(rewritten, read_file(dir_->file("small.mp4")));
+    ASSERT_TRUE(rewrite_to_two_byte_lengths(rewritten));
+    Played four = play(dir_->file("small.mp4")), two = play(rewritten);
+    ASSERT_EQ(two.end, PassEnd::next) << two.error;
+    ASSERT_EQ(four.units.size(), two.units.size());
+    for (size_t i = 0; i < four.units.size(); ++i) {
+        if (four.units[i].kind == ES_VIDEO) {
+            EXPECT_EQ(nal_units(four.units[i].data), nal_units(two.units[i].data));
+        }
+    }
+}
+
+TEST_F(Mp4UnitsTest, EachFileFailsWithItsReasonOrPlaysToTheEnd) {
+    TempDir dir;
+    std::string plain = read_file(dir_->file("plain.mp4"));
+    write_file(dir.file("empty.mp4"), "");
+    write_file(dir.file("cut-index.mp4"), plain.substr(0, 200));
+    write_file(dir.file("cut-data.mp4"), plain.substr(0, plain.size() / 2));
+    std::string bad_sample = read_file(dir_->file("video-only.mp4"));
+    write_file(dir.file("video-only.mp4"), bad_sample);
+    size_t mdat = bad_sample.find("mdat") + 4;
+    bad_sample[mdat + 3] = static_cast<char>(static_cast<uint8_t>(bad_sample[mdat + 3]) +
+                                             1);  // first NAL one byte long
+    write_file(dir.file("bad-sample.mp4"), bad_sample);
+    ASSERT_TRUE(
+        make_test_mp4(dir.file("hevc.mp4"), Mp4Fixture{.seconds = 0.5, .video_codec = "libx265"}));
+    ASSERT_TRUE(make_test_mp4(dir.file("mp3.mp4"),
+                              Mp4Fixture{.seconds = 0.5, .audio_codec = "libmp3lame"}));
+    ASSERT_TRUE(make_test_mp4(dir.file("eight.mp4"),
+                              Mp4Fixture{.seconds = 0.5, .sample_rate = 48000, .channels = 8}));
+    ASSERT_TRUE(make_test_mp4(dir.file("six.mp4"),
+                              Mp4Fixture{.seconds = 0.5, .sample_rate = 48000, .channels = 6}));
+
+    struct Case {
+        const char* file;
+        const char* message;  // empty: plays to the end
+    };
+    for (const Case& c :
+         {Case{"missing.mp4", "MP4 file cannot be opened"},
+          Case{"empty.mp4", "MP4 file cannot be opened"},
+          Case{"cut-index.mp4", "MP4 file cannot be opened"},
+          Case{"cut-data.mp4", "MP4 sample read failed"},
+          Case{"bad-sample.mp4", "Invalid H.264 sample in MP4"},
+          Case{"hevc.mp4", "MP4 video must use H.264"}, Case{"mp3.mp4", "MP4 audio must use AAC"},
+          Case{"eight.mp4", "Unsupported AAC format in MP4"}, Case{"six.mp4", ""},
+          Case{"video-only.mp4", ""}}) {
+        Played played = play(dir.file(c.file));
+        EXPECT_EQ(played.error, c.message) << c.file;
+        EXPECT_EQ(played.end, *c.message ? PassEnd::failed : PassEnd::next) << c.file;
+        if (c.file == std::string("video-only.mp4")) {
+            EXPECT_EQ(played.units.size(), 50u);  // 2 s at 25 fps, nothing else
+            EXPECT_EQ(first_of(played.units, ES_AUDIO), nullptr);
+        }
+    }
+}
+
+}  // namespace

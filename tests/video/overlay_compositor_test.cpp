@@ -1,0 +1,291 @@
+// The compositor to the bit: blending against the rules written out plainly
+// on an NV12 frame (and the same frame held as planar 4:2:0), then
+// picture and band sizes, placement, the ticker clock and live rebuilds.
+#include "video/overlay_compositor.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <random>
+
+#include "support/child.h"
+#include "support/temp_dir.h"
+#include "video/overlay_editor.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// The blend rules read literally, on NV12 (W x H, stride P).
+void reference_blend(const OverlayBitmap& b, Bytes& frame, int W, int H, int P) {
+    const int w = int(b.width), h = int(b.height), S = int(b.stride);
+    const int sx = b.x < 0 ? -b.x : 0, sy = b.y < 0 ? -b.y : 0;
+    const int dx = std::max(b.x, 0), dy = std::max(b.y, 0);
+    if (sx >= w || sy >= h || dx >= W || dy >= H) return;
+    auto px = [&](int r, int c, int k) { return int(b.pixels[size_t(r * S + 4 * c + k)]); };
+    auto mix = [](int v, int a, int d) { return uint8_t((v * a + d * (255 - a)) / 255); };
+    for (int r = sy; r < h && dy + (r - sy) < H; ++r) {
+        for (int c = sx; c < w && dx + (c - sx) < W; ++c) {
+            const int Y = (77 * px(r, c, 2) + 150 * px(r, c, 1) + 29 * px(r, c, 0)) >> 8;
+            uint8_t& d = frame[size_t((dy + r - sy) * P + dx + (c - sx))];
+            d = mix(Y, px(r, c, 3), d);
+        }
+    }
+    const int r0 = (sy + 1) / 2 * 2, c0 = (sx + 1) / 2 * 2, ey = (dy + 1) / 2 * 2,
+              ex = (dx + 1) / 2 * 2;
+    for (int r = r0; r + 1 < h && ey + 1 + (r - r0) < H; r += 2) {
+        for (int c = c0; c + 1 < w && ex + 1 + (c - c0) < W; c += 2) {
+            const int B = px(r, c, 0), G = px(r, c, 1), R = px(r, c, 2), A = px(r, c, 3);
+            const int U = std::clamp(((128 * B - 85 * G - 43 * R) >> 8) + 128, 0, 255);
+            const int V = std::clamp(((128 * R - 107 * G - 21 * B) >> 8) + 128, 0, 255);
+            const size_t at = size_t(P * H + (ey + r - r0) / 2 * P + ex + (c - c0));
+            frame[at] = mix(U, A, frame[at]);
+            frame[at + 1] = mix(V, A, frame[at + 1]);
+        }
+    }
+}
+
+OverlayBitmap random_bitmap(uint32_t w, uint32_t h, int x, int y, std::mt19937& random,
+                            bool transparent) {
+    OverlayBitmap b;
+    b.width = w;
+    b.height = h;
+    b.stride = w * 4;
+    b.x = x;
+    b.y = y;
+    b.pixels.resize(size_t(b.stride) * h);
+    for (size_t i = 0; i < b.pixels.size(); ++i) {
+        const uint8_t alphas[] = {0, 255, uint8_t(random())};
+        b.pixels[i] = (i % 4 == 3) ? (transparent ? 0 : alphas[random() % 3]) : uint8_t(random());
+    }
+    return b;
+}
+
+TEST(OverlayBlend, MatchesTheRulesBitForBitOnNv12AndPlanarFrames) {
+    constexpr int W = 64, H = 36, P = 80;
+    struct Case {
+        uint32_t w, h;
+        int x, y;
+        bool transparent;
+    };
+    const std::vector<Case> cases = {
+        {10, 8, 0, 0, false},
+        {9, 7, 41, 13, false},  // odd position: chroma from the next even column
+        {10, 8, -3, 5, false},
+        {10, 8, 5, -4, false},
+        {10, 8, -5, -5, false},  // left and top edges
+        {10, 8, W - 5, 4, false},
+        {10, 8, 4, H - 3, false},
+        {10, 8, W - 1, H - 1, false},  // right, bottom
+        {80, 50, -7, -9, false},       // larger than the frame on every side
+        {10, 8, W, 0, false},
+        {10, 8, 0, H, false},
+        {10, 8, -10, 0, false},  // wholly outside
+        {12, 10, 3, 3, true},    // alpha 0 everywhere: nothing changes
+    };
+    std::mt19937 random(11);
+    for (const Case& c : cases) {
+        const OverlayBitmap bitmap = random_bitmap(c.w, c.h, c.x, c.y, random, c.transparent);
+        Bytes nv12(size_t(P) * H * 3 / 2);
+        for (uint8_t& byte : nv12) byte = uint8_t(random());
+        Bytes want = nv12;
+        reference_blend(bitmap, want, W, H, P);
+        // The same picture as planar 4:2:0 (chroma stride 40).
+        Bytes luma(nv12.begin(), nv12.begin() + P * H), cb(size_t(40) * H / 2), cr(cb.size());
+        for (size_t i = 0; i < cb.size(); ++i) {
+            cb[i] = nv12[size_t(P * H) + (i / 40) * P + (i % 40) * 2];
+            cr[i] = nv12[size_t(P * H) + (i / 40) * P + (i % 40) * 2 + 1];
+        }
+
+        overlay_blend(bitmap,
+                      {nv12.data(), nv12.data() + P * H, nv12.data() + P * H + 1, P, P, 2, W, H});
+        EXPECT_EQ(nv12, want) << c.w << "x" << c.h << " at " << c.x << "," << c.y;
+        overlay_blend(bitmap, {luma.data(), cb.data(), cr.data(), P, 40, 1, W, H});
+        bool same = std::equal(luma.begin(), luma.end(), want.begin());
+        for (size_t i = 0; i < cb.size(); ++i) {
+            same = same && cb[i] == want[size_t(P * H) + (i / 40) * P + (i % 40) * 2] &&
+                   cr[i] == want[size_t(P * H) + (i / 40) * P + (i % 40) * 2 + 1];
+        }
+        EXPECT_TRUE(same) << "planar " << c.x << "," << c.y;
+    }
+}
+
+TEST(OverlayPlacement, PicturePositionsClampTheirPercentages) {
+    struct Case {
+        int32_t x_pct, y_pct;
+        uint32_t w, h;
+        int32_t x, y;
+    };
+    const std::vector<Case> cases = {
+        {0, 0, 384, 192, 0, 0},
+        {50, 50, 384, 192, 768, 444},
+        {100, 100, 384, 192, 1520, 879},
+        {-5, -5, 384, 192, 0, 0},
+        {99, 99, 384, 192, 1520, 879},
+        {50, 50, 2400, 1200, 0, 0},  // wider and taller than the frame: at the origin, clipped
+    };
+    for (const Case& c : cases) {
+        OverlaySettings settings;
+        settings.image_x_pct = c.x_pct;
+        settings.image_y_pct = c.y_pct;
+        OverlayBitmap bitmap;
+        bitmap.width = c.w;
+        bitmap.height = c.h;
+        overlay_place_picture(settings, 1920, 1080, bitmap);
+        EXPECT_EQ(bitmap.x, c.x) << c.x_pct;
+        EXPECT_EQ(bitmap.y, c.y) << c.y_pct;
+    }
+}
+
+TEST(OverlayPlacement, BandScrollsByMediaTimeAndEntersAgain) {
+    OverlaySettings settings;
+    settings.scroll_speed = 50;
+    OverlayBitmap band;
+    band.width = 400;
+    band.height = 48;
+    const int64_t origin = 7000000 + 1;  // first frame at 0.7 s
+    struct Case {
+        int64_t t;
+        int32_t x;
+    };
+    const std::vector<Case> cases = {
+        {7000000, 1280},                     // first frame: just off the right edge
+        {7000000 + 10000000, 1230},          // 1 s later: 50 px in
+        {7000000 + 335800000, 1280 - 1679},  // 33.58 s: the last column is about to leave
+        {7000000 + 336000000, 1280},         // (1280 + 400) / 50 = 33.6 s: enters again
+        {3000000, 1280},                     // before the origin: held at the right edge
+    };
+    for (const Case& c : cases) {
+        overlay_place_band(settings, 1280, 720, c.t, origin, band);
+        EXPECT_EQ(band.x, c.x) << c.t;
+        EXPECT_EQ(band.y, 720 - 48);
+    }
+    settings.scroll_speed = 0;  // 50 by default
+    overlay_place_band(settings, 1280, 720, 7000000 + 10000000, origin, band);
+    EXPECT_EQ(band.x, 1230);
+}
+
+class OverlayPrepare : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = new TempDir;
+        // Half-transparent PNG and 32-bit BMP, and an (opaque) JPEG, 1000 x 500.
+        const std::string source = "color=c=red@0.5:s=1000x500,format=rgba";
+        for (const char* name : {"half.png", "plain.jpg", "half.bmp"}) {
+            ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                                   source, "-frames:v", "1", dir_->file(name)}),
+                      0);
+        }
+    }
+    static void TearDownTestSuite() { delete dir_; }
+    static TempDir* dir_;
+};
+TempDir* OverlayPrepare::dir_ = nullptr;
+
+TEST_F(OverlayPrepare, PicturesScaleToTheirShareOfTheFrameWidth) {
+    struct Case {
+        const char* name;
+        int32_t scale;
+        uint32_t w, h;
+        uint8_t alpha;
+    };
+    const std::vector<Case> cases = {
+        {"half.png", 0, 384, 192, 128},  // 0 means 20 %; the image's own alpha is kept
+        {"plain.jpg", 10, 192, 96, 255},
+        {"half.bmp", -3, 384, 192, 128},  // 32-bit BMP: alpha too,
+    };
+    for (const Case& c : cases) {
+        OverlaySettings settings;
+        settings.image_enabled = 1;
+        settings.image_path = dir_->file(c.name);
+        settings.image_scale_pct = c.scale;
+        OverlayBitmap bitmap;
+        ASSERT_TRUE(overlay_prepare_picture(settings, 1920, bitmap)) << c.name;
+        EXPECT_EQ(bitmap.width, c.w) << c.name;
+        EXPECT_EQ(bitmap.height, c.h) << c.name;
+        EXPECT_EQ(bitmap.stride, c.w * 4);
+        const uint8_t* middle =
+            &bitmap.pixels[(bitmap.height / 2 * bitmap.width + bitmap.width / 2) * 4];
+        EXPECT_NEAR(middle[2], 255, 3) << c.name;  // red
+        EXPECT_NEAR(middle[3], c.alpha, 2) << c.name;
+    }
+    OverlaySettings settings;
+    settings.image_enabled = 1;
+    OverlayBitmap bitmap;
+    EXPECT_TRUE(overlay_prepare_picture(settings, 1920, bitmap));  // no path: no picture
+    EXPECT_TRUE(bitmap.pixels.empty());
+    for (const std::string& bad : {dir_->file("missing.png"), dir_->path()}) {
+        settings.image_path = bad;
+        EXPECT_FALSE(overlay_prepare_picture(settings, 1920, bitmap)) << bad;
+    }
+    write_file(dir_->file("text.png"), "not an image at all");
+    settings.image_path = dir_->file("text.png");
+    EXPECT_FALSE(overlay_prepare_picture(settings, 1920, bitmap));
+}
+
+TEST_F(OverlayPrepare, BandIsTwiceTheFontSizeOpaqueAndBlackForTheNoColourValue) {
+    OverlaySettings settings;
+    settings.text_enabled = 1;
+    settings.text = "Breaking news";
+    settings.font_size = 40;
+    settings.text_bottom_pct = 99;
+    settings.text_color = 0x00FFFFFF;
+    settings.background_color = 0xFFFFFFFF;
+    OverlayBitmap band;
+    ASSERT_TRUE(overlay_prepare_band(settings, band));
+    EXPECT_EQ(band.height, 80u);
+    EXPECT_GT(band.width, 32u + 100u);
+    bool white = false;
+    for (size_t i = 0; i < band.pixels.size(); i += 4) {
+        ASSERT_EQ(band.pixels[i + 3], 255) << "pixel " << i / 4;
+        white = white ||
+                (band.pixels[i] == 255 && band.pixels[i + 1] == 255 && band.pixels[i + 2] == 255);
+    }
+    EXPECT_TRUE(white);  // the text was drawn
+    EXPECT_EQ(Bytes(band.pixels.begin(), band.pixels.begin() + 4),
+              (Bytes{0, 0, 0, 255}));  // margin: black
+    overlay_place_band(settings, 1280, 720, 0, 1, band);
+    EXPECT_EQ(band.y, 720 - 712 - 80);  // its top 72 rows are off the frame
+
+    settings.text = "";
+    EXPECT_TRUE(overlay_prepare_band(settings, band));
+    EXPECT_TRUE(band.pixels.empty());
+}
+
+TEST(OverlayCompositor, RevisionChangeRebuildsAndRestartsTheTicker) {
+    OverlayEditor editor;
+    editor.values.text_enabled = 1;
+    editor.values.text = "ticker";
+    editor.watch();
+    OverlayCompositor compositor;
+    overlay_compositor_init(compositor, editor.values);
+    ASSERT_TRUE(overlay_compositor_prepare(compositor, 320));
+    Bytes frame(size_t(320) * 240 * 3 / 2, 16);
+    const Yuv420View view = {
+        frame.data(), frame.data() + 320 * 240, frame.data() + 320 * 240 + 1, 320, 320, 2, 320,
+        240};
+    std::array<char, 128> error{};
+
+    overlay_compositor_paint(compositor, view, 0);
+    overlay_compositor_paint(compositor, view, 50000000);  // 5 s: 250 px in
+    EXPECT_EQ(compositor.band.x, 320 - 250);
+    ASSERT_TRUE(overlay_compositor_update(compositor, 320, error));
+    EXPECT_EQ(editor.fetches, 0);  // nothing changed
+
+    editor.revision = 1;  // confirmed without changes: still rebuilt and restarted
+    ASSERT_TRUE(overlay_compositor_update(compositor, 320, error));
+    EXPECT_EQ(editor.fetches, 1);
+    EXPECT_FALSE(compositor.band.pixels.empty());
+    overlay_compositor_paint(compositor, view, 60000000);
+    EXPECT_EQ(compositor.band.x, 320);
+
+    editor.values.image_enabled = 1;
+    editor.values.image_path = "/nonexistent/logo.png";
+    editor.revision = 2;
+    EXPECT_FALSE(overlay_compositor_update(compositor, 320, error));
+    EXPECT_STREQ(error.data(), "live overlay update failed (0x80004005)");
+    EXPECT_EQ(compositor.revision_seen, 1u);
+}
+
+}  // namespace
