@@ -37,14 +37,14 @@ class WineRestreamTest : public ::testing::Test {
         setenv("WINEPREFIX", prefix_.c_str(), 1);
         setenv("WINEDEBUG", "-all", 1);
         data_dir_ = dir_.file("data");
-        std::string
-            out;  // the prefix is made here, so Wine's notes stay out of the program's output
+        // The prefix is made here, so Wine's notes stay out of the program's output.
+        std::string out;
         ASSERT_EQ(run_command({WINE, "wineboot", "-i"}, &out, 120), 0) << out;
     }
     void TearDown() override {
         if (prefix_.empty()) return;
-        (void)run_command({WINESERVER, "-k"}, nullptr,
-                          30);  // the prefix's server ends with the test
+        // The prefix's server ends with the test.
+        (void)run_command({WINESERVER, "-k"}, nullptr, 30);
         unsetenv("WINEPREFIX");
     }
 
