@@ -51,13 +51,13 @@ void close_connection(Connection* connection) {
 }
 
 bool start_tls(Connection* connection, const HttpUrl& url, std::span<char> error) {
-    char verify_text[TLS_VERIFY_TEXT_SIZE] = {};
+    TlsVerdict verdict;
     TlsSession* session = nullptr;
-    TlsOpenResult result = tls_open(connection->fd, url.host, &session, verify_text);
+    TlsOpenResult result = tls_open(connection->fd, url.host, &session, &verdict);
     connection->tls.reset(session);
     if (result == TlsOpenResult::context_failed) error_printf(error, "OpenSSL initialization failed");
     if (result == TlsOpenResult::handshake_failed || result == TlsOpenResult::verify_failed) {
-        error_printf(error, "TLS verification failed: %s", verify_text);
+        error_printf(error, "TLS verification failed: %s", verdict.text);
     }
     return result == TlsOpenResult::ok;
 }

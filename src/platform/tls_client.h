@@ -42,13 +42,20 @@ struct TlsCounters {
 // Room for the verification text, its counters included.
 constexpr size_t TLS_VERIFY_TEXT_SIZE = 192;
 
+// Why a handshake was refused: the verification result (0 when the
+// certificate was not the reason) and the one text that describes it,
+// "%ld %s (roots=%d parsed=%d seen=%d)": the result, its meaning and the
+// trust-store counters, which make "no roots were found" tell-tale.
+struct TlsVerdict {
+    long result = 0;
+    char text[TLS_VERIFY_TEXT_SIZE] = {};
+};
+
 // Handshakes over `socket` for `host`. On ok `*session` holds the session
-// (free it with tls_close). On handshake_failed or verify_failed
-// `verify_text` gets "%ld %s (roots=%d parsed=%d seen=%d)": the verification
-// result, its meaning and the trust-store counters, which make "no roots
-// were found" tell-tale.
+// (free it with tls_close). On handshake_failed or verify_failed `verdict`
+// says why.
 [[nodiscard]] TlsOpenResult tls_open(int socket, const std::string& host, TlsSession** session,
-                                     std::span<char> verify_text);
+                                     TlsVerdict* verdict);
 
 // One write step: bytes written (> 0), or <= 0 with tls_io_error set.
 [[nodiscard]] long tls_write(TlsSession* session, const void* data, size_t size);

@@ -84,7 +84,7 @@ int clamp_size(size_t size) {
 }  // namespace
 
 TlsOpenResult tls_open(int socket, const std::string& host, TlsSession** session,
-                       std::span<char> verify_text) {
+                       TlsVerdict* verdict) {
     *session = nullptr;
     ERR_clear_error();
     SSL_CTX* context = acquire_context();
@@ -108,7 +108,8 @@ TlsOpenResult tls_open(int socket, const std::string& host, TlsSession** session
         return TlsOpenResult::ok;
     }
     TlsCounters counters = tls_client_counters();
-    error_printf(verify_text, "%ld %s (roots=%d parsed=%d seen=%d)", verify,
+    verdict->result = verify;
+    error_printf(verdict->text, "%ld %s (roots=%d parsed=%d seen=%d)", verify,
                  X509_verify_cert_error_string(verify), counters.roots, counters.parsed,
                  counters.seen);
     // A rejected certificate also aborts the handshake; naming the verify

@@ -308,16 +308,17 @@ long verify_peer(TlsSession* session, const std::string& host) {
     return result;
 }
 
-void describe(std::span<char> verify_text, long code, const char* meaning) {
+void describe(TlsVerdict* verdict, long code, const char* meaning) {
+    verdict->result = code;
     TlsCounters counters = tls_client_counters();
-    error_printf(verify_text, "%ld %s (roots=%d parsed=%d seen=%d)", code, meaning, counters.roots,
-                 counters.parsed, counters.seen);
+    error_printf(verdict->text, "%ld %s (roots=%d parsed=%d seen=%d)", code, meaning,
+                 counters.roots, counters.parsed, counters.seen);
 }
 
 }  // namespace
 
 TlsOpenResult tls_open(int socket, const std::string& host, TlsSession** session,
-                       std::span<char> verify_text) {
+                       TlsVerdict* verdict) {
     *session = nullptr;
     std::shared_ptr<Credential> credential = acquire_credential();
     if (!credential) return TlsOpenResult::context_failed;
@@ -330,12 +331,12 @@ TlsOpenResult tls_open(int socket, const std::string& host, TlsSession** session
     SECURITY_STATUS status =
         handshake(opened.get(), socket_is_ip_literal(host) ? std::wstring() : wide_host);
     if (status != SEC_E_OK) {
-        describe(verify_text, static_cast<long>(status), "TLS handshake failed");
+        describe(verdict, static_cast<long>(status), "TLS handshake failed");
         return TlsOpenResult::handshake_failed;
     }
     long verify = verify_peer(opened.get(), host);
     if (verify != 0) {
-        describe(verify_text, verify, verify_meaning(verify));
+        describe(verdict, verify, verify_meaning(verify));
         return TlsOpenResult::verify_failed;
     }
     if (QueryContextAttributesW(&opened->context, SECPKG_ATTR_STREAM_SIZES, &opened->sizes) !=

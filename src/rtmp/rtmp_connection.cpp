@@ -113,16 +113,16 @@ bool write_pieces_tls(RtmpPublisher* p, std::span<const std::span<const uint8_t>
 
 // The TLS half of opening; leaves its failure text in the publisher.
 bool start_tls(RtmpPublisher* p, const RtmpUrl& url) {
-    char verify_text[TLS_VERIFY_TEXT_SIZE] = {};
+    TlsVerdict verdict;
     TlsSession* session = nullptr;
-    TlsOpenResult result = tls_open(p->socket.fd, url.host, &session, verify_text);
+    TlsOpenResult result = tls_open(p->socket.fd, url.host, &session, &verdict);
     p->tls_session.reset(session);
     switch (result) {
         case TlsOpenResult::ok: return true;
         case TlsOpenResult::context_failed: rtmp_set_error(p, "RTMPS TLS context failed"); break;
         case TlsOpenResult::session_failed: rtmp_set_error(p, "RTMPS TLS session failed"); break;
         case TlsOpenResult::handshake_failed: rtmp_set_error(p, "RTMPS TLS handshake failed"); break;
-        case TlsOpenResult::verify_failed: rtmp_set_error(p, "RTMPS certificate verification failed: %s", verify_text); break;
+        case TlsOpenResult::verify_failed: rtmp_set_error(p, "RTMPS certificate verification failed: %ld", verdict.result); break;
     }
     return false;
 }

@@ -145,14 +145,13 @@ TEST_F(RtmpNginx, RtmpsRefusesWrongHostAndUnknownCa) {
         NginxServer nginx;
         start_nginx(&nginx, ca_.other_host_cert, ca_.other_host_key);
         std::string error = open_error(nginx.rtmps_url(KEY));
-        // The same verification text as HTTPS: result, meaning, trust-store counters.
-        EXPECT_EQ(error.rfind("RTMPS certificate verification failed: 64 IP address mismatch (roots=", 0), 0u) << error;
+        EXPECT_EQ(error, "RTMPS certificate verification failed: 64");  // the address does not match
     }
     {
         NginxServer nginx;
         start_nginx(&nginx, ca_.untrusted_cert, ca_.untrusted_key);
         std::string error = open_error(nginx.rtmps_url(KEY));
-        EXPECT_EQ(error.rfind("RTMPS certificate verification failed: 20 ", 0), 0u) << error;  // no local issuer
+        EXPECT_EQ(error, "RTMPS certificate verification failed: 20");  // no local issuer
     }
 }
 
