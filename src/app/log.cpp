@@ -1,17 +1,15 @@
-// Line-at-a-time logging. Each line is one write(2) on a file opened with
-// O_APPEND, so lines from different processes or a reader never interleave
+// Line-at-a-time logging. Each line is one write on a file opened for
+// appending, so lines from different processes or a reader never interleave
 // mid-line. The size check comes before the write: a file of exactly 2 MiB
 // still takes the next line; anything larger is emptied first.
 #include "app/log.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 
 #include "app/app_context.h"
 #include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/folders.h"
 #include "platform/text.h"
 #include "workflow/workflow.h"
 
@@ -39,34 +37,25 @@ std::string format_message(const char* format, va_list args) {
 void log_append_line(const std::string& path, const char* format, va_list args) {
     if (path.empty()) return;
     std::string message = format_message(format, args);
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    struct stat info {};
-    if (fstat(fd, &info) == 0 && info.st_size > LOG_SIZE_LIMIT && ftruncate(fd, 0) != 0) {
-        close(fd);
-        return;
-    }
     LocalTime now = local_time_now();
     std::string line = string_printf("%04u-%02u-%02u %02u:%02u:%02u ", now.year, now.month, now.day, now.hour,
                                      now.minute, now.second);
     line += message;
     line += '\n';
-    ssize_t ignored = write(fd, line.data(), line.size());
-    (void)ignored;
-    close(fd);
+    file_append_private(path, line, LOG_SIZE_LIMIT);
 }
 
 void log_app(AppContext& app, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    log_append_line(utf16_fit(app.logs_dir + "/application.log", PATH_CAPACITY), format, args);
+    log_append_line(utf16_fit(path_join(app.logs_dir, "application.log"), PATH_CAPACITY), format, args);
     va_end(args);
 }
 
 void log_workflow(Workflow& workflow, const char* format, ...) {
     if (workflow.log_path.empty() && workflow.app) {
         workflow.log_path =
-            utf16_fit(string_printf("%s/workflow-%u.log", workflow.app->logs_dir.c_str(), workflow.id), PATH_CAPACITY);
+            utf16_fit(path_join(workflow.app->logs_dir, string_printf("workflow-%u.log", workflow.id)), PATH_CAPACITY);
     }
     va_list args;
     va_start(args, format);

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/format_check.h"
+
 struct AppContext;
 struct Workflow;
 
@@ -17,8 +19,8 @@ constexpr long LOG_SIZE_LIMIT = 0x200000;
 constexpr size_t LOG_MESSAGE_CAPACITY = 4096;  // UTF-16 units, terminator included
 constexpr size_t ENGINE_TEXT_CAPACITY = 512;   // the wide copy of an engine's error text
 
-void log_app(AppContext& app, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void log_workflow(Workflow& workflow, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void log_app(AppContext& app, const char* format, ...) PRINTF_LIKE(2, 3);
+void log_workflow(Workflow& workflow, const char* format, ...) PRINTF_LIKE(2, 3);
 void log_append_line(const std::string& path, const char* format, va_list args);
 
 // Records an engine's UTF-8 failure text (or "Native operation failed" when

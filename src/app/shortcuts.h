@@ -1,8 +1,9 @@
-// The user's launcher entries: freedesktop .desktop files on the desktop and
-// in the applications menu, checked and repaired at every start of the
-// desktop program. An entry whose Exec target equals this executable
-// (ignoring case) is left alone; any other is (re)written with the current
-// target, working folder, description and icon, keeping its other keys.
+// The user's launcher entries on the desktop and in the applications menu,
+// checked and repaired at every start of the desktop program: freedesktop
+// .desktop files on Linux, shell links (.lnk) on Windows. An entry whose
+// target equals this executable (ignoring case) is left alone; any other is
+// (re)written with the current target, working folder, description and
+// icon, keeping what else it holds.
 #pragma once
 
 #include <string>

@@ -8,6 +8,7 @@
 
 #include "app/log.h"
 #include "app/shortcuts.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "workflow/config.h"
 
@@ -18,7 +19,7 @@ void app_startup(AppContext& app, const StartupOptions& options) {
     }
     if (!config_load(app)) {
         std::string aside = utf16_fit(app.config_path + ".malformed", PATH_CAPACITY);
-        if (std::rename(app.config_path.c_str(), aside.c_str()) == 0) {
+        if (file_move_replacing(app.config_path, aside)) {
             log_app(app, "Malformed configuration moved aside");
         }
     }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -46,17 +47,9 @@ int usage_error(const char* detail) {
     return EXIT_USAGE;
 }
 
-bool parse_number(const std::string& text, long max, long* value) {
-    char* end = nullptr;
-    long parsed = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || parsed < 0 || parsed > max) return false;
-    *value = parsed;
-    return true;
-}
-
 bool parse_id(AppContext& app, const std::string& text, Workflow** workflow) {
-    long id = 0;
-    if (!parse_number(text, 0xFFFFFFFFL, &id)) return false;
+    uint64_t id = 0;
+    if (!parse_whole(text, 0xFFFFFFFF, &id)) return false;
     *workflow = app_find_workflow(app, static_cast<uint32_t>(id));
     return *workflow != nullptr;
 }
@@ -232,11 +225,13 @@ void print_config_news(const ConfigWatchNews& news) {
     if (news.unreadable || !news.updated.empty()) std::fflush(stdout);
 }
 
-bool parse_run_args(AppContext& app, const std::vector<std::string>& args, long* seconds,
+bool parse_run_args(AppContext& app, const std::vector<std::string>& args, int64_t* seconds,
                     std::vector<Workflow*>* workflows) {
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--seconds") {
-            if (i + 1 >= args.size() || !parse_number(args[++i], 0x7FFFFFFFL, seconds)) return false;
+            uint64_t number = 0;
+            if (i + 1 >= args.size() || !parse_whole(args[++i], 0x7FFFFFFF, &number)) return false;
+            *seconds = static_cast<int64_t>(number);
             continue;
         }
         Workflow* workflow = nullptr;
@@ -254,7 +249,7 @@ bool any_running(const std::vector<Workflow*>& workflows) {
 }
 
 int command_run(AppContext& app, const std::vector<std::string>& args) {
-    long seconds = -1;
+    int64_t seconds = -1;
     std::vector<Workflow*> workflows;
     if (!parse_run_args(app, args, &seconds, &workflows)) return usage_error("run takes [--seconds N] and workflow ids");
 

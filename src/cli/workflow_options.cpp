@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr long PERCENT_MAX = 99;  // the editor's position lists run 0..99
-constexpr int32_t SCROLL_MIN = 10, SCROLL_MAX = 200, SCROLL_STEP = 10;
+constexpr uint64_t PERCENT_MAX = 99;  // the editor's position lists run 0..99
+constexpr uint64_t SCROLL_MIN = 10, SCROLL_MAX = 200, SCROLL_STEP = 10;
 
 using Problem = std::optional<OptionProblem>;
 
@@ -20,16 +20,8 @@ Problem usage(std::string text) {
     return OptionProblem{false, std::move(text)};
 }
 
-bool parse_whole(const std::string& text, long max, long* value) {
-    char* end = nullptr;
-    long parsed = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || parsed < 0 || parsed > max) return false;
-    *value = parsed;
-    return true;
-}
-
-Problem read_number(const std::string& option, const std::string& value, long max, int32_t* field) {
-    long number = 0;
+Problem read_number(const std::string& option, const std::string& value, uint64_t max, int32_t* field) {
+    uint64_t number = 0;
     if (!parse_whole(value, max, &number)) {
         return usage(option + " takes a whole number from 0 to " + std::to_string(max));
     }
@@ -66,7 +58,7 @@ Problem read_type(const std::string& value, int32_t* type) {
 }
 
 Problem read_scroll(const std::string& value, int32_t* speed) {
-    long number = 0;
+    uint64_t number = 0;
     if (!parse_whole(value, SCROLL_MAX, &number) || number < SCROLL_MIN ||
         number % SCROLL_STEP != 0) {
         return usage("--scroll-speed takes 10, 20, ... 200");
@@ -101,7 +93,7 @@ Problem apply_one(WorkflowSettings& s, const std::string& option, const std::str
         s.source_type =
             static_cast<int32_t>(value == "youtube" ? SourceType::youtube : SourceType::direct);
     } else if (option == "--poll-seconds") {
-        Problem problem = read_number(option, value, 0x7FFFFFFFL, &s.poll_seconds);
+        Problem problem = read_number(option, value, 0x7FFFFFFF, &s.poll_seconds);
         s.poll_seconds = editor_poll_seconds(s.poll_seconds);
         return problem;
     } else if (option == "--image") {
@@ -131,11 +123,11 @@ Problem apply_one(WorkflowSettings& s, const std::string& option, const std::str
     else if (option == "--text-bottom")
         return read_number(option, value, PERCENT_MAX, &s.text_bottom_pct);
     else if (option == "--image-scale")
-        return read_number(option, value, 0x7FFFFFFFL, &s.image_scale_pct);
+        return read_number(option, value, 0x7FFFFFFF, &s.image_scale_pct);
     else if (option == "--font-size")
-        return read_number(option, value, 0x7FFFFFFFL, &s.font_size);
+        return read_number(option, value, 0x7FFFFFFF, &s.font_size);
     else if (option == "--reconnects")
-        return read_number(option, value, 0x7FFFFFFFL, &s.reconnects);
+        return read_number(option, value, 0x7FFFFFFF, &s.reconnects);
     else if (option == "--scroll-speed")
         return read_scroll(value, &s.scroll_speed);
     else if (option == "--text-color")
@@ -172,4 +164,11 @@ std::optional<OptionProblem> apply_workflow_options(WorkflowSettings& settings,
         given->push_back(args[i]);
     }
     return std::nullopt;
+}
+
+bool parse_whole(const std::string& text, uint64_t max, uint64_t* value) {
+    uint64_t number = 0;
+    if (text.empty() || read_decimal(text, max + 1, &number) != text.size() || number > max) return false;
+    *value = number;
+    return true;
 }

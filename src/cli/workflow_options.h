@@ -4,6 +4,7 @@
 // command line cannot store what the desktop could not.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,9 @@ struct OptionProblem {
 [[nodiscard]] std::optional<OptionProblem> apply_workflow_options(
     WorkflowSettings& settings, const std::vector<std::string>& args,
     std::vector<std::string>* given);
+
+// A whole decimal number from 0 to `max` and nothing else; false otherwise.
+[[nodiscard]] bool parse_whole(const std::string& text, uint64_t max, uint64_t* value);
 
 // The option lines of the usage text.
 extern const char* const WORKFLOW_OPTIONS_USAGE;

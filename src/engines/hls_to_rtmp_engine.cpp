@@ -13,6 +13,7 @@
 #include "engines/engines.h"
 #include "engines/live_source.h"
 #include "platform/error_text.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ int run(const HlsToRtmpOptions& options, const std::string& source, const std::s
         return 0;
     }
     if (!options.recording_path.empty()) {
-        context.recording.reset(std::fopen(options.recording_path.c_str(), "wb"));
+        context.recording.reset(file_open(options.recording_path, "wb"));
         if (!context.recording) {
             error_printf(error, "%s", "recording file cannot be opened");
             return 0;

@@ -6,6 +6,7 @@
 #include "engines/publish_context.h"
 #include "net/hls_downloader.h"
 #include "platform/error_text.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ int hls_to_ts_recorder(const std::string& source_url, const std::string& recordi
         error_printf(error, "%s", "URL conversion failed");
         return 0;
     }
-    FilePtr file(std::fopen(recording_path.c_str(), "wb"));
+    FilePtr file(file_open(recording_path, "wb"));
     if (!file) {
         error_printf(error, "%s", "recording file cannot be opened");
         return 0;

@@ -15,6 +15,7 @@
 #include "engines/publish_loop.h"
 #include "engines/ts_file_feed.h"
 #include "platform/error_text.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ struct TsPass {
 
 PassEnd play_pass(PublishContext& context, void* opaque, std::span<char> error) {
     auto& pass = *static_cast<TsPass*>(opaque);
-    FilePtr file(std::fopen(pass.path.c_str(), "rb"));
+    FilePtr file(file_open(pass.path, "rb"));
     if (!file) {
         error_printf(error, "%s", "recording cannot be opened for playback");
         return PassEnd::failed;

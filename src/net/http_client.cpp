@@ -1,25 +1,10 @@
 // HTTP client: connection, TLS, send/receive, redirects.
 //
-// The TLS client context is created once, on the first https request, under
-// one process-wide mutex, so two threads that start together still create one
-// context and load the trust store once. Its lifetime is a reference count:
-// the process-wide pointer holds one reference, and every request that uses
-// it takes its own (under the same mutex) before creating its session.
-// http_client_shutdown only drops the process-wide reference, so a request
-// in flight keeps using a context that shutdown has already "released"; the
-// memory goes when its last session ends. Nothing here is released at
-// process end on purpose: a request may still be running on a thread the
-// process no longer waits for.
-//
-// Trust comes from the system store only (bundle file, then hashed folder);
-// the counters of those loads only grow and are quoted in the verification
-// failure message, which makes "no roots were found" tell-tale.
+// TLS is the shared client of platform/tls_client.h: one process-wide,
+// reference-counted context (so http_client_shutdown never pulls it out from
+// under a request in flight), trust from the system store only, and the
+// store's counters quoted in the verification failure message.
 #include "net/http_client.h"
-
-#include <arpa/inet.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509_vfy.h>
 
 #include <algorithm>
 #include <new>
@@ -30,60 +15,15 @@
 #include "net/http_url.h"
 #include "platform/error_text.h"
 #include "platform/socket_connect.h"
-#include "platform/trust_store.h"
+#include "platform/tls_client.h"
 
 namespace {
-
-struct TlsClientState {
-    std::mutex lock;
-    SSL_CTX* context = nullptr;
-    TrustCounters counters;
-};
-
-// Never destroyed: a request on a thread the process no longer waits for may
-// still reach it while static objects are being torn down.
-TlsClientState& tls_state() {
-    static auto* state = new TlsClientState;
-    return *state;
-}
-
-SSL_CTX* create_tls_context(TrustCounters* counters) {
-    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
-    if (!context) return nullptr;
-    if (SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1) {
-        SSL_CTX_free(context);
-        return nullptr;
-    }
-    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-    (void)load_system_root_certificates(context, TrustSource::bundle_file, counters);
-    (void)load_system_root_certificates(context, TrustSource::hashed_directory, counters);
-    return context;
-}
-
-// The shared context with one reference for the caller (SSL_CTX_free it), or
-// nullptr with "OpenSSL initialization failed".
-SSL_CTX* acquire_tls_context(std::span<char> error) {
-    TlsClientState& state = tls_state();
-    std::lock_guard guard(state.lock);
-    if (!state.context) state.context = create_tls_context(&state.counters);
-    if (!state.context || SSL_CTX_up_ref(state.context) != 1) {
-        error_printf(error, "OpenSSL initialization failed");
-        return nullptr;
-    }
-    return state.context;
-}
-
-bool is_ip_literal(const std::string& host) {
-    in6_addr v6;
-    in_addr v4;
-    return inet_pton(AF_INET, host.c_str(), &v4) == 1 || inet_pton(AF_INET6, host.c_str(), &v6) == 1;
-}
 
 // One connection: the socket, its TLS session if any, and the listener that
 // shuts the socket down on a cancel. Released in one place (close_connection).
 struct Connection {
     int fd = -1;
-    SSL* ssl = nullptr;
+    TlsSessionPtr tls;
     HttpCancel* cancel = nullptr;
     std::optional<EventListener> cancel_watch;
 };
@@ -102,11 +42,7 @@ bool watch_cancel(Connection* connection) {
 }
 
 void close_connection(Connection* connection) {
-    if (connection->ssl) {
-        if (SSL_is_init_finished(connection->ssl)) SSL_shutdown(connection->ssl);
-        SSL_free(connection->ssl);
-        connection->ssl = nullptr;
-    }
+    connection->tls.reset();
     // Stop listening before closing, so a cancel never shuts down a number
     // the system has handed out again.
     connection->cancel_watch.reset();
@@ -115,28 +51,19 @@ void close_connection(Connection* connection) {
 }
 
 bool start_tls(Connection* connection, const HttpUrl& url, std::span<char> error) {
-    ERR_clear_error();
-    SSL_CTX* context = acquire_tls_context(error);
-    if (!context) return false;
-    connection->ssl = SSL_new(context);
-    SSL_CTX_free(context);  // the session holds its own reference
-    if (!connection->ssl) return false;
-    // Server name indication carries names only, never addresses.
-    if (!is_ip_literal(url.host)) SSL_set_tlsext_host_name(connection->ssl, url.host.c_str());
-    if (SSL_set1_host(connection->ssl, url.host.c_str()) != 1 || SSL_set_fd(connection->ssl, connection->fd) != 1) {
-        return false;
+    TlsVerdict verdict;
+    TlsSession* session = nullptr;
+    TlsOpenResult result = tls_open(connection->fd, url.host, &session, &verdict);
+    connection->tls.reset(session);
+    if (result == TlsOpenResult::context_failed) error_printf(error, "OpenSSL initialization failed");
+    if (result == TlsOpenResult::handshake_failed || result == TlsOpenResult::verify_failed) {
+        error_printf(error, "TLS verification failed: %s", verdict.text);
     }
-    bool connected = SSL_connect(connection->ssl) == 1;
-    long verify = SSL_get_verify_result(connection->ssl);
-    if (connected && verify == X509_V_OK) return true;
-    HttpTlsCounters counters = http_tls_counters();
-    error_printf(error, "TLS verification failed: %ld %s (roots=%d parsed=%d seen=%d)", verify,
-                 X509_verify_cert_error_string(verify), counters.roots, counters.parsed, counters.seen);
-    return false;
+    return result == TlsOpenResult::ok;
 }
 
 bool send_all(Connection* connection, const std::string& request) {
-    if (connection->ssl) return SSL_write(connection->ssl, request.data(), static_cast<int>(request.size())) > 0;
+    if (connection->tls) return tls_write(connection->tls.get(), request.data(), request.size()) > 0;
     size_t sent = 0;
     while (sent < request.size()) {
         long step = socket_send(connection->fd, request.data() + sent, request.size() - sent);
@@ -147,7 +74,7 @@ bool send_all(Connection* connection, const std::string& request) {
 }
 
 long receive_step(Connection* connection, uint8_t* into, size_t size) {
-    if (connection->ssl) return SSL_read(connection->ssl, into, static_cast<int>(size));
+    if (connection->tls) return tls_read(connection->tls.get(), into, size);
     return socket_recv(connection->fd, into, size);
 }
 
@@ -234,15 +161,9 @@ bool http_get(std::string_view url, uint32_t timeout_ms, ByteBuffer* body, uint3
     return false;
 }
 
-void http_client_shutdown() {
-    TlsClientState& state = tls_state();
-    std::lock_guard guard(state.lock);
-    SSL_CTX_free(state.context);
-    state.context = nullptr;
-}
+void http_client_shutdown() { tls_client_shutdown(); }
 
 HttpTlsCounters http_tls_counters() {
-    TlsClientState& state = tls_state();
-    std::lock_guard guard(state.lock);
-    return {state.counters.added, state.counters.parsed, state.counters.seen};
+    TlsCounters counters = tls_client_counters();
+    return {counters.roots, counters.parsed, counters.seen};
 }

@@ -11,9 +11,11 @@
 #include <span>
 #include <string_view>
 
+#include "platform/format_check.h"
+
 // Formats into `out`, truncating to out.size() - 1 bytes without splitting a
 // UTF-8 character. Writes nothing into an empty span.
-void error_printf(std::span<char> out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void error_printf(std::span<char> out, const char* format, ...) PRINTF_LIKE(2, 3);
 void error_vprintf(std::span<char> out, const char* format, va_list args);
 
 // True when there is no buffer or its first byte is NUL.

@@ -1,27 +1,37 @@
 // The file-system facts the program needs: where the per-user folders are,
 // where its own executable lives, and small checks on paths.
 //
-// Per-user data lives under $XDG_DATA_HOME (else ~/.local/share); the
-// temporary folder is the fallback when neither can be found. Paths are
-// UTF-8 and use '/'.
+// Per-user data lives under $XDG_DATA_HOME (else ~/.local/share), on
+// Windows under the local application-data folder; the temporary folder is
+// the fallback when neither can be found. Paths are UTF-8 and use the
+// system's separator ('/', or '\' on Windows, where '/' is accepted too).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+// What separates the folders of the PATH variable.
+#ifdef _WIN32
+constexpr char PATH_LIST_SEPARATOR = ';';
+#else
+constexpr char PATH_LIST_SEPARATOR = ':';
+#endif
+
 // Base folder for per-user application data, or "" when none can be found.
 [[nodiscard]] std::string user_data_base();
-// $TMPDIR or /tmp, always with a trailing '/'.
+// $TMPDIR or /tmp (Windows: GetTempPathW), always with a trailing separator.
 [[nodiscard]] std::string temp_folder();
-// The user's desktop folder (XDG user-dirs, else ~/Desktop), or "".
+// The user's desktop folder (XDG user-dirs, else ~/Desktop; Windows: the known folder), or "".
 [[nodiscard]] std::string desktop_folder();
-// Where per-user application menu entries live (<data home>/applications), or "".
+// Where per-user menu entries live (<data home>/applications; Windows: Start-menu Programs), or "".
 [[nodiscard]] std::string programs_folder();
 
 // Absolute path of the running executable, or "".
 [[nodiscard]] std::string executable_path();
-// `path` without its last '/' and what follows ("" when there is no '/').
+// `path` without its last separator and what follows ("" when there is none).
 [[nodiscard]] std::string path_parent(const std::string& path);
+// `folder` and `name` joined with the system's separator.
+[[nodiscard]] std::string path_join(const std::string& folder, const std::string& name);
 
 // Creates the directory and any missing parents; true also when it exists.
 [[nodiscard]] bool ensure_directory(const std::string& path);

@@ -85,6 +85,8 @@ std::string path_parent(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+std::string path_join(const std::string& folder, const std::string& name) { return folder + "/" + name; }
+
 bool ensure_directory(const std::string& path) {
     if (path.empty()) return false;
     if (is_directory(path)) return true;

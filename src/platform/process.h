@@ -2,8 +2,9 @@
 //
 // The child gets an argument vector (no shell), our standard input, and one
 // pipe for both its standard output and error, so their lines interleave as
-// written. It runs in a process group of its own: a time limit ends the
-// whole group, helpers the tool started included.
+// written. On POSIX systems it runs in a process group of its own and a time
+// limit ends the whole group, helpers the tool started included; on Windows
+// it runs in a job object that a time limit terminates the same way.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,12 @@ struct ProcessResult {
 // `killed_exit_code` is reported. False when the child could not be started.
 [[nodiscard]] bool process_run_capture(const std::vector<std::string>& argv, uint32_t limit_ms,
                                        uint32_t killed_exit_code, ProcessResult* result);
+
+// The Windows command line for `argv`: every argument in double quotes,
+// with quotes and the backslashes before them escaped so that the runtime's
+// parser (CommandLineToArgvW) gives the exact arguments back; backslashes
+// elsewhere stay single.
+[[nodiscard]] std::string process_command_line(const std::vector<std::string>& argv);
 
 // True when `path` names an executable regular file.
 [[nodiscard]] bool is_executable_file(const std::string& path);

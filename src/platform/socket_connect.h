@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "platform/event.h"
@@ -30,5 +31,15 @@ void socket_close(int fd);
 
 // One send step without SIGPIPE: bytes sent, or -1.
 [[nodiscard]] long socket_send(int fd, const void* data, size_t size);
+// One gathered send of the pieces in order (as many as one system call
+// takes): bytes sent, or -1.
+[[nodiscard]] long socket_send_pieces(int fd, std::span<const std::span<const uint8_t>> pieces);
 // One receive step: bytes read, 0 on an orderly close, -1 on error or time-out.
 [[nodiscard]] long socket_recv(int fd, void* data, size_t size);
+
+// The error number of the calling thread's last failed socket call, in the
+// errno vocabulary (EPIPE, ECONNRESET, EAGAIN for a time-out, ...).
+[[nodiscard]] int socket_last_error();
+
+// True when `host` is an IPv4 or IPv6 address literal rather than a name.
+[[nodiscard]] bool socket_is_ip_literal(const std::string& host);

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/format_check.h"
+
 // Number of UTF-16 units `text` would take.
 [[nodiscard]] size_t utf16_length(std::string_view text);
 
@@ -37,4 +39,4 @@
 size_t read_decimal(std::string_view text, uint64_t cap, uint64_t* value);
 
 // printf into a std::string.
-[[nodiscard]] std::string string_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[nodiscard]] std::string string_printf(const char* format, ...) PRINTF_LIKE(1, 2);

@@ -2,29 +2,23 @@
 //
 // Order of rtmp_open, each step failing with its own text:
 //   URL -> TCP (connect bounded by the time-out, sends/receives too)
-//       -> rtmps: fresh TLS 1.2+ client context, system roots, SNI and
-//          host-name check, handshake, verify result
+//       -> rtmps: the shared TLS client (TLS 1.2+, system roots, SNI and
+//          host-name check, handshake, verify result)
 //       -> RTMP handshake -> publish command exchange
 // Whatever fails, the caller gets the connection's own text or the generic
 // "RTMP/RTMPS connection failed"; none of them names the URL or the key.
 #include "rtmp/rtmp_connection.h"
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <sys/uio.h>
-#include <openssl/err.h>
-#include <openssl/x509_vfy.h>
-
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
-#include <cstring>
 #include <cstdarg>
+#include <cstring>
 #include <new>
 
 #include "platform/error_text.h"
 #include "platform/socket_connect.h"
-#include "platform/trust_store.h"
+#include "platform/tls_client.h"
 #include "rtmp/rtmp_commands.h"
 #include "rtmp/rtmp_handshake.h"
 #include "rtmp/rtmp_url.h"
@@ -32,45 +26,28 @@
 namespace {
 
 constexpr size_t IO_STEP_MAX = INT_MAX;
-constexpr size_t GATHER_MAX = 64;  // iovec entries per sendmsg, well under IOV_MAX
-
-bool is_ip_literal(const std::string& host) {
-    unsigned char scratch[sizeof(in6_addr)];
-    return inet_pton(AF_INET, host.c_str(), scratch) == 1 || inet_pton(AF_INET6, host.c_str(), scratch) == 1;
-}
-
-// Records why a TLS step ended: 0 for close-notify or a plain EOF.
-int tls_io_error(SSL* session, int result) {
-    int saved = errno;
-    int reason = SSL_get_error(session, result);
-    ERR_clear_error();
-    if (reason == SSL_ERROR_ZERO_RETURN) return 0;
-    if (reason == SSL_ERROR_SYSCALL || reason == SSL_ERROR_WANT_READ || reason == SSL_ERROR_WANT_WRITE) return saved;
-    return EPROTO;
-}
+constexpr size_t GATHER_MAX = 64;  // pieces offered to one gathered send
 
 long write_step(RtmpPublisher* p, const uint8_t* data, size_t size) {
     ++p->write_steps;
-    if (SSL* session = p->tls_session.get()) {
-        errno = 0;
-        int sent = SSL_write(session, data, static_cast<int>(size));
-        if (sent <= 0) p->last_io_error = tls_io_error(session, sent);
+    if (TlsSession* session = p->tls_session.get()) {
+        long sent = tls_write(session, data, size);
+        if (sent <= 0) p->last_io_error = tls_io_error(session);
         return sent;
     }
     long sent = socket_send(p->socket.fd, data, size);
-    if (sent <= 0) p->last_io_error = sent == 0 ? 0 : errno;
+    if (sent <= 0) p->last_io_error = sent == 0 ? 0 : socket_last_error();
     return sent;
 }
 
 long read_step(RtmpPublisher* p, uint8_t* data, size_t size) {
-    if (SSL* session = p->tls_session.get()) {
-        errno = 0;
-        int got = SSL_read(session, data, static_cast<int>(size));
-        if (got <= 0) p->last_io_error = tls_io_error(session, got);
+    if (TlsSession* session = p->tls_session.get()) {
+        long got = tls_read(session, data, size);
+        if (got <= 0) p->last_io_error = tls_io_error(session);
         return got;
     }
     long got = socket_recv(p->socket.fd, data, size);
-    if (got <= 0) p->last_io_error = got == 0 ? 0 : errno;
+    if (got <= 0) p->last_io_error = got == 0 ? 0 : socket_last_error();
     return got;
 }
 
@@ -101,23 +78,15 @@ bool write_pieces_socket(RtmpPublisher* p, std::span<const std::span<const uint8
     PieceCursor cursor{pieces};
     cursor.skip_empty();
     while (cursor.index < pieces.size()) {
-        iovec vectors[GATHER_MAX];
+        std::span<const uint8_t> window[GATHER_MAX];
         size_t count = 0;
         for (size_t i = cursor.index; i < pieces.size() && count < GATHER_MAX; ++i) {
-            size_t skip = i == cursor.index ? cursor.offset : 0;
-            if (pieces[i].size() == skip) continue;
-            vectors[count++] = {const_cast<uint8_t*>(pieces[i].data() + skip), pieces[i].size() - skip};
+            window[count++] = pieces[i].subspan(i == cursor.index ? cursor.offset : 0);
         }
-        msghdr message{};
-        message.msg_iov = vectors;
-        message.msg_iovlen = count;
         ++p->write_steps;
-        ssize_t sent;
-        do {
-            sent = sendmsg(p->socket.fd, &message, MSG_NOSIGNAL);
-        } while (sent < 0 && errno == EINTR);
+        long sent = socket_send_pieces(p->socket.fd, std::span(window, count));
         if (sent <= 0) {
-            p->last_io_error = sent == 0 ? 0 : errno;
+            p->last_io_error = sent == 0 ? 0 : socket_last_error();
             return false;
         }
         cursor.advance(static_cast<size_t>(sent));
@@ -144,44 +113,18 @@ bool write_pieces_tls(RtmpPublisher* p, std::span<const std::span<const uint8_t>
 
 // The TLS half of opening; leaves its failure text in the publisher.
 bool start_tls(RtmpPublisher* p, const RtmpUrl& url) {
-    p->tls_context.reset(SSL_CTX_new(TLS_client_method()));
-    if (!p->tls_context) {
-        rtmp_set_error(p, "RTMPS TLS context failed");
-        return false;
+    TlsVerdict verdict;
+    TlsSession* session = nullptr;
+    TlsOpenResult result = tls_open(p->socket.fd, url.host, &session, &verdict);
+    p->tls_session.reset(session);
+    switch (result) {
+        case TlsOpenResult::ok: return true;
+        case TlsOpenResult::context_failed: rtmp_set_error(p, "RTMPS TLS context failed"); break;
+        case TlsOpenResult::session_failed: rtmp_set_error(p, "RTMPS TLS session failed"); break;
+        case TlsOpenResult::handshake_failed: rtmp_set_error(p, "RTMPS TLS handshake failed"); break;
+        case TlsOpenResult::verify_failed: rtmp_set_error(p, "RTMPS certificate verification failed: %ld", verdict.result); break;
     }
-    SSL_CTX* context = p->tls_context.get();
-    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
-    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-    load_system_root_certificates(context, TrustSource::bundle_file, nullptr);
-    load_system_root_certificates(context, TrustSource::hashed_directory, nullptr);
-    p->tls_session.reset(SSL_new(context));
-    if (!p->tls_session) {
-        rtmp_set_error(p, "RTMPS TLS session failed");
-        return false;
-    }
-    SSL* session = p->tls_session.get();
-    // Server names only: an address in SNI is not allowed and some servers refuse it.
-    bool configured = (is_ip_literal(url.host) || SSL_set_tlsext_host_name(session, url.host.c_str()) == 1) &&
-                      SSL_set1_host(session, url.host.c_str()) == 1 && SSL_set_fd(session, p->socket.fd) == 1;
-    if (!configured) {
-        ERR_clear_error();
-        rtmp_set_error(p, "RTMPS TLS session failed");
-        return false;
-    }
-    int connected = SSL_connect(session);
-    long verify = SSL_get_verify_result(session);
-    ERR_clear_error();
-    // A rejected certificate also aborts the handshake; naming the verify
-    // result then tells the user far more than "handshake failed".
-    if (connected != 1 && verify == X509_V_OK) {
-        rtmp_set_error(p, "RTMPS TLS handshake failed");
-        return false;
-    }
-    if (verify != X509_V_OK) {
-        rtmp_set_error(p, "RTMPS certificate verification failed: %ld", verify);
-        return false;
-    }
-    return true;
+    return false;
 }
 
 bool connect_and_publish(RtmpPublisher* p, const RtmpUrl& url, Event* stop) {
@@ -194,12 +137,6 @@ bool connect_and_publish(RtmpPublisher* p, const RtmpUrl& url, Event* stop) {
 }
 
 }  // namespace
-
-void SslSessionFree::operator()(SSL* session) const {
-    if (SSL_is_init_finished(session)) SSL_shutdown(session);
-    ERR_clear_error();
-    SSL_free(session);
-}
 
 SocketHandle::~SocketHandle() { socket_close(fd); }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/format_check.h"
 #include "rtmp/rtmp_publisher.h"
 
 // A publisher with no connection yet: socket -1, chunk sizes 128. Null when
@@ -24,4 +25,4 @@
 [[nodiscard]] bool rtmp_read_exact(RtmpPublisher* publisher, std::span<uint8_t> bytes);
 
 // Replaces the connection's error text (cut to 255 characters).
-void rtmp_set_error(RtmpPublisher* publisher, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void rtmp_set_error(RtmpPublisher* publisher, const char* format, ...) PRINTF_LIKE(2, 3);

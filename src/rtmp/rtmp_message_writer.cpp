@@ -29,7 +29,7 @@ size_t rtmp_build_message_header(std::array<uint8_t, 16>& out, uint8_t chunk_str
 
 bool rtmp_send_message(RtmpPublisher* p, uint8_t chunk_stream_id, uint8_t type_id, uint32_t message_stream_id,
                        uint32_t timestamp_ms, std::span<const uint8_t> payload) {
-    std::array<uint8_t, 16> header;
+    std::array<uint8_t, 16> header{};  // bytes 12-15 are copied even when unused
     size_t header_size =
         rtmp_build_message_header(header, chunk_stream_id, type_id, message_stream_id, timestamp_ms, payload.size());
     if (header_size == 0) return false;

@@ -11,8 +11,6 @@
 // contain the URL or the stream key.
 #pragma once
 
-#include <openssl/ssl.h>
-
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -22,6 +20,7 @@
 #include <vector>
 
 #include "platform/event.h"
+#include "platform/tls_client.h"
 
 constexpr size_t RTMP_CHUNK_STREAMS = 64;
 constexpr size_t RTMP_ERROR_SIZE = 256;  // 255 characters and the terminator
@@ -45,13 +44,6 @@ struct RtmpChunkState {
     std::vector<uint8_t> buffer;
 };
 
-struct SslContextFree {
-    void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
-};
-// Sends close-notify only after a completed handshake, then frees.
-struct SslSessionFree {
-    void operator()(SSL* session) const;
-};
 struct SocketHandle {
     int fd = -1;
     SocketHandle() = default;
@@ -60,12 +52,10 @@ struct SocketHandle {
     SocketHandle& operator=(const SocketHandle&) = delete;
 };
 
-// Member order is teardown order in reverse: TLS session, then context, then
-// the socket.
+// Member order is teardown order in reverse: TLS session, then the socket.
 struct RtmpPublisher {
     SocketHandle socket;
-    std::unique_ptr<SSL_CTX, SslContextFree> tls_context;
-    std::unique_ptr<SSL, SslSessionFree> tls_session;  // when set, all I/O goes through it
+    TlsSessionPtr tls_session;  // when set, all I/O goes through it
     uint32_t timeout_ms = 0;
     uint32_t outbound_chunk_size = RTMP_INITIAL_CHUNK_SIZE;
     uint32_t inbound_chunk_size = RTMP_INITIAL_CHUNK_SIZE;
@@ -73,7 +63,7 @@ struct RtmpPublisher {
     std::array<RtmpChunkState, RTMP_CHUNK_STREAMS> inbound{};
     char error[RTMP_ERROR_SIZE] = {};
     int last_io_error = 0;  // errno of the last failed read/write; 0 for an orderly close
-    uint64_t write_steps = 0;  // send/SSL_write calls made, for measurements
+    uint64_t write_steps = 0;  // socket or TLS write calls made, for measurements
     // Chunk headers and payload pieces are gathered here into whole TLS
     // records, so a one-byte continuation header does not cost a record.
     std::array<uint8_t, RTMP_TLS_RECORD_BYTES> tls_staging;

@@ -22,11 +22,11 @@ bool search_path(std::string_view name, std::string* path) {
     const char* env = std::getenv("PATH");
     std::string_view dirs = env ? env : "";
     while (!dirs.empty()) {
-        size_t colon = dirs.find(':');
-        std::string_view dir = dirs.substr(0, colon);
-        dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
+        size_t end = dirs.find(PATH_LIST_SEPARATOR);
+        std::string_view dir = dirs.substr(0, end);
+        dirs = end == std::string_view::npos ? std::string_view() : dirs.substr(end + 1);
         if (dir.empty()) continue;
-        std::string candidate = std::string(dir) + "/" + std::string(name);
+        std::string candidate = path_join(std::string(dir), std::string(name));
         if (is_executable_file(candidate)) {
             *path = candidate;
             return true;
@@ -53,7 +53,7 @@ std::vector<std::string_view> answer_lines(std::string_view text) {
 void arglist_append(ArgList& list, std::string_view argument) { list.args.emplace_back(argument); }
 
 bool tool_find(const std::string& program_dir, std::string_view name, std::string* path) {
-    std::string beside = program_dir + "/tools/" + std::string(name);
+    std::string beside = path_join(path_join(program_dir, "tools"), std::string(name));
     if (!program_dir.empty() && is_executable_file(beside)) {
         *path = beside;
         return true;
@@ -87,7 +87,7 @@ ArgList ytdlp_arguments(const std::string& program_dir, const std::string& page_
     ArgList args;
     arglist_append(args, "--compat-options");
     arglist_append(args, "no-certifi");
-    std::string node = program_dir + "/" + NODE_RELATIVE_PATH;
+    std::string node = path_join(program_dir, NODE_RELATIVE_PATH);
     if (!program_dir.empty() && path_exists(node)) {
         arglist_append(args, "--js-runtimes");
         arglist_append(args, "node:" + node);

@@ -15,8 +15,13 @@
 struct AppContext;
 struct Workflow;
 
+#ifdef _WIN32
+constexpr const char* YTDLP_FILE_NAME = "yt-dlp.exe";
+constexpr const char* NODE_RELATIVE_PATH = "tools\\node\\node.exe";
+#else
 constexpr const char* YTDLP_FILE_NAME = "yt-dlp";
 constexpr const char* NODE_RELATIVE_PATH = "tools/node/node";
+#endif
 constexpr uint32_t TOOL_PROBE_LIMIT_MS = 30000;
 constexpr uint32_t YTDLP_RESOLVE_LIMIT_MS = 60000;
 constexpr uint32_t FORCED_END_EXIT_CODE = 1223;

@@ -8,19 +8,13 @@
 // digits, saturating), so a hand-edited file cannot make them overflow.
 #include "workflow/config.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <sstream>
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/text.h"
 #include "workflow/workflow.h"
 
@@ -163,22 +157,11 @@ std::string record_line(uint32_t id, const WorkflowSettings& s) {
         s.prefer_stream_copy, s.fallback_transcoding, s.scroll_speed, s.text_color, s.background_color);
 }
 
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t written = write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
-}
-
 }  // namespace
 
 bool config_load(WorkflowList& list) {
-    std::ifstream in(list.config_path, std::ios::binary);
-    if (!in) return true;
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string content;
+    if (!file_read_all(list.config_path, &content)) return true;
     return config_read(list, content);
 }
 
@@ -209,9 +192,5 @@ bool config_save(WorkflowList& list) {
         clean_record(workflow->settings);
         content += record_line(workflow->id, workflow->settings);
     }
-    int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    bool written = fchmod(fd, 0600) == 0 && write_all(fd, content) && fsync(fd) == 0;
-    if (close(fd) != 0 || !written) return false;
-    return rename(temp_path.c_str(), list.config_path.c_str()) == 0;
+    return file_replace_private(list.config_path, temp_path, content);
 }

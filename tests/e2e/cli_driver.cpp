@@ -31,7 +31,9 @@ std::vector<std::string> split_lines(const std::string& text, bool complete_only
             if (!complete_only) lines.push_back(text.substr(start));
             break;
         }
-        lines.push_back(text.substr(start, end - start));
+        size_t length = end - start;
+        if (length > 0 && text[end - 1] == '\r') --length;  // the Windows build ends lines with CR LF
+        lines.push_back(text.substr(start, length));
         start = end + 1;
     }
     return lines;
@@ -106,8 +108,14 @@ unsigned thread_count(pid_t pid) {
 
 bool CliProcess::start(const std::string& program, const std::string& data_dir,
                        const std::vector<std::string>& args) {
-    out_path_ = data_dir + "/cli-run.out";
-    std::vector<std::string> argv = {program, "--data-dir", data_dir, "run"};
+    return start_command({program, "--data-dir", data_dir}, data_dir, args);
+}
+
+bool CliProcess::start_command(const std::vector<std::string>& command, const std::string& out_dir,
+                               const std::vector<std::string>& args) {
+    out_path_ = out_dir + "/cli-run.out";
+    std::vector<std::string> argv = command;
+    argv.push_back("run");
     argv.insert(argv.end(), args.begin(), args.end());
     return child_.start(argv, out_path_);
 }

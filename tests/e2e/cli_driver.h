@@ -52,6 +52,10 @@ public:
     // Starts `program --data-dir DATA run args...`, stdout and stderr to
     // DATA/cli-run.out.
     bool start(const std::string& program, const std::string& data_dir, const std::vector<std::string>& args);
+    // The same for a command line that ends before "run" (a loader, the
+    // program and its options), with the output in OUT_DIR/cli-run.out.
+    bool start_command(const std::vector<std::string>& command, const std::string& out_dir,
+                       const std::vector<std::string>& args);
     // Everything printed so far, one entry per complete line.
     std::vector<std::string> lines() const;
     std::string output() const;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/tls_client.h"
 #include "support/child.h"
 
 namespace {
@@ -76,6 +77,7 @@ void TestCa::trust() {
     }
     setenv("SSL_CERT_FILE", ca_cert.c_str(), 1);
     setenv("SSL_CERT_DIR", (folder_ + "/empty-certs").c_str(), 1);
+    tls_client_shutdown();  // the next TLS session loads the store that trusts the test CA
 }
 
 void TestCa::restore() {
@@ -83,4 +85,5 @@ void TestCa::restore() {
     put_back("SSL_CERT_FILE", old_file_, had_file_);
     put_back("SSL_CERT_DIR", old_dir_, had_dir_);
     saved_ = false;
+    tls_client_shutdown();
 }

@@ -1,0 +1,35 @@
+// Files whose content is private to the user: the configuration, its
+// one-time legacy copy, the logs. Paths are UTF-8 (either separator on
+// Windows). Private means mode 0600 on POSIX systems; on Windows the files
+// live in the per-user profile, whose folder permissions already keep other
+// users out.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+// The whole file, or false when it cannot be opened or read.
+[[nodiscard]] bool file_read_all(const std::string& path, std::string* content);
+
+// Creates `path` with `content` only when it does not exist yet; a
+// partial write removes it again.
+[[nodiscard]] bool file_create_private(const std::string& path, std::string_view content);
+
+// Writes `content` to `temp_path`, flushes it to the disk, then renames it
+// over `path` in one step, so readers see the old file or the new, never a part.
+[[nodiscard]] bool file_replace_private(const std::string& path, const std::string& temp_path,
+                                        std::string_view content);
+
+// Appends `line` in one write to a file opened for appending, so lines from
+// several writers never interleave mid-line; a file already larger than
+// `size_limit` is emptied first. Failures are silent: logging must not fail
+// its caller.
+void file_append_private(const std::string& path, std::string_view line, int64_t size_limit);
+
+// Renames `from` to `to`, replacing a file of that name in one step.
+[[nodiscard]] bool file_move_replacing(const std::string& from, const std::string& to);
+
+// fopen for a UTF-8 path.
+[[nodiscard]] FILE* file_open(const std::string& path, const char* mode);
