@@ -1,7 +1,8 @@
 // HLS in, one TS file out: segments appended byte for byte in playlist
 // order, flushed after each, so the file always ends at a segment boundary.
-// Nothing is parsed; the loop engines play the file later. The file is
-// truncated at every run: a restarted capture never appends to an earlier one.
+// Nothing is parsed; the loop engines play the file later. Each capture
+// attempt of a run appends to the run's one file (the runner names a new file
+// for every run), so the loop plays everything recorded, in order.
 #include "engines/engines.h"
 #include "engines/publish_context.h"
 #include "net/segment_ring.h"
@@ -40,7 +41,7 @@ int hls_to_ts_recorder(const std::string& source_url, const std::string& recordi
         error_printf(error, "%s", "URL conversion failed");
         return 0;
     }
-    FilePtr file(std::fopen(recording_path.c_str(), "wb"));
+    FilePtr file(std::fopen(recording_path.c_str(), "ab"));
     if (!file) {
         error_printf(error, "%s", "recording file cannot be opened");
         return 0;

@@ -2,6 +2,9 @@
 #include "engines/publish_context.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/clock.h"
 #include "platform/error_text.h"
@@ -24,15 +27,33 @@ bool valid_utf8(std::string_view text) {
 
 }  // namespace
 
+int64_t timeline_place(PublishContext& context, uint8_t type, int64_t source_ms) {
+    int64_t place = context.timestamp_offset + source_ms;
+    const int64_t highest = context.highest_timestamp;
+    const bool jumped = place > highest + TIMELINE_JUMP_MS || place < highest - TIMELINE_JUMP_MS;
+    if (context.timeline_started && (context.rebase_pending || jumped)) {
+        context.timestamp_offset = highest + TIMELINE_REBASE_GAP_MS - source_ms;
+        place = highest + TIMELINE_REBASE_GAP_MS;
+        ++context.rebases;
+    }
+    context.rebase_pending = false;
+    context.timeline_started = true;
+    int64_t& last = type == FLV_TAG_AUDIO ? context.last_audio_timestamp : context.last_video_timestamp;
+    place = std::max({place, last, int64_t{0}});
+    last = place;
+    context.highest_timestamp = std::max(highest, place);
+    return place;
+}
+
 int paced_send(void* opaque, const FlvTag& tag) {
     auto& context = *static_cast<PublishContext*>(opaque);
-    uint32_t sent = context.timestamp_offset + tag.timestamp_ms;
+    const int64_t sent = timeline_place(context, tag.type, tag.timestamp_ms);
     if (!context.pacing_started) {
         context.pacing_started = true;
         context.pacing_start = tick_ms();
     }
-    uint64_t due = context.pacing_start + sent;
-    due = due >= context.pacing_origin ? due - context.pacing_origin : 0;
+    const int64_t since_start = std::max<int64_t>(sent - context.pacing_origin, 0);
+    const uint64_t due = context.pacing_start + static_cast<uint64_t>(since_start);
     for (uint64_t now = tick_ms(); now < due; now = tick_ms()) {
         uint32_t slice = static_cast<uint32_t>(std::min<uint64_t>(due - now, PACING_SLICE_MS));
         if (event_wait_ms(context.stop_event, slice)) return 0;
@@ -41,9 +62,32 @@ int paced_send(void* opaque, const FlvTag& tag) {
         context.stats->lateness_ms.push_back(static_cast<uint32_t>(tick_ms() - due));
         context.stats->tag_types.push_back(tag.type);
     }
-    context.highest_timestamp = std::max(context.highest_timestamp, sent);
     ++context.tags_sent;
-    return rtmp_send_media(context.publisher.get(), tag.type, sent, tag.body) ? 1 : 0;
+    // RTMP timestamps are 32 bits wide and wrap; the low bits keep the steps.
+    const auto wire = static_cast<uint32_t>(static_cast<uint64_t>(sent));
+    return rtmp_send_media(context.publisher.get(), tag.type, wire, tag.body) ? 1 : 0;
+}
+
+void publish_notice(const PublishContext& context, const char* text) {
+    if (context.notice) context.notice(context.notice_context, text);
+}
+
+void publish_report_damage(PublishContext& context) {
+    if (!context.demuxer || context.demuxer->skipped_bytes == 0) return;
+    std::string text = string_printf("MPEG-TS damaged: skipped %llu bytes to the next packet",
+                                     static_cast<unsigned long long>(context.demuxer->skipped_bytes));
+    context.demuxer->skipped_bytes = 0;
+    publish_notice(context, text.c_str());
+}
+
+bool publish_open_recording(PublishContext& context, const std::string& path) {
+    context.recording.reset(std::fopen(path.c_str(), "ab"));
+    context.recording_path = path;
+    context.recording_size = 0;
+    if (!context.recording || std::fseek(context.recording.get(), 0, SEEK_END) != 0) return false;
+    const long size = std::ftell(context.recording.get());
+    context.recording_size = size > 0 ? static_cast<uint64_t>(size) : 0;
+    return true;
 }
 
 bool publish_context_start_media(PublishContext& context) {
@@ -53,16 +97,42 @@ bool publish_context_start_media(PublishContext& context) {
     return context.packetizer && context.demuxer;
 }
 
-bool publish_segment(PublishContext& context, std::span<const uint8_t> segment, std::span<char> error) {
-    if (context.recording && std::fwrite(segment.data(), 1, segment.size(), context.recording.get()) != segment.size()) {
-        error_printf(error, "%s", "recording write failed");
-        return false;
+namespace {
+
+// Stops the recording after a failed write: the file is cut back to its
+// last whole segment, so a loop over it never meets half a segment.
+void stop_recording(PublishContext& context, int error_number) {
+    context.recording.reset();
+    std::error_code ignored;
+    std::filesystem::resize_file(context.recording_path, context.recording_size, ignored);
+    std::string text = string_printf("Recording stopped, stream goes on: write failed (%s)",
+                                     std::generic_category().message(error_number).c_str());
+    publish_notice(context, text.c_str());
+}
+
+void record_segment(PublishContext& context, std::span<const uint8_t> segment) {
+    if (!context.recording) return;
+    errno = 0;
+    FILE* file = context.recording.get();
+    if (std::fwrite(segment.data(), 1, segment.size(), file) != segment.size() || std::fflush(file) != 0) {
+        stop_recording(context, errno != 0 ? errno : EIO);
+        return;
     }
-    if (!ts_demuxer_feed(context.demuxer.get(), segment, error) || !ts_demuxer_flush(context.demuxer.get())) {
+    context.recording_size += segment.size();
+}
+
+}  // namespace
+
+bool publish_segment(PublishContext& context, std::span<const uint8_t> segment, std::span<char> error,
+                     bool discontinuity) {
+    record_segment(context, segment);
+    if (discontinuity) context.rebase_pending = true;
+    bool fed = ts_demuxer_feed(context.demuxer.get(), segment, error) && ts_demuxer_flush(context.demuxer.get());
+    publish_report_damage(context);
+    if (!fed) {
         error_set_if_empty(error, "MPEG-TS processing failed");
         return false;
     }
-    if (context.recording) std::fflush(context.recording.get());
     return true;
 }
 

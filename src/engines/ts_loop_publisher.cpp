@@ -6,7 +6,10 @@
 //
 // One publisher and one pacing clock serve the whole run, so the first tag
 // of a pass falls due one millisecond after the last tag of the pass
-// before, and every pass opens with fresh sequence headers. A pass that
+// before, and every pass opens with fresh sequence headers. Jumps of the
+// recorded clock inside a pass (a capture restarted, an encoder reset) are
+// rebased by the timeline in paced_send, the same way on every pass; damaged
+// packets are skipped and reported once per pass. A pass that
 // sends nothing at all (a file without a program) fails the run instead of
 // spinning through the file without pause; the runner retries it later.
 #include "engines/ts_loop_publisher.h"
@@ -50,6 +53,7 @@ PassEnd play_pass(PublishContext& context, const std::string& path, std::vector<
     file.reset();
     if (end != PassEnd::next) return end;
     if (!ts_demuxer_flush(context.demuxer.get())) return publish_stopped(context) ? PassEnd::stopped : PassEnd::failed;
+    publish_report_damage(context);
     context.demuxer.reset();
     context.packetizer.reset();
     if (publish_stopped(context)) return PassEnd::stopped;
@@ -67,6 +71,8 @@ PassEnd loop(const TsLoopOptions& options, const std::string& url, std::span<cha
     context.stop_event = options.stop_event;
     context.timestamp_offset = context.highest_timestamp = context.pacing_origin = options.initial_timestamp;
     context.stats = options.stats;
+    context.notice = options.hooks.notice;
+    context.notice_context = options.hooks.context;
     context.publisher.reset(rtmp_open(url, RTMP_OPEN_TIMEOUT_MS, error, options.stop_event));
     if (!context.publisher) return publish_stopped(context) ? PassEnd::stopped : PassEnd::failed;
     if (options.status) options.status(options.status_context, "Publishing continuous native TS loop");
@@ -93,6 +99,7 @@ int ts_loop_run(const TsLoopOptions& options, std::span<char> error) {
 }
 
 int ts_loop_publisher(const std::string& recording_path, const std::string& output_url, Event* stop_event,
-                      EngineStatusCallback status, void* context, std::span<char> error) {
-    return ts_loop_run(TsLoopOptions{recording_path, output_url, stop_event, status, context, 0, nullptr}, error);
+                      EngineStatusCallback status, void* context, const EngineHooks& hooks, std::span<char> error) {
+    return ts_loop_run(TsLoopOptions{recording_path, output_url, stop_event, status, context, 0, nullptr, hooks},
+                       error);
 }

@@ -44,6 +44,7 @@ constexpr size_t SEGMENT_FETCH_ERROR_SIZE = 128;
 struct SegmentFetchJob {
     std::string_view url;  // borrowed from the playlist being delivered
     int64_t sequence = 0;
+    bool discontinuity = false;  // the playlist marked a discontinuity before it
     ByteBuffer body;
     bool result = false;
     uint32_t status = 0;

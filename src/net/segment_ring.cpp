@@ -54,7 +54,7 @@ SegmentRing* segment_ring_start(std::string_view playlist_url, Event* stop_event
     return ring;
 }
 
-SegmentTake segment_ring_take(SegmentRing* ring, ByteBuffer* segment) {
+SegmentTake segment_ring_take(SegmentRing* ring, ByteBuffer* segment, bool* discontinuity) {
     byte_buffer_free(segment);
     std::unique_lock guard(ring->lock);
     while (ring->count == 0 && !ring->ended && !ring->failed) {
@@ -67,6 +67,7 @@ SegmentTake segment_ring_take(SegmentRing* ring, ByteBuffer* segment) {
         return SegmentTake::ended;
     }
     byte_buffer_move(segment, &ring->slots[ring->read_index]);
+    if (discontinuity) *discontinuity = ring->slot_discontinuity[ring->read_index];
     --ring->count;
     ring->read_index = (ring->read_index + 1) & (SEGMENT_RING_SLOTS - 1);
     ring->not_full.notify_one();
@@ -129,7 +130,7 @@ bool segment_ring_pause(SegmentRing* ring, uint32_t ms) {
     }
 }
 
-bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment) {
+bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment, bool discontinuity) {
     std::unique_lock guard(ring->lock);
     while (ring->count == SEGMENT_RING_SLOTS) {
         if (ring->failed || stop_signalled_locked(ring)) return false;
@@ -137,6 +138,7 @@ bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment) {
     }
     if (ring->failed || stop_signalled_locked(ring)) return false;
     byte_buffer_move(&ring->slots[ring->write_index], segment);
+    ring->slot_discontinuity[ring->write_index] = discontinuity;
     ++ring->count;
     ring->write_index = (ring->write_index + 1) & (SEGMENT_RING_SLOTS - 1);
     ring->not_empty.notify_one();

@@ -52,6 +52,19 @@ bool scheme_is_one_of(std::string_view scheme, std::initializer_list<std::string
     return false;
 }
 
+// True when the path after the host holds an application and, after it, a
+// non-empty stream key ("rtmp://host/app/key"); the server refuses a
+// publish without a key, so such a URL would only fail again and again.
+bool has_stream_key(std::string_view url) {
+    std::string_view rest = url.substr(url.find("://") + 3);
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    size_t app = rest.find('/');
+    if (app == std::string_view::npos) return false;
+    std::string_view path = rest.substr(app + 1);
+    size_t key = path.find('/');
+    return key != std::string_view::npos && key > 0 && path.find_first_not_of('/', key) != std::string_view::npos;
+}
+
 // The message of the first check that fails, or "" when all pass.
 std::string first_problem(Workflow& workflow, const WorkflowSettings& s) {
     const bool mp4 = s.type == static_cast<int32_t>(WorkflowType::mp4_loop);
@@ -66,6 +79,9 @@ std::string first_problem(Workflow& workflow, const WorkflowSettings& s) {
     if (s.output_url.empty()) return "RTMP/RTMPS output URL is required.";
     if (!url_check(s.output_url, false, true)) {
         return "Enter a complete RTMP or RTMPS output URL, including its application/path.";
+    }
+    if (!has_stream_key(s.output_url)) {
+        return "The RTMP/RTMPS output URL has no stream key. Use rtmp://host/app/stream-key.";
     }
     if (s.image_enabled && !path_exists(s.image_path)) return "Overlay image does not exist.";
     if (!mp4 && (s.recording_dir.empty() || !ensure_directory(s.recording_dir))) {

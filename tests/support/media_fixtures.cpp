@@ -9,10 +9,10 @@
 namespace {
 
 // Test picture and tone; `realtime` reads both inputs at their own pace (-re).
-std::vector<std::string> lavfi_inputs(double seconds, bool realtime) {
+std::vector<std::string> lavfi_inputs(double seconds, bool realtime, const std::string& size = "320x240") {
     std::string duration = std::to_string(seconds);
     std::vector<std::string> args;
-    for (const std::string& source : {"testsrc2=size=320x240:rate=25:duration=" + duration,
+    for (const std::string& source : {"testsrc2=size=" + size + ":rate=25:duration=" + duration,
                                       "sine=frequency=440:sample_rate=48000:duration=" + duration}) {
         if (realtime) args.push_back("-re");
         args.insert(args.end(), {"-f", "lavfi", "-i", source});
@@ -39,6 +39,25 @@ bool make_test_ts(const std::string& path, double seconds) {
     std::vector<std::string> argv = ffmpeg_with(lavfi_inputs(seconds, false), encoders(25));
     argv.insert(argv.end(), {"-f", "mpegts", path});
     return run_command(argv, nullptr, 120) == 0;
+}
+
+bool make_test_segment(const std::string& path, double seconds, double clock_start, const std::string& size) {
+    std::vector<std::string> argv = ffmpeg_with(lavfi_inputs(seconds, false, size), encoders(25));
+    argv.insert(argv.end(), {"-output_ts_offset", std::to_string(clock_start), "-f", "mpegts", path});
+    return run_command(argv, nullptr, 120) == 0;
+}
+
+std::vector<double> probe_frame_widths(const std::string& path) {
+    std::string out;
+    run_command({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "frame=width", "-of", "csv=p=0",
+                 path},
+                &out, 120);
+    std::vector<double> widths;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty()) widths.push_back(std::atof(line.c_str()));
+    }
+    return widths;
 }
 
 std::vector<std::string> ffmpeg_hls_command(const std::string& folder, double seconds, bool live) {
