@@ -196,7 +196,7 @@ TEST_F(RunnerThreads, UnresolvedYoutubePageEndsDirectRestreamInError) {
     ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 10000));
 }
 
-TEST_F(RunnerThreads, OnceStreamedAFailedResolutionIsRetriedIntoTheSameRecording) {
+TEST_F(RunnerThreads, OnceStreamedAFailedResolutionIsRetriedNotAnError) {
     // The page resolves once; every later resolution fails.
     fake_ytdlp("n=$(cat \"$0.count\" 2>/dev/null || echo 0); n=$((n+1)); echo $n > \"$0.count\"\n"
                "if [ $n -ge 2 ]; then exit 1; fi\n"
