@@ -21,21 +21,12 @@
 #include "support/media_fixtures.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
+#include "support/text_log.h"
 #include "support/wait.h"
 
 namespace {
 
 using Error = std::array<char, ENGINE_ERROR_SIZE>;
-
-struct StatusLog {
-    std::mutex lock;
-    std::vector<std::string> texts;
-    static void record(void* context, const char* text) {
-        auto* log = static_cast<StatusLog*>(context);
-        std::lock_guard guard(log->lock);
-        log->texts.emplace_back(text);
-    }
-};
 
 // The last two segments of a playlist, concatenated: where a downloader
 // joining a stream starts.
@@ -129,12 +120,12 @@ protected:
 
 TEST_F(HlsEnginesTest, RestreamsAVodSourceToItsEndAndRecordsEverySegment) {
     make_vod();
-    StatusLog status;
+    TextLog status;
     Error error{};
     Event stop;
     uint64_t began = tick_ms();
     int result = hls_to_rtmp_engine(nginx.http_url("live.m3u8"), nginx.rtmp_url("restream"), dir.file("rec.ts"), &stop,
-                                    StatusLog::record, &status, EngineHooks{}, error);
+                                    TextLog::record, &status, EngineHooks{}, error);
     uint64_t took = tick_ms() - began;
     EXPECT_EQ(result, 1) << error_view(error);
     EXPECT_EQ(error_view(error), "");
@@ -218,14 +209,11 @@ TEST_F(HlsEnginesTest, AFullRecordingDiskStopsTheRecordingNotTheStream) {
     const size_t second = read_file(nginx.www_dir + "/" + names.back()).size();
     write_file(disk.folder + "/filler", std::string((4u << 20) - first - second / 2 - 8192, 'x'));
 
-    struct Notices {
-        std::vector<std::string> texts;
-        static void add(void* context, const char* text) { static_cast<Notices*>(context)->texts.emplace_back(text); }
-    } notices;
+    TextLog notices;
     Error error{};
     Event stop;
     EngineHooks hooks;
-    hooks.notice = Notices::add;
+    hooks.notice = TextLog::record;
     hooks.context = &notices;
     int result = hls_to_rtmp_engine(nginx.http_url("live.m3u8"), nginx.rtmp_url("full"), disk.folder + "/rec.ts",
                                     &stop, nullptr, nullptr, hooks, error);
@@ -302,10 +290,10 @@ TEST_F(HlsEnginesTest, AnExpiredSourceUrlIsResolvedAgainOnTheSameConnection) {
 
 TEST_F(HlsEnginesTest, RecorderAppendsEverySegmentInOrder) {
     make_vod();
-    StatusLog status;
+    TextLog status;
     Error error{};
     Event stop;
-    EXPECT_EQ(hls_to_ts_recorder(nginx.http_url("live.m3u8"), dir.file("rec.ts"), &stop, StatusLog::record, &status,
+    EXPECT_EQ(hls_to_ts_recorder(nginx.http_url("live.m3u8"), dir.file("rec.ts"), &stop, TextLog::record, &status,
                                  error),
               1);
     EXPECT_EQ(error_view(error), "");

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <map>
-#include <mutex>
 #include <thread>
 
 #include "engines/engines.h"
@@ -17,6 +16,7 @@
 #include "support/media_fixtures.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
+#include "support/text_log.h"
 
 namespace {
 
@@ -173,21 +173,13 @@ TEST_F(TsLoopTest, ADamagedPacketIsSkippedOnEveryPassAndReported) {
     std::string ts = read_file(fixtures_->file("one.ts"));
     ts[(ts.size() / 188 / 2) * 188] = 0x00;  // the sync byte of a packet half-way in
     write_file(dir.file("damaged.ts"), ts);
-    struct Notices {
-        std::mutex lock;
-        std::vector<std::string> texts;
-        static void add(void* context, const char* text) {
-            auto* notices = static_cast<Notices*>(context);
-            std::lock_guard guard(notices->lock);
-            notices->texts.emplace_back(text);
-        }
-    } notices;
+    TextLog notices;
     FakeRtmpServer server;
     ASSERT_TRUE(server.start(accept_and_record, 15000));
     LoopRun run;
     run.options.recording_path = dir.file("damaged.ts");
     run.options.output_url = server.url();
-    run.options.hooks.notice = Notices::add;
+    run.options.hooks.notice = TextLog::record;
     run.options.hooks.context = &notices;
     run.start();
     std::this_thread::sleep_for(std::chrono::milliseconds(3300));
