@@ -2,6 +2,7 @@
 #include "engines/publish_context.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -45,6 +46,19 @@ int64_t timeline_place(PublishContext& context, uint8_t type, int64_t source_ms)
     return place;
 }
 
+bool publish_flush(PublishContext& context) {
+    if (context.batch.empty()) return true;
+    std::array<RtmpMediaMessage, PACING_BATCH_MAX> messages;
+    size_t count = 0;
+    for (const PendingTag& tag : context.batch) {
+        messages[count++] = {tag.type, tag.wire_timestamp,
+                             std::span<const uint8_t>(context.batch_bytes).subspan(tag.offset, tag.size)};
+    }
+    context.batch.clear();
+    context.batch_bytes.clear();
+    return rtmp_send_media_batch(context.publisher.get(), std::span(messages).first(count));
+}
+
 int paced_send(void* opaque, const FlvTag& tag) {
     auto& context = *static_cast<PublishContext*>(opaque);
     const int64_t sent = timeline_place(context, tag.type, tag.timestamp_ms);
@@ -52,20 +66,27 @@ int paced_send(void* opaque, const FlvTag& tag) {
         context.pacing_started = true;
         context.pacing_start = tick_ms();
     }
-    const int64_t since_start = std::max<int64_t>(sent - context.pacing_origin, 0);
-    const uint64_t due = context.pacing_start + static_cast<uint64_t>(since_start);
-    for (uint64_t now = tick_ms(); now < due; now = tick_ms()) {
-        uint32_t slice = static_cast<uint32_t>(std::min<uint64_t>(due - now, PACING_SLICE_MS));
+    const auto since_start = static_cast<uint64_t>(std::max<int64_t>(sent - context.pacing_origin, 0));
+    const uint64_t due = context.pacing_start + since_start;
+    const uint64_t release =
+        context.pacing_start + (since_start + PACING_GATHER_MS - 1) / PACING_GATHER_MS * PACING_GATHER_MS;
+    uint64_t now = tick_ms();
+    if (now < release && !publish_flush(context)) return 0;
+    for (; now < release; now = tick_ms()) {
+        uint32_t slice = static_cast<uint32_t>(std::min<uint64_t>(release - now, PACING_SLICE_MS));
         if (event_wait_ms(context.stop_event, slice)) return 0;
     }
     if (context.stats) {
-        context.stats->lateness_ms.push_back(static_cast<uint32_t>(tick_ms() - due));
+        context.stats->lateness_ms.push_back(static_cast<uint32_t>(now - due));
         context.stats->tag_types.push_back(tag.type);
     }
     ++context.tags_sent;
     // RTMP timestamps are 32 bits wide and wrap; the low bits keep the steps.
     const auto wire = static_cast<uint32_t>(static_cast<uint64_t>(sent));
-    return rtmp_send_media(context.publisher.get(), tag.type, wire, tag.body) ? 1 : 0;
+    context.batch.push_back({tag.type, wire, context.batch_bytes.size(), tag.body.size()});
+    context.batch_bytes.insert(context.batch_bytes.end(), tag.body.begin(), tag.body.end());
+    if (context.batch.size() < PACING_BATCH_MAX) return 1;
+    return publish_flush(context) ? 1 : 0;
 }
 
 void publish_notice(const PublishContext& context, const char* text) {
@@ -127,7 +148,8 @@ bool publish_segment(PublishContext& context, std::span<const uint8_t> segment, 
                      bool discontinuity) {
     record_segment(context, segment);
     if (discontinuity) context.rebase_pending = true;
-    bool fed = ts_demuxer_feed(context.demuxer.get(), segment, error) && ts_demuxer_flush(context.demuxer.get());
+    bool fed = ts_demuxer_feed(context.demuxer.get(), segment, error) && ts_demuxer_flush(context.demuxer.get()) &&
+               publish_flush(context);
     publish_report_damage(context);
     if (!fed) {
         error_set_if_empty(error, "MPEG-TS processing failed");

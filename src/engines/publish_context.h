@@ -18,9 +18,13 @@
 //
 // Pacing: the first tag of the run fixes `pacing_start`; from then on a tag
 // at timeline place t is never sent before pacing_start + t - pacing_origin.
-// Tags go out in the order the packetizer makes them, each waiting only for
-// its own time, in slices of at most 100 ms on the stop event. There is no
-// dropping, reordering or catching up.
+// Release times are rounded up to a grid of PACING_GATHER_MS from
+// pacing_start, so the tags that fall due at one grid point are gathered
+// (copied into `batch`) and written together, with one wake-up, when the
+// next tag needs a wait, when PACING_BATCH_MAX are waiting, or at
+// publish_flush (the end of each segment or pass). Waits go in slices of at
+// most 100 ms on the stop event. There is no dropping, reordering or
+// catching up.
 //
 // Recording: a failed write cuts the file back to its last whole segment,
 // closes it and reports a notice; publishing goes on without it.
@@ -45,6 +49,9 @@
 
 constexpr uint32_t RTMP_OPEN_TIMEOUT_MS = 20000;
 constexpr uint32_t PACING_SLICE_MS = 100;
+// The release grid: a tag goes out at most this much after its due time.
+constexpr uint64_t PACING_GATHER_MS = 40;
+constexpr size_t PACING_BATCH_MAX = 16;
 // A step of the timeline larger than this, either way, is a jump.
 constexpr int64_t TIMELINE_JUMP_MS = 2000;
 // Where a rebased tag lands after the highest timestamp sent: one frame.
@@ -62,6 +69,14 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 struct PacingStats {
     std::vector<uint32_t> lateness_ms;
     std::vector<uint8_t> tag_types;  // beside each lateness: 8 audio, 9 video
+};
+
+// A tag waiting in the batch: its body lies in batch_bytes at `offset`.
+struct PendingTag {
+    uint8_t type = 0;
+    uint32_t wire_timestamp = 0;
+    size_t offset = 0;
+    size_t size = 0;
 };
 
 struct PublishContext {
@@ -83,6 +98,8 @@ struct PublishContext {
     bool rebase_pending = false;    // the next tag starts a new source clock
     uint64_t rebases = 0;
     uint64_t tags_sent = 0;
+    std::vector<PendingTag> batch;
+    std::vector<uint8_t> batch_bytes;
     std::string recording_path;
     uint64_t recording_size = 0;  // bytes of whole segments written
     PacingStats* stats = nullptr;
@@ -107,9 +124,13 @@ void publish_report_damage(PublishContext& context);
 // adds to the run's one recording); false when it cannot be opened.
 [[nodiscard]] bool publish_open_recording(PublishContext& context, const std::string& path);
 
-// FlvTagCallback for a PublishContext: waits for the tag's time, then sends
-// it. 0 when the stop event came first (nothing sent) or the send failed.
+// FlvTagCallback for a PublishContext: waits for the tag's release time,
+// then gathers it into the batch (see above). 0 when the stop event came
+// first or writing the batch failed.
 int paced_send(void* context, const FlvTag& tag);
+
+// Writes the gathered tags now; false when the write failed.
+[[nodiscard]] bool publish_flush(PublishContext& context);
 
 // A fresh packetizer (feeding paced_send) and demuxer (feeding the
 // packetizer) for the context; false when either cannot be created.

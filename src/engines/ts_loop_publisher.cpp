@@ -52,7 +52,9 @@ PassEnd play_pass(PublishContext& context, const std::string& path, std::vector<
     PassEnd end = feed_file(context, file.get(), buffer, error);
     file.reset();
     if (end != PassEnd::next) return end;
-    if (!ts_demuxer_flush(context.demuxer.get())) return publish_stopped(context) ? PassEnd::stopped : PassEnd::failed;
+    if (!ts_demuxer_flush(context.demuxer.get()) || !publish_flush(context)) {
+        return publish_stopped(context) ? PassEnd::stopped : PassEnd::failed;
+    }
     publish_report_damage(context);
     context.demuxer.reset();
     context.packetizer.reset();
