@@ -39,24 +39,7 @@ fi
 source bench/common.sh
 rtmp_port=$(free_port)
 http_port=$(free_port)
-mkdir -p "$work/www"
-user_line=""
-[ "$(id -u)" = 0 ] && user_line="user root;"
-cat > "$work/nginx.conf" <<CONF
-load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;
-$user_line
-daemon off; master_process off; worker_processes 1;
-pid $work/nginx.pid; error_log $work/error.log;
-events { worker_connections 1024; }
-rtmp { server { listen 127.0.0.1:$rtmp_port; chunk_size 4096; application live { live on; } } }
-http {
-  access_log off; sendfile on;
-  client_body_temp_path $work/cb; proxy_temp_path $work/px; fastcgi_temp_path $work/fc;
-  uwsgi_temp_path $work/uw; scgi_temp_path $work/sc;
-  types { application/vnd.apple.mpegurl m3u8; video/mp2t ts; }
-  server { listen 127.0.0.1:$http_port; root $work/www; }
-}
-CONF
+write_rtmp_http_conf "$rtmp_port" "$http_port"
 nginx -c "$work/nginx.conf" -p "$work/" -e "$work/error.log" &
 pids+=($!)
 sleep 1
