@@ -25,9 +25,9 @@
 #include <thread>
 #include <vector>
 
+#include "net/hls_downloader.h"
 #include "net/hls_playlist.h"
 #include "net/http_client.h"
-#include "net/segment_ring.h"
 #include "platform/clock.h"
 
 namespace {
@@ -90,7 +90,7 @@ int live_latency(const std::string& url, const std::string& file) {
     Watcher watcher;
     std::thread watching([&] { watcher.run(file); });
     Event stop;
-    SegmentRing* ring = segment_ring_start(url, &stop);
+    SegmentRing* ring = hls_downloader_start(url, &stop);
     if (!ring) return 1;
     std::vector<std::pair<std::string, uint64_t>> delivered;  // bytes, tick
     for (;;) {

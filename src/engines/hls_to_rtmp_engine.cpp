@@ -15,7 +15,7 @@
 #include "engines/hls_to_rtmp_engine.h"
 
 #include "engines/engines.h"
-#include "net/segment_ring.h"
+#include "net/hls_downloader.h"
 #include "platform/error_text.h"
 #include "platform/text.h"
 
@@ -77,7 +77,7 @@ int run(const HlsToRtmpOptions& options, const std::string& source, const std::s
     context.notice = options.hooks.notice;
     context.notice_context = options.hooks.context;
     OwnedByteBuffer segment;
-    SegmentRingPtr ring(segment_ring_start(source, options.stop_event));
+    SegmentRingPtr ring(hls_downloader_start(source, options.stop_event));
     if (!ring) {
         error_printf(error, "%s", "HLS downloader thread failed");
         return 0;

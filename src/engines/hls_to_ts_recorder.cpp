@@ -8,7 +8,7 @@
 
 #include "engines/engines.h"
 #include "engines/publish_context.h"
-#include "net/segment_ring.h"
+#include "net/hls_downloader.h"
 #include "platform/error_text.h"
 
 namespace {
@@ -53,7 +53,7 @@ int hls_to_ts_recorder(const std::string& source_url, const std::string& recordi
         error_printf(error, "%s", "recording file cannot be opened");
         return 0;
     }
-    SegmentRingPtr ring(segment_ring_start(*source, stop_event));
+    SegmentRingPtr ring(hls_downloader_start(*source, stop_event));
     if (!ring) {
         error_printf(error, "%s", "HLS downloader thread failed");
         return 0;

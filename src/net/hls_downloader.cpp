@@ -3,21 +3,28 @@
 // The expected sequence number is "unset" until the first playlist arrives.
 // After a delivery it is the delivered segment's number + 1 (not a running
 // count), so a playlist that jumped ahead cannot make later polls deliver
-// the same segments again. HTTP requests run outside the ring's lock; while
-// a batch is in flight the downloader looks at the stop event and the
-// abandonment mark every 100 ms and cancels the batch when either is set.
+// the same segments again. HTTP requests run outside the ring's lock; a stop
+// or a tear-down cancels the batch in flight through the ring's HttpCancel.
+//
+// The stall clock restarts at every delivery (after any wait for room in the
+// ring) and is read once per poll. The paths (without query: signed URLs
+// change their tokens) of the segments delivered or given up last tell a
+// lagging copy of the playlist from an origin that numbers anew.
 #include "net/hls_downloader.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "net/hls_playlist.h"
 #include "net/http_client.h"
-#include "net/segment_ring.h"
+#include "platform/clock.h"
 #include "platform/error_text.h"
 
 struct SegmentFetchLatch {
@@ -28,17 +35,68 @@ struct SegmentFetchLatch {
 
 namespace {
 
-constexpr uint32_t kBatchPollMs = 100;
-
 enum class PollEnd { go_on, stop };
 
 struct Downloader {
-    SegmentRing* ring;
+    SegmentRing* ring = nullptr;
     std::optional<int64_t> next_sequence;
     int64_t failing_sequence = -1;  // the segment that failed at the last poll(s)
     int failing_attempts = 0;
+    std::string base_url;            // where the playlist came from at the last fetch
+    std::deque<std::string> recent;  // paths of the segments delivered or given up last
+    uint64_t progress_ms = 0;        // tick_ms() at the last delivery (or the start)
+    bool segment_failing = false;    // a segment has failed since the last delivery
+    char segment_error[SEGMENT_FETCH_ERROR_SIZE] = {};
     char error_text[HLS_DOWNLOADER_ERROR_SIZE] = {};
 };
+
+std::string_view path_of(std::string_view url) { return url.substr(0, url.find_first_of("?#")); }
+
+void remember(Downloader* d, std::string_view url) {
+    d->recent.emplace_back(path_of(url));
+    if (d->recent.size() > HLS_RECENT_SEGMENTS) d->recent.pop_front();
+}
+
+// An origin that restarted and numbers its segments anew: the newest entry
+// lies below the last one delivered, and is not a segment seen before.
+bool numbering_restarted(const Downloader& d, const HlsPlaylist& playlist) {
+    int64_t newest = playlist.media_sequence + static_cast<int64_t>(playlist.segment_urls.size()) - 1;
+    if (!d.next_sequence || newest >= *d.next_sequence - 1) return false;
+    return std::find(d.recent.begin(), d.recent.end(), path_of(playlist.segment_urls.back())) == d.recent.end();
+}
+
+// Where delivery goes on in this playlist.
+void follow(Downloader* d, const HlsPlaylist& playlist) {
+    auto count = static_cast<int64_t>(playlist.segment_urls.size());
+    if (!d->next_sequence) {
+        d->next_sequence = playlist.media_sequence + (count > 2 ? count - 2 : 0);
+    } else if (numbering_restarted(*d, playlist)) {
+        d->next_sequence = playlist.media_sequence;
+        d->failing_sequence = -1;
+        d->failing_attempts = 0;
+    }
+}
+
+// A live segment that sends nothing for the stall limit is a stall too; a
+// finished playlist's segments get the full time-out.
+uint32_t segment_timeout_ms(const HlsPlaylist& playlist) {
+    if (playlist.end_list) return HLS_SEGMENT_TIMEOUT_MS;
+    return std::min(HLS_SEGMENT_TIMEOUT_MS, hls_stall_limit_ms(playlist.target_duration));
+}
+
+// True (with the reason in the error text) when nothing new has come for
+// longer than the playlist's stall limit.
+bool stalled(Downloader* d, uint32_t target_duration) {
+    uint64_t quiet_ms = tick_ms() - d->progress_ms;
+    if (quiet_ms < hls_stall_limit_ms(target_duration)) return false;
+    auto seconds = static_cast<unsigned long long>(quiet_ms / 1000);
+    if (d->segment_failing) {
+        error_printf(d->error_text, "HLS source stalled: no new segment for %llu s (%s)", seconds, d->segment_error);
+    } else {
+        error_printf(d->error_text, "HLS source stalled: no new segment for %llu s", seconds);
+    }
+    return true;
+}
 
 // http_get says nothing about a refused request (a 404, say); the user
 // still deserves to know why the source failed.
@@ -54,7 +112,7 @@ FetchResult fetch_playlist(Downloader* d, ByteBuffer* body) {
         if (segment_ring_should_stop(d->ring)) return FetchResult::stop;
         uint32_t status = 0;
         if (http_get(d->ring->playlist_url, HLS_PLAYLIST_TIMEOUT_MS, body, &status, d->error_text,
-                     &d->ring->cancel)) {
+                     &d->ring->cancel, &d->base_url)) {
             return FetchResult::fetched;
         }
         explain_status(d->error_text, "playlist", status);
@@ -76,6 +134,7 @@ int launch_batch(Downloader* d, const HlsPlaylist& playlist, size_t* i, SegmentF
             job.url = playlist.segment_urls[*i];
             job.sequence = sequence;
             job.discontinuity = playlist.discontinuity[*i] != 0;
+            job.timeout_ms = segment_timeout_ms(playlist);
             job.cancel = &d->ring->cancel;
             job.latch = latch;
             {
@@ -96,16 +155,11 @@ int launch_batch(Downloader* d, const HlsPlaylist& playlist, size_t* i, SegmentF
     return launched;
 }
 
-void wait_batch(Downloader* d, std::thread* threads, int launched, SegmentFetchLatch* latch) {
-    for (;;) {
-        {
-            std::unique_lock guard(latch->lock);
-            if (latch->done.wait_for(guard, std::chrono::milliseconds(kBatchPollMs),
-                                     [latch] { return latch->pending == 0; })) {
-                break;
-            }
-        }
-        if (segment_ring_should_stop(d->ring)) http_cancel(&d->ring->cancel);
+// A stop or a tear-down cancels the fetches, so this wait ends promptly.
+void wait_batch(std::thread* threads, int launched, SegmentFetchLatch* latch) {
+    {
+        std::unique_lock guard(latch->lock);
+        latch->done.wait(guard, [latch] { return latch->pending == 0; });
     }
     for (int k = 0; k < launched; ++k) threads[k].join();
 }
@@ -113,7 +167,8 @@ void wait_batch(Downloader* d, std::thread* threads, int launched, SegmentFetchL
 // A failed segment: true when it is to be retried at the next poll, false
 // when it has failed too often and is skipped.
 bool retry_later(Downloader* d, const SegmentFetchJob& job) {
-    error_printf(d->error_text, "%s", job.error_text);
+    error_printf(d->segment_error, "%s", job.error_text);
+    d->segment_failing = true;
     if (job.sequence != d->failing_sequence) {
         d->failing_sequence = job.sequence;
         d->failing_attempts = 0;
@@ -121,7 +176,15 @@ bool retry_later(Downloader* d, const SegmentFetchJob& job) {
     if (++d->failing_attempts < HLS_SEGMENT_ATTEMPT_LIMIT) return true;
     d->next_sequence = job.sequence + 1;
     d->failing_attempts = 0;
+    remember(d, job.url);
     return false;
+}
+
+void delivered(Downloader* d, const SegmentFetchJob& job) {
+    d->next_sequence = job.sequence + 1;
+    remember(d, job.url);
+    d->progress_ms = tick_ms();
+    d->segment_failing = false;
 }
 
 // Delivers the batch in order. False when the poll must end here (a failed
@@ -135,7 +198,7 @@ bool deliver_batch(Downloader* d, SegmentFetchJob* jobs, int launched) {
             if (segment_ring_should_stop(d->ring) || retry_later(d, job)) go_on = false;
         } else if (go_on) {
             go_on = segment_ring_put(d->ring, &job.body, job.discontinuity);
-            if (go_on) d->next_sequence = job.sequence + 1;
+            if (go_on) delivered(d, job);
         }
         byte_buffer_free(&job.body);
     }
@@ -152,7 +215,7 @@ void deliver_playlist(Downloader* d, const HlsPlaylist& playlist) {
         SegmentFetchLatch latch;
         int launched = launch_batch(d, playlist, &i, jobs, threads, &latch);
         if (launched == 0) return;
-        wait_batch(d, threads, launched, &latch);
+        wait_batch(threads, launched, &latch);
         if (!deliver_batch(d, jobs, launched)) return;
     }
 }
@@ -166,16 +229,21 @@ PollEnd poll_once(Downloader* d, bool* fatal) {
         return PollEnd::stop;
     }
     HlsPlaylist playlist;
-    bool parsed = hls_parse_media_playlist(d->ring->playlist_url, byte_buffer_text(body), &playlist, d->error_text);
+    bool parsed = hls_parse_media_playlist(d->base_url, byte_buffer_text(body), &playlist, d->error_text);
     byte_buffer_free(&body);
     if (!parsed) {
         *fatal = true;
         return PollEnd::stop;
     }
-    auto count = static_cast<int64_t>(playlist.segment_urls.size());
-    if (!d->next_sequence) d->next_sequence = playlist.media_sequence + (count > 2 ? count - 2 : 0);
+    follow(d, playlist);
     deliver_playlist(d, playlist);
+    auto count = static_cast<int64_t>(playlist.segment_urls.size());
     if (playlist.end_list && *d->next_sequence >= playlist.media_sequence + count) return PollEnd::stop;
+    if (segment_ring_should_stop(d->ring)) return PollEnd::stop;
+    if (stalled(d, playlist.target_duration)) {
+        *fatal = true;
+        return PollEnd::stop;
+    }
     uint32_t pause = hls_poll_pause_ms(playlist.target_duration);
     hls_playlist_free(&playlist);
     return segment_ring_pause(d->ring, pause) ? PollEnd::stop : PollEnd::go_on;
@@ -188,8 +256,21 @@ uint32_t hls_poll_pause_ms(uint32_t target_duration) {
     return seconds <= 2 ? HLS_FAST_POLL_MS : HLS_SLOW_POLL_MS;
 }
 
+uint32_t hls_stall_limit_ms(uint32_t target_duration) {
+    uint64_t seconds = target_duration == 0 ? 2 : target_duration;
+    uint64_t limit = seconds * HLS_STALL_TARGET_DURATIONS * 1000;
+    return static_cast<uint32_t>(std::clamp<uint64_t>(limit, HLS_STALL_FLOOR_MS, UINT32_MAX));
+}
+
+SegmentRing* hls_downloader_start(std::string_view playlist_url, Event* stop_event) {
+    return segment_ring_start(playlist_url, stop_event, hls_downloader_thread);
+}
+
 int hls_downloader_thread(SegmentRing* ring) {
-    Downloader d{ring, std::nullopt};
+    Downloader d;
+    d.ring = ring;
+    d.base_url = ring->playlist_url;
+    d.progress_ms = tick_ms();
     bool fatal = false;
     try {
         while (poll_once(&d, &fatal) == PollEnd::go_on) {
@@ -205,7 +286,7 @@ int hls_downloader_thread(SegmentRing* ring) {
 }
 
 int segment_fetch_thread(SegmentFetchJob* job) {
-    job->result = http_get(job->url, HLS_SEGMENT_TIMEOUT_MS, &job->body, &job->status, job->error_text, job->cancel);
+    job->result = http_get(job->url, job->timeout_ms, &job->body, &job->status, job->error_text, job->cancel);
     if (!job->result) explain_status(job->error_text, "segment", job->status);
     SegmentFetchLatch* latch = job->latch;
     if (latch) {

@@ -4,7 +4,12 @@
 //
 // Sequence numbers decide what is new. A fresh downloader starts with the
 // last two listed segments; after that it delivers every segment numbered at
-// or above the next one it expects, never going back. Up to six segments are
+// or above the next one it expects. The one way back is an origin restart
+// that numbers its segments anew (5000 -> 0): a playlist whose newest entry
+// lies below the last one delivered and is not that segment again (a lagging
+// copy of the playlist would be) is followed from its first entry at once,
+// finished or not. Relative references resolve against the URL the playlist
+// was finally fetched from, after redirects. Up to six segments are
 // fetched at once (one short-lived thread each) and delivered in order. When
 // a segment fails, the rest of that poll is dropped and the failed segment is
 // fetched again at the next poll, so the consumer never sees a gap that a
@@ -14,9 +19,18 @@
 // so a finished or never-trimmed playlist with one broken segment cannot
 // hold the stream forever.
 //
+// A live source that delivers nothing new for hls_stall_limit_ms (the
+// playlist stopped growing, or every new segment fails, e.g. with 403 once a
+// signed URL has expired) is fatal, so the runner's retry can start afresh;
+// the reason is "HLS source stalled: no new segment for N s", followed by
+// the last segment's error in brackets when segments were failing. Waiting for room in a full ring is not a stall; a live
+// segment that sends nothing for that long is (its time-out is the limit).
+//
 // The thread ends on the stop event, on abandonment by the engine, at the end
-// of a finished playlist, after five failed playlist fetches in a row, or on
-// a playlist that cannot be parsed; the last two are fatal (failed + reason).
+// of a finished playlist, after five failed playlist fetches in a row, on a
+// playlist that cannot be parsed, or on a stall; the last three are fatal
+// (failed + reason). A stop cancels the requests in flight, connects
+// included.
 #pragma once
 
 #include <cstdint>
@@ -25,8 +39,8 @@
 
 #include "net/byte_buffer.h"
 
-struct HttpCancel;
-struct SegmentRing;
+#include "net/segment_ring.h"
+
 struct SegmentFetchLatch;
 
 constexpr int HLS_PARALLEL_FETCHES = 6;
@@ -37,6 +51,9 @@ constexpr uint32_t HLS_PLAYLIST_RETRY_PAUSE_MS = 1000; // after a failed playlis
 constexpr uint32_t HLS_FAST_POLL_MS = 500;             // target duration of 2 s or less (0 counts as 2)
 constexpr uint32_t HLS_SLOW_POLL_MS = 1000;            // longer target durations
 constexpr int HLS_SEGMENT_ATTEMPT_LIMIT = 5;           // polls at which one segment may fail before it is skipped
+constexpr uint32_t HLS_STALL_TARGET_DURATIONS = 3;     // a stall is this many target durations without a segment...
+constexpr uint32_t HLS_STALL_FLOOR_MS = 10000;         // ...but never less than this
+constexpr size_t HLS_RECENT_SEGMENTS = 16;             // delivered URLs remembered to tell a lagging playlist from a restart
 constexpr size_t HLS_DOWNLOADER_ERROR_SIZE = 256;
 constexpr size_t SEGMENT_FETCH_ERROR_SIZE = 128;
 
@@ -45,6 +62,7 @@ struct SegmentFetchJob {
     std::string_view url;  // borrowed from the playlist being delivered
     int64_t sequence = 0;
     bool discontinuity = false;  // the playlist marked a discontinuity before it
+    uint32_t timeout_ms = HLS_SEGMENT_TIMEOUT_MS;  // the stall limit for a live segment
     ByteBuffer body;
     bool result = false;
     uint32_t status = 0;
@@ -56,8 +74,18 @@ struct SegmentFetchJob {
 // Pause between two polls of a playlist with this target duration.
 [[nodiscard]] uint32_t hls_poll_pause_ms(uint32_t target_duration);
 
-// The downloader thread's body, on a ring made by segment_ring_start. Returns 0.
+// How long a live playlist with this target duration (0 counts as 2) may go
+// without a new segment: three target durations, the least a live playlist
+// must list, so by then everything the origin offered has been played; and
+// at least 10 s, so an origin's short hiccup does not cost a reconnect.
+[[nodiscard]] uint32_t hls_stall_limit_ms(uint32_t target_duration);
+
+// Starts a downloader for `playlist_url` on a new ring (see
+// segment_ring_start); the engine takes segments and tears the ring down.
+[[nodiscard]] SegmentRing* hls_downloader_start(std::string_view playlist_url, Event* stop_event);
+
+// The downloader thread's body, on a ring made by hls_downloader_start. Returns 0.
 int hls_downloader_thread(SegmentRing* ring);
 
-// One segment fetch: result = http_get(url, 180000 ms, ...). Returns 0.
+// One segment fetch: result = http_get(url, timeout_ms, ...). Returns 0.
 int segment_fetch_thread(SegmentFetchJob* job);

@@ -6,6 +6,7 @@
 
 #include <new>
 
+#include "net/http_url.h"
 #include "platform/error_text.h"
 
 namespace {
@@ -26,32 +27,12 @@ Number leading_decimal(std::string_view text, Number limit) {
     return value;
 }
 
-// Everything before the path: "scheme://authority". When the URL has no
-// "://", the whole text.
-std::string_view origin_of(std::string_view url) {
-    size_t scheme_end = url.find("://");
-    if (scheme_end == std::string_view::npos) return url;
-    size_t path = url.find('/', scheme_end + 3);
-    return path == std::string_view::npos ? url : url.substr(0, path);
-}
-
-// The URL up to and including the last '/' of its path (a query or fragment
-// is not part of the directory), or the origin plus "/" when it has no path.
-std::string directory_of(std::string_view url) {
-    std::string_view origin = origin_of(url);
-    std::string_view rest = url.substr(origin.size());
-    rest = rest.substr(0, rest.find_first_of("?#"));
-    size_t last = rest.rfind('/');
-    if (last == std::string_view::npos) return std::string(origin) + "/";
-    return std::string(url.substr(0, origin.size() + last + 1));
-}
-
 void add_reference(HlsPlaylist* playlist, std::string_view base, std::string_view line) {
     auto& urls = playlist->segment_urls;
     if (urls.size() == urls.capacity()) {
         urls.reserve(urls.empty() ? HLS_PLAYLIST_INITIAL_CAPACITY : urls.capacity() * 2);
     }
-    urls.push_back(hls_resolve_reference(base, line));
+    urls.push_back(http_resolve_reference(base, line));
     playlist->discontinuity.push_back(playlist->discontinuity_next ? 1 : 0);
     playlist->discontinuity_next = false;
 }
@@ -76,17 +57,6 @@ bool scan_line(HlsPlaylist* playlist, std::string_view base, std::string_view li
 }
 
 }  // namespace
-
-std::string hls_resolve_reference(std::string_view playlist_url, std::string_view reference) {
-    if (reference.find("://") != std::string_view::npos) return std::string(reference);
-    if (reference.starts_with("//")) {
-        size_t scheme_end = playlist_url.find("://");
-        std::string_view scheme = scheme_end == std::string_view::npos ? "" : playlist_url.substr(0, scheme_end + 1);
-        return std::string(scheme) + std::string(reference);
-    }
-    if (reference.starts_with("/")) return std::string(origin_of(playlist_url)) + std::string(reference);
-    return directory_of(playlist_url) + std::string(reference);
-}
 
 bool hls_parse_media_playlist(std::string_view playlist_url, std::string_view text, HlsPlaylist* playlist,
                               std::span<char> error) {

@@ -6,8 +6,8 @@
 // Encryption, byte ranges and initialisation sections are not supported
 // (their tags are ignored, segments are fetched whole); a master playlist is
 // not told apart, so its variant URLs come out as "segments". Relative
-// references are made absolute against the playlist URL the caller gives,
-// which is the configured one even when the fetch was redirected.
+// references are made absolute against the playlist URL the caller gives:
+// the URL the playlist was finally fetched from, after any redirect.
 #pragma once
 
 #include <cstdint>
@@ -39,12 +39,3 @@ struct HlsPlaylist {
 
 // Frees every URL and resets the record; accepts nullptr.
 void hls_playlist_free(HlsPlaylist* playlist);
-
-// `reference` made absolute against `playlist_url`:
-//   contains "://"      -> unchanged
-//   starts with "//"    -> the playlist's scheme in front
-//   starts with "/"     -> the playlist's scheme and authority in front
-//   anything else       -> the playlist URL up to its last '/' before any
-//                          query or fragment; a playlist URL without a path
-//                          gets a '/' between the two
-[[nodiscard]] std::string hls_resolve_reference(std::string_view playlist_url, std::string_view reference);

@@ -20,17 +20,16 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "net/http_message.h"
 #include "net/http_url.h"
 #include "platform/error_text.h"
 #include "platform/socket_connect.h"
-#include "platform/text.h"
 #include "platform/trust_store.h"
 
 namespace {
@@ -80,29 +79,26 @@ bool is_ip_literal(const std::string& host) {
     return inet_pton(AF_INET, host.c_str(), &v4) == 1 || inet_pton(AF_INET6, host.c_str(), &v6) == 1;
 }
 
-// One connection: the socket, its TLS session if any, and the cancellation
-// registration. Released in one place (close_connection).
+// One connection: the socket, its TLS session if any, and the listener that
+// shuts the socket down on a cancel. Released in one place (close_connection).
 struct Connection {
     int fd = -1;
     SSL* ssl = nullptr;
     HttpCancel* cancel = nullptr;
-    bool registered = false;
+    std::optional<EventListener> cancel_watch;
 };
 
-bool register_socket(Connection* connection) {
-    HttpCancel* cancel = connection->cancel;
-    if (!cancel) return true;
-    std::lock_guard guard(cancel->lock);
-    if (cancel->cancelled) return false;
-    cancel->sockets.push_back(connection->fd);
-    connection->registered = true;
-    return true;
-}
+Event* cancel_event(HttpCancel* cancel) { return cancel ? &cancel->cancelled : nullptr; }
 
-bool was_cancelled(HttpCancel* cancel) {
-    if (!cancel) return false;
-    std::lock_guard guard(cancel->lock);
-    return cancel->cancelled;
+bool was_cancelled(HttpCancel* cancel) { return event_is_set(cancel_event(cancel)); }
+
+// From here on a cancel shuts the socket down, so whatever blocks on it (the
+// TLS handshake, a send, a receive) returns at once. False when the request
+// was cancelled already.
+bool watch_cancel(Connection* connection) {
+    if (!connection->cancel) return true;
+    connection->cancel_watch.emplace(cancel_event(connection->cancel), socket_shutdown_listener, &connection->fd);
+    return !was_cancelled(connection->cancel);
 }
 
 void close_connection(Connection* connection) {
@@ -111,14 +107,9 @@ void close_connection(Connection* connection) {
         SSL_free(connection->ssl);
         connection->ssl = nullptr;
     }
-    if (connection->registered) {
-        // Unregister before closing, so a cancel never shuts down a number the
-        // system has handed out again.
-        std::lock_guard guard(connection->cancel->lock);
-        auto& sockets = connection->cancel->sockets;
-        sockets.erase(std::find(sockets.begin(), sockets.end(), connection->fd));
-        connection->registered = false;
-    }
+    // Stop listening before closing, so a cancel never shuts down a number
+    // the system has handed out again.
+    connection->cancel_watch.reset();
     socket_close(connection->fd);
     connection->fd = -1;
 }
@@ -180,34 +171,24 @@ bool receive_response(Connection* connection, std::vector<uint8_t>* response, Ht
 
 bool exchange(Connection* connection, const HttpUrl& url, uint32_t timeout_ms, ByteBuffer* body,
               uint32_t* status, std::span<char> location, std::span<char> error) {
-    connection->fd = socket_connect(url.host, url.port, timeout_ms);
-    if (connection->fd < 0) {
-        error_printf(error, "connection failed");
-        return false;
-    }
-    if (!register_socket(connection)) {
-        error_printf(error, "request cancelled");
-        return false;
-    }
-    if (url.tls && !start_tls(connection, url, error)) return false;
-    if (!send_all(connection, http_format_request(url))) return false;
+    connection->fd = socket_connect(url.host, url.port, timeout_ms, cancel_event(connection->cancel));
+    bool done = connection->fd >= 0 && watch_cancel(connection) && (!url.tls || start_tls(connection, url, error)) &&
+                send_all(connection, http_format_request(url));
     std::vector<uint8_t> response;
     HttpResponseScan scan;
-    if (!receive_response(connection, &response, &scan)) return false;
+    if (done) done = receive_response(connection, &response, &scan);
     if (was_cancelled(connection->cancel)) {
         error_printf(error, "request cancelled");
         return false;
     }
-    return http_parse_response(response, scan, body, status, location, error);
+    if (connection->fd < 0) error_printf(error, "connection failed");
+    return done && http_parse_response(response, scan, body, status, location, error);
 }
 
 }  // namespace
 
 void http_cancel(HttpCancel* cancel) {
-    if (!cancel) return;
-    std::lock_guard guard(cancel->lock);
-    cancel->cancelled = true;
-    for (int fd : cancel->sockets) shutdown(fd, SHUT_RDWR);
+    if (cancel) cancel->cancelled.set();
 }
 
 bool http_get_once(std::string_view url_text, uint32_t timeout_ms, ByteBuffer* body, uint32_t* status,
@@ -232,7 +213,7 @@ bool http_get_once(std::string_view url_text, uint32_t timeout_ms, ByteBuffer* b
 }
 
 bool http_get(std::string_view url, uint32_t timeout_ms, ByteBuffer* body, uint32_t* status,
-              std::span<char> error, HttpCancel* cancel) {
+              std::span<char> error, HttpCancel* cancel, std::string* final_url) {
     byte_buffer_free(body);
     uint32_t code = 0;
     if (status) *status = 0;
@@ -243,15 +224,11 @@ bool http_get(std::string_view url, uint32_t timeout_ms, ByteBuffer* body, uint3
         location[0] = '\0';
         bool ok = http_get_once(current, timeout_ms, body, &code, location, error, cancel);
         if (status) *status = code;
+        if (final_url) *final_url = current;
         if (!ok) return false;
         if (code < 300 || code > 399 || location[0] == '\0') return code >= 200 && code <= 299;
         byte_buffer_free(body);
-        std::string_view next(location);
-        if (!istarts_with(next, "http://") && !istarts_with(next, "https://")) {
-            error_printf(error, "relative redirect unsupported");
-            return false;
-        }
-        current.assign(next);
+        current = http_resolve_reference(current, location).substr(0, HTTP_LOCATION_SIZE - 1);
     }
     error_printf(error, "too many redirects");
     return false;

@@ -3,23 +3,26 @@
 // One request = one fresh connection with "Connection: close": connect,
 // (TLS handshake with peer and host-name verification), send the request,
 // receive the whole response into memory, then read the header and de-frame
-// the body (Content-Length, chunked, or up to the close). Absolute redirects
-// are followed; six requests at most.
+// the body (Content-Length, chunked, or up to the close). Redirects are
+// followed, a relative Location against the URL that was asked for; six
+// requests at most.
 //
 // Thread safety: any number of threads may call http_get at once. They share
 // only the process-wide TLS client context and its certificate counters (see
-// http_client.cpp). A request in flight can be cut short from another thread
-// through an HttpCancel, which is how a downloader that is being torn down
-// gets out of a 180-second segment read at once.
+// http_client.cpp). A request can be cut short from another thread through an
+// HttpCancel at every step: a name lookup or a pending connect sees it
+// within 100 ms, and the TLS handshake, the send and the receive at once
+// (the socket is shut down under them). That is how a stopped workflow or a
+// downloader that is being torn down gets out of a 180-second segment read.
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <span>
+#include <string>
 #include <string_view>
-#include <vector>
 
 #include "net/byte_buffer.h"
+#include "platform/event.h"
 
 constexpr int HTTP_MAX_REQUESTS = 6;             // one request and five redirects
 constexpr size_t HTTP_RECEIVE_STEP = 16384;      // bytes asked for per receive
@@ -30,23 +33,24 @@ constexpr size_t HTTP_MAX_RESPONSE_BYTES = size_t{512} << 20;
 
 // A cancellation point shared between the threads that issue requests and
 // one that may abort them. Once cancelled it stays cancelled: requests in
-// flight end promptly and later ones fail at once.
+// flight end promptly and later ones fail at once. The event is set by the
+// cancel; every connection in use listens to it.
 struct HttpCancel {
-    std::mutex lock;
-    bool cancelled = false;
-    std::vector<int> sockets;  // connections currently in use, shut down on cancel
+    Event cancelled;
 };
 
 // Cancels every request using `cancel`, now and later. Accepts nullptr.
 void http_cancel(HttpCancel* cancel);
 
-// GET `url`, following absolute redirects. True only when the final status is
-// 200-299 and its body was framed correctly; `body` then holds the entity.
-// At entry `body` is freed, `status` set to 0 and `error` cleared. On false
-// `body` is empty or holds the last response's body and `error` holds the
-// reason, or stays empty when the only fault is a status outside 200-299.
+// GET `url`, following redirects. True only when the final status is 200-299
+// and its body was framed correctly; `body` then holds the entity. At entry
+// `body` is freed, `status` set to 0 and `error` cleared. On false `body` is
+// empty or holds the last response's body and `error` holds the reason, or
+// stays empty when the only fault is a status outside 200-299. `final_url`,
+// when given, gets the URL of the last request: the base for references in
+// the body.
 [[nodiscard]] bool http_get(std::string_view url, uint32_t timeout_ms, ByteBuffer* body, uint32_t* status,
-                            std::span<char> error, HttpCancel* cancel = nullptr);
+                            std::span<char> error, HttpCancel* cancel = nullptr, std::string* final_url = nullptr);
 
 // One request, no redirects. True when a complete, correctly framed response
 // arrived, whatever its status; the body is appended to `body`, `status` set,

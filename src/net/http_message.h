@@ -32,7 +32,8 @@ struct HttpResponseScan {
     size_t searched = 0;                      // bytes already searched for the blank line
 };
 
-// The request text for `url`: GET, Host without port, our fixed fields,
+// The request text for `url`: GET, Host (with the port unless it is the
+// scheme's default), our fixed fields,
 // "Connection: close". Blanks in the path are sent as %20.
 [[nodiscard]] std::string http_format_request(const HttpUrl& url);
 

@@ -4,6 +4,9 @@
 // request path must start with '/').
 #include "net/http_url.h"
 
+#include <cctype>
+#include <vector>
+
 #include "platform/text.h"
 
 namespace {
@@ -64,7 +67,77 @@ bool split_authority(std::string_view authority, HttpUrl* url) {
     return true;
 }
 
+// True when `text` starts with a scheme followed by "://".
+bool has_scheme(std::string_view text) {
+    size_t end = text.find("://");
+    if (end == std::string_view::npos || end == 0) return false;
+    for (char c : text.substr(0, end)) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return false;
+    }
+    return true;
+}
+
+// "scheme://authority" of `url`; the whole text when it has no "://".
+std::string_view origin_of(std::string_view url) {
+    size_t scheme_end = url.find("://");
+    if (scheme_end == std::string_view::npos) return url;
+    size_t path = url.find_first_of("/?#", scheme_end + 3);
+    return path == std::string_view::npos ? url : url.substr(0, path);
+}
+
+// The path of `url` up to and including its last '/', "/" when it has none.
+std::string_view directory_of(std::string_view path) {
+    path = path.substr(0, path.find_first_of("?#"));
+    size_t last = path.rfind('/');
+    return last == std::string_view::npos ? std::string_view("/") : path.substr(0, last + 1);
+}
+
+// `path` (beginning with '/') without "." and ".." segments; a query or
+// fragment is kept as it is.
+std::string remove_dot_segments(std::string_view path) {
+    size_t end = path.find_first_of("?#");
+    std::string_view tail = end == std::string_view::npos ? std::string_view() : path.substr(end);
+    path = path.substr(0, end);
+    std::vector<std::string_view> kept;
+    bool ends_in_folder = false;
+    for (size_t at = 1;;) {
+        size_t slash = path.find('/', at);
+        std::string_view segment = path.substr(at, slash == std::string_view::npos ? std::string_view::npos : slash - at);
+        bool dots = segment == "." || segment == "..";
+        if (segment == ".." && !kept.empty()) kept.pop_back();
+        if (!dots) kept.push_back(segment);
+        ends_in_folder = dots;
+        if (slash == std::string_view::npos) break;
+        at = slash + 1;
+    }
+    std::string result;
+    for (std::string_view segment : kept) {
+        result += '/';
+        result += segment;
+    }
+    if (ends_in_folder || result.empty()) result += '/';
+    result += tail;
+    return result;
+}
+
 }  // namespace
+
+std::string http_resolve_reference(std::string_view base, std::string_view reference) {
+    if (has_scheme(reference)) return std::string(reference);
+    std::string_view origin = origin_of(base);
+    if (reference.starts_with("//")) return std::string(base.substr(0, base.find("://") + 1)) + std::string(reference);
+    std::string_view base_path = base.substr(origin.size());
+    std::string path;
+    if (reference.starts_with("/")) {
+        path = reference;
+    } else if (reference.starts_with("?")) {
+        path = std::string(base_path.substr(0, base_path.find_first_of("?#"))) + std::string(reference);
+        if (path.front() == '?') path.insert(0, "/");
+    } else {
+        path = std::string(directory_of(base_path)) + std::string(reference);
+    }
+    return std::string(origin) + remove_dot_segments(path);
+}
 
 bool http_parse_url(std::string_view text, HttpUrl* url) {
     if (!url) return false;

@@ -3,7 +3,8 @@
 // Only what a request uses is kept: host (for the connection, SNI, the
 // certificate check and the Host field), port, and the path with query and
 // fragment exactly as written. User information, IPv6 zone ids and other
-// schemes are not supported. Texts are bounded like the fixed fields they
+// schemes are not supported. References in playlists and Location fields are
+// made absolute here too, against the URL they came from. Texts are bounded like the fixed fields they
 // stand in for: host 1-255 bytes (longer is invalid), path up to 4095 bytes
 // (longer is cut).
 #pragma once
@@ -27,3 +28,13 @@ struct HttpUrl {
 // or control characters or blanks in the authority or control characters in
 // the path (they would let a URL inject header lines).
 [[nodiscard]] bool http_parse_url(std::string_view text, HttpUrl* url);
+
+// `reference` made absolute against `base` (the URL it came from):
+//   begins with a scheme ("x://")  -> unchanged
+//   begins with "//"               -> base's scheme in front
+//   begins with "/"                -> base's scheme and authority in front
+//   begins with "?"                -> base without its query and fragment, then it
+//   anything else                  -> base up to the last '/' of its path
+//                                     (a '/' in a query does not count), then it
+// "." and ".." segments of a joined path are removed, as a server would.
+[[nodiscard]] std::string http_resolve_reference(std::string_view base, std::string_view reference);

@@ -1,8 +1,9 @@
 // Ring operations for both sides, and the shared lifetime of the ring.
 //
-// The reference count starts at 2 (engine and downloader thread). The
+// The reference count starts at 2 (engine and producer thread). The
 // engine's stop event is reached only under `lock` and only while it is
-// still attached; tear-down detaches it before letting go.
+// still attached; tear-down removes the ring's listener from it and detaches
+// it before letting go.
 #include "net/segment_ring.h"
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <exception>
 #include <new>
 
-#include "net/hls_downloader.h"
 #include "platform/error_text.h"
 
 namespace {
@@ -25,8 +25,10 @@ void release(SegmentRing* ring) {
 
 bool stop_signalled_locked(SegmentRing* ring) { return ring->stop_event && ring->stop_event->is_set(); }
 
-void run_downloader(SegmentRing* ring) {
-    (void)hls_downloader_thread(ring);
+void cancel_requests(void* context) { http_cancel(static_cast<HttpCancel*>(context)); }
+
+void run_producer(SegmentRing* ring, SegmentRingProducer producer) {
+    (void)producer(ring);
     release(ring);
     g_downloaders_running.fetch_sub(1, std::memory_order_acq_rel);
 }
@@ -37,7 +39,7 @@ SegmentRing::~SegmentRing() {
     for (ByteBuffer& slot : slots) byte_buffer_free(&slot);
 }
 
-SegmentRing* segment_ring_start(std::string_view playlist_url, Event* stop_event) {
+SegmentRing* segment_ring_start(std::string_view playlist_url, Event* stop_event, SegmentRingProducer producer) {
     auto* ring = new (std::nothrow) SegmentRing;
     if (!ring) return nullptr;
     ring->stop_event = stop_event;
@@ -45,7 +47,8 @@ SegmentRing* segment_ring_start(std::string_view playlist_url, Event* stop_event
     g_downloaders_running.fetch_add(1, std::memory_order_acq_rel);
     try {
         ring->playlist_url.assign(playlist_url);
-        ring->downloader = std::thread(run_downloader, ring);
+        ring->stop_watch.emplace(stop_event, cancel_requests, &ring->cancel);
+        ring->downloader = std::thread(run_producer, ring, producer);
     } catch (const std::exception&) {  // no memory or no thread to be had
         g_downloaders_running.fetch_sub(1, std::memory_order_acq_rel);
         delete ring;
@@ -93,6 +96,7 @@ void segment_ring_teardown(SegmentRing* ring, uint32_t wait_ms) {
         ring->not_full.notify_all();
     }
     http_cancel(&ring->cancel);
+    ring->stop_watch.reset();
     bool ended;
     {
         std::unique_lock guard(ring->lock);

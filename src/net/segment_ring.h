@@ -1,5 +1,6 @@
-// SegmentRing: the only channel between an HLS downloader thread (producer)
-// and the engine that reads the live source (consumer).
+// SegmentRing: the only channel between a producer thread (the HLS
+// downloader, which starts the ring with its own thread body) and the engine
+// that reads the live source (consumer).
 //
 //   downloader --put--> [8 slots: whole segments, in sequence order] --take--> engine
 //
@@ -16,8 +17,9 @@
 // go anyway and the thread frees the ring on its way out. Tear-down also
 // detaches the engine's stop event from the ring, so a late downloader never
 // touches an event its workflow may already have freed: from then on only
-// the `failed` mark stops it. Requests in flight are cancelled at tear-down,
-// so in practice the thread ends within a few milliseconds.
+// the `failed` mark stops it. Requests in flight are cancelled as soon as the
+// stop event is set (a listener on it) and again at tear-down, so in practice
+// the thread ends within a few milliseconds, also in the middle of a connect.
 #pragma once
 
 #include <atomic>
@@ -25,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -54,6 +57,7 @@ struct SegmentRing {
     std::string playlist_url;           // our own copy; also the base for relative references
     Event* stop_event = nullptr;        // borrowed from the engine until tear-down
     HttpCancel cancel;                  // the downloader's requests
+    std::optional<EventListener> stop_watch;  // cancels them when the stop event is set
     std::thread downloader;
     std::atomic<int> references{0};
 
@@ -68,11 +72,15 @@ struct SegmentRing {
 // Why a take gave no segment, in order of precedence.
 enum class SegmentTake { segment, stopped, failed, ended };
 
+// The producer's thread body; its result is ignored.
+using SegmentRingProducer = int (*)(SegmentRing* ring);
+
 // Sets up a ring for `playlist_url` (copied) and `stop_event` (borrowed until
-// tear-down; may be nullptr) and starts the downloader thread on it. Returns
-// nullptr when the thread cannot be started; there is then nothing to tear
-// down.
-[[nodiscard]] SegmentRing* segment_ring_start(std::string_view playlist_url, Event* stop_event);
+// tear-down; may be nullptr) and starts `producer` on a thread of its own.
+// Returns nullptr when the thread cannot be started; there is then nothing
+// to tear down.
+[[nodiscard]] SegmentRing* segment_ring_start(std::string_view playlist_url, Event* stop_event,
+                                              SegmentRingProducer producer);
 
 // Takes the oldest segment into `segment` (freed first), waiting in 500 ms
 // slices while the ring is empty and neither stopped, failed nor ended. On
@@ -104,7 +112,7 @@ struct SegmentRingTeardown {
 };
 using SegmentRingPtr = std::unique_ptr<SegmentRing, SegmentRingTeardown>;
 
-// Downloader threads that have not finished yet, in the whole process
+// Producer threads that have not finished yet, in the whole process
 // (a torn-down ring's thread may still be on its way out).
 [[nodiscard]] int segment_ring_downloaders_running();
 

@@ -3,7 +3,8 @@
 // whose sends and receives time out after `timeout_ms`.
 //
 // The same time-out bounds the connect itself, so an unreachable host costs
-// at most that long per address; a cancel event ends the wait within 100 ms. Writes to a peer that has gone away fail
+// at most that long per address; a cancel event ends the wait (name lookup
+// included) within 100 ms. Writes to a peer that has gone away fail
 // with EPIPE instead of killing the process (SIGPIPE is ignored once, for
 // the whole process, on the first connect: TLS writes go through write(2)
 // where MSG_NOSIGNAL cannot be passed).

@@ -1,6 +1,11 @@
 // TCP connect with a bounded wait: the socket is made non-blocking for the
 // connect, polled for writability, checked with SO_ERROR, then made blocking
 // again with SO_RCVTIMEO/SO_SNDTIMEO set to the caller's time-out.
+//
+// getaddrinfo cannot be interrupted, and an unreachable name server holds
+// it for many seconds. So when the caller can cancel, a name (an address
+// literal needs no lookup) is looked up on a thread of its own; a cancelled
+// caller leaves it behind, and the thread frees what it found itself.
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
@@ -9,8 +14,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "platform/socket_connect.h"
 
@@ -61,15 +71,63 @@ bool connect_bounded(int fd, const addrinfo* address, uint32_t timeout_ms, Event
     return fcntl(fd, F_SETFL, flags) == 0;
 }
 
+// One lookup shared between the caller and the thread doing it.
+struct Lookup {
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    bool abandoned = false;
+    addrinfo* results = nullptr;
+};
+
+addrinfo* lookup_now(const std::string& host, const std::string& service, int flags) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags;
+    addrinfo* results = nullptr;
+    return getaddrinfo(host.c_str(), service.c_str(), &hints, &results) == 0 ? results : nullptr;
+}
+
+// The addresses of `host`, or nullptr when it did not resolve or `cancel`
+// was set first (seen within one slice).
+addrinfo* resolve(const std::string& host, uint16_t port, Event* cancel) {
+    std::string service = std::to_string(port);
+    if (addrinfo* literal = lookup_now(host, service, AI_NUMERICHOST)) return literal;
+    if (!cancel) return lookup_now(host, service, 0);
+    auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, host, service] {
+            addrinfo* results = lookup_now(host, service, 0);
+            std::lock_guard guard(lookup->lock);
+            if (lookup->abandoned) {
+                if (results) freeaddrinfo(results);
+                return;
+            }
+            lookup->results = results;
+            lookup->done = true;
+            lookup->finished.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {  // no thread to be had: look up here
+        return lookup_now(host, service, 0);
+    }
+    std::unique_lock guard(lookup->lock);
+    while (!lookup->done) {
+        if (event_is_set(cancel)) {
+            lookup->abandoned = true;
+            return nullptr;
+        }
+        lookup->finished.wait_for(guard, std::chrono::milliseconds(CANCEL_SLICE_MS));
+    }
+    return lookup->results;
+}
+
 }  // namespace
 
 int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms, Event* cancel) {
     ignore_sigpipe_once();
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* results = nullptr;
-    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &results) != 0) return -1;
+    addrinfo* results = resolve(host, port, cancel);
+    if (!results) return -1;
     int connected = -1;
     for (addrinfo* address = results; address && connected < 0; address = address->ai_next) {
         int fd = socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol);

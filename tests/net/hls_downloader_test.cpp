@@ -50,7 +50,7 @@ protected:
     }
 
     RingPtr start() {
-        return RingPtr(segment_ring_start(server.url("/live/index.m3u8"), &stop));
+        return RingPtr(hls_downloader_start(server.url("/live/index.m3u8"), &stop));
     }
 
     // The segment number taken, -1 for none, with the reason in *why.
@@ -160,14 +160,20 @@ TEST_F(HlsDownloaderThreads, FullRingWaitsAndStopEndsItPromptly) {
     EXPECT_EQ(why, SegmentTake::stopped);
 }
 
-TEST_F(HlsDownloaderThreads, RestartedSequenceDeliversNothingUntilItCatchesUp) {
-    serve_playlists({playlist_text(100, 3), playlist_text(0, 3), playlist_text(0, 3), playlist_text(101, 4)});
+TEST_F(HlsDownloaderThreads, RestartedNumberingIsFollowedAtOnceAndItsEndListPlayed) {
+    // A lagging copy (its newest entry already delivered) is not a restart;
+    // an origin that numbers anew is followed from its first entry, and its
+    // finished list is played to the end.
+    serve_playlists({playlist_text(5000, 3), playlist_text(4999, 3), playlist_text(0, 3), playlist_text(0, 5, 2, true)});
     RingPtr ring = start();
-    EXPECT_EQ(take(ring.get()), 101);
-    EXPECT_EQ(take(ring.get()), 102);
-    EXPECT_EQ(take(ring.get()), 103);
-    EXPECT_EQ(take(ring.get()), 104);
-    for (int n = 0; n < 3; ++n) EXPECT_EQ(server.request_count("/live/seg-" + std::to_string(n) + ".ts"), 0);
+    std::vector<int64_t> taken;
+    for (SegmentTake why = SegmentTake::segment; why == SegmentTake::segment;) {
+        int64_t n = take(ring.get(), &why);
+        if (n >= 0) taken.push_back(n);
+    }
+    EXPECT_EQ(taken, (std::vector<int64_t>{5001, 5002, 0, 1, 2, 3, 4}));
+    EXPECT_FALSE(segment_ring_marks(ring.get()).failed);
+    EXPECT_EQ(server.request_count("/live/index.m3u8"), 4);
 }
 
 TEST_F(HlsDownloaderThreads, PlaylistThatMovedOnResumesAtItsFirstEntryWithoutRepeats) {
@@ -213,6 +219,9 @@ TEST_F(HlsDownloaderThreads, PollPauseFollowsTheTargetDuration) {
     EXPECT_EQ(hls_poll_pause_ms(0), 500u);
     EXPECT_EQ(hls_poll_pause_ms(2), 500u);
     EXPECT_EQ(hls_poll_pause_ms(3), 1000u);
+    EXPECT_EQ(hls_stall_limit_ms(0), HLS_STALL_FLOOR_MS);
+    EXPECT_EQ(hls_stall_limit_ms(4), 12000u);
+    EXPECT_EQ(hls_stall_limit_ms(10), 30000u);
     for (int target : {2, 6}) {
         SCOPED_TRACE(target);
         size_t first = server.requests("/live/index.m3u8").size();
@@ -241,7 +250,7 @@ TEST_F(HlsDownloaderThreads, TearDownCutsAStalledDownloadShort) {
     stalled.send_limit = 500;
     stalled.stall = true;
     server.set_reply("/live/seg-0.ts", stalled);
-    SegmentRing* ring = segment_ring_start(server.url("/live/index.m3u8"), &stop);
+    SegmentRing* ring = hls_downloader_start(server.url("/live/index.m3u8"), &stop);
     ASSERT_NE(ring, nullptr);
     uint64_t deadline = tick_ms() + 10000;
     while (server.request_count("/live/seg-0.ts") == 0 && tick_ms() < deadline) {
@@ -259,7 +268,7 @@ TEST_F(HlsDownloaderThreads, TearDownThatStopsWaitingLeavesTheRingToTheDownloade
     slow.piece_size = 16;
     slow.piece_delay_ms = 40;  // a playlist that takes a while to arrive
     server.set_reply("/live/index.m3u8", slow);
-    SegmentRing* ring = segment_ring_start(server.url("/live/index.m3u8"), &stop);
+    SegmentRing* ring = hls_downloader_start(server.url("/live/index.m3u8"), &stop);
     ASSERT_NE(ring, nullptr);
     segment_ring_teardown(ring, 0);  // give up at once: the thread frees the ring
     uint64_t deadline = tick_ms() + 10000;

@@ -6,9 +6,9 @@
 #include <chrono>
 #include <thread>
 
+#include "net/hls_downloader.h"
 #include "net/hls_playlist.h"
 #include "net/http_client.h"
-#include "net/segment_ring.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "support/child.h"
@@ -60,7 +60,7 @@ TEST_P(HlsLive, FollowsAnFfmpegStreamFromNginxToItsEnd) {
 
     Event stop;
     std::string url = https ? nginx.https_url("live.m3u8") : nginx.http_url("live.m3u8");
-    SegmentRing* ring = segment_ring_start(url, &stop);
+    SegmentRing* ring = hls_downloader_start(url, &stop);
     ASSERT_NE(ring, nullptr);
     std::vector<std::string> delivered;
     SegmentTake why = SegmentTake::segment;

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "net/http_url.h"
+
 namespace {
 
 const std::string kBase = "https://host/live/abc/index.m3u8";
@@ -47,7 +49,11 @@ TEST(HlsPlaylist, ResolvesReferencesAgainstThePlaylistUrl) {
         {"https://host/live/abc/index.m3u8", "/other/seg.ts", "https://host/other/seg.ts"},
         {"https://host/live/abc/index.m3u8", "http://cdn.example/x/seg.ts", "http://cdn.example/x/seg.ts"},
         {"https://host/live/abc/index.m3u8", "//cdn.example/seg.ts", "https://cdn.example/seg.ts"},
-        {"https://host/live/abc/index.m3u8", "../up/seg.ts", "https://host/live/abc/../up/seg.ts"},
+        {"https://host/live/abc/index.m3u8", "../up/./seg.ts", "https://host/live/up/seg.ts"},
+        {"https://host/live/abc/index.m3u8", "../../../seg.ts", "https://host/seg.ts"},
+        {"https://host/live/abc/index.m3u8?t=1", "?t=2", "https://host/live/abc/index.m3u8?t=2"},
+        // A name that merely carries a URL in its query is still relative.
+        {"https://host/live/index.m3u8", "seg.ts?from=http://x/y", "https://host/live/seg.ts?from=http://x/y"},
         // A '/' in the query is not part of the directory.
         {"https://host/live/index.m3u8?token=a/b", "seg.ts", "https://host/live/seg.ts"},
         // No path at all: a '/' between the two.
@@ -56,7 +62,7 @@ TEST(HlsPlaylist, ResolvesReferencesAgainstThePlaylistUrl) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reference);
-        EXPECT_EQ(hls_resolve_reference(c.base, c.reference), c.expected);
+        EXPECT_EQ(http_resolve_reference(c.base, c.reference), c.expected);
         Parsed p = parse(std::string("#EXTM3U\n") + c.reference + "\n", c.base);
         ASSERT_TRUE(p.ok);
         ASSERT_EQ(p.playlist.segment_urls.size(), 1u);

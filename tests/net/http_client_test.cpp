@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "support/child.h"
+#include "support/hostile_origin.h"
 #include "support/scripted_http_server.h"
 
 namespace {
@@ -21,6 +22,7 @@ struct GetResult {
     uint32_t status = 0;
     std::string body;
     std::string error;
+    std::string final_url;
     uint64_t elapsed_ms = 0;
 };
 
@@ -29,7 +31,7 @@ GetResult get(const std::string& url, uint32_t timeout_ms = kTimeoutMs, HttpCanc
     ByteBuffer body;
     char error[512] = "untouched";
     uint64_t start = tick_ms();
-    result.ok = http_get(url, timeout_ms, &body, &result.status, error, cancel);
+    result.ok = http_get(url, timeout_ms, &body, &result.status, error, cancel, &result.final_url);
     result.elapsed_ms = tick_ms() - start;
     result.body.assign(byte_buffer_text(body));
     result.error = error;
@@ -124,7 +126,8 @@ TEST_F(HttpClient, SendsOneGetWithConnectionClose) {
     ASSERT_TRUE(get(server.url("/live/x.m3u8?t=1")).ok);
     auto requests = server.requests("/live/x.m3u8?t=1");
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_TRUE(requests[0].head.starts_with("GET /live/x.m3u8?t=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n"));
+    std::string host = "127.0.0.1:" + std::to_string(server.port());
+    EXPECT_TRUE(requests[0].head.starts_with("GET /live/x.m3u8?t=1 HTTP/1.1\r\nHost: " + host + "\r\n"));
     EXPECT_NE(requests[0].head.find("\r\nConnection: close\r\n"), std::string::npos);
 }
 
@@ -147,14 +150,15 @@ TEST_F(HttpClient, FollowsAbsoluteRedirectsAndDropsTheirBodies) {
     EXPECT_EQ(r.error, "");
 }
 
-TEST_F(HttpClient, RelativeRedirectIsRefused) {
-    server.set_reply("/a", http_reply(302, "", "Location: /b\r\n"));
-    server.set_reply("/b", http_reply(200, "never"));
-    GetResult r = get(server.url("/a"));
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.status, 302u);
-    EXPECT_EQ(r.error, "relative redirect unsupported");
-    EXPECT_EQ(server.request_count("/b"), 0);
+TEST_F(HttpClient, RelativeRedirectsResolveAgainstTheUrlAskedFor) {
+    server.set_reply("/live/a.m3u8", http_reply(302, "", "Location: ../moved/b.m3u8?t=1\r\n"));
+    server.set_reply("/moved/b.m3u8?t=1", http_reply(302, "", "Location: /c.m3u8\r\n"));
+    server.set_reply("/c.m3u8", http_reply(200, "final"));
+    GetResult r = get(server.url("/live/a.m3u8"));
+    EXPECT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.body, "final");
+    EXPECT_EQ(r.final_url, server.url("/c.m3u8"));
+    EXPECT_EQ(server.request_count("/moved/b.m3u8?t=1"), 1);
 }
 
 TEST_F(HttpClient, FiveRedirectsAreFollowedButNotSix) {
@@ -194,6 +198,15 @@ TEST_F(HttpClient, UnusableUrlsAndUnreachableServers) {
     EXPECT_EQ(get("http://127.0.0.1:0/x").error, "invalid URL");
     EXPECT_EQ(get("http://127.0.0.1:" + std::to_string(free_loopback_port()) + "/x").error, "connection failed");
     EXPECT_EQ(get("http://name.invalid/x").error, "connection failed");
+    // A request that can be cancelled looks a name up on a thread of its own.
+    HttpCancel cancel;
+    EXPECT_EQ(get("http://name.invalid/x", kTimeoutMs, &cancel).error, "connection failed");
+    server.set_reply("/named", http_reply(200, "by name"));
+    EXPECT_EQ(get("http://localhost:" + std::to_string(server.port()) + "/named", kTimeoutMs, &cancel).body,
+              "by name");
+    http_cancel(&cancel);
+    EXPECT_EQ(get("http://localhost:" + std::to_string(server.port()) + "/named", kTimeoutMs, &cancel).error,
+              "request cancelled");
 }
 
 TEST_F(HttpClient, StalledServerEndsReceivingAtTheTimeout) {
@@ -229,6 +242,28 @@ TEST_F(HttpClient, CancelEndsARequestInFlightAndLaterOnes) {
     EXPECT_LT(r.elapsed_ms, kTimeoutMs / 2);
     EXPECT_EQ(get(server.url("/silent"), kTimeoutMs, &cancel).error, "request cancelled");
     server.release_stalls();
+}
+
+TEST_F(HttpClient, CancelReachesAPendingConnectAndTlsHandshake) {
+    const struct {
+        UnansweredPort::Silence silence;
+        const char* scheme;
+    } cases[] = {{UnansweredPort::Silence::connect, "http"}, {UnansweredPort::Silence::handshake, "https"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scheme);
+        UnansweredPort unanswered;
+        ASSERT_TRUE(unanswered.start(c.silence));
+        HttpCancel cancel;
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            http_cancel(&cancel);
+        });
+        GetResult r = get(unanswered.url(c.scheme, "/x"), kTimeoutMs, &cancel);
+        canceller.join();
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, "request cancelled");
+        EXPECT_LT(r.elapsed_ms, kTimeoutMs / 2);  // not the request's own time-out
+    }
 }
 
 TEST_F(HttpClient, MessagesAreCutToTheCallersBuffer) {

@@ -61,14 +61,21 @@ TEST(HttpUrl, AuthorityAndPathLimits) {
     EXPECT_EQ(url.path.size(), HTTP_URL_PATH_MAX);
 }
 
-TEST(HttpUrl, RequestTextCarriesPathAndHostWithoutPort) {
+TEST(HttpUrl, RequestTextCarriesPathAndHostWithItsPort) {
     HttpUrl url;
     ASSERT_TRUE(http_parse_url("http://127.0.0.1:8080/live/a b.ts?x=1", &url));
     EXPECT_EQ(http_format_request(url),
-              "GET /live/a%20b.ts?x=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+              "GET /live/a%20b.ts?x=1 HTTP/1.1\r\nHost: 127.0.0.1:8080\r\n"
               "User-Agent: Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
               "Chrome/148.0.0.0 Safari/537.36\r\nAccept: */*\r\nAccept-Encoding: identity\r\n"
               "Connection: close\r\n\r\n");
     ASSERT_TRUE(http_parse_url("http://[::1]:8080/", &url));
-    EXPECT_NE(http_format_request(url).find("\r\nHost: [::1]\r\n"), std::string::npos);
+    EXPECT_NE(http_format_request(url).find("\r\nHost: [::1]:8080\r\n"), std::string::npos);
+    // The scheme's own port is left out.
+    for (const char* text : {"http://h:80/", "https://h:443/", "https://h/"}) {
+        ASSERT_TRUE(http_parse_url(text, &url));
+        EXPECT_NE(http_format_request(url).find("\r\nHost: h\r\n"), std::string::npos) << text;
+    }
+    ASSERT_TRUE(http_parse_url("https://h:80/", &url));
+    EXPECT_NE(http_format_request(url).find("\r\nHost: h:80\r\n"), std::string::npos);
 }

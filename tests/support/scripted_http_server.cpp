@@ -25,6 +25,7 @@ std::string status_text(int status) {
         case 200: return "OK";
         case 301: return "Moved Permanently";
         case 302: return "Found";
+        case 403: return "Forbidden";
         case 404: return "Not Found";
         case 500: return "Internal Server Error";
         default: return "Status";

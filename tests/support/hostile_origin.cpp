@@ -1,0 +1,183 @@
+// The origin answers from its own tables under its own lock; the scripted
+// server only carries the bytes. Segments are copied into each reply, which
+// is fine at test sizes.
+#include "support/hostile_origin.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <sstream>
+
+#include "platform/clock.h"
+#include "support/child.h"
+#include "support/media_fixtures.h"
+#include "support/temp_dir.h"
+
+std::string hls_window_text(const HlsWindow& window) {
+    std::string text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" +
+                       std::to_string(window.target_duration) +
+                       "\n#EXT-X-MEDIA-SEQUENCE:" + std::to_string(window.media_sequence) + "\n";
+    for (const HlsEntry& entry : window.entries) {
+        if (entry.discontinuity) text += "#EXT-X-DISCONTINUITY\n";
+        char duration[32];
+        std::snprintf(duration, sizeof duration, "%.3f", entry.duration);
+        text += "#EXTINF:" + std::string(duration) + ",\n" + entry.uri + "\n";
+    }
+    if (window.end_list) text += "#EXT-X-ENDLIST\n";
+    return text;
+}
+
+bool make_hls_segments(const std::string& folder, double seconds,
+                       std::vector<MadeSegment>* segments,
+                       const std::vector<std::string>& extra_output_args) {
+    segments->clear();
+    std::vector<std::string> argv = ffmpeg_hls_command(folder, seconds, false);
+    argv.insert(argv.end() - 1, extra_output_args.begin(), extra_output_args.end());
+    if (run_command(argv, nullptr, 120) != 0) return false;
+    std::istringstream lines(read_file(folder + "/live.m3u8"));
+    double duration = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("#EXTINF:")) {
+            duration = std::atof(line.c_str() + 8);
+        } else if (!line.empty() && line.front() != '#') {
+            segments->push_back({line, duration, read_file(folder + "/" + line)});
+        }
+    }
+    return !segments->empty();
+}
+
+bool HostileOrigin::start() {
+    server_.on_other([this](const ScriptedRequest& request, int) { return answer(request); });
+    return server_.start();
+}
+
+void HostileOrigin::put(const std::string& path, std::string bytes) {
+    std::lock_guard guard(lock_);
+    files_[path] = std::move(bytes);
+}
+
+void HostileOrigin::redirect(const std::string& path, const std::string& location) {
+    std::lock_guard guard(lock_);
+    redirects_[path] = location;
+}
+
+void HostileOrigin::fail_from(const std::string& prefix, int status, uint64_t after_ms) {
+    std::lock_guard guard(lock_);
+    failures_.push_back({prefix, status, tick_ms() + after_ms});
+}
+
+ScriptedReply HostileOrigin::answer(const ScriptedRequest& request) {
+    std::string path = request.path.substr(0, request.path.find('?'));
+    std::lock_guard guard(lock_);
+    if (auto redirect = redirects_.find(path); redirect != redirects_.end()) {
+        return http_reply(302, "", "Location: " + redirect->second + "\r\n");
+    }
+    for (const FailRule& rule : failures_) {
+        if (!path.starts_with(rule.prefix) || tick_ms() < rule.from_ms) continue;
+        if (rule.status != 0) return http_reply(rule.status, "refused");
+        ScriptedReply silent;
+        silent.stall = true;
+        return silent;
+    }
+    auto file = files_.find(path);
+    if (file == files_.end()) return http_reply(404, "not found");
+    return http_reply(200, file->second);
+}
+
+HostileStream::HostileStream(HostileOrigin* origin, std::string folder, uint32_t target_duration,
+                             size_t window_size)
+    : origin_(origin), folder_(std::move(folder)), window_size_(window_size) {
+    window_.target_duration = target_duration;
+}
+
+void HostileStream::append(const std::string& name, const MadeSegment& segment,
+                           bool discontinuity) {
+    origin_->put(folder_ + "/" + name, segment.bytes);
+    std::lock_guard guard(lock_);
+    window_.entries.push_back({name, segment.duration, discontinuity});
+    while (window_.entries.size() > window_size_) {
+        window_.entries.erase(window_.entries.begin());
+        ++window_.media_sequence;
+    }
+    publish_locked();
+}
+
+void HostileStream::restart_numbering(int64_t first) {
+    std::lock_guard guard(lock_);
+    window_.entries.clear();
+    window_.media_sequence = first;
+    window_.end_list = false;
+}
+
+void HostileStream::end() {
+    std::lock_guard guard(lock_);
+    window_.end_list = true;
+    publish_locked();
+}
+
+void HostileStream::publish_locked() {
+    origin_->put_playlist(playlist_path(), window_);
+}
+
+namespace {
+
+constexpr int kQueueFillAttempts = 16;
+constexpr int kConnectedWithinMs = 300;
+
+// A non-blocking connect to loopback `port`; -1 when it failed at once.
+int start_connect(uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+        errno != EINPROGRESS) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+UnansweredPort::~UnansweredPort() {
+    for (int fd : queued_) close(fd);
+    if (listener_ >= 0) close(listener_);
+}
+
+bool UnansweredPort::start(Silence silence) {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener_ < 0) return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, silence == Silence::connect ? 0 : kQueueFillAttempts) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return false;
+    }
+    port_ = ntohs(address.sin_port);
+    if (silence == Silence::handshake) return true;
+    // Connect until one stays pending: from then on the queue is full and
+    // every further SYN is dropped.
+    for (int attempt = 0; attempt < kQueueFillAttempts; ++attempt) {
+        int fd = start_connect(port_);
+        if (fd < 0) return false;
+        pollfd wait{fd, POLLOUT, 0};
+        if (poll(&wait, 1, kConnectedWithinMs) != 1) {
+            close(fd);
+            return true;
+        }
+        queued_.push_back(fd);
+    }
+    return false;
+}
