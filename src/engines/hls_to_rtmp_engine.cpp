@@ -42,7 +42,7 @@ bool resolve_again(const HlsToRtmpOptions& options, PublishContext& context, Seg
     publish_notice(context, text.c_str());
     std::string url;
     if (!options.hooks.resolve_source(options.hooks.context, &url) || !to_utf8(url)) return false;
-    SegmentRingPtr fresh(segment_ring_start(url, options.stop_event));
+    SegmentRingPtr fresh(hls_downloader_start(url, options.stop_event));
     if (!fresh) return false;
     ring = std::move(fresh);
     context.rebase_pending = true;  // the new URL's clock need not continue the old one
