@@ -24,10 +24,8 @@ openssl x509 -req -in "$work/server.csr" -CA "$work/ca.crt" -CAkey "$work/ca.key
 http_port=$(free_port)
 https_port=$(free_port)
 mkdir -p "$work/www" "$work/empty-certs"
-user_line=""
-[ "$(id -u)" = 0 ] && user_line="user root;"
 cat > "$work/nginx.conf" <<CONF
-$user_line
+$(nginx_user_line)
 daemon off; master_process off; worker_processes 1;
 pid $work/nginx.pid; error_log $work/error.log;
 events { worker_connections 256; }

@@ -44,14 +44,7 @@ fi
 source bench/common.sh
 rtmp_port=$(free_port)
 http_port=$(free_port)
-mkdir -p "$work/www"
-start_nginx "" "http {
-  access_log off; sendfile on;
-  client_body_temp_path $work/cb; proxy_temp_path $work/px; fastcgi_temp_path $work/fc;
-  uwsgi_temp_path $work/uw; scgi_temp_path $work/sc;
-  types { application/vnd.apple.mpegurl m3u8; video/mp2t ts; }
-  server { listen 127.0.0.1:$http_port; root $work/www; }
-}"
+start_nginx "" "$(http_block "$http_port")"
 
 source_pid=""
 # A live HLS stream at http://127.0.0.1:$http_port/$1/live.m3u8, two segments listed before it returns.

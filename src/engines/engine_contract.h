@@ -26,13 +26,26 @@ constexpr size_t ENGINE_ERROR_SIZE = 512;
 // Called when an engine reaches its working phase; may be called from any thread.
 using EngineStatusCallback = void (*)(void* context, const char* text);
 
+// What a long-running engine may ask of its runner besides status, on the
+// engine's thread. Either function may be null.
+struct EngineHooks {
+    // Resolves the source page again (its media URL expired); true with the
+    // fresh playlist URL in `url`.
+    bool (*resolve_source)(void* context, std::string* url) = nullptr;
+    // A problem the engine survives and goes on after: logged and shown as
+    // the workflow's last error.
+    void (*notice)(void* context, const char* text) = nullptr;
+    void* context = nullptr;
+};
+
 using OverlayStreamEngine = int (*)(const std::string& source_url, const std::string& output_url,
                                     const std::string& recording_path, const OverlaySettings& settings,
                                     Event* stop_event, EngineStatusCallback status, void* context,
                                     std::span<char> error);
 using HlsToRtmpEngine = int (*)(const std::string& source_url, const std::string& output_url,
                                 const std::string& recording_path, Event* stop_event,
-                                EngineStatusCallback status, void* context, std::span<char> error);
+                                EngineStatusCallback status, void* context, const EngineHooks& hooks,
+                                std::span<char> error);
 using HlsToTsRecorder = int (*)(const std::string& source_url, const std::string& recording_path,
                                 Event* stop_event, EngineStatusCallback status, void* context,
                                 std::span<char> error);
@@ -45,7 +58,7 @@ using OverlayTsLoopEngine = int (*)(const std::string& recording_path, const std
                                     EngineStatusCallback status, void* context, std::span<char> error);
 using TsLoopPublisher = int (*)(const std::string& recording_path, const std::string& output_url,
                                 Event* stop_event, EngineStatusCallback status, void* context,
-                                std::span<char> error);
+                                const EngineHooks& hooks, std::span<char> error);
 
 struct EngineTable {
     OverlayStreamEngine overlay_stream_engine;

@@ -16,6 +16,7 @@ struct HlsToRtmpOptions {
     EngineStatusCallback status = nullptr;
     void* status_context = nullptr;
     PacingStats* stats = nullptr;
+    EngineHooks hooks;
 };
 
 // hls_to_rtmp_engine with every knob: 1 when stopped or when the source ended

@@ -18,31 +18,29 @@
 
 namespace {
 
-// Records (when recording) and demultiplexes one segment; false on failure.
-bool stream_segment(PublishContext& context, std::span<const uint8_t> segment,
+// Records (when recording) and demultiplexes one segment, then sends what
+// fell due; false on failure. A failed recording write stops the recording,
+// not the stream.
+bool stream_segment(PublishContext& context, std::span<const uint8_t> segment, bool discontinuity,
                     std::span<char> error) {
-    if (context.recording &&
-        std::fwrite(segment.data(), 1, segment.size(), context.recording.get()) != segment.size()) {
-        error_printf(error, "%s", "TS recording write failed");
-        return false;
-    }
-    if (!ts_demuxer_feed(context.demuxer.get(), segment, error)) {
-        error_set_if_empty(error, "MPEG-TS processing failed");
-        return false;
-    }
-    if (context.recording) std::fflush(context.recording.get());
-    return true;
+    publish_record_segment(context, segment);
+    if (discontinuity) context.rebase_pending = true;
+    bool fed = ts_demuxer_feed(context.demuxer.get(), segment, error) && publish_flush(context);
+    publish_report_damage(context);
+    if (!fed) error_set_if_empty(error, "MPEG-TS processing failed");
+    return fed;
 }
 
 // Segment after segment until the source ends, fails, or a stop comes.
 int stream_segments(SegmentRing* ring, OverlayRouterContext& router, OwnedByteBuffer& segment,
                     std::span<char> error) {
     PublishContext& context = *router.publish;
+    bool discontinuity = false;
     do {
-        bool streamed = stream_segment(context, byte_buffer_bytes(segment.buffer), error);
+        bool streamed = stream_segment(context, byte_buffer_bytes(segment.buffer), discontinuity, error);
         byte_buffer_free(&segment.buffer);
         if (!streamed) return publish_stopped(context) ? 1 : 0;
-    } while (segment_ring_take(ring, &segment.buffer) == SegmentTake::segment);
+    } while (segment_ring_take(ring, &segment.buffer, &discontinuity) == SegmentTake::segment);
     if (segment_ring_marks(ring).failed) {
         if (publish_stopped(context)) return 1;
         segment_ring_error(ring, error);
@@ -50,7 +48,7 @@ int stream_segments(SegmentRing* ring, OverlayRouterContext& router, OwnedByteBu
     }
     if (publish_stopped(context)) return 1;
     // The source ended cleanly: what the demuxer and the pipeline still hold goes out.
-    if (overlay_media_drain(router)) return 1;
+    if (overlay_media_drain(router) && publish_flush(context)) return 1;
     error_set_if_empty(error, "MPEG-TS processing failed");
     return publish_stopped(context) ? 1 : 0;
 }
@@ -75,12 +73,9 @@ int run(const OverlayStreamOptions& options, const std::string& source, const st
     }
     context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error, options.stop_event));
     if (!context.publisher) return publish_stopped(context) ? 1 : 0;
-    if (!options.recording_path.empty()) {
-        context.recording.reset(std::fopen(options.recording_path.c_str(), "wb"));
-        if (!context.recording) {
-            error_printf(error, "%s", "TS recording cannot be opened");
-            return 0;
-        }
+    if (!options.recording_path.empty() && !publish_open_recording(context, options.recording_path)) {
+        error_printf(error, "%s", "TS recording cannot be opened");
+        return 0;
     }
     if (!overlay_media_start(router, options.settings)) {
         overlay_media_stop(router);

@@ -8,6 +8,8 @@ namespace {
 PassEnd play_counted(const PublishLoop& loop, PublishContext& context, std::span<char> error) {
     uint64_t sent_before = context.tags_sent;
     PassEnd end = loop.pass(context, loop.pass_context, error);
+    // The pass's last tags may still wait in the gathered write.
+    if (end == PassEnd::next && !publish_flush(context)) end = PassEnd::failed;
     context.demuxer.reset();
     context.packetizer.reset();
     if (end == PassEnd::failed && publish_stopped(context)) return PassEnd::stopped;
@@ -27,6 +29,8 @@ PassEnd connect_and_loop(const PublishLoop& loop, const std::string& url, std::s
     context.timestamp_offset = context.highest_timestamp = context.pacing_origin =
         loop.initial_timestamp;
     context.stats = loop.stats;
+    context.notice = loop.notice;
+    context.notice_context = loop.notice_context;
     context.publisher.reset(rtmp_open(url, RTMP_OPEN_TIMEOUT_MS, error, loop.stop_event));
     if (!context.publisher) return publish_stopped(context) ? PassEnd::stopped : PassEnd::failed;
     if (loop.status) loop.status(loop.status_context, loop.status_text);

@@ -30,10 +30,13 @@ struct PublishLoop {
     void* status_context = nullptr;
     const char* status_text = "";      // reported once connected
     const char* empty_pass_text = "";  // a pass that sent nothing
-    uint32_t initial_timestamp = 0;    // where the timeline starts (0 in a normal run)
+    int64_t initial_timestamp = 0;     // where the timeline starts (0 in a normal run)
     PacingStats* stats = nullptr;
     PublishPass pass = nullptr;
     void* pass_context = nullptr;
+    // Problems a pass survives (damaged bytes skipped) go here; may be null.
+    void (*notice)(void* context, const char* text) = nullptr;
+    void* notice_context = nullptr;
 };
 
 // Runs the loop; 1 only when it ended because the stop event was set (the

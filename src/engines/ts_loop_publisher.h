@@ -19,8 +19,9 @@ struct TsLoopOptions {
     void* status_context = nullptr;
     // Where the timeline starts (0 in a normal run), so long-run behaviour
     // can be reached without waiting hours for it.
-    uint32_t initial_timestamp = 0;
+    int64_t initial_timestamp = 0;
     PacingStats* stats = nullptr;
+    EngineHooks hooks;
 };
 
 // ts_loop_publisher with every knob; 1 only when stopped, else 0 with the reason.

@@ -32,7 +32,7 @@ constexpr size_t AAC_MAX_FRAME_BODY = 2 + 8191;  // 13-bit ADTS frame_length
 constexpr size_t AVC_HEADER_FIXED_SIZE = 16;
 constexpr size_t AVC_FRAME_PREFIX_SIZE = 5;
 
-bool send(FlvPacketizer& packetizer, uint8_t type, uint32_t timestamp_ms,
+bool send(FlvPacketizer& packetizer, uint8_t type, int64_t timestamp_ms,
           std::span<const uint8_t> body) {
     if (!packetizer.callback) return true;
     FlvTag tag;
@@ -42,22 +42,26 @@ bool send(FlvPacketizer& packetizer, uint8_t type, uint32_t timestamp_ms,
     return packetizer.callback(packetizer.callback_context, tag) != 0;
 }
 
-// Maps a 33-bit clock value onto a rising line: a step back of more than half
-// the clock's range is a wrap forward, a step forward of more than half right
-// after a wrap is a late unit from before it. Larger values come from callers
-// with their own 64-bit clock and are taken as they are.
+int64_t distance(int64_t a, int64_t b) { return a > b ? a - b : b - a; }
+
+// Maps a 33-bit clock value onto a rising line. A value that lands near the
+// last one only once 2^33 is added is a wrap forward; one that lands near it
+// only once 2^33 is taken away is a late unit from before a wrap. Every
+// other step, however large, is the source's own jump and stays one.
+// Larger values come from callers with their own 64-bit clock and are taken
+// as they are.
 int64_t unwrap(FlvPacketizer& packetizer, int64_t t) {
     if (t >= CLOCK_WRAP) {
         packetizer.last_time = t;
         return t;
     }
     int64_t u = t + packetizer.clock_epoch;
-    if (packetizer.last_time >= 0) {
-        if (packetizer.last_time - u > HALF_WRAP && packetizer.clock_epoch < (INT64_MAX >> 1)) {
+    const int64_t last = packetizer.last_time;
+    if (last >= 0 && distance(u, last) > PACKETIZER_WRAP_WINDOW) {
+        if (distance(u + CLOCK_WRAP, last) <= PACKETIZER_WRAP_WINDOW && packetizer.clock_epoch < (INT64_MAX >> 1)) {
             packetizer.clock_epoch += CLOCK_WRAP;
             u += CLOCK_WRAP;
-        } else if (u - packetizer.last_time > HALF_WRAP && packetizer.clock_epoch >= CLOCK_WRAP) {
-            packetizer.clock_epoch -= CLOCK_WRAP;
+        } else if (packetizer.clock_epoch >= CLOCK_WRAP && distance(u - CLOCK_WRAP, last) <= PACKETIZER_WRAP_WINDOW) {
             u -= CLOCK_WRAP;
         }
     }
@@ -74,11 +78,13 @@ int64_t place_on_timeline(FlvPacketizer& packetizer, int64_t t) {
     return t;
 }
 
-// Milliseconds from the base of an unwrapped time; untimed units and times
-// below the base give 0.
-uint32_t ms_since_base(const FlvPacketizer& packetizer, int64_t t) {
-    if (t < 0 || t < packetizer.time_base) return 0;
-    return static_cast<uint32_t>((t - packetizer.time_base) / TICKS_PER_MS);
+// Milliseconds from the base of an unwrapped time, rounded down (negative
+// below the base); an untimed unit takes the last value handed out.
+int64_t ms_since_base(FlvPacketizer& packetizer, int64_t t) {
+    if (t < 0) return packetizer.last_ms;
+    const int64_t ticks = t - packetizer.time_base;
+    packetizer.last_ms = ticks >= 0 ? ticks / TICKS_PER_MS : -((-ticks + TICKS_PER_MS - 1) / TICKS_PER_MS);
+    return packetizer.last_ms;
 }
 
 // pts - dts in ms (truncated toward zero), unwrapped across a clock wrap
@@ -128,14 +134,14 @@ struct AacFrameClock {
 };
 
 // Milliseconds of a frame `offset` ticks after its unit's first frame at
-// `first` (-1: an untimed unit, whose frames are still spaced from 0 ms).
-uint32_t frame_ms(const FlvPacketizer& packetizer, int64_t first, int64_t offset) {
-    if (first < 0) return static_cast<uint32_t>(offset / TICKS_PER_MS);
+// `first` (-1: an untimed unit, whose frames are spaced from the last time).
+int64_t frame_ms(FlvPacketizer& packetizer, int64_t first, int64_t offset, int64_t untimed_start) {
+    if (first < 0) return untimed_start + offset / TICKS_PER_MS;
     return ms_since_base(packetizer, offset > INT64_MAX - first ? INT64_MAX : first + offset);
 }
 
 bool send_aac_header_if_changed(FlvPacketizer& packetizer, const AdtsHeader& header,
-                                uint32_t timestamp_ms) {
+                                int64_t timestamp_ms) {
     if (packetizer.aac_header_sent && packetizer.aac_frequency_index == header.frequency_index &&
         packetizer.aac_channel_config == header.channel_configuration) {
         return true;
@@ -155,7 +161,7 @@ bool send_aac_header_if_changed(FlvPacketizer& packetizer, const AdtsHeader& hea
 }
 
 bool send_aac_frame(FlvPacketizer& packetizer, std::span<const uint8_t> raw,
-                    uint32_t timestamp_ms) {
+                    int64_t timestamp_ms) {
     std::array<uint8_t, AAC_MAX_FRAME_BODY> body;
     if (raw.size() + 2 > body.size()) return false;
     body[0] = AAC_SOUND_FORMAT;
@@ -168,13 +174,15 @@ bool send_aac_frame(FlvPacketizer& packetizer, std::span<const uint8_t> raw,
 
 // Keeps a copy of a parameter set; the usual repeat of the same bytes costs
 // no allocation. A set too large for the 16-bit length FLV gives it is not
-// kept. False only when memory is short (the old copy then stays).
-bool store_parameter_set(ParameterSet& set, std::span<const uint8_t> nal) {
+// kept. A changed set marks a header already sent as stale. False only when
+// memory is short (the old copy then stays).
+bool store_parameter_set(FlvPacketizer& packetizer, ParameterSet& set, std::span<const uint8_t> nal) {
     if (nal.size() > AVC_MAX_PARAMETER_SET_SIZE) return true;
     if (set.bytes && set.size == nal.size() &&
         std::memcmp(set.bytes.get(), nal.data(), nal.size()) == 0) {
         return true;
     }
+    if (packetizer.avc_header_sent) packetizer.avc_header_stale = true;
     std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[nal.size()]);
     if (!copy) return false;
     std::memcpy(copy.get(), nal.data(), nal.size());
@@ -205,8 +213,8 @@ bool scan_access_unit(FlvPacketizer& packetizer, std::span<const uint8_t> data,
     std::span<const uint8_t> nal;
     while (annexb_next_nal(scanner, nal)) {
         const uint8_t type = h264_nal_type(nal);
-        if (type == H264_NAL_SPS && !store_parameter_set(packetizer.sps, nal)) return false;
-        if (type == H264_NAL_PPS && !store_parameter_set(packetizer.pps, nal)) return false;
+        if (type == H264_NAL_SPS && !store_parameter_set(packetizer, packetizer.sps, nal)) return false;
+        if (type == H264_NAL_PPS && !store_parameter_set(packetizer, packetizer.pps, nal)) return false;
         if (!kept_in_frame(type)) continue;
         if (nal.size() > UINT32_MAX) return false;
         if (type == H264_NAL_IDR) size.key_frame = true;
@@ -217,7 +225,7 @@ bool scan_access_unit(FlvPacketizer& packetizer, std::span<const uint8_t> data,
     return true;
 }
 
-bool send_avc_header(FlvPacketizer& packetizer, uint32_t timestamp_ms) {
+bool send_avc_header(FlvPacketizer& packetizer, int64_t timestamp_ms) {
     const ParameterSet& sps = packetizer.sps;
     const ParameterSet& pps = packetizer.pps;
     const size_t size = AVC_HEADER_FIXED_SIZE + sps.size + pps.size;
@@ -235,6 +243,7 @@ bool send_avc_header(FlvPacketizer& packetizer, uint32_t timestamp_ms) {
     store_be({out + 1, 2}, pps.size);
     std::memcpy(out + 3, pps.bytes.get(), pps.size);
     packetizer.avc_header_sent = send(packetizer, FLV_TAG_VIDEO, timestamp_ms, {body.get(), size});
+    if (packetizer.avc_header_sent) packetizer.avc_header_stale = false;
     return packetizer.avc_header_sent;
 }
 
@@ -283,6 +292,7 @@ int flv_packetizer_push(void* packetizer, uint32_t kind, std::span<const uint8_t
 int flv_packetizer_push_aac(FlvPacketizer* packetizer, std::span<const uint8_t> data, int64_t pts) {
     if (!packetizer || data.size() < ADTS_HEADER_SIZE) return 0;
     const int64_t first = place_on_timeline(*packetizer, pts);
+    const int64_t untimed_start = packetizer->last_ms;
     AacFrameClock clock;
     bool sent = false;
     size_t position = 0;
@@ -291,7 +301,7 @@ int flv_packetizer_push_aac(FlvPacketizer* packetizer, std::span<const uint8_t> 
         if (!adts_has_sync(rest)) break;
         AdtsHeader header;
         if (!adts_parse_header(rest, header)) return 0;
-        const uint32_t ms = frame_ms(*packetizer, first, clock.next_frame(header.frequency_index));
+        const int64_t ms = frame_ms(*packetizer, first, clock.next_frame(header.frequency_index), untimed_start);
         if (!send_aac_header_if_changed(*packetizer, header, ms)) return 0;
         const auto raw = rest.subspan(header.header_size, header.frame_length - header.header_size);
         if (!send_aac_frame(*packetizer, raw, ms)) return 0;
@@ -304,11 +314,12 @@ int flv_packetizer_push_aac(FlvPacketizer* packetizer, std::span<const uint8_t> 
 int flv_packetizer_push_h264(FlvPacketizer* packetizer, std::span<const uint8_t> data, int64_t pts,
                              int64_t dts) {
     if (!packetizer) return 0;
-    const uint32_t ms =
+    const int64_t ms =
         ms_since_base(*packetizer, place_on_timeline(*packetizer, dts >= 0 ? dts : pts));
     AccessUnitSize size;
     if (!scan_access_unit(*packetizer, data, size)) return 0;
-    if (!packetizer->avc_header_sent && packetizer->sps.size >= 4 && packetizer->pps.size > 0) {
+    const bool header_due = !packetizer->avc_header_sent || (packetizer->avc_header_stale && size.key_frame);
+    if (header_due && packetizer->sps.size >= 4 && packetizer->pps.size > 0) {
         if (!send_avc_header(*packetizer, ms)) return 0;
     }
     if (size.nal_count == 0) return 1;

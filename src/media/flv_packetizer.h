@@ -8,13 +8,18 @@
 //
 // Time: one base serves audio and video together; the first timed unit of
 // either kind maps to 0 ms, so both stay aligned on the source clock. The
-// 33-bit transport clock is unwrapped (a jump of more than half its range is
-// taken as a wrap), so a stream that crosses the wrap keeps rising
-// timestamps; times below the base are sent as 0.
+// 33-bit transport clock is unwrapped only where the wrap explains a step
+// (the value lands within PACKETIZER_WRAP_WINDOW of the last one once 2^33
+// is added or taken away); any other step is passed on as it is, so a clock
+// that jumps back gives timestamps below the base (negative) and a jump
+// forward gives a large step. Tags carry signed 64-bit milliseconds; what
+// the server sees is decided downstream (the publishing timeline), which
+// turns such jumps into one clean, rising timeline. Untimed units take the
+// last timestamp handed out.
 //
 // State kept for the packetizer's life (one publishing run): the time base,
-// the last SPS and PPS, whether the AVC header went out (once per packetizer:
-// later parameter-set changes update the copies only) and the last AAC
+// the last SPS and PPS, whether the AVC header went out (again before the
+// next key frame whenever the SPS or PPS change) and the last AAC
 // configuration sent (a change re-sends the AAC header).
 //
 // Threads: none; one engine thread owns a packetizer.
@@ -31,10 +36,13 @@ constexpr uint8_t FLV_TAG_AUDIO = 8;
 constexpr uint8_t FLV_TAG_VIDEO = 9;
 // FLV's 16-bit parameter-set lengths: anything larger cannot be described.
 constexpr size_t AVC_MAX_PARAMETER_SET_SIZE = 0xFFFF;
+// How close to the last time (90 kHz ticks) a value must land, once shifted
+// by 2^33, to be taken for a wrap of the transport clock: 30 s.
+constexpr int64_t PACKETIZER_WRAP_WINDOW = 30 * 90000;
 
 struct FlvTag {
     uint8_t type = 0;           // FLV_TAG_AUDIO or FLV_TAG_VIDEO
-    uint32_t timestamp_ms = 0;  // from the stream's time base
+    int64_t timestamp_ms = 0;  // from the stream's time base; negative below it
     std::span<const uint8_t> body;
 };
 
@@ -52,12 +60,14 @@ struct FlvPacketizer {
     ParameterSet sps;
     ParameterSet pps;
     bool avc_header_sent = false;
+    bool avc_header_stale = false;  // SPS or PPS changed since the header went out
     bool aac_header_sent = false;
     uint32_t aac_frequency_index = 0xFFFFFFFFu;  // of the last AAC header sent
     uint32_t aac_channel_config = 0;
     int64_t time_base = -1;   // unwrapped 90 kHz time that maps to 0 ms; -1 unset
     int64_t last_time = -1;   // last unwrapped reference time, for wrap detection
     int64_t clock_epoch = 0;  // multiple of 2^33 added to 33-bit times
+    int64_t last_ms = 0;      // last timestamp handed out, for untimed units
 };
 
 // A new packetizer with no time base; null when memory is short.
@@ -70,7 +80,8 @@ struct FlvPacketizer {
                                       std::span<const uint8_t> data, int64_t pts, int64_t dts);
 
 // One access unit: stores SPS/PPS, sends the AVC sequence header once both are
-// known, then one frame tag with every other NAL unit (delimiters dropped).
+// known (and again before the first key frame after either changed), then
+// one frame tag with every other NAL unit (delimiters dropped).
 // A unit with nothing left to send succeeds. 0 when a callback fails or memory
 // is short; the stored parameter sets survive a failure.
 [[nodiscard]] int flv_packetizer_push_h264(FlvPacketizer* packetizer, std::span<const uint8_t> data,

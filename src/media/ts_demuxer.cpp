@@ -123,6 +123,16 @@ bool demux_packet(TsDemuxer& demuxer, std::span<const uint8_t, TS_PACKET_SIZE> p
     return true;
 }
 
+// The next sync byte at or after `from` that has another one a packet on, or
+// the end of the data after it; data.size() when there is none.
+size_t next_sync(std::span<const uint8_t> data, size_t from) {
+    for (size_t at = from; at < data.size(); ++at) {
+        if (data[at] != TS_SYNC_BYTE) continue;
+        if (at + TS_PACKET_SIZE >= data.size() || data[at + TS_PACKET_SIZE] == TS_SYNC_BYTE) return at;
+    }
+    return data.size();
+}
+
 }  // namespace
 
 TsDemuxer* ts_demuxer_create(EsUnitCallback callback, void* context) {
@@ -138,19 +148,39 @@ int ts_demuxer_feed(TsDemuxer* demuxer, std::span<const uint8_t> data, std::span
         error_printf(error, "MPEG-TS data is not 188-byte aligned");
         return 0;
     }
-    for (size_t offset = 0; offset < data.size(); offset += TS_PACKET_SIZE) {
-        const auto packet = data.subspan(offset).first<TS_PACKET_SIZE>();
-        if (packet[0] != TS_SYNC_BYTE) {
-            error_printf(error, "MPEG-TS sync byte missing at %zu", offset);
+    size_t at = 0;
+    if (demuxer->partial_size > 0) {
+        at = std::min(TS_PACKET_SIZE - demuxer->partial_size, data.size());
+        std::memcpy(demuxer->partial + demuxer->partial_size, data.data(), at);
+        demuxer->partial_size += at;
+        if (demuxer->partial_size < TS_PACKET_SIZE) return 1;
+        demuxer->partial_size = 0;
+        if (!demux_packet(*demuxer, std::span<const uint8_t, TS_PACKET_SIZE>(demuxer->partial, TS_PACKET_SIZE))) {
             return 0;
         }
-        if (!demux_packet(*demuxer, packet)) return 0;
+    }
+    while (at < data.size()) {
+        if (data[at] != TS_SYNC_BYTE) {
+            const size_t next = next_sync(data, at + 1);
+            demuxer->skipped_bytes += next - at;
+            at = next;
+            continue;
+        }
+        if (data.size() - at < TS_PACKET_SIZE) {
+            demuxer->partial_size = data.size() - at;
+            std::memcpy(demuxer->partial, data.data() + at, demuxer->partial_size);
+            return 1;
+        }
+        if (!demux_packet(*demuxer, data.subspan(at).first<TS_PACKET_SIZE>())) return 0;
+        at += TS_PACKET_SIZE;
     }
     return 1;
 }
 
 int ts_demuxer_flush(TsDemuxer* demuxer) {
     if (!demuxer) return 0;
+    demuxer->skipped_bytes += demuxer->partial_size;
+    demuxer->partial_size = 0;
     if (!deliver(*demuxer, demuxer->video, ES_VIDEO)) return 0;
     return deliver(*demuxer, demuxer->audio, ES_AUDIO) ? 1 : 0;
 }

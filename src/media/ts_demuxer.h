@@ -10,6 +10,12 @@
 // unit start was not seen are dropped. Timestamps are passed on exactly as
 // read (33-bit values): rebasing and wrap handling belong to the consumer.
 //
+// Damage: a byte where a sync byte belongs starts a search for the next sync
+// byte that has another one 188 bytes on (or the end of the data after it);
+// the bytes passed over are counted in `skipped_bytes` and demultiplexing
+// goes on from there. A packet cut by the end of one feed is kept and
+// completed by the next; the part left at a flush counts as skipped.
+//
 // Memory: each stream has one assembly buffer, 64 KiB at first and doubled on
 // demand, kept across units; parsing is in place with no other allocation.
 //
@@ -58,23 +64,25 @@ struct TsDemuxer {
     void* callback_context = nullptr;
     PesAssembly video;
     PesAssembly audio;
+    uint8_t partial[TS_PACKET_SIZE] = {};  // a packet cut by the end of a feed
+    size_t partial_size = 0;
+    uint64_t skipped_bytes = 0;  // passed over to find sync again; the caller resets it
 };
 
 // A new demuxer with no PIDs known, handing units to `callback` (which may be
 // null: units are then discarded). Null when memory is short.
 [[nodiscard]] TsDemuxer* ts_demuxer_create(EsUnitCallback callback, void* context);
 
-// Parses whole packets. Returns 1 on success, 0 on failure. Writes a message
-// into `error` only for the framing failures ("MPEG-TS data is not 188-byte
-// aligned", "MPEG-TS sync byte missing at <offset>"); packets before a bad
-// one have been processed. Other failures (a callback returned 0, a PES
+// Parses packets, resynchronising after damage (see above). Returns 1 on
+// success, 0 on failure. Writes a message into `error` only when the length
+// is not a multiple of 188 ("MPEG-TS data is not 188-byte aligned"). Other failures (a callback returned 0, a PES
 // header longer than its packet, a unit too large for memory) leave `error`
 // untouched for the caller's own text.
 [[nodiscard]] int ts_demuxer_feed(TsDemuxer* demuxer, std::span<const uint8_t> data,
                                   std::span<char> error);
 
 // Hands out the video unit, then the audio unit, still being assembled, and
-// empties both (buffers stay allocated). Returns 1 when every callback made
+// empties both (buffers stay allocated); a partial packet is dropped. Returns 1 when every callback made
 // succeeded; 0 when one failed (the audio unit is then left as it was) or for
 // a null demuxer.
 [[nodiscard]] int ts_demuxer_flush(TsDemuxer* demuxer);

@@ -133,6 +133,7 @@ int launch_batch(Downloader* d, const HlsPlaylist& playlist, size_t* i, SegmentF
             SegmentFetchJob& job = jobs[launched];
             job.url = playlist.segment_urls[*i];
             job.sequence = sequence;
+            job.discontinuity = playlist.discontinuity[*i] != 0;
             job.timeout_ms = segment_timeout_ms(playlist);
             job.cancel = &d->ring->cancel;
             job.latch = latch;
@@ -196,7 +197,7 @@ bool deliver_batch(Downloader* d, SegmentFetchJob* jobs, int launched) {
         if (go_on && !job.result) {
             if (segment_ring_should_stop(d->ring) || retry_later(d, job)) go_on = false;
         } else if (go_on) {
-            go_on = segment_ring_put(d->ring, &job.body);
+            go_on = segment_ring_put(d->ring, &job.body, job.discontinuity);
             if (go_on) delivered(d, job);
         }
         byte_buffer_free(&job.body);

@@ -61,6 +61,7 @@ constexpr size_t SEGMENT_FETCH_ERROR_SIZE = 128;
 struct SegmentFetchJob {
     std::string_view url;  // borrowed from the playlist being delivered
     int64_t sequence = 0;
+    bool discontinuity = false;  // the playlist marked a discontinuity before it
     uint32_t timeout_ms = HLS_SEGMENT_TIMEOUT_MS;  // the stall limit for a live segment
     ByteBuffer body;
     bool result = false;

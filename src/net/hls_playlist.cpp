@@ -33,6 +33,8 @@ void add_reference(HlsPlaylist* playlist, std::string_view base, std::string_vie
         urls.reserve(urls.empty() ? HLS_PLAYLIST_INITIAL_CAPACITY : urls.capacity() * 2);
     }
     urls.push_back(http_resolve_reference(base, line));
+    playlist->discontinuity.push_back(playlist->discontinuity_next ? 1 : 0);
+    playlist->discontinuity_next = false;
 }
 
 // One line, leading blanks already skipped. Returns true when it was #EXTM3U.
@@ -46,6 +48,8 @@ bool scan_line(HlsPlaylist* playlist, std::string_view base, std::string_view li
         playlist->target_duration = leading_decimal<uint32_t>(line.substr(kTarget.size()), UINT32_MAX);
     } else if (line == "#EXT-X-ENDLIST") {
         playlist->end_list = true;
+    } else if (line == "#EXT-X-DISCONTINUITY") {
+        playlist->discontinuity_next = true;
     } else if (!line.empty() && line.front() != '#') {
         add_reference(playlist, base, line);
     }

@@ -23,6 +23,10 @@ struct HlsPlaylist {
     int64_t media_sequence = 0;             // of the first entry; 0 when absent
     uint32_t target_duration = 0;           // seconds; 0 when absent
     bool end_list = false;                  // #EXT-X-ENDLIST seen
+    // Beside each segment URL: 1 when #EXT-X-DISCONTINUITY came before it
+    // (its timestamps need not continue those of the segment before).
+    std::vector<uint8_t> discontinuity;
+    bool discontinuity_next = false;  // while parsing: the mark waits for its segment
 };
 
 // Parses `text` (up to its first NUL, if any) into `playlist`, which is reset

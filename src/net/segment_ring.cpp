@@ -57,7 +57,7 @@ SegmentRing* segment_ring_start(std::string_view playlist_url, Event* stop_event
     return ring;
 }
 
-SegmentTake segment_ring_take(SegmentRing* ring, ByteBuffer* segment) {
+SegmentTake segment_ring_take(SegmentRing* ring, ByteBuffer* segment, bool* discontinuity) {
     byte_buffer_free(segment);
     std::unique_lock guard(ring->lock);
     while (ring->count == 0 && !ring->ended && !ring->failed) {
@@ -70,6 +70,7 @@ SegmentTake segment_ring_take(SegmentRing* ring, ByteBuffer* segment) {
         return SegmentTake::ended;
     }
     byte_buffer_move(segment, &ring->slots[ring->read_index]);
+    if (discontinuity) *discontinuity = ring->slot_discontinuity[ring->read_index];
     --ring->count;
     ring->read_index = (ring->read_index + 1) & (SEGMENT_RING_SLOTS - 1);
     ring->not_full.notify_one();
@@ -133,7 +134,7 @@ bool segment_ring_pause(SegmentRing* ring, uint32_t ms) {
     }
 }
 
-bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment) {
+bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment, bool discontinuity) {
     std::unique_lock guard(ring->lock);
     while (ring->count == SEGMENT_RING_SLOTS) {
         if (ring->failed || stop_signalled_locked(ring)) return false;
@@ -141,6 +142,7 @@ bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment) {
     }
     if (ring->failed || stop_signalled_locked(ring)) return false;
     byte_buffer_move(&ring->slots[ring->write_index], segment);
+    ring->slot_discontinuity[ring->write_index] = discontinuity;
     ++ring->count;
     ring->write_index = (ring->write_index + 1) & (SEGMENT_RING_SLOTS - 1);
     ring->not_empty.notify_one();

@@ -44,6 +44,7 @@ constexpr uint32_t SEGMENT_RING_TEARDOWN_WAIT_MS = 5000;
 
 struct SegmentRing {
     ByteBuffer slots[SEGMENT_RING_SLOTS];
+    bool slot_discontinuity[SEGMENT_RING_SLOTS] = {};  // beside each slot's segment
     uint32_t read_index = 0;   // advanced only by the engine
     uint32_t write_index = 0;  // advanced only by the downloader
     uint32_t count = 0;        // filled slots, 0-8
@@ -87,8 +88,9 @@ using SegmentRingProducer = int (*)(SegmentRing* ring);
 // Otherwise `segment` is empty and the result says why: the stop event is
 // signalled, the downloader failed (see segment_ring_error), or the source
 // has no more segments. Segments already in the ring are taken even after a
-// stop.
-[[nodiscard]] SegmentTake segment_ring_take(SegmentRing* ring, ByteBuffer* segment);
+// stop. `discontinuity`, when given, tells whether the playlist marked a
+// discontinuity before the segment.
+[[nodiscard]] SegmentTake segment_ring_take(SegmentRing* ring, ByteBuffer* segment, bool* discontinuity = nullptr);
 
 struct SegmentRingMarks {
     bool ended = false;
@@ -124,7 +126,7 @@ using SegmentRingPtr = std::unique_ptr<SegmentRing, SegmentRingTeardown>;
 // Moves `segment` into the next slot, waiting in 500 ms slices while the ring
 // is full. False (segment left with the caller) when the ring was abandoned or
 // the stop event was signalled first.
-[[nodiscard]] bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment);
+[[nodiscard]] bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment, bool discontinuity = false);
 // Marks a fatal error: failed, with `error` (cut to 255 bytes) as the reason.
 void segment_ring_fail(SegmentRing* ring, std::string_view error);
 // Marks the downloader's end and wakes the engine.

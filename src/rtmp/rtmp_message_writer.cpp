@@ -27,39 +27,99 @@ size_t rtmp_build_message_header(std::array<uint8_t, 16>& out, uint8_t chunk_str
     return 16;
 }
 
-bool rtmp_send_message(RtmpPublisher* p, uint8_t chunk_stream_id, uint8_t type_id, uint32_t message_stream_id,
-                       uint32_t timestamp_ms, std::span<const uint8_t> payload) {
-    std::array<uint8_t, 16> header{};  // bytes 12-15 are copied even when unused
-    size_t header_size =
-        rtmp_build_message_header(header, chunk_stream_id, type_id, message_stream_id, timestamp_ms, payload.size());
-    if (header_size == 0) return false;
-    // A continuation header is the format-3 byte plus the repeated extended
-    // timestamp (taken from the value: the header holds it only when extended).
-    std::array<uint8_t, 5> continuation{static_cast<uint8_t>(0xC0 | chunk_stream_id)};
-    store_be(std::span(continuation).subspan(1, 4), timestamp_ms);
-    std::span<const uint8_t> next_header(continuation.data(), header_size == 16 ? 5 : 1);
-    size_t chunk_size = std::max<uint32_t>(p->outbound_chunk_size, 1);
-    // Pieces point into the caller's payload; they go out in batches.
-    std::array<std::span<const uint8_t>, PIECES_PER_BATCH> batch;
+namespace {
+
+constexpr size_t MESSAGES_PER_WRITE = 16;
+
+// One message's format-0 header and the header of its further pieces (the
+// format-3 byte plus the repeated extended timestamp).
+struct MessageHeaders {
+    std::array<uint8_t, 16> first{};
+    std::array<uint8_t, 5> next{};
+    size_t first_size = 0;
+    size_t next_size = 0;
+};
+
+bool build_headers(MessageHeaders& h, uint8_t chunk_stream_id, uint8_t type_id, uint32_t message_stream_id,
+                   uint32_t timestamp_ms, size_t payload_length) {
+    h.first_size =
+        rtmp_build_message_header(h.first, chunk_stream_id, type_id, message_stream_id, timestamp_ms, payload_length);
+    if (h.first_size == 0) return false;
+    // The repeated extended timestamp is taken from the value: the header
+    // holds it only when it is extended.
+    h.next[0] = static_cast<uint8_t>(0xC0 | chunk_stream_id);
+    store_be(std::span(h.next).subspan(1, 4), timestamp_ms);
+    h.next_size = h.first_size == 16 ? 5 : 1;
+    return true;
+}
+
+// Pieces pointing into headers and payloads, written together when full or
+// flushed.
+struct PieceBatch {
+    RtmpPublisher* publisher;
+    std::array<std::span<const uint8_t>, PIECES_PER_BATCH> pieces{};
     size_t count = 0;
-    batch[count++] = std::span<const uint8_t>(header).first(header_size);
+
+    bool flush() {
+        if (count == 0) return true;
+        bool ok = rtmp_write_pieces(publisher, std::span(pieces).first(count));
+        count = 0;
+        return ok;
+    }
+    bool add(std::span<const uint8_t> piece) {
+        if (count == pieces.size() && !flush()) return false;
+        pieces[count++] = piece;
+        return true;
+    }
+};
+
+bool add_message(PieceBatch& batch, const MessageHeaders& h, std::span<const uint8_t> payload) {
+    const size_t chunk_size = std::max<uint32_t>(batch.publisher->outbound_chunk_size, 1);
+    if (!batch.add(std::span(h.first).first(h.first_size))) return false;
     for (size_t offset = 0; offset < payload.size();) {
-        if (count + 2 > batch.size()) {
-            if (!rtmp_write_pieces(p, std::span(batch).first(count))) return false;
-            count = 0;
-        }
-        if (offset > 0) batch[count++] = next_header;
+        if (offset > 0 && !batch.add(std::span(h.next).first(h.next_size))) return false;
         size_t piece = std::min(chunk_size, payload.size() - offset);
-        batch[count++] = payload.subspan(offset, piece);
+        if (!batch.add(payload.subspan(offset, piece))) return false;
         offset += piece;
     }
-    return rtmp_write_pieces(p, std::span(batch).first(count));
+    return true;
+}
+
+}  // namespace
+
+bool rtmp_send_message(RtmpPublisher* p, uint8_t chunk_stream_id, uint8_t type_id, uint32_t message_stream_id,
+                       uint32_t timestamp_ms, std::span<const uint8_t> payload) {
+    MessageHeaders headers;
+    if (!build_headers(headers, chunk_stream_id, type_id, message_stream_id, timestamp_ms, payload.size())) {
+        return false;
+    }
+    PieceBatch pieces{p};
+    return add_message(pieces, headers, payload) && pieces.flush();
+}
+
+bool rtmp_send_media_batch(RtmpPublisher* p, std::span<const RtmpMediaMessage> messages, std::span<char> error) {
+    if (p) {
+        // Header storage is reused once every MESSAGES_PER_WRITE messages, after
+        // the pieces pointing into it have been written.
+        std::array<MessageHeaders, MESSAGES_PER_WRITE> headers;
+        PieceBatch pieces{p};
+        bool ok = true;
+        for (size_t i = 0; ok && i < messages.size(); ++i) {
+            const RtmpMediaMessage& m = messages[i];
+            MessageHeaders& slot = headers[i % MESSAGES_PER_WRITE];
+            uint8_t chunk_stream = m.type_id == RTMP_TYPE_VIDEO ? RTMP_CHUNK_STREAM_VIDEO : RTMP_CHUNK_STREAM_AUDIO;
+            ok = (i % MESSAGES_PER_WRITE != 0 || pieces.flush()) &&
+                 build_headers(slot, chunk_stream, m.type_id, p->stream_id, m.timestamp_ms, m.payload.size()) &&
+                 add_message(pieces, slot, m.payload);
+        }
+        if (ok && pieces.flush()) return true;
+    }
+    error_printf(error, "RTMP send failed");
+    return false;
 }
 
 bool rtmp_send_media(RtmpPublisher* p, uint8_t type_id, uint32_t timestamp_ms, std::span<const uint8_t> payload,
                      std::span<char> error) {
-    uint8_t chunk_stream = type_id == RTMP_TYPE_VIDEO ? RTMP_CHUNK_STREAM_VIDEO : RTMP_CHUNK_STREAM_AUDIO;
-    if (p && rtmp_send_message(p, chunk_stream, type_id, p->stream_id, timestamp_ms, payload)) return true;
-    error_printf(error, "RTMP send failed");
-    return false;
+    const RtmpMediaMessage message{type_id, timestamp_ms, payload};
+    return rtmp_send_media_batch(p, std::span(&message, 1), error);
 }

@@ -94,3 +94,14 @@ using RtmpPublisherPtr = std::unique_ptr<RtmpPublisher, RtmpPublisherClose>;
 // and should be closed. `error`, when it has room, gets "RTMP send failed".
 [[nodiscard]] bool rtmp_send_media(RtmpPublisher* publisher, uint8_t type_id, uint32_t timestamp_ms,
                                    std::span<const uint8_t> payload, std::span<char> error = {});
+
+struct RtmpMediaMessage {
+    uint8_t type_id = 0;
+    uint32_t timestamp_ms = 0;
+    std::span<const uint8_t> payload;
+};
+
+// Several media messages, in order, as rtmp_send_media sends each, gathered
+// into as few writes as possible (one for a handful of tags).
+[[nodiscard]] bool rtmp_send_media_batch(RtmpPublisher* publisher, std::span<const RtmpMediaMessage> messages,
+                                         std::span<char> error = {});

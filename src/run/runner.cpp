@@ -4,7 +4,14 @@
 //                  ^    |                                                  |  ^
 //                  +----+ failure: RECONNECTING, 3 s pause                 +--+ every return: 3 s pause
 //   stop at any point -> STOPPED ("Workflow stopped")
-//   YouTube page not resolved (types other than Record then Push) -> ERROR, run ends
+//   YouTube page not resolved (types other than Record then Push) -> ERROR, run ends,
+//   unless the run has streamed already: then it is retried like a failed capture
+//
+// Every capture attempt of a run appends to one recording, so the loop that
+// follows plays all of it, in order. While streaming, the live engine may
+// ask for the YouTube page to be resolved again (its media URL expired) and
+// reports problems it survives (a recording that stopped), which are
+// logged and shown as the last error.
 //
 // Settings are copied under the workflow's lock at the top of every capture
 // pass, so an edit takes effect at the next pass and is never read half
@@ -70,6 +77,28 @@ RunEnd mp4_pass(Workflow& workflow, const WorkflowSettings& s, ErrorBuffer& erro
     return pause_before_retry(workflow, "Restarting MP4 loop after error") ? RunEnd::stopped : RunEnd::loop;
 }
 
+void on_engine_notice(void* context, const char* text) {
+    auto& workflow = *static_cast<Workflow*>(context);
+    workflow_set_last_error(workflow, utf16_fit(text ? text : "", ENGINE_TEXT_CAPACITY));
+    log_workflow(workflow, "%s", text ? text : "");
+}
+
+bool resolve_again(void* context, std::string* url) {
+    auto& workflow = *static_cast<Workflow*>(context);
+    bool not_live = false;
+    bool ok = ytdlp_resolve(workflow, url, &not_live);
+    log_workflow(workflow, "YouTube source resolved again: %s", ok ? "fresh URL" : "failed");
+    return ok;
+}
+
+EngineHooks engine_hooks(Workflow& workflow, const WorkflowSettings& s) {
+    EngineHooks hooks;
+    hooks.notice = on_engine_notice;
+    hooks.context = &workflow;
+    if (s.source_type == static_cast<int32_t>(SourceType::youtube)) hooks.resolve_source = resolve_again;
+    return hooks;
+}
+
 // Calls the capture engine for the workflow's type; the engine's result.
 int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& source_url,
             const std::string& recording_path, ErrorBuffer& error) {
@@ -87,7 +116,8 @@ int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& so
         workflow_set_status(workflow, WorkflowState::resolving, "Connecting native RTMP/RTMPS publisher");
         log_workflow(workflow, "Native HLS/RTMP engine starting");
         int result = engines(workflow).hls_to_rtmp_engine(source_url, s.output_url, recording_path,
-                                                          &workflow.stop_event, on_engine_streaming, &workflow, error);
+                                                          &workflow.stop_event, on_engine_streaming, &workflow,
+                                                          engine_hooks(workflow, s), error);
         if (result == 0) {
             std::string text = utf16_fit(error_text(error), ENGINE_TEXT_CAPACITY);
             workflow_set_last_error(workflow, text);
@@ -123,10 +153,15 @@ Resolution resolve_source(Workflow& workflow, const WorkflowSettings& s, std::st
     return record_then_push ? Resolution::wait : Resolution::fail;
 }
 
+bool streaming_now(const Workflow& workflow) {
+    return workflow.state.load() == static_cast<uint32_t>(WorkflowState::streaming);
+}
+
 // Repeats capture attempts until one leaves a usable recording (loop), a
-// stop (stopped) or a failed resolution that ends the run (error).
+// stop (stopped) or a failed resolution before anything streamed (error).
 RunEnd capture_loop(Workflow& workflow, std::string* recording_path) {
     ErrorBuffer error{};
+    bool streamed = false;
     for (;;) {
         if (stop_requested(workflow)) return RunEnd::stopped;
         WorkflowSettings s = workflow_settings_copy(workflow);
@@ -137,6 +172,12 @@ RunEnd capture_loop(Workflow& workflow, std::string* recording_path) {
         workflow_set_status(workflow, WorkflowState::resolving, "Resolving source");
         std::string source_url;
         Resolution resolution = resolve_source(workflow, s, &source_url);
+        if (resolution == Resolution::fail && streamed) {
+            workflow_set_last_error(workflow, "Source resolution failed");
+            log_workflow(workflow, "Source resolution failed after streaming; retrying");
+            if (pause_before_retry(workflow, "Restarting source after error")) return RunEnd::stopped;
+            continue;
+        }
         if (resolution == Resolution::fail) {
             workflow_set_status(workflow, WorkflowState::error, "Source resolution failed");
             log_workflow(workflow, "Workflow ended state=%s", workflow_state_name(workflow.state.load()));
@@ -147,8 +188,9 @@ RunEnd capture_loop(Workflow& workflow, std::string* recording_path) {
             if (wait_or_stop(workflow, static_cast<uint32_t>(s.poll_seconds) * 1000u)) return RunEnd::stopped;
             continue;
         }
-        *recording_path = recording_path_for(s.recording_dir, workflow.id);
+        if (recording_path->empty()) *recording_path = recording_path_for(s.recording_dir, workflow.id);
         int result = capture(workflow, s, source_url, *recording_path, error);
+        streamed = streamed || streaming_now(workflow);
         if (stop_requested(workflow)) return RunEnd::stopped;
         if (result != 0 && usable_recording(*recording_path)) return RunEnd::loop;
         if (result != 0) {
@@ -180,7 +222,8 @@ RunEnd loop_phase(Workflow& workflow, const std::string& recording_path) {
         } else {
             log_workflow(workflow, "Native TS to RTMP continuous loop starting");
             if (engines(workflow).ts_loop_publisher(recording_path, s.output_url, &workflow.stop_event,
-                                                    on_engine_streaming, &workflow, error) == 0) {
+                                                    on_engine_streaming, &workflow, engine_hooks(workflow, s),
+                                                    error) == 0) {
                 workflow_report_engine_error(workflow, error_text(error), "Native loop publisher failed");
             }
         }

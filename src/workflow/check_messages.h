@@ -14,6 +14,8 @@ constexpr const char* source_invalid = "Enter a valid HTTP, HTTPS, RTMP, RTMPS, 
 constexpr const char* output_required = "RTMP/RTMPS output URL is required.";
 constexpr const char* output_invalid =
     "Enter a complete RTMP or RTMPS output URL, including its application/path.";
+constexpr const char* output_no_stream_key =
+    "The RTMP/RTMPS output URL has no stream key. Use rtmp://host/app/stream-key.";
 constexpr const char* image_missing = "Overlay image does not exist.";
 constexpr const char* recording_dir_unwritable = "Recording directory is not writable.";
 constexpr const char* ytdlp_missing =

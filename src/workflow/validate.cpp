@@ -51,6 +51,19 @@ bool scheme_is_one_of(std::string_view scheme, std::initializer_list<std::string
     return false;
 }
 
+// True when the path after the host holds an application and, after it, a
+// non-empty stream key ("rtmp://host/app/key"); the server refuses a
+// publish without a key, so such a URL would only fail again and again.
+bool has_stream_key(std::string_view url) {
+    std::string_view rest = url.substr(url.find("://") + 3);
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    size_t app = rest.find('/');
+    if (app == std::string_view::npos) return false;
+    std::string_view path = rest.substr(app + 1);
+    size_t key = path.find('/');
+    return key != std::string_view::npos && key > 0 && path.find_first_not_of('/', key) != std::string_view::npos;
+}
+
 // The message of the first check that fails, or "" when all pass.
 std::string first_problem(const WorkflowSettings& s) {
     const bool mp4 = s.type == static_cast<int32_t>(WorkflowType::mp4_loop);
@@ -66,6 +79,7 @@ std::string first_problem(const WorkflowSettings& s) {
     if (!url_check(s.output_url, false, true)) {
         return check_message::output_invalid;
     }
+    if (!has_stream_key(s.output_url)) return check_message::output_no_stream_key;
     if (s.image_enabled && !path_exists(s.image_path)) return check_message::image_missing;
     if (!mp4 && (s.recording_dir.empty() || !ensure_directory(s.recording_dir))) {
         return check_message::recording_dir_unwritable;

@@ -10,7 +10,7 @@ namespace {
 
 struct Tag {
     uint8_t type;
-    uint32_t ms;
+    int64_t ms;
     Bytes body;
 };
 
@@ -228,7 +228,7 @@ TEST_F(FlvPacketizerTest, SharedTimeBaseAndMissingTimestamps) {
     EXPECT_EQ(recorder.tags[0].ms, 0u);
     EXPECT_EQ(recorder.tags[2].ms, 0u);
     EXPECT_EQ(recorder.tags[3].ms, 100u);
-    EXPECT_EQ(recorder.tags[4].ms, 0u);
+    EXPECT_EQ(recorder.tags[4].ms, -1000) << "below the base: negative, for the timeline to judge";
     EXPECT_EQ(recorder.tags[5].ms, 1000u);
     EXPECT_EQ(packetizer->time_base, 180000);
 }
@@ -238,11 +238,11 @@ TEST_F(FlvPacketizerTest, AudioFramesStartingBeforeTheBaseKeepTheirOwnTimes) {
     Bytes unit;
     for (int i = 0; i < 4; ++i) append(unit, adts_frame(1, 3, 2, 4));
     ASSERT_EQ(audio(unit, 180000 - 3840), 1);  // two 48 kHz frames before the base
-    std::vector<uint32_t> times;
+    std::vector<int64_t> times;
     for (const Tag& tag : recorder.tags) {
         if (tag.type == FLV_TAG_AUDIO && tag.body[1] == 0x01) times.push_back(tag.ms);
     }
-    EXPECT_EQ(times, std::vector<uint32_t>({0, 0, 0, 21}));
+    EXPECT_EQ(times, std::vector<int64_t>({-43, -22, 0, 21}));
 }
 
 TEST_F(FlvPacketizerTest, TimestampsKeepRisingAcrossTheClockWrap) {
@@ -252,11 +252,23 @@ TEST_F(FlvPacketizerTest, TimestampsKeepRisingAcrossTheClockWrap) {
     ASSERT_EQ(video(annexb({{true, SLICE}}), 90000, 90000), 1);
     ASSERT_EQ(audio(adts_frame(1, 3, 2, 4), wrap - 9000), 1);  // late audio from before the wrap
     ASSERT_EQ(video(annexb({{true, SLICE}}), 180000, 180000), 1);
-    std::vector<uint32_t> times;
+    std::vector<int64_t> times;
     for (const Tag& tag : recorder.tags) {
         if (tag.body[1] == 0x01) times.push_back(tag.ms);
     }
-    EXPECT_EQ(times, std::vector<uint32_t>({0, 500, 2000, 900, 3000}));
+    EXPECT_EQ(times, std::vector<int64_t>({0, 500, 2000, 900, 3000}));
+}
+
+TEST_F(FlvPacketizerTest, AClockThatJumpsIsPassedOnNotTakenForAWrap) {
+    const int64_t twenty_hours = int64_t{20} * 3600 * 90000;  // far from the 2^33 wrap (26.5 h)
+    ASSERT_EQ(video(annexb({{true, SLICE}}), twenty_hours, twenty_hours), 1);
+    ASSERT_EQ(video(annexb({{true, SLICE}}), 0, 0), 1);          // encoder restarted at 0
+    ASSERT_EQ(video(annexb({{true, SLICE}}), 90000, 90000), 1);  // and running on from there
+    ASSERT_EQ(video(annexb({{true, SLICE}}), -1, -1), 1);        // untimed: the last time again
+    ASSERT_EQ(recorder.tags.size(), 4u);
+    EXPECT_EQ(recorder.tags[1].ms, -int64_t{20} * 3600 * 1000);
+    EXPECT_EQ(recorder.tags[2].ms, -int64_t{20} * 3600 * 1000 + 1000);
+    EXPECT_EQ(recorder.tags[3].ms, recorder.tags[2].ms);
 }
 
 TEST_F(FlvPacketizerTest, ParameterSetOnlyUnitSendsJustTheHeader) {
@@ -279,15 +291,24 @@ TEST_F(FlvPacketizerTest, FramesBeforeParameterSetsGoOutWithoutHeader) {
     EXPECT_EQ(recorder.tags[3].body[0], 0x17);
 }
 
-TEST_F(FlvPacketizerTest, AvcHeaderGoesOutOnceWhileParameterSetsAreUpdated) {
+TEST_F(FlvPacketizerTest, NewParameterSetsGoOutBeforeTheNextKeyFrame) {
     ASSERT_EQ(video(annexb({{true, SPS}, {true, PPS}, {true, IDR}}), 0, 0), 1);
+    ASSERT_EQ(video(annexb({{true, SPS}, {true, PPS}, {true, IDR}}), 3000, 3000), 1);
+    ASSERT_EQ(recorder.tags.size(), 3u) << "the same sets repeated send no header";
     Bytes other_sps = SPS;
     other_sps[3] = 0x28;
-    ASSERT_EQ(video(annexb({{true, other_sps}, {true, PPS}, {true, IDR}}), 3000, 3000), 1);
-    EXPECT_EQ(recorder.tags.size(), 3u);
-    EXPECT_EQ(
-        Bytes(packetizer->sps.bytes.get(), packetizer->sps.bytes.get() + packetizer->sps.size),
-        other_sps);
+    ASSERT_EQ(video(annexb({{true, other_sps}, {true, SLICE}}), 6000, 6000), 1);
+    ASSERT_EQ(recorder.tags.size(), 4u) << "not before an inter frame";
+    ASSERT_EQ(video(annexb({{true, IDR}}), 9000, 9000), 1);
+    ASSERT_EQ(recorder.tags.size(), 6u);
+    EXPECT_EQ(recorder.tags[4].body, avc_header(other_sps, PPS));
+    EXPECT_EQ(recorder.tags[4].ms, 100);
+    EXPECT_EQ(recorder.tags[5].body[0], 0x17);
+    Bytes other_pps = PPS;
+    other_pps.push_back(0x80);
+    ASSERT_EQ(video(annexb({{true, other_pps}, {true, IDR}}), 12000, 12000), 1);
+    ASSERT_EQ(recorder.tags.size(), 8u);
+    EXPECT_EQ(recorder.tags[6].body, avc_header(other_sps, other_pps));
 }
 
 TEST_F(FlvPacketizerTest, NalBoundariesTrailingZerosAndEmptyUnits) {

@@ -72,22 +72,30 @@ TEST_F(TsDemuxerTest, RejectsUnalignedLengthsAndAcceptsEmpty) {
     EXPECT_EQ(message(), "MPEG-TS data is not 188-byte aligned");
 }
 
-TEST_F(TsDemuxerTest, SyncLossReportsItsOffsetAfterProcessingEarlierPackets) {
-    Bytes data = ts_packet(0, true, pat_payload({{1, PMT_PID}}));
-    append(data, ts_packet(PMT_PID, true, pmt_payload({{0x1B, VIDEO_PID}})));
-    data[188] = 0x46;
-    EXPECT_EQ(feed(data), 0);
-    EXPECT_EQ(message(), "MPEG-TS sync byte missing at 188");
+TEST_F(TsDemuxerTest, DamageIsSkippedToTheNextSyncEvenAcrossFeeds) {
+    // PAT, 100 damaged bytes, PMT cut by the end of the first feed, 88 more
+    // damaged bytes after it: both tables still count, 188 bytes skipped.
+    Bytes pmt = ts_packet(PMT_PID, true, pmt_payload({{0x1B, VIDEO_PID}}));
+    Bytes first = ts_packet(0, true, pat_payload({{1, PMT_PID}}));
+    append(first, Bytes(100, 0x00));
+    append(first, Bytes(pmt.begin(), pmt.begin() + 88));
+    Bytes second(pmt.begin() + 88, pmt.end());
+    append(second, Bytes(88, 0x11));
+    EXPECT_EQ(feed(first), 1);
+    EXPECT_EQ(demuxer->video_pid, TS_PID_NONE) << "the PMT is not complete yet";
+    EXPECT_EQ(feed(second), 1);
+    EXPECT_EQ(message(), "");
     EXPECT_EQ(demuxer->pmt_pid, PMT_PID);
-    EXPECT_EQ(demuxer->video_pid, TS_PID_NONE);
+    EXPECT_EQ(demuxer->video_pid, VIDEO_PID);
+    EXPECT_EQ(demuxer->skipped_bytes, 188u);
 }
 
 TEST_F(TsDemuxerTest, MessagesRespectTheBufferGiven) {
     Bytes data = tables();
-    data[188] = 0x00;
+    data.pop_back();
     std::array<char, 12> small{};
     EXPECT_EQ(ts_demuxer_feed(demuxer.get(), data, small), 0);
-    EXPECT_EQ(std::string(small.data()), "MPEG-TS syn");
+    EXPECT_EQ(std::string(small.data()), "MPEG-TS dat");
     EXPECT_EQ(ts_demuxer_feed(demuxer.get(), data, {}), 0);  // no buffer: nothing written
 }
 

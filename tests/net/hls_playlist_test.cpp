@@ -108,6 +108,13 @@ TEST(HlsPlaylist, TagsMatchOnlyAtLineStartWithExactCase) {
     EXPECT_FALSE(parse("#EXTM3U \nseg.ts\n").ok);  // header with a trailing blank is not a header
 }
 
+TEST(HlsPlaylist, DiscontinuityMarksTheSegmentAfterIt) {
+    Parsed p = parse("#EXTM3U\na.ts\n#EXT-X-DISCONTINUITY\n#EXTINF:2,\nb.ts\nc.ts\n#EXT-X-DISCONTINUITY\n"
+                     "#EXT-X-DISCONTINUITY\nd.ts\n");
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.playlist.discontinuity, (std::vector<uint8_t>{0, 1, 0, 1}));
+}
+
 TEST(HlsPlaylist, RefusesTextsThatAreNotMediaPlaylists) {
     for (const char* text : {"seg-1.ts\nseg-2.ts\n", "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-ENDLIST\n", "",
                              "<html>not found</html>", "#EXTM3U\0seg.ts\n"}) {

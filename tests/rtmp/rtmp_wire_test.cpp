@@ -105,6 +105,27 @@ TEST(RtmpMessageWriter, AudioGoesOnChunkStreamFourOfTheStream) {
     EXPECT_EQ(w.drain(), concat({header(4, 0x123456, 3, 8, 0x01020304), payload}));
 }
 
+TEST(RtmpMessageWriter, ABatchIsTheSameBytesAsItsMessagesOneByOne) {
+    // 20 messages (header storage is reused after 16) of up to 1000 bytes in
+    // 128-byte chunks (more pieces than one gathered write holds).
+    std::vector<Bytes> payloads;
+    std::vector<RtmpMediaMessage> batch;
+    for (uint32_t i = 0; i < 20; ++i) payloads.push_back(pattern(i * 50 + (i % 3)));
+    for (uint32_t i = 0; i < 20; ++i) {
+        batch.push_back({uint8_t(i % 2 ? RTMP_TYPE_AUDIO : RTMP_TYPE_VIDEO), 0xFFFFF0 + i * 7, payloads[i]});
+    }
+    Wire one_by_one, gathered;
+    for (Wire* w : {&one_by_one, &gathered}) {
+        w->publisher->outbound_chunk_size = 128;
+        w->publisher->stream_id = 1;
+    }
+    for (const RtmpMediaMessage& m : batch) {
+        ASSERT_TRUE(rtmp_send_media(one_by_one.publisher.get(), m.type_id, m.timestamp_ms, m.payload));
+    }
+    ASSERT_TRUE(rtmp_send_media_batch(gathered.publisher.get(), batch));
+    EXPECT_EQ(gathered.drain(), one_by_one.drain());
+}
+
 TEST(RtmpMessageWriter, ExtendedTimestampFollowsHeaderAndEveryContinuation) {
     struct Case {
         uint32_t ts;

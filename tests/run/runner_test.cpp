@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/clock.h"
 #include "run/run_control.h"
 #include "run/runner.h"
@@ -190,6 +192,38 @@ TEST_F(RunnerThreads, UnresolvedYoutubePageEndsDirectRestreamInError) {
     fake_ytdlp_page("http://127.0.0.1:9/yt.m3u8");
     ASSERT_TRUE(workflow_start(w));
     ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 10000));
+}
+
+TEST_F(RunnerThreads, OnceStreamedAFailedResolutionIsRetriedNotAnError) {
+    // The page resolves once; every later resolution fails.
+    fake_ytdlp("n=$(cat \"$0.count\" 2>/dev/null || echo 0); n=$((n+1)); echo $n > \"$0.count\"\n"
+               "if [ $n -ge 2 ]; then exit 1; fi\n"
+               "echo ZQ_STATUS:is_live; echo http://127.0.0.1:9/yt.m3u8");
+    fake_engines().capture = FakeBehavior::ignore_stop;  // streams a moment, then the source ends
+    fake_engines().ignore_stop_ms = 100;
+    Workflow& w = add_workflow([](WorkflowSettings& s) {
+        s.source_type = YOUTUBE;
+        s.source = "https://youtu.be/abc";
+    });
+    ASSERT_TRUE(workflow_start(w));
+    ASSERT_TRUE(wait_until([&] { return workflow_log(w).find("retrying") != std::string::npos; }, 15000));
+    ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 5000));
+    workflow_stop(&w);
+    std::vector<std::string> states = path();
+    EXPECT_EQ(std::find(states.begin(), states.end(), "ERROR"), states.end());
+    EXPECT_EQ(workflow_last_error(w), "Source resolution failed");
+    EXPECT_THAT(workflow_log(w), HasSubstr("Source resolution failed after streaming; retrying\n"));
+}
+
+TEST_F(RunnerThreads, EveryCaptureAttemptOfARunAddsToOneRecording) {
+    fake_engines().capture = FakeBehavior::end_without_recording;
+    Workflow& w = add_workflow([](WorkflowSettings&) {});
+    ASSERT_TRUE(workflow_start(w));
+    ASSERT_TRUE(wait_until([] { return fake_engines().call_count("hls_to_rtmp_engine") >= 2; }, 15000));
+    workflow_stop(&w);
+    std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[1].recording_path, calls[0].recording_path);
 }
 
 TEST_F(RunnerThreads, StopEndsWaitsAndPausesPromptly) {

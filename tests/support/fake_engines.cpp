@@ -48,7 +48,7 @@ int fake_overlay_stream(const std::string& source, const std::string&, const std
 }
 
 int fake_hls_to_rtmp(const std::string& source, const std::string&, const std::string& recording, Event* stop,
-                     EngineStatusCallback status, void* context, std::span<char> error) {
+                     EngineStatusCallback status, void* context, const EngineHooks&, std::span<char> error) {
     return act(fake_engines().capture, {"hls_to_rtmp_engine", source, recording, false}, stop, status, context, error);
 }
 
@@ -69,7 +69,7 @@ int fake_overlay_ts_loop(const std::string& recording, const std::string&, const
 }
 
 int fake_ts_loop(const std::string& recording, const std::string&, Event* stop, EngineStatusCallback status,
-                 void* context, std::span<char> error) {
+                 void* context, const EngineHooks&, std::span<char> error) {
     return act(fake_engines().loop, {"ts_loop_publisher", recording, recording, false}, stop, status, context, error);
 }
 

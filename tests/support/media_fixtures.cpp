@@ -85,6 +85,25 @@ std::vector<VideoUnit> read_video_units(const std::string& path) {
     return units;
 }
 
+bool make_test_segment(const std::string& path, double seconds, double clock_start, const std::string& size) {
+    std::vector<std::string> argv = ffmpeg_with(lavfi_inputs(seconds, false, size + ":rate=25"), encoders(25));
+    argv.insert(argv.end(), {"-output_ts_offset", std::to_string(clock_start), "-f", "mpegts", path});
+    return run_command(argv, nullptr, 120) == 0;
+}
+
+std::vector<double> probe_frame_widths(const std::string& path) {
+    std::string out;
+    run_command({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "frame=width", "-of", "csv=p=0",
+                 path},
+                &out, 120);
+    std::vector<double> widths;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty()) widths.push_back(std::atof(line.c_str()));
+    }
+    return widths;
+}
+
 std::vector<std::string> ffmpeg_hls_command(const std::string& folder, double seconds, bool live) {
     // Segments are cut on key frames: one every 2 s fits the 2 s target.
     std::vector<std::string> argv = ffmpeg_with(lavfi_inputs(seconds, live), encoders(50));

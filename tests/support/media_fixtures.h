@@ -36,6 +36,11 @@ struct VideoUnit {
 // Every video unit of an MPEG-TS file, in file (decode) order.
 std::vector<VideoUnit> read_video_units(const std::string& path);
 
+// Like make_test_ts, `size` pictures (e.g. "320x240"), its clock starting at
+// `clock_start` seconds (ffmpeg's -output_ts_offset).
+bool make_test_segment(const std::string& path, double seconds, double clock_start, const std::string& size);
+// The width of every decoded frame of the first video stream.
+std::vector<double> probe_frame_widths(const std::string& path);
 // The ffmpeg command that writes an HLS stream (2 s segments) of `seconds`
 // into `folder`/live.m3u8: with `live`, in real time (-re) as a sliding
 // playlist; otherwise as fast as it can, as a VOD playlist with an end list.

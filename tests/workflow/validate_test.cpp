@@ -70,6 +70,8 @@ protected:
     }
 };
 
+constexpr const char* NO_KEY = "The RTMP/RTMPS output URL has no stream key. Use rtmp://host/app/stream-key.";
+
 TEST_F(ValidateTest, ChecksInOrderWithTheirMessages) {
     TempDir media;
     write_file(media.file("clip.mp4"), "x");
@@ -95,6 +97,10 @@ TEST_F(ValidateTest, ChecksInOrderWithTheirMessages) {
         {[](WorkflowSettings& s) { s.output_url.clear(); }, "RTMP/RTMPS output URL is required."},
         {[](WorkflowSettings& s) { s.output_url = "rtmp://host"; },
          "Enter a complete RTMP or RTMPS output URL, including its application/path."},
+        {[](WorkflowSettings& s) { s.output_url = "rtmp://host/app"; }, NO_KEY},
+        {[](WorkflowSettings& s) { s.output_url = "rtmps://host:443/app/?x=1"; }, NO_KEY},
+        {[](WorkflowSettings& s) { s.output_url = "rtmp://host/app//"; }, NO_KEY},
+        {[](WorkflowSettings& s) { s.output_url = "rtmp://host/live/key?token=1"; }, ""},
         {[](WorkflowSettings& s) { s.type = 2; s.image_enabled = 1; s.image_path = "/nonexistent.png"; },
          "Overlay image does not exist."},
         {[&](WorkflowSettings& s) { s.recording_dir = media.file("file-in-the-way/sub"); },

@@ -1,0 +1,97 @@
+// The publishing timeline: one rising line per connection whatever the
+// source clock does, driven as a table of tags in and places out.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "engines/publish_context.h"
+
+namespace {
+
+constexpr uint8_t A = FLV_TAG_AUDIO;
+constexpr uint8_t V = FLV_TAG_VIDEO;
+constexpr int64_t GAP = TIMELINE_REBASE_GAP_MS;
+
+struct Step {
+    uint8_t type;
+    int64_t source_ms;
+    int64_t want;
+    bool discontinuity = false;  // announced before this tag
+};
+
+struct Case {
+    const char* name;
+    int64_t start_offset;
+    std::vector<Step> steps;
+};
+
+TEST(PublishTimeline, JumpsEitherWayAndDiscontinuitiesContinueOneFrameOn) {
+    const Case cases[] = {
+        {"steady interleave passes through",
+         0,
+         {{V, 0, 0}, {A, 0, 0}, {A, 23, 23}, {V, 33, 33}, {A, 46, 46}, {V, 66, 66}}},
+        {"audio a little ahead of video is no jump",
+         0,
+         {{V, 0, 0}, {A, 1500, 1500}, {V, 33, 33}, {A, 1523, 1523}}},
+        {"a clock reset continues one frame after the highest place, both kinds by one offset",
+         0,
+         {{V, 10000, 10000},
+          {A, 10010, 10010},
+          {V, -50000, 10010 + GAP},
+          {A, -49990, 10020 + GAP},
+          {V, -49967, 10043 + GAP}}},
+        {"a two-hour jump forward is not waited out",
+         0,
+         {{V, 1000, 1000}, {A, 1000, 1000}, {V, 7201000, 1000 + GAP}, {A, 7201023, 1023 + GAP}}},
+        {"a discontinuity rebases even a small step",
+         0,
+         {{V, 1000, 1000}, {V, 1500, 1000 + GAP, true}, {V, 1533, 1033 + GAP}}},
+        {"a kind never goes below its own last place after a rebase",
+         0,
+         {{V, 1000, 1000},
+          {A, 990, 990},
+          {V, 90000, 1000 + GAP},
+          {A, 89800, 990},
+          {A, 90100, 1133}}},
+        {"times before the first tag never go below zero",
+         0,
+         {{V, 0, 0}, {A, -40, 0}, {A, -17, 0}, {A, 6, 6}}},
+        {"a run that starts near the 32-bit limit keeps counting past it",
+         (int64_t{1} << 32) - 100,
+         {{V, 0, (int64_t{1} << 32) - 100},
+          {V, 200, (int64_t{1} << 32) + 100},
+          {V, 400, (int64_t{1} << 32) + 300}}},
+    };
+    for (const Case& c : cases) {
+        PublishContext context;
+        context.timestamp_offset = c.start_offset;
+        context.highest_timestamp = c.start_offset;
+        size_t index = 0;
+        for (const Step& step : c.steps) {
+            context.rebase_pending = context.rebase_pending || step.discontinuity;
+            EXPECT_EQ(timeline_place(context, step.type, step.source_ms), step.want)
+                << c.name << ", tag " << index;
+            ++index;
+        }
+    }
+}
+
+TEST(PublishTimeline, ALoopPassWithABreakIsPlacedTheSameWayEveryPass) {
+    // One pass: 0..1000 ms, then the recorded clock jumps back by an hour.
+    const std::vector<std::pair<uint8_t, int64_t>> pass = {
+        {V, 0}, {A, 0}, {V, 1000}, {A, 1000}, {V, -3599000}, {A, -3599000}, {V, -3598000}};
+    PublishContext context;
+    std::vector<int64_t> first_steps;
+    for (int p = 0; p < 3; ++p) {
+        const int64_t pass_start = context.timeline_started ? context.highest_timestamp + 1 : 0;
+        context.timestamp_offset = pass_start;  // what the loop engines do at each pass
+        std::vector<int64_t> steps;
+        for (const auto& [type, ms] : pass)
+            steps.push_back(timeline_place(context, type, ms) - pass_start);
+        if (p == 0) first_steps = steps;
+        EXPECT_EQ(steps, first_steps) << "pass " << p;
+    }
+    EXPECT_EQ(first_steps.back(), 1000 + GAP + 1000);
+}
+
+}  // namespace
