@@ -53,8 +53,12 @@ void fetch_segment(benchmark::State& state, const char* variable) {
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 
-void BM_HttpGetSegment(benchmark::State& state) { fetch_segment(state, "VELTRONA_BENCH_HTTP_URL"); }
-void BM_HttpsGetSegment(benchmark::State& state) { fetch_segment(state, "VELTRONA_BENCH_HTTPS_URL"); }
+void BM_HttpGetSegment(benchmark::State& state) {
+    fetch_segment(state, "VELTRONA_BENCH_HTTP_URL");
+}
+void BM_HttpsGetSegment(benchmark::State& state) {
+    fetch_segment(state, "VELTRONA_BENCH_HTTPS_URL");
+}
 BENCHMARK(BM_HttpGetSegment)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HttpsGetSegment)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -65,7 +69,9 @@ std::string read_all(const std::string& path) {
     return text.str();
 }
 
-std::string folder_of(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
+std::string folder_of(const std::string& path) {
+    return path.substr(0, path.rfind('/') + 1);
+}
 
 // Watches the playlist file: segment content -> tick when its name first appeared.
 struct Watcher {

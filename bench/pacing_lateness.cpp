@@ -31,11 +31,11 @@
 #include <thread>
 #include <vector>
 
+#include "engines/engine_contract.h"
 #include "engines/hls_to_rtmp_engine.h"
 #include "engines/overlay_stream_engine.h"
 #include "platform/clock.h"
 #include "platform/event.h"
-#include "engines/engine_contract.h"
 
 namespace {
 
@@ -113,8 +113,8 @@ int main(int argc, char** argv) {
             std::string output = base + std::to_string(i);
             std::string recording = record_dir.empty() ? "" : record_dir + "/bench-" + std::to_string(i) + ".ts";
             if (overlay) {
-                OverlayStreamOptions options{source, output, recording, settings, &stop,
-                                             nullptr, nullptr, &workflows[i].stats};
+                OverlayStreamOptions options{source, output,  recording, settings,
+                                             &stop,  nullptr, nullptr,   &workflows[i].stats};
                 workflows[i].result = overlay_stream_run(options, workflows[i].error);
             } else {
                 HlsToRtmpOptions options;
@@ -168,15 +168,14 @@ int main(int argc, char** argv) {
     std::printf("workflows %u%s, %u s (%.1f s wall), recording %s\n", count, overlay ? " (overlay)" : "", seconds,
                 static_cast<double>(stop_at - began) / 1000.0, record_dir.empty() ? "off" : "on");
     std::printf("tags per workflow: %zu to %zu\n", fewest, most);
-    for (const auto& [name, values] : {std::pair<const char*, const std::vector<uint32_t>&>{"all", all},
-                                       {"video", video},
-                                       {"audio", audio}}) {
+    for (const auto& [name, values] :
+         {std::pair<const char*, const std::vector<uint32_t>&>{"all", all}, {"video", video}, {"audio", audio}}) {
         std::printf("lateness, %s tags (%zu): median %u ms, p99 %u ms, max %u ms\n", name, values.size(),
                     percentile(values, 0.5), percentile(values, 0.99),
                     values.empty() ? 0u : *std::max_element(values.begin(), values.end()));
     }
-    std::printf("worst workflow video p99: %u ms; workflows with video p99 >= 100 ms: %u; ended early: %u\n",
-                worst_p99, slow, failed);
+    std::printf("worst workflow video p99: %u ms; workflows with video p99 >= 100 ms: %u; ended early: %u\n", worst_p99,
+                slow, failed);
     std::printf("CPU: %.2f s (%.1f%% of one core)\n", busy_cpu,
                 100.0 * busy_cpu / (static_cast<double>(stop_at - began) / 1000.0));
     std::printf("RSS: idle %.1f MiB, mid-run %.1f MiB, peak %.1f MiB; per workflow (mid-run - idle) / n = %.2f MiB\n",

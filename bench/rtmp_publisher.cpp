@@ -4,6 +4,8 @@
 // pieces, 24 one-byte continuation headers: one send each), and the same
 // bytes handed to send() in one piece, the best the loopback path can do.
 // "steps" counts send calls per message.
+#include "rtmp/rtmp_publisher.h"
+
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -16,7 +18,6 @@
 #include "platform/socket_connect.h"
 #include "rtmp/rtmp_connection.h"
 #include "rtmp/rtmp_message_writer.h"
-#include "rtmp/rtmp_publisher.h"
 
 namespace {
 

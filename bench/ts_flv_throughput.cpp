@@ -56,8 +56,7 @@ const std::vector<uint8_t>& fixture() {
             std::exit(1);
         }
         std::ifstream in(path, std::ios::binary);
-        std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
+        std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         data.resize(data.size() - data.size() % TS_PACKET_SIZE);
         return data;
     }();
@@ -118,8 +117,7 @@ void run_libavformat(benchmark::State& state, bool no_parse) {
         MemoryReader reader{&data};
         constexpr int IO_SIZE = 65536;
         auto* io_buffer = static_cast<uint8_t*>(av_malloc(IO_SIZE));
-        AVIOContext* io =
-            avio_alloc_context(io_buffer, IO_SIZE, 0, &reader, read_memory, nullptr, nullptr);
+        AVIOContext* io = avio_alloc_context(io_buffer, IO_SIZE, 0, &reader, read_memory, nullptr, nullptr);
         AVFormatContext* format = avformat_alloc_context();
         format->pb = io;
         if (no_parse) format->flags |= AVFMT_FLAG_NOPARSE;

@@ -9,7 +9,9 @@
 
 namespace {
 
-std::string fit_path(const std::string& path) { return utf16_fit(path, PATH_CAPACITY); }
+std::string fit_path(const std::string& path) {
+    return utf16_fit(path, PATH_CAPACITY);
+}
 
 // Copies `from` to `to` unless `to` exists; the copy keeps the owner-only
 // mode a configuration file deserves.

@@ -6,8 +6,6 @@
 // temporary file and a rename, keeping every line we do not own (Name
 // translations, Categories, user additions) and setting Exec, Path, Comment
 // and Icon. Desktop launchers must be executable to be trusted, hence 0755.
-#include "app/shortcuts.h"
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +14,7 @@
 #include <sstream>
 #include <vector>
 
+#include "app/shortcuts.h"
 #include "platform/folders.h"
 #include "platform/text.h"
 

@@ -45,21 +45,16 @@ bool stored_target_matches(IShellLinkW* link, IPersistFile* file, const std::wst
     if (GetFileAttributesW(link_path.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
     if (FAILED(file->Load(link_path.c_str(), 0))) return false;
     wchar_t stored[MAX_PATH] = {};
-    if (FAILED(link->GetPath(stored, MAX_PATH, nullptr, SLGP_RAWPATH)) || stored[0] == L'\0')
-        return false;
+    if (FAILED(link->GetPath(stored, MAX_PATH, nullptr, SLGP_RAWPATH)) || stored[0] == L'\0') return false;
     return iequals(wide_to_utf8(stored), target_path);
 }
 
-bool write_link(IShellLinkW* link, IPersistFile* file, const std::wstring& link_path,
-                const std::string& target_path) {
+bool write_link(IShellLinkW* link, IPersistFile* file, const std::wstring& link_path, const std::string& target_path) {
     std::wstring target = utf8_to_wide(target_path);
     std::wstring working_dir = utf8_to_wide(path_parent(target_path));
     if (FAILED(link->SetPath(target.c_str()))) return false;
-    if (!working_dir.empty() && FAILED(link->SetWorkingDirectory(working_dir.c_str())))
-        return false;
-    if (FAILED(link->SetDescription(L"Veltrona")) ||
-        FAILED(link->SetIconLocation(target.c_str(), 0)))
-        return false;
+    if (!working_dir.empty() && FAILED(link->SetWorkingDirectory(working_dir.c_str()))) return false;
+    if (FAILED(link->SetDescription(L"Veltrona")) || FAILED(link->SetIconLocation(target.c_str(), 0))) return false;
     return SUCCEEDED(file->Save(link_path.c_str(), TRUE));
 }
 
@@ -75,8 +70,7 @@ bool ensure_shortcut(const std::string& link_path, const std::string& target_pat
     }
     ComPtr<IShellLinkW> link(raw_link);
     IPersistFile* raw_file = nullptr;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&raw_file))))
-        return false;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&raw_file)))) return false;
     ComPtr<IPersistFile> file(raw_file);
     std::wstring wide_link = utf8_to_wide(link_path);
     if (stored_target_matches(link.get(), file.get(), wide_link, target_path)) return true;

@@ -9,8 +9,8 @@
 #include "app/app_context.h"
 
 struct StartupOptions {
-    std::string data_dir;            // replaces the per-user data folder when non-empty
-    bool repair_shortcuts = false;   // the desktop program's launcher entries
+    std::string data_dir;           // replaces the per-user data folder when non-empty
+    bool repair_shortcuts = false;  // the desktop program's launcher entries
 };
 
 void app_startup(AppContext& app, const StartupOptions& options);

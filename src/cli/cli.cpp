@@ -18,10 +18,10 @@
 #include "app/startup.h"
 #include "cli/config_watch.h"
 #include "cli/workflow_options.h"
+#include "engines/engine_contract.h"
 #include "platform/clock.h"
 #include "platform/file_lock.h"
 #include "platform/text.h"
-#include "engines/engine_contract.h"
 #include "run/run_control.h"
 #include "workflow/config.h"
 #include "workflow/editor_rules.h"
@@ -181,7 +181,9 @@ struct StatusQueue {
 
 volatile std::sig_atomic_t interrupted = 0;
 
-void on_signal(int) { interrupted = 1; }
+void on_signal(int) {
+    interrupted = 1;
+}
 
 void queue_status(void* context, uint32_t id) {
     auto* queue = static_cast<StatusQueue*>(context);
@@ -251,7 +253,8 @@ bool any_running(const std::vector<Workflow*>& workflows) {
 int command_run(AppContext& app, const std::vector<std::string>& args) {
     int64_t seconds = -1;
     std::vector<Workflow*> workflows;
-    if (!parse_run_args(app, args, &seconds, &workflows)) return usage_error("run takes [--seconds N] and workflow ids");
+    if (!parse_run_args(app, args, &seconds, &workflows))
+        return usage_error("run takes [--seconds N] and workflow ids");
 
     StatusQueue queue;
     queue.app = &app;
@@ -287,8 +290,8 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
     }
     for (Workflow* workflow : workflows) {
         // Before any stop, a runner that is gone has ended by itself.
-        bool ended_in_error = workflow->thread && !workflow_runner_alive(*workflow) &&
-                              workflow_state(*workflow) == WorkflowState::error;
+        bool ended_in_error =
+            workflow->thread && !workflow_runner_alive(*workflow) && workflow_state(*workflow) == WorkflowState::error;
         if (exit_code == 0 && ended_in_error) exit_code = EXIT_REFUSED;
     }
     for (Workflow* workflow : workflows) workflow_stop(workflow);

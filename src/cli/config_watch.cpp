@@ -13,9 +13,9 @@ namespace {
 
 // The fields the overlay pipeline reads, as one comparable tuple.
 auto overlay_fields(WorkflowSettings& s) {
-    return std::tie(s.image_enabled, s.image_path, s.image_x_pct, s.image_y_pct, s.image_scale_pct,
-                    s.text_enabled, s.text, s.text_bottom_pct, s.font_size, s.scroll_speed,
-                    s.text_color, s.background_color, s.bitrate, s.encoder);
+    return std::tie(s.image_enabled, s.image_path, s.image_x_pct, s.image_y_pct, s.image_scale_pct, s.text_enabled,
+                    s.text, s.text_bottom_pct, s.font_size, s.scroll_speed, s.text_color, s.background_color, s.bitrate,
+                    s.encoder);
 }
 
 }  // namespace

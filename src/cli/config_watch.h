@@ -32,8 +32,7 @@ struct ConfigWatchNews {
 
 // At most once per interval: when the file changed, re-reads it and applies
 // the saved overlay fields of each of `workflows` found in it.
-[[nodiscard]] ConfigWatchNews config_watch_poll(ConfigWatch& watch,
-                                                const std::vector<Workflow*>& workflows);
+[[nodiscard]] ConfigWatchNews config_watch_poll(ConfigWatch& watch, const std::vector<Workflow*>& workflows);
 
 // Copies the overlay fields of `saved` into the workflow under its lock and
 // raises its revision; false (nothing touched) when they are the same.

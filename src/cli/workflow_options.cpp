@@ -46,11 +46,10 @@ Problem read_color(EditorField field, const std::string& value, uint32_t* color)
 }
 
 Problem read_type(const std::string& value, int32_t* type) {
-    static const std::map<std::string, WorkflowType> names = {
-        {"overlay", WorkflowType::overlay_stream},
-        {"record", WorkflowType::record_then_push},
-        {"direct", WorkflowType::direct_restream},
-        {"mp4", WorkflowType::mp4_loop}};
+    static const std::map<std::string, WorkflowType> names = {{"overlay", WorkflowType::overlay_stream},
+                                                              {"record", WorkflowType::record_then_push},
+                                                              {"direct", WorkflowType::direct_restream},
+                                                              {"mp4", WorkflowType::mp4_loop}};
     auto found = names.find(value);
     if (found == names.end()) return usage("--type takes direct, record, overlay or mp4");
     *type = static_cast<int32_t>(found->second);
@@ -59,8 +58,7 @@ Problem read_type(const std::string& value, int32_t* type) {
 
 Problem read_scroll(const std::string& value, int32_t* speed) {
     uint64_t number = 0;
-    if (!parse_whole(value, SCROLL_MAX, &number) || number < SCROLL_MIN ||
-        number % SCROLL_STEP != 0) {
+    if (!parse_whole(value, SCROLL_MAX, &number) || number < SCROLL_MIN || number % SCROLL_STEP != 0) {
         return usage("--scroll-speed takes 10, 20, ... 200");
     }
     *speed = static_cast<int32_t>(number);
@@ -88,10 +86,8 @@ Problem apply_one(WorkflowSettings& s, const std::string& option, const std::str
     else if (option == "--bitrate")
         s.bitrate = utf16_fit(value, BITRATE_CAPACITY);
     else if (option == "--source-type") {
-        if (value != "youtube" && value != "direct")
-            return usage("--source-type takes youtube or direct");
-        s.source_type =
-            static_cast<int32_t>(value == "youtube" ? SourceType::youtube : SourceType::direct);
+        if (value != "youtube" && value != "direct") return usage("--source-type takes youtube or direct");
+        s.source_type = static_cast<int32_t>(value == "youtube" ? SourceType::youtube : SourceType::direct);
     } else if (option == "--poll-seconds") {
         Problem problem = read_number(option, value, 0x7FFFFFFF, &s.poll_seconds);
         s.poll_seconds = editor_poll_seconds(s.poll_seconds);
@@ -155,8 +151,7 @@ const char* const WORKFLOW_OPTIONS_USAGE =
     "10-200\n"
     "      --text-color #RRGGBB  --background-color #RRGGBB\n";
 
-std::optional<OptionProblem> apply_workflow_options(WorkflowSettings& settings,
-                                                    const std::vector<std::string>& args,
+std::optional<OptionProblem> apply_workflow_options(WorkflowSettings& settings, const std::vector<std::string>& args,
                                                     std::vector<std::string>* given) {
     for (size_t i = 0; i < args.size(); i += 2) {
         if (i + 1 >= args.size()) return usage(args[i] + " is missing its value");

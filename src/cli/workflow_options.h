@@ -20,9 +20,9 @@ struct OptionProblem {
 
 // Applies every pair of `args` to `settings`, in order; the first problem
 // stops it. `given` collects the option names seen.
-[[nodiscard]] std::optional<OptionProblem> apply_workflow_options(
-    WorkflowSettings& settings, const std::vector<std::string>& args,
-    std::vector<std::string>* given);
+[[nodiscard]] std::optional<OptionProblem> apply_workflow_options(WorkflowSettings& settings,
+                                                                  const std::vector<std::string>& args,
+                                                                  std::vector<std::string>* given);
 
 // A whole decimal number from 0 to `max` and nothing else; false otherwise.
 [[nodiscard]] bool parse_whole(const std::string& text, uint64_t max, uint64_t* value);

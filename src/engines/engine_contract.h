@@ -43,22 +43,20 @@ using OverlayStreamEngine = int (*)(const std::string& source_url, const std::st
                                     Event* stop_event, EngineStatusCallback status, void* context,
                                     std::span<char> error);
 using HlsToRtmpEngine = int (*)(const std::string& source_url, const std::string& output_url,
-                                const std::string& recording_path, Event* stop_event,
-                                EngineStatusCallback status, void* context, const EngineHooks& hooks,
-                                std::span<char> error);
-using HlsToTsRecorder = int (*)(const std::string& source_url, const std::string& recording_path,
-                                Event* stop_event, EngineStatusCallback status, void* context,
-                                std::span<char> error);
+                                const std::string& recording_path, Event* stop_event, EngineStatusCallback status,
+                                void* context, const EngineHooks& hooks, std::span<char> error);
+using HlsToTsRecorder = int (*)(const std::string& source_url, const std::string& recording_path, Event* stop_event,
+                                EngineStatusCallback status, void* context, std::span<char> error);
 // `settings` is null for a plain packet-copy loop.
 using Mp4LoopEngine = int (*)(const std::string& mp4_path, const std::string& output_url,
                               const OverlaySettings* settings, Event* stop_event, EngineStatusCallback status,
                               void* context, std::span<char> error);
 using OverlayTsLoopEngine = int (*)(const std::string& recording_path, const std::string& output_url,
-                                    const OverlaySettings& settings, Event* stop_event,
-                                    EngineStatusCallback status, void* context, std::span<char> error);
-using TsLoopPublisher = int (*)(const std::string& recording_path, const std::string& output_url,
-                                Event* stop_event, EngineStatusCallback status, void* context,
-                                const EngineHooks& hooks, std::span<char> error);
+                                    const OverlaySettings& settings, Event* stop_event, EngineStatusCallback status,
+                                    void* context, std::span<char> error);
+using TsLoopPublisher = int (*)(const std::string& recording_path, const std::string& output_url, Event* stop_event,
+                                EngineStatusCallback status, void* context, const EngineHooks& hooks,
+                                std::span<char> error);
 
 struct EngineTable {
     OverlayStreamEngine overlay_stream_engine;

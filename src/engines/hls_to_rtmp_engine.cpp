@@ -71,8 +71,7 @@ int stream_segments(const HlsToRtmpOptions& options, SegmentRingPtr& ring, Publi
     }
 }
 
-int run(const HlsToRtmpOptions& options, const std::string& source, const std::string& output,
-        std::span<char> error) {
+int run(const HlsToRtmpOptions& options, const std::string& source, const std::string& output, std::span<char> error) {
     PublishContext context;
     context.stop_event = options.stop_event;
     context.stats = options.stats;
@@ -104,15 +103,14 @@ int run(const HlsToRtmpOptions& options, const std::string& source, const std::s
 }  // namespace
 
 int hls_to_rtmp_run(const HlsToRtmpOptions& options, std::span<char> error) {
-    return live_engine_frame(options.source_url, options.output_url, error,
-                             [&](const std::string& source, const std::string& output) {
-                                 return run(options, source, output, error);
-                             });
+    return live_engine_frame(
+        options.source_url, options.output_url, error,
+        [&](const std::string& source, const std::string& output) { return run(options, source, output, error); });
 }
 
-int hls_to_rtmp_engine(const std::string& source_url, const std::string& output_url,
-                       const std::string& recording_path, Event* stop_event, EngineStatusCallback status,
-                       void* context, const EngineHooks& hooks, std::span<char> error) {
+int hls_to_rtmp_engine(const std::string& source_url, const std::string& output_url, const std::string& recording_path,
+                       Event* stop_event, EngineStatusCallback status, void* context, const EngineHooks& hooks,
+                       std::span<char> error) {
     return hls_to_rtmp_run(
         HlsToRtmpOptions{source_url, output_url, recording_path, stop_event, status, context, nullptr, hooks}, error);
 }

@@ -5,8 +5,8 @@
 #include <span>
 #include <string>
 
-#include "engines/publish_context.h"
 #include "engines/engine_contract.h"
+#include "engines/publish_context.h"
 
 struct HlsToRtmpOptions {
     std::string source_url;

@@ -17,8 +17,7 @@
 // failed" when either is not UTF-8 or empty), runs `body(source, output)`
 // and returns its result, clearing the buffer again when that is 1.
 template <typename Body>
-int live_engine_frame(std::string_view source_url, std::string_view output_url,
-                      std::span<char> error, Body&& body) {
+int live_engine_frame(std::string_view source_url, std::string_view output_url, std::span<char> error, Body&& body) {
     error_clear(error);
     std::optional<std::string> source = to_utf8(source_url);
     std::optional<std::string> output = to_utf8(output_url);
@@ -35,8 +34,6 @@ int live_engine_frame(std::string_view source_url, std::string_view output_url,
 // into `segment`. nullopt once it is in hand; otherwise the engine's result:
 // 0 with "HLS downloader thread failed", the ring's error text or "HLS source
 // ended before a segment was downloaded"; 1 when the stop came first.
-[[nodiscard]] std::optional<int> live_source_first_segment(SegmentRingPtr& ring,
-                                                           const std::string& source,
-                                                           const PublishContext& context,
-                                                           ByteBuffer* segment,
+[[nodiscard]] std::optional<int> live_source_first_segment(SegmentRingPtr& ring, const std::string& source,
+                                                           const PublishContext& context, ByteBuffer* segment,
                                                            std::span<char> error);

@@ -42,16 +42,13 @@ void report_encoder(OverlayRoute& route) {
     std::string_view name = hw_pipeline_encoder_name(route.pipeline);
     if (name.empty() || name == route.report->encoder) return;
     route.report->encoder = std::string(name);
-    std::string text =
-        string_printf("%s; video encoder: %s", MP4_OVERLAY_STATUS, route.report->encoder.c_str());
+    std::string text = string_printf("%s; video encoder: %s", MP4_OVERLAY_STATUS, route.report->encoder.c_str());
     route.report->status(route.report->status_context, text.c_str());
 }
 
-int route_unit(void* opaque, uint32_t kind, std::span<const uint8_t> data, int64_t pts,
-               int64_t dts) {
+int route_unit(void* opaque, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
     auto& route = *static_cast<OverlayRoute*>(opaque);
-    if (kind == ES_AUDIO)
-        return flv_packetizer_push(route.context.packetizer.get(), kind, data, pts, dts);
+    if (kind == ES_AUDIO) return flv_packetizer_push(route.context.packetizer.get(), kind, data, pts, dts);
     if (!hw_pipeline_feed(route.pipeline, data, pts, dts, route.error)) return 0;
     report_encoder(route);
     return 1;
@@ -59,9 +56,8 @@ int route_unit(void* opaque, uint32_t kind, std::span<const uint8_t> data, int64
 
 // The overlay pass: a pipeline of its own, drained at the end of the file
 // (not after a stop or a failure).
-PassEnd play_through_pipeline(Mp4UnitSource& source, PublishContext& context,
-                              const OverlaySettings& settings, Mp4EncoderReport* report,
-                              std::span<char> error) {
+PassEnd play_through_pipeline(Mp4UnitSource& source, PublishContext& context, const OverlaySettings& settings,
+                              Mp4EncoderReport* report, std::span<char> error) {
     std::unique_ptr<HwVideoPipeline, PipelineFree> pipeline(
         hw_pipeline_create(settings, flv_packetizer_push, context.packetizer.get(), error));
     if (!pipeline) return PassEnd::failed;
@@ -79,10 +75,8 @@ bool wants_overlay(const OverlaySettings* settings) {
 
 PassEnd play_units(Mp4UnitSource& source, PublishContext& context, const OverlaySettings* settings,
                    Mp4EncoderReport* report, std::span<char> error) {
-    if (wants_overlay(settings))
-        return play_through_pipeline(source, context, *settings, report, error);
-    return mp4_source_play(source, flv_packetizer_push, context.packetizer.get(),
-                           context.stop_event, error);
+    if (wants_overlay(settings)) return play_through_pipeline(source, context, *settings, report, error);
+    return mp4_source_play(source, flv_packetizer_push, context.packetizer.get(), context.stop_event, error);
 }
 
 struct Mp4Pass {
@@ -106,8 +100,7 @@ void refresh(OverlaySettings& settings) {
 PassEnd play_pass(PublishContext& context, void* opaque, std::span<char> error) {
     auto& pass = *static_cast<Mp4Pass*>(opaque);
     if (pass.overlay && pass.settings.fetch) refresh(pass.settings);
-    if (mp4_play_once(pass.path, context, pass.overlay ? &pass.settings : nullptr, error,
-                      &pass.report)) {
+    if (mp4_play_once(pass.path, context, pass.overlay ? &pass.settings : nullptr, error, &pass.report)) {
         return publish_stopped(context) ? PassEnd::stopped : PassEnd::next;
     }
     return PassEnd::failed;
@@ -115,9 +108,8 @@ PassEnd play_pass(PublishContext& context, void* opaque, std::span<char> error) 
 
 }  // namespace
 
-int mp4_play_once(const std::string& mp4_path, PublishContext& context,
-                  const OverlaySettings* settings, std::span<char> error,
-                  Mp4EncoderReport* report) {
+int mp4_play_once(const std::string& mp4_path, PublishContext& context, const OverlaySettings* settings,
+                  std::span<char> error, Mp4EncoderReport* report) {
     Mp4UnitSource source;
     if (!mp4_source_open(source, mp4_path, error)) return 0;
     context.packetizer.reset(flv_packetizer_create(paced_send, &context));
@@ -147,10 +139,7 @@ int mp4_loop_run(const Mp4LoopOptions& options, std::span<char> error) {
     return publish_loop_run(loop, error);
 }
 
-int mp4_loop_engine(const std::string& mp4_path, const std::string& output_url,
-                    const OverlaySettings* settings, Event* stop_event, EngineStatusCallback status,
-                    void* context, std::span<char> error) {
-    return mp4_loop_run(
-        Mp4LoopOptions{mp4_path, output_url, settings, stop_event, status, context, 0, nullptr},
-        error);
+int mp4_loop_engine(const std::string& mp4_path, const std::string& output_url, const OverlaySettings* settings,
+                    Event* stop_event, EngineStatusCallback status, void* context, std::span<char> error) {
+    return mp4_loop_run(Mp4LoopOptions{mp4_path, output_url, settings, stop_event, status, context, 0, nullptr}, error);
 }

@@ -40,6 +40,5 @@ struct Mp4EncoderReport {
 // (and, for overlays, a video pipeline) of its own. 1 when the pass reached
 // the end of the file or was stopped, 0 on failure with the reason in
 // `error`. `report`, when given, learns the encoder of an overlay pass.
-[[nodiscard]] int mp4_play_once(const std::string& mp4_path, PublishContext& context,
-                                const OverlaySettings* settings, std::span<char> error,
-                                Mp4EncoderReport* report = nullptr);
+[[nodiscard]] int mp4_play_once(const std::string& mp4_path, PublishContext& context, const OverlaySettings* settings,
+                                std::span<char> error, Mp4EncoderReport* report = nullptr);

@@ -47,12 +47,10 @@ Mp4Codec codec_of(AVCodecID id) {
 Mp4Track track_of(const AVCodecParameters& par) {
     Mp4Track track;
     track.codec = codec_of(par.codec_id);
-    if (par.extradata && par.extradata_size > 0)
-        track.config.assign(par.extradata, par.extradata + par.extradata_size);
+    if (par.extradata && par.extradata_size > 0) track.config.assign(par.extradata, par.extradata + par.extradata_size);
     if (par.codec_type == AVMEDIA_TYPE_AUDIO) {
         track.sample_rate = par.sample_rate > 0 ? static_cast<uint32_t>(par.sample_rate) : 0;
-        track.channels =
-            par.ch_layout.nb_channels > 0 ? static_cast<uint32_t>(par.ch_layout.nb_channels) : 0;
+        track.channels = par.ch_layout.nb_channels > 0 ? static_cast<uint32_t>(par.ch_layout.nb_channels) : 0;
     }
     return track;
 }
@@ -100,8 +98,7 @@ int64_t timeline_shift(const Mp4Reader& reader) {
 // index still opens, with tracks that hold nothing.
 bool has_samples(const Mp4Reader& reader) {
     for (int index : {reader.video_index, reader.audio_index}) {
-        if (index >= 0 && avformat_index_get_entries_count(reader.format->streams[index]) > 0)
-            return true;
+        if (index >= 0 && avformat_index_get_entries_count(reader.format->streams[index]) > 0) return true;
     }
     return false;
 }
@@ -112,8 +109,7 @@ enum class Taken { sample, skip, failed };
 Taken take_packet(Mp4Reader& reader, Mp4Sample& sample) {
     const AVPacket& packet = *reader.packet;
     const bool video = packet.stream_index == reader.video_index;
-    if ((!video && packet.stream_index != reader.audio_index) || packet.size <= 0)
-        return Taken::skip;
+    if ((!video && packet.stream_index != reader.audio_index) || packet.size <= 0) return Taken::skip;
     // A sample the file ends before arrives short and marked corrupt.
     if (packet.flags & AV_PKT_FLAG_CORRUPT) return Taken::failed;
     const AVRational time_base = reader.format->streams[packet.stream_index]->time_base;

@@ -19,8 +19,7 @@ uint32_t read_be(std::span<const uint8_t> bytes) {
 // Walks `count` length-prefixed parameter sets from `at`, appending each
 // behind a start code. Stops early (keeping what it has) when a length field
 // does not fit; false when an entry's bytes run past the end.
-bool take_parameter_sets(std::span<const uint8_t> avcc, size_t& at, uint32_t count,
-                         std::vector<uint8_t>& out) {
+bool take_parameter_sets(std::span<const uint8_t> avcc, size_t& at, uint32_t count, std::vector<uint8_t>& out) {
     for (uint32_t i = 0; i < count; ++i) {
         if (at + 2 > avcc.size()) return true;
         size_t length = read_be(avcc.subspan(at, 2));
@@ -57,8 +56,7 @@ size_t annexb_size(std::span<const uint8_t> sample, uint32_t nal_length_size, bo
 
 }  // namespace
 
-std::vector<uint8_t> avcc_to_annexb_prefix(std::span<const uint8_t> avcc,
-                                           uint32_t& nal_length_size) {
+std::vector<uint8_t> avcc_to_annexb_prefix(std::span<const uint8_t> avcc, uint32_t& nal_length_size) {
     std::vector<uint8_t> prefix;
     if (avcc.size() < 7) return prefix;
     nal_length_size = (avcc[4] & 3u) + 1;
@@ -71,8 +69,8 @@ std::vector<uint8_t> avcc_to_annexb_prefix(std::span<const uint8_t> avcc,
     return prefix;
 }
 
-bool mp4_video_to_annexb(std::span<const uint8_t> head, std::span<const uint8_t> sample,
-                         uint32_t nal_length_size, std::vector<uint8_t>& unit) {
+bool mp4_video_to_annexb(std::span<const uint8_t> head, std::span<const uint8_t> sample, uint32_t nal_length_size,
+                         std::vector<uint8_t>& unit) {
     unit.assign(head.begin(), head.end());
     if (starts_with_start_code(sample)) {
         unit.insert(unit.end(), sample.begin(), sample.end());

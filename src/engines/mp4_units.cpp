@@ -16,13 +16,11 @@ bool convert(Mp4UnitSource& source, const Mp4Sample& sample, std::span<char> err
     if (sample.kind == ES_VIDEO) {
         std::span<const uint8_t> head;
         if (!source.first_video_sent) head = source.prefix;
-        if (mp4_video_to_annexb(head, sample.data, source.nal_length_size, source.unit))
-            return true;
+        if (mp4_video_to_annexb(head, sample.data, source.nal_length_size, source.unit)) return true;
         error_printf(error, "%s", "Invalid H.264 sample in MP4");
         return false;
     }
-    if (mp4_audio_to_adts(sample.data, source.sample_rate, source.channels, source.unit))
-        return true;
+    if (mp4_audio_to_adts(sample.data, source.sample_rate, source.channels, source.unit)) return true;
     error_printf(error, "%s", "Unsupported AAC format in MP4");
     return false;
 }
@@ -53,16 +51,15 @@ bool mp4_source_open(Mp4UnitSource& source, const std::string& path, std::span<c
     return true;
 }
 
-PassEnd mp4_source_play(Mp4UnitSource& source, EsUnitCallback sink, void* sink_context,
-                        Event* stop_event, std::span<char> error) {
+PassEnd mp4_source_play(Mp4UnitSource& source, EsUnitCallback sink, void* sink_context, Event* stop_event,
+                        std::span<char> error) {
     for (;;) {
         Mp4Sample sample;
         Mp4Read read = mp4_reader_next(source.reader.get(), sample);
         if (read == Mp4Read::end) return PassEnd::next;
         if (read == Mp4Read::failed) return fail(error, "MP4 sample read failed");
         if (!convert(source, sample, error)) return PassEnd::failed;
-        if (!sink(sink_context, sample.kind, source.unit, sample.pts, sample.dts))
-            return PassEnd::failed;
+        if (!sink(sink_context, sample.kind, source.unit, sample.pts, sample.dts)) return PassEnd::failed;
         if (sample.kind == ES_VIDEO) source.first_video_sent = true;
         if (event_is_set(stop_event)) return PassEnd::stopped;
     }

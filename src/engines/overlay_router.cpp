@@ -14,23 +14,19 @@ void report_encoder(OverlayRouterContext& router) {
     if (name.empty() || name == router.encoder_reported) return;
     router.encoder_reported = std::string(name);
     if (!router.status) return;
-    std::string text = string_printf("%s; video encoder: %s", router.status_prefix,
-                                     router.encoder_reported.c_str());
+    std::string text = string_printf("%s; video encoder: %s", router.status_prefix, router.encoder_reported.c_str());
     router.status(router.status_context, text.c_str());
 }
 
 }  // namespace
 
-int packetizer_video_sink(void* opaque, uint32_t kind, std::span<const uint8_t> data, int64_t pts,
-                          int64_t dts) {
+int packetizer_video_sink(void* opaque, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
     return flv_packetizer_push(router_of(opaque).publish->packetizer.get(), kind, data, pts, dts);
 }
 
-int overlay_demux_router(void* opaque, uint32_t kind, std::span<const uint8_t> data, int64_t pts,
-                         int64_t dts) {
+int overlay_demux_router(void* opaque, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
     OverlayRouterContext& router = router_of(opaque);
-    if (kind == ES_AUDIO)
-        return flv_packetizer_push(router.publish->packetizer.get(), kind, data, pts, dts);
+    if (kind == ES_AUDIO) return flv_packetizer_push(router.publish->packetizer.get(), kind, data, pts, dts);
     if (data.empty()) return 1;
     if (!hw_pipeline_feed(router.pipeline.get(), data, pts, dts, router.error)) return 0;
     report_encoder(router);
@@ -42,8 +38,7 @@ bool overlay_media_start(OverlayRouterContext& router, const OverlaySettings& se
     publish.demuxer.reset();
     publish.packetizer.reset(flv_packetizer_create(paced_send, &publish));
     if (!publish.packetizer) return false;
-    router.pipeline.reset(
-        hw_pipeline_create(settings, packetizer_video_sink, &router, router.error));
+    router.pipeline.reset(hw_pipeline_create(settings, packetizer_video_sink, &router, router.error));
     if (!router.pipeline) return false;
     publish.demuxer.reset(ts_demuxer_create(overlay_demux_router, &router));
     return publish.demuxer != nullptr;

@@ -39,20 +39,17 @@ struct OverlayRouterContext {
 };
 
 // EncodedVideoSink: every encoded unit, unchanged, into the packetizer.
-int packetizer_video_sink(void* router, uint32_t kind, std::span<const uint8_t> data, int64_t pts,
-                          int64_t dts);
+int packetizer_video_sink(void* router, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts);
 
 // The demultiplexer's callback: audio straight to the packetizer, every
 // other unit into the pipeline. Empty units have nothing to decode and are
 // passed over.
-int overlay_demux_router(void* router, uint32_t kind, std::span<const uint8_t> data, int64_t pts,
-                         int64_t dts);
+int overlay_demux_router(void* router, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts);
 
 // Creates the packetizer (feeding paced_send), the pipeline (painting
 // `settings`, feeding packetizer_video_sink) and the demultiplexer (feeding
 // the router). False when any is missing; the pipeline may have written why.
-[[nodiscard]] bool overlay_media_start(OverlayRouterContext& router,
-                                       const OverlaySettings& settings);
+[[nodiscard]] bool overlay_media_start(OverlayRouterContext& router, const OverlaySettings& settings);
 
 // The input has ended cleanly: the demultiplexer's last units go through,
 // then the pipeline drains its decoder and encoder. False on any failure.

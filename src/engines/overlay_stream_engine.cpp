@@ -32,8 +32,7 @@ bool stream_segment(PublishContext& context, std::span<const uint8_t> segment, b
 }
 
 // Segment after segment until the source ends, fails, or a stop comes.
-int stream_segments(SegmentRing* ring, OverlayRouterContext& router, OwnedByteBuffer& segment,
-                    std::span<char> error) {
+int stream_segments(SegmentRing* ring, OverlayRouterContext& router, OwnedByteBuffer& segment, std::span<char> error) {
     PublishContext& context = *router.publish;
     bool discontinuity = false;
     do {
@@ -58,17 +57,11 @@ int run(const OverlayStreamOptions& options, const std::string& source, const st
     PublishContext context;
     context.stop_event = options.stop_event;
     context.stats = options.stats;
-    OverlayRouterContext router{&context,
-                                nullptr,
-                                error,
-                                options.status,
-                                options.status_context,
-                                "Overlay publisher streaming",
-                                {}};
+    OverlayRouterContext router{
+        &context, nullptr, error, options.status, options.status_context, "Overlay publisher streaming", {}};
     OwnedByteBuffer segment;
     SegmentRingPtr ring;
-    if (std::optional<int> early =
-            live_source_first_segment(ring, source, context, &segment.buffer, error)) {
+    if (std::optional<int> early = live_source_first_segment(ring, source, context, &segment.buffer, error)) {
         return *early;
     }
     context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error, options.stop_event));
@@ -91,17 +84,15 @@ int run(const OverlayStreamOptions& options, const std::string& source, const st
 }  // namespace
 
 int overlay_stream_run(const OverlayStreamOptions& options, std::span<char> error) {
-    return live_engine_frame(options.source_url, options.output_url, error,
-                             [&](const std::string& source, const std::string& output) {
-                                 return run(options, source, output, error);
-                             });
+    return live_engine_frame(
+        options.source_url, options.output_url, error,
+        [&](const std::string& source, const std::string& output) { return run(options, source, output, error); });
 }
 
 int overlay_stream_engine(const std::string& source_url, const std::string& output_url,
-                          const std::string& recording_path, const OverlaySettings& settings,
-                          Event* stop_event, EngineStatusCallback status, void* context,
-                          std::span<char> error) {
-    return overlay_stream_run(OverlayStreamOptions{source_url, output_url, recording_path, settings,
-                                                   stop_event, status, context, nullptr},
-                              error);
+                          const std::string& recording_path, const OverlaySettings& settings, Event* stop_event,
+                          EngineStatusCallback status, void* context, std::span<char> error) {
+    return overlay_stream_run(
+        OverlayStreamOptions{source_url, output_url, recording_path, settings, stop_event, status, context, nullptr},
+        error);
 }

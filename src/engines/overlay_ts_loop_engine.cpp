@@ -29,8 +29,7 @@ struct OverlayPass {
 };
 
 // Feeds the open file through a chain already made, then drains it at the end of the file.
-PassEnd stream_file(OverlayRouterContext& router, FILE* file, std::vector<uint8_t>& buffer,
-                    std::span<char> error) {
+PassEnd stream_file(OverlayRouterContext& router, FILE* file, std::vector<uint8_t>& buffer, std::span<char> error) {
     PassEnd end = ts_file_feed(*router.publish, file, buffer, error);
     if (end == PassEnd::next && !overlay_media_drain(router)) end = PassEnd::failed;
     if (end == PassEnd::failed) error_set_if_empty(error, "MPEG-TS processing failed");
@@ -47,9 +46,8 @@ PassEnd play_pass(PublishContext& context, void* opaque, std::span<char> error) 
     }
     OverlaySettings settings = pass.options.settings;
     if (settings.fetch) settings.fetch(settings.fetch_context, &settings);
-    PassEnd end = overlay_media_start(pass.router, settings)
-                      ? stream_file(pass.router, file.get(), pass.buffer, error)
-                      : PassEnd::failed;
+    PassEnd end = overlay_media_start(pass.router, settings) ? stream_file(pass.router, file.get(), pass.buffer, error)
+                                                             : PassEnd::failed;
     file.reset();
     overlay_media_stop(pass.router);
     return end;
@@ -59,13 +57,7 @@ PassEnd play_pass(PublishContext& context, void* opaque, std::span<char> error) 
 
 int overlay_ts_loop_run(const OverlayTsLoopOptions& options, std::span<char> error) {
     OverlayPass pass{options,
-                     {nullptr,
-                      nullptr,
-                      error,
-                      options.status,
-                      options.status_context,
-                      "Overlay TS loop playing",
-                      {}},
+                     {nullptr, nullptr, error, options.status, options.status_context, "Overlay TS loop playing", {}},
                      std::vector<uint8_t>(TS_LOOP_READ_SIZE)};
     PublishLoop loop{options.output_url,
                      options.stop_event,
@@ -81,9 +73,8 @@ int overlay_ts_loop_run(const OverlayTsLoopOptions& options, std::span<char> err
 }
 
 int overlay_ts_loop_engine(const std::string& recording_path, const std::string& output_url,
-                           const OverlaySettings& settings, Event* stop_event,
-                           EngineStatusCallback status, void* context, std::span<char> error) {
-    return overlay_ts_loop_run(OverlayTsLoopOptions{recording_path, output_url, settings,
-                                                    stop_event, status, context, nullptr},
-                               error);
+                           const OverlaySettings& settings, Event* stop_event, EngineStatusCallback status,
+                           void* context, std::span<char> error) {
+    return overlay_ts_loop_run(
+        OverlayTsLoopOptions{recording_path, output_url, settings, stop_event, status, context, nullptr}, error);
 }

@@ -26,8 +26,7 @@ PassEnd play_counted(const PublishLoop& loop, PublishContext& context, std::span
 PassEnd connect_and_loop(const PublishLoop& loop, const std::string& url, std::span<char> error) {
     PublishContext context;
     context.stop_event = loop.stop_event;
-    context.timestamp_offset = context.highest_timestamp = context.pacing_origin =
-        loop.initial_timestamp;
+    context.timestamp_offset = context.highest_timestamp = context.pacing_origin = loop.initial_timestamp;
     context.stats = loop.stats;
     context.notice = loop.notice;
     context.notice_context = loop.notice_context;

@@ -50,10 +50,18 @@ PassEnd play_pass(PublishContext& context, void* opaque, std::span<char> error) 
 
 int ts_loop_run(const TsLoopOptions& options, std::span<char> error) {
     TsPass pass{options.recording_path, std::vector<uint8_t>(TS_LOOP_READ_SIZE)};
-    PublishLoop loop{options.output_url, options.stop_event, options.status, options.status_context,
-                     "Publishing continuous native TS loop", "recording holds no playable audio or video",
-                     options.initial_timestamp, options.stats, play_pass, &pass,
-                     options.hooks.notice, options.hooks.context};
+    PublishLoop loop{options.output_url,
+                     options.stop_event,
+                     options.status,
+                     options.status_context,
+                     "Publishing continuous native TS loop",
+                     "recording holds no playable audio or video",
+                     options.initial_timestamp,
+                     options.stats,
+                     play_pass,
+                     &pass,
+                     options.hooks.notice,
+                     options.hooks.context};
     return publish_loop_run(loop, error);
 }
 

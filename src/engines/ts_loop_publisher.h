@@ -6,8 +6,8 @@
 #include <span>
 #include <string>
 
-#include "engines/publish_context.h"
 #include "engines/engine_contract.h"
+#include "engines/publish_context.h"
 
 constexpr size_t TS_LOOP_READ_SIZE = 192512;  // 1024 transport packets
 

@@ -13,18 +13,17 @@ int not_in_this_build(std::span<char> error, const char* what) {
 
 }  // namespace
 
-int overlay_stream_engine(const std::string&, const std::string&, const std::string&,
-                          const OverlaySettings&, Event*, EngineStatusCallback, void*,
-                          std::span<char> error) {
+int overlay_stream_engine(const std::string&, const std::string&, const std::string&, const OverlaySettings&, Event*,
+                          EngineStatusCallback, void*, std::span<char> error) {
     return not_in_this_build(error, "hardware overlay streaming");
 }
 
-int mp4_loop_engine(const std::string&, const std::string&, const OverlaySettings*, Event*,
-                    EngineStatusCallback, void*, std::span<char> error) {
+int mp4_loop_engine(const std::string&, const std::string&, const OverlaySettings*, Event*, EngineStatusCallback, void*,
+                    std::span<char> error) {
     return not_in_this_build(error, "MP4 loop streaming");
 }
 
-int overlay_ts_loop_engine(const std::string&, const std::string&, const OverlaySettings&, Event*,
-                           EngineStatusCallback, void*, std::span<char> error) {
+int overlay_ts_loop_engine(const std::string&, const std::string&, const OverlaySettings&, Event*, EngineStatusCallback,
+                           void*, std::span<char> error) {
     return not_in_this_build(error, "hardware overlay TS loop");
 }

@@ -11,8 +11,8 @@ bool adts_parse_header(std::span<const uint8_t> data, AdtsHeader& header) {
     if (data.size() < ADTS_HEADER_SIZE) return false;
     const bool protection_absent = (data[1] & 0x01) != 0;
     const size_t header_size = protection_absent ? ADTS_HEADER_SIZE : ADTS_HEADER_SIZE_WITH_CRC;
-    const size_t frame_length = (static_cast<size_t>(data[3] & 0x03) << 11) |
-                                (static_cast<size_t>(data[4]) << 3) | (data[5] >> 5);
+    const size_t frame_length =
+        (static_cast<size_t>(data[3] & 0x03) << 11) | (static_cast<size_t>(data[4]) << 3) | (data[5] >> 5);
     if (frame_length < header_size || frame_length > data.size()) return false;
     header.profile = data[2] >> 6;
     header.frequency_index = (data[2] >> 2) & 0x0F;

@@ -69,8 +69,7 @@ AnnexbScanner annexb_scanner(std::span<const uint8_t> data) {
 
 bool annexb_next_nal(AnnexbScanner& scanner, std::span<const uint8_t>& nal) {
     const std::span<const uint8_t> data = scanner.data;
-    size_t code =
-        scanner.next_start < data.size() ? find_start_code(data, scanner.next_start) : NOT_FOUND;
+    size_t code = scanner.next_start < data.size() ? find_start_code(data, scanner.next_start) : NOT_FOUND;
     while (code != NOT_FOUND) {
         const size_t begin = code + 3;
         const size_t next = find_start_code(data, begin);

@@ -15,5 +15,4 @@ constexpr uint32_t ES_AUDIO = 2;
 
 // Receives one finished unit. Returns nonzero on success, 0 on failure (the
 // caller then stops and reports its own failure).
-using EsUnitCallback = int (*)(void* context, uint32_t kind, std::span<const uint8_t> data,
-                               int64_t pts, int64_t dts);
+using EsUnitCallback = int (*)(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts);

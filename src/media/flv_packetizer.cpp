@@ -32,8 +32,7 @@ constexpr size_t AAC_MAX_FRAME_BODY = 2 + 8191;  // 13-bit ADTS frame_length
 constexpr size_t AVC_HEADER_FIXED_SIZE = 16;
 constexpr size_t AVC_FRAME_PREFIX_SIZE = 5;
 
-bool send(FlvPacketizer& packetizer, uint8_t type, int64_t timestamp_ms,
-          std::span<const uint8_t> body) {
+bool send(FlvPacketizer& packetizer, uint8_t type, int64_t timestamp_ms, std::span<const uint8_t> body) {
     if (!packetizer.callback) return true;
     FlvTag tag;
     tag.type = type;
@@ -42,7 +41,9 @@ bool send(FlvPacketizer& packetizer, uint8_t type, int64_t timestamp_ms,
     return packetizer.callback(packetizer.callback_context, tag) != 0;
 }
 
-int64_t distance(int64_t a, int64_t b) { return a > b ? a - b : b - a; }
+int64_t distance(int64_t a, int64_t b) {
+    return a > b ? a - b : b - a;
+}
 
 // Maps a 33-bit clock value onto a rising line. A value that lands near the
 // last one only once 2^33 is added is a wrap forward; one that lands near it
@@ -140,8 +141,7 @@ int64_t frame_ms(FlvPacketizer& packetizer, int64_t first, int64_t offset, int64
     return ms_since_base(packetizer, offset > INT64_MAX - first ? INT64_MAX : first + offset);
 }
 
-bool send_aac_header_if_changed(FlvPacketizer& packetizer, const AdtsHeader& header,
-                                int64_t timestamp_ms) {
+bool send_aac_header_if_changed(FlvPacketizer& packetizer, const AdtsHeader& header, int64_t timestamp_ms) {
     if (packetizer.aac_header_sent && packetizer.aac_frequency_index == header.frequency_index &&
         packetizer.aac_channel_config == header.channel_configuration) {
         return true;
@@ -150,8 +150,7 @@ bool send_aac_header_if_changed(FlvPacketizer& packetizer, const AdtsHeader& hea
         AAC_SOUND_FORMAT,
         0x00,
         static_cast<uint8_t>(((header.profile + 1) << 3) | (header.frequency_index >> 1)),
-        static_cast<uint8_t>(((header.frequency_index & 1) << 7) |
-                             (header.channel_configuration << 3)),
+        static_cast<uint8_t>(((header.frequency_index & 1) << 7) | (header.channel_configuration << 3)),
     };
     if (!send(packetizer, FLV_TAG_AUDIO, timestamp_ms, body)) return false;
     packetizer.aac_frequency_index = header.frequency_index;
@@ -160,8 +159,7 @@ bool send_aac_header_if_changed(FlvPacketizer& packetizer, const AdtsHeader& hea
     return true;
 }
 
-bool send_aac_frame(FlvPacketizer& packetizer, std::span<const uint8_t> raw,
-                    int64_t timestamp_ms) {
+bool send_aac_frame(FlvPacketizer& packetizer, std::span<const uint8_t> raw, int64_t timestamp_ms) {
     std::array<uint8_t, AAC_MAX_FRAME_BODY> body;
     if (raw.size() + 2 > body.size()) return false;
     body[0] = AAC_SOUND_FORMAT;
@@ -178,8 +176,7 @@ bool send_aac_frame(FlvPacketizer& packetizer, std::span<const uint8_t> raw,
 // memory is short (the old copy then stays).
 bool store_parameter_set(FlvPacketizer& packetizer, ParameterSet& set, std::span<const uint8_t> nal) {
     if (nal.size() > AVC_MAX_PARAMETER_SET_SIZE) return true;
-    if (set.bytes && set.size == nal.size() &&
-        std::memcmp(set.bytes.get(), nal.data(), nal.size()) == 0) {
+    if (set.bytes && set.size == nal.size() && std::memcmp(set.bytes.get(), nal.data(), nal.size()) == 0) {
         return true;
     }
     if (packetizer.avc_header_sent) packetizer.avc_header_stale = true;
@@ -207,8 +204,7 @@ struct AccessUnitSize {
 };
 
 // First pass: stores parameter sets and sizes the frame body.
-bool scan_access_unit(FlvPacketizer& packetizer, std::span<const uint8_t> data,
-                      AccessUnitSize& size) {
+bool scan_access_unit(FlvPacketizer& packetizer, std::span<const uint8_t> data, AccessUnitSize& size) {
     AnnexbScanner scanner = annexb_scanner(data);
     std::span<const uint8_t> nal;
     while (annexb_next_nal(scanner, nal)) {
@@ -254,8 +250,7 @@ uint8_t* put_nal(uint8_t* out, std::span<const uint8_t> nal) {
 }
 
 // Second pass: the frame body, NAL units in order behind 32-bit lengths.
-void fill_frame_body(std::span<const uint8_t> data, const AccessUnitSize& size, int32_t cts_ms,
-                     uint8_t* body) {
+void fill_frame_body(std::span<const uint8_t> data, const AccessUnitSize& size, int32_t cts_ms, uint8_t* body) {
     body[0] = size.key_frame ? AVC_KEY_FRAME : AVC_INTER_FRAME;
     body[1] = 0x01;
     store_be({body + 2, 3}, static_cast<uint32_t>(cts_ms));
@@ -281,8 +276,7 @@ FlvPacketizer* flv_packetizer_create(FlvTagCallback callback, void* context) {
     return packetizer;
 }
 
-int flv_packetizer_push(void* packetizer, uint32_t kind, std::span<const uint8_t> data, int64_t pts,
-                        int64_t dts) {
+int flv_packetizer_push(void* packetizer, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
     auto* self = static_cast<FlvPacketizer*>(packetizer);
     if (kind == ES_VIDEO) return flv_packetizer_push_h264(self, data, pts, dts);
     if (kind == ES_AUDIO) return flv_packetizer_push_aac(self, data, pts);
@@ -311,11 +305,9 @@ int flv_packetizer_push_aac(FlvPacketizer* packetizer, std::span<const uint8_t> 
     return sent ? 1 : 0;
 }
 
-int flv_packetizer_push_h264(FlvPacketizer* packetizer, std::span<const uint8_t> data, int64_t pts,
-                             int64_t dts) {
+int flv_packetizer_push_h264(FlvPacketizer* packetizer, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
     if (!packetizer) return 0;
-    const int64_t ms =
-        ms_since_base(*packetizer, place_on_timeline(*packetizer, dts >= 0 ? dts : pts));
+    const int64_t ms = ms_since_base(*packetizer, place_on_timeline(*packetizer, dts >= 0 ? dts : pts));
     AccessUnitSize size;
     if (!scan_access_unit(*packetizer, data, size)) return 0;
     const bool header_due = !packetizer->avc_header_sent || (packetizer->avc_header_stale && size.key_frame);

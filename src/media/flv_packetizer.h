@@ -41,7 +41,7 @@ constexpr size_t AVC_MAX_PARAMETER_SET_SIZE = 0xFFFF;
 constexpr int64_t PACKETIZER_WRAP_WINDOW = 30 * 90000;
 
 struct FlvTag {
-    uint8_t type = 0;           // FLV_TAG_AUDIO or FLV_TAG_VIDEO
+    uint8_t type = 0;          // FLV_TAG_AUDIO or FLV_TAG_VIDEO
     int64_t timestamp_ms = 0;  // from the stream's time base; negative below it
     std::span<const uint8_t> body;
 };
@@ -76,16 +76,16 @@ struct FlvPacketizer {
 // EsUnitCallback-shaped entry (`packetizer` is a FlvPacketizer*): ES_VIDEO goes
 // to flv_packetizer_push_h264, ES_AUDIO to flv_packetizer_push_aac (dts
 // unused); other kinds are accepted and ignored. Nonzero on success.
-[[nodiscard]] int flv_packetizer_push(void* packetizer, uint32_t kind,
-                                      std::span<const uint8_t> data, int64_t pts, int64_t dts);
+[[nodiscard]] int flv_packetizer_push(void* packetizer, uint32_t kind, std::span<const uint8_t> data, int64_t pts,
+                                      int64_t dts);
 
 // One access unit: stores SPS/PPS, sends the AVC sequence header once both are
 // known (and again before the first key frame after either changed), then
 // one frame tag with every other NAL unit (delimiters dropped).
 // A unit with nothing left to send succeeds. 0 when a callback fails or memory
 // is short; the stored parameter sets survive a failure.
-[[nodiscard]] int flv_packetizer_push_h264(FlvPacketizer* packetizer, std::span<const uint8_t> data,
-                                           int64_t pts, int64_t dts);
+[[nodiscard]] int flv_packetizer_push_h264(FlvPacketizer* packetizer, std::span<const uint8_t> data, int64_t pts,
+                                           int64_t dts);
 
 // ADTS frames back to back: an AAC sequence header first and on every change
 // of rate or channels, then one raw tag per frame. Frame k of the unit is
@@ -93,8 +93,7 @@ struct FlvPacketizer {
 // timeline. 0 for fewer than 7 bytes, no ADTS sync at the start, a frame
 // length out of range, or a failed callback. Bytes after the last frame that
 // do not start a frame are ignored.
-[[nodiscard]] int flv_packetizer_push_aac(FlvPacketizer* packetizer, std::span<const uint8_t> data,
-                                          int64_t pts);
+[[nodiscard]] int flv_packetizer_push_aac(FlvPacketizer* packetizer, std::span<const uint8_t> data, int64_t pts);
 
 // Frees the packetizer and its parameter sets; null does nothing.
 void flv_packetizer_destroy(FlvPacketizer* packetizer);

@@ -23,8 +23,7 @@ constexpr size_t PES_FIXED_HEADER = 9;
 // 33-bit timestamp from its 5-byte field; marker bits are ignored.
 int64_t read_timestamp(std::span<const uint8_t, 5> b) {
     return (static_cast<int64_t>((b[0] >> 1) & 0x07) << 30) | (static_cast<int64_t>(b[1]) << 22) |
-           (static_cast<int64_t>(b[2] >> 1) << 15) | (static_cast<int64_t>(b[3]) << 7) |
-           (b[4] >> 1);
+           (static_cast<int64_t>(b[2] >> 1) << 15) | (static_cast<int64_t>(b[3]) << 7) | (b[4] >> 1);
 }
 
 // Hands the assembled unit to the callback (when it holds bytes) and empties
@@ -33,8 +32,7 @@ bool deliver(TsDemuxer& demuxer, PesAssembly& assembly, uint32_t kind) {
     int ok = 1;
     if (assembly.active && assembly.size > 0 && demuxer.callback) {
         ok = demuxer.callback(demuxer.callback_context, kind,
-                              std::span<const uint8_t>(assembly.data.get(), assembly.size),
-                              assembly.pts, assembly.dts);
+                              std::span<const uint8_t>(assembly.data.get(), assembly.size), assembly.pts, assembly.dts);
     }
     assembly.size = 0;
     assembly.active = false;
@@ -59,10 +57,8 @@ bool reserve(PesAssembly& assembly, uint64_t count) {
 
 // Opens a unit from the first payload of a PES packet. Sets `body` to the
 // bytes after the PES header. False when the header runs past the payload.
-bool open_unit(PesAssembly& assembly, std::span<const uint8_t> payload,
-               std::span<const uint8_t>& body) {
-    if (payload.size() < PES_FIXED_HEADER || payload[0] != 0 || payload[1] != 0 ||
-        payload[2] != 1) {
+bool open_unit(PesAssembly& assembly, std::span<const uint8_t> payload, std::span<const uint8_t>& body) {
+    if (payload.size() < PES_FIXED_HEADER || payload[0] != 0 || payload[1] != 0 || payload[2] != 1) {
         body = {};
         return true;  // not a PES start: drop bytes up to the next unit start
     }
@@ -84,14 +80,15 @@ bool open_unit(PesAssembly& assembly, std::span<const uint8_t> payload,
     return true;
 }
 
-bool append(TsDemuxer& demuxer, PesAssembly& assembly, uint32_t kind,
-            std::span<const uint8_t> payload, bool unit_start) {
+bool append(TsDemuxer& demuxer, PesAssembly& assembly, uint32_t kind, std::span<const uint8_t> payload,
+            bool unit_start) {
     if (unit_start) {
         if (!deliver(demuxer, assembly, kind)) return false;
         if (!open_unit(assembly, payload, payload)) return false;
     }
     if (!assembly.active || payload.empty()) return true;
-    if (assembly.expected != 0) payload = payload.first(std::min<uint64_t>(payload.size(), assembly.expected - assembly.size));
+    if (assembly.expected != 0)
+        payload = payload.first(std::min<uint64_t>(payload.size(), assembly.expected - assembly.size));
     if (!reserve(assembly, payload.size())) return false;
     std::memcpy(assembly.data.get() + assembly.size, payload.data(), payload.size());
     assembly.size += payload.size();

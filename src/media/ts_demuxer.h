@@ -78,8 +78,7 @@ struct TsDemuxer {
 // is not a multiple of 188 ("MPEG-TS data is not 188-byte aligned"). Other failures (a callback returned 0, a PES
 // header longer than its packet, a unit too large for memory) leave `error`
 // untouched for the caller's own text.
-[[nodiscard]] int ts_demuxer_feed(TsDemuxer* demuxer, std::span<const uint8_t> data,
-                                  std::span<char> error);
+[[nodiscard]] int ts_demuxer_feed(TsDemuxer* demuxer, std::span<const uint8_t> data, std::span<char> error);
 
 // Hands out the video unit, then the audio unit, still being assembled, and
 // empties both (buffers stay allocated); a partial packet is dropped. Returns 1 when every callback made

@@ -60,8 +60,7 @@ bool ts_parse_pmt(std::span<const uint8_t> payload, uint32_t& video_pid, uint32_
         const uint32_t pid = pid_at(payload, p + 1);
         if (stream_type == TS_STREAM_TYPE_H264) {
             video = pid;
-        } else if (stream_type == TS_STREAM_TYPE_AAC_ADTS ||
-                   stream_type == TS_STREAM_TYPE_AAC_LATM) {
+        } else if (stream_type == TS_STREAM_TYPE_AAC_ADTS || stream_type == TS_STREAM_TYPE_AAC_LATM) {
             audio = pid;
         }
         p += 5 + length12_at(payload, p + 3);

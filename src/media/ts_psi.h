@@ -28,5 +28,4 @@ constexpr uint8_t TS_STREAM_TYPE_H264 = 0x1B;
 // `video_pid` to the last H.264 stream listed and `audio_pid` to the last AAC
 // stream listed; a class the table does not list keeps its PID. Returns false
 // and changes nothing otherwise.
-[[nodiscard]] bool ts_parse_pmt(std::span<const uint8_t> payload, uint32_t& video_pid,
-                                uint32_t& audio_pid);
+[[nodiscard]] bool ts_parse_pmt(std::span<const uint8_t> payload, uint32_t& video_pid, uint32_t& audio_pid);

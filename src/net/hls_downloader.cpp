@@ -50,7 +50,9 @@ struct Downloader {
     char error_text[HLS_DOWNLOADER_ERROR_SIZE] = {};
 };
 
-std::string_view path_of(std::string_view url) { return url.substr(0, url.find_first_of("?#")); }
+std::string_view path_of(std::string_view url) {
+    return url.substr(0, url.find_first_of("?#"));
+}
 
 void remember(Downloader* d, std::string_view url) {
     d->recent.emplace_back(path_of(url));
@@ -101,7 +103,8 @@ bool stalled(Downloader* d, uint32_t target_duration) {
 // http_get says nothing about a refused request (a 404, say); the user
 // still deserves to know why the source failed.
 void explain_status(std::span<char> error, const char* what, uint32_t status) {
-    if (status != 0 && error_is_empty(error)) error_printf(error, "%s request failed with HTTP status %u", what, status);
+    if (status != 0 && error_is_empty(error))
+        error_printf(error, "%s request failed with HTTP status %u", what, status);
 }
 
 // The playlist body (five tries, 1 s apart), or why there is none.
@@ -111,8 +114,8 @@ FetchResult fetch_playlist(Downloader* d, ByteBuffer* body) {
     for (int failures = 0;;) {
         if (segment_ring_should_stop(d->ring)) return FetchResult::stop;
         uint32_t status = 0;
-        if (http_get(d->ring->playlist_url, HLS_PLAYLIST_TIMEOUT_MS, body, &status, d->error_text,
-                     &d->ring->cancel, &d->base_url)) {
+        if (http_get(d->ring->playlist_url, HLS_PLAYLIST_TIMEOUT_MS, body, &status, d->error_text, &d->ring->cancel,
+                     &d->base_url)) {
             return FetchResult::fetched;
         }
         explain_status(d->error_text, "playlist", status);
@@ -124,8 +127,8 @@ FetchResult fetch_playlist(Downloader* d, ByteBuffer* body) {
 }
 
 // Starts up to six fetches from playlist index *i; returns how many started.
-int launch_batch(Downloader* d, const HlsPlaylist& playlist, size_t* i, SegmentFetchJob* jobs,
-                 std::thread* threads, SegmentFetchLatch* latch) {
+int launch_batch(Downloader* d, const HlsPlaylist& playlist, size_t* i, SegmentFetchJob* jobs, std::thread* threads,
+                 SegmentFetchLatch* latch) {
     int launched = 0;
     while (*i < playlist.segment_urls.size() && launched < HLS_PARALLEL_FETCHES) {
         int64_t sequence = playlist.media_sequence + static_cast<int64_t>(*i);

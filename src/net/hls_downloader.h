@@ -23,8 +23,8 @@
 // playlist stopped growing, or every new segment fails, e.g. with 403 once a
 // signed URL has expired) is fatal, so the runner's retry can start afresh;
 // the reason is "HLS source stalled: no new segment for N s", followed by
-// the last segment's error in brackets when segments were failing. Waiting for room in a full ring is not a stall; a live
-// segment that sends nothing for that long is (its time-out is the limit).
+// the last segment's error in brackets when segments were failing. Waiting for room in a full ring is not a stall; a
+// live segment that sends nothing for that long is (its time-out is the limit).
 //
 // The thread ends on the stop event, on abandonment by the engine, at the end
 // of a finished playlist, after five failed playlist fetches in a row, on a
@@ -38,7 +38,6 @@
 #include <string_view>
 
 #include "net/byte_buffer.h"
-
 #include "net/segment_ring.h"
 
 struct SegmentFetchLatch;
@@ -46,14 +45,14 @@ struct SegmentFetchLatch;
 constexpr int HLS_PARALLEL_FETCHES = 6;
 constexpr uint32_t HLS_PLAYLIST_TIMEOUT_MS = 45000;
 constexpr uint32_t HLS_SEGMENT_TIMEOUT_MS = 180000;
-constexpr int HLS_PLAYLIST_FAILURE_LIMIT = 5;          // consecutive failed fetches that end the downloader
-constexpr uint32_t HLS_PLAYLIST_RETRY_PAUSE_MS = 1000; // after a failed playlist fetch
-constexpr uint32_t HLS_FAST_POLL_MS = 500;             // target duration of 2 s or less (0 counts as 2)
-constexpr uint32_t HLS_SLOW_POLL_MS = 1000;            // longer target durations
-constexpr int HLS_SEGMENT_ATTEMPT_LIMIT = 5;           // polls at which one segment may fail before it is skipped
-constexpr uint32_t HLS_STALL_TARGET_DURATIONS = 3;     // a stall is this many target durations without a segment...
-constexpr uint32_t HLS_STALL_FLOOR_MS = 10000;         // ...but never less than this
-constexpr size_t HLS_RECENT_SEGMENTS = 16;             // delivered URLs remembered to tell a lagging playlist from a restart
+constexpr int HLS_PLAYLIST_FAILURE_LIMIT = 5;           // consecutive failed fetches that end the downloader
+constexpr uint32_t HLS_PLAYLIST_RETRY_PAUSE_MS = 1000;  // after a failed playlist fetch
+constexpr uint32_t HLS_FAST_POLL_MS = 500;              // target duration of 2 s or less (0 counts as 2)
+constexpr uint32_t HLS_SLOW_POLL_MS = 1000;             // longer target durations
+constexpr int HLS_SEGMENT_ATTEMPT_LIMIT = 5;            // polls at which one segment may fail before it is skipped
+constexpr uint32_t HLS_STALL_TARGET_DURATIONS = 3;      // a stall is this many target durations without a segment...
+constexpr uint32_t HLS_STALL_FLOOR_MS = 10000;          // ...but never less than this
+constexpr size_t HLS_RECENT_SEGMENTS = 16;  // delivered URLs remembered to tell a lagging playlist from a restart
 constexpr size_t HLS_DOWNLOADER_ERROR_SIZE = 256;
 constexpr size_t SEGMENT_FETCH_ERROR_SIZE = 128;
 
@@ -61,14 +60,14 @@ constexpr size_t SEGMENT_FETCH_ERROR_SIZE = 128;
 struct SegmentFetchJob {
     std::string_view url;  // borrowed from the playlist being delivered
     int64_t sequence = 0;
-    bool discontinuity = false;  // the playlist marked a discontinuity before it
+    bool discontinuity = false;                    // the playlist marked a discontinuity before it
     uint32_t timeout_ms = HLS_SEGMENT_TIMEOUT_MS;  // the stall limit for a live segment
     ByteBuffer body;
     bool result = false;
     uint32_t status = 0;
     char error_text[SEGMENT_FETCH_ERROR_SIZE] = {};
-    HttpCancel* cancel = nullptr;       // the ring's, so tear-down cuts the download short
-    SegmentFetchLatch* latch = nullptr; // counted down when the fetch is over
+    HttpCancel* cancel = nullptr;        // the ring's, so tear-down cuts the download short
+    SegmentFetchLatch* latch = nullptr;  // counted down when the fetch is over
 };
 
 // Pause between two polls of a playlist with this target duration.

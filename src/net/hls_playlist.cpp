@@ -13,7 +13,9 @@ namespace {
 
 constexpr int64_t kMaxMediaSequence = int64_t{1} << 62;
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 template <typename Number>
 Number leading_decimal(std::string_view text, Number limit) {

@@ -34,8 +34,8 @@ struct HlsPlaylist {
 // playlist" (no #EXTM3U line, or no segment reference) or "out of memory".
 // Numbers are read from their leading digits; a media sequence beyond 2^62
 // is held at 2^62 so sequence arithmetic cannot overflow.
-[[nodiscard]] bool hls_parse_media_playlist(std::string_view playlist_url, std::string_view text,
-                                            HlsPlaylist* playlist, std::span<char> error);
+[[nodiscard]] bool hls_parse_media_playlist(std::string_view playlist_url, std::string_view text, HlsPlaylist* playlist,
+                                            std::span<char> error);
 
 // Frees every URL and resets the record; accepts nullptr.
 void hls_playlist_free(HlsPlaylist* playlist);

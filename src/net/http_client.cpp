@@ -28,9 +28,13 @@ struct Connection {
     std::optional<EventListener> cancel_watch;
 };
 
-Event* cancel_event(HttpCancel* cancel) { return cancel ? &cancel->cancelled : nullptr; }
+Event* cancel_event(HttpCancel* cancel) {
+    return cancel ? &cancel->cancelled : nullptr;
+}
 
-bool was_cancelled(HttpCancel* cancel) { return event_is_set(cancel_event(cancel)); }
+bool was_cancelled(HttpCancel* cancel) {
+    return event_is_set(cancel_event(cancel));
+}
 
 // From here on a cancel shuts the socket down, so whatever blocks on it (the
 // TLS handshake, a send, a receive) returns at once. False when the request
@@ -96,8 +100,8 @@ bool receive_response(Connection* connection, std::vector<uint8_t>* response, Ht
     }
 }
 
-bool exchange(Connection* connection, const HttpUrl& url, uint32_t timeout_ms, ByteBuffer* body,
-              uint32_t* status, std::span<char> location, std::span<char> error) {
+bool exchange(Connection* connection, const HttpUrl& url, uint32_t timeout_ms, ByteBuffer* body, uint32_t* status,
+              std::span<char> location, std::span<char> error) {
     connection->fd = socket_connect(url.host, url.port, timeout_ms, cancel_event(connection->cancel));
     bool done = connection->fd >= 0 && watch_cancel(connection) && (!url.tls || start_tls(connection, url, error)) &&
                 send_all(connection, http_format_request(url));
@@ -139,8 +143,8 @@ bool http_get_once(std::string_view url_text, uint32_t timeout_ms, ByteBuffer* b
     return ok;
 }
 
-bool http_get(std::string_view url, uint32_t timeout_ms, ByteBuffer* body, uint32_t* status,
-              std::span<char> error, HttpCancel* cancel, std::string* final_url) {
+bool http_get(std::string_view url, uint32_t timeout_ms, ByteBuffer* body, uint32_t* status, std::span<char> error,
+              HttpCancel* cancel, std::string* final_url) {
     byte_buffer_free(body);
     uint32_t code = 0;
     if (status) *status = 0;
@@ -161,7 +165,9 @@ bool http_get(std::string_view url, uint32_t timeout_ms, ByteBuffer* body, uint3
     return false;
 }
 
-void http_client_shutdown() { tls_client_shutdown(); }
+void http_client_shutdown() {
+    tls_client_shutdown();
+}
 
 HttpTlsCounters http_tls_counters() {
     TlsCounters counters = tls_client_counters();

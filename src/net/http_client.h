@@ -24,9 +24,9 @@
 #include "net/byte_buffer.h"
 #include "platform/event.h"
 
-constexpr int HTTP_MAX_REQUESTS = 6;             // one request and five redirects
-constexpr size_t HTTP_RECEIVE_STEP = 16384;      // bytes asked for per receive
-constexpr size_t HTTP_LOCATION_SIZE = 8192;      // Location field and working URL
+constexpr int HTTP_MAX_REQUESTS = 6;         // one request and five redirects
+constexpr size_t HTTP_RECEIVE_STEP = 16384;  // bytes asked for per receive
+constexpr size_t HTTP_LOCATION_SIZE = 8192;  // Location field and working URL
 // A response larger than this fails ("HTTP read failed") instead of
 // exhausting memory: a hostile or broken server cannot make us hold more.
 constexpr size_t HTTP_MAX_RESPONSE_BYTES = size_t{512} << 20;

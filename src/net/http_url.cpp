@@ -102,7 +102,8 @@ std::string remove_dot_segments(std::string_view path) {
     bool ends_in_folder = false;
     for (size_t at = 1;;) {
         size_t slash = path.find('/', at);
-        std::string_view segment = path.substr(at, slash == std::string_view::npos ? std::string_view::npos : slash - at);
+        std::string_view segment =
+            path.substr(at, slash == std::string_view::npos ? std::string_view::npos : slash - at);
         bool dots = segment == "." || segment == "..";
         if (segment == ".." && !kept.empty()) kept.pop_back();
         if (!dots) kept.push_back(segment);

@@ -17,10 +17,10 @@ constexpr size_t HTTP_URL_HOST_MAX = 255;
 constexpr size_t HTTP_URL_PATH_MAX = 4095;
 
 struct HttpUrl {
-    std::string host;  // name or address; an IPv6 literal without its brackets
-    std::string path;  // from the first '/' after the authority; "/" when there is none
-    uint16_t port = 0; // 80, 443 or the explicit port
-    bool tls = false;  // https
+    std::string host;   // name or address; an IPv6 literal without its brackets
+    std::string path;   // from the first '/' after the authority; "/" when there is none
+    uint16_t port = 0;  // 80, 443 or the explicit port
+    bool tls = false;   // https
 };
 
 // Fills `url` (reset first) from `text`. False for another scheme, an empty or

@@ -23,9 +23,13 @@ void release(SegmentRing* ring) {
     if (ring->references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete ring;
 }
 
-bool stop_signalled_locked(SegmentRing* ring) { return ring->stop_event && ring->stop_event->is_set(); }
+bool stop_signalled_locked(SegmentRing* ring) {
+    return ring->stop_event && ring->stop_event->is_set();
+}
 
-void cancel_requests(void* context) { http_cancel(static_cast<HttpCancel*>(context)); }
+void cancel_requests(void* context) {
+    http_cancel(static_cast<HttpCancel*>(context));
+}
 
 void run_producer(SegmentRing* ring, SegmentRingProducer producer) {
     (void)producer(ring);
@@ -112,7 +116,9 @@ void segment_ring_teardown(SegmentRing* ring, uint32_t wait_ms) {
     release(ring);
 }
 
-int segment_ring_downloaders_running() { return g_downloaders_running.load(std::memory_order_acquire); }
+int segment_ring_downloaders_running() {
+    return g_downloaders_running.load(std::memory_order_acquire);
+}
 
 bool segment_ring_should_stop(SegmentRing* ring) {
     std::lock_guard guard(ring->lock);
@@ -128,8 +134,8 @@ bool segment_ring_pause(SegmentRing* ring, uint32_t ms) {
         if (now >= deadline) return false;
         // The stop event cannot wake this condition, so look at it often;
         // tear-down does wake it.
-        auto slice = std::min<std::chrono::steady_clock::duration>(deadline - now,
-                                                                   std::chrono::milliseconds(kStopPollMs));
+        auto slice =
+            std::min<std::chrono::steady_clock::duration>(deadline - now, std::chrono::milliseconds(kStopPollMs));
         ring->not_full.wait_for(guard, slice);
     }
 }

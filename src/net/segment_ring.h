@@ -45,18 +45,18 @@ constexpr uint32_t SEGMENT_RING_TEARDOWN_WAIT_MS = 5000;
 struct SegmentRing {
     ByteBuffer slots[SEGMENT_RING_SLOTS];
     bool slot_discontinuity[SEGMENT_RING_SLOTS] = {};  // beside each slot's segment
-    uint32_t read_index = 0;   // advanced only by the engine
-    uint32_t write_index = 0;  // advanced only by the downloader
-    uint32_t count = 0;        // filled slots, 0-8
+    uint32_t read_index = 0;                           // advanced only by the engine
+    uint32_t write_index = 0;                          // advanced only by the downloader
+    uint32_t count = 0;                                // filled slots, 0-8
     bool ended = false;
     bool failed = false;
     char error_text[SEGMENT_RING_ERROR_SIZE] = {};
     std::mutex lock;
-    std::condition_variable not_empty;  // signalled per delivery and at the downloader's end
-    std::condition_variable not_full;   // signalled per take and at tear-down
-    std::string playlist_url;           // our own copy; also the base for relative references
-    Event* stop_event = nullptr;        // borrowed from the engine until tear-down
-    HttpCancel cancel;                  // the downloader's requests
+    std::condition_variable not_empty;        // signalled per delivery and at the downloader's end
+    std::condition_variable not_full;         // signalled per take and at tear-down
+    std::string playlist_url;                 // our own copy; also the base for relative references
+    Event* stop_event = nullptr;              // borrowed from the engine until tear-down
+    HttpCancel cancel;                        // the downloader's requests
     std::optional<EventListener> stop_watch;  // cancels them when the stop event is set
     std::thread downloader;
     std::atomic<int> references{0};

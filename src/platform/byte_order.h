@@ -23,8 +23,7 @@ constexpr void store_be(std::span<uint8_t> field, uint64_t value) {
 }
 
 [[nodiscard]] constexpr uint32_t load_le32(std::span<const uint8_t, 4> field) {
-    return uint32_t{field[0]} | (uint32_t{field[1]} << 8) | (uint32_t{field[2]} << 16) |
-           (uint32_t{field[3]} << 24);
+    return uint32_t{field[0]} | (uint32_t{field[1]} << 8) | (uint32_t{field[2]} << 16) | (uint32_t{field[3]} << 24);
 }
 
 // Sequential reads from a buffer: a read past the end yields 0 and sets

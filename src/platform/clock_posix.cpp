@@ -14,6 +14,6 @@ LocalTime local_time_now() {
     tm parts{};
     localtime_r(&now, &parts);
     return LocalTime{static_cast<unsigned>(parts.tm_year + 1900), static_cast<unsigned>(parts.tm_mon + 1),
-                     static_cast<unsigned>(parts.tm_mday), static_cast<unsigned>(parts.tm_hour),
-                     static_cast<unsigned>(parts.tm_min), static_cast<unsigned>(parts.tm_sec)};
+                     static_cast<unsigned>(parts.tm_mday),        static_cast<unsigned>(parts.tm_hour),
+                     static_cast<unsigned>(parts.tm_min),         static_cast<unsigned>(parts.tm_sec)};
 }

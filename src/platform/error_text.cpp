@@ -29,7 +29,9 @@ void error_printf(std::span<char> out, const char* format, ...) {
     va_end(args);
 }
 
-bool error_is_empty(std::span<const char> out) { return out.empty() || out[0] == '\0'; }
+bool error_is_empty(std::span<const char> out) {
+    return out.empty() || out[0] == '\0';
+}
 
 void error_set_if_empty(std::span<char> out, std::string_view text) {
     if (!error_is_empty(out)) return;

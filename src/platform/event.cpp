@@ -55,4 +55,6 @@ bool event_wait_ms(Event* event, uint32_t timeout_ms) {
     return false;
 }
 
-bool event_is_set(Event* event) { return event && event->is_set(); }
+bool event_is_set(Event* event) {
+    return event && event->is_set();
+}

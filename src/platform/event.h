@@ -13,7 +13,7 @@
 #include <vector>
 
 class Event {
-public:
+  public:
     using Listener = void (*)(void* context);
 
     void set();
@@ -29,7 +29,7 @@ public:
     // Once this returns, the listener is not running and never runs again.
     void remove_listener(uint64_t key);
 
-private:
+  private:
     struct Registration {
         uint64_t key;
         Listener listener;
@@ -44,14 +44,14 @@ private:
 
 // A listener for as long as this object lives; an absent event listens to nothing.
 class EventListener {
-public:
+  public:
     EventListener() = default;
     EventListener(Event* event, Event::Listener listener, void* context);
     ~EventListener();
     EventListener(const EventListener&) = delete;
     EventListener& operator=(const EventListener&) = delete;
 
-private:
+  private:
     Event* event_ = nullptr;
     uint64_t key_ = 0;
 };

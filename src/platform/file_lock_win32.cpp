@@ -16,8 +16,8 @@ namespace {
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 HANDLE open_lock_file(const std::string& path, DWORD disposition) {
-    return CreateFileW(utf8_to_wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, SHARE_ALL, nullptr,
-                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(utf8_to_wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, SHARE_ALL, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 bool lock_now(HANDLE file, DWORD flags) {

@@ -40,8 +40,7 @@ bool file_create_private(const std::string& path, std::string_view content) {
     return ok;
 }
 
-bool file_replace_private(const std::string& path, const std::string& temp_path,
-                          std::string_view content) {
+bool file_replace_private(const std::string& path, const std::string& temp_path, std::string_view content) {
     int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     bool written = fchmod(fd, 0600) == 0 && write_all(fd, content) && fsync(fd) == 0;

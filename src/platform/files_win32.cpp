@@ -28,9 +28,8 @@ struct FileHandle {
 };
 
 HANDLE open_file(const std::string& path, DWORD access, DWORD disposition) {
-    return CreateFileW(utf8_to_wide(path).c_str(), access,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(utf8_to_wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 bool write_all(HANDLE file, std::string_view bytes) {
@@ -67,8 +66,7 @@ bool file_create_private(const std::string& path, std::string_view content) {
     return ok;
 }
 
-bool file_replace_private(const std::string& path, const std::string& temp_path,
-                          std::string_view content) {
+bool file_replace_private(const std::string& path, const std::string& temp_path, std::string_view content) {
     FileHandle file(open_file(temp_path, GENERIC_WRITE, CREATE_ALWAYS));
     if (!file.valid()) return false;
     bool written = write_all(file.handle, content) && FlushFileBuffers(file.handle);
@@ -83,8 +81,7 @@ bool file_move_replacing(const std::string& from, const std::string& to) {
 
 void file_append_private(const std::string& path, std::string_view line, int64_t size_limit) {
     // Append-only access (no FILE_WRITE_DATA): every write goes to the end.
-    FileHandle file(
-        open_file(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, OPEN_ALWAYS));
+    FileHandle file(open_file(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, OPEN_ALWAYS));
     if (!file.valid()) return;
     LARGE_INTEGER size{};
     if (GetFileSizeEx(file.handle, &size) && size.QuadPart > size_limit) {

@@ -18,7 +18,9 @@ std::string env_text(const char* name) {
     return value ? std::string(value) : std::string();
 }
 
-std::string home_folder() { return env_text("HOME"); }
+std::string home_folder() {
+    return env_text("HOME");
+}
 
 std::string config_home() {
     std::string xdg = env_text("XDG_CONFIG_HOME");
@@ -85,7 +87,9 @@ std::string path_parent(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-std::string path_join(const std::string& folder, const std::string& name) { return folder + "/" + name; }
+std::string path_join(const std::string& folder, const std::string& name) {
+    return folder + "/" + name;
+}
 
 bool ensure_directory(const std::string& path) {
     if (path.empty()) return false;

@@ -23,8 +23,7 @@ std::string known_folder(REFKNOWNFOLDERID id) {
 }
 
 bool file_attributes(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA* data) {
-    return !path.empty() &&
-           GetFileAttributesExW(utf8_to_wide(path).c_str(), GetFileExInfoStandard, data) != 0;
+    return !path.empty() && GetFileAttributesExW(utf8_to_wide(path).c_str(), GetFileExInfoStandard, data) != 0;
 }
 
 bool is_separator(char c) {
@@ -45,8 +44,7 @@ std::string user_data_base() {
 std::string temp_folder() {
     wchar_t buffer[MAX_PATH + 1];
     DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
-    std::string folder =
-        length > 0 && length <= MAX_PATH ? wide_to_utf8({buffer, length}) : std::string("C:\\");
+    std::string folder = length > 0 && length <= MAX_PATH ? wide_to_utf8({buffer, length}) : std::string("C:\\");
     if (!is_separator(folder.back())) folder += '\\';
     return folder;
 }
@@ -62,8 +60,7 @@ std::string programs_folder() {
 std::string executable_path() {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        DWORD length =
-            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) return {};
         if (length < buffer.size()) return wide_to_utf8({buffer.data(), length});
         buffer.resize(buffer.size() * 2);
@@ -101,10 +98,8 @@ bool is_directory(const std::string& path) {
 
 int64_t regular_file_size(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!file_attributes(path, &data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        return -1;
-    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
-                                data.nFileSizeLow);
+    if (!file_attributes(path, &data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
+    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }
 
 // No inode without opening the file: a replaced config.tsv still shows in
@@ -112,8 +107,8 @@ int64_t regular_file_size(const std::string& path) {
 FileStamp file_stamp(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!file_attributes(path, &data)) return {};
-    const uint64_t written = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                             data.ftLastWriteTime.dwLowDateTime;
+    const uint64_t written =
+        (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
     return FileStamp{0, static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow),
                      static_cast<int64_t>(written) * 100};
 }

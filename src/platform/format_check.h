@@ -4,9 +4,7 @@
 #pragma once
 
 #ifdef __MINGW32__
-#define PRINTF_LIKE(format_index, first_arg) \
-    __attribute__((format(gnu_printf, format_index, first_arg)))
+#define PRINTF_LIKE(format_index, first_arg) __attribute__((format(gnu_printf, format_index, first_arg)))
 #else
-#define PRINTF_LIKE(format_index, first_arg) \
-    __attribute__((format(printf, format_index, first_arg)))
+#define PRINTF_LIKE(format_index, first_arg) __attribute__((format(printf, format_index, first_arg)))
 #endif

@@ -34,9 +34,7 @@ bool drain(HANDLE pipe, std::string* output) {
         if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return false;
         if (available == 0) return true;
         DWORD got = 0;
-        if (!ReadFile(pipe, buffer, available < READ_CHUNK ? available : READ_CHUNK, &got,
-                      nullptr) ||
-            got == 0) {
+        if (!ReadFile(pipe, buffer, available < READ_CHUNK ? available : READ_CHUNK, &got, nullptr) || got == 0) {
             return false;
         }
         output->append(buffer, got);
@@ -54,8 +52,7 @@ Handle create_job() {
     return job;
 }
 
-bool spawn(const std::vector<std::string>& argv, HANDLE write_end, HANDLE job,
-           PROCESS_INFORMATION* child) {
+bool spawn(const std::vector<std::string>& argv, HANDLE write_end, HANDLE job, PROCESS_INFORMATION* child) {
     std::wstring application = utf8_to_wide(argv[0]);
     std::wstring command_line = utf8_to_wide(process_command_line(argv));
     STARTUPINFOW startup{};
@@ -66,8 +63,8 @@ bool spawn(const std::vector<std::string>& argv, HANDLE write_end, HANDLE job,
     startup.hStdOutput = write_end;
     startup.hStdError = write_end;
     if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                        CREATE_NO_WINDOW | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, nullptr,
-                        nullptr, &startup, child)) {
+                        CREATE_NO_WINDOW | CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup,
+                        child)) {
         return false;
     }
     // Outside a job the child still runs; only the helpers it starts would
@@ -84,8 +81,8 @@ void end_by_force(HANDLE job, HANDLE process, uint32_t exit_code) {
 
 }  // namespace
 
-bool process_run_capture(const std::vector<std::string>& argv, uint32_t limit_ms,
-                         uint32_t killed_exit_code, ProcessResult* result) {
+bool process_run_capture(const std::vector<std::string>& argv, uint32_t limit_ms, uint32_t killed_exit_code,
+                         ProcessResult* result) {
     *result = ProcessResult{};
     if (argv.empty() || !is_executable_file(argv[0])) return false;
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};

@@ -19,8 +19,7 @@
 // A connected socket, or -1 when no address could be reached (or the name
 // did not resolve, or `cancel` was set while connecting). The caller closes
 // it with socket_close.
-[[nodiscard]] int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms,
-                                 Event* cancel = nullptr);
+[[nodiscard]] int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms, Event* cancel = nullptr);
 
 // Shuts a socket down in both directions, so a call blocked on it returns at
 // once; shaped as an Event listener (`context` is an int* holding the socket).

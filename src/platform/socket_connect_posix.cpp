@@ -128,7 +128,9 @@ long socket_send_pieces(int fd, std::span<const std::span<const uint8_t>> pieces
     return static_cast<long>(sent);
 }
 
-int socket_last_error() { return errno; }
+int socket_last_error() {
+    return errno;
+}
 
 bool socket_is_ip_literal(const std::string& host) {
     unsigned char scratch[sizeof(in6_addr)];

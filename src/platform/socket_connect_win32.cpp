@@ -84,8 +84,7 @@ bool connect_bounded(SOCKET s, const addrinfo* address, uint32_t timeout_ms, Eve
         if (!wait_connected(s, timeout_ms, cancel)) return false;
         int error = 0;
         int length = sizeof error;
-        if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 ||
-            error != 0) {
+        if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 || error != 0) {
             return false;
         }
     }
@@ -176,6 +175,5 @@ int socket_last_error() {
 
 bool socket_is_ip_literal(const std::string& host) {
     unsigned char scratch[sizeof(in6_addr)];
-    return inet_pton(AF_INET, host.c_str(), scratch) == 1 ||
-           inet_pton(AF_INET6, host.c_str(), scratch) == 1;
+    return inet_pton(AF_INET, host.c_str(), scratch) == 1 || inet_pton(AF_INET6, host.c_str(), scratch) == 1;
 }

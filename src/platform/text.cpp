@@ -33,7 +33,9 @@ void next_character(std::string_view text, size_t at, size_t* bytes, size_t* uni
     *units = length == 4 ? 2 : 1;
 }
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 

@@ -54,8 +54,7 @@ struct TlsVerdict {
 // Handshakes over `socket` for `host`. On ok `*session` holds the session
 // (free it with tls_close). On handshake_failed or verify_failed `verdict`
 // says why.
-[[nodiscard]] TlsOpenResult tls_open(int socket, const std::string& host, TlsSession** session,
-                                     TlsVerdict* verdict);
+[[nodiscard]] TlsOpenResult tls_open(int socket, const std::string& host, TlsSession** session, TlsVerdict* verdict);
 
 // One write step: bytes written (> 0), or <= 0 with tls_io_error set.
 [[nodiscard]] long tls_write(TlsSession* session, const void* data, size_t size);

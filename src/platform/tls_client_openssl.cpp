@@ -60,8 +60,7 @@ SSL_CTX* acquire_context() {
 bool configure(SSL* ssl, int socket, const std::string& host) {
     // Server name indication carries names only: an address there is not
     // allowed and some servers refuse it.
-    if (!socket_is_ip_literal(host) && SSL_set_tlsext_host_name(ssl, host.c_str()) != 1)
-        return false;
+    if (!socket_is_ip_literal(host) && SSL_set_tlsext_host_name(ssl, host.c_str()) != 1) return false;
     return SSL_set1_host(ssl, host.c_str()) == 1 && SSL_set_fd(ssl, socket) == 1;
 }
 
@@ -71,9 +70,7 @@ int io_error_of(SSL* ssl, int result) {
     int reason = SSL_get_error(ssl, result);
     ERR_clear_error();
     if (reason == SSL_ERROR_ZERO_RETURN) return 0;
-    if (reason == SSL_ERROR_SYSCALL || reason == SSL_ERROR_WANT_READ ||
-        reason == SSL_ERROR_WANT_WRITE)
-        return saved;
+    if (reason == SSL_ERROR_SYSCALL || reason == SSL_ERROR_WANT_READ || reason == SSL_ERROR_WANT_WRITE) return saved;
     return EPROTO;
 }
 
@@ -83,8 +80,7 @@ int clamp_size(size_t size) {
 
 }  // namespace
 
-TlsOpenResult tls_open(int socket, const std::string& host, TlsSession** session,
-                       TlsVerdict* verdict) {
+TlsOpenResult tls_open(int socket, const std::string& host, TlsSession** session, TlsVerdict* verdict) {
     *session = nullptr;
     ERR_clear_error();
     SSL_CTX* context = acquire_context();
@@ -109,9 +105,8 @@ TlsOpenResult tls_open(int socket, const std::string& host, TlsSession** session
     }
     TlsCounters counters = tls_client_counters();
     verdict->result = verify;
-    error_printf(verdict->text, "%ld %s (roots=%d parsed=%d seen=%d)", verify,
-                 X509_verify_cert_error_string(verify), counters.roots, counters.parsed,
-                 counters.seen);
+    error_printf(verdict->text, "%ld %s (roots=%d parsed=%d seen=%d)", verify, X509_verify_cert_error_string(verify),
+                 counters.roots, counters.parsed, counters.seen);
     // A rejected certificate also aborts the handshake; naming the verify
     // result then tells far more than "handshake failed".
     return verify == X509_V_OK ? TlsOpenResult::handshake_failed : TlsOpenResult::verify_failed;

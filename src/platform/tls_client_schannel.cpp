@@ -60,8 +60,7 @@ TlsClientState& tls_state() {
 }
 
 void count_root_store(DWORD location, TlsCounters* counters) {
-    HCERTSTORE store =
-        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, location | CERT_STORE_READONLY_FLAG, L"ROOT");
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, location | CERT_STORE_READONLY_FLAG, L"ROOT");
     if (!store) return;
     for (PCCERT_CONTEXT cert = CertEnumCertificatesInStore(store, nullptr); cert;
          cert = CertEnumCertificatesInStore(store, cert)) {
@@ -81,9 +80,9 @@ std::shared_ptr<Credential> create_credential(TlsCounters* counters) {
     settings.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
     settings.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
     TimeStamp expiry{};
-    SECURITY_STATUS status = AcquireCredentialsHandleW(
-        nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr, &settings,
-        nullptr, nullptr, &credential->handle, &expiry);
+    SECURITY_STATUS status =
+        AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr, &settings,
+                                  nullptr, nullptr, &credential->handle, &expiry);
     if (status != SEC_E_OK) return nullptr;
     count_root_store(CERT_SYSTEM_STORE_CURRENT_USER, counters);
     count_root_store(CERT_SYSTEM_STORE_LOCAL_MACHINE, counters);
@@ -181,31 +180,26 @@ void keep_extra(TlsSession* session, const SecBuffer& maybe_extra) {
         return;
     }
     size_t extra = maybe_extra.cbBuffer;
-    std::memmove(session->incoming.data(),
-                 session->incoming.data() + session->incoming.size() - extra, extra);
+    std::memmove(session->incoming.data(), session->incoming.data() + session->incoming.size() - extra, extra);
     session->incoming.resize(extra);
 }
 
 SECURITY_STATUS handshake(TlsSession* session, const std::wstring& target) {
-    constexpr ULONG FLAGS = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
-                            ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
-                            ISC_REQ_EXTENDED_ERROR;
+    constexpr ULONG FLAGS = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
+                            ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR;
     const wchar_t* name = target.empty() ? nullptr : target.c_str();
     bool first = true;
     for (;;) {
-        SecBuffer in[2] = {{static_cast<ULONG>(session->incoming.size()), SECBUFFER_TOKEN,
-                            session->incoming.data()},
+        SecBuffer in[2] = {{static_cast<ULONG>(session->incoming.size()), SECBUFFER_TOKEN, session->incoming.data()},
                            {0, SECBUFFER_EMPTY, nullptr}};
         SecBuffer out[1] = {{0, SECBUFFER_TOKEN, nullptr}};
         SecBufferDesc in_desc{SECBUFFER_VERSION, 2, in};
         SecBufferDesc out_desc{SECBUFFER_VERSION, 1, out};
         ULONG attributes = 0;
         SECURITY_STATUS status = InitializeSecurityContextW(
-            &session->credential->handle, first ? nullptr : &session->context,
-            const_cast<wchar_t*>(name), FLAGS, 0, 0, first ? nullptr : &in_desc, 0,
-            first ? &session->context : nullptr, &out_desc, &attributes, nullptr);
-        if (first && (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK))
-            session->has_context = true;
+            &session->credential->handle, first ? nullptr : &session->context, const_cast<wchar_t*>(name), FLAGS, 0, 0,
+            first ? nullptr : &in_desc, 0, first ? &session->context : nullptr, &out_desc, &attributes, nullptr);
+        if (first && (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK)) session->has_context = true;
         first = false;
         send_token(session, &out[0]);
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
@@ -227,14 +221,12 @@ bool certificate_names_address(PCCERT_CONTEXT certificate, const std::string& ho
     if (inet_pton(AF_INET, host.c_str(), address) == 1) size = 4;
     if (size == 0 && inet_pton(AF_INET6, host.c_str(), address) == 1) size = 16;
     const CERT_INFO* info = certificate->pCertInfo;
-    PCERT_EXTENSION extension =
-        CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+    PCERT_EXTENSION extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
     if (size == 0 || !extension) return false;
     CERT_ALT_NAME_INFO* names = nullptr;
     DWORD names_size = 0;
-    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                             extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names,
-                             &names_size)) {
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData, extension->Value.cbData,
+                             CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &names_size)) {
         return false;
     }
     bool found = false;
@@ -250,8 +242,7 @@ bool certificate_names_address(PCCERT_CONTEXT certificate, const std::string& ho
 // The chain's own verdict, checked before the SSL policy: not every
 // implementation of the policy refuses a chain that ends short of a root.
 long chain_error(DWORD status) {
-    if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID)
-        return static_cast<long>(TRUST_E_CERT_SIGNATURE);
+    if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID) return static_cast<long>(TRUST_E_CERT_SIGNATURE);
     if (status & CERT_TRUST_IS_PARTIAL_CHAIN) return static_cast<long>(CERT_E_CHAINING);
     if (status & CERT_TRUST_IS_UNTRUSTED_ROOT) return static_cast<long>(CERT_E_UNTRUSTEDROOT);
     if (status & CERT_TRUST_IS_NOT_TIME_VALID) return static_cast<long>(CERT_E_EXPIRED);
@@ -266,9 +257,7 @@ long chain_error(DWORD status) {
 // which not every implementation of the policy does.
 long verify_peer(TlsSession* session, const std::string& host) {
     PCCERT_CONTEXT peer = nullptr;
-    if (QueryContextAttributesW(&session->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &peer) !=
-            SEC_E_OK ||
-        !peer) {
+    if (QueryContextAttributesW(&session->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &peer) != SEC_E_OK || !peer) {
         return static_cast<long>(SEC_E_CERT_UNKNOWN);
     }
     char server_auth[] = szOID_PKIX_KP_SERVER_AUTH;
@@ -280,8 +269,7 @@ long verify_peer(TlsSession* session, const std::string& host) {
     chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     long result = static_cast<long>(CERT_E_CHAINING);
-    if (CertGetCertificateChain(nullptr, peer, nullptr, peer->hCertStore, &chain_para, 0, nullptr,
-                                &chain)) {
+    if (CertGetCertificateChain(nullptr, peer, nullptr, peer->hCertStore, &chain_para, 0, nullptr, &chain)) {
         SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
         ssl.cbSize = sizeof ssl;
         ssl.dwAuthType = AUTHTYPE_SERVER;
@@ -294,10 +282,8 @@ long verify_peer(TlsSession* session, const std::string& host) {
         status.cbSize = sizeof status;
         result = chain_error(chain->TrustStatus.dwErrorStatus);
         if (result == 0) {  // a policy call that fails refuses the certificate too
-            bool checked =
-                CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status);
-            result =
-                static_cast<long>(checked ? status.dwError : static_cast<DWORD>(CERT_E_CHAINING));
+            bool checked = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status);
+            result = static_cast<long>(checked ? status.dwError : static_cast<DWORD>(CERT_E_CHAINING));
         }
         if (result == 0 && socket_is_ip_literal(host) && !certificate_names_address(peer, host)) {
             result = static_cast<long>(CERT_E_CN_NO_MATCH);
@@ -311,14 +297,13 @@ long verify_peer(TlsSession* session, const std::string& host) {
 void describe(TlsVerdict* verdict, long code, const char* meaning) {
     verdict->result = code;
     TlsCounters counters = tls_client_counters();
-    error_printf(verdict->text, "%ld %s (roots=%d parsed=%d seen=%d)", code, meaning,
-                 counters.roots, counters.parsed, counters.seen);
+    error_printf(verdict->text, "%ld %s (roots=%d parsed=%d seen=%d)", code, meaning, counters.roots, counters.parsed,
+                 counters.seen);
 }
 
 }  // namespace
 
-TlsOpenResult tls_open(int socket, const std::string& host, TlsSession** session,
-                       TlsVerdict* verdict) {
+TlsOpenResult tls_open(int socket, const std::string& host, TlsSession** session, TlsVerdict* verdict) {
     *session = nullptr;
     std::shared_ptr<Credential> credential = acquire_credential();
     if (!credential) return TlsOpenResult::context_failed;
@@ -328,8 +313,7 @@ TlsOpenResult tls_open(int socket, const std::string& host, TlsSession** session
     opened->credential = std::move(credential);
     std::wstring wide_host = utf8_to_wide(host);
     // The target name is what Schannel sends as the server name: names only.
-    SECURITY_STATUS status =
-        handshake(opened.get(), socket_is_ip_literal(host) ? std::wstring() : wide_host);
+    SECURITY_STATUS status = handshake(opened.get(), socket_is_ip_literal(host) ? std::wstring() : wide_host);
     if (status != SEC_E_OK) {
         describe(verdict, static_cast<long>(status), "TLS handshake failed");
         return TlsOpenResult::handshake_failed;
@@ -339,8 +323,7 @@ TlsOpenResult tls_open(int socket, const std::string& host, TlsSession** session
         describe(verdict, verify, verify_meaning(verify));
         return TlsOpenResult::verify_failed;
     }
-    if (QueryContextAttributesW(&opened->context, SECPKG_ATTR_STREAM_SIZES, &opened->sizes) !=
-        SEC_E_OK) {
+    if (QueryContextAttributesW(&opened->context, SECPKG_ATTR_STREAM_SIZES, &opened->sizes) != SEC_E_OK) {
         return TlsOpenResult::session_failed;
     }
     opened->established = true;
@@ -354,11 +337,10 @@ long tls_write(TlsSession* session, const void* data, size_t size) {
     session->record.resize(header + take + trailer);
     char* bytes = session->record.data();
     std::memcpy(bytes + header, data, take);
-    SecBuffer buffers[4] = {
-        {static_cast<ULONG>(header), SECBUFFER_STREAM_HEADER, bytes},
-        {static_cast<ULONG>(take), SECBUFFER_DATA, bytes + header},
-        {static_cast<ULONG>(trailer), SECBUFFER_STREAM_TRAILER, bytes + header + take},
-        {0, SECBUFFER_EMPTY, nullptr}};
+    SecBuffer buffers[4] = {{static_cast<ULONG>(header), SECBUFFER_STREAM_HEADER, bytes},
+                            {static_cast<ULONG>(take), SECBUFFER_DATA, bytes + header},
+                            {static_cast<ULONG>(trailer), SECBUFFER_STREAM_TRAILER, bytes + header + take},
+                            {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
     if (EncryptMessage(&session->context, 0, &desc, 0) != SEC_E_OK) {
         session->io_error = EPROTO;
@@ -373,15 +355,14 @@ long tls_read(TlsSession* session, void* data, size_t size) {
     while (session->plain_offset == session->plain.size()) {
         session->plain.clear();
         session->plain_offset = 0;
-        SecBuffer buffers[4] = {{static_cast<ULONG>(session->incoming.size()), SECBUFFER_DATA,
-                                 session->incoming.data()},
-                                {0, SECBUFFER_EMPTY, nullptr},
-                                {0, SECBUFFER_EMPTY, nullptr},
-                                {0, SECBUFFER_EMPTY, nullptr}};
+        SecBuffer buffers[4] = {
+            {static_cast<ULONG>(session->incoming.size()), SECBUFFER_DATA, session->incoming.data()},
+            {0, SECBUFFER_EMPTY, nullptr},
+            {0, SECBUFFER_EMPTY, nullptr},
+            {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-        SECURITY_STATUS status = session->incoming.empty()
-                                     ? SEC_E_INCOMPLETE_MESSAGE
-                                     : DecryptMessage(&session->context, &desc, 0, nullptr);
+        SECURITY_STATUS status =
+            session->incoming.empty() ? SEC_E_INCOMPLETE_MESSAGE : DecryptMessage(&session->context, &desc, 0, nullptr);
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
             long got = receive_more(session);
             if (got < 1) return got < 0 ? -1 : 0;
@@ -426,8 +407,8 @@ void tls_close(TlsSession* session) {
             SecBufferDesc out_desc{SECBUFFER_VERSION, 1, &out};
             ULONG attributes = 0;
             InitializeSecurityContextW(&session->credential->handle, &session->context, nullptr,
-                                       ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM, 0, 0, nullptr, 0,
-                                       nullptr, &out_desc, &attributes, nullptr);
+                                       ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM, 0, 0, nullptr, 0, nullptr, &out_desc,
+                                       &attributes, nullptr);
             send_token(session, &out);
         }
     }

@@ -34,8 +34,7 @@ bool write_u16(Amf0Writer* w, size_t value) {
 
 bool write_text(Amf0Writer* w, std::string_view text) {
     if (text.size() > STRING_MAX || !reserve(w, 2 + text.size())) return false;
-    return write_u16(w, text.size()) &&
-           amf0_write_raw(w, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+    return write_u16(w, text.size()) && amf0_write_raw(w, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
 }
 
 }  // namespace
@@ -74,7 +73,9 @@ bool amf0_write_object_start(Amf0Writer* w) {
     return amf0_write_raw(w, {&marker, 1});
 }
 
-bool amf0_write_key(Amf0Writer* w, std::string_view key) { return write_text(w, key); }
+bool amf0_write_key(Amf0Writer* w, std::string_view key) {
+    return write_text(w, key);
+}
 
 bool amf0_write_object_end(Amf0Writer* w) {
     const uint8_t end[3] = {0x00, 0x00, 0x09};

@@ -18,7 +18,9 @@ namespace {
 constexpr size_t HEADER_SIZES[4] = {11, 7, 3, 0};
 constexpr uint32_t TIME_FIELD_EXTENDED = 0xFFFFFF;
 
-bool read_byte(RtmpPublisher* p, uint8_t* out) { return rtmp_read_exact(p, {out, 1}); }
+bool read_byte(RtmpPublisher* p, uint8_t* out) {
+    return rtmp_read_exact(p, {out, 1});
+}
 
 // Basic header: format in the top two bits, then a 1-, 2- or 3-byte id.
 bool read_basic_header(RtmpPublisher* p, unsigned* format, unsigned* chunk_stream_id) {

@@ -60,13 +60,12 @@ bool create_stream(RtmpPublisher* p, const RtmpUrl& url) {
 }  // namespace
 
 bool rtmp_build_connect(Amf0Writer* out, const RtmpUrl& url) {
-    return amf0_write_string(out, "connect") && amf0_write_number(out, TX_CONNECT) &&
-           amf0_write_object_start(out) && string_property(out, "app", url.app) &&
-           string_property(out, "type", "nonprivate") && string_property(out, "tcUrl", url.tc_url) &&
-           string_property(out, "flashVer", RTMP_FLASH_VERSION) && amf0_write_key(out, "fpad") &&
-           amf0_write_boolean(out, false) && number_property(out, "capabilities", 15.0) &&
-           number_property(out, "audioCodecs", 4071.0) && number_property(out, "videoCodecs", 252.0) &&
-           amf0_write_object_end(out);
+    return amf0_write_string(out, "connect") && amf0_write_number(out, TX_CONNECT) && amf0_write_object_start(out) &&
+           string_property(out, "app", url.app) && string_property(out, "type", "nonprivate") &&
+           string_property(out, "tcUrl", url.tc_url) && string_property(out, "flashVer", RTMP_FLASH_VERSION) &&
+           amf0_write_key(out, "fpad") && amf0_write_boolean(out, false) &&
+           number_property(out, "capabilities", 15.0) && number_property(out, "audioCodecs", 4071.0) &&
+           number_property(out, "videoCodecs", 252.0) && amf0_write_object_end(out);
 }
 
 bool rtmp_build_stream_command(Amf0Writer* out, std::string_view name, double transaction,
@@ -76,8 +75,7 @@ bool rtmp_build_stream_command(Amf0Writer* out, std::string_view name, double tr
 }
 
 bool rtmp_build_create_stream(Amf0Writer* out) {
-    return amf0_write_string(out, "createStream") && amf0_write_number(out, TX_CREATE_STREAM) &&
-           amf0_write_null(out);
+    return amf0_write_string(out, "createStream") && amf0_write_number(out, TX_CREATE_STREAM) && amf0_write_null(out);
 }
 
 bool rtmp_build_publish(Amf0Writer* out, std::string_view stream_key) {

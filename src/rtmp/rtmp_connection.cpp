@@ -118,11 +118,20 @@ bool start_tls(RtmpPublisher* p, const RtmpUrl& url) {
     TlsOpenResult result = tls_open(p->socket.fd, url.host, &session, &verdict);
     p->tls_session.reset(session);
     switch (result) {
-        case TlsOpenResult::ok: return true;
-        case TlsOpenResult::context_failed: rtmp_set_error(p, "RTMPS TLS context failed"); break;
-        case TlsOpenResult::session_failed: rtmp_set_error(p, "RTMPS TLS session failed"); break;
-        case TlsOpenResult::handshake_failed: rtmp_set_error(p, "RTMPS TLS handshake failed"); break;
-        case TlsOpenResult::verify_failed: rtmp_set_error(p, "RTMPS certificate verification failed: %ld", verdict.result); break;
+        case TlsOpenResult::ok:
+            return true;
+        case TlsOpenResult::context_failed:
+            rtmp_set_error(p, "RTMPS TLS context failed");
+            break;
+        case TlsOpenResult::session_failed:
+            rtmp_set_error(p, "RTMPS TLS session failed");
+            break;
+        case TlsOpenResult::handshake_failed:
+            rtmp_set_error(p, "RTMPS TLS handshake failed");
+            break;
+        case TlsOpenResult::verify_failed:
+            rtmp_set_error(p, "RTMPS certificate verification failed: %ld", verdict.result);
+            break;
     }
     return false;
 }
@@ -138,7 +147,9 @@ bool connect_and_publish(RtmpPublisher* p, const RtmpUrl& url, Event* stop) {
 
 }  // namespace
 
-SocketHandle::~SocketHandle() { socket_close(fd); }
+SocketHandle::~SocketHandle() {
+    socket_close(fd);
+}
 
 RtmpPublisher* rtmp_publisher_create(uint32_t timeout_ms) {
     RtmpPublisher* p = new (std::nothrow) RtmpPublisher();
@@ -194,4 +205,6 @@ RtmpPublisher* rtmp_open(std::string_view url_text, uint32_t timeout_ms, std::sp
     return nullptr;
 }
 
-void rtmp_close(RtmpPublisher* publisher) { delete publisher; }
+void rtmp_close(RtmpPublisher* publisher) {
+    delete publisher;
+}

@@ -28,8 +28,8 @@ constexpr uint8_t RTMP_CHUNK_STREAM_PUBLISH = 8;
 
 // Fills the format-0 header; returns its size (12, or 16 with an extended
 // timestamp), or 0 for a chunk stream id of 64 or more or an over-long message.
-[[nodiscard]] size_t rtmp_build_message_header(std::array<uint8_t, 16>& out, uint8_t chunk_stream_id,
-                                               uint8_t type_id, uint32_t message_stream_id, uint32_t timestamp_ms,
+[[nodiscard]] size_t rtmp_build_message_header(std::array<uint8_t, 16>& out, uint8_t chunk_stream_id, uint8_t type_id,
+                                               uint32_t message_stream_id, uint32_t timestamp_ms,
                                                size_t payload_length);
 
 // Writes one whole message. False (nothing written) for a chunk stream id of

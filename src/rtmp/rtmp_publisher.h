@@ -62,7 +62,7 @@ struct RtmpPublisher {
     uint32_t stream_id = 0;
     std::array<RtmpChunkState, RTMP_CHUNK_STREAMS> inbound{};
     char error[RTMP_ERROR_SIZE] = {};
-    int last_io_error = 0;  // errno of the last failed read/write; 0 for an orderly close
+    int last_io_error = 0;     // errno of the last failed read/write; 0 for an orderly close
     uint64_t write_steps = 0;  // socket or TLS write calls made, for measurements
     // Chunk headers and payload pieces are gathered here into whole TLS
     // records, so a one-byte continuation header does not cost a record.

@@ -129,8 +129,8 @@ bool rtmp_wait_for_reply(RtmpPublisher* p, std::string_view expected, double tra
             // "winsock=" keeps the Windows build's wording, so both builds
             // report this failure with the same text; here it carries errno.
             rtmp_set_error(p, "RTMP server response failed (message=%d type=%d length=%lu command=%s winsock=%d)",
-                           trace.messages, trace.previous_type, trace.previous_length,
-                           printable(trace.command).c_str(), p->last_io_error);
+                           trace.messages, trace.previous_type, trace.previous_length, printable(trace.command).c_str(),
+                           p->last_io_error);
             return false;
         }
         ++trace.messages;

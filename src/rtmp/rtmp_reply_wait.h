@@ -15,5 +15,5 @@ constexpr int RTMP_REPLY_MESSAGES_MAX = 100;
 // last AMF0 number in [1, 1000000) of the reply behind its transaction id,
 // or 0. On false the error text says why: read failure, rejection or too
 // many messages.
-[[nodiscard]] bool rtmp_wait_for_reply(RtmpPublisher* publisher, std::string_view expected,
-                                       double transaction, double* number);
+[[nodiscard]] bool rtmp_wait_for_reply(RtmpPublisher* publisher, std::string_view expected, double transaction,
+                                       double* number);

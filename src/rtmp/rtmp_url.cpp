@@ -16,7 +16,9 @@ std::string cut(std::string_view text, size_t max_bytes) {
     return std::string(text.substr(0, utf8_cut_point(text, max_bytes)));
 }
 
-bool valid_host(std::string_view host) { return !host.empty() && host.size() <= RTMP_HOST_MAX; }
+bool valid_host(std::string_view host) {
+    return !host.empty() && host.size() <= RTMP_HOST_MAX;
+}
 
 uint16_t atoi_port(std::string_view text) {
     std::string copy(text);
@@ -81,8 +83,8 @@ bool rtmp_parse_url(std::string_view url, RtmpUrl* out) {
     out->app = std::string(app);
     out->stream_key = cut(key, RTMP_STREAM_KEY_MAX);
     std::string host_text = bracketed ? "[" + out->host + "]" : out->host;
-    out->tc_url = cut(string_printf("%s://%s:%u/%s", scheme, host_text.c_str(), static_cast<unsigned>(out->port),
-                                    out->app.c_str()),
-                      RTMP_TC_URL_MAX);
+    out->tc_url = cut(
+        string_printf("%s://%s:%u/%s", scheme, host_text.c_str(), static_cast<unsigned>(out->port), out->app.c_str()),
+        RTMP_TC_URL_MAX);
     return true;
 }

@@ -98,7 +98,9 @@ void workflow_restart(Workflow& workflow) {
     (void)validate_and_launch(workflow);
 }
 
-bool workflow_runner_alive(const Workflow& workflow) { return workflow.thread && !workflow.thread->done.is_set(); }
+bool workflow_runner_alive(const Workflow& workflow) {
+    return workflow.thread && !workflow.thread->done.is_set();
+}
 
 void workflow_destroy(Workflow* workflow) {
     if (!workflow) return;
@@ -117,6 +119,10 @@ void workflow_destroy(Workflow* workflow) {
     delete workflow;
 }
 
-void WorkflowDestroyer::operator()(Workflow* workflow) const { workflow_destroy(workflow); }
+void WorkflowDestroyer::operator()(Workflow* workflow) const {
+    workflow_destroy(workflow);
+}
 
-void RunnerThreadDeleter::operator()(RunnerThread* runner) const { delete runner; }
+void RunnerThreadDeleter::operator()(RunnerThread* runner) const {
+    delete runner;
+}

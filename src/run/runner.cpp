@@ -36,13 +36,17 @@ enum class RunEnd { stopped, error, loop };
 
 using ErrorBuffer = std::array<char, ENGINE_ERROR_SIZE>;
 
-bool stop_requested(const Workflow& workflow) { return workflow.stop_requested.load() != 0; }
+bool stop_requested(const Workflow& workflow) {
+    return workflow.stop_requested.load() != 0;
+}
 
 const EngineTable& engines(const Workflow& workflow) {
     return workflow.app && workflow.app->engines ? *workflow.app->engines : default_engine_table();
 }
 
-std::string_view error_text(const ErrorBuffer& buffer) { return std::string_view(buffer.data()); }
+std::string_view error_text(const ErrorBuffer& buffer) {
+    return std::string_view(buffer.data());
+}
 
 // RECONNECTING with `text`, then the 3 s pause; true when stop came meanwhile.
 bool pause_before_retry(Workflow& workflow, const char* text) {
@@ -54,7 +58,9 @@ bool capturable_source(const std::string& url) {
     return url.find('\n') == std::string::npos && (istarts_with(url, "https://") || istarts_with(url, "http://"));
 }
 
-bool usable_recording(const std::string& path) { return regular_file_size(path) > 0; }
+bool usable_recording(const std::string& path) {
+    return regular_file_size(path) > 0;
+}
 
 // One pass of the MP4 loop. Returns stopped, or loop to mean "retry".
 RunEnd mp4_pass(Workflow& workflow, const WorkflowSettings& s, ErrorBuffer& error) {
@@ -115,9 +121,9 @@ int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& so
     if (s.type == static_cast<int32_t>(WorkflowType::direct_restream)) {
         workflow_set_status(workflow, WorkflowState::resolving, "Connecting native RTMP/RTMPS publisher");
         log_workflow(workflow, "Native HLS/RTMP engine starting");
-        int result = engines(workflow).hls_to_rtmp_engine(source_url, s.output_url, recording_path,
-                                                          &workflow.stop_event, on_engine_streaming, &workflow,
-                                                          engine_hooks(workflow, s), error);
+        int result =
+            engines(workflow).hls_to_rtmp_engine(source_url, s.output_url, recording_path, &workflow.stop_event,
+                                                 on_engine_streaming, &workflow, engine_hooks(workflow, s), error);
         if (result == 0) {
             std::string text = utf16_fit(error_text(error), ENGINE_TEXT_CAPACITY);
             workflow_set_last_error(workflow, text);
@@ -131,9 +137,9 @@ int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& so
     OverlaySettings overlay;
     fill_overlay_settings(&workflow, &overlay);
     log_workflow(workflow, "Native H.264 decode, overlay and encode starting (encoder: %s)", overlay.encoder.c_str());
-    int result = engines(workflow).overlay_stream_engine(source_url, s.output_url, recording_path, overlay,
-                                                         &workflow.stop_event, on_engine_streaming_logged, &workflow,
-                                                         error);
+    int result =
+        engines(workflow).overlay_stream_engine(source_url, s.output_url, recording_path, overlay, &workflow.stop_event,
+                                                on_engine_streaming_logged, &workflow, error);
     if (result == 0) workflow_report_engine_error(workflow, error_text(error), "Native overlay streaming failed");
     return result;
 }

@@ -50,7 +50,9 @@ std::vector<std::string_view> answer_lines(std::string_view text) {
 
 }  // namespace
 
-void arglist_append(ArgList& list, std::string_view argument) { list.args.emplace_back(argument); }
+void arglist_append(ArgList& list, std::string_view argument) {
+    list.args.emplace_back(argument);
+}
 
 bool tool_find(const std::string& program_dir, std::string_view name, std::string* path) {
     std::string beside = path_join(path_join(program_dir, "tools"), std::string(name));

@@ -25,11 +25,10 @@ QMessageBox::Icon qt_icon(MessageIcon icon) {
     return QMessageBox::NoIcon;
 }
 
-MessageAnswer qt_message_box(QWidget* owner, MessageIcon icon, const QString& title,
-                             const QString& text) {
+MessageAnswer qt_message_box(QWidget* owner, MessageIcon icon, const QString& title, const QString& text) {
     const bool question = icon == MessageIcon::question;
-    QMessageBox box(qt_icon(icon), title, text,
-                    question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, owner);
+    QMessageBox box(qt_icon(icon), title, text, question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
+                    owner);
     const int answer = box.exec();
     if (!question) return MessageAnswer::ok;
     return answer == QMessageBox::Yes ? MessageAnswer::yes : MessageAnswer::no;
@@ -69,7 +68,6 @@ void ui_hooks_reset() {
     ui_hooks() = default_hooks();
 }
 
-MessageAnswer show_message(QWidget* owner, MessageIcon icon, const QString& title,
-                           const QString& text) {
+MessageAnswer show_message(QWidget* owner, MessageIcon icon, const QString& title, const QString& text) {
     return ui_hooks().message_box(owner, icon, title, text);
 }

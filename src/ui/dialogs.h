@@ -17,11 +17,9 @@ enum class MessageAnswer { ok, yes, no };
 
 struct UiHooks {
     // A question box offers Yes and No; every other kind only OK.
-    MessageAnswer (*message_box)(QWidget* owner, MessageIcon icon, const QString& title,
-                                 const QString& text) = nullptr;
+    MessageAnswer (*message_box)(QWidget* owner, MessageIcon icon, const QString& title, const QString& text) = nullptr;
     // An existing file chosen by the user, or an empty text.
-    QString (*open_file)(QWidget* owner, const QString& start_path,
-                         const QString& filters) = nullptr;
+    QString (*open_file)(QWidget* owner, const QString& start_path, const QString& filters) = nullptr;
     // The colour chosen, or none when the picker was cancelled.
     std::optional<QColor> (*pick_colour)(QWidget* owner, const QColor& initial) = nullptr;
     // Starts `program` detached with one argument; false when it could not start.
@@ -33,5 +31,4 @@ struct UiHooks {
 // Puts the Qt dialogs back.
 void ui_hooks_reset();
 
-MessageAnswer show_message(QWidget* owner, MessageIcon icon, const QString& title,
-                           const QString& text);
+MessageAnswer show_message(QWidget* owner, MessageIcon icon, const QString& title, const QString& text);

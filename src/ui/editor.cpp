@@ -231,15 +231,16 @@ void WorkflowEditor::place(int id, int x, int y, int width, int height) {
 
 // The small buttons beside an edit take the edit's flattened height.
 void WorkflowEditor::fit_side_buttons() {
-    for (int id : {source_browse, image_browse, text_color_pick, background_color_pick})
-        fit_to_text_line(control(id));
+    for (int id : {source_browse, image_browse, text_color_pick, background_color_pick}) fit_to_text_line(control(id));
 }
 
 void WorkflowEditor::build_top_rows() {
     add_label(0, QStringLiteral("Name"), {LABEL_X, 19, LABEL_WIDTH, 12});
     add_edit(name, {FIELD_X, 15, 384, 22}, NAME_CAPACITY);
     add_label(0, QStringLiteral("Workflow type"), {LABEL_X, 47, LABEL_WIDTH, 12});
-    add_combo(type, texts({workflow_type_editor_name(1), workflow_type_editor_name(2), workflow_type_editor_name(3), workflow_type_editor_name(4)}),
+    add_combo(type,
+              texts({workflow_type_editor_name(1), workflow_type_editor_name(2), workflow_type_editor_name(3),
+                     workflow_type_editor_name(4)}),
               {FIELD_X, 43, 170, 22});
     add_check(enabled, QStringLiteral("Enabled"), {290, 43, 100, 22});
     add_label(source_type_label, QStringLiteral("Source type"), {LABEL_X, 75, LABEL_WIDTH, 12});
@@ -274,16 +275,13 @@ void WorkflowEditor::build_overlay_group() {
     add_label(317, QStringLiteral("Scroll speed"), {232, 264, 56, 12});
     add_combo(scroll_speed, number_items(10, SCROLL_STEPS, 10), {290, 260, 50, 22});
     add_label(315, QStringLiteral("Text color"), {22, 292, 48, 12});
-    add_edit(text_color, {72, 288, 64, 22}, COLOUR_TEXT_CAPACITY)
-        ->setToolTip(QStringLiteral("#RRGGBB"));
+    add_edit(text_color, {72, 288, 64, 22}, COLOUR_TEXT_CAPACITY)->setToolTip(QStringLiteral("#RRGGBB"));
     add_button(text_color_pick, QStringLiteral("..."), {140, 288, 20, 22});
     add_label(316, QStringLiteral("Background"), {176, 292, 52, 12});
-    add_edit(background_color, {230, 288, 64, 22}, COLOUR_TEXT_CAPACITY)
-        ->setToolTip(QStringLiteral("#RRGGBB"));
+    add_edit(background_color, {230, 288, 64, 22}, COLOUR_TEXT_CAPACITY)->setToolTip(QStringLiteral("#RRGGBB"));
     add_button(background_color_pick, QStringLiteral("..."), {298, 288, 20, 22});
     add_label(234, QStringLiteral("Encoder"), {22, 320, 40, 12});
-    add_combo(encoder, texts({ENCODER_NAMES[0], ENCODER_NAMES[1], ENCODER_NAMES[2]}),
-              {64, 316, 110, 22});
+    add_combo(encoder, texts({ENCODER_NAMES[0], ENCODER_NAMES[1], ENCODER_NAMES[2]}), {64, 316, 110, 22});
     add_label(235, QStringLiteral("Bitrate"), {188, 320, 36, 12});
     add_edit(bitrate, {226, 316, 64, 22}, BITRATE_CAPACITY)
         ->setToolTip(QStringLiteral("Bits per second, with an optional k or M suffix, e.g. 6000k"));
@@ -297,12 +295,10 @@ void WorkflowEditor::build_record_group() {
     add_edit(recording_dir, {120, 175, 360, 22}, URL_CAPACITY);
     add_label(237, QStringLiteral("Poll seconds"), {22, 213, 68, 12});
     add_edit(poll_seconds, {92, 209, 45, 22}, NUMBER_CAPACITY, true)
-        ->setToolTip(
-            QStringLiteral("Seconds between checks while waiting for the live; below 5 means 15"));
+        ->setToolTip(QStringLiteral("Seconds between checks while waiting for the live; below 5 means 15"));
     add_label(238, QStringLiteral("Reconnects"), {154, 213, 65, 12});
     add_edit(reconnects, {222, 209, 45, 22}, NUMBER_CAPACITY, true);
-    add_check(delete_after_push, QStringLiteral("Delete after successful push"),
-              {286, 209, 165, 22});
+    add_check(delete_after_push, QStringLiteral("Delete after successful push"), {286, 209, 165, 22});
 }
 
 void WorkflowEditor::build_direct_group() {
@@ -314,29 +310,22 @@ void WorkflowEditor::build_direct_group() {
 }
 
 void WorkflowEditor::build_buttons() {
-    ThemedButton* save = add_button(save_button, QStringLiteral("Save"),
-                                    {SAVE_X, 376, BUTTON_WIDTH, BUTTON_HEIGHT}, true);
+    ThemedButton* save =
+        add_button(save_button, QStringLiteral("Save"), {SAVE_X, 376, BUTTON_WIDTH, BUTTON_HEIGHT}, true);
     save->setDefault(true);
-    add_button(cancel_button, QStringLiteral("Cancel"),
-               {CANCEL_X, 376, BUTTON_WIDTH, BUTTON_HEIGHT});
-    QString group_style =
-        QStringLiteral(
-            "QGroupBox { border: 1px solid %1; margin-top: 0.6em; color: %2; }"
-            "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 4px; }")
-            .arg(ui_colour_css(UiColour::outline), ui_colour_css(UiColour::text));
-    for (int id : {overlay_group, record_group, direct_group})
-        control(id)->setStyleSheet(group_style);
+    add_button(cancel_button, QStringLiteral("Cancel"), {CANCEL_X, 376, BUTTON_WIDTH, BUTTON_HEIGHT});
+    QString group_style = QStringLiteral(
+                              "QGroupBox { border: 1px solid %1; margin-top: 0.6em; color: %2; }"
+                              "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 4px; }")
+                              .arg(ui_colour_css(UiColour::outline), ui_colour_css(UiColour::text));
+    for (int id : {overlay_group, record_group, direct_group}) control(id)->setStyleSheet(group_style);
 }
 
 void WorkflowEditor::connect_controls() {
-    connect(static_cast<QPushButton*>(control(save_button)), &QPushButton::clicked, this,
-            [this] { save(); });
-    connect(static_cast<QPushButton*>(control(cancel_button)), &QPushButton::clicked, this,
-            &QDialog::reject);
-    connect(static_cast<QPushButton*>(control(image_browse)), &QPushButton::clicked, this,
-            [this] { browse_image(); });
-    connect(static_cast<QPushButton*>(control(source_browse)), &QPushButton::clicked, this,
-            [this] { browse_mp4(); });
+    connect(static_cast<QPushButton*>(control(save_button)), &QPushButton::clicked, this, [this] { save(); });
+    connect(static_cast<QPushButton*>(control(cancel_button)), &QPushButton::clicked, this, &QDialog::reject);
+    connect(static_cast<QPushButton*>(control(image_browse)), &QPushButton::clicked, this, [this] { browse_image(); });
+    connect(static_cast<QPushButton*>(control(source_browse)), &QPushButton::clicked, this, [this] { browse_mp4(); });
     connect(static_cast<QPushButton*>(control(text_color_pick)), &QPushButton::clicked, this,
             [this] { pick_colour(text_color); });
     connect(static_cast<QPushButton*>(control(background_color_pick)), &QPushButton::clicked, this,
@@ -370,11 +359,9 @@ void WorkflowEditor::fill_from(const WorkflowSettings& settings) {
     combo(text_bottom)->setCurrentIndex(clamp_percent(settings.text_bottom_pct));
     edit(font_size)->setText(QString::number(settings.font_size));
     edit(text_color)->setText(QString::fromStdString(editor_format_color(settings.text_color)));
-    edit(background_color)
-        ->setText(QString::fromStdString(editor_format_color(settings.background_color)));
+    edit(background_color)->setText(QString::fromStdString(editor_format_color(settings.background_color)));
     combo(scroll_speed)->setCurrentIndex(scroll_index(settings.scroll_speed));
-    const int encoder_index =
-        combo(encoder)->findText(QString::fromStdString(settings.encoder), Qt::MatchFixedString);
+    const int encoder_index = combo(encoder)->findText(QString::fromStdString(settings.encoder), Qt::MatchFixedString);
     combo(encoder)->setCurrentIndex(encoder_index < 0 ? 0 : encoder_index);
     edit(bitrate)->setText(QString::fromStdString(settings.bitrate));
     edit(recording_dir)->setText(QString::fromStdString(settings.recording_dir));
@@ -383,8 +370,7 @@ void WorkflowEditor::fill_from(const WorkflowSettings& settings) {
     check(delete_after_push)->setChecked(settings.delete_after_push != 0);
     check(prefer_stream_copy)->setChecked(settings.prefer_stream_copy != 0);
     check(fallback_transcoding)->setChecked(settings.fallback_transcoding != 0);
-    for (int id : {name, source, output, image_path, text, text_color, background_color, bitrate,
-                   recording_dir})
+    for (int id : {name, source, output, image_path, text, text_color, background_color, bitrate, recording_dir})
         edit(id)->setCursorPosition(0);
 }
 
@@ -404,8 +390,7 @@ void WorkflowEditor::apply_type_layout(int workflow_type) {
     control(source_type_label)->setVisible(!mp4);
     static_cast<QLabel*>(control(source_label))
         ->setText(mp4 ? QStringLiteral("MP4 file") : QStringLiteral("Source URL"));
-    control(source)->setToolTip(
-        mp4 ? QString() : QStringLiteral("A YouTube page, or an HTTP(S) HLS playlist URL"));
+    control(source)->setToolTip(mp4 ? QString() : QStringLiteral("A YouTube page, or an HTTP(S) HLS playlist URL"));
     place(source, FIELD_X, SOURCE_Y, mp4 ? SOURCE_WIDTH_MP4 : SOURCE_WIDTH_URL, SOURCE_HEIGHT);
 
     if (workflow_type == 2) {
@@ -445,12 +430,8 @@ void WorkflowEditor::warn_about(const EditorProblem& problem) {
 
 std::optional<WorkflowSettings> WorkflowEditor::read_checked() {
     auto line = [this](int id) { return static_cast<QLineEdit*>(control(id))->text(); };
-    auto index = [this](int id) {
-        return std::max(0, static_cast<QComboBox*>(control(id))->currentIndex());
-    };
-    auto flag = [this](int id) {
-        return static_cast<QCheckBox*>(control(id))->isChecked() ? 1 : 0;
-    };
+    auto index = [this](int id) { return std::max(0, static_cast<QComboBox*>(control(id))->currentIndex()); };
+    auto flag = [this](int id) { return static_cast<QCheckBox*>(control(id))->isChecked() ? 1 : 0; };
 
     WorkflowSettings settings = original_;  // fields no control edits travel unchanged
     settings.name = utf8(line(name), NAME_CAPACITY);
@@ -473,14 +454,12 @@ std::optional<WorkflowSettings> WorkflowEditor::read_checked() {
     settings.reserved = 0;
     settings.text_bottom_pct = index(text_bottom);
     settings.font_size = read_decimal(line(font_size));
-    const std::optional<uint32_t> text_rgb =
-        editor_parse_color(utf8(line(text_color), COLOUR_TEXT_CAPACITY));
+    const std::optional<uint32_t> text_rgb = editor_parse_color(utf8(line(text_color), COLOUR_TEXT_CAPACITY));
     if (!text_rgb) {
         warn_about(editor_color_problem(EditorField::text_color));
         return std::nullopt;
     }
-    const std::optional<uint32_t> back_rgb =
-        editor_parse_color(utf8(line(background_color), COLOUR_TEXT_CAPACITY));
+    const std::optional<uint32_t> back_rgb = editor_parse_color(utf8(line(background_color), COLOUR_TEXT_CAPACITY));
     if (!back_rgb) {
         warn_about(editor_color_problem(EditorField::background_color));
         return std::nullopt;
@@ -488,8 +467,7 @@ std::optional<WorkflowSettings> WorkflowEditor::read_checked() {
     settings.text_color = *text_rgb;
     settings.background_color = *back_rgb;
     settings.scroll_speed = (index(scroll_speed) + 1) * 10;
-    settings.encoder =
-        utf8(static_cast<QComboBox*>(control(encoder))->currentText(), ENCODER_CAPACITY);
+    settings.encoder = utf8(static_cast<QComboBox*>(control(encoder))->currentText(), ENCODER_CAPACITY);
     settings.bitrate = utf8(line(bitrate), BITRATE_CAPACITY);
     settings.recording_dir = utf8(line(recording_dir), URL_CAPACITY);
     settings.poll_seconds = editor_poll_seconds(read_decimal(line(poll_seconds)));
@@ -514,31 +492,26 @@ void WorkflowEditor::browse_image() {
     auto* edit = static_cast<QLineEdit*>(control(image_path));
     const QString chosen = ui_hooks().open_file(
         this, edit->text(),
-        QStringLiteral(
-            "Image files (*.png *.jpg *.jpeg *.bmp *.PNG *.JPG *.JPEG *.BMP);;All files (*)"));
+        QStringLiteral("Image files (*.png *.jpg *.jpeg *.bmp *.PNG *.JPG *.JPEG *.BMP);;All files (*)"));
     // A path longer than the field holds is refused rather than cut short.
-    if (!chosen.isEmpty() && chosen.size() < static_cast<qsizetype>(URL_CAPACITY))
-        edit->setText(chosen);
+    if (!chosen.isEmpty() && chosen.size() < static_cast<qsizetype>(URL_CAPACITY)) edit->setText(chosen);
 }
 
 void WorkflowEditor::browse_mp4() {
     auto* edit = static_cast<QLineEdit*>(control(source));
-    const QString chosen = ui_hooks().open_file(
-        this, edit->text(), QStringLiteral("MP4 video files (*.mp4 *.MP4);;All files (*)"));
-    if (!chosen.isEmpty() && chosen.size() < static_cast<qsizetype>(URL_CAPACITY))
-        edit->setText(chosen);
+    const QString chosen =
+        ui_hooks().open_file(this, edit->text(), QStringLiteral("MP4 video files (*.mp4 *.MP4);;All files (*)"));
+    if (!chosen.isEmpty() && chosen.size() < static_cast<qsizetype>(URL_CAPACITY)) edit->setText(chosen);
 }
 
 void WorkflowEditor::pick_colour(int edit_id) {
     auto* edit = static_cast<QLineEdit*>(control(edit_id));
     QColor initial(Qt::black);
-    if (std::optional<uint32_t> current =
-            editor_parse_color(utf8(edit->text(), COLOUR_TEXT_CAPACITY)))
+    if (std::optional<uint32_t> current = editor_parse_color(utf8(edit->text(), COLOUR_TEXT_CAPACITY)))
         initial = QColor(*current & 0xFF, (*current >> 8) & 0xFF, (*current >> 16) & 0xFF);
     const std::optional<QColor> chosen = ui_hooks().pick_colour(this, initial);
     if (!chosen) return;
-    const uint32_t stored = static_cast<uint32_t>(chosen->red()) |
-                            static_cast<uint32_t>(chosen->green()) << 8 |
+    const uint32_t stored = static_cast<uint32_t>(chosen->red()) | static_cast<uint32_t>(chosen->green()) << 8 |
                             static_cast<uint32_t>(chosen->blue()) << 16;
     edit->setText(QString::fromStdString(editor_format_color(stored)));
     edit->selectAll();

@@ -28,11 +28,9 @@ EditorResult edit_workflow(QWidget* owner, Workflow& workflow);
 namespace editor_id {
 constexpr int save_button = 1, cancel_button = 2;
 constexpr int name = 201, type = 202, enabled = 203, source_type = 204, source = 205, output = 206;
-constexpr int image_enabled = 207, image_path = 208, image_x = 209, image_y = 210,
-              image_scale = 211;
+constexpr int image_enabled = 207, image_path = 208, image_x = 209, image_y = 210, image_scale = 211;
 constexpr int text_enabled = 212, text = 213, text_bottom = 215, font_size = 216;
-constexpr int encoder = 217, bitrate = 218, recording_dir = 219, poll_seconds = 220,
-              reconnects = 221;
+constexpr int encoder = 217, bitrate = 218, recording_dir = 219, poll_seconds = 220, reconnects = 221;
 constexpr int delete_after_push = 222, prefer_stream_copy = 223, fallback_transcoding = 224;
 constexpr int overlay_group = 225, record_group = 226, direct_group = 227;
 constexpr int image_browse = 310, text_color = 311, background_color = 312, scroll_speed = 313;

@@ -31,8 +31,7 @@
 
 namespace {
 
-constexpr int MARGIN = 12, LIST_Y = 88, LIST_HEIGHT = 252, DETAILS_Y = 412,
-              DETAILS_BOTTOM_GAP = 424;
+constexpr int MARGIN = 12, LIST_Y = 88, LIST_HEIGHT = 252, DETAILS_Y = 412, DETAILS_BOTTOM_GAP = 424;
 constexpr int BUTTON_Y = 352, LOGO_WIDTH = 220, LOGO_HEIGHT = 50, LOGO_Y = 15, LOGO_RIGHT_GAP = 232;
 constexpr int REFRESH_MS = 1000;
 
@@ -44,13 +43,12 @@ struct ButtonPlace {
     int width;
     bool primary;
 };
-constexpr ButtonPlace BUTTONS[] = {
-    {&MainButtons::add, &MainWindow::add_workflow, "Add", 12, 88, false},
-    {&MainButtons::edit, &MainWindow::edit_workflow_selected, "Edit", 108, 88, false},
-    {&MainButtons::remove, &MainWindow::delete_workflow, "Delete", 204, 88, false},
-    {&MainButtons::start, &MainWindow::start_workflow, "Start", 320, 96, true},
-    {&MainButtons::stop, &MainWindow::stop_workflow, "Stop", 424, 96, false},
-    {&MainButtons::restart, &MainWindow::restart_workflow, "Restart", 528, 96, false}};
+constexpr ButtonPlace BUTTONS[] = {{&MainButtons::add, &MainWindow::add_workflow, "Add", 12, 88, false},
+                                   {&MainButtons::edit, &MainWindow::edit_workflow_selected, "Edit", 108, 88, false},
+                                   {&MainButtons::remove, &MainWindow::delete_workflow, "Delete", 204, 88, false},
+                                   {&MainButtons::start, &MainWindow::start_workflow, "Start", 320, 96, true},
+                                   {&MainButtons::stop, &MainWindow::stop_workflow, "Stop", 424, 96, false},
+                                   {&MainButtons::restart, &MainWindow::restart_workflow, "Restart", 528, 96, false}};
 
 const QString WINDOW_TITLE = QStringLiteral("Veltrona");
 
@@ -64,17 +62,15 @@ QString header_style() {
                "border-right: 1px solid %3; border-bottom: 1px solid %3; padding: 4px 6px; }"
                "QHeaderView { background: %1; }"
                "QTreeView { background: %4; color: %2; border: 1px solid %3; outline: none; }")
-        .arg(ui_colour_css(UiColour::normal_button), ui_colour_css(UiColour::text),
-             ui_colour_css(UiColour::outline), ui_colour_css(UiColour::list_background));
+        .arg(ui_colour_css(UiColour::normal_button), ui_colour_css(UiColour::text), ui_colour_css(UiColour::outline),
+             ui_colour_css(UiColour::list_background));
 }
 
 }  // namespace
 
 QString format_runtime(uint64_t start_tick, uint64_t now_tick) {
-    const uint64_t seconds =
-        (start_tick != 0 && now_tick > start_tick) ? (now_tick - start_tick) / 1000 : 0;
-    return QString::asprintf("%02llu:%02llu:%02llu",
-                             static_cast<unsigned long long>(seconds / 3600),
+    const uint64_t seconds = (start_tick != 0 && now_tick > start_tick) ? (now_tick - start_tick) / 1000 : 0;
+    return QString::asprintf("%02llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
                              static_cast<unsigned long long>((seconds / 60) % 60),
                              static_cast<unsigned long long>(seconds % 60));
 }
@@ -88,37 +84,31 @@ bool workflow_is_idle(uint32_t state) {
 QString workflow_details_text(Workflow& workflow) {
     const std::string operation = workflow_current_operation(workflow);
     const std::string error = workflow_last_error(workflow);
-    const std::string output =
-        utf16_fit(mask_stream_key(workflow.settings.output_url), URL_CAPACITY);
-    return QStringLiteral(
-               "Current operation: %1\nSource: %2\nOutput: %3\nPID: %4\nStatus: %5\nLast error: %6")
+    const std::string output = utf16_fit(mask_stream_key(workflow.settings.output_url), URL_CAPACITY);
+    return QStringLiteral("Current operation: %1\nSource: %2\nOutput: %3\nPID: %4\nStatus: %5\nLast error: %6")
         .arg(QString::fromStdString(operation), QString::fromStdString(workflow.settings.source),
              QString::fromStdString(output), QString::number(workflow.process_id),
-             QString::fromUtf8(workflow_state_name(workflow.state.load())),
-             QString::fromStdString(error));
+             QString::fromUtf8(workflow_state_name(workflow.state.load())), QString::fromStdString(error));
 }
 
 // ---- row painting ----
 
-void WorkflowRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                                const QModelIndex& index) const {
+void WorkflowRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
     const QVariant state_value = index.sibling(index.row(), 0).data(STATE_ROLE);
     const uint32_t state = state_value.toUInt();
-    const RowLook look =
-        row_look(state_value.isValid() ? &state : nullptr, option.state & QStyle::State_Selected);
+    const RowLook look = row_look(state_value.isValid() ? &state : nullptr, option.state & QStyle::State_Selected);
     painter->save();
     painter->fillRect(option.rect, ui_colour(look.background));
     painter->setPen(ui_colour(look.text));
     painter->setFont(option.font);
     const QRect text_rect = option.rect.adjusted(6, 0, -6, 0);
-    const QString text = option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(),
-                                                       Qt::ElideRight, text_rect.width());
+    const QString text =
+        option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, text_rect.width());
     painter->drawText(text_rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
     painter->restore();
 }
 
-QSize WorkflowRowDelegate::sizeHint(const QStyleOptionViewItem& option,
-                                    const QModelIndex& index) const {
+QSize WorkflowRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
     return {QStyledItemDelegate::sizeHint(option, index).width(), LIST_ROW_HEIGHT};
 }
 
@@ -171,7 +161,8 @@ void MainWindow::build_list() {
     model_ = new WorkflowListModel(app_, this);
     list_ = new QTreeView(this);
     list_->setModel(model_);
-    for (int i = 0; i < model_->columnCount(); ++i) list_->header()->resizeSection(i, WorkflowListModel::column_width(i));
+    for (int i = 0; i < model_->columnCount(); ++i)
+        list_->header()->resizeSection(i, WorkflowListModel::column_width(i));
     list_->header()->setStretchLastSection(false);
     list_->header()->setSectionsMovable(false);
     list_->header()->setFont(ui_font(UiFont::body));
@@ -193,8 +184,8 @@ void MainWindow::build_list() {
 void MainWindow::build_buttons() {
     QWidget* previous = list_;
     for (const ButtonPlace& place : BUTTONS) {
-        ThemedButton* button = create_themed_button(this, QString::fromUtf8(place.text), place.x, BUTTON_Y,
-                                                    place.width, place.primary);
+        ThemedButton* button =
+            create_themed_button(this, QString::fromUtf8(place.text), place.x, BUTTON_Y, place.width, place.primary);
         buttons_.*place.slot = button;
         connect(button, &QPushButton::clicked, this, place.command);
         setTabOrder(previous, button);
@@ -229,7 +220,9 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 
 // ---- refresh ----
 
-void MainWindow::refresh_list() { model_->refresh(); }
+void MainWindow::refresh_list() {
+    model_->refresh();
+}
 
 Workflow* MainWindow::selected_workflow() const {
     const QModelIndexList selected = list_->selectionModel()->selectedRows();
@@ -245,8 +238,7 @@ void MainWindow::select_row(int row) {
 
 void MainWindow::refresh_details() {
     Workflow* workflow = selected_workflow();
-    const QString text =
-        workflow ? workflow_details_text(*workflow) : QString::fromUtf8(NO_SELECTION_TEXT);
+    const QString text = workflow ? workflow_details_text(*workflow) : QString::fromUtf8(NO_SELECTION_TEXT);
     // Rewriting an unchanged text would reset the user's scroll position every second.
     if (details_->toPlainText() != text) details_->setPlainText(text);
 }
@@ -254,8 +246,7 @@ void MainWindow::refresh_details() {
 void MainWindow::notify(void* context, uint32_t workflow_id) {
     auto* window = static_cast<MainWindow*>(context);
     QMetaObject::invokeMethod(
-        window, [window, workflow_id] { window->on_workflow_updated(workflow_id); },
-        Qt::QueuedConnection);
+        window, [window, workflow_id] { window->on_workflow_updated(workflow_id); }, Qt::QueuedConnection);
 }
 
 void MainWindow::on_workflow_updated(uint32_t id) {
@@ -271,7 +262,9 @@ namespace {
 
 // The result is left aside on purpose: the list stays in memory, the window
 // has nowhere to report a failed write, and the next change saves again.
-void save_list(AppContext& app) { (void)config_save(app); }
+void save_list(AppContext& app) {
+    (void)config_save(app);
+}
 
 }  // namespace
 
@@ -306,12 +299,11 @@ void MainWindow::delete_workflow() {
     Workflow* workflow = selected_workflow();
     if (workflow == nullptr) return;
     if (!workflow_is_idle(workflow->state.load())) {
-        show_message(this, MessageIcon::warning, WINDOW_TITLE,
-                     QStringLiteral("Stop the workflow before deleting it."));
+        show_message(this, MessageIcon::warning, WINDOW_TITLE, QStringLiteral("Stop the workflow before deleting it."));
         return;
     }
-    if (show_message(this, MessageIcon::question, WINDOW_TITLE,
-                     QStringLiteral("Delete the selected workflow?")) != MessageAnswer::yes)
+    if (show_message(this, MessageIcon::question, WINDOW_TITLE, QStringLiteral("Delete the selected workflow?")) !=
+        MessageAnswer::yes)
         return;
     for (auto it = app_.workflows.begin(); it != app_.workflows.end(); ++it) {
         if (it->get() == workflow) {
@@ -391,8 +383,7 @@ bool MainWindow::confirm_close() {
     for (const WorkflowPtr& workflow : app_.workflows) {
         if (workflow_is_idle(workflow->state.load())) continue;
         if (show_message(this, MessageIcon::question, WINDOW_TITLE,
-                         QStringLiteral("Active workflows will be stopped. Exit?")) !=
-            MessageAnswer::yes)
+                         QStringLiteral("Active workflows will be stopped. Exit?")) != MessageAnswer::yes)
             return false;
     }
     return true;

@@ -27,8 +27,7 @@ struct Sample {
 
 bool save(QWidget& widget, const QString& folder, const char* name) {
     widget.show();
-    const QString path =
-        folder + QLatin1Char('/') + QString::fromUtf8(name) + QStringLiteral(".png");
+    const QString path = folder + QLatin1Char('/') + QString::fromUtf8(name) + QStringLiteral(".png");
     if (widget.grab().save(path)) return true;
     std::fprintf(stderr, "cannot write %s\n", path.toUtf8().constData());
     return false;
@@ -41,8 +40,7 @@ Workflow& add_sample(AppContext& app, const Sample& sample) {
     s.name = sample.name;
     s.type = sample.type;
     s.source_type = sample.source_type;
-    s.source =
-        sample.type == 4 ? "/home/user/Videos/loop.mp4" : "https://www.youtube.com/watch?v=abc123";
+    s.source = sample.type == 4 ? "/home/user/Videos/loop.mp4" : "https://www.youtube.com/watch?v=abc123";
     s.output_url = "rtmps://live.example.com:443/app/secret-stream-key";
     s.image_enabled = 1;
     s.image_path = "/home/user/Pictures/logo.png";
@@ -53,8 +51,7 @@ Workflow& add_sample(AppContext& app, const Sample& sample) {
     workflow_set_status(workflow, sample.state, sample.operation);
     // A young monotonic clock (a fresh machine) cannot go back that far.
     const uint64_t now = tick_ms();
-    const uint64_t seconds =
-        std::min<uint64_t>(sample.seconds, now / 1000 > 1 ? now / 1000 - 1 : 0);
+    const uint64_t seconds = std::min<uint64_t>(sample.seconds, now / 1000 > 1 ? now / 1000 - 1 : 0);
     if (seconds != 0) workflow.start_tick.store(now - seconds * 1000);
     return workflow;
 }
@@ -76,8 +73,7 @@ int main(int argc, char** argv) {
     app_context_init(app, scratch.path().toStdString());
     const Sample samples[] = {
         {"Main stage restream", 3, 1, WorkflowState::streaming, "Streaming", 25 * 60 + 7},
-        {"Night show archive", 2, 1, WorkflowState::recording, "Recording live stream",
-         12 * 60 + 48},
+        {"Night show archive", 2, 1, WorkflowState::recording, "Recording live stream", 12 * 60 + 48},
         {"Sponsor loop", 4, 2, WorkflowState::error, "Retrying in 3 seconds", 95},
         {"Overlay backup", 1, 2, WorkflowState::stopped, "Stopped", 0},
     };
@@ -94,8 +90,7 @@ int main(int argc, char** argv) {
         window.select_row(0);
         ok = save(window, folder, "main-window") && ok;
     }
-    const char* names[] = {"editor-overlay", "editor-record-push", "editor-direct",
-                           "editor-mp4-loop"};
+    const char* names[] = {"editor-overlay", "editor-record-push", "editor-direct", "editor-mp4-loop"};
     for (int type = 1; type <= 4; ++type) {
         Sample sample = samples[0];
         sample.name = "Evening show";

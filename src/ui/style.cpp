@@ -73,8 +73,7 @@ QFont make_font(int points, int weight) {
     return font;
 }
 
-void set_palette_role(QPalette& palette, QPalette::ColorRole role, UiColour colour,
-                      UiColour disabled) {
+void set_palette_role(QPalette& palette, QPalette::ColorRole role, UiColour colour, UiColour disabled) {
     palette.setColor(QPalette::Active, role, ui_colour(colour));
     palette.setColor(QPalette::Inactive, role, ui_colour(colour));
     palette.setColor(QPalette::Disabled, role, ui_colour(disabled));
@@ -82,34 +81,27 @@ void set_palette_role(QPalette& palette, QPalette::ColorRole role, UiColour colo
 
 QPalette application_palette() {
     QPalette palette;
-    set_palette_role(palette, QPalette::Window, UiColour::window_background,
-                     UiColour::window_background);
+    set_palette_role(palette, QPalette::Window, UiColour::window_background, UiColour::window_background);
     set_palette_role(palette, QPalette::WindowText, UiColour::text, UiColour::disabled_text);
     set_palette_role(palette, QPalette::Base, UiColour::edit_background, UiColour::edit_background);
-    set_palette_role(palette, QPalette::AlternateBase, UiColour::list_background,
-                     UiColour::list_background);
+    set_palette_role(palette, QPalette::AlternateBase, UiColour::list_background, UiColour::list_background);
     set_palette_role(palette, QPalette::Text, UiColour::text, UiColour::disabled_text);
     set_palette_role(palette, QPalette::Button, UiColour::normal_button, UiColour::disabled_button);
     set_palette_role(palette, QPalette::ButtonText, UiColour::text, UiColour::disabled_text);
     set_palette_role(palette, QPalette::Highlight, UiColour::accent, UiColour::outline);
-    set_palette_role(palette, QPalette::HighlightedText, UiColour::window_background,
-                     UiColour::window_background);
-    set_palette_role(palette, QPalette::ToolTipBase, UiColour::edit_background,
-                     UiColour::edit_background);
+    set_palette_role(palette, QPalette::HighlightedText, UiColour::window_background, UiColour::window_background);
+    set_palette_role(palette, QPalette::ToolTipBase, UiColour::edit_background, UiColour::edit_background);
     set_palette_role(palette, QPalette::ToolTipText, UiColour::text, UiColour::text);
-    set_palette_role(palette, QPalette::PlaceholderText, UiColour::disabled_text,
-                     UiColour::disabled_text);
+    set_palette_role(palette, QPalette::PlaceholderText, UiColour::disabled_text, UiColour::disabled_text);
     set_palette_role(palette, QPalette::Light, UiColour::outline, UiColour::outline);
     set_palette_role(palette, QPalette::Mid, UiColour::outline, UiColour::outline);
-    set_palette_role(palette, QPalette::Dark, UiColour::window_background,
-                     UiColour::window_background);
+    set_palette_role(palette, QPalette::Dark, UiColour::window_background, UiColour::window_background);
     return palette;
 }
 
 // Single-line edits and drop lists keep one text line's height plus padding.
 bool is_single_line(const QWidget* control) {
-    return qobject_cast<const QLineEdit*>(control) != nullptr ||
-           qobject_cast<const QComboBox*>(control) != nullptr;
+    return qobject_cast<const QLineEdit*>(control) != nullptr || qobject_cast<const QComboBox*>(control) != nullptr;
 }
 
 QString edit_style_sheet() {
@@ -118,9 +110,9 @@ QString edit_style_sheet() {
                "selection-background-color: %4; selection-color: %5; }"
                "QLineEdit:focus, QPlainTextEdit:focus { border-color: %4; }"
                "QLineEdit:disabled { color: %6; }")
-        .arg(ui_colour_css(UiColour::edit_background), ui_colour_css(UiColour::text),
-             ui_colour_css(UiColour::outline), ui_colour_css(UiColour::accent),
-             ui_colour_css(UiColour::window_background), ui_colour_css(UiColour::disabled_text));
+        .arg(ui_colour_css(UiColour::edit_background), ui_colour_css(UiColour::text), ui_colour_css(UiColour::outline),
+             ui_colour_css(UiColour::accent), ui_colour_css(UiColour::window_background),
+             ui_colour_css(UiColour::disabled_text));
 }
 
 QString combo_style_sheet() {
@@ -132,9 +124,8 @@ QString combo_style_sheet() {
                "border-right: 5px solid %1; border-top: 6px solid %2; }"
                "QComboBox QAbstractItemView { background: %1; color: %2; border: 1px solid %3; "
                "selection-background-color: %4; selection-color: %5; outline: none; }")
-        .arg(ui_colour_css(UiColour::edit_background), ui_colour_css(UiColour::text),
-             ui_colour_css(UiColour::outline), ui_colour_css(UiColour::accent),
-             ui_colour_css(UiColour::window_background));
+        .arg(ui_colour_css(UiColour::edit_background), ui_colour_css(UiColour::text), ui_colour_css(UiColour::outline),
+             ui_colour_css(UiColour::accent), ui_colour_css(UiColour::window_background));
 }
 
 }  // namespace
@@ -157,10 +148,8 @@ int font_pixel_height(int points) {
 }
 
 void style_init() {
-    for (size_t i = 0; i < FONT_SPECS.size(); ++i)
-        fonts()[i] = make_font(FONT_SPECS[i].points, FONT_SPECS[i].weight);
-    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
-        QApplication::setStyle(fusion);
+    for (size_t i = 0; i < FONT_SPECS.size(); ++i) fonts()[i] = make_font(FONT_SPECS[i].points, FONT_SPECS[i].weight);
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
     QApplication::setPalette(application_palette());
     QFont general = dialog_font();
     QApplication::setFont(general);
@@ -188,8 +177,7 @@ ButtonLook button_look(bool enabled, bool pressed, bool primary, bool focused) {
 }
 
 CheckLook check_look(bool enabled, bool focused) {
-    return {focused ? UiColour::accent : UiColour::outline,
-            enabled ? UiColour::text : UiColour::disabled_text};
+    return {focused ? UiColour::accent : UiColour::outline, enabled ? UiColour::text : UiColour::disabled_text};
 }
 
 RowLook row_look(const uint32_t* state, bool selected) {
@@ -221,8 +209,7 @@ namespace {
 // font rather than a clipped caption.
 QFont fitted_font(QFont font, const QString& text, int width) {
     constexpr int SMALLEST_PIXEL_SIZE = 9;
-    while (font.pixelSize() > SMALLEST_PIXEL_SIZE &&
-           QFontMetrics(font).horizontalAdvance(text) > width)
+    while (font.pixelSize() > SMALLEST_PIXEL_SIZE && QFontMetrics(font).horizontalAdvance(text) > width)
         font.setPixelSize(font.pixelSize() - 1);
     return font;
 }
@@ -256,8 +243,7 @@ void ThemedButton::paintEvent(QPaintEvent*) {
     painter.drawText(item, Qt::AlignCenter | Qt::TextSingleLine, text().left(127));
 }
 
-ThemedButton* create_themed_button(QWidget* parent, const QString& text, int x, int y, int width,
-                                   bool primary) {
+ThemedButton* create_themed_button(QWidget* parent, const QString& text, int x, int y, int width, bool primary) {
     auto* button = new ThemedButton(text, parent, primary);
     button->setGeometry(x, y, width, THEMED_BUTTON_HEIGHT);
     button->show();
@@ -297,8 +283,8 @@ void ThemedCheckBox::paintEvent(QPaintEvent*) {
     }
     painter.setPen(ui_colour(look.text));
     painter.setFont(font());
-    painter.drawText(item.adjusted(22, 0, 0, 0),
-                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text().left(127));
+    painter.drawText(item.adjusted(22, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                     text().left(127));
 }
 
 // ---- flat edits and drop lists ----
@@ -335,14 +321,13 @@ void flatten_control(QWidget* control) {
 
 DialogUnits dialog_units(const QFont& font) {
     const QFontMetrics metrics(font);
-    const int letters = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {(letters / 26 + 1) / 2, metrics.height()};
 }
 
 QRect dialog_rect(const DialogUnits& units, int x, int y, int width, int height) {
-    return {x * units.base_x / 4, y * units.base_y / 8, width * units.base_x / 4,
-            height * units.base_y / 8};
+    return {x * units.base_x / 4, y * units.base_y / 8, width * units.base_x / 4, height * units.base_y / 8};
 }
 
 QSize dialog_size(const DialogUnits& units, int width, int height) {
@@ -374,16 +359,14 @@ void centre_window(QWidget* window) {
         const QMargins frame = handle->frameMargins();
         size += QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
     }
-    window->move(work.left() + (work.width() - size.width()) / 2,
-                 work.top() + (work.height() - size.height()) / 2);
+    window->move(work.left() + (work.width() - size.width()) / 2, work.top() + (work.height() - size.height()) / 2);
     window->setProperty(CENTERED_PROPERTY, 1);
 }
 
 bool CentringHook::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Show && watched->isWidgetType()) {
         auto* widget = static_cast<QWidget*>(watched);
-        if (widget->isWindow() && widget->windowType() != Qt::Popup &&
-            widget->windowType() != Qt::ToolTip)
+        if (widget->isWindow() && widget->windowType() != Qt::Popup && widget->windowType() != Qt::ToolTip)
             centre_window(widget);
     }
     return QObject::eventFilter(watched, event);

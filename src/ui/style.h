@@ -94,8 +94,7 @@ class ThemedButton : public QPushButton {
 
 constexpr int THEMED_BUTTON_HEIGHT = 48;
 // A themed button at (x, y), `width` wide and 48 high, with the button font.
-ThemedButton* create_themed_button(QWidget* parent, const QString& text, int x, int y, int width,
-                                   bool primary);
+ThemedButton* create_themed_button(QWidget* parent, const QString& text, int x, int y, int width, bool primary);
 
 // A check box painted in the theme: a 16 x 16 square with an accent tick,
 // its label 22 pixels from the left; a click anywhere on it toggles it.

@@ -11,8 +11,7 @@ struct ColumnSpec {
     const char* title;
     int width;
 };
-constexpr ColumnSpec COLUMNS[] = {
-    {"Name", 240}, {"Type", 130}, {"Source", 100}, {"Status", 150}, {"Runtime", 110}};
+constexpr ColumnSpec COLUMNS[] = {{"Name", 240}, {"Type", 130}, {"Source", 100}, {"Status", 150}, {"Runtime", 110}};
 constexpr int COLUMN_COUNT = static_cast<int>(std::size(COLUMNS));
 
 }  // namespace
@@ -33,8 +32,7 @@ int WorkflowListModel::column_width(int column) {
 }
 
 QVariant WorkflowListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rows_ ||
-        static_cast<size_t>(index.row()) >= app_.workflows.size()) {
+    if (!index.isValid() || index.row() >= rows_ || static_cast<size_t>(index.row()) >= app_.workflows.size()) {
         return {};
     }
     Workflow& workflow = *app_.workflows[static_cast<size_t>(index.row())];
@@ -57,8 +55,7 @@ QVariant WorkflowListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant WorkflowListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
-        section >= COLUMN_COUNT) {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= COLUMN_COUNT) {
         return {};
     }
     return QString::fromUtf8(COLUMNS[section].title);

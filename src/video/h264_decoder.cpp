@@ -40,8 +40,7 @@ bool hw_decoder_open(HwVideoPipeline& pipeline, std::span<char> error) {
     H264Decoder& decoder = pipeline.decoder;
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     if (!codec) {
-        video_error(error, "H.264 decoder initialization failed",
-                    av_code(AVERROR_DECODER_NOT_FOUND));
+        video_error(error, "H.264 decoder initialization failed", av_code(AVERROR_DECODER_NOT_FOUND));
         return false;
     }
     decoder.context.reset(avcodec_alloc_context3(codec));
@@ -62,16 +61,15 @@ bool hw_decoder_open(HwVideoPipeline& pipeline, std::span<char> error) {
     return true;
 }
 
-bool hw_decoder_feed(HwVideoPipeline& pipeline, std::span<const uint8_t> unit, int64_t pts,
-                     int64_t dts, std::span<char> error) {
+bool hw_decoder_feed(HwVideoPipeline& pipeline, std::span<const uint8_t> unit, int64_t pts, int64_t dts,
+                     std::span<char> error) {
     const int64_t timestamp = dts >= 0 ? dts : pts;
     if (pipeline.last_input_timestamp >= 0 && timestamp > pipeline.last_input_timestamp) {
         pipeline.input_frame_duration = (timestamp - pipeline.last_input_timestamp) * 1000 / 9;
     }
     pipeline.last_input_timestamp = timestamp;
     const int64_t sample_time = to_time_units(timestamp);
-    const int64_t duration =
-        pipeline.input_frame_duration > 0 ? pipeline.input_frame_duration : DEFAULT_FRAME_DURATION;
+    const int64_t duration = pipeline.input_frame_duration > 0 ? pipeline.input_frame_duration : DEFAULT_FRAME_DURATION;
     if (unit.size() > size_t(INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE)) {
         video_error(error, "H.264 decoder rejected input", E_INVALIDARG_CODE);
         return false;
@@ -117,8 +115,8 @@ bool hw_decoder_drain(HwVideoPipeline& pipeline, bool at_end, std::span<char> er
             video_error(error, "H.264 decoder failed", av_code(received));
             return false;
         }
-        if (uint32_t(frame->width) != pipeline.frame_width ||
-            uint32_t(frame->height) != pipeline.frame_height || pipeline.stride == 0) {
+        if (uint32_t(frame->width) != pipeline.frame_width || uint32_t(frame->height) != pipeline.frame_height ||
+            pipeline.stride == 0) {
             note_geometry(pipeline, *frame, *context);
         }
         const bool encoded = hw_encode_frame(pipeline, *frame, error);

@@ -99,22 +99,19 @@ int open_encoder(HwVideoPipeline& pipeline, const EncoderChoice& choice, const A
     encoder.context.reset(avcodec_alloc_context3(codec));
     if (!encoder.context) return AVERROR(ENOMEM);
     AVCodecContext& context = *encoder.context;
-    const int64_t bitrate =
-        pipeline.overlay.settings.bitrate ? pipeline.overlay.settings.bitrate : DEFAULT_BITRATE;
+    const int64_t bitrate = pipeline.overlay.settings.bitrate ? pipeline.overlay.settings.bitrate : DEFAULT_BITRATE;
     context.width = int(pipeline.frame_width);
     context.height = int(pipeline.frame_height);
     context.time_base = AVRational{1, int(TIME_UNITS_PER_SECOND)};
     context.framerate = AVRational{int(pipeline.rate_num), int(pipeline.rate_den)};
     context.pix_fmt = choice.device == AV_HWDEVICE_TYPE_NONE ? choice.input : AV_PIX_FMT_VAAPI;
-    context.color_range =
-        first.format == AV_PIX_FMT_YUVJ420P ? AVCOL_RANGE_JPEG : first.color_range;
+    context.color_range = first.format == AV_PIX_FMT_YUVJ420P ? AVCOL_RANGE_JPEG : first.color_range;
     context.sample_aspect_ratio = first.sample_aspect_ratio;
     context.bit_rate = bitrate;
     context.rc_max_rate = bitrate;
     context.rc_buffer_size = int(std::min<int64_t>(bitrate, INT32_MAX));
     context.max_b_frames = 0;
-    context.gop_size =
-        int(std::max<int64_t>(1, 2 * int64_t(pipeline.rate_num) / pipeline.rate_den));
+    context.gop_size = int(std::max<int64_t>(1, 2 * int64_t(pipeline.rate_num) / pipeline.rate_den));
     context.flags &= ~AV_CODEC_FLAG_GLOBAL_HEADER;
     if (choice.device != AV_HWDEVICE_TYPE_NONE) {
         const int attached = attach_device(encoder, choice);
@@ -156,8 +153,8 @@ int prepare_frames(H264Encoder& encoder, AVPixelFormat input) {
     if (input != AV_PIX_FMT_YUV420P) {
         encoder.converted = make_frame(input, width, height, result);
         if (!encoder.converted) return result;
-        encoder.convert.reset(sws_getContext(width, height, AV_PIX_FMT_YUV420P, width, height,
-                                             input, SWS_POINT, nullptr, nullptr, nullptr));
+        encoder.convert.reset(sws_getContext(width, height, AV_PIX_FMT_YUV420P, width, height, input, SWS_POINT,
+                                             nullptr, nullptr, nullptr));
         if (!encoder.convert) return AVERROR(EINVAL);
     }
     if (encoder.device) {
@@ -194,12 +191,10 @@ bool hw_encoder_setup(HwVideoPipeline& pipeline, const AVFrame& first, std::span
     result = prepare_frames(pipeline.encoder, opened->input);
     if (result < 0 || !overlay_compositor_prepare(pipeline.overlay, pipeline.frame_width)) {
         pipeline.encoder = H264Encoder{};
-        video_error(error, "hardware encoder initialization failed",
-                    result < 0 ? av_code(result) : E_FAIL_CODE);
+        video_error(error, "hardware encoder initialization failed", result < 0 ? av_code(result) : E_FAIL_CODE);
         return false;
     }
-    pipeline.encoder.description =
-        std::string(opened->name) + (opened->hardware ? " (hardware)" : " (software)");
+    pipeline.encoder.description = std::string(opened->name) + (opened->hardware ? " (hardware)" : " (software)");
     pipeline.encoder_ready = 1;
     return true;
 }
@@ -209,20 +204,18 @@ int fill_canvas(H264Encoder& encoder, const AVFrame& decoded) {
     AVFrame& canvas = *encoder.canvas;
     int result = av_frame_make_writable(&canvas);  // copies only if the encoder still holds it
     if (result < 0) return result;
-    if (decoded.width == canvas.width && decoded.height == canvas.height &&
-        is_planar_420(decoded.format)) {
-        av_image_copy(canvas.data, canvas.linesize, const_cast<const uint8_t**>(decoded.data),
-                      decoded.linesize, AV_PIX_FMT_YUV420P, canvas.width, canvas.height);
+    if (decoded.width == canvas.width && decoded.height == canvas.height && is_planar_420(decoded.format)) {
+        av_image_copy(canvas.data, canvas.linesize, const_cast<const uint8_t**>(decoded.data), decoded.linesize,
+                      AV_PIX_FMT_YUV420P, canvas.width, canvas.height);
         return 0;
     }
     const AVPixelFormat from =
         decoded.format == AV_PIX_FMT_YUVJ420P ? AV_PIX_FMT_YUV420P : AVPixelFormat(decoded.format);
-    encoder.fit.reset(sws_getCachedContext(encoder.fit.release(), decoded.width, decoded.height,
-                                           from, canvas.width, canvas.height, AV_PIX_FMT_YUV420P,
-                                           SWS_BICUBIC, nullptr, nullptr, nullptr));
+    encoder.fit.reset(sws_getCachedContext(encoder.fit.release(), decoded.width, decoded.height, from, canvas.width,
+                                           canvas.height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!encoder.fit) return AVERROR(EINVAL);
-    result = sws_scale(encoder.fit.get(), decoded.data, decoded.linesize, 0, decoded.height,
-                       canvas.data, canvas.linesize);
+    result =
+        sws_scale(encoder.fit.get(), decoded.data, decoded.linesize, 0, decoded.height, canvas.data, canvas.linesize);
     return result == canvas.height ? 0 : AVERROR(EINVAL);
 }
 
@@ -232,8 +225,8 @@ int frame_to_send(H264Encoder& encoder, AVFrame*& out) {
     if (encoder.converted) {
         int result = av_frame_make_writable(encoder.converted.get());
         if (result < 0) return result;
-        result = sws_scale(encoder.convert.get(), out->data, out->linesize, 0, out->height,
-                           encoder.converted->data, encoder.converted->linesize);
+        result = sws_scale(encoder.convert.get(), out->data, out->linesize, 0, out->height, encoder.converted->data,
+                           encoder.converted->linesize);
         if (result != out->height) return AVERROR(EINVAL);
         out = encoder.converted.get();
     }
@@ -250,8 +243,7 @@ int frame_to_send(H264Encoder& encoder, AVFrame*& out) {
 
 bool deliver(HwVideoPipeline& pipeline, const AVPacket& packet, std::span<char> error) {
     H264Encoder& encoder = pipeline.encoder;
-    const std::span<const uint8_t> data =
-        encoded_to_annexb({packet.data, size_t(packet.size)}, encoder.rewritten);
+    const std::span<const uint8_t> data = encoded_to_annexb({packet.data, size_t(packet.size)}, encoder.rewritten);
     const int64_t t = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
     const int64_t ts = t == AV_NOPTS_VALUE ? 0 : t * 9 / 1000;
     if (!pipeline.sink(pipeline.sink_context, ES_VIDEO, data, ts, ts)) {
@@ -283,8 +275,7 @@ bool collect_output(HwVideoPipeline& pipeline, int& collected, std::span<char> e
 bool key_frame_due(H264Encoder& encoder, int64_t t) {
     const bool stepped_back = t < encoder.last_frame_time;
     encoder.last_frame_time = t;
-    if (encoder.last_key_time >= 0 && !stepped_back && t - encoder.last_key_time < KEY_INTERVAL)
-        return false;
+    if (encoder.last_key_time >= 0 && !stepped_back && t - encoder.last_key_time < KEY_INTERVAL) return false;
     encoder.last_key_time = t;
     return true;
 }
@@ -315,8 +306,7 @@ bool hw_encode_frame(HwVideoPipeline& pipeline, const AVFrame& decoded, std::spa
     H264Encoder& encoder = pipeline.encoder;
     const uint32_t width = uint32_t(encoder.context->width);
     if (!overlay_compositor_update(pipeline.overlay, width, error)) return false;
-    int64_t t = decoded.best_effort_timestamp != AV_NOPTS_VALUE ? decoded.best_effort_timestamp
-                                                                : decoded.pts;
+    int64_t t = decoded.best_effort_timestamp != AV_NOPTS_VALUE ? decoded.best_effort_timestamp : decoded.pts;
     if (t == AV_NOPTS_VALUE || t < 0) t = 0;
 
     int result = fill_canvas(encoder, decoded);
@@ -360,20 +350,17 @@ bool hw_encoder_finish(HwVideoPipeline& pipeline, std::span<char> error) {
     return collect_output(pipeline, collected, error);
 }
 
-std::span<const uint8_t> encoded_to_annexb(std::span<const uint8_t> data,
-                                           std::vector<uint8_t>& scratch) {
+std::span<const uint8_t> encoded_to_annexb(std::span<const uint8_t> data, std::vector<uint8_t>& scratch) {
     if (data.size() < 4) return data;
-    if (data[0] == 0 && data[1] == 0 && (data[2] == 1 || (data[2] == 0 && data[3] == 1)))
-        return data;
+    if (data[0] == 0 && data[1] == 0 && (data[2] == 1 || (data[2] == 0 && data[3] == 1))) return data;
     scratch.clear();
     size_t at = 0;
     while (at + 4 <= data.size()) {
-        const size_t length = size_t(data[at]) << 24 | size_t(data[at + 1]) << 16 |
-                              size_t(data[at + 2]) << 8 | size_t(data[at + 3]);
+        const size_t length =
+            size_t(data[at]) << 24 | size_t(data[at + 1]) << 16 | size_t(data[at + 2]) << 8 | size_t(data[at + 3]);
         if (length == 0 || length > data.size() - at - 4) break;
         scratch.insert(scratch.end(), {0, 0, 0, 1});
-        scratch.insert(scratch.end(), data.begin() + long(at + 4),
-                       data.begin() + long(at + 4 + length));
+        scratch.insert(scratch.end(), data.begin() + long(at + 4), data.begin() + long(at + 4 + length));
         at += 4 + length;
     }
     return scratch;

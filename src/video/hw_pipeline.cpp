@@ -12,8 +12,8 @@ void video_error(std::span<char> error, const char* text, unsigned long code) {
     error_printf(error, "%s (0x%08lx)", text, code);
 }
 
-HwVideoPipeline* hw_pipeline_create(const OverlaySettings& settings, EncodedVideoSink sink,
-                                    void* sink_context, std::span<char> error) {
+HwVideoPipeline* hw_pipeline_create(const OverlaySettings& settings, EncodedVideoSink sink, void* sink_context,
+                                    std::span<char> error) {
     av_library_log_off();
     auto* pipeline = new (std::nothrow) HwVideoPipeline;
     if (!pipeline) return nullptr;
@@ -27,8 +27,8 @@ HwVideoPipeline* hw_pipeline_create(const OverlaySettings& settings, EncodedVide
     return pipeline;
 }
 
-int hw_pipeline_feed(HwVideoPipeline* pipeline, std::span<const uint8_t> unit, int64_t pts,
-                     int64_t dts, std::span<char> error) {
+int hw_pipeline_feed(HwVideoPipeline* pipeline, std::span<const uint8_t> unit, int64_t pts, int64_t dts,
+                     std::span<char> error) {
     if (!pipeline || unit.empty()) return 0;
     return hw_decoder_feed(*pipeline, unit, pts, dts, error) ? 1 : 0;
 }

@@ -39,8 +39,8 @@ using EncodedVideoSink = EsUnitCallback;
 // Decodes one access unit, paints and encodes every frame it yields, and
 // passes on what the encoder has finished so far. `pts`/`dts` are 90 kHz,
 // negative when absent (callers pass the PTS as DTS when there is none).
-[[nodiscard]] int hw_pipeline_feed(HwVideoPipeline* pipeline, std::span<const uint8_t> unit, int64_t pts,
-                                   int64_t dts, std::span<char> error);
+[[nodiscard]] int hw_pipeline_feed(HwVideoPipeline* pipeline, std::span<const uint8_t> unit, int64_t pts, int64_t dts,
+                                   std::span<char> error);
 
 // The input has ended: drains the decoder and the encoder into the sink.
 [[nodiscard]] int hw_pipeline_finish(HwVideoPipeline* pipeline, std::span<char> error);

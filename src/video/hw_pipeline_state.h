@@ -61,15 +61,14 @@ void video_error(std::span<char> error, const char* text, unsigned long code);
 
 // Decoder stage.
 [[nodiscard]] bool hw_decoder_open(HwVideoPipeline& pipeline, std::span<char> error);
-[[nodiscard]] bool hw_decoder_feed(HwVideoPipeline& pipeline, std::span<const uint8_t> unit,
-                                   int64_t pts, int64_t dts, std::span<char> error);
+[[nodiscard]] bool hw_decoder_feed(HwVideoPipeline& pipeline, std::span<const uint8_t> unit, int64_t pts, int64_t dts,
+                                   std::span<char> error);
 // Passes every frame the decoder has ready to the encoder stage; with
 // `at_end`, first tells the decoder that no more input comes.
 [[nodiscard]] bool hw_decoder_drain(HwVideoPipeline& pipeline, bool at_end, std::span<char> error);
 
 // Encoder stage.
-[[nodiscard]] bool hw_encode_frame(HwVideoPipeline& pipeline, const AVFrame& decoded,
-                                   std::span<char> error);
+[[nodiscard]] bool hw_encode_frame(HwVideoPipeline& pipeline, const AVFrame& decoded, std::span<char> error);
 [[nodiscard]] bool hw_encoder_finish(HwVideoPipeline& pipeline, std::span<char> error);
 
 // Rewrites encoder output into Annex B: data that already starts with a
@@ -77,5 +76,4 @@ void video_error(std::span<char> error, const char* text, unsigned long code);
 // it is read as 4-byte big-endian length-prefixed NAL units, each written
 // behind 00 00 00 01 into `scratch`, stopping at a zero length or one that
 // overruns the data.
-[[nodiscard]] std::span<const uint8_t> encoded_to_annexb(std::span<const uint8_t> data,
-                                                         std::vector<uint8_t>& scratch);
+[[nodiscard]] std::span<const uint8_t> encoded_to_annexb(std::span<const uint8_t> data, std::vector<uint8_t>& scratch);

@@ -48,8 +48,7 @@ struct Yuv420View {
 [[nodiscard]] bool overlay_prepare_band(const OverlaySettings& settings, OverlayBitmap& bitmap);
 
 // Where the picture goes in a width x height frame.
-void overlay_place_picture(const OverlaySettings& settings, uint32_t width, uint32_t height,
-                           OverlayBitmap& bitmap);
+void overlay_place_picture(const OverlaySettings& settings, uint32_t width, uint32_t height, OverlayBitmap& bitmap);
 // Where the band is at media time `t` (100 ns) for a ticker that started at
 // `scroll_origin` - 1.
 void overlay_place_band(const OverlaySettings& settings, uint32_t width, uint32_t height, int64_t t,

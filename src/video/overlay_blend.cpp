@@ -23,8 +23,7 @@ int32_t round_up_even(int32_t v) {
 
 }  // namespace
 
-void overlay_place_picture(const OverlaySettings& settings, uint32_t width, uint32_t height,
-                           OverlayBitmap& bitmap) {
+void overlay_place_picture(const OverlaySettings& settings, uint32_t width, uint32_t height, OverlayBitmap& bitmap) {
     const uint32_t free_x = width > bitmap.width ? width - bitmap.width : 0;
     const uint32_t free_y = height > bitmap.height ? height - bitmap.height : 0;
     bitmap.x = static_cast<int32_t>(free_x * clamp_pct(settings.image_x_pct) / 100);
@@ -39,8 +38,7 @@ void overlay_place_band(const OverlaySettings& settings, uint32_t width, uint32_
     int64_t period = int64_t{bitmap.width} + width;
     if (period == 0) period = 1;
     bitmap.x = static_cast<int32_t>(int64_t{width} - travelled % period);
-    bitmap.y = static_cast<int32_t>(height - height * clamp_pct(settings.text_bottom_pct) / 100 -
-                                    bitmap.height);
+    bitmap.y = static_cast<int32_t>(height - height * clamp_pct(settings.text_bottom_pct) / 100 - bitmap.height);
 }
 
 void overlay_blend(const OverlayBitmap& bitmap, const Yuv420View& frame) {

@@ -34,8 +34,7 @@ bool overlay_compositor_prepare(OverlayCompositor& compositor, uint32_t frame_wi
     return true;
 }
 
-bool overlay_compositor_update(OverlayCompositor& compositor, uint32_t frame_width,
-                               std::span<char> error) {
+bool overlay_compositor_update(OverlayCompositor& compositor, uint32_t frame_width, std::span<char> error) {
     const OverlaySettings& current = compositor.settings;
     if (!current.revision || !current.fetch) return true;
     const uint32_t revision_now = current.revision->load();  // before the fetch: a later edit fetches again
@@ -63,7 +62,6 @@ void overlay_compositor_paint(OverlayCompositor& compositor, const Yuv420View& f
     if (compositor.scroll_origin == 0) compositor.scroll_origin = t + 1;
     overlay_place_picture(compositor.settings, frame.width, frame.height, compositor.picture);
     overlay_blend(compositor.picture, frame);
-    overlay_place_band(compositor.settings, frame.width, frame.height, t, compositor.scroll_origin,
-                       compositor.band);
+    overlay_place_band(compositor.settings, frame.width, frame.height, t, compositor.scroll_origin, compositor.band);
     overlay_blend(compositor.band, frame);
 }

@@ -28,12 +28,10 @@ bool read_image_file(const std::string& path, std::vector<uint8_t>& bytes) {
 }
 
 AVCodecID image_codec(const std::vector<uint8_t>& bytes) {
-    if (bytes.size() >= 8 && bytes[0] == 0x89 && bytes[1] == 'P' && bytes[2] == 'N' &&
-        bytes[3] == 'G') {
+    if (bytes.size() >= 8 && bytes[0] == 0x89 && bytes[1] == 'P' && bytes[2] == 'N' && bytes[3] == 'G') {
         return AV_CODEC_ID_PNG;
     }
-    if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF)
-        return AV_CODEC_ID_MJPEG;
+    if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) return AV_CODEC_ID_MJPEG;
     if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return AV_CODEC_ID_BMP;
     return AV_CODEC_ID_NONE;
 }
@@ -45,8 +43,7 @@ AvFramePtr decode_image(std::vector<uint8_t>& bytes) {
     AvCodecContextPtr context(avcodec_alloc_context3(codec));
     AvPacketPtr packet(av_packet_alloc());
     AvFramePtr frame(av_frame_alloc());
-    if (!context || !packet || !frame || avcodec_open2(context.get(), codec, nullptr) < 0)
-        return nullptr;
+    if (!context || !packet || !frame || avcodec_open2(context.get(), codec, nullptr) < 0) return nullptr;
     const size_t size = bytes.size();
     bytes.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);  // the decoders read ahead
     packet->data = bytes.data();
@@ -54,8 +51,7 @@ AvFramePtr decode_image(std::vector<uint8_t>& bytes) {
     if (avcodec_send_packet(context.get(), packet.get()) < 0) return nullptr;
     if (avcodec_receive_frame(context.get(), frame.get()) < 0) {
         // Some decoders hold the picture until told the input has ended.
-        if (avcodec_send_packet(context.get(), nullptr) < 0 ||
-            avcodec_receive_frame(context.get(), frame.get()) < 0) {
+        if (avcodec_send_packet(context.get(), nullptr) < 0 || avcodec_receive_frame(context.get(), frame.get()) < 0) {
             return nullptr;
         }
     }
@@ -65,8 +61,7 @@ AvFramePtr decode_image(std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-bool overlay_prepare_picture(const OverlaySettings& settings, uint32_t frame_width,
-                             OverlayBitmap& bitmap) {
+bool overlay_prepare_picture(const OverlaySettings& settings, uint32_t frame_width, OverlayBitmap& bitmap) {
     bitmap = OverlayBitmap{};
     if (!settings.image_enabled || settings.image_path.empty()) return true;
     std::vector<uint8_t> bytes;
@@ -77,20 +72,17 @@ bool overlay_prepare_picture(const OverlaySettings& settings, uint32_t frame_wid
     const uint32_t scale = settings.image_scale_pct > 0 ? uint32_t(settings.image_scale_pct) : 20;
     uint32_t width = static_cast<uint32_t>(uint64_t{frame_width} * scale / 100);
     if (width == 0) width = 1;
-    uint32_t height =
-        static_cast<uint32_t>(uint64_t{width} * uint32_t(image->height) / uint32_t(image->width));
+    uint32_t height = static_cast<uint32_t>(uint64_t{width} * uint32_t(image->height) / uint32_t(image->width));
     if (height == 0) height = 1;  // a sliver still has to be a picture the scaler can make
     if (width > MAX_SIDE || height > MAX_SIDE) return false;
 
-    SwsContextPtr scaler(sws_getContext(image->width, image->height, AVPixelFormat(image->format),
-                                        int(width), int(height), AV_PIX_FMT_BGRA, SWS_AREA, nullptr,
-                                        nullptr, nullptr));
+    SwsContextPtr scaler(sws_getContext(image->width, image->height, AVPixelFormat(image->format), int(width),
+                                        int(height), AV_PIX_FMT_BGRA, SWS_AREA, nullptr, nullptr, nullptr));
     if (!scaler) return false;
     std::vector<uint8_t> pixels(size_t{width} * 4 * height);
     uint8_t* planes[4] = {pixels.data(), nullptr, nullptr, nullptr};
     const int strides[4] = {int(width * 4), 0, 0, 0};
-    if (sws_scale(scaler.get(), image->data, image->linesize, 0, image->height, planes, strides) !=
-        int(height)) {
+    if (sws_scale(scaler.get(), image->data, image->linesize, 0, image->height, planes, strides) != int(height)) {
         return false;
     }
     bitmap.pixels = std::move(pixels);

@@ -35,8 +35,7 @@ constexpr int MAX_BAND_WIDTH = 1 << 15;  // cairo's own limit on an image side
 
 // 0x00BBGGRR to Cairo's 0..1 channels.
 void set_colour(cairo_t* cairo, uint32_t bgr) {
-    cairo_set_source_rgb(cairo, (bgr & 0xFF) / 255.0, ((bgr >> 8) & 0xFF) / 255.0,
-                         ((bgr >> 16) & 0xFF) / 255.0);
+    cairo_set_source_rgb(cairo, (bgr & 0xFF) / 255.0, ((bgr >> 8) & 0xFF) / 255.0, ((bgr >> 16) & 0xFF) / 255.0);
 }
 
 // Each preparation has its own font map, so the glyph and font caches it
@@ -75,8 +74,7 @@ bool overlay_prepare_band(const OverlaySettings& settings, OverlayBitmap& bitmap
     if (cairo_status(measure.get()) != CAIRO_STATUS_SUCCESS) return false;
     int text_width = 0;
     int text_height = 0;
-    pango_layout_get_pixel_size(make_layout(fonts, measure.get(), text, size).get(), &text_width,
-                                &text_height);
+    pango_layout_get_pixel_size(make_layout(fonts, measure.get(), text, size).get(), &text_width, &text_height);
     if (text_width + 2 * MARGIN > MAX_BAND_WIDTH) return false;
 
     const int width = text_width + 2 * MARGIN;
@@ -84,8 +82,7 @@ bool overlay_prepare_band(const OverlaySettings& settings, OverlayBitmap& bitmap
     SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
     CairoPtr cairo(cairo_create(surface.get()));
     if (cairo_status(cairo.get()) != CAIRO_STATUS_SUCCESS) return false;
-    set_colour(cairo.get(),
-               settings.background_color == 0xFFFFFFFF ? 0 : settings.background_color);
+    set_colour(cairo.get(), settings.background_color == 0xFFFFFFFF ? 0 : settings.background_color);
     cairo_paint(cairo.get());
     cairo_rectangle(cairo.get(), MARGIN, 0, width - 2 * MARGIN, height);
     cairo_clip(cairo.get());

@@ -12,14 +12,12 @@ constexpr const char* mp4_required = "MP4 file is required.";
 constexpr const char* mp4_missing = "Select an existing .mp4 file.";
 constexpr const char* source_invalid = "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL.";
 constexpr const char* output_required = "RTMP/RTMPS output URL is required.";
-constexpr const char* output_invalid =
-    "Enter a complete RTMP or RTMPS output URL, including its application/path.";
+constexpr const char* output_invalid = "Enter a complete RTMP or RTMPS output URL, including its application/path.";
 constexpr const char* output_no_stream_key =
     "The RTMP/RTMPS output URL has no stream key. Use rtmp://host/app/stream-key.";
 constexpr const char* image_missing = "Overlay image does not exist.";
 constexpr const char* recording_dir_unwritable = "Recording directory is not writable.";
-constexpr const char* ytdlp_missing =
-    "The bundled yt-dlp tool is missing or cannot start. Reinstall Veltrona.";
+constexpr const char* ytdlp_missing = "The bundled yt-dlp tool is missing or cannot start. Reinstall Veltrona.";
 
 // The editor's titles and texts (besides the shared ones above).
 constexpr const char* editor_name_title = "Invalid workflow";

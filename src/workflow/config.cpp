@@ -54,7 +54,9 @@ int32_t read_signed(std::string_view text) {
     bool negative = false;
     uint64_t magnitude = 0;
     if (!read_digits(text, &negative, &magnitude, uint64_t{1} << 32)) return 0;
-    if (negative) return magnitude > 0x80000000u ? std::numeric_limits<int32_t>::min() : static_cast<int32_t>(-static_cast<int64_t>(magnitude));
+    if (negative)
+        return magnitude > 0x80000000u ? std::numeric_limits<int32_t>::min()
+                                       : static_cast<int32_t>(-static_cast<int64_t>(magnitude));
     return magnitude > 0x7FFFFFFFu ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(magnitude);
 }
 
@@ -67,7 +69,9 @@ uint32_t read_unsigned(std::string_view text) {
     return negative ? static_cast<uint32_t>(0u - value) : value;
 }
 
-std::string read_text(std::string_view text, size_t capacity) { return utf16_fit(text, capacity); }
+std::string read_text(std::string_view text, size_t capacity) {
+    return utf16_fit(text, capacity);
+}
 
 void apply_record(WorkflowSettings& s, uint32_t* id, const std::vector<std::string_view>& f) {
     *id = read_unsigned(f[1]);
@@ -141,20 +145,21 @@ std::string clean_text(std::string text) {
 }
 
 void clean_record(WorkflowSettings& s) {
-    for (std::string* text : {&s.name, &s.source, &s.output_url, &s.image_path, &s.text, &s.recording_dir,
-                              &s.encoder, &s.bitrate, &s.audio_codec}) {
+    for (std::string* text : {&s.name, &s.source, &s.output_url, &s.image_path, &s.text, &s.recording_dir, &s.encoder,
+                              &s.bitrate, &s.audio_codec}) {
         *text = clean_text(std::move(*text));
     }
 }
 
 std::string record_line(uint32_t id, const WorkflowSettings& s) {
     return string_printf(
-        "W\t%u\t%d\t%d\t%d\t%s\t%s\t%s\t%d\t%s\t%d\t%d\t%d\t%d\t%s\t%d\t%d\t%d\t%s\t%s\t%s\t%s\t%d\t%d\t%d\t%d\t%d\t%d\t%u\t%u\r\n",
-        id, s.type, s.source_type, s.enabled, s.name.c_str(), s.source.c_str(), s.output_url.c_str(),
-        s.image_enabled, s.image_path.c_str(), s.image_x_pct, s.image_y_pct, s.image_scale_pct, s.text_enabled,
-        s.text.c_str(), s.reserved, s.text_bottom_pct, s.font_size, s.encoder.c_str(), s.bitrate.c_str(),
-        s.audio_codec.c_str(), s.recording_dir.c_str(), s.poll_seconds, s.reconnects, s.delete_after_push,
-        s.prefer_stream_copy, s.fallback_transcoding, s.scroll_speed, s.text_color, s.background_color);
+        "W\t%u\t%d\t%d\t%d\t%s\t%s\t%s\t%d\t%s\t%d\t%d\t%d\t%d\t%s\t%d\t%d\t%d\t%s\t%s\t%s\t%s\t%d\t%d\t%d\t%d\t%d\t%"
+        "d\t%u\t%u\r\n",
+        id, s.type, s.source_type, s.enabled, s.name.c_str(), s.source.c_str(), s.output_url.c_str(), s.image_enabled,
+        s.image_path.c_str(), s.image_x_pct, s.image_y_pct, s.image_scale_pct, s.text_enabled, s.text.c_str(),
+        s.reserved, s.text_bottom_pct, s.font_size, s.encoder.c_str(), s.bitrate.c_str(), s.audio_codec.c_str(),
+        s.recording_dir.c_str(), s.poll_seconds, s.reconnects, s.delete_after_push, s.prefer_stream_copy,
+        s.fallback_transcoding, s.scroll_speed, s.text_color, s.background_color);
 }
 
 }  // namespace

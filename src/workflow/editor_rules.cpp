@@ -60,4 +60,6 @@ std::string editor_format_color(uint32_t color) {
     return string_printf("#%02X%02X%02X", color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
 }
 
-int32_t editor_poll_seconds(int32_t typed) { return typed < 5 ? 15 : typed; }
+int32_t editor_poll_seconds(int32_t typed) {
+    return typed < 5 ? 15 : typed;
+}

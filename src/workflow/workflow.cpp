@@ -15,28 +15,35 @@ Workflow* workflow_create(WorkflowList& list) {
 }
 
 const char* workflow_state_name(uint32_t state) {
-    static constexpr const char* names[] = {"STOPPED",   "STARTING",          "RESOLVING", "WAITING",
-                                            "RECORDING", "LIVE ENDED",        "STARTING PLAYBACK",
-                                            "PLAYING",   "STREAMING",         "RECONNECTING",
-                                            "COMPLETED", "ERROR"};
+    static constexpr const char* names[] = {"STOPPED",   "STARTING",     "RESOLVING",         "WAITING",
+                                            "RECORDING", "LIVE ENDED",   "STARTING PLAYBACK", "PLAYING",
+                                            "STREAMING", "RECONNECTING", "COMPLETED",         "ERROR"};
     return state < std::size(names) ? names[state] : "UNKNOWN";
 }
 
 const char* workflow_type_list_name(int32_t type) {
     switch (static_cast<WorkflowType>(type)) {
-        case WorkflowType::overlay_stream: return "Overlay";
-        case WorkflowType::record_then_push: return "Record/Push";
-        case WorkflowType::mp4_loop: return "MP4 Loop";
-        default: return "Direct";
+        case WorkflowType::overlay_stream:
+            return "Overlay";
+        case WorkflowType::record_then_push:
+            return "Record/Push";
+        case WorkflowType::mp4_loop:
+            return "MP4 Loop";
+        default:
+            return "Direct";
     }
 }
 
 const char* workflow_type_editor_name(int32_t type) {
     switch (static_cast<WorkflowType>(type)) {
-        case WorkflowType::overlay_stream: return "Overlay + Stream";
-        case WorkflowType::record_then_push: return "Record then Push";
-        case WorkflowType::mp4_loop: return "MP4 File - Loop Stream";
-        default: return "Direct Restream";
+        case WorkflowType::overlay_stream:
+            return "Overlay + Stream";
+        case WorkflowType::record_then_push:
+            return "Record then Push";
+        case WorkflowType::mp4_loop:
+            return "MP4 File - Loop Stream";
+        default:
+            return "Direct Restream";
     }
 }
 
@@ -71,4 +78,6 @@ void workflow_set_last_error(Workflow& workflow, std::string_view text) {
     workflow.last_error = std::move(fitted);
 }
 
-WorkflowState workflow_state(const Workflow& workflow) { return static_cast<WorkflowState>(workflow.state.load()); }
+WorkflowState workflow_state(const Workflow& workflow) {
+    return static_cast<WorkflowState>(workflow.state.load());
+}

@@ -139,7 +139,7 @@ struct WorkflowList {
 };
 
 // Display names.
-[[nodiscard]] const char* workflow_state_name(uint32_t state);  // "UNKNOWN" above 11
+[[nodiscard]] const char* workflow_state_name(uint32_t state);    // "UNKNOWN" above 11
 [[nodiscard]] const char* workflow_type_list_name(int32_t type);  // "Overlay", ... ; "Direct" otherwise
 [[nodiscard]] const char* workflow_type_editor_name(int32_t type);
 [[nodiscard]] const char* workflow_source_column(int32_t type, int32_t source_type);

@@ -1,19 +1,20 @@
 // Log files: line shape, the 2 MiB rule at its exact boundary, the message
 // cut, per-workflow file names, and engine error reporting.
+#include "app/log.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <regex>
 
 #include "app/app_context.h"
-#include "app/log.h"
 #include "platform/folders.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 class LogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         app.logs_dir = dir.path();
         workflow.reset(workflow_create(app));
@@ -51,7 +52,6 @@ TEST_F(LogTest, LongMessagesAreCutTo4095Units) {
     log_workflow(*workflow, "%s", std::string(5000, 'a').c_str());
     std::string line = read_file(workflow->log_path);
     EXPECT_EQ(line.size(), 20u + 4095u + 1u);
-
 }
 
 TEST_F(LogTest, EngineErrorsBecomeTheLastErrorAndALogLine) {

@@ -1,32 +1,33 @@
 // Start-up folders, the one-time legacy copy, and the launcher entries'
 // check-then-repair rules.
+#include "app/startup.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "app/shortcuts.h"
-#include "app/startup.h"
 #include "platform/folders.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 class StartupTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (const char* old = getenv("XDG_DATA_HOME")) old_ = old;
         had_ = !old_.empty();
         setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
     }
-    void TearDown() override {
-        had_ ? setenv("XDG_DATA_HOME", old_.c_str(), 1) : unsetenv("XDG_DATA_HOME");
-    }
+    void TearDown() override { had_ ? setenv("XDG_DATA_HOME", old_.c_str(), 1) : unsetenv("XDG_DATA_HOME"); }
     TempDir dir;
     std::string old_;
     bool had_ = false;
 };
 
-const char* LEGACY = "MORVANTIX\t1\r\nW\t4\t3\t2\t1\told\thttp://s/x\trtmp://o/a/k\t0\t\t0\t0\t100\t0\t\t0\t0\t36\tAuto\t6000k\taac\t/r\t15\t5\t0\t1\t1\r\n";
+const char* LEGACY =
+    "MORVANTIX\t1\r\nW\t4\t3\t2\t1\told\thttp://s/x\trtmp://o/a/k\t0\t\t0\t0\t100\t0\t\t0\t0\t36\tAuto\t6000k\taac\t/"
+    "r\t15\t5\t0\t1\t1\r\n";
 
 TEST_F(StartupTest, FoldersComeUnderTheUserDataFolderOrTheOverride) {
     AppContext app;

@@ -1,16 +1,17 @@
 // veltrona-cli in process: add, list, check and run on a temp data folder.
+#include "cli/cli.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "app/app_context.h"
-#include "cli/cli.h"
 #include "cli/config_watch.h"
 #include "platform/file_lock.h"
 #include "platform/folders.h"
-#include "workflow/config.h"
 #include "support/app_fixture.h"
 #include "support/fake_engines.h"
 #include "support/temp_dir.h"
+#include "workflow/config.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ struct CliResult {
 };
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { fake_engines().reset(); }
 
     CliResult cli(std::vector<std::string> args) {
@@ -91,7 +92,8 @@ TEST_F(CliTest, RunPrintsEveryStatusChangeAndStopsAfterTheGivenTime) {
     ASSERT_EQ(add_direct("Main").code, 0);
     CliResult run = cli({"run", "--seconds", "2", "1"});
     EXPECT_EQ(run.code, 0) << run.out;
-    EXPECT_THAT(run.out, ::testing::ContainsRegex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} #1 STARTING Starting\n"));
+    EXPECT_THAT(run.out, ::testing::ContainsRegex(
+                             "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} #1 STARTING Starting\n"));
     EXPECT_THAT(run.out, HasSubstr(" #1 RESOLVING Connecting native RTMP/RTMPS publisher\n"));
     EXPECT_THAT(run.out, HasSubstr(" #1 STREAMING Fake engine working\n"));
     EXPECT_THAT(run.out, ::testing::EndsWith(" #1 STOPPED Stopped\n"));
@@ -148,16 +150,45 @@ TEST_F(CliTest, EditTakesEveryEditorFieldWithTheEditorsRules) {
         std::string err;  // the refusal's words (code 1) or a part of the usage complaint (code 2)
     };
     const Row rows[] = {
-        {{"--type", "overlay", "--image", image, "--image-x", "99", "--image-y", "0", "--image-scale", "50",
-          "--text", "Breaking news", "--text-bottom", "5", "--font-size", "28", "--scroll-speed", "200",
-          "--text-color", "#ff0000", "--background-color", "#0000FF", "--bitrate", "4M", "--encoder",
-          "Software H.264", "--enabled", "no", "--reconnects", "7"},
-         0, ""},
+        {{"--type",
+          "overlay",
+          "--image",
+          image,
+          "--image-x",
+          "99",
+          "--image-y",
+          "0",
+          "--image-scale",
+          "50",
+          "--text",
+          "Breaking news",
+          "--text-bottom",
+          "5",
+          "--font-size",
+          "28",
+          "--scroll-speed",
+          "200",
+          "--text-color",
+          "#ff0000",
+          "--background-color",
+          "#0000FF",
+          "--bitrate",
+          "4M",
+          "--encoder",
+          "Software H.264",
+          "--enabled",
+          "no",
+          "--reconnects",
+          "7"},
+         0,
+         ""},
         {{"--text-color", "red"}, 1, "Invalid text color: Enter the text color as #RRGGBB.\n"},
         {{"--background-color", "#12345"}, 1, "Invalid background color: Enter the background color as #RRGGBB.\n"},
-        {{"--output", "rtmp://127.0.0.1:9"}, 1,
+        {{"--output", "rtmp://127.0.0.1:9"},
+         1,
          "Invalid output URL: Enter a complete RTMP or RTMPS output URL, including its application/path.\n"},
-        {{"--image", dir.file("missing.png")}, 1,
+        {{"--image", dir.file("missing.png")},
+         1,
          "Invalid image overlay: Select an existing image file for the image overlay.\n"},
         {{"--image-x", "100"}, 2, "--image-x takes a whole number from 0 to 99"},
         {{"--scroll-speed", "15"}, 2, "--scroll-speed takes 10, 20, ... 200"},

@@ -39,7 +39,9 @@ std::vector<std::string> split_lines(const std::string& text, bool complete_only
     return lines;
 }
 
-void sleep_ms(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleep_ms(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 // The number in a segment name ("live12.ts" -> 12); -1 when it has none.
 long segment_number(const std::string& name) {
@@ -53,10 +55,11 @@ long segment_number(const std::string& name) {
 
 }  // namespace
 
-std::string cli_executable() { return VELTRONA_CLI_PATH; }
+std::string cli_executable() {
+    return VELTRONA_CLI_PATH;
+}
 
-CliOutput cli_run_once(const std::string& program, const std::string& data_dir,
-                       const std::vector<std::string>& args) {
+CliOutput cli_run_once(const std::string& program, const std::string& data_dir, const std::vector<std::string>& args) {
     std::vector<std::string> argv = {program, "--data-dir", data_dir};
     argv.insert(argv.end(), args.begin(), args.end());
     CliOutput result;
@@ -106,8 +109,7 @@ unsigned thread_count(pid_t pid) {
     return at == std::string::npos ? 0u : static_cast<unsigned>(std::strtoul(status.c_str() + at + 9, nullptr, 10));
 }
 
-bool CliProcess::start(const std::string& program, const std::string& data_dir,
-                       const std::vector<std::string>& args) {
+bool CliProcess::start(const std::string& program, const std::string& data_dir, const std::vector<std::string>& args) {
     return start_command({program, "--data-dir", data_dir}, data_dir, args);
 }
 
@@ -120,12 +122,16 @@ bool CliProcess::start_command(const std::vector<std::string>& command, const st
     return child_.start(argv, out_path_);
 }
 
-std::vector<std::string> CliProcess::lines() const { return split_lines(output(), true); }
+std::vector<std::string> CliProcess::lines() const {
+    return split_lines(output(), true);
+}
 
-std::string CliProcess::output() const { return read_file(out_path_); }
+std::string CliProcess::output() const {
+    return read_file(out_path_);
+}
 
 std::optional<size_t> CliProcess::wait_for_line(bool (*match)(const std::string& line, const std::string& wanted),
-                                               const std::string& wanted, uint32_t timeout_ms, size_t from) {
+                                                const std::string& wanted, uint32_t timeout_ms, size_t from) {
     uint64_t deadline = tick_ms() + timeout_ms;
     for (;;) {
         bool ended = !child_.running();  // read before the output, so nothing printed last is missed
@@ -139,15 +145,15 @@ std::optional<size_t> CliProcess::wait_for_line(bool (*match)(const std::string&
 }
 
 std::optional<size_t> CliProcess::wait_for(const std::string& text, uint32_t timeout_ms, size_t from) {
-    return wait_for_line([](const std::string& line, const std::string& wanted) {
-        return line.find(wanted) != std::string::npos;
-    }, text, timeout_ms, from);
+    return wait_for_line(
+        [](const std::string& line, const std::string& wanted) { return line.find(wanted) != std::string::npos; }, text,
+        timeout_ms, from);
 }
 
 std::optional<size_t> CliProcess::wait_for_state(const std::string& state, uint32_t timeout_ms, size_t from) {
-    return wait_for_line([](const std::string& line, const std::string& wanted) {
-        return status_line_state(line) == wanted;
-    }, state, timeout_ms, from);
+    return wait_for_line(
+        [](const std::string& line, const std::string& wanted) { return status_line_state(line) == wanted; }, state,
+        timeout_ms, from);
 }
 
 std::vector<std::string> CliProcess::states() const {
@@ -177,8 +183,8 @@ int CliProcess::wait_exit(uint32_t limit_ms) {
 
 std::string status_line_state(const std::string& line) {
     static const char* const names[] = {"STARTING PLAYBACK", "RECONNECTING", "LIVE ENDED", "COMPLETED", "RECORDING",
-                                        "STREAMING", "RESOLVING", "STARTING", "STOPPED", "WAITING", "PLAYING",
-                                        "UNKNOWN", "ERROR"};
+                                        "STREAMING",         "RESOLVING",    "STARTING",   "STOPPED",   "WAITING",
+                                        "PLAYING",           "UNKNOWN",      "ERROR"};
     // "YYYY-MM-DD HH:MM:SS #ID STATE text"
     if (line.size() < 21 || line[4] != '-' || line[10] != ' ' || line[19] != ' ' || line[20] != '#') return "";
     size_t space = line.find(' ', 21);
@@ -238,8 +244,7 @@ std::vector<std::string> segment_files_in_order(const std::string& folder) {
     return names;
 }
 
-bool is_contiguous_segment_run(const std::string& recording, const std::string& folder, size_t* first,
-                               size_t* count) {
+bool is_contiguous_segment_run(const std::string& recording, const std::string& folder, size_t* first, size_t* count) {
     std::vector<std::string> names = segment_files_in_order(folder);
     std::string bytes = read_file(recording);
     if (bytes.empty()) return false;

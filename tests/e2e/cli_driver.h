@@ -32,8 +32,7 @@ struct CliOutput {
     std::string out;
 };
 // Runs `program --data-dir DATA args...` to completion (bounded to 60 s).
-CliOutput cli_run_once(const std::string& program, const std::string& data_dir,
-                       const std::vector<std::string>& args);
+CliOutput cli_run_once(const std::string& program, const std::string& data_dir, const std::vector<std::string>& args);
 // `add` with the given options; the new workflow's id, 0 when refused.
 uint32_t cli_add(const std::string& data_dir, const std::vector<std::string>& options);
 // Rewrites one tab-separated field of workflow `id` in DATA/config.tsv
@@ -48,7 +47,7 @@ std::string install_program_with_ytdlp(const std::string& folder, const std::str
 unsigned thread_count(pid_t pid);
 
 class CliProcess {
-public:
+  public:
     // Starts `program --data-dir DATA run args...`, stdout and stderr to
     // DATA/cli-run.out.
     bool start(const std::string& program, const std::string& data_dir, const std::vector<std::string>& args);
@@ -77,7 +76,7 @@ public:
     int wait_exit(uint32_t limit_ms);
     pid_t pid() const { return child_.pid(); }
 
-private:
+  private:
     std::optional<size_t> wait_for_line(bool (*match)(const std::string& line, const std::string& wanted),
                                         const std::string& wanted, uint32_t timeout_ms, size_t from);
     std::string out_path_;
@@ -91,14 +90,14 @@ bool in_order(const std::vector<std::string>& states, const std::vector<std::str
 
 // ffmpeg writing a live HLS stream (2 s segments, kept on disk) into a folder.
 class LiveHls {
-public:
+  public:
     bool start(const std::string& folder, double seconds);
     // Waits until the playlist lists at least `count` segments.
     bool wait_for_segments(size_t count, uint32_t timeout_ms) const;
     // SIGTERM: ffmpeg closes the playlist with an end list, the live ends.
     void end() { (void)child_.stop(10000); }
 
-private:
+  private:
     std::string folder_;
     Child child_;
 };
@@ -110,8 +109,7 @@ std::vector<std::string> playlist_segments(const std::string& folder);
 std::vector<std::string> segment_files_in_order(const std::string& folder);
 // Checks that `recording` is exactly segment files [first, first + count)
 // of `folder`, concatenated; the run found in `first` and `count`.
-bool is_contiguous_segment_run(const std::string& recording, const std::string& folder, size_t* first,
-                               size_t* count);
+bool is_contiguous_segment_run(const std::string& recording, const std::string& folder, size_t* first, size_t* count);
 // The only file in `folder` whose name ends with `suffix` ("" when none or many).
 std::string only_file_with_suffix(const std::string& folder, const std::string& suffix);
 // Every file in `folder` whose name ends with `suffix`, sorted by name.

@@ -18,7 +18,7 @@ namespace {
 constexpr uint32_t STREAMED_SECONDS = 20;
 
 class DirectRestreamTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { ca.restore(); }
 
     // TLS listeners carry the test CA's certificate for 127.0.0.1; the child trusts the CA.
@@ -45,8 +45,8 @@ protected:
                                          "--source", source, "--output", output});
         ASSERT_NE(id, 0u);
         CliProcess cli;
-        ASSERT_TRUE(cli.start(cli_executable(), data_dir, {"--seconds", std::to_string(STREAMED_SECONDS),
-                                                            std::to_string(id)}));
+        ASSERT_TRUE(
+            cli.start(cli_executable(), data_dir, {"--seconds", std::to_string(STREAMED_SECONDS), std::to_string(id)}));
         ASSERT_TRUE(cli.wait_for_state("STREAMING", 15000)) << cli.output();
         uint64_t streaming_since = tick_ms();
         EXPECT_EQ(cli.wait_exit((STREAMED_SECONDS + 10) * 1000), 0) << cli.output();

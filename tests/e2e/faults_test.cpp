@@ -4,7 +4,6 @@
 // workflow can be in. Measured figures are printed for the record; the
 // bounds asserted are generous, since the machine is shared.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <chrono>
@@ -34,14 +33,16 @@ unsigned standing_threads(pid_t pid, uint32_t ms) {
     return fewest;
 }
 
-void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleep_ms(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 std::vector<std::string> direct_options(const std::string& source, const std::string& output) {
     return {"--type", "direct", "--source-type", "direct", "--name", "Faults", "--source", source, "--output", output};
 }
 
 class FaultsTest : public ::testing::Test {
-protected:
+  protected:
     bool start(NginxServer* server, const std::string& name, bool rtmp, bool http) {
         NginxOptions options;
         options.rtmp = rtmp;
@@ -80,7 +81,8 @@ TEST_F(FaultsTest, RtmpServerGoesAwayAndComesBack) {
     ASSERT_TRUE(live.start(source.www_dir, 90));
     ASSERT_TRUE(live.wait_for_segments(2, 20000));
     CliProcess cli;
-    ASSERT_TRUE(run(&cli, cli_executable(), "data", direct_options(source.http_url("live.m3u8"), output.rtmp_url("secretkey2"))));
+    ASSERT_TRUE(run(&cli, cli_executable(), "data",
+                    direct_options(source.http_url("live.m3u8"), output.rtmp_url("secretkey2"))));
     std::optional<size_t> streaming = cli.wait_for_state("STREAMING", 15000);
     ASSERT_TRUE(streaming) << cli.output();
     sleep_ms(2000);
@@ -126,7 +128,8 @@ TEST_F(FaultsTest, MissingSourceFailsAndIsRetriedAfterThreeSeconds) {
     NginxServer nginx;
     ASSERT_TRUE(start(&nginx, "www", true, true));
     CliProcess cli;
-    ASSERT_TRUE(run(&cli, cli_executable(), "data", direct_options(nginx.http_url("missing.m3u8"), nginx.rtmp_url("never"))));
+    ASSERT_TRUE(
+        run(&cli, cli_executable(), "data", direct_options(nginx.http_url("missing.m3u8"), nginx.rtmp_url("never"))));
     std::optional<size_t> failed = cli.wait_for_state("RECONNECTING", 10000);
     ASSERT_TRUE(failed) << cli.output();
     uint64_t failed_at = tick_ms();
@@ -160,9 +163,13 @@ TEST_F(FaultsTest, StopInEveryStateEndsPromptly) {
     ASSERT_TRUE(live.start(nginx.www_dir, 120));
     ASSERT_TRUE(live.wait_for_segments(2, 20000));
     std::string upcoming = install_program_with_ytdlp(dir.file("upcoming"), fake_ytdlp_script("", 1 << 30));
-    std::string live_now = install_program_with_ytdlp(dir.file("live"), fake_ytdlp_script(nginx.http_url("live.m3u8"), 0));
-    std::vector<std::string> record = {"--type", "record", "--source-type", "youtube", "--name", "Stop", "--source",
-                                       "https://youtu.be/e2eStopTest", "--output", nginx.rtmp_url("s"),
+    std::string live_now =
+        install_program_with_ytdlp(dir.file("live"), fake_ytdlp_script(nginx.http_url("live.m3u8"), 0));
+    std::vector<std::string> record = {"--type",         "record",
+                                       "--source-type",  "youtube",
+                                       "--name",         "Stop",
+                                       "--source",       "https://youtu.be/e2eStopTest",
+                                       "--output",       nginx.rtmp_url("s"),
                                        "--poll-seconds", "60"};
     // `settled`: what the status shows once there (the loop publisher reports STREAMING while it plays).
     struct Case {
@@ -174,8 +181,10 @@ TEST_F(FaultsTest, StopInEveryStateEndsPromptly) {
         {"WAITING", "WAITING", upcoming, record},
         {"RECORDING", "RECORDING", live_now, record},
         {"STREAMING", "STREAMING", cli_executable(), direct_options(nginx.http_url("live.m3u8"), nginx.rtmp_url("s"))},
-        {"RECONNECTING", "RECONNECTING", cli_executable(), direct_options(nginx.http_url("missing.m3u8"), nginx.rtmp_url("s"))},
-        {"PLAYING", "STREAMING", cli_executable(), direct_options(nginx.http_url("vod/live.m3u8"), nginx.rtmp_url("s"))},
+        {"RECONNECTING", "RECONNECTING", cli_executable(),
+         direct_options(nginx.http_url("missing.m3u8"), nginx.rtmp_url("s"))},
+        {"PLAYING", "STREAMING", cli_executable(),
+         direct_options(nginx.http_url("vod/live.m3u8"), nginx.rtmp_url("s"))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.state);

@@ -31,8 +31,7 @@ void check_loop(const std::string& flv, double streamed, const std::string& clip
     EXPECT_TRUE(never_goes_back(video));
     EXPECT_TRUE(never_goes_back(audio));
     const size_t video_pass = probe_dts(clip, 'v').size(), audio_pass = probe_dts(clip, 'a').size();
-    ASSERT_TRUE(video.size() > 3 * video_pass && audio.size() > 3 * audio_pass)
-        << "fewer than three whole passes";
+    ASSERT_TRUE(video.size() > 3 * video_pass && audio.size() > 3 * audio_pass) << "fewer than three whole passes";
     for (size_t pass = 1; pass < 4; ++pass) {
         const double v = video[pass * video_pass], a = audio[pass * audio_pass];
         const double highest = std::max(video[pass * video_pass - 1], audio[pass * audio_pass - 1]);
@@ -56,17 +55,15 @@ class Mp4LoopE2eTest : public ::testing::Test {
     // set, checks what nginx recorded and gives the recording.
     std::string stream_and_check(const std::vector<std::string>& extra_options,
                                  const std::vector<std::pair<size_t, std::string>>& fields = {}) {
-        std::vector<std::string> options = {
-            "--type",   "mp4", "--name",   "Clip loop",
-            "--source", clip,  "--output", nginx.rtmp_url("mp4key")};
+        std::vector<std::string> options = {"--type",   "mp4", "--name",   "Clip loop",
+                                            "--source", clip,  "--output", nginx.rtmp_url("mp4key")};
         options.insert(options.end(), extra_options.begin(), extra_options.end());
         uint32_t id = cli_add(data_dir, options);
         EXPECT_NE(id, 0u);
-        for (const auto& [field, value] : fields)
-            EXPECT_TRUE(config_set_field(data_dir, id, field, value));
+        for (const auto& [field, value] : fields) EXPECT_TRUE(config_set_field(data_dir, id, field, value));
         CliProcess cli;
-        EXPECT_TRUE(cli.start(cli_executable(), data_dir,
-                              {"--seconds", std::to_string(STREAMED_SECONDS), std::to_string(id)}));
+        EXPECT_TRUE(
+            cli.start(cli_executable(), data_dir, {"--seconds", std::to_string(STREAMED_SECONDS), std::to_string(id)}));
         EXPECT_TRUE(cli.wait_for_state("STREAMING", 15000)) << cli.output();
         uint64_t since = tick_ms();
         EXPECT_EQ(cli.wait_exit((STREAMED_SECONDS + 20) * 1000), 0) << cli.output();
@@ -88,10 +85,9 @@ class Mp4LoopE2eTest : public ::testing::Test {
 // Pixels of the ticker's blue (Y 28, U 255, V 107, each within 12) in the
 // bottom 48 rows of a file's first 100 frames; packed U Y V Y.
 size_t count_blue(const std::string& path, const std::string& raw) {
-    if (run_command(
-            {"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", path, "-frames:v", "100",
-             "-vf", "crop=iw:48:0:ih-48", "-f", "rawvideo", "-pix_fmt", "uyvy422", raw},
-            nullptr, 60) != 0) {
+    if (run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", path, "-frames:v", "100", "-vf",
+                     "crop=iw:48:0:ih-48", "-f", "rawvideo", "-pix_fmt", "uyvy422", raw},
+                    nullptr, 60) != 0) {
         return 0;
     }
     const std::string bytes = read_file(raw);
@@ -108,16 +104,14 @@ TEST_F(Mp4LoopE2eTest, PacketCopyLoopsOnOneTimelineInStep) {
 }
 
 TEST_F(Mp4LoopE2eTest, OverlayLoopPaintsTheTickerOnTheSameTimeline) {
-    ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-                           "color=c=red:s=100x50", "-frames:v", "1", dir.file("logo.png")}),
+    ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i", "color=c=red:s=100x50",
+                           "-frames:v", "1", dir.file("logo.png")}),
               0);
     // A plain blue band (text and background alike) along the bottom.
     std::string flv = stream_and_check(
-        {"--image", dir.file("logo.png"), "--text", "Ticker over the loop", "--encoder",
-         "Software H.264"},
+        {"--image", dir.file("logo.png"), "--text", "Ticker over the loop", "--encoder", "Software H.264"},
         {{FONT_SIZE_FIELD, "24"}, {TEXT_COLOR_FIELD, BLUE}, {BACKGROUND_COLOR_FIELD, BLUE}});
-    size_t in_clip = count_blue(clip, dir.file("clip.yuv")),
-           in_flv = count_blue(flv, dir.file("flv.yuv"));
+    size_t in_clip = count_blue(clip, dir.file("clip.yuv")), in_flv = count_blue(flv, dir.file("flv.yuv"));
     EXPECT_LT(in_clip, 1000u) << in_flv;  // the test picture's own
     EXPECT_GT(in_flv, 100u * 200) << in_clip;
 }

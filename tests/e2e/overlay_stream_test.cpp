@@ -60,12 +60,10 @@ double longest_gop(const std::string& path) {
 }
 
 // Frames decoded from `path`, `per_second` a second, as packed RGB.
-std::vector<std::string> decoded_frames(const std::string& path, const std::string& folder,
-                                        int per_second) {
+std::vector<std::string> decoded_frames(const std::string& path, const std::string& folder, int per_second) {
     std::string raw = folder + "/frames.rgb";
     run_command(words("ffmpeg -nostdin -loglevel error -y -i",
-                      {path, "-vf", "fps=" + std::to_string(per_second), "-f", "rawvideo",
-                       "-pix_fmt", "rgb24", raw}),
+                      {path, "-vf", "fps=" + std::to_string(per_second), "-f", "rawvideo", "-pix_fmt", "rgb24", raw}),
                 nullptr, 120);
     std::string bytes = read_file(raw);
     const size_t frame_size = size_t{WIDTH} * HEIGHT * 3;
@@ -80,10 +78,9 @@ double share_near(const std::string& frame, int top, int bottom, int left, int r
     size_t near = 0, all = 0;
     for (int y = top; y < bottom; ++y) {
         for (int x = left; x < right; ++x, ++all) {
-            const auto* p =
-                reinterpret_cast<const uint8_t*>(frame.data()) + (size_t(y) * WIDTH + x) * 3;
-            near += std::abs(p[0] - colour[0]) < 60 && std::abs(p[1] - colour[1]) < 60 &&
-                    std::abs(p[2] - colour[2]) < 60;
+            const auto* p = reinterpret_cast<const uint8_t*>(frame.data()) + (size_t(y) * WIDTH + x) * 3;
+            near +=
+                std::abs(p[0] - colour[0]) < 60 && std::abs(p[1] - colour[1]) < 60 && std::abs(p[2] - colour[2]) < 60;
         }
     }
     return all ? double(near) / double(all) : 0;
@@ -95,12 +92,10 @@ double picture_share(const std::string& frame) {
 
 // The most a frame of [first, last) shows of `colour` in the band's rows
 // (the band scrolls in from the right, so only some frames are covered).
-double best_band_share(const std::vector<std::string>& frames, size_t first, size_t last,
-                       Rgb colour) {
+double best_band_share(const std::vector<std::string>& frames, size_t first, size_t last, Rgb colour) {
     double best = 0;
     for (size_t i = first; i < std::min(last, frames.size()); ++i) {
-        best = std::max(
-            best, share_near(frames[i], HEIGHT - 2 * FONT_SIZE + 4, HEIGHT - 4, 0, WIDTH, colour));
+        best = std::max(best, share_near(frames[i], HEIGHT - 2 * FONT_SIZE + 4, HEIGHT - 4, 0, WIDTH, colour));
     }
     return best;
 }
@@ -123,13 +118,11 @@ class OverlayStreamTest : public ::testing::Test {
     // a green band at the bottom. Its id once the publisher connected, else 0.
     uint32_t start_overlay(const std::string& stream, std::vector<std::string> args) {
         uint32_t id = cli_add(
-            data_dir,
-            words("--type overlay --source-type direct --name Overlay --image-x 0 --image-y 0 "
-                  "--image-scale 20 --text-bottom 0 --scroll-speed 200 --text-color #FFFFFF "
-                  "--background-color #00FF00 --bitrate 1M",
-                  {"--font-size", std::to_string(FONT_SIZE), "--source",
-                   nginx.http_url("live.m3u8"), "--output", nginx.rtmp_url(stream), "--image",
-                   picture, "--text", std::string(60, 'W')}));
+            data_dir, words("--type overlay --source-type direct --name Overlay --image-x 0 --image-y 0 "
+                            "--image-scale 20 --text-bottom 0 --scroll-speed 200 --text-color #FFFFFF "
+                            "--background-color #00FF00 --bitrate 1M",
+                            {"--font-size", std::to_string(FONT_SIZE), "--source", nginx.http_url("live.m3u8"),
+                             "--output", nginx.rtmp_url(stream), "--image", picture, "--text", std::string(60, 'W')}));
         args.push_back(std::to_string(id));
         bool connected = id != 0 && cli.start(cli_executable(), data_dir, args) &&
                          cli.wait_for("Overlay publisher connected", 30000);
@@ -165,11 +158,10 @@ TEST_F(OverlayStreamTest, LiveSourceWithPictureAndTickerEditedWhileRunning) {
     ASSERT_NE(id, 0u) << cli.output();
     uint64_t streaming_since = tick_ms();
     std::this_thread::sleep_for(std::chrono::seconds(8));
-    CliOutput edit = cli_run_once(cli_executable(), data_dir,
-                                  {"edit", std::to_string(id), "--background-color", "#0000FF"});
+    CliOutput edit =
+        cli_run_once(cli_executable(), data_dir, {"edit", std::to_string(id), "--background-color", "#0000FF"});
     EXPECT_EQ(edit.exit_code, 0) << edit.out;
-    EXPECT_TRUE(cli.wait_for("#" + std::to_string(id) + " overlay settings updated", 5000))
-        << cli.output();
+    EXPECT_TRUE(cli.wait_for("#" + std::to_string(id) + " overlay settings updated", 5000)) << cli.output();
     EXPECT_EQ(cli.wait_exit((STREAMED_SECONDS + 10) * 1000), 0) << cli.output();
     double streamed = static_cast<double>(tick_ms() - streaming_since) / 1000.0;
     live.end();
@@ -197,8 +189,8 @@ TEST_F(OverlayStreamTest, LiveSourceWithPictureAndTickerEditedWhileRunning) {
 
     // Our recording is the source, segment for segment, without overlays.
     size_t first = 0, count = 0;
-    EXPECT_TRUE(is_contiguous_segment_run(only_file_with_suffix(data_dir + "/recordings", ".ts"),
-                                          nginx.www_dir, &first, &count));
+    EXPECT_TRUE(is_contiguous_segment_run(only_file_with_suffix(data_dir + "/recordings", ".ts"), nginx.www_dir, &first,
+                                          &count));
     EXPECT_GE(count, STREAMED_SECONDS / 2 - 2);
     std::string log = read_file(data_dir + "/logs/workflow-" + std::to_string(id) + ".log");
     EXPECT_NE(log.find("Overlay publisher streaming; video encoder: "), std::string::npos) << log;
@@ -211,8 +203,7 @@ TEST_F(OverlayStreamTest, SourceThatEndsLoopsWithOverlaysOnOneTimeline) {
     ASSERT_NE(start_overlay("overlayloop", {}), 0u) << cli.output();
     ASSERT_TRUE(cli.wait_for_state("PLAYING", 30000)) << cli.output();
     stop_after(12);
-    expect_states(
-        {"RESOLVING", "STREAMING", "LIVE ENDED", "STARTING PLAYBACK", "PLAYING", "STOPPED"});
+    expect_states({"RESOLVING", "STREAMING", "LIVE ENDED", "STARTING PLAYBACK", "PLAYING", "STOPPED"});
 
     std::vector<std::string> flvs = files_with_suffix(nginx.record_dir, ".flv");
     ASSERT_EQ(flvs.size(), 2u);  // the live publish, then the loop's
@@ -220,8 +211,7 @@ TEST_F(OverlayStreamTest, SourceThatEndsLoopsWithOverlaysOnOneTimeline) {
     EXPECT_EQ(probe_codecs(loop), "h264,aac");
     EXPECT_TRUE(never_goes_back(probe_dts(loop, 'v')));  // across passes too
     EXPECT_TRUE(never_goes_back(probe_dts(loop, 'a')));
-    EXPECT_GT(probe_duration(loop),
-              2.5 * probe_duration(only_file_with_suffix(data_dir + "/recordings", ".ts")));
+    EXPECT_GT(probe_duration(loop), 2.5 * probe_duration(only_file_with_suffix(data_dir + "/recordings", ".ts")));
     std::vector<std::string> frames = decoded_frames(loop, dir.path(), 1);
     ASSERT_FALSE(frames.empty());
     EXPECT_GT(picture_share(frames.back()), 0.9);
@@ -238,8 +228,7 @@ TEST_F(OverlayStreamTest, AudioOnlySourcePublishesAudioAloneAndStopsPromptly) {
     uint32_t id = start_overlay("audioonly", {});
     ASSERT_NE(id, 0u) << cli.output();
     // The run holds its workflow: another shell cannot delete it.
-    EXPECT_EQ(cli_run_once(cli_executable(), data_dir, {"delete", std::to_string(id)}).exit_code,
-              1);
+    EXPECT_EQ(cli_run_once(cli_executable(), data_dir, {"delete", std::to_string(id)}).exit_code, 1);
     stop_after(5);
     expect_states({"STREAMING", "STOPPED"});
 

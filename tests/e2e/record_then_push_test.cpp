@@ -73,8 +73,8 @@ TEST(RecordThenPushTest, WaitsRecordsTheLiveAndLoopsItWhenTheLiveEnds) {
     EXPECT_TRUE(never_goes_back(probe_dts(flvs[0], 'a')));
 
     std::string log = read_file(data_dir + "/logs/workflow-" + std::to_string(id) + ".log");
-    for (const char* line : {"Native HLS to TS recording starting", "Native TS to RTMP continuous loop starting",
-                             "Workflow stopped"}) {
+    for (const char* line :
+         {"Native HLS to TS recording starting", "Native TS to RTMP continuous loop starting", "Workflow stopped"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line << " missing from:\n" << log;
     }
 }

@@ -27,12 +27,10 @@ const std::string WINDOWS_BUILD = std::string(VELTRONA_SOURCE_DIR) + "/build/win
 class WineRestreamTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (access((WINDOWS_BUILD + "/veltrona-cli.exe").c_str(), R_OK) != 0 ||
-            access(WINE, X_OK) != 0) {
+        if (access((WINDOWS_BUILD + "/veltrona-cli.exe").c_str(), R_OK) != 0 || access(WINE, X_OK) != 0) {
             GTEST_SKIP() << "needs Wine and the Windows build (scripts/build windows)";
         }
-        prefix_ = WINDOWS_BUILD + "/wine-e2e-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        prefix_ = WINDOWS_BUILD + "/wine-e2e-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::filesystem::remove_all(prefix_);
         setenv("WINEPREFIX", prefix_.c_str(), 1);
         setenv("WINEDEBUG", "-all", 1);
@@ -67,10 +65,7 @@ class WineRestreamTest : public ::testing::Test {
         }
         if (tls && !untrusted) {
             std::string out;
-            ASSERT_EQ(run_command({WINE, WINDOWS_BUILD + "/trust_root.exe", "Z:" + ca_.ca_cert},
-                                  &out, 120),
-                      0)
-                << out;
+            ASSERT_EQ(run_command({WINE, WINDOWS_BUILD + "/trust_root.exe", "Z:" + ca_.ca_cert}, &out, 120), 0) << out;
         }
         ASSERT_TRUE(nginx_.start(dir_.path(), options)) << read_file(nginx_.error_log);
     }
@@ -78,8 +73,8 @@ class WineRestreamTest : public ::testing::Test {
     // A Direct workflow from `source` to `output`; its id as text ("0" when refused).
     std::string add_workflow(const std::string& source, const std::string& output) {
         std::vector<std::string> add = program();
-        add.insert(add.end(), {"add", "--type", "direct", "--source-type", "direct", "--name",
-                               "Wine", "--source", source, "--output", output});
+        add.insert(add.end(), {"add", "--type", "direct", "--source-type", "direct", "--name", "Wine", "--source",
+                               source, "--output", output});
         std::string out;
         EXPECT_EQ(run_command(add, &out, 120), 0) << out;
         return std::to_string(std::strtoul(out.c_str(), nullptr, 10));
@@ -93,8 +88,7 @@ class WineRestreamTest : public ::testing::Test {
         ASSERT_NE(id, "0");
 
         CliProcess cli;
-        ASSERT_TRUE(cli.start_command(program(), dir_.path(),
-                                      {"--seconds", std::to_string(STREAMED_SECONDS), id}));
+        ASSERT_TRUE(cli.start_command(program(), dir_.path(), {"--seconds", std::to_string(STREAMED_SECONDS), id}));
         ASSERT_TRUE(cli.wait_for_state("STREAMING", 30000)) << cli.output();
         EXPECT_EQ(cli.wait_exit((STREAMED_SECONDS + 30) * 1000), 0) << cli.output();
         live.end();

@@ -103,16 +103,14 @@ struct JumpingOrigin {
 };
 
 class HlsEnginesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         NginxOptions options;
         options.rtmp = options.http = true;
         ASSERT_TRUE(nginx.start(dir.path(), options)) << read_file(nginx.error_log);
     }
     // A 6-second VOD stream (three 2 s segments) in nginx's folder.
-    void make_vod() {
-        ASSERT_EQ(run_command(ffmpeg_hls_command(nginx.www_dir, 6.0, false), nullptr, 120), 0);
-    }
+    void make_vod() { ASSERT_EQ(run_command(ffmpeg_hls_command(nginx.www_dir, 6.0, false), nullptr, 120), 0); }
 
     TempDir dir;
     NginxServer nginx;
@@ -186,8 +184,8 @@ struct SmallFileSystem {
     std::string folder;
     bool mounted = false;
     explicit SmallFileSystem(const std::string& at) : folder(at) {
-        mounted = ensure_directory(folder) &&
-                  run_command({"mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", folder}) == 0;
+        mounted =
+            ensure_directory(folder) && run_command({"mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", folder}) == 0;
     }
     ~SmallFileSystem() {
         if (mounted) (void)run_command({"umount", folder});
@@ -215,8 +213,8 @@ TEST_F(HlsEnginesTest, AFullRecordingDiskStopsTheRecordingNotTheStream) {
     EngineHooks hooks;
     hooks.notice = TextLog::record;
     hooks.context = &notices;
-    int result = hls_to_rtmp_engine(nginx.http_url("live.m3u8"), nginx.rtmp_url("full"), disk.folder + "/rec.ts",
-                                    &stop, nullptr, nullptr, hooks, error);
+    int result = hls_to_rtmp_engine(nginx.http_url("live.m3u8"), nginx.rtmp_url("full"), disk.folder + "/rec.ts", &stop,
+                                    nullptr, nullptr, hooks, error);
     EXPECT_EQ(result, 1) << error_view(error);
     ASSERT_EQ(notices.texts.size(), 1u);
     EXPECT_EQ(notices.texts[0], "Recording stopped, stream goes on: write failed (No space left on device)");
@@ -293,9 +291,8 @@ TEST_F(HlsEnginesTest, RecorderAppendsEverySegmentInOrder) {
     TextLog status;
     Error error{};
     Event stop;
-    EXPECT_EQ(hls_to_ts_recorder(nginx.http_url("live.m3u8"), dir.file("rec.ts"), &stop, TextLog::record, &status,
-                                 error),
-              1);
+    EXPECT_EQ(
+        hls_to_ts_recorder(nginx.http_url("live.m3u8"), dir.file("rec.ts"), &stop, TextLog::record, &status, error), 1);
     EXPECT_EQ(error_view(error), "");
     EXPECT_EQ(status.texts, std::vector<std::string>{"Recording native HLS to TS"});
     EXPECT_TRUE(same_bytes(read_file(dir.file("rec.ts")), last_two_segments(nginx.www_dir)));
@@ -308,7 +305,8 @@ TEST_F(HlsEnginesTest, BadArgumentsFailAtOnce) {
                                  nullptr, error),
               0);
     EXPECT_EQ(error_view(error), "recording file cannot be opened");
-    EXPECT_EQ(hls_to_rtmp_engine("http://h/\xC3", "rtmp://h/a/k", "", &stop, nullptr, nullptr, EngineHooks{}, error), 0);
+    EXPECT_EQ(hls_to_rtmp_engine("http://h/\xC3", "rtmp://h/a/k", "", &stop, nullptr, nullptr, EngineHooks{}, error),
+              0);
     EXPECT_EQ(error_view(error), "URL conversion failed");
 }
 
@@ -317,7 +315,8 @@ TEST_F(HlsEnginesTest, StopBeforeTheFirstSegmentAndWhilePacing) {
     Error error{};
     Event stopped;
     stopped.set();
-    EXPECT_EQ(hls_to_ts_recorder("http://127.0.0.1:9/never.m3u8", dir.file("a.ts"), &stopped, nullptr, nullptr, error), 0);
+    EXPECT_EQ(hls_to_ts_recorder("http://127.0.0.1:9/never.m3u8", dir.file("a.ts"), &stopped, nullptr, nullptr, error),
+              0);
     EXPECT_EQ(error_view(error), "");
     EXPECT_EQ(hls_to_rtmp_engine("http://127.0.0.1:9/never.m3u8", nginx.rtmp_url("x"), "", &stopped, nullptr, nullptr,
                                  EngineHooks{}, error),

@@ -31,10 +31,8 @@ size_t check_timeline(const std::vector<FakeRtmpMessage>& messages) {
     std::map<uint8_t, uint32_t> last_of_type, headers_of_type;
     for (const FakeRtmpMessage& m : messages) {
         if (m.type_id != 8 && m.type_id != 9) continue;
-        if (is_sequence_header(m) &&
-            headers_of_type[m.type_id]++ == headers_of_type[m.type_id == 8 ? 9 : 8]) {
-            EXPECT_TRUE(passes == 0 || m.timestamp == highest + 1)
-                << "pass " << passes << " at " << m.timestamp;
+        if (is_sequence_header(m) && headers_of_type[m.type_id]++ == headers_of_type[m.type_id == 8 ? 9 : 8]) {
+            EXPECT_TRUE(passes == 0 || m.timestamp == highest + 1) << "pass " << passes << " at " << m.timestamp;
             ++passes;
         }
         EXPECT_GE(m.timestamp, last_of_type[m.type_id]);

@@ -28,8 +28,7 @@ struct Unit {
 };
 
 int collect(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
-    static_cast<std::vector<Unit>*>(context)->push_back(
-        Unit{kind, Bytes(data.begin(), data.end()), pts, dts});
+    static_cast<std::vector<Unit>*>(context)->push_back(Unit{kind, Bytes(data.begin(), data.end()), pts, dts});
     return 1;
 }
 
@@ -52,14 +51,12 @@ Played play(const std::string& path) {
 std::vector<Bytes> nal_units(const Bytes& unit) {
     std::vector<Bytes> nals;
     AnnexbScanner scanner = annexb_scanner(unit);
-    for (std::span<const uint8_t> nal; annexb_next_nal(scanner, nal);)
-        nals.emplace_back(nal.begin(), nal.end());
+    for (std::span<const uint8_t> nal; annexb_next_nal(scanner, nal);) nals.emplace_back(nal.begin(), nal.end());
     return nals;
 }
 
 const Unit* first_of(const std::vector<Unit>& units, uint32_t kind) {
-    auto unit =
-        std::find_if(units.begin(), units.end(), [kind](const Unit& u) { return u.kind == kind; });
+    auto unit = std::find_if(units.begin(), units.end(), [kind](const Unit& u) { return u.kind == kind; });
     return unit == units.end() ? nullptr : &*unit;
 }
 
@@ -67,21 +64,18 @@ TEST(Mp4SampleConvert, AvccRecordsGiveTheirParameterSetsAndLengthSize) {
     // version 1, profile, compat, level, length size 2, one SPS, one PPS
     const Bytes avcc = {1, 0x42, 0, 0x1E, 0xFD, 0xE1, 0, 3, 0x67, 0xAA, 0xBB, 1, 0, 2, 0x68, 0xCC};
     uint32_t length_size = 4;
-    EXPECT_EQ(avcc_to_annexb_prefix(avcc, length_size),
-              (Bytes{0, 0, 0, 1, 0x67, 0xAA, 0xBB, 0, 0, 0, 1, 0x68, 0xCC}));
+    EXPECT_EQ(avcc_to_annexb_prefix(avcc, length_size), (Bytes{0, 0, 0, 1, 0x67, 0xAA, 0xBB, 0, 0, 0, 1, 0x68, 0xCC}));
     EXPECT_EQ(length_size, 2u);
     for (size_t cut : {avcc.size() - 1, size_t{6}}) {  // the PPS or the SPS runs past the end
         length_size = 4;
-        EXPECT_TRUE(
-            avcc_to_annexb_prefix(Bytes(avcc.begin(), avcc.begin() + cut), length_size).empty());
+        EXPECT_TRUE(avcc_to_annexb_prefix(Bytes(avcc.begin(), avcc.begin() + cut), length_size).empty());
     }
     EXPECT_EQ(length_size, 4u);
 }
 
 TEST(Mp4SampleConvert, VideoSamplesBecomeAnnexBOrAreRefused) {
     Bytes unit;
-    ASSERT_TRUE(
-        mp4_video_to_annexb(Bytes{0, 0, 0, 1, 0x67}, Bytes{0, 2, 0x65, 0x11, 0, 1, 0x06}, 2, unit));
+    ASSERT_TRUE(mp4_video_to_annexb(Bytes{0, 0, 0, 1, 0x67}, Bytes{0, 2, 0x65, 0x11, 0, 1, 0x06}, 2, unit));
     EXPECT_EQ(unit, (Bytes{0, 0, 0, 1, 0x67, 0, 0, 0, 1, 0x65, 0x11, 0, 0, 0, 1, 0x06}));
     ASSERT_TRUE(mp4_video_to_annexb({}, Bytes{0, 0, 1, 0x65, 0x22}, 4, unit));  // already Annex B
     EXPECT_EQ(unit, (Bytes{0, 0, 1, 0x65, 0x22}));
@@ -90,16 +84,14 @@ TEST(Mp4SampleConvert, VideoSamplesBecomeAnnexBOrAreRefused) {
         {{0, 0, 0, 0, 0x65}, 4},                          // zero length
         {{0, 1, 0x65, 0x77}, 2},                          // bytes after the last NAL
         {{1, 0x65}, 5}};
-    for (const auto& [sample, length_size] : bad)
-        EXPECT_FALSE(mp4_video_to_annexb({}, sample, length_size, unit));
+    for (const auto& [sample, length_size] : bad) EXPECT_FALSE(mp4_video_to_annexb({}, sample, length_size, unit));
 }
 
 TEST(Mp4SampleConvert, AudioFramesGetAnAdtsHeaderWithinTheTablesLimits) {
     Bytes frame;
     ASSERT_TRUE(mp4_audio_to_adts(Bytes(10, 0xAB), 44100, 2, frame));
     EXPECT_EQ(frame.size(), 17u);
-    EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 7),
-              (Bytes{0xFF, 0xF1, 0x50, 0x80, 0x02, 0x3F, 0xFC}));
+    EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 7), (Bytes{0xFF, 0xF1, 0x50, 0x80, 0x02, 0x3F, 0xFC}));
     ASSERT_TRUE(mp4_audio_to_adts(Bytes(1, 0), 7350, 6, frame));
     EXPECT_EQ(frame[2], 0x40 | (12 << 2) | 1);
     EXPECT_EQ(frame[3] >> 6, 2);
@@ -141,8 +133,7 @@ TEST_F(Mp4UnitsTest, APassOpensWithTheParameterSetsAndKeepsDecodeOrderInStep) {
         ASSERT_GE(nals.size(), 3u);
         EXPECT_EQ(h264_nal_type(nals[1]), H264_NAL_PPS);
         EXPECT_EQ(h264_nal_type(nals.back()), H264_NAL_IDR);
-        EXPECT_EQ(Bytes(audio->data.begin(), audio->data.begin() + 4),
-                  (Bytes{0xFF, 0xF1, 0x50, 0x80}));
+        EXPECT_EQ(Bytes(audio->data.begin(), audio->data.begin() + 4), (Bytes{0xFF, 0xF1, 0x50, 0x80}));
         // The first picture shows when the first audio plays, as in the file.
         const bool b_frames = file == std::string("bframes.mp4");
         EXPECT_TRUE(!b_frames || video->dts == 0) << video->dts;  // the decode shift is undone
@@ -170,8 +161,8 @@ TEST_F(Mp4UnitsTest, APassOpensWithTheParameterSetsAndKeepsDecodeOrderInStep) {
 bool rewrite_to_two_byte_lengths(const std::string& path) {
     std::string file = read_file(path);
     std::string out;
-    if (run_command({"ffprobe", "-v", "error", "-select_streams", "v", "-show_entries",
-                     "packet=pos,size", "-of", "csv=p=0", path},
+    if (run_command({"ffprobe", "-v", "error", "-select_streams", "v", "-show_entries", "packet=pos,size", "-of",
+                     "csv=p=0", path},
                     &out, 60) != 0) {
         return false;
     }
@@ -225,18 +216,17 @@ TEST_F(Mp4UnitsTest, EachFileFailsWithItsReasonOrPlaysToTheEnd) {
     ++bad_sample[first_length + 3];  // the first NAL one byte longer: the last runs past the end
     write_file(dir.file("bad-sample.mp4"), bad_sample);
 
-    const std::pair<std::string, const char*> cases[] = {
-        // message "": plays to the end
-        {dir.file("missing.mp4"), "MP4 file cannot be opened"},
-        {dir.file("empty.mp4"), "MP4 file cannot be opened"},
-        {dir.file("cut-index.mp4"), "MP4 file cannot be opened"},
-        {dir.file("cut-data.mp4"), "MP4 sample read failed"},
-        {dir.file("bad-sample.mp4"), "Invalid H.264 sample in MP4"},
-        {dir.file("hevc.mp4"), "MP4 video must use H.264"},
-        {dir.file("mp3.mp4"), "MP4 audio must use AAC"},
-        {dir.file("eight.mp4"), "Unsupported AAC format in MP4"},
-        {dir.file("six.mp4"), ""},
-        {dir_->file("video-only.mp4"), ""}};
+    const std::pair<std::string, const char*> cases[] = {// message "": plays to the end
+                                                         {dir.file("missing.mp4"), "MP4 file cannot be opened"},
+                                                         {dir.file("empty.mp4"), "MP4 file cannot be opened"},
+                                                         {dir.file("cut-index.mp4"), "MP4 file cannot be opened"},
+                                                         {dir.file("cut-data.mp4"), "MP4 sample read failed"},
+                                                         {dir.file("bad-sample.mp4"), "Invalid H.264 sample in MP4"},
+                                                         {dir.file("hevc.mp4"), "MP4 video must use H.264"},
+                                                         {dir.file("mp3.mp4"), "MP4 audio must use AAC"},
+                                                         {dir.file("eight.mp4"), "Unsupported AAC format in MP4"},
+                                                         {dir.file("six.mp4"), ""},
+                                                         {dir_->file("video-only.mp4"), ""}};
     for (const auto& [path, message] : cases) {
         Played played = play(path);
         EXPECT_EQ(played.error, message) << path;

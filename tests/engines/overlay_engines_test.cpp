@@ -65,8 +65,7 @@ TEST(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
     for (const FakeRtmpMessage& m : server.peer.messages) {
         if (m.type_id != 8 && m.type_id != 9) continue;
         if (m.type_id == 9 && is_sequence_header(m)) {
-            EXPECT_TRUE(passes == 0 || m.timestamp == highest + 1)
-                << "pass " << passes << " at " << m.timestamp;
+            EXPECT_TRUE(passes == 0 || m.timestamp == highest + 1) << "pass " << passes << " at " << m.timestamp;
             ++passes;
         }
         EXPECT_GE(m.timestamp, last_of_type[m.type_id]);
@@ -80,15 +79,12 @@ TEST(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
 TEST(OverlayEnginesTest, LoopFailuresEndTheRunWithTheirText) {
     TempDir dir;
     std::string null_packets;
-    for (int i = 0; i < 100; ++i)
-        null_packets += std::string("\x47\x1F\xFF\x10", 4) + std::string(184, '\xFF');
+    for (int i = 0; i < 100; ++i) null_packets += std::string("\x47\x1F\xFF\x10", 4) + std::string(184, '\xFF');
     write_file(dir.file("empty-program.ts"), null_packets);
     auto loop_error = [](const std::string& path, const std::string& url) {
         Error error{};
         Event stop;
-        EXPECT_EQ(
-            overlay_ts_loop_engine(path, url, ticker_settings(), &stop, nullptr, nullptr, error),
-            0);
+        EXPECT_EQ(overlay_ts_loop_engine(path, url, ticker_settings(), &stop, nullptr, nullptr, error), 0);
         return std::string(error_view(error));
     };
     for (auto [name, text] : {std::pair{"missing.ts", "TS recording cannot be opened"},
@@ -97,12 +93,11 @@ TEST(OverlayEnginesTest, LoopFailuresEndTheRunWithTheirText) {
         ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 15000));
         EXPECT_EQ(loop_error(dir.file(name), server.url()), text);
     }
-    EXPECT_EQ(loop_error(dir.file("missing.ts"), "rtmp://host/app/\xFF"),
-              "RTMP URL conversion failed");
+    EXPECT_EQ(loop_error(dir.file("missing.ts"), "rtmp://host/app/\xFF"), "RTMP URL conversion failed");
     Error error{};
     Event stop;
-    EXPECT_EQ(overlay_stream_engine("http://127.0.0.1:1/\xFF", "rtmp://127.0.0.1:1/app/k", "",
-                                    ticker_settings(), &stop, nullptr, nullptr, error),
+    EXPECT_EQ(overlay_stream_engine("http://127.0.0.1:1/\xFF", "rtmp://127.0.0.1:1/app/k", "", ticker_settings(), &stop,
+                                    nullptr, nullptr, error),
               0);
     EXPECT_EQ(error_view(error), "URL conversion failed");
 }

@@ -30,9 +30,7 @@ TEST(PublishTimeline, JumpsEitherWayAndDiscontinuitiesContinueOneFrameOn) {
         {"steady interleave passes through",
          0,
          {{V, 0, 0}, {A, 0, 0}, {A, 23, 23}, {V, 33, 33}, {A, 46, 46}, {V, 66, 66}}},
-        {"audio a little ahead of video is no jump",
-         0,
-         {{V, 0, 0}, {A, 1500, 1500}, {V, 33, 33}, {A, 1523, 1523}}},
+        {"audio a little ahead of video is no jump", 0, {{V, 0, 0}, {A, 1500, 1500}, {V, 33, 33}, {A, 1523, 1523}}},
         {"a clock reset continues one frame after the highest place, both kinds by one offset",
          0,
          {{V, 10000, 10000},
@@ -48,19 +46,11 @@ TEST(PublishTimeline, JumpsEitherWayAndDiscontinuitiesContinueOneFrameOn) {
          {{V, 1000, 1000}, {V, 1500, 1000 + GAP, true}, {V, 1533, 1033 + GAP}}},
         {"a kind never goes below its own last place after a rebase",
          0,
-         {{V, 1000, 1000},
-          {A, 990, 990},
-          {V, 90000, 1000 + GAP},
-          {A, 89800, 990},
-          {A, 90100, 1133}}},
-        {"times before the first tag never go below zero",
-         0,
-         {{V, 0, 0}, {A, -40, 0}, {A, -17, 0}, {A, 6, 6}}},
+         {{V, 1000, 1000}, {A, 990, 990}, {V, 90000, 1000 + GAP}, {A, 89800, 990}, {A, 90100, 1133}}},
+        {"times before the first tag never go below zero", 0, {{V, 0, 0}, {A, -40, 0}, {A, -17, 0}, {A, 6, 6}}},
         {"a run that starts near the 32-bit limit keeps counting past it",
          (int64_t{1} << 32) - 100,
-         {{V, 0, (int64_t{1} << 32) - 100},
-          {V, 200, (int64_t{1} << 32) + 100},
-          {V, 400, (int64_t{1} << 32) + 300}}},
+         {{V, 0, (int64_t{1} << 32) - 100}, {V, 200, (int64_t{1} << 32) + 100}, {V, 400, (int64_t{1} << 32) + 300}}},
     };
     for (const Case& c : cases) {
         PublishContext context;
@@ -69,8 +59,7 @@ TEST(PublishTimeline, JumpsEitherWayAndDiscontinuitiesContinueOneFrameOn) {
         size_t index = 0;
         for (const Step& step : c.steps) {
             context.rebase_pending = context.rebase_pending || step.discontinuity;
-            EXPECT_EQ(timeline_place(context, step.type, step.source_ms), step.want)
-                << c.name << ", tag " << index;
+            EXPECT_EQ(timeline_place(context, step.type, step.source_ms), step.want) << c.name << ", tag " << index;
             ++index;
         }
     }
@@ -78,16 +67,15 @@ TEST(PublishTimeline, JumpsEitherWayAndDiscontinuitiesContinueOneFrameOn) {
 
 TEST(PublishTimeline, ALoopPassWithABreakIsPlacedTheSameWayEveryPass) {
     // One pass: 0..1000 ms, then the recorded clock jumps back by an hour.
-    const std::vector<std::pair<uint8_t, int64_t>> pass = {
-        {V, 0}, {A, 0}, {V, 1000}, {A, 1000}, {V, -3599000}, {A, -3599000}, {V, -3598000}};
+    const std::vector<std::pair<uint8_t, int64_t>> pass = {{V, 0},        {A, 0},        {V, 1000},    {A, 1000},
+                                                           {V, -3599000}, {A, -3599000}, {V, -3598000}};
     PublishContext context;
     std::vector<int64_t> first_steps;
     for (int p = 0; p < 3; ++p) {
         const int64_t pass_start = context.timeline_started ? context.highest_timestamp + 1 : 0;
         context.timestamp_offset = pass_start;  // what the loop engines do at each pass
         std::vector<int64_t> steps;
-        for (const auto& [type, ms] : pass)
-            steps.push_back(timeline_place(context, type, ms) - pass_start);
+        for (const auto& [type, ms] : pass) steps.push_back(timeline_place(context, type, ms) - pass_start);
         if (p == 0) first_steps = steps;
         EXPECT_EQ(steps, first_steps) << "pass " << p;
     }

@@ -1,6 +1,8 @@
 // The TS loop publisher: one continuous timeline across passes (seen by a
 // scripted server, message by message, and by nginx past the 24-bit
 // timestamp boundary), its failure texts, and prompt stops.
+#include "engines/ts_loop_publisher.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,7 +11,6 @@
 #include <thread>
 
 #include "engines/engines.h"
-#include "engines/ts_loop_publisher.h"
 #include "platform/clock.h"
 #include "platform/error_text.h"
 #include "support/engine_loop_run.h"
@@ -27,7 +28,7 @@ using LoopRun = EngineLoopRun<TsLoopOptions, ts_loop_run>;
 constexpr auto accept_and_record = fake_rtmp_accept_and_record;
 
 class TsLoopTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         fixtures_ = new TempDir();
         one_second_ok_ = make_test_ts(fixtures_->file("one.ts"), 1.0);
@@ -136,7 +137,9 @@ TEST_F(TsLoopTest, ConnectionProblemsComeFromThePublisher) {
               0);
     EXPECT_THAT(std::string(error_view(error)), ::testing::Not(::testing::HasSubstr("secret")));
     EXPECT_FALSE(error_is_empty(error));
-    EXPECT_EQ(ts_loop_publisher(fixtures_->file("one.ts"), "rtmp://host/app/\xFF", &stop, nullptr, nullptr, EngineHooks{}, error), 0);
+    EXPECT_EQ(ts_loop_publisher(fixtures_->file("one.ts"), "rtmp://host/app/\xFF", &stop, nullptr, nullptr,
+                                EngineHooks{}, error),
+              0);
     EXPECT_EQ(error_view(error), "RTMP URL conversion failed");
 }
 

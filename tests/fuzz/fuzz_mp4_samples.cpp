@@ -16,10 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (nal_length_size < 1 || nal_length_size > 4) std::abort();
     std::vector<uint8_t> unit;
     std::span<const uint8_t> sample = bytes.subspan(split);
-    if (mp4_video_to_annexb(prefix, sample, nal_length_size, unit) && unit.size() < prefix.size())
-        std::abort();
+    if (mp4_video_to_annexb(prefix, sample, nal_length_size, unit) && unit.size() < prefix.size()) std::abort();
     std::vector<uint8_t> frame;
-    if (mp4_audio_to_adts(sample, 48000, 2, frame) && frame.size() != sample.size() + 7)
-        std::abort();
+    if (mp4_audio_to_adts(sample, 48000, 2, frame) && frame.size() != sample.size() + 7) std::abort();
     return 0;
 }

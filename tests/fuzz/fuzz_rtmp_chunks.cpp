@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "rtmp/rtmp_reply_wait.h"
 #include "rtmp/rtmp_connection.h"
+#include "rtmp/rtmp_reply_wait.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 65536) return 0;

@@ -15,8 +15,7 @@ int drop_unit(void*, uint32_t, std::span<const uint8_t>, int64_t, int64_t) {
 }
 
 bool delimiter_at(const uint8_t* data, size_t size, size_t at) {
-    return at + 4 <= size && data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1 &&
-           (data[at + 3] & 0x1F) == 9;
+    return at + 4 <= size && data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1 && (data[at + 3] & 0x1F) == 9;
 }
 
 }  // namespace

@@ -46,8 +46,7 @@ TEST(Annexb, MatchesTheByteByByteRulesAtEveryOffset) {
             data[at] = 0;
             data[at + 1] = 0;
             data[at + 2] = 1;
-            EXPECT_EQ(scanned_nals(data), reference_nals(data))
-                << "size " << size << " code at " << at;
+            EXPECT_EQ(scanned_nals(data), reference_nals(data)) << "size " << size << " code at " << at;
         }
     }
 }

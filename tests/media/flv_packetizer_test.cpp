@@ -48,9 +48,7 @@ class FlvPacketizerTest : public ::testing::Test {
     int video(const Bytes& unit, int64_t pts, int64_t dts) {
         return flv_packetizer_push(packetizer.get(), ES_VIDEO, unit, pts, dts);
     }
-    int audio(const Bytes& unit, int64_t pts) {
-        return flv_packetizer_push(packetizer.get(), ES_AUDIO, unit, pts, -1);
-    }
+    int audio(const Bytes& unit, int64_t pts) { return flv_packetizer_push(packetizer.get(), ES_AUDIO, unit, pts, -1); }
 };
 
 // ---- AAC ----
@@ -81,13 +79,11 @@ TEST_F(FlvPacketizerTest, FramesOfOneUnitAreSpacedByTheirDuration) {
         TagRecorder tags;
         FlvPacketizerPtr p(flv_packetizer_create(record_tag, &tags));
         Bytes unit;
-        for (size_t i = 0; i < c.frames; ++i)
-            append(unit, adts_frame(1, c.frequency_index, 2, 10 + i));
+        for (size_t i = 0; i < c.frames; ++i) append(unit, adts_frame(1, c.frequency_index, 2, 10 + i));
         ASSERT_EQ(flv_packetizer_push_aac(p.get(), unit, 5000), 1);
         ASSERT_EQ(tags.tags.size(), c.frames + 1);
         for (size_t i = 0; i < c.frames; ++i) {
-            EXPECT_EQ(tags.tags[i + 1].ms, c.want[i])
-                << "index " << c.frequency_index << " frame " << i;
+            EXPECT_EQ(tags.tags[i + 1].ms, c.want[i]) << "index " << c.frequency_index << " frame " << i;
             EXPECT_EQ(tags.tags[i + 1].body.size(), 2 + 10 + i);
         }
     }
@@ -160,19 +156,8 @@ Bytes annexb(std::initializer_list<std::pair<bool, Bytes>> nals) {
 }
 
 Bytes avc_header(const Bytes& sps, const Bytes& pps) {
-    Bytes out = {0x17,
-                 0x00,
-                 0x00,
-                 0x00,
-                 0x00,
-                 0x01,
-                 sps[1],
-                 sps[2],
-                 sps[3],
-                 0xFF,
-                 0xE1,
-                 0x00,
-                 static_cast<uint8_t>(sps.size())};
+    Bytes out = {
+        0x17, 0x00, 0x00, 0x00, 0x00, 0x01, sps[1], sps[2], sps[3], 0xFF, 0xE1, 0x00, static_cast<uint8_t>(sps.size())};
     append(out, sps);
     append(out, {0x01, 0x00, static_cast<uint8_t>(pps.size())});
     append(out, pps);
@@ -211,8 +196,7 @@ TEST_F(FlvPacketizerTest, CompositionTimeIsPtsMinusDtsInMilliseconds) {
         recorder.tags.clear();
         ASSERT_EQ(video(annexb({{true, SLICE}}), c.pts, c.dts), 1);
         ASSERT_EQ(recorder.tags.size(), 1u);
-        EXPECT_EQ(Bytes(recorder.tags[0].body.begin() + 2, recorder.tags[0].body.begin() + 5),
-                  c.want)
+        EXPECT_EQ(Bytes(recorder.tags[0].body.begin() + 2, recorder.tags[0].body.begin() + 5), c.want)
             << c.pts << " " << c.dts;
     }
 }
@@ -326,8 +310,7 @@ TEST_F(FlvPacketizerTest, NalBoundariesTrailingZerosAndEmptyUnits) {
     EXPECT_EQ(recorder.tags[0].body, want);
 
     recorder.tags.clear();
-    for (const Bytes& tiny :
-         {Bytes{}, Bytes{0, 0, 1}, Bytes{0x41, 0x9A, 0x02}, Bytes{1, 2, 3, 4, 5}}) {
+    for (const Bytes& tiny : {Bytes{}, Bytes{0, 0, 1}, Bytes{0x41, 0x9A, 0x02}, Bytes{1, 2, 3, 4, 5}}) {
         EXPECT_EQ(video(tiny, 0, 0), 1);
     }
     EXPECT_TRUE(recorder.tags.empty());

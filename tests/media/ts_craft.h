@@ -32,8 +32,7 @@ inline Bytes ts_packet(uint32_t pid, bool unit_start, const Bytes& payload) {
 // pointer_field + section with its 12-bit length and a dummy CRC.
 inline Bytes psi_section(uint8_t table_id, const Bytes& after_length) {
     const size_t length = after_length.size() + 4;
-    Bytes out = {0x00, table_id, static_cast<uint8_t>(0xB0 | ((length >> 8) & 0x0F)),
-                 static_cast<uint8_t>(length)};
+    Bytes out = {0x00, table_id, static_cast<uint8_t>(0xB0 | ((length >> 8) & 0x0F)), static_cast<uint8_t>(length)};
     append(out, after_length);
     append(out, {0xDE, 0xAD, 0xBE, 0xEF});
     return out;
@@ -73,22 +72,20 @@ inline Bytes pmt_payload(const std::vector<PmtStream>& streams, const Bytes& pro
     for (const PmtStream& s : streams) {
         append(body,
                {s.type, static_cast<uint8_t>(0xE0 | (s.pid >> 8)), static_cast<uint8_t>(s.pid),
-                static_cast<uint8_t>(0xF0 | (s.descriptors.size() >> 8)),
-                static_cast<uint8_t>(s.descriptors.size())});
+                static_cast<uint8_t>(0xF0 | (s.descriptors.size() >> 8)), static_cast<uint8_t>(s.descriptors.size())});
         append(body, s.descriptors);
     }
     return psi_section(0x02, body);
 }
 
 inline Bytes timestamp_field(uint8_t prefix, int64_t t) {
-    return {static_cast<uint8_t>((prefix << 4) | (((t >> 30) & 0x07) << 1) | 1),
-            static_cast<uint8_t>(t >> 22), static_cast<uint8_t>(((t >> 15) << 1) | 1),
-            static_cast<uint8_t>(t >> 7), static_cast<uint8_t>((t << 1) | 1)};
+    return {static_cast<uint8_t>((prefix << 4) | (((t >> 30) & 0x07) << 1) | 1), static_cast<uint8_t>(t >> 22),
+            static_cast<uint8_t>(((t >> 15) << 1) | 1), static_cast<uint8_t>(t >> 7),
+            static_cast<uint8_t>((t << 1) | 1)};
 }
 
 // PES header with PTS_DTS_flags `flags` (0, 2 or 3) followed by `body`.
-inline Bytes pes(uint8_t flags, int64_t pts, int64_t dts, const Bytes& body,
-                 uint8_t stream_id = 0xE0) {
+inline Bytes pes(uint8_t flags, int64_t pts, int64_t dts, const Bytes& body, uint8_t stream_id = 0xE0) {
     Bytes fields;
     if (flags & 2) append(fields, timestamp_field(flags == 3 ? 3 : 2, pts));
     if (flags == 3) append(fields, timestamp_field(1, dts));
@@ -121,8 +118,8 @@ inline Bytes ts_packets(uint32_t pid, const Bytes& payload) {
 }
 
 // One ADTS frame: header (7 bytes, or 9 with a CRC) and `raw_size` bytes.
-inline Bytes adts_frame(uint32_t profile, uint32_t frequency_index, uint32_t channels,
-                        size_t raw_size, bool with_crc = false, uint8_t fill = 0x21) {
+inline Bytes adts_frame(uint32_t profile, uint32_t frequency_index, uint32_t channels, size_t raw_size,
+                        bool with_crc = false, uint8_t fill = 0x21) {
     const size_t header = with_crc ? 9 : 7;
     const size_t length = header + raw_size;
     Bytes out = {0xFF,

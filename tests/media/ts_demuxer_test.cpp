@@ -23,8 +23,7 @@ struct Recorder {
     int answer = 1;  // what the callback returns
 };
 
-int record_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts,
-                int64_t dts) {
+int record_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
     auto* recorder = static_cast<Recorder*>(context);
     recorder->units.push_back({kind, Bytes(data.begin(), data.end()), pts, dts});
     return recorder->answer;
@@ -123,11 +122,16 @@ TEST(TsDemuxer, PatAndPmtSequencesChooseThePids) {
         uint32_t pmt, video, audio;
     };
     const Case cases[] = {
-        {"network entry passed over", {ts_packet(0, true, pat_payload({{0, 0x0010}, {1, 0x1000}}))}, 0x1000, NONE,
+        {"network entry passed over",
+         {ts_packet(0, true, pat_payload({{0, 0x0010}, {1, 0x1000}}))},
+         0x1000,
+         NONE,
          NONE},
         {"PAT with only the network entry keeps the PMT",
-         {ts_packet(0, true, pat_payload({{1, 0x1000}})), ts_packet(0, true, pat_payload({{0, 0x0010}}))}, 0x1000,
-         NONE, NONE},
+         {ts_packet(0, true, pat_payload({{1, 0x1000}})), ts_packet(0, true, pat_payload({{0, 0x0010}}))},
+         0x1000,
+         NONE,
+         NONE},
         {"wrong table id", {pat_with(1, 0x42)}, NONE, NONE, NONE},
         {"section longer than the packet", {pat_with(3, 0xFF)}, NONE, NONE, NONE},
         {"section without an entry", {pat_with(3, 8)}, NONE, NONE, NONE},
@@ -135,14 +139,25 @@ TEST(TsDemuxer, PatAndPmtSequencesChooseThePids) {
         {"no unit start", {ts_packet(0, false, pat_payload({{1, 0x0200}}))}, NONE, NONE, NONE},
         {"empty payload", {ts_packet(0, true, {})}, NONE, NONE, NONE},
         {"H.264 and AAC with descriptors",
-         {pat, pmt({{0x1B, 0x100, {0x0A, 0x01, 0x00}}, {0x0F, 0x101}}, {0x05, 0x02, 0x41, 0x42})}, PMT_PID, 0x100,
+         {pat, pmt({{0x1B, 0x100, {0x0A, 0x01, 0x00}}, {0x0F, 0x101}}, {0x05, 0x02, 0x41, 0x42})},
+         PMT_PID,
+         0x100,
          0x101},
         {"LATM AAC is audio; a PMT without video keeps the video PID",
-         {pat, pmt({{0x1B, 0x100}, {0x0F, 0x101}}), pmt({{0x11, 0x102}})}, PMT_PID, 0x100, 0x102},
-        {"other stream types are ignored", {pat, pmt({{0x1B, 0x100}}), pmt({{0x24, 0x200}, {0x03, 0x201}})},
-         PMT_PID, 0x100, NONE},
-        {"last stream of a class wins", {pat, pmt({{0x1B, 0x100}, {0x0F, 0x101}, {0x1B, 0x110}, {0x0F, 0x111}})},
-         PMT_PID, 0x110, 0x111},
+         {pat, pmt({{0x1B, 0x100}, {0x0F, 0x101}}), pmt({{0x11, 0x102}})},
+         PMT_PID,
+         0x100,
+         0x102},
+        {"other stream types are ignored",
+         {pat, pmt({{0x1B, 0x100}}), pmt({{0x24, 0x200}, {0x03, 0x201}})},
+         PMT_PID,
+         0x100,
+         NONE},
+        {"last stream of a class wins",
+         {pat, pmt({{0x1B, 0x100}, {0x0F, 0x101}, {0x1B, 0x110}, {0x0F, 0x111}})},
+         PMT_PID,
+         0x110,
+         0x111},
         {"PMT before the PAT", {pmt({{0x1B, 0x100}}), pat}, PMT_PID, NONE, NONE},
         {"truncated PMT", {pat, pmt_with(3, 0xF0)}, PMT_PID, NONE, NONE},
         {"program_info_length past the entries", {pat, pmt_with(12, 0xFF)}, PMT_PID, NONE, NONE},
@@ -177,8 +192,7 @@ TEST_F(TsDemuxerTest, PtsDtsFlagsGiveTheTimestamps) {
         {0, 0, 0, -1, -1},
         {2, 900000, 0, 900000, 900000},
         {3, 903003, 900000, 903003, 900000},
-        {3, (int64_t{1} << 33) - 1, (int64_t{1} << 33) - 3004, (int64_t{1} << 33) - 1,
-         (int64_t{1} << 33) - 3004},
+        {3, (int64_t{1} << 33) - 1, (int64_t{1} << 33) - 3004, (int64_t{1} << 33) - 1, (int64_t{1} << 33) - 3004},
     };
     ASSERT_EQ(feed(tables()), 1);
     for (const Case& c : cases) {

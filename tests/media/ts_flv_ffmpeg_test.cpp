@@ -29,8 +29,8 @@ struct ProbePacket {
 
 std::vector<ProbePacket> probe_packets(const std::string& path) {
     std::string out;
-    EXPECT_EQ(run_command({"ffprobe", "-v", "error", "-show_entries",
-                           "packet=codec_type,pts,dts,flags", "-of", "csv=p=0", path},
+    EXPECT_EQ(run_command({"ffprobe", "-v", "error", "-show_entries", "packet=codec_type,pts,dts,flags", "-of",
+                           "csv=p=0", path},
                           &out, 60),
               0);
     std::vector<ProbePacket> packets;
@@ -41,8 +41,8 @@ std::vector<ProbePacket> probe_packets(const std::string& path) {
         std::istringstream cells(line);
         for (std::string& f : field) std::getline(cells, f, ',');
         if (field[0] != "video" && field[0] != "audio") continue;
-        packets.push_back({field[0] == "video", std::stoll(field[1]), std::stoll(field[2]),
-                           field[3].find('K') != std::string::npos});
+        packets.push_back(
+            {field[0] == "video", std::stoll(field[1]), std::stoll(field[2]), field[3].find('K') != std::string::npos});
     }
     return packets;
 }
@@ -88,17 +88,15 @@ Bytes sps_of(std::span<const uint8_t> unit) {
     return {};
 }
 
-int chain_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts,
-               int64_t dts) {
+int chain_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
     auto* chain = static_cast<Chain*>(context);
-    chain->units.push_back({kind, pts, dts, kind == ES_AUDIO ? count_adts_frames(data) : 0,
-                            kind == ES_VIDEO ? sps_of(data) : Bytes{}});
+    chain->units.push_back(
+        {kind, pts, dts, kind == ES_AUDIO ? count_adts_frames(data) : 0, kind == ES_VIDEO ? sps_of(data) : Bytes{}});
     return flv_packetizer_push(chain->packetizer.get(), kind, data, pts, dts);
 }
 
 int chain_tag(void* context, const FlvTag& tag) {
-    static_cast<Chain*>(context)->tags.push_back(
-        {tag.type, tag.timestamp_ms, Bytes(tag.body.begin(), tag.body.end())});
+    static_cast<Chain*>(context)->tags.push_back({tag.type, tag.timestamp_ms, Bytes(tag.body.begin(), tag.body.end())});
     return 1;
 }
 
@@ -155,10 +153,21 @@ TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
     TempDir dir;
     const std::string ts = dir.file("in.ts");
     const std::string sine = "sine=frequency=440:sample_rate=" + std::to_string(source.sample_rate);
-    ASSERT_EQ(run_command({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=30", "-f",
-                           "lavfi", "-i", sine, "-t", "3", "-c:v", "libx264", "-preset", "ultrafast", "-g", "30",
-                           "-bf", std::to_string(source.b_frames), "-c:a", "aac", "-ac",
-                           std::to_string(source.channels), "-f", "mpegts", ts},
+    ASSERT_EQ(run_command({"ffmpeg",  "-v",
+                           "error",   "-y",
+                           "-f",      "lavfi",
+                           "-i",      "testsrc2=size=320x240:rate=30",
+                           "-f",      "lavfi",
+                           "-i",      sine,
+                           "-t",      "3",
+                           "-c:v",    "libx264",
+                           "-preset", "ultrafast",
+                           "-g",      "30",
+                           "-bf",     std::to_string(source.b_frames),
+                           "-c:a",    "aac",
+                           "-ac",     std::to_string(source.channels),
+                           "-f",      "mpegts",
+                           ts},
                           nullptr, 60),
               0);
     Chain chain;
@@ -166,15 +175,12 @@ TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
     ASSERT_NO_FATAL_FAILURE(run_file(chain, ts));
 
     std::vector<ProbePacket> probe_video, probe_audio;
-    for (const ProbePacket& p : probe_packets(ts))
-        (p.video ? probe_video : probe_audio).push_back(p);
+    for (const ProbePacket& p : probe_packets(ts)) (p.video ? probe_video : probe_audio).push_back(p);
     std::vector<UnitInfo> video_units, audio_units;
-    for (const UnitInfo& u : chain.units)
-        (u.kind == ES_VIDEO ? video_units : audio_units).push_back(u);
+    for (const UnitInfo& u : chain.units) (u.kind == ES_VIDEO ? video_units : audio_units).push_back(u);
     ASSERT_FALSE(probe_video.empty());
     ASSERT_FALSE(probe_audio.empty());
-    const int64_t base =
-        chain.units.front().kind == ES_VIDEO ? chain.units.front().dts : chain.units.front().pts;
+    const int64_t base = chain.units.front().kind == ES_VIDEO ? chain.units.front().dts : chain.units.front().pts;
 
     // Video: one unit per access unit with ffprobe's exact timestamps.
     ASSERT_EQ(video_units.size(), probe_video.size());
@@ -216,9 +222,7 @@ TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
 
     // Sequence headers: the stream's own SPS, and what ffmpeg writes for the same file.
     const std::string flv = dir.file("ffmpeg.flv");
-    ASSERT_EQ(run_command({"ffmpeg", "-v", "error", "-y", "-i", ts, "-c", "copy", "-f", "flv", flv},
-                          nullptr, 60),
-              0);
+    ASSERT_EQ(run_command({"ffmpeg", "-v", "error", "-y", "-i", ts, "-c", "copy", "-f", "flv", flv}, nullptr, 60), 0);
     const Bytes ffmpeg_avc = first_flv_header(flv, FLV_TAG_VIDEO);
     ASSERT_GE(ffmpeg_avc.size(), avc_header.size());
     EXPECT_EQ(Bytes(ffmpeg_avc.begin(), ffmpeg_avc.begin() + long(avc_header.size())), avc_header);
@@ -229,11 +233,10 @@ TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
     EXPECT_EQ(first_flv_header(flv, FLV_TAG_AUDIO), source.aac_header);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Media, TsFromFfmpeg,
-    ::testing::Values(Source{"BFrames48kStereo", 48000, 2, 2, {0xAF, 0x00, 0x11, 0x90}},
-                      Source{"PtsOnly44kMono", 44100, 1, 0, {0xAF, 0x00, 0x12, 0x08}}),
-    [](const ::testing::TestParamInfo<Source>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Media, TsFromFfmpeg,
+                         ::testing::Values(Source{"BFrames48kStereo", 48000, 2, 2, {0xAF, 0x00, 0x11, 0x90}},
+                                           Source{"PtsOnly44kMono", 44100, 1, 0, {0xAF, 0x00, 0x12, 0x08}}),
+                         [](const ::testing::TestParamInfo<Source>& info) { return std::string(info.param.name); });
 
 // HLS segments, each fed and flushed on its own as a live engine does: no
 // unit is lost at segment edges and the timeline never goes back.

@@ -25,7 +25,9 @@ std::string playlist_text(int64_t first, int count, int target = 2, bool end_lis
     return text;
 }
 
-std::string segment_body(const std::string& path) { return "segment " + path; }
+std::string segment_body(const std::string& path) {
+    return "segment " + path;
+}
 
 struct RingDeleter {
     void operator()(SegmentRing* ring) const { segment_ring_teardown(ring); }
@@ -33,7 +35,7 @@ struct RingDeleter {
 using RingPtr = std::unique_ptr<SegmentRing, RingDeleter>;
 
 class HlsDownloaderThreads : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(server.start());
         server.on_other([](const ScriptedRequest& request, int) {
@@ -49,9 +51,7 @@ protected:
         server.set_replies("/live/index.m3u8", replies);
     }
 
-    RingPtr start() {
-        return RingPtr(hls_downloader_start(server.url("/live/index.m3u8"), &stop));
-    }
+    RingPtr start() { return RingPtr(hls_downloader_start(server.url("/live/index.m3u8"), &stop)); }
 
     // The segment number taken, -1 for none, with the reason in *why.
     static int64_t take(SegmentRing* ring, SegmentTake* why = nullptr) {
@@ -164,7 +164,8 @@ TEST_F(HlsDownloaderThreads, RestartedNumberingIsFollowedAtOnceAndItsEndListPlay
     // A lagging copy (its newest entry already delivered) is not a restart;
     // an origin that numbers anew is followed from its first entry, and its
     // finished list is played to the end.
-    serve_playlists({playlist_text(5000, 3), playlist_text(4999, 3), playlist_text(0, 3), playlist_text(0, 5, 2, true)});
+    serve_playlists(
+        {playlist_text(5000, 3), playlist_text(4999, 3), playlist_text(0, 3), playlist_text(0, 5, 2, true)});
     RingPtr ring = start();
     std::vector<int64_t> taken;
     for (SegmentTake why = SegmentTake::segment; why == SegmentTake::segment;) {

@@ -28,12 +28,10 @@ struct Taken {
 Taken take(SegmentRing* ring, size_t count = SIZE_MAX) {
     Taken taken;
     uint64_t deadline = tick_ms() + 60000;
-    while (taken.end == SegmentTake::segment && taken.segments.size() < count &&
-           tick_ms() < deadline) {
+    while (taken.end == SegmentTake::segment && taken.segments.size() < count && tick_ms() < deadline) {
         ByteBuffer segment;
         taken.end = segment_ring_take(ring, &segment);
-        if (taken.end == SegmentTake::segment)
-            taken.segments.emplace_back(byte_buffer_text(segment));
+        if (taken.end == SegmentTake::segment) taken.segments.emplace_back(byte_buffer_text(segment));
         byte_buffer_free(&segment);
     }
     char error[SEGMENT_RING_ERROR_SIZE];
@@ -93,16 +91,14 @@ TEST_F(HlsHostileOriginThreads, StalledSourcesFailWithTheirReasonAfterTheStallLi
     std::vector<std::unique_ptr<HostileStream>> streams;
     for (const auto& source : sources) {
         streams.push_back(std::make_unique<HostileStream>(&origin, source.folder, 1));
-        for (int n = 0; n < 3; ++n)
-            streams.back()->append("s" + std::to_string(n) + ".ts", made(n));
+        for (int n = 0; n < 3; ++n) streams.back()->append("s" + std::to_string(n) + ".ts", made(n));
         if (source.status >= 0) origin.fail_from(source.folder + "/s", source.status, 2500);
     }
     std::atomic<bool> feeding{true};
     std::thread feeder([&] {
         for (int n = 3; feeding && n < 120; ++n) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            for (size_t k = 1; k < streams.size(); ++k)
-                streams[k]->append("s" + std::to_string(n) + ".ts", made(n));
+            for (size_t k = 1; k < streams.size(); ++k) streams[k]->append("s" + std::to_string(n) + ".ts", made(n));
         }
     });
     Taken taken[3];
@@ -123,8 +119,7 @@ TEST_F(HlsHostileOriginThreads, StalledSourcesFailWithTheirReasonAfterTheStallLi
         EXPECT_EQ(taken[k].end, SegmentTake::failed);
         EXPECT_GE(taken[k].segments.size(), 2u);  // a new downloader starts with the last two
         ASSERT_TRUE(error.starts_with(kStalled));
-        EXPECT_GE(std::atoi(error.c_str() + kStalled.size()) * 1000,
-                  static_cast<int>(hls_stall_limit_ms(1)));
+        EXPECT_GE(std::atoi(error.c_str() + kStalled.size()) * 1000, static_cast<int>(hls_stall_limit_ms(1)));
         EXPECT_TRUE(error.ends_with(" s" + sources[k].reason));
     }
 }
@@ -139,8 +134,7 @@ TEST_F(HlsHostileOriginThreads, StopReachesAConnectThatNeverCompletes) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     stop.set();
     // Long before the playlist time-out, as stopped, not failed.
-    EXPECT_TRUE(wait_until([&] { return segment_ring_marks(ring.get()).ended; },
-                           HLS_PLAYLIST_TIMEOUT_MS / 3));
+    EXPECT_TRUE(wait_until([&] { return segment_ring_marks(ring.get()).ended; }, HLS_PLAYLIST_TIMEOUT_MS / 3));
     EXPECT_FALSE(segment_ring_marks(ring.get()).failed);
 }
 

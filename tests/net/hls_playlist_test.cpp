@@ -28,9 +28,9 @@ Parsed parse(const std::string& text, const std::string& base = kBase) {
 
 std::string with_line_ends(const char* end) {
     std::string text;
-    for (const char* line : {"#EXTM3U", "#EXT-X-VERSION:3", "#EXT-X-TARGETDURATION:4", "#EXT-X-MEDIA-SEQUENCE:7",
-                             "#EXTINF:4.0,", "seg-7.ts", "#EXT-X-DISCONTINUITY", "#EXTINF:4.0,", "seg-8.ts",
-                             "#EXT-X-ENDLIST"}) {
+    for (const char* line :
+         {"#EXTM3U", "#EXT-X-VERSION:3", "#EXT-X-TARGETDURATION:4", "#EXT-X-MEDIA-SEQUENCE:7", "#EXTINF:4.0,",
+          "seg-7.ts", "#EXT-X-DISCONTINUITY", "#EXTINF:4.0,", "seg-8.ts", "#EXT-X-ENDLIST"}) {
         text += line;
         text += end;
     }
@@ -109,8 +109,9 @@ TEST(HlsPlaylist, TagsMatchOnlyAtLineStartWithExactCase) {
 }
 
 TEST(HlsPlaylist, DiscontinuityMarksTheSegmentAfterIt) {
-    Parsed p = parse("#EXTM3U\na.ts\n#EXT-X-DISCONTINUITY\n#EXTINF:2,\nb.ts\nc.ts\n#EXT-X-DISCONTINUITY\n"
-                     "#EXT-X-DISCONTINUITY\nd.ts\n");
+    Parsed p = parse(
+        "#EXTM3U\na.ts\n#EXT-X-DISCONTINUITY\n#EXTINF:2,\nb.ts\nc.ts\n#EXT-X-DISCONTINUITY\n"
+        "#EXT-X-DISCONTINUITY\nd.ts\n");
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.playlist.discontinuity, (std::vector<uint8_t>{0, 1, 0, 1}));
 }
@@ -129,8 +130,9 @@ TEST(HlsPlaylist, RefusesTextsThatAreNotMediaPlaylists) {
 }
 
 TEST(HlsPlaylist, MasterPlaylistVariantsComeOutAsReferences) {
-    Parsed p = parse("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=800000\nlow/index.m3u8\n"
-                     "#EXT-X-STREAM-INF:BANDWIDTH=2000000\nhigh/index.m3u8\n");
+    Parsed p = parse(
+        "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=800000\nlow/index.m3u8\n"
+        "#EXT-X-STREAM-INF:BANDWIDTH=2000000\nhigh/index.m3u8\n");
     ASSERT_TRUE(p.ok);
     ASSERT_EQ(p.playlist.segment_urls.size(), 2u);
     EXPECT_EQ(p.playlist.segment_urls[0], "https://host/live/abc/low/index.m3u8");

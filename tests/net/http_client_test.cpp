@@ -40,7 +40,7 @@ GetResult get(const std::string& url, uint32_t timeout_ms = kTimeoutMs, HttpCanc
 }
 
 class HttpClient : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(server.start()); }
     ScriptedHttpServer server;
 };
@@ -55,13 +55,20 @@ struct FramingCase {
     std::string error;  // expected message when not ok
 };
 
-std::string head(std::string_view fields) { return "HTTP/1.1 200 OK\r\n" + std::string(fields) + "\r\n"; }
+std::string head(std::string_view fields) {
+    return "HTTP/1.1 200 OK\r\n" + std::string(fields) + "\r\n";
+}
 
 std::vector<FramingCase> framing_cases() {
     const std::string chunked = head("Transfer-Encoding: chunked\r\n");
     auto broken = [&](const std::string& body) {
         std::string bytes = chunked + body;
-        return FramingCase{"", bytes, false, 0, false, "",
+        return FramingCase{"",
+                           bytes,
+                           false,
+                           0,
+                           false,
+                           "",
                            "HTTP framing failed (chunked=1 raw=" + std::to_string(bytes.size()) +
                                " header=" + std::to_string(chunked.size()) + " expected=" + kNoLength + ")"};
     };
@@ -80,10 +87,11 @@ std::vector<FramingCase> framing_cases() {
          true, 4, true, "abc0123456789", ""},
         // The first piece ends in the five bytes of a final chunk that are
         // really chunk data: reading must go on to the real end.
-        {"final-chunk bytes inside data", chunked + "7\r\nxx0\r\n\r\n\r\n0\r\n\r\n", true, chunked.size() + 10,
-         true, "xx0\r\n\r\n", ""},
+        {"final-chunk bytes inside data", chunked + "7\r\nxx0\r\n\r\n\r\n0\r\n\r\n", true, chunked.size() + 10, true,
+         "xx0\r\n\r\n", ""},
         {"read to close", head("") + "all of it until the close", false, 0, true, "all of it until the close", ""},
-        {"truncated", head("Content-Length: 10\r\n") + "abc", false, 0, false, "", "truncated HTTP body (3 of 10 bytes)"},
+        {"truncated", head("Content-Length: 10\r\n") + "abc", false, 0, false, "",
+         "truncated HTTP body (3 of 10 bytes)"},
         named("chunk data too short", broken("9\r\nabc")),
         named("chunk without CR LF", broken("3\r\nabcXX0\r\n\r\n")),
         named("no size-0 chunk", broken("3\r\nabc\r\n")),

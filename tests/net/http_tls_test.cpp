@@ -54,7 +54,7 @@ struct TlsPeers {
 };
 
 class TlsSuite : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         peers = std::make_unique<TlsPeers>();
         if (!peers->start()) peers.reset();

@@ -1,5 +1,7 @@
 // Event listeners, and what they are for: a stop that reaches a thread
 // blocked on the network, in a connect or in a read.
+#include "platform/event.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,7 +9,6 @@
 #include <thread>
 
 #include "platform/clock.h"
-#include "platform/event.h"
 #include "platform/socket_connect.h"
 #include "rtmp/rtmp_publisher.h"
 #include "support/fake_rtmp_server.h"
@@ -15,7 +16,9 @@
 
 namespace {
 
-void count_call(void* context) { ++*static_cast<std::atomic<int>*>(context); }
+void count_call(void* context) {
+    ++*static_cast<std::atomic<int>*>(context);
+}
 
 TEST(EventThreads, ListenersRunOnSetAndNeverAfterRemoval) {
     Event event;

@@ -52,8 +52,7 @@ TEST(Win32Helper, ActsAsTheChildWhenAsked) {
 }
 
 // Runs this program as a helper child with `args` after the test filter.
-ProcessResult run_helper(const char* mode, const std::vector<std::string>& args,
-                         uint32_t limit_ms) {
+ProcessResult run_helper(const char* mode, const std::vector<std::string>& args, uint32_t limit_ms) {
     SetEnvironmentVariableW(L"VELTRONA_TEST_HELPER", utf8_to_wide(mode).c_str());
     std::vector<std::string> argv = {executable_path(), "--gtest_filter=Win32Helper.*"};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -65,15 +64,14 @@ ProcessResult run_helper(const char* mode, const std::vector<std::string>& args,
 
 std::string scratch_folder(const char* name) {
     // Unique per run: Wine hands out process ids again, and the prefix keeps its files.
-    std::string folder = temp_folder() + "veltrona-test-" + std::to_string(GetCurrentProcessId()) +
-                         "-" + std::to_string(GetTickCount64()) + "/" + name;
+    std::string folder = temp_folder() + "veltrona-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                         std::to_string(GetTickCount64()) + "/" + name;
     EXPECT_TRUE(ensure_directory(folder));
     return folder;
 }
 
 TEST(ProcessWin32, ChildGetsTheExactArgumentsAndItsExitCode) {
-    std::vector<std::string> args = {"plain",        "with space", "quote\"inside",
-                                     "C:\\folder\\", "",           "naïve ✓"};
+    std::vector<std::string> args = {"plain", "with space", "quote\"inside", "C:\\folder\\", "", "naïve ✓"};
     ProcessResult result = run_helper("args", args, 60000);
     EXPECT_FALSE(result.killed);
     EXPECT_EQ(result.exit_code, 7u);
@@ -145,16 +143,15 @@ TEST(ShortcutsWin32, WritesALinkAndRepairsAStaleOne) {
     int64_t written = regular_file_size(link);
     EXPECT_GT(written, 0);
     // In order (same target in another letter case): left alone.
-    HANDLE file = CreateFileW(utf8_to_wide(link).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileW(utf8_to_wide(link).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     FILETIME before{};
     GetFileTime(file, nullptr, nullptr, &before);
     CloseHandle(file);
     Sleep(50);
     EXPECT_TRUE(ensure_shortcut(link, "c:\\new place\\VELTRONA.EXE"));
-    file = CreateFileW(utf8_to_wide(link).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                       OPEN_EXISTING, 0, nullptr);
+    file = CreateFileW(utf8_to_wide(link).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     FILETIME after{};
     GetFileTime(file, nullptr, nullptr, &after);
     CloseHandle(file);

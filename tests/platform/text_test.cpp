@@ -1,19 +1,20 @@
 // UTF-16 capacities over UTF-8 text and the error-buffer rules.
+#include "platform/text.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 
 #include "platform/error_text.h"
-#include "platform/text.h"
 
 namespace {
 
 TEST(Utf16Fit, CountsUnitsAndNeverSplitsACharacter) {
     EXPECT_EQ(utf16_length("abc"), 3u);
     EXPECT_EQ(utf16_length("é✓"), 2u);
-    EXPECT_EQ(utf16_length("🎥"), 2u);             // a surrogate pair
-    EXPECT_EQ(utf16_fit("abcdef", 4), "abc");       // capacity counts the terminator
-    EXPECT_EQ(utf16_fit("ab🎥", 4), "ab");          // the pair does not fit in one unit
+    EXPECT_EQ(utf16_length("🎥"), 2u);          // a surrogate pair
+    EXPECT_EQ(utf16_fit("abcdef", 4), "abc");  // capacity counts the terminator
+    EXPECT_EQ(utf16_fit("ab🎥", 4), "ab");      // the pair does not fit in one unit
     EXPECT_EQ(utf16_fit("ab🎥", 5), "ab🎥");
     EXPECT_EQ(utf16_fit("anything", 0), "");
     EXPECT_EQ(utf16_fit("a\xFF\xFEz", 3), "a\xFF");  // stray bytes count one unit each

@@ -38,7 +38,9 @@ Bytes publish_start() {
     return a.bytes;
 }
 
-Bytes create_result(double id) { return FakeAmf().string("_result").number(4).null().number(id).bytes; }
+Bytes create_result(double id) {
+    return FakeAmf().string("_result").number(4).null().number(id).bytes;
+}
 
 // The rest of a polite publish, after the connect answer has gone out.
 bool finish_publish(FakeRtmpPeer& peer, const Bytes& create_reply, uint32_t chunk_size = 128) {
@@ -99,8 +101,7 @@ TEST(RtmpExchangeThreads, PolitePublishIsByteExact) {
     size_t n = connect.data.size();
     Bytes whole_connect = cat({{0x03, 0, 0, 0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n), 20, 0, 0, 0, 0},
                                Bytes(connect.bytes().begin(), connect.bytes().end())});
-    EXPECT_TRUE(std::equal(whole_connect.begin(), whole_connect.end(),
-                           peer.received.begin() + HANDSHAKE_BYTES + 16));
+    EXPECT_TRUE(std::equal(whole_connect.begin(), whole_connect.end(), peer.received.begin() + HANDSHAKE_BYTES + 16));
 
     std::vector<std::string> names;
     for (const FakeRtmpMessage& m : peer.messages) {
@@ -203,14 +204,32 @@ Bytes interleaved_connect_answer() {
 
 TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
     Bytes status_success = FakeAmf()
-                               .string("onStatus").number(0).null().object_start().key("code")
-                               .string("NetConnection.Connect.Success").object_end().bytes;
+                               .string("onStatus")
+                               .number(0)
+                               .null()
+                               .object_start()
+                               .key("code")
+                               .string("NetConnection.Connect.Success")
+                               .object_end()
+                               .bytes;
     Bytes rejected = FakeAmf()
-                         .string("_error").number(1).null().object_start().key("code")
-                         .string("NetConnection.Connect.Rejected").object_end().bytes;
+                         .string("_error")
+                         .number(1)
+                         .null()
+                         .object_start()
+                         .key("code")
+                         .string("NetConnection.Connect.Rejected")
+                         .object_end()
+                         .bytes;
     Bytes bad_name = FakeAmf()
-                         .string("onStatus").number(0).null().object_start().key("code")
-                         .string("NetStream.Publish.BadName").object_end().bytes;
+                         .string("onStatus")
+                         .number(0)
+                         .null()
+                         .object_start()
+                         .key("code")
+                         .string("NetStream.Publish.BadName")
+                         .object_end()
+                         .bytes;
     Bytes bw_done = FakeAmf().string("onBWDone").number(0).null().bytes;
     Bytes chatter;  // 100 messages without the answer; the 101st is never read
     for (int i = 0; i < 100; ++i) chatter = cat({chatter, fake_rtmp_chunks(3, 20, 0, bw_done)});
@@ -222,17 +241,20 @@ TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
         uint32_t timeout_ms = 5000;
     };
     const Case cases[] = {
-        {"wrong handshake version", [](FakeRtmpPeer& peer) { if (peer.handshake(6)) peer.wait_for_close(); },
+        {"wrong handshake version",
+         [](FakeRtmpPeer& peer) {
+             if (peer.handshake(6)) peer.wait_for_close();
+         },
          "RTMP handshake failed"},
         {"silent server", [](FakeRtmpPeer& peer) { peer.wait_for_close(); }, "RTMP handshake failed", 300},
         {"answer split across interleaved chunk streams", after_connect(interleaved_connect_answer(), true, 40), ""},
         {"connect success as a status", after_connect(fake_rtmp_chunks(3, 20, 0, status_success), true), ""},
         {"replies to other transactions",
-         after_connect(cat({fake_rtmp_chunks(3, 20, 0, connect_result()),
-                            fake_rtmp_chunks(3, 20, 0, FakeAmf().string("_result").number(2).null().number(7).bytes),
-                            fake_rtmp_chunks(3, 20, 0,
-                                             FakeAmf().string("_error").number(3).null().string("no stream").bytes)}),
-                       true),
+         after_connect(
+             cat({fake_rtmp_chunks(3, 20, 0, connect_result()),
+                  fake_rtmp_chunks(3, 20, 0, FakeAmf().string("_result").number(2).null().number(7).bytes),
+                  fake_rtmp_chunks(3, 20, 0, FakeAmf().string("_error").number(3).null().string("no stream").bytes)}),
+             true),
          ""},
         {"connect refused", answers(rejected), "RTMP server rejected command"},
         {"publish bad name", answers({}, create_result(1), bad_name), "RTMP server rejected command"},
@@ -240,11 +262,15 @@ TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
         {"no stream id", answers({}, FakeAmf().string("_result").number(4).null().bytes),
          "RTMP/RTMPS connection failed"},
         {"close after connect",
-         [](FakeRtmpPeer& peer) { if (peer.handshake() && peer.read_command("connect")) peer.close(); },
+         [](FakeRtmpPeer& peer) {
+             if (peer.handshake() && peer.read_command("connect")) peer.close();
+         },
          "RTMP server response failed (message=0 type=-1 length=0 command= winsock=0)"},
         {"two-byte chunk stream id",  // after one command and one control message
-         after_connect(cat({fake_rtmp_chunks(3, 20, 0, bw_done), fake_rtmp_control(5, fake_rtmp_u32(5000000)),
-                            {0x00, 0x00}, Bytes(11, 0)}),
+         after_connect(cat({fake_rtmp_chunks(3, 20, 0, bw_done),
+                            fake_rtmp_control(5, fake_rtmp_u32(5000000)),
+                            {0x00, 0x00},
+                            Bytes(11, 0)}),
                        false),
          "RTMP server response failed (message=2 type=5 length=4 command=onBWDone winsock=0)"},
         {"hundred messages without the answer", after_connect(chatter, false), "RTMP response timed out"},

@@ -3,7 +3,6 @@
 // out of nginx's recorder as the same H.264 + AAC packets, and the TLS and
 // application refusals must say why without the stream key.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -33,14 +32,38 @@ std::string probe(const std::string& file) {
 }
 
 class RtmpNginx : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         shared_ = std::make_unique<TempDir>();
         std::string flv = shared_->file("clip.flv");
-        int rc = run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                              "testsrc2=size=320x240:rate=30", "-f", "lavfi", "-i", "sine=frequency=440", "-t", "3",
-                              "-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p", "-g", "30", "-c:a",
-                              "aac", "-f", "flv", flv},
+        int rc = run_command({"ffmpeg",
+                              "-nostdin",
+                              "-loglevel",
+                              "error",
+                              "-y",
+                              "-f",
+                              "lavfi",
+                              "-i",
+                              "testsrc2=size=320x240:rate=30",
+                              "-f",
+                              "lavfi",
+                              "-i",
+                              "sine=frequency=440",
+                              "-t",
+                              "3",
+                              "-c:v",
+                              "libx264",
+                              "-preset",
+                              "veryfast",
+                              "-pix_fmt",
+                              "yuv420p",
+                              "-g",
+                              "30",
+                              "-c:a",
+                              "aac",
+                              "-f",
+                              "flv",
+                              flv},
                              nullptr, 120);
         tags_ok_ = rc == 0 && flv_read_tags(read_file(flv), &tags_);
         ca_ok_ = ca_.create(shared_->path());
@@ -132,6 +155,5 @@ TEST_F(RtmpNginx, RtmpsRefusesWrongHostAndUnknownCa) {
 TEST_F(RtmpNginx, UnknownApplicationIsRefused) {
     start_nginx(&nginx_, dir_.path());
     std::string error = open_error("rtmp://127.0.0.1:" + std::to_string(nginx_.rtmp_port) + "/nosuchapp/" + KEY);
-    EXPECT_TRUE(error == "RTMP server rejected command" || error.starts_with("RTMP server response failed"))
-        << error;
+    EXPECT_TRUE(error == "RTMP server rejected command" || error.starts_with("RTMP server response failed")) << error;
 }

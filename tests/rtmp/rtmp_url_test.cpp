@@ -1,9 +1,9 @@
 // Publishing URL rules, one row per case.
+#include "rtmp/rtmp_url.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "rtmp/rtmp_url.h"
 
 namespace {
 
@@ -15,7 +15,9 @@ struct UrlCase {
     bool tls;
 };
 
-std::string repeat(char c, size_t n) { return std::string(n, c); }
+std::string repeat(char c, size_t n) {
+    return std::string(n, c);
+}
 
 }  // namespace
 

@@ -53,10 +53,17 @@ struct Wire {
 
 Bytes header(uint8_t csid, uint32_t ts_field, uint32_t length, uint8_t type, uint32_t msid) {
     return {csid,
-            uint8_t(ts_field >> 16), uint8_t(ts_field >> 8), uint8_t(ts_field),
-            uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length),
+            uint8_t(ts_field >> 16),
+            uint8_t(ts_field >> 8),
+            uint8_t(ts_field),
+            uint8_t(length >> 16),
+            uint8_t(length >> 8),
+            uint8_t(length),
             type,
-            uint8_t(msid), uint8_t(msid >> 8), uint8_t(msid >> 16), uint8_t(msid >> 24)};
+            uint8_t(msid),
+            uint8_t(msid >> 8),
+            uint8_t(msid >> 16),
+            uint8_t(msid >> 24)};
 }
 
 Bytes concat(std::initializer_list<Bytes> parts) {
@@ -71,7 +78,9 @@ Bytes pattern(size_t n) {
     return out;
 }
 
-Bytes slice(const Bytes& b, size_t from, size_t n) { return Bytes(b.begin() + long(from), b.begin() + long(from + n)); }
+Bytes slice(const Bytes& b, size_t from, size_t n) {
+    return Bytes(b.begin() + long(from), b.begin() + long(from + n));
+}
 
 }  // namespace
 
@@ -139,9 +148,9 @@ TEST(RtmpMessageWriter, ExtendedTimestampFollowsHeaderAndEveryContinuation) {
         ASSERT_TRUE(rtmp_send_message(w.publisher.get(), 6, 9, 1, c.ts, payload));
         Bytes ext = {uint8_t(c.ts >> 24), uint8_t(c.ts >> 16), uint8_t(c.ts >> 8), uint8_t(c.ts)};
         Bytes cont = c.extended ? concat({{0xC6}, ext}) : Bytes{0xC6};
-        Bytes expected = concat({header(6, c.extended ? 0xFFFFFF : c.ts, 300, 9, 1), c.extended ? ext : Bytes{},
-                                 slice(payload, 0, 128), cont, slice(payload, 128, 128), cont,
-                                 slice(payload, 256, 44)});
+        Bytes expected =
+            concat({header(6, c.extended ? 0xFFFFFF : c.ts, 300, 9, 1), c.extended ? ext : Bytes{},
+                    slice(payload, 0, 128), cont, slice(payload, 128, 128), cont, slice(payload, 256, 44)});
         EXPECT_EQ(w.drain(), expected);
     }
 }
@@ -204,16 +213,38 @@ TEST(RtmpCommandPayload, ConnectMatchesTheWireTable) {
     Amf0Writer w;
     ASSERT_TRUE(rtmp_build_connect(&w, url));
     auto text = [](const char* s) { return Bytes(s, s + std::strlen(s)); };
-    Bytes expected = concat({{0x02, 0x00, 0x07}, text("connect"), {0x00, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0}, {0x03},
-                             {0x00, 0x03}, text("app"), {0x02, 0x00, 0x04}, text("live"),
-                             {0x00, 0x04}, text("type"), {0x02, 0x00, 0x0A}, text("nonprivate"),
-                             {0x00, 0x05}, text("tcUrl"), {0x02, 0x00, 0x1C}, text("rtmp://example.com:1935/live"),
-                             {0x00, 0x08}, text("flashVer"), {0x02, 0x00, 0x23},
+    Bytes expected = concat({{0x02, 0x00, 0x07},
+                             text("connect"),
+                             {0x00, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0},
+                             {0x03},
+                             {0x00, 0x03},
+                             text("app"),
+                             {0x02, 0x00, 0x04},
+                             text("live"),
+                             {0x00, 0x04},
+                             text("type"),
+                             {0x02, 0x00, 0x0A},
+                             text("nonprivate"),
+                             {0x00, 0x05},
+                             text("tcUrl"),
+                             {0x02, 0x00, 0x1C},
+                             text("rtmp://example.com:1935/live"),
+                             {0x00, 0x08},
+                             text("flashVer"),
+                             {0x02, 0x00, 0x23},
                              text("FMLE/3.0 (compatible; Veltrona/1.0)"),
-                             {0x00, 0x04}, text("fpad"), {0x01, 0x00},
-                             {0x00, 0x0C}, text("capabilities"), {0x00, 0x40, 0x2E, 0, 0, 0, 0, 0, 0},
-                             {0x00, 0x0B}, text("audioCodecs"), {0x00, 0x40, 0xAF, 0xCE, 0, 0, 0, 0, 0},
-                             {0x00, 0x0B}, text("videoCodecs"), {0x00, 0x40, 0x6F, 0x80, 0, 0, 0, 0, 0},
+                             {0x00, 0x04},
+                             text("fpad"),
+                             {0x01, 0x00},
+                             {0x00, 0x0C},
+                             text("capabilities"),
+                             {0x00, 0x40, 0x2E, 0, 0, 0, 0, 0, 0},
+                             {0x00, 0x0B},
+                             text("audioCodecs"),
+                             {0x00, 0x40, 0xAF, 0xCE, 0, 0, 0, 0, 0},
+                             {0x00, 0x0B},
+                             text("videoCodecs"),
+                             {0x00, 0x40, 0x6F, 0x80, 0, 0, 0, 0, 0},
                              {0x00, 0x00, 0x09}});
     EXPECT_EQ(Bytes(w.bytes().begin(), w.bytes().end()), expected);
 }
@@ -222,8 +253,8 @@ TEST(RtmpCommandPayload, StreamCommandsAndAmfLimits) {
     Amf0Writer publish;
     ASSERT_TRUE(rtmp_build_publish(&publish, "k"));
     EXPECT_EQ(Bytes(publish.bytes().begin(), publish.bytes().end()),
-              (Bytes{0x02, 0x00, 0x07, 'p', 'u', 'b', 'l', 'i', 's', 'h', 0x00, 0x40, 0x14, 0, 0, 0, 0, 0, 0, 0x05,
-                     0x02, 0x00, 0x01, 'k', 0x02, 0x00, 0x04, 'l', 'i', 'v', 'e'}));
+              (Bytes{0x02, 0x00, 0x07, 'p',  'u',  'b',  'l',  'i', 's',  'h',  0x00, 0x40, 0x14, 0,   0,  0,
+                     0,    0,    0,    0x05, 0x02, 0x00, 0x01, 'k', 0x02, 0x00, 0x04, 'l',  'i',  'v', 'e'}));
     Amf0Writer big;
     EXPECT_TRUE(amf0_write_string(&big, std::string(65535, 'x')));
     size_t length = big.data.size();
@@ -235,8 +266,16 @@ TEST(RtmpChunkReader, ReassemblesInterleavedChunkStreams) {
     Wire w;
     Bytes a = pattern(300), b = pattern(200);
     // a on csid 3 and b on csid 5, 128-byte chunks, alternating.
-    w.feed(concat({header(3, 10, 300, 20, 0), slice(a, 0, 128), header(5, 20, 200, 18, 1), slice(b, 0, 128),
-                   {0xC3}, slice(a, 128, 128), {0xC5}, slice(b, 128, 72), {0xC3}, slice(a, 256, 44)}));
+    w.feed(concat({header(3, 10, 300, 20, 0),
+                   slice(a, 0, 128),
+                   header(5, 20, 200, 18, 1),
+                   slice(b, 0, 128),
+                   {0xC3},
+                   slice(a, 128, 128),
+                   {0xC5},
+                   slice(b, 128, 72),
+                   {0xC3},
+                   slice(a, 256, 44)}));
     RtmpMessage m;
     ASSERT_TRUE(rtmp_read_message(w.publisher.get(), &m));
     EXPECT_EQ(m.type_id, 18);
@@ -254,11 +293,16 @@ TEST(RtmpChunkReader, CompressedHeadersAndExtendedTimestamps) {
     Bytes fmt1 = {0x44, 0x00, 0x00, 0x05, 0x00, 0x00, 0x02, 0x09};  // csid 4, delta 5, length 2, type 9
     Bytes fmt2 = {0x84, 0x00, 0x00, 0x07};                          // delta 7, same length and type
     Bytes fmt0_ext = concat({header(6, 0xFFFFFF, 3, 8, 1), {0x01, 0x00, 0x00, 0x00}});
-    w.feed(concat({header(4, 100, 3, 8, 1), one,                 // 100
-                   {0xC4}, one,                                 // fmt 3 repeats: 100
-                   fmt1, {9, 9},                                // 105
-                   fmt2, {8, 8},                                // 112
-                   fmt0_ext, {5, 6, 7}}));                      // 0x01000000, 4-byte field read
+    w.feed(concat({header(4, 100, 3, 8, 1),
+                   one,  // 100
+                   {0xC4},
+                   one,  // fmt 3 repeats: 100
+                   fmt1,
+                   {9, 9},  // 105
+                   fmt2,
+                   {8, 8},  // 112
+                   fmt0_ext,
+                   {5, 6, 7}}));  // 0x01000000, 4-byte field read
     uint32_t times[] = {100, 100, 105, 112, 0x01000000};
     size_t lengths[] = {3, 3, 2, 2, 3};
     for (int i = 0; i < 5; ++i) {

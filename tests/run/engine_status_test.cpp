@@ -1,7 +1,8 @@
 // The engine status adapters: status reporting and bitrate parsing.
+#include "run/engine_status.h"
+
 #include <gtest/gtest.h>
 
-#include "run/engine_status.h"
 #include "support/app_fixture.h"
 
 namespace {

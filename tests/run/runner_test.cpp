@@ -1,5 +1,7 @@
 // The runner's state paths and run control, driven by fake engines. These
 // suites run under ThreadSanitizer too (suites named *Threads carry the label "threads").
+#include "run/runner.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,7 +9,6 @@
 
 #include "platform/clock.h"
 #include "run/run_control.h"
-#include "run/runner.h"
 #include "support/app_fixture.h"
 
 namespace {
@@ -20,7 +21,7 @@ constexpr int32_t MP4 = static_cast<int32_t>(WorkflowType::mp4_loop);
 constexpr int32_t YOUTUBE = static_cast<int32_t>(SourceType::youtube);
 
 class RunnerThreads : public AppFixture {
-protected:
+  protected:
     // The states reported from the first STARTING on, without repeats of
     // the same state in a row.
     std::vector<std::string> path() {
@@ -103,12 +104,11 @@ TEST_F(RunnerThreads, CaptureFailuresAreRetriedWithTheirOwnLogLines) {
         const char* log_line;
         size_t engine_calls;
     };
-    for (const Case& c :
-         {Case{FakeBehavior::end_without_recording, "http://127.0.0.1:9/a.m3u8",
-               "Capture ended without a usable recording, success=1; restarting\n", 1},
-          Case{FakeBehavior::fail, "http://127.0.0.1:9/a.m3u8", "Native engine failed: \n", 1},
-          Case{FakeBehavior::stream_until_stop, "srt://127.0.0.1:9", "Capture failed; restarting source automatically\n",
-               0}}) {
+    for (const Case& c : {Case{FakeBehavior::end_without_recording, "http://127.0.0.1:9/a.m3u8",
+                               "Capture ended without a usable recording, success=1; restarting\n", 1},
+                          Case{FakeBehavior::fail, "http://127.0.0.1:9/a.m3u8", "Native engine failed: \n", 1},
+                          Case{FakeBehavior::stream_until_stop, "srt://127.0.0.1:9",
+                               "Capture failed; restarting source automatically\n", 0}}) {
         fake_engines().reset();
         fake_engines().capture = c.capture;
         Workflow& w = add_workflow([&](WorkflowSettings& s) { s.source = c.source; });
@@ -168,8 +168,8 @@ TEST_F(RunnerThreads, RecordThenPushWaitsForTheLiveThenRecords) {
     ASSERT_TRUE(workflow_start(w));
     ASSERT_TRUE(wait_for_state(w, WorkflowState::recording, 10000));
     workflow_stop(&w);
-    EXPECT_EQ(path(), (std::vector<std::string>{"STARTING", "RESOLVING", "WAITING", "RESOLVING", "WAITING",
-                                                "RESOLVING", "RECORDING", "STOPPED"}));
+    EXPECT_EQ(path(), (std::vector<std::string>{"STARTING", "RESOLVING", "WAITING", "RESOLVING", "WAITING", "RESOLVING",
+                                                "RECORDING", "STOPPED"}));
     EXPECT_EQ(fake_engines().calls_copy().at(0).source, "http://127.0.0.1:9/yt.m3u8");
 }
 
@@ -196,9 +196,10 @@ TEST_F(RunnerThreads, UnresolvedYoutubePageEndsDirectRestreamInError) {
 
 TEST_F(RunnerThreads, OnceStreamedAFailedResolutionIsRetriedNotAnError) {
     // The page resolves once; every later resolution fails.
-    fake_ytdlp("n=$(cat \"$0.count\" 2>/dev/null || echo 0); n=$((n+1)); echo $n > \"$0.count\"\n"
-               "if [ $n -ge 2 ]; then exit 1; fi\n"
-               "echo ZQ_STATUS:is_live; echo http://127.0.0.1:9/yt.m3u8");
+    fake_ytdlp(
+        "n=$(cat \"$0.count\" 2>/dev/null || echo 0); n=$((n+1)); echo $n > \"$0.count\"\n"
+        "if [ $n -ge 2 ]; then exit 1; fi\n"
+        "echo ZQ_STATUS:is_live; echo http://127.0.0.1:9/yt.m3u8");
     fake_engines().capture = FakeBehavior::ignore_stop;  // streams a moment, then the source ends
     fake_engines().ignore_stop_ms = 100;
     Workflow& w = add_workflow([](WorkflowSettings& s) {

@@ -1,5 +1,7 @@
 // External tools: finding, capture with a time limit, the exact yt-dlp
 // argument list, and reading its answer.
+#include "run/tools.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,13 +9,12 @@
 
 #include "platform/clock.h"
 #include "platform/folders.h"
-#include "run/tools.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 class ToolsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(ensure_directory(dir.file("tools"))); }
     std::string script(const std::string& name, const std::string& body) {
         std::string path = dir.file("tools/" + name);
@@ -27,7 +28,12 @@ protected:
 // its limit with the helpers it started, which hold the pipe too; large
 // output never blocks the child.
 TEST_F(ToolsTest, CaptureCases) {
-    const struct { const char* body; uint32_t limit_ms; uint32_t exit_code; std::string output; } cases[] = {
+    const struct {
+        const char* body;
+        uint32_t limit_ms;
+        uint32_t exit_code;
+        std::string output;
+    } cases[] = {
         {"for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done", 10000, 0,
          "[plain]\n[with space]\n[quote\"inside]\n[back\\slash\\]\n[]\n[$HOME;`id`]\n"},
         {"echo out; echo err >&2; echo more; exit 7", 10000, 7, "out\nerr\nmore\n"},
@@ -84,8 +90,13 @@ TEST_F(ToolsTest, FindingPrefersToolsBesideTheProgramThenPath) {
 }
 
 TEST_F(ToolsTest, YtDlpArgumentsWithAndWithoutTheNodeRuntime) {
-    const std::vector<std::string> tail = {"--no-playlist", "--no-warnings", "--print", "ZQ_STATUS:%(live_status)s",
-                                           "--get-url",     "-f",            "best[protocol^=m3u8]/best",
+    const std::vector<std::string> tail = {"--no-playlist",
+                                           "--no-warnings",
+                                           "--print",
+                                           "ZQ_STATUS:%(live_status)s",
+                                           "--get-url",
+                                           "-f",
+                                           "best[protocol^=m3u8]/best",
                                            "https://youtu.be/x\"y"};
     std::vector<std::string> expected = {"--compat-options", "no-certifi"};
     expected.insert(expected.end(), tail.begin(), tail.end());
@@ -99,7 +110,12 @@ TEST_F(ToolsTest, YtDlpArgumentsWithAndWithoutTheNodeRuntime) {
 }
 
 TEST(YtdlpAnswer, Shapes) {
-    const struct { const char* output; bool ok; const char* url; bool not_live; } cases[] = {
+    const struct {
+        const char* output;
+        bool ok;
+        const char* url;
+        bool not_live;
+    } cases[] = {
         {"ZQ_STATUS:is_live\nhttps://m/x.m3u8\n", true, "https://m/x.m3u8", false},
         {"ZQ_STATUS:is_upcoming\n", false, "", true},
         {"ZQ_STATUS:was_live\r\nhttps://m/x.m3u8\r\n", true, "https://m/x.m3u8", true},

@@ -2,11 +2,9 @@
 
 #include <sys/stat.h>
 
-
 #include "platform/folders.h"
 #include "run/run_control.h"
 #include "workflow/workflow.h"
-
 
 void AppFixture::SetUp() {
     fake_engines().reset();
@@ -67,7 +65,9 @@ std::string fake_ytdlp_script(const std::string& stream_url, int upcoming) {
            "calls=\"$(dirname \"$0\")/calls\"\n"
            "n=$(( $(cat \"$calls\" 2>/dev/null || echo 0) + 1 ))\n"
            "echo $n > \"$calls\"\n"
-           "if [ $n -le " + std::to_string(upcoming) + " ]; then\n"
+           "if [ $n -le " +
+           std::to_string(upcoming) +
+           " ]; then\n"
            "  echo ZQ_STATUS:is_upcoming\n"
            "  echo 'ERROR: This live event will begin in a few moments.' >&2\n"
            "  exit 1\n"

@@ -29,7 +29,7 @@ struct StatusRecord {
 };
 
 class AppFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

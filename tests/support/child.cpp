@@ -44,7 +44,9 @@ std::string resolve_program(const std::string& name) {
 
 }  // namespace
 
-Child::~Child() { stop(); }
+Child::~Child() {
+    stop();
+}
 
 bool Child::start(const std::vector<std::string>& argv, const std::string& log_path) {
     // fork + exec rather than posix_spawn, for PR_SET_PDEATHSIG: a peer must

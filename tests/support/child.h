@@ -10,7 +10,7 @@
 #include <vector>
 
 class Child {
-public:
+  public:
     Child() = default;
     ~Child();
     Child(const Child&) = delete;
@@ -26,7 +26,7 @@ public:
     bool running();
     pid_t pid() const { return pid_; }
 
-private:
+  private:
     pid_t pid_ = -1;
     int status_ = -1;
 };

@@ -23,9 +23,7 @@ struct EngineLoopRun {
 
     void start() {
         options.stop_event = &stop_event;
-        options.status = [](void* context, const char* text) {
-            *static_cast<std::string*>(context) = text;
-        };
+        options.status = [](void* context, const char* text) { *static_cast<std::string*>(context) = text; };
         options.status_context = &status;
         thread = std::thread([this] { result = Run(options, error); });
     }

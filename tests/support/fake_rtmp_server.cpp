@@ -51,7 +51,7 @@ bool FakeRtmpPeer::handshake(uint8_t s0) {
     std::vector<uint8_t> reply;
     reply.push_back(s0);
     for (size_t i = 0; i < 1536; ++i) reply.push_back(static_cast<uint8_t>(i * 7 + 1));  // S1
-    reply.insert(reply.end(), c0c1.begin() + 1, c0c1.end());                            // S2
+    reply.insert(reply.end(), c0c1.begin() + 1, c0c1.end());                             // S2
     if (!send(reply)) return false;
     if (s0 != 3) return true;
     if (!read_exact(1536, &c2)) return false;

@@ -27,11 +27,11 @@ struct FakeRtmpMessage {
 };
 
 class FakeRtmpPeer {
-public:
+  public:
     int fd = -1;
     uint32_t wait_ms = 10000;
-    uint32_t client_chunk_size = 128;  // follows the client's Set Chunk Size
-    std::vector<uint8_t> received;     // every byte read from the client, in order
+    uint32_t client_chunk_size = 128;       // follows the client's Set Chunk Size
+    std::vector<uint8_t> received;          // every byte read from the client, in order
     std::vector<FakeRtmpMessage> messages;  // every message read_message returned
     bool c2_echoed_s1 = false;
 
@@ -49,7 +49,7 @@ public:
     // Ends the connection now (the server's orderly close).
     void close();
 
-private:
+  private:
     struct Partial {
         FakeRtmpMessage message;
         uint32_t length = 0;
@@ -59,7 +59,7 @@ private:
 };
 
 class FakeRtmpServer {
-public:
+  public:
     using Script = std::function<void(FakeRtmpPeer&)>;
     ~FakeRtmpServer() { join(); }
 
@@ -72,7 +72,7 @@ public:
     FakeRtmpPeer peer;  // read after join()
     bool accepted = false;
 
-private:
+  private:
     int listener_ = -1;
     std::thread thread_;
 };

@@ -17,8 +17,7 @@
 #include "support/media_fixtures.h"
 #include "support/temp_dir.h"
 
-bool make_hls_segments(const std::string& folder, double seconds,
-                       std::vector<MadeSegment>* segments,
+bool make_hls_segments(const std::string& folder, double seconds, std::vector<MadeSegment>* segments,
                        const std::vector<std::string>& extra_output_args) {
     segments->clear();
     std::vector<std::string> argv = ffmpeg_hls_command(folder, seconds, false);
@@ -72,15 +71,10 @@ ScriptedReply HostileOrigin::answer(const ScriptedRequest& request) {
     return file == files_.end() ? http_reply(404, "not found") : http_reply(200, file->second);
 }
 
-HostileStream::HostileStream(HostileOrigin* origin, std::string folder, uint32_t target_duration,
-                             size_t window_size)
-    : origin_(origin),
-      folder_(std::move(folder)),
-      target_duration_(target_duration),
-      window_size_(window_size) {}
+HostileStream::HostileStream(HostileOrigin* origin, std::string folder, uint32_t target_duration, size_t window_size)
+    : origin_(origin), folder_(std::move(folder)), target_duration_(target_duration), window_size_(window_size) {}
 
-void HostileStream::append(const std::string& name, const MadeSegment& segment,
-                           bool discontinuity) {
+void HostileStream::append(const std::string& name, const MadeSegment& segment, bool discontinuity) {
     origin_->put(folder_ + "/" + name, segment.bytes);
     std::lock_guard guard(lock_);
     entries_.push_back({name, segment.duration, discontinuity});
@@ -105,9 +99,8 @@ void HostileStream::end() {
 }
 
 void HostileStream::publish_locked() {
-    std::string text =
-        "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" + std::to_string(target_duration_) +
-        "\n#EXT-X-MEDIA-SEQUENCE:" + std::to_string(media_sequence_) + "\n";
+    std::string text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" + std::to_string(target_duration_) +
+                       "\n#EXT-X-MEDIA-SEQUENCE:" + std::to_string(media_sequence_) + "\n";
     for (const Entry& entry : entries_) {
         if (entry.discontinuity) text += "#EXT-X-DISCONTINUITY\n";
         char duration[32];
@@ -154,8 +147,7 @@ bool UnansweredPort::start(Silence silence) {
         sockaddr_in target = loopback(port_);
         if (fd < 0) return false;
         queued_.push_back(fd);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0 &&
-            errno != EINPROGRESS) {
+        if (connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0 && errno != EINPROGRESS) {
             return false;
         }
         pollfd wait{fd, POLLOUT, 0};

@@ -25,8 +25,7 @@ struct MadeSegment {
 // `seconds` of H.264 + AAC cut into 2 s MPEG-TS segments in `folder`, with
 // `extra_output_args` before ffmpeg's output (e.g. {"-output_ts_offset",
 // "3600"}). Names repeat between calls: one folder per set.
-bool make_hls_segments(const std::string& folder, double seconds,
-                       std::vector<MadeSegment>* segments,
+bool make_hls_segments(const std::string& folder, double seconds, std::vector<MadeSegment>* segments,
                        const std::vector<std::string>& extra_output_args = {});
 
 class HostileOrigin {
@@ -43,9 +42,7 @@ class HostileOrigin {
     // URL, a folder that goes away.
     void fail_from(const std::string& prefix, int status, uint64_t after_ms = 0);
     // Paths under `prefix` hold the connection open, silent, from `after_ms` on.
-    void hang_from(const std::string& prefix, uint64_t after_ms = 0) {
-        fail_from(prefix, 0, after_ms);
-    }
+    void hang_from(const std::string& prefix, uint64_t after_ms = 0) { fail_from(prefix, 0, after_ms); }
 
   private:
     struct FailRule {
@@ -65,8 +62,7 @@ class HostileOrigin {
 // on segment by segment, the playlist rewritten at each change.
 class HostileStream {
   public:
-    HostileStream(HostileOrigin* origin, std::string folder, uint32_t target_duration = 2,
-                  size_t window_size = 6);
+    HostileStream(HostileOrigin* origin, std::string folder, uint32_t target_duration = 2, size_t window_size = 6);
 
     std::string playlist_path() const { return folder_ + "/index.m3u8"; }
     std::string url() const { return origin_->url(playlist_path()); }

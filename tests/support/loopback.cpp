@@ -17,8 +17,7 @@ int loopback_listen(uint16_t* port, int backlog) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd, backlog) != 0 ||
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, backlog) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         close(fd);
         return -1;

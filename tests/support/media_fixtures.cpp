@@ -26,8 +26,13 @@ std::vector<std::string> lavfi_inputs(double seconds, bool realtime, const std::
 
 // H.264 with `bframes` B-frames and AAC; a key frame every `gop` frames.
 std::vector<std::string> encoders(int gop, int bframes = 0) {
-    return {"-c:v", "libx264", "-preset", "ultrafast", "-g", std::to_string(gop), "-bf", std::to_string(bframes), "-pix_fmt",
-            "yuv420p", "-c:a", "aac", "-b:a", "64k"};
+    return {"-c:v",     "libx264",
+            "-preset",  "ultrafast",
+            "-g",       std::to_string(gop),
+            "-bf",      std::to_string(bframes),
+            "-pix_fmt", "yuv420p",
+            "-c:a",     "aac",
+            "-b:a",     "64k"};
 }
 
 std::vector<std::string> ffmpeg_with(const std::vector<std::string>& inputs, const std::vector<std::string>& codecs) {
@@ -52,14 +57,15 @@ bool make_test_clip(const std::string& path, int width, int height, int rate, do
 
 bool make_test_mp4(const std::string& path, const Mp4Fixture& f) {
     std::string duration = std::to_string(f.seconds);
-    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                                     "testsrc2=size=" + f.size + ":rate=" + std::to_string(f.rate) +
-                                         ":duration=" + duration};
+    std::vector<std::string> argv = {
+        "ffmpeg", "-nostdin", "-loglevel",
+        "error",  "-y",       "-f",
+        "lavfi",  "-i",       "testsrc2=size=" + f.size + ":rate=" + std::to_string(f.rate) + ":duration=" + duration};
     if (!f.audio_codec.empty()) {
-        argv.insert(argv.end(), {"-f", "lavfi", "-i",
-                                 "sine=frequency=440:sample_rate=" + std::to_string(f.sample_rate) +
-                                     ":duration=" + duration,
-                                 "-c:a", f.audio_codec, "-ac", std::to_string(f.channels)});
+        argv.insert(argv.end(),
+                    {"-f", "lavfi", "-i",
+                     "sine=frequency=440:sample_rate=" + std::to_string(f.sample_rate) + ":duration=" + duration,
+                     "-c:a", f.audio_codec, "-ac", std::to_string(f.channels)});
     }
     argv.insert(argv.end(), {"-c:v", f.video_codec, "-preset", "ultrafast", "-g", std::to_string(f.rate), "-bf",
                              std::to_string(f.b_frames), "-pix_fmt", "yuv420p", "-movflags", "+faststart", path});
@@ -93,9 +99,9 @@ bool make_test_segment(const std::string& path, double seconds, double clock_sta
 
 std::vector<double> probe_frame_widths(const std::string& path) {
     std::string out;
-    run_command({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "frame=width", "-of", "csv=p=0",
-                 path},
-                &out, 120);
+    run_command(
+        {"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "frame=width", "-of", "csv=p=0", path},
+        &out, 120);
     std::vector<double> widths;
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {

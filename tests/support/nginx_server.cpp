@@ -67,7 +67,9 @@ bool NginxServer::start(const std::string& folder, const NginxOptions& options) 
     return launch();
 }
 
-bool NginxServer::restart() { return launch(); }
+bool NginxServer::restart() {
+    return launch();
+}
 
 bool NginxServer::launch() {
     if (!child_.start({"nginx", "-c", conf_path_, "-p", prefix_ + "/", "-e", error_log}, prefix_ + "/nginx.out")) {
@@ -82,7 +84,9 @@ bool NginxServer::launch() {
     return true;
 }
 
-void NginxServer::stop() { child_.stop(5000); }
+void NginxServer::stop() {
+    child_.stop(5000);
+}
 
 std::string NginxServer::recording(const std::string& stream) const {
     std::string found;

@@ -23,7 +23,7 @@ struct NginxOptions {
 };
 
 class NginxServer {
-public:
+  public:
     ~NginxServer() { stop(); }
 
     // Writes the configuration under `folder` and starts nginx; false (with
@@ -47,7 +47,7 @@ public:
     std::string http_url(const std::string& file) const;
     std::string https_url(const std::string& file) const;
 
-private:
+  private:
     bool launch();
     std::string conf_path_, prefix_;
     NginxOptions options_;

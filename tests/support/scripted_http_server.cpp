@@ -20,13 +20,20 @@ constexpr auto kStallLimit = std::chrono::seconds(60);
 
 std::string status_text(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 301: return "Moved Permanently";
-        case 302: return "Found";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 500: return "Internal Server Error";
-        default: return "Status";
+        case 200:
+            return "OK";
+        case 301:
+            return "Moved Permanently";
+        case 302:
+            return "Found";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 500:
+            return "Internal Server Error";
+        default:
+            return "Status";
     }
 }
 
@@ -39,8 +46,7 @@ std::string path_of(const std::string& head) {
 
 }  // namespace
 
-std::string http_response_text(int status, std::string_view body, std::string_view extra_headers,
-                               bool content_length) {
+std::string http_response_text(int status, std::string_view body, std::string_view extra_headers, bool content_length) {
     std::string text = "HTTP/1.1 " + std::to_string(status) + " " + status_text(status) + "\r\n";
     if (content_length) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     text += extra_headers;
@@ -123,7 +129,8 @@ void ScriptedHttpServer::send_reply(int fd, const ScriptedReply& reply) {
     bytes = bytes.substr(0, reply.send_limit);
     size_t piece = reply.piece_size ? reply.piece_size : bytes.size();
     for (size_t at = 0; at < bytes.size() && !stopping_; at += piece) {
-        if (at > 0 && reply.piece_delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(reply.piece_delay_ms));
+        if (at > 0 && reply.piece_delay_ms)
+            std::this_thread::sleep_for(std::chrono::milliseconds(reply.piece_delay_ms));
         if (!send_all(fd, bytes.substr(at, piece))) return;
     }
     if (reply.stall) {
@@ -175,4 +182,6 @@ std::vector<ScriptedRequest> ScriptedHttpServer::requests(const std::string& pat
     return matching;
 }
 
-int ScriptedHttpServer::request_count(const std::string& path) { return static_cast<int>(requests(path).size()); }
+int ScriptedHttpServer::request_count(const std::string& path) {
+    return static_cast<int>(requests(path).size());
+}

@@ -20,24 +20,24 @@
 #include <vector>
 
 struct ScriptedRequest {
-    std::string path;  // from the request line
-    std::string head;  // the whole request header as received
+    std::string path;    // from the request line
+    std::string head;    // the whole request header as received
     uint64_t at_ms = 0;  // tick_ms() on arrival
 };
 
 struct ScriptedReply {
-    std::string bytes;                   // sent exactly as given
+    std::string bytes;                      // sent exactly as given
     size_t send_limit = std::string::npos;  // send only this many bytes of them
-    bool stall = false;                  // then hold the connection open, silent, until released
-    size_t piece_size = 0;               // >0: send in pieces of this size...
-    uint32_t piece_delay_ms = 0;         // ...with this pause before each piece after the first
+    bool stall = false;                     // then hold the connection open, silent, until released
+    size_t piece_size = 0;                  // >0: send in pieces of this size...
+    uint32_t piece_delay_ms = 0;            // ...with this pause before each piece after the first
 };
 
 // Called for each request to a path; `index` counts that path's requests from 0.
 using ScriptedHandler = std::function<ScriptedReply(const ScriptedRequest& request, int index)>;
 
 class ScriptedHttpServer {
-public:
+  public:
     ScriptedHttpServer() = default;
     ~ScriptedHttpServer() { stop(); }
     ScriptedHttpServer(const ScriptedHttpServer&) = delete;
@@ -63,7 +63,7 @@ public:
     std::vector<ScriptedRequest> requests(const std::string& path = "");
     int request_count(const std::string& path = "");
 
-private:
+  private:
     void accept_loop();
     void serve(int fd);
     ScriptedReply reply_for(const ScriptedRequest& request);

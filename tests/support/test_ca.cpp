@@ -28,8 +28,8 @@ bool make_leaf(const std::string& dir, const std::string& ca, const std::string&
     std::string csr = dir + "/" + name + ".csr";
     std::string command = "printf 'subjectAltName=" + san + "\\n' > '" + ext + "'";
     if (std::system(command.c_str()) != 0) return false;
-    return openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", dir + "/" + name + ".key", "-out", csr,
-                    "-subj", "/CN=" + name}) &&
+    return openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", dir + "/" + name + ".key", "-out", csr, "-subj",
+                    "/CN=" + name}) &&
            openssl({"x509", "-req", "-in", csr, "-CA", dir + "/" + ca + ".crt", "-CAkey", dir + "/" + ca + ".key",
                     "-CAcreateserial", "-out", dir + "/" + name + ".crt", "-days", "2", "-extfile", ext});
 }

@@ -7,7 +7,7 @@
 #include <string>
 
 struct TestCa {
-    std::string ca_cert;             // the trusted CA
+    std::string ca_cert;                          // the trusted CA
     std::string server_cert, server_key;          // 127.0.0.1 and localhost
     std::string other_host_cert, other_host_key;  // only "other.example"
     std::string untrusted_cert, untrusted_key;    // 127.0.0.1, but from an unknown CA
@@ -19,7 +19,7 @@ struct TestCa {
     void trust();
     void restore();
 
-private:
+  private:
     std::string folder_;
     bool saved_ = false;
     std::string old_file_, old_dir_;

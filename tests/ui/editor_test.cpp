@@ -121,9 +121,10 @@ TEST_F(EditorTest, EachTypeShowsItsGroupAndTypeChangesKeepUnsavedValues) {
     WorkflowEditor editor(nullptr, record);
     edit(editor, text)->setText(QStringLiteral("Unsaved"));
     combo(editor, image_x)->setCurrentIndex(33);
-    for (auto [type_index, overlay, record_push, direct, mp4] :
-         {std::tuple{0, true, false, false, false}, {1, false, true, false, false},
-          {2, false, false, true, false}, {3, true, false, false, true}}) {
+    for (auto [type_index, overlay, record_push, direct, mp4] : {std::tuple{0, true, false, false, false},
+                                                                 {1, false, true, false, false},
+                                                                 {2, false, false, true, false},
+                                                                 {3, true, false, false, true}}) {
         SCOPED_TRACE(type_index);
         combo(editor, type)->setCurrentIndex(type_index);
         EXPECT_EQ(editor.control(overlay_group)->isVisibleTo(&editor), overlay);

@@ -1,6 +1,5 @@
 #include "fake_dialogs.h"
 
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -14,8 +13,7 @@ FakeDialogs& fakes() {
 
 MessageAnswer fake_message(QWidget*, MessageIcon icon, const QString& title, const QString& text) {
     fakes().messages.push_back({icon, title, text});
-    if (fakes().answers.empty())
-        return icon == MessageIcon::question ? MessageAnswer::yes : MessageAnswer::ok;
+    if (fakes().answers.empty()) return icon == MessageIcon::question ? MessageAnswer::yes : MessageAnswer::ok;
     MessageAnswer answer = fakes().answers.front();
     fakes().answers.pop_front();
     return answer;

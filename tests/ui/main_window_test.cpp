@@ -113,15 +113,14 @@ TEST_F(MainWindowTest, SelectedRowIsPaintedInTheAccentColour) {
     const QRect first = window.list()->visualRect(window.list()->model()->index(0, 0));
     const QRect second = window.list()->visualRect(window.list()->model()->index(1, 0));
     EXPECT_EQ(picture.pixelColor(second.right() - 3, second.center().y()), ui_colour(UiColour::accent));
-    EXPECT_EQ(picture.pixelColor(first.right() - 3, first.center().y()),
-              ui_colour(UiColour::list_background));
+    EXPECT_EQ(picture.pixelColor(first.right() - 3, first.center().y()), ui_colour(UiColour::list_background));
 }
 
 TEST_F(MainWindowTest, CommandsWithoutSelectionDoNothing) {
     named("Running", WorkflowState::streaming);
     MainWindow& window = open_window();
-    for (auto button : {&MainButtons::edit, &MainButtons::start, &MainButtons::stop, &MainButtons::restart,
-                        &MainButtons::remove})
+    for (auto button :
+         {&MainButtons::edit, &MainButtons::start, &MainButtons::stop, &MainButtons::restart, &MainButtons::remove})
         click(button);
     window.open_output_in_player();
     EXPECT_TRUE(dialogs_->messages.empty());

@@ -35,24 +35,22 @@ int collect(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t
     out.pts.push_back(pts);
     uint32_t seen = 0;  // bit per NAL type
     AnnexbScanner scanner = annexb_scanner(data);
-    for (std::span<const uint8_t> nal; annexb_next_nal(scanner, nal);)
-        seen |= 1u << h264_nal_type(nal);
+    for (std::span<const uint8_t> nal; annexb_next_nal(scanner, nal);) seen |= 1u << h264_nal_type(nal);
     const uint32_t headers = 1u << H264_NAL_SPS | 1u << H264_NAL_PPS;
     out.key.push_back(seen & 1u << H264_NAL_IDR);
     out.headers.push_back((seen & headers) == headers);
     return 1;
 }
 
-using PipelinePtr =
-    std::unique_ptr<HwVideoPipeline, decltype([](HwVideoPipeline* p) { hw_pipeline_free(p); })>;
+using PipelinePtr = std::unique_ptr<HwVideoPipeline, decltype([](HwVideoPipeline* p) { hw_pipeline_free(p); })>;
 
 // A logo and a 320x240 25 fps second, made once per suite.
 class HwPipeline : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         dir_ = new TempDir;
-        ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-                               "color=c=red:s=200x100", "-frames:v", "1", dir_->file("logo.png")}),
+        ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i", "color=c=red:s=200x100",
+                               "-frames:v", "1", dir_->file("logo.png")}),
                   0);
         ASSERT_TRUE(make_test_ts(dir_->file("small.ts"), 1));
         small_ = new std::vector<VideoUnit>(read_video_units(dir_->file("small.ts")));
@@ -79,11 +77,10 @@ class HwPipeline : public ::testing::Test {
     }
 
     // Feeds units [first, end); false at the first refusal.
-    static bool feed(HwVideoPipeline* pipeline, const std::vector<VideoUnit>& units, size_t first,
-                     size_t end, std::span<char> error) {
+    static bool feed(HwVideoPipeline* pipeline, const std::vector<VideoUnit>& units, size_t first, size_t end,
+                     std::span<char> error) {
         for (size_t i = first; i < end; ++i) {
-            if (!hw_pipeline_feed(pipeline, units[i].bytes, units[i].pts, units[i].dts, error))
-                return false;
+            if (!hw_pipeline_feed(pipeline, units[i].bytes, units[i].pts, units[i].dts, error)) return false;
         }
         return true;
     }
@@ -100,8 +97,7 @@ std::vector<VideoUnit>* HwPipeline::small_ = nullptr;
 std::array<int, 3> sample(const std::string& yuv, int index, int x, int y) {
     constexpr size_t W = 1280, H = 720;
     const size_t base = W * H * 3 / 2 * size_t(index), chroma = W * H + y / 2 * W / 2 + x / 2;
-    return {uint8_t(yuv[base + y * W + x]), uint8_t(yuv[base + chroma]),
-            uint8_t(yuv[base + chroma + W * H / 4])};
+    return {uint8_t(yuv[base + y * W + x]), uint8_t(yuv[base + chroma]), uint8_t(yuv[base + chroma + W * H / 4])};
 }
 
 // 720p30 with B-frames for 3 s, then 1 s of 1080p30 one frame after it.
@@ -141,17 +137,16 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
     const std::string h264 = dir_->file("out.h264"), yuv_path = dir_->file("out.yuv");
     write_file(h264, out_.stream);
     std::string frames;
-    ASSERT_EQ(run_command({"ffprobe", "-v", "error", "-show_entries",
-                           "frame=pict_type,width,height", "-of", "csv=p=0", h264},
-                          &frames),
-              0);
+    ASSERT_EQ(
+        run_command({"ffprobe", "-v", "error", "-show_entries", "frame=pict_type,width,height", "-of", "csv=p=0", h264},
+                    &frames),
+        0);
     std::istringstream lines(frames);  // the 1080p part scaled to the encoder's size
     for (std::string line; std::getline(lines, line);)
-        EXPECT_TRUE(line.empty() || (line.starts_with("1280,720,") && line.find('B') == line.npos))
-            << line;
+        EXPECT_TRUE(line.empty() || (line.starts_with("1280,720,") && line.find('B') == line.npos)) << line;
 
-    ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", h264, "-fps_mode",
-                           "passthrough", "-f", "rawvideo", "-pix_fmt", "yuv420p", yuv_path}),
+    ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", h264, "-fps_mode", "passthrough", "-f",
+                           "rawvideo", "-pix_fmt", "yuv420p", yuv_path}),
               0);
     const std::string yuv = read_file(yuv_path);
     ASSERT_EQ(yuv.size(), size_t(1280) * 720 * 3 / 2 * units.size());
@@ -183,8 +178,7 @@ TEST_F(HwPipeline, DamagedUnitsLoopRestartsAndLiveEditsKeepTheStreamGoing) {
     editor.watch();
     PipelinePtr pipeline(hw_pipeline_create(editor.values, collect, &out_, error_));
     ASSERT_TRUE(pipeline);
-    const std::vector<uint8_t> slice_without_headers = {0,    0,    0, 1,    0x65,
-                                                        0x88, 0x84, 0, 0x33, 0xFF};
+    const std::vector<uint8_t> slice_without_headers = {0, 0, 0, 1, 0x65, 0x88, 0x84, 0, 0x33, 0xFF};
     const std::vector<uint8_t> noise = {0, 0, 1, 0x67, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 1, 0x68, 0xFF};
     EXPECT_EQ(hw_pipeline_feed(pipeline.get(), slice_without_headers, 0, 0, error_), 1);
     EXPECT_EQ(hw_pipeline_feed(pipeline.get(), noise, 3600, 3600, error_), 1) << error_.data();
@@ -227,8 +221,7 @@ TEST_F(HwPipeline, FailuresMidRunLeaveThePipelineFreeable) {
         editor.revision = picture_lost_at == EDIT;
         fed = fed && feed(pipeline.get(), *small_, EDIT, 25, error);
         if (fed && encoder == "Hardware H.264") {
-            std::printf("a hardware encoder opened here: %s\n",
-                        hw_pipeline_encoder_name(pipeline.get()).data());
+            std::printf("a hardware encoder opened here: %s\n", hw_pipeline_encoder_name(pipeline.get()).data());
             continue;
         }
         EXPECT_FALSE(fed) << message;

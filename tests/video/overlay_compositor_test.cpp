@@ -33,8 +33,7 @@ void reference_blend(const OverlayBitmap& b, Bytes& frame, int W, int H, int P) 
             d = mix(Y, px(r, c, 3), d);
         }
     }
-    const int r0 = (sy + 1) / 2 * 2, c0 = (sx + 1) / 2 * 2, ey = (dy + 1) / 2 * 2,
-              ex = (dx + 1) / 2 * 2;
+    const int r0 = (sy + 1) / 2 * 2, c0 = (sx + 1) / 2 * 2, ey = (dy + 1) / 2 * 2, ex = (dx + 1) / 2 * 2;
     for (int r = r0; r + 1 < h && ey + 1 + (r - r0) < H; r += 2) {
         for (int c = c0; c + 1 < w && ex + 1 + (c - c0) < W; c += 2) {
             const int B = px(r, c, 0), G = px(r, c, 1), R = px(r, c, 2), A = px(r, c, 3);
@@ -73,16 +72,13 @@ TEST(OverlayBlend, MatchesTheRulesBitForBitOnNv12AndPlanarFrames) {
         }
         Bytes nv12(size_t(P) * H * 3 / 2);
         for (uint8_t& byte : nv12) byte = uint8_t(random());
-        Bytes want = nv12, luma(nv12.begin(), nv12.begin() + P * H), cb = split(nv12, 0),
-              cr = split(nv12, 1);
+        Bytes want = nv12, luma(nv12.begin(), nv12.begin() + P * H), cb = split(nv12, 0), cr = split(nv12, 1);
         reference_blend(b, want, W, H, P);
 
-        overlay_blend(b,
-                      {nv12.data(), nv12.data() + P * H, nv12.data() + P * H + 1, P, P, 2, W, H});
+        overlay_blend(b, {nv12.data(), nv12.data() + P * H, nv12.data() + P * H + 1, P, P, 2, W, H});
         EXPECT_EQ(nv12, want) << w << "x" << h << " at " << x << "," << y;
         overlay_blend(b, {luma.data(), cb.data(), cr.data(), P, C, 1, W, H});
-        EXPECT_TRUE(std::equal(luma.begin(), luma.end(), want.begin()) && cb == split(want, 0) &&
-                    cr == split(want, 1))
+        EXPECT_TRUE(std::equal(luma.begin(), luma.end(), want.begin()) && cb == split(want, 0) && cr == split(want, 1))
             << "planar " << x << "," << y;
     }
 }
@@ -90,9 +86,8 @@ TEST(OverlayBlend, MatchesTheRulesBitForBitOnNv12AndPlanarFrames) {
 TEST(OverlayPlacement, PicturePositionsClampTheirPercentages) {
     const std::vector<std::array<int, 6>> cases = {
         // x %, y %, width, height -> x, y
-        {0, 0, 384, 192, 0, 0},          {50, 50, 384, 192, 768, 444},
-        {100, 100, 384, 192, 1520, 879}, {-5, -5, 384, 192, 0, 0},
-        {99, 99, 384, 192, 1520, 879},   {50, 50, 2400, 1200, 0, 0},  // larger than the frame
+        {0, 0, 384, 192, 0, 0},   {50, 50, 384, 192, 768, 444},  {100, 100, 384, 192, 1520, 879},
+        {-5, -5, 384, 192, 0, 0}, {99, 99, 384, 192, 1520, 879}, {50, 50, 2400, 1200, 0, 0},  // larger than the frame
     };
     for (const auto& [x_pct, y_pct, w, h, x, y] : cases) {
         OverlaySettings settings;
@@ -126,8 +121,7 @@ class OverlayPrepare : public ::testing::Test {
         dir_ = new TempDir;  // 1000 x 500, half-transparent red (the JPEG opaque)
         for (const char* name : {"half.png", "plain.jpg", "half.bmp"}) {
             ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-                                   "color=c=red@0.5:s=1000x500,format=rgba", "-frames:v", "1",
-                                   dir_->file(name)}),
+                                   "color=c=red@0.5:s=1000x500,format=rgba", "-frames:v", "1", dir_->file(name)}),
                       0);
         }
     }
@@ -149,8 +143,7 @@ TEST_F(OverlayPrepare, PicturesScaleToTheirShareOfTheFrameWidth) {
         settings.image_path = dir_->file(name);
         settings.image_scale_pct = scale;
         ASSERT_TRUE(overlay_prepare_picture(settings, 1920, bitmap)) << name;
-        EXPECT_EQ(std::tuple(bitmap.width, bitmap.height, bitmap.stride), std::tuple(w, h, w * 4))
-            << name;
+        EXPECT_EQ(std::tuple(bitmap.width, bitmap.height, bitmap.stride), std::tuple(w, h, w * 4)) << name;
         const uint8_t* middle = &bitmap.pixels[(h / 2 * w + w / 2) * 4];
         EXPECT_NEAR(middle[2], 255, 3) << name;  // red
         EXPECT_NEAR(middle[3], alpha, 2) << name;
@@ -159,8 +152,7 @@ TEST_F(OverlayPrepare, PicturesScaleToTheirShareOfTheFrameWidth) {
     EXPECT_TRUE(overlay_prepare_picture(settings, 1920, bitmap));  // no path: no picture
     EXPECT_TRUE(bitmap.pixels.empty());
     write_file(dir_->file("text.png"), "not an image at all");
-    for (const std::string& bad :
-         {dir_->file("missing.png"), dir_->path(), dir_->file("text.png")}) {
+    for (const std::string& bad : {dir_->file("missing.png"), dir_->path(), dir_->file("text.png")}) {
         settings.image_path = bad;
         EXPECT_FALSE(overlay_prepare_picture(settings, 1920, bitmap)) << bad;
     }

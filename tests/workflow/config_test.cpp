@@ -1,5 +1,7 @@
 // config.tsv: byte-exact saving, the reader's accepted shapes, the
 // malformed-file path, and the guards that keep stream keys and the list safe.
+#include "workflow/config.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +12,6 @@
 #include "app/startup.h"
 #include "platform/folders.h"
 #include "support/temp_dir.h"
-#include "workflow/config.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ std::string record(const std::string& id, const std::string& name, const std::st
 }
 
 class ConfigTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         app.data_dir = dir.path();
         app.config_path = dir.file("config.tsv");
@@ -103,11 +104,11 @@ TEST_F(ConfigTest, SavesAKnownListByteForByte) {
 
 TEST_F(ConfigTest, ReadsTheRecordShapesItAccepts) {
     ASSERT_TRUE(load(BOM + "VELTRONA\t1\r\n" + record("1", "short") + "\r\n" +  // 27 fields
-                     record("2", "full", "\t120\t255\t65280") + "\r\n" +          // 30 fields
-                     record("3", "extra", "\t80\t17\t42\t99") + "\r\n" +          // 31: rest stays in field 29
-                     record("4", "lf only", "\t10\t1\t2") + "\n" +                // LF line end
-                     record("5", "28 fields", "\t1") + "\r\n" +                   // skipped
-                     "w\t6\r\nW \t7\r\n\r\nX\tother\r\n"));                       // skipped
+                     record("2", "full", "\t120\t255\t65280") + "\r\n" +        // 30 fields
+                     record("3", "extra", "\t80\t17\t42\t99") + "\r\n" +        // 31: rest stays in field 29
+                     record("4", "lf only", "\t10\t1\t2") + "\n" +              // LF line end
+                     record("5", "28 fields", "\t1") + "\r\n" +                 // skipped
+                     "w\t6\r\nW \t7\r\n\r\nX\tother\r\n"));                     // skipped
     ASSERT_EQ(app.workflows.size(), 4u);
     EXPECT_EQ(settings(0).scroll_speed, 50);
     EXPECT_EQ(settings(0).text_color, 0xFFFFFFu);
@@ -130,8 +131,8 @@ TEST_F(ConfigTest, HeaderVariantsAndEmptyFiles) {
     };
     for (const Case& c : {Case{"", true, 0}, Case{BOM, true, 0}, Case{"VELTRONA\t1\n", true, 0},
                           Case{"MORVANTIX\t7\r\n" + record("3", "legacy") + "\r\n", true, 1},
-                          Case{"VELTRONA\r\n" + record("3", "x") + "\r\n", false, 0},
-                          Case{BOM + "VELTRONA", false, 0}, Case{"VELTRONAX\t1\r\n", false, 0}}) {
+                          Case{"VELTRONA\r\n" + record("3", "x") + "\r\n", false, 0}, Case{BOM + "VELTRONA", false, 0},
+                          Case{"VELTRONAX\t1\r\n", false, 0}}) {
         SCOPED_TRACE(c.content);
         app.workflows.clear();
         app.next_id = 1;
@@ -214,7 +215,8 @@ TEST(ConfigStartup, MalformedFileIsMovedAsideAndLogged) {
     EXPECT_TRUE(app.workflows.empty());
     EXPECT_FALSE(path_exists(dir.file("config.tsv")));
     EXPECT_EQ(read_file(dir.file("config.tsv.malformed")), "VELTRONA\r\n");
-    EXPECT_THAT(read_file(dir.file("logs/application.log")), ::testing::EndsWith(" Malformed configuration moved aside\n"));
+    EXPECT_THAT(read_file(dir.file("logs/application.log")),
+                ::testing::EndsWith(" Malformed configuration moved aside\n"));
 }
 
 }  // namespace

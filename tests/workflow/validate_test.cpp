@@ -1,5 +1,7 @@
 // Validation order and messages, the URL rules, the masked display form,
 // and the editor's shared save checks.
+#include "workflow/validate.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,7 +9,6 @@
 #include "run/run_control.h"
 #include "support/app_fixture.h"
 #include "workflow/editor_rules.h"
-#include "workflow/validate.h"
 
 namespace {
 
@@ -46,8 +47,8 @@ TEST(UrlCheck, Rules) {
         {"no scheme", false, false, false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(url_check(c.text, c.youtube, c.rtmp), c.accepted) << c.text << " youtube=" << c.youtube
-                                                                     << " rtmp=" << c.rtmp;
+        EXPECT_EQ(url_check(c.text, c.youtube, c.rtmp), c.accepted)
+            << c.text << " youtube=" << c.youtube << " rtmp=" << c.rtmp;
     }
 }
 
@@ -60,7 +61,7 @@ TEST(MaskStreamKey, HidesOnlyTheLastPathPartOfRtmpUrls) {
 }
 
 class ValidateTest : public AppFixture {
-protected:
+  protected:
     std::string message_for(const std::function<void(WorkflowSettings&)>& edit) {
         Workflow& w = add_workflow(edit);
         std::string message;
@@ -84,15 +85,43 @@ TEST_F(ValidateTest, ChecksInOrderWithTheirMessages) {
         std::string message;
     };
     const std::vector<Case> cases = {
-        {[](WorkflowSettings& s) { s.name.clear(); s.enabled = 0; }, "Name is required."},
-        {[](WorkflowSettings& s) { s.enabled = 0; s.source.clear(); }, "This workflow is disabled."},
+        {[](WorkflowSettings& s) {
+             s.name.clear();
+             s.enabled = 0;
+         },
+         "Name is required."},
+        {[](WorkflowSettings& s) {
+             s.enabled = 0;
+             s.source.clear();
+         },
+         "This workflow is disabled."},
         {[](WorkflowSettings& s) { s.source.clear(); }, "Source URL is required."},
-        {[](WorkflowSettings& s) { s.type = 4; s.source.clear(); }, "MP4 file is required."},
-        {[&](WorkflowSettings& s) { s.type = 4; s.source = media.file("folder.mp4"); }, "Select an existing .mp4 file."},
-        {[&](WorkflowSettings& s) { s.type = 4; s.source = media.file("dir.v2/clip"); }, "Select an existing .mp4 file."},
-        {[&](WorkflowSettings& s) { s.type = 4; s.source = media.file("missing.mp4"); }, "Select an existing .mp4 file."},
-        {[](WorkflowSettings& s) { s.source = "ftp://x/y"; }, "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL."},
-        {[](WorkflowSettings& s) { s.source_type = 1; s.source = "https://vimeo.com/1"; },
+        {[](WorkflowSettings& s) {
+             s.type = 4;
+             s.source.clear();
+         },
+         "MP4 file is required."},
+        {[&](WorkflowSettings& s) {
+             s.type = 4;
+             s.source = media.file("folder.mp4");
+         },
+         "Select an existing .mp4 file."},
+        {[&](WorkflowSettings& s) {
+             s.type = 4;
+             s.source = media.file("dir.v2/clip");
+         },
+         "Select an existing .mp4 file."},
+        {[&](WorkflowSettings& s) {
+             s.type = 4;
+             s.source = media.file("missing.mp4");
+         },
+         "Select an existing .mp4 file."},
+        {[](WorkflowSettings& s) { s.source = "ftp://x/y"; },
+         "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL."},
+        {[](WorkflowSettings& s) {
+             s.source_type = 1;
+             s.source = "https://vimeo.com/1";
+         },
          "Enter a valid YouTube URL (youtube.com or youtu.be)."},
         {[](WorkflowSettings& s) { s.output_url.clear(); }, "RTMP/RTMPS output URL is required."},
         {[](WorkflowSettings& s) { s.output_url = "rtmp://host"; },
@@ -101,12 +130,21 @@ TEST_F(ValidateTest, ChecksInOrderWithTheirMessages) {
         {[](WorkflowSettings& s) { s.output_url = "rtmps://host:443/app/?x=1"; }, NO_KEY},
         {[](WorkflowSettings& s) { s.output_url = "rtmp://host/app//"; }, NO_KEY},
         {[](WorkflowSettings& s) { s.output_url = "rtmp://host/live/key?token=1"; }, ""},
-        {[](WorkflowSettings& s) { s.type = 2; s.image_enabled = 1; s.image_path = "/nonexistent.png"; },
+        {[](WorkflowSettings& s) {
+             s.type = 2;
+             s.image_enabled = 1;
+             s.image_path = "/nonexistent.png";
+         },
          "Overlay image does not exist."},
         {[&](WorkflowSettings& s) { s.recording_dir = media.file("file-in-the-way/sub"); },
          "Recording directory is not writable."},
         {[](WorkflowSettings& s) { s.recording_dir.clear(); }, "Recording directory is not writable."},
-        {[&](WorkflowSettings& s) { s.type = 4; s.source = media.file("clip.mp4"); s.recording_dir.clear(); }, ""},
+        {[&](WorkflowSettings& s) {
+             s.type = 4;
+             s.source = media.file("clip.mp4");
+             s.recording_dir.clear();
+         },
+         ""},
         {[](WorkflowSettings& s) { s.source = "srt://host:9000"; }, ""},
     };
     for (const Case& c : cases) EXPECT_EQ(message_for(c.edit), c.message);
@@ -163,10 +201,16 @@ TEST(EditorRules, SaveChecksInOrder) {
         std::string message;
     };
     const std::vector<Case> cases = {
-        {[](WorkflowSettings& s) { s.name.clear(); s.output_url.clear(); }, EditorField::name, "Invalid workflow",
-         "Enter a workflow name."},
-        {[&](WorkflowSettings& s) { s.type = 4; s.source = media.file("clip.mp4"); }, EditorField::source,
-         "Invalid MP4 file", "Select an existing MP4 video file."},
+        {[](WorkflowSettings& s) {
+             s.name.clear();
+             s.output_url.clear();
+         },
+         EditorField::name, "Invalid workflow", "Enter a workflow name."},
+        {[&](WorkflowSettings& s) {
+             s.type = 4;
+             s.source = media.file("clip.mp4");
+         },
+         EditorField::source, "Invalid MP4 file", "Select an existing MP4 video file."},
         // Built, not assigned from "x": GCC 12 at -O3 warns falsely (-Wrestrict) on that assignment.
         {[](WorkflowSettings& s) { s.source = std::string(1, 'x'); }, EditorField::source, "Invalid source URL",
          "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL."},

@@ -68,8 +68,7 @@ QImage draw_logo() {
     word.setLetterSpacing(QFont::AbsoluteSpacing, 1.0);
     painter.setFont(word);
     painter.setPen(TEXT);
-    painter.drawText(QRectF(58, 1, 160, 30), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("VELTRONA"));
+    painter.drawText(QRectF(58, 1, 160, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("VELTRONA"));
 
     QFont tag(QStringLiteral("Noto Sans"));
     tag.setPixelSize(10);
@@ -77,8 +76,7 @@ QImage draw_logo() {
     tag.setLetterSpacing(QFont::AbsoluteSpacing, 2.2);
     painter.setFont(tag);
     painter.setPen(ACCENT);
-    painter.drawText(QRectF(59, 31, 160, 14), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("LIVE RESTREAM"));
+    painter.drawText(QRectF(59, 31, 160, 14), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("LIVE RESTREAM"));
     return image;
 }
 
