@@ -57,8 +57,12 @@ int run(const OverlayStreamOptions& options, const std::string& source, const st
     PublishContext context;
     context.stop_event = options.stop_event;
     context.stats = options.stats;
-    OverlayRouterContext router{
-        &context, nullptr, error, options.status, options.status_context, "Overlay publisher streaming", {}};
+    OverlayRouterContext router;
+    router.publish = &context;
+    router.error = error;
+    router.status = options.status;
+    router.status_context = options.status_context;
+    router.status_prefix = "Overlay publisher streaming";
     OwnedByteBuffer segment;
     SegmentRingPtr ring;
     if (std::optional<int> early = live_source_first_segment(ring, source, context, &segment.buffer, error)) {

@@ -19,13 +19,15 @@
 #include "engines/ts_file_feed.h"
 #include "engines/ts_loop_publisher.h"
 #include "platform/error_text.h"
+#include "platform/files.h"
 
 namespace {
 
 struct OverlayPass {
+    explicit OverlayPass(const OverlayTsLoopOptions& loop_options) : options(loop_options) {}
     const OverlayTsLoopOptions& options;
     OverlayRouterContext router;
-    std::vector<uint8_t> buffer;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(TS_LOOP_READ_SIZE);
 };
 
 // Feeds the open file through a chain already made, then drains it at the end of the file.
@@ -39,7 +41,7 @@ PassEnd stream_file(OverlayRouterContext& router, FILE* file, std::vector<uint8_
 PassEnd play_pass(PublishContext& context, void* opaque, std::span<char> error) {
     auto& pass = *static_cast<OverlayPass*>(opaque);
     pass.router.publish = &context;
-    FilePtr file(std::fopen(pass.options.recording_path.c_str(), "rb"));
+    FilePtr file(file_open(pass.options.recording_path, "rb"));
     if (!file) {
         error_printf(error, "%s", "TS recording cannot be opened");
         return PassEnd::failed;
@@ -56,9 +58,11 @@ PassEnd play_pass(PublishContext& context, void* opaque, std::span<char> error) 
 }  // namespace
 
 int overlay_ts_loop_run(const OverlayTsLoopOptions& options, std::span<char> error) {
-    OverlayPass pass{options,
-                     {nullptr, nullptr, error, options.status, options.status_context, "Overlay TS loop playing", {}},
-                     std::vector<uint8_t>(TS_LOOP_READ_SIZE)};
+    OverlayPass pass(options);
+    pass.router.error = error;
+    pass.router.status = options.status;
+    pass.router.status_context = options.status_context;
+    pass.router.status_prefix = "Overlay TS loop playing";
     PublishLoop loop{options.output_url,
                      options.stop_event,
                      options.status,

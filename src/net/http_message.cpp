@@ -187,7 +187,10 @@ std::string http_format_request(const HttpUrl& url) {
     bool v6 = url.host.find(':') != std::string::npos;
     std::string host = v6 ? "[" + url.host + "]" : url.host;
     // A virtual host on another port is told apart by the port in Host.
-    if (url.port != (url.tls ? 443 : 80)) host += ":" + std::to_string(url.port);
+    if (url.port != (url.tls ? 443 : 80)) {
+        host += ':';  // appended apart: GCC 12 at -O3 warns falsely on ":" + std::to_string()
+        host += std::to_string(url.port);
+    }
     std::string request = "GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\nUser-Agent: ";
     request += kUserAgent;
     request += "\r\nAccept: */*\r\nAccept-Encoding: identity\r\nConnection: close\r\n\r\n";
