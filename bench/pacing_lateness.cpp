@@ -113,8 +113,8 @@ int main(int argc, char** argv) {
             std::string output = base + std::to_string(i);
             std::string recording = record_dir.empty() ? "" : record_dir + "/bench-" + std::to_string(i) + ".ts";
             if (overlay) {
-                OverlayStreamOptions options{source, output,  recording, settings,
-                                             &stop,  nullptr, nullptr,   &workflows[i].stats};
+                OverlayStreamOptions options{source,  output,  recording,           settings,     &stop,
+                                             nullptr, nullptr, &workflows[i].stats, EngineHooks{}};
                 workflows[i].result = overlay_stream_run(options, workflows[i].error);
             } else {
                 HlsToRtmpOptions options;

@@ -41,7 +41,7 @@ struct EngineHooks {
 using OverlayStreamEngine = int (*)(const std::string& source_url, const std::string& output_url,
                                     const std::string& recording_path, const OverlaySettings& settings,
                                     Event* stop_event, EngineStatusCallback status, void* context,
-                                    std::span<char> error);
+                                    const EngineHooks& hooks, std::span<char> error);
 using HlsToRtmpEngine = int (*)(const std::string& source_url, const std::string& output_url,
                                 const std::string& recording_path, Event* stop_event, EngineStatusCallback status,
                                 void* context, const EngineHooks& hooks, std::span<char> error);

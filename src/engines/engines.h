@@ -7,7 +7,7 @@
 
 int overlay_stream_engine(const std::string& source_url, const std::string& output_url,
                           const std::string& recording_path, const OverlaySettings& settings, Event* stop_event,
-                          EngineStatusCallback status, void* context, std::span<char> error);
+                          EngineStatusCallback status, void* context, const EngineHooks& hooks, std::span<char> error);
 int hls_to_rtmp_engine(const std::string& source_url, const std::string& output_url, const std::string& recording_path,
                        Event* stop_event, EngineStatusCallback status, void* context, const EngineHooks& hooks,
                        std::span<char> error);

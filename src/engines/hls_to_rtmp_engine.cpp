@@ -16,59 +16,20 @@
 
 #include "engines/engines.h"
 #include "engines/live_source.h"
-#include "net/hls_downloader.h"
 #include "platform/error_text.h"
 #include "platform/files.h"
-#include "platform/text.h"
 
 namespace {
 
-constexpr int HLS_RESOLVE_ATTEMPTS = 2;
-
-// The result once the ring gives no more segments: a failure of the source
-// counts only when nobody asked us to stop.
-int source_end_result(SegmentRing* ring, const PublishContext& context, std::span<char> error) {
-    if (!segment_ring_marks(ring).failed || publish_stopped(context)) return 1;
-    segment_ring_error(ring, error);
-    return 0;
-}
-
-// After the source failed: a fresh URL from the runner, downloaded by a new
-// ring, continues the same connection and timeline. False when there is no
-// resolver, it fails, or the new ring cannot start (the old error stays).
-bool resolve_again(const HlsToRtmpOptions& options, PublishContext& context, SegmentRingPtr& ring) {
-    if (!options.hooks.resolve_source || publish_stopped(context)) return false;
-    char reason[SEGMENT_RING_ERROR_SIZE] = {};
-    segment_ring_error(ring.get(), reason);
-    std::string text = string_printf("HLS source failed (%s); resolving it again", reason);
-    publish_notice(context, text.c_str());
-    std::string url;
-    if (!options.hooks.resolve_source(options.hooks.context, &url) || !to_utf8(url)) return false;
-    SegmentRingPtr fresh(hls_downloader_start(url, options.stop_event));
-    if (!fresh) return false;
-    ring = std::move(fresh);
-    context.rebase_pending = true;  // the new URL's clock need not continue the old one
-    return true;
-}
-
-int stream_segments(const HlsToRtmpOptions& options, SegmentRingPtr& ring, PublishContext& context,
-                    OwnedByteBuffer& segment, std::span<char> error) {
-    int resolved_without_segment = 0;  // a fresh URL that fails at once is the runner's to retry
-    for (;;) {
-        bool discontinuity = false;
-        SegmentTake take = segment_ring_take(ring.get(), &segment.buffer, &discontinuity);
-        if (take == SegmentTake::failed && resolved_without_segment < HLS_RESOLVE_ATTEMPTS &&
-            resolve_again(options, context, ring)) {
-            ++resolved_without_segment;
-            continue;
-        }
-        if (take != SegmentTake::segment) return source_end_result(ring.get(), context, error);
-        resolved_without_segment = 0;
+int stream_segments(LiveSource& source, PublishContext& context, OwnedByteBuffer& segment, std::span<char> error) {
+    bool discontinuity = false;
+    while (live_source_next(source, context, &segment.buffer, &discontinuity) == SegmentTake::segment) {
         if (!publish_segment(context, byte_buffer_bytes(segment.buffer), error, discontinuity)) {
             return publish_stopped(context) ? 1 : 0;
         }
         byte_buffer_free(&segment.buffer);
     }
+    return live_source_end_result(source, context, error);
 }
 
 int run(const HlsToRtmpOptions& options, const std::string& source, const std::string& output, std::span<char> error) {
@@ -78,8 +39,8 @@ int run(const HlsToRtmpOptions& options, const std::string& source, const std::s
     context.notice = options.hooks.notice;
     context.notice_context = options.hooks.context;
     OwnedByteBuffer segment;
-    SegmentRingPtr ring;
-    if (std::optional<int> early = live_source_first_segment(ring, source, context, &segment.buffer, error)) {
+    LiveSource live{nullptr, &options.hooks};
+    if (std::optional<int> early = live_source_first_segment(live.ring, source, context, &segment.buffer, error)) {
         return *early;
     }
     context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error, options.stop_event));
@@ -95,8 +56,8 @@ int run(const HlsToRtmpOptions& options, const std::string& source, const std::s
     }
     if (!publish_segment(context, byte_buffer_bytes(segment.buffer), error)) return publish_stopped(context) ? 1 : 0;
     byte_buffer_free(&segment.buffer);
-    int result = stream_segments(options, ring, context, segment, error);
-    ring.reset();  // the downloader goes before the pipeline it fed
+    int result = stream_segments(live, context, segment, error);
+    live.ring.reset();  // the downloader goes before the pipeline it fed
     return result;
 }
 

@@ -1,8 +1,9 @@
-// First segment of a live source.
+// First and next segments of a live source, and its end.
 #include "engines/live_source.h"
 
 #include "net/hls_downloader.h"
 #include "platform/error_text.h"
+#include "platform/text.h"
 
 std::optional<int> live_source_first_segment(SegmentRingPtr& ring, const std::string& source,
                                              const PublishContext& context, ByteBuffer* segment,
@@ -16,5 +17,51 @@ std::optional<int> live_source_first_segment(SegmentRingPtr& ring, const std::st
     if (publish_stopped(context)) return 1;
     segment_ring_error(ring.get(), error);
     error_set_if_empty(error, "HLS source ended before a segment was downloaded");
+    return 0;
+}
+
+namespace {
+
+constexpr int HLS_RESOLVE_ATTEMPTS = 2;
+
+// After the source failed: a fresh URL from the runner, downloaded by a new
+// ring. False when there is no resolver, it fails, or the new ring cannot
+// start (the old ring and its error stay).
+bool resolve_again(LiveSource& source, PublishContext& context) {
+    if (!source.hooks || !source.hooks->resolve_source || publish_stopped(context)) return false;
+    char reason[SEGMENT_RING_ERROR_SIZE] = {};
+    segment_ring_error(source.ring.get(), reason);
+    std::string text = string_printf("HLS source failed (%s); resolving it again", reason);
+    publish_notice(context, text.c_str());
+    std::string url;
+    if (!source.hooks->resolve_source(source.hooks->context, &url) || !to_utf8(url)) return false;
+    SegmentRingPtr fresh(hls_downloader_start(url, context.stop_event));
+    if (!fresh) return false;
+    source.ring = std::move(fresh);
+    context.rebase_pending = true;  // the new URL's clock need not continue the old one
+    return true;
+}
+
+}  // namespace
+
+SegmentTake live_source_next(LiveSource& source, PublishContext& context, ByteBuffer* segment, bool* discontinuity) {
+    for (;;) {
+        *discontinuity = false;
+        SegmentTake take = segment_ring_take(source.ring.get(), segment, discontinuity);
+        if (take == SegmentTake::segment) {
+            source.resolved_without_segment = 0;
+            return take;
+        }
+        if (take != SegmentTake::failed || source.resolved_without_segment >= HLS_RESOLVE_ATTEMPTS ||
+            !resolve_again(source, context)) {
+            return take;
+        }
+        ++source.resolved_without_segment;
+    }
+}
+
+int live_source_end_result(const LiveSource& source, const PublishContext& context, std::span<char> error) {
+    if (!segment_ring_marks(source.ring.get()).failed || publish_stopped(context)) return 1;
+    segment_ring_error(source.ring.get(), error);
     return 0;
 }

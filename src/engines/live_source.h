@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "engines/engine_contract.h"
 #include "engines/publish_context.h"
 #include "net/segment_ring.h"
 #include "platform/error_text.h"
@@ -37,3 +38,23 @@ int live_engine_frame(std::string_view source_url, std::string_view output_url, 
 [[nodiscard]] std::optional<int> live_source_first_segment(SegmentRingPtr& ring, const std::string& source,
                                                            const PublishContext& context, ByteBuffer* segment,
                                                            std::span<char> error);
+
+// A live source being streamed: its ring, and what may resolve it again
+// when its media URL expires (a page resolved by the runner).
+struct LiveSource {
+    SegmentRingPtr ring;
+    const EngineHooks* hooks = nullptr;
+    int resolved_without_segment = 0;  // a fresh URL that fails at once is the runner's to retry
+};
+
+// The next segment into `segment` (and its discontinuity mark). When the ring
+// failed and the hooks can resolve the source again, a new ring on the fresh
+// URL takes over on the same connection and the timeline rebases at its
+// first tag; twice in a row without a segment, and the failure stands.
+[[nodiscard]] SegmentTake live_source_next(LiveSource& source, PublishContext& context, ByteBuffer* segment,
+                                           bool* discontinuity);
+
+// The engine's result once the source gives no more segments: 1 when it
+// ended cleanly or a stop came, else 0 with the ring's error text.
+[[nodiscard]] int live_source_end_result(const LiveSource& source, const PublishContext& context,
+                                         std::span<char> error);

@@ -32,20 +32,17 @@ bool stream_segment(PublishContext& context, std::span<const uint8_t> segment, b
 }
 
 // Segment after segment until the source ends, fails, or a stop comes.
-int stream_segments(SegmentRing* ring, OverlayRouterContext& router, OwnedByteBuffer& segment, std::span<char> error) {
+int stream_segments(LiveSource& source, OverlayRouterContext& router, OwnedByteBuffer& segment, std::span<char> error) {
     PublishContext& context = *router.publish;
     bool discontinuity = false;
     do {
         bool streamed = stream_segment(context, byte_buffer_bytes(segment.buffer), discontinuity, error);
         byte_buffer_free(&segment.buffer);
         if (!streamed) return publish_stopped(context) ? 1 : 0;
-    } while (segment_ring_take(ring, &segment.buffer, &discontinuity) == SegmentTake::segment);
-    if (segment_ring_marks(ring).failed) {
-        if (publish_stopped(context)) return 1;
-        segment_ring_error(ring, error);
-        return 0;
+    } while (live_source_next(source, context, &segment.buffer, &discontinuity) == SegmentTake::segment);
+    if (segment_ring_marks(source.ring.get()).failed || publish_stopped(context)) {
+        return live_source_end_result(source, context, error);
     }
-    if (publish_stopped(context)) return 1;
     // The source ended cleanly: what the demuxer and the pipeline still hold goes out.
     if (overlay_media_drain(router) && publish_flush(context)) return 1;
     error_set_if_empty(error, "MPEG-TS processing failed");
@@ -57,6 +54,8 @@ int run(const OverlayStreamOptions& options, const std::string& source, const st
     PublishContext context;
     context.stop_event = options.stop_event;
     context.stats = options.stats;
+    context.notice = options.hooks.notice;
+    context.notice_context = options.hooks.context;
     OverlayRouterContext router;
     router.publish = &context;
     router.error = error;
@@ -64,8 +63,8 @@ int run(const OverlayStreamOptions& options, const std::string& source, const st
     router.status_context = options.status_context;
     router.status_prefix = "Overlay publisher streaming";
     OwnedByteBuffer segment;
-    SegmentRingPtr ring;
-    if (std::optional<int> early = live_source_first_segment(ring, source, context, &segment.buffer, error)) {
+    LiveSource live{nullptr, &options.hooks};
+    if (std::optional<int> early = live_source_first_segment(live.ring, source, context, &segment.buffer, error)) {
         return *early;
     }
     context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error, options.stop_event));
@@ -79,8 +78,8 @@ int run(const OverlayStreamOptions& options, const std::string& source, const st
         return 0;
     }
     if (options.status) options.status(options.status_context, "Overlay publisher connected");
-    int result = stream_segments(ring.get(), router, segment, error);
-    ring.reset();  // the downloader goes before the pipeline it fed
+    int result = stream_segments(live, router, segment, error);
+    live.ring.reset();  // the downloader goes before the pipeline it fed
     overlay_media_stop(router);
     return result;
 }
@@ -95,8 +94,8 @@ int overlay_stream_run(const OverlayStreamOptions& options, std::span<char> erro
 
 int overlay_stream_engine(const std::string& source_url, const std::string& output_url,
                           const std::string& recording_path, const OverlaySettings& settings, Event* stop_event,
-                          EngineStatusCallback status, void* context, std::span<char> error) {
-    return overlay_stream_run(
-        OverlayStreamOptions{source_url, output_url, recording_path, settings, stop_event, status, context, nullptr},
-        error);
+                          EngineStatusCallback status, void* context, const EngineHooks& hooks, std::span<char> error) {
+    return overlay_stream_run(OverlayStreamOptions{source_url, output_url, recording_path, settings, stop_event, status,
+                                                   context, nullptr, hooks},
+                              error);
 }

@@ -17,6 +17,7 @@ struct OverlayStreamOptions {
     EngineStatusCallback status = nullptr;
     void* status_context = nullptr;
     PacingStats* stats = nullptr;
+    EngineHooks hooks;
 };
 
 // overlay_stream_engine with every knob: 1 when stopped or when the source

@@ -14,7 +14,7 @@ int not_in_this_build(std::span<char> error, const char* what) {
 }  // namespace
 
 int overlay_stream_engine(const std::string&, const std::string&, const std::string&, const OverlaySettings&, Event*,
-                          EngineStatusCallback, void*, std::span<char> error) {
+                          EngineStatusCallback, void*, const EngineHooks&, std::span<char> error) {
     return not_in_this_build(error, "hardware overlay streaming");
 }
 

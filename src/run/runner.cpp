@@ -137,9 +137,9 @@ int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& so
     OverlaySettings overlay;
     fill_overlay_settings(&workflow, &overlay);
     log_workflow(workflow, "Native H.264 decode, overlay and encode starting (encoder: %s)", overlay.encoder.c_str());
-    int result =
-        engines(workflow).overlay_stream_engine(source_url, s.output_url, recording_path, overlay, &workflow.stop_event,
-                                                on_engine_streaming_logged, &workflow, error);
+    int result = engines(workflow).overlay_stream_engine(source_url, s.output_url, recording_path, overlay,
+                                                         &workflow.stop_event, on_engine_streaming_logged, &workflow,
+                                                         engine_hooks(workflow, s), error);
     if (result == 0) workflow_report_engine_error(workflow, error_text(error), "Native overlay streaming failed");
     return result;
 }

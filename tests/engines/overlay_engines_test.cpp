@@ -97,7 +97,7 @@ TEST(OverlayEnginesTest, LoopFailuresEndTheRunWithTheirText) {
     Error error{};
     Event stop;
     EXPECT_EQ(overlay_stream_engine("http://127.0.0.1:1/\xFF", "rtmp://127.0.0.1:1/app/k", "", ticker_settings(), &stop,
-                                    nullptr, nullptr, error),
+                                    nullptr, nullptr, EngineHooks{}, error),
               0);
     EXPECT_EQ(error_view(error), "URL conversion failed");
 }

@@ -42,7 +42,7 @@ int act(FakeBehavior behavior, const FakeEngineCall& call, Event* stop, EngineSt
 
 int fake_overlay_stream(const std::string& source, const std::string&, const std::string& recording,
                         const OverlaySettings&, Event* stop, EngineStatusCallback status, void* context,
-                        std::span<char> error) {
+                        const EngineHooks&, std::span<char> error) {
     return act(fake_engines().capture, {"overlay_stream_engine", source, recording, true}, stop, status, context,
                error);
 }
