@@ -2,12 +2,14 @@
 // every blocking step is a poll() bounded by the peer's wait_ms.
 #include "support/fake_rtmp_server.h"
 
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <map>
 
 #include "platform/clock.h"
 #include "support/loopback.h"
@@ -235,4 +237,21 @@ void fake_rtmp_accept_and_record(FakeRtmpPeer& peer) {
 bool is_sequence_header(const FakeRtmpMessage& m) {
     return m.payload.size() >= 2 && m.payload[1] == 0 &&
            ((m.type_id == 9 && m.payload[0] == 0x17) || (m.type_id == 8 && (m.payload[0] & 0xF0) == 0xA0));
+}
+
+size_t check_loop_passes(const std::vector<FakeRtmpMessage>& messages) {
+    size_t passes = 0;
+    uint32_t highest = 0;
+    std::map<uint8_t, uint32_t> last_of_type;
+    for (const FakeRtmpMessage& m : messages) {
+        if (m.type_id != 8 && m.type_id != 9) continue;
+        if (m.type_id == 9 && is_sequence_header(m)) {
+            EXPECT_TRUE(passes == 0 || m.timestamp == highest + 1) << "pass " << passes << " at " << m.timestamp;
+            ++passes;
+        }
+        EXPECT_GE(m.timestamp, last_of_type[m.type_id]);
+        last_of_type[m.type_id] = m.timestamp;
+        highest = std::max(highest, m.timestamp);
+    }
+    return passes;
 }

@@ -107,3 +107,7 @@ void fake_rtmp_accept_and_record(FakeRtmpPeer& peer);
 
 // True for an AVC or AAC sequence header (video or audio message).
 bool is_sequence_header(const FakeRtmpMessage& message);
+// Checks a loop's tags (for a source that starts with video): each pass opens
+// with an AVC sequence header exactly one millisecond above everything sent
+// before it, and neither kind of tag ever goes back. The passes seen.
+size_t check_loop_passes(const std::vector<FakeRtmpMessage>& messages);
