@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "platform/url_authority.h"
 
 namespace {
 
@@ -41,29 +42,13 @@ bool parse_port(std::string_view text, uint16_t* port) {
     return true;
 }
 
-// Splits "host", "host:port", "[v6]" or "[v6]:port".
+// Host (1-255 bytes) and, when written, port of the authority.
 bool split_authority(std::string_view authority, HttpUrl* url) {
-    std::string_view host = authority;
-    std::string_view port_text;
-    bool has_port = false;
-    if (!authority.empty() && authority.front() == '[') {
-        size_t close = authority.find(']');
-        if (close == std::string_view::npos) return false;
-        host = authority.substr(1, close - 1);
-        std::string_view rest = authority.substr(close + 1);
-        if (!rest.empty()) {
-            if (rest.front() != ':') return false;
-            port_text = rest.substr(1);
-            has_port = true;
-        }
-    } else if (size_t colon = authority.find(':'); colon != std::string_view::npos) {
-        host = authority.substr(0, colon);
-        port_text = authority.substr(colon + 1);
-        has_port = true;
-    }
-    if (host.empty() || host.size() > HTTP_URL_HOST_MAX) return false;
-    if (has_port && !parse_port(port_text, &url->port)) return false;
-    url->host.assign(host);
+    UrlAuthority parts;
+    if (!url_split_authority(authority, &parts)) return false;
+    if (parts.host.empty() || parts.host.size() > HTTP_URL_HOST_MAX) return false;
+    if (parts.has_port && !parse_port(parts.port_text, &url->port)) return false;
+    url->host.assign(parts.host);
     return true;
 }
 

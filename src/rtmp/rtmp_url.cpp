@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/text.h"
+#include "platform/url_authority.h"
 
 namespace {
 
@@ -25,32 +26,16 @@ uint16_t atoi_port(std::string_view text) {
     return static_cast<uint16_t>(static_cast<unsigned>(std::atoi(copy.c_str())) & 0xFFFFu);
 }
 
-// Splits the authority into host and port; false when either is unusable.
+// Host and, when written, port of the authority; false when either is unusable.
 bool parse_authority(std::string_view authority, RtmpUrl* out, bool* bracketed) {
-    *bracketed = false;
-    std::string_view host = authority;
-    std::string_view rest;
-    bool has_port = false;
-    if (!authority.empty() && authority.front() == '[') {
-        size_t close = authority.find(']');
-        if (close == std::string_view::npos) return false;
-        host = authority.substr(1, close - 1);
-        rest = authority.substr(close + 1);
-        if (!rest.empty() && rest.front() != ':') return false;
-        has_port = !rest.empty();
-        if (has_port) rest.remove_prefix(1);
-        *bracketed = true;
-    } else if (size_t colon = authority.find(':'); colon != std::string_view::npos) {
-        host = authority.substr(0, colon);
-        rest = authority.substr(colon + 1);
-        has_port = true;
+    UrlAuthority parts;
+    if (!url_split_authority(authority, &parts) || !valid_host(parts.host)) return false;
+    if (parts.has_port) {
+        if (parts.port_text.size() > PORT_TEXT_MAX) return false;
+        out->port = atoi_port(parts.port_text);
     }
-    if (!valid_host(host)) return false;
-    if (has_port) {
-        if (rest.size() > PORT_TEXT_MAX) return false;
-        out->port = atoi_port(rest);
-    }
-    out->host = std::string(host);
+    out->host = std::string(parts.host);
+    *bracketed = parts.bracketed;
     return true;
 }
 
