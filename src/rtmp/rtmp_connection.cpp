@@ -1,12 +1,8 @@
-// Connection set-up and teardown, and the two I/O primitives.
-//
-// Order of rtmp_open, each step failing with its own text:
-//   URL -> TCP (connect bounded by the time-out, sends/receives too)
-//       -> rtmps: the shared TLS client (TLS 1.2+, system roots, SNI and
-//          host-name check, handshake, verify result)
-//       -> RTMP handshake -> publish command exchange
-// Whatever fails, the caller gets the connection's own text or the generic
-// "RTMP/RTMPS connection failed"; none of them names the URL or the key.
+// The transport under the publisher: TCP (connect bounded by the time-out,
+// sends and receives too), then for rtmps the shared TLS client (TLS 1.2+,
+// system roots, SNI and host-name check, handshake, verify result), and the
+// two I/O primitives every byte goes through. Each failing step leaves its
+// own text, which never names the URL or the key.
 #include "rtmp/rtmp_connection.h"
 
 #include <algorithm>
@@ -19,8 +15,6 @@
 #include "platform/error_text.h"
 #include "platform/socket_connect.h"
 #include "platform/tls_client.h"
-#include "rtmp/rtmp_commands.h"
-#include "rtmp/rtmp_handshake.h"
 #include "rtmp/rtmp_url.h"
 
 namespace {
@@ -136,15 +130,6 @@ bool start_tls(RtmpPublisher* p, const RtmpUrl& url) {
     return false;
 }
 
-bool connect_and_publish(RtmpPublisher* p, const RtmpUrl& url, Event* stop) {
-    p->socket.fd = socket_connect(url.host, url.port, p->timeout_ms, stop);
-    if (p->socket.fd < 0) return false;
-    p->stop_watch.emplace(stop, socket_shutdown_listener, &p->socket.fd);
-    if (url.tls && !start_tls(p, url)) return false;
-    if (!rtmp_handshake(p)) return false;
-    return rtmp_start_publish(p, url);
-}
-
 }  // namespace
 
 SocketHandle::~SocketHandle() {
@@ -162,6 +147,13 @@ void rtmp_set_error(RtmpPublisher* p, const char* format, ...) {
     va_start(args, format);
     error_vprintf(p->error, format, args);
     va_end(args);
+}
+
+bool rtmp_connect(RtmpPublisher* p, const RtmpUrl& url, Event* stop) {
+    p->socket.fd = socket_connect(url.host, url.port, p->timeout_ms, stop);
+    if (p->socket.fd < 0) return false;
+    p->stop_watch.emplace(stop, socket_shutdown_listener, &p->socket.fd);
+    return !url.tls || start_tls(p, url);
 }
 
 bool rtmp_write_all(RtmpPublisher* p, std::span<const uint8_t> bytes) {
@@ -186,25 +178,4 @@ bool rtmp_read_exact(RtmpPublisher* p, std::span<uint8_t> bytes) {
         done += static_cast<size_t>(got);
     }
     return true;
-}
-
-RtmpPublisher* rtmp_open(std::string_view url_text, uint32_t timeout_ms, std::span<char> error, Event* stop) {
-    RtmpUrl url;
-    if (!rtmp_parse_url(url_text, &url)) {
-        error_printf(error, "invalid RTMP/RTMPS URL");
-        return nullptr;
-    }
-    RtmpPublisherPtr p(rtmp_publisher_create(timeout_ms));
-    if (!p) return nullptr;
-    if (connect_and_publish(p.get(), url, stop)) return p.release();
-    if (p->error[0] != '\0') {
-        error_printf(error, "%s", p->error);
-    } else {
-        error_printf(error, "RTMP/RTMPS connection failed");
-    }
-    return nullptr;
-}
-
-void rtmp_close(RtmpPublisher* publisher) {
-    delete publisher;
 }

@@ -1,6 +1,7 @@
 // Layer-internal pieces of the publisher: creation of a bare record (also
-// how tests and benchmarks wrap a socket of their own), the two I/O
-// primitives every byte goes through, and the connection's error text.
+// how tests and benchmarks wrap a socket of their own), the transport's
+// opening, the two I/O primitives every byte goes through, and the
+// connection's error text.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +10,16 @@
 #include "platform/format_check.h"
 #include "rtmp/rtmp_publisher.h"
 
+struct RtmpUrl;
+
 // A publisher with no connection yet: socket -1, chunk sizes 128. Null when
 // memory is short.
 [[nodiscard]] RtmpPublisher* rtmp_publisher_create(uint32_t timeout_ms);
+
+// TCP connect to the URL's host and port (bounded by the publisher's
+// time-out), the stop watch on `stop`, and TLS for rtmps. False with the
+// failing step's text in the publisher, or none when the connect failed.
+[[nodiscard]] bool rtmp_connect(RtmpPublisher* publisher, const RtmpUrl& url, Event* stop);
 
 // Writes every byte (through TLS when there is a session). An empty span
 // succeeds at once. False on any failed step, including a peer that closed.

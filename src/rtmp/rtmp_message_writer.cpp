@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "platform/byte_order.h"
-#include "platform/error_text.h"
 #include "rtmp/rtmp_connection.h"
 
 namespace {
@@ -97,29 +96,19 @@ bool rtmp_send_message(RtmpPublisher* p, uint8_t chunk_stream_id, uint8_t type_i
     return add_message(pieces, headers, payload) && pieces.flush();
 }
 
-bool rtmp_send_media_batch(RtmpPublisher* p, std::span<const RtmpMediaMessage> messages, std::span<char> error) {
-    if (p) {
-        // Header storage is reused once every MESSAGES_PER_WRITE messages, after
-        // the pieces pointing into it have been written.
-        std::array<MessageHeaders, MESSAGES_PER_WRITE> headers;
-        PieceBatch pieces{p};
-        bool ok = true;
-        for (size_t i = 0; ok && i < messages.size(); ++i) {
-            const RtmpMediaMessage& m = messages[i];
-            MessageHeaders& slot = headers[i % MESSAGES_PER_WRITE];
-            uint8_t chunk_stream = m.type_id == RTMP_TYPE_VIDEO ? RTMP_CHUNK_STREAM_VIDEO : RTMP_CHUNK_STREAM_AUDIO;
-            ok = (i % MESSAGES_PER_WRITE != 0 || pieces.flush()) &&
-                 build_headers(slot, chunk_stream, m.type_id, p->stream_id, m.timestamp_ms, m.payload.size()) &&
-                 add_message(pieces, slot, m.payload);
-        }
-        if (ok && pieces.flush()) return true;
+bool rtmp_write_media(RtmpPublisher* p, std::span<const RtmpMediaMessage> messages) {
+    // Header storage is reused once every MESSAGES_PER_WRITE messages, after
+    // the pieces pointing into it have been written.
+    std::array<MessageHeaders, MESSAGES_PER_WRITE> headers;
+    PieceBatch pieces{p};
+    for (size_t i = 0; i < messages.size(); ++i) {
+        const RtmpMediaMessage& m = messages[i];
+        MessageHeaders& slot = headers[i % MESSAGES_PER_WRITE];
+        uint8_t chunk_stream = m.type_id == RTMP_TYPE_VIDEO ? RTMP_CHUNK_STREAM_VIDEO : RTMP_CHUNK_STREAM_AUDIO;
+        bool ok = (i % MESSAGES_PER_WRITE != 0 || pieces.flush()) &&
+                  build_headers(slot, chunk_stream, m.type_id, p->stream_id, m.timestamp_ms, m.payload.size()) &&
+                  add_message(pieces, slot, m.payload);
+        if (!ok) return false;
     }
-    error_printf(error, "RTMP send failed");
-    return false;
-}
-
-bool rtmp_send_media(RtmpPublisher* p, uint8_t type_id, uint32_t timestamp_ms, std::span<const uint8_t> payload,
-                     std::span<char> error) {
-    const RtmpMediaMessage message{type_id, timestamp_ms, payload};
-    return rtmp_send_media_batch(p, std::span(&message, 1), error);
+    return pieces.flush();
 }

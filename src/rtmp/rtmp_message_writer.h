@@ -38,3 +38,9 @@ constexpr uint8_t RTMP_CHUNK_STREAM_PUBLISH = 8;
 [[nodiscard]] bool rtmp_send_message(RtmpPublisher* publisher, uint8_t chunk_stream_id, uint8_t type_id,
                                      uint32_t message_stream_id, uint32_t timestamp_ms,
                                      std::span<const uint8_t> payload);
+
+// Writes media messages in order on the publisher's stream (video on chunk
+// stream 6, anything else on 4), gathered into as few writes as possible.
+// False after a failed write, which leaves the connection unusable. Sets no
+// error text.
+[[nodiscard]] bool rtmp_write_media(RtmpPublisher* publisher, std::span<const RtmpMediaMessage> messages);
