@@ -1,5 +1,5 @@
-// The application context: folders under the per-user data folder, the
-// one-time copy of a legacy configuration, and the front end's notifier.
+// The application context: folders under the per-user data folder and the
+// one-time copy of a legacy configuration.
 #include "app/app_context.h"
 
 #include "platform/files.h"
@@ -43,17 +43,6 @@ void app_context_init(AppContext& app, const std::string& data_dir_override) {
     std::string legacy_folder = fit_path(path_join(path_join(base, "Morvantix"), "Castwright"));
     std::string legacy_config = fit_path(path_join(legacy_folder, "config.tsv"));
     if (!path_exists(app.config_path) && path_exists(legacy_config)) copy_if_absent(legacy_config, app.config_path);
-}
-
-void app_set_notifier(AppContext& app, WorkflowNotifier notifier, void* context) {
-    std::lock_guard guard(app.notifier_lock);
-    app.notifier = notifier;
-    app.notifier_context = context;
-}
-
-void app_notify(AppContext& app, uint32_t workflow_id) {
-    std::lock_guard guard(app.notifier_lock);
-    if (app.notifier) app.notifier(app.notifier_context, workflow_id);
 }
 
 Workflow* app_find_workflow(AppContext& app, uint32_t id) {

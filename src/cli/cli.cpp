@@ -258,7 +258,7 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
 
     StatusQueue queue;
     queue.app = &app;
-    app_set_notifier(app, queue_status, &queue);
+    run_set_notifier(app, queue_status, &queue);
     auto old_int = std::signal(SIGINT, on_signal);
     auto old_term = std::signal(SIGTERM, on_signal);
     interrupted = 0;
@@ -296,7 +296,7 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
     }
     for (Workflow* workflow : workflows) workflow_stop(workflow);
     print_news(queue, workflows, last_errors, 0);
-    app_set_notifier(app, nullptr, nullptr);
+    run_set_notifier(app, nullptr, nullptr);
     std::signal(SIGINT, old_int);
     std::signal(SIGTERM, old_term);
     return exit_code;

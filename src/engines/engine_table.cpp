@@ -1,5 +1,5 @@
 // The table of the engines built into this program. The runner takes its
-// engines from the AppContext, so tests can put their own in its place.
+// engines from its run context, so tests can put their own in its place.
 #include "engines/engines.h"
 
 const EngineTable& default_engine_table() {

@@ -3,9 +3,9 @@
 
 #include <cstdlib>
 
-#include "app/app_context.h"
-#include "app/log.h"
 #include "platform/text.h"
+#include "run/run_context.h"
+#include "run/workflow_log.h"
 
 void workflow_set_status(Workflow& workflow, WorkflowState state, std::string_view text) {
     workflow.state.exchange(static_cast<uint32_t>(state));
@@ -14,7 +14,7 @@ void workflow_set_status(Workflow& workflow, WorkflowState state, std::string_vi
         std::lock_guard guard(workflow.lock);
         workflow.current_operation = std::move(fitted);
     }
-    if (workflow.app) app_notify(*workflow.app, workflow.id);
+    if (workflow.context) run_notify(*workflow.context, workflow.id);
 }
 
 void on_engine_streaming(void* context, const char* text) {

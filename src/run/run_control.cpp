@@ -5,7 +5,7 @@
 // the first has not ended, and the record outlives it.
 #include "run/run_control.h"
 
-#include "app/app_context.h"
+#include "run/run_context.h"
 #include "run/runner.h"
 #include "run/tools.h"
 #include "workflow/check_messages.h"
@@ -53,7 +53,7 @@ void refuse(Workflow& workflow, const std::string& message) {
         std::lock_guard guard(workflow.lock);
         workflow.current_operation = "Validation failed";
     }
-    if (workflow.app) app_notify(*workflow.app, workflow.id);
+    if (workflow.context) run_notify(*workflow.context, workflow.id);
 }
 
 bool validate_and_launch(Workflow& workflow) {
@@ -72,9 +72,10 @@ bool workflow_check(Workflow& workflow, std::string* message) {
     const WorkflowSettings s = workflow_settings_copy(workflow);
     const bool needs_ytdlp = s.type != static_cast<int32_t>(WorkflowType::mp4_loop) &&
                              s.source_type == static_cast<int32_t>(SourceType::youtube);
-    if (!needs_ytdlp || !workflow.app || workflow.app->ytdlp_ok != 0) return true;
-    workflow.app->ytdlp_ok = tool_probe(workflow.app->program_dir, YTDLP_FILE_NAME, "--version") ? 1 : 0;
-    if (workflow.app->ytdlp_ok != 0) return true;
+    RunContext* run = workflow.context;
+    if (!needs_ytdlp || !run || run->ytdlp_ok != 0) return true;
+    run->ytdlp_ok = tool_probe(run->program_dir, YTDLP_FILE_NAME, "--version") ? 1 : 0;
+    if (run->ytdlp_ok != 0) return true;
     if (message) *message = check_message::ytdlp_missing;
     return false;
 }

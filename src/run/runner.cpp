@@ -21,13 +21,13 @@
 
 #include <array>
 
-#include "app/app_context.h"
-#include "app/log.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/text.h"
 #include "run/engine_status.h"
+#include "run/run_context.h"
 #include "run/tools.h"
+#include "run/workflow_log.h"
 #include "workflow/workflow.h"
 
 namespace {
@@ -41,7 +41,7 @@ bool stop_requested(const Workflow& workflow) {
 }
 
 const EngineTable& engines(const Workflow& workflow) {
-    return workflow.app && workflow.app->engines ? *workflow.app->engines : default_engine_table();
+    return workflow.context && workflow.context->engines ? *workflow.context->engines : default_engine_table();
 }
 
 std::string_view error_text(const ErrorBuffer& buffer) {

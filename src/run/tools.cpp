@@ -8,10 +8,10 @@
 
 #include <cstdlib>
 
-#include "app/app_context.h"
 #include "platform/folders.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "run/run_context.h"
 #include "workflow/workflow.h"
 
 namespace {
@@ -120,17 +120,17 @@ bool ytdlp_parse_answer(std::string_view output, std::string* url, bool* not_liv
 bool ytdlp_resolve(Workflow& workflow, std::string* url, bool* not_live) {
     url->clear();
     *not_live = false;
-    if (!workflow.app) return false;
+    if (!workflow.context) return false;
     std::string source = workflow_settings_copy(workflow).source;
     std::string tool;
-    if (!tool_find(workflow.app->program_dir, YTDLP_FILE_NAME, &tool)) return false;
-    ArgList args = ytdlp_arguments(workflow.app->program_dir, source);
+    if (!tool_find(workflow.context->program_dir, YTDLP_FILE_NAME, &tool)) return false;
+    ArgList args = ytdlp_arguments(workflow.context->program_dir, source);
     ToolOutput output;
     if (!tool_run_capture(tool, &args, YTDLP_RESOLVE_LIMIT_MS, &output) || output.exit_code != 0) return false;
     return ytdlp_parse_answer(output.output, url, not_live);
 }
 
-void ytdlp_probe_thread(AppContext& app) {
-    app.ytdlp_ok = tool_probe(app.program_dir, YTDLP_FILE_NAME, "--version") ? 1 : 0;
-    app_notify(app, TOOL_PROBE_DONE);
+void ytdlp_probe_thread(RunContext& run) {
+    run.ytdlp_ok = tool_probe(run.program_dir, YTDLP_FILE_NAME, "--version") ? 1 : 0;
+    run_notify(run, TOOL_PROBE_DONE);
 }

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-struct AppContext;
+struct RunContext;
 struct Workflow;
 
 #ifdef _WIN32
@@ -64,4 +64,4 @@ void arglist_append(ArgList& list, std::string_view argument);
 
 // The background probe the desktop program starts once: stores the result
 // in ytdlp_ok and notifies the front end with TOOL_PROBE_DONE.
-void ytdlp_probe_thread(AppContext& app);
+void ytdlp_probe_thread(RunContext& run);

@@ -127,7 +127,7 @@ MainWindow::MainWindow(AppContext& app, MainWindowOptions options) : app_(app), 
     place_controls();
     refresh_list();
     refresh_details();
-    app_set_notifier(app_, &MainWindow::notify, this);
+    run_set_notifier(app_, &MainWindow::notify, this);
     connect(&timer_, &QTimer::timeout, this, [this] {
         refresh_list();
         refresh_details();
@@ -143,7 +143,7 @@ MainWindow::MainWindow(AppContext& app, MainWindowOptions options) : app_(app), 
 
 MainWindow::~MainWindow() {
     timer_.stop();
-    app_set_notifier(app_, nullptr, nullptr);
+    run_set_notifier(app_, nullptr, nullptr);
 }
 
 void MainWindow::build_header() {
@@ -402,7 +402,7 @@ void MainWindow::shut_down() {
     if (shut_down_) return;
     shut_down_ = true;
     timer_.stop();
-    app_set_notifier(app_, nullptr, nullptr);
+    run_set_notifier(app_, nullptr, nullptr);
     for (const WorkflowPtr& workflow : app_.workflows) workflow_stop(workflow.get());
     save_list(app_);
 }

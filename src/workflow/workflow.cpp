@@ -9,7 +9,7 @@ Workflow* workflow_create(WorkflowList& list) {
     workflow->id = list.next_id;
     // Saturate rather than wrap to 0: only a hand-edited list gets this far.
     if (list.next_id != UINT32_MAX) ++list.next_id;
-    workflow->app = list.context;
+    workflow->context = list.context;
     workflow->settings.recording_dir = utf16_fit(list.recordings_dir, URL_CAPACITY);
     return workflow;
 }

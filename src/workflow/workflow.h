@@ -20,7 +20,7 @@
 
 #include "platform/event.h"
 
-struct AppContext;  // the front end's context; opaque to this layer
+struct RunContext;  // run control's context; opaque to this layer
 struct RunnerThread;
 
 // Frees run control's handle on a runner; defined with run control (run/),
@@ -92,7 +92,7 @@ struct WorkflowSettings {
 
 struct Workflow {
     uint32_t id = 0;
-    AppContext* app = nullptr;  // the context that owns this record
+    RunContext* context = nullptr;  // the context that runs this record
 
     // Written under `lock`; read under it from other threads.
     WorkflowSettings settings;
@@ -135,7 +135,7 @@ struct WorkflowList {
     uint32_t next_id = 1;
     std::string config_path;
     std::string recordings_dir;
-    AppContext* context = nullptr;
+    RunContext* context = nullptr;
 };
 
 // Display names.

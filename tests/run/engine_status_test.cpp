@@ -25,7 +25,7 @@ TEST_F(ContractTest, StatusIsStoredCutAndPostedOnlyWhileSomeoneListens) {
     ASSERT_EQ(statuses().size(), 1u);
     EXPECT_EQ(statuses()[0].id, w.id);
 
-    app_set_notifier(app_, nullptr, nullptr);  // the window has closed
+    run_set_notifier(app_, nullptr, nullptr);  // the window has closed
     on_engine_streaming(&w, std::string(400, 'x').c_str());
     EXPECT_EQ(workflow_state(w), WorkflowState::streaming);
     EXPECT_EQ(workflow_current_operation(w).size(), OPERATION_CAPACITY - 1);

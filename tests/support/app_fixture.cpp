@@ -12,7 +12,7 @@ void AppFixture::SetUp() {
     app_.engines = &fake_engine_table();
     app_.program_dir = dir_.file("program");
     ASSERT_TRUE(ensure_directory(app_.program_dir + "/tools"));
-    app_set_notifier(
+    run_set_notifier(
         app_,
         [](void* context, uint32_t id) {
             // Runner threads must not read the table the test thread edits,
@@ -29,7 +29,7 @@ void AppFixture::SetUp() {
 
 void AppFixture::TearDown() {
     for (WorkflowPtr& workflow : app_.workflows) workflow_stop(workflow.get());
-    app_set_notifier(app_, nullptr, nullptr);
+    run_set_notifier(app_, nullptr, nullptr);
     app_.workflows.clear();
 }
 
