@@ -15,10 +15,10 @@ namespace {
 
 using ::testing::HasSubstr;
 
-constexpr int32_t OVERLAY = static_cast<int32_t>(WorkflowType::overlay_stream);
-constexpr int32_t RECORD = static_cast<int32_t>(WorkflowType::record_then_push);
-constexpr int32_t MP4 = static_cast<int32_t>(WorkflowType::mp4_loop);
-constexpr int32_t YOUTUBE = static_cast<int32_t>(SourceType::youtube);
+constexpr WorkflowType OVERLAY = WorkflowType::overlay_stream;
+constexpr WorkflowType RECORD = WorkflowType::record_then_push;
+constexpr WorkflowType MP4 = WorkflowType::mp4_loop;
+constexpr SourceType YOUTUBE = SourceType::youtube;
 
 class RunnerThreads : public AppFixture {
   protected:
@@ -33,36 +33,77 @@ class RunnerThreads : public AppFixture {
     }
 };
 
-TEST_F(RunnerThreads, DirectRestreamStreamsUntilStopped) {
-    Workflow& w = add_workflow([](WorkflowSettings&) {});
-    ASSERT_TRUE(workflow_start(w));
-    ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
-    workflow_stop(&w);
-    EXPECT_EQ(path(), (std::vector<std::string>{"STARTING", "RESOLVING", "STREAMING", "STOPPED"}));
-    EXPECT_EQ(workflow_current_operation(w), "Stopped");
-    EXPECT_NE(w.start_tick.load(), 0u);  // kept after the run
-    std::string log = workflow_log(w);
-    EXPECT_THAT(log, HasSubstr("Workflow started\n"));
-    EXPECT_THAT(log, HasSubstr("Native HLS/RTMP engine starting\n"));
-    EXPECT_THAT(log, HasSubstr("Workflow stopped\n"));
-    std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].source, "http://127.0.0.1:9/live.m3u8");
-    EXPECT_THAT(calls[0].recording_path, HasSubstr(app_.recordings_dir + "/workflow-" + std::to_string(w.id) + "-"));
-    EXPECT_THAT(calls[0].recording_path, ::testing::EndsWith(".ts"));
+// Each type's states from start to stop (repeats of a state folded), the
+// source its engine got and its own log line.
+TEST_F(RunnerThreads, StatePathsOfEachType) {
+    TempDir media;
+    write_file(media.file("clip.mp4"), "not really");
+    fake_ytdlp_page("http://127.0.0.1:9/yt.m3u8", 2);  // upcoming twice, then live
+    struct Case {
+        std::function<void(WorkflowSettings&)> edit;
+        WorkflowState until;  // stopped: the run ends by itself
+        std::vector<std::string> path;
+        std::string source, log_line;
+    };
+    const Case cases[] = {
+        {[](WorkflowSettings&) {}, WorkflowState::streaming, {"STARTING", "RESOLVING", "STREAMING", "STOPPED"},
+         "http://127.0.0.1:9/live.m3u8", "Native HLS/RTMP engine starting\n"},
+        // Overlay fields set but both overlay flags off; a loop that ends well is not restarted.
+        {[&](WorkflowSettings& s) {
+             s.type = MP4;
+             s.source = media.file("clip.mp4");
+             s.image_x_pct = 40;
+         },
+         WorkflowState::stopped, {"STARTING", "STREAMING", "STOPPED"}, media.file("clip.mp4"),
+         "MP4 packet-copy loop starting (decoder and encoder bypassed)\n"},
+        // poll_seconds 0 asks again at once.
+        {[](WorkflowSettings& s) {
+             s.type = RECORD;
+             s.source_type = YOUTUBE;
+             s.source = "https://www.youtube.com/watch?v=abc";
+             s.poll_seconds = 0;
+         },
+         WorkflowState::recording,
+         {"STARTING", "RESOLVING", "WAITING", "RESOLVING", "WAITING", "RESOLVING", "RECORDING", "STOPPED"},
+         "http://127.0.0.1:9/yt.m3u8", "Workflow started\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.log_line);
+        fake_engines().reset();
+        fake_engines().loop = FakeBehavior::end_without_recording;
+        {
+            std::lock_guard guard(lock_);
+            statuses_.clear();
+        }
+        Workflow& w = add_workflow(c.edit);
+        ASSERT_TRUE(workflow_start(w));
+        if (c.until == WorkflowState::stopped) {
+            ASSERT_TRUE(wait_until([&] { return !workflow_runner_alive(w); }, 5000));
+        } else {
+            ASSERT_TRUE(wait_for_state(w, c.until, 10000));
+            workflow_stop(&w);
+        }
+        EXPECT_EQ(path(), c.path);
+        EXPECT_NE(w.start_tick.load(), 0u);  // kept after the run
+        std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].source, c.source);
+        EXPECT_FALSE(calls[0].has_overlay);
+        EXPECT_THAT(workflow_log(w), HasSubstr(c.log_line));
+    }
 }
 
 TEST_F(RunnerThreads, EndedLiveWithRecordingLoopsItThroughTheMatchingLoopEngine) {
     struct Case {
-        int32_t type;
+        WorkflowType type;
         const char* capture_engine;
         const char* loop_engine;
     };
-    for (const Case& c : {Case{3, "hls_to_rtmp_engine", "ts_loop_publisher"},
+    for (const Case& c : {Case{WorkflowType::direct_restream, "hls_to_rtmp_engine", "ts_loop_publisher"},
                           Case{OVERLAY, "overlay_stream_engine", "overlay_ts_loop_engine"},
                           Case{RECORD, "hls_to_ts_recorder", "ts_loop_publisher"},
-                          Case{5, "overlay_stream_engine", "ts_loop_publisher"}}) {
-        SCOPED_TRACE(c.type);
+                          Case{static_cast<WorkflowType>(5), "overlay_stream_engine", "ts_loop_publisher"}}) {
+        SCOPED_TRACE(static_cast<int>(c.type));
         fake_engines().reset();
         fake_engines().capture = FakeBehavior::end_with_recording;
         Workflow& w = add_workflow([&](WorkflowSettings& s) { s.type = c.type; });
@@ -121,24 +162,6 @@ TEST_F(RunnerThreads, CaptureFailuresAreRetriedWithTheirOwnLogLines) {
     }
 }
 
-TEST_F(RunnerThreads, Mp4LoopEndsWithoutRestartWhenTheEngineSucceeds) {
-    TempDir media;
-    write_file(media.file("clip.mp4"), "not really");
-    fake_engines().loop = FakeBehavior::end_without_recording;
-    Workflow& w = add_workflow([&](WorkflowSettings& s) {
-        s.type = MP4;
-        s.source = media.file("clip.mp4");
-        s.image_x_pct = 40;  // overlay fields set, but both overlay flags off
-    });
-    ASSERT_TRUE(workflow_start(w));
-    ASSERT_TRUE(wait_until([&] { return !workflow_runner_alive(w); }, 5000));
-    EXPECT_EQ(path(), (std::vector<std::string>{"STARTING", "STREAMING", "STOPPED"}));
-    std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_FALSE(calls[0].has_overlay);
-    EXPECT_THAT(workflow_log(w), HasSubstr("MP4 packet-copy loop starting (decoder and encoder bypassed)\n"));
-}
-
 TEST_F(RunnerThreads, Mp4LoopWithTextOverlayGetsSettingsAndRetriesFailures) {
     TempDir media;
     write_file(media.file("clip.MP4"), "not really");
@@ -146,7 +169,7 @@ TEST_F(RunnerThreads, Mp4LoopWithTextOverlayGetsSettingsAndRetriesFailures) {
     Workflow& w = add_workflow([&](WorkflowSettings& s) {
         s.type = MP4;
         s.source = media.file("clip.MP4");
-        s.text_enabled = 1;
+        s.text_enabled = true;
     });
     ASSERT_TRUE(workflow_start(w));
     ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 5000));
@@ -154,23 +177,6 @@ TEST_F(RunnerThreads, Mp4LoopWithTextOverlayGetsSettingsAndRetriesFailures) {
     EXPECT_TRUE(fake_engines().calls_copy().at(0).has_overlay);
     EXPECT_EQ(workflow_last_error(w), "Native operation failed");
     EXPECT_THAT(workflow_log(w), HasSubstr("Native MP4 loop failed: Native operation failed\n"));
-}
-
-TEST_F(RunnerThreads, RecordThenPushWaitsForTheLiveThenRecords) {
-    // Upcoming twice, then live; poll_seconds 0 asks again at once.
-    fake_ytdlp_page("http://127.0.0.1:9/yt.m3u8", 2);
-    Workflow& w = add_workflow([](WorkflowSettings& s) {
-        s.type = RECORD;
-        s.source_type = YOUTUBE;
-        s.source = "https://www.youtube.com/watch?v=abc";
-        s.poll_seconds = 0;
-    });
-    ASSERT_TRUE(workflow_start(w));
-    ASSERT_TRUE(wait_for_state(w, WorkflowState::recording, 10000));
-    workflow_stop(&w);
-    EXPECT_EQ(path(), (std::vector<std::string>{"STARTING", "RESOLVING", "WAITING", "RESOLVING", "WAITING", "RESOLVING",
-                                                "RECORDING", "STOPPED"}));
-    EXPECT_EQ(fake_engines().calls_copy().at(0).source, "http://127.0.0.1:9/yt.m3u8");
 }
 
 TEST_F(RunnerThreads, UnresolvedYoutubePageEndsDirectRestreamInError) {
@@ -261,10 +267,7 @@ TEST_F(RunnerThreads, StartOnARunningWorkflowChangesNothing) {
 }
 
 TEST_F(RunnerThreads, InvalidStartIsRefusedWithTheReason) {
-    Workflow& w = add_workflow([](WorkflowSettings& s) {
-        s.enabled = 0;
-        s.source.clear();
-    });
+    Workflow& w = add_workflow([](WorkflowSettings& s) { s.enabled = false; });
     EXPECT_FALSE(workflow_start(w));
     EXPECT_EQ(workflow_state(w), WorkflowState::error);
     EXPECT_EQ(workflow_current_operation(w), "Validation failed");

@@ -1,5 +1,4 @@
-// The theme on screen: painted buttons and check boxes use the palette in
-// their states, and top-level windows are centred once.
+// Top-level windows are centred once: a window the user moved stays put.
 #include "ui/style.h"
 
 #include <gtest/gtest.h>
@@ -9,29 +8,6 @@
 #include <QScreen>
 
 namespace {
-
-TEST(StyleLook, PaintedButtonAndCheckBoxUseThePalette) {
-    QWidget parent;
-    ThemedButton* button = create_themed_button(&parent, QStringLiteral("Go"), 0, 0, 96, true);
-    EXPECT_EQ(button->height(), THEMED_BUTTON_HEIGHT);
-    QImage picture = button->grab().toImage();
-    EXPECT_EQ(picture.pixelColor(10, 40), ui_colour(UiColour::primary_button));
-    EXPECT_EQ(picture.pixelColor(0, 0),
-              ui_colour(UiColour::window_background));  // outside the rounded corner
-    button->setEnabled(false);
-    picture = button->grab().toImage();
-    EXPECT_EQ(picture.pixelColor(10, 40), ui_colour(UiColour::disabled_button));
-
-    ThemedCheckBox check(QStringLiteral("Enabled"), nullptr);
-    check.resize(120, 24);
-    check.setChecked(true);
-    picture = check.grab().toImage();
-    const int top = (24 - 16) / 2;
-    EXPECT_EQ(picture.pixelColor(0, top), ui_colour(UiColour::outline));
-    EXPECT_EQ(picture.pixelColor(3, top + 8), ui_colour(UiColour::accent));  // start of the tick
-    EXPECT_EQ(picture.pixelColor(2, top + 13), ui_colour(UiColour::edit_background));
-    EXPECT_EQ(picture.pixelColor(18, 1), ui_colour(UiColour::dialog_background));
-}
 
 TEST(StyleCentring, TopLevelWindowsAreCentredOnce) {
     CentringHook hook;
