@@ -304,8 +304,8 @@ void WorkflowEditor::fill_from(const WorkflowSettings& settings) {
     c_.delete_after_push->setChecked(settings.delete_after_push);
     c_.prefer_stream_copy->setChecked(settings.prefer_stream_copy);
     c_.fallback_transcoding->setChecked(settings.fallback_transcoding);
-    for (QLineEdit* edit : {c_.name, c_.source, c_.output, c_.image_path, c_.text, c_.text_color,
-                            c_.background_color, c_.bitrate, c_.recording_dir})
+    for (QLineEdit* edit : {c_.name, c_.source, c_.output, c_.image_path, c_.text, c_.text_color, c_.background_color,
+                            c_.bitrate, c_.recording_dir})
         edit->setCursorPosition(0);
 }
 

@@ -143,7 +143,7 @@ struct WorkflowList {
 };
 
 // Display names.
-[[nodiscard]] const char* workflow_state_name(uint32_t state);    // "UNKNOWN" above 11
+[[nodiscard]] const char* workflow_state_name(uint32_t state);         // "UNKNOWN" above 11
 [[nodiscard]] const char* workflow_type_list_name(WorkflowType type);  // "Overlay", ... ; "Direct" otherwise
 [[nodiscard]] const char* workflow_type_editor_name(WorkflowType type);
 [[nodiscard]] const char* workflow_source_column(WorkflowType type, SourceType source_type);

@@ -136,12 +136,13 @@ TEST_F(CliTest, EditTakesEveryEditorField) {
     ASSERT_EQ(add_direct("Main").code, 0);
     std::string image = dir.file("logo.png");
     write_file(image, "png");
-    ASSERT_EQ(cli({"edit", "1", "--type", "overlay", "--image", image, "--image-x", "99", "--image-y", "0",
-                   "--image-scale", "50", "--text", "Breaking news", "--text-bottom", "5", "--font-size", "28",
-                   "--scroll-speed", "200", "--text-color", "#ff0000", "--background-color", "#0000FF", "--bitrate",
-                   "4M", "--encoder", "Software H.264", "--enabled", "no", "--reconnects", "7"})
-                  .code,
-              0);
+    std::vector<std::string> edit = {"edit",          "1",         "--type", "overlay",      "--image",
+                                     image,           "--image-x", "99",     "--image-y",    "0",
+                                     "--image-scale", "50",        "--text", "Breaking news"};
+    edit.insert(edit.end(), {"--text-bottom", "5", "--font-size", "28", "--scroll-speed", "200", "--text-color",
+                             "#ff0000", "--background-color", "#0000FF", "--bitrate", "4M"});
+    edit.insert(edit.end(), {"--encoder", "Software H.264", "--enabled", "no", "--reconnects", "7"});
+    ASSERT_EQ(cli(edit).code, 0);
     const std::pair<std::vector<std::string>, std::string> usage_errors[] = {
         {{"--image-x", "100"}, "--image-x takes a whole number from 0 to 99"},
         {{"--scroll-speed", "15"}, "--scroll-speed takes 10, 20, ... 200"},
