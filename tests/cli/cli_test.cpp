@@ -89,16 +89,6 @@ TEST_F(CliTest, RunPrintsEveryStatusChangeAndStopsAfterTheGivenTime) {
     EXPECT_THAT(run.out, ::testing::Not(HasSubstr("SECRET")));
 }
 
-TEST_F(CliTest, RunShowsLastErrorChanges) {
-    ASSERT_EQ(add_direct("Main").code, 0);
-    fake_engines().capture = FakeBehavior::fail;
-    fake_engines().error_text = "connection failed";
-    CliResult run = cli({"run", "--seconds", "1", "1"});
-    EXPECT_EQ(run.code, 0);
-    EXPECT_THAT(run.out, HasSubstr("#1 last error: connection failed\n"));
-    EXPECT_THAT(run.out, HasSubstr(" #1 RECONNECTING Restarting source after error\n"));
-}
-
 TEST_F(CliTest, RunThatEndsByItselfInErrorExitsOne) {
     CliResult added = cli({"add", "--type", "direct", "--name", "yt", "--source", "https://youtu.be/abc", "--output",
                            "rtmp://127.0.0.1:9/live/k"});
