@@ -74,8 +74,10 @@ uint32_t read_unsigned(std::string_view text) {
 
 // One row per column of a record line after the kind letter and the id
 // (fields 0 and 1), in file order. The member's type says how the column is
-// read and written: text cut to `capacity`, a flag as 0 or 1, an enum or a
-// signed number as signed decimal, a colour as unsigned decimal. A field's
+// read and written: text cut to `capacity`; a flag as 0 or 1 (any number but
+// 0 in a hand-edited file reads as set, and is saved back as 1); an enum or
+// a signed number as signed decimal, kept as it is even where no type has
+// that number; a colour as unsigned decimal. A field's
 // default is its WorkflowSettings default; it stays when a 27-field line
 // from older versions ends before its column.
 using Field = std::variant<std::string WorkflowSettings::*, int32_t WorkflowSettings::*, uint32_t WorkflowSettings::*,

@@ -122,7 +122,8 @@ TEST_F(ConfigTest, ReadsTheRecordShapesItAccepts) {
 }
 
 // Only a hand-edited file holds a type or source type the program does not
-// offer, or a flag other than 0 and 1; the numbers are kept and saved back.
+// offer, or a flag other than 0 and 1: the type numbers are kept and saved
+// back, a flag reads as set and is saved as 1.
 TEST_F(ConfigTest, UnknownTypeNumbersTravelUnchanged) {
     ASSERT_TRUE(load("VELTRONA\t1\n" + record("1", "odd", "", "5\t7\t2") + "\n" + record("2", "zero", "", "0\t0\t0")));
     ASSERT_EQ(app.workflows.size(), 2u);
