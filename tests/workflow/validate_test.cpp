@@ -116,8 +116,8 @@ TEST_F(ValidateTest, ChecksInOrderWithTheirMessages) {
         {{.type = MP4, .source = media.file("clip.mp4"), .recording_dir = ""}, ""},
         {{.source = "srt://host:9000"}, ""},
     };
-    for (const auto& [edit, message] : cases) {
-        EXPECT_EQ(message_for([&](WorkflowSettings& s) { apply(edit, s); }), message) << edit.source;
+    for (const auto& c : cases) {
+        EXPECT_EQ(message_for([&](WorkflowSettings& s) { apply(c.first, s); }), c.second) << c.first.source;
     }
 }
 
