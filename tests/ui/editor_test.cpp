@@ -1,7 +1,7 @@
 // The workflow editor: a failed Save check (its box, text and focus, the
 // record untouched), every field written in one step, the per-type groups,
-// values kept across type changes, list edges, the colour chooser and the
-// keyboard. The checks themselves are tested in tests/workflow.
+// values kept across type changes, list edges and the colour chooser. The
+// checks themselves are tested in tests/workflow.
 #include "ui/editor.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTest>
 #include <tuple>
 
 #include "fake_dialogs.h"
@@ -154,20 +153,6 @@ TEST_F(EditorTest, ColourChooserWritesBlueGreenRedAndCancelChangesNothing) {
     dialogs_->file_answer.clear();  // a cancelled file chooser
     c.source_browse->click();
     EXPECT_FALSE(c.source->text().isEmpty());
-}
-
-TEST_F(EditorTest, EscapeCancelsAndEnterSaves) {
-    Workflow& record = add_workflow([](WorkflowSettings&) {});
-    for (auto [key, result, name_after] : {std::tuple{Qt::Key_Escape, QDialog::Rejected, "Test"},
-                                           std::tuple{Qt::Key_Return, QDialog::Accepted, "Changed"}}) {
-        WorkflowEditor editor(nullptr, record);
-        const EditorControls& c = editor.controls();
-        editor.show();
-        c.name->setText(QStringLiteral("Changed"));
-        QTest::keyClick(c.name, key);
-        EXPECT_EQ(editor.result(), result);
-        EXPECT_EQ(workflow_settings_copy(record).name, name_after);
-    }
 }
 
 }  // namespace
