@@ -1,6 +1,6 @@
-// The main window: what a row and the details show, every command with its
+// The main window: what a row and the details show, the commands and their
 // messages, live updates posted from other threads, closing, and the
-// player shortcut.
+// player shortcut. Start, stop and restart themselves are the runner tests'.
 #include "ui/main_window.h"
 
 #include <gtest/gtest.h>
