@@ -107,9 +107,7 @@ TEST_F(CliTest, RunThatEndsByItselfInErrorExitsOne) {
 
 TEST_F(CliTest, CheckAndRunRefuseWorkflowsThatCannotStart) {
     ASSERT_EQ(add_direct("Main").code, 0);
-    std::string config = read_file(dir.file("config.tsv"));
-    config.replace(config.find("\t3\t2\t1\t"), 7, "\t3\t2\t0\t");  // disable it by hand
-    write_file(dir.file("config.tsv"), config);
+    ASSERT_EQ(cli({"edit", "1", "--enabled", "no"}).code, 0);
     CliResult check = cli({"check", "1"});
     EXPECT_EQ(check.code, 1);
     EXPECT_EQ(check.out, "This workflow is disabled.\n");
