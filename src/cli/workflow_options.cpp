@@ -29,9 +29,9 @@ Problem read_number(const std::string& option, const std::string& value, uint64_
     return std::nullopt;
 }
 
-Problem read_flag(const std::string& option, const std::string& value, int32_t* field) {
+Problem read_flag(const std::string& option, const std::string& value, bool* field) {
     if (value != "yes" && value != "no") return usage(option + " takes yes or no");
-    *field = value == "yes" ? 1 : 0;
+    *field = value == "yes";
     return std::nullopt;
 }
 
@@ -45,14 +45,14 @@ Problem read_color(EditorField field, const std::string& value, uint32_t* color)
     return std::nullopt;
 }
 
-Problem read_type(const std::string& value, int32_t* type) {
+Problem read_type(const std::string& value, WorkflowType* type) {
     static const std::map<std::string, WorkflowType> names = {{"overlay", WorkflowType::overlay_stream},
                                                               {"record", WorkflowType::record_then_push},
                                                               {"direct", WorkflowType::direct_restream},
                                                               {"mp4", WorkflowType::mp4_loop}};
     auto found = names.find(value);
     if (found == names.end()) return usage("--type takes direct, record, overlay or mp4");
-    *type = static_cast<int32_t>(found->second);
+    *type = found->second;
     return std::nullopt;
 }
 
@@ -87,16 +87,16 @@ Problem apply_one(WorkflowSettings& s, const std::string& option, const std::str
         s.bitrate = utf16_fit(value, BITRATE_CAPACITY);
     else if (option == "--source-type") {
         if (value != "youtube" && value != "direct") return usage("--source-type takes youtube or direct");
-        s.source_type = static_cast<int32_t>(value == "youtube" ? SourceType::youtube : SourceType::direct);
+        s.source_type = value == "youtube" ? SourceType::youtube : SourceType::direct;
     } else if (option == "--poll-seconds") {
         Problem problem = read_number(option, value, 0x7FFFFFFF, &s.poll_seconds);
         s.poll_seconds = editor_poll_seconds(s.poll_seconds);
         return problem;
     } else if (option == "--image") {
-        s.image_enabled = 1;
+        s.image_enabled = true;
         s.image_path = utf16_fit(value, URL_CAPACITY);
     } else if (option == "--text") {
-        s.text_enabled = 1;
+        s.text_enabled = true;
         s.text = utf16_fit(value, OVERLAY_TEXT_CAPACITY);
     } else if (option == "--encoder")
         return read_encoder(value, &s.encoder);

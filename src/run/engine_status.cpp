@@ -51,12 +51,12 @@ void fill_overlay_settings(void* context, OverlaySettings* settings) {
     const WorkflowSettings& s = workflow.settings;
     *settings = OverlaySettings{};
     settings->revision_value = revision;
-    settings->image_enabled = static_cast<uint32_t>(s.image_enabled);
+    settings->image_enabled = s.image_enabled ? 1 : 0;
     settings->image_path = s.image_path;
     settings->image_x_pct = s.image_x_pct;
     settings->image_y_pct = s.image_y_pct;
     settings->image_scale_pct = s.image_scale_pct;
-    settings->text_enabled = static_cast<uint32_t>(s.text_enabled);
+    settings->text_enabled = s.text_enabled ? 1 : 0;
     settings->text = s.text;
     settings->text_bottom_pct = s.text_bottom_pct;
     settings->font_size = s.font_size;

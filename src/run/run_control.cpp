@@ -70,8 +70,7 @@ bool validate_and_launch(Workflow& workflow) {
 bool workflow_check(Workflow& workflow, std::string* message) {
     if (!workflow_validate(workflow, message)) return false;
     const WorkflowSettings s = workflow_settings_copy(workflow);
-    const bool needs_ytdlp = s.type != static_cast<int32_t>(WorkflowType::mp4_loop) &&
-                             s.source_type == static_cast<int32_t>(SourceType::youtube);
+    const bool needs_ytdlp = s.type != WorkflowType::mp4_loop && s.source_type == SourceType::youtube;
     RunContext* run = workflow.context;
     if (!needs_ytdlp || !run || run->ytdlp_ok != 0) return true;
     run->ytdlp_ok = tool_probe(run->program_dir, YTDLP_FILE_NAME, "--version") ? 1 : 0;

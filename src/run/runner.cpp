@@ -101,7 +101,7 @@ EngineHooks engine_hooks(Workflow& workflow, const WorkflowSettings& s) {
     EngineHooks hooks;
     hooks.notice = on_engine_notice;
     hooks.context = &workflow;
-    if (s.source_type == static_cast<int32_t>(SourceType::youtube)) hooks.resolve_source = resolve_again;
+    if (s.source_type == SourceType::youtube) hooks.resolve_source = resolve_again;
     return hooks;
 }
 
@@ -110,7 +110,7 @@ int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& so
             const std::string& recording_path, ErrorBuffer& error) {
     if (!capturable_source(source_url)) return 0;
     error.fill(0);
-    if (s.type == static_cast<int32_t>(WorkflowType::record_then_push)) {
+    if (s.type == WorkflowType::record_then_push) {
         workflow_set_status(workflow, WorkflowState::recording, "Recording live source");
         log_workflow(workflow, "Native HLS to TS recording starting");
         int result = engines(workflow).hls_to_ts_recorder(source_url, recording_path, &workflow.stop_event,
@@ -118,7 +118,7 @@ int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& so
         if (result == 0) workflow_report_engine_error(workflow, error_text(error), "Native recording failed");
         return result;
     }
-    if (s.type == static_cast<int32_t>(WorkflowType::direct_restream)) {
+    if (s.type == WorkflowType::direct_restream) {
         workflow_set_status(workflow, WorkflowState::resolving, "Connecting native RTMP/RTMPS publisher");
         log_workflow(workflow, "Native HLS/RTMP engine starting");
         int result =
@@ -147,13 +147,13 @@ int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& so
 enum class Resolution { use_url, wait, fail };
 
 Resolution resolve_source(Workflow& workflow, const WorkflowSettings& s, std::string* source_url) {
-    if (s.source_type != static_cast<int32_t>(SourceType::youtube)) {
+    if (s.source_type != SourceType::youtube) {
         *source_url = s.source;
         return Resolution::use_url;
     }
     bool not_live = false;
     bool ok = ytdlp_resolve(workflow, source_url, &not_live);
-    bool record_then_push = s.type == static_cast<int32_t>(WorkflowType::record_then_push);
+    bool record_then_push = s.type == WorkflowType::record_then_push;
     if (ok && (!record_then_push || !not_live)) return Resolution::use_url;
     source_url->clear();
     return record_then_push ? Resolution::wait : Resolution::fail;
@@ -171,7 +171,7 @@ RunEnd capture_loop(Workflow& workflow, std::string* recording_path) {
     for (;;) {
         if (stop_requested(workflow)) return RunEnd::stopped;
         WorkflowSettings s = workflow_settings_copy(workflow);
-        if (s.type == static_cast<int32_t>(WorkflowType::mp4_loop)) {
+        if (s.type == WorkflowType::mp4_loop) {
             if (mp4_pass(workflow, s, error) == RunEnd::stopped) return RunEnd::stopped;
             continue;
         }
@@ -217,7 +217,7 @@ RunEnd loop_phase(Workflow& workflow, const std::string& recording_path) {
         workflow_set_status(workflow, WorkflowState::playing, "Looping TS recording continuously");
         error.fill(0);
         WorkflowSettings s = workflow_settings_copy(workflow);
-        if (s.type == static_cast<int32_t>(WorkflowType::overlay_stream)) {
+        if (s.type == WorkflowType::overlay_stream) {
             OverlaySettings overlay;
             fill_overlay_settings(&workflow, &overlay);
             log_workflow(workflow, "Native TS overlay loop starting (encoder: %s)", overlay.encoder.c_str());

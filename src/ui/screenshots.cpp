@@ -19,7 +19,8 @@ namespace {
 
 struct Sample {
     const char* name;
-    int32_t type, source_type;
+    WorkflowType type;
+    SourceType source_type;
     WorkflowState state;
     const char* operation;
     uint64_t seconds;
@@ -40,11 +41,12 @@ Workflow& add_sample(AppContext& app, const Sample& sample) {
     s.name = sample.name;
     s.type = sample.type;
     s.source_type = sample.source_type;
-    s.source = sample.type == 4 ? "/home/user/Videos/loop.mp4" : "https://www.youtube.com/watch?v=abc123";
+    s.source =
+        sample.type == WorkflowType::mp4_loop ? "/home/user/Videos/loop.mp4" : "https://www.youtube.com/watch?v=abc123";
     s.output_url = "rtmps://live.example.com:443/app/secret-stream-key";
-    s.image_enabled = 1;
+    s.image_enabled = true;
     s.image_path = "/home/user/Pictures/logo.png";
-    s.text_enabled = 1;
+    s.text_enabled = true;
     s.text = "Live from the main stage";
     s.text_color = 0x00D7FF;
     workflow_settings_replace(workflow, s);
@@ -72,10 +74,12 @@ int main(int argc, char** argv) {
     AppContext app;
     app_context_init(app, scratch.path().toStdString());
     const Sample samples[] = {
-        {"Main stage restream", 3, 1, WorkflowState::streaming, "Streaming", 25 * 60 + 7},
-        {"Night show archive", 2, 1, WorkflowState::recording, "Recording live stream", 12 * 60 + 48},
-        {"Sponsor loop", 4, 2, WorkflowState::error, "Retrying in 3 seconds", 95},
-        {"Overlay backup", 1, 2, WorkflowState::stopped, "Stopped", 0},
+        {"Main stage restream", WorkflowType::direct_restream, SourceType::youtube, WorkflowState::streaming,
+         "Streaming", 25 * 60 + 7},
+        {"Night show archive", WorkflowType::record_then_push, SourceType::youtube, WorkflowState::recording,
+         "Recording live stream", 12 * 60 + 48},
+        {"Sponsor loop", WorkflowType::mp4_loop, SourceType::direct, WorkflowState::error, "Retrying in 3 seconds", 95},
+        {"Overlay backup", WorkflowType::overlay_stream, SourceType::direct, WorkflowState::stopped, "Stopped", 0},
     };
     for (const Sample& sample : samples) add_sample(app, sample);
     workflow_set_last_error(*app.workflows[2], "RTMP connect failed: connection refused");
@@ -94,8 +98,8 @@ int main(int argc, char** argv) {
     for (int type = 1; type <= 4; ++type) {
         Sample sample = samples[0];
         sample.name = "Evening show";
-        sample.type = type;
-        sample.source_type = 1;
+        sample.type = static_cast<WorkflowType>(type);
+        sample.source_type = SourceType::youtube;
         WorkflowEditor editor(nullptr, add_sample(app, sample));
         ok = save(editor, folder, names[type - 1]) && ok;
     }

@@ -12,6 +12,9 @@
 #include <limits>
 #include <sstream>
 #include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "platform/files.h"
@@ -69,42 +72,98 @@ uint32_t read_unsigned(std::string_view text) {
     return negative ? static_cast<uint32_t>(0u - value) : value;
 }
 
-std::string read_text(std::string_view text, size_t capacity) {
-    return utf16_fit(text, capacity);
+// One row per column of a record line after the kind letter and the id
+// (fields 0 and 1), in file order. The member's type says how the column is
+// read and written: text cut to `capacity`; a flag as 0 or 1 (any number but
+// 0 in a hand-edited file reads as set, and is saved back as 1); an enum or
+// a signed number as signed decimal, kept as it is even where no type has
+// that number; a colour as unsigned decimal. A field's
+// default is its WorkflowSettings default; it stays when a 27-field line
+// from older versions ends before its column.
+using Field = std::variant<std::string WorkflowSettings::*, int32_t WorkflowSettings::*, uint32_t WorkflowSettings::*,
+                           bool WorkflowSettings::*, WorkflowType WorkflowSettings::*, SourceType WorkflowSettings::*>;
+
+struct Column {
+    Field field;
+    size_t capacity = 0;  // text columns: UTF-16 units, terminator included
+};
+
+using S = WorkflowSettings;
+const Column COLUMNS[] = {
+    {&S::type},
+    {&S::source_type},
+    {&S::enabled},
+    {&S::name, NAME_CAPACITY},
+    {&S::source, URL_CAPACITY},
+    {&S::output_url, URL_CAPACITY},
+    {&S::image_enabled},
+    {&S::image_path, URL_CAPACITY},
+    {&S::image_x_pct},
+    {&S::image_y_pct},
+    {&S::image_scale_pct},
+    {&S::text_enabled},
+    {&S::text, OVERLAY_TEXT_CAPACITY},
+    {&S::reserved},
+    {&S::text_bottom_pct},
+    {&S::font_size},
+    {&S::encoder, ENCODER_CAPACITY},
+    {&S::bitrate, BITRATE_CAPACITY},
+    {&S::audio_codec, AUDIO_CODEC_CAPACITY},
+    {&S::recording_dir, URL_CAPACITY},
+    {&S::poll_seconds},
+    {&S::reconnects},
+    {&S::delete_after_push},
+    {&S::prefer_stream_copy},
+    {&S::fallback_transcoding},
+    // Fields 27 to 29: absent from 27-field lines.
+    {&S::scroll_speed},
+    {&S::text_color},
+    {&S::background_color},
+};
+constexpr size_t FIRST_COLUMN = 2;
+static_assert(FIRST_COLUMN + std::size(COLUMNS) == MAX_FIELDS);
+
+template <typename Member>
+using ValueOf = std::remove_cvref_t<decltype(std::declval<WorkflowSettings&>().*std::declval<Member>())>;
+
+void read_column(const Column& column, WorkflowSettings& s, std::string_view text) {
+    std::visit(
+        [&](auto member) {
+            using T = ValueOf<decltype(member)>;
+            if constexpr (std::is_same_v<T, std::string>) {
+                s.*member = utf16_fit(text, column.capacity);
+            } else if constexpr (std::is_same_v<T, bool>) {
+                s.*member = read_signed(text) != 0;
+            } else if constexpr (std::is_same_v<T, uint32_t>) {
+                s.*member = read_unsigned(text);
+            } else {
+                s.*member = static_cast<T>(read_signed(text));  // int32_t and the enums
+            }
+        },
+        column.field);
+}
+
+void write_column(std::string& line, const Column& column, const WorkflowSettings& s) {
+    std::visit(
+        [&](auto member) {
+            using T = ValueOf<decltype(member)>;
+            const T& value = s.*member;
+            if constexpr (std::is_same_v<T, std::string>) {
+                line += value;
+            } else if constexpr (std::is_same_v<T, bool>) {
+                line += value ? '1' : '0';
+            } else if constexpr (std::is_same_v<T, uint32_t>) {
+                line += std::to_string(value);
+            } else {
+                line += std::to_string(static_cast<int32_t>(value));
+            }
+        },
+        column.field);
 }
 
 void apply_record(WorkflowSettings& s, uint32_t* id, const std::vector<std::string_view>& f) {
     *id = read_unsigned(f[1]);
-    s.type = read_signed(f[2]);
-    s.source_type = read_signed(f[3]);
-    s.enabled = read_signed(f[4]);
-    s.name = read_text(f[5], NAME_CAPACITY);
-    s.source = read_text(f[6], URL_CAPACITY);
-    s.output_url = read_text(f[7], URL_CAPACITY);
-    s.image_enabled = read_signed(f[8]);
-    s.image_path = read_text(f[9], URL_CAPACITY);
-    s.image_x_pct = read_signed(f[10]);
-    s.image_y_pct = read_signed(f[11]);
-    s.image_scale_pct = read_signed(f[12]);
-    s.text_enabled = read_signed(f[13]);
-    s.text = read_text(f[14], OVERLAY_TEXT_CAPACITY);
-    s.reserved = read_signed(f[15]);
-    s.text_bottom_pct = read_signed(f[16]);
-    s.font_size = read_signed(f[17]);
-    s.encoder = read_text(f[18], ENCODER_CAPACITY);
-    s.bitrate = read_text(f[19], BITRATE_CAPACITY);
-    s.audio_codec = read_text(f[20], AUDIO_CODEC_CAPACITY);
-    s.recording_dir = read_text(f[21], URL_CAPACITY);
-    s.poll_seconds = read_signed(f[22]);
-    s.reconnects = read_signed(f[23]);
-    s.delete_after_push = read_signed(f[24]);
-    s.prefer_stream_copy = read_signed(f[25]);
-    s.fallback_transcoding = read_signed(f[26]);
-    if (f.size() == MAX_FIELDS) {
-        s.scroll_speed = read_signed(f[27]);
-        s.text_color = read_unsigned(f[28]);
-        s.background_color = read_unsigned(f[29]);
-    }
+    for (size_t at = FIRST_COLUMN; at < f.size(); ++at) read_column(COLUMNS[at - FIRST_COLUMN], s, f[at]);
 }
 
 bool is_header(const std::vector<std::string_view>& fields) {
@@ -137,29 +196,25 @@ std::vector<std::string_view> line_pieces(std::string_view line) {
     return pieces;
 }
 
-std::string clean_text(std::string text) {
-    for (char& c : text) {
-        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
-    }
-    return text;
-}
-
+// Text fields carry no escaping: tabs and line breaks would change the
+// line's shape, so they become spaces, in the record too.
 void clean_record(WorkflowSettings& s) {
-    for (std::string* text : {&s.name, &s.source, &s.output_url, &s.image_path, &s.text, &s.recording_dir, &s.encoder,
-                              &s.bitrate, &s.audio_codec}) {
-        *text = clean_text(std::move(*text));
+    for (const Column& column : COLUMNS) {
+        if (auto* member = std::get_if<std::string WorkflowSettings::*>(&column.field)) {
+            for (char& c : s.**member) {
+                if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+            }
+        }
     }
 }
 
 std::string record_line(uint32_t id, const WorkflowSettings& s) {
-    return string_printf(
-        "W\t%u\t%d\t%d\t%d\t%s\t%s\t%s\t%d\t%s\t%d\t%d\t%d\t%d\t%s\t%d\t%d\t%d\t%s\t%s\t%s\t%s\t%d\t%d\t%d\t%d\t%d\t%"
-        "d\t%u\t%u\r\n",
-        id, s.type, s.source_type, s.enabled, s.name.c_str(), s.source.c_str(), s.output_url.c_str(), s.image_enabled,
-        s.image_path.c_str(), s.image_x_pct, s.image_y_pct, s.image_scale_pct, s.text_enabled, s.text.c_str(),
-        s.reserved, s.text_bottom_pct, s.font_size, s.encoder.c_str(), s.bitrate.c_str(), s.audio_codec.c_str(),
-        s.recording_dir.c_str(), s.poll_seconds, s.reconnects, s.delete_after_push, s.prefer_stream_copy,
-        s.fallback_transcoding, s.scroll_speed, s.text_color, s.background_color);
+    std::string line = "W\t" + std::to_string(id);
+    for (const Column& column : COLUMNS) {
+        line += '\t';
+        write_column(line, column, s);
+    }
+    return line + "\r\n";
 }
 
 }  // namespace

@@ -16,12 +16,12 @@ EditorProblem problem(EditorField field, const char* title, std::string message)
 
 std::optional<EditorProblem> editor_check(const WorkflowSettings& s) {
     if (s.name.empty()) return problem(EditorField::name, check_message::editor_name_title, check_message::editor_name);
-    if (s.type == static_cast<int32_t>(WorkflowType::mp4_loop)) {
+    if (s.type == WorkflowType::mp4_loop) {
         if (!is_mp4_file_path(s.source)) {
             return problem(EditorField::source, check_message::editor_mp4_title, check_message::editor_mp4);
         }
     } else {
-        bool youtube = s.source_type == static_cast<int32_t>(SourceType::youtube);
+        bool youtube = s.source_type == SourceType::youtube;
         if (!url_check(s.source, youtube, false)) {
             return problem(EditorField::source, check_message::editor_source_title,
                            youtube ? youtube_source_message() : check_message::source_invalid);

@@ -66,10 +66,10 @@ bool has_stream_key(std::string_view url) {
 
 // The message of the first check that fails, or "" when all pass.
 std::string first_problem(const WorkflowSettings& s) {
-    const bool mp4 = s.type == static_cast<int32_t>(WorkflowType::mp4_loop);
-    const bool youtube = s.source_type == static_cast<int32_t>(SourceType::youtube);
+    const bool mp4 = s.type == WorkflowType::mp4_loop;
+    const bool youtube = s.source_type == SourceType::youtube;
     if (s.name.empty()) return check_message::name_required;
-    if (s.enabled == 0) return check_message::disabled;
+    if (!s.enabled) return check_message::disabled;
     if (s.source.empty()) return mp4 ? check_message::mp4_required : check_message::source_required;
     if (mp4 && !is_mp4_file_path(s.source)) return check_message::mp4_missing;
     if (!mp4 && !url_check(s.source, youtube, false)) {

@@ -21,8 +21,8 @@ const char* workflow_state_name(uint32_t state) {
     return state < std::size(names) ? names[state] : "UNKNOWN";
 }
 
-const char* workflow_type_list_name(int32_t type) {
-    switch (static_cast<WorkflowType>(type)) {
+const char* workflow_type_list_name(WorkflowType type) {
+    switch (type) {
         case WorkflowType::overlay_stream:
             return "Overlay";
         case WorkflowType::record_then_push:
@@ -34,8 +34,8 @@ const char* workflow_type_list_name(int32_t type) {
     }
 }
 
-const char* workflow_type_editor_name(int32_t type) {
-    switch (static_cast<WorkflowType>(type)) {
+const char* workflow_type_editor_name(WorkflowType type) {
+    switch (type) {
         case WorkflowType::overlay_stream:
             return "Overlay + Stream";
         case WorkflowType::record_then_push:
@@ -47,9 +47,9 @@ const char* workflow_type_editor_name(int32_t type) {
     }
 }
 
-const char* workflow_source_column(int32_t type, int32_t source_type) {
-    if (type == static_cast<int32_t>(WorkflowType::mp4_loop)) return "MP4 File";
-    return source_type == static_cast<int32_t>(SourceType::youtube) ? "YouTube" : "Direct";
+const char* workflow_source_column(WorkflowType type, SourceType source_type) {
+    if (type == WorkflowType::mp4_loop) return "MP4 File";
+    return source_type == SourceType::youtube ? "YouTube" : "Direct";
 }
 
 WorkflowSettings workflow_settings_copy(Workflow& workflow) {

@@ -29,6 +29,10 @@ struct RunnerThreadDeleter {
     void operator()(RunnerThread* runner) const;
 };
 
+// The numbers are those config.tsv stores. A hand-edited file may hold any
+// other number; it is kept as it is (and saved back unchanged): such a type
+// lists and runs as a Direct Restream-like capture, such a source type as a
+// direct URL.
 enum class WorkflowType : int32_t { overlay_stream = 1, record_then_push = 2, direct_restream = 3, mp4_loop = 4 };
 enum class SourceType : int32_t { youtube = 1, direct = 2 };
 
@@ -61,17 +65,17 @@ constexpr size_t LAST_ERROR_CAPACITY = 512;
 // The user's settings of a workflow: what the editor edits and config.tsv stores.
 struct WorkflowSettings {
     std::string name;
-    int32_t type = static_cast<int32_t>(WorkflowType::direct_restream);
-    int32_t source_type = static_cast<int32_t>(SourceType::youtube);
-    int32_t enabled = 1;
+    WorkflowType type = WorkflowType::direct_restream;
+    SourceType source_type = SourceType::youtube;
+    bool enabled = true;
     std::string source;
     std::string output_url;
-    int32_t image_enabled = 0;
+    bool image_enabled = false;
     std::string image_path;
     int32_t image_x_pct = 0;
     int32_t image_y_pct = 0;
     int32_t image_scale_pct = 100;
-    int32_t text_enabled = 0;
+    bool text_enabled = false;
     std::string text;
     int32_t reserved = 0;
     int32_t text_bottom_pct = 0;
@@ -85,9 +89,9 @@ struct WorkflowSettings {
     std::string recording_dir;
     int32_t poll_seconds = 15;
     int32_t reconnects = 5;
-    int32_t delete_after_push = 0;
-    int32_t prefer_stream_copy = 1;
-    int32_t fallback_transcoding = 1;
+    bool delete_after_push = false;
+    bool prefer_stream_copy = true;
+    bool fallback_transcoding = true;
 };
 
 struct Workflow {
@@ -139,10 +143,10 @@ struct WorkflowList {
 };
 
 // Display names.
-[[nodiscard]] const char* workflow_state_name(uint32_t state);    // "UNKNOWN" above 11
-[[nodiscard]] const char* workflow_type_list_name(int32_t type);  // "Overlay", ... ; "Direct" otherwise
-[[nodiscard]] const char* workflow_type_editor_name(int32_t type);
-[[nodiscard]] const char* workflow_source_column(int32_t type, int32_t source_type);
+[[nodiscard]] const char* workflow_state_name(uint32_t state);         // "UNKNOWN" above 11
+[[nodiscard]] const char* workflow_type_list_name(WorkflowType type);  // "Overlay", ... ; "Direct" otherwise
+[[nodiscard]] const char* workflow_type_editor_name(WorkflowType type);
+[[nodiscard]] const char* workflow_source_column(WorkflowType type, SourceType source_type);
 
 // Consistent copies across threads.
 [[nodiscard]] WorkflowSettings workflow_settings_copy(Workflow& workflow);

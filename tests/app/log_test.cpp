@@ -1,5 +1,5 @@
 // Log files: line shape, the 2 MiB rule at its exact boundary, the message
-// cut, per-workflow file names, and engine error reporting.
+// cut and per-workflow files. Engine errors are reported in the runner tests.
 #include "app/log.h"
 
 #include <gmock/gmock.h>
@@ -52,16 +52,6 @@ TEST_F(LogTest, LongMessagesAreCutTo4095Units) {
     log_workflow(*workflow, "%s", std::string(5000, 'a').c_str());
     std::string line = read_file(workflow->log_path);
     EXPECT_EQ(line.size(), 20u + 4095u + 1u);
-}
-
-TEST_F(LogTest, EngineErrorsBecomeTheLastErrorAndALogLine) {
-    EXPECT_EQ(workflow_report_engine_error(*workflow, "", "Native recording failed"), 0);
-    EXPECT_EQ(workflow_last_error(*workflow), "Native operation failed");
-    EXPECT_EQ(workflow_report_engine_error(*workflow, "http status 404", "Native loop publisher failed"), 0);
-    EXPECT_EQ(workflow_last_error(*workflow), "http status 404");
-    std::string text = read_file(workflow->log_path);
-    EXPECT_THAT(text, ::testing::HasSubstr(" Native recording failed: Native operation failed\n"));
-    EXPECT_THAT(text, ::testing::HasSubstr(" Native loop publisher failed: http status 404\n"));
 }
 
 TEST_F(LogTest, UnwritableLogIsDroppedSilently) {

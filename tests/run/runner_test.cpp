@@ -14,16 +14,26 @@
 namespace {
 
 using ::testing::HasSubstr;
+using Edit = std::function<void(WorkflowSettings&)>;
 
-constexpr int32_t OVERLAY = static_cast<int32_t>(WorkflowType::overlay_stream);
-constexpr int32_t RECORD = static_cast<int32_t>(WorkflowType::record_then_push);
-constexpr int32_t MP4 = static_cast<int32_t>(WorkflowType::mp4_loop);
-constexpr int32_t YOUTUBE = static_cast<int32_t>(SourceType::youtube);
+constexpr WorkflowType MP4 = WorkflowType::mp4_loop;
+constexpr const char* PAGE = "https://www.youtube.com/watch?v=abc";
+
+const Edit DIRECT = [](WorkflowSettings&) {};
+
+// A YouTube page of the given type; poll_seconds 0 asks again at once.
+Edit youtube(WorkflowType type, int32_t poll_seconds = 0) {
+    return [=](WorkflowSettings& s) {
+        s.type = type;
+        s.source_type = SourceType::youtube;
+        s.source = PAGE;
+        s.poll_seconds = poll_seconds;
+    };
+}
 
 class RunnerThreads : public AppFixture {
   protected:
-    // The states reported from the first STARTING on, without repeats of
-    // the same state in a row.
+    // The states reported since the last clear, without repeats in a row.
     std::vector<std::string> path() {
         std::vector<std::string> out;
         for (const std::string& name : state_names()) {
@@ -31,42 +41,91 @@ class RunnerThreads : public AppFixture {
         }
         return out;
     }
+    Workflow& started(const Edit& edit) {
+        Workflow& w = add_workflow(edit);
+        EXPECT_TRUE(workflow_start(w));
+        return w;
+    }
+    bool ended(Workflow& w, uint32_t timeout_ms = 10000) {
+        return wait_until([&] { return !workflow_runner_alive(w); }, timeout_ms);
+    }
 };
 
-TEST_F(RunnerThreads, DirectRestreamStreamsUntilStopped) {
-    Workflow& w = add_workflow([](WorkflowSettings&) {});
-    ASSERT_TRUE(workflow_start(w));
-    ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
-    workflow_stop(&w);
-    EXPECT_EQ(path(), (std::vector<std::string>{"STARTING", "RESOLVING", "STREAMING", "STOPPED"}));
-    EXPECT_EQ(workflow_current_operation(w), "Stopped");
-    EXPECT_NE(w.start_tick.load(), 0u);  // kept after the run
-    std::string log = workflow_log(w);
-    EXPECT_THAT(log, HasSubstr("Workflow started\n"));
-    EXPECT_THAT(log, HasSubstr("Native HLS/RTMP engine starting\n"));
-    EXPECT_THAT(log, HasSubstr("Workflow stopped\n"));
-    std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].source, "http://127.0.0.1:9/live.m3u8");
-    EXPECT_THAT(calls[0].recording_path, HasSubstr(app_.recordings_dir + "/workflow-" + std::to_string(w.id) + "-"));
-    EXPECT_THAT(calls[0].recording_path, ::testing::EndsWith(".ts"));
+// Each type's states from start to stop, the source its engine got and its
+// own log line. An MP4 loop without an overlay flag that ends well is not
+// restarted.
+TEST_F(RunnerThreads, StatePathsOfEachType) {
+    TempDir media;
+    const std::string clip = media.file("clip.mp4");
+    write_file(clip, "not really");
+    fake_ytdlp_page("http://127.0.0.1:9/yt.m3u8", 2);  // upcoming twice, then live
+    const Edit mp4 = [&](WorkflowSettings& s) {
+        s.type = MP4;
+        s.source = clip;
+        s.image_x_pct = 40;  // overlay fields set, both flags off
+    };
+    struct Case {
+        Edit edit;
+        WorkflowState until;  // stopped: the run ends by itself
+        std::vector<std::string> path;
+        std::string source, log_line;
+    };
+    const Case cases[] = {
+        {DIRECT,
+         WorkflowState::streaming,
+         {"STARTING", "RESOLVING", "STREAMING", "STOPPED"},
+         "http://127.0.0.1:9/live.m3u8",
+         "Native HLS/RTMP engine starting\n"},
+        {mp4,
+         WorkflowState::stopped,
+         {"STARTING", "STREAMING", "STOPPED"},
+         clip,
+         "MP4 packet-copy loop starting (decoder and encoder bypassed)\n"},
+        {youtube(WorkflowType::record_then_push),
+         WorkflowState::recording,
+         {"STARTING", "RESOLVING", "WAITING", "RESOLVING", "WAITING", "RESOLVING", "RECORDING", "STOPPED"},
+         "http://127.0.0.1:9/yt.m3u8",
+         "Workflow started\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.log_line);
+        fake_engines().reset();
+        fake_engines().loop = FakeBehavior::end_without_recording;
+        {
+            std::lock_guard guard(lock_);
+            statuses_.clear();
+        }
+        Workflow& w = started(c.edit);
+        if (c.until == WorkflowState::stopped) {
+            ASSERT_TRUE(ended(w));
+        } else {
+            ASSERT_TRUE(wait_for_state(w, c.until, 10000));
+            workflow_stop(&w);
+        }
+        EXPECT_EQ(path(), c.path);
+        EXPECT_NE(w.start_tick.load(), 0u);  // kept after the run
+        std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].source, c.source);
+        EXPECT_FALSE(calls[0].has_overlay);
+        EXPECT_THAT(workflow_log(w), HasSubstr(c.log_line));
+    }
 }
 
 TEST_F(RunnerThreads, EndedLiveWithRecordingLoopsItThroughTheMatchingLoopEngine) {
     struct Case {
-        int32_t type;
+        WorkflowType type;
         const char* capture_engine;
         const char* loop_engine;
     };
-    for (const Case& c : {Case{3, "hls_to_rtmp_engine", "ts_loop_publisher"},
-                          Case{OVERLAY, "overlay_stream_engine", "overlay_ts_loop_engine"},
-                          Case{RECORD, "hls_to_ts_recorder", "ts_loop_publisher"},
-                          Case{5, "overlay_stream_engine", "ts_loop_publisher"}}) {
-        SCOPED_TRACE(c.type);
+    for (const Case& c : {Case{WorkflowType::direct_restream, "hls_to_rtmp_engine", "ts_loop_publisher"},
+                          Case{WorkflowType::overlay_stream, "overlay_stream_engine", "overlay_ts_loop_engine"},
+                          Case{WorkflowType::record_then_push, "hls_to_ts_recorder", "ts_loop_publisher"},
+                          Case{static_cast<WorkflowType>(5), "overlay_stream_engine", "ts_loop_publisher"}}) {
+        SCOPED_TRACE(static_cast<int>(c.type));
         fake_engines().reset();
         fake_engines().capture = FakeBehavior::end_with_recording;
-        Workflow& w = add_workflow([&](WorkflowSettings& s) { s.type = c.type; });
-        ASSERT_TRUE(workflow_start(w));
+        Workflow& w = started([&](WorkflowSettings& s) { s.type = c.type; });
         ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
         workflow_stop(&w);
         std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
@@ -82,105 +141,53 @@ TEST_F(RunnerThreads, EndedLiveWithRecordingLoopsItThroughTheMatchingLoopEngine)
     EXPECT_EQ(*(live_ended + 2), "PLAYING");
 }
 
-TEST_F(RunnerThreads, LoopEngineReturnIsRetriedAfterThreeSeconds) {
-    fake_engines().capture = FakeBehavior::end_with_recording;
-    fake_engines().loop = FakeBehavior::fail;
-    fake_engines().error_text = "MPEG-TS sync byte missing at 188";
-    Workflow& w = add_workflow([](WorkflowSettings&) {});
-    ASSERT_TRUE(workflow_start(w));
-    ASSERT_TRUE(wait_until([] { return fake_engines().call_count("ts_loop_publisher") >= 2; }, 8000));
-    workflow_stop(&w);
-    EXPECT_EQ(workflow_last_error(w), "MPEG-TS sync byte missing at 188");
-    std::string log = workflow_log(w);
-    EXPECT_THAT(log, HasSubstr("Native loop publisher failed: MPEG-TS sync byte missing at 188\n"));
-    EXPECT_THAT(log, HasSubstr("Loop playback stopped; restarting automatically\n"));
-    EXPECT_THAT(path(), ::testing::Contains("RECONNECTING"));
-}
-
-TEST_F(RunnerThreads, CaptureFailuresAreRetriedWithTheirOwnLogLines) {
-    struct Case {
-        FakeBehavior capture;
-        const char* source;
-        const char* log_line;
-        size_t engine_calls;
-    };
-    for (const Case& c : {Case{FakeBehavior::end_without_recording, "http://127.0.0.1:9/a.m3u8",
-                               "Capture ended without a usable recording, success=1; restarting\n", 1},
-                          Case{FakeBehavior::fail, "http://127.0.0.1:9/a.m3u8", "Native engine failed: \n", 1},
-                          Case{FakeBehavior::stream_until_stop, "srt://127.0.0.1:9",
-                               "Capture failed; restarting source automatically\n", 0}}) {
-        fake_engines().reset();
-        fake_engines().capture = c.capture;
-        Workflow& w = add_workflow([&](WorkflowSettings& s) { s.source = c.source; });
-        ASSERT_TRUE(workflow_start(w));
-        ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 5000));
-        workflow_stop(&w);
-        EXPECT_THAT(workflow_log(w), HasSubstr(c.log_line));
-        EXPECT_EQ(fake_engines().calls_copy().size(), c.engine_calls);
-        EXPECT_EQ(workflow_last_error(w), "");  // an empty engine text leaves it empty
-    }
-}
-
-TEST_F(RunnerThreads, Mp4LoopEndsWithoutRestartWhenTheEngineSucceeds) {
-    TempDir media;
-    write_file(media.file("clip.mp4"), "not really");
-    fake_engines().loop = FakeBehavior::end_without_recording;
-    Workflow& w = add_workflow([&](WorkflowSettings& s) {
-        s.type = MP4;
-        s.source = media.file("clip.mp4");
-        s.image_x_pct = 40;  // overlay fields set, but both overlay flags off
-    });
-    ASSERT_TRUE(workflow_start(w));
-    ASSERT_TRUE(wait_until([&] { return !workflow_runner_alive(w); }, 5000));
-    EXPECT_EQ(path(), (std::vector<std::string>{"STARTING", "STREAMING", "STOPPED"}));
-    std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_FALSE(calls[0].has_overlay);
-    EXPECT_THAT(workflow_log(w), HasSubstr("MP4 packet-copy loop starting (decoder and encoder bypassed)\n"));
-}
-
-TEST_F(RunnerThreads, Mp4LoopWithTextOverlayGetsSettingsAndRetriesFailures) {
+// Engine failures are logged with their own words and retried after a pause.
+TEST_F(RunnerThreads, FailuresAreRetriedWithTheirOwnLogLines) {
     TempDir media;
     write_file(media.file("clip.MP4"), "not really");
-    fake_engines().loop = FakeBehavior::fail;
-    Workflow& w = add_workflow([&](WorkflowSettings& s) {
+    const Edit mp4_ticker = [&](WorkflowSettings& s) {
         s.type = MP4;
         s.source = media.file("clip.MP4");
-        s.text_enabled = 1;
-    });
-    ASSERT_TRUE(workflow_start(w));
-    ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 5000));
-    workflow_stop(&w);
-    EXPECT_TRUE(fake_engines().calls_copy().at(0).has_overlay);
-    EXPECT_EQ(workflow_last_error(w), "Native operation failed");
-    EXPECT_THAT(workflow_log(w), HasSubstr("Native MP4 loop failed: Native operation failed\n"));
-}
-
-TEST_F(RunnerThreads, RecordThenPushWaitsForTheLiveThenRecords) {
-    // Upcoming twice, then live; poll_seconds 0 asks again at once.
-    fake_ytdlp_page("http://127.0.0.1:9/yt.m3u8", 2);
-    Workflow& w = add_workflow([](WorkflowSettings& s) {
-        s.type = RECORD;
-        s.source_type = YOUTUBE;
-        s.source = "https://www.youtube.com/watch?v=abc";
-        s.poll_seconds = 0;
-    });
-    ASSERT_TRUE(workflow_start(w));
-    ASSERT_TRUE(wait_for_state(w, WorkflowState::recording, 10000));
-    workflow_stop(&w);
-    EXPECT_EQ(path(), (std::vector<std::string>{"STARTING", "RESOLVING", "WAITING", "RESOLVING", "WAITING", "RESOLVING",
-                                                "RECORDING", "STOPPED"}));
-    EXPECT_EQ(fake_engines().calls_copy().at(0).source, "http://127.0.0.1:9/yt.m3u8");
+        s.text_enabled = true;
+    };
+    const Edit srt = [](WorkflowSettings& s) { s.source = "srt://127.0.0.1:9"; };
+    struct Case {
+        Edit edit;
+        FakeBehavior capture, loop;
+        const char* error_text;
+        const char* log_line;
+        const char* last_error;
+    };
+    const Case cases[] = {
+        {DIRECT, FakeBehavior::end_without_recording, FakeBehavior::stream_until_stop, "",
+         "Capture ended without a usable recording, success=1; restarting\n", ""},
+        {DIRECT, FakeBehavior::fail, FakeBehavior::stream_until_stop, "", "Native engine failed: \n", ""},
+        {srt, FakeBehavior::stream_until_stop, FakeBehavior::stream_until_stop, "",
+         "Capture failed; restarting source automatically\n", ""},
+        {DIRECT, FakeBehavior::end_with_recording, FakeBehavior::fail, "MPEG-TS sync byte missing at 188",
+         "Loop playback stopped; restarting automatically\n", "MPEG-TS sync byte missing at 188"},
+        {mp4_ticker, FakeBehavior::stream_until_stop, FakeBehavior::fail, "",
+         "Native MP4 loop failed: Native operation failed\n", "Native operation failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.log_line);
+        fake_engines().reset();
+        fake_engines().capture = c.capture;
+        fake_engines().loop = c.loop;
+        fake_engines().error_text = c.error_text;
+        Workflow& w = started(c.edit);
+        ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 8000));
+        workflow_stop(&w);
+        EXPECT_THAT(workflow_log(w), HasSubstr(c.log_line));
+        EXPECT_EQ(workflow_last_error(w), c.last_error);  // an empty engine text leaves it empty
+    }
+    EXPECT_TRUE(fake_engines().calls_copy().at(0).has_overlay);  // the ticker
 }
 
 TEST_F(RunnerThreads, UnresolvedYoutubePageEndsDirectRestreamInError) {
     fake_ytdlp_page("");
-    Workflow& w = add_workflow([](WorkflowSettings& s) {
-        s.source_type = YOUTUBE;
-        s.source = "https://youtu.be/abc";
-    });
-    ASSERT_TRUE(workflow_start(w));
-    ASSERT_TRUE(wait_until([&] { return !workflow_runner_alive(w); }, 10000));
+    Workflow& w = started(youtube(WorkflowType::direct_restream));
+    ASSERT_TRUE(ended(w));
     EXPECT_EQ(workflow_state(w), WorkflowState::error);
     EXPECT_EQ(workflow_current_operation(w), "Source resolution failed");
     std::string log = workflow_log(w);
@@ -202,11 +209,7 @@ TEST_F(RunnerThreads, OnceStreamedAFailedResolutionIsRetriedNotAnError) {
         "echo ZQ_STATUS:is_live; echo http://127.0.0.1:9/yt.m3u8");
     fake_engines().capture = FakeBehavior::ignore_stop;  // streams a moment, then the source ends
     fake_engines().ignore_stop_ms = 100;
-    Workflow& w = add_workflow([](WorkflowSettings& s) {
-        s.source_type = YOUTUBE;
-        s.source = "https://youtu.be/abc";
-    });
-    ASSERT_TRUE(workflow_start(w));
+    Workflow& w = started(youtube(WorkflowType::direct_restream));
     ASSERT_TRUE(wait_until([&] { return workflow_log(w).find("retrying") != std::string::npos; }, 15000));
     ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 5000));
     workflow_stop(&w);
@@ -218,8 +221,7 @@ TEST_F(RunnerThreads, OnceStreamedAFailedResolutionIsRetriedNotAnError) {
 
 TEST_F(RunnerThreads, EveryCaptureAttemptOfARunAddsToOneRecording) {
     fake_engines().capture = FakeBehavior::end_without_recording;
-    Workflow& w = add_workflow([](WorkflowSettings&) {});
-    ASSERT_TRUE(workflow_start(w));
+    Workflow& w = started(DIRECT);
     ASSERT_TRUE(wait_until([] { return fake_engines().call_count("hls_to_rtmp_engine") >= 2; }, 15000));
     workflow_stop(&w);
     std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
@@ -229,15 +231,8 @@ TEST_F(RunnerThreads, EveryCaptureAttemptOfARunAddsToOneRecording) {
 
 TEST_F(RunnerThreads, StopEndsWaitsAndPausesPromptly) {
     fake_ytdlp_page("", 1 << 30);
-    Workflow& waiting = add_workflow([](WorkflowSettings& s) {
-        s.type = RECORD;
-        s.source_type = YOUTUBE;
-        s.source = "https://www.youtube.com/watch?v=abc";
-        s.poll_seconds = 600;
-    });
-    Workflow& pausing = add_workflow([](WorkflowSettings& s) { s.source = "srt://127.0.0.1:9"; });
-    ASSERT_TRUE(workflow_start(waiting));
-    ASSERT_TRUE(workflow_start(pausing));
+    Workflow& waiting = started(youtube(WorkflowType::record_then_push, 600));
+    Workflow& pausing = started([](WorkflowSettings& s) { s.source = "srt://127.0.0.1:9"; });
     ASSERT_TRUE(wait_for_state(waiting, WorkflowState::waiting, 10000));
     ASSERT_TRUE(wait_for_state(pausing, WorkflowState::reconnecting, 5000));
     for (Workflow* w : {&waiting, &pausing}) {
@@ -251,8 +246,7 @@ TEST_F(RunnerThreads, StopEndsWaitsAndPausesPromptly) {
 }
 
 TEST_F(RunnerThreads, StartOnARunningWorkflowChangesNothing) {
-    Workflow& w = add_workflow([](WorkflowSettings&) {});
-    ASSERT_TRUE(workflow_start(w));
+    Workflow& w = started(DIRECT);
     ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
     RunnerThread* runner = w.thread.get();
     EXPECT_TRUE(workflow_start(w));
@@ -261,10 +255,7 @@ TEST_F(RunnerThreads, StartOnARunningWorkflowChangesNothing) {
 }
 
 TEST_F(RunnerThreads, InvalidStartIsRefusedWithTheReason) {
-    Workflow& w = add_workflow([](WorkflowSettings& s) {
-        s.enabled = 0;
-        s.source.clear();
-    });
+    Workflow& w = add_workflow([](WorkflowSettings& s) { s.enabled = false; });
     EXPECT_FALSE(workflow_start(w));
     EXPECT_EQ(workflow_state(w), WorkflowState::error);
     EXPECT_EQ(workflow_current_operation(w), "Validation failed");
@@ -274,7 +265,7 @@ TEST_F(RunnerThreads, InvalidStartIsRefusedWithTheReason) {
 }
 
 TEST_F(RunnerThreads, StopOfANeverStartedWorkflowLeavesTheFlagForTheNextStart) {
-    Workflow& w = add_workflow([](WorkflowSettings&) {});
+    Workflow& w = add_workflow(DIRECT);
     workflow_stop(&w);
     EXPECT_EQ(workflow_state(w), WorkflowState::stopped);
     EXPECT_EQ(w.stop_requested.load(), 1u);
@@ -284,8 +275,7 @@ TEST_F(RunnerThreads, StopOfANeverStartedWorkflowLeavesTheFlagForTheNextStart) {
 }
 
 TEST_F(RunnerThreads, RestartWithEmptiedOutputEndsInError) {
-    Workflow& w = add_workflow([](WorkflowSettings&) {});
-    ASSERT_TRUE(workflow_start(w));
+    Workflow& w = started(DIRECT);
     ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
     WorkflowSettings s = workflow_settings_copy(w);
     s.output_url.clear();
@@ -299,8 +289,7 @@ TEST_F(RunnerThreads, RestartWithEmptiedOutputEndsInError) {
 TEST_F(RunnerThreads, RunnerDeafToStopIsLeftBehindSafely) {
     fake_engines().capture = FakeBehavior::ignore_stop;
     fake_engines().ignore_stop_ms = 6500;
-    Workflow& w = add_workflow([](WorkflowSettings&) {});
-    ASSERT_TRUE(workflow_start(w));
+    Workflow& w = started(DIRECT);
     ASSERT_TRUE(wait_until([] { return fake_engines().calls_copy().size() == 1; }, 5000));
     uint64_t began = tick_ms();
     workflow_stop(&w);

@@ -37,7 +37,7 @@ Workflow& AppFixture::add_workflow(const std::function<void(WorkflowSettings&)>&
     WorkflowPtr workflow(workflow_create(app_));
     WorkflowSettings settings = workflow->settings;
     settings.name = "Test";
-    settings.source_type = static_cast<int32_t>(SourceType::direct);
+    settings.source_type = SourceType::direct;
     settings.source = "http://127.0.0.1:9/live.m3u8";
     settings.output_url = "rtmp://127.0.0.1:9/live/key";
     edit(settings);

@@ -1,23 +1,21 @@
 // The workflow editor: a failed Save check (its box, text and focus, the
 // record untouched), every field written in one step, the per-type groups,
-// values kept across type changes, number and list edges, the choosers and
-// the keyboard. The checks themselves are tested in tests/workflow.
+// values kept across type changes, list edges and the colour chooser. The
+// checks themselves are tested in tests/workflow.
 #include "ui/editor.h"
 
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTest>
 #include <tuple>
 
 #include "fake_dialogs.h"
 #include "support/app_fixture.h"
 
 namespace {
-
-using namespace editor_id;
 
 class EditorTest : public AppFixture {
   protected:
@@ -30,33 +28,26 @@ class EditorTest : public AppFixture {
         AppFixture::TearDown();
     }
 
-    Workflow& workflow(const std::function<void(WorkflowSettings&)>& edit = [](WorkflowSettings&) {}) {
-        return add_workflow(edit);
-    }
-    static QLineEdit* edit(WorkflowEditor& editor, int id) { return static_cast<QLineEdit*>(editor.control(id)); }
-    static QComboBox* combo(WorkflowEditor& editor, int id) { return static_cast<QComboBox*>(editor.control(id)); }
-    static QCheckBox* check(WorkflowEditor& editor, int id) { return static_cast<QCheckBox*>(editor.control(id)); }
-    static void click(WorkflowEditor& editor, int id) { static_cast<QPushButton*>(editor.control(id))->click(); }
-
     FakeDialogs* dialogs_ = nullptr;
 };
 
 TEST_F(EditorTest, FailedCheckWarnsFocusesAndLeavesTheRecordAlone) {
-    Workflow& record = workflow();
+    Workflow& record = add_workflow([](WorkflowSettings&) {});
     const std::string before = workflow_settings_copy(record).output_url;
     WorkflowEditor editor(nullptr, record);
+    const EditorControls& c = editor.controls();
     editor.show();
-    edit(editor, name)->setText(QStringLiteral("Renamed"));
-    edit(editor, output)->setText(QStringLiteral("rtmp://host/"));
+    c.name->setText(QStringLiteral("Renamed"));
+    c.output->setText(QStringLiteral("rtmp://host/"));
     EXPECT_FALSE(editor.save());
     ASSERT_EQ(dialogs_->messages.size(), 1u);
     EXPECT_EQ(dialogs_->messages[0].icon, MessageIcon::warning);
     EXPECT_EQ(dialogs_->messages[0].title, QStringLiteral("Invalid output URL"));
     EXPECT_EQ(dialogs_->messages[0].text,
               QStringLiteral("Enter a complete RTMP or RTMPS output URL, including its application/path."));
-    EXPECT_EQ(editor.focusWidget(), editor.control(output));
+    EXPECT_EQ(editor.focusWidget(), c.output);
     EXPECT_TRUE(editor.isVisible());
-    click(editor, cancel_button);
+    c.cancel->click();
     EXPECT_EQ(editor.result(), QDialog::Rejected);
     EXPECT_EQ(workflow_settings_copy(record).name, "Test");
     EXPECT_EQ(workflow_settings_copy(record).output_url, before);
@@ -64,31 +55,32 @@ TEST_F(EditorTest, FailedCheckWarnsFocusesAndLeavesTheRecordAlone) {
 
 TEST_F(EditorTest, SaveWritesEveryFieldInOneStep) {
     write_file(dir_.file("logo.png"), "x");
-    Workflow& record = workflow([](WorkflowSettings& s) { s.audio_codec = "mp3"; });
+    Workflow& record = add_workflow([](WorkflowSettings& s) { s.audio_codec = "mp3"; });
     WorkflowEditor editor(nullptr, record);
-    combo(editor, type)->setCurrentIndex(0);
-    edit(editor, name)->setText(QStringLiteral("Main stage"));
-    check(editor, enabled)->setChecked(false);
-    check(editor, image_enabled)->setChecked(true);
-    edit(editor, image_path)->setText(QString::fromStdString(dir_.file("logo.png")));
-    combo(editor, image_x)->setCurrentIndex(12);
-    combo(editor, image_y)->setCurrentIndex(99);
-    edit(editor, image_scale)->setText(QStringLiteral("75"));
-    check(editor, text_enabled)->setChecked(true);
-    edit(editor, text)->setText(QStringLiteral("Hello"));
-    combo(editor, text_bottom)->setCurrentIndex(5);
-    edit(editor, font_size)->setText(QStringLiteral("99999999999"));  // held at the int range
-    edit(editor, text_color)->setText(QStringLiteral("#ff8800"));
-    edit(editor, background_color)->setText(QStringLiteral("#000010"));
-    combo(editor, scroll_speed)->setCurrentIndex(19);
-    combo(editor, encoder)->setCurrentIndex(2);
-    edit(editor, bitrate)->setText(QStringLiteral("8M"));
+    const EditorControls& c = editor.controls();
+    c.type->setCurrentIndex(0);
+    c.name->setText(QStringLiteral("Main stage"));
+    c.enabled->setChecked(false);
+    c.image_enabled->setChecked(true);
+    c.image_path->setText(QString::fromStdString(dir_.file("logo.png")));
+    c.image_x->setCurrentIndex(12);
+    c.image_y->setCurrentIndex(99);
+    c.image_scale->setText(QStringLiteral("75"));
+    c.text_enabled->setChecked(true);
+    c.text->setText(QStringLiteral("Hello"));
+    c.text_bottom->setCurrentIndex(5);
+    c.font_size->setText(QStringLiteral("99999999999"));  // held at the int range
+    c.text_color->setText(QStringLiteral("#ff8800"));
+    c.background_color->setText(QStringLiteral("#000010"));
+    c.scroll_speed->setCurrentIndex(19);
+    c.encoder->setCurrentIndex(2);
+    c.bitrate->setText(QStringLiteral("8M"));
     ASSERT_TRUE(editor.save());
     EXPECT_EQ(editor.result(), QDialog::Accepted);
 
     const WorkflowSettings s = workflow_settings_copy(record);
     EXPECT_EQ(std::tie(s.name, s.type, s.enabled, s.image_enabled, s.image_x_pct, s.image_y_pct, s.image_scale_pct),
-              std::make_tuple(std::string("Main stage"), 1, 0, 1, 12, 99, 75));
+              std::make_tuple(std::string("Main stage"), WorkflowType::overlay_stream, false, true, 12, 99, 75));
     EXPECT_EQ(std::tie(s.text, s.text_bottom_pct, s.font_size, s.scroll_speed),
               std::make_tuple(std::string("Hello"), 5, 2147483647, 200));
     EXPECT_EQ(s.text_color, 0x0088FFu);  // red in the low byte
@@ -99,100 +91,68 @@ TEST_F(EditorTest, SaveWritesEveryFieldInOneStep) {
 }
 
 TEST_F(EditorTest, StoredValuesOutsideTheListsOpenOnANearbyEntry) {
-    Workflow& record = workflow([](WorkflowSettings& s) {
-        s.type = 5;  // unknown: opens as Direct Restream
+    Workflow& record = add_workflow([](WorkflowSettings& s) {
+        s.type = static_cast<WorkflowType>(5);  // unknown: opens as Direct Restream
         s.image_x_pct = 150;
         s.image_y_pct = -3;
         s.scroll_speed = 55;
         s.background_color = 0xFFFFFFFFu;
     });
     WorkflowEditor editor(nullptr, record);
-    EXPECT_EQ(combo(editor, type)->currentText(), QStringLiteral("Direct Restream"));
-    EXPECT_EQ(combo(editor, image_x)->currentText(), QStringLiteral("99"));
-    EXPECT_EQ(combo(editor, image_y)->currentText(), QStringLiteral("0"));
-    EXPECT_EQ(combo(editor, scroll_speed)->currentText(), QStringLiteral("50"));
-    EXPECT_EQ(edit(editor, background_color)->text(), QStringLiteral("#000000"));
+    const EditorControls& c = editor.controls();
+    EXPECT_EQ(c.type->currentText(), QStringLiteral("Direct Restream"));
+    EXPECT_EQ(c.image_x->currentText(), QStringLiteral("99"));
+    EXPECT_EQ(c.image_y->currentText(), QStringLiteral("0"));
+    EXPECT_EQ(c.scroll_speed->currentText(), QStringLiteral("50"));
+    EXPECT_EQ(c.background_color->text(), QStringLiteral("#000000"));
     ASSERT_TRUE(editor.save());
     EXPECT_EQ(workflow_settings_copy(record).scroll_speed, 50);
 }
 
 TEST_F(EditorTest, EachTypeShowsItsGroupAndTypeChangesKeepUnsavedValues) {
-    Workflow& record = workflow([](WorkflowSettings& s) { s.type = 1; });
+    Workflow& record = add_workflow([](WorkflowSettings& s) { s.type = WorkflowType::overlay_stream; });
     WorkflowEditor editor(nullptr, record);
-    edit(editor, text)->setText(QStringLiteral("Unsaved"));
-    combo(editor, image_x)->setCurrentIndex(33);
+    const EditorControls& c = editor.controls();
+    c.text->setText(QStringLiteral("Unsaved"));
+    c.image_x->setCurrentIndex(33);
     for (auto [type_index, overlay, record_push, direct, mp4] : {std::tuple{0, true, false, false, false},
                                                                  {1, false, true, false, false},
                                                                  {2, false, false, true, false},
                                                                  {3, true, false, false, true}}) {
         SCOPED_TRACE(type_index);
-        combo(editor, type)->setCurrentIndex(type_index);
-        EXPECT_EQ(editor.control(overlay_group)->isVisibleTo(&editor), overlay);
-        EXPECT_EQ(editor.control(record_group)->isVisibleTo(&editor), record_push);
-        EXPECT_EQ(editor.control(direct_group)->isVisibleTo(&editor), direct);
-        EXPECT_EQ(editor.control(source_browse)->isVisibleTo(&editor), mp4);
-        EXPECT_EQ(editor.control(source_type)->isVisibleTo(&editor), !mp4);
-        EXPECT_EQ(static_cast<QLabel*>(editor.control(source_label))->text(),
-                  mp4 ? QStringLiteral("MP4 file") : QStringLiteral("Source URL"));
+        c.type->setCurrentIndex(type_index);
+        EXPECT_EQ(c.overlay_group->isVisibleTo(&editor), overlay);
+        EXPECT_EQ(c.record_group->isVisibleTo(&editor), record_push);
+        EXPECT_EQ(c.direct_group->isVisibleTo(&editor), direct);
+        EXPECT_EQ(c.source_browse->isVisibleTo(&editor), mp4);
+        EXPECT_EQ(c.source_type->isVisibleTo(&editor), !mp4);
+        EXPECT_EQ(c.source_label->text(), mp4 ? QStringLiteral("MP4 file") : QStringLiteral("Source URL"));
     }
-    combo(editor, type)->setCurrentIndex(0);
-    EXPECT_EQ(edit(editor, text)->text(), QStringLiteral("Unsaved"));
-    EXPECT_EQ(combo(editor, image_x)->currentIndex(), 33);
+    c.type->setCurrentIndex(0);
+    EXPECT_EQ(c.text->text(), QStringLiteral("Unsaved"));
+    EXPECT_EQ(c.image_x->currentIndex(), 33);
     EXPECT_EQ(workflow_settings_copy(record).text, "");
 }
 
-TEST_F(EditorTest, DigitsOnlyFieldsAndPaintedCheckBoxes) {
-    Workflow& record = workflow([](WorkflowSettings& s) { s.type = 2; });
+TEST_F(EditorTest, ColourChooserWritesBlueGreenRedAndCancelChangesNothing) {
+    Workflow& record = add_workflow([](WorkflowSettings& s) { s.type = WorkflowType::mp4_loop; });
     WorkflowEditor editor(nullptr, record);
+    const EditorControls& c = editor.controls();
     editor.show();
-    QTest::keyClicks(edit(editor, reconnects), QStringLiteral("x9"));  // only digits are typed
-    EXPECT_EQ(edit(editor, reconnects)->text(), QStringLiteral("59"));
-    auto* box = static_cast<ThemedCheckBox*>(editor.control(prefer_stream_copy));
-    ASSERT_TRUE(box->isChecked());
-    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->width() - 4, box->height() / 2));  // on the label
-    EXPECT_FALSE(box->isChecked());
-    ASSERT_TRUE(editor.save());
-    EXPECT_EQ(workflow_settings_copy(record).reconnects, 59);
-    EXPECT_EQ(workflow_settings_copy(record).prefer_stream_copy, 0);
-}
-
-TEST_F(EditorTest, ChoosersWriteTheirAnswerAndCancelChangesNothing) {
-    Workflow& record = workflow([](WorkflowSettings& s) { s.type = 4; });
-    WorkflowEditor editor(nullptr, record);
-    editor.show();
-    edit(editor, text_color)->setText(QStringLiteral("#102030"));
+    c.text_color->setText(QStringLiteral("#102030"));
     dialogs_->colour_answer = QColor(0xAB, 0xCD, 0xEF);
-    click(editor, text_color_pick);
+    c.text_color_pick->click();
     EXPECT_EQ(dialogs_->colour_initial, QColor(0x10, 0x20, 0x30));
-    EXPECT_EQ(edit(editor, text_color)->text(), QStringLiteral("#ABCDEF"));
-    EXPECT_EQ(editor.focusWidget(), editor.control(text_color));
-    edit(editor, background_color)->setText(QStringLiteral("nonsense"));
+    EXPECT_EQ(c.text_color->text(), QStringLiteral("#ABCDEF"));
+    EXPECT_EQ(editor.focusWidget(), c.text_color);
+    c.background_color->setText(QStringLiteral("nonsense"));
     dialogs_->colour_answer.reset();
-    click(editor, background_color_pick);
+    c.background_color_pick->click();
     EXPECT_EQ(dialogs_->colour_initial, QColor(Qt::black));
-    EXPECT_EQ(edit(editor, background_color)->text(), QStringLiteral("nonsense"));
-
-    dialogs_->file_answer = QStringLiteral("/videos/loop.mp4");
-    click(editor, source_browse);
-    EXPECT_EQ(edit(editor, source)->text(), QStringLiteral("/videos/loop.mp4"));
-    dialogs_->file_answer = QStringLiteral("/pictures/logo.png");
-    click(editor, image_browse);
-    dialogs_->file_answer.clear();  // chooser cancelled
-    click(editor, image_browse);
-    EXPECT_EQ(edit(editor, image_path)->text(), QStringLiteral("/pictures/logo.png"));
-}
-
-TEST_F(EditorTest, EscapeCancelsAndEnterSaves) {
-    Workflow& record = workflow();
-    for (auto [key, result, name_after] : {std::tuple{Qt::Key_Escape, QDialog::Rejected, "Test"},
-                                           std::tuple{Qt::Key_Return, QDialog::Accepted, "Changed"}}) {
-        WorkflowEditor editor(nullptr, record);
-        editor.show();
-        edit(editor, name)->setText(QStringLiteral("Changed"));
-        QTest::keyClick(edit(editor, name), key);
-        EXPECT_EQ(editor.result(), result);
-        EXPECT_EQ(workflow_settings_copy(record).name, name_after);
-    }
+    EXPECT_EQ(c.background_color->text(), QStringLiteral("nonsense"));
+    dialogs_->file_answer.clear();  // a cancelled file chooser
+    c.source_browse->click();
+    EXPECT_FALSE(c.source->text().isEmpty());
 }
 
 }  // namespace

@@ -13,42 +13,27 @@
 namespace {
 
 TEST(UrlCheck, Rules) {
-    struct Case {
-        const char* text;
-        bool youtube, rtmp, accepted;
+    struct Mode {
+        bool youtube, rtmp;
+        std::vector<const char*> accepted, refused;
     };
-    const Case cases[] = {
-        {"rtmp://host/app", false, true, true},
-        {"RTMPS://host/app", false, true, true},
-        {"rtmp://host/", false, true, false},
-        {"rtmp://host", false, true, false},
-        {"http://host/app", false, true, false},
-        {"rtmp://host/app", true, true, true},  // output mode decides
-        {"https://youtu.be/abc", true, false, true},
-        {"https://youtube.com", true, false, false},
-        {"https://youtube.com/", true, false, false},
-        {"https://notyoutube.com/watch", true, false, false},
-        {"https://m.youtube.com/watch?v=1", true, false, true},
-        {"https://www.YouTube.com/live/x", true, false, true},
-        {"https://.youtube.com/x", true, false, false},
-        {"https://youtube.com:443/watch", true, false, false},
-        {"ftp://youtube.com/watch", true, false, false},
-        {"srt://host:9000", false, false, true},
-        {"HTTP://host", false, false, true},
-        {"ftp://host/x", false, false, false},
-        {"http://host/a b", false, false, false},
-        {"http://host/a\"b", false, false, false},
-        {"http://host/<b>", false, false, false},
-        {"http://host/a\tb", false, false, false},
-        {"http://host/a|b", false, false, true},
-        {"http://", false, false, false},
-        {"http:///path", false, false, false},
-        {"", false, false, false},
-        {"no scheme", false, false, false},
+    const Mode modes[] = {
+        {false, true, {"rtmp://host/app", "RTMPS://host/app"}, {"rtmp://host/", "rtmp://host", "http://host/app"}},
+        {true, true, {"rtmp://host/app"}, {}},  // output mode decides
+        {true,
+         false,
+         {"https://youtu.be/abc", "https://m.youtube.com/watch?v=1", "https://www.YouTube.com/live/x"},
+         {"https://youtube.com", "https://youtube.com/", "https://notyoutube.com/watch", "https://.youtube.com/x",
+          "https://youtube.com:443/watch", "ftp://youtube.com/watch"}},
+        {false,
+         false,
+         {"srt://host:9000", "HTTP://host", "http://host/a|b"},
+         {"ftp://host/x", "http://host/a b", "http://host/a\"b", "http://host/<b>", "http://host/a\tb", "http://",
+          "http:///path", "", "no scheme"}},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(url_check(c.text, c.youtube, c.rtmp), c.accepted)
-            << c.text << " youtube=" << c.youtube << " rtmp=" << c.rtmp;
+    for (const Mode& m : modes) {
+        for (const char* text : m.accepted) EXPECT_TRUE(url_check(text, m.youtube, m.rtmp)) << text;
+        for (const char* text : m.refused) EXPECT_FALSE(url_check(text, m.youtube, m.rtmp)) << text;
     }
 }
 
@@ -58,6 +43,30 @@ TEST(MaskStreamKey, HidesOnlyTheLastPathPartOfRtmpUrls) {
     EXPECT_EQ(mask_stream_key("http://host/app/key"), "http://host/app/key");
     EXPECT_EQ(mask_stream_key("no-slash"), "no-slash");
     EXPECT_EQ(mask_stream_key(""), "");
+}
+
+// The settings a case changes; the rest form a workflow that passes.
+struct Edit {
+    const char* name = "n";
+    WorkflowType type = WorkflowType::direct_restream;
+    SourceType source_type = SourceType::direct;
+    bool enabled = true;
+    std::string source = "https://cdn/x.m3u8";
+    std::string output_url = "rtmp://host/live/key";
+    bool image_enabled = false;
+    const char* recording_dir = nullptr;  // null: the fixture's folder
+};
+
+void apply(const Edit& e, WorkflowSettings& s) {
+    s.name = e.name;
+    s.type = e.type;
+    s.source_type = e.source_type;
+    s.enabled = e.enabled;
+    s.source = e.source;
+    s.output_url = e.output_url;
+    s.image_enabled = e.image_enabled;
+    if (e.image_enabled) s.image_path = "/nonexistent.png";
+    if (e.recording_dir) s.recording_dir = e.recording_dir;
 }
 
 class ValidateTest : public AppFixture {
@@ -72,6 +81,9 @@ class ValidateTest : public AppFixture {
 };
 
 constexpr const char* NO_KEY = "The RTMP/RTMPS output URL has no stream key. Use rtmp://host/app/stream-key.";
+constexpr const char* UNWRITABLE = "Recording directory is not writable.";
+constexpr const char* NOT_MP4 = "Select an existing .mp4 file.";
+constexpr WorkflowType MP4 = WorkflowType::mp4_loop;
 
 TEST_F(ValidateTest, ChecksInOrderWithTheirMessages) {
     TempDir media;
@@ -80,81 +92,33 @@ TEST_F(ValidateTest, ChecksInOrderWithTheirMessages) {
     ASSERT_EQ(mkdir(media.file("dir.v2").c_str(), 0755), 0);
     write_file(media.file("dir.v2/clip"), "x");
     write_file(media.file("file-in-the-way"), "x");
-    struct Case {
-        std::function<void(WorkflowSettings&)> edit;
-        std::string message;
-    };
-    const std::vector<Case> cases = {
-        {[](WorkflowSettings& s) {
-             s.name.clear();
-             s.enabled = 0;
-         },
-         "Name is required."},
-        {[](WorkflowSettings& s) {
-             s.enabled = 0;
-             s.source.clear();
-         },
-         "This workflow is disabled."},
-        {[](WorkflowSettings& s) { s.source.clear(); }, "Source URL is required."},
-        {[](WorkflowSettings& s) {
-             s.type = 4;
-             s.source.clear();
-         },
-         "MP4 file is required."},
-        {[&](WorkflowSettings& s) {
-             s.type = 4;
-             s.source = media.file("folder.mp4");
-         },
-         "Select an existing .mp4 file."},
-        {[&](WorkflowSettings& s) {
-             s.type = 4;
-             s.source = media.file("dir.v2/clip");
-         },
-         "Select an existing .mp4 file."},
-        {[&](WorkflowSettings& s) {
-             s.type = 4;
-             s.source = media.file("missing.mp4");
-         },
-         "Select an existing .mp4 file."},
-        {[](WorkflowSettings& s) { s.source = "ftp://x/y"; },
-         "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL."},
-        {[](WorkflowSettings& s) {
-             s.source_type = 1;
-             s.source = "https://vimeo.com/1";
-         },
+    const std::string in_the_way = media.file("file-in-the-way/sub");
+    const std::pair<Edit, std::string> cases[] = {
+        {{.name = "", .enabled = false}, "Name is required."},
+        {{.enabled = false, .source = ""}, "This workflow is disabled."},
+        {{.source = ""}, "Source URL is required."},
+        {{.type = MP4, .source = ""}, "MP4 file is required."},
+        {{.type = MP4, .source = media.file("folder.mp4")}, NOT_MP4},
+        {{.type = MP4, .source = media.file("dir.v2/clip")}, NOT_MP4},
+        {{.type = MP4, .source = media.file("missing.mp4")}, NOT_MP4},
+        {{.source = "ftp://x/y"}, "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL."},
+        {{.source_type = SourceType::youtube, .source = "https://vimeo.com/1"},
          "Enter a valid YouTube URL (youtube.com or youtu.be)."},
-        {[](WorkflowSettings& s) { s.output_url.clear(); }, "RTMP/RTMPS output URL is required."},
-        {[](WorkflowSettings& s) { s.output_url = "rtmp://host"; },
-         "Enter a complete RTMP or RTMPS output URL, including its application/path."},
-        {[](WorkflowSettings& s) { s.output_url = "rtmp://host/app"; }, NO_KEY},
-        {[](WorkflowSettings& s) { s.output_url = "rtmps://host:443/app/?x=1"; }, NO_KEY},
-        {[](WorkflowSettings& s) { s.output_url = "rtmp://host/app//"; }, NO_KEY},
-        {[](WorkflowSettings& s) { s.output_url = "rtmp://host/live/key?token=1"; }, ""},
-        {[](WorkflowSettings& s) {
-             s.type = 2;
-             s.image_enabled = 1;
-             s.image_path = "/nonexistent.png";
-         },
-         "Overlay image does not exist."},
-        {[&](WorkflowSettings& s) { s.recording_dir = media.file("file-in-the-way/sub"); },
-         "Recording directory is not writable."},
-        {[](WorkflowSettings& s) { s.recording_dir.clear(); }, "Recording directory is not writable."},
-        {[&](WorkflowSettings& s) {
-             s.type = 4;
-             s.source = media.file("clip.mp4");
-             s.recording_dir.clear();
-         },
-         ""},
-        {[](WorkflowSettings& s) { s.source = "srt://host:9000"; }, ""},
+        {{.output_url = ""}, "RTMP/RTMPS output URL is required."},
+        {{.output_url = "rtmp://host"}, "Enter a complete RTMP or RTMPS output URL, including its application/path."},
+        {{.output_url = "rtmp://host/app"}, NO_KEY},
+        {{.output_url = "rtmps://host:443/app/?x=1"}, NO_KEY},
+        {{.output_url = "rtmp://host/app//"}, NO_KEY},
+        {{.output_url = "rtmp://host/live/key?token=1"}, ""},
+        {{.type = WorkflowType::record_then_push, .image_enabled = true}, "Overlay image does not exist."},
+        {{.recording_dir = in_the_way.c_str()}, UNWRITABLE},
+        {{.recording_dir = ""}, UNWRITABLE},
+        {{.type = MP4, .source = media.file("clip.mp4"), .recording_dir = ""}, ""},
+        {{.source = "srt://host:9000"}, ""},
     };
-    for (const Case& c : cases) EXPECT_EQ(message_for(c.edit), c.message);
-}
-
-TEST_F(ValidateTest, RecordingFolderIsCreated) {
-    std::string folder = dir_.file("new/recordings");
-    EXPECT_EQ(message_for([&](WorkflowSettings& s) { s.recording_dir = folder; }), "");
-    struct stat info {};
-    EXPECT_EQ(stat(folder.c_str(), &info), 0);
+    for (const auto& c : cases) {
+        EXPECT_EQ(message_for([&](WorkflowSettings& s) { apply(c.first, s); }), c.second) << c.first.source;
+    }
 }
 
 TEST_F(ValidateTest, YoutubeSourceNeedsAWorkingYtDlp) {
@@ -166,8 +130,7 @@ TEST_F(ValidateTest, YoutubeSourceNeedsAWorkingYtDlp) {
         return message;
     };
     auto youtube = [](WorkflowSettings& s) {
-        s.source_type = 1;
-        s.source = "https://www.youtube.com/watch?v=abc";
+        apply({.source_type = SourceType::youtube, .source = "https://www.youtube.com/watch?v=abc"}, s);
     };
     std::string empty_path = dir_.file("empty-path");
     ASSERT_EQ(mkdir(empty_path.c_str(), 0755), 0);
@@ -183,57 +146,49 @@ TEST_F(ValidateTest, YoutubeSourceNeedsAWorkingYtDlp) {
     setenv("PATH", old_path.c_str(), 1);
 }
 
+// The editor's save checks, which the dialog and `veltrona-cli add`/`edit` share.
 TEST(EditorRules, SaveChecksInOrder) {
     TempDir media;
     write_file(media.file("clip.MP4"), "x");
     ASSERT_EQ(mkdir(media.file("clip.mp4").c_str(), 0755), 0);
-    WorkflowSettings good;
-    good.name = "n";
-    good.source_type = 2;
-    good.source = "https://cdn/x.m3u8";
-    good.output_url = "rtmp://host/app/key";
-    EXPECT_FALSE(editor_check(good).has_value());
-
     struct Case {
-        std::function<void(WorkflowSettings&)> edit;
+        Edit edit;
         EditorField field;
         const char* title;
         std::string message;
     };
-    const std::vector<Case> cases = {
-        {[](WorkflowSettings& s) {
-             s.name.clear();
-             s.output_url.clear();
-         },
-         EditorField::name, "Invalid workflow", "Enter a workflow name."},
-        {[&](WorkflowSettings& s) {
-             s.type = 4;
-             s.source = media.file("clip.mp4");
-         },
-         EditorField::source, "Invalid MP4 file", "Select an existing MP4 video file."},
-        // Built, not assigned from "x": GCC 12 at -O3 warns falsely (-Wrestrict) on that assignment.
-        {[](WorkflowSettings& s) { s.source = std::string(1, 'x'); }, EditorField::source, "Invalid source URL",
+    const Case cases[] = {
+        {{.name = "", .output_url = ""}, EditorField::name, "Invalid workflow", "Enter a workflow name."},
+        {{.type = MP4, .source = media.file("clip.mp4")},
+         EditorField::source,
+         "Invalid MP4 file",
+         "Select an existing MP4 video file."},
+        {{.source = "x"},
+         EditorField::source,
+         "Invalid source URL",
          "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL."},
-        {[](WorkflowSettings& s) { s.source_type = 1; }, EditorField::source, "Invalid source URL",
-         youtube_source_message()},
-        {[](WorkflowSettings& s) { s.output_url = "rtmp://host/"; }, EditorField::output, "Invalid output URL",
+        {{.source_type = SourceType::youtube}, EditorField::source, "Invalid source URL", youtube_source_message()},
+        {{.output_url = "rtmp://host/"},
+         EditorField::output,
+         "Invalid output URL",
          "Enter a complete RTMP or RTMPS output URL, including its application/path."},
-        {[](WorkflowSettings& s) { s.image_enabled = 1; }, EditorField::image_path, "Invalid image overlay",
+        {{.image_enabled = true},
+         EditorField::image_path,
+         "Invalid image overlay",
          "Select an existing image file for the image overlay."},
+        {{.output_url = "rtmp://host/app"}, EditorField::name, "", ""},  // the stream key is validation's
+        {{.type = MP4, .source = media.file("clip.MP4")}, EditorField::name, "", ""},
     };
     for (const Case& c : cases) {
-        WorkflowSettings s = good;
-        c.edit(s);
+        WorkflowSettings s;
+        apply(c.edit, s);
         std::optional<EditorProblem> problem = editor_check(s);
-        ASSERT_TRUE(problem.has_value()) << c.message;
+        ASSERT_EQ(problem.has_value(), !c.message.empty()) << c.edit.source;
+        if (!problem) continue;
         EXPECT_EQ(problem->field, c.field);
         EXPECT_EQ(problem->title, c.title);
         EXPECT_EQ(problem->message, c.message);
     }
-    WorkflowSettings mp4 = good;
-    mp4.type = 4;
-    mp4.source = media.file("clip.MP4");
-    EXPECT_FALSE(editor_check(mp4).has_value());
 }
 
 TEST(EditorRules, ColoursAndPollSeconds) {
