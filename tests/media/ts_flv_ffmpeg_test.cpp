@@ -151,24 +151,13 @@ class TsFromFfmpeg : public ::testing::TestWithParam<Source> {};
 TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
     const Source& source = GetParam();
     TempDir dir;
-    const std::string ts = dir.file("in.ts");
-    const std::string sine = "sine=frequency=440:sample_rate=" + std::to_string(source.sample_rate);
-    ASSERT_EQ(run_command({"ffmpeg",  "-v",
-                           "error",   "-y",
-                           "-f",      "lavfi",
-                           "-i",      "testsrc2=size=320x240:rate=30",
-                           "-f",      "lavfi",
-                           "-i",      sine,
-                           "-t",      "3",
-                           "-c:v",    "libx264",
-                           "-preset", "ultrafast",
-                           "-g",      "30",
-                           "-bf",     std::to_string(source.b_frames),
-                           "-c:a",    "aac",
-                           "-ac",     std::to_string(source.channels),
-                           "-f",      "mpegts",
-                           ts},
-                          nullptr, 60),
+    const std::string mp4 = dir.file("in.mp4"), ts = dir.file("in.ts");
+    ASSERT_TRUE(make_test_mp4(mp4, {.seconds = 3,
+                                    .rate = 30,
+                                    .b_frames = source.b_frames,
+                                    .sample_rate = source.sample_rate,
+                                    .channels = source.channels}));
+    ASSERT_EQ(run_command({"ffmpeg", "-v", "error", "-y", "-i", mp4, "-c", "copy", "-f", "mpegts", ts}, nullptr, 60),
               0);
     Chain chain;
     start_chain(chain);
