@@ -15,6 +15,7 @@
 #include "rtmp/rtmp_publisher.h"
 #include "support/child.h"
 #include "support/flv_file_reader.h"
+#include "support/media_fixtures.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
 #include "support/test_ca.h"
@@ -35,36 +36,8 @@ class RtmpNginx : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         shared_ = std::make_unique<TempDir>();
-        std::string flv = shared_->file("clip.flv");
-        int rc = run_command({"ffmpeg",
-                              "-nostdin",
-                              "-loglevel",
-                              "error",
-                              "-y",
-                              "-f",
-                              "lavfi",
-                              "-i",
-                              "testsrc2=size=320x240:rate=30",
-                              "-f",
-                              "lavfi",
-                              "-i",
-                              "sine=frequency=440",
-                              "-t",
-                              "3",
-                              "-c:v",
-                              "libx264",
-                              "-preset",
-                              "veryfast",
-                              "-pix_fmt",
-                              "yuv420p",
-                              "-g",
-                              "30",
-                              "-c:a",
-                              "aac",
-                              "-f",
-                              "flv",
-                              flv},
-                             nullptr, 120);
+        const std::string ts = shared_->file("clip.ts"), flv = shared_->file("clip.flv");
+        int rc = make_test_ts(ts, 3) ? run_command({"ffmpeg", "-v", "error", "-y", "-i", ts, "-c", "copy", flv}) : 1;
         tags_ok_ = rc == 0 && flv_read_tags(read_file(flv), &tags_);
         ca_ok_ = ca_.create(shared_->path());
     }
