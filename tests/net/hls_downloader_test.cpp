@@ -39,19 +39,31 @@ class HlsDownloaderThreads : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(server.start());
         server.on_other([](const ScriptedRequest& request, int) {
-            if (request.path.starts_with("/live/seg-")) return http_reply(200, segment_body(request.path));
+            if (request.path.find("/seg-") != std::string::npos) return http_reply(200, segment_body(request.path));
             return http_reply(404, "");
         });
     }
 
-    // Playlists in turn (the last repeats).
-    void serve_playlists(std::vector<std::string> texts) {
+    // Playlists in turn (the last repeats) at `folder`/index.m3u8.
+    void serve_playlists(std::vector<std::string> texts, const std::string& folder = "/live") {
         std::vector<ScriptedReply> replies;
         for (const std::string& text : texts) replies.push_back(http_reply(200, text));
-        server.set_replies("/live/index.m3u8", replies);
+        server.set_replies(folder + "/index.m3u8", replies);
     }
 
-    RingPtr start() { return RingPtr(hls_downloader_start(server.url("/live/index.m3u8"), &stop)); }
+    RingPtr start(const std::string& folder = "/live") {
+        return RingPtr(hls_downloader_start(server.url(folder + "/index.m3u8"), &stop));
+    }
+
+    // Segment numbers until the ring gives no more or `count` were taken.
+    static std::vector<int64_t> take_all(SegmentRing* ring, SegmentTake* end, size_t count = SIZE_MAX) {
+        std::vector<int64_t> taken;
+        for (*end = SegmentTake::segment; *end == SegmentTake::segment && taken.size() < count;) {
+            int64_t n = take(ring, end);
+            if (n >= 0) taken.push_back(n);
+        }
+        return taken;
+    }
 
     // The segment number taken, -1 for none, with the reason in *why.
     static int64_t take(SegmentRing* ring, SegmentTake* why = nullptr) {
@@ -76,28 +88,70 @@ class HlsDownloaderThreads : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(HlsDownloaderThreads, NewDownloaderStartsWithTheLastTwoThenFollows) {
-    serve_playlists({playlist_text(100, 10), playlist_text(101, 10)});
-    RingPtr ring = start();
-    ASSERT_TRUE(ring);
-    EXPECT_EQ(take(ring.get()), 108);
-    EXPECT_EQ(take(ring.get()), 109);
-    EXPECT_EQ(take(ring.get()), 110);
-    EXPECT_EQ(server.request_count("/live/seg-107.ts"), 0);
-}
-
-TEST_F(HlsDownloaderThreads, ShortFinishedPlaylistDeliversAllAndEnds) {
-    serve_playlists({playlist_text(0, 2, 2, true)});
-    RingPtr ring = start();
-    EXPECT_EQ(take(ring.get()), 0);
-    EXPECT_EQ(take(ring.get()), 1);
-    SegmentTake why;
-    EXPECT_EQ(take(ring.get(), &why), -1);
-    EXPECT_EQ(why, SegmentTake::ended);
-    SegmentRingMarks marks = segment_ring_marks(ring.get());
-    EXPECT_TRUE(marks.ended);
-    EXPECT_FALSE(marks.failed);
-    EXPECT_EQ(server.request_count("/live/index.m3u8"), 1);
+// What each later poll delivers. A new downloader starts with the last two
+// entries; a lagging copy (its newest entry already delivered) is not a
+// restart, an origin that numbers anew is followed from its first entry; a
+// failed segment is retried at the next poll, and given up after five.
+TEST_F(HlsDownloaderThreads, PlaylistSequencesDeliverInOrder) {
+    const std::vector<ScriptedReply> fail_once = {http_reply(500, ""), http_reply(200, "segment seg-7")};
+    struct Case {
+        const char* name;
+        std::vector<std::string> playlists;
+        std::vector<int64_t> taken;
+        SegmentTake end = SegmentTake::ended;
+        int playlist_requests = -1;    // -1: not checked
+        std::string segment = "none";  // with its replies and how often it is asked for
+        std::vector<ScriptedReply> replies = {};
+        int segment_requests = 0;
+    } cases[] = {
+        {"follows",
+         {playlist_text(100, 10), playlist_text(101, 10)},
+         {108, 109, 110},
+         SegmentTake::segment,
+         -1,
+         "seg-107.ts"},
+        {"short finished list", {playlist_text(0, 2, 2, true)}, {0, 1}, SegmentTake::ended, 1},
+        {"restarted numbering",
+         {playlist_text(5000, 3), playlist_text(4999, 3), playlist_text(0, 3), playlist_text(0, 5, 2, true)},
+         {5001, 5002, 0, 1, 2, 3, 4},
+         SegmentTake::ended,
+         4},
+        {"moved on: resumes at its first entry",
+         {playlist_text(0, 3), playlist_text(10, 3), playlist_text(10, 3), playlist_text(11, 3, 2, true)},
+         {1, 2, 10, 11, 12, 13}},
+        {"failed segment retried in order",
+         {playlist_text(0, 6), playlist_text(0, 9), playlist_text(0, 9, 2, true)},
+         {4, 5, 6, 7, 8},
+         SegmentTake::ended,
+         -1,
+         "seg-7.ts",
+         fail_once,
+         2},
+        {"segment that never comes is skipped",
+         {playlist_text(0, 3, 2, true)},
+         {2},
+         SegmentTake::ended,
+         HLS_SEGMENT_ATTEMPT_LIMIT,
+         "seg-1.ts",
+         {http_reply(500, "")},
+         HLS_SEGMENT_ATTEMPT_LIMIT},
+    };
+    int folder = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = "/c" + std::to_string(folder++);
+        serve_playlists(c.playlists, path);
+        if (!c.replies.empty()) server.set_replies(path + "/" + c.segment, c.replies);
+        RingPtr ring = start(path);
+        SegmentTake end;
+        EXPECT_EQ(take_all(ring.get(), &end, c.taken.size() + (c.end == SegmentTake::segment ? 0 : 1)), c.taken);
+        EXPECT_EQ(end, c.end);
+        EXPECT_FALSE(segment_ring_marks(ring.get()).failed);
+        if (c.playlist_requests >= 0) {
+            EXPECT_EQ(server.request_count(path + "/index.m3u8"), c.playlist_requests);
+        }
+        EXPECT_EQ(server.request_count(path + "/" + c.segment), c.segment_requests);
+    }
 }
 
 TEST_F(HlsDownloaderThreads, PlaylistThatKeepsFailingIsFatalAfterFiveTries) {
@@ -158,62 +212,6 @@ TEST_F(HlsDownloaderThreads, FullRingWaitsAndStopEndsItPromptly) {
     SegmentTake why;
     EXPECT_EQ(take(ring.get(), &why), -1);
     EXPECT_EQ(why, SegmentTake::stopped);
-}
-
-TEST_F(HlsDownloaderThreads, RestartedNumberingIsFollowedAtOnceAndItsEndListPlayed) {
-    // A lagging copy (its newest entry already delivered) is not a restart;
-    // an origin that numbers anew is followed from its first entry, and its
-    // finished list is played to the end.
-    serve_playlists(
-        {playlist_text(5000, 3), playlist_text(4999, 3), playlist_text(0, 3), playlist_text(0, 5, 2, true)});
-    RingPtr ring = start();
-    std::vector<int64_t> taken;
-    for (SegmentTake why = SegmentTake::segment; why == SegmentTake::segment;) {
-        int64_t n = take(ring.get(), &why);
-        if (n >= 0) taken.push_back(n);
-    }
-    EXPECT_EQ(taken, (std::vector<int64_t>{5001, 5002, 0, 1, 2, 3, 4}));
-    EXPECT_FALSE(segment_ring_marks(ring.get()).failed);
-    EXPECT_EQ(server.request_count("/live/index.m3u8"), 4);
-}
-
-TEST_F(HlsDownloaderThreads, PlaylistThatMovedOnResumesAtItsFirstEntryWithoutRepeats) {
-    serve_playlists({playlist_text(0, 3), playlist_text(10, 3), playlist_text(10, 3), playlist_text(11, 3, 2, true)});
-    RingPtr ring = start();
-    std::vector<int64_t> taken;
-    for (SegmentTake why = SegmentTake::segment; why == SegmentTake::segment;) {
-        int64_t n = take(ring.get(), &why);
-        if (n >= 0) taken.push_back(n);
-    }
-    EXPECT_EQ(taken, (std::vector<int64_t>{1, 2, 10, 11, 12, 13}));
-    EXPECT_FALSE(segment_ring_marks(ring.get()).failed);
-}
-
-TEST_F(HlsDownloaderThreads, FailedSegmentIsRetriedNextPollKeepingOrder) {
-    serve_playlists({playlist_text(0, 6), playlist_text(0, 9), playlist_text(0, 9, 2, true)});
-    server.set_replies("/live/seg-7.ts", {http_reply(500, ""), http_reply(200, segment_body("/live/seg-7.ts"))});
-    RingPtr ring = start();
-    std::vector<int64_t> taken;
-    for (SegmentTake why = SegmentTake::segment; why == SegmentTake::segment;) {
-        int64_t n = take(ring.get(), &why);
-        if (n >= 0) taken.push_back(n);
-    }
-    EXPECT_EQ(taken, (std::vector<int64_t>{4, 5, 6, 7, 8}));
-    EXPECT_EQ(server.request_count("/live/seg-7.ts"), 2);
-    EXPECT_FALSE(segment_ring_marks(ring.get()).failed);
-}
-
-TEST_F(HlsDownloaderThreads, SegmentThatNeverComesIsSkippedAfterFivePolls) {
-    serve_playlists({playlist_text(0, 3, 2, true)});
-    server.set_reply("/live/seg-1.ts", http_reply(500, ""));
-    RingPtr ring = start();
-    SegmentTake why;
-    EXPECT_EQ(take(ring.get(), &why), 2);
-    EXPECT_EQ(take(ring.get(), &why), -1);
-    EXPECT_EQ(why, SegmentTake::ended);
-    EXPECT_EQ(server.request_count("/live/seg-1.ts"), HLS_SEGMENT_ATTEMPT_LIMIT);
-    EXPECT_EQ(server.request_count("/live/index.m3u8"), HLS_SEGMENT_ATTEMPT_LIMIT);
-    EXPECT_FALSE(segment_ring_marks(ring.get()).failed);
 }
 
 TEST_F(HlsDownloaderThreads, PollPauseFollowsTheTargetDuration) {
