@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdio>
+#include <cstring>
 #include <sstream>
 #include <string>
 
@@ -22,27 +24,21 @@ namespace {
 
 struct ProbePacket {
     bool video;
-    int64_t pts;
-    int64_t dts;
+    int64_t pts, dts;
     bool key;
 };
 
 std::vector<ProbePacket> probe_packets(const std::string& path) {
     std::string out;
-    EXPECT_EQ(run_command({"ffprobe", "-v", "error", "-show_entries", "packet=codec_type,pts,dts,flags", "-of",
-                           "csv=p=0", path},
-                          &out, 60),
-              0);
+    run_command({"ffprobe", "-v", "error", "-show_entries", "packet=codec_type,pts,dts,flags", "-of", "csv=p=0", path},
+                &out, 60);
     std::vector<ProbePacket> packets;
     std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::array<std::string, 4> field;
-        std::istringstream cells(line);
-        for (std::string& f : field) std::getline(cells, f, ',');
-        if (field[0] != "video" && field[0] != "audio") continue;
-        packets.push_back(
-            {field[0] == "video", std::stoll(field[1]), std::stoll(field[2]), field[3].find('K') != std::string::npos});
+    char type[8], flags[8];
+    long long pts, dts;
+    for (std::string line; std::getline(lines, line);) {
+        if (std::sscanf(line.c_str(), "%7[a-z],%lld,%lld,%7s", type, &pts, &dts, flags) != 4) continue;
+        packets.push_back({type == std::string("video"), pts, dts, std::strchr(flags, 'K') != nullptr});
     }
     return packets;
 }
@@ -61,12 +57,15 @@ struct Tag {
     Bytes body;
 };
 
+int chain_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts);
+int chain_tag(void* context, const FlvTag& tag);
+
 // Demuxer -> (record) -> packetizer -> (record).
 struct Chain {
     std::vector<UnitInfo> units;
     std::vector<Tag> tags;
-    FlvPacketizerPtr packetizer;
-    TsDemuxerPtr demuxer;
+    FlvPacketizerPtr packetizer{flv_packetizer_create(chain_tag, this)};
+    TsDemuxerPtr demuxer{ts_demuxer_create(chain_unit, this)};
 };
 
 size_t count_adts_frames(std::span<const uint8_t> data) {
@@ -98,11 +97,6 @@ int chain_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int6
 int chain_tag(void* context, const FlvTag& tag) {
     static_cast<Chain*>(context)->tags.push_back({tag.type, tag.timestamp_ms, Bytes(tag.body.begin(), tag.body.end())});
     return 1;
-}
-
-void start_chain(Chain& chain) {
-    chain.packetizer.reset(flv_packetizer_create(chain_tag, &chain));
-    chain.demuxer.reset(ts_demuxer_create(chain_unit, &chain));
 }
 
 // Feeds a whole file in chunks of seven packets, then flushes.
@@ -160,7 +154,6 @@ TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
     ASSERT_EQ(run_command({"ffmpeg", "-v", "error", "-y", "-i", mp4, "-c", "copy", "-f", "mpegts", ts}, nullptr, 60),
               0);
     Chain chain;
-    start_chain(chain);
     ASSERT_NO_FATAL_FAILURE(run_file(chain, ts));
 
     std::vector<ProbePacket> probe_video, probe_audio;
@@ -233,7 +226,6 @@ TEST(TsFromFfmpegHls, SegmentsFlushedOneByOneKeepEveryUnitAndRisingTimes) {
     TempDir dir;
     ASSERT_EQ(run_command(ffmpeg_hls_command(dir.path(), 6.0, false), nullptr, 120), 0);
     Chain chain;
-    start_chain(chain);
     size_t probe_video = 0, probe_audio = 0, segments = 0;
     for (int i = 0;; ++i) {
         const std::string segment = dir.file("live" + std::to_string(i) + ".ts");

@@ -3,7 +3,6 @@
 // out of nginx's recorder as the same H.264 + AAC packets, and the TLS and
 // application refusals must say why without the stream key.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -11,7 +10,6 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/clock.h"
 #include "rtmp/rtmp_publisher.h"
 #include "support/child.h"
 #include "support/flv_file_reader.h"
@@ -19,6 +17,7 @@
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
 #include "support/test_ca.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -72,11 +71,13 @@ class RtmpNginx : public ::testing::Test {
             ASSERT_TRUE(rtmp_send_media(publisher.get(), tag.type, tag.timestamp, tag.body, error)) << error;
         }
         publisher.reset();
-        for (uint64_t deadline = tick_ms() + 10000; tick_ms() < deadline; usleep(20000)) {
-            std::string log = read_file(nginx->error_log);
-            size_t publish = log.find("publish: ");
-            if (publish != std::string::npos && log.find(" disconnect", publish) != std::string::npos) break;
-        }
+        wait_until(
+            [&] {
+                std::string log = read_file(nginx->error_log);
+                size_t publish = log.find("publish: ");
+                return publish != std::string::npos && log.find(" disconnect", publish) != std::string::npos;
+            },
+            10000);
         nginx->stop();
         std::string source = probe(shared_->file("clip.flv"));
         EXPECT_NE(source.find("h264,"), std::string::npos) << source;
