@@ -135,32 +135,6 @@ TEST(RtmpExchangeThreads, ConnectionAndUrlFailures) {
     rtmp_close(nullptr);
 }
 
-TEST(RtmpExchangeThreads, ControlMessagesBeforeTheAnswerAndPing) {
-    Exchange x;
-    x.run([](FakeRtmpPeer& peer) {
-        if (!peer.handshake() || !peer.read_command("connect")) return;
-        Bytes ping = {0x00, 0x06, 0xDE, 0xAD, 0xBE, 0xEF};
-        Bytes bandwidth = cat({fake_rtmp_u32(2500000), {0x02}});
-        Bytes before = cat({fake_rtmp_control(5, fake_rtmp_u32(2500000)), fake_rtmp_control(6, bandwidth),
-                            fake_rtmp_control(4, ping), fake_rtmp_control(1, fake_rtmp_u32(60)),
-                            fake_rtmp_chunks(3, 20, 0, connect_result(), 60)});
-        if (!peer.send(before) || !peer.read_message()) return;  // the ping answer comes first
-        if (finish_publish(peer, create_result(1), 60)) peer.wait_for_close();
-    });
-    ASSERT_NE(x.publisher, nullptr) << x.error;
-    EXPECT_EQ(x.publisher->inbound_chunk_size, 60u);
-    x.end();
-    bool answered = false;
-    for (const FakeRtmpMessage& m : x.server.peer.messages) {
-        if (m.type_id != 4) continue;
-        EXPECT_EQ(m.chunk_stream_id, 2);
-        EXPECT_EQ(m.message_stream_id, 0u);
-        EXPECT_EQ(m.payload, (Bytes{0x00, 0x07, 0xDE, 0xAD, 0xBE, 0xEF}));
-        answered = true;
-    }
-    EXPECT_TRUE(answered);
-}
-
 // The connect answer, then (when given) the createStream and publish
 // answers; empty replies stand for the polite ones.
 FakeRtmpServer::Script answers(Bytes connect_reply, Bytes create_reply = {}, Bytes publish_reply = {}) {
@@ -201,6 +175,11 @@ TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
     Bytes rejected = status("_error", "NetConnection.Connect.Rejected");
     Bytes bad_name = status("onStatus", "NetStream.Publish.BadName");
     Bytes bw_done = FakeAmf().string("onBWDone").number(0).null().bytes;
+    // Bandwidth messages, a ping and a chunk size of 60 before the answer.
+    Bytes controls =
+        cat({fake_rtmp_control(5, fake_rtmp_u32(2500000)), fake_rtmp_control(6, cat({fake_rtmp_u32(2500000), {0x02}})),
+             fake_rtmp_control(4, Bytes{0x00, 0x06, 0xDE, 0xAD, 0xBE, 0xEF}), fake_rtmp_control(1, fake_rtmp_u32(60)),
+             fake_rtmp_chunks(3, 20, 0, connect_result(), 60)});
     Bytes chatter;  // 100 messages without the answer; the 101st is never read
     for (int i = 0; i < 100; ++i) chatter = cat({chatter, fake_rtmp_chunks(3, 20, 0, bw_done)});
     chatter = cat({chatter, fake_rtmp_chunks(3, 20, 0, connect_result())});
@@ -209,6 +188,7 @@ TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
         FakeRtmpServer::Script script;
         std::string error;  // empty: the publish succeeds on stream 3
         uint32_t timeout_ms = 5000;
+        int pings = 0;  // ping requests the server sent, each to be answered
     };
     const Case cases[] = {
         {"wrong handshake version",
@@ -217,6 +197,7 @@ TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
          },
          "RTMP handshake failed"},
         {"silent server", [](FakeRtmpPeer& peer) { peer.wait_for_close(); }, "RTMP handshake failed", 300},
+        {"control messages and a ping before the answer", after_connect(controls, true, 60), "", 5000, 1},
         {"answer split across interleaved chunk streams", after_connect(interleaved_connect_answer(), true, 40), ""},
         {"connect success as a status", after_connect(fake_rtmp_chunks(3, 20, 0, status_success), true), ""},
         {"replies to other transactions",
@@ -255,5 +236,15 @@ TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
         EXPECT_EQ(x.publisher->stream_id, 3u);
         x.end();
         EXPECT_EQ(x.server.peer.messages.back().message_stream_id, 3u);
+        int answers = 0;
+        for (const FakeRtmpMessage& m : x.server.peer.messages) {
+            if (m.type_id == 4) {  // the ping answered on the control stream
+                ++answers;
+                EXPECT_EQ(m.chunk_stream_id, 2);
+                EXPECT_EQ(m.message_stream_id, 0u);
+                EXPECT_EQ(m.payload, (Bytes{0x00, 0x07, 0xDE, 0xAD, 0xBE, 0xEF}));
+            }
+        }
+        EXPECT_EQ(answers, c.pings);
     }
 }
