@@ -81,27 +81,31 @@ Bytes slice(const Bytes& b, size_t from, size_t n) {
     return Bytes(b.begin() + long(from), b.begin() + long(from + n));
 }
 
+// A message as its chunks: a type-0 header, then a type-3 header (0xC0 |
+// csid) before each further piece; from 0xFFFFFF on the time goes in a
+// 4-byte field after every one of those headers.
+Bytes chunked(uint8_t csid, uint32_t ts, uint8_t type, uint32_t msid, const Bytes& payload, size_t chunk_size) {
+    const bool extended = ts >= 0xFFFFFF;
+    const Bytes ext = extended ? Bytes{uint8_t(ts >> 24), uint8_t(ts >> 16), uint8_t(ts >> 8), uint8_t(ts)} : Bytes{};
+    Bytes out = concat({header(csid, extended ? 0xFFFFFF : ts, uint32_t(payload.size()), type, msid), ext});
+    for (size_t at = 0; at < payload.size(); at += chunk_size) {
+        if (at > 0) out = concat({out, {uint8_t(0xC0 | csid)}, ext});
+        out = concat({out, slice(payload, at, std::min(chunk_size, payload.size() - at))});
+    }
+    return out;
+}
+
 }  // namespace
 
 TEST(RtmpMessageWriter, PayloadIsChunkedAtTheOutboundSize) {
-    struct Case {
-        size_t length;
-        size_t pieces;
-    } cases[] = {{0, 0}, {1, 1}, {4096, 1}, {4097, 2}, {8192, 2}, {8193, 3}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.length);
+    for (size_t length : {0, 1, 4096, 4097, 8192, 8193}) {
+        SCOPED_TRACE(length);
         Wire w;
         w.publisher->outbound_chunk_size = 4096;
         w.publisher->stream_id = 1;
-        Bytes payload = pattern(c.length);
+        Bytes payload = pattern(length);
         ASSERT_TRUE(rtmp_send_media(w.publisher.get(), RTMP_TYPE_VIDEO, 40, payload));
-        Bytes expected = header(6, 40, uint32_t(c.length), 9, 1);
-        for (size_t i = 0; i < c.pieces; ++i) {
-            if (i > 0) expected.push_back(0xC6);
-            size_t n = std::min<size_t>(4096, c.length - i * 4096);
-            expected = concat({expected, slice(payload, i * 4096, n)});
-        }
-        EXPECT_EQ(w.drain(), expected);
+        EXPECT_EQ(w.drain(), chunked(6, 40, 9, 1, payload, 4096));
     }
 }
 
@@ -134,23 +138,15 @@ TEST(RtmpMessageWriter, ABatchIsTheSameBytesAsItsMessagesOneByOne) {
     EXPECT_EQ(gathered.drain(), one_by_one.drain());
 }
 
+// The 24-bit crossing: 0xFFFFFE still fits the header's field.
 TEST(RtmpMessageWriter, ExtendedTimestampFollowsHeaderAndEveryContinuation) {
-    struct Case {
-        uint32_t ts;
-        bool extended;
-    } cases[] = {{16777214, false}, {16777215, true}, {0xFFFFFFFF, true}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.ts);
+    for (uint32_t ts : {16777214u, 16777215u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(ts);
         Wire w;
         w.publisher->outbound_chunk_size = 128;
         Bytes payload = pattern(300);
-        ASSERT_TRUE(rtmp_send_message(w.publisher.get(), 6, 9, 1, c.ts, payload));
-        Bytes ext = {uint8_t(c.ts >> 24), uint8_t(c.ts >> 16), uint8_t(c.ts >> 8), uint8_t(c.ts)};
-        Bytes cont = c.extended ? concat({{0xC6}, ext}) : Bytes{0xC6};
-        Bytes expected =
-            concat({header(6, c.extended ? 0xFFFFFF : c.ts, 300, 9, 1), c.extended ? ext : Bytes{},
-                    slice(payload, 0, 128), cont, slice(payload, 128, 128), cont, slice(payload, 256, 44)});
-        EXPECT_EQ(w.drain(), expected);
+        ASSERT_TRUE(rtmp_send_message(w.publisher.get(), 6, 9, 1, ts, payload));
+        EXPECT_EQ(w.drain(), chunked(6, ts, 9, 1, payload, 128));
     }
 }
 
@@ -194,16 +190,7 @@ TEST(RtmpMessageWriterThreads, ShortSendsResumeMidPiece) {
     reader.join();
     ASSERT_TRUE(sent);
     EXPECT_GT(w.publisher->write_steps, 1u);
-    Bytes ext = {0x01, 0x00, 0x00, 0x00};
-    Bytes expected = concat({header(6, 0xFFFFFF, 300000, 9, 1), ext});
-    for (size_t offset = 0; offset < payload.size(); offset += 100) {
-        if (offset > 0) {
-            expected.push_back(0xC6);
-            expected.insert(expected.end(), ext.begin(), ext.end());
-        }
-        expected.insert(expected.end(), payload.begin() + long(offset), payload.begin() + long(offset + 100));
-    }
-    EXPECT_EQ(got, expected);
+    EXPECT_EQ(got, chunked(6, 0x01000000, 9, 1, payload, 100));
 }
 
 TEST(RtmpCommandPayload, ConnectMatchesTheWireTable) {
