@@ -14,8 +14,7 @@ namespace {
 struct Unit {
     uint32_t kind;
     Bytes data;
-    int64_t pts;
-    int64_t dts;
+    int64_t pts, dts;
 };
 
 struct Recorder {
@@ -29,9 +28,7 @@ int record_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int
     return recorder->answer;
 }
 
-constexpr uint16_t PMT_PID = 0x1000;
-constexpr uint16_t VIDEO_PID = 0x100;
-constexpr uint16_t AUDIO_PID = 0x101;
+constexpr uint16_t PMT_PID = 0x1000, VIDEO_PID = 0x100, AUDIO_PID = 0x101;
 
 // PAT + PMT naming H.264 on VIDEO_PID and AAC on AUDIO_PID.
 Bytes tables() {
