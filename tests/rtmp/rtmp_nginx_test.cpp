@@ -51,13 +51,9 @@ class RtmpNginx : public ::testing::Test {
     // TLS in front when `cert` is given.
     void start_nginx(NginxServer* nginx, const std::string& folder, const std::string& cert = "",
                      const std::string& key = "") {
-        NginxOptions options;
-        options.rtmp = true;
-        options.rtmps = !cert.empty();
-        options.cert = cert;
-        options.key = key;
         std::filesystem::create_directories(folder);
-        ASSERT_TRUE(nginx->start(folder, options)) << read_file(nginx->error_log);
+        ASSERT_TRUE(nginx->start(folder, {.rtmp = true, .rtmps = !cert.empty(), .cert = cert, .key = key}))
+            << read_file(nginx->error_log);
     }
 
     // Sends every audio/video tag with its own timestamp; once nginx logged
