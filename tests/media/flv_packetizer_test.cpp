@@ -277,21 +277,17 @@ TEST_F(FlvPacketizerTest, NewParameterSetsGoOutBeforeTheNextKeyFrame) {
     EXPECT_EQ(recorder.tags[6].body, avc_header(other_sps, other_pps));
 }
 
-TEST_F(FlvPacketizerTest, NalBoundariesTrailingZerosAndManySlices) {
-    // Leading garbage, a trailing-zero slice, an all-zero unit, a 4-byte code at the end.
-    Bytes unit = {0x12, 0x34};
-    append(unit, annexb({{false, SLICE}}));
-    append(unit, {0x00, 0x00});
-    append(unit, annexb({{false, {0x00, 0x00}}, {true, {0x06, 0x05, 0x01, 0x80}}}));
-    Bytes want = {0x27, 0x01, 0, 0, 0};
-    append(want, length_prefixed(SLICE));
-    append(want, length_prefixed({0x06, 0x05, 0x01, 0x80}));
-    for (uint8_t i = 0; i < 100; ++i) {  // many slices keep their order
+// Where NAL units start and end is the scanner's rule (annexb_test); here an
+// SEI and many slices after three- and four-byte codes all go out in order.
+TEST_F(FlvPacketizerTest, SeiAndManySlicesGoOutLengthPrefixedInOrder) {
+    const Bytes sei = {0x06, 0x05, 0x01, 0x80};
+    Bytes unit = annexb({{true, sei}}), want = {0x27, 0x01, 0, 0, 0};
+    append(want, length_prefixed(sei));
+    for (uint8_t i = 0; i < 100; ++i) {
         const Bytes slice = {0x41, u8(i + 1), 0x80};
         append(unit, annexb({{i % 2 == 0, slice}}));
         append(want, length_prefixed(slice));
     }
-    append(unit, {0x00, 0x00, 0x00, 0x01});
     ASSERT_EQ(video(unit, 0, 0), 1);
     ASSERT_EQ(recorder.tags.size(), 1u);
     EXPECT_EQ(recorder.tags[0].body, want);
