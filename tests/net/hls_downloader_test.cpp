@@ -30,11 +30,6 @@ std::string segment_body(const std::string& path) {
     return "segment " + path;
 }
 
-struct RingDeleter {
-    void operator()(SegmentRing* ring) const { segment_ring_teardown(ring); }
-};
-using RingPtr = std::unique_ptr<SegmentRing, RingDeleter>;
-
 class HlsDownloaderThreads : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -52,8 +47,8 @@ class HlsDownloaderThreads : public ::testing::Test {
         server.set_replies(folder + "/index.m3u8", replies);
     }
 
-    RingPtr start(const std::string& folder = "/live") {
-        return RingPtr(hls_downloader_start(server.url(folder + "/index.m3u8"), &stop));
+    SegmentRingPtr start(const std::string& folder = "/live") {
+        return SegmentRingPtr(hls_downloader_start(server.url(folder + "/index.m3u8"), &stop));
     }
 
     // Segment numbers until the ring gives no more or `count` were taken.
@@ -143,7 +138,7 @@ TEST_F(HlsDownloaderThreads, PlaylistSequencesDeliverInOrder) {
         const std::string path = "/c" + std::to_string(folder++);
         serve_playlists(c.playlists, path);
         if (!c.replies.empty()) server.set_replies(path + "/" + c.segment, c.replies);
-        RingPtr ring = start(path);
+        SegmentRingPtr ring = start(path);
         SegmentTake end;
         EXPECT_EQ(take_all(ring.get(), &end, c.taken.size() + (c.end == SegmentTake::segment ? 0 : 1)), c.taken);
         EXPECT_EQ(end, c.end);
@@ -167,7 +162,7 @@ TEST_F(HlsDownloaderThreads, PlaylistFailuresAreFatal) {
                  {"/html", http_reply(200, "<html>hello</html>"), "not an HLS media playlist", 1}};
     for (const Case& c : cases) {
         server.set_reply(c.folder + std::string("/index.m3u8"), c.reply);
-        RingPtr ring = start(c.folder);
+        SegmentRingPtr ring = start(c.folder);
         SegmentTake why;
         EXPECT_EQ(take(ring.get(), &why), -1);
         EXPECT_EQ(why, SegmentTake::failed);
@@ -188,7 +183,7 @@ TEST_F(HlsDownloaderThreads, FullRingWaitsAndStopEndsItPromptly) {
     server.on("/live/index.m3u8", [](const ScriptedRequest&, int index) {
         return http_reply(200, playlist_text(0, std::min(2 + 4 * index, 40)));
     });
-    RingPtr ring = start();
+    SegmentRingPtr ring = start();
     ASSERT_TRUE(wait_until([&] { return ring_count(ring.get()) == SEGMENT_RING_SLOTS; }, 20000));
     // Full: the downloader holds one fetched batch and asks for nothing more.
     int polls = server.request_count("/live/index.m3u8");
@@ -215,7 +210,7 @@ TEST_F(HlsDownloaderThreads, PollPauseFollowsTheTargetDuration) {
         SCOPED_TRACE(target);
         size_t first = server.requests("/live/index.m3u8").size();
         serve_playlists({playlist_text(0, 1, target)});
-        RingPtr ring = start();
+        SegmentRingPtr ring = start();
         EXPECT_EQ(take(ring.get()), 0);
         wait_until([&] { return server.requests("/live/index.m3u8").size() >= first + 4; }, 10000);
         ring.reset();
@@ -269,7 +264,7 @@ TEST_F(HlsDownloaderThreads, SixSegmentsAreFetchedAtOnceAndDeliveredInOrder) {
         reply.piece_delay_ms = 300;
         return reply;
     });
-    RingPtr ring = start();
+    SegmentRingPtr ring = start();
     SegmentTake end;
     std::vector<int64_t> want(14);
     std::iota(want.begin(), want.end(), 0);
