@@ -3,7 +3,6 @@
 #include "platform/event.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -13,7 +12,7 @@
 #include "platform/socket_connect.h"
 #include "rtmp/rtmp_publisher.h"
 #include "support/fake_rtmp_server.h"
-#include "support/loopback.h"
+#include "support/hostile_origin.h"
 
 namespace {
 
@@ -39,33 +38,17 @@ TEST(EventThreads, ListenersRunOnSetAndNeverAfterRemoval) {
     EXPECT_EQ(calls.load(), 2);
 }
 
-// A listener whose accept queue is full: further connects hang in SYN-SENT.
-struct Saturated {
-    int listener = -1;
-    std::vector<int> fillers;
-    uint16_t port = 0;
-
-    Saturated() {
-        listener = loopback_listen(&port, 0);
-        for (int i = 0; i < 4; ++i) {
-            int fd = socket_connect("127.0.0.1", port, 300);
-            if (fd >= 0) fillers.push_back(fd);
-        }
-    }
-    ~Saturated() {
-        for (int fd : fillers) close(fd);
-        close(listener);
-    }
-};
-
 // Both would wait 20 s; a stop set after 300 ms ends each at once.
 TEST(EventThreads, StopEndsAConnectOrAnRtmpOpenThatWouldWaitForItsTimeout) {
-    Saturated server;
+    UnansweredPort unanswered;  // a full accept queue: connects to it hang
+    ASSERT_TRUE(unanswered.start());
+    const std::string address = unanswered.url("", "");
+    const auto port = static_cast<uint16_t>(std::stoi(address.substr(address.rfind(':') + 1)));
     FakeRtmpServer silent;
     ASSERT_TRUE(silent.start([](FakeRtmpPeer& peer) { (void)peer.wait_for_close(); }, 10000));
     const std::function<bool(Event*)> blocked[] = {
         [&](Event* stop) {
-            int fd = socket_connect("127.0.0.1", server.port, 20000, stop);
+            int fd = socket_connect("127.0.0.1", port, 20000, stop);
             socket_close(fd);
             return fd >= 0;
         },
