@@ -259,19 +259,15 @@ TEST_F(TsDemuxerTest, CallbackFailureFailsFeedAndFlushAndDiscardsTheUnit) {
     EXPECT_EQ(recorder.units.size(), 3u) << "the failed unit and the one after it are gone";
 }
 
-TEST(TsDemuxerLimits, UnitThatNeverEndsIsRefusedPastTheLimit) {
-    Recorder recorder;
-    TsDemuxerPtr demuxer(ts_demuxer_create(record_unit, &recorder));
+TEST_F(TsDemuxerTest, UnitThatNeverEndsIsRefusedPastTheLimit) {
     Bytes data = tables();
     append(data, ts_packets(VIDEO_PID, pes(2, 1000, 0, {})));
-    ASSERT_EQ(ts_demuxer_feed(demuxer.get(), data, {}), 1);
+    ASSERT_EQ(feed(data), 1);
     // One feed of continuation packets just larger than the limit.
-    const size_t packets = PES_MAX_UNIT_SIZE / 184 + 1;
-    Bytes continuation = ts_packet(VIDEO_PID, false, body_of(184, 4));
+    const Bytes continuation = ts_packet(VIDEO_PID, false, body_of(184, 4));
     Bytes many;
-    many.reserve(packets * 188);
-    for (size_t i = 0; i < packets; ++i) append(many, continuation);
-    EXPECT_EQ(ts_demuxer_feed(demuxer.get(), many, {}), 0);
+    for (size_t i = 0; i < PES_MAX_UNIT_SIZE / 184 + 1; ++i) append(many, continuation);
+    EXPECT_EQ(feed(many), 0);
     EXPECT_LE(demuxer->video.capacity, PES_MAX_UNIT_SIZE);
 }
 
