@@ -51,12 +51,4 @@ TEST(Annexb, MatchesTheByteByByteRulesAtEveryOffset) {
     }
 }
 
-TEST(Annexb, SplitsRealisticUnitsWithThreeAndFourByteCodes) {
-    Bytes data = {0, 0, 0, 1, 0x09, 0xF0, 0, 0, 0, 1, 0x67, 0x64, 0, 0x1F, 0, 0, 1, 0x68, 0xEE};
-    const std::vector<Bytes> want = {{0x09, 0xF0}, {0x67, 0x64, 0, 0x1F}, {0x68, 0xEE}};
-    EXPECT_EQ(scanned_nals(data), want);
-    EXPECT_EQ(scanned_nals({0, 0, 1}), std::vector<Bytes>{});
-    EXPECT_EQ(scanned_nals({0, 0, 1, 0x65}), std::vector<Bytes>({{0x65}}));
-}
-
 }  // namespace

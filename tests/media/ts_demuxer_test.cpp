@@ -14,8 +14,7 @@ namespace {
 struct Unit {
     uint32_t kind;
     Bytes data;
-    int64_t pts;
-    int64_t dts;
+    int64_t pts, dts;
 };
 
 struct Recorder {
@@ -29,9 +28,7 @@ int record_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int
     return recorder->answer;
 }
 
-constexpr uint16_t PMT_PID = 0x1000;
-constexpr uint16_t VIDEO_PID = 0x100;
-constexpr uint16_t AUDIO_PID = 0x101;
+constexpr uint16_t PMT_PID = 0x1000, VIDEO_PID = 0x100, AUDIO_PID = 0x101;
 
 // PAT + PMT naming H.264 on VIDEO_PID and AAC on AUDIO_PID.
 Bytes tables() {
@@ -59,16 +56,14 @@ class TsDemuxerTest : public ::testing::Test {
 // ---- framing ----
 
 TEST_F(TsDemuxerTest, RejectsUnalignedLengthsAndAcceptsEmpty) {
-    EXPECT_EQ(feed(Bytes(187, 0x47)), 0);
-    EXPECT_EQ(message(), "MPEG-TS data is not 188-byte aligned");
-    error.fill(0);
-    EXPECT_EQ(feed(Bytes(189, 0x47)), 0);
-    EXPECT_EQ(message(), "MPEG-TS data is not 188-byte aligned");
+    for (size_t size : {187, 189}) {
+        EXPECT_EQ(feed(Bytes(size, 0x47)), 0);
+        EXPECT_EQ(message(), "MPEG-TS data is not 188-byte aligned");
+    }
     error.fill(0);
     EXPECT_EQ(feed({}), 1);
     EXPECT_EQ(message(), "");
-    EXPECT_EQ(ts_demuxer_feed(nullptr, tables(), error), 0);
-    EXPECT_EQ(message(), "MPEG-TS data is not 188-byte aligned");
+    EXPECT_EQ(ts_demuxer_feed(nullptr, tables(), {}), 0);
 }
 
 TEST_F(TsDemuxerTest, DamageIsSkippedToTheNextSyncEvenAcrossFeeds) {
@@ -89,21 +84,12 @@ TEST_F(TsDemuxerTest, DamageIsSkippedToTheNextSyncEvenAcrossFeeds) {
     EXPECT_EQ(demuxer->skipped_bytes, 188u);
 }
 
-TEST_F(TsDemuxerTest, MessagesRespectTheBufferGiven) {
-    Bytes data = tables();
-    data.pop_back();
-    std::array<char, 12> small{};
-    EXPECT_EQ(ts_demuxer_feed(demuxer.get(), data, small), 0);
-    EXPECT_EQ(std::string(small.data()), "MPEG-TS dat");
-    EXPECT_EQ(ts_demuxer_feed(demuxer.get(), data, {}), 0);  // no buffer: nothing written
-}
-
 // ---- PAT and PMT ----
 
 TEST(TsDemuxer, PatAndPmtSequencesChooseThePids) {
-    const Bytes pat = ts_packet(0, true, pat_payload({{1, PMT_PID}}));
-    auto pmt = [](std::vector<PmtStream> streams, Bytes descriptors = {}) {
-        return ts_packet(PMT_PID, true, pmt_payload(streams, descriptors));
+    auto pat = [](std::vector<PatEntry> entries = {{1, PMT_PID}}) { return ts_packet(0, true, pat_payload(entries)); };
+    auto pmt = [](std::vector<PmtStream> streams, Bytes info = {}) {
+        return ts_packet(PMT_PID, true, pmt_payload(streams, info));
     };
     auto pat_with = [](uint8_t at, uint8_t value) {
         Bytes payload = pat_payload({{1, 0x0200}});
@@ -115,52 +101,28 @@ TEST(TsDemuxer, PatAndPmtSequencesChooseThePids) {
         payload[at] = value;
         return ts_packet(PMT_PID, true, payload);
     };
-    constexpr uint32_t NONE = TS_PID_NONE;
+    constexpr uint32_t N = TS_PID_NONE, P = PMT_PID;
     struct Case {
+        uint32_t pmt, video, audio;
         const char* name;
         std::vector<Bytes> packets;
-        uint32_t pmt, video, audio;
     };
     const Case cases[] = {
-        {"network entry passed over",
-         {ts_packet(0, true, pat_payload({{0, 0x0010}, {1, 0x1000}}))},
-         0x1000,
-         NONE,
-         NONE},
-        {"PAT with only the network entry keeps the PMT",
-         {ts_packet(0, true, pat_payload({{1, 0x1000}})), ts_packet(0, true, pat_payload({{0, 0x0010}}))},
-         0x1000,
-         NONE,
-         NONE},
-        {"wrong table id", {pat_with(1, 0x42)}, NONE, NONE, NONE},
-        {"section longer than the packet", {pat_with(3, 0xFF)}, NONE, NONE, NONE},
-        {"section without an entry", {pat_with(3, 8)}, NONE, NONE, NONE},
-        {"pointer_field past the payload", {pat_with(0, 180)}, NONE, NONE, NONE},
-        {"no unit start", {ts_packet(0, false, pat_payload({{1, 0x0200}}))}, NONE, NONE, NONE},
-        {"empty payload", {ts_packet(0, true, {})}, NONE, NONE, NONE},
-        {"H.264 and AAC with descriptors",
-         {pat, pmt({{0x1B, 0x100, {0x0A, 0x01, 0x00}}, {0x0F, 0x101}}, {0x05, 0x02, 0x41, 0x42})},
-         PMT_PID,
-         0x100,
-         0x101},
-        {"LATM AAC is audio; a PMT without video keeps the video PID",
-         {pat, pmt({{0x1B, 0x100}, {0x0F, 0x101}}), pmt({{0x11, 0x102}})},
-         PMT_PID,
-         0x100,
-         0x102},
-        {"other stream types are ignored",
-         {pat, pmt({{0x1B, 0x100}}), pmt({{0x24, 0x200}, {0x03, 0x201}})},
-         PMT_PID,
-         0x100,
-         NONE},
-        {"last stream of a class wins",
-         {pat, pmt({{0x1B, 0x100}, {0x0F, 0x101}, {0x1B, 0x110}, {0x0F, 0x111}})},
-         PMT_PID,
-         0x110,
-         0x111},
-        {"PMT before the PAT", {pmt({{0x1B, 0x100}}), pat}, PMT_PID, NONE, NONE},
-        {"truncated PMT", {pat, pmt_with(3, 0xF0)}, PMT_PID, NONE, NONE},
-        {"program_info_length past the entries", {pat, pmt_with(12, 0xFF)}, PMT_PID, NONE, NONE},
+        {P, N, N, "network entry passed over", {pat({{0, 0x0010}, {1, PMT_PID}})}},
+        {P, N, N, "PAT with only the network entry keeps the PMT", {pat(), pat({{0, 0x0010}})}},
+        {N, N, N, "wrong table id", {pat_with(1, 0x42)}},
+        {N, N, N, "section longer than the packet", {pat_with(3, 0xFF)}},
+        {N, N, N, "section without an entry", {pat_with(3, 8)}},
+        {N, N, N, "pointer_field past the payload", {pat_with(0, 180)}},
+        {N, N, N, "no unit start", {ts_packet(0, false, pat_payload({{1, 0x0200}}))}},
+        {N, N, N, "empty payload", {ts_packet(0, true, {})}},
+        {P, 0x100, 0x101, "descriptors", {pat(), pmt({{0x1B, 0x100, {0x0A, 1, 0}}, {0x0F, 0x101}}, {5, 2, 'A', 'B'})}},
+        {P, 0x100, 0x102, "LATM is audio; no video keeps the PID", {pat(), pmt({{0x1B, 0x100}}), pmt({{0x11, 0x102}})}},
+        {P, 0x100, N, "other types ignored", {pat(), pmt({{0x1B, 0x100}}), pmt({{0x24, 0x200}, {3, 0x201}})}},
+        {P, 0x110, 0x111, "last wins", {pat(), pmt({{0x1B, 0x100}, {0x0F, 0x101}, {0x1B, 0x110}, {0x0F, 0x111}})}},
+        {P, N, N, "PMT before the PAT", {pmt({{0x1B, 0x100}}), pat()}},
+        {P, N, N, "truncated PMT", {pat(), pmt_with(3, 0xF0)}},
+        {P, N, N, "program_info_length past the entries", {pat(), pmt_with(12, 0xFF)}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -170,16 +132,6 @@ TEST(TsDemuxer, PatAndPmtSequencesChooseThePids) {
         EXPECT_EQ(demuxer->video_pid, c.video);
         EXPECT_EQ(demuxer->audio_pid, c.audio);
     }
-}
-
-TEST_F(TsDemuxerTest, UnitsOfOtherStreamTypesAreDropped) {
-    ASSERT_EQ(feed(ts_packet(0, true, pat_payload({{1, PMT_PID}}))), 1);
-    ASSERT_EQ(feed(ts_packet(PMT_PID, true, pmt_payload({{0x24, 0x200}, {0x03, 0x201}}))), 1);
-    Bytes hevc = ts_packets(0x200, pes(2, 9000, 0, {1, 2, 3}));
-    append(hevc, ts_packets(0x201, pes(2, 9000, 0, {4, 5, 6}, 0xC0)));
-    ASSERT_EQ(feed(hevc), 1);
-    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
-    EXPECT_TRUE(recorder.units.empty());
 }
 
 // ---- PES assembly ----
@@ -252,37 +204,27 @@ TEST_F(TsDemuxerTest, UnitWithADeclaredLengthGoesOutAsSoonAsItIsComplete) {
     EXPECT_EQ(recorder.units.size(), 1u) << "delivered once only";
 }
 
-TEST_F(TsDemuxerTest, BytesBeforeTheFirstUnitStartAreDropped) {
+// Stray continuation bytes, adaptation fields filling or overrunning their
+// packet, packets without payload and a unit start without a PES header.
+TEST_F(TsDemuxerTest, PacketsThatCarryNoUnitBytesAreSkipped) {
+    Bytes full_field = ts_packet(VIDEO_PID, false, {});  // adaptation_field_length 183
+    Bytes overlong = full_field;
+    overlong[4] = 184;
+    Bytes no_payload = ts_packet(VIDEO_PID, false, body_of(184, 1));
+    no_payload[3] = 0x20;
+    Bytes reserved = no_payload;
+    reserved[3] = 0x00;
     Bytes data = tables();
-    append(data, ts_packet(VIDEO_PID, false, body_of(184, 9)));
-    append(data, ts_packets(VIDEO_PID, pes(2, 1000, 0, {7, 7, 7})));
-    append(data, ts_packet(VIDEO_PID, true, body_of(184, 5)));  // unit start without a PES header
-    append(data, ts_packet(VIDEO_PID, false, body_of(184, 6)));
+    for (const Bytes& part :
+         {ts_packet(VIDEO_PID, false, body_of(184, 9)), ts_packets(VIDEO_PID, pes(2, 1000, 0, {7, 7, 7})), full_field,
+          overlong, no_payload, reserved, ts_packet(VIDEO_PID, true, body_of(184, 5)),
+          ts_packet(VIDEO_PID, false, body_of(184, 6))}) {
+        append(data, part);
+    }
     ASSERT_EQ(feed(data), 1);
     ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
     ASSERT_EQ(recorder.units.size(), 1u);
     EXPECT_EQ(recorder.units[0].data, Bytes({7, 7, 7}));
-}
-
-TEST_F(TsDemuxerTest, AdaptationFieldsAndPacketsWithoutPayload) {
-    Bytes data = tables();
-    append(data, ts_packets(VIDEO_PID, pes(2, 1000, 0, {1, 2, 3})));
-    Bytes full_field = ts_packet(VIDEO_PID, false, {});  // adaptation_field_length 183
-    ASSERT_EQ(full_field[4], 183);
-    append(data, full_field);
-    Bytes overlong = full_field;
-    overlong[4] = 184;  // runs past the packet: skipped
-    append(data, overlong);
-    Bytes no_payload = ts_packet(VIDEO_PID, false, body_of(184, 1));
-    no_payload[3] = 0x20;
-    append(data, no_payload);
-    Bytes reserved = no_payload;
-    reserved[3] = 0x00;
-    append(data, reserved);
-    ASSERT_EQ(feed(data), 1);
-    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
-    ASSERT_EQ(recorder.units.size(), 1u);
-    EXPECT_EQ(recorder.units[0].data, Bytes({1, 2, 3}));
 }
 
 TEST_F(TsDemuxerTest, PesHeaderLongerThanItsPacketFailsTheFeed) {
@@ -317,33 +259,15 @@ TEST_F(TsDemuxerTest, CallbackFailureFailsFeedAndFlushAndDiscardsTheUnit) {
     EXPECT_EQ(recorder.units.size(), 3u) << "the failed unit and the one after it are gone";
 }
 
-TEST(TsDemuxer, NullHandlesAreHarmless) {
-    EXPECT_EQ(ts_demuxer_flush(nullptr), 0);
-    ts_demuxer_destroy(nullptr);
-    TsDemuxerPtr quiet(ts_demuxer_create(nullptr, nullptr));
-    Bytes data = tables();
-    append(data, ts_packets(VIDEO_PID, pes(2, 1000, 0, {1})));
-    EXPECT_EQ(ts_demuxer_feed(quiet.get(), data, {}), 1);
-    EXPECT_EQ(ts_demuxer_flush(quiet.get()), 1);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(TsDemuxerLimits, UnitThatNeverEndsIsRefusedPastTheLimit) {
-    Recorder recorder;
-    TsDemuxerPtr demuxer(ts_demuxer_create(record_unit, &recorder));
+TEST_F(TsDemuxerTest, UnitThatNeverEndsIsRefusedPastTheLimit) {
     Bytes data = tables();
     append(data, ts_packets(VIDEO_PID, pes(2, 1000, 0, {})));
-    ASSERT_EQ(ts_demuxer_feed(demuxer.get(), data, {}), 1);
+    ASSERT_EQ(feed(data), 1);
     // One feed of continuation packets just larger than the limit.
-    const size_t packets = PES_MAX_UNIT_SIZE / 184 + 1;
-    Bytes continuation = ts_packet(VIDEO_PID, false, body_of(184, 4));
+    const Bytes continuation = ts_packet(VIDEO_PID, false, body_of(184, 4));
     Bytes many;
-    many.reserve(packets * 188);
-    for (size_t i = 0; i < packets; ++i) append(many, continuation);
-    EXPECT_EQ(ts_demuxer_feed(demuxer.get(), many, {}), 0);
+    for (size_t i = 0; i < PES_MAX_UNIT_SIZE / 184 + 1; ++i) append(many, continuation);
+    EXPECT_EQ(feed(many), 0);
     EXPECT_LE(demuxer->video.capacity, PES_MAX_UNIT_SIZE);
 }
 

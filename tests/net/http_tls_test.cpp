@@ -28,11 +28,7 @@ struct TlsPeers {
     bool serve(NginxServer* server, const std::string& name, const std::string& cert, const std::string& key) {
         std::string folder = dir.file(name);
         mkdir(folder.c_str(), 0755);
-        NginxOptions options;
-        options.https = true;
-        options.cert = cert;
-        options.key = key;
-        if (!server->start(folder, options)) return false;
+        if (!server->start(folder, {.https = true, .cert = cert, .key = key})) return false;
         write_file(server->www_dir + "/file.bin", content);
         return true;
     }

@@ -3,7 +3,6 @@
 // out of nginx's recorder as the same H.264 + AAC packets, and the TLS and
 // application refusals must say why without the stream key.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -11,13 +10,14 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/clock.h"
 #include "rtmp/rtmp_publisher.h"
 #include "support/child.h"
 #include "support/flv_file_reader.h"
+#include "support/media_fixtures.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
 #include "support/test_ca.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -35,36 +35,8 @@ class RtmpNginx : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         shared_ = std::make_unique<TempDir>();
-        std::string flv = shared_->file("clip.flv");
-        int rc = run_command({"ffmpeg",
-                              "-nostdin",
-                              "-loglevel",
-                              "error",
-                              "-y",
-                              "-f",
-                              "lavfi",
-                              "-i",
-                              "testsrc2=size=320x240:rate=30",
-                              "-f",
-                              "lavfi",
-                              "-i",
-                              "sine=frequency=440",
-                              "-t",
-                              "3",
-                              "-c:v",
-                              "libx264",
-                              "-preset",
-                              "veryfast",
-                              "-pix_fmt",
-                              "yuv420p",
-                              "-g",
-                              "30",
-                              "-c:a",
-                              "aac",
-                              "-f",
-                              "flv",
-                              flv},
-                             nullptr, 120);
+        const std::string ts = shared_->file("clip.ts"), flv = shared_->file("clip.flv");
+        int rc = make_test_ts(ts, 3) ? run_command({"ffmpeg", "-v", "error", "-y", "-i", ts, "-c", "copy", flv}) : 1;
         tags_ok_ = rc == 0 && flv_read_tags(read_file(flv), &tags_);
         ca_ok_ = ca_.create(shared_->path());
     }
@@ -79,13 +51,9 @@ class RtmpNginx : public ::testing::Test {
     // TLS in front when `cert` is given.
     void start_nginx(NginxServer* nginx, const std::string& folder, const std::string& cert = "",
                      const std::string& key = "") {
-        NginxOptions options;
-        options.rtmp = true;
-        options.rtmps = !cert.empty();
-        options.cert = cert;
-        options.key = key;
         std::filesystem::create_directories(folder);
-        ASSERT_TRUE(nginx->start(folder, options)) << read_file(nginx->error_log);
+        ASSERT_TRUE(nginx->start(folder, {.rtmp = true, .rtmps = !cert.empty(), .cert = cert, .key = key}))
+            << read_file(nginx->error_log);
     }
 
     // Sends every audio/video tag with its own timestamp; once nginx logged
@@ -99,11 +67,13 @@ class RtmpNginx : public ::testing::Test {
             ASSERT_TRUE(rtmp_send_media(publisher.get(), tag.type, tag.timestamp, tag.body, error)) << error;
         }
         publisher.reset();
-        for (uint64_t deadline = tick_ms() + 10000; tick_ms() < deadline; usleep(20000)) {
-            std::string log = read_file(nginx->error_log);
-            size_t publish = log.find("publish: ");
-            if (publish != std::string::npos && log.find(" disconnect", publish) != std::string::npos) break;
-        }
+        wait_until(
+            [&] {
+                std::string log = read_file(nginx->error_log);
+                size_t publish = log.find("publish: ");
+                return publish != std::string::npos && log.find(" disconnect", publish) != std::string::npos;
+            },
+            10000);
         nginx->stop();
         std::string source = probe(shared_->file("clip.flv"));
         EXPECT_NE(source.find("h264,"), std::string::npos) << source;

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -51,25 +52,23 @@ struct Wire {
     void feed(const Bytes& bytes) { ASSERT_EQ(send(peer, bytes.data(), bytes.size(), 0), ssize_t(bytes.size())); }
 };
 
+// A type-0 chunk header: 24-bit time and length big-endian, stream id little-endian.
 Bytes header(uint8_t csid, uint32_t ts_field, uint32_t length, uint8_t type, uint32_t msid) {
-    return {csid,
-            uint8_t(ts_field >> 16),
-            uint8_t(ts_field >> 8),
-            uint8_t(ts_field),
-            uint8_t(length >> 16),
-            uint8_t(length >> 8),
-            uint8_t(length),
-            type,
-            uint8_t(msid),
-            uint8_t(msid >> 8),
-            uint8_t(msid >> 16),
-            uint8_t(msid >> 24)};
+    Bytes out = {csid, uint8_t(ts_field >> 16), uint8_t(ts_field >> 8), uint8_t(ts_field)};
+    out.insert(out.end(), {uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length), type});
+    out.insert(out.end(), {uint8_t(msid), uint8_t(msid >> 8), uint8_t(msid >> 16), uint8_t(msid >> 24)});
+    return out;
 }
 
 Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
+}
+
+template <typename... Parts>
+Bytes cat(const Parts&... parts) {
+    return concat({Bytes(parts)...});
 }
 
 Bytes pattern(size_t n) {
@@ -82,27 +81,31 @@ Bytes slice(const Bytes& b, size_t from, size_t n) {
     return Bytes(b.begin() + long(from), b.begin() + long(from + n));
 }
 
+// A message as its chunks: a type-0 header, then a type-3 header (0xC0 |
+// csid) before each further piece; from 0xFFFFFF on the time goes in a
+// 4-byte field after every one of those headers.
+Bytes chunked(uint8_t csid, uint32_t ts, uint8_t type, uint32_t msid, const Bytes& payload, size_t chunk_size) {
+    const bool extended = ts >= 0xFFFFFF;
+    const Bytes ext = extended ? Bytes{uint8_t(ts >> 24), uint8_t(ts >> 16), uint8_t(ts >> 8), uint8_t(ts)} : Bytes{};
+    Bytes out = concat({header(csid, extended ? 0xFFFFFF : ts, uint32_t(payload.size()), type, msid), ext});
+    for (size_t at = 0; at < payload.size(); at += chunk_size) {
+        if (at > 0) out = concat({out, {uint8_t(0xC0 | csid)}, ext});
+        out = concat({out, slice(payload, at, std::min(chunk_size, payload.size() - at))});
+    }
+    return out;
+}
+
 }  // namespace
 
 TEST(RtmpMessageWriter, PayloadIsChunkedAtTheOutboundSize) {
-    struct Case {
-        size_t length;
-        size_t pieces;
-    } cases[] = {{0, 0}, {1, 1}, {4096, 1}, {4097, 2}, {8192, 2}, {8193, 3}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.length);
+    for (size_t length : {0, 1, 4096, 4097, 8192, 8193}) {
+        SCOPED_TRACE(length);
         Wire w;
         w.publisher->outbound_chunk_size = 4096;
         w.publisher->stream_id = 1;
-        Bytes payload = pattern(c.length);
+        Bytes payload = pattern(length);
         ASSERT_TRUE(rtmp_send_media(w.publisher.get(), RTMP_TYPE_VIDEO, 40, payload));
-        Bytes expected = header(6, 40, uint32_t(c.length), 9, 1);
-        for (size_t i = 0; i < c.pieces; ++i) {
-            if (i > 0) expected.push_back(0xC6);
-            size_t n = std::min<size_t>(4096, c.length - i * 4096);
-            expected = concat({expected, slice(payload, i * 4096, n)});
-        }
-        EXPECT_EQ(w.drain(), expected);
+        EXPECT_EQ(w.drain(), chunked(6, 40, 9, 1, payload, 4096));
     }
 }
 
@@ -135,23 +138,15 @@ TEST(RtmpMessageWriter, ABatchIsTheSameBytesAsItsMessagesOneByOne) {
     EXPECT_EQ(gathered.drain(), one_by_one.drain());
 }
 
+// The 24-bit crossing: 0xFFFFFE still fits the header's field.
 TEST(RtmpMessageWriter, ExtendedTimestampFollowsHeaderAndEveryContinuation) {
-    struct Case {
-        uint32_t ts;
-        bool extended;
-    } cases[] = {{16777214, false}, {16777215, true}, {0xFFFFFFFF, true}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.ts);
+    for (uint32_t ts : {16777214u, 16777215u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(ts);
         Wire w;
         w.publisher->outbound_chunk_size = 128;
         Bytes payload = pattern(300);
-        ASSERT_TRUE(rtmp_send_message(w.publisher.get(), 6, 9, 1, c.ts, payload));
-        Bytes ext = {uint8_t(c.ts >> 24), uint8_t(c.ts >> 16), uint8_t(c.ts >> 8), uint8_t(c.ts)};
-        Bytes cont = c.extended ? concat({{0xC6}, ext}) : Bytes{0xC6};
-        Bytes expected =
-            concat({header(6, c.extended ? 0xFFFFFF : c.ts, 300, 9, 1), c.extended ? ext : Bytes{},
-                    slice(payload, 0, 128), cont, slice(payload, 128, 128), cont, slice(payload, 256, 44)});
-        EXPECT_EQ(w.drain(), expected);
+        ASSERT_TRUE(rtmp_send_message(w.publisher.get(), 6, 9, 1, ts, payload));
+        EXPECT_EQ(w.drain(), chunked(6, ts, 9, 1, payload, 128));
     }
 }
 
@@ -195,16 +190,7 @@ TEST(RtmpMessageWriterThreads, ShortSendsResumeMidPiece) {
     reader.join();
     ASSERT_TRUE(sent);
     EXPECT_GT(w.publisher->write_steps, 1u);
-    Bytes ext = {0x01, 0x00, 0x00, 0x00};
-    Bytes expected = concat({header(6, 0xFFFFFF, 300000, 9, 1), ext});
-    for (size_t offset = 0; offset < payload.size(); offset += 100) {
-        if (offset > 0) {
-            expected.push_back(0xC6);
-            expected.insert(expected.end(), ext.begin(), ext.end());
-        }
-        expected.insert(expected.end(), payload.begin() + long(offset), payload.begin() + long(offset + 100));
-    }
-    EXPECT_EQ(got, expected);
+    EXPECT_EQ(got, chunked(6, 0x01000000, 9, 1, payload, 100));
 }
 
 TEST(RtmpCommandPayload, ConnectMatchesTheWireTable) {
@@ -212,40 +198,19 @@ TEST(RtmpCommandPayload, ConnectMatchesTheWireTable) {
     ASSERT_TRUE(rtmp_parse_url("rtmp://example.com/live/secret", &url));
     Amf0Writer w;
     ASSERT_TRUE(rtmp_build_connect(&w, url));
-    auto text = [](const char* s) { return Bytes(s, s + std::strlen(s)); };
-    Bytes expected = concat({{0x02, 0x00, 0x07},
-                             text("connect"),
-                             {0x00, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0},
-                             {0x03},
-                             {0x00, 0x03},
-                             text("app"),
-                             {0x02, 0x00, 0x04},
-                             text("live"),
-                             {0x00, 0x04},
-                             text("type"),
-                             {0x02, 0x00, 0x0A},
-                             text("nonprivate"),
-                             {0x00, 0x05},
-                             text("tcUrl"),
-                             {0x02, 0x00, 0x1C},
-                             text("rtmp://example.com:1935/live"),
-                             {0x00, 0x08},
-                             text("flashVer"),
-                             {0x02, 0x00, 0x23},
-                             text("FMLE/3.0 (compatible; Veltrona/1.0)"),
-                             {0x00, 0x04},
-                             text("fpad"),
-                             {0x01, 0x00},
-                             {0x00, 0x0C},
-                             text("capabilities"),
-                             {0x00, 0x40, 0x2E, 0, 0, 0, 0, 0, 0},
-                             {0x00, 0x0B},
-                             text("audioCodecs"),
-                             {0x00, 0x40, 0xAF, 0xCE, 0, 0, 0, 0, 0},
-                             {0x00, 0x0B},
-                             text("videoCodecs"),
-                             {0x00, 0x40, 0x6F, 0x80, 0, 0, 0, 0, 0},
-                             {0x00, 0x00, 0x09}});
+    // AMF0 written out by hand: a key, a string value, a number, an object's end.
+    auto key = [](std::string_view k) { return concat({{0x00, uint8_t(k.size())}, Bytes(k.begin(), k.end())}); };
+    auto str = [&](std::string_view v) { return concat({{0x02}, key(v)}); };
+    auto num = [](double v) {
+        Bytes out = {0x00};
+        for (int shift = 56; shift >= 0; shift -= 8) out.push_back(uint8_t(std::bit_cast<uint64_t>(v) >> shift));
+        return out;
+    };
+    const Bytes object = {0x03}, no = {0x01, 0x00}, end = {0x00, 0x00, 0x09};
+    Bytes expected = cat(str("connect"), num(1), object, key("app"), str("live"), key("type"), str("nonprivate"),
+                         key("tcUrl"), str("rtmp://example.com:1935/live"), key("flashVer"),
+                         str("FMLE/3.0 (compatible; Veltrona/1.0)"), key("fpad"), no, key("capabilities"), num(15),
+                         key("audioCodecs"), num(4071), key("videoCodecs"), num(252), end);
     EXPECT_EQ(Bytes(w.bytes().begin(), w.bytes().end()), expected);
 }
 
@@ -266,16 +231,9 @@ TEST(RtmpChunkReader, ReassemblesInterleavedChunkStreams) {
     Wire w;
     Bytes a = pattern(300), b = pattern(200);
     // a on csid 3 and b on csid 5, 128-byte chunks, alternating.
-    w.feed(concat({header(3, 10, 300, 20, 0),
-                   slice(a, 0, 128),
-                   header(5, 20, 200, 18, 1),
-                   slice(b, 0, 128),
-                   {0xC3},
-                   slice(a, 128, 128),
-                   {0xC5},
-                   slice(b, 128, 72),
-                   {0xC3},
-                   slice(a, 256, 44)}));
+    const Bytes c3 = {0xC3}, c5 = {0xC5};
+    w.feed(cat(header(3, 10, 300, 20, 0), slice(a, 0, 128), header(5, 20, 200, 18, 1), slice(b, 0, 128), c3,
+               slice(a, 128, 128), c5, slice(b, 128, 72), c3, slice(a, 256, 44)));
     RtmpMessage m;
     ASSERT_TRUE(rtmp_read_message(w.publisher.get(), &m));
     EXPECT_EQ(m.type_id, 18);
@@ -293,16 +251,9 @@ TEST(RtmpChunkReader, CompressedHeadersAndExtendedTimestamps) {
     Bytes fmt1 = {0x44, 0x00, 0x00, 0x05, 0x00, 0x00, 0x02, 0x09};  // csid 4, delta 5, length 2, type 9
     Bytes fmt2 = {0x84, 0x00, 0x00, 0x07};                          // delta 7, same length and type
     Bytes fmt0_ext = concat({header(6, 0xFFFFFF, 3, 8, 1), {0x01, 0x00, 0x00, 0x00}});
-    w.feed(concat({header(4, 100, 3, 8, 1),
-                   one,  // 100
-                   {0xC4},
-                   one,  // fmt 3 repeats: 100
-                   fmt1,
-                   {9, 9},  // 105
-                   fmt2,
-                   {8, 8},  // 112
-                   fmt0_ext,
-                   {5, 6, 7}}));  // 0x01000000, 4-byte field read
+    // Times 100, 100 (fmt 3 repeats), 105, 112, then a 4-byte field read.
+    w.feed(cat(header(4, 100, 3, 8, 1), one, Bytes{0xC4}, one, fmt1, Bytes{9, 9}, fmt2, Bytes{8, 8}, fmt0_ext,
+               Bytes{5, 6, 7}));
     uint32_t times[] = {100, 100, 105, 112, 0x01000000};
     size_t lengths[] = {3, 3, 2, 2, 3};
     for (int i = 0; i < 5; ++i) {
