@@ -54,7 +54,7 @@ OverlaySettings ticker() {
 
 TEST(Mp4LoopTest, PassesFollowOneAnotherOnOneTimeline) {
     TempDir dir;
-    ASSERT_TRUE(make_test_mp4(dir.file("one.mp4"), Mp4Fixture{.seconds = 1.0, .b_frames = 2}));
+    ASSERT_TRUE(make_clip(dir.file("one.mp4"), {.seconds = 1.0, .b_frames = 2}));
     for (bool overlay : {false, true}) {
         SCOPED_TRACE(overlay ? "overlay" : "packet copy");
         // The workflow's side: every fetch hands out the values saved last.

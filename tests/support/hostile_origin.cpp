@@ -14,6 +14,7 @@
 
 #include "platform/clock.h"
 #include "support/child.h"
+#include "support/loopback.h"
 #include "support/media_fixtures.h"
 #include "support/temp_dir.h"
 
@@ -111,19 +112,7 @@ void HostileStream::publish_locked() {
     origin_->put(playlist_path(), text);
 }
 
-namespace {
-
 constexpr int kQueueFillAttempts = 16;
-
-sockaddr_in loopback(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
-}
-
-}  // namespace
 
 UnansweredPort::~UnansweredPort() {
     for (int fd : queued_) close(fd);
@@ -131,20 +120,15 @@ UnansweredPort::~UnansweredPort() {
 }
 
 bool UnansweredPort::start(Silence silence) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        listen(listener_, silence == Silence::connect ? 0 : kQueueFillAttempts) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return false;
-    }
-    port_ = ntohs(address.sin_port);
-    if (silence == Silence::handshake) return true;
+    listener_ = loopback_listen(&port_, silence == Silence::connect ? 0 : kQueueFillAttempts);
+    if (listener_ < 0 || silence == Silence::handshake) return listener_ >= 0;
     // Connect until one stays pending: from then on every further SYN is dropped.
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    target.sin_port = htons(port_);
     for (int attempt = 0; attempt < kQueueFillAttempts; ++attempt) {
         int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_in target = loopback(port_);
         if (fd < 0) return false;
         queued_.push_back(fd);
         if (connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0 && errno != EINPROGRESS) {

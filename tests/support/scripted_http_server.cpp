@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <map>
 
 #include "platform/clock.h"
 #include "support/loopback.h"
@@ -18,23 +19,12 @@ constexpr int kPollSliceMs = 50;
 constexpr uint64_t kRequestWaitMs = 5000;
 constexpr auto kStallLimit = std::chrono::seconds(60);
 
-std::string status_text(int status) {
-    switch (status) {
-        case 200:
-            return "OK";
-        case 301:
-            return "Moved Permanently";
-        case 302:
-            return "Found";
-        case 403:
-            return "Forbidden";
-        case 404:
-            return "Not Found";
-        case 500:
-            return "Internal Server Error";
-        default:
-            return "Status";
-    }
+const char* status_text(int status) {
+    static const std::map<int, const char*> texts = {{200, "OK"},        {301, "Moved Permanently"}, {302, "Found"},
+                                                     {403, "Forbidden"}, {404, "Not Found"},
+                                                     {500, "Internal Server Error"}};
+    auto found = texts.find(status);
+    return found == texts.end() ? "Status" : found->second;
 }
 
 std::string path_of(const std::string& head) {
@@ -47,7 +37,7 @@ std::string path_of(const std::string& head) {
 }  // namespace
 
 std::string http_response_text(int status, std::string_view body, std::string_view extra_headers, bool content_length) {
-    std::string text = "HTTP/1.1 " + std::to_string(status) + " " + status_text(status) + "\r\n";
+    std::string text = "HTTP/1.1 " + std::to_string(status) + " " + std::string(status_text(status)) + "\r\n";
     if (content_length) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     text += extra_headers;
     text += "\r\n";
