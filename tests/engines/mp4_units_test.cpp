@@ -154,11 +154,10 @@ TEST_F(Mp4UnitsTest, APassOpensWithTheParameterSetsAndKeepsDecodeOrderInStep) {
 
 TEST_F(Mp4UnitsTest, EachFileFailsWithItsReasonOrPlaysToTheEnd) {
     TempDir dir;
-    const std::pair<const char*, Clip> made[] = {
-        {"hevc.mp4", {.seconds = 0.5, .video_codec = "libx265"}},
-        {"mp3.mp4", {.seconds = 0.5, .audio_codec = "libmp3lame"}},
-        {"eight.mp4", {.seconds = 0.5, .sample_rate = 48000, .channels = 8}},
-        {"six.mp4", {.seconds = 0.5, .sample_rate = 48000, .channels = 6}}};
+    const std::pair<const char*, Clip> made[] = {{"hevc.mp4", {.seconds = 0.5, .video_codec = "libx265"}},
+                                                 {"mp3.mp4", {.seconds = 0.5, .audio_codec = "libmp3lame"}},
+                                                 {"eight.mp4", {.seconds = 0.5, .sample_rate = 48000, .channels = 8}},
+                                                 {"six.mp4", {.seconds = 0.5, .sample_rate = 48000, .channels = 6}}};
     for (const auto& [name, fixture] : made) ASSERT_TRUE(make_clip(dir.file(name), fixture));
     std::string plain = read_file(dir_->file("plain.mp4"));
     write_file(dir.file("empty.mp4"), "");

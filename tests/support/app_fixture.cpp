@@ -73,9 +73,9 @@ std::string fake_ytdlp_script(const std::string& stream_url, int upcoming, const
            "  echo 'ERROR: This live event will begin in a few moments.' >&2\n"
            "  exit 1\n"
            "fi\n" +
-           (later_url.empty() ? ""
-                              : "if [ $n -gt " + std::to_string(upcoming + 1) + " ]; then " + live + later_url +
-                                    "'; exit 0; fi\n") +
+           (later_url.empty()
+                ? ""
+                : "if [ $n -gt " + std::to_string(upcoming + 1) + " ]; then " + live + later_url + "'; exit 0; fi\n") +
            (stream_url.empty() ? "echo 'ERROR: Video unavailable' >&2\nexit 1\n" : live + stream_url + "'\n");
 }
 

@@ -17,9 +17,9 @@ namespace {
 std::vector<std::string> ffmpeg_inputs(double seconds, bool realtime, const std::string& picture, int sample_rate) {
     std::string duration = std::to_string(seconds);
     std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y"};
-    for (const std::string& source : {"testsrc2=size=" + picture + ":duration=" + duration,
-                                      "sine=frequency=440:sample_rate=" + std::to_string(sample_rate) +
-                                          ":duration=" + duration}) {
+    for (const std::string& source :
+         {"testsrc2=size=" + picture + ":duration=" + duration,
+          "sine=frequency=440:sample_rate=" + std::to_string(sample_rate) + ":duration=" + duration}) {
         if (realtime) argv.push_back("-re");
         argv.insert(argv.end(), {"-f", "lavfi", "-i", source});
     }

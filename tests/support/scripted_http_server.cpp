@@ -20,9 +20,9 @@ constexpr uint64_t kRequestWaitMs = 5000;
 constexpr auto kStallLimit = std::chrono::seconds(60);
 
 const char* status_text(int status) {
-    static const std::map<int, const char*> texts = {{200, "OK"},        {301, "Moved Permanently"}, {302, "Found"},
-                                                     {403, "Forbidden"}, {404, "Not Found"},
-                                                     {500, "Internal Server Error"}};
+    static const std::map<int, const char*> texts = {{200, "OK"},        {301, "Moved Permanently"},
+                                                     {302, "Found"},     {403, "Forbidden"},
+                                                     {404, "Not Found"}, {500, "Internal Server Error"}};
     auto found = texts.find(status);
     return found == texts.end() ? "Status" : found->second;
 }
