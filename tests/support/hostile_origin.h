@@ -33,16 +33,14 @@ class HostileOrigin {
     bool start();
     void stop() { server_.stop(); }
     std::string url(const std::string& path) const { return server_.url(path); }
-    ScriptedHttpServer& server() { return server_; }
 
     void put(const std::string& path, std::string bytes);
     // 302 with `location` as given (it may be relative).
     void redirect(const std::string& path, const std::string& location);
-    // Paths under `prefix` answer `status` from `after_ms` on: an expiring
-    // URL, a folder that goes away.
+    // Paths under `prefix` answer `status` from `after_ms` on (an expiring
+    // URL, a folder that goes away), or with status 0 hold the connection
+    // open, silent.
     void fail_from(const std::string& prefix, int status, uint64_t after_ms = 0);
-    // Paths under `prefix` hold the connection open, silent, from `after_ms` on.
-    void hang_from(const std::string& prefix, uint64_t after_ms = 0) { fail_from(prefix, 0, after_ms); }
 
   private:
     struct FailRule {
