@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -44,6 +45,12 @@ uint32_t cli_add(const Program& program, const std::vector<std::string>& options
     args.insert(args.end(), options.begin(), options.end());
     std::string out;
     return cli_once(program, args, &out) == 0 ? static_cast<uint32_t>(std::strtoul(out.c_str(), nullptr, 10)) : 0;
+}
+
+std::vector<std::string> direct_workflow(const std::string& source, const std::string& output,
+                                         const std::string& source_type) {
+    return {"--type",   "direct",   "--source-type", source_type, "--name",
+            "Restream", "--source", source,          "--output",  output};
 }
 
 bool config_set_field(const std::string& data_dir, uint32_t id, size_t field, const std::string& value) {
@@ -186,7 +193,12 @@ bool is_contiguous_segment_run(const std::string& recording, const std::string& 
 
 void expect_clean_flv(const std::string& flv, const std::string& codecs) {
     ASSERT_FALSE(flv.empty()) << "nginx recorded nothing";
-    EXPECT_EQ(probe_codecs(flv), codecs) << flv;
+    auto sorted = [](const std::string& list) {  // the order nginx met the streams in is no fault
+        std::vector<std::string> names = split_lines(std::regex_replace(list, std::regex(","), "\n"), false);
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    EXPECT_EQ(sorted(probe_codecs(flv)), sorted(codecs)) << flv;
     for (auto [codec, stream] : {std::pair{"h264", 'v'}, {"aac", 'a'}}) {
         if (codecs.find(codec) != std::string::npos) {
             EXPECT_TRUE(never_goes_back(probe_dts(flv, stream))) << codec;

@@ -26,6 +26,9 @@ std::string cli_executable();
 int cli_once(const Program& program, const std::vector<std::string>& args, std::string* out = nullptr);
 // `add options...`: the new workflow's id, 0 when refused.
 uint32_t cli_add(const Program& program, const std::vector<std::string>& options);
+// `add` options of a Direct Restream workflow.
+std::vector<std::string> direct_workflow(const std::string& source, const std::string& output,
+                                         const std::string& source_type = "direct");
 // Rewrites one tab-separated field of workflow `id` in DATA/config.tsv
 // (field 0 is the record mark "W"); false when the record is not there.
 bool config_set_field(const std::string& data_dir, uint32_t id, size_t field, const std::string& value);
@@ -74,7 +77,8 @@ std::string only_file_with_suffix(const std::string& folder, const std::string& 
 bool is_contiguous_segment_run(const std::string& recording, const std::string& folder, size_t* first, size_t* count);
 // How many segment files ffmpeg wrote into `folder`, listed or no longer listed.
 size_t segment_file_count(const std::string& folder);
-// nginx's recording of a publish: these codecs, each stream's DTS never going back.
+// nginx's recording of a publish: these codecs (in any order), each stream's
+// DTS never going back.
 void expect_clean_flv(const std::string& flv, const std::string& codecs);
 
 class E2eTest : public ::testing::Test {

@@ -17,11 +17,6 @@
 
 namespace {
 
-std::vector<std::string> direct(const std::string& source_type, const std::string& source, const std::string& output) {
-    return {"--type",   "direct",   "--source-type", source_type, "--name",
-            "Restream", "--source", source,          "--output",  output};
-}
-
 class DirectRestreamTest : public E2eTest {
   protected:
     // Waits for the run's own end (`run --seconds`); the seconds it streamed
@@ -44,7 +39,7 @@ TEST_F(DirectRestreamTest, LiveHttpSourceToRtmpAndATsRecording) {
     start_nginx();
     start_live();
     uint32_t id =
-        add_and_run(direct("direct", nginx.http_url("live.m3u8"), nginx.rtmp_url("secretkey1")), {"--seconds", "20"});
+        add_and_run(direct_workflow(nginx.http_url("live.m3u8"), nginx.rtmp_url("secretkey1")), {"--seconds", "20"});
     ASSERT_NE(id, 0u) << cli.output();
     ASSERT_TRUE(cli.wait_for_state("STREAMING", 15000)) << cli.output();
     double streamed = streamed_until_exit(20, tick_ms());
@@ -75,8 +70,9 @@ TEST_F(DirectRestreamTest, AnExpiredYoutubeUrlIsResolvedAgainOnTheSameConnection
     const std::string tool_dir = dir.file("yt");
     std::string program = install_with_ytdlp(
         tool_dir, fake_ytdlp_script(nginx.http_url("exp/live.m3u8"), 0, nginx.http_url("live.m3u8")));
-    uint32_t id = add_and_run(direct("youtube", "https://www.youtube.com/watch?v=e2eExpiry", nginx.rtmp_url("renewed")),
-                              {"--seconds", "30"}, program);
+    uint32_t id =
+        add_and_run(direct_workflow("https://www.youtube.com/watch?v=e2eExpiry", nginx.rtmp_url("renewed"), "youtube"),
+                    {"--seconds", "30"}, program);
     ASSERT_NE(id, 0u) << cli.output();
     ASSERT_TRUE(cli.wait_for_state("STREAMING", 15000)) << cli.output();
     const uint64_t since = tick_ms();

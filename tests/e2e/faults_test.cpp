@@ -34,10 +34,6 @@ unsigned standing_threads(pid_t pid) {
     return fewest;
 }
 
-std::vector<std::string> direct(const std::string& source, const std::string& output) {
-    return {"--type", "direct", "--source-type", "direct", "--name", "Faults", "--source", source, "--output", output};
-}
-
 class FaultsTest : public E2eTest {
   protected:
     // SIGTERM ends the process cleanly within the limit.
@@ -57,7 +53,7 @@ TEST_F(FaultsTest, RtmpServerGoesAwayAndComesBack) {
     TempDir output_dir;
     NginxServer output;
     ASSERT_TRUE(output.start(output_dir.path(), {.rtmp = true})) << read_file(output.error_log);
-    uint32_t id = add_and_run(direct(nginx.http_url("live.m3u8"), output.rtmp_url("secretkey2")));
+    uint32_t id = add_and_run(direct_workflow(nginx.http_url("live.m3u8"), output.rtmp_url("secretkey2")));
     ASSERT_NE(id, 0u);
     std::optional<size_t> streaming = cli.wait_for_state("STREAMING", 15000);
     ASSERT_TRUE(streaming) << cli.output();
@@ -100,7 +96,7 @@ TEST_F(FaultsTest, RtmpServerGoesAwayAndComesBack) {
 // then the engine fails; the runner pauses 3 s before the next attempt.
 TEST_F(FaultsTest, MissingSourceFailsAndIsRetriedAfterThreeSeconds) {
     start_nginx();
-    uint32_t id = add_and_run(direct(nginx.http_url("missing.m3u8"), nginx.rtmp_url("never")));
+    uint32_t id = add_and_run(direct_workflow(nginx.http_url("missing.m3u8"), nginx.rtmp_url("never")));
     ASSERT_NE(id, 0u);
     std::optional<size_t> failed = cli.wait_for_state("RECONNECTING", 10000);
     ASSERT_TRUE(failed) << cli.output();
@@ -148,9 +144,11 @@ TEST_F(FaultsTest, StopInEveryStateEndsPromptly) {
     } cases[] = {
         {"WAITING", "WAITING", upcoming, record},
         {"RECORDING", "RECORDING", live_now, record},
-        {"STREAMING", "STREAMING", cli_executable(), direct(nginx.http_url("live.m3u8"), nginx.rtmp_url("s"))},
-        {"RECONNECTING", "RECONNECTING", cli_executable(), direct(nginx.http_url("missing.m3u8"), nginx.rtmp_url("s"))},
-        {"PLAYING", "STREAMING", cli_executable(), direct(nginx.http_url("vod/live.m3u8"), nginx.rtmp_url("s"))},
+        {"STREAMING", "STREAMING", cli_executable(), direct_workflow(nginx.http_url("live.m3u8"), nginx.rtmp_url("s"))},
+        {"RECONNECTING", "RECONNECTING", cli_executable(),
+         direct_workflow(nginx.http_url("missing.m3u8"), nginx.rtmp_url("s"))},
+        {"PLAYING", "STREAMING", cli_executable(),
+         direct_workflow(nginx.http_url("vod/live.m3u8"), nginx.rtmp_url("s"))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.state);
