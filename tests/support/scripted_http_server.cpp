@@ -109,6 +109,13 @@ ScriptedReply ScriptedHttpServer::reply_for(const ScriptedRequest& request) {
     std::lock_guard guard(lock_);
     requests_.push_back(request);
     int index = counts_[request.path]++;
+    for (const FailRule& rule : failures_) {
+        if (!request.path.starts_with(rule.prefix) || tick_ms() < rule.from_ms) continue;
+        if (rule.status != 0) return http_reply(rule.status, "refused");
+        ScriptedReply silent;
+        silent.stall = true;
+        return silent;
+    }
     auto handler = handlers_.find(request.path);
     if (handler == handlers_.end()) return fallback_ ? fallback_(request, index) : http_reply(404, "not found");
     return handler->second(request, index);
@@ -156,6 +163,19 @@ void ScriptedHttpServer::release_stalls() {
         ++release_generation_;
     }
     released_.notify_all();
+}
+
+void ScriptedHttpServer::put(const std::string& path, std::string_view bytes) {
+    set_reply(path, http_reply(200, bytes));
+}
+
+void ScriptedHttpServer::redirect(const std::string& path, const std::string& location) {
+    set_reply(path, http_reply(302, "", "Location: " + location + "\r\n"));
+}
+
+void ScriptedHttpServer::fail_from(const std::string& prefix, int status, uint64_t after_ms) {
+    std::lock_guard guard(lock_);
+    failures_.push_back({prefix, status, tick_ms() + after_ms});
 }
 
 std::string ScriptedHttpServer::url(std::string_view path) const {
