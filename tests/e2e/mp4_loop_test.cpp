@@ -9,8 +9,6 @@
 namespace {
 
 constexpr uint32_t STREAMED_SECONDS = 14;  // three whole passes and a bit of the fourth
-constexpr size_t FONT_SIZE_FIELD = 17, TEXT_COLOR_FIELD = 28, BACKGROUND_COLOR_FIELD = 29;  // of config.tsv
-const std::string BLUE = std::to_string(0x00FF0000);                                        // 0x00BBGGRR
 
 class Mp4LoopE2eTest : public E2eTest {
   protected:
@@ -19,18 +17,15 @@ class Mp4LoopE2eTest : public E2eTest {
         ASSERT_TRUE(make_clip(clip, {.seconds = 4.0, .b_frames = 2}));  // B-frames: the decode shift at each seam
     }
 
-    // Runs the workflow for STREAMED_SECONDS with `fields` of config.tsv set
-    // and checks what nginx recorded: H.264 and AAC, as long as the run, each
+    // Runs the workflow for STREAMED_SECONDS and checks what nginx recorded: H.264 and AAC, as long as the run, each
     // stream's DTS never going back, each pass opening 1 ms above the highest
     // timestamp before it, audio and video in step. The recording's path.
-    std::string stream_and_check(const std::vector<std::string>& extra_options,
-                                 const std::vector<std::pair<size_t, std::string>>& fields = {}) {
+    std::string stream_and_check(const std::vector<std::string>& extra_options) {
         std::vector<std::string> options = {"--type",   "mp4", "--name",   "Clip loop",
                                             "--source", clip,  "--output", nginx.rtmp_url("mp4key")};
         options.insert(options.end(), extra_options.begin(), extra_options.end());
         uint32_t id = cli_add(program(), options);
         EXPECT_NE(id, 0u);
-        for (const auto& [field, value] : fields) EXPECT_TRUE(config_set_field(data_dir, id, field, value));
         EXPECT_TRUE(
             cli.start(program(), data_dir, {"--seconds", std::to_string(STREAMED_SECONDS), std::to_string(id)}));
         EXPECT_TRUE(cli.wait_for_state("STREAMING", 15000)) << cli.output();
@@ -85,9 +80,9 @@ TEST_F(Mp4LoopE2eTest, OverlayLoopPaintsTheTickerOnTheSameTimeline) {
                            "-frames:v", "1", dir.file("logo.png")}),
               0);
     // A plain blue band (text and background alike) along the bottom.
-    std::string flv = stream_and_check(
-        {"--image", dir.file("logo.png"), "--text", "Ticker over the loop", "--encoder", "Software H.264"},
-        {{FONT_SIZE_FIELD, "24"}, {TEXT_COLOR_FIELD, BLUE}, {BACKGROUND_COLOR_FIELD, BLUE}});
+    std::string flv = stream_and_check({"--image", dir.file("logo.png"), "--text", "Ticker over the loop", "--encoder",
+                                        "Software H.264", "--font-size", "24", "--text-color", "#0000FF",
+                                        "--background-color", "#0000FF"});
     size_t in_clip = count_blue(clip, dir.file("clip.yuv")), in_flv = count_blue(flv, dir.file("flv.yuv"));
     EXPECT_LT(in_clip, 1000u) << in_flv;  // the test picture's own
     EXPECT_GT(in_flv, 100u * 200) << in_clip;

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <functional>
-#include <sstream>
 #include <thread>
 
 #include "engines/engines.h"
@@ -92,20 +91,15 @@ TEST_F(HlsEnginesTest, SourceClockJumpsBecomeOneRisingPacedTimeline) {
 }
 
 TEST_F(HlsEnginesTest, AFullRecordingDiskStopsTheRecordingNotTheStream) {
-    ASSERT_EQ(run_command(ffmpeg_hls_command(nginx.www_dir, 6.0, false), nullptr, 120), 0);
+    std::vector<MadeSegment> made;  // a VOD playlist
+    ASSERT_TRUE(make_hls_segments(nginx.www_dir, 6, &made));
+    ASSERT_GE(made.size(), 2u);
     const std::string disk = dir.file("small");  // a 4 MiB tmpfs
     if (!ensure_directory(disk) || run_command({"mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", disk}) != 0) {
         GTEST_SKIP() << "mounting a tmpfs is not permitted here";
     }
     // The engine joins at the last two segments: room for about one and a half.
-    std::vector<std::string> names;
-    std::istringstream lines(read_file(nginx.www_dir + "/live.m3u8"));
-    for (std::string line; std::getline(lines, line);) {
-        if (!line.empty() && line[0] != '#') names.push_back(line);
-    }
-    ASSERT_GE(names.size(), 2u);
-    const size_t first = read_file(nginx.www_dir + "/" + names[names.size() - 2]).size();
-    const size_t second = read_file(nginx.www_dir + "/" + names.back()).size();
+    const size_t first = made[made.size() - 2].bytes.size(), second = made.back().bytes.size();
     write_file(disk + "/filler", std::string((4u << 20) - first - second / 2 - 8192, 'x'));
 
     TextLog notices;
