@@ -1,97 +1,100 @@
 // Direct Restream through the real veltrona-cli: ffmpeg writes a live HLS
 // stream that nginx serves, the program republishes it to nginx-rtmp and
-// records it to TS, and ffprobe judges what nginx recorded. (The loop after
-// a source ends is reached in faults_test and judged in record_then_push_test.)
-#include <gtest/gtest.h>
+// records it to TS, and ffprobe judges what nginx recorded. Then a YouTube
+// page whose media URL expires while it streams. (TLS is judged below, in
+// tests/net and tests/rtmp, and under Wine; the loop after a source ends is
+// reached in faults_test and judged in record_then_push_test.)
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <thread>
 
 #include "e2e/cli_driver.h"
 #include "platform/clock.h"
+#include "support/app_fixture.h"
 #include "support/media_fixtures.h"
-#include "support/nginx_server.h"
-#include "support/temp_dir.h"
-#include "support/test_ca.h"
 
 namespace {
 
-constexpr uint32_t STREAMED_SECONDS = 20;
-
-class DirectRestreamTest : public ::testing::Test {
+class DirectRestreamTest : public E2eTest {
   protected:
-    void TearDown() override { ca.restore(); }
-
-    // TLS listeners carry the test CA's certificate for 127.0.0.1; the child trusts the CA.
-    void start_nginx(bool tls) {
-        NginxOptions options;
-        options.rtmp = options.http = true;
-        if (tls) {
-            ASSERT_TRUE(ca.create(dir.path()));
-            ca.trust();
-            options.rtmps = options.https = true;
-            options.cert = ca.server_cert;
-            options.key = ca.server_key;
-        }
-        ASSERT_TRUE(nginx.start(dir.path(), options)) << read_file(nginx.error_log);
-    }
-
-    // `run --seconds` on a live source, then the whole road: states, nginx's
-    // recording, our TS recording, the workflow log.
-    void restream_and_check(const std::string& source, const std::string& output) {
-        LiveHls live;
-        ASSERT_TRUE(live.start(nginx.www_dir, 90));
-        ASSERT_TRUE(live.wait_for_segments(2, 20000));
-        uint32_t id = cli_add(data_dir, {"--type", "direct", "--source-type", "direct", "--name", "Restream",
-                                         "--source", source, "--output", output});
-        ASSERT_NE(id, 0u);
-        CliProcess cli;
-        ASSERT_TRUE(
-            cli.start(cli_executable(), data_dir, {"--seconds", std::to_string(STREAMED_SECONDS), std::to_string(id)}));
-        ASSERT_TRUE(cli.wait_for_state("STREAMING", 15000)) << cli.output();
-        uint64_t streaming_since = tick_ms();
-        EXPECT_EQ(cli.wait_exit((STREAMED_SECONDS + 10) * 1000), 0) << cli.output();
-        double streamed = static_cast<double>(tick_ms() - streaming_since) / 1000.0;
-        live.end();
-        nginx.stop();  // nginx finishes the FLV file
-
+    // Waits for the run's own end (`run --seconds`); the seconds it streamed
+    // since `since`. nginx is stopped, so its recordings are whole.
+    double streamed_until_exit(uint32_t seconds, uint64_t since) {
+        EXPECT_EQ(cli.wait_exit((seconds + 10) * 1000), 0) << cli.output();
+        double streamed = static_cast<double>(tick_ms() - since) / 1000.0;
+        end_live();
+        nginx.stop();
         std::vector<std::string> states = cli.states();
         EXPECT_TRUE(in_order(states, {"RESOLVING", "STREAMING", "STOPPED"})) << cli.output();
         for (const char* never : {"RECONNECTING", "ERROR"}) {
             EXPECT_EQ(std::count(states.begin(), states.end(), never), 0) << cli.output();
         }
-        std::string flv = nginx.recording("secretkey1");
-        ASSERT_FALSE(flv.empty());
-        EXPECT_EQ(probe_codecs(flv), "h264,aac");
-        EXPECT_NEAR(probe_duration(flv), streamed, 1.5) << "streamed for " << streamed << " s";
-        EXPECT_TRUE(never_goes_back(probe_dts(flv, 'v')));
-        EXPECT_TRUE(never_goes_back(probe_dts(flv, 'a')));
-
-        size_t first = 0, count = 0;
-        EXPECT_TRUE(is_contiguous_segment_run(only_file_with_suffix(data_dir + "/recordings", ".ts"), nginx.www_dir,
-                                              &first, &count));
-        EXPECT_GE(count, STREAMED_SECONDS / 2 - 2);  // 2 s segments
-
-        std::string log = read_file(data_dir + "/logs/workflow-" + std::to_string(id) + ".log");
-        for (const char* line : {"Workflow started", "Native HLS/RTMP engine starting", "Workflow stopped"}) {
-            EXPECT_NE(log.find(line), std::string::npos) << line << " missing from:\n" << log;
-        }
-        EXPECT_EQ(log.find("secretkey1"), std::string::npos) << "the stream key reached the log";
+        return streamed;
     }
-
-    TempDir dir;
-    TestCa ca;
-    NginxServer nginx;
-    std::string data_dir = dir.file("data");
 };
 
-TEST_F(DirectRestreamTest, HttpSourceToRtmp) {
-    start_nginx(false);
-    restream_and_check(nginx.http_url("live.m3u8"), nginx.rtmp_url("secretkey1"));
+TEST_F(DirectRestreamTest, LiveHttpSourceToRtmpAndATsRecording) {
+    start_nginx();
+    start_live();
+    uint32_t id =
+        add_and_run(direct_workflow(nginx.http_url("live.m3u8"), nginx.rtmp_url("secretkey1")), {"--seconds", "20"});
+    ASSERT_NE(id, 0u) << cli.output();
+    ASSERT_TRUE(cli.wait_for_state("STREAMING", 15000)) << cli.output();
+    double streamed = streamed_until_exit(20, tick_ms());
+
+    std::string flv = nginx.recording("secretkey1");
+    expect_clean_flv(flv, "h264,aac");
+    EXPECT_NEAR(probe_duration(flv), streamed, 1.5) << "streamed for " << streamed << " s";
+    size_t first = 0, count = 0;
+    EXPECT_TRUE(is_contiguous_segment_run(only_file_with_suffix(data_dir + "/recordings", ".ts"), nginx.www_dir, &first,
+                                          &count));
+    EXPECT_GE(count, 20u / 2 - 2);  // 2 s segments
+    std::string log = workflow_log(id);
+    for (const char* line : {"Workflow started", "Native HLS/RTMP engine starting", "Workflow stopped"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << " missing from:\n" << log;
+    }
+    EXPECT_EQ(log.find("secretkey1"), std::string::npos) << "the stream key reached the log";
 }
 
-TEST_F(DirectRestreamTest, HttpsSourceToRtmps) {
-    start_nginx(true);
-    restream_and_check(nginx.https_url("live.m3u8"), nginx.rtmps_url("secretkey1"));
+// The page first resolves to a URL under /exp/, which answers 403 once the
+// flag file exists, as an expired signed URL does; resolved again, it gives
+// the stream's other URL. The publish goes on on the same connection.
+TEST_F(DirectRestreamTest, AnExpiredYoutubeUrlIsResolvedAgainOnTheSameConnection) {
+    const std::string flag = dir.file("www/exp.flag");
+    start_nginx(
+        {.rtmp = true, .http = true, .http_locations = "location /exp/ { if (-f " + flag + ") { return 403; } }"});
+    ASSERT_EQ(symlink(".", (nginx.www_dir + "/exp").c_str()), 0);
+    start_live();
+    const std::string tool_dir = dir.file("yt");
+    std::string program = install_with_ytdlp(
+        tool_dir, fake_ytdlp_script(nginx.http_url("exp/live.m3u8"), 0, nginx.http_url("live.m3u8")));
+    uint32_t id =
+        add_and_run(direct_workflow("https://www.youtube.com/watch?v=e2eExpiry", nginx.rtmp_url("renewed"), "youtube"),
+                    {"--seconds", "30"}, program);
+    ASSERT_NE(id, 0u) << cli.output();
+    ASSERT_TRUE(cli.wait_for_state("STREAMING", 15000)) << cli.output();
+    const uint64_t since = tick_ms();
+    std::this_thread::sleep_for(std::chrono::seconds(8));
+    write_file(flag, "");
+    EXPECT_TRUE(cli.wait_for("resolving it again", 20000)) << cli.output();
+    double streamed = streamed_until_exit(30, since);
+
+    std::vector<std::string> flvs = files_with_suffix(nginx.record_dir, ".flv");
+    ASSERT_EQ(flvs.size(), 1u) << "one publish: the connection was kept";
+    expect_clean_flv(flvs[0], "h264,aac");
+    // The timeline goes on one frame after the last tag: a pause in sending
+    // shows as media missing against the wall clock.
+    const double duration = probe_duration(flvs[0]);
+    std::printf("re-resolved source: streamed %.1f s, nginx recorded %.1f s\n", streamed, duration);
+    EXPECT_GT(duration, streamed - 2.0 - 1.5) << "a gap of more than a target duration; streamed " << streamed;
+    EXPECT_LT(duration, streamed + 1.5);
+    EXPECT_EQ(read_file(tool_dir + "/bin/tools/calls"), "2\n");
+    std::string log = workflow_log(id);
+    for (const char* line : {"HTTP status 403", "YouTube source resolved again: fresh URL"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << " missing from:\n" << log;
+    }
 }
 
 }  // namespace

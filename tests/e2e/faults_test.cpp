@@ -3,90 +3,62 @@
 // stop (SIGTERM, as from Ctrl-C or a service manager) in each state a
 // workflow can be in. Measured figures are printed for the record; the
 // bounds asserted are generous, since the machine is shared.
-#include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <string_view>
 #include <thread>
 
 #include "e2e/cli_driver.h"
 #include "platform/clock.h"
+#include "support/app_fixture.h"
 #include "support/media_fixtures.h"
-#include "support/nginx_server.h"
-#include "support/temp_dir.h"
 
 namespace {
 
 constexpr uint32_t STOP_LIMIT_MS = 2000;
 
-// The fewest threads seen over `ms`: segment fetches come and go, the
-// standing threads (main, runner, downloader) stay.
-unsigned standing_threads(pid_t pid, uint32_t ms) {
-    unsigned fewest = ~0u;
-    for (uint64_t end = tick_ms() + ms; tick_ms() < end;) {
-        fewest = std::min(fewest, thread_count(pid));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return fewest;
-}
-
 void sleep_ms(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-std::vector<std::string> direct_options(const std::string& source, const std::string& output) {
-    return {"--type", "direct", "--source-type", "direct", "--name", "Faults", "--source", source, "--output", output};
+// The fewest threads seen over a second: segment fetches come and go, the
+// standing threads (main, runner, downloader) stay.
+unsigned standing_threads(pid_t pid) {
+    unsigned fewest = ~0u;
+    for (uint64_t end = tick_ms() + 1000; tick_ms() < end; sleep_ms(20)) {
+        std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+        size_t at = status.find("\nThreads:");
+        fewest = std::min(fewest, at == std::string::npos ? 0u : unsigned(std::atoi(status.c_str() + at + 9)));
+    }
+    return fewest;
 }
 
-class FaultsTest : public ::testing::Test {
+class FaultsTest : public E2eTest {
   protected:
-    bool start(NginxServer* server, const std::string& name, bool rtmp, bool http) {
-        NginxOptions options;
-        options.rtmp = rtmp;
-        options.http = http;
-        std::filesystem::create_directories(dir.file(name));
-        bool started = server->start(dir.file(name), options);
-        if (!started) ADD_FAILURE() << read_file(server->error_log);
-        return started;
-    }
-    // Adds the workflow in its own data folder and runs it with `program`.
-    bool run(CliProcess* cli, const std::string& program, const std::string& data, std::vector<std::string> options) {
-        data_dir = dir.file(data);
-        id = cli_add(data_dir, options);
-        return id != 0 && cli->start(program, data_dir, {std::to_string(id)});
-    }
     // SIGTERM ends the process cleanly within the limit.
-    void stop(CliProcess* cli, const char* during) {
+    void stop(const char* during) {
         uint64_t took = 0;
-        int status = cli->terminate(STOP_LIMIT_MS, &took);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << cli->output();
+        int status = cli.terminate(STOP_LIMIT_MS, &took);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << cli.output();
         std::printf("stop during %s: exit %llu ms after SIGTERM\n", during, static_cast<unsigned long long>(took));
         EXPECT_LT(took, STOP_LIMIT_MS);
     }
-    std::string last_error_line() const { return "#" + std::to_string(id) + " last error: "; }
-
-    TempDir dir;
-    std::string data_dir;
-    uint32_t id = 0;
+    std::string last_error_line(uint32_t id) const { return "#" + std::to_string(id) + " last error: "; }
 };
 
 TEST_F(FaultsTest, RtmpServerGoesAwayAndComesBack) {
-    NginxServer source, output;
-    ASSERT_TRUE(start(&source, "source", false, true));
-    ASSERT_TRUE(start(&output, "output", true, false));
-    LiveHls live;
-    ASSERT_TRUE(live.start(source.www_dir, 90));
-    ASSERT_TRUE(live.wait_for_segments(2, 20000));
-    CliProcess cli;
-    ASSERT_TRUE(run(&cli, cli_executable(), "data",
-                    direct_options(source.http_url("live.m3u8"), output.rtmp_url("secretkey2"))));
+    start_nginx({.http = true});  // the source; the output is a server of its own
+    start_live();
+    TempDir output_dir;
+    NginxServer output;
+    ASSERT_TRUE(output.start(output_dir.path(), {.rtmp = true})) << read_file(output.error_log);
+    uint32_t id = add_and_run(direct_workflow(nginx.http_url("live.m3u8"), output.rtmp_url("secretkey2")));
+    ASSERT_NE(id, 0u);
     std::optional<size_t> streaming = cli.wait_for_state("STREAMING", 15000);
     ASSERT_TRUE(streaming) << cli.output();
     sleep_ms(2000);
-    unsigned threads_before = standing_threads(cli.pid(), 1000);
+    unsigned threads_before = standing_threads(cli.pid());
 
     output.stop();
     std::optional<size_t> reconnecting = cli.wait_for_state("RECONNECTING", 10000, *streaming);
@@ -100,36 +72,32 @@ TEST_F(FaultsTest, RtmpServerGoesAwayAndComesBack) {
     EXPECT_LT(back_after, 5500u) << cli.output();
 
     sleep_ms(2000);
-    EXPECT_EQ(standing_threads(cli.pid(), 1000), threads_before) << "threads left behind by the failed runs";
-    stop(&cli, "STREAMING after the return");
+    EXPECT_EQ(standing_threads(cli.pid()), threads_before) << "threads left behind by the failed runs";
+    stop("STREAMING after the return");
     output.stop();
 
     std::vector<std::string> states = cli.states();
     EXPECT_TRUE(in_order(states, {"STREAMING", "RECONNECTING", "RESOLVING", "STREAMING", "STOPPED"})) << cli.output();
     EXPECT_EQ(std::count(states.begin(), states.end(), "ERROR"), 0);
-    EXPECT_NE(cli.output().find(last_error_line()), std::string::npos);
+    EXPECT_NE(cli.output().find(last_error_line(id)), std::string::npos);
     EXPECT_EQ(cli.output().find("secretkey2"), std::string::npos) << "the stream key was printed";
-    std::string log = read_file(data_dir + "/logs/workflow-" + std::to_string(id) + ".log");
+    std::string log = workflow_log(id);
     EXPECT_NE(log.find("Capture failed; restarting source automatically"), std::string::npos) << log;
     EXPECT_EQ(log.find("secretkey2"), std::string::npos) << "the stream key reached the log";
 
     // Before the fault and after the return: two publishes, both real streams.
     std::vector<std::string> flvs = files_with_suffix(output.record_dir, ".flv");
     ASSERT_GE(flvs.size(), 2u);
-    for (const std::string& flv : {flvs.front(), flvs.back()}) {
-        EXPECT_EQ(probe_codecs(flv), "h264,aac") << flv;
-        EXPECT_TRUE(never_goes_back(probe_dts(flv, 'v'))) << flv;
-    }
+    expect_clean_flv(flvs.front(), "h264,aac");
+    expect_clean_flv(flvs.back(), "h264,aac");
 }
 
 // Each attempt: the downloader tries the playlist five times, 1 s apart,
 // then the engine fails; the runner pauses 3 s before the next attempt.
 TEST_F(FaultsTest, MissingSourceFailsAndIsRetriedAfterThreeSeconds) {
-    NginxServer nginx;
-    ASSERT_TRUE(start(&nginx, "www", true, true));
-    CliProcess cli;
-    ASSERT_TRUE(
-        run(&cli, cli_executable(), "data", direct_options(nginx.http_url("missing.m3u8"), nginx.rtmp_url("never"))));
+    start_nginx();
+    uint32_t id = add_and_run(direct_workflow(nginx.http_url("missing.m3u8"), nginx.rtmp_url("never")));
+    ASSERT_NE(id, 0u);
     std::optional<size_t> failed = cli.wait_for_state("RECONNECTING", 10000);
     ASSERT_TRUE(failed) << cli.output();
     uint64_t failed_at = tick_ms();
@@ -138,7 +106,7 @@ TEST_F(FaultsTest, MissingSourceFailsAndIsRetriedAfterThreeSeconds) {
     uint64_t retry_after = tick_ms() - failed_at;
     ASSERT_TRUE(cli.wait_for_state("RECONNECTING", 10000, *retried)) << cli.output();
     uint64_t attempt_took = tick_ms() - failed_at - retry_after;
-    stop(&cli, "RECONNECTING");
+    stop("RECONNECTING");
 
     std::printf("404 source: retried %llu ms after the failure; the attempt failed after %llu ms\n",
                 static_cast<unsigned long long>(retry_after), static_cast<unsigned long long>(attempt_took));
@@ -147,7 +115,7 @@ TEST_F(FaultsTest, MissingSourceFailsAndIsRetriedAfterThreeSeconds) {
     EXPECT_GE(attempt_took, 3500u);
     EXPECT_LE(attempt_took, 6500u);
     std::string out = cli.output();
-    EXPECT_NE(out.find(last_error_line()), std::string::npos) << out;
+    EXPECT_NE(out.find(last_error_line(id)), std::string::npos) << out;
     EXPECT_NE(out.find("404"), std::string::npos) << "the last error does not say what the server answered:\n" << out;
     EXPECT_TRUE(files_with_suffix(nginx.record_dir, ".flv").empty()) << "the server was contacted";
     EXPECT_TRUE(files_with_suffix(data_dir + "/recordings", ".ts").empty());
@@ -155,16 +123,12 @@ TEST_F(FaultsTest, MissingSourceFailsAndIsRetriedAfterThreeSeconds) {
 
 // One workflow per state, each stopped with SIGTERM once settled in it.
 TEST_F(FaultsTest, StopInEveryStateEndsPromptly) {
-    NginxServer nginx;
-    ASSERT_TRUE(start(&nginx, "www", true, true));
+    start_nginx();
     std::filesystem::create_directories(nginx.www_dir + "/vod");
     ASSERT_EQ(run_command(ffmpeg_hls_command(nginx.www_dir + "/vod", 6.0, false), nullptr, 120), 0);
-    LiveHls live;
-    ASSERT_TRUE(live.start(nginx.www_dir, 120));
-    ASSERT_TRUE(live.wait_for_segments(2, 20000));
-    std::string upcoming = install_program_with_ytdlp(dir.file("upcoming"), fake_ytdlp_script("", 1 << 30));
-    std::string live_now =
-        install_program_with_ytdlp(dir.file("live"), fake_ytdlp_script(nginx.http_url("live.m3u8"), 0));
+    start_live(2, 120);
+    std::string upcoming = install_with_ytdlp(dir.file("upcoming"), fake_ytdlp_script("", 1 << 30));
+    std::string live_now = install_with_ytdlp(dir.file("live"), fake_ytdlp_script(nginx.http_url("live.m3u8"), 0));
     std::vector<std::string> record = {"--type",         "record",
                                        "--source-type",  "youtube",
                                        "--name",         "Stop",
@@ -180,23 +144,23 @@ TEST_F(FaultsTest, StopInEveryStateEndsPromptly) {
     } cases[] = {
         {"WAITING", "WAITING", upcoming, record},
         {"RECORDING", "RECORDING", live_now, record},
-        {"STREAMING", "STREAMING", cli_executable(), direct_options(nginx.http_url("live.m3u8"), nginx.rtmp_url("s"))},
+        {"STREAMING", "STREAMING", cli_executable(), direct_workflow(nginx.http_url("live.m3u8"), nginx.rtmp_url("s"))},
         {"RECONNECTING", "RECONNECTING", cli_executable(),
-         direct_options(nginx.http_url("missing.m3u8"), nginx.rtmp_url("s"))},
+         direct_workflow(nginx.http_url("missing.m3u8"), nginx.rtmp_url("s"))},
         {"PLAYING", "STREAMING", cli_executable(),
-         direct_options(nginx.http_url("vod/live.m3u8"), nginx.rtmp_url("s"))},
+         direct_workflow(nginx.http_url("vod/live.m3u8"), nginx.rtmp_url("s"))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.state);
-        CliProcess cli;
-        ASSERT_TRUE(run(&cli, c.program, std::string("data-") + c.state, c.options));
+        data_dir = dir.file(std::string("data-") + c.state);
+        ASSERT_NE(add_and_run(c.options, {}, c.program), 0u);
         ASSERT_TRUE(cli.wait_for_state(c.state, 20000)) << cli.output();
         sleep_ms(1500);  // well inside the state: pacing, a ring wait, a poll or a pause
         ASSERT_EQ(cli.states().back(), c.settled) << cli.output();
         if (std::string_view(c.state) == "PLAYING") {  // a Direct Restream whose source ended goes on as a loop
             EXPECT_TRUE(in_order(cli.states(), {"STREAMING", "LIVE ENDED", "STARTING PLAYBACK", "PLAYING"}));
         }
-        stop(&cli, c.state);
+        stop(c.state);
         EXPECT_EQ(cli.states().back(), "STOPPED") << cli.output();
     }
 }

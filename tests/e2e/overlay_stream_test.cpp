@@ -4,8 +4,6 @@
 // source. ffprobe and decoded frames judge what arrived; an edit saved by a
 // second veltrona-cli recolours the band while it runs. Also the loop after
 // a source ends, and an audio-only source.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -16,8 +14,6 @@
 #include "e2e/cli_driver.h"
 #include "platform/clock.h"
 #include "support/media_fixtures.h"
-#include "support/nginx_server.h"
-#include "support/temp_dir.h"
 #include "support/wait.h"
 
 namespace {
@@ -41,14 +37,8 @@ std::vector<std::string> words(const std::string& text, std::vector<std::string>
 // The longest distance between key frames; -1 when the first packet is not
 // one or any packet's PTS differs from its DTS (a B-frame).
 double longest_gop(const std::string& path) {
-    std::string out;
-    run_command(words("ffprobe -v error -select_streams v -show_entries "
-                      "packet=pts_time,dts_time,flags -of csv=p=0",
-                      {path}),
-                &out, 60);
-    std::istringstream lines(out);
     double longest = 0, last_key = -1, pts = 0, dts = 0;
-    for (std::string line; std::getline(lines, line);) {
+    for (const std::string& line : probe_lines(path, "v", "packet=pts_time,dts_time,flags")) {
         char flags[8] = {};
         if (std::sscanf(line.c_str(), "%lf,%lf,%7s", &pts, &dts, flags) < 2) continue;
         if (pts != dts || (last_key < 0 && flags[0] != 'K')) return -1;
@@ -100,14 +90,12 @@ double best_band_share(const std::vector<std::string>& frames, size_t first, siz
     return best;
 }
 
-class OverlayStreamTest : public ::testing::Test {
+class OverlayStreamTest : public E2eTest {
   protected:
     void SetUp() override {
-        NginxOptions options;
-        options.rtmp = options.http = true;
-        ASSERT_TRUE(nginx.start(dir.path(), options)) << read_file(nginx.error_log);
-        ASSERT_EQ(run_command(words("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
-                                    "color=c=0xFF00FF:s=64x64 -frames:v 1",
+        start_nginx();
+        ASSERT_EQ(run_command(words("ffmpeg -nostdin -loglevel error -y -f lavfi -i color=c=0xFF00FF:s=64x64 "
+                                    "-frames:v 1",
                                     {picture}),
                               nullptr, 60),
                   0);
@@ -117,16 +105,13 @@ class OverlayStreamTest : public ::testing::Test {
     // playlist: the picture at the top left, a long ticker scrolling fast on
     // a green band at the bottom. Its id once the publisher connected, else 0.
     uint32_t start_overlay(const std::string& stream, std::vector<std::string> args) {
-        uint32_t id = cli_add(
-            data_dir, words("--type overlay --source-type direct --name Overlay --image-x 0 --image-y 0 "
-                            "--image-scale 20 --text-bottom 0 --scroll-speed 200 --text-color #FFFFFF "
-                            "--background-color #00FF00 --bitrate 1M",
-                            {"--font-size", std::to_string(FONT_SIZE), "--source", nginx.http_url("live.m3u8"),
-                             "--output", nginx.rtmp_url(stream), "--image", picture, "--text", std::string(60, 'W')}));
-        args.push_back(std::to_string(id));
-        bool connected = id != 0 && cli.start(cli_executable(), data_dir, args) &&
-                         cli.wait_for("Overlay publisher connected", 30000);
-        return connected ? id : 0;
+        uint32_t id = add_and_run(
+            words("--type overlay --source-type direct --name Overlay --image-x 0 --image-y 0 --image-scale 20 "
+                  "--text-bottom 0 --scroll-speed 200 --text-color #FFFFFF --background-color #00FF00 --bitrate 1M",
+                  {"--font-size", std::to_string(FONT_SIZE), "--source", nginx.http_url("live.m3u8"), "--output",
+                   nginx.rtmp_url(stream), "--image", picture, "--text", std::string(60, 'W')}),
+            std::move(args));
+        return id != 0 && cli.wait_for("Overlay publisher connected", 30000) ? id : 0;
     }
 
     // A user's stop after `seconds` more: prompt, without draining.
@@ -144,35 +129,26 @@ class OverlayStreamTest : public ::testing::Test {
         EXPECT_EQ(cli.wait_for_state("RECONNECTING", 0), std::nullopt) << cli.output();
     }
 
-    TempDir dir;
-    NginxServer nginx;
-    std::string data_dir = dir.file("data"), picture = dir.file("logo.png");
-    CliProcess cli;
+    std::string picture = dir.file("logo.png");
 };
 
 TEST_F(OverlayStreamTest, LiveSourceWithPictureAndTickerEditedWhileRunning) {
-    LiveHls live;
-    ASSERT_TRUE(live.start(nginx.www_dir, 90));
-    ASSERT_TRUE(live.wait_for_segments(2, 20000));
+    start_live();
     uint32_t id = start_overlay("overlaykey1", {"--seconds", std::to_string(STREAMED_SECONDS)});
     ASSERT_NE(id, 0u) << cli.output();
     uint64_t streaming_since = tick_ms();
     std::this_thread::sleep_for(std::chrono::seconds(8));
-    CliOutput edit =
-        cli_run_once(cli_executable(), data_dir, {"edit", std::to_string(id), "--background-color", "#0000FF"});
-    EXPECT_EQ(edit.exit_code, 0) << edit.out;
+    std::string edit;
+    EXPECT_EQ(cli_once(program(), {"edit", std::to_string(id), "--background-color", "#0000FF"}, &edit), 0) << edit;
     EXPECT_TRUE(cli.wait_for("#" + std::to_string(id) + " overlay settings updated", 5000)) << cli.output();
     EXPECT_EQ(cli.wait_exit((STREAMED_SECONDS + 10) * 1000), 0) << cli.output();
     double streamed = static_cast<double>(tick_ms() - streaming_since) / 1000.0;
-    live.end();
+    end_live();
     nginx.stop();
     expect_states({"RESOLVING", "STREAMING", "STOPPED"});
 
     std::string flv = nginx.recording("overlaykey1");
-    ASSERT_FALSE(flv.empty());
-    EXPECT_EQ(probe_codecs(flv), "h264,aac");
-    EXPECT_TRUE(never_goes_back(probe_dts(flv, 'v')));
-    EXPECT_TRUE(never_goes_back(probe_dts(flv, 'a')));
+    expect_clean_flv(flv, "h264,aac");
     EXPECT_NEAR(probe_duration(flv), streamed, 2.0) << "streamed for " << streamed << " s";
     double gop = longest_gop(flv);
     EXPECT_TRUE(gop > 0 && gop <= 2.1) << gop << " (-1: a B-frame or no key frame first)";
@@ -192,7 +168,7 @@ TEST_F(OverlayStreamTest, LiveSourceWithPictureAndTickerEditedWhileRunning) {
     EXPECT_TRUE(is_contiguous_segment_run(only_file_with_suffix(data_dir + "/recordings", ".ts"), nginx.www_dir, &first,
                                           &count));
     EXPECT_GE(count, STREAMED_SECONDS / 2 - 2);
-    std::string log = read_file(data_dir + "/logs/workflow-" + std::to_string(id) + ".log");
+    std::string log = workflow_log(id);
     EXPECT_NE(log.find("Overlay publisher streaming; video encoder: "), std::string::npos) << log;
     EXPECT_EQ(log.find("overlaykey1"), std::string::npos) << "the stream key reached the log";
 }
@@ -208,9 +184,7 @@ TEST_F(OverlayStreamTest, SourceThatEndsLoopsWithOverlaysOnOneTimeline) {
     std::vector<std::string> flvs = files_with_suffix(nginx.record_dir, ".flv");
     ASSERT_EQ(flvs.size(), 2u);  // the live publish, then the loop's
     const std::string& loop = flvs[1];
-    EXPECT_EQ(probe_codecs(loop), "h264,aac");
-    EXPECT_TRUE(never_goes_back(probe_dts(loop, 'v')));  // across passes too
-    EXPECT_TRUE(never_goes_back(probe_dts(loop, 'a')));
+    expect_clean_flv(loop, "h264,aac");  // across passes too
     EXPECT_GT(probe_duration(loop), 2.5 * probe_duration(only_file_with_suffix(data_dir + "/recordings", ".ts")));
     std::vector<std::string> frames = decoded_frames(loop, dir.path(), 1);
     ASSERT_FALSE(frames.empty());
@@ -218,23 +192,20 @@ TEST_F(OverlayStreamTest, SourceThatEndsLoopsWithOverlaysOnOneTimeline) {
 }
 
 TEST_F(OverlayStreamTest, AudioOnlySourcePublishesAudioAloneAndStopsPromptly) {
-    Child live;
-    std::vector<std::string> tone = words(
-        "ffmpeg -nostdin -loglevel error -re -f lavfi -i sine=frequency=440:sample_rate=48000:"
-        "duration=90 -c:a aac -b:a 64k -f hls -hls_time 2 -hls_list_size 6",
-        {nginx.www_dir + "/live.m3u8"});
-    ASSERT_TRUE(live.start(tone, dir.file("ffmpeg.log")));
+    ASSERT_TRUE(live.start(words("ffmpeg -nostdin -loglevel error -re -f lavfi -i sine=frequency=440:"
+                                 "sample_rate=48000:duration=90 -c:a aac -b:a 64k -f hls -hls_time 2",
+                                 {nginx.www_dir + "/live.m3u8"}),
+                           dir.file("ffmpeg.log")));
     ASSERT_TRUE(wait_until([&] { return playlist_segments(nginx.www_dir).size() >= 2; }, 20000));
     uint32_t id = start_overlay("audioonly", {});
     ASSERT_NE(id, 0u) << cli.output();
     // The run holds its workflow: another shell cannot delete it.
-    EXPECT_EQ(cli_run_once(cli_executable(), data_dir, {"delete", std::to_string(id)}).exit_code, 1);
+    EXPECT_EQ(cli_once(program(), {"delete", std::to_string(id)}), 1);
     stop_after(5);
     expect_states({"STREAMING", "STOPPED"});
 
     std::string flv = nginx.recording("audioonly");
-    ASSERT_FALSE(flv.empty());
-    EXPECT_EQ(probe_codecs(flv), "aac");
+    expect_clean_flv(flv, "aac");
     EXPECT_GT(probe_duration(flv), 3.0);
 }
 

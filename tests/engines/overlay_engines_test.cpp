@@ -34,7 +34,7 @@ OverlaySettings ticker_settings() {
 
 TEST(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
     TempDir dir;
-    ASSERT_TRUE(make_test_ts(dir.file("one.ts"), 1.0)) << "ffmpeg could not make the fixture";
+    ASSERT_TRUE(make_clip(dir.file("one.ts"), {.seconds = 1.0})) << "ffmpeg could not make the fixture";
     FakeRtmpServer server;
     ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 20000));
     // Each pass builds its pipeline from the settings as they are then.

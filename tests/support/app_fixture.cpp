@@ -59,7 +59,8 @@ void AppFixture::fake_ytdlp(const std::string& script_body) {
                "#!/bin/sh\nif [ \"$1\" = --version ]; then echo 2023.03.04; exit 0; fi\n" + script_body + "\n", 0755);
 }
 
-std::string fake_ytdlp_script(const std::string& stream_url, int upcoming) {
+std::string fake_ytdlp_script(const std::string& stream_url, int upcoming, const std::string& later_url) {
+    const std::string live = "echo ZQ_STATUS:is_live\necho '";
     return "#!/bin/sh\n"
            "[ \"$1\" = --version ] && { echo 2099.01.01; exit 0; }\n"
            "calls=\"$(dirname \"$0\")/calls\"\n"
@@ -72,8 +73,10 @@ std::string fake_ytdlp_script(const std::string& stream_url, int upcoming) {
            "  echo 'ERROR: This live event will begin in a few moments.' >&2\n"
            "  exit 1\n"
            "fi\n" +
-           (stream_url.empty() ? "echo 'ERROR: Video unavailable' >&2\nexit 1\n"
-                               : "echo ZQ_STATUS:is_live\necho '" + stream_url + "'\n");
+           (later_url.empty()
+                ? ""
+                : "if [ $n -gt " + std::to_string(upcoming + 1) + " ]; then " + live + later_url + "'; exit 0; fi\n") +
+           (stream_url.empty() ? "echo 'ERROR: Video unavailable' >&2\nexit 1\n" : live + stream_url + "'\n");
 }
 
 std::vector<StatusRecord> AppFixture::statuses() {

@@ -19,8 +19,9 @@
 // A stand-in yt-dlp (a shell script): "--version" always succeeds; other
 // calls, counted in "calls" beside it, answer that the page's live is
 // upcoming for the first `upcoming` of them, then that it plays at
-// `stream_url` (or fail, when that is empty).
-std::string fake_ytdlp_script(const std::string& stream_url, int upcoming);
+// `stream_url` (or fail, when that is empty), and at `later_url` from the
+// call after that on, when one is given (a signed URL renewed).
+std::string fake_ytdlp_script(const std::string& stream_url, int upcoming, const std::string& later_url = "");
 
 struct StatusRecord {
     uint32_t id;

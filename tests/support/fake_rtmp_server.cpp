@@ -173,33 +173,26 @@ std::vector<uint8_t> fake_rtmp_chunks(uint8_t csid, uint8_t type_id, uint32_t ms
 
 FakeAmf& FakeAmf::string(std::string_view text) {
     bytes.push_back(0x02);
-    put_be(bytes, text.size(), 2);
-    bytes.insert(bytes.end(), text.begin(), text.end());
-    return *this;
+    return key(text);
 }
-
 FakeAmf& FakeAmf::number(double value) {
     bytes.push_back(0x00);
     put_be(bytes, std::bit_cast<uint64_t>(value), 8);
     return *this;
 }
-
 FakeAmf& FakeAmf::null() {
     bytes.push_back(0x05);
     return *this;
 }
-
 FakeAmf& FakeAmf::object_start() {
     bytes.push_back(0x03);
     return *this;
 }
-
 FakeAmf& FakeAmf::key(std::string_view name) {
     put_be(bytes, name.size(), 2);
     bytes.insert(bytes.end(), name.begin(), name.end());
     return *this;
 }
-
 FakeAmf& FakeAmf::object_end() {
     put_be(bytes, 9, 3);
     return *this;

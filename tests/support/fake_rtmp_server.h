@@ -1,12 +1,11 @@
 // A scripted RTMP server on loopback, for the misbehaving peers a real
 // server will not play (wrong handshake, silence, odd chunking, rejections).
-//
 // start() binds 127.0.0.1 on a free port and runs the script on a thread of
 // its own against the first connection accepted; the script reads and sends
-// raw bytes through FakeRtmpPeer, or uses the small RTMP helpers below.
-// Every wait is bounded by `wait_ms`; join() (also run by the destructor)
-// waits for the script, closes the connection and the listener. What the
-// script saves in the peer is read by the test only after join().
+// raw bytes through FakeRtmpPeer or the small RTMP helpers below. Every wait
+// is bounded by `wait_ms`; join() (also run by the destructor) waits for the
+// script and closes both sockets. What the script saves in the peer is read
+// by the test only after join().
 #pragma once
 
 #include <cstdint>
@@ -46,8 +45,7 @@ class FakeRtmpPeer {
     bool read_command(std::string_view name, FakeRtmpMessage* out = nullptr);
     // True when the client closes the connection within wait_ms.
     bool wait_for_close();
-    // Ends the connection now (the server's orderly close).
-    void close();
+    void close();  // the server's orderly close, now
 
   private:
     struct Partial {
@@ -65,8 +63,7 @@ class FakeRtmpServer {
 
     bool start(Script script, uint32_t wait_ms = 10000);
     void join();
-    // rtmp://127.0.0.1:PORT/<path>
-    std::string url(const std::string& path = "live/key") const;
+    std::string url(const std::string& path = "live/key") const;  // rtmp://127.0.0.1:PORT/<path>
 
     uint16_t port = 0;
     FakeRtmpPeer peer;  // read after join()
@@ -100,7 +97,6 @@ std::vector<uint8_t> fake_rtmp_u32(uint32_t value);
 // The polite server's side of a publish: handshake, connect -> _result,
 // createStream -> _result(4, null, stream_id), publish -> onStatus Start.
 bool fake_rtmp_accept_publish(FakeRtmpPeer& peer, double stream_id = 1.0);
-
 // A server script: accepts the publish, then keeps every message until the
 // client goes.
 void fake_rtmp_accept_and_record(FakeRtmpPeer& peer);

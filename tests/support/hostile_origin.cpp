@@ -1,5 +1,5 @@
-// The origin answers from its own tables under its own lock; the scripted
-// server only carries the bytes.
+// Segments made by ffmpeg, a playlist window rewritten whole, and a port
+// that never answers.
 #include "support/hostile_origin.h"
 
 #include <arpa/inet.h>
@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <sstream>
 
-#include "platform/clock.h"
 #include "support/child.h"
+#include "support/loopback.h"
 #include "support/media_fixtures.h"
 #include "support/temp_dir.h"
 
@@ -33,42 +33,6 @@ bool make_hls_segments(const std::string& folder, double seconds, std::vector<Ma
         }
     }
     return !segments->empty();
-}
-
-bool HostileOrigin::start() {
-    server_.on_other([this](const ScriptedRequest& request, int) { return answer(request); });
-    return server_.start();
-}
-
-void HostileOrigin::put(const std::string& path, std::string bytes) {
-    std::lock_guard guard(lock_);
-    files_[path] = std::move(bytes);
-}
-
-void HostileOrigin::redirect(const std::string& path, const std::string& location) {
-    std::lock_guard guard(lock_);
-    redirects_[path] = location;
-}
-
-void HostileOrigin::fail_from(const std::string& prefix, int status, uint64_t after_ms) {
-    std::lock_guard guard(lock_);
-    failures_.push_back({prefix, status, tick_ms() + after_ms});
-}
-
-ScriptedReply HostileOrigin::answer(const ScriptedRequest& request) {
-    std::string path = request.path.substr(0, request.path.find('?'));
-    std::lock_guard guard(lock_);
-    if (auto redirect = redirects_.find(path); redirect != redirects_.end())
-        return http_reply(302, "", "Location: " + redirect->second + "\r\n");
-    for (const FailRule& rule : failures_) {
-        if (!path.starts_with(rule.prefix) || tick_ms() < rule.from_ms) continue;
-        if (rule.status != 0) return http_reply(rule.status, "refused");
-        ScriptedReply silent;
-        silent.stall = true;
-        return silent;
-    }
-    auto file = files_.find(path);
-    return file == files_.end() ? http_reply(404, "not found") : http_reply(200, file->second);
 }
 
 HostileStream::HostileStream(HostileOrigin* origin, std::string folder, uint32_t target_duration, size_t window_size)
@@ -111,19 +75,7 @@ void HostileStream::publish_locked() {
     origin_->put(playlist_path(), text);
 }
 
-namespace {
-
 constexpr int kQueueFillAttempts = 16;
-
-sockaddr_in loopback(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
-}
-
-}  // namespace
 
 UnansweredPort::~UnansweredPort() {
     for (int fd : queued_) close(fd);
@@ -131,20 +83,15 @@ UnansweredPort::~UnansweredPort() {
 }
 
 bool UnansweredPort::start(Silence silence) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        listen(listener_, silence == Silence::connect ? 0 : kQueueFillAttempts) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return false;
-    }
-    port_ = ntohs(address.sin_port);
-    if (silence == Silence::handshake) return true;
+    listener_ = loopback_listen(&port_, silence == Silence::connect ? 0 : kQueueFillAttempts);
+    if (listener_ < 0 || silence == Silence::handshake) return listener_ >= 0;
     // Connect until one stays pending: from then on every further SYN is dropped.
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    target.sin_port = htons(port_);
     for (int attempt = 0; attempt < kQueueFillAttempts; ++attempt) {
         int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_in target = loopback(port_);
         if (fd < 0) return false;
         queued_.push_back(fd);
         if (connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0 && errno != EINPROGRESS) {

@@ -4,12 +4,10 @@
 // a playlist that stops growing, URLs that expire (403 after some seconds),
 // requests that hang, redirects, timestamp jumps (segments made with
 // -output_ts_offset). Each path is replaced whole, as a rename would, so a
-// client never sees half a playlist; rules (redirect, failure, hang) come
-// before the files.
+// client never sees half a playlist.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -28,35 +26,8 @@ struct MadeSegment {
 bool make_hls_segments(const std::string& folder, double seconds, std::vector<MadeSegment>* segments,
                        const std::vector<std::string>& extra_output_args = {});
 
-class HostileOrigin {
-  public:
-    bool start();
-    void stop() { server_.stop(); }
-    std::string url(const std::string& path) const { return server_.url(path); }
-    ScriptedHttpServer& server() { return server_; }
-
-    void put(const std::string& path, std::string bytes);
-    // 302 with `location` as given (it may be relative).
-    void redirect(const std::string& path, const std::string& location);
-    // Paths under `prefix` answer `status` from `after_ms` on: an expiring
-    // URL, a folder that goes away.
-    void fail_from(const std::string& prefix, int status, uint64_t after_ms = 0);
-    // Paths under `prefix` hold the connection open, silent, from `after_ms` on.
-    void hang_from(const std::string& prefix, uint64_t after_ms = 0) { fail_from(prefix, 0, after_ms); }
-
-  private:
-    struct FailRule {
-        std::string prefix;
-        int status;  // 0: hang
-        uint64_t from_ms;
-    };
-    ScriptedReply answer(const ScriptedRequest& request);
-
-    std::mutex lock_;
-    std::map<std::string, std::string> files_, redirects_;
-    std::vector<FailRule> failures_;
-    ScriptedHttpServer server_;
-};
+// The origin is the scripted server: put, redirect and fail_from are its.
+using HostileOrigin = ScriptedHttpServer;
 
 // One live rendition at `folder`/index.m3u8: a sliding window the test moves
 // on segment by segment, the playlist rewritten at each change.

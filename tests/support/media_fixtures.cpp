@@ -1,6 +1,7 @@
 // ffmpeg/ffprobe wrappers; every run is bounded by run_command's time-out.
 #include "support/media_fixtures.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -13,62 +14,43 @@ extern "C" {
 namespace {
 
 // Test picture and tone; `realtime` reads both inputs at their own pace (-re).
-std::vector<std::string> lavfi_inputs(double seconds, bool realtime, const std::string& picture = "320x240:rate=25") {
+std::vector<std::string> ffmpeg_inputs(double seconds, bool realtime, const std::string& picture, int sample_rate) {
     std::string duration = std::to_string(seconds);
-    std::vector<std::string> args;
-    for (const std::string& source : {"testsrc2=size=" + picture + ":duration=" + duration,
-                                      "sine=frequency=440:sample_rate=48000:duration=" + duration}) {
-        if (realtime) args.push_back("-re");
-        args.insert(args.end(), {"-f", "lavfi", "-i", source});
-    }
-    return args;
-}
-
-// H.264 with `bframes` B-frames and AAC; a key frame every `gop` frames.
-std::vector<std::string> encoders(int gop, int bframes = 0) {
-    return {"-c:v",     "libx264",
-            "-preset",  "ultrafast",
-            "-g",       std::to_string(gop),
-            "-bf",      std::to_string(bframes),
-            "-pix_fmt", "yuv420p",
-            "-c:a",     "aac",
-            "-b:a",     "64k"};
-}
-
-std::vector<std::string> ffmpeg_with(const std::vector<std::string>& inputs, const std::vector<std::string>& codecs) {
     std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y"};
-    argv.insert(argv.end(), inputs.begin(), inputs.end());
-    argv.insert(argv.end(), codecs.begin(), codecs.end());
+    for (const std::string& source :
+         {"testsrc2=size=" + picture + ":duration=" + duration,
+          "sine=frequency=440:sample_rate=" + std::to_string(sample_rate) + ":duration=" + duration}) {
+        if (realtime) argv.push_back("-re");
+        argv.insert(argv.end(), {"-f", "lavfi", "-i", source});
+    }
     return argv;
+}
+
+std::vector<double> numbers(const std::vector<std::string>& lines) {
+    std::vector<double> values;
+    for (const std::string& line : lines) {
+        if (line != "N/A") values.push_back(std::atof(line.c_str()));
+    }
+    return values;
 }
 
 }  // namespace
 
-bool make_test_ts(const std::string& path, double seconds) {
-    return make_test_clip(path, 320, 240, 25, seconds, 0);
-}
-
-bool make_test_clip(const std::string& path, int width, int height, int rate, double seconds, int bframes) {
-    const std::string picture = std::to_string(width) + "x" + std::to_string(height) + ":rate=" + std::to_string(rate);
-    std::vector<std::string> argv = ffmpeg_with(lavfi_inputs(seconds, false, picture), encoders(rate, bframes));
-    argv.insert(argv.end(), {"-f", "mpegts", path});
-    return run_command(argv, nullptr, 120) == 0;
-}
-
-bool make_test_mp4(const std::string& path, const Mp4Fixture& f) {
-    std::string duration = std::to_string(f.seconds);
-    std::vector<std::string> argv = {
-        "ffmpeg", "-nostdin", "-loglevel",
-        "error",  "-y",       "-f",
-        "lavfi",  "-i",       "testsrc2=size=" + f.size + ":rate=" + std::to_string(f.rate) + ":duration=" + duration};
-    if (!f.audio_codec.empty()) {
-        argv.insert(argv.end(),
-                    {"-f", "lavfi", "-i",
-                     "sine=frequency=440:sample_rate=" + std::to_string(f.sample_rate) + ":duration=" + duration,
-                     "-c:a", f.audio_codec, "-ac", std::to_string(f.channels)});
+bool make_clip(const std::string& path, const Clip& c) {
+    std::vector<std::string> argv =
+        ffmpeg_inputs(c.seconds, false, c.size + ":rate=" + std::to_string(c.rate), c.sample_rate);
+    if (c.audio_codec.empty()) argv.erase(argv.end() - 4, argv.end());
+    argv.insert(argv.end(), {"-c:v", c.video_codec, "-preset", "ultrafast", "-g", std::to_string(c.rate), "-bf",
+                             std::to_string(c.b_frames), "-pix_fmt", "yuv420p"});
+    if (!c.audio_codec.empty()) {
+        argv.insert(argv.end(), {"-c:a", c.audio_codec, "-b:a", "64k", "-ac", std::to_string(c.channels)});
     }
-    argv.insert(argv.end(), {"-c:v", f.video_codec, "-preset", "ultrafast", "-g", std::to_string(f.rate), "-bf",
-                             std::to_string(f.b_frames), "-pix_fmt", "yuv420p", "-movflags", "+faststart", path});
+    argv.insert(argv.end(), c.output_args.begin(), c.output_args.end());
+    if (path.ends_with(".mp4")) {
+        argv.insert(argv.end(), {"-movflags", "+faststart", path});
+    } else {
+        argv.insert(argv.end(), {"-f", "mpegts", path});
+    }
     return run_command(argv, nullptr, 120) == 0;
 }
 
@@ -91,29 +73,11 @@ std::vector<VideoUnit> read_video_units(const std::string& path) {
     return units;
 }
 
-bool make_test_segment(const std::string& path, double seconds, double clock_start, const std::string& size) {
-    std::vector<std::string> argv = ffmpeg_with(lavfi_inputs(seconds, false, size + ":rate=25"), encoders(25));
-    argv.insert(argv.end(), {"-output_ts_offset", std::to_string(clock_start), "-f", "mpegts", path});
-    return run_command(argv, nullptr, 120) == 0;
-}
-
-std::vector<double> probe_frame_widths(const std::string& path) {
-    std::string out;
-    run_command(
-        {"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "frame=width", "-of", "csv=p=0", path},
-        &out, 120);
-    std::vector<double> widths;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        if (!line.empty()) widths.push_back(std::atof(line.c_str()));
-    }
-    return widths;
-}
-
 std::vector<std::string> ffmpeg_hls_command(const std::string& folder, double seconds, bool live) {
     // Segments are cut on key frames: one every 2 s fits the 2 s target.
-    std::vector<std::string> argv = ffmpeg_with(lavfi_inputs(seconds, live), encoders(50));
-    argv.insert(argv.end(), {"-f", "hls", "-hls_time", "2"});
+    std::vector<std::string> argv = ffmpeg_inputs(seconds, live, "320x240:rate=25", 48000);
+    argv.insert(argv.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-g", "50", "-bf", "0", "-pix_fmt", "yuv420p",
+                             "-c:a", "aac", "-b:a", "64k", "-f", "hls", "-hls_time", "2"});
     if (live) {
         argv.insert(argv.end(), {"-hls_list_size", "6"});
     } else {
@@ -123,41 +87,41 @@ std::vector<std::string> ffmpeg_hls_command(const std::string& folder, double se
     return argv;
 }
 
-std::string probe_codecs(const std::string& path) {
+std::vector<std::string> probe_lines(const std::string& path, const std::string& select, const std::string& entries) {
+    std::vector<std::string> argv = {"ffprobe", "-v", "error"};
+    if (!select.empty()) argv.insert(argv.end(), {"-select_streams", select});
+    argv.insert(argv.end(), {"-show_entries", entries, "-of", "csv=p=0", path});
     std::string out;
-    run_command({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name", "-of", "csv=p=0", path}, &out, 60);
+    run_command(argv, &out, 120);
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string probe_codecs(const std::string& path) {
     std::string joined;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty()) continue;
-        if (!joined.empty()) joined += ",";
-        joined += line;
+    for (const std::string& codec : probe_lines(path, "", "stream=codec_name")) {
+        joined += (joined.empty() ? "" : ",") + codec;
     }
     return joined;
 }
 
 std::vector<double> probe_dts(const std::string& path, char stream) {
-    std::string out;
-    run_command({"ffprobe", "-v", "error", "-select_streams", std::string(1, stream), "-show_entries",
-                 "packet=dts_time", "-of", "csv=p=0", path},
-                &out, 60);
-    std::vector<double> values;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        if (!line.empty() && line != "N/A") values.push_back(std::atof(line.c_str()));
-    }
-    return values;
+    return numbers(probe_lines(path, std::string(1, stream), "packet=dts_time"));
 }
 
 double probe_duration(const std::string& path) {
-    std::string out;
-    run_command({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path}, &out, 60);
-    return std::atof(out.c_str());
+    std::vector<double> duration = numbers(probe_lines(path, "", "format=duration"));
+    return duration.empty() ? 0 : duration[0];
+}
+
+std::vector<double> probe_frame_widths(const std::string& path) {
+    return numbers(probe_lines(path, "v:0", "frame=width"));
 }
 
 bool never_goes_back(const std::vector<double>& values) {
-    for (size_t i = 1; i < values.size(); ++i) {
-        if (values[i] < values[i - 1]) return false;
-    }
-    return true;
+    return std::is_sorted(values.begin(), values.end());
 }

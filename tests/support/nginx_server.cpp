@@ -37,7 +37,8 @@ std::string config_text(const std::string& prefix, const NginxServer& s, const N
         c += "  types { application/vnd.apple.mpegurl m3u8; video/mp2t ts; }\n";
         c += "  sendfile on;\n";
         if (o.http) {
-            c += "  server { listen 127.0.0.1:" + std::to_string(s.http_port) + "; root " + s.www_dir + "; }\n";
+            c += "  server { listen 127.0.0.1:" + std::to_string(s.http_port) + "; root " + s.www_dir + "; " +
+                 o.http_locations + " }\n";
         }
         if (o.https) {
             c += "  server { listen 127.0.0.1:" + std::to_string(s.https_port) + " ssl; root " + s.www_dir + ";\n";

@@ -19,7 +19,8 @@ struct NginxOptions {
     // TLS listeners; need the certificate and key.
     bool rtmps = false;
     bool https = false;
-    std::string cert, key;
+    std::string cert = "", key = "";
+    std::string http_locations = "";  // more directives for the plain HTTP server (e.g. a location)
 };
 
 class NginxServer {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <map>
 
 #include "platform/clock.h"
 #include "support/loopback.h"
@@ -18,23 +19,12 @@ constexpr int kPollSliceMs = 50;
 constexpr uint64_t kRequestWaitMs = 5000;
 constexpr auto kStallLimit = std::chrono::seconds(60);
 
-std::string status_text(int status) {
-    switch (status) {
-        case 200:
-            return "OK";
-        case 301:
-            return "Moved Permanently";
-        case 302:
-            return "Found";
-        case 403:
-            return "Forbidden";
-        case 404:
-            return "Not Found";
-        case 500:
-            return "Internal Server Error";
-        default:
-            return "Status";
-    }
+const char* status_text(int status) {
+    static const std::map<int, const char*> texts = {{200, "OK"},        {301, "Moved Permanently"},
+                                                     {302, "Found"},     {403, "Forbidden"},
+                                                     {404, "Not Found"}, {500, "Internal Server Error"}};
+    auto found = texts.find(status);
+    return found == texts.end() ? "Status" : found->second;
 }
 
 std::string path_of(const std::string& head) {
@@ -47,7 +37,7 @@ std::string path_of(const std::string& head) {
 }  // namespace
 
 std::string http_response_text(int status, std::string_view body, std::string_view extra_headers, bool content_length) {
-    std::string text = "HTTP/1.1 " + std::to_string(status) + " " + status_text(status) + "\r\n";
+    std::string text = "HTTP/1.1 " + std::to_string(status) + " " + std::string(status_text(status)) + "\r\n";
     if (content_length) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     text += extra_headers;
     text += "\r\n";
@@ -119,6 +109,13 @@ ScriptedReply ScriptedHttpServer::reply_for(const ScriptedRequest& request) {
     std::lock_guard guard(lock_);
     requests_.push_back(request);
     int index = counts_[request.path]++;
+    for (const FailRule& rule : failures_) {
+        if (!request.path.starts_with(rule.prefix) || tick_ms() < rule.from_ms) continue;
+        if (rule.status != 0) return http_reply(rule.status, "refused");
+        ScriptedReply silent;
+        silent.stall = true;
+        return silent;
+    }
     auto handler = handlers_.find(request.path);
     if (handler == handlers_.end()) return fallback_ ? fallback_(request, index) : http_reply(404, "not found");
     return handler->second(request, index);
@@ -166,6 +163,19 @@ void ScriptedHttpServer::release_stalls() {
         ++release_generation_;
     }
     released_.notify_all();
+}
+
+void ScriptedHttpServer::put(const std::string& path, std::string_view bytes) {
+    set_reply(path, http_reply(200, bytes));
+}
+
+void ScriptedHttpServer::redirect(const std::string& path, const std::string& location) {
+    set_reply(path, http_reply(302, "", "Location: " + location + "\r\n"));
+}
+
+void ScriptedHttpServer::fail_from(const std::string& prefix, int status, uint64_t after_ms) {
+    std::lock_guard guard(lock_);
+    failures_.push_back({prefix, status, tick_ms() + after_ms});
 }
 
 std::string ScriptedHttpServer::url(std::string_view path) const {

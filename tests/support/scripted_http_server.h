@@ -57,6 +57,14 @@ class ScriptedHttpServer {
     void set_replies(const std::string& path, std::vector<ScriptedReply> replies);
     // Lets every stalled connection go (closed without further bytes).
     void release_stalls();
+    // An origin's file: 200 with `bytes`, the path's answer replaced whole.
+    void put(const std::string& path, std::string_view bytes);
+    // 302 with `location` as given (it may be relative).
+    void redirect(const std::string& path, const std::string& location);
+    // Paths under `prefix` answer `status` from `after_ms` on (an expiring
+    // URL, a folder that goes away), or with status 0 hold the connection
+    // open, silent; before any handler.
+    void fail_from(const std::string& prefix, int status, uint64_t after_ms = 0);
 
     std::string url(std::string_view path) const;
     uint16_t port() const { return port_; }
@@ -80,6 +88,12 @@ class ScriptedHttpServer {
     std::map<std::string, ScriptedHandler> handlers_;
     ScriptedHandler fallback_;
     std::map<std::string, int> counts_;
+    struct FailRule {
+        std::string prefix;
+        int status;  // 0: hang
+        uint64_t from_ms;
+    };
+    std::vector<FailRule> failures_;
     std::vector<ScriptedRequest> requests_;
 };
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include "platform/tls_client.h"
@@ -34,18 +35,13 @@ bool make_leaf(const std::string& dir, const std::string& ca, const std::string&
                     "-CAcreateserial", "-out", dir + "/" + name + ".crt", "-days", "2", "-extfile", ext});
 }
 
-void remember(const char* name, std::string* value, bool* had) {
-    const char* current = std::getenv(name);
-    *had = current != nullptr;
-    if (current) *value = current;
+std::optional<std::string> env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
-void put_back(const char* name, const std::string& value, bool had) {
-    if (had) {
-        setenv(name, value.c_str(), 1);
-    } else {
-        unsetenv(name);
-    }
+void put_back(const char* name, const std::optional<std::string>& value) {
+    value ? setenv(name, value->c_str(), 1) : unsetenv(name);
 }
 
 }  // namespace
@@ -71,8 +67,8 @@ bool TestCa::create(const std::string& folder) {
 
 void TestCa::trust() {
     if (!saved_) {
-        remember("SSL_CERT_FILE", &old_file_, &had_file_);
-        remember("SSL_CERT_DIR", &old_dir_, &had_dir_);
+        old_file_ = env("SSL_CERT_FILE");
+        old_dir_ = env("SSL_CERT_DIR");
         saved_ = true;
     }
     setenv("SSL_CERT_FILE", ca_cert.c_str(), 1);
@@ -82,8 +78,8 @@ void TestCa::trust() {
 
 void TestCa::restore() {
     if (!saved_) return;
-    put_back("SSL_CERT_FILE", old_file_, had_file_);
-    put_back("SSL_CERT_DIR", old_dir_, had_dir_);
+    put_back("SSL_CERT_FILE", old_file_);
+    put_back("SSL_CERT_DIR", old_dir_);
     saved_ = false;
     tls_client_shutdown();
 }

@@ -4,6 +4,7 @@
 // test trusts the CA through SSL_CERT_FILE (set with trust()).
 #pragma once
 
+#include <optional>
 #include <string>
 
 struct TestCa {
@@ -22,6 +23,5 @@ struct TestCa {
   private:
     std::string folder_;
     bool saved_ = false;
-    std::string old_file_, old_dir_;
-    bool had_file_ = false, had_dir_ = false;
+    std::optional<std::string> old_file_, old_dir_;
 };

@@ -8,7 +8,6 @@
 
 #include <array>
 #include <cstdio>
-#include <sstream>
 #include <tuple>
 
 #include "media/annexb.h"
@@ -52,7 +51,7 @@ class HwPipeline : public ::testing::Test {
         ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i", "color=c=red:s=200x100",
                                "-frames:v", "1", dir_->file("logo.png")}),
                   0);
-        ASSERT_TRUE(make_test_ts(dir_->file("small.ts"), 1));
+        ASSERT_TRUE(make_clip(dir_->file("small.ts"), {.seconds = 1}));
         small_ = new std::vector<VideoUnit>(read_video_units(dir_->file("small.ts")));
         ASSERT_EQ(small_->size(), 25u);
     }
@@ -102,8 +101,8 @@ std::array<int, 3> sample(const std::string& yuv, int index, int x, int y) {
 
 // 720p30 with B-frames for 3 s, then 1 s of 1080p30 one frame after it.
 TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
-    ASSERT_TRUE(make_test_clip(dir_->file("720.ts"), 1280, 720, 30, 3, 2));
-    ASSERT_TRUE(make_test_clip(dir_->file("1080.ts"), 1920, 1080, 30, 1, 0));
+    ASSERT_TRUE(make_clip(dir_->file("720.ts"), {.seconds = 3, .size = "1280x720", .rate = 30, .b_frames = 2}));
+    ASSERT_TRUE(make_clip(dir_->file("1080.ts"), {.seconds = 1, .size = "1920x1080", .rate = 30}));
     std::vector<VideoUnit> units = read_video_units(dir_->file("720.ts"));
     std::vector<VideoUnit> tail = read_video_units(dir_->file("1080.ts"));
     ASSERT_FALSE(units.empty() || tail.empty());
@@ -136,14 +135,9 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
 
     const std::string h264 = dir_->file("out.h264"), yuv_path = dir_->file("out.yuv");
     write_file(h264, out_.stream);
-    std::string frames;
-    ASSERT_EQ(
-        run_command({"ffprobe", "-v", "error", "-show_entries", "frame=pict_type,width,height", "-of", "csv=p=0", h264},
-                    &frames),
-        0);
-    std::istringstream lines(frames);  // the 1080p part scaled to the encoder's size
-    for (std::string line; std::getline(lines, line);)
-        EXPECT_TRUE(line.empty() || (line.starts_with("1280,720,") && line.find('B') == line.npos)) << line;
+    // The 1080p part scaled to the encoder's size; no B-frames.
+    for (const std::string& line : probe_lines(h264, "", "frame=pict_type,width,height"))
+        EXPECT_TRUE(line.starts_with("1280,720,") && line.find('B') == line.npos) << line;
 
     ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", h264, "-fps_mode", "passthrough", "-f",
                            "rawvideo", "-pix_fmt", "yuv420p", yuv_path}),
