@@ -121,11 +121,11 @@ TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
     const Source& source = GetParam();
     TempDir dir;
     const std::string mp4 = dir.file("in.mp4"), ts = dir.file("in.ts");
-    ASSERT_TRUE(make_test_mp4(mp4, {.seconds = 3,
-                                    .rate = 30,
-                                    .b_frames = source.b_frames,
-                                    .sample_rate = source.sample_rate,
-                                    .channels = source.channels}));
+    ASSERT_TRUE(make_clip(mp4, {.seconds = 3,
+                                .rate = 30,
+                                .b_frames = source.b_frames,
+                                .sample_rate = source.sample_rate,
+                                .channels = source.channels}));
     ASSERT_EQ(run_command({"ffmpeg", "-v", "error", "-y", "-i", mp4, "-c", "copy", "-f", "mpegts", ts}, nullptr, 60),
               0);
     Chain chain;

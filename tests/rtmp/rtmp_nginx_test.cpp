@@ -36,7 +36,9 @@ class RtmpNginx : public ::testing::Test {
     static void SetUpTestSuite() {
         shared_ = std::make_unique<TempDir>();
         const std::string ts = shared_->file("clip.ts"), flv = shared_->file("clip.flv");
-        int rc = make_test_ts(ts, 3) ? run_command({"ffmpeg", "-v", "error", "-y", "-i", ts, "-c", "copy", flv}) : 1;
+        int rc = make_clip(ts, {.seconds = 3})
+                     ? run_command({"ffmpeg", "-v", "error", "-y", "-i", ts, "-c", "copy", flv})
+                     : 1;
         tags_ok_ = rc == 0 && flv_read_tags(read_file(flv), &tags_);
         ca_ok_ = ca_.create(shared_->path());
     }
