@@ -25,16 +25,32 @@ int record_tag(void* context, const FlvTag& tag) {
     return recorder->answer;
 }
 
-Bytes prefix(std::initializer_list<uint8_t> head, const Bytes& tail) {
-    Bytes out(head);
-    append(out, tail);
+Bytes prefix(Bytes head, const Bytes& tail) {
+    append(head, tail);
+    return head;
+}
+
+Bytes annexb(std::initializer_list<std::pair<bool, Bytes>> nals) {
+    Bytes out;
+    for (const auto& [four_bytes, nal] : nals)
+        append(out, prefix(four_bytes ? Bytes{0, 0, 0, 1} : Bytes{0, 0, 1}, nal));
     return out;
+}
+
+Bytes avc_header(const Bytes& sps, const Bytes& pps) {
+    Bytes out = {0x17, 0x00, 0x00, 0x00, 0x00, 0x01, sps[1], sps[2], sps[3], 0xFF, 0xE1, 0x00, u8(sps.size())};
+    return prefix(prefix(prefix(out, sps), {0x01, 0x00, u8(pps.size())}), pps);
+}
+
+Bytes length_prefixed(const Bytes& nal) {
+    return prefix({0, 0, 0, u8(nal.size())}, nal);
 }
 
 const Bytes SPS = {0x67, 0x64, 0x00, 0x1F, 0xAC, 0xD9, 0x40};
 const Bytes PPS = {0x68, 0xEB, 0xE3, 0xCB};
 const Bytes IDR = {0x65, 0x88, 0x84, 0x00, 0x33};
 const Bytes SLICE = {0x41, 0x9A, 0x02, 0x01};
+const Bytes AAC_48K_STEREO = {0xAF, 0x00, 0x11, 0x90};
 
 class FlvPacketizerTest : public ::testing::Test {
   protected:
@@ -44,7 +60,16 @@ class FlvPacketizerTest : public ::testing::Test {
     int video(const Bytes& unit, int64_t pts, int64_t dts) {
         return flv_packetizer_push(packetizer.get(), ES_VIDEO, unit, pts, dts);
     }
+    int slice(int64_t pts, int64_t dts) { return video(annexb({{true, SLICE}}), pts, dts); }
     int audio(const Bytes& unit, int64_t pts) { return flv_packetizer_push(packetizer.get(), ES_AUDIO, unit, pts, -1); }
+    // The times of the frame tags (not the sequence headers) of `type`, 0 for both.
+    std::vector<int64_t> frame_times(uint8_t type = 0) const {
+        std::vector<int64_t> times;
+        for (const Tag& tag : recorder.tags) {
+            if (tag.body[1] == 0x01 && (type == 0 || tag.type == type)) times.push_back(tag.ms);
+        }
+        return times;
+    }
 };
 
 // ---- AAC ----
@@ -57,7 +82,7 @@ TEST_F(FlvPacketizerTest, FirstAdtsFrameSendsTheAacHeaderThenTheRawFrame) {
         const Bytes frame = adts_frame(1, 3, 2, 20, crc);
         ASSERT_EQ(audio(frame, 900000), 1);
         ASSERT_EQ(recorder.tags.size(), 2u);
-        EXPECT_EQ(recorder.tags[0].body, Bytes({0xAF, 0x00, 0x11, 0x90}));
+        EXPECT_EQ(recorder.tags[0].body, AAC_48K_STEREO);
         EXPECT_EQ(recorder.tags[1].body, prefix({0xAF, 0x01}, Bytes(frame.begin() + (crc ? 9 : 7), frame.end())));
         EXPECT_EQ(recorder.tags[1].ms, 0u);
     }
@@ -66,25 +91,21 @@ TEST_F(FlvPacketizerTest, FirstAdtsFrameSendsTheAacHeaderThenTheRawFrame) {
 TEST_F(FlvPacketizerTest, FramesOfOneUnitAreSpacedByTheirDuration) {
     struct Case {
         uint32_t frequency_index;
-        size_t frames;
-        std::vector<uint32_t> want;
+        std::vector<int64_t> want;
     } cases[] = {
-        {3, 3, {0, 21, 42}},               // 48 kHz
-        {4, 3, {0, 23, 46}},               // 44.1 kHz
-        {3, 6, {0, 21, 42, 64, 85, 106}},  // no accumulated truncation
-        {6, 3, {0, 42, 85}},               // 24 kHz (the core rate of HE-AAC)
+        {3, {0, 21, 42}},               // 48 kHz
+        {4, {0, 23, 46}},               // 44.1 kHz
+        {3, {0, 21, 42, 64, 85, 106}},  // no accumulated truncation
+        {6, {0, 42, 85}},               // 24 kHz (the core rate of HE-AAC)
     };
     for (const Case& c : cases) {
-        TagRecorder tags;
-        FlvPacketizerPtr p(flv_packetizer_create(record_tag, &tags));
+        recorder.tags.clear();
+        packetizer.reset(flv_packetizer_create(record_tag, &recorder));
         Bytes unit;
-        for (size_t i = 0; i < c.frames; ++i) append(unit, adts_frame(1, c.frequency_index, 2, 10 + i));
-        ASSERT_EQ(flv_packetizer_push_aac(p.get(), unit, 5000), 1);
-        ASSERT_EQ(tags.tags.size(), c.frames + 1);
-        for (size_t i = 0; i < c.frames; ++i) {
-            EXPECT_EQ(tags.tags[i + 1].ms, c.want[i]) << "index " << c.frequency_index << " frame " << i;
-            EXPECT_EQ(tags.tags[i + 1].body.size(), 2 + 10 + i);
-        }
+        for (size_t i = 0; i < c.want.size(); ++i) append(unit, adts_frame(1, c.frequency_index, 2, 10 + i));
+        ASSERT_EQ(flv_packetizer_push_aac(packetizer.get(), unit, 5000), 1);
+        EXPECT_EQ(frame_times(), c.want) << "index " << c.frequency_index;
+        for (size_t i = 0; i < c.want.size(); ++i) EXPECT_EQ(recorder.tags[i + 1].body.size(), 2 + 10 + i);
     }
 }
 
@@ -95,7 +116,7 @@ TEST_F(FlvPacketizerTest, ConfigurationChangeResendsTheAacHeader) {
     ASSERT_EQ(audio(unit, 0), 1);
     ASSERT_EQ(audio(adts_frame(1, 4, 1, 8), 9000), 1);
     ASSERT_EQ(recorder.tags.size(), 7u);
-    EXPECT_EQ(recorder.tags[0].body, Bytes({0xAF, 0x00, 0x11, 0x90}));
+    EXPECT_EQ(recorder.tags[0].body, AAC_48K_STEREO);
     EXPECT_EQ(recorder.tags[3].body, Bytes({0xAF, 0x00, 0x11, 0x88})) << "mono at 48 kHz";
     EXPECT_EQ(recorder.tags[3].ms, 42u);
     EXPECT_EQ(recorder.tags[5].body, Bytes({0xAF, 0x00, 0x12, 0x08})) << "mono at 44.1 kHz";
@@ -111,8 +132,7 @@ TEST_F(FlvPacketizerTest, BadAdtsUnitsFailAndTrailingBytesAreIgnored) {
     };
     Bytes cut = adts_frame(1, 3, 2, 10);
     cut.pop_back();
-    Bytes trailing = adts_frame(1, 3, 2, 10);
-    append(trailing, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77});
+    const Bytes trailing = prefix(adts_frame(1, 3, 2, 10), {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77});
     struct Case {
         const char* name;
         Bytes unit;
@@ -130,32 +150,8 @@ TEST_F(FlvPacketizerTest, BadAdtsUnitsFailAndTrailingBytesAreIgnored) {
 
 // ---- H.264 ----
 
-Bytes annexb(std::initializer_list<std::pair<bool, Bytes>> nals) {
-    Bytes out;
-    for (const auto& [four_bytes, nal] : nals) {
-        append(out, four_bytes ? Bytes{0, 0, 0, 1} : Bytes{0, 0, 1});
-        append(out, nal);
-    }
-    return out;
-}
-
-Bytes avc_header(const Bytes& sps, const Bytes& pps) {
-    Bytes out = {0x17, 0x00, 0x00, 0x00, 0x00, 0x01, sps[1], sps[2], sps[3], 0xFF, 0xE1, 0x00, u8(sps.size())};
-    append(out, sps);
-    append(out, {0x01, 0x00, u8(pps.size())});
-    append(out, pps);
-    return out;
-}
-
-Bytes length_prefixed(const Bytes& nal) {
-    Bytes out = {0, 0, 0, u8(nal.size())};
-    append(out, nal);
-    return out;
-}
-
 TEST_F(FlvPacketizerTest, KeyFrameUnitSendsHeaderAndOnlyTheSlice) {
-    const Bytes unit = annexb({{true, {0x09, 0xF0}}, {false, SPS}, {true, PPS}, {false, IDR}});
-    ASSERT_EQ(video(unit, 900000, 900000), 1);
+    ASSERT_EQ(video(annexb({{true, {0x09, 0xF0}}, {false, SPS}, {true, PPS}, {false, IDR}}), 900000, 900000), 1);
     ASSERT_EQ(recorder.tags.size(), 2u);
     EXPECT_EQ(recorder.tags[0].body, avc_header(SPS, PPS));
     EXPECT_EQ(recorder.tags[1].body, prefix({0x17, 0x01, 0, 0, 0}, length_prefixed(IDR)));
@@ -175,7 +171,7 @@ TEST_F(FlvPacketizerTest, CompositionTimeIsPtsMinusDtsInMilliseconds) {
     };
     for (const Case& c : cases) {
         recorder.tags.clear();
-        ASSERT_EQ(video(annexb({{true, SLICE}}), c.pts, c.dts), 1);
+        ASSERT_EQ(slice(c.pts, c.dts), 1);
         ASSERT_EQ(recorder.tags.size(), 1u);
         EXPECT_EQ(Bytes(recorder.tags[0].body.begin() + 2, recorder.tags[0].body.begin() + 5), c.want)
             << c.pts << " " << c.dts;
@@ -183,57 +179,42 @@ TEST_F(FlvPacketizerTest, CompositionTimeIsPtsMinusDtsInMilliseconds) {
 }
 
 TEST_F(FlvPacketizerTest, SharedTimeBaseAndMissingTimestamps) {
-    ASSERT_EQ(video(annexb({{true, SLICE}}), -1, -1), 1);
+    ASSERT_EQ(slice(-1, -1), 1);
     EXPECT_EQ(packetizer->time_base, -1) << "untimed units leave the base unset";
     ASSERT_EQ(audio(adts_frame(1, 3, 2, 4), 180000), 1);
-    ASSERT_EQ(video(annexb({{true, SLICE}}), 183003, 180000 + 9000), 1);
-    ASSERT_EQ(video(annexb({{true, SLICE}}), 100000, 90000), 1);  // below the base
-    ASSERT_EQ(video(annexb({{true, SLICE}}), 270000, -1), 1);     // pts stands in for dts
-    ASSERT_EQ(recorder.tags.size(), 6u);
-    EXPECT_EQ(recorder.tags[0].ms, 0u);
-    EXPECT_EQ(recorder.tags[2].ms, 0u);
-    EXPECT_EQ(recorder.tags[3].ms, 100u);
-    EXPECT_EQ(recorder.tags[4].ms, -1000) << "below the base: negative, for the timeline to judge";
-    EXPECT_EQ(recorder.tags[5].ms, 1000u);
+    ASSERT_EQ(slice(183003, 180000 + 9000), 1);
+    ASSERT_EQ(slice(100000, 90000), 1);  // below the base: negative, for the timeline to judge
+    ASSERT_EQ(slice(270000, -1), 1);     // pts stands in for dts
+    EXPECT_EQ(frame_times(), std::vector<int64_t>({0, 0, 100, -1000, 1000}));
     EXPECT_EQ(packetizer->time_base, 180000);
 }
 
 TEST_F(FlvPacketizerTest, AudioFramesStartingBeforeTheBaseKeepTheirOwnTimes) {
-    ASSERT_EQ(video(annexb({{true, SLICE}}), 180000, 180000), 1);
+    ASSERT_EQ(slice(180000, 180000), 1);
     Bytes unit;
     for (int i = 0; i < 4; ++i) append(unit, adts_frame(1, 3, 2, 4));
     ASSERT_EQ(audio(unit, 180000 - 3840), 1);  // two 48 kHz frames before the base
-    std::vector<int64_t> times;
-    for (const Tag& tag : recorder.tags) {
-        if (tag.type == FLV_TAG_AUDIO && tag.body[1] == 0x01) times.push_back(tag.ms);
-    }
-    EXPECT_EQ(times, std::vector<int64_t>({-43, -22, 0, 21}));
+    EXPECT_EQ(frame_times(FLV_TAG_AUDIO), std::vector<int64_t>({-43, -22, 0, 21}));
 }
 
 TEST_F(FlvPacketizerTest, TimestampsKeepRisingAcrossTheClockWrap) {
     const int64_t wrap = int64_t{1} << 33;
-    ASSERT_EQ(video(annexb({{true, SLICE}}), wrap - 90000, wrap - 90000), 1);
+    ASSERT_EQ(slice(wrap - 90000, wrap - 90000), 1);
     ASSERT_EQ(audio(adts_frame(1, 3, 2, 4), wrap - 45000), 1);
-    ASSERT_EQ(video(annexb({{true, SLICE}}), 90000, 90000), 1);
+    ASSERT_EQ(slice(90000, 90000), 1);
     ASSERT_EQ(audio(adts_frame(1, 3, 2, 4), wrap - 9000), 1);  // late audio from before the wrap
-    ASSERT_EQ(video(annexb({{true, SLICE}}), 180000, 180000), 1);
-    std::vector<int64_t> times;
-    for (const Tag& tag : recorder.tags) {
-        if (tag.body[1] == 0x01) times.push_back(tag.ms);
-    }
-    EXPECT_EQ(times, std::vector<int64_t>({0, 500, 2000, 900, 3000}));
+    ASSERT_EQ(slice(180000, 180000), 1);
+    EXPECT_EQ(frame_times(), std::vector<int64_t>({0, 500, 2000, 900, 3000}));
 }
 
 TEST_F(FlvPacketizerTest, AClockThatJumpsIsPassedOnNotTakenForAWrap) {
-    const int64_t twenty_hours = int64_t{20} * 3600 * 90000;  // far from the 2^33 wrap (26.5 h)
-    ASSERT_EQ(video(annexb({{true, SLICE}}), twenty_hours, twenty_hours), 1);
-    ASSERT_EQ(video(annexb({{true, SLICE}}), 0, 0), 1);          // encoder restarted at 0
-    ASSERT_EQ(video(annexb({{true, SLICE}}), 90000, 90000), 1);  // and running on from there
-    ASSERT_EQ(video(annexb({{true, SLICE}}), -1, -1), 1);        // untimed: the last time again
-    ASSERT_EQ(recorder.tags.size(), 4u);
-    EXPECT_EQ(recorder.tags[1].ms, -int64_t{20} * 3600 * 1000);
-    EXPECT_EQ(recorder.tags[2].ms, -int64_t{20} * 3600 * 1000 + 1000);
-    EXPECT_EQ(recorder.tags[3].ms, recorder.tags[2].ms);
+    const int64_t hours20 = int64_t{20} * 3600;  // far from the 2^33 wrap (26.5 h)
+    ASSERT_EQ(slice(hours20 * 90000, hours20 * 90000), 1);
+    ASSERT_EQ(slice(0, 0), 1);          // encoder restarted at 0
+    ASSERT_EQ(slice(90000, 90000), 1);  // and running on from there
+    ASSERT_EQ(slice(-1, -1), 1);        // untimed: the last time again
+    EXPECT_EQ(frame_times(),
+              std::vector<int64_t>({0, -hours20 * 1000, -hours20 * 1000 + 1000, -hours20 * 1000 + 1000}));
 }
 
 TEST_F(FlvPacketizerTest, ParameterSetOnlyUnitSendsJustTheHeader) {
@@ -246,7 +227,7 @@ TEST_F(FlvPacketizerTest, ParameterSetOnlyUnitSendsJustTheHeader) {
 }
 
 TEST_F(FlvPacketizerTest, FramesBeforeParameterSetsGoOutWithoutHeader) {
-    ASSERT_EQ(video(annexb({{true, SLICE}}), 0, 0), 1);
+    ASSERT_EQ(slice(0, 0), 1);
     ASSERT_EQ(video(annexb({{true, SPS}, {true, SLICE}}), 3000, 3000), 1);
     ASSERT_EQ(video(annexb({{true, PPS}, {true, IDR}}), 6000, 6000), 1);
     ASSERT_EQ(recorder.tags.size(), 4u);
@@ -258,10 +239,11 @@ TEST_F(FlvPacketizerTest, FramesBeforeParameterSetsGoOutWithoutHeader) {
 }
 
 TEST_F(FlvPacketizerTest, NewParameterSetsGoOutBeforeTheNextKeyFrame) {
-    ASSERT_EQ(video(annexb({{true, SPS}, {true, PPS}, {true, IDR}}), 0, 0), 1);
-    ASSERT_EQ(video(annexb({{true, SPS}, {true, PPS}, {true, IDR}}), 3000, 3000), 1);
+    const Bytes key_unit = annexb({{true, SPS}, {true, PPS}, {true, IDR}});
+    ASSERT_EQ(video(key_unit, 0, 0), 1);
+    ASSERT_EQ(video(key_unit, 3000, 3000), 1);
     ASSERT_EQ(recorder.tags.size(), 3u) << "the same sets repeated send no header";
-    Bytes other_sps = SPS;
+    Bytes other_sps = SPS, other_pps = prefix(PPS, {0x80});
     other_sps[3] = 0x28;
     ASSERT_EQ(video(annexb({{true, other_sps}, {true, SLICE}}), 6000, 6000), 1);
     ASSERT_EQ(recorder.tags.size(), 4u) << "not before an inter frame";
@@ -270,8 +252,6 @@ TEST_F(FlvPacketizerTest, NewParameterSetsGoOutBeforeTheNextKeyFrame) {
     EXPECT_EQ(recorder.tags[4].body, avc_header(other_sps, PPS));
     EXPECT_EQ(recorder.tags[4].ms, 100);
     EXPECT_EQ(recorder.tags[5].body[0], 0x17);
-    Bytes other_pps = PPS;
-    other_pps.push_back(0x80);
     ASSERT_EQ(video(annexb({{true, other_pps}, {true, IDR}}), 12000, 12000), 1);
     ASSERT_EQ(recorder.tags.size(), 8u);
     EXPECT_EQ(recorder.tags[6].body, avc_header(other_sps, other_pps));
@@ -281,12 +261,11 @@ TEST_F(FlvPacketizerTest, NewParameterSetsGoOutBeforeTheNextKeyFrame) {
 // SEI and many slices after three- and four-byte codes all go out in order.
 TEST_F(FlvPacketizerTest, SeiAndManySlicesGoOutLengthPrefixedInOrder) {
     const Bytes sei = {0x06, 0x05, 0x01, 0x80};
-    Bytes unit = annexb({{true, sei}}), want = {0x27, 0x01, 0, 0, 0};
-    append(want, length_prefixed(sei));
+    Bytes unit = annexb({{true, sei}}), want = prefix({0x27, 0x01, 0, 0, 0}, length_prefixed(sei));
     for (uint8_t i = 0; i < 100; ++i) {
-        const Bytes slice = {0x41, u8(i + 1), 0x80};
-        append(unit, annexb({{i % 2 == 0, slice}}));
-        append(want, length_prefixed(slice));
+        const Bytes nal = {0x41, u8(i + 1), 0x80};
+        append(unit, annexb({{i % 2 == 0, nal}}));
+        append(want, length_prefixed(nal));
     }
     ASSERT_EQ(video(unit, 0, 0), 1);
     ASSERT_EQ(recorder.tags.size(), 1u);
