@@ -124,15 +124,11 @@ TEST_F(FlvPacketizerTest, ConfigurationChangeResendsTheAacHeader) {
 }
 
 TEST_F(FlvPacketizerTest, BadAdtsUnitsFailAndTrailingBytesAreIgnored) {
-    auto frame_with = [](size_t at, uint8_t value, bool crc = false) {
-        Bytes frame = adts_frame(1, 3, 2, crc ? 0 : 10, crc);
-        frame[at] = value;
-        if (at == 5) frame[4] = 0;  // frame_length: 6, or 7 under a 9-byte header
-        return frame;
-    };
-    Bytes cut = adts_frame(1, 3, 2, 10);
-    cut.pop_back();
-    const Bytes trailing = prefix(adts_frame(1, 3, 2, 10), {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77});
+    // frame_length 6 (7 under a 9-byte header): shorter than the header.
+    const Bytes frame = adts_frame(1, 3, 2, 10), cut(frame.begin(), frame.end() - 1);
+    const Bytes short_frame = with(with(frame, 4, 0), 5, 0xDF);
+    const Bytes short_protected = with(with(adts_frame(1, 3, 2, 0, true), 4, 0), 5, 0xFF);
+    const Bytes trailing = prefix(frame, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77});
     struct Case {
         const char* name;
         Bytes unit;
@@ -140,9 +136,9 @@ TEST_F(FlvPacketizerTest, BadAdtsUnitsFailAndTrailingBytesAreIgnored) {
     } cases[] = {
         {"fewer than 7 bytes", {0xFF, 0xF1, 0x4C, 0x80, 0x01, 0x3F}, 0},
         {"frame longer than the data", cut, 0},
-        {"frame shorter than its header", frame_with(5, 0xDF), 0},
-        {"protected frame shorter than its header", frame_with(5, 0xFF, true), 0},
-        {"no sync word (layer 3)", frame_with(1, 0xF7), 0},
+        {"frame shorter than its header", short_frame, 0},
+        {"protected frame shorter than its header", short_protected, 0},
+        {"no sync word (layer 3)", with(frame, 1, 0xF7), 0},
         {"trailing bytes that start no frame", trailing, 1},
     };
     for (const Case& c : cases) EXPECT_EQ(audio(c.unit, 0), c.want) << c.name;

@@ -16,6 +16,12 @@ inline uint8_t u8(uint64_t v) {
     return static_cast<uint8_t>(v);
 }
 
+// `bytes` with the byte at `at` replaced: a field damaged on purpose.
+inline Bytes with(Bytes bytes, size_t at, uint8_t value) {
+    bytes.at(at) = value;
+    return bytes;
+}
+
 // One 188-byte packet carrying `payload` (at most 184 bytes); a shorter
 // payload is padded in front with an adaptation field of stuffing.
 inline Bytes ts_packet(uint32_t pid, bool unit_start, const Bytes& payload) {

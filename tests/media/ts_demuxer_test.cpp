@@ -15,7 +15,9 @@ struct Unit {
     uint32_t kind;
     Bytes data;
     int64_t pts, dts;
+    bool operator==(const Unit&) const = default;
 };
+using Units = std::vector<Unit>;
 
 struct Recorder {
     std::vector<Unit> units;
@@ -30,16 +32,17 @@ int record_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int
 
 constexpr uint16_t PMT_PID = 0x1000, VIDEO_PID = 0x100, AUDIO_PID = 0x101;
 
-// PAT + PMT naming H.264 on VIDEO_PID and AAC on AUDIO_PID.
-Bytes tables() {
+// PAT + PMT naming H.264 on VIDEO_PID and AAC on AUDIO_PID, then `then`.
+Bytes tables(const Bytes& then = {}) {
     Bytes out = ts_packet(0, true, pat_payload({{1, PMT_PID}}));
     append(out, ts_packet(PMT_PID, true, pmt_payload({{0x1B, VIDEO_PID}, {0x0F, AUDIO_PID}})));
+    append(out, then);
     return out;
 }
 
 Bytes body_of(size_t size, uint8_t seed) {
     Bytes body(size);
-    for (size_t i = 0; i < size; ++i) body[i] = static_cast<uint8_t>(seed + i * 7);
+    for (size_t i = 0; i < size; ++i) body[i] = u8(seed + i * 7);
     return body;
 }
 
@@ -50,6 +53,7 @@ class TsDemuxerTest : public ::testing::Test {
     std::array<char, 128> error{};
 
     int feed(const Bytes& data) { return ts_demuxer_feed(demuxer.get(), data, error); }
+    int flush() { return ts_demuxer_flush(demuxer.get()); }
     std::string message() const { return std::string(error.data()); }
 };
 
@@ -92,14 +96,10 @@ TEST(TsDemuxer, PatAndPmtSequencesChooseThePids) {
         return ts_packet(PMT_PID, true, pmt_payload(streams, info));
     };
     auto pat_with = [](uint8_t at, uint8_t value) {
-        Bytes payload = pat_payload({{1, 0x0200}});
-        payload[at] = value;
-        return ts_packet(0, true, payload);
+        return ts_packet(0, true, with(pat_payload({{1, 0x200}}), at, value));
     };
-    auto pmt_with = [](uint8_t at, uint8_t value) {
-        Bytes payload = pmt_payload({{0x1B, 0x100}});
-        payload[at] = value;
-        return ts_packet(PMT_PID, true, payload);
+    auto pmt_with = [](uint8_t at, uint8_t v) {
+        return ts_packet(PMT_PID, true, with(pmt_payload({{0x1B, 0x100}}), at, v));
     };
     constexpr uint32_t N = TS_PID_NONE, P = PMT_PID;
     struct Case {
@@ -147,14 +147,12 @@ TEST_F(TsDemuxerTest, PtsDtsFlagsGiveTheTimestamps) {
         {3, (int64_t{1} << 33) - 1, (int64_t{1} << 33) - 3004, (int64_t{1} << 33) - 1, (int64_t{1} << 33) - 3004},
     };
     ASSERT_EQ(feed(tables()), 1);
+    const Bytes body = {0, 0, 1, 9, 0xF0};
     for (const Case& c : cases) {
         recorder.units.clear();
-        ASSERT_EQ(feed(ts_packets(VIDEO_PID, pes(c.flags, c.pts, c.dts, {0, 0, 1, 9, 0xF0}))), 1);
-        ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
-        ASSERT_EQ(recorder.units.size(), 1u) << int(c.flags);
-        EXPECT_EQ(recorder.units[0].pts, c.want_pts) << int(c.flags);
-        EXPECT_EQ(recorder.units[0].dts, c.want_dts) << int(c.flags);
-        EXPECT_EQ(recorder.units[0].data, Bytes({0, 0, 1, 9, 0xF0}));
+        ASSERT_EQ(feed(ts_packets(VIDEO_PID, pes(c.flags, c.pts, c.dts, body))), 1);
+        ASSERT_EQ(flush(), 1);
+        EXPECT_EQ(recorder.units, Units({{ES_VIDEO, body, c.want_pts, c.want_dts}})) << int(c.flags);
     }
 }
 
@@ -162,27 +160,17 @@ TEST_F(TsDemuxerTest, UnboundedUnitsEndAtTheNextUnitStartOrFlush) {
     const Bytes first = body_of(300000, 1);  // several growths past 64 KiB
     const Bytes second = body_of(500, 2);
     const Bytes audio = body_of(1000, 3);
-    Bytes data = tables();
-    append(data, ts_packets(VIDEO_PID, pes(2, 1000, 0, first)));
+    Bytes data = ts_packets(VIDEO_PID, pes(2, 1000, 0, first));
     append(data, ts_packets(AUDIO_PID, pes(2, 1100, 0, audio, 0xC0)));
-    ASSERT_EQ(feed(data), 1);
+    ASSERT_EQ(feed(tables(data)), 1);
     EXPECT_TRUE(recorder.units.empty()) << "nothing is delivered before the next unit start";
     ASSERT_EQ(feed(ts_packets(VIDEO_PID, pes(2, 4000, 0, second))), 1);
-    ASSERT_EQ(recorder.units.size(), 1u);
-    EXPECT_EQ(recorder.units[0].kind, ES_VIDEO);
-    EXPECT_EQ(recorder.units[0].data, first);
+    const Units want = {{ES_VIDEO, first, 1000, 1000}, {ES_VIDEO, second, 4000, 4000}, {ES_AUDIO, audio, 1100, 1100}};
+    EXPECT_EQ(recorder.units, Units(want.begin(), want.begin() + 1));
     EXPECT_EQ(demuxer->video.capacity, 524288u);
-
-    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
-    ASSERT_EQ(recorder.units.size(), 3u);
-    EXPECT_EQ(recorder.units[1].kind, ES_VIDEO);
-    EXPECT_EQ(recorder.units[1].data, second);
-    EXPECT_EQ(recorder.units[2].kind, ES_AUDIO);
-    EXPECT_EQ(recorder.units[2].data, audio);
-    EXPECT_EQ(recorder.units[2].pts, 1100);
-
-    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
-    EXPECT_EQ(recorder.units.size(), 3u) << "a second flush delivers nothing";
+    ASSERT_EQ(flush(), 1);
+    ASSERT_EQ(flush(), 1);
+    EXPECT_EQ(recorder.units, want) << "a second flush delivers nothing";
 }
 
 TEST_F(TsDemuxerTest, UnitWithADeclaredLengthGoesOutAsSoonAsItIsComplete) {
@@ -194,59 +182,48 @@ TEST_F(TsDemuxerTest, UnitWithADeclaredLengthGoesOutAsSoonAsItIsComplete) {
     packet[4] = static_cast<uint8_t>(declared >> 8);
     packet[5] = static_cast<uint8_t>(declared);
     append(packet, Bytes(40, 0xEE));  // bytes past the declared end are not the unit's
-    Bytes data = tables();
-    append(data, ts_packets(AUDIO_PID, packet));
-    ASSERT_EQ(feed(data), 1);
-    ASSERT_EQ(recorder.units.size(), 1u);
-    EXPECT_EQ(recorder.units[0].kind, ES_AUDIO);
-    EXPECT_EQ(recorder.units[0].data, audio);
-    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
-    EXPECT_EQ(recorder.units.size(), 1u) << "delivered once only";
+    ASSERT_EQ(feed(tables(ts_packets(AUDIO_PID, packet))), 1);
+    const Units want = {{ES_AUDIO, audio, 2000, 2000}};
+    EXPECT_EQ(recorder.units, want);
+    ASSERT_EQ(flush(), 1);
+    EXPECT_EQ(recorder.units, want) << "delivered once only";
 }
 
 // Stray continuation bytes, adaptation fields filling or overrunning their
 // packet, packets without payload and a unit start without a PES header.
 TEST_F(TsDemuxerTest, PacketsThatCarryNoUnitBytesAreSkipped) {
-    Bytes full_field = ts_packet(VIDEO_PID, false, {});  // adaptation_field_length 183
-    Bytes overlong = full_field;
-    overlong[4] = 184;
-    Bytes no_payload = ts_packet(VIDEO_PID, false, body_of(184, 1));
-    no_payload[3] = 0x20;
-    Bytes reserved = no_payload;
-    reserved[3] = 0x00;
+    const Bytes full_field = ts_packet(VIDEO_PID, false, {});  // adaptation_field_length 183
+    const Bytes payload_only = ts_packet(VIDEO_PID, false, body_of(184, 1));
     Bytes data = tables();
     for (const Bytes& part :
          {ts_packet(VIDEO_PID, false, body_of(184, 9)), ts_packets(VIDEO_PID, pes(2, 1000, 0, {7, 7, 7})), full_field,
-          overlong, no_payload, reserved, ts_packet(VIDEO_PID, true, body_of(184, 5)),
-          ts_packet(VIDEO_PID, false, body_of(184, 6))}) {
+          with(full_field, 4, 184), with(payload_only, 3, 0x20), with(payload_only, 3, 0x00),
+          ts_packet(VIDEO_PID, true, body_of(184, 5)), ts_packet(VIDEO_PID, false, body_of(184, 6))}) {
         append(data, part);
     }
     ASSERT_EQ(feed(data), 1);
-    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
-    ASSERT_EQ(recorder.units.size(), 1u);
-    EXPECT_EQ(recorder.units[0].data, Bytes({7, 7, 7}));
+    ASSERT_EQ(flush(), 1);
+    EXPECT_EQ(recorder.units, Units({{ES_VIDEO, {7, 7, 7}, 1000, 1000}}));
 }
 
 TEST_F(TsDemuxerTest, PesHeaderLongerThanItsPacketFailsTheFeed) {
     ASSERT_EQ(feed(tables()), 1);
-    Bytes header = pes(2, 1000, 0, {});
-    header[8] = 200;  // PES_header_data_length past the payload
-    EXPECT_EQ(feed(ts_packet(VIDEO_PID, true, header)), 0);
+    // PES_header_data_length past the payload
+    EXPECT_EQ(feed(ts_packet(VIDEO_PID, true, with(pes(2, 1000, 0, {}), 8, 200))), 0);
     EXPECT_EQ(message(), "");
 }
 
 TEST_F(TsDemuxerTest, CallbackFailureFailsFeedAndFlushAndDiscardsTheUnit) {
-    Bytes data = tables();
-    append(data, ts_packets(VIDEO_PID, pes(2, 1000, 0, {1})));
+    Bytes data = ts_packets(VIDEO_PID, pes(2, 1000, 0, {1}));
     append(data, ts_packets(AUDIO_PID, pes(2, 1000, 0, {2}, 0xC0)));
-    ASSERT_EQ(feed(data), 1);
+    ASSERT_EQ(feed(tables(data)), 1);
     recorder.answer = 0;
-    EXPECT_EQ(ts_demuxer_flush(demuxer.get()), 0);
+    EXPECT_EQ(flush(), 0);
     ASSERT_EQ(recorder.units.size(), 1u) << "the audio unit waits when video fails";
     EXPECT_FALSE(demuxer->video.active);
     EXPECT_TRUE(demuxer->audio.active);
     recorder.answer = 1;
-    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
+    ASSERT_EQ(flush(), 1);
     ASSERT_EQ(recorder.units.size(), 2u);
     EXPECT_EQ(recorder.units[1].data, Bytes({2}));
 
@@ -255,18 +232,14 @@ TEST_F(TsDemuxerTest, CallbackFailureFailsFeedAndFlushAndDiscardsTheUnit) {
     EXPECT_EQ(feed(ts_packets(VIDEO_PID, pes(2, 3000, 0, {4}))), 0);
     EXPECT_EQ(message(), "");
     recorder.answer = 1;
-    ASSERT_EQ(ts_demuxer_flush(demuxer.get()), 1);
+    ASSERT_EQ(flush(), 1);
     EXPECT_EQ(recorder.units.size(), 3u) << "the failed unit and the one after it are gone";
 }
 
 TEST_F(TsDemuxerTest, UnitThatNeverEndsIsRefusedPastTheLimit) {
-    Bytes data = tables();
-    append(data, ts_packets(VIDEO_PID, pes(2, 1000, 0, {})));
-    ASSERT_EQ(feed(data), 1);
-    // One feed of continuation packets just larger than the limit.
-    const Bytes continuation = ts_packet(VIDEO_PID, false, body_of(184, 4));
-    Bytes many;
-    for (size_t i = 0; i < PES_MAX_UNIT_SIZE / 184 + 1; ++i) append(many, continuation);
+    ASSERT_EQ(feed(tables(ts_packets(VIDEO_PID, pes(2, 1000, 0, {})))), 1);
+    Bytes many;  // one feed of continuation packets just larger than the limit
+    for (size_t i = 0; i < PES_MAX_UNIT_SIZE / 184 + 1; ++i) append(many, ts_packet(VIDEO_PID, false, body_of(184, 4)));
     EXPECT_EQ(feed(many), 0);
     EXPECT_LE(demuxer->video.capacity, PES_MAX_UNIT_SIZE);
 }
