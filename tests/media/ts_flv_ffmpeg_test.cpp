@@ -7,8 +7,8 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 #include <string>
+#include <tuple>
 
 #include "media/flv_packetizer.h"
 #include "media/ts_craft.h"
@@ -20,31 +20,22 @@
 
 namespace {
 
-struct ProbePacket {
-    bool video;
+struct Packet {
     int64_t pts, dts;
     bool key;
 };
 
-std::vector<ProbePacket> probe_packets(const std::string& path) {
-    std::string out;
-    run_command({"ffprobe", "-v", "error", "-show_entries", "packet=codec_type,pts,dts,flags", "-of", "csv=p=0", path},
-                &out, 60);
-    std::vector<ProbePacket> packets;
-    std::istringstream lines(out);
-    char type[8], flags[8];
-    long long pts, dts;
-    for (std::string line; std::getline(lines, line);) {
-        if (std::sscanf(line.c_str(), "%7[a-z],%lld,%lld,%7s", type, &pts, &dts, flags) != 4) continue;
-        packets.push_back({type == std::string("video"), pts, dts, std::strchr(flags, 'K') != nullptr});
+// ffprobe's packets of the first video ('v') or audio ('a') stream.
+std::vector<Packet> probe_packets(const std::string& path, char stream) {
+    std::vector<Packet> packets;
+    for (const std::string& line : probe_lines(path, std::string(1, stream), "packet=pts,dts,flags")) {
+        long long pts, dts;
+        char flags[8];
+        if (std::sscanf(line.c_str(), "%lld,%lld,%7s", &pts, &dts, flags) != 3) continue;
+        packets.push_back({pts, dts, std::strchr(flags, 'K') != nullptr});
     }
     return packets;
 }
-
-struct UnitInfo {
-    uint32_t kind;
-    int64_t pts, dts;
-};
 
 struct Tag {
     uint8_t type;
@@ -52,27 +43,44 @@ struct Tag {
     Bytes body;
 };
 
-int chain_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts);
-int chain_tag(void* context, const FlvTag& tag);
-
 // Demuxer -> (record) -> packetizer -> (record).
 struct Chain {
-    std::vector<UnitInfo> units;
+    int64_t base = INT64_MIN;                              // the first unit's time: the DTS of video, the PTS of audio
+    std::vector<std::pair<int64_t, int64_t>> video_times;  // PTS and DTS of each video unit
     std::vector<Tag> tags;
-    FlvPacketizerPtr packetizer{flv_packetizer_create(chain_tag, this)};
-    TsDemuxerPtr demuxer{ts_demuxer_create(chain_unit, this)};
+    FlvPacketizerPtr packetizer{flv_packetizer_create(
+        [](void* context, const FlvTag& tag) {
+            static_cast<Chain*>(context)->tags.push_back(
+                {tag.type, tag.timestamp_ms, Bytes(tag.body.begin(), tag.body.end())});
+            return 1;
+        },
+        this)};
+    TsDemuxerPtr demuxer{ts_demuxer_create(
+        [](void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
+            auto* chain = static_cast<Chain*>(context);
+            if (chain->base == INT64_MIN) chain->base = kind == ES_VIDEO ? dts : pts;
+            if (kind == ES_VIDEO) chain->video_times.emplace_back(pts, dts);
+            return flv_packetizer_push(chain->packetizer.get(), kind, data, pts, dts);
+        },
+        this)};
+
+    // The frame tags (not the sequence headers) of `type`.
+    std::vector<Tag> frames(uint8_t type) const {
+        std::vector<Tag> out;
+        for (const Tag& tag : tags) {
+            if (tag.type == type && tag.body[1] == 0x01) out.push_back(tag);
+        }
+        return out;
+    }
+    // The last sequence header of `type`.
+    Bytes header(uint8_t type) const {
+        Bytes out;
+        for (const Tag& tag : tags) {
+            if (tag.type == type && tag.body[1] == 0x00) out = tag.body;
+        }
+        return out;
+    }
 };
-
-int chain_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
-    auto* chain = static_cast<Chain*>(context);
-    chain->units.push_back({kind, pts, dts});
-    return flv_packetizer_push(chain->packetizer.get(), kind, data, pts, dts);
-}
-
-int chain_tag(void* context, const FlvTag& tag) {
-    static_cast<Chain*>(context)->tags.push_back({tag.type, tag.timestamp_ms, Bytes(tag.body.begin(), tag.body.end())});
-    return 1;
-}
 
 // Feeds a whole file in chunks of seven packets, then flushes.
 void run_file(Chain& chain, const std::string& path) {
@@ -98,10 +106,6 @@ Bytes first_flv_header(const std::string& path, uint8_t type) {
     return {};
 }
 
-bool is_frame(const Tag& tag) {
-    return tag.body.size() > 1 && tag.body[1] == 0x01;
-}
-
 int32_t cts_of(const Tag& tag) {
     int32_t v = (tag.body[2] << 16) | (tag.body[3] << 8) | tag.body[4];
     return v & 0x800000 ? v - 0x1000000 : v;
@@ -109,9 +113,7 @@ int32_t cts_of(const Tag& tag) {
 
 struct Source {
     const char* name;
-    int sample_rate;
-    int channels;
-    int b_frames;
+    int sample_rate, channels, b_frames;
     Bytes aac_header;
 };
 
@@ -120,64 +122,42 @@ class TsFromFfmpeg : public ::testing::TestWithParam<Source> {};
 TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
     const Source& source = GetParam();
     TempDir dir;
-    const std::string mp4 = dir.file("in.mp4"), ts = dir.file("in.ts");
-    ASSERT_TRUE(make_clip(mp4, {.seconds = 3,
-                                .rate = 30,
-                                .b_frames = source.b_frames,
-                                .sample_rate = source.sample_rate,
-                                .channels = source.channels}));
-    ASSERT_EQ(run_command({"ffmpeg", "-v", "error", "-y", "-i", mp4, "-c", "copy", "-f", "mpegts", ts}, nullptr, 60),
-              0);
+    const std::string ts = dir.file("in.ts"), flv = dir.file("ffmpeg.flv");
+    ASSERT_TRUE(make_clip(ts, {.seconds = 3,
+                               .rate = 30,
+                               .b_frames = source.b_frames,
+                               .sample_rate = source.sample_rate,
+                               .channels = source.channels}));
     Chain chain;
     ASSERT_NO_FATAL_FAILURE(run_file(chain, ts));
-
-    std::vector<ProbePacket> probe_video, probe_audio;
-    for (const ProbePacket& p : probe_packets(ts)) (p.video ? probe_video : probe_audio).push_back(p);
-    std::vector<UnitInfo> video_units;
-    for (const UnitInfo& u : chain.units) {
-        if (u.kind == ES_VIDEO) video_units.push_back(u);
-    }
+    const std::vector<Packet> probe_video = probe_packets(ts, 'v'), probe_audio = probe_packets(ts, 'a');
     ASSERT_FALSE(probe_video.empty());
     ASSERT_FALSE(probe_audio.empty());
-    const int64_t base = chain.units.front().kind == ES_VIDEO ? chain.units.front().dts : chain.units.front().pts;
 
-    // Video: one unit per access unit with ffprobe's exact timestamps.
-    ASSERT_EQ(video_units.size(), probe_video.size());
-    for (size_t i = 0; i < video_units.size(); ++i) {
-        EXPECT_EQ(video_units[i].pts, probe_video[i].pts) << i;
-        EXPECT_EQ(video_units[i].dts, probe_video[i].dts) << i;
+    // Video: one unit per access unit with ffprobe's exact timestamps, one
+    // tag each at its DTS with its composition time and key flag.
+    std::vector<std::pair<int64_t, int64_t>> want_times;
+    std::vector<std::tuple<int64_t, int32_t, uint8_t>> want_tags, got_tags;
+    for (const Packet& p : probe_video) {
+        want_times.emplace_back(p.pts, p.dts);
+        want_tags.emplace_back((p.dts - chain.base) / 90, (p.pts - p.dts) / 90, p.key ? 0x17 : 0x27);
     }
-    // Audio: every frame of every unit at ffprobe's time (the timestamp reading is video's, checked exactly).
-
-    std::vector<Tag> video_tags, audio_tags;
-    Bytes avc_header, aac_header;
-    for (const Tag& tag : chain.tags) {
-        if (!is_frame(tag)) {
-            (tag.type == FLV_TAG_VIDEO ? avc_header : aac_header) = tag.body;
-            continue;
-        }
-        (tag.type == FLV_TAG_VIDEO ? video_tags : audio_tags).push_back(tag);
-    }
-    ASSERT_EQ(video_tags.size(), probe_video.size());
-    for (size_t i = 0; i < video_tags.size(); ++i) {
-        const ProbePacket& p = probe_video[i];
-        EXPECT_EQ(video_tags[i].ms, (p.dts - base) / 90) << i;
-        EXPECT_EQ(cts_of(video_tags[i]), (p.pts - p.dts) / 90) << i;
-        EXPECT_EQ(video_tags[i].body[0], p.key ? 0x17 : 0x27) << i;
-    }
-    ASSERT_EQ(audio_tags.size(), probe_audio.size());
-    for (size_t i = 0; i < audio_tags.size(); ++i) {
-        const int64_t want = (probe_audio[i].pts - base) / 90;
-        EXPECT_NEAR(double(audio_tags[i].ms), double(want), 1.0) << i;
+    for (const Tag& tag : chain.frames(FLV_TAG_VIDEO)) got_tags.emplace_back(tag.ms, cts_of(tag), tag.body[0]);
+    EXPECT_EQ(chain.video_times, want_times);
+    EXPECT_EQ(got_tags, want_tags);
+    // Audio: every frame of every unit at ffprobe's time.
+    const std::vector<Tag> audio = chain.frames(FLV_TAG_AUDIO);
+    ASSERT_EQ(audio.size(), probe_audio.size());
+    for (size_t i = 0; i < audio.size(); ++i) {
+        EXPECT_NEAR(double(audio[i].ms), double((probe_audio[i].pts - chain.base) / 90), 1.0) << i;
     }
 
     // Sequence headers: what ffmpeg writes for the same file.
-    const std::string flv = dir.file("ffmpeg.flv");
     ASSERT_EQ(run_command({"ffmpeg", "-v", "error", "-y", "-i", ts, "-c", "copy", "-f", "flv", flv}, nullptr, 60), 0);
-    const Bytes ffmpeg_avc = first_flv_header(flv, FLV_TAG_VIDEO);
+    const Bytes avc_header = chain.header(FLV_TAG_VIDEO), ffmpeg_avc = first_flv_header(flv, FLV_TAG_VIDEO);
     ASSERT_GE(ffmpeg_avc.size(), avc_header.size());
     EXPECT_EQ(Bytes(ffmpeg_avc.begin(), ffmpeg_avc.begin() + long(avc_header.size())), avc_header);
-    EXPECT_EQ(aac_header, source.aac_header);
+    EXPECT_EQ(chain.header(FLV_TAG_AUDIO), source.aac_header);
     EXPECT_EQ(first_flv_header(flv, FLV_TAG_AUDIO), source.aac_header);
 }
 
@@ -193,30 +173,24 @@ TEST(TsFromFfmpegHls, SegmentsFlushedOneByOneKeepEveryUnitAndRisingTimes) {
     ASSERT_EQ(run_command(ffmpeg_hls_command(dir.path(), 6.0, false), nullptr, 120), 0);
     Chain chain;
     size_t probe_video = 0, probe_audio = 0, segments = 0;
-    for (int i = 0;; ++i) {
-        const std::string segment = dir.file("live" + std::to_string(i) + ".ts");
-        if (access(segment.c_str(), R_OK) != 0) break;
-        ++segments;
+    for (std::string segment;
+         access((segment = dir.file("live" + std::to_string(segments) + ".ts")).c_str(), R_OK) == 0; ++segments) {
         ASSERT_NO_FATAL_FAILURE(run_file(chain, segment));
-        for (const ProbePacket& p : probe_packets(segment)) ++(p.video ? probe_video : probe_audio);
+        probe_video += probe_packets(segment, 'v').size();
+        probe_audio += probe_packets(segment, 'a').size();
     }
     ASSERT_GE(segments, 3u);
-    size_t video_frames = 0, audio_frames = 0, avc_headers = 0;
-    int64_t last_video = INT64_MIN, last_audio = INT64_MIN;  // AAC priming may start below the base
-    for (const Tag& tag : chain.tags) {
-        if (!is_frame(tag)) {
-            avc_headers += tag.type == FLV_TAG_VIDEO;
-            continue;
-        }
-        int64_t& last = tag.type == FLV_TAG_VIDEO ? last_video : last_audio;
-        EXPECT_GE(tag.ms, last);
-        last = tag.ms;
-        ++(tag.type == FLV_TAG_VIDEO ? video_frames : audio_frames);
+    const std::vector<Tag> video = chain.frames(FLV_TAG_VIDEO), audio = chain.frames(FLV_TAG_AUDIO);
+    EXPECT_EQ(video.size(), probe_video);
+    EXPECT_EQ(audio.size(), probe_audio);
+    for (const std::vector<Tag>* frames : {&video, &audio}) {  // AAC priming may start below the base
+        for (size_t i = 1; i < frames->size(); ++i) EXPECT_GE((*frames)[i].ms, (*frames)[i - 1].ms) << i;
     }
-    EXPECT_EQ(video_frames, probe_video);
-    EXPECT_EQ(audio_frames, probe_audio);
+    size_t avc_headers = 0;
+    for (const Tag& tag : chain.tags) avc_headers += tag.type == FLV_TAG_VIDEO && tag.body[1] == 0x00;
     EXPECT_EQ(avc_headers, 1u);
-    EXPECT_GE(last_video, 3000u);
+    ASSERT_FALSE(video.empty());
+    EXPECT_GE(video.back().ms, 3000u);
 }
 
 }  // namespace
