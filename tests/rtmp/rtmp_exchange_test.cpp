@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "rtmp/amf0_writer.h"
@@ -180,6 +181,14 @@ TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
         cat({fake_rtmp_control(5, fake_rtmp_u32(2500000)), fake_rtmp_control(6, cat({fake_rtmp_u32(2500000), {0x02}})),
              fake_rtmp_control(4, Bytes{0x00, 0x06, 0xDE, 0xAD, 0xBE, 0xEF}), fake_rtmp_control(1, fake_rtmp_u32(60)),
              fake_rtmp_chunks(3, 20, 0, connect_result(), 60)});
+    auto wrong_version = [](FakeRtmpPeer& peer) { return peer.handshake(6) && peer.wait_for_close(); };
+    auto close_after_connect = [](FakeRtmpPeer& peer) {
+        if (peer.handshake() && peer.read_command("connect")) peer.close();
+    };
+    const Bytes two_byte_csid = cat({fake_rtmp_chunks(3, 20, 0, bw_done),
+                                     fake_rtmp_control(5, fake_rtmp_u32(5000000)),
+                                     {0x00, 0x00},
+                                     Bytes(11, 0)});
     Bytes chatter;  // 100 messages without the answer; the 101st is never read
     for (int i = 0; i < 100; ++i) chatter = cat({chatter, fake_rtmp_chunks(3, 20, 0, bw_done)});
     chatter = cat({chatter, fake_rtmp_chunks(3, 20, 0, connect_result())});
@@ -191,11 +200,7 @@ TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
         int pings = 0;  // ping requests the server sent, each to be answered
     };
     const Case cases[] = {
-        {"wrong handshake version",
-         [](FakeRtmpPeer& peer) {
-             if (peer.handshake(6)) peer.wait_for_close();
-         },
-         "RTMP handshake failed"},
+        {"wrong handshake version", wrong_version, "RTMP handshake failed"},
         {"silent server", [](FakeRtmpPeer& peer) { peer.wait_for_close(); }, "RTMP handshake failed", 300},
         {"control messages and a ping before the answer", after_connect(controls, true, 60), "", 5000, 1},
         {"answer split across interleaved chunk streams", after_connect(interleaved_connect_answer(), true, 40), ""},
@@ -212,17 +217,9 @@ TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
         {"stream id zero", answers({}, create_result(0)), "RTMP/RTMPS connection failed"},
         {"no stream id", answers({}, FakeAmf().string("_result").number(4).null().bytes),
          "RTMP/RTMPS connection failed"},
-        {"close after connect",
-         [](FakeRtmpPeer& peer) {
-             if (peer.handshake() && peer.read_command("connect")) peer.close();
-         },
+        {"close after connect", close_after_connect,
          "RTMP server response failed (message=0 type=-1 length=0 command= winsock=0)"},
-        {"two-byte chunk stream id",  // after one command and one control message
-         after_connect(cat({fake_rtmp_chunks(3, 20, 0, bw_done),
-                            fake_rtmp_control(5, fake_rtmp_u32(5000000)),
-                            {0x00, 0x00},
-                            Bytes(11, 0)}),
-                       false),
+        {"two-byte chunk stream id after one command and one control message", after_connect(two_byte_csid, false),
          "RTMP server response failed (message=2 type=5 length=4 command=onBWDone winsock=0)"},
         {"hundred messages without the answer", after_connect(chatter, false), "RTMP response timed out"},
     };
@@ -236,15 +233,11 @@ TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
         EXPECT_EQ(x.publisher->stream_id, 3u);
         x.end();
         EXPECT_EQ(x.server.peer.messages.back().message_stream_id, 3u);
-        int answers = 0;
+        // Each ping answered on the control stream.
+        std::vector<std::tuple<uint8_t, uint32_t, Bytes>> answers;
         for (const FakeRtmpMessage& m : x.server.peer.messages) {
-            if (m.type_id == 4) {  // the ping answered on the control stream
-                ++answers;
-                EXPECT_EQ(m.chunk_stream_id, 2);
-                EXPECT_EQ(m.message_stream_id, 0u);
-                EXPECT_EQ(m.payload, (Bytes{0x00, 0x07, 0xDE, 0xAD, 0xBE, 0xEF}));
-            }
+            if (m.type_id == 4) answers.emplace_back(m.chunk_stream_id, m.message_stream_id, m.payload);
         }
-        EXPECT_EQ(answers, c.pings);
+        EXPECT_EQ(answers, decltype(answers)(c.pings, {2, 0, Bytes{0x00, 0x07, 0xDE, 0xAD, 0xBE, 0xEF}}));
     }
 }
