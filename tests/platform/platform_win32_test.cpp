@@ -150,7 +150,9 @@ TEST(SocketWin32, StopListenerEndsABlockedReceive) {
     WSADATA data{};
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{.sin_family = AF_INET, .sin_addr = {.S_un = {.S_addr = htonl(INADDR_LOOPBACK)}}};
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int length = sizeof address;
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);

@@ -106,19 +106,17 @@ TEST(RtmpExchangeThreads, PolitePublishIsByteExact) {
                                Bytes(connect.bytes().begin(), connect.bytes().end())});
     EXPECT_TRUE(std::equal(whole_connect.begin(), whole_connect.end(), peer.received.begin() + HANDSHAKE_BYTES + 16));
 
-    std::vector<std::string> names;
+    // Each message as "chunk-stream type stream", then its command name or payload size.
+    std::vector<std::string> seen;
     for (const FakeRtmpMessage& m : peer.messages) {
-        if (m.type_id == 20) names.emplace_back(m.payload.begin() + 3, m.payload.begin() + 3 + m.payload[2]);
+        seen.push_back(std::to_string(m.chunk_stream_id) + " " + std::to_string(m.type_id) + " " +
+                       std::to_string(m.message_stream_id) + " " +
+                       (m.type_id == 20 ? std::string(m.payload.begin() + 3, m.payload.begin() + 3 + m.payload[2])
+                                        : std::to_string(m.payload.size())));
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"connect", "releaseStream", "FCPublish", "createStream", "publish"}));
-    const FakeRtmpMessage& publish = peer.messages[5];
-    EXPECT_EQ(publish.chunk_stream_id, 8);
-    EXPECT_EQ(publish.message_stream_id, 1u);
-    const FakeRtmpMessage& media = peer.messages.back();
-    EXPECT_EQ(media.chunk_stream_id, 6);
-    EXPECT_EQ(media.type_id, 9);
-    EXPECT_EQ(media.message_stream_id, 1u);
-    EXPECT_EQ(media.payload, Bytes(5000, 0x17));
+    EXPECT_EQ(seen, (std::vector<std::string>{"2 1 0 4", "3 20 0 connect", "3 20 0 releaseStream", "3 20 0 FCPublish",
+                                              "3 20 0 createStream", "8 20 1 publish", "6 9 1 5000"}));
+    EXPECT_EQ(peer.messages.back().payload, Bytes(5000, 0x17));
 }
 
 TEST(RtmpExchangeThreads, ConnectionAndUrlFailures) {
