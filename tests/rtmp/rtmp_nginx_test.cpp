@@ -69,13 +69,11 @@ class RtmpNginx : public ::testing::Test {
             ASSERT_TRUE(rtmp_send_media(publisher.get(), tag.type, tag.timestamp, tag.body, error)) << error;
         }
         publisher.reset();
-        wait_until(
-            [&] {
-                std::string log = read_file(nginx->error_log);
-                size_t publish = log.find("publish: ");
-                return publish != std::string::npos && log.find(" disconnect", publish) != std::string::npos;
-            },
-            10000);
+        auto disconnected = [&] {
+            const std::string log = read_file(nginx->error_log);
+            return log.find(" disconnect", log.find("publish: ")) != std::string::npos;
+        };
+        wait_until(disconnected, 10000);
         nginx->stop();
         std::string source = probe(shared_->file("clip.flv"));
         EXPECT_NE(source.find("h264,"), std::string::npos) << source;
