@@ -72,8 +72,6 @@ class FlvPacketizerTest : public ::testing::Test {
     }
 };
 
-// ---- AAC ----
-
 // A protected frame loses its CRC with the header.
 TEST_F(FlvPacketizerTest, FirstAdtsFrameSendsTheAacHeaderThenTheRawFrame) {
     for (bool crc : {false, true}) {
@@ -143,8 +141,6 @@ TEST_F(FlvPacketizerTest, BadAdtsUnitsFailAndTrailingBytesAreIgnored) {
     };
     for (const Case& c : cases) EXPECT_EQ(audio(c.unit, 0), c.want) << c.name;
 }
-
-// ---- H.264 ----
 
 TEST_F(FlvPacketizerTest, KeyFrameUnitSendsHeaderAndOnlyTheSlice) {
     ASSERT_EQ(video(annexb({{true, {0x09, 0xF0}}, {false, SPS}, {true, PPS}, {false, IDR}}), 900000, 900000), 1);

@@ -57,8 +57,6 @@ class TsDemuxerTest : public ::testing::Test {
     std::string message() const { return std::string(error.data()); }
 };
 
-// ---- framing ----
-
 TEST_F(TsDemuxerTest, RejectsUnalignedLengthsAndAcceptsEmpty) {
     for (size_t size : {187, 189}) {
         EXPECT_EQ(feed(Bytes(size, 0x47)), 0);
@@ -87,8 +85,6 @@ TEST_F(TsDemuxerTest, DamageIsSkippedToTheNextSyncEvenAcrossFeeds) {
     EXPECT_EQ(demuxer->video_pid, VIDEO_PID);
     EXPECT_EQ(demuxer->skipped_bytes, 188u);
 }
-
-// ---- PAT and PMT ----
 
 TEST(TsDemuxer, PatAndPmtSequencesChooseThePids) {
     auto pat = [](std::vector<PatEntry> entries = {{1, PMT_PID}}) { return ts_packet(0, true, pat_payload(entries)); };
@@ -133,8 +129,6 @@ TEST(TsDemuxer, PatAndPmtSequencesChooseThePids) {
         EXPECT_EQ(demuxer->audio_pid, c.audio);
     }
 }
-
-// ---- PES assembly ----
 
 TEST_F(TsDemuxerTest, PtsDtsFlagsGiveTheTimestamps) {
     struct Case {
