@@ -4,19 +4,19 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <optional>
+#include <tuple>
 #include <vector>
 
 #include "platform/tls_client.h"
 #include "support/child.h"
+#include "support/temp_dir.h"
 
 namespace {
 
-bool openssl(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"openssl"};
-    argv.insert(argv.end(), args.begin(), args.end());
+bool openssl(std::vector<std::string> args) {
+    args.insert(args.begin(), "openssl");
     std::string ignored;
-    return run_command(argv, &ignored, 60) == 0;
+    return run_command(args, &ignored, 60) == 0;
 }
 
 bool make_ca(const std::string& dir, const std::string& name, const std::string& subject) {
@@ -27,8 +27,7 @@ bool make_ca(const std::string& dir, const std::string& name, const std::string&
 bool make_leaf(const std::string& dir, const std::string& ca, const std::string& name, const std::string& san) {
     std::string ext = dir + "/" + name + ".ext";
     std::string csr = dir + "/" + name + ".csr";
-    std::string command = "printf 'subjectAltName=" + san + "\\n' > '" + ext + "'";
-    if (std::system(command.c_str()) != 0) return false;
+    write_file(ext, "subjectAltName=" + san + "\n");
     return openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", dir + "/" + name + ".key", "-out", csr, "-subj",
                     "/CN=" + name}) &&
            openssl({"x509", "-req", "-in", csr, "-CA", dir + "/" + ca + ".crt", "-CAkey", dir + "/" + ca + ".key",
@@ -56,12 +55,12 @@ bool TestCa::create(const std::string& folder) {
         return false;
     }
     ca_cert = folder + "/ca.crt";
-    server_cert = folder + "/server.crt";
-    server_key = folder + "/server.key";
-    other_host_cert = folder + "/other.crt";
-    other_host_key = folder + "/other.key";
-    untrusted_cert = folder + "/untrusted.crt";
-    untrusted_key = folder + "/untrusted.key";
+    for (auto [cert, key, name] : {std::tuple{&server_cert, &server_key, "server"},
+                                   {&other_host_cert, &other_host_key, "other"},
+                                   {&untrusted_cert, &untrusted_key, "untrusted"}}) {
+        *cert = folder + "/" + name + ".crt";
+        *key = folder + "/" + name + ".key";
+    }
     return true;
 }
 
