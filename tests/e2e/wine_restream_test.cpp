@@ -63,27 +63,22 @@ class WineRestreamTest : public E2eTest {
 
     // Starts `run --seconds SECONDS` of a Direct workflow from `source` to `output`.
     void start_run(const std::string& source, const std::string& output, uint32_t seconds) {
-        uint32_t id = cli_add(wine_program(), {"--type", "direct", "--source-type", "direct", "--name", "Wine",
-                                               "--source", source, "--output", output});
-        ASSERT_NE(id, 0u);
-        ASSERT_TRUE(cli.start(wine_program(), dir.path(), {"--seconds", std::to_string(seconds), std::to_string(id)}));
+        ASSERT_NE(add_and_run(workflow_options(source, output), {"--seconds", std::to_string(seconds)}, wine_program()),
+                  0u);
     }
 
     void restream_and_check(const std::string& source, const std::string& output) {
         start_live();
         start_run(source, output, STREAMED_SECONDS);
         ASSERT_TRUE(cli.wait_for_state("STREAMING", 30000)) << cli.output();
-        EXPECT_EQ(cli.wait_exit((STREAMED_SECONDS + 30) * 1000), 0) << cli.output();
-        end_live();
-        nginx.stop();  // nginx finishes the FLV file
-
+        wait_run_end(STREAMED_SECONDS + 30, 0);
         std::vector<std::string> states = cli.states();
         EXPECT_TRUE(in_order(states, {"RESOLVING", "STREAMING", "STOPPED"})) << cli.output();
         EXPECT_EQ(std::count(states.begin(), states.end(), "ERROR"), 0) << cli.output();
         std::string flv = nginx.recording("secretkey1");
         expect_clean_flv(flv, "h264,aac");
         EXPECT_GT(probe_duration(flv), STREAMED_SECONDS / 2.0);
-        EXPECT_FALSE(only_file_with_suffix(data_dir + "/recordings", ".ts").empty());
+        EXPECT_FALSE(recording_ts().empty());
     }
 
     TestCa ca_;

@@ -49,15 +49,12 @@ bool TestCa::create(const std::string& folder) {
     folder_ = folder;
     mkdir((folder + "/empty-certs").c_str(), 0755);
     if (!make_ca(folder, "ca", "/CN=Veltrona Test CA") || !make_ca(folder, "rogue", "/CN=Unknown CA")) return false;
-    if (!make_leaf(folder, "ca", "server", "IP:127.0.0.1,DNS:localhost") ||
-        !make_leaf(folder, "ca", "other", "DNS:other.example") ||
-        !make_leaf(folder, "rogue", "untrusted", "IP:127.0.0.1,DNS:localhost")) {
-        return false;
-    }
     ca_cert = folder + "/ca.crt";
-    for (auto [cert, key, name] : {std::tuple{&server_cert, &server_key, "server"},
-                                   {&other_host_cert, &other_host_key, "other"},
-                                   {&untrusted_cert, &untrusted_key, "untrusted"}}) {
+    const char* const local = "IP:127.0.0.1,DNS:localhost";
+    for (auto [cert, key, ca, name, san] : {std::tuple{&server_cert, &server_key, "ca", "server", local},
+                                            {&other_host_cert, &other_host_key, "ca", "other", "DNS:other.example"},
+                                            {&untrusted_cert, &untrusted_key, "rogue", "untrusted", local}}) {
+        if (!make_leaf(folder, ca, name, san)) return false;
         *cert = folder + "/" + name + ".crt";
         *key = folder + "/" + name + ".key";
     }
