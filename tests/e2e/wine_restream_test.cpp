@@ -53,23 +53,20 @@ class WineRestreamTest : public E2eTest {
             std::string out;
             ASSERT_EQ(run_command({WINE, WINDOWS_BUILD + "/trust_root.exe", "Z:" + ca_.ca_cert}, &out, 120), 0) << out;
         }
-        start_nginx({.rtmp = true,
-                     .http = true,
-                     .rtmps = true,
-                     .https = true,
-                     .cert = untrusted ? ca_.untrusted_cert : ca_.server_cert,
-                     .key = untrusted ? ca_.untrusted_key : ca_.server_key});
+        NginxOptions tls = {.rtmp = true, .http = true, .rtmps = true, .https = true};
+        tls.cert = untrusted ? ca_.untrusted_cert : ca_.server_cert;
+        tls.key = untrusted ? ca_.untrusted_key : ca_.server_key;
+        start_nginx(tls);
     }
 
     // Starts `run --seconds SECONDS` of a Direct workflow from `source` to `output`.
-    void start_run(const std::string& source, const std::string& output, uint32_t seconds) {
-        ASSERT_NE(add_and_run(workflow_options(source, output), {"--seconds", std::to_string(seconds)}, wine_program()),
-                  0u);
+    uint32_t start_run(const std::string& source, const std::string& output, uint32_t seconds) {
+        return add_and_run(workflow_options(source, output), {"--seconds", std::to_string(seconds)}, wine_program());
     }
 
     void restream_and_check(const std::string& source, const std::string& output) {
         start_live();
-        start_run(source, output, STREAMED_SECONDS);
+        ASSERT_NE(start_run(source, output, STREAMED_SECONDS), 0u);
         ASSERT_TRUE(cli.wait_for_state("STREAMING", 30000)) << cli.output();
         wait_run_end(STREAMED_SECONDS + 30, 0);
         std::vector<std::string> states = cli.states();
@@ -100,7 +97,7 @@ TEST_F(WineRestreamTest, HttpsSourceToRtmpsWithTheCaInTheRootStore) {
 // whichever the engine reaches first, in one of its attempts).
 TEST_F(WineRestreamTest, UntrustedCertificateIsRefused) {
     start_tls_nginx(true);
-    start_run(nginx.https_url("live.m3u8"), nginx.rtmps_url("secretkey1"), 12);
+    ASSERT_NE(start_run(nginx.https_url("live.m3u8"), nginx.rtmps_url("secretkey1"), 12), 0u);
     EXPECT_EQ(cli.wait_exit(60000), 0) << cli.output();
     EXPECT_NE(cli.output().find("verification failed: "), std::string::npos) << cli.output();
     EXPECT_EQ(cli.wait_for_state("STREAMING", 0), std::nullopt) << cli.output();

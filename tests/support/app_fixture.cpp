@@ -1,6 +1,5 @@
 #include "support/app_fixture.h"
 
-
 #include "platform/folders.h"
 #include "run/run_control.h"
 
