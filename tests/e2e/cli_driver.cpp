@@ -7,25 +7,36 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 #include <sstream>
 #include <thread>
 
 #include "platform/clock.h"
 #include "support/media_fixtures.h"
 #include "support/wait.h"
+#include "workflow/workflow.h"
 
 namespace {
 
-std::vector<std::string> split_lines(const std::string& text, bool complete_only) {
+std::vector<std::string> split_lines(const std::string& text, bool complete_only, char separator = '\n') {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
+    for (std::string line; std::getline(in, line, separator);) {
         if (complete_only && in.eof()) break;       // no newline after it yet
         if (line.ends_with('\r')) line.pop_back();  // the Windows build ends lines with CR LF
         lines.push_back(line);
     }
     return lines;
+}
+
+std::vector<std::string> joined(std::vector<std::string> first, const std::vector<std::string>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+std::vector<std::string> playlist_segments(const std::string& folder) {
+    std::vector<std::string> names = split_lines(read_file(folder + "/live.m3u8"), false);
+    std::erase_if(names, [](const std::string& line) { return line.empty() || line[0] == '#'; });
+    return names;
 }
 
 }  // namespace
@@ -35,48 +46,43 @@ std::string cli_executable() {
 }
 
 int cli_once(const Program& program, const std::vector<std::string>& args, std::string* out) {
-    std::vector<std::string> argv = program;
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_command(argv, out, 120);
+    return run_command(joined(program, args), out, 120);
 }
 
 uint32_t cli_add(const Program& program, const std::vector<std::string>& options) {
-    std::vector<std::string> args = {"add"};
-    args.insert(args.end(), options.begin(), options.end());
     std::string out;
-    return cli_once(program, args, &out) == 0 ? static_cast<uint32_t>(std::strtoul(out.c_str(), nullptr, 10)) : 0;
+    return cli_once(program, joined({"add"}, options), &out) == 0 ? uint32_t(std::strtoul(out.c_str(), nullptr, 10))
+                                                                  : 0;
 }
 
-std::vector<std::string> direct_workflow(const std::string& source, const std::string& output,
-                                         const std::string& source_type) {
-    return {"--type",   "direct",   "--source-type", source_type, "--name",
-            "Restream", "--source", source,          "--output",  output};
+std::vector<std::string> workflow_options(const std::string& source, const std::string& output,
+                                          const std::string& source_type, const std::string& type,
+                                          const std::vector<std::string>& more) {
+    return joined(
+        {"--type", type, "--source-type", source_type, "--name", "Restream", "--source", source, "--output", output},
+        more);
 }
 
 bool config_set_field(const std::string& data_dir, uint32_t id, size_t field, const std::string& value) {
     std::string path = data_dir + "/config.tsv", text = read_file(path);
     size_t start = text.find("W\t" + std::to_string(id) + "\t");
     if (start == std::string::npos || (start > 0 && text[start - 1] != '\n')) return false;
-    for (size_t i = 0; i < field && start != std::string::npos; ++i) {
-        start = text.find('\t', start);
-        if (start != std::string::npos) ++start;
-    }
+    for (size_t i = 0; i < field && start != std::string::npos; ++i) start = text.find('\t', start + 1);
     if (start == std::string::npos) return false;
+    ++start;
     text.replace(start, std::min(text.find_first_of("\t\r\n", start), text.size()) - start, value);
     write_file(path, text);
     return true;
 }
 
 std::string status_line_state(const std::string& line) {
-    static const char* const names[] = {"STARTING PLAYBACK", "RECONNECTING", "LIVE ENDED", "COMPLETED", "RECORDING",
-                                        "STREAMING",         "RESOLVING",    "STARTING",   "STOPPED",   "WAITING",
-                                        "PLAYING",           "UNKNOWN",      "ERROR"};
     if (line.size() < 21 || line[4] != '-' || line[19] != ' ' || line[20] != '#') return "";
-    std::string rest = line.substr(std::min(line.find(' ', 21), line.size() - 1) + 1) + " ";
-    for (const char* name : names) {
-        if (rest.starts_with(std::string(name) + " ")) return name;
+    std::string rest = line.substr(std::min(line.find(' ', 21), line.size() - 1) + 1) + " ", longest;
+    for (uint32_t state = 0; state <= 12; ++state) {  // 12: "UNKNOWN"
+        std::string name = workflow_state_name(state);
+        if (rest.starts_with(name + " ") && name.size() > longest.size()) longest = name;
     }
-    return "";
+    return longest;
 }
 
 bool in_order(const std::vector<std::string>& states, const std::vector<std::string>& wanted) {
@@ -88,14 +94,7 @@ bool in_order(const std::vector<std::string>& states, const std::vector<std::str
 bool CliProcess::start(const Program& program, const std::string& out_dir, const std::vector<std::string>& args) {
     out_path_ = out_dir + "/cli-run.out";
     std::filesystem::create_directories(out_dir);
-    std::vector<std::string> argv = program;
-    argv.push_back("run");
-    argv.insert(argv.end(), args.begin(), args.end());
-    return child_.start(argv, out_path_);
-}
-
-std::string CliProcess::output() const {
-    return read_file(out_path_);
+    return child_.start(joined(joined(program, {"run"}), args), out_path_);
 }
 
 std::vector<std::string> CliProcess::lines() const {
@@ -131,26 +130,15 @@ std::optional<size_t> CliProcess::wait_for_state(const std::string& state, uint3
     return wait_line([&](const std::string& line) { return status_line_state(line) == state; }, timeout_ms, from);
 }
 
-int CliProcess::terminate(uint32_t limit_ms, uint64_t* took_ms) {
-    uint64_t began = tick_ms();
+int CliProcess::terminate(uint32_t limit_ms) {
     if (child_.pid() > 0) kill(child_.pid(), SIGTERM);
-    (void)wait_until([&] { return !child_.running(); }, limit_ms);
-    if (took_ms) *took_ms = tick_ms() - began;
-    return child_.stop(0);
+    return wait_exit(limit_ms);
 }
 
 int CliProcess::wait_exit(uint32_t limit_ms) {
     bool ended = wait_until([&] { return !child_.running(); }, limit_ms);
     int status = child_.stop(0);
     return ended ? status : -1;
-}
-
-std::vector<std::string> playlist_segments(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const std::string& line : split_lines(read_file(folder + "/live.m3u8"), false)) {
-        if (!line.empty() && line[0] != '#') names.push_back(line);
-    }
-    return names;
 }
 
 std::vector<std::string> files_with_suffix(const std::string& folder, const std::string& suffix) {
@@ -168,33 +156,10 @@ std::string only_file_with_suffix(const std::string& folder, const std::string& 
     return found.size() == 1 ? found[0] : "";
 }
 
-size_t segment_file_count(const std::string& folder) {
-    size_t count = 0;
-    while (std::filesystem::exists(folder + "/live" + std::to_string(count) + ".ts")) ++count;
-    return count;
-}
-
-bool is_contiguous_segment_run(const std::string& recording, const std::string& folder, size_t* first, size_t* count) {
-    const std::string bytes = read_file(recording);
-    for (size_t start = 0; !bytes.empty() && start < segment_file_count(folder); ++start) {
-        size_t at = 0, used = 0;
-        for (std::string segment; at < bytes.size(); at += segment.size(), ++used) {
-            segment = read_file(folder + "/live" + std::to_string(start + used) + ".ts");
-            if (segment.empty() || bytes.compare(at, segment.size(), segment) != 0) break;
-        }
-        if (used > 0 && at == bytes.size()) {
-            *first = start;
-            *count = used;
-            return true;
-        }
-    }
-    return false;
-}
-
 void expect_clean_flv(const std::string& flv, const std::string& codecs) {
     ASSERT_FALSE(flv.empty()) << "nginx recorded nothing";
     auto sorted = [](const std::string& list) {  // the order nginx met the streams in is no fault
-        std::vector<std::string> names = split_lines(std::regex_replace(list, std::regex(","), "\n"), false);
+        std::vector<std::string> names = split_lines(list, false, ',');
         std::sort(names.begin(), names.end());
         return names;
     };
@@ -210,8 +175,9 @@ void E2eTest::start_nginx(const NginxOptions& options) {
     ASSERT_TRUE(nginx.start(dir.path(), options)) << read_file(nginx.error_log);
 }
 
-void E2eTest::start_live(size_t segments, double seconds) {
-    ASSERT_TRUE(live.start(ffmpeg_hls_command(nginx.www_dir, seconds, true), dir.file("ffmpeg.log")));
+void E2eTest::start_live(size_t segments, double seconds, std::vector<std::string> command) {
+    if (command.empty()) command = ffmpeg_hls_command(nginx.www_dir, seconds, true);
+    ASSERT_TRUE(live.start(command, dir.file("ffmpeg.log")));
     ASSERT_TRUE(wait_until([&] { return playlist_segments(nginx.www_dir).size() >= segments; }, 20000))
         << read_file(dir.file("ffmpeg.log"));
 }
@@ -225,12 +191,53 @@ std::string E2eTest::install_with_ytdlp(const std::string& folder, const std::st
 }
 
 uint32_t E2eTest::add_and_run(const std::vector<std::string>& options, std::vector<std::string> args,
-                              const std::string& executable) {
-    uint32_t id = cli_add(program(executable), options);
+                              const Program& runner) {
+    const Program& chosen = runner.empty() ? program() : runner;
+    uint32_t id = cli_add(chosen, options);
     args.push_back(std::to_string(id));
-    return id != 0 && cli.start(program(executable), data_dir, args) ? id : 0;
+    return id != 0 && cli.start(chosen, data_dir, args) ? id : 0;
 }
 
-std::string E2eTest::workflow_log(uint32_t id) const {
-    return read_file(data_dir + "/logs/workflow-" + std::to_string(id) + ".log");
+double E2eTest::wait_run_end(uint32_t limit_s, uint64_t since) {
+    EXPECT_EQ(cli.wait_exit(limit_s * 1000), 0) << cli.output();
+    double streamed = static_cast<double>(tick_ms() - since) / 1000.0;
+    end_live();
+    nginx.stop();
+    return streamed;
+}
+
+void E2eTest::expect_states(const std::vector<std::string>& wanted) {
+    std::vector<std::string> states = cli.states();
+    EXPECT_TRUE(in_order(states, wanted)) << cli.output();
+    EXPECT_EQ(std::count(states.begin(), states.end(), "RECONNECTING"), 0) << cli.output();
+    EXPECT_EQ(std::count(states.begin(), states.end(), "ERROR"), 0) << cli.output();
+}
+
+void E2eTest::expect_log(uint32_t id, const std::vector<std::string>& lines, const std::string& key) {
+    std::string log = read_file(data_dir + "/logs/workflow-" + std::to_string(id) + ".log");
+    for (const std::string& line : lines)
+        EXPECT_NE(log.find(line), std::string::npos) << line << " missing from:\n" << log;
+    EXPECT_TRUE(key.empty() || log.find(key) == std::string::npos) << "the stream key reached the log";
+}
+
+size_t E2eTest::segment_file_count() const {
+    size_t count = 0;
+    while (std::filesystem::exists(nginx.www_dir + "/live" + std::to_string(count) + ".ts")) ++count;
+    return count;
+}
+
+size_t E2eTest::recorded_segments(size_t* first) const {
+    const std::string bytes = read_file(recording_ts());
+    for (size_t start = 0; !bytes.empty() && start < segment_file_count(); ++start) {
+        size_t at = 0, used = 0;
+        for (std::string segment; at < bytes.size(); at += segment.size(), ++used) {
+            segment = read_file(nginx.www_dir + "/live" + std::to_string(start + used) + ".ts");
+            if (segment.empty() || bytes.compare(at, segment.size(), segment) != 0) break;
+        }
+        if (used > 0 && at == bytes.size()) {
+            if (first) *first = start;
+            return used;
+        }
+    }
+    return 0;
 }

@@ -3,11 +3,13 @@
 // that the test polls for status lines ("2026-12-06 10:00:00 #3 LIVE ENDED
 // text") and stops with SIGTERM, as a user's Ctrl-C or a service manager
 // would. E2eTest holds what every suite sets up: a test folder, nginx, a live
-// ffmpeg HLS writer into nginx's folder and the program's data folder.
+// ffmpeg HLS writer into nginx's folder and the program's data folder, and
+// the checks every suite makes of a run.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,8 +19,8 @@
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
 
-// A command line that starts the program with its data folder: the built
-// veltrona-cli, a copy of it, or Wine and the Windows build.
+// A command line that starts the program with its data folder (the built
+// veltrona-cli, a copy, or Wine and the Windows build).
 using Program = std::vector<std::string>;
 
 std::string cli_executable();
@@ -26,15 +28,13 @@ std::string cli_executable();
 int cli_once(const Program& program, const std::vector<std::string>& args, std::string* out = nullptr);
 // `add options...`: the new workflow's id, 0 when refused.
 uint32_t cli_add(const Program& program, const std::vector<std::string>& options);
-// `add` options of a Direct Restream workflow.
-std::vector<std::string> direct_workflow(const std::string& source, const std::string& output,
-                                         const std::string& source_type = "direct");
-// Rewrites one tab-separated field of workflow `id` in DATA/config.tsv
-// (field 0 is the record mark "W"); false when the record is not there.
+// `add` options of a workflow of `type` (a Direct Restream by default), and `more`.
+std::vector<std::string> workflow_options(const std::string& source, const std::string& output,
+                                          const std::string& source_type = "direct", const std::string& type = "direct",
+                                          const std::vector<std::string>& more = {});
+// Rewrites field `field` (0: the mark "W") of workflow `id` in DATA/config.tsv.
 bool config_set_field(const std::string& data_dir, uint32_t id, size_t field, const std::string& value);
-
-// The state of a status line ("" when it is not one); the longest name that
-// fits, so "STARTING PLAYBACK" is not taken for "STARTING".
+// The state of a status line ("" when it is not one), the longest that fits.
 std::string status_line_state(const std::string& line);
 // True when `wanted` occur in `states` in this order (others may lie between).
 bool in_order(const std::vector<std::string>& states, const std::vector<std::string>& wanted);
@@ -43,19 +43,16 @@ class CliProcess {
   public:
     // Starts `program run args...`, stdout and stderr to OUT_DIR/cli-run.out.
     bool start(const Program& program, const std::string& out_dir, const std::vector<std::string>& args);
-    std::string output() const;
+    std::string output() const { return read_file(out_path_); }
     std::vector<std::string> lines() const;  // complete lines only
     std::vector<std::string> states() const;
-    // The index of the first line from `from` on that holds `text` (or that is
-    // a status line of `state`); nothing after `timeout_ms` or once the
-    // process ended without it.
+    // The first line from `from` on that holds `text` (or is a status line of
+    // `state`); nothing after `timeout_ms` or once the process ended without it.
     std::optional<size_t> wait_for(const std::string& text, uint32_t timeout_ms, size_t from = 0);
     std::optional<size_t> wait_for_state(const std::string& state, uint32_t timeout_ms, size_t from = 0);
-    // SIGTERM, then up to `limit_ms` for the exit (killed after it); the exit
-    // status as waitpid gives it, the time to the exit in `took_ms`.
-    int terminate(uint32_t limit_ms, uint64_t* took_ms = nullptr);
-    // Up to `limit_ms` for the process to end by itself; its status, or -1
-    // when it was still running (it is then killed).
+    // Up to `limit_ms` for the process to end (after SIGTERM, or by itself):
+    // its status as waitpid gives it, or -1 when it was still running (killed).
+    int terminate(uint32_t limit_ms);
     int wait_exit(uint32_t limit_ms);
     pid_t pid() const { return child_.pid(); }
 
@@ -66,17 +63,9 @@ class CliProcess {
     Child child_;
 };
 
-// The segments the playlist `folder`/live.m3u8 lists, in order (file names).
-std::vector<std::string> playlist_segments(const std::string& folder);
-// Every file in `folder` whose name ends with `suffix`, sorted by name; the
-// only one ("" when none or many).
+// The files in `folder` whose names end with `suffix`, sorted; the only one ("" when none or many).
 std::vector<std::string> files_with_suffix(const std::string& folder, const std::string& suffix);
 std::string only_file_with_suffix(const std::string& folder, const std::string& suffix);
-// Checks that `recording` is exactly segment files [first, first + count) of
-// `folder` (live0.ts, live1.ts, ... in number order), concatenated.
-bool is_contiguous_segment_run(const std::string& recording, const std::string& folder, size_t* first, size_t* count);
-// How many segment files ffmpeg wrote into `folder`, listed or no longer listed.
-size_t segment_file_count(const std::string& folder);
 // nginx's recording of a publish: these codecs (in any order), each stream's
 // DTS never going back.
 void expect_clean_flv(const std::string& flv, const std::string& codecs);
@@ -84,9 +73,10 @@ void expect_clean_flv(const std::string& flv, const std::string& codecs);
 class E2eTest : public ::testing::Test {
   protected:
     void start_nginx(const NginxOptions& options = {.rtmp = true, .http = true});
-    // ffmpeg writing a live stream of `seconds` into nginx's folder; waits
-    // until its playlist lists `segments`.
-    void start_live(size_t segments = 2, double seconds = 90);
+    // ffmpeg writing a live stream of `seconds` into nginx's folder (or
+    // `command`, a writer of the test's own); waits until its playlist
+    // www/live.m3u8 lists `segments`.
+    void start_live(size_t segments = 2, double seconds = 90, std::vector<std::string> command = {});
     void end_live() { (void)live.stop(10000); }  // SIGTERM: ffmpeg ends the playlist
     Program program(const std::string& executable = cli_executable()) const {
         return {executable, "--data-dir", data_dir};
@@ -94,11 +84,25 @@ class E2eTest : public ::testing::Test {
     // A copy of veltrona-cli in `folder`/bin with `script` as tools/yt-dlp
     // beside it, where the program looks first; the copy's path.
     std::string install_with_ytdlp(const std::string& folder, const std::string& script) const;
-    // Adds a workflow with `options` and starts `run args... ID`; the id, 0
-    // when it was refused or did not start.
+    // Adds a workflow and starts `run args... ID` (by `runner`, or program()
+    // when empty); the id, 0 when it was refused or did not start.
     uint32_t add_and_run(const std::vector<std::string>& options, std::vector<std::string> args = {},
-                         const std::string& executable = cli_executable());
-    std::string workflow_log(uint32_t id) const;
+                         const Program& runner = {});
+    // Waits for the run's own end (`run --seconds`), ends the live writer and
+    // stops nginx, so its recordings are whole; the seconds since `since`.
+    double wait_run_end(uint32_t limit_s, uint64_t since);
+    // A user's stop: the program exits cleanly within 2 s of SIGTERM.
+    void stop_run() { EXPECT_EQ(cli.terminate(2000), 0) << cli.output(); }
+    // The states came in this order, with no RECONNECTING or ERROR among them.
+    void expect_states(const std::vector<std::string>& wanted);
+    // Every one of `lines` is in workflow `id`'s log, and `key` is not.
+    void expect_log(uint32_t id, const std::vector<std::string>& lines, const std::string& key = "");
+    // How many of the live writer's segments (live<first>.ts on) our TS
+    // recording is, back to back; 0 when it is not such a run.
+    size_t recorded_segments(size_t* first = nullptr) const;
+    std::string recording_ts() const { return only_file_with_suffix(data_dir + "/recordings", ".ts"); }
+    // How many segment files the live writer made, listed or no longer listed.
+    size_t segment_file_count() const;
 
     TempDir dir;
     NginxServer nginx;

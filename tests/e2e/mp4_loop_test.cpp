@@ -17,24 +17,18 @@ class Mp4LoopE2eTest : public E2eTest {
         ASSERT_TRUE(make_clip(clip, {.seconds = 4.0, .b_frames = 2}));  // B-frames: the decode shift at each seam
     }
 
-    // Runs the workflow for STREAMED_SECONDS and checks what nginx recorded: H.264 and AAC, as long as the run, each
-    // stream's DTS never going back, each pass opening 1 ms above the highest
-    // timestamp before it, audio and video in step. The recording's path.
+    // Runs the workflow for STREAMED_SECONDS and checks what nginx recorded:
+    // H.264 and AAC, as long as the run, each stream's DTS never going back,
+    // each pass opening 1 ms above the highest timestamp before it, audio and
+    // video in step. The recording's path.
     std::string stream_and_check(const std::vector<std::string>& extra_options) {
         std::vector<std::string> options = {"--type",   "mp4", "--name",   "Clip loop",
                                             "--source", clip,  "--output", nginx.rtmp_url("mp4key")};
         options.insert(options.end(), extra_options.begin(), extra_options.end());
-        uint32_t id = cli_add(program(), options);
-        EXPECT_NE(id, 0u);
-        EXPECT_TRUE(
-            cli.start(program(), data_dir, {"--seconds", std::to_string(STREAMED_SECONDS), std::to_string(id)}));
+        EXPECT_NE(add_and_run(options, {"--seconds", std::to_string(STREAMED_SECONDS)}), 0u);
         EXPECT_TRUE(cli.wait_for_state("STREAMING", 15000)) << cli.output();
-        uint64_t since = tick_ms();
-        EXPECT_EQ(cli.wait_exit((STREAMED_SECONDS + 20) * 1000), 0) << cli.output();
-        const double streamed = static_cast<double>(tick_ms() - since) / 1000.0;
-        nginx.stop();
-        EXPECT_TRUE(in_order(cli.states(), {"STREAMING", "STOPPED"})) << cli.output();
-        EXPECT_EQ(cli.wait_for_state("RECONNECTING", 0), std::nullopt) << cli.output();
+        const double streamed = wait_run_end(STREAMED_SECONDS + 20, tick_ms());
+        expect_states({"STREAMING", "STOPPED"});
 
         const std::string flv = nginx.recording("mp4key");
         expect_clean_flv(flv, "h264,aac");

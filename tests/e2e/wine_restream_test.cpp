@@ -53,37 +53,29 @@ class WineRestreamTest : public E2eTest {
             std::string out;
             ASSERT_EQ(run_command({WINE, WINDOWS_BUILD + "/trust_root.exe", "Z:" + ca_.ca_cert}, &out, 120), 0) << out;
         }
-        start_nginx({.rtmp = true,
-                     .http = true,
-                     .rtmps = true,
-                     .https = true,
-                     .cert = untrusted ? ca_.untrusted_cert : ca_.server_cert,
-                     .key = untrusted ? ca_.untrusted_key : ca_.server_key});
+        NginxOptions tls = {.rtmp = true, .http = true, .rtmps = true, .https = true};
+        tls.cert = untrusted ? ca_.untrusted_cert : ca_.server_cert;
+        tls.key = untrusted ? ca_.untrusted_key : ca_.server_key;
+        start_nginx(tls);
     }
 
     // Starts `run --seconds SECONDS` of a Direct workflow from `source` to `output`.
-    void start_run(const std::string& source, const std::string& output, uint32_t seconds) {
-        uint32_t id = cli_add(wine_program(), {"--type", "direct", "--source-type", "direct", "--name", "Wine",
-                                               "--source", source, "--output", output});
-        ASSERT_NE(id, 0u);
-        ASSERT_TRUE(cli.start(wine_program(), dir.path(), {"--seconds", std::to_string(seconds), std::to_string(id)}));
+    uint32_t start_run(const std::string& source, const std::string& output, uint32_t seconds) {
+        return add_and_run(workflow_options(source, output), {"--seconds", std::to_string(seconds)}, wine_program());
     }
 
     void restream_and_check(const std::string& source, const std::string& output) {
         start_live();
-        start_run(source, output, STREAMED_SECONDS);
+        ASSERT_NE(start_run(source, output, STREAMED_SECONDS), 0u);
         ASSERT_TRUE(cli.wait_for_state("STREAMING", 30000)) << cli.output();
-        EXPECT_EQ(cli.wait_exit((STREAMED_SECONDS + 30) * 1000), 0) << cli.output();
-        end_live();
-        nginx.stop();  // nginx finishes the FLV file
-
+        wait_run_end(STREAMED_SECONDS + 30, 0);
         std::vector<std::string> states = cli.states();
         EXPECT_TRUE(in_order(states, {"RESOLVING", "STREAMING", "STOPPED"})) << cli.output();
         EXPECT_EQ(std::count(states.begin(), states.end(), "ERROR"), 0) << cli.output();
         std::string flv = nginx.recording("secretkey1");
         expect_clean_flv(flv, "h264,aac");
         EXPECT_GT(probe_duration(flv), STREAMED_SECONDS / 2.0);
-        EXPECT_FALSE(only_file_with_suffix(data_dir + "/recordings", ".ts").empty());
+        EXPECT_FALSE(recording_ts().empty());
     }
 
     TestCa ca_;
@@ -105,7 +97,7 @@ TEST_F(WineRestreamTest, HttpsSourceToRtmpsWithTheCaInTheRootStore) {
 // whichever the engine reaches first, in one of its attempts).
 TEST_F(WineRestreamTest, UntrustedCertificateIsRefused) {
     start_tls_nginx(true);
-    start_run(nginx.https_url("live.m3u8"), nginx.rtmps_url("secretkey1"), 12);
+    ASSERT_NE(start_run(nginx.https_url("live.m3u8"), nginx.rtmps_url("secretkey1"), 12), 0u);
     EXPECT_EQ(cli.wait_exit(60000), 0) << cli.output();
     EXPECT_NE(cli.output().find("verification failed: "), std::string::npos) << cli.output();
     EXPECT_EQ(cli.wait_for_state("STREAMING", 0), std::nullopt) << cli.output();

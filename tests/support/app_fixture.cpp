@@ -1,10 +1,7 @@
 #include "support/app_fixture.h"
 
-#include <sys/stat.h>
-
 #include "platform/folders.h"
 #include "run/run_control.h"
-#include "workflow/workflow.h"
 
 void AppFixture::SetUp() {
     fake_engines().reset();
@@ -50,15 +47,6 @@ Workflow& AppFixture::add_workflow(const std::function<void(WorkflowSettings&)>&
     return *app_.workflows.back();
 }
 
-void AppFixture::fake_ytdlp_page(const std::string& stream_url, int upcoming) {
-    write_file(app_.program_dir + "/tools/yt-dlp", fake_ytdlp_script(stream_url, upcoming), 0755);
-}
-
-void AppFixture::fake_ytdlp(const std::string& script_body) {
-    write_file(app_.program_dir + "/tools/yt-dlp",
-               "#!/bin/sh\nif [ \"$1\" = --version ]; then echo 2023.03.04; exit 0; fi\n" + script_body + "\n", 0755);
-}
-
 std::string fake_ytdlp_script(const std::string& stream_url, int upcoming, const std::string& later_url) {
     const std::string live = "echo ZQ_STATUS:is_live\necho '";
     return "#!/bin/sh\n"
@@ -79,21 +67,8 @@ std::string fake_ytdlp_script(const std::string& stream_url, int upcoming, const
            (stream_url.empty() ? "echo 'ERROR: Video unavailable' >&2\nexit 1\n" : live + stream_url + "'\n");
 }
 
-std::vector<StatusRecord> AppFixture::statuses() {
-    std::lock_guard guard(lock_);
-    return statuses_;
-}
-
 std::vector<std::string> AppFixture::state_names() {
     std::vector<std::string> names;
-    for (const StatusRecord& record : statuses()) names.push_back(workflow_state_name(record.state));
+    for (const StatusRecord& record : statuses()) names.emplace_back(workflow_state_name(record.state));
     return names;
-}
-
-bool AppFixture::wait_for_state(Workflow& workflow, WorkflowState state, uint32_t timeout_ms) {
-    return wait_until([&] { return workflow_state(workflow) == state; }, timeout_ms);
-}
-
-std::string AppFixture::workflow_log(const Workflow& workflow) {
-    return read_file(app_.logs_dir + "/workflow-" + std::to_string(workflow.id) + ".log");
 }

@@ -15,6 +15,7 @@
 #include "support/fake_engines.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
+#include "workflow/workflow.h"
 
 // A stand-in yt-dlp (a shell script): "--version" always succeeds; other
 // calls, counted in "calls" beside it, answer that the page's live is
@@ -38,15 +39,27 @@ class AppFixture : public ::testing::Test {
     Workflow& add_workflow(const std::function<void(WorkflowSettings&)>& edit);
     // Writes fake_ytdlp_script(stream_url, upcoming) as tools/yt-dlp beside
     // the fake program.
-    void fake_ytdlp_page(const std::string& stream_url, int upcoming = 0);
+    void fake_ytdlp_page(const std::string& stream_url, int upcoming = 0) {
+        write_file(app_.program_dir + "/tools/yt-dlp", fake_ytdlp_script(stream_url, upcoming), 0755);
+    }
     // Writes tools/yt-dlp with a shell script body of the test's own;
     // "--version" always succeeds.
-    void fake_ytdlp(const std::string& script_body);
+    void fake_ytdlp(const std::string& body) {
+        write_file(app_.program_dir + "/tools/yt-dlp",
+                   "#!/bin/sh\nif [ \"$1\" = --version ]; then echo 2023.03.04; exit 0; fi\n" + body + "\n", 0755);
+    }
 
-    std::vector<StatusRecord> statuses();
+    std::vector<StatusRecord> statuses() {
+        std::lock_guard guard(lock_);
+        return statuses_;
+    }
     std::vector<std::string> state_names();  // in order, repeats of the same state kept
-    bool wait_for_state(Workflow& workflow, WorkflowState state, uint32_t timeout_ms);
-    std::string workflow_log(const Workflow& workflow);
+    bool wait_for_state(Workflow& workflow, WorkflowState state, uint32_t timeout_ms) {
+        return wait_until([&] { return workflow_state(workflow) == state; }, timeout_ms);
+    }
+    std::string workflow_log(const Workflow& workflow) {
+        return read_file(app_.logs_dir + "/workflow-" + std::to_string(workflow.id) + ".log");
+    }
 
     TempDir dir_;
     AppContext app_;

@@ -1,6 +1,7 @@
 // Scripted engines; every wait is bounded (30 s) so a broken stop cannot hang a test.
 #include "support/fake_engines.h"
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -14,10 +15,9 @@ constexpr uint32_t MAX_STREAM_MS = 30000;
 int act(FakeBehavior behavior, const FakeEngineCall& call, Event* stop, EngineStatusCallback status, void* context,
         std::span<char> error) {
     FakeEngines& fakes = fake_engines();
-    {
-        std::lock_guard guard(fakes.lock);
-        fakes.calls.push_back(call);
-    }
+    std::unique_lock guard(fakes.lock);
+    fakes.calls.push_back(call);
+    guard.unlock();
     switch (behavior) {
         case FakeBehavior::stream_until_stop:
             status(context, "Fake engine working");
@@ -40,36 +40,34 @@ int act(FakeBehavior behavior, const FakeEngineCall& call, Event* stop, EngineSt
     return 0;
 }
 
-int fake_overlay_stream(const std::string& source, const std::string&, const std::string& recording,
-                        const OverlaySettings&, Event* stop, EngineStatusCallback status, void* context,
-                        const EngineHooks&, std::span<char> error) {
+using Status = EngineStatusCallback;
+using Hooks = EngineHooks;
+using Text = std::string;
+
+int fake_overlay_stream(const Text& source, const Text&, const Text& recording, const OverlaySettings&, Event* stop,
+                        Status status, void* context, const Hooks&, std::span<char> error) {
     return act(fake_engines().capture, {"overlay_stream_engine", source, recording, true}, stop, status, context,
                error);
 }
-
-int fake_hls_to_rtmp(const std::string& source, const std::string&, const std::string& recording, Event* stop,
-                     EngineStatusCallback status, void* context, const EngineHooks&, std::span<char> error) {
+int fake_hls_to_rtmp(const Text& source, const Text&, const Text& recording, Event* stop, Status status, void* context,
+                     const Hooks&, std::span<char> error) {
     return act(fake_engines().capture, {"hls_to_rtmp_engine", source, recording, false}, stop, status, context, error);
 }
-
-int fake_hls_to_ts(const std::string& source, const std::string& recording, Event* stop, EngineStatusCallback status,
-                   void* context, std::span<char> error) {
+int fake_hls_to_ts(const Text& source, const Text& recording, Event* stop, Status status, void* context,
+                   std::span<char> error) {
     return act(fake_engines().capture, {"hls_to_ts_recorder", source, recording, false}, stop, status, context, error);
 }
-
-int fake_mp4_loop(const std::string& path, const std::string&, const OverlaySettings* settings, Event* stop,
-                  EngineStatusCallback status, void* context, std::span<char> error) {
-    return act(fake_engines().loop, {"mp4_loop_engine", path, "", settings != nullptr}, stop, status, context, error);
+int fake_mp4_loop(const Text& path, const Text&, const OverlaySettings* overlay, Event* stop, Status status,
+                  void* context, std::span<char> error) {
+    return act(fake_engines().loop, {"mp4_loop_engine", path, "", overlay != nullptr}, stop, status, context, error);
 }
-
-int fake_overlay_ts_loop(const std::string& recording, const std::string&, const OverlaySettings&, Event* stop,
-                         EngineStatusCallback status, void* context, std::span<char> error) {
+int fake_overlay_ts_loop(const Text& recording, const Text&, const OverlaySettings&, Event* stop, Status status,
+                         void* context, std::span<char> error) {
     return act(fake_engines().loop, {"overlay_ts_loop_engine", recording, recording, true}, stop, status, context,
                error);
 }
-
-int fake_ts_loop(const std::string& recording, const std::string&, Event* stop, EngineStatusCallback status,
-                 void* context, const EngineHooks&, std::span<char> error) {
+int fake_ts_loop(const Text& recording, const Text&, Event* stop, Status status, void* context, const Hooks&,
+                 std::span<char> error) {
     return act(fake_engines().loop, {"ts_loop_publisher", recording, recording, false}, stop, status, context, error);
 }
 
@@ -90,9 +88,7 @@ std::vector<FakeEngineCall> FakeEngines::calls_copy() {
 
 size_t FakeEngines::call_count(const std::string& engine) {
     std::lock_guard guard(lock);
-    size_t count = 0;
-    for (const FakeEngineCall& call : calls) count += call.engine == engine;
-    return count;
+    return std::count_if(calls.begin(), calls.end(), [&](const FakeEngineCall& call) { return call.engine == engine; });
 }
 
 FakeEngines& fake_engines() {

@@ -7,26 +7,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <map>
 
+#include "platform/byte_order.h"
 #include "platform/clock.h"
 #include "support/loopback.h"
 
-namespace {
-
-void put_be(std::vector<uint8_t>& out, uint64_t value, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+void fake_put_be(std::vector<uint8_t>& out, uint64_t value, int size) {
+    for (int i = size - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
-
-uint32_t be(const uint8_t* b, int bytes) {
-    uint32_t value = 0;
-    for (int i = 0; i < bytes; ++i) value = (value << 8) | b[i];
-    return value;
-}
-
-}  // namespace
 
 bool FakeRtmpPeer::send(std::span<const uint8_t> bytes) {
     return send_all(fd, {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
@@ -35,10 +25,8 @@ bool FakeRtmpPeer::send(std::span<const uint8_t> bytes) {
 bool FakeRtmpPeer::read_exact(size_t count, std::vector<uint8_t>* out) {
     uint64_t deadline = tick_ms() + wait_ms;
     std::vector<uint8_t> bytes(count);
-    size_t done = 0;
-    while (done < count) {
-        if (!wait_readable(fd, deadline)) return false;
-        ssize_t got = recv(fd, bytes.data() + done, count - done, 0);
+    for (size_t done = 0; done < count;) {
+        ssize_t got = wait_readable(fd, deadline) ? recv(fd, bytes.data() + done, count - done, 0) : 0;
         if (got <= 0) return false;
         done += static_cast<size_t>(got);
     }
@@ -48,10 +36,8 @@ bool FakeRtmpPeer::read_exact(size_t count, std::vector<uint8_t>* out) {
 }
 
 bool FakeRtmpPeer::handshake(uint8_t s0) {
-    std::vector<uint8_t> c0c1, c2;
+    std::vector<uint8_t> c0c1, c2, reply{s0};
     if (!read_exact(1537, &c0c1)) return false;
-    std::vector<uint8_t> reply;
-    reply.push_back(s0);
     for (size_t i = 0; i < 1536; ++i) reply.push_back(static_cast<uint8_t>(i * 7 + 1));  // S1
     reply.insert(reply.end(), c0c1.begin() + 1, c0c1.end());                             // S2
     if (!send(reply)) return false;
@@ -62,38 +48,29 @@ bool FakeRtmpPeer::handshake(uint8_t s0) {
 }
 
 bool FakeRtmpPeer::read_message(FakeRtmpMessage* out) {
-    for (;;) {
-        std::vector<uint8_t> b;
+    for (std::vector<uint8_t> b;;) {
         if (!read_exact(1, &b)) return false;
         unsigned format = b[0] >> 6, csid = b[0] & 0x3F;
         if (csid < 2 || format == 1 || format == 2) return false;  // the publisher never sends these
         Partial& s = partial_[csid];
         if (format == 0) {
-            std::vector<uint8_t> h;
-            if (!read_exact(11, &h)) return false;
-            s.message = FakeRtmpMessage{};
-            s.message.chunk_stream_id = static_cast<uint8_t>(csid);
-            s.message.timestamp = be(&h[0], 3);
-            s.length = be(&h[3], 3);
-            s.message.type_id = h[6];
-            uint32_t le = 0;
-            for (int i = 3; i >= 0; --i) le = (le << 8) | h[7 + i];
-            s.message.message_stream_id = le;
-            s.extended = s.message.timestamp == 0xFFFFFF;
+            if (!read_exact(11, &b)) return false;
+            auto timestamp = static_cast<uint32_t>(load_be({&b[0], 3}));
+            s = {{static_cast<uint8_t>(csid), b[6], timestamp, load_le32(std::span<const uint8_t, 4>(&b[7], 4)), {}},
+                 static_cast<uint32_t>(load_be({&b[3], 3})),
+                 timestamp == 0xFFFFFF};
         }
         if (s.extended) {
-            std::vector<uint8_t> ext;
-            if (!read_exact(4, &ext)) return false;
-            s.message.timestamp = be(ext.data(), 4);
+            if (!read_exact(4, &b)) return false;
+            s.message.timestamp = static_cast<uint32_t>(load_be(b));
         }
-        size_t piece = std::min<size_t>(s.length - s.message.payload.size(), client_chunk_size);
-        std::vector<uint8_t> bytes;
-        if (!read_exact(piece, &bytes)) return false;
-        s.message.payload.insert(s.message.payload.end(), bytes.begin(), bytes.end());
+        if (!read_exact(std::min<size_t>(s.length - s.message.payload.size(), client_chunk_size), &b)) return false;
+        s.message.payload.insert(s.message.payload.end(), b.begin(), b.end());
         if (s.message.payload.size() < s.length) continue;
-        FakeRtmpMessage done = std::move(s.message);
-        s.message = FakeRtmpMessage{};
-        if (done.type_id == 1 && done.payload.size() >= 4) client_chunk_size = be(done.payload.data(), 4);
+        FakeRtmpMessage done = std::exchange(s.message, {});
+        if (done.type_id == 1 && done.payload.size() >= 4) {
+            client_chunk_size = static_cast<uint32_t>(load_be({done.payload.data(), 4}));
+        }
         messages.push_back(done);
         if (out) *out = std::move(done);
         return true;
@@ -101,11 +78,10 @@ bool FakeRtmpPeer::read_message(FakeRtmpMessage* out) {
 }
 
 bool FakeRtmpPeer::read_command(std::string_view name, FakeRtmpMessage* out) {
-    FakeRtmpMessage m;
-    while (read_message(&m)) {
-        if (m.type_id != 20 || m.payload.size() < 3 + name.size()) continue;
-        if (m.payload[0] == 0x02 && be(&m.payload[1], 2) == name.size() &&
-            std::memcmp(&m.payload[3], name.data(), name.size()) == 0) {
+    std::vector<uint8_t> wanted = FakeAmf().string(name).bytes;
+    for (FakeRtmpMessage m; read_message(&m);) {
+        if (m.type_id == 20 && m.payload.size() >= wanted.size() &&
+            std::equal(wanted.begin(), wanted.end(), m.payload.begin())) {
             if (out) *out = std::move(m);
             return true;
         }
@@ -131,14 +107,13 @@ void FakeRtmpPeer::close() {
 
 bool FakeRtmpServer::start(Script script, uint32_t wait_ms) {
     listener_ = loopback_listen(&port, 4);
-    if (listener_ < 0) return false;
     peer.wait_ms = wait_ms;
+    if (listener_ < 0) return false;
     thread_ = std::thread([this, script = std::move(script)] {
         if (!wait_readable(listener_, tick_ms() + peer.wait_ms)) return;
         peer.fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (peer.fd < 0) return;
-        accepted = true;
-        script(peer);
+        accepted = peer.fd >= 0;
+        if (accepted) script(peer);
     });
     return true;
 }
@@ -150,61 +125,17 @@ void FakeRtmpServer::join() {
     listener_ = -1;
 }
 
-std::string FakeRtmpServer::url(const std::string& path) const {
-    return "rtmp://127.0.0.1:" + std::to_string(port) + "/" + path;
-}
-
 std::vector<uint8_t> fake_rtmp_chunks(uint8_t csid, uint8_t type_id, uint32_t msid, std::span<const uint8_t> payload,
                                       uint32_t chunk_size) {
-    std::vector<uint8_t> out;
-    out.push_back(csid);
-    put_be(out, 0, 3);
-    put_be(out, payload.size(), 3);
+    std::vector<uint8_t> out{csid, 0, 0, 0};
+    fake_put_be(out, payload.size(), 3);
     out.push_back(type_id);
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(msid >> (8 * i)));
     for (size_t offset = 0; offset < payload.size(); offset += chunk_size) {
         if (offset > 0) out.push_back(static_cast<uint8_t>(0xC0 | csid));
-        size_t piece = std::min<size_t>(chunk_size, payload.size() - offset);
-        out.insert(out.end(), payload.begin() + static_cast<long>(offset),
-                   payload.begin() + static_cast<long>(offset + piece));
+        std::span<const uint8_t> piece = payload.subspan(offset, std::min<size_t>(chunk_size, payload.size() - offset));
+        out.insert(out.end(), piece.begin(), piece.end());
     }
-    return out;
-}
-
-FakeAmf& FakeAmf::string(std::string_view text) {
-    bytes.push_back(0x02);
-    return key(text);
-}
-FakeAmf& FakeAmf::number(double value) {
-    bytes.push_back(0x00);
-    put_be(bytes, std::bit_cast<uint64_t>(value), 8);
-    return *this;
-}
-FakeAmf& FakeAmf::null() {
-    bytes.push_back(0x05);
-    return *this;
-}
-FakeAmf& FakeAmf::object_start() {
-    bytes.push_back(0x03);
-    return *this;
-}
-FakeAmf& FakeAmf::key(std::string_view name) {
-    put_be(bytes, name.size(), 2);
-    bytes.insert(bytes.end(), name.begin(), name.end());
-    return *this;
-}
-FakeAmf& FakeAmf::object_end() {
-    put_be(bytes, 9, 3);
-    return *this;
-}
-
-std::vector<uint8_t> fake_rtmp_control(uint8_t type_id, std::span<const uint8_t> payload) {
-    return fake_rtmp_chunks(2, type_id, 0, payload);
-}
-
-std::vector<uint8_t> fake_rtmp_u32(uint32_t value) {
-    std::vector<uint8_t> out;
-    put_be(out, value, 4);
     return out;
 }
 
@@ -222,8 +153,9 @@ bool fake_rtmp_accept_publish(FakeRtmpPeer& peer, double stream_id) {
 }
 
 void fake_rtmp_accept_and_record(FakeRtmpPeer& peer) {
-    if (!fake_rtmp_accept_publish(peer)) return;
-    while (peer.read_message()) {
+    if (fake_rtmp_accept_publish(peer)) {
+        while (peer.read_message()) {
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 // by the test only after join().
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -63,7 +64,9 @@ class FakeRtmpServer {
 
     bool start(Script script, uint32_t wait_ms = 10000);
     void join();
-    std::string url(const std::string& path = "live/key") const;  // rtmp://127.0.0.1:PORT/<path>
+    std::string url(const std::string& path = "live/key") const {  // rtmp://127.0.0.1:PORT/<path>
+        return "rtmp://127.0.0.1:" + std::to_string(port) + "/" + path;
+    }
 
     uint16_t port = 0;
     FakeRtmpPeer peer;  // read after join()
@@ -78,21 +81,39 @@ class FakeRtmpServer {
 // sends it.
 std::vector<uint8_t> fake_rtmp_chunks(uint8_t chunk_stream_id, uint8_t type_id, uint32_t message_stream_id,
                                       std::span<const uint8_t> payload, uint32_t chunk_size = 128);
+// `value` as `size` bytes, big-endian, appended to `out`.
+void fake_put_be(std::vector<uint8_t>& out, uint64_t value, int size);
 
 // AMF0 values for scripted replies.
 struct FakeAmf {
     std::vector<uint8_t> bytes;
-    FakeAmf& string(std::string_view text);
-    FakeAmf& number(double value);
-    FakeAmf& null();
-    FakeAmf& object_start();
-    FakeAmf& key(std::string_view name);
-    FakeAmf& object_end();
+    FakeAmf& string(std::string_view text) { return marker(0x02).key(text); }
+    FakeAmf& number(double value) { return marker(0x00).be(std::bit_cast<uint64_t>(value), 8); }
+    FakeAmf& null() { return marker(0x05); }
+    FakeAmf& object_start() { return marker(0x03); }
+    FakeAmf& key(std::string_view name) {
+        be(name.size(), 2).bytes.insert(bytes.end(), name.begin(), name.end());
+        return *this;
+    }
+    FakeAmf& object_end() { return be(9, 3); }
+
+  private:
+    FakeAmf& marker(uint8_t type) { return be(type, 1); }
+    FakeAmf& be(uint64_t value, int size) {
+        fake_put_be(bytes, value, size);
+        return *this;
+    }
 };
 
 // Control messages a server sends (chunk stream 2, message stream 0).
-std::vector<uint8_t> fake_rtmp_control(uint8_t type_id, std::span<const uint8_t> payload);
-std::vector<uint8_t> fake_rtmp_u32(uint32_t value);
+inline std::vector<uint8_t> fake_rtmp_control(uint8_t type_id, std::span<const uint8_t> payload) {
+    return fake_rtmp_chunks(2, type_id, 0, payload);
+}
+inline std::vector<uint8_t> fake_rtmp_u32(uint32_t value) {
+    std::vector<uint8_t> out;
+    fake_put_be(out, value, 4);
+    return out;
+}
 
 // The polite server's side of a publish: handshake, connect -> _result,
 // createStream -> _result(4, null, stream_id), publish -> onStatus Start.

@@ -4,34 +4,26 @@
 // 3-byte stream id.
 #include "support/flv_file_reader.h"
 
-namespace {
+#include "platform/byte_order.h"
 
-uint32_t be(const std::string& b, size_t at, int bytes) {
-    uint32_t value = 0;
-    for (int i = 0; i < bytes; ++i) value = (value << 8) | static_cast<uint8_t>(b[at + static_cast<size_t>(i)]);
-    return value;
-}
-
-}  // namespace
-
-bool flv_read_tags(const std::string& b, std::vector<FlvFileTag>* tags) {
+bool flv_read_tags(const std::string& file, std::vector<FlvFileTag>* tags) {
     tags->clear();
-    if (b.size() < 9 || b.compare(0, 3, "FLV") != 0) return false;
-    size_t at = be(b, 5, 4);
-    if (at < 9 || at > b.size()) return false;
-    for (;;) {
-        if (b.size() - at < 4) return false;
-        at += 4;  // previous tag size
-        if (at == b.size()) return true;
-        if (b.size() - at < 11) return false;
+    ByteReader in{{reinterpret_cast<const uint8_t*>(file.data()), file.size()}};
+    if (in.be(3) != 0x464C56) return false;  // "FLV"
+    in.at = 5;
+    in.at = in.be(4);
+    if (in.failed || in.at < 9 || in.at > file.size()) return false;
+    for ((void)in.be(4); !in.failed && in.left() > 0; (void)in.be(4)) {  // each tag follows the previous one's size
         FlvFileTag tag;
-        tag.type = static_cast<uint8_t>(b[at]) & 0x1F;
-        uint32_t size = be(b, at + 1, 3);
-        tag.timestamp = be(b, at + 4, 3) | (uint32_t{static_cast<uint8_t>(b[at + 7])} << 24);
-        at += 11;
-        if (b.size() - at < size) return false;
-        tag.body.assign(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + size));
-        at += size;
+        tag.type = in.be(1) & 0x1F;
+        size_t size = in.be(3);
+        tag.timestamp = static_cast<uint32_t>(in.be(3));
+        tag.timestamp |= static_cast<uint32_t>(in.be(1)) << 24;
+        (void)in.be(3);  // stream id
+        if (in.failed || in.left() < size) return false;
+        tag.body.assign(in.bytes.begin() + in.at, in.bytes.begin() + in.at + size);
+        in.at += size;
         tags->push_back(std::move(tag));
     }
+    return !in.failed;
 }

@@ -2,16 +2,12 @@
 // that never answers.
 #include "support/hostile_origin.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <sstream>
 
+#include "platform/socket_connect.h"
+#include "platform/text.h"
 #include "support/child.h"
 #include "support/loopback.h"
 #include "support/media_fixtures.h"
@@ -34,9 +30,6 @@ bool make_hls_segments(const std::string& folder, double seconds, std::vector<Ma
     }
     return !segments->empty();
 }
-
-HostileStream::HostileStream(HostileOrigin* origin, std::string folder, uint32_t target_duration, size_t window_size)
-    : origin_(origin), folder_(std::move(folder)), target_duration_(target_duration), window_size_(window_size) {}
 
 void HostileStream::append(const std::string& name, const MadeSegment& segment, bool discontinuity) {
     origin_->put(folder_ + "/" + name, segment.bytes);
@@ -63,13 +56,12 @@ void HostileStream::end() {
 }
 
 void HostileStream::publish_locked() {
-    std::string text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" + std::to_string(target_duration_) +
-                       "\n#EXT-X-MEDIA-SEQUENCE:" + std::to_string(media_sequence_) + "\n";
-    for (const Entry& entry : entries_) {
-        if (entry.discontinuity) text += "#EXT-X-DISCONTINUITY\n";
-        char duration[32];
-        std::snprintf(duration, sizeof duration, "%.3f", entry.duration);
-        text += "#EXTINF:" + std::string(duration) + ",\n" + entry.name + "\n";
+    std::string text =
+        string_printf("#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:%u\n#EXT-X-MEDIA-SEQUENCE:%lld\n",
+                      target_duration_, static_cast<long long>(media_sequence_));
+    for (const Entry& e : entries_) {
+        text += string_printf("%s#EXTINF:%.3f,\n%s\n", e.discontinuity ? "#EXT-X-DISCONTINUITY\n" : "", e.duration,
+                              e.name.c_str());
     }
     if (end_list_) text += "#EXT-X-ENDLIST\n";
     origin_->put(playlist_path(), text);
@@ -86,19 +78,10 @@ bool UnansweredPort::start(Silence silence) {
     listener_ = loopback_listen(&port_, silence == Silence::connect ? 0 : kQueueFillAttempts);
     if (listener_ < 0 || silence == Silence::handshake) return listener_ >= 0;
     // Connect until one stays pending: from then on every further SYN is dropped.
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    target.sin_port = htons(port_);
     for (int attempt = 0; attempt < kQueueFillAttempts; ++attempt) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0) return false;
+        int fd = socket_connect("127.0.0.1", port_, 300);
+        if (fd < 0) return true;  // pending until the time-out: the queue is full
         queued_.push_back(fd);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0 && errno != EINPROGRESS) {
-            return false;
-        }
-        pollfd wait{fd, POLLOUT, 0};
-        if (poll(&wait, 1, 300) != 1) return true;  // pending: the queue is full
     }
     return false;
 }

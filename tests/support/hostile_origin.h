@@ -33,7 +33,8 @@ using HostileOrigin = ScriptedHttpServer;
 // on segment by segment, the playlist rewritten at each change.
 class HostileStream {
   public:
-    HostileStream(HostileOrigin* origin, std::string folder, uint32_t target_duration = 2, size_t window_size = 6);
+    HostileStream(HostileOrigin* origin, std::string folder, uint32_t target_duration = 2, size_t window_size = 6)
+        : origin_(origin), folder_(std::move(folder)), target_duration_(target_duration), window_size_(window_size) {}
 
     std::string playlist_path() const { return folder_ + "/index.m3u8"; }
     std::string url() const { return origin_->url(playlist_path()); }

@@ -14,7 +14,8 @@ extern "C" {
 namespace {
 
 // Test picture and tone; `realtime` reads both inputs at their own pace (-re).
-std::vector<std::string> ffmpeg_inputs(double seconds, bool realtime, const std::string& picture, int sample_rate) {
+std::vector<std::string> ffmpeg_inputs(double seconds, bool realtime, const std::string& picture, int sample_rate,
+                                       bool audio = true) {
     std::string duration = std::to_string(seconds);
     std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y"};
     for (const std::string& source :
@@ -22,6 +23,7 @@ std::vector<std::string> ffmpeg_inputs(double seconds, bool realtime, const std:
           "sine=frequency=440:sample_rate=" + std::to_string(sample_rate) + ":duration=" + duration}) {
         if (realtime) argv.push_back("-re");
         argv.insert(argv.end(), {"-f", "lavfi", "-i", source});
+        if (!audio) break;
     }
     return argv;
 }
@@ -37,20 +39,16 @@ std::vector<double> numbers(const std::vector<std::string>& lines) {
 }  // namespace
 
 bool make_clip(const std::string& path, const Clip& c) {
-    std::vector<std::string> argv =
-        ffmpeg_inputs(c.seconds, false, c.size + ":rate=" + std::to_string(c.rate), c.sample_rate);
-    if (c.audio_codec.empty()) argv.erase(argv.end() - 4, argv.end());
+    std::vector<std::string> argv = ffmpeg_inputs(c.seconds, false, c.size + ":rate=" + std::to_string(c.rate),
+                                                  c.sample_rate, !c.audio_codec.empty());
     argv.insert(argv.end(), {"-c:v", c.video_codec, "-preset", "ultrafast", "-g", std::to_string(c.rate), "-bf",
                              std::to_string(c.b_frames), "-pix_fmt", "yuv420p"});
     if (!c.audio_codec.empty()) {
         argv.insert(argv.end(), {"-c:a", c.audio_codec, "-b:a", "64k", "-ac", std::to_string(c.channels)});
     }
     argv.insert(argv.end(), c.output_args.begin(), c.output_args.end());
-    if (path.ends_with(".mp4")) {
-        argv.insert(argv.end(), {"-movflags", "+faststart", path});
-    } else {
-        argv.insert(argv.end(), {"-f", "mpegts", path});
-    }
+    bool mp4 = path.ends_with(".mp4");
+    argv.insert(argv.end(), {mp4 ? "-movflags" : "-f", mp4 ? "+faststart" : "mpegts", path});
     return run_command(argv, nullptr, 120) == 0;
 }
 
@@ -77,19 +75,16 @@ std::vector<std::string> ffmpeg_hls_command(const std::string& folder, double se
     // Segments are cut on key frames: one every 2 s fits the 2 s target.
     std::vector<std::string> argv = ffmpeg_inputs(seconds, live, "320x240:rate=25", 48000);
     argv.insert(argv.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-g", "50", "-bf", "0", "-pix_fmt", "yuv420p",
-                             "-c:a", "aac", "-b:a", "64k", "-f", "hls", "-hls_time", "2"});
-    if (live) {
-        argv.insert(argv.end(), {"-hls_list_size", "6"});
-    } else {
-        argv.insert(argv.end(), {"-hls_list_size", "0", "-hls_playlist_type", "vod"});
-    }
+                             "-c:a", "aac", "-b:a", "64k", "-f", "hls", "-hls_time", "2", "-hls_list_size"});
+    argv.push_back(live ? "6" : "0");
+    if (!live) argv.insert(argv.end(), {"-hls_playlist_type", "vod"});
     argv.push_back(folder + "/live.m3u8");
     return argv;
 }
 
 std::vector<std::string> probe_lines(const std::string& path, const std::string& select, const std::string& entries) {
-    std::vector<std::string> argv = {"ffprobe", "-v", "error"};
-    if (!select.empty()) argv.insert(argv.end(), {"-select_streams", select});
+    std::vector<std::string> argv = {"ffprobe", "-v", "error", "-select_streams", select};
+    if (select.empty()) argv.resize(3);
     argv.insert(argv.end(), {"-show_entries", entries, "-of", "csv=p=0", path});
     std::string out;
     run_command(argv, &out, 120);
@@ -103,9 +98,8 @@ std::vector<std::string> probe_lines(const std::string& path, const std::string&
 
 std::string probe_codecs(const std::string& path) {
     std::string joined;
-    for (const std::string& codec : probe_lines(path, "", "stream=codec_name")) {
+    for (const std::string& codec : probe_lines(path, "", "stream=codec_name"))
         joined += (joined.empty() ? "" : ",") + codec;
-    }
     return joined;
 }
 

@@ -3,10 +3,10 @@
 // write recordings when the tests run as root.
 #include "support/nginx_server.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -34,8 +34,7 @@ std::string config_text(const std::string& prefix, const NginxServer& s, const N
         for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
             c += std::string("  ") + temp + "_temp_path " + prefix + "/" + temp + ";\n";
         }
-        c += "  types { application/vnd.apple.mpegurl m3u8; video/mp2t ts; }\n";
-        c += "  sendfile on;\n";
+        c += "  types { application/vnd.apple.mpegurl m3u8; video/mp2t ts; }\n  sendfile on;\n";
         if (o.http) {
             c += "  server { listen 127.0.0.1:" + std::to_string(s.http_port) + "; root " + s.www_dir + "; " +
                  o.http_locations + " }\n";
@@ -52,7 +51,6 @@ std::string config_text(const std::string& prefix, const NginxServer& s, const N
 }  // namespace
 
 bool NginxServer::start(const std::string& folder, const NginxOptions& options) {
-    options_ = options;
     prefix_ = folder;
     record_dir = folder + "/records";
     www_dir = folder + "/www";
@@ -68,52 +66,20 @@ bool NginxServer::start(const std::string& folder, const NginxOptions& options) 
     return launch();
 }
 
-bool NginxServer::restart() {
-    return launch();
-}
-
 bool NginxServer::launch() {
-    if (!child_.start({"nginx", "-c", conf_path_, "-p", prefix_ + "/", "-e", error_log}, prefix_ + "/nginx.out")) {
-        return false;
-    }
-    for (uint16_t port : {rtmp_port, rtmps_port, http_port, https_port}) {
-        if (port != 0 && !wait_for_port(port, 10000)) {
-            stop();
-            return false;
-        }
-    }
-    return true;
-}
-
-void NginxServer::stop() {
-    child_.stop(5000);
+    bool up = child_.start({"nginx", "-c", conf_path_, "-p", prefix_ + "/", "-e", error_log}, prefix_ + "/nginx.out");
+    for (uint16_t port : {rtmp_port, rtmps_port, http_port, https_port})
+        up = up && (port == 0 || wait_for_port(port, 10000));
+    if (!up) stop();
+    return up;
 }
 
 std::string NginxServer::recording(const std::string& stream) const {
     std::string found;
-    if (DIR* dir = opendir(record_dir.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            bool ours = stream.empty() || name.rfind(stream + "-", 0) == 0;
-            if (ours && name.size() > 4 && name.ends_with(".flv")) found = record_dir + "/" + name;
-        }
-        closedir(dir);
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(record_dir, ignored)) {
+        std::string name = entry.path().filename().string();
+        if ((stream.empty() || name.starts_with(stream + "-")) && name.ends_with(".flv")) found = entry.path().string();
     }
     return found;
-}
-
-std::string NginxServer::rtmp_url(const std::string& stream) const {
-    return "rtmp://127.0.0.1:" + std::to_string(rtmp_port) + "/live/" + stream;
-}
-
-std::string NginxServer::rtmps_url(const std::string& stream) const {
-    return "rtmps://127.0.0.1:" + std::to_string(rtmps_port) + "/live/" + stream;
-}
-
-std::string NginxServer::http_url(const std::string& file) const {
-    return "http://127.0.0.1:" + std::to_string(http_port) + "/" + file;
-}
-
-std::string NginxServer::https_url(const std::string& file) const {
-    return "https://127.0.0.1:" + std::to_string(https_port) + "/" + file;
 }

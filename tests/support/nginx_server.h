@@ -31,8 +31,8 @@ class NginxServer {
     // the reason in error_log) when it did not come up within 10 seconds.
     bool start(const std::string& folder, const NginxOptions& options);
     // Starts again with the configuration and ports of the last start().
-    bool restart();
-    void stop();
+    bool restart() { return launch(); }
+    void stop() { child_.stop(5000); }
 
     uint16_t rtmp_port = 0, rtmps_port = 0, http_port = 0, https_port = 0;
     std::string record_dir;  // <folder>/records
@@ -43,14 +43,16 @@ class NginxServer {
     // an empty `stream`, any recording.
     std::string recording(const std::string& stream = "") const;
 
-    std::string rtmp_url(const std::string& stream) const;
-    std::string rtmps_url(const std::string& stream) const;
-    std::string http_url(const std::string& file) const;
-    std::string https_url(const std::string& file) const;
+    std::string rtmp_url(const std::string& stream) const { return url("rtmp", rtmp_port, "live/" + stream); }
+    std::string rtmps_url(const std::string& stream) const { return url("rtmps", rtmps_port, "live/" + stream); }
+    std::string http_url(const std::string& file) const { return url("http", http_port, file); }
+    std::string https_url(const std::string& file) const { return url("https", https_port, file); }
 
   private:
+    static std::string url(const char* scheme, uint16_t port, const std::string& path) {
+        return std::string(scheme) + "://127.0.0.1:" + std::to_string(port) + "/" + path;
+    }
     bool launch();
     std::string conf_path_, prefix_;
-    NginxOptions options_;
     Child child_;
 };

@@ -8,6 +8,7 @@
 // destructor) ends every connection and joins every thread.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -36,6 +37,13 @@ struct ScriptedReply {
 // Called for each request to a path; `index` counts that path's requests from 0.
 using ScriptedHandler = std::function<ScriptedReply(const ScriptedRequest& request, int index)>;
 
+// A whole response: status line, Content-Length (unless `content_length` is
+// false), `extra_headers` (each ending in CR LF), blank line, body.
+std::string http_response_text(int status, std::string_view body, std::string_view extra_headers = "",
+                               bool content_length = true);
+// The same as a reply.
+ScriptedReply http_reply(int status, std::string_view body, std::string_view extra_headers = "");
+
 class ScriptedHttpServer {
   public:
     ScriptedHttpServer() = default;
@@ -51,31 +59,37 @@ class ScriptedHttpServer {
     // back into the server.
     void on(const std::string& path, ScriptedHandler handler);
     // For paths without a handler of their own (default: 404).
-    void on_other(ScriptedHandler handler);
-    void set_reply(const std::string& path, ScriptedReply reply);
+    void on_other(ScriptedHandler handler) { on("", std::move(handler)); }
+    void set_reply(const std::string& path, ScriptedReply reply) {
+        on(path, [reply](const ScriptedRequest&, int) { return reply; });
+    }
     // Replies in turn; the last one repeats.
-    void set_replies(const std::string& path, std::vector<ScriptedReply> replies);
+    void set_replies(const std::string& path, std::vector<ScriptedReply> replies) {
+        on(path, [replies](const ScriptedRequest&, int i) { return replies[std::min<size_t>(i, replies.size() - 1)]; });
+    }
     // Lets every stalled connection go (closed without further bytes).
     void release_stalls();
     // An origin's file: 200 with `bytes`, the path's answer replaced whole.
-    void put(const std::string& path, std::string_view bytes);
+    void put(const std::string& path, std::string_view bytes) { set_reply(path, http_reply(200, bytes)); }
     // 302 with `location` as given (it may be relative).
-    void redirect(const std::string& path, const std::string& location);
+    void redirect(const std::string& path, const std::string& location) {
+        set_reply(path, http_reply(302, "", "Location: " + location + "\r\n"));
+    }
     // Paths under `prefix` answer `status` from `after_ms` on (an expiring
     // URL, a folder that goes away), or with status 0 hold the connection
     // open, silent; before any handler.
     void fail_from(const std::string& prefix, int status, uint64_t after_ms = 0);
 
-    std::string url(std::string_view path) const;
+    std::string url(std::string_view path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+    }
     uint16_t port() const { return port_; }
     std::vector<ScriptedRequest> requests(const std::string& path = "");
-    int request_count(const std::string& path = "");
+    int request_count(const std::string& path = "") { return static_cast<int>(requests(path).size()); }
 
   private:
-    void accept_loop();
     void serve(int fd);
     ScriptedReply reply_for(const ScriptedRequest& request);
-    void send_reply(int fd, const ScriptedReply& reply);
 
     int listener_ = -1;
     uint16_t port_ = 0;
@@ -85,8 +99,7 @@ class ScriptedHttpServer {
     std::condition_variable released_;
     uint64_t release_generation_ = 0;
     std::vector<std::thread> connections_;
-    std::map<std::string, ScriptedHandler> handlers_;
-    ScriptedHandler fallback_;
+    std::map<std::string, ScriptedHandler> handlers_;  // "": every other path
     std::map<std::string, int> counts_;
     struct FailRule {
         std::string prefix;
@@ -96,10 +109,3 @@ class ScriptedHttpServer {
     std::vector<FailRule> failures_;
     std::vector<ScriptedRequest> requests_;
 };
-
-// A whole response: status line, Content-Length (unless `content_length` is
-// false), `extra_headers` (each ending in CR LF), blank line, body.
-std::string http_response_text(int status, std::string_view body, std::string_view extra_headers = "",
-                               bool content_length = true);
-// The same as a reply.
-ScriptedReply http_reply(int status, std::string_view body, std::string_view extra_headers = "");

@@ -4,19 +4,19 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <optional>
+#include <tuple>
 #include <vector>
 
 #include "platform/tls_client.h"
 #include "support/child.h"
+#include "support/temp_dir.h"
 
 namespace {
 
-bool openssl(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"openssl"};
-    argv.insert(argv.end(), args.begin(), args.end());
+bool openssl(std::vector<std::string> args) {
+    args.insert(args.begin(), "openssl");
     std::string ignored;
-    return run_command(argv, &ignored, 60) == 0;
+    return run_command(args, &ignored, 60) == 0;
 }
 
 bool make_ca(const std::string& dir, const std::string& name, const std::string& subject) {
@@ -27,8 +27,7 @@ bool make_ca(const std::string& dir, const std::string& name, const std::string&
 bool make_leaf(const std::string& dir, const std::string& ca, const std::string& name, const std::string& san) {
     std::string ext = dir + "/" + name + ".ext";
     std::string csr = dir + "/" + name + ".csr";
-    std::string command = "printf 'subjectAltName=" + san + "\\n' > '" + ext + "'";
-    if (std::system(command.c_str()) != 0) return false;
+    write_file(ext, "subjectAltName=" + san + "\n");
     return openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", dir + "/" + name + ".key", "-out", csr, "-subj",
                     "/CN=" + name}) &&
            openssl({"x509", "-req", "-in", csr, "-CA", dir + "/" + ca + ".crt", "-CAkey", dir + "/" + ca + ".key",
@@ -50,18 +49,15 @@ bool TestCa::create(const std::string& folder) {
     folder_ = folder;
     mkdir((folder + "/empty-certs").c_str(), 0755);
     if (!make_ca(folder, "ca", "/CN=Veltrona Test CA") || !make_ca(folder, "rogue", "/CN=Unknown CA")) return false;
-    if (!make_leaf(folder, "ca", "server", "IP:127.0.0.1,DNS:localhost") ||
-        !make_leaf(folder, "ca", "other", "DNS:other.example") ||
-        !make_leaf(folder, "rogue", "untrusted", "IP:127.0.0.1,DNS:localhost")) {
-        return false;
-    }
     ca_cert = folder + "/ca.crt";
-    server_cert = folder + "/server.crt";
-    server_key = folder + "/server.key";
-    other_host_cert = folder + "/other.crt";
-    other_host_key = folder + "/other.key";
-    untrusted_cert = folder + "/untrusted.crt";
-    untrusted_key = folder + "/untrusted.key";
+    const char* const local = "IP:127.0.0.1,DNS:localhost";
+    for (auto [cert, key, ca, name, san] : {std::tuple{&server_cert, &server_key, "ca", "server", local},
+                                            {&other_host_cert, &other_host_key, "ca", "other", "DNS:other.example"},
+                                            {&untrusted_cert, &untrusted_key, "rogue", "untrusted", local}}) {
+        if (!make_leaf(folder, ca, name, san)) return false;
+        *cert = folder + "/" + name + ".crt";
+        *key = folder + "/" + name + ".key";
+    }
     return true;
 }
 
