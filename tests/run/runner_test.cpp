@@ -7,13 +7,15 @@
 
 #include <algorithm>
 
-#include "platform/clock.h"
 #include "run/run_control.h"
 #include "support/app_fixture.h"
 
 namespace {
 
+using ::testing::AllOf;
+using ::testing::Contains;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using Edit = std::function<void(WorkflowSettings&)>;
 
 constexpr WorkflowType MP4 = WorkflowType::mp4_loop;
@@ -24,10 +26,7 @@ const Edit DIRECT = [](WorkflowSettings&) {};
 // A YouTube page of the given type; poll_seconds 0 asks again at once.
 Edit youtube(WorkflowType type, int32_t poll_seconds = 0) {
     return [=](WorkflowSettings& s) {
-        s.type = type;
-        s.source_type = SourceType::youtube;
-        s.source = PAGE;
-        s.poll_seconds = poll_seconds;
+        s.type = type, s.source_type = SourceType::youtube, s.source = PAGE, s.poll_seconds = poll_seconds;
     };
 }
 
@@ -59,31 +58,28 @@ TEST_F(RunnerThreads, StatePathsOfEachType) {
     const std::string clip = media.file("clip.mp4");
     write_file(clip, "not really");
     fake_ytdlp_page("http://127.0.0.1:9/yt.m3u8", 2);  // upcoming twice, then live
-    const Edit mp4 = [&](WorkflowSettings& s) {
-        s.type = MP4;
-        s.source = clip;
-        s.image_x_pct = 40;  // overlay fields set, both flags off
-    };
+    const Edit mp4 = [&](WorkflowSettings& s) { s.type = MP4, s.source = clip, s.image_x_pct = 40; };  // flags off
     struct Case {
         Edit edit;
         WorkflowState until;  // stopped: the run ends by itself
         std::vector<std::string> path;
         std::string source, log_line;
     };
+    const std::string S = "STARTING", R = "RESOLVING", W = "WAITING";
     const Case cases[] = {
         {DIRECT,
          WorkflowState::streaming,
-         {"STARTING", "RESOLVING", "STREAMING", "STOPPED"},
+         {S, R, "STREAMING", "STOPPED"},
          "http://127.0.0.1:9/live.m3u8",
          "Native HLS/RTMP engine starting\n"},
         {mp4,
          WorkflowState::stopped,
-         {"STARTING", "STREAMING", "STOPPED"},
+         {S, "STREAMING", "STOPPED"},
          clip,
          "MP4 packet-copy loop starting (decoder and encoder bypassed)\n"},
         {youtube(WorkflowType::record_then_push),
          WorkflowState::recording,
-         {"STARTING", "RESOLVING", "WAITING", "RESOLVING", "WAITING", "RESOLVING", "RECORDING", "STOPPED"},
+         {S, R, W, R, W, R, "RECORDING", "STOPPED"},
          "http://127.0.0.1:9/yt.m3u8",
          "Workflow started\n"},
     };
@@ -112,33 +108,18 @@ TEST_F(RunnerThreads, StatePathsOfEachType) {
     }
 }
 
-TEST_F(RunnerThreads, EndedLiveWithRecordingLoopsItThroughTheMatchingLoopEngine) {
-    struct Case {
-        WorkflowType type;
-        const char* capture_engine;
-        const char* loop_engine;
-    };
-    for (const Case& c : {Case{WorkflowType::direct_restream, "hls_to_rtmp_engine", "ts_loop_publisher"},
-                          Case{WorkflowType::overlay_stream, "overlay_stream_engine", "overlay_ts_loop_engine"},
-                          Case{WorkflowType::record_then_push, "hls_to_ts_recorder", "ts_loop_publisher"},
-                          Case{static_cast<WorkflowType>(5), "overlay_stream_engine", "ts_loop_publisher"}}) {
-        SCOPED_TRACE(static_cast<int>(c.type));
-        fake_engines().reset();
-        fake_engines().capture = FakeBehavior::end_with_recording;
-        Workflow& w = started([&](WorkflowSettings& s) { s.type = c.type; });
-        ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
-        workflow_stop(&w);
-        std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
-        ASSERT_EQ(calls.size(), 2u);
-        EXPECT_EQ(calls[0].engine, c.capture_engine);
-        EXPECT_EQ(calls[1].engine, c.loop_engine);
-        EXPECT_EQ(calls[1].source, calls[0].recording_path);
-    }
-    std::vector<std::string> names = state_names();
-    auto live_ended = std::find(names.begin(), names.end(), "LIVE ENDED");
-    ASSERT_NE(live_ended, names.end());
-    EXPECT_EQ(*(live_ended + 1), "STARTING PLAYBACK");
-    EXPECT_EQ(*(live_ended + 2), "PLAYING");
+// Which loop engine plays the recording is seen end to end for the types the
+// editor offers; a hand-edited unknown type captures with the overlay engine
+// and loops the recording it made without one.
+TEST_F(RunnerThreads, EndedLiveOfAnUnknownTypeLoopsItsRecordingWithoutOverlay) {
+    fake_engines().capture = FakeBehavior::end_with_recording;
+    Workflow& w = started([&](WorkflowSettings& s) { s.type = static_cast<WorkflowType>(5); });
+    ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
+    workflow_stop(&w);
+    std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(std::tie(calls[0].engine, calls[1].engine, calls[1].source),
+              std::tie("overlay_stream_engine", "ts_loop_publisher", calls[0].recording_path));
 }
 
 // Engine failures are logged with their own words and retried after a pause.
@@ -146,9 +127,7 @@ TEST_F(RunnerThreads, FailuresAreRetriedWithTheirOwnLogLines) {
     TempDir media;
     write_file(media.file("clip.MP4"), "not really");
     const Edit mp4_ticker = [&](WorkflowSettings& s) {
-        s.type = MP4;
-        s.source = media.file("clip.MP4");
-        s.text_enabled = true;
+        s.type = MP4, s.source = media.file("clip.MP4"), s.text_enabled = true;
     };
     const Edit srt = [](WorkflowSettings& s) { s.source = "srt://127.0.0.1:9"; };
     struct Case {
@@ -190,9 +169,7 @@ TEST_F(RunnerThreads, UnresolvedYoutubePageEndsDirectRestreamInError) {
     ASSERT_TRUE(ended(w));
     EXPECT_EQ(workflow_state(w), WorkflowState::error);
     EXPECT_EQ(workflow_current_operation(w), "Source resolution failed");
-    std::string log = workflow_log(w);
-    EXPECT_THAT(log, HasSubstr("Workflow ended state=ERROR\n"));
-    EXPECT_THAT(log, ::testing::Not(HasSubstr("Workflow stopped")));
+    EXPECT_THAT(workflow_log(w), AllOf(HasSubstr("Workflow ended state=ERROR\n"), Not(HasSubstr("Workflow stopped"))));
     EXPECT_TRUE(fake_engines().calls_copy().empty());
 
     // A new start after that end closes the old handle and runs again.
@@ -213,8 +190,7 @@ TEST_F(RunnerThreads, OnceStreamedAFailedResolutionIsRetriedNotAnError) {
     ASSERT_TRUE(wait_until([&] { return workflow_log(w).find("retrying") != std::string::npos; }, 15000));
     ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 5000));
     workflow_stop(&w);
-    std::vector<std::string> states = path();
-    EXPECT_EQ(std::find(states.begin(), states.end(), "ERROR"), states.end());
+    EXPECT_THAT(path(), Not(Contains("ERROR")));
     EXPECT_EQ(workflow_last_error(w), "Source resolution failed");
     EXPECT_THAT(workflow_log(w), HasSubstr("Source resolution failed after streaming; retrying\n"));
 }
@@ -225,20 +201,18 @@ TEST_F(RunnerThreads, EveryCaptureAttemptOfARunAddsToOneRecording) {
     ASSERT_TRUE(wait_until([] { return fake_engines().call_count("hls_to_rtmp_engine") >= 2; }, 15000));
     workflow_stop(&w);
     std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
-    ASSERT_GE(calls.size(), 2u);
-    EXPECT_EQ(calls[1].recording_path, calls[0].recording_path);
+    EXPECT_EQ(calls.at(1).recording_path, calls.at(0).recording_path);
 }
 
-TEST_F(RunnerThreads, StopEndsWaitsAndPausesPromptly) {
+// How promptly is judged end to end; here, what a stop leaves behind.
+TEST_F(RunnerThreads, StopEndsWaitsAndPauses) {
     fake_ytdlp_page("", 1 << 30);
     Workflow& waiting = started(youtube(WorkflowType::record_then_push, 600));
     Workflow& pausing = started([](WorkflowSettings& s) { s.source = "srt://127.0.0.1:9"; });
     ASSERT_TRUE(wait_for_state(waiting, WorkflowState::waiting, 10000));
     ASSERT_TRUE(wait_for_state(pausing, WorkflowState::reconnecting, 5000));
     for (Workflow* w : {&waiting, &pausing}) {
-        uint64_t began = tick_ms();
         workflow_stop(w);
-        EXPECT_LT(tick_ms() - began, 1000u);  // a 100 ms slice, not the whole pause
         EXPECT_EQ(workflow_current_operation(*w), "Stopped");
         EXPECT_THAT(workflow_log(*w), HasSubstr("Workflow stopped\n"));
         EXPECT_FALSE(w->thread);
@@ -291,9 +265,7 @@ TEST_F(RunnerThreads, RunnerDeafToStopIsLeftBehindSafely) {
     fake_engines().ignore_stop_ms = 6500;
     Workflow& w = started(DIRECT);
     ASSERT_TRUE(wait_until([] { return fake_engines().calls_copy().size() == 1; }, 5000));
-    uint64_t began = tick_ms();
     workflow_stop(&w);
-    EXPECT_GE(tick_ms() - began, STOP_WAIT_MS - 100);
     EXPECT_EQ(workflow_state(w), WorkflowState::stopped);
     EXPECT_TRUE(workflow_runner_alive(w));
     EXPECT_TRUE(workflow_start(w));  // no second runner
