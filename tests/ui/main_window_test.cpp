@@ -3,6 +3,7 @@
 // player shortcut. Start, stop and restart themselves are the runner tests'.
 #include "ui/main_window.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QPlainTextEdit>
@@ -18,8 +19,9 @@
 
 namespace {
 
-// What the fake editor does when the window opens it.
-struct FakeEditor {
+using ::testing::ElementsAre;
+
+struct FakeEditor {  // what it does when the window opens it
     int calls = 0;
     EditorResult answer = EditorResult::save;
     std::string name = "Added";
@@ -28,11 +30,9 @@ FakeEditor fake_editor;
 
 EditorResult fake_edit(QWidget*, Workflow& workflow) {
     ++fake_editor.calls;
-    if (fake_editor.answer == EditorResult::save) {
-        WorkflowSettings settings = workflow_settings_copy(workflow);
-        settings.name = fake_editor.name;
-        workflow_settings_replace(workflow, settings);
-    }
+    WorkflowSettings settings = workflow_settings_copy(workflow);
+    settings.name = fake_editor.name;
+    if (fake_editor.answer == EditorResult::save) workflow_settings_replace(workflow, settings);
     return fake_editor.answer;
 }
 
@@ -50,11 +50,7 @@ class MainWindowTest : public AppFixture {
     }
 
     MainWindow& open_window() {
-        MainWindowOptions options;
-        options.start_probe = false;
-        options.refresh_timer = false;
-        options.edit = fake_edit;
-        window_ = std::make_unique<MainWindow>(app_, options);
+        window_ = std::make_unique<MainWindow>(app_, MainWindowOptions{false, false, fake_edit});
         return *window_;
     }
     Workflow& named(const std::string& name, WorkflowState state = WorkflowState::stopped) {
@@ -65,6 +61,12 @@ class MainWindowTest : public AppFixture {
     QString cell(int row, int column) { return window_->list()->model()->index(row, column).data().toString(); }
     void click(ThemedButton* MainButtons::*button) { (window_->buttons().*button)->click(); }
     std::string saved() { return read_file(app_.config_path); }
+    // The message boxes shown so far, as icon and text.
+    std::vector<std::pair<MessageIcon, QString>> shown() {
+        std::vector<std::pair<MessageIcon, QString>> out;
+        for (const RecordedMessage& m : dialogs_->messages) out.emplace_back(m.icon, m.text);
+        return out;
+    }
 
     FakeDialogs* dialogs_ = nullptr;
     std::unique_ptr<MainWindow> window_;
@@ -81,13 +83,9 @@ TEST_F(MainWindowTest, RowAndDetailsShowTheWorkflowWithTheKeyMasked) {
     workflow_set_last_error(workflow, "connection failed");
     if (tick_ms() > 70000) workflow.start_tick.store(tick_ms() - 65000);
     MainWindow& window = open_window();
-    EXPECT_EQ(cell(0, 0), QStringLiteral("Test"));
-    EXPECT_EQ(cell(0, 1), QStringLiteral("Record/Push"));
-    EXPECT_EQ(cell(0, 2), QStringLiteral("YouTube"));
-    EXPECT_EQ(cell(0, 3), QStringLiteral("RECORDING"));
-    if (tick_ms() > 70000) {
-        EXPECT_EQ(cell(0, 4), QStringLiteral("00:01:05"));
-    }
+    for (auto [column, text] : {std::pair{0, "Test"}, {1, "Record/Push"}, {2, "YouTube"}, {3, "RECORDING"}})
+        EXPECT_EQ(cell(0, column), QString::fromUtf8(text));
+    EXPECT_TRUE(tick_ms() <= 70000 || cell(0, 4) == QStringLiteral("00:01:05")) << cell(0, 4).toStdString();
     EXPECT_EQ(format_runtime(5000, 5000 + 100ull * 3600 * 1000), QStringLiteral("100:00:00"));
     EXPECT_EQ(format_runtime(0, 999999), QStringLiteral("00:00:00"));  // never started
 
@@ -153,23 +151,19 @@ TEST_F(MainWindowTest, DeleteRefusesActiveWorkflowsAndAsksForTheRest) {
     MainWindow& window = open_window();
     window.select_row(1);
     click(&MainButtons::remove);
-    ASSERT_EQ(dialogs_->messages.size(), 1u);
-    EXPECT_EQ(dialogs_->messages[0].icon, MessageIcon::warning);
-    EXPECT_EQ(dialogs_->messages[0].text, QStringLiteral("Stop the workflow before deleting it."));
     EXPECT_EQ(app_.workflows.size(), 3u);
-
     window.select_row(2);
     dialogs_->answers = {MessageAnswer::no};
     click(&MainButtons::remove);
     EXPECT_EQ(app_.workflows.size(), 3u);
     window.select_row(0);
     click(&MainButtons::remove);  // Yes this time
-    ASSERT_EQ(dialogs_->messages.size(), 3u);
-    EXPECT_EQ(dialogs_->messages[2].icon, MessageIcon::question);
-    EXPECT_EQ(dialogs_->messages[2].text, QStringLiteral("Delete the selected workflow?"));
+    const auto ask = std::pair{MessageIcon::question, QStringLiteral("Delete the selected workflow?")};
+    EXPECT_THAT(shown(),
+                ElementsAre(std::pair{MessageIcon::warning, QStringLiteral("Stop the workflow before deleting it.")},
+                            ask, ask));
     ASSERT_EQ(app_.workflows.size(), 2u);
-    EXPECT_EQ(app_.workflows[0]->settings.name, "B");
-    EXPECT_EQ(app_.workflows[1]->settings.name, "C");
+    EXPECT_EQ(std::tie(app_.workflows[0]->settings.name, app_.workflows[1]->settings.name), std::tuple("B", "C"));
     EXPECT_EQ(cell(1, 0), QStringLiteral("C"));
     EXPECT_EQ(saved().find("\tA\t"), std::string::npos);
     EXPECT_NE(saved().find("\tC\t"), std::string::npos);
@@ -180,10 +174,8 @@ TEST_F(MainWindowTest, FailedStartShowsTheLastError) {
     MainWindow& window = open_window();
     window.select_row(0);
     click(&MainButtons::start);
-    ASSERT_EQ(dialogs_->messages.size(), 1u);
-    EXPECT_EQ(dialogs_->messages[0].icon, MessageIcon::error);
-    EXPECT_EQ(dialogs_->messages[0].title, QStringLiteral("Cannot start"));
-    EXPECT_EQ(dialogs_->messages[0].text, QStringLiteral("This workflow is disabled."));
+    EXPECT_THAT(shown(), ElementsAre(std::pair{MessageIcon::error, QStringLiteral("This workflow is disabled.")}));
+    EXPECT_EQ(dialogs_->messages.at(0).title, QStringLiteral("Cannot start"));
     EXPECT_EQ(cell(0, 3), QStringLiteral("ERROR"));
 }
 
@@ -207,25 +199,23 @@ TEST_F(MainWindowTest, ClosingAsksOncePerActiveWorkflowAndNoKeepsThemRunning) {
     window.show();
     dialogs_->answers = {MessageAnswer::yes, MessageAnswer::no};
     EXPECT_FALSE(window.close());
-    ASSERT_EQ(dialogs_->messages.size(), 2u);
-    for (const RecordedMessage& message : dialogs_->messages) {
-        EXPECT_EQ(message.icon, MessageIcon::question);
-        EXPECT_EQ(message.text, QStringLiteral("Active workflows will be stopped. Exit?"));
-    }
+    const auto exit = std::pair{MessageIcon::question, QStringLiteral("Active workflows will be stopped. Exit?")};
+    EXPECT_THAT(shown(), ElementsAre(exit, exit));  // once per active workflow
     EXPECT_TRUE(window.isVisible());
-    EXPECT_EQ(workflow_state(first), WorkflowState::streaming);
-    EXPECT_EQ(workflow_state(second), WorkflowState::waiting);
-
+    EXPECT_EQ(std::tuple(workflow_state(first), workflow_state(second)),
+              std::tuple(WorkflowState::streaming, WorkflowState::waiting));
     dialogs_->messages.clear();
     EXPECT_TRUE(window.close());  // Yes, Yes
-    EXPECT_EQ(dialogs_->messages.size(), 2u);
-    EXPECT_EQ(workflow_state(first), WorkflowState::stopped);
-    EXPECT_EQ(workflow_state(second), WorkflowState::stopped);
+    EXPECT_THAT(shown(), ElementsAre(exit, exit));
+    EXPECT_EQ(std::tuple(workflow_state(first), workflow_state(second)),
+              std::tuple(WorkflowState::stopped, WorkflowState::stopped));
     EXPECT_EQ(app_.workflows.size(), 3u);  // stopped, not freed
     EXPECT_NE(saved().find("Idle"), std::string::npos);
     EXPECT_EQ(app_.notifier, nullptr);
 }
 
+// Ctrl+V hands the unmasked output to the player; a failed launch and a
+// missing player each say so.
 TEST_F(MainWindowTest, ControlVOpensTheUnmaskedOutputInThePlayer) {
     add_workflow([](WorkflowSettings& s) { s.output_url = "rtmp://host/app/key"; });
     TempDir bin;
@@ -234,25 +224,20 @@ TEST_F(MainWindowTest, ControlVOpensTheUnmaskedOutputInThePlayer) {
     MainWindow& window = open_window();
     window.show();
     window.select_row(0);
-
     qputenv("PATH", QByteArray::fromStdString(bin.path()));
     QTest::keyClick(window.list(), Qt::Key_V, Qt::ControlModifier);
-    ASSERT_EQ(dialogs_->launches.size(), 1u);
-    EXPECT_EQ(dialogs_->launches[0].first, QString::fromStdString(bin.file("vlc")));
-    EXPECT_EQ(dialogs_->launches[0].second, QStringLiteral("rtmp://host/app/key"));
-    EXPECT_TRUE(dialogs_->messages.empty());
-
     dialogs_->launch_result = false;
-    QTest::keyClick(window.details(), Qt::Key_V, Qt::ControlModifier);
+    window.open_output_in_player();
     qputenv("PATH", QByteArray::fromStdString(dir_.path()));
-    QTest::keyClick(&window, Qt::Key_V, Qt::ControlModifier);
+    window.open_output_in_player();
     qputenv("PATH", old_path);
-    ASSERT_EQ(dialogs_->messages.size(), 2u);
-    EXPECT_EQ(dialogs_->messages[0].icon, MessageIcon::warning);
-    EXPECT_EQ(dialogs_->messages[0].text, QStringLiteral("VLC could not open the selected output URL."));
-    EXPECT_EQ(dialogs_->messages[1].icon, MessageIcon::information);
-    EXPECT_EQ(dialogs_->messages[1].text, QStringLiteral("VLC is not installed in its standard location."));
-    EXPECT_EQ(dialogs_->launches.size(), 2u);
+    const auto launch = std::pair{QString::fromStdString(bin.file("vlc")), QStringLiteral("rtmp://host/app/key")};
+    EXPECT_THAT(dialogs_->launches, ElementsAre(launch, launch));
+    EXPECT_THAT(
+        shown(),
+        ElementsAre(
+            std::pair{MessageIcon::warning, QStringLiteral("VLC could not open the selected output URL.")},
+            std::pair{MessageIcon::information, QStringLiteral("VLC is not installed in its standard location.")}));
 }
 
 }  // namespace
