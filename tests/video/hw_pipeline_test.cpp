@@ -4,6 +4,7 @@
 // mended along the way.
 #include "video/hw_pipeline.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -18,6 +19,12 @@
 #include "video/overlay_editor.h"
 
 namespace {
+
+using ::testing::Pointwise;
+
+MATCHER_P(Near, bound, "") {
+    return std::abs(std::get<0>(arg) - std::get<1>(arg)) <= bound;
+}
 
 struct Output {
     std::string stream;
@@ -55,24 +62,15 @@ class HwPipeline : public ::testing::Test {
         small_ = new std::vector<VideoUnit>(read_video_units(dir_->file("small.ts")));
         ASSERT_EQ(small_->size(), 25u);
     }
-    static void TearDownTestSuite() {
-        delete small_;
-        delete dir_;
-    }
+    static void TearDownTestSuite() { delete small_, delete dir_; }
 
     // A red picture and a plain blue band.
     static OverlaySettings settings(const std::string& encoder) {
-        return {.image_enabled = 1,
-                .image_path = dir_->file("logo.png"),
-                .image_x_pct = 50,
-                .image_y_pct = 10,
-                .text_enabled = 1,
-                .text = "Veltrona ticker test line",
-                .font_size = 24,
-                .scroll_speed = 50,
-                .text_color = 0x00FF0000,
-                .background_color = 0x00FF0000,
-                .encoder = encoder};
+        OverlaySettings s;
+        s.image_enabled = 1, s.image_path = dir_->file("logo.png"), s.image_x_pct = 50, s.image_y_pct = 10;
+        s.text_enabled = 1, s.text = "Veltrona ticker test line", s.font_size = 24, s.scroll_speed = 50;
+        s.text_color = s.background_color = 0x00FF0000, s.encoder = encoder;
+        return s;
     }
 
     // Feeds units [first, end); false at the first refusal.
@@ -103,16 +101,13 @@ std::array<int, 3> sample(const std::string& yuv, int index, int x, int y) {
 TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
     ASSERT_TRUE(make_clip(dir_->file("720.ts"), {.seconds = 3, .size = "1280x720", .rate = 30, .b_frames = 2}));
     ASSERT_TRUE(make_clip(dir_->file("1080.ts"), {.seconds = 1, .size = "1920x1080", .rate = 30}));
-    std::vector<VideoUnit> units = read_video_units(dir_->file("720.ts"));
-    std::vector<VideoUnit> tail = read_video_units(dir_->file("1080.ts"));
+    std::vector<VideoUnit> units = read_video_units(dir_->file("720.ts")),
+                           tail = read_video_units(dir_->file("1080.ts"));
     ASSERT_FALSE(units.empty() || tail.empty());
     int64_t end = 0;  // the 720p part's last picture (B-frames: not its last unit)
     for (const VideoUnit& unit : units) end = std::max(end, unit.pts);
     const int64_t shift = end + 3000 - tail.front().pts;  // no B-frames: first is earliest
-    for (VideoUnit& unit : tail) {
-        unit.pts += shift, unit.dts += shift;
-        units.push_back(std::move(unit));
-    }
+    for (VideoUnit& unit : tail) unit.pts += shift, unit.dts += shift, units.push_back(std::move(unit));
 
     PipelinePtr pipeline(hw_pipeline_create(settings("Auto"), collect, &out_, error_));
     ASSERT_TRUE(pipeline) << error_.data();
@@ -147,13 +142,9 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
     // Red picture: 256 x 128 at (512, 59). Blue band: 48 high at y 672,
     // entering from x 1280 at 50 px/s.
     for (int index : {60, 100}) {
-        const std::array<int, 3> red = {76, 85, 255}, blue = {28, 255, 107};
-        const std::array<int, 3> picture = sample(yuv, index, 640, 122),
-                                 band = sample(yuv, index, 1280 - index * 50 / 30 + 12, 694);
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_NEAR(picture[i], red[i], 8) << "picture, frame " << index << " component " << i;
-            EXPECT_NEAR(band[i], blue[i], 8) << "band, frame " << index << " component " << i;
-        }
+        EXPECT_THAT(sample(yuv, index, 640, 122), Pointwise(Near(8), {76, 85, 255})) << "picture, frame " << index;
+        EXPECT_THAT(sample(yuv, index, 1280 - index * 50 / 30 + 12, 694), Pointwise(Near(8), {28, 255, 107}))
+            << "band, frame " << index;
     }
 }
 
