@@ -45,8 +45,12 @@ class RunnerThreads : public AppFixture {
         EXPECT_TRUE(workflow_start(w));
         return w;
     }
-    bool ended(Workflow& w, uint32_t timeout_ms = 10000) {
-        return wait_until([&] { return !workflow_runner_alive(w); }, timeout_ms);
+    bool ended(Workflow& w) {
+        return wait_until([&] { return !workflow_runner_alive(w); }, 10000);
+    }
+    // State, current operation and last error.
+    static std::tuple<WorkflowState, std::string, std::string> status(Workflow& w) {
+        return {workflow_state(w), workflow_current_operation(w), workflow_last_error(w)};
     }
 };
 
@@ -102,8 +106,7 @@ TEST_F(RunnerThreads, StatePathsOfEachType) {
         EXPECT_NE(w.start_tick.load(), 0u);  // kept after the run
         std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
         ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(calls[0].source, c.source);
-        EXPECT_FALSE(calls[0].has_overlay);
+        EXPECT_EQ(std::tie(calls[0].source, calls[0].has_overlay), std::tuple(c.source, false));
         EXPECT_THAT(workflow_log(w), HasSubstr(c.log_line));
     }
 }
@@ -151,9 +154,7 @@ TEST_F(RunnerThreads, FailuresAreRetriedWithTheirOwnLogLines) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.log_line);
         fake_engines().reset();
-        fake_engines().capture = c.capture;
-        fake_engines().loop = c.loop;
-        fake_engines().error_text = c.error_text;
+        fake_engines().capture = c.capture, fake_engines().loop = c.loop, fake_engines().error_text = c.error_text;
         Workflow& w = started(c.edit);
         ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 8000));
         workflow_stop(&w);
@@ -167,8 +168,8 @@ TEST_F(RunnerThreads, UnresolvedYoutubePageEndsDirectRestreamInError) {
     fake_ytdlp_page("");
     Workflow& w = started(youtube(WorkflowType::direct_restream));
     ASSERT_TRUE(ended(w));
+    EXPECT_EQ(std::get<1>(status(w)), "Source resolution failed");
     EXPECT_EQ(workflow_state(w), WorkflowState::error);
-    EXPECT_EQ(workflow_current_operation(w), "Source resolution failed");
     EXPECT_THAT(workflow_log(w), AllOf(HasSubstr("Workflow ended state=ERROR\n"), Not(HasSubstr("Workflow stopped"))));
     EXPECT_TRUE(fake_engines().calls_copy().empty());
 
@@ -184,14 +185,13 @@ TEST_F(RunnerThreads, OnceStreamedAFailedResolutionIsRetriedNotAnError) {
         "n=$(cat \"$0.count\" 2>/dev/null || echo 0); n=$((n+1)); echo $n > \"$0.count\"\n"
         "if [ $n -ge 2 ]; then exit 1; fi\n"
         "echo ZQ_STATUS:is_live; echo http://127.0.0.1:9/yt.m3u8");
-    fake_engines().capture = FakeBehavior::ignore_stop;  // streams a moment, then the source ends
-    fake_engines().ignore_stop_ms = 100;
+    fake_engines().capture = FakeBehavior::ignore_stop, fake_engines().ignore_stop_ms = 100;  // the source ends soon
     Workflow& w = started(youtube(WorkflowType::direct_restream));
     ASSERT_TRUE(wait_until([&] { return workflow_log(w).find("retrying") != std::string::npos; }, 15000));
     ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 5000));
     workflow_stop(&w);
     EXPECT_THAT(path(), Not(Contains("ERROR")));
-    EXPECT_EQ(workflow_last_error(w), "Source resolution failed");
+    EXPECT_EQ(std::get<2>(status(w)), "Source resolution failed");
     EXPECT_THAT(workflow_log(w), HasSubstr("Source resolution failed after streaming; retrying\n"));
 }
 
@@ -224,50 +224,42 @@ TEST_F(RunnerThreads, StartOnARunningWorkflowChangesNothing) {
     ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
     RunnerThread* runner = w.thread.get();
     EXPECT_TRUE(workflow_start(w));
-    EXPECT_EQ(w.thread.get(), runner);
-    EXPECT_EQ(fake_engines().calls_copy().size(), 1u);
+    EXPECT_EQ(std::tuple(w.thread.get(), fake_engines().calls_copy().size()), std::tuple(runner, 1u));
 }
 
-TEST_F(RunnerThreads, InvalidStartIsRefusedWithTheReason) {
+// A start that validation refuses, and a restart after the output was emptied.
+TEST_F(RunnerThreads, RefusedStartsEndInErrorWithTheReason) {
     Workflow& w = add_workflow([](WorkflowSettings& s) { s.enabled = false; });
     EXPECT_FALSE(workflow_start(w));
-    EXPECT_EQ(workflow_state(w), WorkflowState::error);
-    EXPECT_EQ(workflow_current_operation(w), "Validation failed");
-    EXPECT_EQ(workflow_last_error(w), "This workflow is disabled.");
+    EXPECT_EQ(status(w), std::tuple(WorkflowState::error, "Validation failed", "This workflow is disabled."));
     EXPECT_EQ(statuses().size(), 1u);
     EXPECT_FALSE(w.thread);
+    Workflow& running = started(DIRECT);
+    ASSERT_TRUE(wait_for_state(running, WorkflowState::streaming, 5000));
+    WorkflowSettings s = workflow_settings_copy(running);
+    s.output_url.clear();
+    workflow_settings_replace(running, s);
+    workflow_restart(running);
+    EXPECT_EQ(std::get<2>(status(running)), "RTMP/RTMPS output URL is required.");
+    EXPECT_EQ(workflow_state(running), WorkflowState::error);
+    EXPECT_FALSE(workflow_runner_alive(running));
 }
 
 TEST_F(RunnerThreads, StopOfANeverStartedWorkflowLeavesTheFlagForTheNextStart) {
     Workflow& w = add_workflow(DIRECT);
     workflow_stop(&w);
-    EXPECT_EQ(workflow_state(w), WorkflowState::stopped);
-    EXPECT_EQ(w.stop_requested.load(), 1u);
+    EXPECT_EQ(std::tuple(workflow_state(w), w.stop_requested.load()), std::tuple(WorkflowState::stopped, 1u));
     ASSERT_TRUE(workflow_start(w));
     EXPECT_EQ(w.stop_requested.load(), 0u);
     EXPECT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
 }
 
-TEST_F(RunnerThreads, RestartWithEmptiedOutputEndsInError) {
-    Workflow& w = started(DIRECT);
-    ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
-    WorkflowSettings s = workflow_settings_copy(w);
-    s.output_url.clear();
-    workflow_settings_replace(w, s);
-    workflow_restart(w);
-    EXPECT_EQ(workflow_state(w), WorkflowState::error);
-    EXPECT_EQ(workflow_last_error(w), "RTMP/RTMPS output URL is required.");
-    EXPECT_FALSE(workflow_runner_alive(w));
-}
-
 TEST_F(RunnerThreads, RunnerDeafToStopIsLeftBehindSafely) {
-    fake_engines().capture = FakeBehavior::ignore_stop;
-    fake_engines().ignore_stop_ms = 6500;
+    fake_engines().capture = FakeBehavior::ignore_stop, fake_engines().ignore_stop_ms = 6500;
     Workflow& w = started(DIRECT);
     ASSERT_TRUE(wait_until([] { return fake_engines().calls_copy().size() == 1; }, 5000));
     workflow_stop(&w);
-    EXPECT_EQ(workflow_state(w), WorkflowState::stopped);
-    EXPECT_TRUE(workflow_runner_alive(w));
+    EXPECT_EQ(std::tuple(workflow_state(w), workflow_runner_alive(w)), std::tuple(WorkflowState::stopped, true));
     EXPECT_TRUE(workflow_start(w));  // no second runner
     EXPECT_EQ(fake_engines().calls_copy().size(), 1u);
     // Deleting it now must not free the record under the runner, which still
