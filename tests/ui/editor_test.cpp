@@ -35,8 +35,7 @@ TEST_F(EditorTest, FailedCheckWarnsFocusesAndLeavesTheRecordAlone) {
     WorkflowEditor editor(nullptr, record);
     const EditorControls& c = editor.controls();
     editor.show();
-    c.name->setText(QStringLiteral("Renamed"));
-    c.output->setText(QStringLiteral("rtmp://host/"));
+    c.name->setText("Renamed"), c.output->setText("rtmp://host/");
     EXPECT_FALSE(editor.save());
     ASSERT_EQ(dialogs_->messages.size(), 1u);
     const RecordedMessage& m = dialogs_->messages[0];
@@ -55,23 +54,13 @@ TEST_F(EditorTest, SaveWritesEveryFieldInOneStep) {
     Workflow& record = add_workflow([](WorkflowSettings& s) { s.audio_codec = "mp3"; });
     WorkflowEditor editor(nullptr, record);
     const EditorControls& c = editor.controls();
-    c.type->setCurrentIndex(0);
-    c.name->setText(QStringLiteral("Main stage"));
-    c.enabled->setChecked(false);
-    c.image_enabled->setChecked(true);
-    c.image_path->setText(QString::fromStdString(dir_.file("logo.png")));
-    c.image_x->setCurrentIndex(12);
-    c.image_y->setCurrentIndex(99);
-    c.image_scale->setText(QStringLiteral("75"));
-    c.text_enabled->setChecked(true);
-    c.text->setText(QStringLiteral("Hello"));
-    c.text_bottom->setCurrentIndex(5);
-    c.font_size->setText(QStringLiteral("99999999999"));  // held at the int range
-    c.text_color->setText(QStringLiteral("#ff8800"));
-    c.background_color->setText(QStringLiteral("#000010"));
-    c.scroll_speed->setCurrentIndex(19);
-    c.encoder->setCurrentIndex(2);
-    c.bitrate->setText(QStringLiteral("8M"));
+    c.type->setCurrentIndex(0), c.name->setText("Main stage"), c.enabled->setChecked(false);
+    c.image_enabled->setChecked(true), c.image_path->setText(QString::fromStdString(dir_.file("logo.png")));
+    c.image_x->setCurrentIndex(12), c.image_y->setCurrentIndex(99), c.image_scale->setText("75");
+    c.text_enabled->setChecked(true), c.text->setText("Hello"), c.text_bottom->setCurrentIndex(5);
+    c.font_size->setText("99999999999");  // held at the int range
+    c.text_color->setText("#ff8800"), c.background_color->setText("#000010"), c.scroll_speed->setCurrentIndex(19);
+    c.encoder->setCurrentIndex(2), c.bitrate->setText("8M");
     ASSERT_TRUE(editor.save());
     EXPECT_EQ(editor.result(), QDialog::Accepted);
 
