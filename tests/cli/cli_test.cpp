@@ -37,7 +37,6 @@ MATCHER_P2(Result, code, out, "") {
 class CliTest : public ::testing::Test {
   protected:
     void SetUp() override { fake_engines().reset(); }
-
     CliResult cli(std::vector<std::string> args) {
         args.insert(args.begin(), {"veltrona-cli", "--data-dir", dir.path()});
         std::vector<char*> argv;
@@ -48,12 +47,10 @@ class CliTest : public ::testing::Test {
         std::string out = ::testing::internal::GetCapturedStdout();
         return {code, out, ::testing::internal::GetCapturedStderr()};
     }
-
     CliResult add_direct(const std::string& name, const std::string& output = "rtmp://127.0.0.1:9/live/SECRET") {
         return cli({"add", "--type", "direct", "--name", name, "--source-type", "direct", "--source",
                     "http://127.0.0.1:9/live.m3u8", "--output", output});
     }
-
     TempDir dir;
 };
 
@@ -63,12 +60,10 @@ TEST_F(CliTest, AddListAndCheck) {
                    "rtmps://127.0.0.1/app/KEY2", "--poll-seconds", "3"})
                   .out,
               "2\n");
-
     EXPECT_THAT(cli({"list"}), Result(0,
                                       "1\tMain show\tDirect\tDirect\tSTOPPED\trtmp://127.0.0.1:9/live/********\n"
                                       "2\tLater\tRecord/Push\tYouTube\tSTOPPED\trtmps://127.0.0.1/app/********\n"));
     EXPECT_THAT(read_file(dir.file("config.tsv")), HasSubstr("\t15\t5\t0\t1\t1\t50\t"));  // poll 3 -> 15
-
     EXPECT_THAT(cli({"check", "1"}), Result(0, "Workflow 1 is ready to run.\n"));
 }
 
@@ -181,7 +176,6 @@ TEST_F(CliTest, ConfigWatchAppliesSavedOverlayFieldsThroughTheRevision) {
     Workflow& workflow = *running.workflows[0];
     ConfigWatch watch;
     config_watch_start(watch, running.config_path);
-
     ASSERT_EQ(cli({"edit", "1", "--text", "New ticker", "--background-color", "#00FF00", "--name", "Renamed"}).code, 0);
     watch.next_check_ms = 0;
     ConfigWatchNews news = config_watch_poll(watch, {&workflow});
@@ -190,7 +184,6 @@ TEST_F(CliTest, ConfigWatchAppliesSavedOverlayFieldsThroughTheRevision) {
     EXPECT_EQ(std::tie(s.text, s.background_color, s.name),
               std::make_tuple("New ticker", 0x00FF00u, "Main"));  // the name waits for the next run
     EXPECT_EQ(workflow.revision.load(), 1u);
-
     watch.next_check_ms = 0;
     EXPECT_TRUE(config_watch_poll(watch, {&workflow}).updated.empty());  // nothing new saved
     ASSERT_EQ(cli({"edit", "1", "--name", "Again"}).code, 0);

@@ -75,7 +75,6 @@ TEST_F(HlsEnginesTest, SourceClockJumpsBecomeOneRisingPacedTimeline) {
     double took = static_cast<double>(tick_ms() - began) / 1000.0;
     grower.join();
     EXPECT_EQ(result, 1) << error_view(error);
-
     nginx.stop();
     std::string recording = nginx.recording("jumps");
     ASSERT_FALSE(recording.empty());
@@ -101,7 +100,6 @@ TEST_F(HlsEnginesTest, AFullRecordingDiskStopsTheRecordingNotTheStream) {
     // The engine joins at the last two segments: room for about one and a half.
     const size_t first = made[made.size() - 2].bytes.size(), second = made.back().bytes.size();
     write_file(disk + "/filler", std::string((4u << 20) - first - second / 2 - 8192, 'x'));
-
     TextLog notices;
     Error error{};
     Event stop;

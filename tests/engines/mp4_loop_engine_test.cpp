@@ -56,7 +56,6 @@ TEST(Mp4LoopTest, PassesGoOnWithCompositionTimesAndFreshSettings) {
         std::this_thread::sleep_for(std::chrono::milliseconds(3300));  // into the fourth pass
         run.stop();
         server.join();
-
         EXPECT_EQ(run.result, 1) << error_view(run.error);
         EXPECT_EQ(run.status, overlay ? "Looping MP4 with hardware overlays; video encoder: libx264 (software)"
                                       : "Looping MP4 without transcoding");

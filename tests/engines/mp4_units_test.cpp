@@ -110,7 +110,6 @@ class Mp4UnitsTest : public ::testing::Test {
     }
     static void TearDownTestSuite() { delete dir_; }
     void SetUp() override { ASSERT_TRUE(ok_) << "ffmpeg could not make the fixtures"; }
-
     static inline TempDir* dir_ = nullptr;
     static inline bool ok_ = false;
 };
@@ -134,7 +133,6 @@ TEST_F(Mp4UnitsTest, APassOpensWithTheParameterSetsAndKeepsDecodeOrderInStep) {
         const bool b_frames = file == std::string("bframes.mp4");
         EXPECT_TRUE(!b_frames || video->dts == 0) << video->dts;  // the decode shift is undone
         EXPECT_NEAR(static_cast<double>(video->pts), static_cast<double>(audio->pts), 90.0 * 25);
-
         size_t with_sps = 0;
         int64_t last_dts = -1;
         bool reordered = false;

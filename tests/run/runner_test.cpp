@@ -172,7 +172,6 @@ TEST_F(RunnerThreads, UnresolvedYoutubePageEndsDirectRestreamInError) {
     EXPECT_EQ(workflow_state(w), WorkflowState::error);
     EXPECT_THAT(workflow_log(w), AllOf(HasSubstr("Workflow ended state=ERROR\n"), Not(HasSubstr("Workflow stopped"))));
     EXPECT_TRUE(fake_engines().calls_copy().empty());
-
     // A new start after that end closes the old handle and runs again.
     fake_ytdlp_page("http://127.0.0.1:9/yt.m3u8");
     ASSERT_TRUE(workflow_start(w));

@@ -15,6 +15,10 @@
 
 namespace {
 
+using ::testing::AllOf;
+using ::testing::Contains;
+using ::testing::Not;
+
 class ToolsTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(ensure_directory(dir.file("tools"))); }
@@ -32,8 +36,7 @@ class ToolsTest : public ::testing::Test {
 TEST_F(ToolsTest, CaptureCases) {
     const struct {
         const char* body;
-        uint32_t limit_ms;
-        uint32_t exit_code;
+        uint32_t limit_ms, exit_code;
         std::string output;
     } cases[] = {
         {"for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done", 10000, 0,
@@ -65,24 +68,23 @@ TEST_F(ToolsTest, FindingPrefersToolsBesideTheProgramThenPath) {
     ASSERT_TRUE(ensure_directory(path_dir));
     write_file(path_dir + "/helper", "#!/bin/sh\n", 0755);
     setenv("PATH", ("/nonexistent:" + path_dir).c_str(), 1);
-    std::string found;
-    EXPECT_TRUE(tool_find(dir.path(), "helper", &found));
-    EXPECT_EQ(found, path_dir + "/helper");
+    auto find = [](const std::string& program_dir, const char* name) {
+        std::string found;
+        return tool_find(program_dir, name, &found) ? found : "(none)";
+    };
+    EXPECT_EQ(find(dir.path(), "helper"), path_dir + "/helper");
     script("helper", "");
-    EXPECT_TRUE(tool_find(dir.path(), "helper", &found));
-    EXPECT_EQ(found, dir.file("tools/helper"));
-    EXPECT_FALSE(tool_find(dir.path(), "absent-tool", &found));
+    EXPECT_EQ(find(dir.path(), "helper"), dir.file("tools/helper"));
+    EXPECT_EQ(find(dir.path(), "absent-tool"), "(none)");
     script("bad", "exit 2");  // a probe needs exit code 0
-    EXPECT_TRUE(tool_probe(dir.path(), "helper", "--version"));
-    EXPECT_FALSE(tool_probe(dir.path(), "bad", "--version"));
-
+    EXPECT_TRUE(tool_probe(dir.path(), "helper", "--version") && !tool_probe(dir.path(), "bad", "--version"));
     // A search-path hit of 260 characters or more counts as missing.
     std::string deep = dir.path();
     while (deep.size() < 260) deep += "/deeper-folder";
     ASSERT_TRUE(ensure_directory(deep));
     write_file(deep + "/far-tool", "#!/bin/sh\nexit 0\n", 0755);
     setenv("PATH", deep.c_str(), 1);
-    EXPECT_FALSE(tool_find("", "far-tool", &found));
+    EXPECT_EQ(find("", "far-tool"), "(none)");
     EXPECT_FALSE(tool_probe("", "far-tool", "--version"));
     setenv("PATH", old_path.c_str(), 1);
 }
@@ -92,13 +94,13 @@ TEST_F(ToolsTest, YtDlpArgumentsNameTheBundledNodeRuntime) {
     const std::string page = "https://youtu.be/x\"y";
     std::vector<std::string> args = ytdlp_arguments(dir.path(), page).args;
     EXPECT_EQ(args.back(), page);
-    EXPECT_THAT(args, ::testing::Contains("ZQ_STATUS:%(live_status)s"));  // what the answer's reader looks for
-    EXPECT_THAT(args, ::testing::Not(::testing::Contains("--js-runtimes")));
+    EXPECT_THAT(args,
+                AllOf(Contains("ZQ_STATUS:%(live_status)s"), Not(Contains("--js-runtimes"))));  // what the reader needs
     ASSERT_TRUE(ensure_directory(dir.file("tools/node")));
     write_file(dir.file("tools/node/node"), "", 0755);
     args = ytdlp_arguments(dir.path(), page).args;
-    EXPECT_THAT(args, ::testing::Contains("node:" + dir.file("tools/node/node")));
     EXPECT_EQ(args.back(), page);
+    EXPECT_THAT(args, Contains("node:" + dir.file("tools/node/node")));
 }
 
 TEST(YtdlpAnswer, Shapes) {

@@ -25,7 +25,6 @@ class EditorTest : public AppFixture {
         ui_hooks_reset();
         AppFixture::TearDown();
     }
-
     FakeDialogs* dialogs_ = nullptr;
 };
 
@@ -63,7 +62,6 @@ TEST_F(EditorTest, SaveWritesEveryFieldInOneStep) {
     c.encoder->setCurrentIndex(2), c.bitrate->setText("8M");
     ASSERT_TRUE(editor.save());
     EXPECT_EQ(editor.result(), QDialog::Accepted);
-
     const WorkflowSettings s = workflow_settings_copy(record);
     EXPECT_EQ(std::tie(s.name, s.type, s.enabled, s.image_enabled, s.image_x_pct, s.image_y_pct, s.image_scale_pct),
               std::make_tuple(std::string("Main stage"), WorkflowType::overlay_stream, false, true, 12, 99, 75));

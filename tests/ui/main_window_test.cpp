@@ -51,7 +51,6 @@ class MainWindowTest : public AppFixture {
         ui_hooks_reset();
         AppFixture::TearDown();
     }
-
     MainWindow& open_window() {
         window_ = std::make_unique<MainWindow>(app_, MainWindowOptions{false, false, fake_edit});
         return *window_;
@@ -70,7 +69,6 @@ class MainWindowTest : public AppFixture {
         for (const RecordedMessage& m : dialogs_->messages) out.emplace_back(m.icon, m.text);
         return out;
     }
-
     FakeDialogs* dialogs_ = nullptr;
     std::unique_ptr<MainWindow> window_;
 };
@@ -89,7 +87,6 @@ TEST_F(MainWindowTest, RowAndDetailsShowTheWorkflowWithTheKeyMasked) {
     EXPECT_TRUE(tick_ms() <= 70000 || cell(0, 4) == QStringLiteral("00:01:05")) << cell(0, 4).toStdString();
     EXPECT_EQ(format_runtime(5000, 5000 + 100ull * 3600 * 1000), QStringLiteral("100:00:00"));
     EXPECT_EQ(format_runtime(0, 999999), QStringLiteral("00:00:00"));  // never started
-
     EXPECT_EQ(window.details()->toPlainText(), QString::fromUtf8(NO_SELECTION_TEXT));
     window.select_row(0);
     EXPECT_EQ(window.details()->toPlainText(),
@@ -123,7 +120,6 @@ TEST_F(MainWindowTest, AddAndEditSaveOnlyWhenTheEditorSaves) {
     EXPECT_EQ(first.revision.load(), 1u);
     EXPECT_EQ(std::tuple(cell(0, 0), cell(1, 0)), std::tuple(QStringLiteral("After"), QStringLiteral("Added")));
     EXPECT_THAT(saved(), AllOf(HasSubstr("\tAdded\t"), HasSubstr("\tAfter\t")));
-
     fake_editor.answer = EditorResult::cancel;
     const uint32_t next_id = app_.next_id;
     click(&MainButtons::edit);
@@ -131,7 +127,6 @@ TEST_F(MainWindowTest, AddAndEditSaveOnlyWhenTheEditorSaves) {
     click(&MainButtons::add);
     EXPECT_EQ(std::tuple(app_.workflows.size(), window.list()->model()->rowCount()), std::tuple(2u, 2));
     EXPECT_EQ(app_.next_id, next_id + 1);  // the id of the dropped record is not reused
-
     while (app_.workflows.size() < MAX_WORKFLOWS) app_.workflows.emplace_back(workflow_create(app_));
     fake_editor.calls = 0;
     click(&MainButtons::add);

@@ -63,7 +63,6 @@ class HwPipeline : public ::testing::Test {
         ASSERT_EQ(small_->size(), 25u);
     }
     static void TearDownTestSuite() { delete small_, delete dir_; }
-
     // A red picture and a plain blue band.
     static OverlaySettings settings(const std::string& encoder) {
         OverlaySettings s;
@@ -72,7 +71,6 @@ class HwPipeline : public ::testing::Test {
         s.text_color = s.background_color = 0x00FF0000, s.encoder = encoder;
         return s;
     }
-
     // Feeds units [first, end); false at the first refusal.
     static bool feed(HwVideoPipeline* pipeline, const std::vector<VideoUnit>& units, size_t first, size_t end,
                      std::span<char> error) {
@@ -81,7 +79,6 @@ class HwPipeline : public ::testing::Test {
         }
         return true;
     }
-
     static TempDir* dir_;
     static std::vector<VideoUnit>* small_;
     Output out_;
@@ -108,13 +105,11 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
     for (const VideoUnit& unit : units) end = std::max(end, unit.pts);
     const int64_t shift = end + 3000 - tail.front().pts;  // no B-frames: first is earliest
     for (VideoUnit& unit : tail) unit.pts += shift, unit.dts += shift, units.push_back(std::move(unit));
-
     PipelinePtr pipeline(hw_pipeline_create(settings("Auto"), collect, &out_, error_));
     ASSERT_TRUE(pipeline) << error_.data();
     ASSERT_TRUE(feed(pipeline.get(), units, 0, units.size(), error_)) << error_.data();
     ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error_), 1) << error_.data();
     EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()), "libx264 (software)");
-
     // Every unit out as one unit, times increasing though the source has
     // B-frames; a key frame with headers every 2 s of media time, none further apart.
     ASSERT_EQ(out_.pts.size(), units.size());
@@ -127,13 +122,11 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
         EXPECT_LE(out_.pts[i] - last_key, 180000) << i;
         last_key = out_.pts[i];
     }
-
     const std::string h264 = dir_->file("out.h264"), yuv_path = dir_->file("out.yuv");
     write_file(h264, out_.stream);
     // The 1080p part scaled to the encoder's size; no B-frames.
     for (const std::string& line : probe_lines(h264, "", "frame=pict_type,width,height"))
         EXPECT_TRUE(line.starts_with("1280,720,") && line.find('B') == line.npos) << line;
-
     ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", h264, "-fps_mode", "passthrough", "-f",
                            "rawvideo", "-pix_fmt", "yuv420p", yuv_path}),
               0);

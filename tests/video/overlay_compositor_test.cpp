@@ -74,7 +74,6 @@ TEST(OverlayBlend, MatchesTheRulesBitForBitOnNv12AndPlanarFrames) {
         for (uint8_t& byte : nv12) byte = uint8_t(random());
         Bytes want = nv12, luma(nv12.begin(), nv12.begin() + P * H), cb = split(nv12, 0), cr = split(nv12, 1);
         reference_blend(b, want, W, H, P);
-
         overlay_blend(b, {nv12.data(), nv12.data() + P * H, nv12.data() + P * H + 1, P, P, 2, W, H});
         EXPECT_EQ(nv12, want) << w << "x" << h << " at " << x << "," << y;
         overlay_blend(b, {luma.data(), cb.data(), cr.data(), P, C, 1, W, H});
@@ -171,7 +170,6 @@ TEST_F(OverlayPrepare, BandIsTwiceTheFontSizeOpaqueAndBlackForTheNoColourValue) 
     EXPECT_EQ(Bytes(band.pixels.begin(), band.pixels.begin() + 4), (Bytes{0, 0, 0, 255}));
     overlay_place_band(settings, 1280, 720, 0, 1, band);
     EXPECT_EQ(band.y, 720 - 712 - 80);  // its top 72 rows are off the frame
-
     settings.text = "";
     EXPECT_TRUE(overlay_prepare_band(settings, band));
     EXPECT_TRUE(band.pixels.empty());
@@ -188,24 +186,20 @@ TEST(OverlayCompositor, RevisionChangeRebuildsAndRestartsTheTicker) {
     uint8_t* chroma = frame.data() + 320 * 240;
     const Yuv420View view = {frame.data(), chroma, chroma + 1, 320, 320, 2, 320, 240};
     std::array<char, 128> error{};
-
     overlay_compositor_paint(compositor, view, 0);
     overlay_compositor_paint(compositor, view, 50000000);  // 5 s: 250 px in
     EXPECT_EQ(compositor.band.x, 320 - 250);
     ASSERT_TRUE(overlay_compositor_update(compositor, 320, error));
     EXPECT_EQ(editor.fetches, 0);  // nothing changed
-
-    editor.revision = 1;  // confirmed without changes: still rebuilt and restarted
+    editor.revision = 1;           // confirmed without changes: still rebuilt and restarted
     ASSERT_TRUE(overlay_compositor_update(compositor, 320, error));
     EXPECT_EQ(editor.fetches, 1);
     overlay_compositor_paint(compositor, view, 60000000);
     EXPECT_EQ(compositor.band.x, 320);
-
     editor.values.image_enabled = 1, editor.values.image_path = "/nonexistent/logo.png", editor.revision = 2;
     EXPECT_FALSE(overlay_compositor_update(compositor, 320, error));
     EXPECT_STREQ(error.data(), "live overlay update failed (0x80004005)");
     EXPECT_EQ(compositor.revision_seen, 1u);
-
     // An edit confirmed between the engine's snapshot and the first frame is not lost.
     editor.values.image_enabled = 0;
     OverlayCompositor late;

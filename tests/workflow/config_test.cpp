@@ -46,7 +46,6 @@ class ConfigTest : public ::testing::Test {
         w->settings = s;
         app.workflows.push_back(std::move(w));
     }
-
     TempDir dir;
     AppContext app;
 };
@@ -73,7 +72,6 @@ TEST_F(ConfigTest, SavesAKnownListByteForByteAndReadsItBack) {
     ASSERT_EQ(stat(app.config_path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);  // it holds stream keys
     EXPECT_FALSE(path_exists(app.config_path + ".tmp"));
-
     // Every field reads back: saving what was loaded gives the same bytes.
     app.workflows.clear();
     ASSERT_TRUE(config_load(app));
