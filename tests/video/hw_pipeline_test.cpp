@@ -143,28 +143,22 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
 
 // Damaged units are skipped as a player would. At a loop restart (the same
 // units again, times stepping back) every unit still comes out with its own
-// time, and the restart is a key frame. A confirmed edit is fetched once,
-// between two frames. Empty input is refused without an error, and a
-// pipeline that never opened its encoder finishes cleanly.
-TEST_F(HwPipeline, DamagedUnitsLoopRestartsAndLiveEditsKeepTheStreamGoing) {
+// time, and the restart is a key frame. Empty input is refused without an
+// error, and a pipeline that never opened its encoder finishes cleanly. (A
+// live edit's fetch is the compositor's test; its failure is below.)
+TEST_F(HwPipeline, DamagedUnitsAndLoopRestartsKeepTheStreamGoing) {
     PipelinePtr idle(hw_pipeline_create(settings("Auto"), collect, &out_, error_));
     EXPECT_EQ(hw_pipeline_feed(idle.get(), {}, 0, 0, error_), 0);
     EXPECT_STREQ(error_.data(), "");
     EXPECT_EQ(hw_pipeline_finish(idle.get(), error_), 1);
-    OverlayEditor editor;
-    editor.values = settings("Software H.264");
-    editor.watch();
-    PipelinePtr pipeline(hw_pipeline_create(editor.values, collect, &out_, error_));
+    PipelinePtr pipeline(hw_pipeline_create(settings("Software H.264"), collect, &out_, error_));
     ASSERT_TRUE(pipeline);
     const std::vector<uint8_t> slice_without_headers = {0, 0, 0, 1, 0x65, 0x88, 0x84, 0, 0x33, 0xFF};
     const std::vector<uint8_t> noise = {0, 0, 1, 0x67, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 1, 0x68, 0xFF};
     EXPECT_EQ(hw_pipeline_feed(pipeline.get(), slice_without_headers, 0, 0, error_), 1);
     EXPECT_EQ(hw_pipeline_feed(pipeline.get(), noise, 3600, 3600, error_), 1) << error_.data();
     EXPECT_EQ(hw_pipeline_feed(nullptr, noise, 3600, 3600, error_), 0);
-    ASSERT_TRUE(feed(pipeline.get(), *small_, 0, 10, error_)) << error_.data();
-    editor.revision = 1;
-    ASSERT_TRUE(feed(pipeline.get(), *small_, 10, 25, error_)) << error_.data();
-    EXPECT_EQ(editor.fetches, 1);
+    ASSERT_TRUE(feed(pipeline.get(), *small_, 0, 25, error_)) << error_.data();
     ASSERT_TRUE(feed(pipeline.get(), *small_, 0, 25, error_)) << error_.data();
     ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error_), 1) << error_.data();
     ASSERT_EQ(out_.pts.size(), 50u);
