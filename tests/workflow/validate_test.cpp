@@ -64,16 +64,7 @@ void apply(const Edit& e, WorkflowSettings& s) {
     if (e.recording_dir) s.recording_dir = e.recording_dir;
 }
 
-class ValidateTest : public AppFixture {
-  protected:
-    std::string message_for(const std::function<void(WorkflowSettings&)>& edit) {
-        Workflow& w = add_workflow(edit);
-        std::string message;
-        bool ok = workflow_validate(w, &message);
-        EXPECT_EQ(ok, message.empty());
-        return message;
-    }
-};
+class ValidateTest : public AppFixture {};
 
 constexpr const char* NO_KEY = "The RTMP/RTMPS output URL has no stream key. Use rtmp://host/app/stream-key.";
 constexpr const char* UNWRITABLE = "Recording directory is not writable.";
@@ -112,8 +103,10 @@ TEST_F(ValidateTest, ChecksInOrderWithTheirMessages) {
         {{.type = MP4, .source = media.file("clip.mp4"), .recording_dir = ""}, ""},
         {{.source = "srt://host:9000"}, ""},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(message_for([&](WorkflowSettings& s) { apply(c.first, s); }), c.second) << c.first.source;
+    for (const auto& [edit, message] : cases) {
+        std::string said;
+        const bool ok = workflow_validate(add_workflow([&](WorkflowSettings& s) { apply(edit, s); }), &said);
+        EXPECT_EQ(std::tie(ok, said), std::tuple(message.empty(), message)) << edit.source;
     }
 }
 
