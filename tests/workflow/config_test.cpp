@@ -28,23 +28,18 @@ std::string record(const std::string& id, const std::string& name, const std::st
 class ConfigTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        app.data_dir = dir.path();
-        app.config_path = dir.file("config.tsv");
-        app.logs_dir = dir.file("logs");
-        app.recordings_dir = dir.file("rec");
+        app.data_dir = dir.path(), app.config_path = dir.file("config.tsv");
+        app.logs_dir = dir.file("logs"), app.recordings_dir = dir.file("rec");
     }
     bool load(const std::string& content) {
-        app.workflows.clear();
-        app.next_id = 1;
+        app.workflows.clear(), app.next_id = 1;
         write_file(app.config_path, content);
         return config_load(app);
     }
     WorkflowSettings& settings(size_t index) { return app.workflows.at(index)->settings; }
     void add(uint32_t id, const WorkflowSettings& s) {
-        WorkflowPtr w(workflow_create(app));
-        w->id = id;
-        w->settings = s;
-        app.workflows.push_back(std::move(w));
+        Workflow* w = app.workflows.emplace_back(workflow_create(app)).get();
+        w->id = id, w->settings = s;
     }
     TempDir dir;
     AppContext app;
