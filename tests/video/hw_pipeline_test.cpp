@@ -74,18 +74,15 @@ class HwPipeline : public ::testing::Test {
     // Feeds units [first, end); false at the first refusal.
     static bool feed(HwVideoPipeline* pipeline, const std::vector<VideoUnit>& units, size_t first, size_t end,
                      std::span<char> error) {
-        for (size_t i = first; i < end; ++i) {
+        for (size_t i = first; i < end; ++i)
             if (!hw_pipeline_feed(pipeline, units[i].bytes, units[i].pts, units[i].dts, error)) return false;
-        }
         return true;
     }
-    static TempDir* dir_;
-    static std::vector<VideoUnit>* small_;
+    static inline TempDir* dir_ = nullptr;
+    static inline std::vector<VideoUnit>* small_ = nullptr;
     Output out_;
     std::array<char, 256> error_{};
 };
-TempDir* HwPipeline::dir_ = nullptr;
-std::vector<VideoUnit>* HwPipeline::small_ = nullptr;
 
 // Y, U, V of frame `index` at (x, y) in raw 1280x720 4:2:0.
 std::array<int, 3> sample(const std::string& yuv, int index, int x, int y) {
