@@ -75,10 +75,7 @@ TEST_F(EditorTest, SaveWritesEveryFieldInOneStep) {
 TEST_F(EditorTest, StoredValuesOutsideTheListsOpenOnANearbyEntry) {
     Workflow& record = add_workflow([](WorkflowSettings& s) {
         s.type = static_cast<WorkflowType>(5);  // unknown: opens as Direct Restream
-        s.image_x_pct = 150;
-        s.image_y_pct = -3;
-        s.scroll_speed = 55;
-        s.background_color = 0xFFFFFFFFu;
+        s.image_x_pct = 150, s.image_y_pct = -3, s.scroll_speed = 55, s.background_color = 0xFFFFFFFFu;
     });
     WorkflowEditor editor(nullptr, record);
     const EditorControls& c = editor.controls();
@@ -93,11 +90,9 @@ TEST_F(EditorTest, TypeChangesKeepUnsavedValues) {
     Workflow& record = add_workflow([](WorkflowSettings& s) { s.type = WorkflowType::overlay_stream; });
     WorkflowEditor editor(nullptr, record);
     const EditorControls& c = editor.controls();
-    c.text->setText(QStringLiteral("Unsaved"));
-    c.image_x->setCurrentIndex(33);
+    c.text->setText("Unsaved"), c.image_x->setCurrentIndex(33);
     for (int type_index : {1, 2, 3, 0}) c.type->setCurrentIndex(type_index);  // the overlay group hidden and back
-    EXPECT_EQ(c.text->text(), QStringLiteral("Unsaved"));
-    EXPECT_EQ(c.image_x->currentIndex(), 33);
+    EXPECT_EQ(std::tuple(c.text->text(), c.image_x->currentIndex()), std::tuple(QStringLiteral("Unsaved"), 33));
     EXPECT_EQ(workflow_settings_copy(record).text, "");
 }
 
@@ -106,17 +101,15 @@ TEST_F(EditorTest, ColourChooserWritesBlueGreenRedAndCancelChangesNothing) {
     WorkflowEditor editor(nullptr, record);
     const EditorControls& c = editor.controls();
     editor.show();
-    c.text_color->setText(QStringLiteral("#102030"));
-    dialogs_->colour_answer = QColor(0xAB, 0xCD, 0xEF);
+    c.text_color->setText("#102030"), dialogs_->colour_answer = QColor(0xAB, 0xCD, 0xEF);
     c.text_color_pick->click();
-    EXPECT_EQ(dialogs_->colour_initial, QColor(0x10, 0x20, 0x30));
-    EXPECT_EQ(c.text_color->text(), QStringLiteral("#ABCDEF"));
+    EXPECT_EQ(std::tuple(dialogs_->colour_initial, c.text_color->text()),
+              std::tuple(QColor(0x10, 0x20, 0x30), QStringLiteral("#ABCDEF")));
     EXPECT_EQ(editor.focusWidget(), c.text_color);
-    c.background_color->setText(QStringLiteral("nonsense"));
-    dialogs_->colour_answer.reset();
+    c.background_color->setText("nonsense"), dialogs_->colour_answer.reset();
     c.background_color_pick->click();
-    EXPECT_EQ(dialogs_->colour_initial, QColor(Qt::black));
-    EXPECT_EQ(c.background_color->text(), QStringLiteral("nonsense"));
+    EXPECT_EQ(std::tuple(dialogs_->colour_initial, c.background_color->text()),
+              std::tuple(QColor(Qt::black), QStringLiteral("nonsense")));
     dialogs_->file_answer.clear();  // a cancelled file chooser
     c.source_browse->click();
     EXPECT_FALSE(c.source->text().isEmpty());
