@@ -124,20 +124,18 @@ TEST_F(RunnerThreads, FailuresAreRetriedWithTheirOwnLogLines) {
     struct Case {
         Edit edit;
         FakeBehavior capture, loop;
-        const char* error_text;
-        const char* log_line;
-        const char* last_error;
+        const char *error_text, *log_line, *last_error;
     };
+    using enum FakeBehavior;
     const Case cases[] = {
-        {DIRECT, FakeBehavior::end_without_recording, FakeBehavior::stream_until_stop, "",
+        {DIRECT, end_without_recording, stream_until_stop, "",
          "Capture ended without a usable recording, success=1; restarting\n", ""},
-        {DIRECT, FakeBehavior::fail, FakeBehavior::stream_until_stop, "", "Native engine failed: \n", ""},
-        {srt, FakeBehavior::stream_until_stop, FakeBehavior::stream_until_stop, "",
-         "Capture failed; restarting source automatically\n", ""},
-        {DIRECT, FakeBehavior::end_with_recording, FakeBehavior::fail, "MPEG-TS sync byte missing at 188",
+        {DIRECT, fail, stream_until_stop, "", "Native engine failed: \n", ""},
+        {srt, stream_until_stop, stream_until_stop, "", "Capture failed; restarting source automatically\n", ""},
+        {DIRECT, end_with_recording, fail, "MPEG-TS sync byte missing at 188",
          "Loop playback stopped; restarting automatically\n", "MPEG-TS sync byte missing at 188"},
-        {mp4_ticker, FakeBehavior::stream_until_stop, FakeBehavior::fail, "",
-         "Native MP4 loop failed: Native operation failed\n", "Native operation failed"},
+        {mp4_ticker, stream_until_stop, fail, "", "Native MP4 loop failed: Native operation failed\n",
+         "Native operation failed"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.log_line);
