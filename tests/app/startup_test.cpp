@@ -12,58 +12,54 @@
 
 namespace {
 
+using ::testing::EndsWith;
+
 class StartupTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (const char* old = getenv("XDG_DATA_HOME")) old_ = old;
-        had_ = !old_.empty();
+        const char* old = getenv("XDG_DATA_HOME");
+        old_ = old ? std::optional<std::string>(old) : std::nullopt;
         setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
     }
-    void TearDown() override { had_ ? setenv("XDG_DATA_HOME", old_.c_str(), 1) : unsetenv("XDG_DATA_HOME"); }
+    void TearDown() override { old_ ? setenv("XDG_DATA_HOME", old_->c_str(), 1) : unsetenv("XDG_DATA_HOME"); }
     TempDir dir;
-    std::string old_;
-    bool had_ = false;
+    std::optional<std::string> old_;
 };
 
-const char* LEGACY =
-    "MORVANTIX\t1\r\nW\t4\t3\t2\t1\told\thttp://s/x\trtmp://o/a/k\t0\t\t0\t0\t100\t0\t\t0\t0\t36\tAuto\t6000k\taac\t/"
-    "r\t15\t5\t0\t1\t1\r\n";
-
 TEST_F(StartupTest, LegacyConfigurationIsCopiedOnceAndKept) {
+    const std::string legacy =
+        "MORVANTIX\t1\r\nW\t4\t3\t2\t1\told\thttp://s/x\trtmp://o/a/k\t0\t\t0\t0\t100\t0\t\t0\t0\t"
+        "36\tAuto\t6000k\taac\t/r\t15\t5\t0\t1\t1\r\n";
     ASSERT_TRUE(ensure_directory(dir.file("Morvantix/Castwright")));
-    write_file(dir.file("Morvantix/Castwright/config.tsv"), LEGACY);
+    write_file(dir.file("Morvantix/Castwright/config.tsv"), legacy);
     AppContext app;
     app_startup(app, {});
     EXPECT_EQ(app.config_path, dir.file("Veltrona/config.tsv"));
     ASSERT_EQ(app.workflows.size(), 1u);
-    EXPECT_EQ(app.workflows[0]->settings.name, "old");
-    EXPECT_EQ(app.next_id, 5u);
-    EXPECT_EQ(read_file(dir.file("Morvantix/Castwright/config.tsv")), LEGACY);
+    EXPECT_EQ(std::tie(app.workflows[0]->settings.name, app.next_id), std::make_tuple("old", 5u));
+    EXPECT_EQ(read_file(dir.file("Morvantix/Castwright/config.tsv")), legacy);
     struct stat info {};
     ASSERT_EQ(stat(app.config_path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-
-    // Once config.tsv exists, the legacy file is ignored even when it changes.
+    // Once config.tsv exists, the legacy file is ignored.
     write_file(app.config_path, "VELTRONA\t1\r\n");
     AppContext second;
     app_startup(second, {});
     EXPECT_TRUE(second.workflows.empty());
 }
 
-TEST_F(StartupTest, ShortcutsAreCreatedInBothFoldersIncludingMissingOnes) {
-    std::string desktop = dir.file("Desktop"), programs = dir.file("share/applications");
+// New entries in both folders (a path with a space is quoted in Exec only);
+// a stale entry is repaired keeping the user's other keys; one that runs
+// this program already (in any case) is left as it is.
+TEST_F(StartupTest, ShortcutsAreCreatedOrRepairedKeepingTheUsersKeys) {
+    const std::string desktop = dir.file("Desktop"), programs = dir.file("share/applications");
     ASSERT_TRUE(ensure_user_shortcuts_in(desktop, programs, "/opt/Veltrona App/veltrona"));
-    for (const std::string& folder : {desktop, programs}) {  // a path with a space is quoted in Exec only
+    for (const std::string& folder : {desktop, programs}) {
         EXPECT_THAT(read_file(folder + "/veltrona.desktop"),
                     ::testing::HasSubstr("\nExec=\"/opt/Veltrona App/veltrona\"\nPath=/opt/Veltrona App\n"
                                          "Comment=Veltrona\nIcon=/opt/Veltrona App/veltrona\n"));
     }
-}
-
-// A stale entry is repaired keeping the user's other keys; one that runs this
-// program already (in any case) is left as it is.
-TEST_F(StartupTest, StaleShortcutIsRewrittenKeepingItsOtherKeys) {
-    std::string entry = dir.file("veltrona.desktop");
+    const std::string entry = dir.file("veltrona.desktop");
     const std::string current = "[Desktop Entry]\nType=Application\nName=Mine\nExec=/OPT/VELTRONA/veltrona --x\n";
     write_file(entry, current);
     ASSERT_TRUE(ensure_shortcut(entry, "/opt/veltrona/veltrona"));
@@ -82,15 +78,13 @@ TEST_F(StartupTest, UnwritableDesktopSkipsTheMenuEntryAndLogsOnce) {
     write_file(dir.file("Desktop"), "a file where the folder should be");
     EXPECT_FALSE(ensure_user_shortcuts_in(dir.file("Desktop/sub"), dir.file("apps"), "/opt/v/veltrona"));
     EXPECT_FALSE(path_exists(dir.file("apps/veltrona.desktop")));
-
-    // Start-up with an impossible desktop folder logs exactly one line.
     setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
     write_file(dir.file("user-dirs.dirs"), "XDG_DESKTOP_DIR=\"" + dir.file("Desktop/sub") + "\"\n");
     AppContext app;
     app_startup(app, StartupOptions{"", true});
     unsetenv("XDG_CONFIG_HOME");
-    std::string log = read_file(app.logs_dir + "/application.log");
-    EXPECT_THAT(log, ::testing::EndsWith(" Could not create or repair current-user shortcuts\n"));
+    const std::string log = read_file(app.logs_dir + "/application.log");
+    EXPECT_THAT(log, EndsWith(" Could not create or repair current-user shortcuts\n"));
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
 }
 

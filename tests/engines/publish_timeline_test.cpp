@@ -10,7 +10,7 @@ namespace {
 
 constexpr uint8_t A = FLV_TAG_AUDIO;
 constexpr uint8_t V = FLV_TAG_VIDEO;
-constexpr int64_t GAP = TIMELINE_REBASE_GAP_MS;
+constexpr int64_t G = TIMELINE_REBASE_GAP_MS;
 
 struct Step {
     uint8_t type;
@@ -20,47 +20,40 @@ struct Step {
 };
 
 struct Case {
-    const char* name;
-    int64_t start_offset;
     std::vector<Step> steps;
+    int64_t start_offset = 0;
 };
 
 TEST(PublishTimeline, JumpsEitherWayAndDiscontinuitiesContinueOneFrameOn) {
+    constexpr int64_t TOP = (int64_t{1} << 32) - 100;
     const Case cases[] = {
-        {"steady interleave passes through",
-         0,
-         {{V, 0, 0}, {A, 0, 0}, {A, 23, 23}, {V, 33, 33}, {A, 46, 46}, {V, 66, 66}}},
-        {"audio a little ahead of video is no jump", 0, {{V, 0, 0}, {A, 1500, 1500}, {V, 33, 33}, {A, 1523, 1523}}},
-        {"a clock reset continues one frame after the highest place, both kinds by one offset",
-         0,
-         {{V, 10000, 10000},
+        // A steady interleave passes through; audio a little ahead of video is no jump.
+        {{{V, 0, 0}, {A, 0, 0}, {A, 23, 23}, {V, 33, 33}, {A, 46, 46}, {V, 66, 66}}},
+        {{{V, 0, 0}, {A, 1500, 1500}, {V, 33, 33}, {A, 1523, 1523}}},
+        // A clock reset continues one frame after the highest place, both kinds by one offset.
+        {{{V, 10000, 10000},
           {A, 10010, 10010},
-          {V, -50000, 10010 + GAP},
-          {A, -49990, 10020 + GAP},
-          {V, -49967, 10043 + GAP}}},
-        {"a two-hour jump forward is not waited out",
-         0,
-         {{V, 1000, 1000}, {A, 1000, 1000}, {V, 7201000, 1000 + GAP}, {A, 7201023, 1023 + GAP}}},
-        {"a discontinuity rebases even a small step",
-         0,
-         {{V, 1000, 1000}, {V, 1500, 1000 + GAP, true}, {V, 1533, 1033 + GAP}}},
-        {"a kind never goes below its own last place after a rebase",
-         0,
-         {{V, 1000, 1000}, {A, 990, 990}, {V, 90000, 1000 + GAP}, {A, 89800, 990}, {A, 90100, 1133}}},
-        {"times before the first tag never go below zero", 0, {{V, 0, 0}, {A, -40, 0}, {A, -17, 0}, {A, 6, 6}}},
-        {"a run that starts near the 32-bit limit keeps counting past it",
-         (int64_t{1} << 32) - 100,
-         {{V, 0, (int64_t{1} << 32) - 100}, {V, 200, (int64_t{1} << 32) + 100}, {V, 400, (int64_t{1} << 32) + 300}}},
+          {V, -50000, 10010 + G},
+          {A, -49990, 10020 + G},
+          {V, -49967, 10043 + G}}},
+        // A two-hour jump forward is not waited out.
+        {{{V, 1000, 1000}, {A, 1000, 1000}, {V, 7201000, 1000 + G}, {A, 7201023, 1023 + G}}},
+        // A discontinuity rebases even a small step.
+        {{{V, 1000, 1000}, {V, 1500, 1000 + G, true}, {V, 1533, 1033 + G}}},
+        // A kind never goes below its own last place after a rebase.
+        {{{V, 1000, 1000}, {A, 990, 990}, {V, 90000, 1000 + G}, {A, 89800, 990}, {A, 90100, 1133}}},
+        // Times before the first tag never go below zero.
+        {{{V, 0, 0}, {A, -40, 0}, {A, -17, 0}, {A, 6, 6}}},
+        // A run that starts near the 32-bit limit keeps counting past it.
+        {{{V, 0, TOP}, {V, 200, TOP + 200}, {V, 400, TOP + 400}}, TOP},
     };
     for (const Case& c : cases) {
         PublishContext context;
-        context.timestamp_offset = c.start_offset;
-        context.highest_timestamp = c.start_offset;
-        size_t index = 0;
+        context.timestamp_offset = context.highest_timestamp = c.start_offset;
         for (const Step& step : c.steps) {
             context.rebase_pending = context.rebase_pending || step.discontinuity;
-            EXPECT_EQ(timeline_place(context, step.type, step.source_ms), step.want) << c.name << ", tag " << index;
-            ++index;
+            EXPECT_EQ(timeline_place(context, step.type, step.source_ms), step.want)
+                << "case " << &c - cases << ", tag " << &step - c.steps.data();
         }
     }
 }
@@ -79,7 +72,7 @@ TEST(PublishTimeline, ALoopPassWithABreakIsPlacedTheSameWayEveryPass) {
         if (p == 0) first_steps = steps;
         EXPECT_EQ(steps, first_steps) << "pass " << p;
     }
-    EXPECT_EQ(first_steps.back(), 1000 + GAP + 1000);
+    EXPECT_EQ(first_steps.back(), 1000 + G + 1000);
 }
 
 }  // namespace

@@ -24,7 +24,6 @@ TEST_F(ContractTest, StatusIsStoredCutAndPostedOnlyWhileSomeoneListens) {
     EXPECT_EQ(workflow_current_operation(w), "Recording segment 1");
     ASSERT_EQ(statuses().size(), 1u);
     EXPECT_EQ(statuses()[0].id, w.id);
-
     run_set_notifier(app_, nullptr, nullptr);  // the window has closed
     on_engine_streaming(&w, std::string(400, 'x').c_str());
     EXPECT_EQ(workflow_state(w), WorkflowState::streaming);

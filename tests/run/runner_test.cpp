@@ -7,13 +7,14 @@
 
 #include <algorithm>
 
-#include "platform/clock.h"
 #include "run/run_control.h"
 #include "support/app_fixture.h"
 
 namespace {
 
+using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using Edit = std::function<void(WorkflowSettings&)>;
 
 constexpr WorkflowType MP4 = WorkflowType::mp4_loop;
@@ -24,21 +25,17 @@ const Edit DIRECT = [](WorkflowSettings&) {};
 // A YouTube page of the given type; poll_seconds 0 asks again at once.
 Edit youtube(WorkflowType type, int32_t poll_seconds = 0) {
     return [=](WorkflowSettings& s) {
-        s.type = type;
-        s.source_type = SourceType::youtube;
-        s.source = PAGE;
-        s.poll_seconds = poll_seconds;
+        s.type = type, s.source_type = SourceType::youtube, s.source = PAGE, s.poll_seconds = poll_seconds;
     };
 }
 
 class RunnerThreads : public AppFixture {
   protected:
     // The states reported since the last clear, without repeats in a row.
-    std::vector<std::string> path() {
-        std::vector<std::string> out;
-        for (const std::string& name : state_names()) {
-            if (out.empty() || out.back() != name) out.push_back(name);
-        }
+    std::string path() {
+        std::string out, last;
+        for (const std::string& name : state_names())
+            if (name != last) out += (out.empty() ? "" : " ") + name, last = name;
         return out;
     }
     Workflow& started(const Edit& edit) {
@@ -46,8 +43,12 @@ class RunnerThreads : public AppFixture {
         EXPECT_TRUE(workflow_start(w));
         return w;
     }
-    bool ended(Workflow& w, uint32_t timeout_ms = 10000) {
-        return wait_until([&] { return !workflow_runner_alive(w); }, timeout_ms);
+    bool ended(Workflow& w) {
+        return wait_until([&] { return !workflow_runner_alive(w); }, 10000);
+    }
+    // State, current operation and last error.
+    static std::tuple<WorkflowState, std::string, std::string> status(Workflow& w) {
+        return {workflow_state(w), workflow_current_operation(w), workflow_last_error(w)};
     }
 };
 
@@ -59,32 +60,19 @@ TEST_F(RunnerThreads, StatePathsOfEachType) {
     const std::string clip = media.file("clip.mp4");
     write_file(clip, "not really");
     fake_ytdlp_page("http://127.0.0.1:9/yt.m3u8", 2);  // upcoming twice, then live
-    const Edit mp4 = [&](WorkflowSettings& s) {
-        s.type = MP4;
-        s.source = clip;
-        s.image_x_pct = 40;  // overlay fields set, both flags off
-    };
+    const Edit mp4 = [&](WorkflowSettings& s) { s.type = MP4, s.source = clip, s.image_x_pct = 40; };  // flags off
     struct Case {
         Edit edit;
         WorkflowState until;  // stopped: the run ends by itself
-        std::vector<std::string> path;
-        std::string source, log_line;
+        std::string path, source, log_line;
     };
     const Case cases[] = {
-        {DIRECT,
-         WorkflowState::streaming,
-         {"STARTING", "RESOLVING", "STREAMING", "STOPPED"},
-         "http://127.0.0.1:9/live.m3u8",
+        {DIRECT, WorkflowState::streaming, "STARTING RESOLVING STREAMING STOPPED", "http://127.0.0.1:9/live.m3u8",
          "Native HLS/RTMP engine starting\n"},
-        {mp4,
-         WorkflowState::stopped,
-         {"STARTING", "STREAMING", "STOPPED"},
-         clip,
+        {mp4, WorkflowState::stopped, "STARTING STREAMING STOPPED", clip,
          "MP4 packet-copy loop starting (decoder and encoder bypassed)\n"},
-        {youtube(WorkflowType::record_then_push),
-         WorkflowState::recording,
-         {"STARTING", "RESOLVING", "WAITING", "RESOLVING", "WAITING", "RESOLVING", "RECORDING", "STOPPED"},
-         "http://127.0.0.1:9/yt.m3u8",
+        {youtube(WorkflowType::record_then_push), WorkflowState::recording,
+         "STARTING RESOLVING WAITING RESOLVING WAITING RESOLVING RECORDING STOPPED", "http://127.0.0.1:9/yt.m3u8",
          "Workflow started\n"},
     };
     for (const Case& c : cases) {
@@ -106,39 +94,23 @@ TEST_F(RunnerThreads, StatePathsOfEachType) {
         EXPECT_NE(w.start_tick.load(), 0u);  // kept after the run
         std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
         ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(calls[0].source, c.source);
-        EXPECT_FALSE(calls[0].has_overlay);
+        EXPECT_EQ(std::tie(calls[0].source, calls[0].has_overlay), std::tuple(c.source, false));
         EXPECT_THAT(workflow_log(w), HasSubstr(c.log_line));
     }
 }
 
-TEST_F(RunnerThreads, EndedLiveWithRecordingLoopsItThroughTheMatchingLoopEngine) {
-    struct Case {
-        WorkflowType type;
-        const char* capture_engine;
-        const char* loop_engine;
-    };
-    for (const Case& c : {Case{WorkflowType::direct_restream, "hls_to_rtmp_engine", "ts_loop_publisher"},
-                          Case{WorkflowType::overlay_stream, "overlay_stream_engine", "overlay_ts_loop_engine"},
-                          Case{WorkflowType::record_then_push, "hls_to_ts_recorder", "ts_loop_publisher"},
-                          Case{static_cast<WorkflowType>(5), "overlay_stream_engine", "ts_loop_publisher"}}) {
-        SCOPED_TRACE(static_cast<int>(c.type));
-        fake_engines().reset();
-        fake_engines().capture = FakeBehavior::end_with_recording;
-        Workflow& w = started([&](WorkflowSettings& s) { s.type = c.type; });
-        ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
-        workflow_stop(&w);
-        std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
-        ASSERT_EQ(calls.size(), 2u);
-        EXPECT_EQ(calls[0].engine, c.capture_engine);
-        EXPECT_EQ(calls[1].engine, c.loop_engine);
-        EXPECT_EQ(calls[1].source, calls[0].recording_path);
-    }
-    std::vector<std::string> names = state_names();
-    auto live_ended = std::find(names.begin(), names.end(), "LIVE ENDED");
-    ASSERT_NE(live_ended, names.end());
-    EXPECT_EQ(*(live_ended + 1), "STARTING PLAYBACK");
-    EXPECT_EQ(*(live_ended + 2), "PLAYING");
+// Which loop engine plays the recording is seen end to end for the types the
+// editor offers; a hand-edited unknown type captures with the overlay engine
+// and loops the recording it made without one.
+TEST_F(RunnerThreads, EndedLiveOfAnUnknownTypeLoopsItsRecordingWithoutOverlay) {
+    fake_engines().capture = FakeBehavior::end_with_recording;
+    Workflow& w = started([&](WorkflowSettings& s) { s.type = static_cast<WorkflowType>(5); });
+    ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
+    workflow_stop(&w);
+    std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(std::tie(calls[0].engine, calls[1].engine, calls[1].source),
+              std::tie("overlay_stream_engine", "ts_loop_publisher", calls[0].recording_path));
 }
 
 // Engine failures are logged with their own words and retried after a pause.
@@ -146,35 +118,29 @@ TEST_F(RunnerThreads, FailuresAreRetriedWithTheirOwnLogLines) {
     TempDir media;
     write_file(media.file("clip.MP4"), "not really");
     const Edit mp4_ticker = [&](WorkflowSettings& s) {
-        s.type = MP4;
-        s.source = media.file("clip.MP4");
-        s.text_enabled = true;
+        s.type = MP4, s.source = media.file("clip.MP4"), s.text_enabled = true;
     };
     const Edit srt = [](WorkflowSettings& s) { s.source = "srt://127.0.0.1:9"; };
     struct Case {
         Edit edit;
         FakeBehavior capture, loop;
-        const char* error_text;
-        const char* log_line;
-        const char* last_error;
+        const char *error_text, *log_line, *last_error;
     };
+    using enum FakeBehavior;
     const Case cases[] = {
-        {DIRECT, FakeBehavior::end_without_recording, FakeBehavior::stream_until_stop, "",
+        {DIRECT, end_without_recording, stream_until_stop, "",
          "Capture ended without a usable recording, success=1; restarting\n", ""},
-        {DIRECT, FakeBehavior::fail, FakeBehavior::stream_until_stop, "", "Native engine failed: \n", ""},
-        {srt, FakeBehavior::stream_until_stop, FakeBehavior::stream_until_stop, "",
-         "Capture failed; restarting source automatically\n", ""},
-        {DIRECT, FakeBehavior::end_with_recording, FakeBehavior::fail, "MPEG-TS sync byte missing at 188",
+        {DIRECT, fail, stream_until_stop, "", "Native engine failed: \n", ""},
+        {srt, stream_until_stop, stream_until_stop, "", "Capture failed; restarting source automatically\n", ""},
+        {DIRECT, end_with_recording, fail, "MPEG-TS sync byte missing at 188",
          "Loop playback stopped; restarting automatically\n", "MPEG-TS sync byte missing at 188"},
-        {mp4_ticker, FakeBehavior::stream_until_stop, FakeBehavior::fail, "",
-         "Native MP4 loop failed: Native operation failed\n", "Native operation failed"},
+        {mp4_ticker, stream_until_stop, fail, "", "Native MP4 loop failed: Native operation failed\n",
+         "Native operation failed"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.log_line);
         fake_engines().reset();
-        fake_engines().capture = c.capture;
-        fake_engines().loop = c.loop;
-        fake_engines().error_text = c.error_text;
+        fake_engines().capture = c.capture, fake_engines().loop = c.loop, fake_engines().error_text = c.error_text;
         Workflow& w = started(c.edit);
         ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 8000));
         workflow_stop(&w);
@@ -188,13 +154,10 @@ TEST_F(RunnerThreads, UnresolvedYoutubePageEndsDirectRestreamInError) {
     fake_ytdlp_page("");
     Workflow& w = started(youtube(WorkflowType::direct_restream));
     ASSERT_TRUE(ended(w));
+    EXPECT_EQ(std::get<1>(status(w)), "Source resolution failed");
     EXPECT_EQ(workflow_state(w), WorkflowState::error);
-    EXPECT_EQ(workflow_current_operation(w), "Source resolution failed");
-    std::string log = workflow_log(w);
-    EXPECT_THAT(log, HasSubstr("Workflow ended state=ERROR\n"));
-    EXPECT_THAT(log, ::testing::Not(HasSubstr("Workflow stopped")));
+    EXPECT_THAT(workflow_log(w), AllOf(HasSubstr("Workflow ended state=ERROR\n"), Not(HasSubstr("Workflow stopped"))));
     EXPECT_TRUE(fake_engines().calls_copy().empty());
-
     // A new start after that end closes the old handle and runs again.
     fake_ytdlp_page("http://127.0.0.1:9/yt.m3u8");
     ASSERT_TRUE(workflow_start(w));
@@ -207,15 +170,13 @@ TEST_F(RunnerThreads, OnceStreamedAFailedResolutionIsRetriedNotAnError) {
         "n=$(cat \"$0.count\" 2>/dev/null || echo 0); n=$((n+1)); echo $n > \"$0.count\"\n"
         "if [ $n -ge 2 ]; then exit 1; fi\n"
         "echo ZQ_STATUS:is_live; echo http://127.0.0.1:9/yt.m3u8");
-    fake_engines().capture = FakeBehavior::ignore_stop;  // streams a moment, then the source ends
-    fake_engines().ignore_stop_ms = 100;
+    fake_engines().capture = FakeBehavior::ignore_stop, fake_engines().ignore_stop_ms = 100;  // the source ends soon
     Workflow& w = started(youtube(WorkflowType::direct_restream));
     ASSERT_TRUE(wait_until([&] { return workflow_log(w).find("retrying") != std::string::npos; }, 15000));
     ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 5000));
     workflow_stop(&w);
-    std::vector<std::string> states = path();
-    EXPECT_EQ(std::find(states.begin(), states.end(), "ERROR"), states.end());
-    EXPECT_EQ(workflow_last_error(w), "Source resolution failed");
+    EXPECT_THAT(path(), Not(HasSubstr("ERROR")));
+    EXPECT_EQ(std::get<2>(status(w)), "Source resolution failed");
     EXPECT_THAT(workflow_log(w), HasSubstr("Source resolution failed after streaming; retrying\n"));
 }
 
@@ -225,20 +186,18 @@ TEST_F(RunnerThreads, EveryCaptureAttemptOfARunAddsToOneRecording) {
     ASSERT_TRUE(wait_until([] { return fake_engines().call_count("hls_to_rtmp_engine") >= 2; }, 15000));
     workflow_stop(&w);
     std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
-    ASSERT_GE(calls.size(), 2u);
-    EXPECT_EQ(calls[1].recording_path, calls[0].recording_path);
+    EXPECT_EQ(calls.at(1).recording_path, calls.at(0).recording_path);
 }
 
-TEST_F(RunnerThreads, StopEndsWaitsAndPausesPromptly) {
+// How promptly is judged end to end; here, what a stop leaves behind.
+TEST_F(RunnerThreads, StopEndsWaitsAndPauses) {
     fake_ytdlp_page("", 1 << 30);
     Workflow& waiting = started(youtube(WorkflowType::record_then_push, 600));
     Workflow& pausing = started([](WorkflowSettings& s) { s.source = "srt://127.0.0.1:9"; });
     ASSERT_TRUE(wait_for_state(waiting, WorkflowState::waiting, 10000));
     ASSERT_TRUE(wait_for_state(pausing, WorkflowState::reconnecting, 5000));
     for (Workflow* w : {&waiting, &pausing}) {
-        uint64_t began = tick_ms();
         workflow_stop(w);
-        EXPECT_LT(tick_ms() - began, 1000u);  // a 100 ms slice, not the whole pause
         EXPECT_EQ(workflow_current_operation(*w), "Stopped");
         EXPECT_THAT(workflow_log(*w), HasSubstr("Workflow stopped\n"));
         EXPECT_FALSE(w->thread);
@@ -250,52 +209,42 @@ TEST_F(RunnerThreads, StartOnARunningWorkflowChangesNothing) {
     ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
     RunnerThread* runner = w.thread.get();
     EXPECT_TRUE(workflow_start(w));
-    EXPECT_EQ(w.thread.get(), runner);
-    EXPECT_EQ(fake_engines().calls_copy().size(), 1u);
+    EXPECT_EQ(std::tuple(w.thread.get(), fake_engines().calls_copy().size()), std::tuple(runner, 1u));
 }
 
-TEST_F(RunnerThreads, InvalidStartIsRefusedWithTheReason) {
+// A start that validation refuses, and a restart after the output was emptied.
+TEST_F(RunnerThreads, RefusedStartsEndInErrorWithTheReason) {
     Workflow& w = add_workflow([](WorkflowSettings& s) { s.enabled = false; });
     EXPECT_FALSE(workflow_start(w));
-    EXPECT_EQ(workflow_state(w), WorkflowState::error);
-    EXPECT_EQ(workflow_current_operation(w), "Validation failed");
-    EXPECT_EQ(workflow_last_error(w), "This workflow is disabled.");
+    EXPECT_EQ(status(w), std::tuple(WorkflowState::error, "Validation failed", "This workflow is disabled."));
     EXPECT_EQ(statuses().size(), 1u);
     EXPECT_FALSE(w.thread);
+    Workflow& running = started(DIRECT);
+    ASSERT_TRUE(wait_for_state(running, WorkflowState::streaming, 5000));
+    WorkflowSettings s = workflow_settings_copy(running);
+    s.output_url.clear();
+    workflow_settings_replace(running, s);
+    workflow_restart(running);
+    EXPECT_EQ(std::get<2>(status(running)), "RTMP/RTMPS output URL is required.");
+    EXPECT_EQ(workflow_state(running), WorkflowState::error);
+    EXPECT_FALSE(workflow_runner_alive(running));
 }
 
 TEST_F(RunnerThreads, StopOfANeverStartedWorkflowLeavesTheFlagForTheNextStart) {
     Workflow& w = add_workflow(DIRECT);
     workflow_stop(&w);
-    EXPECT_EQ(workflow_state(w), WorkflowState::stopped);
-    EXPECT_EQ(w.stop_requested.load(), 1u);
+    EXPECT_EQ(std::tuple(workflow_state(w), w.stop_requested.load()), std::tuple(WorkflowState::stopped, 1u));
     ASSERT_TRUE(workflow_start(w));
     EXPECT_EQ(w.stop_requested.load(), 0u);
     EXPECT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
 }
 
-TEST_F(RunnerThreads, RestartWithEmptiedOutputEndsInError) {
-    Workflow& w = started(DIRECT);
-    ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
-    WorkflowSettings s = workflow_settings_copy(w);
-    s.output_url.clear();
-    workflow_settings_replace(w, s);
-    workflow_restart(w);
-    EXPECT_EQ(workflow_state(w), WorkflowState::error);
-    EXPECT_EQ(workflow_last_error(w), "RTMP/RTMPS output URL is required.");
-    EXPECT_FALSE(workflow_runner_alive(w));
-}
-
 TEST_F(RunnerThreads, RunnerDeafToStopIsLeftBehindSafely) {
-    fake_engines().capture = FakeBehavior::ignore_stop;
-    fake_engines().ignore_stop_ms = 6500;
+    fake_engines().capture = FakeBehavior::ignore_stop, fake_engines().ignore_stop_ms = 6500;
     Workflow& w = started(DIRECT);
     ASSERT_TRUE(wait_until([] { return fake_engines().calls_copy().size() == 1; }, 5000));
-    uint64_t began = tick_ms();
     workflow_stop(&w);
-    EXPECT_GE(tick_ms() - began, STOP_WAIT_MS - 100);
-    EXPECT_EQ(workflow_state(w), WorkflowState::stopped);
-    EXPECT_TRUE(workflow_runner_alive(w));
+    EXPECT_EQ(std::tuple(workflow_state(w), workflow_runner_alive(w)), std::tuple(WorkflowState::stopped, true));
     EXPECT_TRUE(workflow_start(w));  // no second runner
     EXPECT_EQ(fake_engines().calls_copy().size(), 1u);
     // Deleting it now must not free the record under the runner, which still

@@ -19,29 +19,17 @@ MessageAnswer fake_message(QWidget*, MessageIcon icon, const QString& title, con
     return answer;
 }
 
-QString fake_open_file(QWidget*, const QString&, const QString&) {
-    return fakes().file_answer;
-}
-
-std::optional<QColor> fake_pick_colour(QWidget*, const QColor& initial) {
-    fakes().colour_initial = initial;
-    return fakes().colour_answer;
-}
-
-bool fake_launch(const QString& program, const QString& argument) {
-    fakes().launches.emplace_back(program, argument);
-    return fakes().launch_result;
-}
-
 }  // namespace
 
 FakeDialogs& install_fake_dialogs() {
     fakes() = FakeDialogs{};
-    UiHooks& hooks = ui_hooks();
-    hooks.message_box = fake_message;
-    hooks.open_file = fake_open_file;
-    hooks.pick_colour = fake_pick_colour;
-    hooks.launch = fake_launch;
+    ui_hooks() = {
+        fake_message, [](QWidget*, const QString&, const QString&) { return fakes().file_answer; },
+        [](QWidget*, const QColor& initial) { return fakes().colour_initial = initial, fakes().colour_answer; },
+        [](const QString& program, const QString& argument) {
+            fakes().launches.emplace_back(program, argument);
+            return fakes().launch_result;
+        }};
     return fakes();
 }
 

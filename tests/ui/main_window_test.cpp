@@ -3,6 +3,7 @@
 // player shortcut. Start, stop and restart themselves are the runner tests'.
 #include "ui/main_window.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QPlainTextEdit>
@@ -18,8 +19,12 @@
 
 namespace {
 
-// What the fake editor does when the window opens it.
-struct FakeEditor {
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+struct FakeEditor {  // what it does when the window opens it
     int calls = 0;
     EditorResult answer = EditorResult::save;
     std::string name = "Added";
@@ -28,11 +33,9 @@ FakeEditor fake_editor;
 
 EditorResult fake_edit(QWidget*, Workflow& workflow) {
     ++fake_editor.calls;
-    if (fake_editor.answer == EditorResult::save) {
-        WorkflowSettings settings = workflow_settings_copy(workflow);
-        settings.name = fake_editor.name;
-        workflow_settings_replace(workflow, settings);
-    }
+    WorkflowSettings settings = workflow_settings_copy(workflow);
+    settings.name = fake_editor.name;
+    if (fake_editor.answer == EditorResult::save) workflow_settings_replace(workflow, settings);
     return fake_editor.answer;
 }
 
@@ -48,13 +51,8 @@ class MainWindowTest : public AppFixture {
         ui_hooks_reset();
         AppFixture::TearDown();
     }
-
     MainWindow& open_window() {
-        MainWindowOptions options;
-        options.start_probe = false;
-        options.refresh_timer = false;
-        options.edit = fake_edit;
-        window_ = std::make_unique<MainWindow>(app_, options);
+        window_ = std::make_unique<MainWindow>(app_, MainWindowOptions{false, false, fake_edit});
         return *window_;
     }
     Workflow& named(const std::string& name, WorkflowState state = WorkflowState::stopped) {
@@ -65,32 +63,30 @@ class MainWindowTest : public AppFixture {
     QString cell(int row, int column) { return window_->list()->model()->index(row, column).data().toString(); }
     void click(ThemedButton* MainButtons::*button) { (window_->buttons().*button)->click(); }
     std::string saved() { return read_file(app_.config_path); }
-
+    // The message boxes shown so far, as icon and text.
+    std::vector<std::pair<MessageIcon, QString>> shown() {
+        std::vector<std::pair<MessageIcon, QString>> out;
+        for (const RecordedMessage& m : dialogs_->messages) out.emplace_back(m.icon, m.text);
+        return out;
+    }
     FakeDialogs* dialogs_ = nullptr;
     std::unique_ptr<MainWindow> window_;
 };
 
 TEST_F(MainWindowTest, RowAndDetailsShowTheWorkflowWithTheKeyMasked) {
     Workflow& workflow = add_workflow([](WorkflowSettings& s) {
-        s.type = WorkflowType::record_then_push;
-        s.source_type = SourceType::youtube;
-        s.source = "https://youtu.be/abc";
-        s.output_url = "rtmp://host/app/key";
+        s.type = WorkflowType::record_then_push, s.source_type = SourceType::youtube;
+        s.source = "https://youtu.be/abc", s.output_url = "rtmp://host/app/key";
     });
     workflow_set_status(workflow, WorkflowState::recording, "Recording");
     workflow_set_last_error(workflow, "connection failed");
     if (tick_ms() > 70000) workflow.start_tick.store(tick_ms() - 65000);
     MainWindow& window = open_window();
-    EXPECT_EQ(cell(0, 0), QStringLiteral("Test"));
-    EXPECT_EQ(cell(0, 1), QStringLiteral("Record/Push"));
-    EXPECT_EQ(cell(0, 2), QStringLiteral("YouTube"));
-    EXPECT_EQ(cell(0, 3), QStringLiteral("RECORDING"));
-    if (tick_ms() > 70000) {
-        EXPECT_EQ(cell(0, 4), QStringLiteral("00:01:05"));
-    }
+    for (auto [column, text] : {std::pair{0, "Test"}, {1, "Record/Push"}, {2, "YouTube"}, {3, "RECORDING"}})
+        EXPECT_EQ(cell(0, column), QString::fromUtf8(text));
+    EXPECT_TRUE(tick_ms() <= 70000 || cell(0, 4) == QStringLiteral("00:01:05")) << cell(0, 4).toStdString();
     EXPECT_EQ(format_runtime(5000, 5000 + 100ull * 3600 * 1000), QStringLiteral("100:00:00"));
     EXPECT_EQ(format_runtime(0, 999999), QStringLiteral("00:00:00"));  // never started
-
     EXPECT_EQ(window.details()->toPlainText(), QString::fromUtf8(NO_SELECTION_TEXT));
     window.select_row(0);
     EXPECT_EQ(window.details()->toPlainText(),
@@ -108,9 +104,7 @@ TEST_F(MainWindowTest, CommandsWithoutSelectionDoNothing) {
          {&MainButtons::edit, &MainButtons::start, &MainButtons::stop, &MainButtons::restart, &MainButtons::remove})
         click(button);
     window.open_output_in_player();
-    EXPECT_TRUE(dialogs_->messages.empty());
-    EXPECT_EQ(fake_editor.calls, 0);
-    EXPECT_EQ(app_.workflows.size(), 1u);
+    EXPECT_EQ(std::tuple(dialogs_->messages.size(), fake_editor.calls, app_.workflows.size()), std::tuple(0u, 0, 1u));
     EXPECT_EQ(workflow_state(*app_.workflows[0]), WorkflowState::streaming);
 }
 
@@ -119,31 +113,24 @@ TEST_F(MainWindowTest, AddAndEditSaveOnlyWhenTheEditorSaves) {
     MainWindow& window = open_window();
     click(&MainButtons::add);
     ASSERT_EQ(app_.workflows.size(), 2u);
-    EXPECT_EQ(cell(1, 0), QStringLiteral("Added"));
-    EXPECT_NE(saved().find("Added"), std::string::npos);
     EXPECT_EQ(window.selected_workflow(), app_.workflows[1].get());
-
     window.select_row(0);
     fake_editor.name = "After";
     click(&MainButtons::edit);
     EXPECT_EQ(first.revision.load(), 1u);
-    EXPECT_EQ(cell(0, 0), QStringLiteral("After"));
-    EXPECT_NE(saved().find("After"), std::string::npos);
-
+    EXPECT_EQ(std::tuple(cell(0, 0), cell(1, 0)), std::tuple(QStringLiteral("After"), QStringLiteral("Added")));
+    EXPECT_THAT(saved(), AllOf(HasSubstr("\tAdded\t"), HasSubstr("\tAfter\t")));
     fake_editor.answer = EditorResult::cancel;
     const uint32_t next_id = app_.next_id;
     click(&MainButtons::edit);
     EXPECT_EQ(first.revision.load(), 1u);
     click(&MainButtons::add);
-    EXPECT_EQ(app_.workflows.size(), 2u);
-    EXPECT_EQ(window.list()->model()->rowCount(), 2);
+    EXPECT_EQ(std::tuple(app_.workflows.size(), window.list()->model()->rowCount()), std::tuple(2u, 2));
     EXPECT_EQ(app_.next_id, next_id + 1);  // the id of the dropped record is not reused
-
     while (app_.workflows.size() < MAX_WORKFLOWS) app_.workflows.emplace_back(workflow_create(app_));
     fake_editor.calls = 0;
     click(&MainButtons::add);
-    EXPECT_EQ(fake_editor.calls, 0);
-    EXPECT_EQ(app_.workflows.size(), MAX_WORKFLOWS);
+    EXPECT_EQ(std::tuple(fake_editor.calls, app_.workflows.size()), std::tuple(0, MAX_WORKFLOWS));
 }
 
 TEST_F(MainWindowTest, DeleteRefusesActiveWorkflowsAndAsksForTheRest) {
@@ -153,26 +140,21 @@ TEST_F(MainWindowTest, DeleteRefusesActiveWorkflowsAndAsksForTheRest) {
     MainWindow& window = open_window();
     window.select_row(1);
     click(&MainButtons::remove);
-    ASSERT_EQ(dialogs_->messages.size(), 1u);
-    EXPECT_EQ(dialogs_->messages[0].icon, MessageIcon::warning);
-    EXPECT_EQ(dialogs_->messages[0].text, QStringLiteral("Stop the workflow before deleting it."));
     EXPECT_EQ(app_.workflows.size(), 3u);
-
     window.select_row(2);
     dialogs_->answers = {MessageAnswer::no};
     click(&MainButtons::remove);
     EXPECT_EQ(app_.workflows.size(), 3u);
     window.select_row(0);
     click(&MainButtons::remove);  // Yes this time
-    ASSERT_EQ(dialogs_->messages.size(), 3u);
-    EXPECT_EQ(dialogs_->messages[2].icon, MessageIcon::question);
-    EXPECT_EQ(dialogs_->messages[2].text, QStringLiteral("Delete the selected workflow?"));
+    const auto ask = std::pair{MessageIcon::question, QStringLiteral("Delete the selected workflow?")};
+    EXPECT_THAT(shown(),
+                ElementsAre(std::pair{MessageIcon::warning, QStringLiteral("Stop the workflow before deleting it.")},
+                            ask, ask));
     ASSERT_EQ(app_.workflows.size(), 2u);
-    EXPECT_EQ(app_.workflows[0]->settings.name, "B");
-    EXPECT_EQ(app_.workflows[1]->settings.name, "C");
+    EXPECT_EQ(std::tie(app_.workflows[0]->settings.name, app_.workflows[1]->settings.name), std::tuple("B", "C"));
     EXPECT_EQ(cell(1, 0), QStringLiteral("C"));
-    EXPECT_EQ(saved().find("\tA\t"), std::string::npos);
-    EXPECT_NE(saved().find("\tC\t"), std::string::npos);
+    EXPECT_THAT(saved(), AllOf(Not(HasSubstr("\tA\t")), HasSubstr("\tC\t")));
 }
 
 TEST_F(MainWindowTest, FailedStartShowsTheLastError) {
@@ -180,10 +162,8 @@ TEST_F(MainWindowTest, FailedStartShowsTheLastError) {
     MainWindow& window = open_window();
     window.select_row(0);
     click(&MainButtons::start);
-    ASSERT_EQ(dialogs_->messages.size(), 1u);
-    EXPECT_EQ(dialogs_->messages[0].icon, MessageIcon::error);
-    EXPECT_EQ(dialogs_->messages[0].title, QStringLiteral("Cannot start"));
-    EXPECT_EQ(dialogs_->messages[0].text, QStringLiteral("This workflow is disabled."));
+    EXPECT_THAT(shown(), ElementsAre(std::pair{MessageIcon::error, QStringLiteral("This workflow is disabled.")}));
+    EXPECT_EQ(dialogs_->messages.at(0).title, QStringLiteral("Cannot start"));
     EXPECT_EQ(cell(0, 3), QStringLiteral("ERROR"));
 }
 
@@ -207,25 +187,22 @@ TEST_F(MainWindowTest, ClosingAsksOncePerActiveWorkflowAndNoKeepsThemRunning) {
     window.show();
     dialogs_->answers = {MessageAnswer::yes, MessageAnswer::no};
     EXPECT_FALSE(window.close());
-    ASSERT_EQ(dialogs_->messages.size(), 2u);
-    for (const RecordedMessage& message : dialogs_->messages) {
-        EXPECT_EQ(message.icon, MessageIcon::question);
-        EXPECT_EQ(message.text, QStringLiteral("Active workflows will be stopped. Exit?"));
-    }
+    const auto exit = std::pair{MessageIcon::question, QStringLiteral("Active workflows will be stopped. Exit?")};
+    EXPECT_THAT(shown(), ElementsAre(exit, exit));  // once per active workflow
     EXPECT_TRUE(window.isVisible());
-    EXPECT_EQ(workflow_state(first), WorkflowState::streaming);
-    EXPECT_EQ(workflow_state(second), WorkflowState::waiting);
-
+    EXPECT_EQ(std::tuple(workflow_state(first), workflow_state(second)),
+              std::tuple(WorkflowState::streaming, WorkflowState::waiting));
     dialogs_->messages.clear();
     EXPECT_TRUE(window.close());  // Yes, Yes
-    EXPECT_EQ(dialogs_->messages.size(), 2u);
-    EXPECT_EQ(workflow_state(first), WorkflowState::stopped);
-    EXPECT_EQ(workflow_state(second), WorkflowState::stopped);
-    EXPECT_EQ(app_.workflows.size(), 3u);  // stopped, not freed
-    EXPECT_NE(saved().find("Idle"), std::string::npos);
-    EXPECT_EQ(app_.notifier, nullptr);
+    EXPECT_THAT(shown(), ElementsAre(exit, exit));
+    EXPECT_EQ(std::tuple(workflow_state(first), workflow_state(second)),
+              std::tuple(WorkflowState::stopped, WorkflowState::stopped));
+    EXPECT_EQ(std::tuple(app_.workflows.size(), app_.notifier), std::tuple(3u, nullptr));  // stopped, not freed
+    EXPECT_THAT(saved(), HasSubstr("\tIdle\t"));
 }
 
+// Ctrl+V hands the unmasked output to the player; a failed launch and a
+// missing player each say so.
 TEST_F(MainWindowTest, ControlVOpensTheUnmaskedOutputInThePlayer) {
     add_workflow([](WorkflowSettings& s) { s.output_url = "rtmp://host/app/key"; });
     TempDir bin;
@@ -234,25 +211,20 @@ TEST_F(MainWindowTest, ControlVOpensTheUnmaskedOutputInThePlayer) {
     MainWindow& window = open_window();
     window.show();
     window.select_row(0);
-
     qputenv("PATH", QByteArray::fromStdString(bin.path()));
     QTest::keyClick(window.list(), Qt::Key_V, Qt::ControlModifier);
-    ASSERT_EQ(dialogs_->launches.size(), 1u);
-    EXPECT_EQ(dialogs_->launches[0].first, QString::fromStdString(bin.file("vlc")));
-    EXPECT_EQ(dialogs_->launches[0].second, QStringLiteral("rtmp://host/app/key"));
-    EXPECT_TRUE(dialogs_->messages.empty());
-
     dialogs_->launch_result = false;
-    QTest::keyClick(window.details(), Qt::Key_V, Qt::ControlModifier);
+    window.open_output_in_player();
     qputenv("PATH", QByteArray::fromStdString(dir_.path()));
-    QTest::keyClick(&window, Qt::Key_V, Qt::ControlModifier);
+    window.open_output_in_player();
     qputenv("PATH", old_path);
-    ASSERT_EQ(dialogs_->messages.size(), 2u);
-    EXPECT_EQ(dialogs_->messages[0].icon, MessageIcon::warning);
-    EXPECT_EQ(dialogs_->messages[0].text, QStringLiteral("VLC could not open the selected output URL."));
-    EXPECT_EQ(dialogs_->messages[1].icon, MessageIcon::information);
-    EXPECT_EQ(dialogs_->messages[1].text, QStringLiteral("VLC is not installed in its standard location."));
-    EXPECT_EQ(dialogs_->launches.size(), 2u);
+    const auto launch = std::pair{QString::fromStdString(bin.file("vlc")), QStringLiteral("rtmp://host/app/key")};
+    EXPECT_THAT(dialogs_->launches, ElementsAre(launch, launch));
+    EXPECT_THAT(
+        shown(),
+        ElementsAre(
+            std::pair{MessageIcon::warning, QStringLiteral("VLC could not open the selected output URL.")},
+            std::pair{MessageIcon::information, QStringLiteral("VLC is not installed in its standard location.")}));
 }
 
 }  // namespace

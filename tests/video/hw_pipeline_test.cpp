@@ -4,6 +4,7 @@
 // mended along the way.
 #include "video/hw_pipeline.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -18,6 +19,12 @@
 #include "video/overlay_editor.h"
 
 namespace {
+
+using ::testing::Pointwise;
+
+MATCHER_P(Near, bound, "") {
+    return std::abs(std::get<0>(arg) - std::get<1>(arg)) <= bound;
+}
 
 struct Output {
     std::string stream;
@@ -55,42 +62,27 @@ class HwPipeline : public ::testing::Test {
         small_ = new std::vector<VideoUnit>(read_video_units(dir_->file("small.ts")));
         ASSERT_EQ(small_->size(), 25u);
     }
-    static void TearDownTestSuite() {
-        delete small_;
-        delete dir_;
-    }
-
+    static void TearDownTestSuite() { delete small_, delete dir_; }
     // A red picture and a plain blue band.
     static OverlaySettings settings(const std::string& encoder) {
-        return {.image_enabled = 1,
-                .image_path = dir_->file("logo.png"),
-                .image_x_pct = 50,
-                .image_y_pct = 10,
-                .text_enabled = 1,
-                .text = "Veltrona ticker test line",
-                .font_size = 24,
-                .scroll_speed = 50,
-                .text_color = 0x00FF0000,
-                .background_color = 0x00FF0000,
-                .encoder = encoder};
+        OverlaySettings s;
+        s.image_enabled = 1, s.image_path = dir_->file("logo.png"), s.image_x_pct = 50, s.image_y_pct = 10;
+        s.text_enabled = 1, s.text = "Veltrona ticker test line", s.font_size = 24, s.scroll_speed = 50;
+        s.text_color = s.background_color = 0x00FF0000, s.encoder = encoder;
+        return s;
     }
-
     // Feeds units [first, end); false at the first refusal.
     static bool feed(HwVideoPipeline* pipeline, const std::vector<VideoUnit>& units, size_t first, size_t end,
                      std::span<char> error) {
-        for (size_t i = first; i < end; ++i) {
+        for (size_t i = first; i < end; ++i)
             if (!hw_pipeline_feed(pipeline, units[i].bytes, units[i].pts, units[i].dts, error)) return false;
-        }
         return true;
     }
-
-    static TempDir* dir_;
-    static std::vector<VideoUnit>* small_;
+    static inline TempDir* dir_ = nullptr;
+    static inline std::vector<VideoUnit>* small_ = nullptr;
     Output out_;
     std::array<char, 256> error_{};
 };
-TempDir* HwPipeline::dir_ = nullptr;
-std::vector<VideoUnit>* HwPipeline::small_ = nullptr;
 
 // Y, U, V of frame `index` at (x, y) in raw 1280x720 4:2:0.
 std::array<int, 3> sample(const std::string& yuv, int index, int x, int y) {
@@ -103,23 +95,18 @@ std::array<int, 3> sample(const std::string& yuv, int index, int x, int y) {
 TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
     ASSERT_TRUE(make_clip(dir_->file("720.ts"), {.seconds = 3, .size = "1280x720", .rate = 30, .b_frames = 2}));
     ASSERT_TRUE(make_clip(dir_->file("1080.ts"), {.seconds = 1, .size = "1920x1080", .rate = 30}));
-    std::vector<VideoUnit> units = read_video_units(dir_->file("720.ts"));
-    std::vector<VideoUnit> tail = read_video_units(dir_->file("1080.ts"));
+    std::vector<VideoUnit> units = read_video_units(dir_->file("720.ts")),
+                           tail = read_video_units(dir_->file("1080.ts"));
     ASSERT_FALSE(units.empty() || tail.empty());
     int64_t end = 0;  // the 720p part's last picture (B-frames: not its last unit)
     for (const VideoUnit& unit : units) end = std::max(end, unit.pts);
     const int64_t shift = end + 3000 - tail.front().pts;  // no B-frames: first is earliest
-    for (VideoUnit& unit : tail) {
-        unit.pts += shift, unit.dts += shift;
-        units.push_back(std::move(unit));
-    }
-
+    for (VideoUnit& unit : tail) unit.pts += shift, unit.dts += shift, units.push_back(std::move(unit));
     PipelinePtr pipeline(hw_pipeline_create(settings("Auto"), collect, &out_, error_));
     ASSERT_TRUE(pipeline) << error_.data();
     ASSERT_TRUE(feed(pipeline.get(), units, 0, units.size(), error_)) << error_.data();
     ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error_), 1) << error_.data();
     EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()), "libx264 (software)");
-
     // Every unit out as one unit, times increasing though the source has
     // B-frames; a key frame with headers every 2 s of media time, none further apart.
     ASSERT_EQ(out_.pts.size(), units.size());
@@ -132,13 +119,11 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
         EXPECT_LE(out_.pts[i] - last_key, 180000) << i;
         last_key = out_.pts[i];
     }
-
     const std::string h264 = dir_->file("out.h264"), yuv_path = dir_->file("out.yuv");
     write_file(h264, out_.stream);
     // The 1080p part scaled to the encoder's size; no B-frames.
     for (const std::string& line : probe_lines(h264, "", "frame=pict_type,width,height"))
         EXPECT_TRUE(line.starts_with("1280,720,") && line.find('B') == line.npos) << line;
-
     ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", h264, "-fps_mode", "passthrough", "-f",
                            "rawvideo", "-pix_fmt", "yuv420p", yuv_path}),
               0);
@@ -147,40 +132,30 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
     // Red picture: 256 x 128 at (512, 59). Blue band: 48 high at y 672,
     // entering from x 1280 at 50 px/s.
     for (int index : {60, 100}) {
-        const std::array<int, 3> red = {76, 85, 255}, blue = {28, 255, 107};
-        const std::array<int, 3> picture = sample(yuv, index, 640, 122),
-                                 band = sample(yuv, index, 1280 - index * 50 / 30 + 12, 694);
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_NEAR(picture[i], red[i], 8) << "picture, frame " << index << " component " << i;
-            EXPECT_NEAR(band[i], blue[i], 8) << "band, frame " << index << " component " << i;
-        }
+        EXPECT_THAT(sample(yuv, index, 640, 122), Pointwise(Near(8), {76, 85, 255})) << "picture, frame " << index;
+        EXPECT_THAT(sample(yuv, index, 1280 - index * 50 / 30 + 12, 694), Pointwise(Near(8), {28, 255, 107}))
+            << "band, frame " << index;
     }
 }
 
 // Damaged units are skipped as a player would. At a loop restart (the same
 // units again, times stepping back) every unit still comes out with its own
-// time, and the restart is a key frame. A confirmed edit is fetched once,
-// between two frames. Empty input is refused without an error, and a
-// pipeline that never opened its encoder finishes cleanly.
-TEST_F(HwPipeline, DamagedUnitsLoopRestartsAndLiveEditsKeepTheStreamGoing) {
+// time, and the restart is a key frame. Empty input is refused without an
+// error, and a pipeline that never opened its encoder finishes cleanly. (A
+// live edit's fetch is the compositor's test; its failure is below.)
+TEST_F(HwPipeline, DamagedUnitsAndLoopRestartsKeepTheStreamGoing) {
     PipelinePtr idle(hw_pipeline_create(settings("Auto"), collect, &out_, error_));
     EXPECT_EQ(hw_pipeline_feed(idle.get(), {}, 0, 0, error_), 0);
     EXPECT_STREQ(error_.data(), "");
     EXPECT_EQ(hw_pipeline_finish(idle.get(), error_), 1);
-    OverlayEditor editor;
-    editor.values = settings("Software H.264");
-    editor.watch();
-    PipelinePtr pipeline(hw_pipeline_create(editor.values, collect, &out_, error_));
+    PipelinePtr pipeline(hw_pipeline_create(settings("Software H.264"), collect, &out_, error_));
     ASSERT_TRUE(pipeline);
     const std::vector<uint8_t> slice_without_headers = {0, 0, 0, 1, 0x65, 0x88, 0x84, 0, 0x33, 0xFF};
     const std::vector<uint8_t> noise = {0, 0, 1, 0x67, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 1, 0x68, 0xFF};
     EXPECT_EQ(hw_pipeline_feed(pipeline.get(), slice_without_headers, 0, 0, error_), 1);
     EXPECT_EQ(hw_pipeline_feed(pipeline.get(), noise, 3600, 3600, error_), 1) << error_.data();
     EXPECT_EQ(hw_pipeline_feed(nullptr, noise, 3600, 3600, error_), 0);
-    ASSERT_TRUE(feed(pipeline.get(), *small_, 0, 10, error_)) << error_.data();
-    editor.revision = 1;
-    ASSERT_TRUE(feed(pipeline.get(), *small_, 10, 25, error_)) << error_.data();
-    EXPECT_EQ(editor.fetches, 1);
+    ASSERT_TRUE(feed(pipeline.get(), *small_, 0, 25, error_)) << error_.data();
     ASSERT_TRUE(feed(pipeline.get(), *small_, 0, 25, error_)) << error_.data();
     ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error_), 1) << error_.data();
     ASSERT_EQ(out_.pts.size(), 50u);

@@ -10,7 +10,6 @@ struct OverlayEditor {
     std::atomic<uint32_t> revision{0};
     OverlaySettings values;
     int fetches = 0;
-
     void watch() {  // points `values` at this editor
         values.revision = &revision;
         values.fetch = [](void* editor, OverlaySettings* settings) {

@@ -12,6 +12,9 @@
 
 namespace {
 
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+
 const std::string BOM = "\xEF\xBB\xBF";
 
 // 27 fields with the given type, then whatever `tail` adds.
@@ -25,63 +28,37 @@ std::string record(const std::string& id, const std::string& name, const std::st
 class ConfigTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        app.data_dir = dir.path();
-        app.config_path = dir.file("config.tsv");
-        app.logs_dir = dir.file("logs");
-        app.recordings_dir = dir.file("rec");
+        app.data_dir = dir.path(), app.config_path = dir.file("config.tsv");
+        app.logs_dir = dir.file("logs"), app.recordings_dir = dir.file("rec");
     }
     bool load(const std::string& content) {
-        app.workflows.clear();
-        app.next_id = 1;
+        app.workflows.clear(), app.next_id = 1;
         write_file(app.config_path, content);
         return config_load(app);
     }
     WorkflowSettings& settings(size_t index) { return app.workflows.at(index)->settings; }
     void add(uint32_t id, const WorkflowSettings& s) {
-        WorkflowPtr w(workflow_create(app));
-        w->id = id;
-        w->settings = s;
-        app.workflows.push_back(std::move(w));
+        Workflow* w = app.workflows.emplace_back(workflow_create(app)).get();
+        w->id = id, w->settings = s;
     }
-
     TempDir dir;
     AppContext app;
 };
 
 TEST_F(ConfigTest, SavesAKnownListByteForByteAndReadsItBack) {
     WorkflowPtr defaults(workflow_create(app));
-    WorkflowSettings first = defaults->settings;
-    first.name = "Morning show";
-    first.source = "https://www.youtube.com/watch?v=abc";
-    first.output_url = "rtmp://a.example/live/key1";
-    first.recording_dir = "/data/recordings";
-    add(1, first);
-    add(7, WorkflowSettings{.name = "Überblick ✓ 🎥",
-                            .type = WorkflowType::overlay_stream,
-                            .source_type = SourceType::direct,
-                            .enabled = false,
-                            .source = "https://cdn.example/live.m3u8",
-                            .output_url = "rtmps://b.example:443/app/key2",
-                            .image_enabled = true,
-                            .image_path = "/img/logo.png",
-                            .image_x_pct = 10,
-                            .image_y_pct = 20,
-                            .image_scale_pct = 75,
-                            .text_enabled = true,
-                            .text = "Breaking news",
-                            .text_bottom_pct = 5,
-                            .font_size = 48,
-                            .scroll_speed = 120,
-                            .text_color = 0x0088FF,
-                            .background_color = 0x202020,
-                            .encoder = "Hardware H.264",
-                            .bitrate = "4500k",
-                            .recording_dir = "/data/rec two",
-                            .poll_seconds = 30,
-                            .reconnects = 3,
-                            .delete_after_push = true,
-                            .prefer_stream_copy = false,
-                            .fallback_transcoding = false});
+    WorkflowSettings a = defaults->settings, b;
+    a.name = "Morning show", a.source = "https://www.youtube.com/watch?v=abc";
+    a.output_url = "rtmp://a.example/live/key1", a.recording_dir = "/data/recordings";
+    add(1, a);
+    b.name = "Überblick ✓ 🎥", b.type = WorkflowType::overlay_stream, b.source_type = SourceType::direct;
+    b.enabled = false, b.source = "https://cdn.example/live.m3u8", b.output_url = "rtmps://b.example:443/app/key2";
+    b.image_enabled = true, b.image_path = "/img/logo.png", b.image_x_pct = 10, b.image_y_pct = 20;
+    b.image_scale_pct = 75, b.text_enabled = true, b.text = "Breaking news", b.text_bottom_pct = 5, b.font_size = 48;
+    b.scroll_speed = 120, b.text_color = 0x0088FF, b.background_color = 0x202020, b.encoder = "Hardware H.264";
+    b.bitrate = "4500k", b.recording_dir = "/data/rec two", b.poll_seconds = 30, b.reconnects = 3;
+    b.delete_after_push = true, b.prefer_stream_copy = false, b.fallback_transcoding = false;
+    add(7, b);
     ASSERT_TRUE(config_save(app));
     const std::string expected =
         read_file(std::string(VELTRONA_SOURCE_DIR) + "/tests/workflow/data/config_expected.tsv");
@@ -90,13 +67,11 @@ TEST_F(ConfigTest, SavesAKnownListByteForByteAndReadsItBack) {
     ASSERT_EQ(stat(app.config_path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);  // it holds stream keys
     EXPECT_FALSE(path_exists(app.config_path + ".tmp"));
-
     // Every field reads back: saving what was loaded gives the same bytes.
     app.workflows.clear();
     ASSERT_TRUE(config_load(app));
     ASSERT_EQ(app.workflows.size(), 2u);
-    EXPECT_EQ(settings(1).name, "Überblick ✓ 🎥");
-    EXPECT_EQ(app.workflows[1]->id, 7u);
+    EXPECT_EQ(std::tie(settings(1).name, app.workflows[1]->id), std::make_tuple("Überblick ✓ 🎥", 7u));
     ASSERT_TRUE(config_save(app));
     EXPECT_EQ(read_file(app.config_path), expected);
 }
@@ -110,15 +85,15 @@ TEST_F(ConfigTest, ReadsTheRecordShapesItAccepts) {
                      "w\t6\r\nW \t7\r\n\r\nX\tother\r\n"));               // skipped
     ASSERT_EQ(app.workflows.size(), 4u);
     EXPECT_EQ(settings(0).name.size(), NAME_CAPACITY - 1);
-    EXPECT_EQ(std::tie(settings(0).scroll_speed, settings(0).text_color, settings(0).background_color),
-              std::make_tuple(50, 0xFFFFFFu, 0u));
-    EXPECT_EQ(std::tie(settings(1).scroll_speed, settings(1).text_color, settings(1).background_color),
-              std::make_tuple(120, 255u, 65280u));
+    auto tail = [&](size_t i) {
+        return std::tie(settings(i).scroll_speed, settings(i).text_color, settings(i).background_color);
+    };
+    EXPECT_EQ(tail(0), std::make_tuple(50, 0xFFFFFFu, 0u));
+    EXPECT_EQ(tail(1), std::make_tuple(120, 255u, 65280u));
     EXPECT_EQ(settings(2).background_color, 42u);
-    EXPECT_EQ(settings(3).name, "lf only");
-    EXPECT_EQ(settings(3).background_color, 2u);
-    EXPECT_EQ(settings(1).source_type, SourceType::direct);
-    EXPECT_EQ(settings(1).recording_dir, "/rec");
+    EXPECT_EQ(std::tie(settings(3).name, settings(3).background_color), std::make_tuple("lf only", 2u));
+    EXPECT_EQ(std::tie(settings(1).source_type, settings(1).recording_dir),
+              std::make_tuple(SourceType::direct, "/rec"));
 }
 
 // Only a hand-edited file holds a type or source type the program does not
@@ -127,40 +102,33 @@ TEST_F(ConfigTest, ReadsTheRecordShapesItAccepts) {
 TEST_F(ConfigTest, UnknownTypeNumbersTravelUnchanged) {
     ASSERT_TRUE(load("VELTRONA\t1\n" + record("1", "odd", "", "5\t7\t2") + "\n" + record("2", "zero", "", "0\t0\t0")));
     ASSERT_EQ(app.workflows.size(), 2u);
-    EXPECT_EQ(static_cast<int32_t>(settings(0).type), 5);
-    EXPECT_TRUE(settings(0).enabled);
-    EXPECT_FALSE(settings(1).enabled);
+    EXPECT_EQ(std::tuple(static_cast<int32_t>(settings(0).type), settings(0).enabled, settings(1).enabled),
+              std::tuple(5, true, false));
     ASSERT_TRUE(config_save(app));
-    const std::string saved = read_file(app.config_path);
-    EXPECT_THAT(saved, ::testing::HasSubstr("\nW\t1\t5\t7\t1\todd\t"));
-    EXPECT_THAT(saved, ::testing::HasSubstr("\nW\t2\t0\t0\t0\tzero\t"));
+    EXPECT_THAT(read_file(app.config_path),
+                AllOf(HasSubstr("\nW\t1\t5\t7\t1\todd\t"), HasSubstr("\nW\t2\t0\t0\t0\tzero\t")));
 }
 
 TEST_F(ConfigTest, HeaderVariantsAndEmptyFiles) {
-    struct Case {
-        std::string content;
-        bool ok;
-        size_t workflows;
-    };
-    for (const Case& c : {Case{"", true, 0}, Case{BOM, true, 0}, Case{"VELTRONA\t1\n", true, 0},
-                          Case{"MORVANTIX\t7\r\n" + record("3", "legacy") + "\r\n", true, 1},
-                          Case{"VELTRONA\r\n" + record("3", "x") + "\r\n", false, 0}, Case{BOM + "VELTRONA", false, 0},
-                          Case{"VELTRONAX\t1\r\n", false, 0}}) {
-        SCOPED_TRACE(c.content);
-        EXPECT_EQ(load(c.content), c.ok);
-        EXPECT_EQ(app.workflows.size(), c.workflows);
+    const std::tuple<std::string, bool, size_t> cases[] = {
+        {"", true, 0},
+        {BOM, true, 0},
+        {"VELTRONA\t1\n", true, 0},
+        {"MORVANTIX\t7\r\n" + record("3", "legacy") + "\r\n", true, 1},
+        {"VELTRONA\r\n" + record("3", "x") + "\r\n", false, 0},
+        {BOM + "VELTRONA", false, 0},
+        {"VELTRONAX\t1\r\n", false, 0}};
+    for (const auto& [content, ok, workflows] : cases) {
+        EXPECT_EQ(load(content), ok) << content;
+        EXPECT_EQ(app.workflows.size(), workflows) << content;
     }
 }
 
 TEST_F(ConfigTest, NextIdEndsAboveEveryLoadedIdWithoutWrapping) {
-    struct Case {
-        std::string first, second;
-        uint32_t next_id;
-    };
     // A topmost id must not wrap next_id to 0, from where ids would repeat.
-    for (const Case& c : {Case{"3", "7", 8}, Case{"1", "1", 3}, Case{"99999999999", "5", 6}}) {
-        ASSERT_TRUE(load("VELTRONA\t1\n" + record(c.first, "a") + "\n" + record(c.second, "b") + "\n"));
-        EXPECT_EQ(app.next_id, c.next_id) << c.first;
+    for (const auto& [first, second, next_id] : {std::tuple{"3", "7", 8u}, {"1", "1", 3u}, {"99999999999", "5", 6u}}) {
+        ASSERT_TRUE(load("VELTRONA\t1\n" + record(first, "a") + "\n" + record(second, "b") + "\n"));
+        EXPECT_EQ(app.next_id, next_id) << first;
     }
     EXPECT_EQ(app.workflows[0]->id, UINT32_MAX);
 }
@@ -169,18 +137,13 @@ TEST_F(ConfigTest, NumbersReadLikeTheCLibraryWithoutOverflow) {
     ASSERT_TRUE(load("VELTRONA\t1\n" + record("  12abc", "n", "\t99999999999\t-1\tzz") + "\n"));
     ASSERT_EQ(app.workflows.size(), 1u);
     EXPECT_EQ(app.workflows[0]->id, 12u);
-    EXPECT_EQ(settings(0).scroll_speed, 2147483647);
-    EXPECT_EQ(settings(0).text_color, 0xFFFFFFFFu);
-    EXPECT_EQ(settings(0).background_color, 0u);
+    EXPECT_EQ(std::tie(settings(0).scroll_speed, settings(0).text_color, settings(0).background_color),
+              std::make_tuple(2147483647, 0xFFFFFFFFu, 0u));
 }
 
 TEST_F(ConfigTest, SaveTurnsTabsAndLineBreaksIntoSpacesInEveryTextField) {
     WorkflowSettings s;
-    s.name = "a\tb";
-    s.text = "line\r\nbreak";
-    s.encoder = "Hard\tware";
-    s.bitrate = "60\n00k";
-    s.audio_codec = "a\rac";
+    s.name = "a\tb", s.text = "line\r\nbreak", s.encoder = "Hard\tware", s.bitrate = "60\n00k", s.audio_codec = "a\rac";
     add(1, s);
     ASSERT_TRUE(config_save(app));
     EXPECT_EQ(settings(0).name, "a b");  // cleaned in memory too
@@ -211,8 +174,7 @@ TEST(ConfigStartup, MalformedFileIsMovedAsideAndLogged) {
     write_file(dir.file("config.tsv.malformed"), "older");
     AppContext app;
     app_startup(app, StartupOptions{dir.path(), false});
-    EXPECT_TRUE(app.workflows.empty());
-    EXPECT_FALSE(path_exists(dir.file("config.tsv")));
+    EXPECT_TRUE(app.workflows.empty() && !path_exists(dir.file("config.tsv")));
     EXPECT_EQ(read_file(dir.file("config.tsv.malformed")), "VELTRONA\r\n");
     EXPECT_THAT(read_file(dir.file("logs/application.log")),
                 ::testing::EndsWith(" Malformed configuration moved aside\n"));
