@@ -92,8 +92,9 @@ void on_engine_notice(void* context, const char* text) {
 bool resolve_again(void* context, std::string* url) {
     auto& workflow = *static_cast<Workflow*>(context);
     bool not_live = false;
-    bool ok = ytdlp_resolve(workflow, url, &not_live);
-    log_workflow(workflow, "YouTube source resolved again: %s", ok ? "fresh URL" : "failed");
+    std::string why;
+    bool ok = ytdlp_resolve(workflow, url, &not_live, &why);
+    log_workflow(workflow, "YouTube source resolved again: %s", ok ? "fresh URL" : ("failed: " + why).c_str());
     return ok;
 }
 
@@ -146,13 +147,13 @@ int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& so
 
 enum class Resolution { use_url, wait, fail };
 
-Resolution resolve_source(Workflow& workflow, const WorkflowSettings& s, std::string* source_url) {
+Resolution resolve_source(Workflow& workflow, const WorkflowSettings& s, std::string* source_url, std::string* why) {
     if (s.source_type != SourceType::youtube) {
         *source_url = s.source;
         return Resolution::use_url;
     }
     bool not_live = false;
-    bool ok = ytdlp_resolve(workflow, source_url, &not_live);
+    bool ok = ytdlp_resolve(workflow, source_url, &not_live, why);
     bool record_then_push = s.type == WorkflowType::record_then_push;
     if (ok && (!record_then_push || !not_live)) return Resolution::use_url;
     source_url->clear();
@@ -176,15 +177,16 @@ RunEnd capture_loop(Workflow& workflow, std::string* recording_path) {
             continue;
         }
         workflow_set_status(workflow, WorkflowState::resolving, "Resolving source");
-        std::string source_url;
-        Resolution resolution = resolve_source(workflow, s, &source_url);
+        std::string source_url, why;
+        Resolution resolution = resolve_source(workflow, s, &source_url, &why);
+        if (resolution == Resolution::fail) workflow_set_last_error(workflow, "Source resolution failed: " + why);
         if (resolution == Resolution::fail && streamed) {
-            workflow_set_last_error(workflow, "Source resolution failed");
-            log_workflow(workflow, "Source resolution failed after streaming; retrying");
+            log_workflow(workflow, "Source resolution failed after streaming (%s); retrying", why.c_str());
             if (pause_before_retry(workflow, "Restarting source after error")) return RunEnd::stopped;
             continue;
         }
         if (resolution == Resolution::fail) {
+            log_workflow(workflow, "Source resolution failed: %s", why.c_str());
             workflow_set_status(workflow, WorkflowState::error, "Source resolution failed");
             log_workflow(workflow, "Workflow ended state=%s", workflow_state_name(workflow.state.load()));
             return RunEnd::error;

@@ -48,6 +48,49 @@ std::vector<std::string_view> answer_lines(std::string_view text) {
     return lines;
 }
 
+// yt-dlp's own words on a failure: its last "ERROR:" line, else its last
+// line, cut so a chatty tool cannot flood the last error.
+std::string ytdlp_failure_line(std::string_view output) {
+    std::vector<std::string_view> lines = answer_lines(output);
+    if (lines.empty()) return {};
+    std::string_view pick = lines.back();
+    for (std::string_view line : lines) {
+        if (line.substr(0, 6) == "ERROR:") pick = line;
+    }
+    return utf16_fit(pick, YTDLP_REASON_CAPACITY);
+}
+
+bool ytdlp_resolve_once(Workflow& workflow, std::string* url, bool* not_live, std::string* why) {
+    if (!workflow.context) return false;
+    std::string source = workflow_settings_copy(workflow).source;
+    std::string tool;
+    if (!tool_find(workflow.context->program_dir, YTDLP_FILE_NAME, &tool)) {
+        *why = "yt-dlp was not found";
+        return false;
+    }
+    ArgList args = ytdlp_arguments(workflow.context->program_dir, source);
+    ToolOutput output;
+    if (!tool_run_capture(tool, &args, YTDLP_RESOLVE_LIMIT_MS, &output)) {
+        *why = "yt-dlp could not be started";
+        return false;
+    }
+    if (output.exit_code == FORCED_END_EXIT_CODE) {
+        *why = string_printf("yt-dlp gave no answer within %u s", YTDLP_RESOLVE_LIMIT_MS / 1000);
+        return false;
+    }
+    if (output.exit_code != 0) {
+        std::string line = ytdlp_failure_line(output.output);
+        *why =
+            string_printf("yt-dlp exited with code %u%s%s", output.exit_code, line.empty() ? "" : ": ", line.c_str());
+        return false;
+    }
+    if (!ytdlp_parse_answer(output.output, url, not_live)) {
+        *why = "yt-dlp gave no stream URL";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void arglist_append(ArgList& list, std::string_view argument) {
@@ -117,17 +160,13 @@ bool ytdlp_parse_answer(std::string_view output, std::string* url, bool* not_liv
     return true;
 }
 
-bool ytdlp_resolve(Workflow& workflow, std::string* url, bool* not_live) {
+bool ytdlp_resolve(Workflow& workflow, std::string* url, bool* not_live, std::string* why) {
     url->clear();
     *not_live = false;
-    if (!workflow.context) return false;
-    std::string source = workflow_settings_copy(workflow).source;
-    std::string tool;
-    if (!tool_find(workflow.context->program_dir, YTDLP_FILE_NAME, &tool)) return false;
-    ArgList args = ytdlp_arguments(workflow.context->program_dir, source);
-    ToolOutput output;
-    if (!tool_run_capture(tool, &args, YTDLP_RESOLVE_LIMIT_MS, &output) || output.exit_code != 0) return false;
-    return ytdlp_parse_answer(output.output, url, not_live);
+    std::string reason;
+    bool ok = ytdlp_resolve_once(workflow, url, not_live, &reason);
+    if (why) *why = std::move(reason);
+    return ok;
 }
 
 void ytdlp_probe_thread(RunContext& run) {

@@ -25,6 +25,7 @@ constexpr const char* NODE_RELATIVE_PATH = "tools/node/node";
 constexpr uint32_t TOOL_PROBE_LIMIT_MS = 30000;
 constexpr uint32_t YTDLP_RESOLVE_LIMIT_MS = 60000;
 constexpr uint32_t FORCED_END_EXIT_CODE = 1223;
+constexpr size_t YTDLP_REASON_CAPACITY = 200;  // UTF-16 units of yt-dlp's line kept in a failure text
 constexpr size_t TOOL_PATH_CAPACITY = 260;
 
 struct ArgList {
@@ -58,9 +59,10 @@ void arglist_append(ArgList& list, std::string_view argument);
 [[nodiscard]] bool ytdlp_parse_answer(std::string_view output, std::string* url, bool* not_live);
 
 // Resolves the workflow's source page. False when yt-dlp is missing, fails,
-// or gives no URL; `not_live` is set when the status says the live has not
-// begun (or has ended).
-[[nodiscard]] bool ytdlp_resolve(Workflow& workflow, std::string* url, bool* not_live);
+// or gives no URL, with the reason in `why` when given (yt-dlp's own error
+// line where it printed one); `not_live` is set when the status says the
+// live has not begun (or has ended).
+[[nodiscard]] bool ytdlp_resolve(Workflow& workflow, std::string* url, bool* not_live, std::string* why = nullptr);
 
 // The background probe the desktop program starts once: stores the result
 // in ytdlp_ok and notifies the front end with TOOL_PROBE_DONE.

@@ -154,8 +154,8 @@ TEST_F(RunnerThreads, UnresolvedYoutubePageEndsDirectRestreamInError) {
     fake_ytdlp_page("");
     Workflow& w = started(youtube(WorkflowType::direct_restream));
     ASSERT_TRUE(ended(w));
-    EXPECT_EQ(std::get<1>(status(w)), "Source resolution failed");
-    EXPECT_EQ(workflow_state(w), WorkflowState::error);
+    EXPECT_EQ(status(w), std::tuple(WorkflowState::error, "Source resolution failed",
+                                    "Source resolution failed: yt-dlp exited with code 1: ERROR: Video unavailable"));
     EXPECT_THAT(workflow_log(w), AllOf(HasSubstr("Workflow ended state=ERROR\n"), Not(HasSubstr("Workflow stopped"))));
     EXPECT_TRUE(fake_engines().calls_copy().empty());
     // A new start after that end closes the old handle and runs again.
@@ -176,8 +176,9 @@ TEST_F(RunnerThreads, OnceStreamedAFailedResolutionIsRetriedNotAnError) {
     ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 5000));
     workflow_stop(&w);
     EXPECT_THAT(path(), Not(HasSubstr("ERROR")));
-    EXPECT_EQ(std::get<2>(status(w)), "Source resolution failed");
-    EXPECT_THAT(workflow_log(w), HasSubstr("Source resolution failed after streaming; retrying\n"));
+    EXPECT_EQ(std::get<2>(status(w)), "Source resolution failed: yt-dlp exited with code 1");
+    EXPECT_THAT(workflow_log(w),
+                HasSubstr("Source resolution failed after streaming (yt-dlp exited with code 1); retrying\n"));
 }
 
 TEST_F(RunnerThreads, EveryCaptureAttemptOfARunAddsToOneRecording) {
