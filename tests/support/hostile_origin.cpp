@@ -42,13 +42,6 @@ void HostileStream::append(const std::string& name, const MadeSegment& segment, 
     publish_locked();
 }
 
-void HostileStream::restart_numbering(int64_t first) {
-    std::lock_guard guard(lock_);
-    entries_.clear();
-    media_sequence_ = first;
-    end_list_ = false;
-}
-
 void HostileStream::end() {
     std::lock_guard guard(lock_);
     end_list_ = true;

@@ -1,10 +1,10 @@
 // A misbehaving HLS origin for tests: the scripted HTTP server serving
 // ffmpeg-made segments and playlists the test rewrites while a client follows
-// them, with the faults live origins show over days: numbering that restarts,
-// a playlist that stops growing, URLs that expire (403 after some seconds),
-// requests that hang, redirects, timestamp jumps (segments made with
-// -output_ts_offset). Each path is replaced whole, as a rename would, so a
-// client never sees half a playlist.
+// them, with the faults live origins show over days: a playlist that stops
+// growing, URLs that expire (403 after some seconds), requests that hang,
+// redirects, timestamp jumps (segments made with -output_ts_offset). Each
+// path is replaced whole, as a rename would, so a client never sees half a
+// playlist.
 #pragma once
 
 #include <cstdint>
@@ -41,9 +41,6 @@ class HostileStream {
 
     // Serves `segment` as `folder`/`name` and lists it (relative) next.
     void append(const std::string& name, const MadeSegment& segment, bool discontinuity = false);
-    // An origin restart: the next segment is numbered `first`; the old
-    // listing stays served until the next append.
-    void restart_numbering(int64_t first = 0);
     void end();  // #EXT-X-ENDLIST
 
   private:
