@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <thread>
 
 #include "platform/error_text.h"
 #include "support/engine_loop_run.h"
@@ -23,18 +22,6 @@ bool has_composition_time(const FakeRtmpMessage& m) {
            (m.payload[2] | m.payload[3] | m.payload[4]) != 0;
 }
 
-int fetches = 0;
-
-void fetch_ticker(void*, OverlaySettings* fresh) {  // the values only: the caller keeps its hooks
-    ++fetches;
-    *fresh = {.image_path = {},
-              .text_enabled = 1,
-              .text = "Looping with a ticker",
-              .font_size = 20,
-              .bitrate = 500000,
-              .encoder = "Software H.264"};
-}
-
 TEST(Mp4LoopTest, PassesGoOnWithCompositionTimesAndFreshSettings) {
     TempDir dir;
     ASSERT_TRUE(make_clip(dir.file("one.mp4"), {.seconds = 1.0, .b_frames = 2}));
@@ -45,16 +32,14 @@ TEST(Mp4LoopTest, PassesGoOnWithCompositionTimesAndFreshSettings) {
         fetch_ticker(nullptr, &settings);
         settings.revision = &revision;
         settings.fetch = fetch_ticker;
-        fetches = 0;
+        ticker_fetches = 0;
         FakeRtmpServer server;
         ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 20000));
         EngineLoopRun<Mp4LoopOptions, mp4_loop_run> run;
         run.options.mp4_path = dir.file("one.mp4");
         run.options.output_url = server.url();
         if (overlay) run.options.settings = &settings;
-        run.start();
-        std::this_thread::sleep_for(std::chrono::milliseconds(3300));  // into the fourth pass
-        run.stop();
+        run.run_for(3300);  // into the fourth pass
         server.join();
         EXPECT_EQ(run.result, 1) << error_view(run.error);
         EXPECT_EQ(run.status, overlay ? "Looping MP4 with hardware overlays; video encoder: libx264 (software)"
@@ -64,7 +49,7 @@ TEST(Mp4LoopTest, PassesGoOnWithCompositionTimesAndFreshSettings) {
             std::count_if(sent.begin(), sent.end(), [](auto& m) { return m.type_id == 9 && is_sequence_header(m); });
         EXPECT_GE(passes, overlay ? 2 : 3);
         if (overlay) {
-            EXPECT_GE(fetches, passes - 1);
+            EXPECT_GE(ticker_fetches, passes - 1);
         } else {
             EXPECT_TRUE(std::any_of(sent.begin(), sent.end(), has_composition_time));
         }

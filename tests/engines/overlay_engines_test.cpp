@@ -5,8 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "engines/overlay_router.h"
 #include "engines/overlay_ts_loop_engine.h"
 #include "platform/error_text.h"
@@ -17,20 +15,6 @@
 
 namespace {
 
-std::atomic<uint32_t> revision{0};
-int fetches = 0;
-
-void fetch_ticker(void*, OverlaySettings* fresh) {
-    ++fetches;
-    *fresh = {.image_path = {},
-              .text_enabled = 1,
-              .text = "Overlay test",
-              .font_size = 20,
-              .scroll_speed = 50,
-              .text_color = 0xFFFFFF,
-              .bitrate = 1000000};
-}
-
 TEST(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
     TempDir dir;
     ASSERT_TRUE(make_clip(dir.file("one.ts"), {.seconds = 1.0})) << "ffmpeg could not make the fixture";
@@ -40,19 +24,18 @@ TEST(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
     run.options.recording_path = dir.file("one.ts");
     run.options.output_url = server.url();
     fetch_ticker(nullptr, &run.options.settings);
+    const std::atomic<uint32_t> revision{0};
     run.options.settings.revision = &revision;
     run.options.settings.fetch = fetch_ticker;
-    fetches = 0;
-    run.start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
-    run.stop();
+    ticker_fetches = 0;
+    run.run_for(3500);
     server.join();
     EXPECT_EQ(run.result, 1);
     EXPECT_EQ(error_view(run.error), "");
     EXPECT_THAT(run.status, ::testing::StartsWith("Overlay TS loop playing; video encoder: "));
     const size_t passes = check_loop_passes(server.peer.messages);
     EXPECT_GE(passes, 3u);
-    EXPECT_GE(fetches, static_cast<int>(passes));
+    EXPECT_GE(ticker_fetches, static_cast<int>(passes));
 }
 
 // A video PES without payload has nothing to decode: passed over, where the

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "platform/error_text.h"
 #include "support/engine_loop_run.h"
 #include "support/fake_rtmp_server.h"
@@ -31,9 +29,7 @@ class TsLoopTest : public ::testing::Test {
                      int ms) {
         run.options.recording_path = path;
         run.options.output_url = url;
-        run.start();
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        run.stop();
+        run.run_for(ms);
         EXPECT_EQ(run.result, 1) << error_view(run.error);
     }
     static inline bool made_ = false;

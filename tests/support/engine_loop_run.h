@@ -1,16 +1,19 @@
-// A loop engine on a thread of its own, for tests that watch what it sends;
-// stop() gives how long the stop took. The last status text is kept.
+// A loop engine on a thread of its own for `ms`, then stopped, for tests that
+// watch what it sends. The last status text is kept. A ticker whose settings
+// are fetched afresh at each pass, counting the fetches, serves the overlay
+// loops.
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <thread>
 
 #include "engines/engine_contract.h"
-#include "platform/clock.h"
 #include "platform/event.h"
+#include "video/overlay_settings.h"
 
 template <class Options, int (*Run)(const Options&, std::span<char>)>
 struct EngineLoopRun {
@@ -19,18 +22,25 @@ struct EngineLoopRun {
     std::array<char, ENGINE_ERROR_SIZE> error{};
     int result = -1;
     std::string status;
-    std::thread thread;
 
-    void start() {
+    void run_for(int ms) {
         options.stop_event = &stop_event;
         options.status = [](void* context, const char* text) { *static_cast<std::string*>(context) = text; };
         options.status_context = &status;
-        thread = std::thread([this] { result = Run(options, error); });
-    }
-    uint64_t stop() {
-        uint64_t began = tick_ms();
+        std::thread thread([this] { result = Run(options, error); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         stop_event.set();
         thread.join();
-        return tick_ms() - began;
     }
 };
+
+inline int ticker_fetches = 0;
+inline void fetch_ticker(void*, OverlaySettings* fresh) {  // the values only: the caller keeps its hooks
+    ++ticker_fetches;
+    *fresh = {.image_path = {},
+              .text_enabled = 1,
+              .text = "Looping with a ticker",
+              .font_size = 20,
+              .bitrate = 500000,
+              .encoder = "Software H.264"};
+}
