@@ -39,6 +39,17 @@ std::vector<std::string> playlist_segments(const std::string& folder) {
     return names;
 }
 
+// The state of a status line ("" when it is not one), the longest that fits.
+std::string status_line_state(const std::string& line) {
+    if (line.size() < 21 || line[4] != '-' || line[19] != ' ' || line[20] != '#') return "";
+    std::string rest = line.substr(std::min(line.find(' ', 21), line.size() - 1) + 1) + " ", longest;
+    for (uint32_t state = 0; state <= 12; ++state) {  // 12: "UNKNOWN"
+        std::string name = workflow_state_name(state);
+        if (rest.starts_with(name + " ") && name.size() > longest.size()) longest = name;
+    }
+    return longest;
+}
+
 }  // namespace
 
 std::string cli_executable() {
@@ -73,16 +84,6 @@ bool config_set_field(const std::string& data_dir, uint32_t id, size_t field, co
     text.replace(start, std::min(text.find_first_of("\t\r\n", start), text.size()) - start, value);
     write_file(path, text);
     return true;
-}
-
-std::string status_line_state(const std::string& line) {
-    if (line.size() < 21 || line[4] != '-' || line[19] != ' ' || line[20] != '#') return "";
-    std::string rest = line.substr(std::min(line.find(' ', 21), line.size() - 1) + 1) + " ", longest;
-    for (uint32_t state = 0; state <= 12; ++state) {  // 12: "UNKNOWN"
-        std::string name = workflow_state_name(state);
-        if (rest.starts_with(name + " ") && name.size() > longest.size()) longest = name;
-    }
-    return longest;
 }
 
 bool in_order(const std::vector<std::string>& states, const std::vector<std::string>& wanted) {
@@ -151,11 +152,6 @@ std::vector<std::string> files_with_suffix(const std::string& folder, const std:
     return found;
 }
 
-std::string only_file_with_suffix(const std::string& folder, const std::string& suffix) {
-    std::vector<std::string> found = files_with_suffix(folder, suffix);
-    return found.size() == 1 ? found[0] : "";
-}
-
 void expect_clean_flv(const std::string& flv, const std::string& codecs) {
     ASSERT_FALSE(flv.empty()) << "nginx recorded nothing";
     auto sorted = [](const std::string& list) {  // the order nginx met the streams in is no fault
@@ -218,6 +214,11 @@ void E2eTest::expect_log(uint32_t id, const std::vector<std::string>& lines, con
     for (const std::string& line : lines)
         EXPECT_NE(log.find(line), std::string::npos) << line << " missing from:\n" << log;
     EXPECT_TRUE(key.empty() || log.find(key) == std::string::npos) << "the stream key reached the log";
+}
+
+std::string E2eTest::recording_ts() const {
+    std::vector<std::string> found = files_with_suffix(data_dir + "/recordings", ".ts");
+    return found.size() == 1 ? found[0] : "";
 }
 
 size_t E2eTest::segment_file_count() const {

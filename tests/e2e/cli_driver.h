@@ -34,8 +34,6 @@ std::vector<std::string> workflow_options(const std::string& source, const std::
                                           const std::vector<std::string>& more = {});
 // Rewrites field `field` (0: the mark "W") of workflow `id` in DATA/config.tsv.
 bool config_set_field(const std::string& data_dir, uint32_t id, size_t field, const std::string& value);
-// The state of a status line ("" when it is not one), the longest that fits.
-std::string status_line_state(const std::string& line);
 // True when `wanted` occur in `states` in this order (others may lie between).
 bool in_order(const std::vector<std::string>& states, const std::vector<std::string>& wanted);
 
@@ -63,9 +61,8 @@ class CliProcess {
     Child child_;
 };
 
-// The files in `folder` whose names end with `suffix`, sorted; the only one ("" when none or many).
+// The files in `folder` whose names end with `suffix`, sorted.
 std::vector<std::string> files_with_suffix(const std::string& folder, const std::string& suffix);
-std::string only_file_with_suffix(const std::string& folder, const std::string& suffix);
 // nginx's recording of a publish: these codecs (in any order), each stream's
 // DTS never going back.
 void expect_clean_flv(const std::string& flv, const std::string& codecs);
@@ -100,7 +97,7 @@ class E2eTest : public ::testing::Test {
     // How many of the live writer's segments (live<first>.ts on) our TS
     // recording is, back to back; 0 when it is not such a run.
     size_t recorded_segments(size_t* first = nullptr) const;
-    std::string recording_ts() const { return only_file_with_suffix(data_dir + "/recordings", ".ts"); }
+    std::string recording_ts() const;  // our only TS recording ("" when none or many)
     // How many segment files the live writer made, listed or no longer listed.
     size_t segment_file_count() const;
 
