@@ -164,15 +164,18 @@ bool is_sequence_header(const FakeRtmpMessage& m) {
            ((m.type_id == 9 && m.payload[0] == 0x17) || (m.type_id == 8 && (m.payload[0] & 0xF0) == 0xA0));
 }
 
-size_t check_loop_passes(const std::vector<FakeRtmpMessage>& messages) {
-    size_t passes = 0;
+std::vector<size_t> check_loop_passes(const std::vector<FakeRtmpMessage>& messages) {
+    std::vector<size_t> passes;
     uint32_t highest = 0;
     std::map<uint8_t, uint32_t> last_of_type;
     for (const FakeRtmpMessage& m : messages) {
         if (m.type_id != 8 && m.type_id != 9) continue;
         if (m.type_id == 9 && is_sequence_header(m)) {
-            EXPECT_TRUE(passes == 0 || m.timestamp == highest + 1) << "pass " << passes << " at " << m.timestamp;
-            ++passes;
+            EXPECT_TRUE(passes.empty() || m.timestamp == highest + 1)
+                << "pass " << passes.size() << " at " << m.timestamp;
+            passes.push_back(0);
+        } else if (m.type_id == 9 && !passes.empty()) {
+            ++passes.back();
         }
         EXPECT_GE(m.timestamp, last_of_type[m.type_id]);
         last_of_type[m.type_id] = m.timestamp;

@@ -126,5 +126,6 @@ void fake_rtmp_accept_and_record(FakeRtmpPeer& peer);
 bool is_sequence_header(const FakeRtmpMessage& message);
 // Checks a loop's tags (for a source that starts with video): each pass opens
 // with an AVC sequence header exactly one millisecond above everything sent
-// before it, and neither kind of tag ever goes back. The passes seen.
-size_t check_loop_passes(const std::vector<FakeRtmpMessage>& messages);
+// before it, and neither kind of tag ever goes back. The video frames of
+// each pass seen (after its header).
+std::vector<size_t> check_loop_passes(const std::vector<FakeRtmpMessage>& messages);
