@@ -5,7 +5,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <bit>
 #include <cstring>
 #include <thread>
 #include <tuple>
@@ -16,6 +15,7 @@
 #include "rtmp/rtmp_commands.h"
 #include "rtmp/rtmp_connection.h"
 #include "rtmp/rtmp_message_writer.h"
+#include "support/fake_rtmp_server.h"
 
 namespace {
 
@@ -82,20 +82,6 @@ Bytes slice(const Bytes& b, size_t from, size_t n) {
     return Bytes(b.begin() + long(from), b.begin() + long(from + n));
 }
 
-// A message as its chunks: a type-0 header, then a type-3 header (0xC0 |
-// csid) before each further piece; from 0xFFFFFF on the time goes in a
-// 4-byte field after every one of those headers.
-Bytes chunked(uint8_t csid, uint32_t ts, uint8_t type, uint32_t msid, const Bytes& payload, size_t chunk_size) {
-    const bool extended = ts >= 0xFFFFFF;
-    const Bytes ext = extended ? Bytes{uint8_t(ts >> 24), uint8_t(ts >> 16), uint8_t(ts >> 8), uint8_t(ts)} : Bytes{};
-    Bytes out = concat({header(csid, extended ? 0xFFFFFF : ts, uint32_t(payload.size()), type, msid), ext});
-    for (size_t at = 0; at < payload.size(); at += chunk_size) {
-        if (at > 0) out = concat({out, {uint8_t(0xC0 | csid)}, ext});
-        out = concat({out, slice(payload, at, std::min(chunk_size, payload.size() - at))});
-    }
-    return out;
-}
-
 }  // namespace
 
 // Video on chunk stream 6, audio on 4, both on the publisher's stream.
@@ -108,8 +94,8 @@ TEST(RtmpMessageWriter, PayloadIsChunkedAtTheOutboundSize) {
         Bytes payload = pattern(length);
         ASSERT_TRUE(rtmp_send_media(w.publisher.get(), RTMP_TYPE_VIDEO, 40, payload));
         ASSERT_TRUE(rtmp_send_media(w.publisher.get(), RTMP_TYPE_AUDIO, 0x123456, payload));
-        EXPECT_EQ(w.drain(), concat({chunked(6, 40, 9, 0x01020304, payload, 4096),
-                                     chunked(4, 0x123456, 8, 0x01020304, payload, 4096)}));
+        EXPECT_EQ(w.drain(), concat({fake_rtmp_chunks(6, 9, 0x01020304, payload, 4096, 40),
+                                     fake_rtmp_chunks(4, 8, 0x01020304, payload, 4096, 0x123456)}));
     }
 }
 
@@ -137,7 +123,7 @@ TEST(RtmpMessageWriter, ExtendedTimestampFollowsHeaderAndEveryContinuation) {
         w.publisher->outbound_chunk_size = 128;
         Bytes payload = pattern(300);
         ASSERT_TRUE(rtmp_send_message(w.publisher.get(), 6, 9, 1, ts, payload));
-        EXPECT_EQ(w.drain(), chunked(6, ts, 9, 1, payload, 128));
+        EXPECT_EQ(w.drain(), fake_rtmp_chunks(6, 9, 1, payload, 128, ts));
     }
 }
 
@@ -180,7 +166,7 @@ TEST(RtmpMessageWriterThreads, ShortSendsResumeMidPiece) {
     reader.join();
     ASSERT_TRUE(sent);
     EXPECT_GT(w.publisher->write_steps, 1u);
-    EXPECT_EQ(got, chunked(6, 0x01000000, 9, 1, payload, 100));
+    EXPECT_EQ(got, fake_rtmp_chunks(6, 9, 1, payload, 100, 0x01000000));
 }
 
 TEST(RtmpCommandPayload, ConnectMatchesTheWireTable) {
@@ -188,20 +174,12 @@ TEST(RtmpCommandPayload, ConnectMatchesTheWireTable) {
     ASSERT_TRUE(rtmp_parse_url("rtmp://example.com/live/secret", &url));
     Amf0Writer w;
     ASSERT_TRUE(rtmp_build_connect(&w, url));
-    // AMF0 written out by hand: a key, a string value, a number, an object's end.
-    auto key = [](std::string_view k) { return concat({{0x00, uint8_t(k.size())}, Bytes(k.begin(), k.end())}); };
-    auto str = [&](std::string_view v) { return concat({{0x02}, key(v)}); };
-    auto num = [](double v) {
-        Bytes out = {0x00};
-        for (int shift = 56; shift >= 0; shift -= 8) out.push_back(uint8_t(std::bit_cast<uint64_t>(v) >> shift));
-        return out;
-    };
-    const Bytes object = {0x03}, no = {0x01, 0x00}, end = {0x00, 0x00, 0x09};
-    Bytes expected = cat(str("connect"), num(1), object, key("app"), str("live"), key("type"), str("nonprivate"),
-                         key("tcUrl"), str("rtmp://example.com:1935/live"), key("flashVer"),
-                         str("FMLE/3.0 (compatible; Veltrona/1.0)"), key("fpad"), no, key("capabilities"), num(15),
-                         key("audioCodecs"), num(4071), key("videoCodecs"), num(252), end);
-    EXPECT_EQ(Bytes(w.bytes().begin(), w.bytes().end()), expected);
+    FakeAmf expected;
+    expected.string("connect").number(1).object_start().key("app").string("live").key("type").string("nonprivate");
+    expected.key("tcUrl").string("rtmp://example.com:1935/live").key("flashVer");
+    expected.string("FMLE/3.0 (compatible; Veltrona/1.0)").key("fpad").boolean(false).key("capabilities").number(15);
+    expected.key("audioCodecs").number(4071).key("videoCodecs").number(252).object_end();
+    EXPECT_EQ(Bytes(w.bytes().begin(), w.bytes().end()), expected.bytes);
 }
 
 TEST(RtmpCommandPayload, StreamCommandsAndAmfLimits) {

@@ -126,13 +126,17 @@ void FakeRtmpServer::join() {
 }
 
 std::vector<uint8_t> fake_rtmp_chunks(uint8_t csid, uint8_t type_id, uint32_t msid, std::span<const uint8_t> payload,
-                                      uint32_t chunk_size) {
-    std::vector<uint8_t> out{csid, 0, 0, 0};
+                                      uint32_t chunk_size, uint32_t timestamp) {
+    std::vector<uint8_t> out{csid}, extended;
+    if (timestamp >= 0xFFFFFF) fake_put_be(extended, timestamp, 4);
+    fake_put_be(out, extended.empty() ? timestamp : 0xFFFFFF, 3);
     fake_put_be(out, payload.size(), 3);
     out.push_back(type_id);
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(msid >> (8 * i)));
+    out.insert(out.end(), extended.begin(), extended.end());
     for (size_t offset = 0; offset < payload.size(); offset += chunk_size) {
         if (offset > 0) out.push_back(static_cast<uint8_t>(0xC0 | csid));
+        if (offset > 0) out.insert(out.end(), extended.begin(), extended.end());
         std::span<const uint8_t> piece = payload.subspan(offset, std::min<size_t>(chunk_size, payload.size() - offset));
         out.insert(out.end(), piece.begin(), piece.end());
     }

@@ -78,9 +78,11 @@ class FakeRtmpServer {
 };
 
 // A message cut into format-0 + format-3 chunks of `chunk_size`, as a server
-// sends it.
+// sends it; from 0xFFFFFF on, the time goes in a 4-byte field after every
+// one of those headers.
 std::vector<uint8_t> fake_rtmp_chunks(uint8_t chunk_stream_id, uint8_t type_id, uint32_t message_stream_id,
-                                      std::span<const uint8_t> payload, uint32_t chunk_size = 128);
+                                      std::span<const uint8_t> payload, uint32_t chunk_size = 128,
+                                      uint32_t timestamp = 0);
 // `value` as `size` bytes, big-endian, appended to `out`.
 void fake_put_be(std::vector<uint8_t>& out, uint64_t value, int size);
 
@@ -90,6 +92,7 @@ struct FakeAmf {
     FakeAmf& string(std::string_view text) { return marker(0x02).key(text); }
     FakeAmf& number(double value) { return marker(0x00).be(std::bit_cast<uint64_t>(value), 8); }
     FakeAmf& null() { return marker(0x05); }
+    FakeAmf& boolean(bool value) { return marker(0x01).be(value, 1); }
     FakeAmf& object_start() { return marker(0x03); }
     FakeAmf& key(std::string_view name) {
         be(name.size(), 2).bytes.insert(bytes.end(), name.begin(), name.end());
