@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr uint32_t kStopPollMs = 100;  // how often a pause looks at the stop event
-
 std::atomic<int> g_downloaders_running{0};
 
 void release(SegmentRing* ring) {
@@ -127,18 +125,11 @@ bool segment_ring_should_stop(SegmentRing* ring) {
 }
 
 bool segment_ring_pause(SegmentRing* ring, uint32_t ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    std::unique_lock guard(ring->lock);
-    for (;;) {
-        if (ring->failed || stop_signalled_locked(ring)) return true;
-        auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) return false;
-        // The stop event cannot wake this condition, so look at it often;
-        // tear-down does wake it.
-        auto slice =
-            std::min<std::chrono::steady_clock::duration>(deadline - now, std::chrono::milliseconds(kStopPollMs));
-        ring->not_full.wait_for(guard, slice);
-    }
+    // A stop sets the cancel event (the ring's listener) and so does
+    // tear-down, so one wait covers the whole pause: no wake-up per slice.
+    if (segment_ring_should_stop(ring)) return true;
+    (void)ring->cancel.cancelled.wait_ms(ms);
+    return segment_ring_should_stop(ring);
 }
 
 bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment, SegmentLabel label) {
