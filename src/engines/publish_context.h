@@ -102,7 +102,7 @@ struct PublishContext {
     std::vector<PendingTag> batch;
     std::vector<uint8_t> batch_bytes;
     std::string recording_path;
-    uint64_t recording_size = 0;  // bytes of whole segments written
+    uint64_t recording_size = 0;            // bytes of whole segments written
     HlsSegmentHistory* recorded = nullptr;  // the run's recorded segments, when kept
     PacingStats* stats = nullptr;
     // Problems the run survives (the recording stopped, damaged bytes
@@ -142,8 +142,7 @@ int paced_send(void* context, const FlvTag& tag);
 // run's recorded segments when they are kept; a failed write stops the
 // recording (cut back to its last whole segment, with a notice), never the
 // stream.
-void publish_record_segment(PublishContext& context, std::span<const uint8_t> segment,
-                            const SegmentLabel& label = {});
+void publish_record_segment(PublishContext& context, std::span<const uint8_t> segment, const SegmentLabel& label = {});
 
 // Appends one segment to the recording (when open; a failed write stops the
 // recording only), then demultiplexes and publishes it, flushing the demuxer

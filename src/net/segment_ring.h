@@ -53,9 +53,9 @@ struct SegmentLabel {
 struct SegmentRing {
     ByteBuffer slots[SEGMENT_RING_SLOTS];
     SegmentLabel slot_labels[SEGMENT_RING_SLOTS];  // beside each slot's segment
-    uint32_t read_index = 0;                           // advanced only by the engine
-    uint32_t write_index = 0;                          // advanced only by the downloader
-    uint32_t count = 0;                                // filled slots, 0-8
+    uint32_t read_index = 0;                       // advanced only by the engine
+    uint32_t write_index = 0;                      // advanced only by the downloader
+    uint32_t count = 0;                            // filled slots, 0-8
     bool ended = false;
     bool failed = false;
     char error_text[SEGMENT_RING_ERROR_SIZE] = {};

@@ -124,10 +124,9 @@ int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& so
     if (s.type == static_cast<int32_t>(WorkflowType::direct_restream)) {
         workflow_set_status(workflow, WorkflowState::resolving, "Connecting native RTMP/RTMPS publisher");
         log_workflow(workflow, "Native HLS/RTMP engine starting");
-        int result =
-            engines(workflow).hls_to_rtmp_engine(source_url, s.output_url, recording_path, &workflow.stop_event,
-                                                 on_engine_streaming, &workflow, engine_hooks(workflow, s, recorded),
-                                                 error);
+        int result = engines(workflow).hls_to_rtmp_engine(source_url, s.output_url, recording_path,
+                                                          &workflow.stop_event, on_engine_streaming, &workflow,
+                                                          engine_hooks(workflow, s, recorded), error);
         if (result == 0) {
             std::string text = utf16_fit(error_text(error), ENGINE_TEXT_CAPACITY);
             workflow_set_last_error(workflow, text);
