@@ -16,6 +16,7 @@
 #include "net/hls_downloader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -24,6 +25,10 @@
 #include <optional>
 #include <string>
 #include <thread>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "net/hls_playlist.h"
 #include "net/http_client.h"
@@ -40,16 +45,18 @@ namespace {
 
 enum class PollEnd { go_on, stop };
 
+constexpr uint64_t HLS_RELEASE_INTERVAL_MS = 60000;
+
 struct Downloader {
     SegmentRing* ring = nullptr;
     std::optional<int64_t> next_sequence;
     int64_t failing_sequence = -1;  // the segment that failed at the last poll(s)
     int failing_attempts = 0;
-    std::string base_url;      // where the playlist came from at the last fetch
-    HlsSegmentHistory seen;    // the segments delivered or given up last
-    bool rejoining = false;    // joining after recorded segments: the first playlist is checked against them
-    uint64_t progress_ms = 0;        // tick_ms() at the last delivery (or the start)
-    bool segment_failing = false;    // a segment has failed since the last delivery
+    std::string base_url;          // where the playlist came from at the last fetch
+    HlsSegmentHistory seen;        // the segments delivered or given up last
+    bool rejoining = false;        // joining after recorded segments: the first playlist is checked against them
+    uint64_t progress_ms = 0;      // tick_ms() at the last delivery (or the start)
+    bool segment_failing = false;  // a segment has failed since the last delivery
     char segment_error[SEGMENT_FETCH_ERROR_SIZE] = {};
     char error_text[HLS_DOWNLOADER_ERROR_SIZE] = {};
 };
@@ -257,6 +264,21 @@ void deliver_playlist(Downloader* d, const HlsPlaylist& playlist) {
     }
 }
 
+// Segments are blocks of megabytes, made on short-lived fetch threads and
+// freed on the engine's. glibc keeps freed blocks in the threads' arenas for
+// reuse, so a burst of segments (the catch-up after a stall) left megabytes
+// there for good. Their free pages go back once a minute, process-wide:
+// mapping each segment on its own instead cost a fresh page fault per 4 KiB.
+void release_free_memory() {
+#if defined(__GLIBC__)
+    static std::atomic<uint64_t> next_ms{0};
+    uint64_t now = tick_ms();
+    uint64_t due = next_ms.load();
+    if (now < due || !next_ms.compare_exchange_strong(due, now + HLS_RELEASE_INTERVAL_MS)) return;
+    (void)malloc_trim(0);
+#endif
+}
+
 // One poll: fetch, parse, deliver, pause. stop ends the thread; go_on polls again.
 PollEnd poll_once(Downloader* d, bool* fatal) {
     ByteBuffer body;
@@ -274,6 +296,7 @@ PollEnd poll_once(Downloader* d, bool* fatal) {
     }
     follow(d, playlist);
     deliver_playlist(d, playlist);
+    release_free_memory();
     auto count = static_cast<int64_t>(playlist.segment_urls.size());
     if (playlist.end_list && *d->next_sequence >= playlist.media_sequence + count) return PollEnd::stop;
     if (segment_ring_should_stop(d->ring)) return PollEnd::stop;
@@ -304,8 +327,7 @@ void hls_history_add(HlsSegmentHistory* history, const SegmentLabel& segment) {
     if (history->segments.size() > HLS_RECENT_SEGMENTS) history->segments.pop_front();
 }
 
-SegmentRing* hls_downloader_start(std::string_view playlist_url, Event* stop_event,
-                                  const HlsSegmentHistory* recorded) {
+SegmentRing* hls_downloader_start(std::string_view playlist_url, Event* stop_event, const HlsSegmentHistory* recorded) {
     try {
         return segment_ring_start(playlist_url, stop_event,
                                   [history = recorded ? *recorded : HlsSegmentHistory{}](SegmentRing* ring) {
