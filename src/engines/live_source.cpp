@@ -13,8 +13,11 @@ std::optional<int> live_source_first_segment(SegmentRingPtr& ring, const std::st
         error_printf(error, "%s", "HLS downloader thread failed");
         return 0;
     }
-    if (segment_ring_take(ring.get(), segment, label) == SegmentTake::segment) return std::nullopt;
+    SegmentTake take = segment_ring_take(ring.get(), segment, label);
+    if (take == SegmentTake::segment) return std::nullopt;
     if (publish_stopped(context)) return 1;
+    // A finished playlist that the run's earlier attempts recorded to its end.
+    if (take == SegmentTake::ended && context.recorded && !context.recorded->segments.empty()) return 1;
     segment_ring_error(ring.get(), error);
     error_set_if_empty(error, "HLS source ended before a segment was downloaded");
     return 0;

@@ -36,7 +36,7 @@ int live_engine_frame(std::string_view source_url, std::string_view output_url, 
 // into `segment` with its label. nullopt once it is in hand; otherwise the
 // engine's result: 0 with "HLS downloader thread failed", the ring's error
 // text or "HLS source ended before a segment was downloaded"; 1 when the stop
-// came first.
+// came first, or when the source ended with nothing the run had not recorded.
 [[nodiscard]] std::optional<int> live_source_first_segment(SegmentRingPtr& ring, const std::string& source,
                                                            const PublishContext& context, ByteBuffer* segment,
                                                            SegmentLabel* label, std::span<char> error);
