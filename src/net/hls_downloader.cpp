@@ -46,6 +46,7 @@ namespace {
 enum class PollEnd { go_on, stop };
 
 constexpr uint64_t HLS_RELEASE_INTERVAL_MS = 60000;
+constexpr int HLS_ARENAS = 2;
 
 struct Downloader {
     SegmentRing* ring = nullptr;
@@ -265,10 +266,18 @@ void deliver_playlist(Downloader* d, const HlsPlaylist& playlist) {
 }
 
 // Segments are blocks of megabytes, made on short-lived fetch threads and
-// freed on the engine's. glibc keeps freed blocks in the threads' arenas for
-// reuse, so a burst of segments (the catch-up after a stall) left megabytes
-// there for good. Their free pages go back once a minute, process-wide:
-// mapping each segment on its own instead cost a fresh page fault per 4 KiB.
+// freed on the engine's. glibc gave each fetch thread an arena of its own
+// and each arena kept a segment's worth of free pages, more after a burst
+// (the catch-up after a stall). Two arenas for the process, and their free
+// pages given back once a minute, keep RSS near what is in use; mapping each
+// segment on its own instead cost a fresh page fault per 4 KiB.
+void limit_arenas() {
+#if defined(__GLIBC__)
+    static std::once_flag once;
+    std::call_once(once, [] { (void)mallopt(M_ARENA_MAX, HLS_ARENAS); });
+#endif
+}
+
 void release_free_memory() {
 #if defined(__GLIBC__)
     static std::atomic<uint64_t> next_ms{0};
@@ -328,6 +337,7 @@ void hls_history_add(HlsSegmentHistory* history, const SegmentLabel& segment) {
 }
 
 SegmentRing* hls_downloader_start(std::string_view playlist_url, Event* stop_event, const HlsSegmentHistory* recorded) {
+    limit_arenas();
     try {
         return segment_ring_start(playlist_url, stop_event,
                                   [history = recorded ? *recorded : HlsSegmentHistory{}](SegmentRing* ring) {
