@@ -17,6 +17,9 @@
 # in the build folder) into 2 s HLS segments at its own pace (-re), so it
 # costs next to nothing beside what is measured. Every peer is started here
 # in a temp folder and stopped by PID at the end.
+# With BASELINE_CLI set to another veltrona-cli (an older build), phase 2
+# runs it too, beside the others, so a change is measured against its
+# baseline in the same run.
 #   bench/streaming_engines.sh [build folder, default build/default] [seconds, default 120]
 #                              [scale step seconds, default 60] [workflow counts, default "10 25 50"]
 #                              [phases to run, default "1 2 3"; 4 for the overlay engine]
@@ -91,9 +94,19 @@ peer=$!
 /usr/bin/time -v -o "$work/ffmpeg-rec.time" ffmpeg -nostdin -loglevel error -re -i "$(source_url resources)" \
     -t "$seconds" -c copy -f flv "$(rtmp_url peer_rec)" -t "$seconds" -c copy -f mpegts "$work/peer-recording.ts" &
 peer_rec=$!
+baseline=()
+if [ -n "${BASELINE_CLI:-}" ]; then
+    base_data="$work/data-baseline"
+    base_id=$("$BASELINE_CLI" --data-dir "$base_data" add --type direct --source-type direct --name Baseline \
+        --source "$(source_url resources)" --output "$(rtmp_url baseline)")
+    /usr/bin/time -v -o "$work/baseline.time" "$BASELINE_CLI" --data-dir "$base_data" run --seconds "$seconds" \
+        "$base_id" > "$work/baseline.out" &
+    baseline=(baseline)
+    wait $!
+fi
 wait "$ours" "$peer" "$peer_rec"
 stop_source
-print_resources ours ffmpeg ffmpeg-rec
+print_resources ours "${baseline[@]}" ffmpeg ffmpeg-rec
 grep -c STREAMING "$work/ours.out" > /dev/null || { echo "veltrona-cli did not stream:"; cat "$work/ours.out"; }
 ls -l "$data/recordings" "$work/peer-recording.ts"
 fi

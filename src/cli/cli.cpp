@@ -179,6 +179,8 @@ struct StatusQueue {
     AppContext* app = nullptr;
 };
 
+constexpr uint64_t RUN_TICK_MS = 500;
+
 volatile std::sig_atomic_t interrupted = 0;
 
 void on_signal(int) {
@@ -284,8 +286,12 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
     ConfigWatch watch;
     config_watch_start(watch, app.config_path);
     uint64_t deadline = seconds >= 0 ? tick_ms() + static_cast<uint64_t>(seconds) * 1000u : UINT64_MAX;
-    while (exit_code == 0 && !interrupted && tick_ms() < deadline && any_running(workflows)) {
-        print_news(queue, workflows, last_errors, 100);
+    // News wakes the loop at once; the tick only bounds how late Ctrl-C is
+    // seen, so it need not wake the process ten times a second.
+    for (uint64_t now = tick_ms(); exit_code == 0 && !interrupted && now < deadline && any_running(workflows);
+         now = tick_ms()) {
+        print_news(queue, workflows, last_errors,
+                   static_cast<uint32_t>(std::min<uint64_t>(RUN_TICK_MS, deadline - now)));
         print_config_news(config_watch_poll(watch, workflows));
     }
     for (Workflow* workflow : workflows) {

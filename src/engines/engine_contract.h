@@ -21,6 +21,8 @@
 #include "platform/event.h"
 #include "video/overlay_settings.h"
 
+struct HlsSegmentHistory;
+
 constexpr size_t ENGINE_ERROR_SIZE = 512;
 
 // Called when an engine reaches its working phase; may be called from any thread.
@@ -36,6 +38,10 @@ struct EngineHooks {
     // the workflow's last error.
     void (*notice)(void* context, const char* text) = nullptr;
     void* context = nullptr;
+    // The segments the run has recorded so far, kept by the runner across
+    // its capture attempts: a live engine joins the source after them and
+    // adds each segment it records. May be null.
+    HlsSegmentHistory* recorded = nullptr;
 };
 
 using OverlayStreamEngine = int (*)(const std::string& source_url, const std::string& output_url,

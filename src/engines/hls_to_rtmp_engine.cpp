@@ -22,9 +22,9 @@
 namespace {
 
 int stream_segments(LiveSource& source, PublishContext& context, OwnedByteBuffer& segment, std::span<char> error) {
-    bool discontinuity = false;
-    while (live_source_next(source, context, &segment.buffer, &discontinuity) == SegmentTake::segment) {
-        if (!publish_segment(context, byte_buffer_bytes(segment.buffer), error, discontinuity)) {
+    SegmentLabel label;
+    while (live_source_next(source, context, &segment.buffer, &label) == SegmentTake::segment) {
+        if (!publish_segment(context, byte_buffer_bytes(segment.buffer), error, label)) {
             return publish_stopped(context) ? 1 : 0;
         }
         byte_buffer_free(&segment.buffer);
@@ -38,9 +38,12 @@ int run(const HlsToRtmpOptions& options, const std::string& source, const std::s
     context.stats = options.stats;
     context.notice = options.hooks.notice;
     context.notice_context = options.hooks.context;
+    context.recorded = options.hooks.recorded;
     OwnedByteBuffer segment;
+    SegmentLabel first;
     LiveSource live{nullptr, &options.hooks};
-    if (std::optional<int> early = live_source_first_segment(live.ring, source, context, &segment.buffer, error)) {
+    if (std::optional<int> early =
+            live_source_first_segment(live.ring, source, context, &segment.buffer, &first, error)) {
         return *early;
     }
     context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error, options.stop_event));
@@ -54,7 +57,9 @@ int run(const HlsToRtmpOptions& options, const std::string& source, const std::s
         error_printf(error, "%s", "recording file cannot be opened");
         return 0;
     }
-    if (!publish_segment(context, byte_buffer_bytes(segment.buffer), error)) return publish_stopped(context) ? 1 : 0;
+    if (!publish_segment(context, byte_buffer_bytes(segment.buffer), error, first)) {
+        return publish_stopped(context) ? 1 : 0;
+    }
     byte_buffer_free(&segment.buffer);
     int result = stream_segments(live, context, segment, error);
     live.ring.reset();  // the downloader goes before the pipeline it fed

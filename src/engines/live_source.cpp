@@ -6,15 +6,18 @@
 #include "platform/text.h"
 
 std::optional<int> live_source_first_segment(SegmentRingPtr& ring, const std::string& source,
-                                             const PublishContext& context, ByteBuffer* segment,
+                                             const PublishContext& context, ByteBuffer* segment, SegmentLabel* label,
                                              std::span<char> error) {
-    ring.reset(hls_downloader_start(source, context.stop_event));
+    ring.reset(hls_downloader_start(source, context.stop_event, context.recorded));
     if (!ring) {
         error_printf(error, "%s", "HLS downloader thread failed");
         return 0;
     }
-    if (segment_ring_take(ring.get(), segment) == SegmentTake::segment) return std::nullopt;
+    SegmentTake take = segment_ring_take(ring.get(), segment, label);
+    if (take == SegmentTake::segment) return std::nullopt;
     if (publish_stopped(context)) return 1;
+    // A finished playlist that the run's earlier attempts recorded to its end.
+    if (take == SegmentTake::ended && context.recorded && !context.recorded->segments.empty()) return 1;
     segment_ring_error(ring.get(), error);
     error_set_if_empty(error, "HLS source ended before a segment was downloaded");
     return 0;
@@ -35,7 +38,7 @@ bool resolve_again(LiveSource& source, PublishContext& context) {
     publish_notice(context, text.c_str());
     std::string url;
     if (!source.hooks->resolve_source(source.hooks->context, &url) || !to_utf8(url)) return false;
-    SegmentRingPtr fresh(hls_downloader_start(url, context.stop_event));
+    SegmentRingPtr fresh(hls_downloader_start(url, context.stop_event, context.recorded));
     if (!fresh) return false;
     source.ring = std::move(fresh);
     context.rebase_pending = true;  // the new URL's clock need not continue the old one
@@ -44,10 +47,10 @@ bool resolve_again(LiveSource& source, PublishContext& context) {
 
 }  // namespace
 
-SegmentTake live_source_next(LiveSource& source, PublishContext& context, ByteBuffer* segment, bool* discontinuity) {
+SegmentTake live_source_next(LiveSource& source, PublishContext& context, ByteBuffer* segment, SegmentLabel* label) {
     for (;;) {
-        *discontinuity = false;
-        SegmentTake take = segment_ring_take(source.ring.get(), segment, discontinuity);
+        *label = SegmentLabel{};
+        SegmentTake take = segment_ring_take(source.ring.get(), segment, label);
         if (take == SegmentTake::segment) {
             source.resolved_without_segment = 0;
             return take;

@@ -31,13 +31,15 @@ int live_engine_frame(std::string_view source_url, std::string_view output_url, 
     return result;
 }
 
-// Starts the downloader for `source` into `ring` and takes the first segment
-// into `segment`. nullopt once it is in hand; otherwise the engine's result:
-// 0 with "HLS downloader thread failed", the ring's error text or "HLS source
-// ended before a segment was downloaded"; 1 when the stop came first.
+// Starts the downloader for `source` into `ring` (joining after the run's
+// recorded segments, when the context keeps them) and takes the first segment
+// into `segment` with its label. nullopt once it is in hand; otherwise the
+// engine's result: 0 with "HLS downloader thread failed", the ring's error
+// text or "HLS source ended before a segment was downloaded"; 1 when the stop
+// came first, or when the source ended with nothing the run had not recorded.
 [[nodiscard]] std::optional<int> live_source_first_segment(SegmentRingPtr& ring, const std::string& source,
                                                            const PublishContext& context, ByteBuffer* segment,
-                                                           std::span<char> error);
+                                                           SegmentLabel* label, std::span<char> error);
 
 // A live source being streamed: its ring, and what may resolve it again
 // when its media URL expires (a page resolved by the runner).
@@ -47,12 +49,13 @@ struct LiveSource {
     int resolved_without_segment = 0;  // a fresh URL that fails at once is the runner's to retry
 };
 
-// The next segment into `segment` (and its discontinuity mark). When the ring
-// failed and the hooks can resolve the source again, a new ring on the fresh
-// URL takes over on the same connection and the timeline rebases at its
-// first tag; twice in a row without a segment, and the failure stands.
+// The next segment into `segment` (and its label). When the ring failed and
+// the hooks can resolve the source again, a new ring on the fresh URL takes
+// over on the same connection (joining after the recorded segments) and the
+// timeline rebases at its first tag; twice in a row without a segment, and
+// the failure stands.
 [[nodiscard]] SegmentTake live_source_next(LiveSource& source, PublishContext& context, ByteBuffer* segment,
-                                           bool* discontinuity);
+                                           SegmentLabel* label);
 
 // The engine's result once the source gives no more segments: 1 when it
 // ended cleanly or a stop came, else 0 with the ring's error text.

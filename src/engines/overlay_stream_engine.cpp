@@ -21,10 +21,10 @@ namespace {
 // Records (when recording) and demultiplexes one segment, then sends what
 // fell due; false on failure. A failed recording write stops the recording,
 // not the stream.
-bool stream_segment(PublishContext& context, std::span<const uint8_t> segment, bool discontinuity,
+bool stream_segment(PublishContext& context, std::span<const uint8_t> segment, const SegmentLabel& label,
                     std::span<char> error) {
-    publish_record_segment(context, segment);
-    if (discontinuity) context.rebase_pending = true;
+    publish_record_segment(context, segment, label);
+    if (label.discontinuity) context.rebase_pending = true;
     bool fed = ts_demuxer_feed(context.demuxer.get(), segment, error) && publish_flush(context);
     publish_report_damage(context);
     if (!fed) error_set_if_empty(error, "MPEG-TS processing failed");
@@ -32,14 +32,14 @@ bool stream_segment(PublishContext& context, std::span<const uint8_t> segment, b
 }
 
 // Segment after segment until the source ends, fails, or a stop comes.
-int stream_segments(LiveSource& source, OverlayRouterContext& router, OwnedByteBuffer& segment, std::span<char> error) {
+int stream_segments(LiveSource& source, OverlayRouterContext& router, OwnedByteBuffer& segment, SegmentLabel& label,
+                    std::span<char> error) {
     PublishContext& context = *router.publish;
-    bool discontinuity = false;
     do {
-        bool streamed = stream_segment(context, byte_buffer_bytes(segment.buffer), discontinuity, error);
+        bool streamed = stream_segment(context, byte_buffer_bytes(segment.buffer), label, error);
         byte_buffer_free(&segment.buffer);
         if (!streamed) return publish_stopped(context) ? 1 : 0;
-    } while (live_source_next(source, context, &segment.buffer, &discontinuity) == SegmentTake::segment);
+    } while (live_source_next(source, context, &segment.buffer, &label) == SegmentTake::segment);
     if (segment_ring_marks(source.ring.get()).failed || publish_stopped(context)) {
         return live_source_end_result(source, context, error);
     }
@@ -56,6 +56,7 @@ int run(const OverlayStreamOptions& options, const std::string& source, const st
     context.stats = options.stats;
     context.notice = options.hooks.notice;
     context.notice_context = options.hooks.context;
+    context.recorded = options.hooks.recorded;
     OverlayRouterContext router;
     router.publish = &context;
     router.error = error;
@@ -63,8 +64,10 @@ int run(const OverlayStreamOptions& options, const std::string& source, const st
     router.status_context = options.status_context;
     router.status_prefix = "Overlay publisher streaming";
     OwnedByteBuffer segment;
+    SegmentLabel label;
     LiveSource live{nullptr, &options.hooks};
-    if (std::optional<int> early = live_source_first_segment(live.ring, source, context, &segment.buffer, error)) {
+    if (std::optional<int> early =
+            live_source_first_segment(live.ring, source, context, &segment.buffer, &label, error)) {
         return *early;
     }
     context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error, options.stop_event));
@@ -78,7 +81,7 @@ int run(const OverlayStreamOptions& options, const std::string& source, const st
         return 0;
     }
     if (options.status) options.status(options.status_context, "Overlay publisher connected");
-    int result = stream_segments(live, router, segment, error);
+    int result = stream_segments(live, router, segment, label, error);
     live.ring.reset();  // the downloader goes before the pipeline it fed
     overlay_media_stop(router);
     return result;

@@ -118,7 +118,7 @@ void stop_recording(PublishContext& context, int error_number) {
 
 }  // namespace
 
-void publish_record_segment(PublishContext& context, std::span<const uint8_t> segment) {
+void publish_record_segment(PublishContext& context, std::span<const uint8_t> segment, const SegmentLabel& label) {
     if (!context.recording) return;
     errno = 0;
     FILE* file = context.recording.get();
@@ -127,12 +127,13 @@ void publish_record_segment(PublishContext& context, std::span<const uint8_t> se
         return;
     }
     context.recording_size += segment.size();
+    if (context.recorded && label.sequence >= 0) hls_history_add(context.recorded, label);
 }
 
 bool publish_segment(PublishContext& context, std::span<const uint8_t> segment, std::span<char> error,
-                     bool discontinuity) {
-    publish_record_segment(context, segment);
-    if (discontinuity) context.rebase_pending = true;
+                     const SegmentLabel& label) {
+    publish_record_segment(context, segment, label);
+    if (label.discontinuity) context.rebase_pending = true;
     bool fed = ts_demuxer_feed(context.demuxer.get(), segment, error) && ts_demuxer_flush(context.demuxer.get()) &&
                publish_flush(context);
     publish_report_damage(context);

@@ -44,6 +44,7 @@
 
 #include "media/flv_packetizer.h"
 #include "media/ts_demuxer.h"
+#include "net/hls_downloader.h"
 #include "platform/event.h"
 #include "rtmp/rtmp_publisher.h"
 
@@ -101,7 +102,8 @@ struct PublishContext {
     std::vector<PendingTag> batch;
     std::vector<uint8_t> batch_bytes;
     std::string recording_path;
-    uint64_t recording_size = 0;  // bytes of whole segments written
+    uint64_t recording_size = 0;            // bytes of whole segments written
+    HlsSegmentHistory* recorded = nullptr;  // the run's recorded segments, when kept
     PacingStats* stats = nullptr;
     // Problems the run survives (the recording stopped, damaged bytes
     // skipped): logged and shown to the user by whoever set it.
@@ -136,18 +138,19 @@ int paced_send(void* context, const FlvTag& tag);
 // packetizer) for the context; false when either cannot be created.
 [[nodiscard]] bool publish_context_start_media(PublishContext& context);
 
-// Appends one segment to the recording when one is open; a failed write
-// stops the recording (cut back to its last whole segment, with a notice),
-// never the stream.
-void publish_record_segment(PublishContext& context, std::span<const uint8_t> segment);
+// Appends one segment to the recording when one is open, and `label` to the
+// run's recorded segments when they are kept; a failed write stops the
+// recording (cut back to its last whole segment, with a notice), never the
+// stream.
+void publish_record_segment(PublishContext& context, std::span<const uint8_t> segment, const SegmentLabel& label = {});
 
 // Appends one segment to the recording (when open; a failed write stops the
 // recording only), then demultiplexes and publishes it, flushing the demuxer
 // so its last frame goes out now. A segment that opens a discontinuity
-// rebases the timeline at its first tag. False with "MPEG-TS processing
-// failed" (unless a lower layer already wrote a text).
+// (`label`) rebases the timeline at its first tag. False with "MPEG-TS
+// processing failed" (unless a lower layer already wrote a text).
 [[nodiscard]] bool publish_segment(PublishContext& context, std::span<const uint8_t> segment, std::span<char> error,
-                                   bool discontinuity = false);
+                                   const SegmentLabel& label = {});
 
 // True when the context's stop event is set.
 [[nodiscard]] bool publish_stopped(const PublishContext& context);

@@ -8,16 +8,20 @@
 //
 // The stall clock restarts at every delivery (after any wait for room in the
 // ring) and is read once per poll. The paths (without query: signed URLs
-// change their tokens) of the segments delivered or given up last tell a
-// lagging copy of the playlist from an origin that numbers anew.
+// change their tokens) and numbers of the segments delivered or given up last
+// tell a lagging copy of the playlist from an origin that numbers anew. A
+// downloader that joins after recorded segments starts with them as its
+// history and the number after the newest as the next one expected, and
+// checks the first playlist against them as it would after a restart.
 #include "net/hls_downloader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 #include <thread>
@@ -26,6 +30,7 @@
 #include "net/http_client.h"
 #include "platform/clock.h"
 #include "platform/error_text.h"
+#include "platform/heap.h"
 
 struct SegmentFetchLatch {
     std::mutex lock;
@@ -37,15 +42,19 @@ namespace {
 
 enum class PollEnd { go_on, stop };
 
+constexpr uint64_t HLS_RELEASE_INTERVAL_MS = 60000;
+constexpr int HLS_ARENAS = 2;
+
 struct Downloader {
     SegmentRing* ring = nullptr;
     std::optional<int64_t> next_sequence;
     int64_t failing_sequence = -1;  // the segment that failed at the last poll(s)
     int failing_attempts = 0;
-    std::string base_url;            // where the playlist came from at the last fetch
-    std::deque<std::string> recent;  // paths of the segments delivered or given up last
-    uint64_t progress_ms = 0;        // tick_ms() at the last delivery (or the start)
-    bool segment_failing = false;    // a segment has failed since the last delivery
+    std::string base_url;          // where the playlist came from at the last fetch
+    HlsSegmentHistory seen;        // the segments delivered or given up last
+    bool rejoining = false;        // joining after recorded segments: the first playlist is checked against them
+    uint64_t progress_ms = 0;      // tick_ms() at the last delivery (or the start)
+    bool segment_failing = false;  // a segment has failed since the last delivery
     char segment_error[SEGMENT_FETCH_ERROR_SIZE] = {};
     char error_text[HLS_DOWNLOADER_ERROR_SIZE] = {};
 };
@@ -54,9 +63,19 @@ std::string_view path_of(std::string_view url) {
     return url.substr(0, url.find_first_of("?#"));
 }
 
-void remember(Downloader* d, std::string_view url) {
-    d->recent.emplace_back(path_of(url));
-    if (d->recent.size() > HLS_RECENT_SEGMENTS) d->recent.pop_front();
+SegmentLabel label_of(const SegmentFetchJob& job) {
+    return SegmentLabel{job.sequence, std::string(path_of(job.url)), job.discontinuity};
+}
+
+void remember(Downloader* d, const SegmentFetchJob& job) {
+    hls_history_add(&d->seen, label_of(job));
+}
+
+// The segment seen before with the path of `url`, if any.
+const SegmentLabel* seen_before(const Downloader& d, std::string_view url) {
+    auto found = std::find_if(d.seen.segments.rbegin(), d.seen.segments.rend(),
+                              [path = path_of(url)](const SegmentLabel& seen) { return seen.path == path; });
+    return found == d.seen.segments.rend() ? nullptr : &*found;
 }
 
 // An origin that restarted and numbers its segments anew: the newest entry
@@ -64,7 +83,22 @@ void remember(Downloader* d, std::string_view url) {
 bool numbering_restarted(const Downloader& d, const HlsPlaylist& playlist) {
     int64_t newest = playlist.media_sequence + static_cast<int64_t>(playlist.segment_urls.size()) - 1;
     if (!d.next_sequence || newest >= *d.next_sequence - 1) return false;
-    return std::find(d.recent.begin(), d.recent.end(), path_of(playlist.segment_urls.back())) == d.recent.end();
+    return seen_before(d, playlist.segment_urls.back()) == nullptr;
+}
+
+// After a restart or when joining after recorded segments: the number after
+// the newest listed segment seen before, when the playlist lists it under
+// another number than it had (the origin numbers anew; after a restart,
+// under any number). Nothing when the numbers continue.
+std::optional<int64_t> after_renumbered(const Downloader& d, const HlsPlaylist& playlist, bool restarted) {
+    for (size_t i = playlist.segment_urls.size(); i-- > 0;) {
+        const SegmentLabel* seen = seen_before(d, playlist.segment_urls[i]);
+        if (!seen) continue;
+        int64_t listed = playlist.media_sequence + static_cast<int64_t>(i);
+        if (restarted || listed != seen->sequence) return listed + 1;
+        return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 // Where delivery goes on in this playlist.
@@ -72,11 +106,16 @@ void follow(Downloader* d, const HlsPlaylist& playlist) {
     auto count = static_cast<int64_t>(playlist.segment_urls.size());
     if (!d->next_sequence) {
         d->next_sequence = playlist.media_sequence + (count > 2 ? count - 2 : 0);
-    } else if (numbering_restarted(*d, playlist)) {
-        d->next_sequence = playlist.media_sequence;
-        d->failing_sequence = -1;
-        d->failing_attempts = 0;
+        return;
     }
+    const bool restarted = numbering_restarted(*d, playlist);
+    if (!restarted && !d->rejoining) return;
+    d->rejoining = false;
+    std::optional<int64_t> next = after_renumbered(*d, playlist, restarted);
+    if (!next && !restarted) return;  // the numbers continue: on by number
+    d->next_sequence = next.value_or(playlist.media_sequence);
+    d->failing_sequence = -1;
+    d->failing_attempts = 0;
 }
 
 // A live segment that sends nothing for the stall limit is a stall too; a
@@ -179,13 +218,13 @@ bool retry_later(Downloader* d, const SegmentFetchJob& job) {
     if (++d->failing_attempts < HLS_SEGMENT_ATTEMPT_LIMIT) return true;
     d->next_sequence = job.sequence + 1;
     d->failing_attempts = 0;
-    remember(d, job.url);
+    remember(d, job);
     return false;
 }
 
 void delivered(Downloader* d, const SegmentFetchJob& job) {
     d->next_sequence = job.sequence + 1;
-    remember(d, job.url);
+    remember(d, job);
     d->progress_ms = tick_ms();
     d->segment_failing = false;
 }
@@ -200,7 +239,7 @@ bool deliver_batch(Downloader* d, SegmentFetchJob* jobs, int launched) {
         if (go_on && !job.result) {
             if (segment_ring_should_stop(d->ring) || retry_later(d, job)) go_on = false;
         } else if (go_on) {
-            go_on = segment_ring_put(d->ring, &job.body, job.discontinuity);
+            go_on = segment_ring_put(d->ring, &job.body, label_of(job));
             if (go_on) delivered(d, job);
         }
         byte_buffer_free(&job.body);
@@ -223,6 +262,25 @@ void deliver_playlist(Downloader* d, const HlsPlaylist& playlist) {
     }
 }
 
+// Segments are blocks of megabytes, made on short-lived fetch threads and
+// freed on the engine's. glibc gave each fetch thread an arena of its own
+// and each arena kept a segment's worth of free pages, more after a burst
+// (the catch-up after a stall). Two arenas for the process, and their free
+// pages given back once a minute, keep RSS near what is in use; mapping each
+// segment on its own instead cost a fresh page fault per 4 KiB.
+void limit_arenas() {
+    static std::once_flag once;
+    std::call_once(once, [] { heap_limit_arenas(HLS_ARENAS); });
+}
+
+void release_free_memory() {
+    static std::atomic<uint64_t> next_ms{0};
+    uint64_t now = tick_ms();
+    uint64_t due = next_ms.load();
+    if (now < due || !next_ms.compare_exchange_strong(due, now + HLS_RELEASE_INTERVAL_MS)) return;
+    heap_release_free();
+}
+
 // One poll: fetch, parse, deliver, pause. stop ends the thread; go_on polls again.
 PollEnd poll_once(Downloader* d, bool* fatal) {
     ByteBuffer body;
@@ -240,6 +298,7 @@ PollEnd poll_once(Downloader* d, bool* fatal) {
     }
     follow(d, playlist);
     deliver_playlist(d, playlist);
+    release_free_memory();
     auto count = static_cast<int64_t>(playlist.segment_urls.size());
     if (playlist.end_list && *d->next_sequence >= playlist.media_sequence + count) return PollEnd::stop;
     if (segment_ring_should_stop(d->ring)) return PollEnd::stop;
@@ -265,15 +324,33 @@ uint32_t hls_stall_limit_ms(uint32_t target_duration) {
     return static_cast<uint32_t>(std::clamp<uint64_t>(limit, HLS_STALL_FLOOR_MS, UINT32_MAX));
 }
 
-SegmentRing* hls_downloader_start(std::string_view playlist_url, Event* stop_event) {
-    return segment_ring_start(playlist_url, stop_event, hls_downloader_thread);
+void hls_history_add(HlsSegmentHistory* history, const SegmentLabel& segment) {
+    history->segments.push_back(SegmentLabel{segment.sequence, segment.path, false});
+    if (history->segments.size() > HLS_RECENT_SEGMENTS) history->segments.pop_front();
 }
 
-int hls_downloader_thread(SegmentRing* ring) {
+SegmentRing* hls_downloader_start(std::string_view playlist_url, Event* stop_event, const HlsSegmentHistory* recorded) {
+    limit_arenas();
+    try {
+        return segment_ring_start(playlist_url, stop_event,
+                                  [history = recorded ? *recorded : HlsSegmentHistory{}](SegmentRing* ring) {
+                                      return hls_downloader_thread(ring, history);
+                                  });
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+int hls_downloader_thread(SegmentRing* ring, const HlsSegmentHistory& recorded) {
     Downloader d;
     d.ring = ring;
     d.base_url = ring->playlist_url;
     d.progress_ms = tick_ms();
+    if (!recorded.segments.empty()) {
+        d.seen = recorded;
+        d.next_sequence = recorded.segments.back().sequence + 1;
+        d.rejoining = true;
+    }
     bool fatal = false;
     try {
         while (poll_once(&d, &fatal) == PollEnd::go_on) {

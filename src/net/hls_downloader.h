@@ -19,6 +19,15 @@
 // so a finished or never-trimmed playlist with one broken segment cannot
 // hold the stream forever.
 //
+// A downloader may start with the segments a run has already recorded (the
+// run's earlier capture attempts): it then joins after them instead of at the
+// live edge, so a reconnect records nothing twice and loses nothing still
+// listed. Where the listed numbers continue the recorded ones, delivery goes
+// on by number (a re-resolved URL may change every path); where a recorded
+// path is listed under another number, the origin numbers anew and delivery
+// goes on after the newest such path; where neither holds and the numbers went
+// back, the origin restarted and every listed segment is new.
+//
 // A live source that delivers nothing new for hls_stall_limit_ms (the
 // playlist stopped growing, or every new segment fails, e.g. with 403 once a
 // signed URL has expired) is fatal, so the runner's retry can start afresh;
@@ -34,6 +43,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string_view>
 
@@ -55,6 +65,15 @@ constexpr uint32_t HLS_STALL_FLOOR_MS = 10000;          // ...but never less tha
 constexpr size_t HLS_RECENT_SEGMENTS = 16;  // delivered URLs remembered to tell a lagging playlist from a restart
 constexpr size_t HLS_DOWNLOADER_ERROR_SIZE = 256;
 constexpr size_t SEGMENT_FETCH_ERROR_SIZE = 128;
+
+// The segments delivered (or recorded) last, oldest first, at most
+// HLS_RECENT_SEGMENTS of them.
+struct HlsSegmentHistory {
+    std::deque<SegmentLabel> segments;
+};
+
+// Adds `segment` (its sequence and path) as the newest.
+void hls_history_add(HlsSegmentHistory* history, const SegmentLabel& segment);
 
 // One segment download, owned by the downloader; its thread touches only this.
 struct SegmentFetchJob {
@@ -81,10 +100,12 @@ struct SegmentFetchJob {
 
 // Starts a downloader for `playlist_url` on a new ring (see
 // segment_ring_start); the engine takes segments and tears the ring down.
-[[nodiscard]] SegmentRing* hls_downloader_start(std::string_view playlist_url, Event* stop_event);
+// With `recorded` (copied) it joins after those segments.
+[[nodiscard]] SegmentRing* hls_downloader_start(std::string_view playlist_url, Event* stop_event,
+                                                const HlsSegmentHistory* recorded = nullptr);
 
 // The downloader thread's body, on a ring made by hls_downloader_start. Returns 0.
-int hls_downloader_thread(SegmentRing* ring);
+int hls_downloader_thread(SegmentRing* ring, const HlsSegmentHistory& recorded);
 
 // One segment fetch: result = http_get(url, timeout_ms, ...). Returns 0.
 int segment_fetch_thread(SegmentFetchJob* job);

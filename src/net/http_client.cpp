@@ -82,6 +82,8 @@ long receive_step(Connection* connection, uint8_t* into, size_t size) {
     return socket_recv(connection->fd, into, size);
 }
 
+constexpr size_t kReserveLimit = size_t{64} << 20;
+
 // Receives until the response is complete by its own framing or the peer
 // stops sending (close, error or time-out all just end receiving). False only
 // when the block cannot grow.
@@ -97,6 +99,12 @@ bool receive_response(Connection* connection, std::vector<uint8_t>* response, Ht
         if (got < 1) return true;
         http_scan_response(scan, *response);
         if (http_response_complete(*scan, *response)) return true;
+        // Once the length is known, one block that holds it all: no doubling
+        // and copying through ever larger blocks for a segment of megabytes
+        // (up to a bound, so an announced length alone reserves no more).
+        if (scan->header_found && scan->expected_length <= kReserveLimit) {
+            response->reserve(scan->header_length + scan->expected_length + HTTP_RECEIVE_STEP);
+        }
     }
 }
 

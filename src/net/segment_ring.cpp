@@ -10,12 +10,11 @@
 #include <chrono>
 #include <exception>
 #include <new>
+#include <utility>
 
 #include "platform/error_text.h"
 
 namespace {
-
-constexpr uint32_t kStopPollMs = 100;  // how often a pause looks at the stop event
 
 std::atomic<int> g_downloaders_running{0};
 
@@ -31,7 +30,7 @@ void cancel_requests(void* context) {
     http_cancel(static_cast<HttpCancel*>(context));
 }
 
-void run_producer(SegmentRing* ring, SegmentRingProducer producer) {
+void run_producer(SegmentRing* ring, const SegmentRingProducer& producer) {
     (void)producer(ring);
     release(ring);
     g_downloaders_running.fetch_sub(1, std::memory_order_acq_rel);
@@ -52,7 +51,7 @@ SegmentRing* segment_ring_start(std::string_view playlist_url, Event* stop_event
     try {
         ring->playlist_url.assign(playlist_url);
         ring->stop_watch.emplace(stop_event, cancel_requests, &ring->cancel);
-        ring->downloader = std::thread(run_producer, ring, producer);
+        ring->downloader = std::thread(run_producer, ring, std::move(producer));
     } catch (const std::exception&) {  // no memory or no thread to be had
         g_downloaders_running.fetch_sub(1, std::memory_order_acq_rel);
         delete ring;
@@ -61,7 +60,7 @@ SegmentRing* segment_ring_start(std::string_view playlist_url, Event* stop_event
     return ring;
 }
 
-SegmentTake segment_ring_take(SegmentRing* ring, ByteBuffer* segment, bool* discontinuity) {
+SegmentTake segment_ring_take(SegmentRing* ring, ByteBuffer* segment, SegmentLabel* label) {
     byte_buffer_free(segment);
     std::unique_lock guard(ring->lock);
     while (ring->count == 0 && !ring->ended && !ring->failed) {
@@ -74,7 +73,7 @@ SegmentTake segment_ring_take(SegmentRing* ring, ByteBuffer* segment, bool* disc
         return SegmentTake::ended;
     }
     byte_buffer_move(segment, &ring->slots[ring->read_index]);
-    if (discontinuity) *discontinuity = ring->slot_discontinuity[ring->read_index];
+    if (label) *label = std::move(ring->slot_labels[ring->read_index]);
     --ring->count;
     ring->read_index = (ring->read_index + 1) & (SEGMENT_RING_SLOTS - 1);
     ring->not_full.notify_one();
@@ -126,21 +125,14 @@ bool segment_ring_should_stop(SegmentRing* ring) {
 }
 
 bool segment_ring_pause(SegmentRing* ring, uint32_t ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    std::unique_lock guard(ring->lock);
-    for (;;) {
-        if (ring->failed || stop_signalled_locked(ring)) return true;
-        auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) return false;
-        // The stop event cannot wake this condition, so look at it often;
-        // tear-down does wake it.
-        auto slice =
-            std::min<std::chrono::steady_clock::duration>(deadline - now, std::chrono::milliseconds(kStopPollMs));
-        ring->not_full.wait_for(guard, slice);
-    }
+    // A stop sets the cancel event (the ring's listener) and so does
+    // tear-down, so one wait covers the whole pause: no wake-up per slice.
+    if (segment_ring_should_stop(ring)) return true;
+    (void)ring->cancel.cancelled.wait_ms(ms);
+    return segment_ring_should_stop(ring);
 }
 
-bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment, bool discontinuity) {
+bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment, SegmentLabel label) {
     std::unique_lock guard(ring->lock);
     while (ring->count == SEGMENT_RING_SLOTS) {
         if (ring->failed || stop_signalled_locked(ring)) return false;
@@ -148,7 +140,7 @@ bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment, bool discontinuity
     }
     if (ring->failed || stop_signalled_locked(ring)) return false;
     byte_buffer_move(&ring->slots[ring->write_index], segment);
-    ring->slot_discontinuity[ring->write_index] = discontinuity;
+    ring->slot_labels[ring->write_index] = std::move(label);
     ++ring->count;
     ring->write_index = (ring->write_index + 1) & (SEGMENT_RING_SLOTS - 1);
     ring->not_empty.notify_one();

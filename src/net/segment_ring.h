@@ -25,6 +25,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -42,12 +43,19 @@ constexpr uint32_t SEGMENT_RING_WAIT_MS = 500;  // one wait slice on a full or a
 constexpr size_t SEGMENT_RING_ERROR_SIZE = 256;
 constexpr uint32_t SEGMENT_RING_TEARDOWN_WAIT_MS = 5000;
 
+// What the producer knows of a segment besides its bytes.
+struct SegmentLabel {
+    int64_t sequence = -1;       // its media sequence number; -1 when unknown
+    std::string path;            // its URL without query (signed URLs change their tokens)
+    bool discontinuity = false;  // the playlist marked a discontinuity before it
+};
+
 struct SegmentRing {
     ByteBuffer slots[SEGMENT_RING_SLOTS];
-    bool slot_discontinuity[SEGMENT_RING_SLOTS] = {};  // beside each slot's segment
-    uint32_t read_index = 0;                           // advanced only by the engine
-    uint32_t write_index = 0;                          // advanced only by the downloader
-    uint32_t count = 0;                                // filled slots, 0-8
+    SegmentLabel slot_labels[SEGMENT_RING_SLOTS];  // beside each slot's segment
+    uint32_t read_index = 0;                       // advanced only by the engine
+    uint32_t write_index = 0;                      // advanced only by the downloader
+    uint32_t count = 0;                            // filled slots, 0-8
     bool ended = false;
     bool failed = false;
     char error_text[SEGMENT_RING_ERROR_SIZE] = {};
@@ -73,7 +81,7 @@ struct SegmentRing {
 enum class SegmentTake { segment, stopped, failed, ended };
 
 // The producer's thread body; its result is ignored.
-using SegmentRingProducer = int (*)(SegmentRing* ring);
+using SegmentRingProducer = std::function<int(SegmentRing* ring)>;
 
 // Sets up a ring for `playlist_url` (copied) and `stop_event` (borrowed until
 // tear-down; may be nullptr) and starts `producer` on a thread of its own.
@@ -88,9 +96,8 @@ using SegmentRingProducer = int (*)(SegmentRing* ring);
 // Otherwise `segment` is empty and the result says why: the stop event is
 // signalled, the downloader failed (see segment_ring_error), or the source
 // has no more segments. Segments already in the ring are taken even after a
-// stop. `discontinuity`, when given, tells whether the playlist marked a
-// discontinuity before the segment.
-[[nodiscard]] SegmentTake segment_ring_take(SegmentRing* ring, ByteBuffer* segment, bool* discontinuity = nullptr);
+// stop. `label`, when given, receives what the producer knew of the segment.
+[[nodiscard]] SegmentTake segment_ring_take(SegmentRing* ring, ByteBuffer* segment, SegmentLabel* label = nullptr);
 
 struct SegmentRingMarks {
     bool ended = false;
@@ -126,7 +133,7 @@ using SegmentRingPtr = std::unique_ptr<SegmentRing, SegmentRingTeardown>;
 // Moves `segment` into the next slot, waiting in 500 ms slices while the ring
 // is full. False (segment left with the caller) when the ring was abandoned or
 // the stop event was signalled first.
-[[nodiscard]] bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment, bool discontinuity = false);
+[[nodiscard]] bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment, SegmentLabel label = {});
 // Marks a fatal error: failed, with `error` (cut to 255 bytes) as the reason.
 void segment_ring_fail(SegmentRing* ring, std::string_view error);
 // Marks the downloader's end and wakes the engine.

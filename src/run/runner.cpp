@@ -8,7 +8,8 @@
 //   unless the run has streamed already: then it is retried like a failed capture
 //
 // Every capture attempt of a run appends to one recording, so the loop that
-// follows plays all of it, in order. While streaming, the live engine may
+// follows plays all of it, in order; the run keeps the segments recorded
+// last, so the next attempt joins the source after them (nothing twice). While streaming, the live engine may
 // ask for the YouTube page to be resolved again (its media URL expired) and
 // reports problems it survives (a recording that stopped), which are
 // logged and shown as the last error.
@@ -21,6 +22,7 @@
 
 #include <array>
 
+#include "net/hls_downloader.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/text.h"
@@ -98,17 +100,18 @@ bool resolve_again(void* context, std::string* url) {
     return ok;
 }
 
-EngineHooks engine_hooks(Workflow& workflow, const WorkflowSettings& s) {
+EngineHooks engine_hooks(Workflow& workflow, const WorkflowSettings& s, HlsSegmentHistory* recorded = nullptr) {
     EngineHooks hooks;
     hooks.notice = on_engine_notice;
     hooks.context = &workflow;
+    hooks.recorded = recorded;
     if (s.source_type == SourceType::youtube) hooks.resolve_source = resolve_again;
     return hooks;
 }
 
 // Calls the capture engine for the workflow's type; the engine's result.
 int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& source_url,
-            const std::string& recording_path, ErrorBuffer& error) {
+            const std::string& recording_path, HlsSegmentHistory* recorded, ErrorBuffer& error) {
     if (!capturable_source(source_url)) return 0;
     error.fill(0);
     if (s.type == WorkflowType::record_then_push) {
@@ -122,9 +125,9 @@ int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& so
     if (s.type == WorkflowType::direct_restream) {
         workflow_set_status(workflow, WorkflowState::resolving, "Connecting native RTMP/RTMPS publisher");
         log_workflow(workflow, "Native HLS/RTMP engine starting");
-        int result =
-            engines(workflow).hls_to_rtmp_engine(source_url, s.output_url, recording_path, &workflow.stop_event,
-                                                 on_engine_streaming, &workflow, engine_hooks(workflow, s), error);
+        int result = engines(workflow).hls_to_rtmp_engine(source_url, s.output_url, recording_path,
+                                                          &workflow.stop_event, on_engine_streaming, &workflow,
+                                                          engine_hooks(workflow, s, recorded), error);
         if (result == 0) {
             std::string text = utf16_fit(error_text(error), ENGINE_TEXT_CAPACITY);
             workflow_set_last_error(workflow, text);
@@ -140,7 +143,7 @@ int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& so
     log_workflow(workflow, "Native H.264 decode, overlay and encode starting (encoder: %s)", overlay.encoder.c_str());
     int result = engines(workflow).overlay_stream_engine(source_url, s.output_url, recording_path, overlay,
                                                          &workflow.stop_event, on_engine_streaming_logged, &workflow,
-                                                         engine_hooks(workflow, s), error);
+                                                         engine_hooks(workflow, s, recorded), error);
     if (result == 0) workflow_report_engine_error(workflow, error_text(error), "Native overlay streaming failed");
     return result;
 }
@@ -169,6 +172,7 @@ bool streaming_now(const Workflow& workflow) {
 RunEnd capture_loop(Workflow& workflow, std::string* recording_path) {
     ErrorBuffer error{};
     bool streamed = false;
+    HlsSegmentHistory recorded;
     for (;;) {
         if (stop_requested(workflow)) return RunEnd::stopped;
         WorkflowSettings s = workflow_settings_copy(workflow);
@@ -197,7 +201,7 @@ RunEnd capture_loop(Workflow& workflow, std::string* recording_path) {
             continue;
         }
         if (recording_path->empty()) *recording_path = recording_path_for(s.recording_dir, workflow.id);
-        int result = capture(workflow, s, source_url, *recording_path, error);
+        int result = capture(workflow, s, source_url, *recording_path, &recorded, error);
         streamed = streamed || streaming_now(workflow);
         if (stop_requested(workflow)) return RunEnd::stopped;
         if (result != 0 && usable_recording(*recording_path)) return RunEnd::loop;

@@ -1,0 +1,33 @@
+// A capture attempt after a reconnect, on a finished playlist that the run's
+// earlier attempts recorded to its end: the source has ended, nothing is
+// fetched or published again, and the engine says so (1), so the run goes on
+// to loop its recording instead of retrying for ever.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+#include "engines/engines.h"
+#include "net/hls_downloader.h"
+#include "support/scripted_http_server.h"
+
+TEST(LiveRejoinThreads, AFinishedSourceRecordedToItsEndEndsTheAttemptCleanly) {
+    ScriptedHttpServer origin;
+    ASSERT_TRUE(origin.start());
+    origin.set_reply("/index.m3u8", http_reply(200,
+                                               "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:7\n"
+                                               "#EXTINF:2.0,\ns7.ts\n#EXTINF:2.0,\ns8.ts\n#EXT-X-ENDLIST\n"));
+    HlsSegmentHistory recorded;
+    hls_history_add(&recorded, SegmentLabel{7, origin.url("/s7.ts"), false});
+    hls_history_add(&recorded, SegmentLabel{8, origin.url("/s8.ts"), false});
+    EngineHooks hooks;
+    hooks.recorded = &recorded;
+    Event stop;
+    std::array<char, ENGINE_ERROR_SIZE> error{};
+    // Nothing listens at the output: reaching it would fail the attempt.
+    int result = hls_to_rtmp_engine(origin.url("/index.m3u8"), "rtmp://127.0.0.1:1/live/key", "", &stop, nullptr,
+                                    nullptr, hooks, error);
+    EXPECT_EQ(result, 1) << error.data();
+    EXPECT_STREQ(error.data(), "");
+    EXPECT_EQ(origin.request_count("/s7.ts") + origin.request_count("/s8.ts"), 0);
+}
