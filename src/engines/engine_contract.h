@@ -52,7 +52,8 @@ using HlsToRtmpEngine = int (*)(const std::string& source_url, const std::string
                                 const std::string& recording_path, Event* stop_event, EngineStatusCallback status,
                                 void* context, const EngineHooks& hooks, std::span<char> error);
 using HlsToTsRecorder = int (*)(const std::string& source_url, const std::string& recording_path, Event* stop_event,
-                                EngineStatusCallback status, void* context, std::span<char> error);
+                                EngineStatusCallback status, void* context, const EngineHooks& hooks,
+                                std::span<char> error);
 // `settings` is null for a plain packet-copy loop.
 using Mp4LoopEngine = int (*)(const std::string& mp4_path, const std::string& output_url,
                               const OverlaySettings* settings, Event* stop_event, EngineStatusCallback status,

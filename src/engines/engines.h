@@ -12,7 +12,7 @@ int hls_to_rtmp_engine(const std::string& source_url, const std::string& output_
                        Event* stop_event, EngineStatusCallback status, void* context, const EngineHooks& hooks,
                        std::span<char> error);
 int hls_to_ts_recorder(const std::string& source_url, const std::string& recording_path, Event* stop_event,
-                       EngineStatusCallback status, void* context, std::span<char> error);
+                       EngineStatusCallback status, void* context, const EngineHooks& hooks, std::span<char> error);
 int mp4_loop_engine(const std::string& mp4_path, const std::string& output_url, const OverlaySettings* settings,
                     Event* stop_event, EngineStatusCallback status, void* context, std::span<char> error);
 int overlay_ts_loop_engine(const std::string& recording_path, const std::string& output_url,

@@ -2,7 +2,9 @@
 // order, flushed after each, so the file always ends at a segment boundary.
 // Nothing is parsed; the loop engines play the file later. Each capture
 // attempt of a run appends to the run's one file (the runner names a new file
-// for every run), so the loop plays everything recorded, in order.
+// for every run), so the loop plays everything recorded, in order; the
+// attempt's downloader joins the source after the segments the run has
+// recorded, so nothing is recorded twice.
 #include <filesystem>
 #include <system_error>
 
@@ -14,17 +16,21 @@
 
 namespace {
 
-// Appends segments until the ring has no more; the engine's result. A failed
-// write cuts the file back to its last whole segment, so the next attempt of
-// the run appends after whole segments only.
-int record_segments(SegmentRing* ring, FILE* file, const std::string& path, std::span<char> error) {
+// Appends segments until the ring has no more; the engine's result: 1 when
+// something was recorded, or when a source the run has recorded before ended
+// with nothing new. A failed write cuts the file back to its last whole
+// segment, so the next attempt of the run appends after whole segments only.
+int record_segments(SegmentRing* ring, FILE* file, const std::string& path, HlsSegmentHistory* recorded,
+                    std::span<char> error) {
     OwnedByteBuffer segment;
+    SegmentLabel label;
     uint64_t written = 0;
     const long start = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
     for (;;) {
-        if (segment_ring_take(ring, &segment.buffer) != SegmentTake::segment) {
-            if (written > 0) return 1;
-            if (segment_ring_marks(ring).failed) segment_ring_error(ring, error);
+        if (segment_ring_take(ring, &segment.buffer, &label) != SegmentTake::segment) {
+            bool failed = segment_ring_marks(ring).failed;
+            if (written > 0 || (!failed && recorded && !recorded->segments.empty())) return 1;
+            if (failed) segment_ring_error(ring, error);
             return 0;
         }
         std::span<const uint8_t> bytes = byte_buffer_bytes(segment.buffer);
@@ -35,6 +41,7 @@ int record_segments(SegmentRing* ring, FILE* file, const std::string& path, std:
             return 0;
         }
         written += bytes.size();
+        if (recorded && label.sequence >= 0) hls_history_add(recorded, label);
         byte_buffer_free(&segment.buffer);
     }
 }
@@ -42,7 +49,7 @@ int record_segments(SegmentRing* ring, FILE* file, const std::string& path, std:
 }  // namespace
 
 int hls_to_ts_recorder(const std::string& source_url, const std::string& recording_path, Event* stop_event,
-                       EngineStatusCallback status, void* context, std::span<char> error) {
+                       EngineStatusCallback status, void* context, const EngineHooks& hooks, std::span<char> error) {
     error_clear(error);
     std::optional<std::string> source = to_utf8(source_url);
     if (!source) {
@@ -54,13 +61,13 @@ int hls_to_ts_recorder(const std::string& source_url, const std::string& recordi
         error_printf(error, "%s", "recording file cannot be opened");
         return 0;
     }
-    SegmentRingPtr ring(hls_downloader_start(*source, stop_event));
+    SegmentRingPtr ring(hls_downloader_start(*source, stop_event, hooks.recorded));
     if (!ring) {
         error_printf(error, "%s", "HLS downloader thread failed");
         return 0;
     }
     if (status) status(context, "Recording native HLS to TS");
-    int result = record_segments(ring.get(), file.get(), recording_path, error);
+    int result = record_segments(ring.get(), file.get(), recording_path, hooks.recorded, error);
     if (result == 1) error_clear(error);
     return result;
 }

@@ -117,8 +117,9 @@ int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& so
     if (s.type == WorkflowType::record_then_push) {
         workflow_set_status(workflow, WorkflowState::recording, "Recording live source");
         log_workflow(workflow, "Native HLS to TS recording starting");
-        int result = engines(workflow).hls_to_ts_recorder(source_url, recording_path, &workflow.stop_event,
-                                                          on_engine_recording, &workflow, error);
+        int result =
+            engines(workflow).hls_to_ts_recorder(source_url, recording_path, &workflow.stop_event, on_engine_recording,
+                                                 &workflow, engine_hooks(workflow, s, recorded), error);
         if (result == 0) workflow_report_engine_error(workflow, error_text(error), "Native recording failed");
         return result;
     }

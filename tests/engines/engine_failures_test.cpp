@@ -37,7 +37,7 @@ TEST(EngineFailures, EachEndsWithItsOwnText) {
     };
     auto hls = [&](std::string source, std::string recording, Event* event) -> Run {
         return [&, source, recording, event](auto& url, auto e) {
-            return url.empty() ? hls_to_ts_recorder(source, recording, event, nullptr, nullptr, e)
+            return url.empty() ? hls_to_ts_recorder(source, recording, event, nullptr, nullptr, {}, e)
                                : hls_to_rtmp_engine(source, url, recording, event, nullptr, nullptr, {}, e);
         };
     };

@@ -1,7 +1,8 @@
-// A capture attempt after a reconnect, on a finished playlist that the run's
-// earlier attempts recorded to its end: the source has ended, nothing is
-// fetched or published again, and the engine says so (1), so the run goes on
-// to loop its recording instead of retrying for ever.
+// A capture attempt after a reconnect joins the source after what the run's
+// earlier attempts recorded. On a finished playlist recorded to its end the
+// source has ended: nothing is fetched or published again, and the engine
+// says so (1), so the run goes on to loop its recording instead of retrying
+// for ever. The recorder appends only the new segment and adds it to the run.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,24 +11,35 @@
 #include "engines/engines.h"
 #include "net/hls_downloader.h"
 #include "support/scripted_http_server.h"
+#include "support/temp_dir.h"
 
-TEST(LiveRejoinThreads, AFinishedSourceRecordedToItsEndEndsTheAttemptCleanly) {
+TEST(LiveRejoinThreads, AnAttemptJoinsAfterWhatTheRunRecorded) {
     ScriptedHttpServer origin;
     ASSERT_TRUE(origin.start());
     origin.set_reply("/index.m3u8", http_reply(200,
                                                "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:7\n"
                                                "#EXTINF:2.0,\ns7.ts\n#EXTINF:2.0,\ns8.ts\n#EXT-X-ENDLIST\n"));
-    HlsSegmentHistory recorded;
-    hls_history_add(&recorded, SegmentLabel{7, origin.url("/s7.ts"), false});
-    hls_history_add(&recorded, SegmentLabel{8, origin.url("/s8.ts"), false});
-    EngineHooks hooks;
-    hooks.recorded = &recorded;
-    Event stop;
-    std::array<char, ENGINE_ERROR_SIZE> error{};
-    // Nothing listens at the output: reaching it would fail the attempt.
-    int result = hls_to_rtmp_engine(origin.url("/index.m3u8"), "rtmp://127.0.0.1:1/live/key", "", &stop, nullptr,
-                                    nullptr, hooks, error);
-    EXPECT_EQ(result, 1) << error.data();
-    EXPECT_STREQ(error.data(), "");
-    EXPECT_EQ(origin.request_count("/s7.ts") + origin.request_count("/s8.ts"), 0);
+    origin.put("/s8.ts", std::string(188, 'G'));
+    TempDir dir;
+    for (bool recorder : {false, true}) {
+        SCOPED_TRACE(recorder ? "recorder" : "restream");
+        HlsSegmentHistory recorded;
+        hls_history_add(&recorded, SegmentLabel{7, origin.url("/s7.ts"), false});
+        if (!recorder) hls_history_add(&recorded, SegmentLabel{8, origin.url("/s8.ts"), false});
+        EngineHooks hooks;
+        hooks.recorded = &recorded;
+        Event stop;
+        std::array<char, ENGINE_ERROR_SIZE> error{};
+        const std::string source = origin.url("/index.m3u8"), recording = dir.file("run.ts");
+        // Nothing listens at the output: reaching it would fail the attempt.
+        int result = recorder ? hls_to_ts_recorder(source, recording, &stop, nullptr, nullptr, hooks, error)
+                              : hls_to_rtmp_engine(source, "rtmp://127.0.0.1:1/live/key", "", &stop, nullptr, nullptr,
+                                                   hooks, error);
+        EXPECT_EQ(result, 1) << error.data();
+        EXPECT_STREQ(error.data(), "");
+        EXPECT_EQ(origin.request_count("/s7.ts"), 0);
+        EXPECT_EQ(recorded.segments.size(), 2u);
+    }
+    EXPECT_EQ(read_file(dir.file("run.ts")), std::string(188, 'G'));  // s8 once, by the recorder
+    EXPECT_EQ(origin.request_count("/s8.ts"), 1);
 }

@@ -53,7 +53,7 @@ int fake_hls_to_rtmp(const Text& source, const Text&, const Text& recording, Eve
                      const Hooks&, std::span<char> error) {
     return act(fake_engines().capture, {"hls_to_rtmp_engine", source, recording, false}, stop, status, context, error);
 }
-int fake_hls_to_ts(const Text& source, const Text& recording, Event* stop, Status status, void* context,
+int fake_hls_to_ts(const Text& source, const Text& recording, Event* stop, Status status, void* context, const Hooks&,
                    std::span<char> error) {
     return act(fake_engines().capture, {"hls_to_ts_recorder", source, recording, false}, stop, status, context, error);
 }
