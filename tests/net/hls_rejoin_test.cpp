@@ -32,10 +32,15 @@ std::string playlist_text(const Listing& listing) {
 
 struct RejoinCase {
     const char* name;
-    std::vector<std::pair<int64_t, std::string>> recorded;  // sequence, path on the server
-    std::vector<Listing> playlists;                         // served in turn, the last repeats
-    std::vector<std::string> expected;                      // the first segments taken, in order
+    std::string recorded_folder;     // where the recorded segments were fetched from
+    std::vector<int> recorded;       // their numbers, sequence and name alike
+    std::vector<Listing> playlists;  // served in turn, the last repeats
+    std::vector<int> expected;       // the first segments taken, by name under the last playlist's folder
 };
+
+std::string segment_path(const std::string& folder, int n) {
+    return folder + std::to_string(n) + ".ts";
+}
 
 class HlsRejoinThreads : public ::testing::TestWithParam<RejoinCase> {};
 
@@ -49,14 +54,13 @@ TEST_P(HlsRejoinThreads, JoinsAfterTheRecordedSegments) {
     server.set_replies("/index.m3u8", replies);
 
     HlsSegmentHistory recorded;
-    for (const auto& [sequence, path] : c.recorded) {
-        hls_history_add(&recorded, SegmentLabel{sequence, server.url(path), false});
-    }
+    for (int n : c.recorded) hls_history_add(&recorded, {n, server.url(segment_path(c.recorded_folder, n)), false});
     Event stop;
     SegmentRingPtr ring(hls_downloader_start(server.url("/index.m3u8"), &stop, &recorded));
     ASSERT_TRUE(ring);
-    std::vector<std::string> taken;
-    for (size_t i = 0; i < c.expected.size(); ++i) {
+    std::vector<std::string> taken, expected;
+    for (int n : c.expected) {
+        expected.push_back(segment_path(c.playlists.back().folder, n));
         ByteBuffer segment;
         SegmentLabel label;
         ASSERT_EQ(segment_ring_take(ring.get(), &segment, &label), SegmentTake::segment) << c.name;
@@ -64,43 +68,23 @@ TEST_P(HlsRejoinThreads, JoinsAfterTheRecordedSegments) {
         byte_buffer_free(&segment);
         EXPECT_EQ(label.path, server.url(taken.back())) << c.name;
     }
-    EXPECT_EQ(taken, c.expected) << c.name;
-    for (const auto& [sequence, path] : c.recorded) EXPECT_EQ(server.request_count(path), 0) << c.name << path;
+    EXPECT_EQ(taken, expected) << c.name;
+    for (int n : c.recorded) EXPECT_EQ(server.request_count(segment_path(c.recorded_folder, n)), 0) << c.name << n;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HlsRejoinThreads,
-                         ::testing::Values(RejoinCase{"numbers continue",
-                                                      {{105, "/live/a-105.ts"}, {106, "/live/a-106.ts"}},
-                                                      {{100, "/live/a-", 100, 10}},
-                                                      {"/live/a-107.ts", "/live/a-108.ts", "/live/a-109.ts"}},
-                                           // A re-resolved URL: other paths, the same numbers.
-                                           RejoinCase{"numbers continue under new paths",
-                                                      {{105, "/old/a-105.ts"}, {106, "/old/a-106.ts"}},
-                                                      {{100, "/live/a-", 100, 10}},
-                                                      {"/live/a-107.ts", "/live/a-108.ts", "/live/a-109.ts"}},
-                                           RejoinCase{"everything listed was recorded: the next new one",
-                                                      {{108, "/live/a-108.ts"}, {109, "/live/a-109.ts"}},
-                                                      {{100, "/live/a-", 100, 10}, {101, "/live/a-", 101, 10}},
-                                                      {"/live/a-110.ts"}},
-                                           RejoinCase{"the playlist moved past the recorded: all it lists",
-                                                      {{90, "/live/a-90.ts"}},
-                                                      {{100, "/live/a-", 100, 10}},
-                                                      {"/live/a-100.ts", "/live/a-101.ts"}},
-                                           // The origin restarted between the attempts.
-                                           RejoinCase{"numbering restarted with new segments: all it lists",
-                                                      {{5000, "/live/a-5000.ts"}, {5001, "/live/a-5001.ts"}},
-                                                      {{0, "/live/b-", 0, 4}},
-                                                      {"/live/b-0.ts", "/live/b-1.ts", "/live/b-2.ts", "/live/b-3.ts"}},
-                                           RejoinCase{"the same segments numbered anew, lower",
-                                                      {{105, "/live/a-105.ts"}, {106, "/live/a-106.ts"}},
-                                                      {{0, "/live/a-", 100, 10}},
-                                                      {"/live/a-107.ts", "/live/a-108.ts", "/live/a-109.ts"}},
-                                           RejoinCase{"the same segments numbered anew, higher",
-                                                      {{105, "/live/a-105.ts"}, {106, "/live/a-106.ts"}},
-                                                      {{7000, "/live/a-", 100, 10}},
-                                                      {"/live/a-107.ts", "/live/a-108.ts", "/live/a-109.ts"}}),
-                         [](const ::testing::TestParamInfo<RejoinCase>& info) {
-                             return "Case" + std::to_string(info.index);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HlsRejoinThreads,
+    ::testing::Values(
+        RejoinCase{"numbers continue", "/live/a-", {105, 106}, {{100, "/live/a-", 100, 10}}, {107, 108, 109}},
+        // A re-resolved URL: other paths, the same numbers.
+        RejoinCase{"new paths", "/old/a-", {105, 106}, {{100, "/live/a-", 100, 10}}, {107, 108, 109}},
+        RejoinCase{
+            "all recorded", "/live/a-", {108, 109}, {{100, "/live/a-", 100, 10}, {101, "/live/a-", 101, 10}}, {110}},
+        RejoinCase{"moved past the recorded", "/live/a-", {90}, {{100, "/live/a-", 100, 10}}, {100, 101}},
+        // The origin restarted between the attempts.
+        RejoinCase{"restarted anew", "/live/a-", {5000, 5001}, {{0, "/live/b-", 0, 4}}, {0, 1, 2, 3}},
+        RejoinCase{"renumbered lower", "/live/a-", {105, 106}, {{0, "/live/a-", 100, 10}}, {107, 108, 109}},
+        RejoinCase{"renumbered higher", "/live/a-", {105, 106}, {{7000, "/live/a-", 100, 10}}, {107, 108, 109}}),
+    [](const ::testing::TestParamInfo<RejoinCase>& info) { return "Case" + std::to_string(info.index); });
 
 }  // namespace
