@@ -87,23 +87,20 @@ TEST_F(FlvPacketizerTest, FirstAdtsFrameSendsTheAacHeaderThenTheRawFrame) {
 }
 
 TEST_F(FlvPacketizerTest, FramesOfOneUnitAreSpacedByTheirDuration) {
-    struct Case {
-        uint32_t frequency_index;
-        std::vector<int64_t> want;
-    } cases[] = {
+    const std::pair<uint32_t, std::vector<int64_t>> cases[] = {
         {3, {0, 21, 42}},               // 48 kHz
         {4, {0, 23, 46}},               // 44.1 kHz
         {3, {0, 21, 42, 64, 85, 106}},  // no accumulated truncation
         {6, {0, 42, 85}},               // 24 kHz (the core rate of HE-AAC)
     };
-    for (const Case& c : cases) {
+    for (const auto& [frequency_index, want] : cases) {
         recorder.tags.clear();
         packetizer.reset(flv_packetizer_create(record_tag, &recorder));
         Bytes unit;
-        for (size_t i = 0; i < c.want.size(); ++i) append(unit, adts_frame(1, c.frequency_index, 2, 10 + i));
+        for (size_t i = 0; i < want.size(); ++i) append(unit, adts_frame(1, frequency_index, 2, 10 + i));
         ASSERT_EQ(flv_packetizer_push_aac(packetizer.get(), unit, 5000), 1);
-        EXPECT_EQ(frame_times(), c.want) << "index " << c.frequency_index;
-        for (size_t i = 0; i < c.want.size(); ++i) EXPECT_EQ(recorder.tags[i + 1].body.size(), 2 + 10 + i);
+        EXPECT_EQ(frame_times(), want) << "index " << frequency_index;
+        for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(recorder.tags[i + 1].body.size(), 2 + 10 + i);
     }
 }
 
@@ -127,11 +124,7 @@ TEST_F(FlvPacketizerTest, BadAdtsUnitsFailAndTrailingBytesAreIgnored) {
     const Bytes short_frame = with(with(frame, 4, 0), 5, 0xDF);
     const Bytes short_protected = with(with(adts_frame(1, 3, 2, 0, true), 4, 0), 5, 0xFF);
     const Bytes trailing = prefix(frame, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77});
-    struct Case {
-        const char* name;
-        Bytes unit;
-        int want;
-    } cases[] = {
+    const std::tuple<const char*, Bytes, int> cases[] = {
         {"fewer than 7 bytes", {0xFF, 0xF1, 0x4C, 0x80, 0x01, 0x3F}, 0},
         {"frame longer than the data", cut, 0},
         {"frame shorter than its header", short_frame, 0},
@@ -139,7 +132,7 @@ TEST_F(FlvPacketizerTest, BadAdtsUnitsFailAndTrailingBytesAreIgnored) {
         {"no sync word (layer 3)", with(frame, 1, 0xF7), 0},
         {"trailing bytes that start no frame", trailing, 1},
     };
-    for (const Case& c : cases) EXPECT_EQ(audio(c.unit, 0), c.want) << c.name;
+    for (const auto& [name, unit, want] : cases) EXPECT_EQ(audio(unit, 0), want) << name;
 }
 
 TEST_F(FlvPacketizerTest, KeyFrameUnitSendsHeaderAndOnlyTheSlice) {
@@ -150,10 +143,7 @@ TEST_F(FlvPacketizerTest, KeyFrameUnitSendsHeaderAndOnlyTheSlice) {
 }
 
 TEST_F(FlvPacketizerTest, CompositionTimeIsPtsMinusDtsInMilliseconds) {
-    struct Case {
-        int64_t pts, dts;
-        Bytes want;
-    } cases[] = {
+    const std::tuple<int64_t, int64_t, Bytes> cases[] = {
         {903003, 900000, {0x00, 0x00, 0x21}},
         {900000, 903003, {0xFF, 0xFF, 0xDF}},
         {-1, -1, {0x00, 0x00, 0x00}},
@@ -161,12 +151,12 @@ TEST_F(FlvPacketizerTest, CompositionTimeIsPtsMinusDtsInMilliseconds) {
         {3003 - 1, (int64_t{1} << 33) - 1, {0x00, 0x00, 0x21}},  // pts wrapped, dts not yet
         {int64_t{1} << 40, 0, {0x7F, 0xFF, 0xFF}},               // held to 24 bits
     };
-    for (const Case& c : cases) {
+    for (const auto& [pts, dts, want] : cases) {
         recorder.tags.clear();
-        ASSERT_EQ(slice(c.pts, c.dts), 1);
+        ASSERT_EQ(slice(pts, dts), 1);
         ASSERT_EQ(recorder.tags.size(), 1u);
-        EXPECT_EQ(Bytes(recorder.tags[0].body.begin() + 2, recorder.tags[0].body.begin() + 5), c.want)
-            << c.pts << " " << c.dts;
+        EXPECT_EQ(Bytes(recorder.tags[0].body.begin() + 2, recorder.tags[0].body.begin() + 5), want)
+            << pts << " " << dts;
     }
 }
 

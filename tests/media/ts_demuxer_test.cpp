@@ -98,12 +98,7 @@ TEST(TsDemuxer, PatAndPmtSequencesChooseThePids) {
         return ts_packet(PMT_PID, true, with(pmt_payload({{0x1B, 0x100}}), at, v));
     };
     constexpr uint32_t N = TS_PID_NONE, P = PMT_PID;
-    struct Case {
-        uint32_t pmt, video, audio;
-        const char* name;
-        std::vector<Bytes> packets;
-    };
-    const Case cases[] = {
+    const std::tuple<uint32_t, uint32_t, uint32_t, const char*, std::vector<Bytes>> cases[] = {
         {P, N, N, "network entry passed over", {pat({{0, 0x0010}, {1, PMT_PID}})}},
         {P, N, N, "PAT with only the network entry keeps the PMT", {pat(), pat({{0, 0x0010}})}},
         {N, N, N, "wrong table id", {pat_with(1, 0x42)}},
@@ -120,21 +115,16 @@ TEST(TsDemuxer, PatAndPmtSequencesChooseThePids) {
         {P, N, N, "truncated PMT", {pat(), pmt_with(3, 0xF0)}},
         {P, N, N, "program_info_length past the entries", {pat(), pmt_with(12, 0xFF)}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [pmt, video, audio, name, packets] : cases) {
+        SCOPED_TRACE(name);
         TsDemuxerPtr demuxer(ts_demuxer_create(nullptr, nullptr));
-        for (const Bytes& packet : c.packets) ASSERT_EQ(ts_demuxer_feed(demuxer.get(), packet, {}), 1);
-        EXPECT_EQ(demuxer->pmt_pid, c.pmt);
-        EXPECT_EQ(demuxer->video_pid, c.video);
-        EXPECT_EQ(demuxer->audio_pid, c.audio);
+        for (const Bytes& packet : packets) ASSERT_EQ(ts_demuxer_feed(demuxer.get(), packet, {}), 1);
+        EXPECT_EQ(std::tuple(demuxer->pmt_pid, demuxer->video_pid, demuxer->audio_pid), std::tuple(pmt, video, audio));
     }
 }
 
 TEST_F(TsDemuxerTest, PtsDtsFlagsGiveTheTimestamps) {
-    struct Case {
-        uint8_t flags;
-        int64_t pts, dts, want_pts, want_dts;
-    } cases[] = {
+    const std::tuple<uint8_t, int64_t, int64_t, int64_t, int64_t> cases[] = {
         {0, 0, 0, -1, -1},
         {2, 900000, 0, 900000, 900000},
         {3, 903003, 900000, 903003, 900000},
@@ -142,11 +132,11 @@ TEST_F(TsDemuxerTest, PtsDtsFlagsGiveTheTimestamps) {
     };
     ASSERT_EQ(feed(tables()), 1);
     const Bytes body = {0, 0, 1, 9, 0xF0};
-    for (const Case& c : cases) {
+    for (const auto& [flags, pts, dts, want_pts, want_dts] : cases) {
         recorder.units.clear();
-        ASSERT_EQ(feed(ts_packets(VIDEO_PID, pes(c.flags, c.pts, c.dts, body))), 1);
+        ASSERT_EQ(feed(ts_packets(VIDEO_PID, pes(flags, pts, dts, body))), 1);
         ASSERT_EQ(flush(), 1);
-        EXPECT_EQ(recorder.units, Units({{ES_VIDEO, body, c.want_pts, c.want_dts}})) << int(c.flags);
+        EXPECT_EQ(recorder.units, Units({{ES_VIDEO, body, want_pts, want_dts}})) << int(flags);
     }
 }
 

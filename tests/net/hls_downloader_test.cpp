@@ -136,16 +136,12 @@ TEST_F(HlsDownloaderThreads, PlaylistSequencesDeliverInOrder) {
 // A playlist request that keeps failing is tried five times; a text that is
 // no playlist fails at once.
 TEST_F(HlsDownloaderThreads, PlaylistFailuresAreFatal) {
-    struct Case {
-        const char* folder;
-        ScriptedReply reply;
-        const char* error;
-        int requests;
-    } cases[] = {{"/gone", http_reply(404, "gone"), "playlist request failed with HTTP status 404", 5},
-                 {"/html", http_reply(200, "<html>hello</html>"), "not an HLS media playlist", 1}};
-    for (const Case& c : cases) {
-        server.set_reply(c.folder + std::string("/index.m3u8"), c.reply);
-        SegmentRingPtr ring = start(c.folder);
+    const std::tuple<std::string, ScriptedReply, const char*, int> cases[] = {
+        {"/gone", http_reply(404, "gone"), "playlist request failed with HTTP status 404", 5},
+        {"/html", http_reply(200, "<html>hello</html>"), "not an HLS media playlist", 1}};
+    for (const auto& [folder, reply, message, requests] : cases) {
+        server.set_reply(folder + "/index.m3u8", reply);
+        SegmentRingPtr ring = start(folder);
         SegmentTake why;
         EXPECT_EQ(take(ring.get(), &why), -1);
         EXPECT_EQ(why, SegmentTake::failed);
@@ -154,8 +150,8 @@ TEST_F(HlsDownloaderThreads, PlaylistFailuresAreFatal) {
         EXPECT_TRUE(wait_until([&] { return segment_ring_marks(ring.get()).ended; }, 2000));
         char error[256] = "untouched";
         segment_ring_error(ring.get(), error);
-        EXPECT_STREQ(error, c.error);
-        EXPECT_EQ(server.request_count(c.folder + std::string("/index.m3u8")), c.requests);
+        EXPECT_STREQ(error, message);
+        EXPECT_EQ(server.request_count(folder + "/index.m3u8"), requests);
     }
 }
 

@@ -38,11 +38,7 @@ std::string with_line_ends(const char* end) {
 }  // namespace
 
 TEST(HlsPlaylist, ResolvesReferencesAgainstThePlaylistUrl) {
-    struct Case {
-        const char* base;
-        const char* reference;
-        const char* expected;
-    } cases[] = {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"https://host/live/abc/index.m3u8", "seg-101.ts", "https://host/live/abc/seg-101.ts"},
         {"https://host/live/abc/index.m3u8", "/other/seg.ts", "https://host/other/seg.ts"},
         {"https://host/live/abc/index.m3u8", "http://cdn.example/x/seg.ts", "http://cdn.example/x/seg.ts"},
@@ -59,7 +55,7 @@ TEST(HlsPlaylist, ResolvesReferencesAgainstThePlaylistUrl) {
         {"http://host:8080", "/seg.ts", "http://host:8080/seg.ts"},
     };
     // The playlist resolves each entry this way (the parses below show it).
-    for (const Case& c : cases) EXPECT_EQ(http_resolve_reference(c.base, c.reference), c.expected) << c.reference;
+    for (const auto& [base, reference, expected] : cases) EXPECT_EQ(http_resolve_reference(base, reference), expected);
 }
 
 TEST(HlsPlaylist, LineEndsCrLfLfAndCrParseTheSame) {
