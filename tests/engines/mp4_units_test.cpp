@@ -10,25 +10,14 @@
 #include "engines/engine_contract.h"
 #include "engines/mp4_sample_convert.h"
 #include "media/annexb.h"
+#include "media/ts_craft.h"
 #include "platform/error_text.h"
 #include "support/media_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using Error = std::array<char, ENGINE_ERROR_SIZE>;
-
-struct Unit {
-    uint32_t kind;
-    Bytes data;
-    int64_t pts, dts;
-};
-
-int collect(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
-    static_cast<std::vector<Unit>*>(context)->push_back(Unit{kind, Bytes(data.begin(), data.end()), pts, dts});
-    return 1;
-}
 
 struct Played {
     PassEnd end = PassEnd::failed;
@@ -40,8 +29,10 @@ Played play(const std::string& path) {
     Played played;
     Error error{};
     Mp4UnitSource source;
+    Recorder recorder;
     if (mp4_source_open(source, path, error))
-        played.end = mp4_source_play(source, collect, &played.units, nullptr, error);
+        played.end = mp4_source_play(source, record_unit, &recorder, nullptr, error);
+    played.units = std::move(recorder.units);
     played.error = std::string(error_view(error));
     return played;
 }

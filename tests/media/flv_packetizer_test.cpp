@@ -8,23 +8,6 @@
 
 namespace {
 
-struct Tag {
-    uint8_t type;
-    int64_t ms;
-    Bytes body;
-};
-
-struct TagRecorder {
-    std::vector<Tag> tags;
-    int answer = 1;
-};
-
-int record_tag(void* context, const FlvTag& tag) {
-    auto* recorder = static_cast<TagRecorder*>(context);
-    recorder->tags.push_back({tag.type, tag.timestamp_ms, Bytes(tag.body.begin(), tag.body.end())});
-    return recorder->answer;
-}
-
 Bytes prefix(Bytes head, const Bytes& tail) {
     append(head, tail);
     return head;
@@ -54,7 +37,7 @@ const Bytes AAC_48K_STEREO = {0xAF, 0x00, 0x11, 0x90};
 
 class FlvPacketizerTest : public ::testing::Test {
   protected:
-    TagRecorder recorder;
+    Recorder recorder;
     FlvPacketizerPtr packetizer{flv_packetizer_create(record_tag, &recorder)};
 
     int video(const Bytes& unit, int64_t pts, int64_t dts) {

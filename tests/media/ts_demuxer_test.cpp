@@ -11,24 +11,7 @@
 
 namespace {
 
-struct Unit {
-    uint32_t kind;
-    Bytes data;
-    int64_t pts, dts;
-    bool operator==(const Unit&) const = default;
-};
 using Units = std::vector<Unit>;
-
-struct Recorder {
-    std::vector<Unit> units;
-    int answer = 1;  // what the callback returns
-};
-
-int record_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
-    auto* recorder = static_cast<Recorder*>(context);
-    recorder->units.push_back({kind, Bytes(data.begin(), data.end()), pts, dts});
-    return recorder->answer;
-}
 
 constexpr uint16_t PMT_PID = 0x1000, VIDEO_PID = 0x100, AUDIO_PID = 0x101;
 

@@ -37,24 +37,12 @@ std::vector<Packet> probe_packets(const std::string& path, char stream) {
     return packets;
 }
 
-struct Tag {
-    uint8_t type;
-    int64_t ms;
-    Bytes body;
-};
-
 // Demuxer -> (record) -> packetizer -> (record).
 struct Chain {
     int64_t base = INT64_MIN;                              // the first unit's time: the DTS of video, the PTS of audio
     std::vector<std::pair<int64_t, int64_t>> video_times;  // PTS and DTS of each video unit
-    std::vector<Tag> tags;
-    FlvPacketizerPtr packetizer{flv_packetizer_create(
-        [](void* context, const FlvTag& tag) {
-            static_cast<Chain*>(context)->tags.push_back(
-                {tag.type, tag.timestamp_ms, Bytes(tag.body.begin(), tag.body.end())});
-            return 1;
-        },
-        this)};
+    Recorder flv;                                          // the packetizer's tags
+    FlvPacketizerPtr packetizer{flv_packetizer_create(record_tag, &flv)};
     TsDemuxerPtr demuxer{ts_demuxer_create(
         [](void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
             auto* chain = static_cast<Chain*>(context);
@@ -67,7 +55,7 @@ struct Chain {
     // The frame tags (not the sequence headers) of `type`.
     std::vector<Tag> frames(uint8_t type) const {
         std::vector<Tag> out;
-        for (const Tag& tag : tags) {
+        for (const Tag& tag : flv.tags) {
             if (tag.type == type && tag.body[1] == 0x01) out.push_back(tag);
         }
         return out;
@@ -75,7 +63,7 @@ struct Chain {
     // The last sequence header of `type`.
     Bytes header(uint8_t type) const {
         Bytes out;
-        for (const Tag& tag : tags) {
+        for (const Tag& tag : flv.tags) {
             if (tag.type == type && tag.body[1] == 0x00) out = tag.body;
         }
         return out;
@@ -187,7 +175,7 @@ TEST(TsFromFfmpegHls, SegmentsFlushedOneByOneKeepEveryUnitAndRisingTimes) {
         for (size_t i = 1; i < frames->size(); ++i) EXPECT_GE((*frames)[i].ms, (*frames)[i - 1].ms) << i;
     }
     size_t avc_headers = 0;
-    for (const Tag& tag : chain.tags) avc_headers += tag.type == FLV_TAG_VIDEO && tag.body[1] == 0x00;
+    for (const Tag& tag : chain.flv.tags) avc_headers += tag.type == FLV_TAG_VIDEO && tag.body[1] == 0x00;
     EXPECT_EQ(avc_headers, 1u);
     ASSERT_FALSE(video.empty());
     EXPECT_GE(video.back().ms, 3000u);
