@@ -55,17 +55,15 @@ struct Chain {
     // The frame tags (not the sequence headers) of `type`.
     std::vector<Tag> frames(uint8_t type) const {
         std::vector<Tag> out;
-        for (const Tag& tag : flv.tags) {
+        for (const Tag& tag : flv.tags)
             if (tag.type == type && tag.body[1] == 0x01) out.push_back(tag);
-        }
         return out;
     }
     // The last sequence header of `type`.
     Bytes header(uint8_t type) const {
         Bytes out;
-        for (const Tag& tag : flv.tags) {
+        for (const Tag& tag : flv.tags)
             if (tag.type == type && tag.body[1] == 0x00) out = tag.body;
-        }
         return out;
     }
 };
@@ -88,9 +86,8 @@ void run_file(Chain& chain, const std::string& path) {
 Bytes first_flv_header(const std::string& path, uint8_t type) {
     std::vector<FlvFileTag> tags;
     EXPECT_TRUE(flv_read_tags(read_file(path), &tags));
-    for (const FlvFileTag& tag : tags) {
+    for (const FlvFileTag& tag : tags)
         if (tag.type == type && tag.body.size() > 2 && tag.body[1] == 0) return tag.body;
-    }
     return {};
 }
 

@@ -30,9 +30,8 @@ std::vector<std::string> ffmpeg_inputs(double seconds, bool realtime, const std:
 
 std::vector<double> numbers(const std::vector<std::string>& lines) {
     std::vector<double> values;
-    for (const std::string& line : lines) {
+    for (const std::string& line : lines)
         if (line != "N/A") values.push_back(std::atof(line.c_str()));
-    }
     return values;
 }
 
@@ -90,9 +89,8 @@ std::vector<std::string> probe_lines(const std::string& path, const std::string&
     run_command(argv, &out, 120);
     std::vector<std::string> lines;
     std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) {
+    for (std::string line; std::getline(in, line);)
         if (!line.empty()) lines.push_back(line);
-    }
     return lines;
 }
 
