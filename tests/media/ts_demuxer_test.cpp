@@ -64,9 +64,8 @@ TEST_F(TsDemuxerTest, DamageIsSkippedToTheNextSyncEvenAcrossFeeds) {
     EXPECT_EQ(demuxer->video_pid, TS_PID_NONE) << "the PMT is not complete yet";
     EXPECT_EQ(feed(second), 1);
     EXPECT_EQ(message(), "");
-    EXPECT_EQ(demuxer->pmt_pid, PMT_PID);
-    EXPECT_EQ(demuxer->video_pid, VIDEO_PID);
-    EXPECT_EQ(demuxer->skipped_bytes, 188u);
+    EXPECT_EQ(std::tuple(demuxer->pmt_pid, demuxer->video_pid, demuxer->skipped_bytes),
+              std::tuple(PMT_PID, VIDEO_PID, 188));
 }
 
 TEST(TsDemuxer, PatAndPmtSequencesChooseThePids) {

@@ -230,12 +230,10 @@ TEST_F(HlsDownloaderThreads, FullRingWaitsAndStopEndsIt) {
 
 // 0 counts as 2 s; a stall is three target durations, never under the floor.
 TEST(HlsDownloaderLimits, PollPauseAndStallLimitFollowTheTargetDuration) {
-    EXPECT_EQ(hls_poll_pause_ms(0), HLS_FAST_POLL_MS);
-    EXPECT_EQ(hls_poll_pause_ms(2), HLS_FAST_POLL_MS);
-    EXPECT_EQ(hls_poll_pause_ms(3), HLS_SLOW_POLL_MS);
-    EXPECT_EQ(hls_stall_limit_ms(0), HLS_STALL_FLOOR_MS);
-    EXPECT_EQ(hls_stall_limit_ms(4), 12000u);
-    EXPECT_EQ(hls_stall_limit_ms(UINT32_MAX), UINT32_MAX);
+    EXPECT_EQ(std::tuple(hls_poll_pause_ms(0), hls_poll_pause_ms(2), hls_poll_pause_ms(3)),
+              std::tuple(HLS_FAST_POLL_MS, HLS_FAST_POLL_MS, HLS_SLOW_POLL_MS));
+    EXPECT_EQ(std::tuple(hls_stall_limit_ms(0), hls_stall_limit_ms(4), hls_stall_limit_ms(UINT32_MAX)),
+              std::tuple(HLS_STALL_FLOOR_MS, 12000u, UINT32_MAX));
 }
 
 TEST_F(HlsDownloaderThreads, TearDownCutsAStalledDownloadShort) {
