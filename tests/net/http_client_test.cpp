@@ -100,10 +100,9 @@ std::vector<FramingCase> framing_cases() {
 TEST_F(HttpClient, FramesBodies) {
     for (const FramingCase& c : framing_cases()) {
         SCOPED_TRACE(c.name);
-        server.set_reply("/r", {.bytes = c.bytes,
-                                .stall = c.stall,
-                                .piece_size = c.piece_size,
-                                .piece_delay_ms = c.piece_size ? 30u : 0u});
+        ScriptedReply reply{.bytes = c.bytes, .stall = c.stall, .piece_size = c.piece_size};
+        reply.piece_delay_ms = c.piece_size ? 30 : 0;
+        server.set_reply("/r", reply);
         GetResult r = get(server.url("/r"), c.timeout_ms);
         EXPECT_EQ(std::tie(r.ok, c.ok ? r.body : r.error), std::tie(c.ok, c.body_or_error));
         EXPECT_TRUE(!c.ok || (r.error.empty() && r.status == 200)) << r.error << " " << r.status;
