@@ -42,8 +42,7 @@ TEST(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
     use_fetched_ticker(&run.options.settings, &revision);
     run.run_for(3500);
     server.join();
-    EXPECT_EQ(run.result, 1);
-    EXPECT_EQ(error_view(run.error), "");
+    EXPECT_EQ(std::tuple(run.result, error_view(run.error)), std::tuple(1, ""));
     EXPECT_THAT(run.status, ::testing::StartsWith("Overlay TS loop playing; video encoder: "));
     const size_t passes = check_loop_passes(server.peer.messages).size();
     EXPECT_GE(passes, 3u);

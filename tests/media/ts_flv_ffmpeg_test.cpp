@@ -128,8 +128,7 @@ TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
         want_tags.emplace_back((p.dts - chain.base) / 90, (p.pts - p.dts) / 90, p.key ? 0x17 : 0x27);
     }
     for (const Tag& tag : chain.frames(FLV_TAG_VIDEO)) got_tags.emplace_back(tag.ms, cts_of(tag), tag.body[0]);
-    EXPECT_EQ(chain.video_times, want_times);
-    EXPECT_EQ(got_tags, want_tags);
+    EXPECT_EQ(std::tuple(chain.video_times, got_tags), std::tuple(want_times, want_tags));
     // Audio: every frame of every unit at ffprobe's time.
     const std::vector<Tag> audio = chain.frames(FLV_TAG_AUDIO);
     ASSERT_EQ(audio.size(), probe_audio.size());
@@ -166,8 +165,7 @@ TEST(TsFromFfmpegHls, SegmentsFlushedOneByOneKeepEveryUnitAndRisingTimes) {
     }
     ASSERT_GE(segments, 3u);
     const std::vector<Tag> video = chain.frames(FLV_TAG_VIDEO), audio = chain.frames(FLV_TAG_AUDIO);
-    EXPECT_EQ(video.size(), probe_video);
-    EXPECT_EQ(audio.size(), probe_audio);
+    EXPECT_EQ(std::tuple(video.size(), audio.size()), std::tuple(probe_video, probe_audio));
     for (const std::vector<Tag>* frames : {&video, &audio}) {  // AAC priming may start below the base
         for (size_t i = 1; i < frames->size(); ++i) EXPECT_GE((*frames)[i].ms, (*frames)[i - 1].ms) << i;
     }

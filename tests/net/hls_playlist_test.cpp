@@ -62,8 +62,7 @@ TEST(HlsPlaylist, LineEndsCrLfLfAndCrParseTheSame) {
     for (const char* end : {"\r\n", "\n", "\r", "\n\n\r\r\n"}) {
         Parsed p = parse(with_line_ends(end));
         ASSERT_TRUE(p.ok);
-        EXPECT_EQ(p.playlist.media_sequence, 7);
-        EXPECT_EQ(p.playlist.target_duration, 4u);
+        EXPECT_EQ(std::tuple(p.playlist.media_sequence, p.playlist.target_duration), std::tuple(7, 4u));
         EXPECT_TRUE(p.playlist.end_list);
         EXPECT_EQ(p.playlist.segment_urls,
                   (std::vector<std::string>{"https://host/live/abc/seg-7.ts", "https://host/live/abc/seg-8.ts"}));
@@ -74,15 +73,13 @@ TEST(HlsPlaylist, LineEndsCrLfLfAndCrParseTheSame) {
 TEST(HlsPlaylist, ReadsLargeNumbersAndKeepsTheirLimits) {
     Parsed p = parse("#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:1700000000123\n#EXT-X-TARGETDURATION:6.006\na.ts\n");
     ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.playlist.media_sequence, 1700000000123LL);
-    EXPECT_EQ(p.playlist.target_duration, 6u);
+    EXPECT_EQ(std::tuple(p.playlist.media_sequence, p.playlist.target_duration), std::tuple(1700000000123LL, 6u));
     p = parse("#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:99999999999999999999999\n#EXT-X-TARGETDURATION:99999999999\na.ts\n");
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.playlist.media_sequence, int64_t{1} << 62);
     EXPECT_EQ(p.playlist.target_duration, UINT32_MAX);
     p = parse("#EXTM3U\na.ts\n");
-    EXPECT_EQ(p.playlist.media_sequence, 0);
-    EXPECT_EQ(p.playlist.target_duration, 0u);
+    EXPECT_EQ(std::tuple(p.playlist.media_sequence, p.playlist.target_duration), std::tuple(0, 0u));
     EXPECT_FALSE(p.playlist.end_list);
 }
 
