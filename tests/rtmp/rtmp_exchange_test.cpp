@@ -3,7 +3,6 @@
 // odd chunking, pings, rejections, early close, endless chatter).
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>

@@ -1,11 +1,9 @@
 // Byte-exact outbound messages and inbound chunk reassembly, over a local
 // socket pair (no server needed: the peer end is read or written directly).
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <thread>
 #include <tuple>
 #include <vector>

@@ -5,8 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "run/run_control.h"
 #include "support/app_fixture.h"
 

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 
 #include "platform/byte_order.h"
