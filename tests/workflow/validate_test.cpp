@@ -2,7 +2,6 @@
 // and the editor's shared save checks.
 #include "workflow/validate.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
