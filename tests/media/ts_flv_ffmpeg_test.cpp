@@ -14,7 +14,6 @@
 #include "media/ts_craft.h"
 #include "media/ts_demuxer.h"
 #include "support/child.h"
-#include "support/flv_file_reader.h"
 #include "support/media_fixtures.h"
 #include "support/temp_dir.h"
 
