@@ -144,8 +144,7 @@ TEST_F(CliTest, EditTakesEveryEditorField) {
     EXPECT_EQ(std::tie(s.text_color, s.background_color), std::make_tuple(0x0000FFu, 0xFF0000u));  // as 0x00BBGGRR
     EXPECT_EQ(std::tie(s.bitrate, s.encoder, s.enabled, s.reconnects),
               std::make_tuple("4M", "Software H.264", false, 7));
-    EXPECT_EQ(cli("edit 9 --name x").code, 2);
-    EXPECT_EQ(cli("edit 1").code, 2);
+    for (const char* line : {"edit 9 --name x", "edit 1"}) EXPECT_EQ(cli(line).code, 2) << line;
 }
 
 TEST_F(CliTest, DeleteRefusesAWorkflowThatARunHolds) {

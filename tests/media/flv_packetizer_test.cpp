@@ -40,6 +40,7 @@ class FlvPacketizerTest : public ::testing::Test {
     Recorder recorder;
     FlvPacketizerPtr packetizer{flv_packetizer_create(record_tag, &recorder)};
 
+    void restart() { recorder.tags.clear(), packetizer.reset(flv_packetizer_create(record_tag, &recorder)); }
     int video(const Bytes& unit, int64_t pts, int64_t dts) {
         return flv_packetizer_push(packetizer.get(), ES_VIDEO, unit, pts, dts);
     }
@@ -58,8 +59,7 @@ class FlvPacketizerTest : public ::testing::Test {
 // A protected frame loses its CRC with the header.
 TEST_F(FlvPacketizerTest, FirstAdtsFrameSendsTheAacHeaderThenTheRawFrame) {
     for (bool crc : {false, true}) {
-        recorder.tags.clear();
-        packetizer.reset(flv_packetizer_create(record_tag, &recorder));
+        restart();
         const Bytes frame = adts_frame(1, 3, 2, 20, crc);
         ASSERT_EQ(audio(frame, 900000), 1);
         ASSERT_EQ(recorder.tags.size(), 2u);
@@ -77,8 +77,7 @@ TEST_F(FlvPacketizerTest, FramesOfOneUnitAreSpacedByTheirDuration) {
         {6, {0, 42, 85}},               // 24 kHz (the core rate of HE-AAC)
     };
     for (const auto& [frequency_index, want] : cases) {
-        recorder.tags.clear();
-        packetizer.reset(flv_packetizer_create(record_tag, &recorder));
+        restart();
         Bytes unit;
         for (size_t i = 0; i < want.size(); ++i) append(unit, adts_frame(1, frequency_index, 2, 10 + i));
         ASSERT_EQ(flv_packetizer_push_aac(packetizer.get(), unit, 5000), 1);
