@@ -153,7 +153,6 @@ TEST_F(Mp4UnitsTest, EachFileFailsWithItsReasonOrPlaysToTheEnd) {
     std::string bad_sample = read_file(dir_->file("video-only.mp4"));
     ++bad_sample[bad_sample.find("mdat") + 7];  // the first NAL one byte longer: the last runs past the end
     write_file(dir.file("bad-sample.mp4"), bad_sample);
-    write_file(dir.file("video-only.mp4"), read_file(dir_->file("video-only.mp4")));
     // No message: plays to the end.
     const std::pair<const char*, const char*> cases[] = {{"missing.mp4", "MP4 file cannot be opened"},
                                                          {"empty.mp4", "MP4 file cannot be opened"},
@@ -163,15 +162,15 @@ TEST_F(Mp4UnitsTest, EachFileFailsWithItsReasonOrPlaysToTheEnd) {
                                                          {"hevc.mp4", "MP4 video must use H.264"},
                                                          {"mp3.mp4", "MP4 audio must use AAC"},
                                                          {"eight.mp4", "Unsupported AAC format in MP4"},
-                                                         {"six.mp4", ""},
-                                                         {"video-only.mp4", ""}};
+                                                         {"six.mp4", ""}};
     for (const auto& [name, message] : cases) {
         Played played = play(dir.file(name));
         EXPECT_EQ(std::tie(played.error, played.end), std::tuple(message, *message ? PassEnd::failed : PassEnd::next))
             << name;
     }
     Played video_only = play(dir_->file("video-only.mp4"));
-    EXPECT_EQ(video_only.units.size(), 50u);  // 2 s at 25 fps, nothing else
+    EXPECT_EQ(std::tuple(video_only.error, video_only.end, video_only.units.size()), std::tuple("", PassEnd::next, 50u))
+        << "2 s at 25 fps, nothing else";
 }
 
 }  // namespace
