@@ -62,8 +62,8 @@ TEST(HlsPlaylist, LineEndsCrLfLfAndCrParseTheSame) {
     for (const char* end : {"\r\n", "\n", "\r", "\n\n\r\r\n"}) {
         Parsed p = parse(with_line_ends(end));
         ASSERT_TRUE(p.ok);
-        EXPECT_EQ(std::tuple(p.playlist.media_sequence, p.playlist.target_duration), std::tuple(7, 4u));
-        EXPECT_TRUE(p.playlist.end_list);
+        EXPECT_EQ(std::tuple(p.playlist.media_sequence, p.playlist.target_duration, p.playlist.end_list),
+                  std::tuple(7, 4u, true));
         EXPECT_EQ(p.playlist.segment_urls,
                   (std::vector<std::string>{"https://host/live/abc/seg-7.ts", "https://host/live/abc/seg-8.ts"}));
         EXPECT_EQ(p.playlist.discontinuity, (std::vector<uint8_t>{0, 1}));  // the segment after the marks
@@ -76,18 +76,17 @@ TEST(HlsPlaylist, ReadsLargeNumbersAndKeepsTheirLimits) {
     EXPECT_EQ(std::tuple(p.playlist.media_sequence, p.playlist.target_duration), std::tuple(1700000000123LL, 6u));
     p = parse("#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:99999999999999999999999\n#EXT-X-TARGETDURATION:99999999999\na.ts\n");
     ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.playlist.media_sequence, int64_t{1} << 62);
-    EXPECT_EQ(p.playlist.target_duration, UINT32_MAX);
+    EXPECT_EQ(std::tuple(p.playlist.media_sequence, p.playlist.target_duration),
+              std::tuple(int64_t{1} << 62, UINT32_MAX));
     p = parse("#EXTM3U\na.ts\n");
-    EXPECT_EQ(std::tuple(p.playlist.media_sequence, p.playlist.target_duration), std::tuple(0, 0u));
-    EXPECT_FALSE(p.playlist.end_list);
+    EXPECT_EQ(std::tuple(p.playlist.media_sequence, p.playlist.target_duration, p.playlist.end_list),
+              std::tuple(0, 0u, false));
 }
 
 TEST(HlsPlaylist, TagsMatchOnlyAtLineStartWithExactCase) {
     Parsed p = parse("\xEF\xBB\xBF  \t#EXTM3U\n #EXT-X-ENDLIST \n#ext-x-media-sequence:5\n\t seg.ts\n#EXT-X-KEY:x\n");
     ASSERT_TRUE(p.ok);
-    EXPECT_FALSE(p.playlist.end_list);  // trailing blank
-    EXPECT_EQ(p.playlist.media_sequence, 0);
+    EXPECT_EQ(std::tuple(p.playlist.end_list, p.playlist.media_sequence), std::tuple(false, 0));  // trailing blank
     EXPECT_EQ(p.playlist.segment_urls, std::vector<std::string>{"https://host/live/abc/seg.ts"});
     EXPECT_FALSE(parse("#EXTM3U \nseg.ts\n").ok);  // header with a trailing blank is not a header
 }

@@ -39,7 +39,6 @@ TEST(ErrorText, CutsToFitAndRespectsTheFirstWriter) {
 
 TEST(Utf8, ValidOnlyWhenEverySequenceIsComplete) {
     EXPECT_TRUE(utf8_is_valid("plain \xC3\xBC \xE2\x9C\x93 \xF0\x9F\x8E\xA5"));
-    for (const char* bad : {"\x80", "\xC3", "\xE2\x9C", "\xC3x", "\xF8\x80\x80\x80\x80"}) {
+    for (const char* bad : {"\x80", "\xC3", "\xE2\x9C", "\xC3x", "\xF8\x80\x80\x80\x80"})
         EXPECT_FALSE(utf8_is_valid(bad)) << bad;
-    }
 }
