@@ -123,9 +123,8 @@ TEST_F(TsDemuxerTest, PtsDtsFlagsGiveTheTimestamps) {
 }
 
 TEST_F(TsDemuxerTest, UnboundedUnitsEndAtTheNextUnitStartOrFlush) {
-    const Bytes first = body_of(300000, 1);  // several growths past 64 KiB
-    const Bytes second = body_of(500, 2);
-    const Bytes audio = body_of(1000, 3);
+    // The first body grows the unit past 64 KiB several times.
+    const Bytes first = body_of(300000, 1), second = body_of(500, 2), audio = body_of(1000, 3);
     Bytes data = ts_packets(VIDEO_PID, pes(2, 1000, 0, first));
     append(data, ts_packets(AUDIO_PID, pes(2, 1100, 0, audio, 0xC0)));
     ASSERT_EQ(feed(tables(data)), 1);
