@@ -37,13 +37,6 @@ Played play(const std::string& path) {
     return played;
 }
 
-std::vector<Bytes> nal_units(const Bytes& unit) {
-    std::vector<Bytes> nals;
-    AnnexbScanner scanner = annexb_scanner(unit);
-    for (std::span<const uint8_t> nal; annexb_next_nal(scanner, nal);) nals.emplace_back(nal.begin(), nal.end());
-    return nals;
-}
-
 const Unit* first_of(const std::vector<Unit>& units, uint32_t kind) {
     auto unit = std::find_if(units.begin(), units.end(), [kind](const Unit& u) { return u.kind == kind; });
     return unit == units.end() ? nullptr : &*unit;

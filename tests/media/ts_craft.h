@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "media/annexb.h"
 #include "media/flv_packetizer.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -35,6 +36,14 @@ inline int record_unit(void* context, uint32_t kind, std::span<const uint8_t> da
     auto* recorder = static_cast<Recorder*>(context);
     recorder->units.push_back({kind, Bytes(data.begin(), data.end()), pts, dts});
     return recorder->answer;
+}
+
+// The NAL units the scanner finds in `data`.
+inline std::vector<Bytes> nal_units(const Bytes& data) {
+    std::vector<Bytes> nals;
+    AnnexbScanner scanner = annexb_scanner(data);
+    for (std::span<const uint8_t> nal; annexb_next_nal(scanner, nal);) nals.emplace_back(nal.begin(), nal.end());
+    return nals;
 }
 
 inline int record_tag(void* context, const FlvTag& tag) {
