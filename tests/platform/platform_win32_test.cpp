@@ -46,8 +46,9 @@ TEST(Win32Helper, ActsAsTheChildWhenAsked) {
         std::fflush(stdout);
         std::exit(7);
     }
-    if (mode == "hang")
+    if (mode == "hang") {
         for (;;) Sleep(1000);
+    }
 }
 
 // Runs this program as a helper child with `args` after the test filter.
