@@ -144,8 +144,7 @@ TEST_F(CliTest, EditTakesEveryEditorField) {
     EXPECT_EQ(std::tie(s.text_color, s.background_color), std::make_tuple(0x0000FFu, 0xFF0000u));  // as 0x00BBGGRR
     EXPECT_EQ(std::tie(s.bitrate, s.encoder, s.enabled, s.reconnects),
               std::make_tuple("4M", "Software H.264", false, 7));
-    EXPECT_EQ(cli("edit 9 --name x").code, 2);
-    EXPECT_EQ(cli("edit 1").code, 2);
+    for (const char* line : {"edit 9 --name x", "edit 1"}) EXPECT_EQ(cli(line).code, 2) << line;
 }
 
 TEST_F(CliTest, DeleteRefusesAWorkflowThatARunHolds) {
@@ -173,22 +172,18 @@ TEST_F(CliTest, ConfigWatchAppliesSavedOverlayFieldsThroughTheRevision) {
     Workflow& workflow = *running.workflows[0];
     ConfigWatch watch;
     config_watch_start(watch, running.config_path);
+    auto poll = [&] { return watch.next_check_ms = 0, config_watch_poll(watch, {&workflow}); };  // due at once
     ASSERT_EQ(cli("edit 1 --background-color #00FF00 --name Renamed", {"--text", "New ticker"}).code, 0);
-    watch.next_check_ms = 0;
-    ConfigWatchNews news = config_watch_poll(watch, {&workflow});
-    EXPECT_EQ(news.updated, std::vector<uint32_t>{1});
+    EXPECT_EQ(poll().updated, std::vector<uint32_t>{1});
     WorkflowSettings s = workflow_settings_copy(workflow);
     EXPECT_EQ(std::tie(s.text, s.background_color, s.name),
               std::make_tuple("New ticker", 0x00FF00u, "Main"));  // the name waits for the next run
     EXPECT_EQ(workflow.revision.load(), 1u);
-    watch.next_check_ms = 0;
-    EXPECT_TRUE(config_watch_poll(watch, {&workflow}).updated.empty());  // nothing new saved
+    EXPECT_TRUE(poll().updated.empty());  // nothing new saved
     ASSERT_EQ(cli("edit 1 --name Again").code, 0);
-    watch.next_check_ms = 0;
-    EXPECT_TRUE(config_watch_poll(watch, {&workflow}).updated.empty());  // saved, but no overlay change
+    EXPECT_TRUE(poll().updated.empty());  // saved, but no overlay change
     write_file(running.config_path, "not a configuration\n");
-    watch.next_check_ms = 0;
-    EXPECT_TRUE(config_watch_poll(watch, {&workflow}).unreadable);
+    EXPECT_TRUE(poll().unreadable);
     EXPECT_EQ(workflow.revision.load(), 1u);
 }
 

@@ -115,9 +115,8 @@ std::optional<size_t> CliProcess::wait_line(const std::function<bool(const std::
     for (uint64_t deadline = tick_ms() + timeout_ms;;) {
         bool ended = !child_.running();  // read before the output, so nothing printed last is missed
         std::vector<std::string> all = lines();
-        for (size_t i = from; i < all.size(); ++i) {
+        for (size_t i = from; i < all.size(); ++i)
             if (match(all[i])) return i;
-        }
         if (ended || tick_ms() >= deadline) return std::nullopt;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

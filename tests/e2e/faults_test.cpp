@@ -8,7 +8,6 @@
 #include "e2e/cli_driver.h"
 #include "platform/clock.h"
 #include "support/app_fixture.h"
-#include "support/media_fixtures.h"
 
 namespace {
 

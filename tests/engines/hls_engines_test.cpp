@@ -15,11 +15,11 @@
 #include "platform/error_text.h"
 #include "platform/folders.h"
 #include "support/child.h"
+#include "support/engine_loop_run.h"
 #include "support/hostile_origin.h"
 #include "support/media_fixtures.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
-#include "support/text_log.h"
 
 namespace {
 

@@ -12,7 +12,6 @@
 #include "support/media_fixtures.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
-#include "support/text_log.h"
 
 namespace {
 

@@ -8,23 +8,6 @@
 
 namespace {
 
-struct Tag {
-    uint8_t type;
-    int64_t ms;
-    Bytes body;
-};
-
-struct TagRecorder {
-    std::vector<Tag> tags;
-    int answer = 1;
-};
-
-int record_tag(void* context, const FlvTag& tag) {
-    auto* recorder = static_cast<TagRecorder*>(context);
-    recorder->tags.push_back({tag.type, tag.timestamp_ms, Bytes(tag.body.begin(), tag.body.end())});
-    return recorder->answer;
-}
-
 Bytes prefix(Bytes head, const Bytes& tail) {
     append(head, tail);
     return head;
@@ -54,9 +37,10 @@ const Bytes AAC_48K_STEREO = {0xAF, 0x00, 0x11, 0x90};
 
 class FlvPacketizerTest : public ::testing::Test {
   protected:
-    TagRecorder recorder;
+    Recorder recorder;
     FlvPacketizerPtr packetizer{flv_packetizer_create(record_tag, &recorder)};
 
+    void restart() { recorder.tags.clear(), packetizer.reset(flv_packetizer_create(record_tag, &recorder)); }
     int video(const Bytes& unit, int64_t pts, int64_t dts) {
         return flv_packetizer_push(packetizer.get(), ES_VIDEO, unit, pts, dts);
     }
@@ -75,8 +59,7 @@ class FlvPacketizerTest : public ::testing::Test {
 // A protected frame loses its CRC with the header.
 TEST_F(FlvPacketizerTest, FirstAdtsFrameSendsTheAacHeaderThenTheRawFrame) {
     for (bool crc : {false, true}) {
-        recorder.tags.clear();
-        packetizer.reset(flv_packetizer_create(record_tag, &recorder));
+        restart();
         const Bytes frame = adts_frame(1, 3, 2, 20, crc);
         ASSERT_EQ(audio(frame, 900000), 1);
         ASSERT_EQ(recorder.tags.size(), 2u);
@@ -87,23 +70,19 @@ TEST_F(FlvPacketizerTest, FirstAdtsFrameSendsTheAacHeaderThenTheRawFrame) {
 }
 
 TEST_F(FlvPacketizerTest, FramesOfOneUnitAreSpacedByTheirDuration) {
-    struct Case {
-        uint32_t frequency_index;
-        std::vector<int64_t> want;
-    } cases[] = {
+    const std::pair<uint32_t, std::vector<int64_t>> cases[] = {
         {3, {0, 21, 42}},               // 48 kHz
         {4, {0, 23, 46}},               // 44.1 kHz
         {3, {0, 21, 42, 64, 85, 106}},  // no accumulated truncation
         {6, {0, 42, 85}},               // 24 kHz (the core rate of HE-AAC)
     };
-    for (const Case& c : cases) {
-        recorder.tags.clear();
-        packetizer.reset(flv_packetizer_create(record_tag, &recorder));
+    for (const auto& [frequency_index, want] : cases) {
+        restart();
         Bytes unit;
-        for (size_t i = 0; i < c.want.size(); ++i) append(unit, adts_frame(1, c.frequency_index, 2, 10 + i));
+        for (size_t i = 0; i < want.size(); ++i) append(unit, adts_frame(1, frequency_index, 2, 10 + i));
         ASSERT_EQ(flv_packetizer_push_aac(packetizer.get(), unit, 5000), 1);
-        EXPECT_EQ(frame_times(), c.want) << "index " << c.frequency_index;
-        for (size_t i = 0; i < c.want.size(); ++i) EXPECT_EQ(recorder.tags[i + 1].body.size(), 2 + 10 + i);
+        EXPECT_EQ(frame_times(), want) << "index " << frequency_index;
+        for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(recorder.tags[i + 1].body.size(), 2 + 10 + i);
     }
 }
 
@@ -115,10 +94,10 @@ TEST_F(FlvPacketizerTest, ConfigurationChangeResendsTheAacHeader) {
     ASSERT_EQ(audio(adts_frame(1, 4, 1, 8), 9000), 1);
     ASSERT_EQ(recorder.tags.size(), 7u);
     EXPECT_EQ(recorder.tags[0].body, AAC_48K_STEREO);
-    EXPECT_EQ(recorder.tags[3].body, Bytes({0xAF, 0x00, 0x11, 0x88})) << "mono at 48 kHz";
-    EXPECT_EQ(recorder.tags[3].ms, 42u);
-    EXPECT_EQ(recorder.tags[5].body, Bytes({0xAF, 0x00, 0x12, 0x08})) << "mono at 44.1 kHz";
-    EXPECT_EQ(recorder.tags[5].ms, 100u);
+    EXPECT_EQ(std::tie(recorder.tags[3].body, recorder.tags[3].ms), std::tuple(Bytes{0xAF, 0x00, 0x11, 0x88}, 42))
+        << "mono at 48 kHz";
+    EXPECT_EQ(std::tie(recorder.tags[5].body, recorder.tags[5].ms), std::tuple(Bytes{0xAF, 0x00, 0x12, 0x08}, 100))
+        << "mono at 44.1 kHz";
 }
 
 TEST_F(FlvPacketizerTest, BadAdtsUnitsFailAndTrailingBytesAreIgnored) {
@@ -127,11 +106,7 @@ TEST_F(FlvPacketizerTest, BadAdtsUnitsFailAndTrailingBytesAreIgnored) {
     const Bytes short_frame = with(with(frame, 4, 0), 5, 0xDF);
     const Bytes short_protected = with(with(adts_frame(1, 3, 2, 0, true), 4, 0), 5, 0xFF);
     const Bytes trailing = prefix(frame, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77});
-    struct Case {
-        const char* name;
-        Bytes unit;
-        int want;
-    } cases[] = {
+    const std::tuple<const char*, Bytes, int> cases[] = {
         {"fewer than 7 bytes", {0xFF, 0xF1, 0x4C, 0x80, 0x01, 0x3F}, 0},
         {"frame longer than the data", cut, 0},
         {"frame shorter than its header", short_frame, 0},
@@ -139,7 +114,7 @@ TEST_F(FlvPacketizerTest, BadAdtsUnitsFailAndTrailingBytesAreIgnored) {
         {"no sync word (layer 3)", with(frame, 1, 0xF7), 0},
         {"trailing bytes that start no frame", trailing, 1},
     };
-    for (const Case& c : cases) EXPECT_EQ(audio(c.unit, 0), c.want) << c.name;
+    for (const auto& [name, unit, want] : cases) EXPECT_EQ(audio(unit, 0), want) << name;
 }
 
 TEST_F(FlvPacketizerTest, KeyFrameUnitSendsHeaderAndOnlyTheSlice) {
@@ -150,10 +125,7 @@ TEST_F(FlvPacketizerTest, KeyFrameUnitSendsHeaderAndOnlyTheSlice) {
 }
 
 TEST_F(FlvPacketizerTest, CompositionTimeIsPtsMinusDtsInMilliseconds) {
-    struct Case {
-        int64_t pts, dts;
-        Bytes want;
-    } cases[] = {
+    const std::tuple<int64_t, int64_t, Bytes> cases[] = {
         {903003, 900000, {0x00, 0x00, 0x21}},
         {900000, 903003, {0xFF, 0xFF, 0xDF}},
         {-1, -1, {0x00, 0x00, 0x00}},
@@ -161,12 +133,12 @@ TEST_F(FlvPacketizerTest, CompositionTimeIsPtsMinusDtsInMilliseconds) {
         {3003 - 1, (int64_t{1} << 33) - 1, {0x00, 0x00, 0x21}},  // pts wrapped, dts not yet
         {int64_t{1} << 40, 0, {0x7F, 0xFF, 0xFF}},               // held to 24 bits
     };
-    for (const Case& c : cases) {
+    for (const auto& [pts, dts, want] : cases) {
         recorder.tags.clear();
-        ASSERT_EQ(slice(c.pts, c.dts), 1);
+        ASSERT_EQ(slice(pts, dts), 1);
         ASSERT_EQ(recorder.tags.size(), 1u);
-        EXPECT_EQ(Bytes(recorder.tags[0].body.begin() + 2, recorder.tags[0].body.begin() + 5), c.want)
-            << c.pts << " " << c.dts;
+        EXPECT_EQ(Bytes(recorder.tags[0].body.begin() + 2, recorder.tags[0].body.begin() + 5), want)
+            << pts << " " << dts;
     }
 }
 
@@ -223,11 +195,9 @@ TEST_F(FlvPacketizerTest, FramesBeforeParameterSetsGoOutWithoutHeader) {
     ASSERT_EQ(video(annexb({{true, SPS}, {true, SLICE}}), 3000, 3000), 1);
     ASSERT_EQ(video(annexb({{true, PPS}, {true, IDR}}), 6000, 6000), 1);
     ASSERT_EQ(recorder.tags.size(), 4u);
-    EXPECT_EQ(recorder.tags[0].body[0], 0x27);
-    EXPECT_EQ(recorder.tags[1].body[0], 0x27);
-    EXPECT_EQ(recorder.tags[2].body, avc_header(SPS, PPS));
-    EXPECT_EQ(recorder.tags[2].ms, 66u);
-    EXPECT_EQ(recorder.tags[3].body[0], 0x17);
+    EXPECT_EQ(std::tuple(recorder.tags[0].body[0], recorder.tags[1].body[0], recorder.tags[3].body[0]),
+              std::tuple(0x27, 0x27, 0x17));
+    EXPECT_EQ(std::tie(recorder.tags[2].body, recorder.tags[2].ms), std::tuple(avc_header(SPS, PPS), 66));
 }
 
 TEST_F(FlvPacketizerTest, NewParameterSetsGoOutBeforeTheNextKeyFrame) {
@@ -241,8 +211,7 @@ TEST_F(FlvPacketizerTest, NewParameterSetsGoOutBeforeTheNextKeyFrame) {
     ASSERT_EQ(recorder.tags.size(), 4u) << "not before an inter frame";
     ASSERT_EQ(video(annexb({{true, IDR}}), 9000, 9000), 1);
     ASSERT_EQ(recorder.tags.size(), 6u);
-    EXPECT_EQ(recorder.tags[4].body, avc_header(other_sps, PPS));
-    EXPECT_EQ(recorder.tags[4].ms, 100);
+    EXPECT_EQ(std::tie(recorder.tags[4].body, recorder.tags[4].ms), std::tuple(avc_header(other_sps, PPS), 100));
     EXPECT_EQ(recorder.tags[5].body[0], 0x17);
     ASSERT_EQ(video(annexb({{true, other_pps}, {true, IDR}}), 12000, 12000), 1);
     ASSERT_EQ(recorder.tags.size(), 8u);

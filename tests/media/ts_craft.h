@@ -1,12 +1,56 @@
 // Hand-made transport-stream packets, PSI sections, PES headers, ADTS frames
-// and Annex B units for the media tests.
+// and Annex B units for the media tests, and a recorder of what a demuxer,
+// a sample source or the packetizer hands on.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <vector>
 
+#include "media/annexb.h"
+#include "media/flv_packetizer.h"
+
 using Bytes = std::vector<uint8_t>;
+
+struct Unit {
+    uint32_t kind;
+    Bytes data;
+    int64_t pts, dts;
+    bool operator==(const Unit&) const = default;
+};
+
+struct Tag {
+    uint8_t type;
+    int64_t ms;
+    Bytes body;
+};
+
+struct Recorder {
+    std::vector<Unit> units;
+    std::vector<Tag> tags;
+    int answer = 1;  // what the callbacks return
+};
+
+inline int record_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
+    auto* recorder = static_cast<Recorder*>(context);
+    recorder->units.push_back({kind, Bytes(data.begin(), data.end()), pts, dts});
+    return recorder->answer;
+}
+
+// The NAL units the scanner finds in `data`.
+inline std::vector<Bytes> nal_units(const Bytes& data) {
+    std::vector<Bytes> nals;
+    AnnexbScanner scanner = annexb_scanner(data);
+    for (std::span<const uint8_t> nal; annexb_next_nal(scanner, nal);) nals.emplace_back(nal.begin(), nal.end());
+    return nals;
+}
+
+inline int record_tag(void* context, const FlvTag& tag) {
+    auto* recorder = static_cast<Recorder*>(context);
+    recorder->tags.push_back({tag.type, tag.timestamp_ms, Bytes(tag.body.begin(), tag.body.end())});
+    return recorder->answer;
+}
 
 inline void append(Bytes& to, const Bytes& from) {
     to.insert(to.end(), from.begin(), from.end());

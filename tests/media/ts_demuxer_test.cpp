@@ -11,24 +11,7 @@
 
 namespace {
 
-struct Unit {
-    uint32_t kind;
-    Bytes data;
-    int64_t pts, dts;
-    bool operator==(const Unit&) const = default;
-};
 using Units = std::vector<Unit>;
-
-struct Recorder {
-    std::vector<Unit> units;
-    int answer = 1;  // what the callback returns
-};
-
-int record_unit(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
-    auto* recorder = static_cast<Recorder*>(context);
-    recorder->units.push_back({kind, Bytes(data.begin(), data.end()), pts, dts});
-    return recorder->answer;
-}
 
 constexpr uint16_t PMT_PID = 0x1000, VIDEO_PID = 0x100, AUDIO_PID = 0x101;
 
@@ -81,9 +64,8 @@ TEST_F(TsDemuxerTest, DamageIsSkippedToTheNextSyncEvenAcrossFeeds) {
     EXPECT_EQ(demuxer->video_pid, TS_PID_NONE) << "the PMT is not complete yet";
     EXPECT_EQ(feed(second), 1);
     EXPECT_EQ(message(), "");
-    EXPECT_EQ(demuxer->pmt_pid, PMT_PID);
-    EXPECT_EQ(demuxer->video_pid, VIDEO_PID);
-    EXPECT_EQ(demuxer->skipped_bytes, 188u);
+    EXPECT_EQ(std::tuple(demuxer->pmt_pid, demuxer->video_pid, demuxer->skipped_bytes),
+              std::tuple(PMT_PID, VIDEO_PID, 188));
 }
 
 TEST(TsDemuxer, PatAndPmtSequencesChooseThePids) {
@@ -98,12 +80,7 @@ TEST(TsDemuxer, PatAndPmtSequencesChooseThePids) {
         return ts_packet(PMT_PID, true, with(pmt_payload({{0x1B, 0x100}}), at, v));
     };
     constexpr uint32_t N = TS_PID_NONE, P = PMT_PID;
-    struct Case {
-        uint32_t pmt, video, audio;
-        const char* name;
-        std::vector<Bytes> packets;
-    };
-    const Case cases[] = {
+    const std::tuple<uint32_t, uint32_t, uint32_t, const char*, std::vector<Bytes>> cases[] = {
         {P, N, N, "network entry passed over", {pat({{0, 0x0010}, {1, PMT_PID}})}},
         {P, N, N, "PAT with only the network entry keeps the PMT", {pat(), pat({{0, 0x0010}})}},
         {N, N, N, "wrong table id", {pat_with(1, 0x42)}},
@@ -120,21 +97,16 @@ TEST(TsDemuxer, PatAndPmtSequencesChooseThePids) {
         {P, N, N, "truncated PMT", {pat(), pmt_with(3, 0xF0)}},
         {P, N, N, "program_info_length past the entries", {pat(), pmt_with(12, 0xFF)}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [pmt, video, audio, name, packets] : cases) {
+        SCOPED_TRACE(name);
         TsDemuxerPtr demuxer(ts_demuxer_create(nullptr, nullptr));
-        for (const Bytes& packet : c.packets) ASSERT_EQ(ts_demuxer_feed(demuxer.get(), packet, {}), 1);
-        EXPECT_EQ(demuxer->pmt_pid, c.pmt);
-        EXPECT_EQ(demuxer->video_pid, c.video);
-        EXPECT_EQ(demuxer->audio_pid, c.audio);
+        for (const Bytes& packet : packets) ASSERT_EQ(ts_demuxer_feed(demuxer.get(), packet, {}), 1);
+        EXPECT_EQ(std::tuple(demuxer->pmt_pid, demuxer->video_pid, demuxer->audio_pid), std::tuple(pmt, video, audio));
     }
 }
 
 TEST_F(TsDemuxerTest, PtsDtsFlagsGiveTheTimestamps) {
-    struct Case {
-        uint8_t flags;
-        int64_t pts, dts, want_pts, want_dts;
-    } cases[] = {
+    const std::tuple<uint8_t, int64_t, int64_t, int64_t, int64_t> cases[] = {
         {0, 0, 0, -1, -1},
         {2, 900000, 0, 900000, 900000},
         {3, 903003, 900000, 903003, 900000},
@@ -142,18 +114,17 @@ TEST_F(TsDemuxerTest, PtsDtsFlagsGiveTheTimestamps) {
     };
     ASSERT_EQ(feed(tables()), 1);
     const Bytes body = {0, 0, 1, 9, 0xF0};
-    for (const Case& c : cases) {
+    for (const auto& [flags, pts, dts, want_pts, want_dts] : cases) {
         recorder.units.clear();
-        ASSERT_EQ(feed(ts_packets(VIDEO_PID, pes(c.flags, c.pts, c.dts, body))), 1);
+        ASSERT_EQ(feed(ts_packets(VIDEO_PID, pes(flags, pts, dts, body))), 1);
         ASSERT_EQ(flush(), 1);
-        EXPECT_EQ(recorder.units, Units({{ES_VIDEO, body, c.want_pts, c.want_dts}})) << int(c.flags);
+        EXPECT_EQ(recorder.units, Units({{ES_VIDEO, body, want_pts, want_dts}})) << int(flags);
     }
 }
 
 TEST_F(TsDemuxerTest, UnboundedUnitsEndAtTheNextUnitStartOrFlush) {
-    const Bytes first = body_of(300000, 1);  // several growths past 64 KiB
-    const Bytes second = body_of(500, 2);
-    const Bytes audio = body_of(1000, 3);
+    // The first body grows the unit past 64 KiB several times.
+    const Bytes first = body_of(300000, 1), second = body_of(500, 2), audio = body_of(1000, 3);
     Bytes data = ts_packets(VIDEO_PID, pes(2, 1000, 0, first));
     append(data, ts_packets(AUDIO_PID, pes(2, 1100, 0, audio, 0xC0)));
     ASSERT_EQ(feed(tables(data)), 1);
@@ -214,8 +185,7 @@ TEST_F(TsDemuxerTest, CallbackFailureFailsFeedAndFlushAndDiscardsTheUnit) {
     recorder.answer = 0;
     EXPECT_EQ(flush(), 0);
     ASSERT_EQ(recorder.units.size(), 1u) << "the audio unit waits when video fails";
-    EXPECT_FALSE(demuxer->video.active);
-    EXPECT_TRUE(demuxer->audio.active);
+    EXPECT_EQ(std::tuple(demuxer->video.active, demuxer->audio.active), std::tuple(false, true));
     recorder.answer = 1;
     ASSERT_EQ(flush(), 1);
     ASSERT_EQ(recorder.units.size(), 2u);

@@ -14,7 +14,6 @@
 #include "media/ts_craft.h"
 #include "media/ts_demuxer.h"
 #include "support/child.h"
-#include "support/flv_file_reader.h"
 #include "support/media_fixtures.h"
 #include "support/temp_dir.h"
 
@@ -37,24 +36,12 @@ std::vector<Packet> probe_packets(const std::string& path, char stream) {
     return packets;
 }
 
-struct Tag {
-    uint8_t type;
-    int64_t ms;
-    Bytes body;
-};
-
 // Demuxer -> (record) -> packetizer -> (record).
 struct Chain {
     int64_t base = INT64_MIN;                              // the first unit's time: the DTS of video, the PTS of audio
     std::vector<std::pair<int64_t, int64_t>> video_times;  // PTS and DTS of each video unit
-    std::vector<Tag> tags;
-    FlvPacketizerPtr packetizer{flv_packetizer_create(
-        [](void* context, const FlvTag& tag) {
-            static_cast<Chain*>(context)->tags.push_back(
-                {tag.type, tag.timestamp_ms, Bytes(tag.body.begin(), tag.body.end())});
-            return 1;
-        },
-        this)};
+    Recorder flv;                                          // the packetizer's tags
+    FlvPacketizerPtr packetizer{flv_packetizer_create(record_tag, &flv)};
     TsDemuxerPtr demuxer{ts_demuxer_create(
         [](void* context, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
             auto* chain = static_cast<Chain*>(context);
@@ -67,17 +54,15 @@ struct Chain {
     // The frame tags (not the sequence headers) of `type`.
     std::vector<Tag> frames(uint8_t type) const {
         std::vector<Tag> out;
-        for (const Tag& tag : tags) {
+        for (const Tag& tag : flv.tags)
             if (tag.type == type && tag.body[1] == 0x01) out.push_back(tag);
-        }
         return out;
     }
     // The last sequence header of `type`.
     Bytes header(uint8_t type) const {
         Bytes out;
-        for (const Tag& tag : tags) {
+        for (const Tag& tag : flv.tags)
             if (tag.type == type && tag.body[1] == 0x00) out = tag.body;
-        }
         return out;
     }
 };
@@ -100,9 +85,8 @@ void run_file(Chain& chain, const std::string& path) {
 Bytes first_flv_header(const std::string& path, uint8_t type) {
     std::vector<FlvFileTag> tags;
     EXPECT_TRUE(flv_read_tags(read_file(path), &tags));
-    for (const FlvFileTag& tag : tags) {
+    for (const FlvFileTag& tag : tags)
         if (tag.type == type && tag.body.size() > 2 && tag.body[1] == 0) return tag.body;
-    }
     return {};
 }
 
@@ -143,8 +127,7 @@ TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
         want_tags.emplace_back((p.dts - chain.base) / 90, (p.pts - p.dts) / 90, p.key ? 0x17 : 0x27);
     }
     for (const Tag& tag : chain.frames(FLV_TAG_VIDEO)) got_tags.emplace_back(tag.ms, cts_of(tag), tag.body[0]);
-    EXPECT_EQ(chain.video_times, want_times);
-    EXPECT_EQ(got_tags, want_tags);
+    EXPECT_EQ(std::tuple(chain.video_times, got_tags), std::tuple(want_times, want_tags));
     // Audio: every frame of every unit at ffprobe's time.
     const std::vector<Tag> audio = chain.frames(FLV_TAG_AUDIO);
     ASSERT_EQ(audio.size(), probe_audio.size());
@@ -181,13 +164,12 @@ TEST(TsFromFfmpegHls, SegmentsFlushedOneByOneKeepEveryUnitAndRisingTimes) {
     }
     ASSERT_GE(segments, 3u);
     const std::vector<Tag> video = chain.frames(FLV_TAG_VIDEO), audio = chain.frames(FLV_TAG_AUDIO);
-    EXPECT_EQ(video.size(), probe_video);
-    EXPECT_EQ(audio.size(), probe_audio);
+    EXPECT_EQ(std::tuple(video.size(), audio.size()), std::tuple(probe_video, probe_audio));
     for (const std::vector<Tag>* frames : {&video, &audio}) {  // AAC priming may start below the base
         for (size_t i = 1; i < frames->size(); ++i) EXPECT_GE((*frames)[i].ms, (*frames)[i - 1].ms) << i;
     }
     size_t avc_headers = 0;
-    for (const Tag& tag : chain.tags) avc_headers += tag.type == FLV_TAG_VIDEO && tag.body[1] == 0x00;
+    for (const Tag& tag : chain.flv.tags) avc_headers += tag.type == FLV_TAG_VIDEO && tag.body[1] == 0x00;
     EXPECT_EQ(avc_headers, 1u);
     ASSERT_FALSE(video.empty());
     EXPECT_GE(video.back().ms, 3000u);

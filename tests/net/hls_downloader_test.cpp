@@ -1,6 +1,7 @@
 // The downloader and its ring against scripted playlists: where a new
-// downloader starts, what each later poll delivers, how it ends, how it
-// waits, and that tear-down is prompt and safe.
+// downloader starts, where one joins after the segments a run recorded,
+// what each later poll delivers, how it ends, how it waits, and that
+// tear-down is prompt and safe.
 #include "net/hls_downloader.h"
 
 #include <gtest/gtest.h>
@@ -16,11 +17,14 @@
 
 namespace {
 
-// Media playlist listing seg-<first>..seg-<first+count-1>.ts.
-std::string playlist_text(int64_t first, int count, int target = 2, bool end_list = false) {
+// Media playlist at sequence `first` listing seg-<first>.ts on, `count` of
+// them (or <name><first_name>.ts on).
+std::string playlist_text(int64_t first, int count, int target = 2, bool end_list = false,
+                          const std::string& name = "seg-", int64_t first_name = -1) {
     std::string text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" + std::to_string(target) +
                        "\n#EXT-X-MEDIA-SEQUENCE:" + std::to_string(first) + "\n";
-    for (int i = 0; i < count; ++i) text += "#EXTINF:2.000,\nseg-" + std::to_string(first + i) + ".ts\n";
+    for (int i = 0; i < count; ++i)
+        text += "#EXTINF:2.000,\n" + name + std::to_string((first_name < 0 ? first : first_name) + i) + ".ts\n";
     return end_list ? text + "#EXT-X-ENDLIST\n" : text;
 }
 
@@ -29,7 +33,7 @@ class HlsDownloaderThreads : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(server.start());
         server.on_other([](const ScriptedRequest& request, int) {
-            if (request.path.find("/seg-") != std::string::npos) return http_reply(200, "segment " + request.path);
+            if (request.path.ends_with(".ts")) return http_reply(200, "segment " + request.path);
             return http_reply(404, "");
         });
     }
@@ -41,8 +45,8 @@ class HlsDownloaderThreads : public ::testing::Test {
         server.set_replies(folder + "/index.m3u8", replies);
     }
 
-    SegmentRingPtr start(const std::string& folder = "/live") {
-        return SegmentRingPtr(hls_downloader_start(server.url(folder + "/index.m3u8"), &stop));
+    SegmentRingPtr start(const std::string& folder = "/live", const HlsSegmentHistory* recorded = nullptr) {
+        return SegmentRingPtr(hls_downloader_start(server.url(folder + "/index.m3u8"), &stop, recorded));
     }
 
     // Segment numbers until the ring gives no more or `count` were taken.
@@ -124,8 +128,7 @@ TEST_F(HlsDownloaderThreads, PlaylistSequencesDeliverInOrder) {
         SegmentRingPtr ring = start(path);
         SegmentTake end;
         EXPECT_EQ(take_all(ring.get(), &end, c.taken.size() + (c.end == SegmentTake::segment ? 0 : 1)), c.taken);
-        EXPECT_EQ(end, c.end);
-        EXPECT_FALSE(segment_ring_marks(ring.get()).failed);
+        EXPECT_EQ(std::tuple(end, segment_ring_marks(ring.get()).failed), std::tuple(c.end, false));
         if (c.playlist_requests >= 0) {
             EXPECT_EQ(server.request_count(path + "/index.m3u8"), c.playlist_requests);
         }
@@ -133,29 +136,70 @@ TEST_F(HlsDownloaderThreads, PlaylistSequencesDeliverInOrder) {
     }
 }
 
+// A downloader that joins after the segments a run has already recorded (a
+// reconnect) fetches nothing recorded and skips nothing that was not: when
+// the numbers continue, the paths change, the numbering restarts, or the same
+// segments are numbered anew.
+TEST_F(HlsDownloaderThreads, JoinsAfterTheRecordedSegments) {
+    using Listing = std::tuple<int64_t, std::string, int, int>;  // sequence, name, first name's number, count
+    // The recorded segments' name and numbers (sequence and name alike), the
+    // playlists served in turn (the last repeats), the first names taken.
+    const std::tuple<const char*, std::string, std::vector<int>, std::vector<Listing>, std::vector<std::string>>
+        cases[] = {
+            {"numbers continue", "a-", {105, 106}, {{100, "a-", 100, 10}}, {"a-107", "a-108", "a-109"}},
+            {"new paths", "old-a-", {105, 106}, {{100, "a-", 100, 10}}, {"a-107", "a-108", "a-109"}},
+            {"all recorded", "a-", {108, 109}, {{100, "a-", 100, 10}, {101, "a-", 101, 10}}, {"a-110"}},
+            {"moved past the recorded", "a-", {90}, {{100, "a-", 100, 10}}, {"a-100", "a-101"}},
+            {"restarted anew", "a-", {5000, 5001}, {{0, "b-", 0, 4}}, {"b-0", "b-1", "b-2", "b-3"}},
+            {"renumbered lower", "a-", {105, 106}, {{0, "a-", 100, 10}}, {"a-107", "a-108", "a-109"}},
+            {"renumbered higher", "a-", {105, 106}, {{7000, "a-", 100, 10}}, {"a-107", "a-108", "a-109"}},
+        };
+    int folder = 0;
+    for (const auto& [name, recorded_name, recorded, playlists, expected] : cases) {
+        SCOPED_TRACE(name);
+        const std::string path = "/r" + std::to_string(folder++);
+        auto segment_path = [&](const std::string& segment) { return path + "/" + segment + ".ts"; };
+        std::vector<std::string> texts, taken;
+        for (const auto& [sequence, listed, first_name, count] : playlists)
+            texts.push_back(playlist_text(sequence, count, 2, false, listed, first_name));
+        serve_playlists(texts, path);
+        HlsSegmentHistory history;
+        for (int n : recorded)
+            hls_history_add(&history, {n, server.url(segment_path(recorded_name + std::to_string(n)))});
+        SegmentRingPtr ring = start(path, &history);
+        for (const std::string& want : expected) {
+            ByteBuffer segment;
+            SegmentLabel label;
+            ASSERT_EQ(segment_ring_take(ring.get(), &segment, &label), SegmentTake::segment);
+            taken.emplace_back(byte_buffer_text(segment));
+            byte_buffer_free(&segment);
+            EXPECT_EQ(label.path, server.url(segment_path(want)));
+        }
+        std::vector<std::string> expected_bodies;
+        for (const std::string& want : expected) expected_bodies.push_back("segment " + segment_path(want));
+        EXPECT_EQ(taken, expected_bodies);
+        for (int n : recorded) EXPECT_EQ(server.request_count(segment_path(recorded_name + std::to_string(n))), 0) << n;
+    }
+}
+
 // A playlist request that keeps failing is tried five times; a text that is
 // no playlist fails at once.
 TEST_F(HlsDownloaderThreads, PlaylistFailuresAreFatal) {
-    struct Case {
-        const char* folder;
-        ScriptedReply reply;
-        const char* error;
-        int requests;
-    } cases[] = {{"/gone", http_reply(404, "gone"), "playlist request failed with HTTP status 404", 5},
-                 {"/html", http_reply(200, "<html>hello</html>"), "not an HLS media playlist", 1}};
-    for (const Case& c : cases) {
-        server.set_reply(c.folder + std::string("/index.m3u8"), c.reply);
-        SegmentRingPtr ring = start(c.folder);
+    const std::tuple<std::string, ScriptedReply, const char*, int> cases[] = {
+        {"/gone", http_reply(404, "gone"), "playlist request failed with HTTP status 404", 5},
+        {"/html", http_reply(200, "<html>hello</html>"), "not an HLS media playlist", 1}};
+    for (const auto& [folder, reply, message, requests] : cases) {
+        server.set_reply(folder + "/index.m3u8", reply);
+        SegmentRingPtr ring = start(folder);
         SegmentTake why;
         EXPECT_EQ(take(ring.get(), &why), -1);
-        EXPECT_EQ(why, SegmentTake::failed);
-        EXPECT_TRUE(segment_ring_marks(ring.get()).failed);
+        EXPECT_EQ(std::tuple(why, segment_ring_marks(ring.get()).failed), std::tuple(SegmentTake::failed, true));
         // The downloader marks its end just after the failure.
         EXPECT_TRUE(wait_until([&] { return segment_ring_marks(ring.get()).ended; }, 2000));
         char error[256] = "untouched";
         segment_ring_error(ring.get(), error);
-        EXPECT_STREQ(error, c.error);
-        EXPECT_EQ(server.request_count(c.folder + std::string("/index.m3u8")), c.requests);
+        EXPECT_STREQ(error, message);
+        EXPECT_EQ(server.request_count(folder + "/index.m3u8"), requests);
     }
 }
 
@@ -184,12 +228,10 @@ TEST_F(HlsDownloaderThreads, FullRingWaitsAndStopEndsIt) {
 
 // 0 counts as 2 s; a stall is three target durations, never under the floor.
 TEST(HlsDownloaderLimits, PollPauseAndStallLimitFollowTheTargetDuration) {
-    EXPECT_EQ(hls_poll_pause_ms(0), HLS_FAST_POLL_MS);
-    EXPECT_EQ(hls_poll_pause_ms(2), HLS_FAST_POLL_MS);
-    EXPECT_EQ(hls_poll_pause_ms(3), HLS_SLOW_POLL_MS);
-    EXPECT_EQ(hls_stall_limit_ms(0), HLS_STALL_FLOOR_MS);
-    EXPECT_EQ(hls_stall_limit_ms(4), 12000u);
-    EXPECT_EQ(hls_stall_limit_ms(UINT32_MAX), UINT32_MAX);
+    EXPECT_EQ(std::tuple(hls_poll_pause_ms(0), hls_poll_pause_ms(2), hls_poll_pause_ms(3)),
+              std::tuple(HLS_FAST_POLL_MS, HLS_FAST_POLL_MS, HLS_SLOW_POLL_MS));
+    EXPECT_EQ(std::tuple(hls_stall_limit_ms(0), hls_stall_limit_ms(4), hls_stall_limit_ms(UINT32_MAX)),
+              std::tuple(HLS_STALL_FLOOR_MS, 12000u, UINT32_MAX));
 }
 
 TEST_F(HlsDownloaderThreads, TearDownCutsAStalledDownloadShort) {

@@ -74,18 +74,16 @@ TEST_F(HlsHostileOriginThreads, StalledSourcesFailWithTheirReasonAfterTheStallLi
     // Three sources at 1 s target duration: one that stops growing, two that
     // grow while their segments answer 403 or nothing from 2.5 s on.
     const std::string kStalled = "HLS source stalled: no new segment for ";
-    const struct {
-        std::string folder;
-        int status;  // -1: keeps answering, 0: hangs
-        std::string reason;
-    } sources[] = {{"/still", -1, ""},
-                   {"/expiring", 403, " (segment request failed with HTTP status 403)"},
-                   {"/hanging", 0, " (invalid HTTP response)"}};
+    // Folder, segment status (-1: keeps answering, 0: hangs), the reason given.
+    const std::tuple<std::string, int, std::string> sources[] = {
+        {"/still", -1, ""},
+        {"/expiring", 403, " (segment request failed with HTTP status 403)"},
+        {"/hanging", 0, " (invalid HTTP response)"}};
     std::vector<std::unique_ptr<HostileStream>> streams;
-    for (const auto& source : sources) {
-        streams.push_back(std::make_unique<HostileStream>(&origin, source.folder, 1));
+    for (const auto& [folder, status, reason] : sources) {
+        streams.push_back(std::make_unique<HostileStream>(&origin, folder, 1));
         for (int n = 0; n < 3; ++n) streams.back()->append("s" + std::to_string(n) + ".ts", made(n));
-        if (source.status >= 0) origin.fail_from(source.folder + "/s", source.status, 2500);
+        if (status >= 0) origin.fail_from(folder + "/s", status, 2500);
     }
     std::atomic<bool> feeding{true};
     std::thread feeder([&] {
@@ -107,13 +105,14 @@ TEST_F(HlsHostileOriginThreads, StalledSourcesFailWithTheirReasonAfterTheStallLi
     feeder.join();
 
     for (size_t k = 0; k < 3; ++k) {
+        const auto& [folder, status, reason] = sources[k];
         const std::string& error = taken[k].error;
-        SCOPED_TRACE(sources[k].folder + ": " + error);
+        SCOPED_TRACE(folder + ": " + error);
         EXPECT_EQ(taken[k].end, SegmentTake::failed);
         EXPECT_GE(taken[k].segments.size(), 2u);  // a new downloader starts with the last two
         ASSERT_TRUE(error.starts_with(kStalled));
         EXPECT_GE(std::atoi(error.c_str() + kStalled.size()) * 1000, static_cast<int>(hls_stall_limit_ms(1)));
-        EXPECT_TRUE(error.ends_with(" s" + sources[k].reason));
+        EXPECT_TRUE(error.ends_with(" s" + reason));
     }
 }
 

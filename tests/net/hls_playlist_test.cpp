@@ -38,11 +38,7 @@ std::string with_line_ends(const char* end) {
 }  // namespace
 
 TEST(HlsPlaylist, ResolvesReferencesAgainstThePlaylistUrl) {
-    struct Case {
-        const char* base;
-        const char* reference;
-        const char* expected;
-    } cases[] = {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"https://host/live/abc/index.m3u8", "seg-101.ts", "https://host/live/abc/seg-101.ts"},
         {"https://host/live/abc/index.m3u8", "/other/seg.ts", "https://host/other/seg.ts"},
         {"https://host/live/abc/index.m3u8", "http://cdn.example/x/seg.ts", "http://cdn.example/x/seg.ts"},
@@ -59,16 +55,15 @@ TEST(HlsPlaylist, ResolvesReferencesAgainstThePlaylistUrl) {
         {"http://host:8080", "/seg.ts", "http://host:8080/seg.ts"},
     };
     // The playlist resolves each entry this way (the parses below show it).
-    for (const Case& c : cases) EXPECT_EQ(http_resolve_reference(c.base, c.reference), c.expected) << c.reference;
+    for (const auto& [base, reference, expected] : cases) EXPECT_EQ(http_resolve_reference(base, reference), expected);
 }
 
 TEST(HlsPlaylist, LineEndsCrLfLfAndCrParseTheSame) {
     for (const char* end : {"\r\n", "\n", "\r", "\n\n\r\r\n"}) {
         Parsed p = parse(with_line_ends(end));
         ASSERT_TRUE(p.ok);
-        EXPECT_EQ(p.playlist.media_sequence, 7);
-        EXPECT_EQ(p.playlist.target_duration, 4u);
-        EXPECT_TRUE(p.playlist.end_list);
+        EXPECT_EQ(std::tuple(p.playlist.media_sequence, p.playlist.target_duration, p.playlist.end_list),
+                  std::tuple(7, 4u, true));
         EXPECT_EQ(p.playlist.segment_urls,
                   (std::vector<std::string>{"https://host/live/abc/seg-7.ts", "https://host/live/abc/seg-8.ts"}));
         EXPECT_EQ(p.playlist.discontinuity, (std::vector<uint8_t>{0, 1}));  // the segment after the marks
@@ -78,23 +73,20 @@ TEST(HlsPlaylist, LineEndsCrLfLfAndCrParseTheSame) {
 TEST(HlsPlaylist, ReadsLargeNumbersAndKeepsTheirLimits) {
     Parsed p = parse("#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:1700000000123\n#EXT-X-TARGETDURATION:6.006\na.ts\n");
     ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.playlist.media_sequence, 1700000000123LL);
-    EXPECT_EQ(p.playlist.target_duration, 6u);
+    EXPECT_EQ(std::tuple(p.playlist.media_sequence, p.playlist.target_duration), std::tuple(1700000000123LL, 6u));
     p = parse("#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:99999999999999999999999\n#EXT-X-TARGETDURATION:99999999999\na.ts\n");
     ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.playlist.media_sequence, int64_t{1} << 62);
-    EXPECT_EQ(p.playlist.target_duration, UINT32_MAX);
+    EXPECT_EQ(std::tuple(p.playlist.media_sequence, p.playlist.target_duration),
+              std::tuple(int64_t{1} << 62, UINT32_MAX));
     p = parse("#EXTM3U\na.ts\n");
-    EXPECT_EQ(p.playlist.media_sequence, 0);
-    EXPECT_EQ(p.playlist.target_duration, 0u);
-    EXPECT_FALSE(p.playlist.end_list);
+    EXPECT_EQ(std::tuple(p.playlist.media_sequence, p.playlist.target_duration, p.playlist.end_list),
+              std::tuple(0, 0u, false));
 }
 
 TEST(HlsPlaylist, TagsMatchOnlyAtLineStartWithExactCase) {
     Parsed p = parse("\xEF\xBB\xBF  \t#EXTM3U\n #EXT-X-ENDLIST \n#ext-x-media-sequence:5\n\t seg.ts\n#EXT-X-KEY:x\n");
     ASSERT_TRUE(p.ok);
-    EXPECT_FALSE(p.playlist.end_list);  // trailing blank
-    EXPECT_EQ(p.playlist.media_sequence, 0);
+    EXPECT_EQ(std::tuple(p.playlist.end_list, p.playlist.media_sequence), std::tuple(false, 0));  // trailing blank
     EXPECT_EQ(p.playlist.segment_urls, std::vector<std::string>{"https://host/live/abc/seg.ts"});
     EXPECT_FALSE(parse("#EXTM3U \nseg.ts\n").ok);  // header with a trailing blank is not a header
 }

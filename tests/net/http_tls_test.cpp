@@ -36,9 +36,8 @@ struct TlsPeers {
         for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>((i * 7919) >> 3);
         if (!ca.create(dir.path()) || !serve(&good, "good", ca.server_cert, ca.server_key) ||
             !serve(&other_host, "other", ca.other_host_cert, ca.other_host_key) ||
-            !serve(&untrusted, "untrusted", ca.untrusted_cert, ca.untrusted_key)) {
+            !serve(&untrusted, "untrusted", ca.untrusted_cert, ca.untrusted_key))
             return false;
-        }
         ca.trust();
         http_client_shutdown();  // the next request loads the store that trusts the test CA
         return true;

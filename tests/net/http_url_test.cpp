@@ -5,20 +5,8 @@
 
 #include "net/http_message.h"
 
-namespace {
-
-struct UrlCase {
-    const char* text;
-    const char* host;
-    uint16_t port;
-    bool tls;
-    const char* path;
-};
-
-}  // namespace
-
 TEST(HttpUrl, SplitsHostPortAndPath) {
-    const UrlCase cases[] = {
+    const std::tuple<const char*, const char*, uint16_t, bool, const char*> cases[] = {
         {"http://example.com", "example.com", 80, false, "/"},
         {"HTTPS://Example.com/live/index.m3u8?token=a/b#x", "Example.com", 443, true, "/live/index.m3u8?token=a/b#x"},
         {"https://127.0.0.1:8443/a", "127.0.0.1", 8443, true, "/a"},
@@ -27,14 +15,10 @@ TEST(HttpUrl, SplitsHostPortAndPath) {
         {"http://[::1]/x", "::1", 80, false, "/x"},
         {"http://h/a b", "h", 80, false, "/a b"},
     };
-    for (const UrlCase& c : cases) {
-        SCOPED_TRACE(c.text);
+    for (const auto& [text, host, port, tls, path] : cases) {
         HttpUrl url;
-        ASSERT_TRUE(http_parse_url(c.text, &url));
-        EXPECT_EQ(url.host, c.host);
-        EXPECT_EQ(url.port, c.port);
-        EXPECT_EQ(url.tls, c.tls);
-        EXPECT_EQ(url.path, c.path);
+        ASSERT_TRUE(http_parse_url(text, &url)) << text;
+        EXPECT_EQ(std::tie(url.host, url.port, url.tls, url.path), std::tie(host, port, tls, path)) << text;
     }
 }
 

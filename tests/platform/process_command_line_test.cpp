@@ -8,11 +8,7 @@
 namespace {
 
 TEST(ProcessCommandLine, QuotesEveryArgumentSoTheParserGivesItBack) {
-    struct Case {
-        std::vector<std::string> argv;
-        std::string line;
-    };
-    const Case cases[] = {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"C:\\tools\\yt-dlp.exe", "--version"}, R"("C:\tools\yt-dlp.exe" "--version")"},
         {{"a", ""}, R"("a" "")"},
         {{"say \"hi\""}, R"("say \"hi\"")"},
@@ -23,7 +19,7 @@ TEST(ProcessCommandLine, QuotesEveryArgumentSoTheParserGivesItBack) {
         {{R"(\\server\share)"}, R"("\\server\share")"},
         {{"https://host/p?a=1&b=\"2\""}, R"("https://host/p?a=1&b=\"2\"")"},
     };
-    for (const Case& c : cases) EXPECT_EQ(process_command_line(c.argv), c.line);
+    for (const auto& [argv, line] : cases) EXPECT_EQ(process_command_line(argv), line);
 }
 
 }  // namespace

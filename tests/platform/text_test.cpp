@@ -10,13 +10,11 @@
 namespace {
 
 TEST(Utf16Fit, CountsUnitsAndNeverSplitsACharacter) {
-    EXPECT_EQ(utf16_length("abc"), 3u);
-    EXPECT_EQ(utf16_length("é✓"), 2u);
+    EXPECT_EQ(std::tuple(utf16_length("abc"), utf16_length("é✓")), std::tuple(3u, 2u));
     EXPECT_EQ(utf16_length("🎥"), 2u);          // a surrogate pair
     EXPECT_EQ(utf16_fit("abcdef", 4), "abc");  // capacity counts the terminator
     EXPECT_EQ(utf16_fit("ab🎥", 4), "ab");      // the pair does not fit in one unit
-    EXPECT_EQ(utf16_fit("ab🎥", 5), "ab🎥");
-    EXPECT_EQ(utf16_fit("anything", 0), "");
+    EXPECT_EQ(std::tuple(utf16_fit("ab🎥", 5), utf16_fit("anything", 0)), std::tuple("ab🎥", ""));
     EXPECT_EQ(utf16_fit("a\xFF\xFEz", 3), "a\xFF");  // stray bytes count one unit each
 }
 
@@ -41,7 +39,6 @@ TEST(ErrorText, CutsToFitAndRespectsTheFirstWriter) {
 
 TEST(Utf8, ValidOnlyWhenEverySequenceIsComplete) {
     EXPECT_TRUE(utf8_is_valid("plain \xC3\xBC \xE2\x9C\x93 \xF0\x9F\x8E\xA5"));
-    for (const char* bad : {"\x80", "\xC3", "\xE2\x9C", "\xC3x", "\xF8\x80\x80\x80\x80"}) {
+    for (const char* bad : {"\x80", "\xC3", "\xE2\x9C", "\xC3x", "\xF8\x80\x80\x80\x80"})
         EXPECT_FALSE(utf8_is_valid(bad)) << bad;
-    }
 }

@@ -13,7 +13,6 @@
 
 #include "rtmp/rtmp_publisher.h"
 #include "support/child.h"
-#include "support/flv_file_reader.h"
 #include "support/media_fixtures.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"

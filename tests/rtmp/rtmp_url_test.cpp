@@ -5,24 +5,9 @@
 
 #include <string>
 
-namespace {
-
-struct UrlCase {
-    std::string url;
-    std::string host, app, key, tc_url;
-    uint16_t port;
-    bool tls;
-};
-
-std::string repeat(char c, size_t n) {
-    return std::string(n, c);
-}
-
-}  // namespace
-
 TEST(RtmpUrl, TableOfRules) {
-    const std::string host255 = repeat('h', 255), app511 = repeat('a', 511);
-    const UrlCase cases[] = {
+    const std::string host255 = std::string(255, 'h'), app511 = std::string(511, 'a');
+    const std::tuple<std::string, std::string, std::string, std::string, std::string, uint16_t, bool> cases[] = {
         {"rtmp://host/app/key", "host", "app", "key", "rtmp://host:1935/app", 1935, false},
         {"RTMPS://host/app/key", "host", "app", "key", "rtmps://host:443/app", 443, true},
         {"rtmp://host:19350/live/a/b?x=1", "host", "live", "a/b?x=1", "rtmp://host:19350/live", 19350, false},
@@ -36,18 +21,15 @@ TEST(RtmpUrl, TableOfRules) {
         {"rtmp://[::1]/a/k", "::1", "a", "k", "rtmp://[::1]:1935/a", 1935, false},
         {"rtmp://" + host255 + "/a/k", host255, "a", "k", "rtmp://" + host255 + ":1935/a", 1935, false},
         {"rtmp://h/" + app511 + "/k", "h", app511, "k", "rtmp://h:1935/" + app511, 1935, false},
-        {"rtmp://h/a/" + repeat('k', 3000), "h", "a", repeat('k', 2047), "rtmp://h:1935/a", 1935, false},  // key cut
+        {"rtmp://h/a/" + std::string(3000, 'k'), "h", "a", std::string(2047, 'k'), "rtmp://h:1935/a", 1935,
+         false},  // key cut
     };
-    for (const UrlCase& c : cases) {
-        SCOPED_TRACE(c.url.substr(0, 80));
+    for (const auto& [text, host, app, key, tc_url, port, tls] : cases) {
+        SCOPED_TRACE(text.substr(0, 80));
         RtmpUrl url;
-        ASSERT_TRUE(rtmp_parse_url(c.url, &url));
-        EXPECT_EQ(url.host, c.host);
-        EXPECT_EQ(url.app, c.app);
-        EXPECT_EQ(url.stream_key, c.key);
-        EXPECT_EQ(url.tc_url, c.tc_url);
-        EXPECT_EQ(url.port, c.port);
-        EXPECT_EQ(url.tls, c.tls);
+        ASSERT_TRUE(rtmp_parse_url(text, &url));
+        EXPECT_EQ(std::tie(url.host, url.app, url.stream_key, url.tc_url, url.port, url.tls),
+                  std::tie(host, app, key, tc_url, port, tls));
     }
 }
 
@@ -58,6 +40,6 @@ TEST(RtmpUrl, RefusesUrlsWithoutHostAppOrKey) {
           "rtmp://h//k", "http://h/a/k", "rtmpx://h/a/k", "", "rtmp://[::1/a/k", "rtmp://[::1]x/a/k"}) {
         EXPECT_FALSE(rtmp_parse_url(text, &url)) << text;
     }
-    EXPECT_FALSE(rtmp_parse_url("rtmp://" + repeat('h', 256) + "/a/k", &url));
-    EXPECT_FALSE(rtmp_parse_url("rtmp://h/" + repeat('a', 512) + "/k", &url));
+    EXPECT_FALSE(rtmp_parse_url("rtmp://" + std::string(256, 'h') + "/a/k", &url));
+    EXPECT_FALSE(rtmp_parse_url("rtmp://h/" + std::string(512, 'a') + "/k", &url));
 }

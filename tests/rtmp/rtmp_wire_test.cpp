@@ -1,11 +1,9 @@
 // Byte-exact outbound messages and inbound chunk reassembly, over a local
 // socket pair (no server needed: the peer end is read or written directly).
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -61,15 +59,11 @@ Bytes header(uint8_t csid, uint32_t ts_field, uint32_t length, uint8_t type, uin
     return out;
 }
 
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 template <typename... Parts>
 Bytes cat(const Parts&... parts) {
-    return concat({Bytes(parts)...});
+    Bytes out;
+    for (const Bytes& part : {Bytes(parts)...}) out.insert(out.end(), part.begin(), part.end());
+    return out;
 }
 
 Bytes pattern(size_t n) {
@@ -94,8 +88,8 @@ TEST(RtmpMessageWriter, PayloadIsChunkedAtTheOutboundSize) {
         Bytes payload = pattern(length);
         ASSERT_TRUE(rtmp_send_media(w.publisher.get(), RTMP_TYPE_VIDEO, 40, payload));
         ASSERT_TRUE(rtmp_send_media(w.publisher.get(), RTMP_TYPE_AUDIO, 0x123456, payload));
-        EXPECT_EQ(w.drain(), concat({fake_rtmp_chunks(6, 9, 0x01020304, payload, 4096, 40),
-                                     fake_rtmp_chunks(4, 8, 0x01020304, payload, 4096, 0x123456)}));
+        EXPECT_EQ(w.drain(), cat(fake_rtmp_chunks(6, 9, 0x01020304, payload, 4096, 40),
+                                 fake_rtmp_chunks(4, 8, 0x01020304, payload, 4096, 0x123456)));
     }
 }
 
@@ -215,7 +209,7 @@ TEST(RtmpChunkReader, CompressedHeadersAndExtendedTimestamps) {
     Bytes one = {1, 2, 3};
     Bytes fmt1 = {0x44, 0x00, 0x00, 0x05, 0x00, 0x00, 0x02, 0x09};  // csid 4, delta 5, length 2, type 9
     Bytes fmt2 = {0x84, 0x00, 0x00, 0x07};                          // delta 7, same length and type
-    Bytes fmt0_ext = concat({header(6, 0xFFFFFF, 3, 8, 1), {0x01, 0x00, 0x00, 0x00}});
+    Bytes fmt0_ext = cat(header(6, 0xFFFFFF, 3, 8, 1), Bytes{0x01, 0x00, 0x00, 0x00});
     // Times 100, 100 (fmt 3 repeats), 105, 112, then a 4-byte field read.
     w.feed(cat(header(4, 100, 3, 8, 1), one, Bytes{0xC4}, one, fmt1, Bytes{9, 9}, fmt2, Bytes{8, 8}, fmt0_ext,
                Bytes{5, 6, 7}));
@@ -228,14 +222,14 @@ TEST(RtmpChunkReader, CompressedHeadersAndExtendedTimestamps) {
 TEST(RtmpChunkReader, RejectsWideChunkStreamIdsAndShortInput) {
     for (Bytes basic : {Bytes{0x00, 0x00}, Bytes{0x01, 0x10, 0x00}}) {
         Wire w;
-        w.feed(concat({basic, header(0, 0, 1, 20, 0), {0}}));
+        w.feed(cat(basic, header(0, 0, 1, 20, 0), Bytes{0}));
         RtmpMessage m;
         EXPECT_FALSE(rtmp_read_message(w.publisher.get(), &m));
         EXPECT_EQ(w.publisher->last_io_error, 0);
     }
     Wire w;
-    Bytes h = header(3, 0, 0xFFFFFF, 20, 0);  // announces 16 MiB, delivers 10 bytes, then the peer closes
-    w.feed(concat({h, Bytes(10, 1)}));
+    w.feed(
+        cat(header(3, 0, 0xFFFFFF, 20, 0), Bytes(10, 1)));  // announces 16 MiB, delivers 10 bytes, then the peer closes
     shutdown(w.peer, SHUT_WR);
     RtmpMessage m;
     EXPECT_FALSE(rtmp_read_message(w.publisher.get(), &m));

@@ -5,8 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "run/run_control.h"
 #include "support/app_fixture.h"
 
@@ -61,12 +59,8 @@ TEST_F(RunnerThreads, StatePathsOfEachType) {
     write_file(clip, "not really");
     fake_ytdlp_page("http://127.0.0.1:9/yt.m3u8", 2);  // upcoming twice, then live
     const Edit mp4 = [&](WorkflowSettings& s) { s.type = MP4, s.source = clip, s.image_x_pct = 40; };  // flags off
-    struct Case {
-        Edit edit;
-        WorkflowState until;  // stopped: the run ends by itself
-        std::string path, source, log_line;
-    };
-    const Case cases[] = {
+    // The edit, the state to stop in (stopped: the run ends by itself), the path, source and log line.
+    const std::tuple<Edit, WorkflowState, std::string, std::string, std::string> cases[] = {
         {DIRECT, WorkflowState::streaming, "STARTING RESOLVING STREAMING STOPPED", "http://127.0.0.1:9/live.m3u8",
          "Native HLS/RTMP engine starting\n"},
         {mp4, WorkflowState::stopped, "STARTING STREAMING STOPPED", clip,
@@ -75,27 +69,27 @@ TEST_F(RunnerThreads, StatePathsOfEachType) {
          "STARTING RESOLVING WAITING RESOLVING WAITING RESOLVING RECORDING STOPPED", "http://127.0.0.1:9/yt.m3u8",
          "Workflow started\n"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.log_line);
+    for (const auto& [edit, until, states, source, log_line] : cases) {
+        SCOPED_TRACE(log_line);
         fake_engines().reset();
         fake_engines().loop = FakeBehavior::end_without_recording;
         {
             std::lock_guard guard(lock_);
             statuses_.clear();
         }
-        Workflow& w = started(c.edit);
-        if (c.until == WorkflowState::stopped) {
+        Workflow& w = started(edit);
+        if (until == WorkflowState::stopped) {
             ASSERT_TRUE(ended(w));
         } else {
-            ASSERT_TRUE(wait_for_state(w, c.until, 10000));
+            ASSERT_TRUE(wait_for_state(w, until, 10000));
             workflow_stop(&w);
         }
-        EXPECT_EQ(path(), c.path);
+        EXPECT_EQ(path(), states);
         EXPECT_NE(w.start_tick.load(), 0u);  // kept after the run
         std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
         ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(std::tie(calls[0].source, calls[0].has_overlay), std::tuple(c.source, false));
-        EXPECT_THAT(workflow_log(w), HasSubstr(c.log_line));
+        EXPECT_EQ(std::tie(calls[0].source, calls[0].has_overlay), std::tuple(source, false));
+        EXPECT_THAT(workflow_log(w), HasSubstr(log_line));
     }
 }
 
@@ -121,13 +115,9 @@ TEST_F(RunnerThreads, FailuresAreRetriedWithTheirOwnLogLines) {
         s.type = MP4, s.source = media.file("clip.MP4"), s.text_enabled = true;
     };
     const Edit srt = [](WorkflowSettings& s) { s.source = "srt://127.0.0.1:9"; };
-    struct Case {
-        Edit edit;
-        FakeBehavior capture, loop;
-        const char *error_text, *log_line, *last_error;
-    };
     using enum FakeBehavior;
-    const Case cases[] = {
+    // The edit, the capture and loop engines' behaviour, the engine's error text, the log line and last error.
+    const std::tuple<Edit, FakeBehavior, FakeBehavior, const char*, const char*, const char*> cases[] = {
         {DIRECT, end_without_recording, stream_until_stop, "",
          "Capture ended without a usable recording, success=1; restarting\n", ""},
         {DIRECT, fail, stream_until_stop, "", "Native engine failed: \n", ""},
@@ -137,15 +127,15 @@ TEST_F(RunnerThreads, FailuresAreRetriedWithTheirOwnLogLines) {
         {mp4_ticker, stream_until_stop, fail, "", "Native MP4 loop failed: Native operation failed\n",
          "Native operation failed"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.log_line);
+    for (const auto& [edit, capture, loop, error_text, log_line, last_error] : cases) {
+        SCOPED_TRACE(log_line);
         fake_engines().reset();
-        fake_engines().capture = c.capture, fake_engines().loop = c.loop, fake_engines().error_text = c.error_text;
-        Workflow& w = started(c.edit);
+        fake_engines().capture = capture, fake_engines().loop = loop, fake_engines().error_text = error_text;
+        Workflow& w = started(edit);
         ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 8000));
         workflow_stop(&w);
-        EXPECT_THAT(workflow_log(w), HasSubstr(c.log_line));
-        EXPECT_EQ(workflow_last_error(w), c.last_error);  // an empty engine text leaves it empty
+        EXPECT_THAT(workflow_log(w), HasSubstr(log_line));
+        EXPECT_EQ(workflow_last_error(w), last_error);  // an empty engine text leaves it empty
     }
     EXPECT_TRUE(fake_engines().calls_copy().at(0).has_overlay);  // the ticker
 }

@@ -34,11 +34,7 @@ class ToolsTest : public ::testing::Test {
 // its limit with the helpers it started, which hold the pipe too; large
 // output never blocks the child.
 TEST_F(ToolsTest, CaptureCases) {
-    const struct {
-        const char* body;
-        uint32_t limit_ms, exit_code;
-        std::string output;
-    } cases[] = {
+    const std::tuple<const char*, uint32_t, uint32_t, std::string> cases[] = {
         {"for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done", 10000, 0,
          "[plain]\n[with space]\n[quote\"inside]\n[back\\slash\\]\n[]\n[$HOME;`id`]\n"},
         {"echo out; echo err >&2; echo more; exit 7", 10000, 7, "out\nerr\nmore\n"},
@@ -48,13 +44,13 @@ TEST_F(ToolsTest, CaptureCases) {
     ArgList args;  // an argument vector: nothing in an argument is interpreted
     for (const char* arg : {"plain", "with space", "quote\"inside", "back\\slash\\", "", "$HOME;`id`"})
         arglist_append(args, arg);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.body);
+    for (const auto& [body, limit_ms, exit_code, text] : cases) {
+        SCOPED_TRACE(body);
         ToolOutput output;
         const uint64_t began = tick_ms();
-        ASSERT_TRUE(tool_run_capture(script("tool", c.body), &args, c.limit_ms, &output));
+        ASSERT_TRUE(tool_run_capture(script("tool", body), &args, limit_ms, &output));
         EXPECT_LT(tick_ms() - began, 10000u) << "waited on a helper";
-        EXPECT_EQ(std::tie(output.exit_code, output.output), std::tie(c.exit_code, c.output));
+        EXPECT_EQ(std::tie(output.exit_code, output.output), std::tie(exit_code, text));
     }
     write_file(dir.file("tools/not-executable"), "#!/bin/sh\n", 0644);
     for (const char* missing : {"tools/nothing", "tools/not-executable"}) {
@@ -84,8 +80,7 @@ TEST_F(ToolsTest, FindingPrefersToolsBesideTheProgramThenPath) {
     ASSERT_TRUE(ensure_directory(deep));
     write_file(deep + "/far-tool", "#!/bin/sh\nexit 0\n", 0755);
     setenv("PATH", deep.c_str(), 1);
-    EXPECT_EQ(find("", "far-tool"), "(none)");
-    EXPECT_FALSE(tool_probe("", "far-tool", "--version"));
+    EXPECT_EQ(std::tuple(find("", "far-tool"), tool_probe("", "far-tool", "--version")), std::tuple("(none)", false));
     setenv("PATH", old_path.c_str(), 1);
 }
 
@@ -104,12 +99,7 @@ TEST_F(ToolsTest, YtDlpArgumentsNameTheBundledNodeRuntime) {
 }
 
 TEST(YtdlpAnswer, Shapes) {
-    const struct {
-        const char* output;
-        bool ok;
-        std::string url;
-        bool not_live;
-    } cases[] = {
+    const std::tuple<const char*, bool, std::string, bool> cases[] = {
         {"ZQ_STATUS:is_live\nhttps://m/x.m3u8\n", true, "https://m/x.m3u8", false},
         {"ZQ_STATUS:is_upcoming\n", false, "", true},
         {"ZQ_STATUS:was_live\r\nhttps://m/x.m3u8\r\n", true, "https://m/x.m3u8", true},
@@ -118,11 +108,11 @@ TEST(YtdlpAnswer, Shapes) {
         {"ZQ_STATUS:is_live\nnot a url\n", false, "", false},
         {"", false, "", false},
     };
-    for (const auto& c : cases) {
+    for (const auto& [output, want_ok, want_url, want_not_live] : cases) {
         std::string url;
         bool not_live = false;
-        const bool ok = ytdlp_parse_answer(c.output, &url, &not_live);
-        EXPECT_EQ(std::tie(ok, url, not_live), std::tie(c.ok, c.url, c.not_live)) << c.output;
+        const bool ok = ytdlp_parse_answer(output, &url, &not_live);
+        EXPECT_EQ(std::tie(ok, url, not_live), std::tie(want_ok, want_url, want_not_live)) << output;
     }
 }
 

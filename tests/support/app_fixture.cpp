@@ -49,22 +49,14 @@ Workflow& AppFixture::add_workflow(const std::function<void(WorkflowSettings&)>&
 
 std::string fake_ytdlp_script(const std::string& stream_url, int upcoming, const std::string& later_url) {
     const std::string live = "echo ZQ_STATUS:is_live\necho '";
-    return "#!/bin/sh\n"
-           "[ \"$1\" = --version ] && { echo 2099.01.01; exit 0; }\n"
-           "calls=\"$(dirname \"$0\")/calls\"\n"
-           "n=$(( $(cat \"$calls\" 2>/dev/null || echo 0) + 1 ))\n"
-           "echo $n > \"$calls\"\n"
-           "if [ $n -le " +
-           std::to_string(upcoming) +
-           " ]; then\n"
-           "  echo ZQ_STATUS:is_upcoming\n"
-           "  echo 'ERROR: This live event will begin in a few moments.' >&2\n"
-           "  exit 1\n"
-           "fi\n" +
-           (later_url.empty()
-                ? ""
-                : "if [ $n -gt " + std::to_string(upcoming + 1) + " ]; then " + live + later_url + "'; exit 0; fi\n") +
-           (stream_url.empty() ? "echo 'ERROR: Video unavailable' >&2\nexit 1\n" : live + stream_url + "'\n");
+    std::string script = "#!/bin/sh\n[ \"$1\" = --version ] && { echo 2099.01.01; exit 0; }\n";
+    script += "calls=\"$(dirname \"$0\")/calls\"\n";
+    script += "n=$(( $(cat \"$calls\" 2>/dev/null || echo 0) + 1 ))\necho $n > \"$calls\"\n";
+    script += "if [ $n -le " + std::to_string(upcoming) + " ]; then echo ZQ_STATUS:is_upcoming\n";
+    script += "  echo 'ERROR: This live event will begin in a few moments.' >&2; exit 1; fi\n";
+    if (!later_url.empty())
+        script += "if [ $n -gt " + std::to_string(upcoming + 1) + " ]; then " + live + later_url + "'; exit 0; fi\n";
+    return script + (stream_url.empty() ? "echo 'ERROR: Video unavailable' >&2\nexit 1\n" : live + stream_url + "'\n");
 }
 
 std::vector<std::string> AppFixture::state_names() {

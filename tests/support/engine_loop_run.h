@@ -1,15 +1,18 @@
 // A loop engine on a thread of its own for `ms`, then stopped, for tests that
 // watch what it sends. The last status text is kept. A ticker whose settings
 // are fetched afresh at each pass, counting the fetches, serves the overlay
-// loops.
+// loops; a TextLog keeps, in order, the texts an engine hands to a status or
+// notice callback (from any thread).
 #pragma once
 
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engines/engine_contract.h"
 #include "platform/event.h"
@@ -44,3 +47,13 @@ inline void fetch_ticker(void*, OverlaySettings* fresh) {  // the values only: t
               .bitrate = 500000,
               .encoder = "Software H.264"};
 }
+
+struct TextLog {
+    std::mutex lock;
+    std::vector<std::string> texts;
+    static void record(void* context, const char* text) {
+        auto* log = static_cast<TextLog*>(context);
+        std::lock_guard guard(log->lock);
+        log->texts.emplace_back(text);
+    }
+};

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 
 #include "platform/byte_order.h"
@@ -157,10 +156,7 @@ bool fake_rtmp_accept_publish(FakeRtmpPeer& peer, double stream_id) {
 }
 
 void fake_rtmp_accept_and_record(FakeRtmpPeer& peer) {
-    if (fake_rtmp_accept_publish(peer)) {
-        while (peer.read_message()) {
-        }
-    }
+    for (bool open = fake_rtmp_accept_publish(peer); open;) open = peer.read_message();
 }
 
 bool is_sequence_header(const FakeRtmpMessage& m) {

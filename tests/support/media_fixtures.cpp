@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "platform/byte_order.h"
 #include "support/child.h"
 
 extern "C" {
@@ -30,9 +31,8 @@ std::vector<std::string> ffmpeg_inputs(double seconds, bool realtime, const std:
 
 std::vector<double> numbers(const std::vector<std::string>& lines) {
     std::vector<double> values;
-    for (const std::string& line : lines) {
+    for (const std::string& line : lines)
         if (line != "N/A") values.push_back(std::atof(line.c_str()));
-    }
     return values;
 }
 
@@ -90,9 +90,8 @@ std::vector<std::string> probe_lines(const std::string& path, const std::string&
     run_command(argv, &out, 120);
     std::vector<std::string> lines;
     std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) {
+    for (std::string line; std::getline(in, line);)
         if (!line.empty()) lines.push_back(line);
-    }
     return lines;
 }
 
@@ -118,4 +117,30 @@ std::vector<double> probe_frame_widths(const std::string& path) {
 
 bool never_goes_back(const std::vector<double>& values) {
     return std::is_sorted(values.begin(), values.end());
+}
+
+// FLV layout: "FLV", version, flags, 4-byte header size, then
+// (previous tag size (4), tag header (11), body)* ; the tag header holds the
+// type, a 3-byte body size, a 3-byte timestamp and its upper byte, and a
+// 3-byte stream id.
+bool flv_read_tags(const std::string& file, std::vector<FlvFileTag>* tags) {
+    tags->clear();
+    ByteReader in{{reinterpret_cast<const uint8_t*>(file.data()), file.size()}};
+    if (in.be(3) != 0x464C56) return false;  // "FLV"
+    in.at = 5;
+    in.at = in.be(4);
+    if (in.failed || in.at < 9 || in.at > file.size()) return false;
+    for ((void)in.be(4); !in.failed && in.left() > 0; (void)in.be(4)) {  // each tag follows the previous one's size
+        FlvFileTag tag;
+        tag.type = in.be(1) & 0x1F;
+        size_t size = in.be(3);
+        tag.timestamp = static_cast<uint32_t>(in.be(3));
+        tag.timestamp |= static_cast<uint32_t>(in.be(1)) << 24;
+        (void)in.be(3);  // stream id
+        if (in.failed || in.left() < size) return false;
+        tag.body.assign(in.bytes.begin() + in.at, in.bytes.begin() + in.at + size);
+        in.at += size;
+        tags->push_back(std::move(tag));
+    }
+    return !in.failed;
 }

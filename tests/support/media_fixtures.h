@@ -1,6 +1,7 @@
 // Media made and judged by ffmpeg and ffprobe for engine and end-to-end
-// tests: small H.264 + AAC clips, live and VOD HLS, and what ffprobe reads
-// back from a recording (codecs, per-stream DTS, duration).
+// tests: small H.264 + AAC clips, live and VOD HLS, what ffprobe reads back
+// from a recording (codecs, per-stream DTS, duration), and the tags of an
+// ffmpeg-made FLV file.
 #pragma once
 
 #include <cstdint>
@@ -52,3 +53,13 @@ double probe_duration(const std::string& path);
 std::vector<double> probe_frame_widths(const std::string& path);
 // True when the values never decrease.
 bool never_goes_back(const std::vector<double>& values);
+
+// An FLV file's tags, so a test can publish real H.264/AAC tag bodies
+// without the product's own packetizer. Bounds-checked; a damaged file gives
+// false.
+struct FlvFileTag {
+    uint8_t type = 0;        // 8 audio, 9 video, 18 script data
+    uint32_t timestamp = 0;  // milliseconds, with the extension byte applied
+    std::vector<uint8_t> body;
+};
+bool flv_read_tags(const std::string& file_bytes, std::vector<FlvFileTag>* tags);

@@ -21,8 +21,7 @@ std::string config_text(const std::string& prefix, const NginxServer& s, const N
     c += "events { worker_connections 256; }\n";
     if (o.rtmp || o.rtmps) {
         c += "rtmp { server { listen 127.0.0.1:" + std::to_string(s.rtmp_port) + "; chunk_size 4096;\n";
-        c += "  application live { live on; record all; record_path " + s.record_dir + "; record_unique on; }\n";
-        c += "} }\n";
+        c += "  application live { live on; record all; record_path " + s.record_dir + "; record_unique on; }\n} }\n";
     }
     if (o.rtmps) {
         c += "stream { server { listen 127.0.0.1:" + std::to_string(s.rtmps_port) + " ssl;\n";

@@ -25,8 +25,7 @@ bool make_ca(const std::string& dir, const std::string& name, const std::string&
 }
 
 bool make_leaf(const std::string& dir, const std::string& ca, const std::string& name, const std::string& san) {
-    std::string ext = dir + "/" + name + ".ext";
-    std::string csr = dir + "/" + name + ".csr";
+    const std::string ext = dir + "/" + name + ".ext", csr = dir + "/" + name + ".csr";
     write_file(ext, "subjectAltName=" + san + "\n");
     return openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", dir + "/" + name + ".key", "-out", csr, "-subj",
                     "/CN=" + name}) &&

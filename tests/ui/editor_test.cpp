@@ -40,8 +40,7 @@ TEST_F(EditorTest, FailedCheckWarnsFocusesAndLeavesTheRecordAlone) {
     const RecordedMessage& m = dialogs_->messages[0];
     EXPECT_EQ(std::tie(m.icon, m.title), std::tuple(MessageIcon::warning, QStringLiteral("Invalid output URL")));
     EXPECT_EQ(m.text, QStringLiteral("Enter a complete RTMP or RTMPS output URL, including its application/path."));
-    EXPECT_EQ(editor.focusWidget(), c.output);
-    EXPECT_TRUE(editor.isVisible());
+    EXPECT_EQ(std::tuple(editor.focusWidget(), editor.isVisible()), std::tuple(c.output, true));
     c.cancel->click();
     EXPECT_EQ(editor.result(), QDialog::Rejected);
     const WorkflowSettings kept = workflow_settings_copy(record);

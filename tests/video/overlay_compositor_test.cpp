@@ -145,8 +145,7 @@ TEST_F(OverlayPrepare, PicturesScaleToTheirShareOfTheFrameWidth) {
         EXPECT_TRUE(std::abs(middle[2] - 255) <= 3 && std::abs(middle[3] - alpha) <= 2) << name;  // red, its alpha
     }
     settings.image_path = "";
-    EXPECT_TRUE(overlay_prepare_picture(settings, 1920, bitmap));  // no path: no picture
-    EXPECT_TRUE(bitmap.pixels.empty());
+    EXPECT_TRUE(overlay_prepare_picture(settings, 1920, bitmap) && bitmap.pixels.empty());  // no path: no picture
     write_file(dir_->file("text.png"), "not an image at all");
     for (const std::string& bad : {dir_->file("missing.png"), dir_->path(), dir_->file("text.png")}) {
         settings.image_path = bad;
@@ -171,8 +170,7 @@ TEST_F(OverlayPrepare, BandIsTwiceTheFontSizeOpaqueAndBlackForTheNoColourValue) 
     overlay_place_band(settings, 1280, 720, 0, 1, band);
     EXPECT_EQ(band.y, 720 - 712 - 80);  // its top 72 rows are off the frame
     settings.text = "";
-    EXPECT_TRUE(overlay_prepare_band(settings, band));
-    EXPECT_TRUE(band.pixels.empty());
+    EXPECT_TRUE(overlay_prepare_band(settings, band) && band.pixels.empty());  // no text: no band
 }
 
 TEST(OverlayCompositor, RevisionChangeRebuildsAndRestartsTheTicker) {

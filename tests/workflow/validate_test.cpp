@@ -2,7 +2,6 @@
 // and the editor's shared save checks.
 #include "workflow/validate.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -115,14 +114,8 @@ TEST(EditorRules, SaveChecksInOrder) {
     TempDir media;
     write_file(media.file("clip.MP4"), "x");
     ASSERT_EQ(mkdir(media.file("clip.mp4").c_str(), 0755), 0);
-    struct Case {
-        Edit edit;
-        EditorField field;
-        const char* title;
-        std::string message;
-    };
     using enum EditorField;
-    const Case cases[] = {
+    const std::tuple<Edit, EditorField, std::string, std::string> cases[] = {
         {{.name = "", .output_url = ""}, name, "Invalid workflow", "Enter a workflow name."},
         {{.type = MP4, .source = media.file("clip.mp4")},
          source,
@@ -138,13 +131,13 @@ TEST(EditorRules, SaveChecksInOrder) {
         {{.output_url = "rtmp://host/app"}, name, "", ""},  // the stream key is validation's
         {{.type = MP4, .source = media.file("clip.MP4")}, name, "", ""},
     };
-    for (const Case& c : cases) {
+    for (const auto& [edit, field, title, message] : cases) {
         WorkflowSettings s;
-        apply(c.edit, s);
+        apply(edit, s);
         std::optional<EditorProblem> problem = editor_check(s);
-        ASSERT_EQ(problem.has_value(), !c.message.empty()) << c.edit.source;
+        ASSERT_EQ(problem.has_value(), !message.empty()) << edit.source;
         if (!problem) continue;
-        EXPECT_EQ(std::tie(problem->field, problem->title, problem->message), std::tie(c.field, c.title, c.message));
+        EXPECT_EQ(std::tie(problem->field, problem->title, problem->message), std::tie(field, title, message));
     }
 }
 
