@@ -76,6 +76,13 @@ void ScriptedHttpServer::serve(int fd) {
     }
     size_t start = head.find(' ') + 1, end = head.find(' ', start);
     if (head.find("\r\n\r\n") != std::string::npos && start > 0) {
+        // A release counts from the moment the request is seen, even if it
+        // comes while the reply is still being sent.
+        uint64_t generation = 0;
+        {
+            std::lock_guard guard(lock_);
+            generation = release_generation_;
+        }
         ScriptedReply reply = reply_for({head.substr(start, end - start), head, tick_ms()});
         std::string_view bytes = std::string_view(reply.bytes).substr(0, reply.send_limit);
         size_t piece = reply.piece_size ? reply.piece_size : bytes.size();
@@ -85,7 +92,6 @@ void ScriptedHttpServer::serve(int fd) {
             sent = send_all(fd, bytes.substr(at, piece));
         }
         std::unique_lock guard(lock_);
-        uint64_t generation = release_generation_;
         released_.wait_for(guard, std::chrono::seconds(reply.stall && sent ? 60 : 0),
                            [&] { return stopping_ || release_generation_ != generation; });
     }
