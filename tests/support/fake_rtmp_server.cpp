@@ -150,14 +150,8 @@ std::vector<uint8_t> fake_rtmp_connect_result() {
 
 std::vector<uint8_t> fake_rtmp_status(const char* name, const char* code) {
     FakeAmf a;
-    return a.string(name)
-        .number(name[0] == '_' ? 1 : 0)
-        .null()
-        .object_start()
-        .key("code")
-        .string(code)
-        .object_end()
-        .bytes;
+    a.string(name).number(name[0] == '_' ? 1 : 0).null().object_start().key("code").string(code).object_end();
+    return a.bytes;
 }
 
 std::vector<uint8_t> fake_rtmp_create_result(double stream_id) {
