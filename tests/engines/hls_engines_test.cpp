@@ -80,12 +80,13 @@ TEST_F(HlsEnginesTest, SourceClockJumpsBecomeOneRisingPacedTimeline) {
     ASSERT_FALSE(recording.empty());
     std::vector<double> video = probe_dts(recording, 'v'), audio = probe_dts(recording, 'a');
     ASSERT_GT(video.size(), 200u) << "six 2 s segments at 25 fps";
-    EXPECT_TRUE(never_goes_back(video) && never_goes_back(audio));
+    EXPECT_TRUE(std::ranges::is_sorted(video));
+    EXPECT_TRUE(std::ranges::is_sorted(audio));
     EXPECT_LT(std::max(largest_step(video), largest_step(audio)), 2.0);
     EXPECT_NEAR(video.back(), audio.back(), 0.5) << "audio and video in step";
     EXPECT_NEAR(video.back() - video.front(), 12.0, 1.0);
     EXPECT_LE(video.back() - video.front(), took + 0.5) << "paced: never ahead of the wall clock";
-    EXPECT_THAT(probe_frame_widths(recording), AllOf(Contains(320.0), Contains(160.0)))
+    EXPECT_THAT(probe_lines(recording, "v:0", "frame=width"), AllOf(Contains("320"), Contains("160")))
         << "the new SPS reached the server";
 }
 

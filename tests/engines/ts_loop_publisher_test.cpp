@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/error_text.h"
 #include "support/engine_loop_run.h"
 #include "support/fake_rtmp_server.h"
@@ -50,7 +52,8 @@ TEST_F(TsLoopTest, NginxKeepsRecordingAcrossTheTimestampBoundaries) {
         ASSERT_FALSE(recording.empty());
         EXPECT_EQ(probe_codecs(recording), "h264,aac");
         const std::vector<double> video = probe_dts(recording, 'v');
-        EXPECT_TRUE(never_goes_back(video) && never_goes_back(probe_dts(recording, 'a')));
+        EXPECT_TRUE(std::ranges::is_sorted(video));
+        EXPECT_TRUE(std::ranges::is_sorted(probe_dts(recording, 'a')));
         ASSERT_FALSE(video.empty());
         EXPECT_GT(video.back(), 2.5);  // well past the boundary, which came 1.5 s in
         EXPECT_LT(video.back(), 4.5) << "paced, not sent as fast as the wire allows";

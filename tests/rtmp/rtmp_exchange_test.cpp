@@ -25,31 +25,6 @@ Bytes cat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-Bytes connect_result() {
-    FakeAmf a;
-    a.string("_result").number(1).object_start().key("fmsVer").string("FMS/3,0,1,123").object_end();
-    a.object_start().key("code").string("NetConnection.Connect.Success").object_end();
-    return a.bytes;
-}
-
-// `name` 0 null {code: `code`}: onStatus, or _error for transaction 1.
-Bytes status(const char* name, const char* code) {
-    FakeAmf a;
-    a.string(name).number(name[0] == '_' ? 1 : 0).null().object_start().key("code").string(code).object_end();
-    return a.bytes;
-}
-
-Bytes create_result(double id) {
-    return FakeAmf().string("_result").number(4).null().number(id).bytes;
-}
-
-// The rest of a polite publish, after the connect answer has gone out.
-bool finish_publish(FakeRtmpPeer& peer, const Bytes& create_reply, uint32_t chunk_size = 128) {
-    return peer.read_command("createStream") && peer.send(fake_rtmp_chunks(3, 20, 0, create_reply, chunk_size)) &&
-           peer.read_command("publish") &&
-           peer.send(fake_rtmp_chunks(5, 20, 1, status("onStatus", "NetStream.Publish.Start"), chunk_size));
-}
-
 // rtmp_open that is expected to fail; returns its message.
 std::string open_error(const std::string& url, uint32_t timeout_ms = 5000) {
     char error[256] = "untouched";
@@ -137,7 +112,7 @@ TEST(RtmpExchangeThreads, ConnectionAndUrlFailures) {
 FakeRtmpServer::Script answers(Bytes connect_reply, Bytes create_reply = {}, Bytes publish_reply = {}) {
     return [=](FakeRtmpPeer& peer) {
         if (!peer.handshake() || !peer.read_command("connect") ||
-            !peer.send(fake_rtmp_chunks(3, 20, 0, connect_reply.empty() ? connect_result() : connect_reply)))
+            !peer.send(fake_rtmp_chunks(3, 20, 0, connect_reply.empty() ? fake_rtmp_connect_result() : connect_reply)))
             return;
         if (!create_reply.empty() &&
             (!peer.read_command("createStream") || !peer.send(fake_rtmp_chunks(3, 20, 0, create_reply))))
@@ -154,12 +129,12 @@ FakeRtmpServer::Script answers(Bytes connect_reply, Bytes create_reply = {}, Byt
 FakeRtmpServer::Script after_connect(Bytes bytes, bool finish, uint32_t chunk_size = 128) {
     return [=](FakeRtmpPeer& peer) {
         if (!peer.handshake() || !peer.read_command("connect") || !peer.send(bytes)) return;
-        if (!finish || finish_publish(peer, create_result(3), chunk_size)) peer.wait_for_close();
+        if (!finish || fake_rtmp_finish_publish(peer, fake_rtmp_create_result(3), chunk_size)) peer.wait_for_close();
     };
 }
 
 Bytes interleaved_connect_answer() {
-    Bytes answer = fake_rtmp_chunks(3, 20, 0, connect_result(), 40);
+    Bytes answer = fake_rtmp_chunks(3, 20, 0, fake_rtmp_connect_result(), 40);
     Bytes other = fake_rtmp_chunks(7, 18, 0, FakeAmf().string("onMetaData").string(std::string(70, 'x')).bytes, 40);
     // answer: 12 + 40, then 41-byte pieces; other: 12 + 40, then 41 + 4.
     return cat({fake_rtmp_control(1, fake_rtmp_u32(40)), Bytes(answer.begin(), answer.begin() + 52),
@@ -168,15 +143,15 @@ Bytes interleaved_connect_answer() {
 }
 
 TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
-    Bytes status_success = status("onStatus", "NetConnection.Connect.Success");
-    Bytes rejected = status("_error", "NetConnection.Connect.Rejected");
-    Bytes bad_name = status("onStatus", "NetStream.Publish.BadName");
+    Bytes status_success = fake_rtmp_status("onStatus", "NetConnection.Connect.Success");
+    Bytes rejected = fake_rtmp_status("_error", "NetConnection.Connect.Rejected");
+    Bytes bad_name = fake_rtmp_status("onStatus", "NetStream.Publish.BadName");
     Bytes bw_done = FakeAmf().string("onBWDone").number(0).null().bytes;
     // Bandwidth messages, a ping and a chunk size of 60 before the answer.
     Bytes controls =
         cat({fake_rtmp_control(5, fake_rtmp_u32(2500000)), fake_rtmp_control(6, cat({fake_rtmp_u32(2500000), {0x02}})),
              fake_rtmp_control(4, Bytes{0x00, 0x06, 0xDE, 0xAD, 0xBE, 0xEF}), fake_rtmp_control(1, fake_rtmp_u32(60)),
-             fake_rtmp_chunks(3, 20, 0, connect_result(), 60)});
+             fake_rtmp_chunks(3, 20, 0, fake_rtmp_connect_result(), 60)});
     auto wrong_version = [](FakeRtmpPeer& peer) { return peer.handshake(6) && peer.wait_for_close(); };
     auto close_after_connect = [](FakeRtmpPeer& peer) {
         if (peer.handshake() && peer.read_command("connect")) peer.close();
@@ -187,7 +162,7 @@ TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
                                      Bytes(11, 0)});
     Bytes chatter;  // 100 messages without the answer; the 101st is never read
     for (int i = 0; i < 100; ++i) chatter = cat({chatter, fake_rtmp_chunks(3, 20, 0, bw_done)});
-    chatter = cat({chatter, fake_rtmp_chunks(3, 20, 0, connect_result())});
+    chatter = cat({chatter, fake_rtmp_chunks(3, 20, 0, fake_rtmp_connect_result())});
     struct Case {
         const char* name;
         FakeRtmpServer::Script script;
@@ -203,14 +178,14 @@ TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
         {"connect success as a status", after_connect(fake_rtmp_chunks(3, 20, 0, status_success), true), ""},
         {"replies to other transactions",
          after_connect(
-             cat({fake_rtmp_chunks(3, 20, 0, connect_result()),
+             cat({fake_rtmp_chunks(3, 20, 0, fake_rtmp_connect_result()),
                   fake_rtmp_chunks(3, 20, 0, FakeAmf().string("_result").number(2).null().number(7).bytes),
                   fake_rtmp_chunks(3, 20, 0, FakeAmf().string("_error").number(3).null().string("no stream").bytes)}),
              true),
          ""},
         {"connect refused", answers(rejected), "RTMP server rejected command"},
-        {"publish bad name", answers({}, create_result(1), bad_name), "RTMP server rejected command"},
-        {"stream id zero", answers({}, create_result(0)), "RTMP/RTMPS connection failed"},
+        {"publish bad name", answers({}, fake_rtmp_create_result(1), bad_name), "RTMP server rejected command"},
+        {"stream id zero", answers({}, fake_rtmp_create_result(0)), "RTMP/RTMPS connection failed"},
         {"no stream id", answers({}, FakeAmf().string("_result").number(4).null().bytes),
          "RTMP/RTMPS connection failed"},
         {"close after connect", close_after_connect,

@@ -142,17 +142,32 @@ std::vector<uint8_t> fake_rtmp_chunks(uint8_t csid, uint8_t type_id, uint32_t ms
     return out;
 }
 
-bool fake_rtmp_accept_publish(FakeRtmpPeer& peer, double stream_id) {
-    FakeAmf connected, created, started;
-    connected.string("_result").number(1).object_start().key("fmsVer").string("FMS/3,0,1,123").object_end();
-    connected.object_start().key("code").string("NetConnection.Connect.Success").object_end();
-    created.string("_result").number(4).null().number(stream_id);
-    started.string("onStatus").number(0).null().object_start().key("code").string("NetStream.Publish.Start");
-    started.object_end();
-    return peer.handshake() && peer.read_command("connect") && peer.send(fake_rtmp_chunks(3, 20, 0, connected.bytes)) &&
-           peer.read_command("createStream") && peer.send(fake_rtmp_chunks(3, 20, 0, created.bytes)) &&
+std::vector<uint8_t> fake_rtmp_connect_result() {
+    FakeAmf a;
+    a.string("_result").number(1).object_start().key("fmsVer").string("FMS/3,0,1,123").object_end();
+    return a.object_start().key("code").string("NetConnection.Connect.Success").object_end().bytes;
+}
+
+std::vector<uint8_t> fake_rtmp_status(const char* name, const char* code) {
+    FakeAmf a;
+    a.string(name).number(name[0] == '_' ? 1 : 0).null().object_start().key("code").string(code).object_end();
+    return a.bytes;
+}
+
+std::vector<uint8_t> fake_rtmp_create_result(double stream_id) {
+    return FakeAmf().string("_result").number(4).null().number(stream_id).bytes;
+}
+
+bool fake_rtmp_finish_publish(FakeRtmpPeer& peer, std::span<const uint8_t> create_reply, uint32_t chunk_size) {
+    return peer.read_command("createStream") && peer.send(fake_rtmp_chunks(3, 20, 0, create_reply, chunk_size)) &&
            peer.read_command("publish") &&
-           peer.send(fake_rtmp_chunks(5, 20, static_cast<uint32_t>(stream_id), started.bytes));
+           peer.send(fake_rtmp_chunks(5, 20, 1, fake_rtmp_status("onStatus", "NetStream.Publish.Start"), chunk_size));
+}
+
+bool fake_rtmp_accept_publish(FakeRtmpPeer& peer) {
+    return peer.handshake() && peer.read_command("connect") &&
+           peer.send(fake_rtmp_chunks(3, 20, 0, fake_rtmp_connect_result())) &&
+           fake_rtmp_finish_publish(peer, fake_rtmp_create_result(1));
 }
 
 void fake_rtmp_accept_and_record(FakeRtmpPeer& peer) {

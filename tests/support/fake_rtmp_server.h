@@ -118,9 +118,17 @@ inline std::vector<uint8_t> fake_rtmp_u32(uint32_t value) {
     return out;
 }
 
-// The polite server's side of a publish: handshake, connect -> _result,
-// createStream -> _result(4, null, stream_id), publish -> onStatus Start.
-bool fake_rtmp_accept_publish(FakeRtmpPeer& peer, double stream_id = 1.0);
+// A server's answers: connect's _result; `name` 0 null {code: `code`}
+// (onStatus, or _error for transaction 1); createStream's _result(4, null, id).
+std::vector<uint8_t> fake_rtmp_connect_result();
+std::vector<uint8_t> fake_rtmp_status(const char* name, const char* code);
+std::vector<uint8_t> fake_rtmp_create_result(double stream_id);
+// The rest of a polite publish once connect was answered: createStream ->
+// `create_reply`, publish -> onStatus Start, in chunks of `chunk_size`.
+bool fake_rtmp_finish_publish(FakeRtmpPeer& peer, std::span<const uint8_t> create_reply, uint32_t chunk_size = 128);
+// The polite server's side of a whole publish (handshake, connect, the
+// above with stream id 1).
+bool fake_rtmp_accept_publish(FakeRtmpPeer& peer);
 // A server script: accepts the publish, then keeps every message until the
 // client goes.
 void fake_rtmp_accept_and_record(FakeRtmpPeer& peer);

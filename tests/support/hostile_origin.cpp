@@ -35,7 +35,7 @@ void HostileStream::append(const std::string& name, const MadeSegment& segment, 
     origin_->put(folder_ + "/" + name, segment.bytes);
     std::lock_guard guard(lock_);
     entries_.push_back({name, segment.duration, discontinuity});
-    if (entries_.size() > window_size_) {
+    if (entries_.size() > 6) {
         entries_.erase(entries_.begin());
         ++media_sequence_;
     }

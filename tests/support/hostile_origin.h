@@ -30,11 +30,11 @@ bool make_hls_segments(const std::string& folder, double seconds, std::vector<Ma
 using HostileOrigin = ScriptedHttpServer;
 
 // One live rendition at `folder`/index.m3u8: a sliding window the test moves
-// on segment by segment, the playlist rewritten at each change.
+// on segment by segment (six listed), the playlist rewritten at each change.
 class HostileStream {
   public:
-    HostileStream(HostileOrigin* origin, std::string folder, uint32_t target_duration = 2, size_t window_size = 6)
-        : origin_(origin), folder_(std::move(folder)), target_duration_(target_duration), window_size_(window_size) {}
+    HostileStream(HostileOrigin* origin, std::string folder, uint32_t target_duration = 2)
+        : origin_(origin), folder_(std::move(folder)), target_duration_(target_duration) {}
 
     std::string playlist_path() const { return folder_ + "/index.m3u8"; }
     std::string url() const { return origin_->url(playlist_path()); }
@@ -54,7 +54,6 @@ class HostileStream {
     HostileOrigin* origin_;
     std::string folder_;
     uint32_t target_duration_;
-    size_t window_size_;
     std::mutex lock_;
     int64_t media_sequence_ = 0;
     std::vector<Entry> entries_;

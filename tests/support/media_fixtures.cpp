@@ -111,14 +111,6 @@ double probe_duration(const std::string& path) {
     return duration.empty() ? 0 : duration[0];
 }
 
-std::vector<double> probe_frame_widths(const std::string& path) {
-    return numbers(probe_lines(path, "v:0", "frame=width"));
-}
-
-bool never_goes_back(const std::vector<double>& values) {
-    return std::is_sorted(values.begin(), values.end());
-}
-
 // FLV layout: "FLV", version, flags, 4-byte header size, then
 // (previous tag size (4), tag header (11), body)* ; the tag header holds the
 // type, a 3-byte body size, a 3-byte timestamp and its upper byte, and a

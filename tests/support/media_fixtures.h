@@ -49,10 +49,6 @@ std::string probe_codecs(const std::string& path);
 std::vector<double> probe_dts(const std::string& path, char stream);
 // The container's duration in seconds (0 when unknown).
 double probe_duration(const std::string& path);
-// The width of every decoded frame of the first video stream.
-std::vector<double> probe_frame_widths(const std::string& path);
-// True when the values never decrease.
-bool never_goes_back(const std::vector<double>& values);
 
 // An FLV file's tags, so a test can publish real H.264/AAC tag bodies
 // without the product's own packetizer. Bounds-checked; a damaged file gives

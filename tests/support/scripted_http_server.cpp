@@ -19,14 +19,14 @@ constexpr uint64_t kRequestWaitMs = 5000;
 
 }  // namespace
 
-std::string http_response_text(int status, std::string_view body, std::string_view extra_headers, bool content_length) {
+std::string http_response_text(int status, std::string_view body, std::string_view extra_headers) {
     static const std::map<int, const char*> texts = {{200, "OK"},        {301, "Moved Permanently"},
                                                      {302, "Found"},     {403, "Forbidden"},
                                                      {404, "Not Found"}, {500, "Internal Server Error"}};
     std::string text =
         "HTTP/1.1 " + std::to_string(status) + " " + (texts.contains(status) ? texts.at(status) : "Status");
-    if (content_length) text += "\r\nContent-Length: " + std::to_string(body.size());
-    return text + "\r\n" + std::string(extra_headers) + "\r\n" + std::string(body);
+    return text + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + std::string(extra_headers) + "\r\n" +
+           std::string(body);
 }
 
 ScriptedReply http_reply(int status, std::string_view body, std::string_view extra_headers) {

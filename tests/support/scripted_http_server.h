@@ -37,10 +37,9 @@ struct ScriptedReply {
 // Called for each request to a path; `index` counts that path's requests from 0.
 using ScriptedHandler = std::function<ScriptedReply(const ScriptedRequest& request, int index)>;
 
-// A whole response: status line, Content-Length (unless `content_length` is
-// false), `extra_headers` (each ending in CR LF), blank line, body.
-std::string http_response_text(int status, std::string_view body, std::string_view extra_headers = "",
-                               bool content_length = true);
+// A whole response: status line, Content-Length, `extra_headers` (each
+// ending in CR LF), blank line, body.
+std::string http_response_text(int status, std::string_view body, std::string_view extra_headers = "");
 // The same as a reply.
 ScriptedReply http_reply(int status, std::string_view body, std::string_view extra_headers = "");
 
