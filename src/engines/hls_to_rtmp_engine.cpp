@@ -34,11 +34,7 @@ int stream_segments(LiveSource& source, PublishContext& context, OwnedByteBuffer
 
 int run(const HlsToRtmpOptions& options, const std::string& source, const std::string& output, std::span<char> error) {
     PublishContext context;
-    context.stop_event = options.stop_event;
-    context.stats = options.stats;
-    context.notice = options.hooks.notice;
-    context.notice_context = options.hooks.context;
-    context.recorded = options.hooks.recorded;
+    live_context_bind(context, options.stop_event, options.stats, options.hooks);
     OwnedByteBuffer segment;
     SegmentLabel first;
     LiveSource live{nullptr, &options.hooks};

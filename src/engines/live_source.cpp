@@ -47,6 +47,14 @@ bool resolve_again(LiveSource& source, PublishContext& context) {
 
 }  // namespace
 
+void live_context_bind(PublishContext& context, Event* stop_event, PacingStats* stats, const EngineHooks& hooks) {
+    context.stop_event = stop_event;
+    context.stats = stats;
+    context.notice = hooks.notice;
+    context.notice_context = hooks.context;
+    context.recorded = hooks.recorded;
+}
+
 SegmentTake live_source_next(LiveSource& source, PublishContext& context, ByteBuffer* segment, SegmentLabel* label) {
     for (;;) {
         *label = SegmentLabel{};

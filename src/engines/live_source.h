@@ -31,6 +31,11 @@ int live_engine_frame(std::string_view source_url, std::string_view output_url, 
     return result;
 }
 
+// Ties a live engine's publish context to its run: the stop event, the
+// pacing statistics (may be null) and the runner's hooks (notices, the
+// segments the run has recorded).
+void live_context_bind(PublishContext& context, Event* stop_event, PacingStats* stats, const EngineHooks& hooks);
+
 // Starts the downloader for `source` into `ring` (joining after the run's
 // recorded segments, when the context keeps them) and takes the first segment
 // into `segment` with its label. nullopt once it is in hand; otherwise the
