@@ -39,11 +39,9 @@ int run(const HlsToRtmpOptions& options, const std::string& source, const std::s
     SegmentLabel first;
     LiveSource live{nullptr, &options.hooks};
     if (std::optional<int> early =
-            live_source_first_segment(live.ring, source, context, &segment.buffer, &first, error)) {
+            live_source_start(live.ring, source, output, context, &segment.buffer, &first, error)) {
         return *early;
     }
-    context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error, options.stop_event));
-    if (!context.publisher) return publish_stopped(context) ? 1 : 0;
     if (options.status) options.status(options.status_context, "Native RTMP publisher connected");
     if (!publish_context_start_media(context)) {
         error_printf(error, "%s", "media engine allocation failed");

@@ -5,9 +5,10 @@
 #include "platform/error_text.h"
 #include "platform/text.h"
 
-std::optional<int> live_source_first_segment(SegmentRingPtr& ring, const std::string& source,
-                                             const PublishContext& context, ByteBuffer* segment, SegmentLabel* label,
-                                             std::span<char> error) {
+namespace {
+
+std::optional<int> first_segment(SegmentRingPtr& ring, const std::string& source, const PublishContext& context,
+                                 ByteBuffer* segment, SegmentLabel* label, std::span<char> error) {
     ring.reset(hls_downloader_start(source, context.stop_event, context.recorded));
     if (!ring) {
         error_printf(error, "%s", "HLS downloader thread failed");
@@ -21,6 +22,17 @@ std::optional<int> live_source_first_segment(SegmentRingPtr& ring, const std::st
     segment_ring_error(ring.get(), error);
     error_set_if_empty(error, "HLS source ended before a segment was downloaded");
     return 0;
+}
+
+}  // namespace
+
+std::optional<int> live_source_start(SegmentRingPtr& ring, const std::string& source, const std::string& output,
+                                     PublishContext& context, ByteBuffer* segment, SegmentLabel* label,
+                                     std::span<char> error) {
+    if (std::optional<int> early = first_segment(ring, source, context, segment, label, error)) return early;
+    context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error, context.stop_event));
+    if (!context.publisher) return publish_stopped(context) ? 1 : 0;
+    return std::nullopt;
 }
 
 namespace {

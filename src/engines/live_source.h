@@ -42,9 +42,11 @@ void live_context_bind(PublishContext& context, Event* stop_event, PacingStats* 
 // engine's result: 0 with "HLS downloader thread failed", the ring's error
 // text or "HLS source ended before a segment was downloaded"; 1 when the stop
 // came first, or when the source ended with nothing the run had not recorded.
-[[nodiscard]] std::optional<int> live_source_first_segment(SegmentRingPtr& ring, const std::string& source,
-                                                           const PublishContext& context, ByteBuffer* segment,
-                                                           SegmentLabel* label, std::span<char> error);
+// Then opens the publisher on `output` into the context: 0 when that fails
+// (the publisher's error text), 1 when the stop came first.
+[[nodiscard]] std::optional<int> live_source_start(SegmentRingPtr& ring, const std::string& source,
+                                                   const std::string& output, PublishContext& context,
+                                                   ByteBuffer* segment, SegmentLabel* label, std::span<char> error);
 
 // A live source being streamed: its ring, and what may resolve it again
 // when its media URL expires (a page resolved by the runner).

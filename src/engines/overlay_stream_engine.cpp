@@ -63,11 +63,9 @@ int run(const OverlayStreamOptions& options, const std::string& source, const st
     SegmentLabel label;
     LiveSource live{nullptr, &options.hooks};
     if (std::optional<int> early =
-            live_source_first_segment(live.ring, source, context, &segment.buffer, &label, error)) {
+            live_source_start(live.ring, source, output, context, &segment.buffer, &label, error)) {
         return *early;
     }
-    context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error, options.stop_event));
-    if (!context.publisher) return publish_stopped(context) ? 1 : 0;
     if (!options.recording_path.empty() && !publish_open_recording(context, options.recording_path)) {
         error_printf(error, "%s", "TS recording cannot be opened");
         return 0;
