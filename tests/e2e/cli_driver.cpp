@@ -166,6 +166,36 @@ void expect_clean_flv(const std::string& flv, const std::string& codecs) {
     }
 }
 
+std::vector<std::string> decoded_frames(const std::string& path, const std::string& folder, int per_second) {
+    const std::string raw = folder + "/frames.rgb";
+    run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", path, "-vf",
+                 "fps=" + std::to_string(per_second), "-f", "rawvideo", "-pix_fmt", "rgb24", raw});
+    const std::string bytes = read_file(raw);
+    std::vector<std::string> frames;
+    for (size_t at = 0, size = size_t{FRAME_WIDTH} * FRAME_HEIGHT * 3; at + size <= bytes.size(); at += size)
+        frames.push_back(bytes.substr(at, size));
+    return frames;
+}
+
+double share_near(const std::string& frame, int top, int bottom, int left, int right, Rgb colour) {
+    size_t near = 0;
+    for (int y = top; y < bottom; ++y) {
+        for (int x = left; x < right; ++x) {
+            const auto* p = reinterpret_cast<const uint8_t*>(frame.data()) + (size_t(y) * FRAME_WIDTH + x) * 3;
+            near +=
+                std::abs(p[0] - colour[0]) < 60 && std::abs(p[1] - colour[1]) < 60 && std::abs(p[2] - colour[2]) < 60;
+        }
+    }
+    return double(near) / double((bottom - top) * (right - left));
+}
+
+double best_band_share(const std::vector<std::string>& frames, size_t first, size_t last, int rows, Rgb colour) {
+    double best = 0;
+    for (size_t i = first; i < std::min(last, frames.size()); ++i)
+        best = std::max(best, share_near(frames[i], FRAME_HEIGHT - rows + 4, FRAME_HEIGHT - 4, 0, FRAME_WIDTH, colour));
+    return best;
+}
+
 void E2eTest::start_nginx(const NginxOptions& options) {
     ASSERT_TRUE(nginx.start(dir.path(), options)) << read_file(nginx.error_log);
 }

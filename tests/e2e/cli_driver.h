@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -63,6 +64,20 @@ class CliProcess {
 
 // The files in `folder` whose names end with `suffix`, sorted.
 std::vector<std::string> files_with_suffix(const std::string& folder, const std::string& suffix);
+// Pictures decoded from a recording of the fixtures' 320x240 clips, packed
+// RGB, for the overlay checks.
+constexpr int FRAME_WIDTH = 320, FRAME_HEIGHT = 240;
+using Rgb = std::array<int, 3>;
+constexpr Rgb GREEN{0, 255, 0}, BLUE{0, 0, 255}, MAGENTA{255, 0, 255};
+// `per_second` frames a second of `path`, decoded by ffmpeg into `folder`.
+std::vector<std::string> decoded_frames(const std::string& path, const std::string& folder, int per_second);
+// The share of pixels in rows [top, bottom) and columns [left, right) close to `colour`.
+double share_near(const std::string& frame, int top, int bottom, int left, int right, Rgb colour);
+// The most a frame of [first, last) shows of `colour` in a band of the
+// bottom `rows` rows (a band scrolls in from the right, so only some frames
+// are covered), 4 rows in from its edges.
+double best_band_share(const std::vector<std::string>& frames, size_t first, size_t last, int rows, Rgb colour);
+
 // nginx's recording of a publish: these codecs (in any order), each stream's
 // DTS never going back.
 void expect_clean_flv(const std::string& flv, const std::string& codecs);
