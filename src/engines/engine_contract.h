@@ -60,7 +60,7 @@ using Mp4LoopEngine = int (*)(const std::string& mp4_path, const std::string& ou
                               void* context, std::span<char> error);
 using OverlayTsLoopEngine = int (*)(const std::string& recording_path, const std::string& output_url,
                                     const OverlaySettings& settings, Event* stop_event, EngineStatusCallback status,
-                                    void* context, std::span<char> error);
+                                    void* context, const EngineHooks& hooks, std::span<char> error);
 using TsLoopPublisher = int (*)(const std::string& recording_path, const std::string& output_url, Event* stop_event,
                                 EngineStatusCallback status, void* context, const EngineHooks& hooks,
                                 std::span<char> error);

@@ -17,6 +17,6 @@ int mp4_loop_engine(const std::string& mp4_path, const std::string& output_url, 
                     Event* stop_event, EngineStatusCallback status, void* context, std::span<char> error);
 int overlay_ts_loop_engine(const std::string& recording_path, const std::string& output_url,
                            const OverlaySettings& settings, Event* stop_event, EngineStatusCallback status,
-                           void* context, std::span<char> error);
+                           void* context, const EngineHooks& hooks, std::span<char> error);
 int ts_loop_publisher(const std::string& recording_path, const std::string& output_url, Event* stop_event,
                       EngineStatusCallback status, void* context, const EngineHooks& hooks, std::span<char> error);

@@ -34,6 +34,7 @@ struct OverlayPass {
 PassEnd stream_file(OverlayRouterContext& router, FILE* file, std::vector<uint8_t>& buffer, std::span<char> error) {
     PassEnd end = ts_file_feed(*router.publish, file, buffer, error);
     if (end == PassEnd::next && !overlay_media_drain(router)) end = PassEnd::failed;
+    if (end == PassEnd::next) publish_report_damage(*router.publish);
     if (end == PassEnd::failed) error_set_if_empty(error, "MPEG-TS processing failed");
     return end;
 }
@@ -72,13 +73,15 @@ int overlay_ts_loop_run(const OverlayTsLoopOptions& options, std::span<char> err
                      0,
                      options.stats,
                      play_pass,
-                     &pass};
+                     &pass,
+                     options.hooks.notice,
+                     options.hooks.context};
     return publish_loop_run(loop, error);
 }
 
 int overlay_ts_loop_engine(const std::string& recording_path, const std::string& output_url,
                            const OverlaySettings& settings, Event* stop_event, EngineStatusCallback status,
-                           void* context, std::span<char> error) {
+                           void* context, const EngineHooks& hooks, std::span<char> error) {
     return overlay_ts_loop_run(
-        OverlayTsLoopOptions{recording_path, output_url, settings, stop_event, status, context, nullptr}, error);
+        OverlayTsLoopOptions{recording_path, output_url, settings, stop_event, status, context, nullptr, hooks}, error);
 }

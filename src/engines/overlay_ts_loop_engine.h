@@ -17,6 +17,7 @@ struct OverlayTsLoopOptions {
     EngineStatusCallback status = nullptr;
     void* status_context = nullptr;
     PacingStats* stats = nullptr;
+    EngineHooks hooks;  // its notice hears of damaged bytes skipped
 };
 
 // overlay_ts_loop_engine with every knob; 1 only when stopped, else 0 with the reason.

@@ -24,6 +24,6 @@ int mp4_loop_engine(const std::string&, const std::string&, const OverlaySetting
 }
 
 int overlay_ts_loop_engine(const std::string&, const std::string&, const OverlaySettings&, Event*, EngineStatusCallback,
-                           void*, std::span<char> error) {
+                           void*, const EngineHooks&, std::span<char> error) {
     return not_in_this_build(error, "hardware overlay TS loop");
 }

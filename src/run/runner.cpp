@@ -229,7 +229,8 @@ RunEnd loop_phase(Workflow& workflow, const std::string& recording_path) {
             fill_overlay_settings(&workflow, &overlay);
             log_workflow(workflow, "Native TS overlay loop starting (encoder: %s)", overlay.encoder.c_str());
             if (engines(workflow).overlay_ts_loop_engine(recording_path, s.output_url, overlay, &workflow.stop_event,
-                                                         on_engine_streaming_logged, &workflow, error) == 0) {
+                                                         on_engine_streaming_logged, &workflow,
+                                                         engine_hooks(workflow, s), error) == 0) {
                 workflow_report_engine_error(workflow, error_text(error), "Native overlay loop failed");
             }
         } else {

@@ -32,7 +32,7 @@ TEST(EngineFailures, EachEndsWithItsOwnText) {
     };
     auto overlay_loop = [&](std::string path) -> Run {
         return [&, path](auto& url, auto e) {
-            return overlay_ts_loop_engine(path, url, ticker, &stop, nullptr, nullptr, e);
+            return overlay_ts_loop_engine(path, url, ticker, &stop, nullptr, nullptr, {}, e);
         };
     };
     auto hls = [&](std::string source, std::string recording, Event* event) -> Run {

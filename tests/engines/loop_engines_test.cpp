@@ -1,7 +1,7 @@
 // The loop engines below the runner, as a scripted server sees them. The
 // overlay TS loop: each pass opens with its new encoder's headers one
 // millisecond above the last tag of the pass before, built from the settings
-// as they are then. The MP4 loop, packet copy and overlay alike: passes go
+// as they are then, and a damaged packet is reported. The MP4 loop, packet copy and overlay alike: passes go
 // on, packet copy keeps the B-frames' composition times, and each overlay
 // pass starts from the settings saved by then. (Failure texts are in
 // engine_failures_test; the live engine and the MP4 timeline across passes
@@ -33,9 +33,14 @@ void use_fetched_ticker(OverlaySettings* settings, const std::atomic<uint32_t>* 
 TEST(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
     TempDir dir;
     ASSERT_TRUE(make_clip(dir.file("one.ts"), {.seconds = 1.0})) << "ffmpeg could not make the fixture";
+    std::string ts = read_file(dir.file("one.ts"));
+    ts[(ts.size() / 188 / 2) * 188] = 0x00;  // the sync byte of a packet half-way in
+    write_file(dir.file("one.ts"), ts);
     FakeRtmpServer server;
     ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 20000));
     EngineLoopRun<OverlayTsLoopOptions, overlay_ts_loop_run> run;
+    TextLog notices;
+    run.options.hooks = {.notice = TextLog::record, .context = &notices};
     run.options.recording_path = dir.file("one.ts");
     run.options.output_url = server.url();
     const std::atomic<uint32_t> revision{0};
@@ -47,6 +52,8 @@ TEST(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
     const size_t passes = check_loop_passes(server.peer.messages).size();
     EXPECT_GE(passes, 3u);
     EXPECT_GE(ticker_fetches, static_cast<int>(passes));
+    std::lock_guard guard(notices.lock);  // the damage is reported once per finished pass
+    EXPECT_THAT(notices.texts, ::testing::Contains("MPEG-TS damaged: skipped 188 bytes to the next packet"));
 }
 
 // A video PES without payload has nothing to decode: passed over, where the

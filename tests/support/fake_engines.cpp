@@ -62,7 +62,7 @@ int fake_mp4_loop(const Text& path, const Text&, const OverlaySettings* overlay,
     return act(fake_engines().loop, {"mp4_loop_engine", path, "", overlay != nullptr}, stop, status, context, error);
 }
 int fake_overlay_ts_loop(const Text& recording, const Text&, const OverlaySettings&, Event* stop, Status status,
-                         void* context, std::span<char> error) {
+                         void* context, const Hooks&, std::span<char> error) {
     return act(fake_engines().loop, {"overlay_ts_loop_engine", recording, recording, true}, stop, status, context,
                error);
 }
