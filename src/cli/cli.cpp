@@ -6,7 +6,6 @@
 #include "cli/cli.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +20,7 @@
 #include "engines/engine_contract.h"
 #include "platform/clock.h"
 #include "platform/file_lock.h"
+#include "platform/stop_request.h"
 #include "platform/text.h"
 #include "run/run_control.h"
 #include "workflow/config.h"
@@ -181,12 +181,6 @@ struct StatusQueue {
 
 constexpr uint64_t RUN_TICK_MS = 500;
 
-volatile std::sig_atomic_t interrupted = 0;
-
-void on_signal(int) {
-    interrupted = 1;
-}
-
 void queue_status(void* context, uint32_t id) {
     auto* queue = static_cast<StatusQueue*>(context);
     Workflow* workflow = id == TOOL_PROBE_DONE ? nullptr : app_find_workflow(*queue->app, id);
@@ -261,9 +255,7 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
     StatusQueue queue;
     queue.app = &app;
     run_set_notifier(app, queue_status, &queue);
-    auto old_int = std::signal(SIGINT, on_signal);
-    auto old_term = std::signal(SIGTERM, on_signal);
-    interrupted = 0;
+    stop_request_install();
 
     std::map<uint32_t, std::string> last_errors;
     for (Workflow* workflow : workflows) last_errors[workflow->id] = workflow_last_error(*workflow);
@@ -288,7 +280,7 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
     uint64_t deadline = seconds >= 0 ? tick_ms() + static_cast<uint64_t>(seconds) * 1000u : UINT64_MAX;
     // News wakes the loop at once; the tick only bounds how late Ctrl-C is
     // seen, so it need not wake the process ten times a second.
-    for (uint64_t now = tick_ms(); exit_code == 0 && !interrupted && now < deadline && any_running(workflows);
+    for (uint64_t now = tick_ms(); exit_code == 0 && !stop_request_seen() && now < deadline && any_running(workflows);
          now = tick_ms()) {
         print_news(queue, workflows, last_errors,
                    static_cast<uint32_t>(std::min<uint64_t>(RUN_TICK_MS, deadline - now)));
@@ -303,8 +295,7 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
     for (Workflow* workflow : workflows) workflow_stop(workflow);
     print_news(queue, workflows, last_errors, 0);
     run_set_notifier(app, nullptr, nullptr);
-    std::signal(SIGINT, old_int);
-    std::signal(SIGTERM, old_term);
+    stop_request_remove();
     return exit_code;
 }
 
