@@ -53,11 +53,8 @@ struct FramingCase {
     uint32_t timeout_ms = kTimeoutMs;
 };
 
-std::string head(std::string_view fields) {
-    return "HTTP/1.1 200 OK\r\n" + std::string(fields) + "\r\n";
-}
-
 std::vector<FramingCase> framing_cases() {
+    auto head = [](std::string_view fields) { return "HTTP/1.1 200 OK\r\n" + std::string(fields) + "\r\n"; };
     const std::string chunked = head("Transfer-Encoding: chunked\r\n");
     auto broken = [&](const char* name, const std::string& body) {
         std::string bytes = chunked + body;
@@ -100,9 +97,7 @@ std::vector<FramingCase> framing_cases() {
 TEST_F(HttpClient, FramesBodies) {
     for (const FramingCase& c : framing_cases()) {
         SCOPED_TRACE(c.name);
-        ScriptedReply reply{.bytes = c.bytes, .stall = c.stall, .piece_size = c.piece_size};
-        reply.piece_delay_ms = c.piece_size ? 30 : 0;
-        server.set_reply("/r", reply);
+        server.set_reply("/r", {.bytes = c.bytes, .stall = c.stall, .piece_size = c.piece_size, .piece_delay_ms = 30});
         GetResult r = get(server.url("/r"), c.timeout_ms);
         EXPECT_EQ(std::tie(r.ok, c.ok ? r.body : r.error), std::tie(c.ok, c.body_or_error));
         EXPECT_TRUE(!c.ok || (r.error.empty() && r.status == 200)) << r.error << " " << r.status;
@@ -161,9 +156,7 @@ TEST_F(HttpClient, UnusableUrlsAndUnreachableServers) {
 // A cancel reaches a silent server, a pending connect and a TLS handshake
 // long before the request's own time-out, and ends later requests at once.
 TEST_F(HttpClient, CancelEndsARequestInFlightAndLaterOnes) {
-    ScriptedReply silent;
-    silent.stall = true;
-    server.set_reply("/silent", silent);
+    server.set_reply("/silent", {.bytes = "", .stall = true});
     UnansweredPort no_connect, no_handshake;
     ASSERT_TRUE(no_connect.start(UnansweredPort::Silence::connect));
     ASSERT_TRUE(no_handshake.start(UnansweredPort::Silence::handshake));
