@@ -1,16 +1,27 @@
 // The HTTP client against the scripted server: body framing, redirects and
-// failures, each with the exact message a user would read.
+// failures, each with the exact message a user would read. Then HTTPS
+// against nginx with the test CA: a certificate for another host, an unknown
+// CA, and many byte-exact GETs from many threads sharing one TLS client
+// context while it is released under them.
 #include "net/http_client.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
+#include <regex>
 #include <thread>
+#include <vector>
 
 #include "platform/clock.h"
 #include "support/child.h"
 #include "support/hostile_origin.h"
+#include "support/nginx_server.h"
 #include "support/scripted_http_server.h"
+#include "support/temp_dir.h"
+#include "support/test_ca.h"
 
 namespace {
 
@@ -91,6 +102,51 @@ std::vector<FramingCase> framing_cases() {
         {"silent after part of the body", head("Content-Length: 10\r\n") + "012", true, false, truncated, 0, 300},
     };
 }
+
+// Three HTTPS servers on loopback: the right certificate, one naming another
+// host, one from a CA nobody trusts. The test CA is the only trusted root.
+struct TlsPeers {
+    TempDir dir;
+    TestCa ca;
+    NginxServer good, other_host, untrusted;
+    std::string content = std::string(1 << 20, '\0');  // many TLS records
+
+    bool serve(NginxServer* server, const std::string& name, const std::string& cert, const std::string& key) {
+        std::string folder = dir.file(name);
+        mkdir(folder.c_str(), 0755);
+        if (!server->start(folder, {.https = true, .cert = cert, .key = key})) return false;
+        write_file(server->www_dir + "/file.bin", content);
+        return true;
+    }
+    bool start() {
+        for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>((i * 7919) >> 3);
+        if (!ca.create(dir.path()) || !serve(&good, "good", ca.server_cert, ca.server_key) ||
+            !serve(&other_host, "other", ca.other_host_cert, ca.other_host_key) ||
+            !serve(&untrusted, "untrusted", ca.untrusted_cert, ca.untrusted_key))
+            return false;
+        ca.trust();
+        http_client_shutdown();  // the next request loads the store that trusts the test CA
+        return true;
+    }
+    ~TlsPeers() {
+        ca.restore();
+        http_client_shutdown();
+    }
+};
+
+class TlsSuite : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        peers = std::make_unique<TlsPeers>();
+        if (!peers->start()) peers.reset();
+    }
+    static void TearDownTestSuite() { peers.reset(); }
+    void SetUp() override { ASSERT_NE(peers, nullptr) << "test CA or nginx did not come up"; }
+    static inline std::unique_ptr<TlsPeers> peers;
+};
+
+class HttpTls : public TlsSuite {};
+class HttpThreads : public TlsSuite {};
 
 }  // namespace
 
@@ -175,4 +231,48 @@ TEST_F(HttpClient, CancelEndsARequestInFlightAndLaterOnes) {
         EXPECT_EQ(get(url, kTimeoutMs, &cancel).error, "request cancelled");
     }
     server.release_stalls();
+}
+
+// Reached by address, so for the other host's certificate the address check
+// is the one that fails (64); the unknown CA has no local issuer (20).
+TEST_F(HttpTls, BadCertificatesFailVerificationSayingWhy) {
+    const std::regex shape(R"(TLS verification failed: \d+ [^(]+ \(roots=\d+ parsed=\d+ seen=\d+\))");
+    for (auto [server, start] : {std::pair{&peers->other_host, "TLS verification failed: 64 IP address mismatch ("},
+                                 std::pair{&peers->untrusted, "TLS verification failed: 20 "}}) {
+        GetResult r = get(server->https_url("file.bin"));
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(std::regex_match(r.error, shape)) << r.error;
+        EXPECT_TRUE(r.error.starts_with(start)) << r.error;
+    }
+}
+
+// All sixteen race to create the context while another thread keeps
+// releasing it: no request may lose it from under itself.
+TEST_F(HttpThreads, SixteenConcurrentHttpsGetsShareOneContext) {
+    constexpr int kThreads = 16;
+    http_client_shutdown();
+    std::atomic<int> ready{0};
+    std::atomic<bool> done{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            ready.fetch_add(1);
+            while (ready.load() < kThreads) std::this_thread::yield();
+            GetResult r = get(peers->good.https_url("file.bin"));
+            EXPECT_TRUE(r.ok && r.body == peers->content) << r.error;
+        });
+    }
+    std::thread releaser([&] {
+        while (!done.load()) {
+            http_client_shutdown();
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+    });
+    for (std::thread& thread : threads) thread.join();
+    done = true;
+    releaser.join();
+    HttpTlsCounters counters = http_tls_counters();  // the trust store was really read
+    EXPECT_GE(counters.roots, 1);
+    EXPECT_GE(counters.parsed, counters.roots);
+    EXPECT_GE(counters.seen, counters.parsed);
 }
