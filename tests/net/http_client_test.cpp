@@ -196,7 +196,6 @@ TEST_F(HttpClient, RedirectsAndAnswersThatAreNotOk) {
 
 TEST_F(HttpClient, UnusableUrlsAndUnreachableServers) {
     EXPECT_EQ(get("ftp://127.0.0.1/x").error, "invalid URL");
-    EXPECT_EQ(get("http://127.0.0.1:0/x").error, "invalid URL");
     EXPECT_EQ(get("http://127.0.0.1:" + std::to_string(free_loopback_port()) + "/x").error, "connection failed");
     EXPECT_EQ(get("http://name.invalid/x").error, "connection failed");
     // A request that can be cancelled looks a name up on a thread of its own.

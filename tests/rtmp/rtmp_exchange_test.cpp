@@ -19,11 +19,10 @@ using Bytes = std::vector<uint8_t>;
 const std::string KEY = "SECRETKEY";
 constexpr size_t HANDSHAKE_BYTES = 1537 + 1536;
 
-// rtmp_open that is expected to fail; returns its message.
-std::string open_error(const std::string& url, uint32_t timeout_ms = 5000) {
+// rtmp_open expected to fail: its message (compared whole, so never with the key).
+std::string open_error(const std::string& url) {
     char error[256] = "untouched";
-    RtmpPublisherPtr p(rtmp_open(url, timeout_ms, error));
-    EXPECT_EQ(std::tuple(p.get(), std::string(error).find(KEY)), std::tuple(nullptr, std::string::npos));
+    EXPECT_FALSE(RtmpPublisherPtr(rtmp_open(url, 5000, error)));
     return error;
 }
 
