@@ -1,18 +1,26 @@
 // The downloader and its ring against scripted playlists: where a new
 // downloader starts, where one joins after the segments a run recorded,
 // what each later poll delivers, how it ends, how it waits, and that
-// tear-down is prompt and safe.
+// tear-down is prompt and safe. Then against an origin that misbehaves as
+// live origins do over days, serving ffmpeg-made segments: a relative
+// redirect to another folder, a playlist that stops growing, segments that
+// expire (403) or hang. (A stop reaching a connect that never completes is
+// the event's and the HTTP client's test.)
 #include "net/hls_downloader.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <numeric>
 #include <thread>
 
 #include "net/segment_ring.h"
 #include "platform/clock.h"
+#include "support/hostile_origin.h"
 #include "support/scripted_http_server.h"
+#include "support/temp_dir.h"
 #include "support/wait.h"
 
 namespace {
@@ -26,6 +34,29 @@ std::string playlist_text(int64_t first, int count, int target = 2, bool end_lis
     for (int i = 0; i < count; ++i)
         text += "#EXTINF:2.000,\n" + name + std::to_string((first_name < 0 ? first : first_name) + i) + ".ts\n";
     return end_list ? text + "#EXT-X-ENDLIST\n" : text;
+}
+
+struct Taken {
+    std::vector<std::string> segments;
+    SegmentTake end = SegmentTake::segment;
+    std::string error;
+};
+
+// Up to `count` segments, or all until the ring gives no more (bounded far
+// beyond any stall limit used here).
+Taken take_bodies(SegmentRing* ring, size_t count = SIZE_MAX) {
+    Taken taken;
+    uint64_t deadline = tick_ms() + 60000;
+    while (taken.end == SegmentTake::segment && taken.segments.size() < count && tick_ms() < deadline) {
+        ByteBuffer segment;
+        taken.end = segment_ring_take(ring, &segment);
+        if (taken.end == SegmentTake::segment) taken.segments.emplace_back(byte_buffer_text(segment));
+        byte_buffer_free(&segment);
+    }
+    char error[SEGMENT_RING_ERROR_SIZE];
+    segment_ring_error(ring, error);
+    taken.error = error;
+    return taken;
 }
 
 class HlsDownloaderThreads : public ::testing::Test {
@@ -49,34 +80,33 @@ class HlsDownloaderThreads : public ::testing::Test {
         return SegmentRingPtr(hls_downloader_start(server.url(folder + "/index.m3u8"), &stop, recorded));
     }
 
-    // Segment numbers until the ring gives no more or `count` were taken.
+    // The numbers of the segments take_bodies gives ("segment .../seg-N.ts"), and why it stopped.
     static std::vector<int64_t> take_all(SegmentRing* ring, SegmentTake* end, size_t count = SIZE_MAX) {
-        std::vector<int64_t> taken;
-        for (*end = SegmentTake::segment; *end == SegmentTake::segment && taken.size() < count;) {
-            int64_t n = take(ring, end);
-            if (n >= 0) taken.push_back(n);
-        }
-        return taken;
-    }
-
-    // The segment number taken, -1 for none, with the reason in *why.
-    static int64_t take(SegmentRing* ring, SegmentTake* why = nullptr) {
-        ByteBuffer segment;
-        SegmentTake result = segment_ring_take(ring, &segment);
-        if (why) *why = result;
-        if (result != SegmentTake::segment) return -1;
-        std::string text(byte_buffer_text(segment));
-        byte_buffer_free(&segment);
-        size_t at = text.find("seg-");
-        return at == std::string::npos ? -2 : std::stoll(text.substr(at + 4));
-    }
-
-    static uint32_t ring_count(SegmentRing* ring) {
-        std::lock_guard guard(ring->lock);
-        return ring->count;
+        Taken taken = take_bodies(ring, count);
+        *end = taken.end;
+        std::vector<int64_t> numbers;
+        for (const std::string& body : taken.segments)
+            numbers.push_back(std::stoll(body.substr(body.find("seg-") + 4)));
+        return numbers;
     }
 
     ScriptedHttpServer server;
+    Event stop;
+};
+
+class HlsHostileOriginThreads : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        static TempDir folder;
+        static std::vector<MadeSegment> made;
+        ASSERT_TRUE(make_hls_segments(folder.path(), 6, &made));
+        made_ = &made;
+    }
+    void SetUp() override { ASSERT_TRUE(origin.start()); }
+    static const MadeSegment& made(size_t n) { return (*made_)[n % made_->size()]; }
+
+    static inline std::vector<MadeSegment>* made_ = nullptr;
+    HostileOrigin origin;
     Event stop;
 };
 
@@ -159,7 +189,7 @@ TEST_F(HlsDownloaderThreads, JoinsAfterTheRecordedSegments) {
         SCOPED_TRACE(name);
         const std::string path = "/r" + std::to_string(folder++);
         auto segment_path = [&](const std::string& segment) { return path + "/" + segment + ".ts"; };
-        std::vector<std::string> texts, taken;
+        std::vector<std::string> texts, taken, wanted;  // taken: each body and its label's path
         for (const auto& [sequence, listed, first_name, count] : playlists)
             texts.push_back(playlist_text(sequence, count, 2, false, listed, first_name));
         serve_playlists(texts, path);
@@ -171,13 +201,11 @@ TEST_F(HlsDownloaderThreads, JoinsAfterTheRecordedSegments) {
             ByteBuffer segment;
             SegmentLabel label;
             ASSERT_EQ(segment_ring_take(ring.get(), &segment, &label), SegmentTake::segment);
-            taken.emplace_back(byte_buffer_text(segment));
+            taken.push_back(std::string(byte_buffer_text(segment)) + " at " + label.path);
             byte_buffer_free(&segment);
-            EXPECT_EQ(label.path, server.url(segment_path(want)));
+            wanted.push_back("segment " + segment_path(want) + " at " + server.url(segment_path(want)));
         }
-        std::vector<std::string> expected_bodies;
-        for (const std::string& want : expected) expected_bodies.push_back("segment " + segment_path(want));
-        EXPECT_EQ(taken, expected_bodies);
+        EXPECT_EQ(taken, wanted);
         for (int n : recorded) EXPECT_EQ(server.request_count(segment_path(recorded_name + std::to_string(n))), 0) << n;
     }
 }
@@ -192,7 +220,7 @@ TEST_F(HlsDownloaderThreads, PlaylistFailuresAreFatal) {
         server.set_reply(folder + "/index.m3u8", reply);
         SegmentRingPtr ring = start(folder);
         SegmentTake why;
-        EXPECT_EQ(take(ring.get(), &why), -1);
+        EXPECT_TRUE(take_all(ring.get(), &why).empty());
         EXPECT_EQ(std::tuple(why, segment_ring_marks(ring.get()).failed), std::tuple(SegmentTake::failed, true));
         // The downloader marks its end just after the failure.
         EXPECT_TRUE(wait_until([&] { return segment_ring_marks(ring.get()).ended; }, 2000));
@@ -209,7 +237,11 @@ TEST_F(HlsDownloaderThreads, FullRingWaitsAndStopEndsIt) {
         return http_reply(200, playlist_text(0, std::min(2 + 4 * index, 40)));
     });
     SegmentRingPtr ring = start();
-    ASSERT_TRUE(wait_until([&] { return ring_count(ring.get()) == SEGMENT_RING_SLOTS; }, 20000));
+    auto full = [&] {
+        std::lock_guard guard(ring->lock);
+        return ring->count == SEGMENT_RING_SLOTS;
+    };
+    ASSERT_TRUE(wait_until(full, 20000));
     // Full: the downloader holds one fetched batch and asks for nothing more.
     int polls = server.request_count("/live/index.m3u8");
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
@@ -235,26 +267,23 @@ TEST(HlsDownloaderLimits, PollPauseAndStallLimitFollowTheTargetDuration) {
 }
 
 TEST_F(HlsDownloaderThreads, TearDownCutsAStalledDownloadShort) {
+    int before = segment_ring_downloaders_running();
     serve_playlists({playlist_text(0, 2)});
-    ScriptedReply stalled = http_reply(200, std::string(1000, 'x'));
-    stalled.send_limit = 500;
-    stalled.stall = true;
-    server.set_reply("/live/seg-0.ts", stalled);
+    server.set_reply("/live/seg-0.ts",
+                     {.bytes = http_response_text(200, std::string(1000, 'x')), .send_limit = 500, .stall = true});
     SegmentRing* ring = hls_downloader_start(server.url("/live/index.m3u8"), &stop);
     ASSERT_NE(ring, nullptr);
     ASSERT_TRUE(wait_until([&] { return server.request_count("/live/seg-0.ts") > 0; }, 10000));
-    uint64_t start = tick_ms();
     segment_ring_teardown(ring);
-    EXPECT_LT(tick_ms() - start, 5000u);  // not the segment time-out
+    EXPECT_EQ(segment_ring_downloaders_running(), before);  // joined, not left to the segment time-out
     server.release_stalls();
 }
 
 TEST_F(HlsDownloaderThreads, TearDownThatStopsWaitingLeavesTheRingToTheDownloader) {
     int before = segment_ring_downloaders_running();
-    ScriptedReply slow = http_reply(200, playlist_text(0, 2));
-    slow.piece_size = 16;
-    slow.piece_delay_ms = 40;  // a playlist that takes a while to arrive
-    server.set_reply("/live/index.m3u8", slow);
+    // A playlist that takes a while to arrive.
+    server.set_reply("/live/index.m3u8",
+                     {.bytes = http_response_text(200, playlist_text(0, 2)), .piece_size = 16, .piece_delay_ms = 40});
     SegmentRing* ring = hls_downloader_start(server.url("/live/index.m3u8"), &stop);
     ASSERT_NE(ring, nullptr);
     segment_ring_teardown(ring, 0);  // give up at once: the thread frees the ring
@@ -271,10 +300,8 @@ TEST_F(HlsDownloaderThreads, SixSegmentsAreFetchedAtOnceAndDeliveredInOrder) {
         ScriptedReply reply = http_reply(200, "segment " + request.path);
         const size_t at = request.path.find("seg-");
         const int n = at == std::string::npos ? -1 : std::stoi(request.path.substr(at + 4));
-        if (index == 0 && n >= 2 && n <= 7) {
-            reply.send_limit = 20;
-            reply.stall = true;
-        }
+        reply.stall = index == 0 && n >= 2 && n <= 7;
+        reply.send_limit = reply.stall ? 20 : std::string::npos;
         return reply;
     });
     SegmentRingPtr ring = start();
@@ -289,4 +316,63 @@ TEST_F(HlsDownloaderThreads, SixSegmentsAreFetchedAtOnceAndDeliveredInOrder) {
     std::iota(want.begin(), want.end(), 0);
     EXPECT_EQ(take_all(ring.get(), &end), want);
     EXPECT_EQ(end, SegmentTake::ended);
+}
+
+// Relative Location and segment names resolve against the moved folder.
+TEST_F(HlsHostileOriginThreads, RedirectedStreamIsFollowedToItsEnd) {
+    HostileStream moved(&origin, "/archive/moved");
+    for (int n = 0; n < 2; ++n) moved.append("s" + std::to_string(n) + ".ts", made(n));
+    moved.end();
+    origin.redirect("/live/index.m3u8", "../archive/moved/index.m3u8");
+    SegmentRingPtr ring(hls_downloader_start(origin.url("/live/index.m3u8"), &stop));
+    ASSERT_TRUE(ring);
+    Taken taken = take_bodies(ring.get());
+    EXPECT_EQ(taken.end, SegmentTake::ended) << taken.error;
+    EXPECT_TRUE(taken.segments == std::vector({made(0).bytes, made(1).bytes}));  // not printed: megabytes
+}
+
+TEST_F(HlsHostileOriginThreads, StalledSourcesFailWithTheirReasonAfterTheStallLimit) {
+    // Three sources at 1 s target duration: one that stops growing, two that
+    // grow while their segments answer 403 or nothing from 2.5 s on.
+    const std::string kStalled = "HLS source stalled: no new segment for ";
+    // Folder, segment status (-1: keeps answering, 0: hangs), the reason given.
+    const std::tuple<std::string, int, std::string> sources[] = {
+        {"/still", -1, ""},
+        {"/expiring", 403, " (segment request failed with HTTP status 403)"},
+        {"/hanging", 0, " (invalid HTTP response)"}};
+    std::vector<std::unique_ptr<HostileStream>> streams;
+    for (const auto& [folder, status, reason] : sources) {
+        streams.push_back(std::make_unique<HostileStream>(&origin, folder, 1));
+        for (int n = 0; n < 3; ++n) streams.back()->append("s" + std::to_string(n) + ".ts", made(n));
+        if (status >= 0) origin.fail_from(folder + "/s", status, 2500);
+    }
+    std::atomic<bool> feeding{true};
+    std::thread feeder([&] {
+        for (int n = 3; feeding && n < 120; ++n) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            for (size_t k = 1; k < streams.size(); ++k) streams[k]->append("s" + std::to_string(n) + ".ts", made(n));
+        }
+    });
+    Taken taken[3];
+    std::vector<std::thread> takers;
+    for (size_t k = 0; k < 3; ++k) {
+        takers.emplace_back([&, k] {
+            SegmentRingPtr ring(hls_downloader_start(streams[k]->url(), &stop));
+            if (ring) taken[k] = take_bodies(ring.get());
+        });
+    }
+    for (std::thread& taker : takers) taker.join();
+    feeding = false;
+    feeder.join();
+
+    for (size_t k = 0; k < 3; ++k) {
+        const auto& [folder, status, reason] = sources[k];
+        const std::string& error = taken[k].error;
+        SCOPED_TRACE(folder + ": " + error);
+        EXPECT_EQ(taken[k].end, SegmentTake::failed);
+        EXPECT_GE(taken[k].segments.size(), 2u);  // a new downloader starts with the last two
+        ASSERT_TRUE(error.starts_with(kStalled));
+        EXPECT_GE(std::atoi(error.c_str() + kStalled.size()) * 1000, static_cast<int>(hls_stall_limit_ms(1)));
+        EXPECT_TRUE(error.ends_with(" s" + reason));
+    }
 }

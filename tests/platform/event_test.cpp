@@ -42,13 +42,11 @@ TEST(EventThreads, ListenersRunOnSetAndNeverAfterRemoval) {
 TEST(EventThreads, StopEndsAConnectOrAnRtmpOpenThatWouldWaitForItsTimeout) {
     UnansweredPort unanswered;  // a full accept queue: connects to it hang
     ASSERT_TRUE(unanswered.start());
-    const std::string address = unanswered.url("", "");
-    const auto port = static_cast<uint16_t>(std::stoi(address.substr(address.rfind(':') + 1)));
     FakeRtmpServer silent;
     ASSERT_TRUE(silent.start([](FakeRtmpPeer& peer) { (void)peer.wait_for_close(); }, 10000));
     const std::function<bool(Event*)> blocked[] = {
         [&](Event* stop) {
-            int fd = socket_connect("127.0.0.1", port, 20000, stop);
+            int fd = socket_connect("127.0.0.1", unanswered.port(), 20000, stop);
             socket_close(fd);
             return fd >= 0;
         },

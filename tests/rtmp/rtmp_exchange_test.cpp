@@ -19,17 +19,10 @@ using Bytes = std::vector<uint8_t>;
 const std::string KEY = "SECRETKEY";
 constexpr size_t HANDSHAKE_BYTES = 1537 + 1536;
 
-Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-// rtmp_open that is expected to fail; returns its message.
-std::string open_error(const std::string& url, uint32_t timeout_ms = 5000) {
+// rtmp_open expected to fail: its message (compared whole, so never with the key).
+std::string open_error(const std::string& url) {
     char error[256] = "untouched";
-    RtmpPublisherPtr p(rtmp_open(url, timeout_ms, error));
-    EXPECT_EQ(std::tuple(p.get(), std::string(error).find(KEY)), std::tuple(nullptr, std::string::npos));
+    EXPECT_FALSE(RtmpPublisherPtr(rtmp_open(url, 5000, error)));
     return error;
 }
 
@@ -75,8 +68,8 @@ TEST(RtmpExchangeThreads, PolitePublishIsByteExact) {
     Amf0Writer connect;
     ASSERT_TRUE(rtmp_build_connect(&connect, url));
     size_t n = connect.data.size();
-    Bytes whole_connect = cat({{0x03, 0, 0, 0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n), 20, 0, 0, 0, 0},
-                               Bytes(connect.bytes().begin(), connect.bytes().end())});
+    Bytes whole_connect = fake_cat({{0x03, 0, 0, 0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n), 20, 0, 0, 0, 0},
+                                    Bytes(connect.bytes().begin(), connect.bytes().end())});
     EXPECT_TRUE(std::equal(whole_connect.begin(), whole_connect.end(), peer.received.begin() + HANDSHAKE_BYTES + 16));
 
     // Each message as "chunk-stream type stream", then its command name or payload size.
@@ -137,9 +130,9 @@ Bytes interleaved_connect_answer() {
     Bytes answer = fake_rtmp_chunks(3, 20, 0, fake_rtmp_connect_result(), 40);
     Bytes other = fake_rtmp_chunks(7, 18, 0, FakeAmf().string("onMetaData").string(std::string(70, 'x')).bytes, 40);
     // answer: 12 + 40, then 41-byte pieces; other: 12 + 40, then 41 + 4.
-    return cat({fake_rtmp_control(1, fake_rtmp_u32(40)), Bytes(answer.begin(), answer.begin() + 52),
-                Bytes(other.begin(), other.begin() + 52), Bytes(answer.begin() + 52, answer.begin() + 93),
-                Bytes(other.begin() + 52, other.end()), Bytes(answer.begin() + 93, answer.end())});
+    return fake_cat({fake_rtmp_control(1, fake_rtmp_u32(40)), Bytes(answer.begin(), answer.begin() + 52),
+                     Bytes(other.begin(), other.begin() + 52), Bytes(answer.begin() + 52, answer.begin() + 93),
+                     Bytes(other.begin() + 52, other.end()), Bytes(answer.begin() + 93, answer.end())});
 }
 
 TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
@@ -148,21 +141,24 @@ TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
     Bytes bad_name = fake_rtmp_status("onStatus", "NetStream.Publish.BadName");
     Bytes bw_done = FakeAmf().string("onBWDone").number(0).null().bytes;
     // Bandwidth messages, a ping and a chunk size of 60 before the answer.
-    Bytes controls =
-        cat({fake_rtmp_control(5, fake_rtmp_u32(2500000)), fake_rtmp_control(6, cat({fake_rtmp_u32(2500000), {0x02}})),
-             fake_rtmp_control(4, Bytes{0x00, 0x06, 0xDE, 0xAD, 0xBE, 0xEF}), fake_rtmp_control(1, fake_rtmp_u32(60)),
-             fake_rtmp_chunks(3, 20, 0, fake_rtmp_connect_result(), 60)});
+    Bytes controls = fake_cat(
+        {fake_rtmp_control(5, fake_rtmp_u32(2500000)), fake_rtmp_control(6, fake_cat({fake_rtmp_u32(2500000), {0x02}})),
+         fake_rtmp_control(4, Bytes{0x00, 0x06, 0xDE, 0xAD, 0xBE, 0xEF}), fake_rtmp_control(1, fake_rtmp_u32(60)),
+         fake_rtmp_chunks(3, 20, 0, fake_rtmp_connect_result(), 60)});
     auto wrong_version = [](FakeRtmpPeer& peer) { return peer.handshake(6) && peer.wait_for_close(); };
     auto close_after_connect = [](FakeRtmpPeer& peer) {
         if (peer.handshake() && peer.read_command("connect")) peer.close();
     };
-    const Bytes two_byte_csid = cat({fake_rtmp_chunks(3, 20, 0, bw_done),
-                                     fake_rtmp_control(5, fake_rtmp_u32(5000000)),
-                                     {0x00, 0x00},
-                                     Bytes(11, 0)});
+    auto command = [](const Bytes& amf) { return fake_rtmp_chunks(3, 20, 0, amf); };
+    // 0x00 0x00: a basic header naming chunk stream 64, then an 11-byte header.
+    const Bytes two_byte_csid =
+        fake_cat({command(bw_done), fake_rtmp_control(5, fake_rtmp_u32(5000000)), Bytes(13, 0)});
+    const Bytes other_transactions = fake_cat(
+        {command(fake_rtmp_connect_result()), command(FakeAmf().string("_result").number(2).null().number(7).bytes),
+         command(FakeAmf().string("_error").number(3).null().string("no stream").bytes)});
     Bytes chatter;  // 100 messages without the answer; the 101st is never read
-    for (int i = 0; i < 100; ++i) chatter = cat({chatter, fake_rtmp_chunks(3, 20, 0, bw_done)});
-    chatter = cat({chatter, fake_rtmp_chunks(3, 20, 0, fake_rtmp_connect_result())});
+    for (int i = 0; i < 100; ++i) chatter = fake_cat({chatter, command(bw_done)});
+    chatter = fake_cat({chatter, command(fake_rtmp_connect_result())});
     struct Case {
         const char* name;
         FakeRtmpServer::Script script;
@@ -175,14 +171,8 @@ TEST(RtmpExchangeThreads, ServersThatBendOrBreakTheExchange) {
         {"silent server", [](FakeRtmpPeer& peer) { peer.wait_for_close(); }, "RTMP handshake failed", 300},
         {"control messages and a ping before the answer", after_connect(controls, true, 60), "", 5000, 1},
         {"answer split across interleaved chunk streams", after_connect(interleaved_connect_answer(), true, 40), ""},
-        {"connect success as a status", after_connect(fake_rtmp_chunks(3, 20, 0, status_success), true), ""},
-        {"replies to other transactions",
-         after_connect(
-             cat({fake_rtmp_chunks(3, 20, 0, fake_rtmp_connect_result()),
-                  fake_rtmp_chunks(3, 20, 0, FakeAmf().string("_result").number(2).null().number(7).bytes),
-                  fake_rtmp_chunks(3, 20, 0, FakeAmf().string("_error").number(3).null().string("no stream").bytes)}),
-             true),
-         ""},
+        {"connect success as a status", after_connect(command(status_success), true), ""},
+        {"replies to other transactions", after_connect(other_transactions, true), ""},
         {"connect refused", answers(rejected), "RTMP server rejected command"},
         {"publish bad name", answers({}, fake_rtmp_create_result(1), bad_name), "RTMP server rejected command"},
         {"stream id zero", answers({}, fake_rtmp_create_result(0)), "RTMP/RTMPS connection failed"},

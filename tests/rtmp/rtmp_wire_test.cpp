@@ -51,21 +51,6 @@ struct Wire {
     void feed(const Bytes& bytes) { ASSERT_EQ(send(peer, bytes.data(), bytes.size(), 0), ssize_t(bytes.size())); }
 };
 
-// A type-0 chunk header: 24-bit time and length big-endian, stream id little-endian.
-Bytes header(uint8_t csid, uint32_t ts_field, uint32_t length, uint8_t type, uint32_t msid) {
-    Bytes out = {csid, uint8_t(ts_field >> 16), uint8_t(ts_field >> 8), uint8_t(ts_field)};
-    out.insert(out.end(), {uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length), type});
-    out.insert(out.end(), {uint8_t(msid), uint8_t(msid >> 8), uint8_t(msid >> 16), uint8_t(msid >> 24)});
-    return out;
-}
-
-template <typename... Parts>
-Bytes cat(const Parts&... parts) {
-    Bytes out;
-    for (const Bytes& part : {Bytes(parts)...}) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
-
 Bytes pattern(size_t n) {
     Bytes out(n);
     for (size_t i = 0; i < n; ++i) out[i] = uint8_t(i * 31 + 7);
@@ -78,18 +63,26 @@ Bytes slice(const Bytes& b, size_t from, size_t n) {
 
 }  // namespace
 
-// Video on chunk stream 6, audio on 4, both on the publisher's stream.
-TEST(RtmpMessageWriter, PayloadIsChunkedAtTheOutboundSize) {
-    for (size_t length : {0, 1, 4096, 4097, 8192, 8193}) {
-        SCOPED_TRACE(length);
+// Video on chunk stream 6, audio on 4, both on the publisher's stream. The
+// 24-bit crossing: 0xFFFFFE still fits the header's field; from 0xFFFFFF on
+// a 4-byte field follows the header and every continuation.
+TEST(RtmpMessageWriter, PayloadIsChunkedAtTheOutboundSizeWithItsTimestamp) {
+    for (auto [length, time] : {std::pair<size_t, uint32_t>{0, 40},
+                                {1, 40},
+                                {4096, 0xFFFFFE},
+                                {4097, 0xFFFFFE},
+                                {4097, 0xFFFFFF},
+                                {8192, 0xFFFFFF},
+                                {8193, 0xFFFFFFFF}}) {
+        SCOPED_TRACE(testing::Message() << length << " at " << time);
         Wire w;
         w.publisher->outbound_chunk_size = 4096;
         w.publisher->stream_id = 0x01020304;
         Bytes payload = pattern(length);
-        ASSERT_TRUE(rtmp_send_media(w.publisher.get(), RTMP_TYPE_VIDEO, 40, payload));
+        ASSERT_TRUE(rtmp_send_media(w.publisher.get(), RTMP_TYPE_VIDEO, time, payload));
         ASSERT_TRUE(rtmp_send_media(w.publisher.get(), RTMP_TYPE_AUDIO, 0x123456, payload));
-        EXPECT_EQ(w.drain(), cat(fake_rtmp_chunks(6, 9, 0x01020304, payload, 4096, 40),
-                                 fake_rtmp_chunks(4, 8, 0x01020304, payload, 4096, 0x123456)));
+        EXPECT_EQ(w.drain(), fake_cat({fake_rtmp_chunks(6, 9, 0x01020304, payload, 4096, time),
+                                       fake_rtmp_chunks(4, 8, 0x01020304, payload, 4096, 0x123456)}));
     }
 }
 
@@ -107,18 +100,6 @@ TEST(RtmpMessageWriter, ABatchIsTheSameBytesAsItsMessagesOneByOne) {
     }
     ASSERT_TRUE(rtmp_send_media_batch(gathered.publisher.get(), batch));
     EXPECT_EQ(gathered.drain(), one_by_one.drain());
-}
-
-// The 24-bit crossing: 0xFFFFFE still fits the header's field.
-TEST(RtmpMessageWriter, ExtendedTimestampFollowsHeaderAndEveryContinuation) {
-    for (uint32_t ts : {16777214u, 16777215u, 0xFFFFFFFFu}) {
-        SCOPED_TRACE(ts);
-        Wire w;
-        w.publisher->outbound_chunk_size = 128;
-        Bytes payload = pattern(300);
-        ASSERT_TRUE(rtmp_send_message(w.publisher.get(), 6, 9, 1, ts, payload));
-        EXPECT_EQ(w.drain(), fake_rtmp_chunks(6, 9, 1, payload, 128, ts));
-    }
 }
 
 TEST(RtmpMessageWriter, RefusesOversizeAndBadChunkStreamWithoutWriting) {
@@ -192,10 +173,10 @@ TEST(RtmpCommandPayload, StreamCommandsAndAmfLimits) {
 TEST(RtmpChunkReader, ReassemblesInterleavedChunkStreams) {
     Wire w;
     Bytes a = pattern(300), b = pattern(200);
-    // a on csid 3 and b on csid 5, 128-byte chunks, alternating.
-    const Bytes c3 = {0xC3}, c5 = {0xC5};
-    w.feed(cat(header(3, 10, 300, 20, 0), slice(a, 0, 128), header(5, 20, 200, 18, 1), slice(b, 0, 128), c3,
-               slice(a, 128, 128), c5, slice(b, 128, 72), c3, slice(a, 256, 44)));
+    // a on csid 3 and b on csid 5, 128-byte chunks (a 12-byte header, then 1-byte ones), alternating.
+    Bytes ca = fake_rtmp_chunks(3, 20, 0, a, 128, 10), cb = fake_rtmp_chunks(5, 18, 1, b, 128, 20);
+    w.feed(
+        fake_cat({slice(ca, 0, 140), slice(cb, 0, 140), slice(ca, 140, 129), slice(cb, 140, 73), slice(ca, 269, 45)}));
     // Type, stream, time and payload of each message, the first completed first.
     std::vector<std::tuple<uint8_t, uint32_t, uint32_t, Bytes>> got;
     for (RtmpMessage m; got.size() < 2 && rtmp_read_message(w.publisher.get(), &m);) {
@@ -207,12 +188,11 @@ TEST(RtmpChunkReader, ReassemblesInterleavedChunkStreams) {
 TEST(RtmpChunkReader, CompressedHeadersAndExtendedTimestamps) {
     Wire w;
     Bytes one = {1, 2, 3};
-    Bytes fmt1 = {0x44, 0x00, 0x00, 0x05, 0x00, 0x00, 0x02, 0x09};  // csid 4, delta 5, length 2, type 9
-    Bytes fmt2 = {0x84, 0x00, 0x00, 0x07};                          // delta 7, same length and type
-    Bytes fmt0_ext = cat(header(6, 0xFFFFFF, 3, 8, 1), Bytes{0x01, 0x00, 0x00, 0x00});
+    Bytes fmt1 = {0x44, 0x00, 0x00, 0x05, 0x00, 0x00, 0x02, 0x09};                // csid 4, delta 5, length 2, type 9
+    Bytes fmt2 = {0x84, 0x00, 0x00, 0x07};                                        // delta 7, same length and type
+    Bytes fmt0_ext = fake_rtmp_chunks(6, 8, 1, Bytes{5, 6, 7}, 128, 0x01000000);  // 0xFFFFFF, then the 4-byte field
     // Times 100, 100 (fmt 3 repeats), 105, 112, then a 4-byte field read.
-    w.feed(cat(header(4, 100, 3, 8, 1), one, Bytes{0xC4}, one, fmt1, Bytes{9, 9}, fmt2, Bytes{8, 8}, fmt0_ext,
-               Bytes{5, 6, 7}));
+    w.feed(fake_cat({fake_rtmp_chunks(4, 8, 1, one, 128, 100), {0xC4}, one, fmt1, {9, 9}, fmt2, {8, 8}, fmt0_ext}));
     std::vector<std::pair<uint32_t, size_t>> got;
     for (RtmpMessage m; got.size() < 5 && rtmp_read_message(w.publisher.get(), &m);)
         got.emplace_back(m.timestamp, m.payload.size());
@@ -222,14 +202,15 @@ TEST(RtmpChunkReader, CompressedHeadersAndExtendedTimestamps) {
 TEST(RtmpChunkReader, RejectsWideChunkStreamIdsAndShortInput) {
     for (Bytes basic : {Bytes{0x00, 0x00}, Bytes{0x01, 0x10, 0x00}}) {
         Wire w;
-        w.feed(cat(basic, header(0, 0, 1, 20, 0), Bytes{0}));
+        w.feed(fake_cat({basic, fake_rtmp_chunks(0, 20, 0, Bytes{0})}));
         RtmpMessage m;
         EXPECT_FALSE(rtmp_read_message(w.publisher.get(), &m));
         EXPECT_EQ(w.publisher->last_io_error, 0);
     }
     Wire w;
-    w.feed(
-        cat(header(3, 0, 0xFFFFFF, 20, 0), Bytes(10, 1)));  // announces 16 MiB, delivers 10 bytes, then the peer closes
+    Bytes cut = fake_rtmp_chunks(3, 20, 0, Bytes(10, 1));
+    cut[4] = cut[5] = cut[6] = 0xFF;  // 16 MiB announced, 10 bytes, then the close
+    w.feed(cut);
     shutdown(w.peer, SHUT_WR);
     RtmpMessage m;
     EXPECT_FALSE(rtmp_read_message(w.publisher.get(), &m));

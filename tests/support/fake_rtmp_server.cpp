@@ -111,8 +111,7 @@ bool FakeRtmpServer::start(Script script, uint32_t wait_ms) {
     thread_ = std::thread([this, script = std::move(script)] {
         if (!wait_readable(listener_, tick_ms() + peer.wait_ms)) return;
         peer.fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        accepted = peer.fd >= 0;
-        if (accepted) script(peer);
+        if (peer.fd >= 0) script(peer);
     });
     return true;
 }

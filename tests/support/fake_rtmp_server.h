@@ -11,6 +11,7 @@
 #include <bit>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -70,7 +71,6 @@ class FakeRtmpServer {
 
     uint16_t port = 0;
     FakeRtmpPeer peer;  // read after join()
-    bool accepted = false;
 
   private:
     int listener_ = -1;
@@ -85,6 +85,12 @@ std::vector<uint8_t> fake_rtmp_chunks(uint8_t chunk_stream_id, uint8_t type_id, 
                                       uint32_t timestamp = 0);
 // `value` as `size` bytes, big-endian, appended to `out`.
 void fake_put_be(std::vector<uint8_t>& out, uint64_t value, int size);
+// The parts one after another.
+inline std::vector<uint8_t> fake_cat(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> out;
+    for (const std::vector<uint8_t>& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
 
 // AMF0 values for scripted replies.
 struct FakeAmf {

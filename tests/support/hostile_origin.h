@@ -73,6 +73,7 @@ class UnansweredPort {
     UnansweredPort& operator=(const UnansweredPort&) = delete;
 
     [[nodiscard]] bool start(Silence silence = Silence::connect);
+    uint16_t port() const { return port_; }
     std::string url(const std::string& scheme, const std::string& path) const {
         return scheme + "://127.0.0.1:" + std::to_string(port_) + path;
     }

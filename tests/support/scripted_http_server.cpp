@@ -83,7 +83,7 @@ void ScriptedHttpServer::serve(int fd) {
             std::lock_guard guard(lock_);
             generation = release_generation_;
         }
-        ScriptedReply reply = reply_for({head.substr(start, end - start), head, tick_ms()});
+        ScriptedReply reply = reply_for({head.substr(start, end - start)});
         std::string_view bytes = std::string_view(reply.bytes).substr(0, reply.send_limit);
         size_t piece = reply.piece_size ? reply.piece_size : bytes.size();
         bool sent = true;
@@ -100,7 +100,7 @@ void ScriptedHttpServer::serve(int fd) {
 
 ScriptedReply ScriptedHttpServer::reply_for(const ScriptedRequest& request) {
     std::lock_guard guard(lock_);
-    requests_.push_back(request);
+    requested_.push_back(request.path);
     int index = counts_[request.path]++;
     for (const FailRule& rule : failures_) {
         if (!request.path.starts_with(rule.prefix) || tick_ms() < rule.from_ms) continue;
@@ -128,10 +128,7 @@ void ScriptedHttpServer::fail_from(const std::string& prefix, int status, uint64
     failures_.push_back({prefix, status, tick_ms() + after_ms});
 }
 
-std::vector<ScriptedRequest> ScriptedHttpServer::requests(const std::string& path) {
+int ScriptedHttpServer::request_count(const std::string& path) {
     std::lock_guard guard(lock_);
-    std::vector<ScriptedRequest> matching;
-    std::copy_if(requests_.begin(), requests_.end(), std::back_inserter(matching),
-                 [&](const ScriptedRequest& request) { return path.empty() || request.path == path; });
-    return matching;
+    return static_cast<int>(std::count(requested_.begin(), requested_.end(), path));
 }

@@ -3,9 +3,9 @@
 // answers every connection with canned bytes chosen per path: any status and
 // header, chunked or unframed bodies, bodies longer or shorter than
 // announced, redirects, early closes, answers in slow pieces, and stalls that
-// hold a connection open without a byte until released. Every request is
-// recorded with its arrival time. All waits are bounded; stop() (also in the
-// destructor) ends every connection and joins every thread.
+// hold a connection open without a byte until released. Every request's
+// path is recorded. All waits are bounded; stop() (also in the destructor)
+// ends every connection and joins every thread.
 #pragma once
 
 #include <algorithm>
@@ -21,9 +21,7 @@
 #include <vector>
 
 struct ScriptedRequest {
-    std::string path;    // from the request line
-    std::string head;    // the whole request header as received
-    uint64_t at_ms = 0;  // tick_ms() on arrival
+    std::string path;  // from the request line
 };
 
 struct ScriptedReply {
@@ -83,8 +81,7 @@ class ScriptedHttpServer {
         return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
     }
     uint16_t port() const { return port_; }
-    std::vector<ScriptedRequest> requests(const std::string& path = "");
-    int request_count(const std::string& path = "") { return static_cast<int>(requests(path).size()); }
+    int request_count(const std::string& path);
 
   private:
     void serve(int fd);
@@ -106,5 +103,5 @@ class ScriptedHttpServer {
         uint64_t from_ms;
     };
     std::vector<FailRule> failures_;
-    std::vector<ScriptedRequest> requests_;
+    std::vector<std::string> requested_;  // every request's path, in order
 };
