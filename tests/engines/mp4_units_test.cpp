@@ -37,11 +37,6 @@ Played play(const std::string& path) {
     return played;
 }
 
-const Unit* first_of(const std::vector<Unit>& units, uint32_t kind) {
-    auto unit = std::find_if(units.begin(), units.end(), [kind](const Unit& u) { return u.kind == kind; });
-    return unit == units.end() ? nullptr : &*unit;
-}
-
 TEST(Mp4SampleConvert, AvccRecordsGiveTheirParameterSetsAndLengthSize) {
     // version 1, profile, compat, level, length size 2, one SPS, one PPS
     const Bytes avcc = {1, 0x42, 0, 0x1E, 0xFD, 0xE1, 0, 3, 0x67, 0xAA, 0xBB, 1, 0, 2, 0x68, 0xCC};
@@ -103,8 +98,9 @@ TEST_F(Mp4UnitsTest, APassOpensWithTheParameterSetsAndKeepsDecodeOrderInStep) {
         SCOPED_TRACE(file);
         Played played = play(dir_->file(file));
         ASSERT_EQ(played.end, PassEnd::next) << played.error;
-        const Unit *video = first_of(played.units, ES_VIDEO), *audio = first_of(played.units, ES_AUDIO);
-        ASSERT_TRUE(video && audio);
+        const auto video = std::ranges::find(played.units, ES_VIDEO, &Unit::kind),
+                   audio = std::ranges::find(played.units, ES_AUDIO, &Unit::kind);
+        ASSERT_TRUE(video != played.units.end() && audio != played.units.end());
         // 00 00 00 01 SPS, 00 00 00 01 PPS, then the sample's own NALs.
         ASSERT_GE(video->data.size(), 5u);
         EXPECT_EQ(Bytes(video->data.begin(), video->data.begin() + 5), (Bytes{0, 0, 0, 1, 0x67}));

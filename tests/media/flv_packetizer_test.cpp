@@ -8,6 +8,9 @@
 
 namespace {
 
+using Tags = std::vector<Tag>;
+constexpr uint8_t A = FLV_TAG_AUDIO, V = FLV_TAG_VIDEO;
+
 Bytes prefix(Bytes head, const Bytes& tail) {
     append(head, tail);
     return head;
@@ -62,18 +65,15 @@ TEST_F(FlvPacketizerTest, FirstAdtsFrameSendsTheAacHeaderThenTheRawFrame) {
         restart();
         const Bytes frame = adts_frame(1, 3, 2, 20, crc);
         ASSERT_EQ(audio(frame, 900000), 1);
-        ASSERT_EQ(recorder.tags.size(), 2u);
-        EXPECT_EQ(recorder.tags[0].body, AAC_48K_STEREO);
-        EXPECT_EQ(recorder.tags[1].body, prefix({0xAF, 0x01}, Bytes(frame.begin() + (crc ? 9 : 7), frame.end())));
-        EXPECT_EQ(recorder.tags[1].ms, 0u);
+        const Bytes raw(frame.begin() + (crc ? 9 : 7), frame.end());
+        EXPECT_EQ(recorder.tags, (Tags{{A, 0, AAC_48K_STEREO}, {A, 0, prefix({0xAF, 0x01}, raw)}}));
     }
 }
 
 TEST_F(FlvPacketizerTest, FramesOfOneUnitAreSpacedByTheirDuration) {
     const std::pair<uint32_t, std::vector<int64_t>> cases[] = {
-        {3, {0, 21, 42}},               // 48 kHz
+        {3, {0, 21, 42, 64, 85, 106}},  // 48 kHz, no accumulated truncation
         {4, {0, 23, 46}},               // 44.1 kHz
-        {3, {0, 21, 42, 64, 85, 106}},  // no accumulated truncation
         {6, {0, 42, 85}},               // 24 kHz (the core rate of HE-AAC)
     };
     for (const auto& [frequency_index, want] : cases) {
@@ -119,9 +119,8 @@ TEST_F(FlvPacketizerTest, BadAdtsUnitsFailAndTrailingBytesAreIgnored) {
 
 TEST_F(FlvPacketizerTest, KeyFrameUnitSendsHeaderAndOnlyTheSlice) {
     ASSERT_EQ(video(annexb({{true, {0x09, 0xF0}}, {false, SPS}, {true, PPS}, {false, IDR}}), 900000, 900000), 1);
-    ASSERT_EQ(recorder.tags.size(), 2u);
-    EXPECT_EQ(recorder.tags[0].body, avc_header(SPS, PPS));
-    EXPECT_EQ(recorder.tags[1].body, prefix({0x17, 0x01, 0, 0, 0}, length_prefixed(IDR)));
+    EXPECT_EQ(recorder.tags,
+              (Tags{{V, 0, avc_header(SPS, PPS)}, {V, 0, prefix({0x17, 1, 0, 0, 0}, length_prefixed(IDR))}}));
 }
 
 TEST_F(FlvPacketizerTest, CompositionTimeIsPtsMinusDtsInMilliseconds) {
@@ -183,8 +182,7 @@ TEST_F(FlvPacketizerTest, AClockThatJumpsIsPassedOnNotTakenForAWrap) {
 
 TEST_F(FlvPacketizerTest, ParameterSetOnlyUnitSendsJustTheHeader) {
     ASSERT_EQ(video(annexb({{true, SPS}, {true, PPS}}), 0, 0), 1);
-    ASSERT_EQ(recorder.tags.size(), 1u);
-    EXPECT_EQ(recorder.tags[0].body, avc_header(SPS, PPS));
+    EXPECT_EQ(recorder.tags, Tags({{V, 0, avc_header(SPS, PPS)}}));
     ASSERT_EQ(video(annexb({{true, {0x09, 0xF0}}}), 0, 0), 1);
     ASSERT_EQ(flv_packetizer_push(packetizer.get(), 3, annexb({{true, SLICE}}), 0, 0), 1);
     EXPECT_EQ(recorder.tags.size(), 1u) << "a delimiter alone or another kind sends nothing";
@@ -229,8 +227,7 @@ TEST_F(FlvPacketizerTest, SeiAndManySlicesGoOutLengthPrefixedInOrder) {
         append(want, length_prefixed(nal));
     }
     ASSERT_EQ(video(unit, 0, 0), 1);
-    ASSERT_EQ(recorder.tags.size(), 1u);
-    EXPECT_EQ(recorder.tags[0].body, want);
+    EXPECT_EQ(recorder.tags, Tags({{V, 0, want}}));
 }
 
 TEST_F(FlvPacketizerTest, CallbackFailuresAreReportedAndTheHeaderIsRetried) {
@@ -243,8 +240,8 @@ TEST_F(FlvPacketizerTest, CallbackFailuresAreReportedAndTheHeaderIsRetried) {
     recorder.answer = 1;
     recorder.tags.clear();
     ASSERT_EQ(video(annexb({{true, IDR}}), 3000, 3000), 1);
-    ASSERT_EQ(recorder.tags.size(), 2u);
-    EXPECT_EQ(recorder.tags[0].body, avc_header(SPS, PPS));
+    EXPECT_EQ(recorder.tags,
+              (Tags{{V, 33, avc_header(SPS, PPS)}, {V, 33, prefix({0x17, 1, 0, 0, 0}, length_prefixed(IDR))}}));
 }
 
 }  // namespace

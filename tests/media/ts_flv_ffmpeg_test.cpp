@@ -60,19 +60,6 @@ struct Chain {
     }
 };
 
-// Feeds a whole file in chunks of seven packets, then flushes.
-void run_file(Chain& chain, const std::string& path) {
-    const std::string bytes = read_file(path);
-    ASSERT_EQ(bytes.size() % TS_PACKET_SIZE, 0u);
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-    std::array<char, 128> error{};
-    for (size_t at = 0; at < bytes.size(); at += 7 * TS_PACKET_SIZE) {
-        const size_t n = std::min(bytes.size() - at, 7 * TS_PACKET_SIZE);
-        ASSERT_EQ(ts_demuxer_feed(chain.demuxer.get(), {data + at, n}, error), 1) << error.data();
-    }
-    ASSERT_EQ(ts_demuxer_flush(chain.demuxer.get()), 1);
-}
-
 // First sequence header of `type` in an FLV file that is not empty (ffmpeg
 // writes an empty AAC header first when its input has no extradata yet).
 Bytes first_flv_header(const std::string& path, uint8_t type) {
@@ -90,8 +77,8 @@ int32_t cts_of(const Tag& tag) {
 
 struct Source {
     const char* name;
-    int sample_rate, channels, b_frames;
     Bytes aac_header;
+    Clip clip;
 };
 
 class TsFromFfmpeg : public ::testing::TestWithParam<Source> {};
@@ -100,16 +87,18 @@ TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
     const Source& source = GetParam();
     TempDir dir;
     const std::string ts = dir.file("in.ts"), flv = dir.file("ffmpeg.flv");
-    ASSERT_TRUE(make_clip(ts, {.seconds = 3,
-                               .rate = 30,
-                               .b_frames = source.b_frames,
-                               .sample_rate = source.sample_rate,
-                               .channels = source.channels}));
+    ASSERT_TRUE(make_clip(ts, source.clip));
     Chain chain;
-    ASSERT_NO_FATAL_FAILURE(run_file(chain, ts));
+    const std::string bytes = read_file(ts);
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    std::array<char, 128> error{};
+    for (size_t at = 0; at < bytes.size(); at += 7 * TS_PACKET_SIZE) {  // seven packets a feed
+        const size_t n = std::min(bytes.size() - at, 7 * TS_PACKET_SIZE);
+        ASSERT_EQ(ts_demuxer_feed(chain.demuxer.get(), {data + at, n}, error), 1) << error.data();
+    }
+    ASSERT_EQ(ts_demuxer_flush(chain.demuxer.get()), 1);
     const std::vector<Packet> probe_video = probe_packets(ts, 'v'), probe_audio = probe_packets(ts, 'a');
-    ASSERT_FALSE(probe_video.empty());
-    ASSERT_FALSE(probe_audio.empty());
+    ASSERT_FALSE(probe_video.empty() || probe_audio.empty());
 
     // Video: one unit per access unit with ffprobe's exact timestamps, one
     // tag each at its DTS with its composition time and key flag.
@@ -124,9 +113,8 @@ TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
     // Audio: every frame of every unit at ffprobe's time.
     const std::vector<Tag> audio = chain.tags(FLV_TAG_AUDIO);
     ASSERT_EQ(audio.size(), probe_audio.size());
-    for (size_t i = 0; i < audio.size(); ++i) {
+    for (size_t i = 0; i < audio.size(); ++i)
         EXPECT_NEAR(double(audio[i].ms), double((probe_audio[i].pts - chain.base) / 90), 1.0) << i;
-    }
 
     // Sequence headers: what ffmpeg writes for the same file.
     ASSERT_EQ(run_command({"ffmpeg", "-v", "error", "-y", "-i", ts, "-c", "copy", "-f", "flv", flv}, nullptr, 60), 0);
@@ -139,9 +127,12 @@ TEST_P(TsFromFfmpeg, UnitsAndTagsMatchFfprobeAndFfmpeg) {
     EXPECT_EQ(first_flv_header(flv, FLV_TAG_AUDIO), source.aac_header);
 }
 
-INSTANTIATE_TEST_SUITE_P(Media, TsFromFfmpeg,
-                         ::testing::Values(Source{"BFrames48kStereo", 48000, 2, 2, {0xAF, 0x00, 0x11, 0x90}},
-                                           Source{"PtsOnly44kMono", 44100, 1, 0, {0xAF, 0x00, 0x12, 0x08}}),
-                         [](const ::testing::TestParamInfo<Source>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Media, TsFromFfmpeg,
+    ::testing::Values(Source{"BFrames48kStereo",
+                             {0xAF, 0x00, 0x11, 0x90},
+                             {.seconds = 3, .rate = 30, .b_frames = 2, .sample_rate = 48000}},
+                      Source{"PtsOnly44kMono", {0xAF, 0x00, 0x12, 0x08}, {.seconds = 3, .rate = 30, .channels = 1}}),
+    [](const ::testing::TestParamInfo<Source>& info) { return std::string(info.param.name); });
 
 }  // namespace
