@@ -94,10 +94,8 @@ TEST_F(FlvPacketizerTest, ConfigurationChangeResendsTheAacHeader) {
     ASSERT_EQ(audio(adts_frame(1, 4, 1, 8), 9000), 1);
     ASSERT_EQ(recorder.tags.size(), 7u);
     EXPECT_EQ(recorder.tags[0].body, AAC_48K_STEREO);
-    EXPECT_EQ(std::tie(recorder.tags[3].body, recorder.tags[3].ms), std::tuple(Bytes{0xAF, 0x00, 0x11, 0x88}, 42))
-        << "mono at 48 kHz";
-    EXPECT_EQ(std::tie(recorder.tags[5].body, recorder.tags[5].ms), std::tuple(Bytes{0xAF, 0x00, 0x12, 0x08}, 100))
-        << "mono at 44.1 kHz";
+    EXPECT_EQ(recorder.tags[3], (Tag{A, 42, {0xAF, 0x00, 0x11, 0x88}})) << "mono at 48 kHz";
+    EXPECT_EQ(recorder.tags[5], (Tag{A, 100, {0xAF, 0x00, 0x12, 0x08}})) << "mono at 44.1 kHz";
 }
 
 TEST_F(FlvPacketizerTest, BadAdtsUnitsFailAndTrailingBytesAreIgnored) {
@@ -195,7 +193,7 @@ TEST_F(FlvPacketizerTest, FramesBeforeParameterSetsGoOutWithoutHeader) {
     ASSERT_EQ(recorder.tags.size(), 4u);
     EXPECT_EQ(std::tuple(recorder.tags[0].body[0], recorder.tags[1].body[0], recorder.tags[3].body[0]),
               std::tuple(0x27, 0x27, 0x17));
-    EXPECT_EQ(std::tie(recorder.tags[2].body, recorder.tags[2].ms), std::tuple(avc_header(SPS, PPS), 66));
+    EXPECT_EQ(recorder.tags[2], (Tag{V, 66, avc_header(SPS, PPS)}));
 }
 
 TEST_F(FlvPacketizerTest, NewParameterSetsGoOutBeforeTheNextKeyFrame) {
@@ -209,7 +207,7 @@ TEST_F(FlvPacketizerTest, NewParameterSetsGoOutBeforeTheNextKeyFrame) {
     ASSERT_EQ(recorder.tags.size(), 4u) << "not before an inter frame";
     ASSERT_EQ(video(annexb({{true, IDR}}), 9000, 9000), 1);
     ASSERT_EQ(recorder.tags.size(), 6u);
-    EXPECT_EQ(std::tie(recorder.tags[4].body, recorder.tags[4].ms), std::tuple(avc_header(other_sps, PPS), 100));
+    EXPECT_EQ(recorder.tags[4], (Tag{V, 100, avc_header(other_sps, PPS)}));
     EXPECT_EQ(recorder.tags[5].body[0], 0x17);
     ASSERT_EQ(video(annexb({{true, other_pps}, {true, IDR}}), 12000, 12000), 1);
     ASSERT_EQ(recorder.tags.size(), 8u);

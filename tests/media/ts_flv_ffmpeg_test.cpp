@@ -70,9 +70,8 @@ Bytes first_flv_header(const std::string& path, uint8_t type) {
     return {};
 }
 
-int32_t cts_of(const Tag& tag) {
-    int32_t v = (tag.body[2] << 16) | (tag.body[3] << 8) | tag.body[4];
-    return v & 0x800000 ? v - 0x1000000 : v;
+int32_t cts_of(const Tag& tag) {  // signed, 24 bits
+    return int32_t(uint32_t(tag.body[2]) << 24 | uint32_t(tag.body[3]) << 16 | uint32_t(tag.body[4]) << 8) >> 8;
 }
 
 struct Source {
