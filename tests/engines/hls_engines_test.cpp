@@ -23,9 +23,6 @@
 
 namespace {
 
-using ::testing::AllOf;
-using ::testing::Contains;
-
 using Error = std::array<char, ENGINE_ERROR_SIZE>;
 
 // Rising, and never by 2 s or more at once.
@@ -84,7 +81,8 @@ TEST_F(HlsEnginesTest, SourceClockJumpsBecomeOneRisingPacedTimeline) {
     EXPECT_NEAR(video.back(), audio.back(), 0.5) << "audio and video in step";
     EXPECT_NEAR(video.back() - video.front(), 12.0, 1.0);
     EXPECT_LE(video.back() - video.front(), took + 0.5) << "paced: never ahead of the wall clock";
-    EXPECT_THAT(probe_lines(recording, "v:0", "frame=width"), AllOf(Contains("320"), Contains("160")))
+    EXPECT_THAT(probe_lines(recording, "v:0", "frame=width"),
+                ::testing::AllOf(::testing::Contains("320"), ::testing::Contains("160")))
         << "the new SPS reached the server";
 }
 

@@ -37,6 +37,7 @@ const Bytes PPS = {0x68, 0xEB, 0xE3, 0xCB};
 const Bytes IDR = {0x65, 0x88, 0x84, 0x00, 0x33};
 const Bytes SLICE = {0x41, 0x9A, 0x02, 0x01};
 const Bytes AAC_48K_STEREO = {0xAF, 0x00, 0x11, 0x90};
+const Bytes IDR_TAG = prefix({0x17, 0x01, 0, 0, 0}, length_prefixed(IDR));
 
 class FlvPacketizerTest : public ::testing::Test {
   protected:
@@ -117,8 +118,7 @@ TEST_F(FlvPacketizerTest, BadAdtsUnitsFailAndTrailingBytesAreIgnored) {
 
 TEST_F(FlvPacketizerTest, KeyFrameUnitSendsHeaderAndOnlyTheSlice) {
     ASSERT_EQ(video(annexb({{true, {0x09, 0xF0}}, {false, SPS}, {true, PPS}, {false, IDR}}), 900000, 900000), 1);
-    EXPECT_EQ(recorder.tags,
-              (Tags{{V, 0, avc_header(SPS, PPS)}, {V, 0, prefix({0x17, 1, 0, 0, 0}, length_prefixed(IDR))}}));
+    EXPECT_EQ(recorder.tags, (Tags{{V, 0, avc_header(SPS, PPS)}, {V, 0, IDR_TAG}}));
 }
 
 TEST_F(FlvPacketizerTest, CompositionTimeIsPtsMinusDtsInMilliseconds) {
@@ -207,8 +207,8 @@ TEST_F(FlvPacketizerTest, NewParameterSetsGoOutBeforeTheNextKeyFrame) {
     ASSERT_EQ(recorder.tags.size(), 4u) << "not before an inter frame";
     ASSERT_EQ(video(annexb({{true, IDR}}), 9000, 9000), 1);
     ASSERT_EQ(recorder.tags.size(), 6u);
-    EXPECT_EQ(recorder.tags[4], (Tag{V, 100, avc_header(other_sps, PPS)}));
-    EXPECT_EQ(recorder.tags[5].body[0], 0x17);
+    EXPECT_EQ(Tags(recorder.tags.begin() + 4, recorder.tags.end()),
+              (Tags{{V, 100, avc_header(other_sps, PPS)}, {V, 100, IDR_TAG}}));
     ASSERT_EQ(video(annexb({{true, other_pps}, {true, IDR}}), 12000, 12000), 1);
     ASSERT_EQ(recorder.tags.size(), 8u);
     EXPECT_EQ(recorder.tags[6].body, avc_header(other_sps, other_pps));
@@ -238,8 +238,7 @@ TEST_F(FlvPacketizerTest, CallbackFailuresAreReportedAndTheHeaderIsRetried) {
     recorder.answer = 1;
     recorder.tags.clear();
     ASSERT_EQ(video(annexb({{true, IDR}}), 3000, 3000), 1);
-    EXPECT_EQ(recorder.tags,
-              (Tags{{V, 33, avc_header(SPS, PPS)}, {V, 33, prefix({0x17, 1, 0, 0, 0}, length_prefixed(IDR))}}));
+    EXPECT_EQ(recorder.tags, (Tags{{V, 33, avc_header(SPS, PPS)}, {V, 33, IDR_TAG}}));
 }
 
 }  // namespace
