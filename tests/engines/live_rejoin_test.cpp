@@ -26,8 +26,7 @@ TEST(LiveRejoinThreads, AnAttemptJoinsAfterWhatTheRunRecorded) {
         HlsSegmentHistory recorded;
         hls_history_add(&recorded, SegmentLabel{7, origin.url("/s7.ts"), false});
         if (!recorder) hls_history_add(&recorded, SegmentLabel{8, origin.url("/s8.ts"), false});
-        EngineHooks hooks;
-        hooks.recorded = &recorded;
+        const EngineHooks hooks{.recorded = &recorded};
         Event stop;
         std::array<char, ENGINE_ERROR_SIZE> error{};
         const std::string source = origin.url("/index.m3u8"), recording = dir.file("run.ts");

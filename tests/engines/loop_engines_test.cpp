@@ -41,8 +41,7 @@ TEST(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
     EngineLoopRun<OverlayTsLoopOptions, overlay_ts_loop_run> run;
     TextLog notices;
     run.options.hooks = {.notice = TextLog::record, .context = &notices};
-    run.options.recording_path = dir.file("one.ts");
-    run.options.output_url = server.url();
+    run.options.recording_path = dir.file("one.ts"), run.options.output_url = server.url();
     const std::atomic<uint32_t> revision{0};
     use_fetched_ticker(&run.options.settings, &revision);
     run.run_for(3500);
@@ -82,8 +81,7 @@ TEST(Mp4LoopTest, PassesGoOnWithCompositionTimesAndFreshSettings) {
         FakeRtmpServer server;
         ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 20000));
         EngineLoopRun<Mp4LoopOptions, mp4_loop_run> run;
-        run.options.mp4_path = dir.file("one.mp4");
-        run.options.output_url = server.url();
+        run.options.mp4_path = dir.file("one.mp4"), run.options.output_url = server.url();
         if (overlay) run.options.settings = &settings;
         run.run_for(3300);  // into the fourth pass
         server.join();

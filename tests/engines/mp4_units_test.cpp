@@ -37,11 +37,6 @@ Played play(const std::string& path) {
     return played;
 }
 
-const Unit* first_of(const std::vector<Unit>& units, uint32_t kind) {
-    auto unit = std::find_if(units.begin(), units.end(), [kind](const Unit& u) { return u.kind == kind; });
-    return unit == units.end() ? nullptr : &*unit;
-}
-
 TEST(Mp4SampleConvert, AvccRecordsGiveTheirParameterSetsAndLengthSize) {
     // version 1, profile, compat, level, length size 2, one SPS, one PPS
     const Bytes avcc = {1, 0x42, 0, 0x1E, 0xFD, 0xE1, 0, 3, 0x67, 0xAA, 0xBB, 1, 0, 2, 0x68, 0xCC};
@@ -84,27 +79,17 @@ TEST(Mp4SampleConvert, AudioFramesGetAnAdtsHeaderWithinTheTablesLimits) {
         EXPECT_FALSE(mp4_audio_to_adts(Bytes(size, 0), rate, channels, frame));
 }
 
-class Mp4UnitsTest : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        dir_ = new TempDir();
-        ok_ = make_clip(dir_->file("plain.mp4"), {.size = "160x120"}) &&
-              make_clip(dir_->file("bframes.mp4"), {.b_frames = 2}) &&
-              make_clip(dir_->file("video-only.mp4"), {.audio_codec = ""});
-    }
-    static void TearDownTestSuite() { delete dir_; }
-    void SetUp() override { ASSERT_TRUE(ok_) << "ffmpeg could not make the fixtures"; }
-    static inline TempDir* dir_ = nullptr;
-    static inline bool ok_ = false;
-};
-
-TEST_F(Mp4UnitsTest, APassOpensWithTheParameterSetsAndKeepsDecodeOrderInStep) {
+TEST(Mp4UnitsTest, APassOpensWithTheParameterSetsAndKeepsDecodeOrderInStep) {
+    TempDir dir;
+    ASSERT_TRUE(make_clip(dir.file("plain.mp4"), {.size = "160x120"}) &&
+                make_clip(dir.file("bframes.mp4"), {.b_frames = 2}));
     for (const char* file : {"plain.mp4", "bframes.mp4"}) {
         SCOPED_TRACE(file);
-        Played played = play(dir_->file(file));
+        Played played = play(dir.file(file));
         ASSERT_EQ(played.end, PassEnd::next) << played.error;
-        const Unit *video = first_of(played.units, ES_VIDEO), *audio = first_of(played.units, ES_AUDIO);
-        ASSERT_TRUE(video && audio);
+        const auto video = std::ranges::find(played.units, ES_VIDEO, &Unit::kind),
+                   audio = std::ranges::find(played.units, ES_AUDIO, &Unit::kind);
+        ASSERT_TRUE(video != played.units.end() && audio != played.units.end());
         // 00 00 00 01 SPS, 00 00 00 01 PPS, then the sample's own NALs.
         ASSERT_GE(video->data.size(), 5u);
         EXPECT_EQ(Bytes(video->data.begin(), video->data.begin() + 5), (Bytes{0, 0, 0, 1, 0x67}));
@@ -132,18 +117,20 @@ TEST_F(Mp4UnitsTest, APassOpensWithTheParameterSetsAndKeepsDecodeOrderInStep) {
     }
 }
 
-TEST_F(Mp4UnitsTest, EachFileFailsWithItsReasonOrPlaysToTheEnd) {
+TEST(Mp4UnitsTest, EachFileFailsWithItsReasonOrPlaysToTheEnd) {
     TempDir dir;
-    const std::pair<const char*, Clip> made[] = {{"hevc.mp4", {.seconds = 0.5, .video_codec = "libx265"}},
+    const std::pair<const char*, Clip> made[] = {{"plain.mp4", {.size = "160x120"}},
+                                                 {"video-only.mp4", {.audio_codec = ""}},
+                                                 {"hevc.mp4", {.seconds = 0.5, .video_codec = "libx265"}},
                                                  {"mp3.mp4", {.seconds = 0.5, .audio_codec = "libmp3lame"}},
                                                  {"eight.mp4", {.seconds = 0.5, .sample_rate = 48000, .channels = 8}},
                                                  {"six.mp4", {.seconds = 0.5, .sample_rate = 48000, .channels = 6}}};
     for (const auto& [name, fixture] : made) ASSERT_TRUE(make_clip(dir.file(name), fixture));
-    std::string plain = read_file(dir_->file("plain.mp4"));
+    std::string plain = read_file(dir.file("plain.mp4"));
     write_file(dir.file("empty.mp4"), "");
     write_file(dir.file("cut-index.mp4"), plain.substr(0, 200));
     write_file(dir.file("cut-data.mp4"), plain.substr(0, plain.size() / 2));
-    std::string bad_sample = read_file(dir_->file("video-only.mp4"));
+    std::string bad_sample = read_file(dir.file("video-only.mp4"));
     ++bad_sample[bad_sample.find("mdat") + 7];  // the first NAL one byte longer: the last runs past the end
     write_file(dir.file("bad-sample.mp4"), bad_sample);
     // No message: plays to the end.
@@ -161,7 +148,7 @@ TEST_F(Mp4UnitsTest, EachFileFailsWithItsReasonOrPlaysToTheEnd) {
         EXPECT_EQ(std::tie(played.error, played.end), std::tuple(message, *message ? PassEnd::failed : PassEnd::next))
             << name;
     }
-    Played video_only = play(dir_->file("video-only.mp4"));
+    Played video_only = play(dir.file("video-only.mp4"));
     EXPECT_EQ(std::tuple(video_only.error, video_only.end, video_only.units.size()), std::tuple("", PassEnd::next, 50u))
         << "2 s at 25 fps, nothing else";
 }

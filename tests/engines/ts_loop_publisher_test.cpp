@@ -17,28 +17,18 @@
 
 namespace {
 
-class TsLoopTest : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() { made_ = make_clip(one_second(), {.seconds = 1.0}); }
-    void SetUp() override { ASSERT_TRUE(made_) << "ffmpeg could not make the fixture"; }
-    static std::string one_second() {
-        static TempDir fixtures;
-        return fixtures.file("one.ts");
-    }
-    // Loops `path` to `url` for `ms`, then stops.
-    static void loop(EngineLoopRun<TsLoopOptions, ts_loop_run>& run, const std::string& path, const std::string& url,
-                     int ms) {
-        run.options.recording_path = path;
-        run.options.output_url = url;
-        run.run_for(ms);
-        EXPECT_EQ(run.result, 1) << error_view(run.error);
-    }
-    static inline bool made_ = false;
-};
+// Loops `path` to `url` for `ms`, then stops.
+void loop(EngineLoopRun<TsLoopOptions, ts_loop_run>& run, const std::string& path, const std::string& url, int ms) {
+    run.options.recording_path = path, run.options.output_url = url;
+    run.run_for(ms);
+    EXPECT_EQ(run.result, 1) << error_view(run.error);
+}
 
 // The 24-bit boundary (extended timestamps begin) and the 32-bit one (the
 // wire's timestamps wrap after 49.7 days, while our clock goes on).
-TEST_F(TsLoopTest, NginxKeepsRecordingAcrossTheTimestampBoundaries) {
+TEST(TsLoopTest, NginxKeepsRecordingAcrossTheTimestampBoundaries) {
+    TempDir clip;
+    ASSERT_TRUE(make_clip(clip.file("one.ts"), {.seconds = 1.0}));
     for (int64_t boundary : {int64_t{0xFFFFFF}, int64_t{1} << 32}) {
         SCOPED_TRACE(boundary);
         TempDir dir;
@@ -46,7 +36,7 @@ TEST_F(TsLoopTest, NginxKeepsRecordingAcrossTheTimestampBoundaries) {
         ASSERT_TRUE(nginx.start(dir.path(), {.rtmp = true})) << read_file(nginx.error_log);
         EngineLoopRun<TsLoopOptions, ts_loop_run> run;
         run.options.initial_timestamp = boundary - 1500;
-        loop(run, one_second(), nginx.rtmp_url("boundary"), 4000);
+        loop(run, clip.file("one.ts"), nginx.rtmp_url("boundary"), 4000);
         nginx.stop();
         const std::string recording = nginx.recording("boundary");
         ASSERT_FALSE(recording.empty());
@@ -62,9 +52,10 @@ TEST_F(TsLoopTest, NginxKeepsRecordingAcrossTheTimestampBoundaries) {
 
 // Each pass opens one millisecond above the pass before, and a damaged
 // packet is skipped on every pass, not where every pass ends.
-TEST_F(TsLoopTest, PassesFollowOneAnotherAndADamagedPacketIsSkippedEachTime) {
+TEST(TsLoopTest, PassesFollowOneAnotherAndADamagedPacketIsSkippedEachTime) {
     TempDir dir;
-    std::string ts = read_file(one_second());
+    ASSERT_TRUE(make_clip(dir.file("one.ts"), {.seconds = 1.0}));
+    std::string ts = read_file(dir.file("one.ts"));
     ts[(ts.size() / 188 / 2) * 188] = 0x00;  // the sync byte of a packet half-way in
     write_file(dir.file("damaged.ts"), ts);
     TextLog notices;

@@ -22,10 +22,7 @@ bool delimiter_at(const uint8_t* data, size_t size, size_t at) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     OverlaySettings settings;
-    settings.text_enabled = 1;
-    settings.text = "fuzz";
-    settings.font_size = 8;
-    settings.encoder = "Software H.264";
+    settings.text_enabled = 1, settings.text = "fuzz", settings.font_size = 8, settings.encoder = "Software H.264";
     std::array<char, 128> error{};
     HwVideoPipeline* pipeline = hw_pipeline_create(settings, drop_unit, nullptr, error);
     if (!pipeline) return 0;

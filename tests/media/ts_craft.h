@@ -24,6 +24,7 @@ struct Tag {
     uint8_t type;
     int64_t ms;
     Bytes body;
+    bool operator==(const Tag&) const = default;
 };
 
 struct Recorder {
@@ -153,13 +154,9 @@ inline Bytes ts_packets(uint32_t pid, const Bytes& payload) {
 inline Bytes adts_frame(uint32_t profile, uint32_t frequency_index, uint32_t channels, size_t raw_size,
                         bool with_crc = false) {
     const size_t length = (with_crc ? 9 : 7) + raw_size;
-    Bytes out = {0xFF,
-                 u8(with_crc ? 0xF0 : 0xF1),
-                 u8((profile << 6) | (frequency_index << 2) | (channels >> 2)),
-                 u8(((channels & 3) << 6) | ((length >> 11) & 3)),
-                 u8(length >> 3),
-                 u8(((length & 7) << 5) | 0x1F),
-                 0xFC};
+    Bytes out = {0xFF, u8(with_crc ? 0xF0 : 0xF1), u8((profile << 6) | (frequency_index << 2) | (channels >> 2))};
+    append(out,
+           {u8(((channels & 3) << 6) | ((length >> 11) & 3)), u8(length >> 3), u8(((length & 7) << 5) | 0x1F), 0xFC});
     if (with_crc) append(out, {0x12, 0x34});
     out.resize(length, 0x21);
     return out;

@@ -40,12 +40,9 @@ struct EngineLoopRun {
 inline int ticker_fetches = 0;
 inline void fetch_ticker(void*, OverlaySettings* fresh) {  // the values only: the caller keeps its hooks
     ++ticker_fetches;
-    *fresh = {.image_path = {},
-              .text_enabled = 1,
-              .text = "Looping with a ticker",
-              .font_size = 20,
-              .bitrate = 500000,
-              .encoder = "Software H.264"};
+    *fresh = {};
+    fresh->text_enabled = 1, fresh->text = "Looping with a ticker", fresh->font_size = 20;
+    fresh->bitrate = 500000, fresh->encoder = "Software H.264";
 }
 
 struct TextLog {

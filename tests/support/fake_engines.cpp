@@ -12,13 +12,13 @@ namespace {
 
 constexpr uint32_t MAX_STREAM_MS = 30000;
 
-int act(FakeBehavior behavior, const FakeEngineCall& call, Event* stop, EngineStatusCallback status, void* context,
+int act(const FakeEngineCall& call, bool loop, Event* stop, EngineStatusCallback status, void* context,
         std::span<char> error) {
     FakeEngines& fakes = fake_engines();
     std::unique_lock guard(fakes.lock);
     fakes.calls.push_back(call);
     guard.unlock();
-    switch (behavior) {
+    switch (loop ? fakes.loop : fakes.capture) {
         case FakeBehavior::stream_until_stop:
             status(context, "Fake engine working");
             (void)event_wait_ms(stop, MAX_STREAM_MS);
@@ -46,29 +46,27 @@ using Text = std::string;
 
 int fake_overlay_stream(const Text& source, const Text&, const Text& recording, const OverlaySettings&, Event* stop,
                         Status status, void* context, const Hooks&, std::span<char> error) {
-    return act(fake_engines().capture, {"overlay_stream_engine", source, recording, true}, stop, status, context,
-               error);
+    return act({"overlay_stream_engine", source, recording, true}, false, stop, status, context, error);
 }
 int fake_hls_to_rtmp(const Text& source, const Text&, const Text& recording, Event* stop, Status status, void* context,
                      const Hooks&, std::span<char> error) {
-    return act(fake_engines().capture, {"hls_to_rtmp_engine", source, recording, false}, stop, status, context, error);
+    return act({"hls_to_rtmp_engine", source, recording, false}, false, stop, status, context, error);
 }
 int fake_hls_to_ts(const Text& source, const Text& recording, Event* stop, Status status, void* context, const Hooks&,
                    std::span<char> error) {
-    return act(fake_engines().capture, {"hls_to_ts_recorder", source, recording, false}, stop, status, context, error);
+    return act({"hls_to_ts_recorder", source, recording, false}, false, stop, status, context, error);
 }
 int fake_mp4_loop(const Text& path, const Text&, const OverlaySettings* overlay, Event* stop, Status status,
                   void* context, std::span<char> error) {
-    return act(fake_engines().loop, {"mp4_loop_engine", path, "", overlay != nullptr}, stop, status, context, error);
+    return act({"mp4_loop_engine", path, "", overlay != nullptr}, true, stop, status, context, error);
 }
 int fake_overlay_ts_loop(const Text& recording, const Text&, const OverlaySettings&, Event* stop, Status status,
                          void* context, const Hooks&, std::span<char> error) {
-    return act(fake_engines().loop, {"overlay_ts_loop_engine", recording, recording, true}, stop, status, context,
-               error);
+    return act({"overlay_ts_loop_engine", recording, recording, true}, true, stop, status, context, error);
 }
 int fake_ts_loop(const Text& recording, const Text&, Event* stop, Status status, void* context, const Hooks&,
                  std::span<char> error) {
-    return act(fake_engines().loop, {"ts_loop_publisher", recording, recording, false}, stop, status, context, error);
+    return act({"ts_loop_publisher", recording, recording, false}, true, stop, status, context, error);
 }
 
 }  // namespace

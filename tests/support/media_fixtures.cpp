@@ -59,11 +59,10 @@ std::vector<VideoUnit> read_video_units(const std::string& path) {
     AVPacket* packet = av_packet_alloc();
     const int video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     while (video >= 0 && packet && av_read_frame(format, packet) >= 0) {
-        if (packet->stream_index == video) {
+        if (packet->stream_index == video)
             units.push_back({std::vector<uint8_t>(packet->data, packet->data + packet->size),
                              packet->pts == AV_NOPTS_VALUE ? -1 : packet->pts,
                              packet->dts == AV_NOPTS_VALUE ? -1 : packet->dts});
-        }
         av_packet_unref(packet);
     }
     av_packet_free(&packet);

@@ -98,9 +98,8 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
     std::vector<VideoUnit> units = read_video_units(dir_->file("720.ts")),
                            tail = read_video_units(dir_->file("1080.ts"));
     ASSERT_FALSE(units.empty() || tail.empty());
-    int64_t end = 0;  // the 720p part's last picture (B-frames: not its last unit)
-    for (const VideoUnit& unit : units) end = std::max(end, unit.pts);
-    const int64_t shift = end + 3000 - tail.front().pts;  // no B-frames: first is earliest
+    const int64_t end = std::ranges::max(units, {}, &VideoUnit::pts).pts;  // the 720p part's last picture
+    const int64_t shift = end + 3000 - tail.front().pts;                   // no B-frames: first is earliest
     for (VideoUnit& unit : tail) unit.pts += shift, unit.dts += shift, units.push_back(std::move(unit));
     PipelinePtr pipeline(hw_pipeline_create(settings("Auto"), collect, &out_, error_));
     ASSERT_TRUE(pipeline) << error_.data();

@@ -114,21 +114,13 @@ TEST(OverlayPlacement, BandScrollsByMediaTimeAndEntersAgain) {
     }
 }
 
-class OverlayPrepare : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        dir_ = new TempDir;  // 1000 x 500, half-transparent red (the JPEG opaque)
-        for (const char* name : {"half.png", "plain.jpg", "half.bmp"}) {
-            ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-                                   "color=c=red@0.5:s=1000x500,format=rgba", "-frames:v", "1", dir_->file(name)}),
-                      0);
-        }
+TEST(OverlayPrepare, PicturesScaleToTheirShareOfTheFrameWidth) {
+    TempDir dir;  // 1000 x 500, half-transparent red (the JPEG opaque)
+    for (const char* name : {"half.png", "plain.jpg", "half.bmp"}) {
+        ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                               "color=c=red@0.5:s=1000x500,format=rgba", "-frames:v", "1", dir.file(name)}),
+                  0);
     }
-    static void TearDownTestSuite() { delete dir_; }
-    static inline TempDir* dir_ = nullptr;
-};
-
-TEST_F(OverlayPrepare, PicturesScaleToTheirShareOfTheFrameWidth) {
     const std::vector<std::tuple<const char*, int32_t, uint32_t, uint32_t, int>> cases = {
         {"half.png", 0, 384, 192, 128},  // 0 means 20 %; the image's own alpha is kept
         {"plain.jpg", 10, 192, 96, 255},
@@ -138,7 +130,7 @@ TEST_F(OverlayPrepare, PicturesScaleToTheirShareOfTheFrameWidth) {
     settings.image_enabled = 1;
     OverlayBitmap bitmap;
     for (const auto& [name, scale, w, h, alpha] : cases) {
-        settings.image_path = dir_->file(name), settings.image_scale_pct = scale;
+        settings.image_path = dir.file(name), settings.image_scale_pct = scale;
         ASSERT_TRUE(overlay_prepare_picture(settings, 1920, bitmap)) << name;
         EXPECT_EQ(std::tuple(bitmap.width, bitmap.height, bitmap.stride), std::tuple(w, h, w * 4)) << name;
         const uint8_t* middle = &bitmap.pixels[(h / 2 * w + w / 2) * 4];
@@ -146,14 +138,14 @@ TEST_F(OverlayPrepare, PicturesScaleToTheirShareOfTheFrameWidth) {
     }
     settings.image_path = "";
     EXPECT_TRUE(overlay_prepare_picture(settings, 1920, bitmap) && bitmap.pixels.empty());  // no path: no picture
-    write_file(dir_->file("text.png"), "not an image at all");
-    for (const std::string& bad : {dir_->file("missing.png"), dir_->path(), dir_->file("text.png")}) {
+    write_file(dir.file("text.png"), "not an image at all");
+    for (const std::string& bad : {dir.file("missing.png"), dir.path(), dir.file("text.png")}) {
         settings.image_path = bad;
         EXPECT_FALSE(overlay_prepare_picture(settings, 1920, bitmap)) << bad;
     }
 }
 
-TEST_F(OverlayPrepare, BandIsTwiceTheFontSizeOpaqueAndBlackForTheNoColourValue) {
+TEST(OverlayPrepare, BandIsTwiceTheFontSizeOpaqueAndBlackForTheNoColourValue) {
     OverlaySettings settings;
     settings.text_enabled = 1, settings.text = "Breaking news", settings.text_bottom_pct = 99, settings.font_size = 40;
     settings.text_color = 0x00FFFFFF, settings.background_color = 0xFFFFFFFF;
