@@ -7,11 +7,9 @@
 
 #include <tuple>
 
-#include "platform/clock.h"
 #include "platform/folders.h"
 #include "run/run_control.h"
 #include "support/app_fixture.h"
-#include "support/temp_dir.h"
 
 namespace {
 
@@ -31,15 +29,16 @@ class ToolsTest : public ::testing::Test {
 };
 
 // One pipe carries stdout and stderr; a child that never ends is killed at
-// its limit with the helpers it started, which hold the pipe too; large
-// output never blocks the child.
+// its limit with the helpers it started, which hold the pipe too (a helper
+// left alive would hold the capture past the test's time-out); large output
+// never blocks the child.
 TEST_F(ToolsTest, CaptureCases) {
     const std::tuple<const char*, uint32_t, uint32_t, std::string> cases[] = {
         {"for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done", 10000, 0,
          "[plain]\n[with space]\n[quote\"inside]\n[back\\slash\\]\n[]\n[$HOME;`id`]\n"},
         {"echo out; echo err >&2; echo more; exit 7", 10000, 7, "out\nerr\nmore\n"},
         {"head -c 1000000 /dev/zero | tr '\\0' x", 20000, 0, std::string(1000000, 'x')},
-        {"sleep 60 & echo started; sleep 60", 300, FORCED_END_EXIT_CODE, "started\n"},
+        {"sleep 600 & echo started; sleep 600", 300, FORCED_END_EXIT_CODE, "started\n"},
     };
     ArgList args;  // an argument vector: nothing in an argument is interpreted
     for (const char* arg : {"plain", "with space", "quote\"inside", "back\\slash\\", "", "$HOME;`id`"})
@@ -47,9 +46,7 @@ TEST_F(ToolsTest, CaptureCases) {
     for (const auto& [body, limit_ms, exit_code, text] : cases) {
         SCOPED_TRACE(body);
         ToolOutput output;
-        const uint64_t began = tick_ms();
         ASSERT_TRUE(tool_run_capture(script("tool", body), &args, limit_ms, &output));
-        EXPECT_LT(tick_ms() - began, 10000u) << "waited on a helper";
         EXPECT_EQ(std::tie(output.exit_code, output.output), std::tie(exit_code, text));
     }
     write_file(dir.file("tools/not-executable"), "#!/bin/sh\n", 0644);
