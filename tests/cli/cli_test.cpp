@@ -79,12 +79,11 @@ TEST_F(CliTest, AddRefusesWithTheEditorsWordsAndSavesNothing) {
 // A yt-dlp that passes the version probe but cannot resolve anything.
 TEST_F(CliTest, RunThatEndsByItselfInErrorExitsOne) {
     ASSERT_EQ(cli("add --type direct --name yt --source https://youtu.be/abc --output rtmp://h/a/k").code, 0);
-    const std::string bin = dir.file("bin"), old_path = getenv("PATH");
+    const std::string bin = dir.file("bin");
     ASSERT_TRUE(ensure_directory(bin));
     write_file(bin + "/yt-dlp", fake_ytdlp_script("", 0), 0755);
-    setenv("PATH", bin.c_str(), 1);
+    ScopedEnv path("PATH", bin);
     CliResult run = cli("run --seconds 20 1");
-    setenv("PATH", old_path.c_str(), 1);
     EXPECT_EQ(run.code, 1);
     EXPECT_THAT(run.out, HasSubstr(" #1 ERROR Source resolution failed\n"));
 }

@@ -57,10 +57,10 @@ TEST_F(ToolsTest, CaptureCases) {
 }
 
 TEST_F(ToolsTest, FindingPrefersToolsBesideTheProgramThenPath) {
-    const std::string path_dir = dir.file("bin"), old_path = getenv("PATH");
+    const std::string path_dir = dir.file("bin");
     ASSERT_TRUE(ensure_directory(path_dir));
     write_file(path_dir + "/helper", "#!/bin/sh\n", 0755);
-    setenv("PATH", ("/nonexistent:" + path_dir).c_str(), 1);
+    ScopedEnv path("PATH", "/nonexistent:" + path_dir);
     auto find = [](const std::string& program_dir, const char* name) {
         std::string found;
         return tool_find(program_dir, name, &found) ? found : "(none)";
@@ -78,7 +78,6 @@ TEST_F(ToolsTest, FindingPrefersToolsBesideTheProgramThenPath) {
     write_file(deep + "/far-tool", "#!/bin/sh\nexit 0\n", 0755);
     setenv("PATH", deep.c_str(), 1);
     EXPECT_EQ(std::tuple(find("", "far-tool"), tool_probe("", "far-tool", "--version")), std::tuple("(none)", false));
-    setenv("PATH", old_path.c_str(), 1);
 }
 
 // The page URL is the last argument, unchanged; a bundled node runtime is named.
@@ -126,9 +125,8 @@ TEST_F(YtdlpProbe, YoutubeSourceNeedsAWorkingYtDlp) {
         EXPECT_EQ(ok, text.empty());
         return text;
     };
-    const std::string empty_path = dir_.file("empty-path"), old_path = getenv("PATH");
-    ASSERT_TRUE(ensure_directory(empty_path));
-    setenv("PATH", empty_path.c_str(), 1);
+    ASSERT_TRUE(ensure_directory(dir_.file("empty-path")));
+    ScopedEnv path("PATH", dir_.file("empty-path"));
     const std::string broken = "The bundled yt-dlp tool is missing or cannot start. Reinstall Veltrona.";
     EXPECT_EQ(message(), broken);
     write_file(app_.program_dir + "/tools/yt-dlp", "#!/bin/sh\nexit 3\n", 0755);  // found, but fails
@@ -137,7 +135,6 @@ TEST_F(YtdlpProbe, YoutubeSourceNeedsAWorkingYtDlp) {
     fake_ytdlp_page("");
     EXPECT_EQ(message(), "");
     EXPECT_EQ(app_.ytdlp_ok.load(), 1u);
-    setenv("PATH", old_path.c_str(), 1);
 }
 
 }  // namespace

@@ -205,17 +205,15 @@ TEST_F(MainWindowTest, ControlVOpensTheUnmaskedOutputInThePlayer) {
     add_workflow([](WorkflowSettings& s) { s.output_url = "rtmp://host/app/key"; });
     TempDir bin;
     write_file(bin.file("vlc"), "#!/bin/sh\nexit 0\n", 0755);
-    const QByteArray old_path = qgetenv("PATH");
     MainWindow& window = open_window();
     window.show();
     window.select_row(0);
-    qputenv("PATH", QByteArray::fromStdString(bin.path()));
+    ScopedEnv path("PATH", bin.path());
     QTest::keyClick(window.list(), Qt::Key_V, Qt::ControlModifier);
     dialogs_->launch_result = false;
     window.open_output_in_player();
-    qputenv("PATH", QByteArray::fromStdString(dir_.path()));
+    setenv("PATH", dir_.path().c_str(), 1);
     window.open_output_in_player();
-    qputenv("PATH", old_path);
     const auto launch = std::pair{QString::fromStdString(bin.file("vlc")), QStringLiteral("rtmp://host/app/key")};
     EXPECT_THAT(dialogs_->launches, ElementsAre(launch, launch));
     EXPECT_THAT(
