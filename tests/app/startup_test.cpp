@@ -48,11 +48,10 @@ TEST_F(StartupTest, LegacyConfigurationIsCopiedOnceAndKept) {
 TEST_F(StartupTest, ShortcutsAreCreatedOrRepairedKeepingTheUsersKeys) {
     const std::string desktop = dir.file("Desktop"), programs = dir.file("share/applications");
     ASSERT_TRUE(ensure_user_shortcuts_in(desktop, programs, "/opt/Veltrona App/veltrona"));
-    for (const std::string& folder : {desktop, programs}) {
+    for (const std::string& folder : {desktop, programs})
         EXPECT_THAT(read_file(folder + "/veltrona.desktop"),
                     ::testing::HasSubstr("\nExec=\"/opt/Veltrona App/veltrona\"\nPath=/opt/Veltrona App\n"
                                          "Comment=Veltrona\nIcon=/opt/Veltrona App/veltrona\n"));
-    }
     const std::string entry = dir.file("veltrona.desktop");
     const std::string current = "[Desktop Entry]\nType=Application\nName=Mine\nExec=/OPT/VELTRONA/veltrona --x\n";
     write_file(entry, current);

@@ -206,8 +206,8 @@ TEST_F(RunnerThreads, RefusedStartsEndInErrorWithTheReason) {
     s.output_url.clear();
     workflow_settings_replace(running, s);
     workflow_restart(running);
-    EXPECT_EQ(std::get<2>(status(running)), "RTMP/RTMPS output URL is required.");
-    EXPECT_EQ(workflow_state(running), WorkflowState::error);
+    EXPECT_EQ(status(running),
+              std::tuple(WorkflowState::error, "Validation failed", "RTMP/RTMPS output URL is required."));
     EXPECT_FALSE(workflow_runner_alive(running));
 }
 

@@ -21,13 +21,13 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name(name) {
+    if (const char* now = getenv(name)) old = now;
     setenv(name, value.c_str(), 1);
 }
 
 ScopedEnv::~ScopedEnv() {
-    old_ ? setenv(name_.c_str(), old_->c_str(), 1) : unsetenv(name_.c_str());
+    old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str());
 }
 
 std::string read_file(const std::string& path) {

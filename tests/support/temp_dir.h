@@ -21,16 +21,13 @@ class TempDir {
 };
 
 // Sets an environment variable until the end of its scope.
-class ScopedEnv {
-  public:
+struct ScopedEnv {
     ScopedEnv(const char* name, const std::string& value);
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    std::string name_;
-    std::optional<std::string> old_;
+    std::string name;
+    std::optional<std::string> old;  // none: it was unset
 };
 
 // Whole-file helpers for tests.
