@@ -25,8 +25,7 @@
 std::string fake_ytdlp_script(const std::string& stream_url, int upcoming, const std::string& later_url = "");
 
 struct StatusRecord {
-    uint32_t id;
-    uint32_t state;
+    uint32_t id, state;
 };
 
 class AppFixture : public ::testing::Test {
