@@ -16,14 +16,8 @@ using ::testing::EndsWith;
 
 class StartupTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const char* old = getenv("XDG_DATA_HOME");
-        old_ = old ? std::optional<std::string>(old) : std::nullopt;
-        setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
-    }
-    void TearDown() override { old_ ? setenv("XDG_DATA_HOME", old_->c_str(), 1) : unsetenv("XDG_DATA_HOME"); }
     TempDir dir;
-    std::optional<std::string> old_;
+    ScopedEnv data_home{"XDG_DATA_HOME", dir.path()};
 };
 
 TEST_F(StartupTest, LegacyConfigurationIsCopiedOnceAndKept) {
@@ -54,11 +48,10 @@ TEST_F(StartupTest, LegacyConfigurationIsCopiedOnceAndKept) {
 TEST_F(StartupTest, ShortcutsAreCreatedOrRepairedKeepingTheUsersKeys) {
     const std::string desktop = dir.file("Desktop"), programs = dir.file("share/applications");
     ASSERT_TRUE(ensure_user_shortcuts_in(desktop, programs, "/opt/Veltrona App/veltrona"));
-    for (const std::string& folder : {desktop, programs}) {
+    for (const std::string& folder : {desktop, programs})
         EXPECT_THAT(read_file(folder + "/veltrona.desktop"),
                     ::testing::HasSubstr("\nExec=\"/opt/Veltrona App/veltrona\"\nPath=/opt/Veltrona App\n"
                                          "Comment=Veltrona\nIcon=/opt/Veltrona App/veltrona\n"));
-    }
     const std::string entry = dir.file("veltrona.desktop");
     const std::string current = "[Desktop Entry]\nType=Application\nName=Mine\nExec=/OPT/VELTRONA/veltrona --x\n";
     write_file(entry, current);
@@ -78,11 +71,10 @@ TEST_F(StartupTest, UnwritableDesktopSkipsTheMenuEntryAndLogsOnce) {
     write_file(dir.file("Desktop"), "a file where the folder should be");
     EXPECT_FALSE(ensure_user_shortcuts_in(dir.file("Desktop/sub"), dir.file("apps"), "/opt/v/veltrona"));
     EXPECT_FALSE(path_exists(dir.file("apps/veltrona.desktop")));
-    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    ScopedEnv config_home("XDG_CONFIG_HOME", dir.path());
     write_file(dir.file("user-dirs.dirs"), "XDG_DESKTOP_DIR=\"" + dir.file("Desktop/sub") + "\"\n");
     AppContext app;
     app_startup(app, StartupOptions{"", true});
-    unsetenv("XDG_CONFIG_HOME");
     const std::string log = read_file(app.logs_dir + "/application.log");
     EXPECT_THAT(log, EndsWith(" Could not create or repair current-user shortcuts\n"));
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);

@@ -29,11 +29,13 @@ Edit youtube(WorkflowType type, int32_t poll_seconds = 0) {
 
 class RunnerThreads : public AppFixture {
   protected:
-    // The states reported since the last clear, without repeats in a row.
-    std::string path() {
+    // The states `w` reported, without repeats in a row.
+    std::string path(const Workflow& w) {
         std::string out, last;
-        for (const std::string& name : state_names())
-            if (name != last) out += (out.empty() ? "" : " ") + name, last = name;
+        for (const StatusRecord& record : statuses()) {
+            std::string name = workflow_state_name(record.state);
+            if (record.id == w.id && name != last) out += (out.empty() ? "" : " ") + name, last = name;
+        }
         return out;
     }
     Workflow& started(const Edit& edit) {
@@ -73,10 +75,6 @@ TEST_F(RunnerThreads, StatePathsOfEachType) {
         SCOPED_TRACE(log_line);
         fake_engines().reset();
         fake_engines().loop = FakeBehavior::end_without_recording;
-        {
-            std::lock_guard guard(lock_);
-            statuses_.clear();
-        }
         Workflow& w = started(edit);
         if (until == WorkflowState::stopped) {
             ASSERT_TRUE(ended(w));
@@ -84,7 +82,7 @@ TEST_F(RunnerThreads, StatePathsOfEachType) {
             ASSERT_TRUE(wait_for_state(w, until, 10000));
             workflow_stop(&w);
         }
-        EXPECT_EQ(path(), states);
+        EXPECT_EQ(path(w), states);
         EXPECT_NE(w.start_tick.load(), 0u);  // kept after the run
         std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
         ASSERT_EQ(calls.size(), 1u);
@@ -165,7 +163,7 @@ TEST_F(RunnerThreads, OnceStreamedAFailedResolutionIsRetriedNotAnError) {
     ASSERT_TRUE(wait_until([&] { return workflow_log(w).find("retrying") != std::string::npos; }, 15000));
     ASSERT_TRUE(wait_for_state(w, WorkflowState::reconnecting, 5000));
     workflow_stop(&w);
-    EXPECT_THAT(path(), Not(HasSubstr("ERROR")));
+    EXPECT_THAT(path(w), Not(HasSubstr("ERROR")));
     EXPECT_EQ(std::get<2>(status(w)), "Source resolution failed: yt-dlp exited with code 1");
     EXPECT_THAT(workflow_log(w),
                 HasSubstr("Source resolution failed after streaming (yt-dlp exited with code 1); retrying\n"));
@@ -195,14 +193,6 @@ TEST_F(RunnerThreads, StopEndsWaitsAndPauses) {
     }
 }
 
-TEST_F(RunnerThreads, StartOnARunningWorkflowChangesNothing) {
-    Workflow& w = started(DIRECT);
-    ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
-    RunnerThread* runner = w.thread.get();
-    EXPECT_TRUE(workflow_start(w));
-    EXPECT_EQ(std::tuple(w.thread.get(), fake_engines().calls_copy().size()), std::tuple(runner, 1u));
-}
-
 // A start that validation refuses, and a restart after the output was emptied.
 TEST_F(RunnerThreads, RefusedStartsEndInErrorWithTheReason) {
     Workflow& w = add_workflow([](WorkflowSettings& s) { s.enabled = false; });
@@ -216,8 +206,8 @@ TEST_F(RunnerThreads, RefusedStartsEndInErrorWithTheReason) {
     s.output_url.clear();
     workflow_settings_replace(running, s);
     workflow_restart(running);
-    EXPECT_EQ(std::get<2>(status(running)), "RTMP/RTMPS output URL is required.");
-    EXPECT_EQ(workflow_state(running), WorkflowState::error);
+    EXPECT_EQ(status(running),
+              std::tuple(WorkflowState::error, "Validation failed", "RTMP/RTMPS output URL is required."));
     EXPECT_FALSE(workflow_runner_alive(running));
 }
 
@@ -236,8 +226,9 @@ TEST_F(RunnerThreads, RunnerDeafToStopIsLeftBehindSafely) {
     ASSERT_TRUE(wait_until([] { return fake_engines().calls_copy().size() == 1; }, 5000));
     workflow_stop(&w);
     EXPECT_EQ(std::tuple(workflow_state(w), workflow_runner_alive(w)), std::tuple(WorkflowState::stopped, true));
-    EXPECT_TRUE(workflow_start(w));  // no second runner
-    EXPECT_EQ(fake_engines().calls_copy().size(), 1u);
+    RunnerThread* runner = w.thread.get();
+    EXPECT_TRUE(workflow_start(w));  // while a runner lives, a start adds no second one
+    EXPECT_EQ(std::tuple(w.thread.get(), fake_engines().calls_copy().size()), std::tuple(runner, 1u));
     // Deleting it now must not free the record under the runner, which still
     // reports status when its engine finally returns (ASan watches this).
     std::string log_path = app_.logs_dir + "/workflow-" + std::to_string(w.id) + ".log";

@@ -7,11 +7,9 @@
 
 #include <tuple>
 
-#include "platform/clock.h"
 #include "platform/folders.h"
 #include "run/run_control.h"
 #include "support/app_fixture.h"
-#include "support/temp_dir.h"
 
 namespace {
 
@@ -31,15 +29,16 @@ class ToolsTest : public ::testing::Test {
 };
 
 // One pipe carries stdout and stderr; a child that never ends is killed at
-// its limit with the helpers it started, which hold the pipe too; large
-// output never blocks the child.
+// its limit with the helpers it started, which hold the pipe too (a helper
+// left alive would hold the capture past the test's time-out); large output
+// never blocks the child.
 TEST_F(ToolsTest, CaptureCases) {
     const std::tuple<const char*, uint32_t, uint32_t, std::string> cases[] = {
         {"for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done", 10000, 0,
          "[plain]\n[with space]\n[quote\"inside]\n[back\\slash\\]\n[]\n[$HOME;`id`]\n"},
         {"echo out; echo err >&2; echo more; exit 7", 10000, 7, "out\nerr\nmore\n"},
         {"head -c 1000000 /dev/zero | tr '\\0' x", 20000, 0, std::string(1000000, 'x')},
-        {"sleep 60 & echo started; sleep 60", 300, FORCED_END_EXIT_CODE, "started\n"},
+        {"sleep 600 & echo started; sleep 600", 300, FORCED_END_EXIT_CODE, "started\n"},
     };
     ArgList args;  // an argument vector: nothing in an argument is interpreted
     for (const char* arg : {"plain", "with space", "quote\"inside", "back\\slash\\", "", "$HOME;`id`"})
@@ -47,9 +46,7 @@ TEST_F(ToolsTest, CaptureCases) {
     for (const auto& [body, limit_ms, exit_code, text] : cases) {
         SCOPED_TRACE(body);
         ToolOutput output;
-        const uint64_t began = tick_ms();
         ASSERT_TRUE(tool_run_capture(script("tool", body), &args, limit_ms, &output));
-        EXPECT_LT(tick_ms() - began, 10000u) << "waited on a helper";
         EXPECT_EQ(std::tie(output.exit_code, output.output), std::tie(exit_code, text));
     }
     write_file(dir.file("tools/not-executable"), "#!/bin/sh\n", 0644);
@@ -60,10 +57,10 @@ TEST_F(ToolsTest, CaptureCases) {
 }
 
 TEST_F(ToolsTest, FindingPrefersToolsBesideTheProgramThenPath) {
-    const std::string path_dir = dir.file("bin"), old_path = getenv("PATH");
+    const std::string path_dir = dir.file("bin");
     ASSERT_TRUE(ensure_directory(path_dir));
     write_file(path_dir + "/helper", "#!/bin/sh\n", 0755);
-    setenv("PATH", ("/nonexistent:" + path_dir).c_str(), 1);
+    ScopedEnv path("PATH", "/nonexistent:" + path_dir);
     auto find = [](const std::string& program_dir, const char* name) {
         std::string found;
         return tool_find(program_dir, name, &found) ? found : "(none)";
@@ -81,7 +78,6 @@ TEST_F(ToolsTest, FindingPrefersToolsBesideTheProgramThenPath) {
     write_file(deep + "/far-tool", "#!/bin/sh\nexit 0\n", 0755);
     setenv("PATH", deep.c_str(), 1);
     EXPECT_EQ(std::tuple(find("", "far-tool"), tool_probe("", "far-tool", "--version")), std::tuple("(none)", false));
-    setenv("PATH", old_path.c_str(), 1);
 }
 
 // The page URL is the last argument, unchanged; a bundled node runtime is named.
@@ -129,9 +125,8 @@ TEST_F(YtdlpProbe, YoutubeSourceNeedsAWorkingYtDlp) {
         EXPECT_EQ(ok, text.empty());
         return text;
     };
-    const std::string empty_path = dir_.file("empty-path"), old_path = getenv("PATH");
-    ASSERT_TRUE(ensure_directory(empty_path));
-    setenv("PATH", empty_path.c_str(), 1);
+    ASSERT_TRUE(ensure_directory(dir_.file("empty-path")));
+    ScopedEnv path("PATH", dir_.file("empty-path"));
     const std::string broken = "The bundled yt-dlp tool is missing or cannot start. Reinstall Veltrona.";
     EXPECT_EQ(message(), broken);
     write_file(app_.program_dir + "/tools/yt-dlp", "#!/bin/sh\nexit 3\n", 0755);  // found, but fails
@@ -140,7 +135,6 @@ TEST_F(YtdlpProbe, YoutubeSourceNeedsAWorkingYtDlp) {
     fake_ytdlp_page("");
     EXPECT_EQ(message(), "");
     EXPECT_EQ(app_.ytdlp_ok.load(), 1u);
-    setenv("PATH", old_path.c_str(), 1);
 }
 
 }  // namespace

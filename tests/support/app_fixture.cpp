@@ -18,8 +18,7 @@ void AppFixture::SetUp() {
             std::lock_guard guard(self->lock_);
             auto found = self->by_id_.find(id);
             if (found == self->by_id_.end()) return;
-            Workflow* workflow = found->second;
-            self->statuses_.push_back({id, workflow->state.load(), workflow_current_operation(*workflow)});
+            self->statuses_.push_back({id, found->second->state.load()});
         },
         this);
 }
@@ -33,10 +32,8 @@ void AppFixture::TearDown() {
 Workflow& AppFixture::add_workflow(const std::function<void(WorkflowSettings&)>& edit) {
     WorkflowPtr workflow(workflow_create(app_));
     WorkflowSettings settings = workflow->settings;
-    settings.name = "Test";
-    settings.source_type = SourceType::direct;
-    settings.source = "http://127.0.0.1:9/live.m3u8";
-    settings.output_url = "rtmp://127.0.0.1:9/live/key";
+    settings.name = "Test", settings.source_type = SourceType::direct;
+    settings.source = "http://127.0.0.1:9/live.m3u8", settings.output_url = "rtmp://127.0.0.1:9/live/key";
     edit(settings);
     workflow_settings_replace(*workflow, settings);
     {
@@ -57,10 +54,4 @@ std::string fake_ytdlp_script(const std::string& stream_url, int upcoming, const
     if (!later_url.empty())
         script += "if [ $n -gt " + std::to_string(upcoming + 1) + " ]; then " + live + later_url + "'; exit 0; fi\n";
     return script + (stream_url.empty() ? "echo 'ERROR: Video unavailable' >&2\nexit 1\n" : live + stream_url + "'\n");
-}
-
-std::vector<std::string> AppFixture::state_names() {
-    std::vector<std::string> names;
-    for (const StatusRecord& record : statuses()) names.emplace_back(workflow_state_name(record.state));
-    return names;
 }

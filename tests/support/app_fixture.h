@@ -1,6 +1,6 @@
 // An AppContext in a temp data folder, with the fake engines, a fake tools/
 // folder for yt-dlp, and a notifier that records every status change as
-// (id, state, current operation) at the moment it was reported.
+// (id, state) at the moment it was reported.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -25,9 +25,7 @@
 std::string fake_ytdlp_script(const std::string& stream_url, int upcoming, const std::string& later_url = "");
 
 struct StatusRecord {
-    uint32_t id;
-    uint32_t state;
-    std::string operation;
+    uint32_t id, state;
 };
 
 class AppFixture : public ::testing::Test {
@@ -37,13 +35,10 @@ class AppFixture : public ::testing::Test {
 
     // A workflow appended to the table, with settings changed by `edit`.
     Workflow& add_workflow(const std::function<void(WorkflowSettings&)>& edit);
-    // Writes fake_ytdlp_script(stream_url, upcoming) as tools/yt-dlp beside
-    // the fake program.
     void fake_ytdlp_page(const std::string& stream_url, int upcoming = 0) {
         write_file(app_.program_dir + "/tools/yt-dlp", fake_ytdlp_script(stream_url, upcoming), 0755);
     }
-    // Writes tools/yt-dlp with a shell script body of the test's own;
-    // "--version" always succeeds.
+    // A yt-dlp running the test's own script body; "--version" always succeeds.
     void fake_ytdlp(const std::string& body) {
         write_file(app_.program_dir + "/tools/yt-dlp",
                    "#!/bin/sh\nif [ \"$1\" = --version ]; then echo 2023.03.04; exit 0; fi\n" + body + "\n", 0755);
@@ -53,7 +48,6 @@ class AppFixture : public ::testing::Test {
         std::lock_guard guard(lock_);
         return statuses_;
     }
-    std::vector<std::string> state_names();  // in order, repeats of the same state kept
     bool wait_for_state(Workflow& workflow, WorkflowState state, uint32_t timeout_ms) {
         return wait_until([&] { return workflow_state(workflow) == state; }, timeout_ms);
     }

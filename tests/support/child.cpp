@@ -45,10 +45,6 @@ pid_t spawn(const std::vector<std::string>& argv, int out_fd, int err_fd) {
 
 }  // namespace
 
-Child::~Child() {
-    stop();
-}
-
 bool Child::start(const std::vector<std::string>& argv, const std::string& log_path) {
     int out = open(log_path.empty() ? "/dev/null" : log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (out < 0) return false;

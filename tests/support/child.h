@@ -12,7 +12,7 @@
 class Child {
   public:
     Child() = default;
-    ~Child();
+    ~Child() { stop(); }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 

@@ -1,8 +1,6 @@
-// Temp folders for tests, removed recursively by the destructor.
 #include "support/temp_dir.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +19,15 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+}
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name(name) {
+    if (const char* now = getenv(name)) old = now;
+    setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str());
 }
 
 std::string read_file(const std::string& path) {

@@ -1,7 +1,9 @@
-// A fresh folder under the temporary folder, removed with everything in it
-// when the test ends.
+// What a test changes and must leave as it found it: a fresh folder under
+// the temporary folder, removed with everything in it when the test ends,
+// and environment variables, put back even when an assertion ends the test.
 #pragma once
 
+#include <optional>
 #include <string>
 
 class TempDir {
@@ -16,6 +18,16 @@ class TempDir {
 
   private:
     std::string path_;
+};
+
+// Sets an environment variable until the end of its scope.
+struct ScopedEnv {
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    std::string name;
+    std::optional<std::string> old;  // none: it was unset
 };
 
 // Whole-file helpers for tests.

@@ -3,7 +3,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <tuple>
 #include <vector>
 
@@ -33,15 +32,6 @@ bool make_leaf(const std::string& dir, const std::string& ca, const std::string&
                     "-CAcreateserial", "-out", dir + "/" + name + ".crt", "-days", "2", "-extfile", ext});
 }
 
-std::optional<std::string> env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? std::optional<std::string>(value) : std::nullopt;
-}
-
-void put_back(const char* name, const std::optional<std::string>& value) {
-    value ? setenv(name, value->c_str(), 1) : unsetenv(name);
-}
-
 }  // namespace
 
 bool TestCa::create(const std::string& folder) {
@@ -61,20 +51,13 @@ bool TestCa::create(const std::string& folder) {
 }
 
 void TestCa::trust() {
-    if (!saved_) {
-        old_file_ = env("SSL_CERT_FILE");
-        old_dir_ = env("SSL_CERT_DIR");
-        saved_ = true;
-    }
-    setenv("SSL_CERT_FILE", ca_cert.c_str(), 1);
-    setenv("SSL_CERT_DIR", (folder_ + "/empty-certs").c_str(), 1);
+    if (!cert_file_)
+        cert_file_.emplace("SSL_CERT_FILE", ca_cert), cert_dir_.emplace("SSL_CERT_DIR", folder_ + "/empty-certs");
     tls_client_shutdown();  // the next TLS session loads the store that trusts the test CA
 }
 
 void TestCa::restore() {
-    if (!saved_) return;
-    put_back("SSL_CERT_FILE", old_file_);
-    put_back("SSL_CERT_DIR", old_dir_);
-    saved_ = false;
+    if (!cert_file_) return;
+    cert_file_.reset(), cert_dir_.reset();
     tls_client_shutdown();
 }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "support/temp_dir.h"
+
 struct TestCa {
     std::string ca_cert;                          // the trusted CA
     std::string server_cert, server_key;          // 127.0.0.1 and localhost
@@ -16,12 +18,12 @@ struct TestCa {
     // Makes all of the above in `folder`; false when the openssl command failed.
     bool create(const std::string& folder);
     // Points SSL_CERT_FILE at the CA and SSL_CERT_DIR at an empty folder, so
-    // only this CA is trusted; the previous values come back on restore().
+    // only this CA is trusted; the previous values come back on restore() or
+    // when the TestCa goes.
     void trust();
     void restore();
 
   private:
     std::string folder_;
-    bool saved_ = false;
-    std::optional<std::string> old_file_, old_dir_;
+    std::optional<ScopedEnv> cert_file_, cert_dir_;
 };

@@ -11,22 +11,10 @@
 #include <tuple>
 
 #include "fake_dialogs.h"
-#include "support/app_fixture.h"
 
 namespace {
 
-class EditorTest : public AppFixture {
-  protected:
-    void SetUp() override {
-        AppFixture::SetUp();
-        dialogs_ = &install_fake_dialogs();
-    }
-    void TearDown() override {
-        ui_hooks_reset();
-        AppFixture::TearDown();
-    }
-    FakeDialogs* dialogs_ = nullptr;
-};
+using EditorTest = DialogsFixture;
 
 TEST_F(EditorTest, FailedCheckWarnsFocusesAndLeavesTheRecordAlone) {
     Workflow& record = add_workflow([](WorkflowSettings&) {});

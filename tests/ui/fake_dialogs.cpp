@@ -1,9 +1,5 @@
 #include "fake_dialogs.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QThread>
-
 namespace {
 
 FakeDialogs& fakes() {
@@ -21,7 +17,8 @@ MessageAnswer fake_message(QWidget*, MessageIcon icon, const QString& title, con
 
 }  // namespace
 
-FakeDialogs& install_fake_dialogs() {
+void DialogsFixture::SetUp() {
+    AppFixture::SetUp();
     fakes() = FakeDialogs{};
     ui_hooks() = {
         fake_message, [](QWidget*, const QString&, const QString&) { return fakes().file_answer; },
@@ -30,16 +27,10 @@ FakeDialogs& install_fake_dialogs() {
             fakes().launches.emplace_back(program, argument);
             return fakes().launch_result;
         }};
-    return fakes();
+    dialogs_ = &fakes();
 }
 
-bool process_events_until(const std::function<bool()>& done, int timeout_ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeout_ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
+void DialogsFixture::TearDown() {
+    ui_hooks_reset();
+    AppFixture::TearDown();
 }

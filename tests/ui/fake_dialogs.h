@@ -1,16 +1,17 @@
 // Answers for the shell's dialogs in tests: every message box is recorded
 // and answered from a queue (Yes when it is empty), file and colour choosers
-// return what the test set, and player launches are recorded.
+// return what the test set, and player launches are recorded. A test of the
+// DialogsFixture gets fresh fakes; Qt's dialogs come back when it ends.
 #pragma once
 
 #include <QColor>
 #include <QString>
 #include <QWidget>
 #include <deque>
-#include <functional>
 #include <optional>
 #include <vector>
 
+#include "support/app_fixture.h"
 #include "ui/dialogs.h"
 
 struct RecordedMessage {
@@ -29,8 +30,9 @@ struct FakeDialogs {
     std::vector<std::pair<QString, QString>> launches;  // program, argument
 };
 
-// Installs the fakes with fresh records; ui_hooks_reset() puts Qt's back.
-FakeDialogs& install_fake_dialogs();
-
-// Processes events until `done` or `timeout_ms` has passed.
-bool process_events_until(const std::function<bool()>& done, int timeout_ms);
+class DialogsFixture : public AppFixture {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    FakeDialogs* dialogs_ = nullptr;
+};
