@@ -91,18 +91,23 @@ TEST_F(RunnerThreads, StatePathsOfEachType) {
     }
 }
 
-// Which loop engine plays the recording is seen end to end for the types the
-// editor offers; a hand-edited unknown type captures with the overlay engine
-// and loops the recording it made without one.
-TEST_F(RunnerThreads, EndedLiveOfAnUnknownTypeLoopsItsRecordingWithoutOverlay) {
-    fake_engines().capture = FakeBehavior::end_with_recording;
-    Workflow& w = started([&](WorkflowSettings& s) { s.type = static_cast<WorkflowType>(5); });
-    ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
-    workflow_stop(&w);
-    std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(std::tie(calls[0].engine, calls[1].engine, calls[1].source),
-              std::tie("overlay_stream_engine", "ts_loop_publisher", calls[0].recording_path));
+// A live that ends loops its recording: an Overlay + Stream workflow with
+// its overlays, a hand-edited unknown type (which captured with the overlay
+// engine) without them.
+TEST_F(RunnerThreads, EndedLiveLoopsItsRecordingWithTheTypesLoopEngine) {
+    for (auto [type, loop] : {std::pair{WorkflowType::overlay_stream, "overlay_ts_loop_engine"},
+                              {static_cast<WorkflowType>(5), "ts_loop_publisher"}}) {
+        SCOPED_TRACE(loop);
+        fake_engines().reset();
+        fake_engines().capture = FakeBehavior::end_with_recording;
+        Workflow& w = started([&](WorkflowSettings& s) { s.type = type; });
+        ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
+        workflow_stop(&w);
+        std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
+        ASSERT_EQ(calls.size(), 2u);
+        EXPECT_EQ(std::tie(calls[0].engine, calls[1].engine, calls[1].source),
+                  std::tie("overlay_stream_engine", loop, calls[0].recording_path));
+    }
 }
 
 // Engine failures are logged with their own words and retried after a pause.
