@@ -278,7 +278,7 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
     ConfigWatch watch;
     config_watch_start(watch, app.config_path);
     uint64_t deadline = seconds >= 0 ? tick_ms() + static_cast<uint64_t>(seconds) * 1000u : UINT64_MAX;
-    // News wakes the loop at once; the tick only bounds how late Ctrl-C is
+    // News wakes the loop at once; the tick only bounds how late a stop is
     // seen, so it need not wake the process ten times a second.
     for (uint64_t now = tick_ms(); exit_code == 0 && !stop_request_seen() && now < deadline && any_running(workflows);
          now = tick_ms()) {
