@@ -165,18 +165,20 @@ TEST_F(HwPipeline, DamagedUnitsAndLoopRestartsKeepTheStreamGoing) {
 // (LeakSanitizer checks that nothing is left behind).
 TEST_F(HwPipeline, FailuresMidRunLeaveThePipelineFreeable) {
     constexpr size_t NEVER = SIZE_MAX, EDIT = 10;
-    // Encoder, unit the picture is lost at (0: from the start), deliveries accepted.
-    const std::vector<std::tuple<std::string, size_t, size_t, const char*>> cases = {
-        {"Hardware H.264", NEVER, NEVER, "no hardware H.264 encoder is available (0x00000000)"},
-        {"Software H.264", 0, NEVER, "hardware encoder initialization failed (0x80004005)"},
-        {"Software H.264", NEVER, 5, "encoded video delivery failed (0x80004005)"},
-        {"Software H.264", EDIT, NEVER, "live overlay update failed (0x80004005)"},
+    // Encoder, bitrate, unit the picture is lost at (0: from the start), deliveries accepted.
+    const std::vector<std::tuple<std::string, uint32_t, size_t, size_t, const char*>> cases = {
+        {"Hardware H.264", 0, NEVER, NEVER, "no hardware H.264 encoder is available (0x00000000)"},
+        {"Software H.264", 4, NEVER, NEVER, "software H.264 encoder initialization failed (0xdfaba7bb)"},
+        {"Software H.264", 0, 0, NEVER, "overlay picture cannot be used: no file at the image path (0x80004005)"},
+        {"Software H.264", 0, NEVER, 5, "encoded video delivery failed (0x80004005)"},
+        {"Software H.264", 0, EDIT, NEVER, "live overlay update failed (0x80004005)"},
     };
-    for (const auto& [encoder, picture_lost_at, refuse_after, message] : cases) {
+    for (const auto& [encoder, bitrate, picture_lost_at, refuse_after, message] : cases) {
         Output out;
         out.refuse_after = refuse_after;
         OverlayEditor editor;
         editor.values = settings(encoder);
+        editor.values.bitrate = bitrate;
         editor.watch();
         const std::string missing = dir_->file("missing.png");
         if (picture_lost_at == 0) editor.values.image_path = missing;
