@@ -141,7 +141,8 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
 // units again, times stepping back) every unit still comes out with its own
 // time, and the restart is a key frame. Empty input is refused without an
 // error, and a pipeline that never opened its encoder finishes cleanly. (A
-// live edit's fetch is the compositor's test; its failure is below.)
+// live edit's fetch is the compositor's test; its failure is below.) Video
+// that never decodes is a failure, not a stream of audio alone.
 TEST_F(HwPipeline, DamagedUnitsAndLoopRestartsKeepTheStreamGoing) {
     PipelinePtr idle(hw_pipeline_create(settings("Auto"), collect, &out_, error_));
     EXPECT_EQ(hw_pipeline_feed(idle.get(), {}, 0, 0, error_), 0);
@@ -159,6 +160,12 @@ TEST_F(HwPipeline, DamagedUnitsAndLoopRestartsKeepTheStreamGoing) {
     ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error_), 1) << error_.data();
     ASSERT_EQ(out_.pts.size(), 50u);
     EXPECT_EQ(std::tuple(out_.pts[25], out_.key[25] && out_.headers[25]), std::tuple(out_.pts[0], true));
+    // Video that never decodes fails once 10 s of media time have brought no picture.
+    PipelinePtr broken(hw_pipeline_create(settings("Software H.264"), collect, &out_, error_));
+    int64_t t = 90000;
+    while (t < 90000 * 12 && hw_pipeline_feed(broken.get(), slice_without_headers, t, t, error_)) t += 3600;
+    EXPECT_EQ(t, 90000 * 11);
+    EXPECT_THAT(error_.data(), ::testing::StartsWith("H.264 decoder failed: no picture decoded for 10 s (251 units"));
 }
 
 // Each failure fails the feed with its message; the pipeline is then freed
