@@ -3,23 +3,18 @@
 // and the window.
 #include "platform/error_text.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "platform/text.h"
 
 void error_vprintf(std::span<char> out, const char* format, va_list args) {
     if (out.empty()) return;
-    va_list copy;
-    va_copy(copy, args);
-    int needed = std::vsnprintf(out.data(), out.size(), format, copy);
-    va_end(copy);
-    if (needed < 0) {
-        out[0] = '\0';
-        return;
-    }
-    size_t written = std::strlen(out.data());
-    out[utf8_cut_point(std::string_view(out.data(), written), written)] = '\0';
+    // The cut point is chosen on the whole text: once vsnprintf has cut it,
+    // a character split at the end can no longer be told from a stray byte.
+    const std::string text = string_vprintf(format, args);
+    const size_t kept = utf8_cut_point(text, out.size() - 1);
+    std::memcpy(out.data(), text.data(), kept);
+    out[kept] = '\0';
 }
 
 void error_printf(std::span<char> out, const char* format, ...) {

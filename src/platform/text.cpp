@@ -91,9 +91,7 @@ bool iends_with(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && iequals(text.substr(text.size() - suffix.size()), suffix);
 }
 
-std::string string_printf(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
+std::string string_vprintf(const char* format, va_list args) {
     va_list copy;
     va_copy(copy, args);
     int needed = std::vsnprintf(nullptr, 0, format, copy);
@@ -103,6 +101,13 @@ std::string string_printf(const char* format, ...) {
         out.resize(static_cast<size_t>(needed));
         std::vsnprintf(out.data(), out.size() + 1, format, args);
     }
+    return out;
+}
+
+std::string string_printf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string out = string_vprintf(format, args);
     va_end(args);
     return out;
 }

@@ -7,6 +7,7 @@
 // characters. Invalid UTF-8 bytes count as one unit each.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -40,3 +41,4 @@ size_t read_decimal(std::string_view text, uint64_t cap, uint64_t* value);
 
 // printf into a std::string.
 [[nodiscard]] std::string string_printf(const char* format, ...) PRINTF_LIKE(1, 2);
+[[nodiscard]] std::string string_vprintf(const char* format, va_list args);

@@ -1,11 +1,10 @@
 // Status reporting for runners and engines, and the overlay snapshot.
 #include "run/engine_status.h"
 
-#include <cstdlib>
-
 #include "platform/text.h"
 #include "run/run_context.h"
 #include "run/workflow_log.h"
+#include "workflow/validate.h"
 
 void workflow_set_status(Workflow& workflow, WorkflowState state, std::string_view text) {
     workflow.state.exchange(static_cast<uint32_t>(state));
@@ -28,19 +27,6 @@ void on_engine_streaming_logged(void* context, const char* text) {
 
 void on_engine_recording(void* context, const char* text) {
     workflow_set_status(*static_cast<Workflow*>(context), WorkflowState::recording, text ? text : "");
-}
-
-uint32_t parse_bitrate(std::string_view text) {
-    uint64_t number = 0;
-    size_t at = 0;
-    while (at < text.size() && text[at] == ' ') ++at;
-    at += read_decimal(text.substr(at), 0xFFFFFFFFu, &number);
-    uint32_t value = static_cast<uint32_t>(number);
-    if (value == 0) return 6000000;
-    char unit = at < text.size() ? text[at] : '\0';
-    if (unit == 'k' || unit == 'K') return value * 1000u;
-    if (unit == 'm' || unit == 'M') return value * 1000000u;
-    return value;
 }
 
 void fill_overlay_settings(void* context, OverlaySettings* settings) {

@@ -23,6 +23,3 @@ void on_engine_streaming_logged(void* context, const char* text);
 // Fills `settings` from the workflow (under its lock); shaped as an
 // OverlaySettingsFetch so engines can fetch again after an edit.
 void fill_overlay_settings(void* workflow, OverlaySettings* settings);
-
-// "6000k" -> 6000000, "8M" -> 8000000, "2500000" -> 2500000; 0 or no digits -> 6000000.
-[[nodiscard]] uint32_t parse_bitrate(std::string_view text);

@@ -349,6 +349,8 @@ QWidget* WorkflowEditor::control_for(EditorField field) const {
             return c_.output;
         case EditorField::image_path:
             return c_.image_path;
+        case EditorField::bitrate:
+            return c_.bitrate;
         case EditorField::text_color:
             return c_.text_color;
         case EditorField::background_color:
@@ -378,6 +380,8 @@ std::optional<WorkflowSettings> WorkflowEditor::read_checked() {
     settings.output_url = text(c_.output, URL_CAPACITY);
     settings.image_enabled = c_.image_enabled->isChecked();
     settings.image_path = text(c_.image_path, URL_CAPACITY);
+    settings.text_enabled = c_.text_enabled->isChecked();
+    settings.bitrate = text(c_.bitrate, BITRATE_CAPACITY);
     if (std::optional<EditorProblem> problem = editor_check(settings)) {
         warn_about(*problem);
         return std::nullopt;
@@ -385,7 +389,6 @@ std::optional<WorkflowSettings> WorkflowEditor::read_checked() {
     settings.image_x_pct = index(c_.image_x);
     settings.image_y_pct = index(c_.image_y);
     settings.image_scale_pct = read_decimal(c_.image_scale->text());
-    settings.text_enabled = c_.text_enabled->isChecked();
     settings.text = text(c_.text, OVERLAY_TEXT_CAPACITY);
     settings.reserved = 0;
     settings.text_bottom_pct = index(c_.text_bottom);
@@ -404,7 +407,6 @@ std::optional<WorkflowSettings> WorkflowEditor::read_checked() {
     settings.background_color = *back_rgb;
     settings.scroll_speed = (index(c_.scroll_speed) + 1) * 10;
     settings.encoder = utf8(c_.encoder->currentText(), ENCODER_CAPACITY);
-    settings.bitrate = text(c_.bitrate, BITRATE_CAPACITY);
     settings.recording_dir = text(c_.recording_dir, URL_CAPACITY);
     settings.poll_seconds = editor_poll_seconds(read_decimal(c_.poll_seconds->text()));
     settings.reconnects = read_decimal(c_.reconnects->text());

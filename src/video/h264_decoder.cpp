@@ -7,15 +7,20 @@
 // it was). The decoder is handed the PTS as well, so frames leave in
 // presentation order with presentation times even when the source has
 // B-frames. A unit the decoder finds malformed is skipped, as a player
-// would; only a decoder that stops working fails the feed.
+// would; a decoder that stops working fails the feed, and so does one that
+// has made no picture out of 10 s of media time: a source whose video never
+// decodes must not pass for streaming with its audio alone.
+#include <array>
 #include <climits>
 
+#include "platform/error_text.h"
 #include "video/hw_pipeline_state.h"
 
 namespace {
 
 constexpr int64_t DEFAULT_FRAME_DURATION = 333333;  // 1/30 s
 constexpr unsigned long E_INVALIDARG_CODE = 0x80070057;
+constexpr int64_t UNDECODED_LIMIT = 10 * TIME_UNITS_PER_SECOND;
 
 int64_t to_time_units(int64_t ticks_90khz) {
     return ticks_90khz < 0 ? 0 : ticks_90khz * 1000 / 9;
@@ -32,6 +37,29 @@ void note_geometry(HwVideoPipeline& pipeline, const AVFrame& frame, const AVCode
     const bool known = context.framerate.num > 0 && context.framerate.den > 0;
     pipeline.rate_num = known ? uint32_t(context.framerate.num) : 30;
     pipeline.rate_den = known ? uint32_t(context.framerate.den) : 1;
+}
+
+// Counts a unit fed at `sample_time` toward the wait for a picture; a step
+// back in time (a loop restart) starts the wait again.
+void note_unit(HwVideoPipeline& pipeline, int64_t sample_time) {
+    if (pipeline.undecoded_since < 0 || sample_time < pipeline.undecoded_since) {
+        pipeline.undecoded_since = sample_time;
+        pipeline.undecoded_units = 0;
+    }
+    ++pipeline.undecoded_units;
+}
+
+// False, with the reason, once 10 s of media time have gone by without a picture.
+bool picture_decoded_lately(const HwVideoPipeline& pipeline, int64_t sample_time, std::span<char> error) {
+    if (pipeline.undecoded_since < 0 || sample_time - pipeline.undecoded_since < UNDECODED_LIMIT) return true;
+    std::array<char, 128> complaint{};
+    if (pipeline.last_decode_error == 0 ||
+        av_strerror(pipeline.last_decode_error, complaint.data(), complaint.size()) < 0) {
+        error_printf(complaint, "none");
+    }
+    error_printf(error, "H.264 decoder failed: no picture decoded for 10 s (%u units skipped, last decoder error: %s)",
+                 pipeline.undecoded_units, complaint.data());
+    return false;
 }
 
 }  // namespace
@@ -69,6 +97,7 @@ bool hw_decoder_feed(HwVideoPipeline& pipeline, std::span<const uint8_t> unit, i
     }
     pipeline.last_input_timestamp = timestamp;
     const int64_t sample_time = to_time_units(timestamp);
+    note_unit(pipeline, sample_time);
     const int64_t duration = pipeline.input_frame_duration > 0 ? pipeline.input_frame_duration : DEFAULT_FRAME_DURATION;
     if (unit.size() > size_t(INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE)) {
         video_error(error, "H.264 decoder rejected input", E_INVALIDARG_CODE);
@@ -100,7 +129,8 @@ bool hw_decoder_feed(HwVideoPipeline& pipeline, std::span<const uint8_t> unit, i
         video_error(error, "H.264 decoder rejected input", av_code(sent));
         return false;
     }
-    return hw_decoder_drain(pipeline, false, error);
+    if (sent < 0) pipeline.last_decode_error = sent;
+    return hw_decoder_drain(pipeline, false, error) && picture_decoded_lately(pipeline, sample_time, error);
 }
 
 bool hw_decoder_drain(HwVideoPipeline& pipeline, bool at_end, std::span<char> error) {
@@ -110,7 +140,10 @@ bool hw_decoder_drain(HwVideoPipeline& pipeline, bool at_end, std::span<char> er
     for (;;) {
         const int received = avcodec_receive_frame(context, frame);
         if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return true;
-        if (received == AVERROR_INVALIDDATA) continue;  // a damaged picture: the next may be whole
+        if (received == AVERROR_INVALIDDATA) {  // a damaged picture: the next may be whole
+            pipeline.last_decode_error = received;
+            continue;
+        }
         if (received < 0) {
             video_error(error, "H.264 decoder failed", av_code(received));
             return false;
@@ -119,6 +152,8 @@ bool hw_decoder_drain(HwVideoPipeline& pipeline, bool at_end, std::span<char> er
             pipeline.stride == 0) {
             note_geometry(pipeline, *frame, *context);
         }
+        pipeline.undecoded_since = -1;
+        pipeline.last_decode_error = 0;
         const bool encoded = hw_encode_frame(pipeline, *frame, error);
         av_frame_unref(frame);
         if (!encoded) return false;

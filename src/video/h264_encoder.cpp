@@ -33,6 +33,7 @@ extern "C" {
 }
 
 #include "platform/clock.h"
+#include "platform/error_text.h"
 #include "video/hw_pipeline_state.h"
 
 namespace {
@@ -43,6 +44,7 @@ constexpr auto WAIT_SLICE = std::chrono::milliseconds(50);
 constexpr unsigned long E_FAIL_CODE = 0x80004005;
 constexpr unsigned long TIMEOUT_CODE = 0xC00D3E80;
 constexpr int64_t KEY_INTERVAL = 2 * TIME_UNITS_PER_SECOND;
+constexpr const char* SOFTWARE_SETUP_FAILED = "software H.264 encoder initialization failed";
 
 struct EncoderChoice {
     const char* name;
@@ -183,15 +185,21 @@ bool hw_encoder_setup(HwVideoPipeline& pipeline, const AVFrame& first, std::span
         pipeline.encoder = H264Encoder{};
         if (hardware_only) {
             video_error(error, "no hardware H.264 encoder is available", 0);
-        } else {
-            video_error(error, "hardware encoder initialization failed", av_code(result));
+        } else {  // libx264, the last one tried, did not open either
+            video_error(error, SOFTWARE_SETUP_FAILED, av_code(result));
         }
         return false;
     }
+    const char* setup_failed = opened->hardware ? "hardware encoder initialization failed" : SOFTWARE_SETUP_FAILED;
     result = prepare_frames(pipeline.encoder, opened->input);
-    if (result < 0 || !overlay_compositor_prepare(pipeline.overlay, pipeline.frame_width)) {
+    if (result < 0) {
         pipeline.encoder = H264Encoder{};
-        video_error(error, "hardware encoder initialization failed", result < 0 ? av_code(result) : E_FAIL_CODE);
+        video_error(error, setup_failed, av_code(result));
+        return false;
+    }
+    if (!overlay_compositor_prepare(pipeline.overlay, pipeline.frame_width, pipeline.frame_height, error)) {
+        pipeline.encoder = H264Encoder{};
+        if (error_is_empty(error)) video_error(error, setup_failed, E_FAIL_CODE);  // the band: nothing to name
         return false;
     }
     pipeline.encoder.description = std::string(opened->name) + (opened->hardware ? " (hardware)" : " (software)");
@@ -305,7 +313,7 @@ bool hw_encode_frame(HwVideoPipeline& pipeline, const AVFrame& decoded, std::spa
     if (!pipeline.encoder_ready && !hw_encoder_setup(pipeline, decoded, error)) return false;
     H264Encoder& encoder = pipeline.encoder;
     const uint32_t width = uint32_t(encoder.context->width);
-    if (!overlay_compositor_update(pipeline.overlay, width, error)) return false;
+    if (!overlay_compositor_update(pipeline.overlay, width, uint32_t(encoder.context->height), error)) return false;
     int64_t t = decoded.best_effort_timestamp != AV_NOPTS_VALUE ? decoded.best_effort_timestamp : decoded.pts;
     if (t == AV_NOPTS_VALUE || t < 0) t = 0;
 

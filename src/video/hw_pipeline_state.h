@@ -51,6 +51,12 @@ struct HwVideoPipeline {
     uint32_t rate_den = 1;
     int64_t last_input_timestamp = -1;      // 90 kHz
     int64_t input_frame_duration = 333333;  // 100 ns
+    // Since the last decoded picture (or the first unit): the first unit's
+    // media time (100 ns; -1 right after a picture), the units fed, and the
+    // decoder's last complaint about one of them.
+    int64_t undecoded_since = -1;
+    uint32_t undecoded_units = 0;
+    int last_decode_error = 0;
     uint32_t encoder_ready = 0;
     EncodedVideoSink sink = nullptr;
     void* sink_context = nullptr;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -39,10 +40,11 @@ struct Yuv420View {
 };
 
 // The picture from `settings` (PNG, JPEG or BMP) scaled to its share of
-// `frame_width`. Off (empty, true) when disabled or without a path; false
-// when the file cannot be read, decoded or scaled.
-[[nodiscard]] bool overlay_prepare_picture(const OverlaySettings& settings, uint32_t frame_width,
-                                           OverlayBitmap& bitmap);
+// `frame_width`, or smaller where that would not fit the frame. Off (empty,
+// true) when disabled or without a path; false when the file cannot be
+// read, decoded or scaled, with the reason ("the file is empty") in `why`.
+[[nodiscard]] bool overlay_prepare_picture(const OverlaySettings& settings, uint32_t frame_width, uint32_t frame_height,
+                                           OverlayBitmap& bitmap, std::span<char> why);
 // The ticker band: the text in bold at the settings' pixel size on an opaque
 // band of text width + 32 by twice the size. Off when disabled or empty.
 [[nodiscard]] bool overlay_prepare_band(const OverlaySettings& settings, OverlayBitmap& bitmap);

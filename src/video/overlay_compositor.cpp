@@ -1,6 +1,8 @@
 // Settings copy, rebuild on a revision change, and per-frame painting.
 #include "video/overlay_compositor.h"
 
+#include <array>
+
 #include "platform/error_text.h"
 #include "platform/text.h"
 
@@ -24,17 +26,22 @@ void overlay_compositor_init(OverlayCompositor& compositor, const OverlaySetting
     compositor.revision_seen = settings.revision_value;
 }
 
-bool overlay_compositor_prepare(OverlayCompositor& compositor, uint32_t frame_width) {
-    if (!overlay_prepare_picture(compositor.settings, frame_width, compositor.picture) ||
-        !overlay_prepare_band(compositor.settings, compositor.band)) {
+bool overlay_compositor_prepare(OverlayCompositor& compositor, uint32_t frame_width, uint32_t frame_height,
+                                std::span<char> error) {
+    std::array<char, 256> why{};
+    if (!overlay_prepare_picture(compositor.settings, frame_width, frame_height, compositor.picture, why)) {
+        error_printf(error, "overlay picture cannot be used: %s (0x%08lx)", why.data(), E_FAIL_CODE);
+        return false;
+    }
+    if (!overlay_prepare_band(compositor.settings, compositor.band)) {
         compositor.picture = OverlayBitmap{};
-        compositor.band = OverlayBitmap{};
         return false;
     }
     return true;
 }
 
-bool overlay_compositor_update(OverlayCompositor& compositor, uint32_t frame_width, std::span<char> error) {
+bool overlay_compositor_update(OverlayCompositor& compositor, uint32_t frame_width, uint32_t frame_height,
+                               std::span<char> error) {
     const OverlaySettings& current = compositor.settings;
     if (!current.revision || !current.fetch) return true;
     const uint32_t revision_now = current.revision->load();  // before the fetch: a later edit fetches again
@@ -49,7 +56,7 @@ bool overlay_compositor_update(OverlayCompositor& compositor, uint32_t frame_wid
     compositor.picture = OverlayBitmap{};
     compositor.band = OverlayBitmap{};
     keep_copy(compositor, fresh);
-    if (!overlay_compositor_prepare(compositor, frame_width)) {
+    if (!overlay_compositor_prepare(compositor, frame_width, frame_height, error)) {
         error_printf(error, "%s (0x%08lx)", "live overlay update failed", E_FAIL_CODE);
         return false;
     }
@@ -59,7 +66,8 @@ bool overlay_compositor_update(OverlayCompositor& compositor, uint32_t frame_wid
 }
 
 void overlay_compositor_paint(OverlayCompositor& compositor, const Yuv420View& frame, int64_t t) {
-    if (compositor.scroll_origin == 0) compositor.scroll_origin = t + 1;
+    if (compositor.scroll_origin == 0 || t < compositor.last_paint_time) compositor.scroll_origin = t + 1;
+    compositor.last_paint_time = t;
     overlay_place_picture(compositor.settings, frame.width, frame.height, compositor.picture);
     overlay_blend(compositor.picture, frame);
     overlay_place_band(compositor.settings, frame.width, frame.height, t, compositor.scroll_origin, compositor.band);

@@ -5,8 +5,8 @@
 // `revision` counter has moved on (checked once per frame, between frames);
 // painting a frame is placement plus blending, nothing else. The scroll
 // origin is the media time of the first frame painted after a (re)build
-// plus one, 0 while unset, so the ticker enters from the right edge again
-// after every rebuild.
+// or a step back in time plus one, 0 while unset, so the ticker enters from
+// the right edge again after either.
 #pragma once
 
 #include <cstdint>
@@ -20,22 +20,27 @@ struct OverlayCompositor {
     OverlayBitmap picture;
     OverlayBitmap band;
     int64_t scroll_origin = 0;
+    int64_t last_paint_time = -1;
     uint32_t revision_seen = 0;
 };
 
 // Copies `settings`, the texts cut to the lengths the pipeline keeps.
 void overlay_compositor_init(OverlayCompositor& compositor, const OverlaySettings& settings);
 
-// Prepares the picture, then the band, for frames `frame_width` wide. False
-// when either cannot be made.
-[[nodiscard]] bool overlay_compositor_prepare(OverlayCompositor& compositor, uint32_t frame_width);
+// Prepares the picture, then the band, for frames of the given size. False
+// when either cannot be made; for the picture, `error` then says "overlay
+// picture cannot be used: <why> (0x80004005)".
+[[nodiscard]] bool overlay_compositor_prepare(OverlayCompositor& compositor, uint32_t frame_width,
+                                              uint32_t frame_height, std::span<char> error);
 
 // Fetches fresh settings and rebuilds when the revision moved on; true when
 // nothing had to change or the rebuild worked. A failure writes "live
 // overlay update failed" and keeps the old revision seen.
-[[nodiscard]] bool overlay_compositor_update(OverlayCompositor& compositor, uint32_t frame_width,
+[[nodiscard]] bool overlay_compositor_update(OverlayCompositor& compositor, uint32_t frame_width, uint32_t frame_height,
                                              std::span<char> error);
 
 // Places and blends the picture, then the band, into a frame at media time
-// `t` (100 ns units, not negative).
+// `t` (100 ns units, not negative). Time that steps back (an encoder
+// restart, a timestamp wrap, a recording of several captures looping)
+// restarts the ticker from the right edge, as a new run would.
 void overlay_compositor_paint(OverlayCompositor& compositor, const Yuv420View& frame, int64_t t);

@@ -1,10 +1,15 @@
 // The picture overlay: an image file (PNG, JPEG or BMP, told apart by its
 // first bytes) decoded with libavcodec's image decoders and scaled with
 // libswscale's area filter straight to BGRA, so the image's own alpha (or
-// opaque 255 for formats without one) drives the blend.
+// opaque 255 for formats without one) drives the blend. The picture takes
+// its share of the frame width but never more than the frame: a tall logo
+// is made smaller, keeping its aspect, rather than refused.
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
+#include "platform/error_text.h"
+#include "platform/folders.h"
 #include "platform/text.h"
 #include "video/av_handles.h"
 #include "video/overlay_bitmap.h"
@@ -12,19 +17,19 @@
 
 namespace {
 
-// Larger files or sides are refused rather than risk an allocation that
-// a hostile file could make huge.
-constexpr std::streamsize MAX_IMAGE_FILE = 64 << 20;
-constexpr uint32_t MAX_SIDE = 16384;
+// A larger file is refused rather than risk an allocation that a hostile
+// file could make huge.
+constexpr int64_t MAX_IMAGE_FILE = 64 << 20;
 
-bool read_image_file(const std::string& path, std::vector<uint8_t>& bytes) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return false;
-    const std::streamsize size = in.tellg();
-    if (size <= 0 || size > MAX_IMAGE_FILE) return false;
+// Null when the whole file is in `bytes`, else why not.
+const char* read_image_file(const std::string& path, std::vector<uint8_t>& bytes) {
+    const int64_t size = regular_file_size(path);
+    if (size < 0) return "no file at the image path";
+    if (size == 0) return "the file is empty";
+    if (size > MAX_IMAGE_FILE) return "the file is larger than 64 MiB";
     bytes.resize(size_t(size));
-    in.seekg(0);
-    return bool(in.read(reinterpret_cast<char*>(bytes.data()), size));
+    std::ifstream in(path, std::ios::binary);
+    return in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size)) ? nullptr : "the file cannot be read";
 }
 
 AVCodecID image_codec(const std::vector<uint8_t>& bytes) {
@@ -59,30 +64,56 @@ AvFramePtr decode_image(std::vector<uint8_t>& bytes) {
     return frame;
 }
 
+// The settings' share of the frame width at the image's aspect, made
+// smaller (same aspect) where it would not fit inside the frame.
+std::pair<uint32_t, uint32_t> picture_size(const OverlaySettings& settings, uint32_t frame_width, uint32_t frame_height,
+                                           const AVFrame& image) {
+    const uint64_t scale = settings.image_scale_pct > 0 ? uint64_t(settings.image_scale_pct) : 20;
+    const uint64_t source_width = uint64_t(image.width), source_height = uint64_t(image.height);
+    uint64_t width = std::max<uint64_t>(frame_width * scale / 100, 1);
+    uint64_t height = width * source_height / source_width;
+    if (width > frame_width) {
+        width = frame_width;
+        height = width * source_height / source_width;
+    }
+    if (height > frame_height) {
+        height = frame_height;
+        width = height * source_width / source_height;
+    }
+    // A sliver still has to be a picture the scaler can make.
+    return {uint32_t(std::max<uint64_t>(width, 1)), uint32_t(std::max<uint64_t>(height, 1))};
+}
+
 }  // namespace
 
-bool overlay_prepare_picture(const OverlaySettings& settings, uint32_t frame_width, OverlayBitmap& bitmap) {
+bool overlay_prepare_picture(const OverlaySettings& settings, uint32_t frame_width, uint32_t frame_height,
+                             OverlayBitmap& bitmap, std::span<char> why) {
     bitmap = OverlayBitmap{};
     if (!settings.image_enabled || settings.image_path.empty()) return true;
     std::vector<uint8_t> bytes;
-    if (!read_image_file(utf16_fit(settings.image_path, 2048), bytes)) return false;
+    if (const char* unread = read_image_file(utf16_fit(settings.image_path, 2048), bytes)) {
+        error_printf(why, "%s", unread);
+        return false;
+    }
+    if (image_codec(bytes) == AV_CODEC_ID_NONE) {
+        error_printf(why, "%s", "the file is not a PNG, JPEG or BMP image");
+        return false;
+    }
     AvFramePtr image = decode_image(bytes);
-    if (!image) return false;
+    if (!image) {
+        error_printf(why, "%s", "the image cannot be decoded");
+        return false;
+    }
 
-    const uint32_t scale = settings.image_scale_pct > 0 ? uint32_t(settings.image_scale_pct) : 20;
-    uint32_t width = static_cast<uint32_t>(uint64_t{frame_width} * scale / 100);
-    if (width == 0) width = 1;
-    uint32_t height = static_cast<uint32_t>(uint64_t{width} * uint32_t(image->height) / uint32_t(image->width));
-    if (height == 0) height = 1;  // a sliver still has to be a picture the scaler can make
-    if (width > MAX_SIDE || height > MAX_SIDE) return false;
-
+    const auto [width, height] = picture_size(settings, frame_width, frame_height, *image);
     SwsContextPtr scaler(sws_getContext(image->width, image->height, AVPixelFormat(image->format), int(width),
                                         int(height), AV_PIX_FMT_BGRA, SWS_AREA, nullptr, nullptr, nullptr));
-    if (!scaler) return false;
     std::vector<uint8_t> pixels(size_t{width} * 4 * height);
     uint8_t* planes[4] = {pixels.data(), nullptr, nullptr, nullptr};
     const int strides[4] = {int(width * 4), 0, 0, 0};
-    if (sws_scale(scaler.get(), image->data, image->linesize, 0, image->height, planes, strides) != int(height)) {
+    if (!scaler ||
+        sws_scale(scaler.get(), image->data, image->linesize, 0, image->height, planes, strides) != int(height)) {
+        error_printf(why, "the image cannot be scaled to %ux%u", width, height);
         return false;
     }
     bitmap.pixels = std::move(pixels);

@@ -16,6 +16,7 @@ constexpr const char* output_invalid = "Enter a complete RTMP or RTMPS output UR
 constexpr const char* output_no_stream_key =
     "The RTMP/RTMPS output URL has no stream key. Use rtmp://host/app/stream-key.";
 constexpr const char* image_missing = "Overlay image does not exist.";
+constexpr const char* bitrate_out_of_range = "Bitrate must be between 100k and 100M (for example 6000k).";
 constexpr const char* recording_dir_unwritable = "Recording directory is not writable.";
 constexpr const char* ytdlp_missing = "The bundled yt-dlp tool is missing or cannot start. Reinstall Veltrona.";
 
@@ -28,6 +29,7 @@ constexpr const char* editor_source_title = "Invalid source URL";
 constexpr const char* editor_output_title = "Invalid output URL";
 constexpr const char* editor_image_title = "Invalid image overlay";
 constexpr const char* editor_image = "Select an existing image file for the image overlay.";
+constexpr const char* editor_bitrate_title = "Invalid bitrate";
 constexpr const char* editor_text_color_title = "Invalid text color";
 constexpr const char* editor_text_color = "Enter the text color as #RRGGBB.";
 constexpr const char* editor_background_color_title = "Invalid background color";

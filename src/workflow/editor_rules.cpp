@@ -33,6 +33,9 @@ std::optional<EditorProblem> editor_check(const WorkflowSettings& s) {
     if (s.image_enabled && (s.image_path.empty() || !path_exists(s.image_path))) {
         return problem(EditorField::image_path, check_message::editor_image_title, check_message::editor_image);
     }
+    if (!bitrate_acceptable(s)) {
+        return problem(EditorField::bitrate, check_message::editor_bitrate_title, check_message::bitrate_out_of_range);
+    }
     return std::nullopt;
 }
 

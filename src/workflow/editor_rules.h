@@ -10,7 +10,7 @@
 
 #include "workflow/workflow.h"
 
-enum class EditorField { name, source, output, image_path, text_color, background_color };
+enum class EditorField { name, source, output, image_path, bitrate, text_color, background_color };
 
 struct EditorProblem {
     EditorField field;
@@ -18,7 +18,7 @@ struct EditorProblem {
     std::string message;  // e.g. "Enter a workflow name."
 };
 
-// Name, source, output and image checks, in the editor's order.
+// Name, source, output, image and bitrate checks, in the editor's order.
 [[nodiscard]] std::optional<EditorProblem> editor_check(const WorkflowSettings& settings);
 
 // The editor's refusal of a colour text that editor_parse_color rejects;

@@ -6,6 +6,8 @@
 // YouTube host fails) and whether a non-empty path follows.
 #include "workflow/validate.h"
 
+#include <algorithm>
+
 #include "platform/folders.h"
 #include "platform/text.h"
 #include "workflow/check_messages.h"
@@ -81,6 +83,7 @@ std::string first_problem(const WorkflowSettings& s) {
     }
     if (!has_stream_key(s.output_url)) return check_message::output_no_stream_key;
     if (s.image_enabled && !path_exists(s.image_path)) return check_message::image_missing;
+    if (!bitrate_acceptable(s)) return check_message::bitrate_out_of_range;
     if (!mp4 && (s.recording_dir.empty() || !ensure_directory(s.recording_dir))) {
         return check_message::recording_dir_unwritable;
     }
@@ -121,4 +124,29 @@ bool is_mp4_file_path(const std::string& path) {
     if (regular_file_size(path) < 0) return false;
     size_t dot = path.rfind('.');
     return dot != std::string::npos && iequals(std::string_view(path).substr(dot), ".mp4");
+}
+
+uint32_t parse_bitrate(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    uint64_t whole = 0;
+    size_t at = read_decimal(text, UINT32_MAX, &whole);
+    uint64_t fraction = 0, places = 1;  // six places are the most a suffix can use
+    if (at < text.size() && text[at] == '.') {
+        for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+            if (places == 1000000) continue;
+            fraction = fraction * 10 + uint64_t(text[at] - '0');
+            places *= 10;
+        }
+    }
+    const char unit = at < text.size() ? text[at] : '\0';
+    const uint64_t scale = unit == 'k' || unit == 'K' ? 1000 : unit == 'm' || unit == 'M' ? 1000000 : 1;
+    const uint64_t bits = std::min<uint64_t>(whole * scale + fraction * scale / places, UINT32_MAX);
+    return bits == 0 ? 6000000 : uint32_t(bits);
+}
+
+bool bitrate_acceptable(const WorkflowSettings& s) {
+    const bool overlay = s.image_enabled || s.text_enabled;
+    if (s.type != WorkflowType::overlay_stream && !(s.type == WorkflowType::mp4_loop && overlay)) return true;
+    const uint32_t bits = parse_bitrate(s.bitrate);
+    return bits >= 100000 && bits <= 100000000;
 }

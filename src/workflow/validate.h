@@ -1,11 +1,14 @@
 // The checks a workflow must pass before it runs, the URL syntax rules the
-// editor shares, and the masked display form of an output URL.
+// editor shares, the masked display form of an output URL, and the bitrate
+// text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 struct Workflow;
+struct WorkflowSettings;
 
 constexpr const char* YOUTUBE_MAIN_DOMAIN = "youtube.com";
 constexpr const char* YOUTUBE_SHORT_DOMAIN = "youtu.be";
@@ -29,3 +32,13 @@ constexpr const char* YOUTUBE_SHORT_DOMAIN = "youtu.be";
 // The MP4 source rule: an existing file, not a folder, whose path ends in
 // ".mp4" (ignoring case) counted from its last '.'.
 [[nodiscard]] bool is_mp4_file_path(const std::string& path);
+
+// Bits per second from a bitrate text: a decimal number, its fraction
+// included, times 1000 for a k or K after it and 1000000 for m or M
+// ("6000k", "4.5M", "2500000"); saturates at 2^32 - 1; 0 or no digits
+// gives 6000000.
+[[nodiscard]] uint32_t parse_bitrate(std::string_view text);
+
+// False when the workflow re-encodes video (Overlay + Stream, an MP4 loop
+// with an overlay on) at a bitrate below 100 kbit/s or above 100 Mbit/s.
+[[nodiscard]] bool bitrate_acceptable(const WorkflowSettings& settings);

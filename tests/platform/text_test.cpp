@@ -31,6 +31,13 @@ TEST(ErrorText, CutsToFitAndRespectsTheFirstWriter) {
     std::array<char, 6> small{};
     error_printf(small, "ab✓✓");  // 2 + 3 + 3 bytes: the second mark cannot fit
     EXPECT_EQ(error_view(small), "ab✓");
+    std::string path;  // long and non-ASCII: the engine buffer's cut falls inside a character
+    for (int i = 0; i < 200; ++i) path += "/录";
+    std::array<char, 512> engine{};
+    for (const char* lead : {"", "x", "xy"}) {
+        error_printf(engine, "%scannot open %s", lead, path.c_str());
+        EXPECT_TRUE(error_view(engine).size() >= 509 && utf8_is_valid(error_view(engine))) << lead;
+    }
     error_printf(std::span<char>(), "nothing %d", 1);  // no buffer, no write
     EXPECT_TRUE(error_is_empty(std::span<char>()));
 }

@@ -1,4 +1,4 @@
-// The engine status adapters: status reporting and bitrate parsing.
+// The engine status adapters: status reporting.
 #include "run/engine_status.h"
 
 #include <gtest/gtest.h>
@@ -6,14 +6,6 @@
 #include "support/app_fixture.h"
 
 namespace {
-
-TEST(Bitrate, TextRules) {
-    const std::pair<const char*, uint32_t> cases[] = {
-        {"6000k", 6000000}, {"8M", 8000000}, {"2500000", 2500000}, {"0", 6000000},  {"abc", 6000000},
-        {"", 6000000},      {"4.5M", 4},     {"750K", 750000},     {"3m", 3000000}, {"12x", 12},
-    };
-    for (const auto& [text, bits] : cases) EXPECT_EQ(parse_bitrate(text), bits) << text;
-}
 
 class ContractTest : public AppFixture {};
 

@@ -141,7 +141,8 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
 // units again, times stepping back) every unit still comes out with its own
 // time, and the restart is a key frame. Empty input is refused without an
 // error, and a pipeline that never opened its encoder finishes cleanly. (A
-// live edit's fetch is the compositor's test; its failure is below.)
+// live edit's fetch is the compositor's test; its failure is below.) Video
+// that never decodes is a failure, not a stream of audio alone.
 TEST_F(HwPipeline, DamagedUnitsAndLoopRestartsKeepTheStreamGoing) {
     PipelinePtr idle(hw_pipeline_create(settings("Auto"), collect, &out_, error_));
     EXPECT_EQ(hw_pipeline_feed(idle.get(), {}, 0, 0, error_), 0);
@@ -159,24 +160,32 @@ TEST_F(HwPipeline, DamagedUnitsAndLoopRestartsKeepTheStreamGoing) {
     ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error_), 1) << error_.data();
     ASSERT_EQ(out_.pts.size(), 50u);
     EXPECT_EQ(std::tuple(out_.pts[25], out_.key[25] && out_.headers[25]), std::tuple(out_.pts[0], true));
+    // Video that never decodes fails once 10 s of media time have brought no picture.
+    PipelinePtr broken(hw_pipeline_create(settings("Software H.264"), collect, &out_, error_));
+    int64_t t = 90000;
+    while (t < 90000 * 12 && hw_pipeline_feed(broken.get(), slice_without_headers, t, t, error_)) t += 3600;
+    EXPECT_EQ(t, 90000 * 11);
+    EXPECT_THAT(error_.data(), ::testing::StartsWith("H.264 decoder failed: no picture decoded for 10 s (251 units"));
 }
 
 // Each failure fails the feed with its message; the pipeline is then freed
 // (LeakSanitizer checks that nothing is left behind).
 TEST_F(HwPipeline, FailuresMidRunLeaveThePipelineFreeable) {
     constexpr size_t NEVER = SIZE_MAX, EDIT = 10;
-    // Encoder, unit the picture is lost at (0: from the start), deliveries accepted.
-    const std::vector<std::tuple<std::string, size_t, size_t, const char*>> cases = {
-        {"Hardware H.264", NEVER, NEVER, "no hardware H.264 encoder is available (0x00000000)"},
-        {"Software H.264", 0, NEVER, "hardware encoder initialization failed (0x80004005)"},
-        {"Software H.264", NEVER, 5, "encoded video delivery failed (0x80004005)"},
-        {"Software H.264", EDIT, NEVER, "live overlay update failed (0x80004005)"},
+    // Encoder, bitrate, unit the picture is lost at (0: from the start), deliveries accepted.
+    const std::vector<std::tuple<std::string, uint32_t, size_t, size_t, const char*>> cases = {
+        {"Hardware H.264", 0, NEVER, NEVER, "no hardware H.264 encoder is available (0x00000000)"},
+        {"Software H.264", 4, NEVER, NEVER, "software H.264 encoder initialization failed (0xdfaba7bb)"},
+        {"Software H.264", 0, 0, NEVER, "overlay picture cannot be used: no file at the image path (0x80004005)"},
+        {"Software H.264", 0, NEVER, 5, "encoded video delivery failed (0x80004005)"},
+        {"Software H.264", 0, EDIT, NEVER, "live overlay update failed (0x80004005)"},
     };
-    for (const auto& [encoder, picture_lost_at, refuse_after, message] : cases) {
+    for (const auto& [encoder, bitrate, picture_lost_at, refuse_after, message] : cases) {
         Output out;
         out.refuse_after = refuse_after;
         OverlayEditor editor;
         editor.values = settings(encoder);
+        editor.values.bitrate = bitrate;
         editor.watch();
         const std::string missing = dir_->file("missing.png");
         if (picture_lost_at == 0) editor.values.image_path = missing;

@@ -115,33 +115,41 @@ TEST(OverlayPlacement, BandScrollsByMediaTimeAndEntersAgain) {
 }
 
 TEST(OverlayPrepare, PicturesScaleToTheirShareOfTheFrameWidth) {
-    TempDir dir;  // 1000 x 500, half-transparent red (the JPEG opaque)
-    for (const char* name : {"half.png", "plain.jpg", "half.bmp"}) {
+    TempDir dir;  // 1000 x 500 (a tall one 200 x 2000), half-transparent red (the JPEG opaque)
+    for (const char* name : {"half.png", "plain.jpg", "half.bmp", "tall.png"}) {
+        const std::string size = name == std::string("tall.png") ? "200x2000" : "1000x500";
         ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-                               "color=c=red@0.5:s=1000x500,format=rgba", "-frames:v", "1", dir.file(name)}),
+                               "color=c=red@0.5:s=" + size + ",format=rgba", "-frames:v", "1", dir.file(name)}),
                   0);
     }
     const std::vector<std::tuple<const char*, int32_t, uint32_t, uint32_t, int>> cases = {
         {"half.png", 0, 384, 192, 128},  // 0 means 20 %; the image's own alpha is kept
-        {"plain.jpg", 10, 192, 96, 255},
-        {"half.bmp", -3, 384, 192, 128},  // 32-bit BMP: alpha too
+        {"plain.jpg", 10, 192, 96, 255},   {"half.bmp", -3, 384, 192, 128},  // 32-bit BMP: alpha too
+        {"tall.png", 100, 108, 1080, 128},                                   // never larger than the frame
+        {"half.png", 300, 1920, 960, 128},
     };
     OverlaySettings settings;
     settings.image_enabled = 1;
     OverlayBitmap bitmap;
+    std::array<char, 64> why{};
     for (const auto& [name, scale, w, h, alpha] : cases) {
         settings.image_path = dir.file(name), settings.image_scale_pct = scale;
-        ASSERT_TRUE(overlay_prepare_picture(settings, 1920, bitmap)) << name;
+        ASSERT_TRUE(overlay_prepare_picture(settings, 1920, 1080, bitmap, why)) << name;
         EXPECT_EQ(std::tuple(bitmap.width, bitmap.height, bitmap.stride), std::tuple(w, h, w * 4)) << name;
         const uint8_t* middle = &bitmap.pixels[(h / 2 * w + w / 2) * 4];
         EXPECT_TRUE(std::abs(middle[2] - 255) <= 3 && std::abs(middle[3] - alpha) <= 2) << name;  // red, its alpha
     }
     settings.image_path = "";
-    EXPECT_TRUE(overlay_prepare_picture(settings, 1920, bitmap) && bitmap.pixels.empty());  // no path: no picture
+    EXPECT_TRUE(overlay_prepare_picture(settings, 1920, 1080, bitmap, why) && bitmap.pixels.empty());  // no path
     write_file(dir.file("text.png"), "not an image at all");
-    for (const std::string& bad : {dir.file("missing.png"), dir.path(), dir.file("text.png")}) {
+    write_file(dir.file("empty.png"), "");
+    for (const auto& [bad, reason] : {std::pair{dir.file("missing.png"), "no file at the image path"},
+                                      {dir.path(), "no file at the image path"},
+                                      {dir.file("empty.png"), "the file is empty"},
+                                      {dir.file("text.png"), "the file is not a PNG, JPEG or BMP image"}}) {
         settings.image_path = bad;
-        EXPECT_FALSE(overlay_prepare_picture(settings, 1920, bitmap)) << bad;
+        EXPECT_FALSE(overlay_prepare_picture(settings, 1920, 1080, bitmap, why)) << bad;
+        EXPECT_STREQ(why.data(), reason);
     }
 }
 
@@ -165,29 +173,33 @@ TEST(OverlayPrepare, BandIsTwiceTheFontSizeOpaqueAndBlackForTheNoColourValue) {
     EXPECT_TRUE(overlay_prepare_band(settings, band) && band.pixels.empty());  // no text: no band
 }
 
-TEST(OverlayCompositor, RevisionChangeRebuildsAndRestartsTheTicker) {
+TEST(OverlayCompositor, RevisionChangeOrAStepBackRestartsTheTicker) {
     OverlayEditor editor;
     editor.values.text_enabled = 1, editor.values.text = "ticker";
     editor.watch();
     OverlayCompositor compositor;
     overlay_compositor_init(compositor, editor.values);
-    ASSERT_TRUE(overlay_compositor_prepare(compositor, 320));
+    std::array<char, 128> error{};
+    ASSERT_TRUE(overlay_compositor_prepare(compositor, 320, 240, error));
     Bytes frame(size_t(320) * 240 * 3 / 2, 16);
     uint8_t* chroma = frame.data() + 320 * 240;
     const Yuv420View view = {frame.data(), chroma, chroma + 1, 320, 320, 2, 320, 240};
-    std::array<char, 128> error{};
     overlay_compositor_paint(compositor, view, 0);
     overlay_compositor_paint(compositor, view, 50000000);  // 5 s: 250 px in
     EXPECT_EQ(compositor.band.x, 320 - 250);
-    ASSERT_TRUE(overlay_compositor_update(compositor, 320, error));
+    ASSERT_TRUE(overlay_compositor_update(compositor, 320, 240, error));
     EXPECT_EQ(editor.fetches, 0);  // nothing changed
     editor.revision = 1;           // confirmed without changes: still rebuilt and restarted
-    ASSERT_TRUE(overlay_compositor_update(compositor, 320, error));
+    ASSERT_TRUE(overlay_compositor_update(compositor, 320, 240, error));
     EXPECT_EQ(editor.fetches, 1);
     overlay_compositor_paint(compositor, view, 60000000);
     EXPECT_EQ(compositor.band.x, 320);
+    // Media time stepping back below where the ticker began starts it again, as a new run would.
+    overlay_compositor_paint(compositor, view, 10000000);
+    overlay_compositor_paint(compositor, view, 60000000);
+    EXPECT_EQ(compositor.band.x, 320 - 250);
     editor.values.image_enabled = 1, editor.values.image_path = "/nonexistent/logo.png", editor.revision = 2;
-    EXPECT_FALSE(overlay_compositor_update(compositor, 320, error));
+    EXPECT_FALSE(overlay_compositor_update(compositor, 320, 240, error));
     EXPECT_STREQ(error.data(), "live overlay update failed (0x80004005)");
     EXPECT_EQ(compositor.revision_seen, 1u);
     // An edit confirmed between the engine's snapshot and the first frame is not lost.
@@ -195,9 +207,9 @@ TEST(OverlayCompositor, RevisionChangeRebuildsAndRestartsTheTicker) {
     OverlayCompositor late;
     overlay_compositor_init(late, editor.values);  // a snapshot taken at revision 0
     editor.revision = 3;
-    ASSERT_TRUE(overlay_compositor_prepare(late, 320));
+    ASSERT_TRUE(overlay_compositor_prepare(late, 320, 240, error));
     const int fetches = editor.fetches;
-    ASSERT_TRUE(overlay_compositor_update(late, 320, error));
+    ASSERT_TRUE(overlay_compositor_update(late, 320, 240, error));
     EXPECT_EQ(editor.fetches, fetches + 1);
 }
 

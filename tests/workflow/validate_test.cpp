@@ -1,5 +1,5 @@
 // Validation order and messages, the URL rules, the masked display form,
-// and the editor's shared save checks.
+// the bitrate text, and the editor's shared save checks.
 #include "workflow/validate.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +44,26 @@ TEST(MaskStreamKey, HidesOnlyTheLastPathPartOfRtmpUrls) {
         EXPECT_EQ(mask_stream_key(url), shown);
 }
 
+TEST(Bitrate, TextRules) {
+    const std::pair<const char*, uint32_t> cases[] = {
+        {"6000k", 6000000},
+        {"8M", 8000000},
+        {"2500000", 2500000},
+        {"0", 6000000},
+        {"abc", 6000000},
+        {"", 6000000},
+        {"4.5M", 4500000},
+        {"2.5k", 2500},
+        {"750K", 750000},
+        {"3m", 3000000},
+        {"12x", 12},
+        {"4295m", UINT32_MAX},
+        {"1.0000019M", 1000001},
+        {"99999999999", UINT32_MAX},
+    };
+    for (const auto& [text, bits] : cases) EXPECT_EQ(parse_bitrate(text), bits) << text;
+}
+
 // The settings a case changes; the rest form a workflow that passes.
 struct Edit {
     const char* name = "n";
@@ -54,6 +74,7 @@ struct Edit {
     std::string output_url = "rtmp://host/live/key";
     bool image_enabled = false;
     const char* recording_dir = nullptr;  // null: the fixture's folder
+    const char* bitrate = "6000k";
 };
 
 void apply(const Edit& e, WorkflowSettings& s) {
@@ -61,6 +82,7 @@ void apply(const Edit& e, WorkflowSettings& s) {
         std::tie(e.name, e.type, e.source_type, e.enabled, e.source, e.output_url, e.image_enabled);
     if (e.image_enabled) s.image_path = "/nonexistent.png";
     if (e.recording_dir) s.recording_dir = e.recording_dir;
+    s.bitrate = e.bitrate, s.text_enabled = true;  // an MP4 loop re-encodes only with an overlay on
 }
 
 class ValidateTest : public AppFixture {};
@@ -69,7 +91,8 @@ constexpr const char* NO_KEY = "The RTMP/RTMPS output URL has no stream key. Use
 constexpr const char* UNWRITABLE = "Recording directory is not writable.";
 constexpr const char* NOT_MP4 = "Select an existing .mp4 file.";
 constexpr const char* BAD_OUTPUT = "Enter a complete RTMP or RTMPS output URL, including its application/path.";
-constexpr WorkflowType MP4 = WorkflowType::mp4_loop;
+constexpr WorkflowType MP4 = WorkflowType::mp4_loop, OVERLAY = WorkflowType::overlay_stream;
+constexpr const char* BITRATE = "Bitrate must be between 100k and 100M (for example 6000k).";
 
 TEST_F(ValidateTest, ChecksInOrderWithTheirMessages) {
     TempDir media;
@@ -97,6 +120,12 @@ TEST_F(ValidateTest, ChecksInOrderWithTheirMessages) {
         {{.output_url = "rtmp://host/app//"}, NO_KEY},
         {{.output_url = "rtmp://host/live/key?token=1"}, ""},
         {{.type = WorkflowType::record_then_push, .image_enabled = true}, "Overlay image does not exist."},
+        {{.type = OVERLAY, .bitrate = "6000"}, BITRATE},  // 6 kbit/s: kilobits were meant
+        {{.type = OVERLAY, .bitrate = "100.5M"}, BITRATE},
+        {{.type = MP4, .source = media.file("clip.mp4"), .bitrate = "99.9k"}, BITRATE},
+        {{.type = OVERLAY, .bitrate = "100k"}, ""},
+        {{.type = OVERLAY, .bitrate = ""}, ""},  // the default rate
+        {{.bitrate = "6000"}, ""},               // a copy does not re-encode
         {{.recording_dir = in_the_way.c_str()}, UNWRITABLE},
         {{.recording_dir = ""}, UNWRITABLE},
         {{.type = MP4, .source = media.file("clip.mp4"), .recording_dir = ""}, ""},
@@ -126,6 +155,7 @@ TEST(EditorRules, SaveChecksInOrder) {
          image_path,
          "Invalid image overlay",
          "Select an existing image file for the image overlay."},
+        {{.type = OVERLAY, .bitrate = "4295m"}, bitrate, "Invalid bitrate", BITRATE},
         {{.output_url = "rtmp://host/app"}, name, "", ""},  // the stream key is validation's
         {{.type = MP4, .source = media.file("clip.MP4")}, name, "", ""},
     };
