@@ -85,7 +85,9 @@ struct Watcher {
             HlsPlaylist playlist;
             if (hls_parse_media_playlist("http://x/", read_all(file), &playlist, std::span<char>())) {
                 std::lock_guard guard(lock);
-                for (const std::string& url : playlist.segment_urls) appeared.emplace(url.substr(9), now);
+                for (size_t i = 0; i < playlist.references.size(); ++i) {
+                    appeared.emplace(hls_segment_url(playlist, i).substr(9), now);
+                }
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }

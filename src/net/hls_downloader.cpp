@@ -53,9 +53,10 @@ struct Downloader {
     std::string base_url;          // where the playlist came from at the last fetch
     HlsSegmentHistory seen;        // the segments delivered or given up last
     bool rejoining = false;        // joining after recorded segments: the first playlist is checked against them
-    uint64_t progress_ms = 0;      // tick_ms() at the last delivery (or the start)
-    bool segment_failing = false;  // a segment has failed since the last delivery
-    char segment_error[SEGMENT_FETCH_ERROR_SIZE] = {};
+    uint64_t progress_ms = 0;      // tick_ms() at the last delivery (or the start, or the end of a wait for room)
+    uint32_t target_duration = 0;  // of the last playlist read
+    bool failing = false;          // a request has failed since the last delivery or playlist
+    char failure[HLS_DOWNLOADER_ERROR_SIZE] = {};  // the last such failure
     char error_text[HLS_DOWNLOADER_ERROR_SIZE] = {};
 };
 
@@ -81,9 +82,10 @@ const SegmentLabel* seen_before(const Downloader& d, std::string_view url) {
 // An origin that restarted and numbers its segments anew: the newest entry
 // lies below the last one delivered, and is not a segment seen before.
 bool numbering_restarted(const Downloader& d, const HlsPlaylist& playlist) {
-    int64_t newest = playlist.media_sequence + static_cast<int64_t>(playlist.segment_urls.size()) - 1;
+    size_t count = playlist.references.size();
+    int64_t newest = playlist.media_sequence + static_cast<int64_t>(count) - 1;
     if (!d.next_sequence || newest >= *d.next_sequence - 1) return false;
-    return seen_before(d, playlist.segment_urls.back()) == nullptr;
+    return seen_before(d, hls_segment_url(playlist, count - 1)) == nullptr;
 }
 
 // After a restart or when joining after recorded segments: the number after
@@ -91,8 +93,8 @@ bool numbering_restarted(const Downloader& d, const HlsPlaylist& playlist) {
 // another number than it had (the origin numbers anew; after a restart,
 // under any number). Nothing when the numbers continue.
 std::optional<int64_t> after_renumbered(const Downloader& d, const HlsPlaylist& playlist, bool restarted) {
-    for (size_t i = playlist.segment_urls.size(); i-- > 0;) {
-        const SegmentLabel* seen = seen_before(d, playlist.segment_urls[i]);
+    for (size_t i = playlist.references.size(); i-- > 0;) {
+        const SegmentLabel* seen = seen_before(d, hls_segment_url(playlist, i));
         if (!seen) continue;
         int64_t listed = playlist.media_sequence + static_cast<int64_t>(i);
         if (restarted || listed != seen->sequence) return listed + 1;
@@ -103,7 +105,7 @@ std::optional<int64_t> after_renumbered(const Downloader& d, const HlsPlaylist& 
 
 // Where delivery goes on in this playlist.
 void follow(Downloader* d, const HlsPlaylist& playlist) {
-    auto count = static_cast<int64_t>(playlist.segment_urls.size());
+    auto count = static_cast<int64_t>(playlist.references.size());
     if (!d->next_sequence) {
         d->next_sequence = playlist.media_sequence + (count > 2 ? count - 2 : 0);
         return;
@@ -127,12 +129,12 @@ uint32_t segment_timeout_ms(const HlsPlaylist& playlist) {
 
 // True (with the reason in the error text) when nothing new has come for
 // longer than the playlist's stall limit.
-bool stalled(Downloader* d, uint32_t target_duration) {
+bool stalled(Downloader* d) {
     uint64_t quiet_ms = tick_ms() - d->progress_ms;
-    if (quiet_ms < hls_stall_limit_ms(target_duration)) return false;
+    if (quiet_ms < hls_stall_limit_ms(d->target_duration)) return false;
     auto seconds = static_cast<unsigned long long>(quiet_ms / 1000);
-    if (d->segment_failing) {
-        error_printf(d->error_text, "HLS source stalled: no new segment for %llu s (%s)", seconds, d->segment_error);
+    if (d->failing) {
+        error_printf(d->error_text, "HLS source stalled: no new segment for %llu s (%s)", seconds, d->failure);
     } else {
         error_printf(d->error_text, "HLS source stalled: no new segment for %llu s", seconds);
     }
@@ -146,34 +148,63 @@ void explain_status(std::span<char> error, const char* what, uint32_t status) {
         error_printf(error, "%s request failed with HTTP status %u", what, status);
 }
 
-// The playlist body (five tries, 1 s apart), or why there is none.
+void note_failure(Downloader* d, std::string_view error) {
+    error_printf(d->failure, "%.*s", static_cast<int>(error.size()), error.data());
+    d->failing = true;
+}
+
+// A playlist fetch may take what is left of the stall limit (1 s at least),
+// so an origin that trickles its answer is a stall like any other.
+uint32_t playlist_timeout_ms(const Downloader& d) {
+    uint64_t quiet_ms = tick_ms() - d.progress_ms;
+    uint64_t limit_ms = hls_stall_limit_ms(d.target_duration);
+    uint64_t left_ms = quiet_ms < limit_ms ? limit_ms - quiet_ms : 0;
+    return static_cast<uint32_t>(std::clamp<uint64_t>(left_ms, 1000, HLS_PLAYLIST_TIMEOUT_MS));
+}
+
+// The playlist body (five tries, 1 s apart, within the stall limit), or why
+// there is none.
 enum class FetchResult { fetched, stop, fatal };
 
 FetchResult fetch_playlist(Downloader* d, ByteBuffer* body) {
+    const HttpResponseLimit limit{"HLS playlist", HLS_PLAYLIST_MAX_BYTES};
     for (int failures = 0;;) {
         if (segment_ring_should_stop(d->ring)) return FetchResult::stop;
         uint32_t status = 0;
-        if (http_get(d->ring->playlist_url, HLS_PLAYLIST_TIMEOUT_MS, body, &status, d->error_text, &d->ring->cancel,
-                     &d->base_url)) {
+        if (http_get(d->ring->playlist_url, playlist_timeout_ms(*d), body, &status, d->error_text, &d->ring->cancel,
+                     &d->base_url, limit)) {
+            d->failing = false;
             return FetchResult::fetched;
         }
         explain_status(d->error_text, "playlist", status);
         byte_buffer_free(body);
         if (segment_ring_should_stop(d->ring)) return FetchResult::stop;
-        if (++failures >= HLS_PLAYLIST_FAILURE_LIMIT) return FetchResult::fatal;
+        note_failure(d, d->error_text);
+        if (++failures >= HLS_PLAYLIST_FAILURE_LIMIT || stalled(d)) return FetchResult::fatal;
         if (segment_ring_pause(d->ring, HLS_PLAYLIST_RETRY_PAUSE_MS)) return FetchResult::stop;
     }
 }
 
-// Starts up to six fetches from playlist index *i; returns how many started.
-int launch_batch(Downloader* d, const HlsPlaylist& playlist, size_t* i, SegmentFetchJob* jobs, std::thread* threads,
-                 SegmentFetchLatch* latch) {
+// How many fetches may start now: as many (up to six) as the ring's memory
+// budget leaves room for at the largest segment each, waiting while not even
+// one fits (the engine is behind; that is no stall). 0 when the downloader
+// should stop instead.
+int fetches_with_room(Downloader* d) {
+    bool waited = false;
+    uint64_t room = segment_ring_wait_room(d->ring, HLS_SEGMENT_MAX_BYTES, &waited);
+    if (waited) d->progress_ms = tick_ms();
+    return static_cast<int>(std::min<uint64_t>(HLS_PARALLEL_FETCHES, room / HLS_SEGMENT_MAX_BYTES));
+}
+
+// Starts up to `most` fetches from playlist index *i; returns how many started.
+int launch_batch(Downloader* d, const HlsPlaylist& playlist, size_t* i, int most, SegmentFetchJob* jobs,
+                 std::thread* threads, SegmentFetchLatch* latch) {
     int launched = 0;
-    while (*i < playlist.segment_urls.size() && launched < HLS_PARALLEL_FETCHES) {
+    while (*i < playlist.references.size() && launched < most) {
         int64_t sequence = playlist.media_sequence + static_cast<int64_t>(*i);
         if (sequence >= *d->next_sequence) {
             SegmentFetchJob& job = jobs[launched];
-            job.url = playlist.segment_urls[*i];
+            job.url = hls_segment_url(playlist, *i);
             job.sequence = sequence;
             job.discontinuity = playlist.discontinuity[*i] != 0;
             job.timeout_ms = segment_timeout_ms(playlist);
@@ -209,8 +240,7 @@ void wait_batch(std::thread* threads, int launched, SegmentFetchLatch* latch) {
 // A failed segment: true when it is to be retried at the next poll, false
 // when it has failed too often and is skipped.
 bool retry_later(Downloader* d, const SegmentFetchJob& job) {
-    error_printf(d->segment_error, "%s", job.error_text);
-    d->segment_failing = true;
+    note_failure(d, job.error_text);
     if (job.sequence != d->failing_sequence) {
         d->failing_sequence = job.sequence;
         d->failing_attempts = 0;
@@ -226,7 +256,7 @@ void delivered(Downloader* d, const SegmentFetchJob& job) {
     d->next_sequence = job.sequence + 1;
     remember(d, job);
     d->progress_ms = tick_ms();
-    d->segment_failing = false;
+    d->failing = false;
 }
 
 // Delivers the batch in order. False when the poll must end here (a failed
@@ -250,12 +280,14 @@ bool deliver_batch(Downloader* d, SegmentFetchJob* jobs, int launched) {
 // Every segment of the playlist from the expected number on, in batches of six.
 void deliver_playlist(Downloader* d, const HlsPlaylist& playlist) {
     size_t i = 0;
-    while (i < playlist.segment_urls.size()) {
+    while (i < playlist.references.size()) {
         if (segment_ring_should_stop(d->ring)) return;
+        int most = fetches_with_room(d);
+        if (most == 0) return;
         SegmentFetchJob jobs[HLS_PARALLEL_FETCHES];
         std::thread threads[HLS_PARALLEL_FETCHES];
         SegmentFetchLatch latch;
-        int launched = launch_batch(d, playlist, &i, jobs, threads, &latch);
+        int launched = launch_batch(d, playlist, &i, most, jobs, threads, &latch);
         if (launched == 0) return;
         wait_batch(threads, launched, &latch);
         if (!deliver_batch(d, jobs, launched)) return;
@@ -296,13 +328,14 @@ PollEnd poll_once(Downloader* d, bool* fatal) {
         *fatal = true;
         return PollEnd::stop;
     }
+    d->target_duration = playlist.target_duration;
     follow(d, playlist);
     deliver_playlist(d, playlist);
     release_free_memory();
-    auto count = static_cast<int64_t>(playlist.segment_urls.size());
+    auto count = static_cast<int64_t>(playlist.references.size());
     if (playlist.end_list && *d->next_sequence >= playlist.media_sequence + count) return PollEnd::stop;
     if (segment_ring_should_stop(d->ring)) return PollEnd::stop;
-    if (stalled(d, playlist.target_duration)) {
+    if (stalled(d)) {
         *fatal = true;
         return PollEnd::stop;
     }
@@ -366,7 +399,9 @@ int hls_downloader_thread(SegmentRing* ring, const HlsSegmentHistory& recorded) 
 }
 
 int segment_fetch_thread(SegmentFetchJob* job) {
-    job->result = http_get(job->url, job->timeout_ms, &job->body, &job->status, job->error_text, job->cancel);
+    const HttpResponseLimit limit{"HLS segment", HLS_SEGMENT_MAX_BYTES};
+    job->result =
+        http_get(job->url, job->timeout_ms, &job->body, &job->status, job->error_text, job->cancel, nullptr, limit);
     if (!job->result) explain_status(job->error_text, "segment", job->status);
     SegmentFetchLatch* latch = job->latch;
     if (latch) {

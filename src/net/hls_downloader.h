@@ -32,8 +32,17 @@
 // playlist stopped growing, or every new segment fails, e.g. with 403 once a
 // signed URL has expired) is fatal, so the runner's retry can start afresh;
 // the reason is "HLS source stalled: no new segment for N s", followed by
-// the last segment's error in brackets when segments were failing. Waiting for room in a full ring is not a stall; a
-// live segment that sends nothing for that long is (its time-out is the limit).
+// the last failed request's error in brackets when requests were failing.
+// Waiting for room in the ring is not a stall; a live segment or a playlist
+// that takes that long to arrive is (each request is bounded as a whole by
+// the stall limit, a playlist by what is left of it), however the origin
+// trickles its bytes.
+//
+// Memory is bounded whatever the origin serves: a playlist of at most 4 MiB
+// and 10 000 entries, segments of at most 64 MiB, and fetches started only
+// while the ring's budget (SEGMENT_RING_BYTE_BUDGET) has room for each at
+// that size, so segments held in the ring and in flight never pass it. A
+// segment or playlist past its bound fails as any other request does.
 //
 // The thread ends on the stop event, on abandonment by the engine, at the end
 // of a finished playlist, after five failed playlist fetches in a row, on a
@@ -65,6 +74,10 @@ constexpr uint32_t HLS_STALL_FLOOR_MS = 10000;          // ...but never less tha
 constexpr size_t HLS_RECENT_SEGMENTS = 16;  // delivered URLs remembered to tell a lagging playlist from a restart
 constexpr size_t HLS_DOWNLOADER_ERROR_SIZE = 256;
 constexpr size_t SEGMENT_FETCH_ERROR_SIZE = 128;
+// The largest segment taken; far above any real one (a 4K stream at 60 Mb/s
+// makes about 45 MB in 6 s). Six of them at once fit the ring's budget.
+constexpr size_t HLS_SEGMENT_MAX_BYTES = size_t{64} << 20;
+static_assert(HLS_PARALLEL_FETCHES * HLS_SEGMENT_MAX_BYTES <= SEGMENT_RING_BYTE_BUDGET);
 
 // The segments delivered (or recorded) last, oldest first, at most
 // HLS_RECENT_SEGMENTS of them.
@@ -77,7 +90,7 @@ void hls_history_add(HlsSegmentHistory* history, const SegmentLabel& segment);
 
 // One segment download, owned by the downloader; its thread touches only this.
 struct SegmentFetchJob {
-    std::string_view url;  // borrowed from the playlist being delivered
+    std::string url;
     int64_t sequence = 0;
     bool discontinuity = false;                    // the playlist marked a discontinuity before it
     uint32_t timeout_ms = HLS_SEGMENT_TIMEOUT_MS;  // the stall limit for a live segment

@@ -29,19 +29,23 @@ Number leading_decimal(std::string_view text, Number limit) {
     return value;
 }
 
-void add_reference(HlsPlaylist* playlist, std::string_view base, std::string_view line) {
-    auto& urls = playlist->segment_urls;
-    if (urls.size() == urls.capacity()) {
-        urls.reserve(urls.empty() ? HLS_PLAYLIST_INITIAL_CAPACITY : urls.capacity() * 2);
+enum class Line { other, header, one_too_many };
+
+Line add_reference(HlsPlaylist* playlist, std::string_view line) {
+    auto& references = playlist->references;
+    if (references.size() == HLS_PLAYLIST_MAX_ENTRIES) return Line::one_too_many;
+    if (references.size() == references.capacity()) {
+        references.reserve(references.empty() ? HLS_PLAYLIST_INITIAL_CAPACITY : references.capacity() * 2);
     }
-    urls.push_back(http_resolve_reference(base, line));
+    references.emplace_back(line);
     playlist->discontinuity.push_back(playlist->discontinuity_next ? 1 : 0);
     playlist->discontinuity_next = false;
+    return Line::other;
 }
 
-// One line, leading blanks already skipped. Returns true when it was #EXTM3U.
-bool scan_line(HlsPlaylist* playlist, std::string_view base, std::string_view line) {
-    if (line == "#EXTM3U") return true;
+// One line, leading blanks already skipped.
+Line scan_line(HlsPlaylist* playlist, std::string_view line) {
+    if (line == "#EXTM3U") return Line::header;
     constexpr std::string_view kSequence = "#EXT-X-MEDIA-SEQUENCE:";
     constexpr std::string_view kTarget = "#EXT-X-TARGETDURATION:";
     if (line.starts_with(kSequence)) {
@@ -53,9 +57,9 @@ bool scan_line(HlsPlaylist* playlist, std::string_view base, std::string_view li
     } else if (line == "#EXT-X-DISCONTINUITY") {
         playlist->discontinuity_next = true;
     } else if (!line.empty() && line.front() != '#') {
-        add_reference(playlist, base, line);
+        return add_reference(playlist, line);
     }
-    return false;
+    return Line::other;
 }
 
 }  // namespace
@@ -68,19 +72,26 @@ bool hls_parse_media_playlist(std::string_view playlist_url, std::string_view te
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a byte-order mark some servers add
     bool header = false;
     try {
+        playlist->base_url.assign(playlist_url);
         while (!text.empty()) {
             size_t end = text.find_first_of("\r\n");
             std::string_view line = text.substr(0, end);
             text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
             while (!line.empty() && is_blank(line.front())) line.remove_prefix(1);
-            if (scan_line(playlist, playlist_url, line)) header = true;
+            Line seen = scan_line(playlist, line);
+            if (seen == Line::header) header = true;
+            if (seen == Line::one_too_many) {
+                hls_playlist_free(playlist);
+                error_printf(error, "HLS playlist has too many entries (over %zu)", HLS_PLAYLIST_MAX_ENTRIES);
+                return false;
+            }
         }
     } catch (const std::bad_alloc&) {
         hls_playlist_free(playlist);
         error_printf(error, "out of memory");
         return false;
     }
-    if (!header || playlist->segment_urls.empty()) {
+    if (!header || playlist->references.empty()) {
         hls_playlist_free(playlist);
         error_printf(error, "not an HLS media playlist");
         return false;
@@ -88,8 +99,11 @@ bool hls_parse_media_playlist(std::string_view playlist_url, std::string_view te
     return true;
 }
 
+std::string hls_segment_url(const HlsPlaylist& playlist, size_t index) {
+    return http_resolve_reference(playlist.base_url, playlist.references[index]);
+}
+
 void hls_playlist_free(HlsPlaylist* playlist) {
     if (!playlist) return;
-    std::vector<std::string>().swap(playlist->segment_urls);
     *playlist = HlsPlaylist{};
 }

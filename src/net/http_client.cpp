@@ -13,6 +13,7 @@
 
 #include "net/http_message.h"
 #include "net/http_url.h"
+#include "platform/clock.h"
 #include "platform/error_text.h"
 #include "platform/socket_connect.h"
 #include "platform/tls_client.h"
@@ -84,20 +85,73 @@ long receive_step(Connection* connection, uint8_t* into, size_t size) {
 
 constexpr size_t kReserveLimit = size_t{64} << 20;
 
+// The bounds of one call, fixed when it starts.
+struct RequestBounds {
+    uint32_t timeout_ms = 0;  // as the caller gave it; 0: none
+    uint64_t deadline_ms = UINT64_MAX;
+    HttpResponseLimit limit;
+};
+
+RequestBounds bounds_from_now(uint32_t timeout_ms, HttpResponseLimit limit) {
+    RequestBounds bounds{timeout_ms, UINT64_MAX, limit};
+    if (timeout_ms != 0) bounds.deadline_ms = tick_ms() + timeout_ms;
+    return bounds;
+}
+
+bool expired(const RequestBounds& bounds) {
+    return tick_ms() >= bounds.deadline_ms;
+}
+
+// How long one wait may take now: what is left of the bound (at least 1 ms,
+// since 0 means no limit to the socket), or no limit without a bound.
+uint32_t wait_limit(const RequestBounds& bounds) {
+    if (bounds.timeout_ms == 0) return 0;
+    uint64_t now = tick_ms();
+    return static_cast<uint32_t>(bounds.deadline_ms > now + 1 ? bounds.deadline_ms - now : 1);
+}
+
+bool timed_out(const RequestBounds& bounds, std::span<char> error) {
+    error_printf(error, "%s timed out after %u s", bounds.limit.what, (bounds.timeout_ms + 999) / 1000);
+    return false;
+}
+
+// False, with the bound named, when the response has outgrown what we hold.
+bool within_bounds(const RequestBounds& bounds, const std::vector<uint8_t>& response, const HttpResponseScan& scan,
+                   std::span<char> error) {
+    size_t header = scan.header_found ? scan.header_length : response.size();
+    if (header > HTTP_MAX_HEADER_BYTES) {
+        error_printf(error, "HTTP response header too large (over %zu KiB)", HTTP_MAX_HEADER_BYTES >> 10);
+        return false;
+    }
+    if (!scan.header_found) return true;
+    // With a length, bytes past it are never kept; without one (or chunked),
+    // everything received counts.
+    bool by_length = !scan.chunked && scan.expected_length != HTTP_NO_LENGTH;
+    size_t body = by_length ? scan.expected_length : response.size() - header;
+    if (body <= bounds.limit.max_body) return true;
+    error_printf(error, "%s too large (over %zu MiB)", bounds.limit.what, bounds.limit.max_body >> 20);
+    return false;
+}
+
 // Receives until the response is complete by its own framing or the peer
-// stops sending (close, error or time-out all just end receiving). False only
-// when the block cannot grow.
-bool receive_response(Connection* connection, std::vector<uint8_t>* response, HttpResponseScan* scan) {
+// stops sending (a close or an error just ends receiving). False when a
+// bound is passed (with the reason) or the block cannot grow.
+bool receive_response(Connection* connection, const RequestBounds& bounds, std::vector<uint8_t>* response,
+                      HttpResponseScan* scan, std::span<char> error) {
     for (;;) {
+        // Each receive may wait only for what is left of the whole bound.
+        if (expired(bounds)) return timed_out(bounds, error);
+        if (!socket_set_timeouts(connection->fd, wait_limit(bounds))) return false;
         size_t used = response->size();
-        if (used >= HTTP_MAX_RESPONSE_BYTES) return false;
-        size_t step = std::min(HTTP_RECEIVE_STEP, HTTP_MAX_RESPONSE_BYTES - used);
-        if (response->capacity() < used + step) response->reserve(std::max(used * 2, used + step));
-        response->resize(used + step);
-        long got = receive_step(connection, response->data() + used, step);
+        if (response->capacity() < used + HTTP_RECEIVE_STEP) {
+            response->reserve(std::max(used * 2, used + HTTP_RECEIVE_STEP));
+        }
+        response->resize(used + HTTP_RECEIVE_STEP);
+        long got = receive_step(connection, response->data() + used, HTTP_RECEIVE_STEP);
         response->resize(used + static_cast<size_t>(std::max(got, 0L)));
-        if (got < 1) return true;
+        if (got < 1) return expired(bounds) ? timed_out(bounds, error) : true;
         http_scan_response(scan, *response);
+        if (!within_bounds(bounds, *response, *scan, error)) return false;
         if (http_response_complete(*scan, *response)) return true;
         // Once the length is known, one block that holds it all: no doubling
         // and copying through ever larger blocks for a segment of megabytes
@@ -108,14 +162,14 @@ bool receive_response(Connection* connection, std::vector<uint8_t>* response, Ht
     }
 }
 
-bool exchange(Connection* connection, const HttpUrl& url, uint32_t timeout_ms, ByteBuffer* body, uint32_t* status,
-              std::span<char> location, std::span<char> error) {
-    connection->fd = socket_connect(url.host, url.port, timeout_ms, cancel_event(connection->cancel));
+bool exchange(Connection* connection, const HttpUrl& url, const RequestBounds& bounds, ByteBuffer* body,
+              uint32_t* status, std::span<char> location, std::span<char> error) {
+    connection->fd = socket_connect(url.host, url.port, wait_limit(bounds), cancel_event(connection->cancel));
     bool done = connection->fd >= 0 && watch_cancel(connection) && (!url.tls || start_tls(connection, url, error)) &&
                 send_all(connection, http_format_request(url));
     std::vector<uint8_t> response;
     HttpResponseScan scan;
-    if (done) done = receive_response(connection, &response, &scan);
+    if (done) done = receive_response(connection, bounds, &response, &scan, error);
     if (was_cancelled(connection->cancel)) {
         error_printf(error, "request cancelled");
         return false;
@@ -124,14 +178,8 @@ bool exchange(Connection* connection, const HttpUrl& url, uint32_t timeout_ms, B
     return done && http_parse_response(response, scan, body, status, location, error);
 }
 
-}  // namespace
-
-void http_cancel(HttpCancel* cancel) {
-    if (cancel) cancel->cancelled.set();
-}
-
-bool http_get_once(std::string_view url_text, uint32_t timeout_ms, ByteBuffer* body, uint32_t* status,
-                   std::span<char> location, std::span<char> error, HttpCancel* cancel) {
+bool get_once(std::string_view url_text, const RequestBounds& bounds, ByteBuffer* body, uint32_t* status,
+              std::span<char> location, std::span<char> error, HttpCancel* cancel) {
     error_clear(location);
     HttpUrl url;
     if (!http_parse_url(url_text, &url)) {
@@ -142,7 +190,7 @@ bool http_get_once(std::string_view url_text, uint32_t timeout_ms, ByteBuffer* b
     connection.cancel = cancel;
     bool ok = false;
     try {
-        ok = exchange(&connection, url, timeout_ms, body, status, location, error);
+        ok = exchange(&connection, url, bounds, body, status, location, error);
     } catch (const std::bad_alloc&) {
         ok = false;
     }
@@ -151,8 +199,20 @@ bool http_get_once(std::string_view url_text, uint32_t timeout_ms, ByteBuffer* b
     return ok;
 }
 
+}  // namespace
+
+void http_cancel(HttpCancel* cancel) {
+    if (cancel) cancel->cancelled.set();
+}
+
+bool http_get_once(std::string_view url, uint32_t timeout_ms, ByteBuffer* body, uint32_t* status,
+                   std::span<char> location, std::span<char> error, HttpCancel* cancel, HttpResponseLimit limit) {
+    return get_once(url, bounds_from_now(timeout_ms, limit), body, status, location, error, cancel);
+}
+
 bool http_get(std::string_view url, uint32_t timeout_ms, ByteBuffer* body, uint32_t* status, std::span<char> error,
-              HttpCancel* cancel, std::string* final_url) {
+              HttpCancel* cancel, std::string* final_url, HttpResponseLimit limit) {
+    const RequestBounds bounds = bounds_from_now(timeout_ms, limit);
     byte_buffer_free(body);
     uint32_t code = 0;
     if (status) *status = 0;
@@ -161,7 +221,7 @@ bool http_get(std::string_view url, uint32_t timeout_ms, ByteBuffer* body, uint3
     char location[HTTP_LOCATION_SIZE];
     for (int request = 0; request < HTTP_MAX_REQUESTS; ++request) {
         location[0] = '\0';
-        bool ok = http_get_once(current, timeout_ms, body, &code, location, error, cancel);
+        bool ok = get_once(current, bounds, body, &code, location, error, cancel);
         if (status) *status = code;
         if (final_url) *final_url = current;
         if (!ok) return false;

@@ -14,6 +14,13 @@
 // within 100 ms, and the TLS handshake, the send and the receive at once
 // (the socket is shut down under them). That is how a stopped workflow or a
 // downloader that is being torn down gets out of a 180-second segment read.
+//
+// What one request may cost is bounded whatever the peer does: its time-out
+// covers the whole request (connect, handshake, send and every receive,
+// redirects included), so a peer that trickles a byte now and then cannot
+// keep it alive; the header block may hold 64 KiB; the body what the caller
+// allows (HttpResponseLimit). Past a bound receiving stops and the request
+// fails with a message naming the bound.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +34,19 @@
 constexpr int HTTP_MAX_REQUESTS = 6;         // one request and five redirects
 constexpr size_t HTTP_RECEIVE_STEP = 16384;  // bytes asked for per receive
 constexpr size_t HTTP_LOCATION_SIZE = 8192;  // Location field and working URL
-// A response larger than this fails ("HTTP read failed") instead of
-// exhausting memory: a hostile or broken server cannot make us hold more.
+// The most a caller may let a body take (as received, chunk framing
+// included), and the most a header block may take: no real server comes near
+// either.
 constexpr size_t HTTP_MAX_RESPONSE_BYTES = size_t{512} << 20;
+constexpr size_t HTTP_MAX_HEADER_BYTES = size_t{64} << 10;
+
+// What the caller expects: a name for it in the messages of the bounds
+// ("HLS playlist too large (over 4 MiB)", "HLS playlist timed out after
+// 10 s") and the largest body it takes, in whole MiB.
+struct HttpResponseLimit {
+    const char* what = "HTTP response";
+    size_t max_body = HTTP_MAX_RESPONSE_BYTES;
+};
 
 // A cancellation point shared between the threads that issue requests and
 // one that may abort them. Once cancelled it stays cancelled: requests in
@@ -48,15 +65,18 @@ void http_cancel(HttpCancel* cancel);
 // empty or holds the last response's body and `error` holds the reason, or
 // stays empty when the only fault is a status outside 200-299. `final_url`,
 // when given, gets the URL of the last request: the base for references in
-// the body.
+// the body. `timeout_ms` bounds the whole call (0: no bound).
 [[nodiscard]] bool http_get(std::string_view url, uint32_t timeout_ms, ByteBuffer* body, uint32_t* status,
-                            std::span<char> error, HttpCancel* cancel = nullptr, std::string* final_url = nullptr);
+                            std::span<char> error, HttpCancel* cancel = nullptr, std::string* final_url = nullptr,
+                            HttpResponseLimit limit = {});
 
-// One request, no redirects. True when a complete, correctly framed response
-// arrived, whatever its status; the body is appended to `body`, `status` set,
-// and `location` gets the Location field (empty when none came).
+// One request, no redirects, within `timeout_ms` as a whole. True when a
+// complete, correctly framed response arrived, whatever its status; the body
+// is appended to `body`, `status` set, and `location` gets the Location field
+// (empty when none came).
 [[nodiscard]] bool http_get_once(std::string_view url, uint32_t timeout_ms, ByteBuffer* body, uint32_t* status,
-                                 std::span<char> location, std::span<char> error, HttpCancel* cancel = nullptr);
+                                 std::span<char> location, std::span<char> error, HttpCancel* cancel = nullptr,
+                                 HttpResponseLimit limit = {});
 
 // Releases the process-wide TLS client context. Safe at any time, also while
 // other threads are in the middle of requests: each TLS session holds its own

@@ -2,8 +2,10 @@
 //
 // The response block is read-only here. Header fields are looked up only
 // inside the header (up to the blank line), so body bytes can never pass for
-// a field. A chunked body is walked twice: once to check the framing and
-// count its bytes, once to copy them into a single block of the right size.
+// a field. While a chunked body arrives its framing is walked once, each
+// receive going on where the last one stopped; reading it then walks it twice
+// more: once to count its bytes, once to copy them into a single block of the
+// right size.
 #include "net/http_message.h"
 
 #include <cstring>
@@ -57,21 +59,21 @@ bool parse_decimal(std::string_view text, size_t* value) {
     return true;
 }
 
-enum class ChunkWalk { complete, incomplete, broken };
-
-// Walks the chunked framing of `raw`, calling visit(offset, size) for each
-// chunk's data. Stops at the size-0 chunk; trailers are not read.
+// Walks the chunked framing of `raw` from the size line at *at, calling
+// visit(offset, size) for each chunk's data and leaving *at at the first
+// size line not fully read. Stops at the size-0 chunk; trailers are not read.
 template <typename Visit>
-ChunkWalk walk_chunks(std::span<const uint8_t> raw, Visit visit) {
+HttpChunkWalk walk_chunks(std::span<const uint8_t> raw, size_t* at, size_t* lines_read, Visit visit) {
     std::string_view text = as_text(raw);
-    size_t at = 0;
     for (;;) {
-        std::string_view rest = text.substr(at);
+        // A size line is short, so only its allowance is searched for the CR LF.
+        std::string_view rest = text.substr(*at, kChunkSizeLineMax + 1);
         size_t line_end = rest.find("\r\n");
         if (line_end == std::string_view::npos) {
-            return rest.size() >= kChunkSizeLineMax ? ChunkWalk::broken : ChunkWalk::incomplete;
+            return rest.size() >= kChunkSizeLineMax ? HttpChunkWalk::broken : HttpChunkWalk::incomplete;
         }
-        if (line_end >= kChunkSizeLineMax) return ChunkWalk::broken;
+        if (line_end >= kChunkSizeLineMax) return HttpChunkWalk::broken;
+        ++*lines_read;
         std::string_view line = rest.substr(0, line_end);
         while (!line.empty() && is_blank(line.front())) line.remove_prefix(1);
         uint64_t size = 0;
@@ -79,20 +81,20 @@ ChunkWalk walk_chunks(std::span<const uint8_t> raw, Visit visit) {
         for (char c : line) {
             int v = hex_digit_value(c);
             if (v < 0) break;
-            if (++digits > 15) return ChunkWalk::broken;
+            if (++digits > 15) return HttpChunkWalk::broken;
             size = size * 16 + static_cast<uint64_t>(v);
         }
-        if (digits == 0) return ChunkWalk::broken;
-        if (size == 0) return ChunkWalk::complete;
-        size_t data_at = at + line_end + 2;
+        if (digits == 0) return HttpChunkWalk::broken;
+        if (size == 0) return HttpChunkWalk::complete;
+        size_t data_at = *at + line_end + 2;
         size_t available = text.size() - data_at;
-        if (size > available) return ChunkWalk::incomplete;
-        visit(data_at, static_cast<size_t>(size));
+        if (size > available) return HttpChunkWalk::incomplete;
         size_t after = data_at + static_cast<size_t>(size);
-        if (text.size() - after < 2) return ChunkWalk::incomplete;
-        if (text[after] != '\r' || text[after + 1] != '\n') return ChunkWalk::broken;
-        at = after + 2;
-        if (at >= text.size()) return ChunkWalk::incomplete;
+        if (text.size() - after < 2) return HttpChunkWalk::incomplete;
+        if (text[after] != '\r' || text[after + 1] != '\n') return HttpChunkWalk::broken;
+        visit(data_at, static_cast<size_t>(size));
+        *at = after + 2;
+        if (*at >= text.size()) return HttpChunkWalk::incomplete;
     }
 }
 
@@ -108,11 +110,14 @@ void restore_size(ByteBuffer* body, uint64_t size) {
 }
 
 bool dechunk(std::span<const uint8_t> raw, ByteBuffer* body) {
-    size_t total = 0;
-    if (walk_chunks(raw, [&](size_t, size_t size) { total += size; }) != ChunkWalk::complete) return false;
+    size_t total = 0, at = 0, lines = 0;
+    if (walk_chunks(raw, &at, &lines, [&](size_t, size_t size) { total += size; }) != HttpChunkWalk::complete) {
+        return false;
+    }
     uint8_t* out = byte_buffer_extend(body, total);
     if (!out) return false;
-    (void)walk_chunks(raw, [&](size_t offset, size_t size) {
+    at = 0;
+    (void)walk_chunks(raw, &at, &lines, [&](size_t offset, size_t size) {
         std::memcpy(out, raw.data() + offset, size);
         out += size;
     });
@@ -197,8 +202,9 @@ std::string http_format_request(const HttpUrl& url) {
     return request;
 }
 
-void http_scan_response(HttpResponseScan* scan, std::span<const uint8_t> response) {
-    if (scan->header_found) return;
+namespace {
+
+void find_header(HttpResponseScan* scan, std::span<const uint8_t> response) {
     std::string_view text = as_text(response);
     size_t from = scan->searched > 3 ? scan->searched - 3 : 0;
     scan->searched = text.size();
@@ -219,15 +225,20 @@ void http_scan_response(HttpResponseScan* scan, std::span<const uint8_t> respons
     }
 }
 
+}  // namespace
+
+void http_scan_response(HttpResponseScan* scan, std::span<const uint8_t> response) {
+    if (!scan->header_found) find_header(scan, response);
+    if (!scan->header_found || !scan->chunked || scan->chunk_walk != HttpChunkWalk::incomplete) return;
+    if (response.size() <= scan->header_length + scan->chunk_at) return;
+    scan->chunk_walk = walk_chunks(response.subspan(scan->header_length), &scan->chunk_at, &scan->size_lines_read,
+                                   [](size_t, size_t) {});
+}
+
 bool http_response_complete(const HttpResponseScan& scan, std::span<const uint8_t> response) {
     if (!scan.header_found || response.size() < scan.header_length) return false;
     std::span<const uint8_t> raw = response.subspan(scan.header_length);
-    if (scan.chunked) {
-        // The cheap test first; the walk makes sure the final chunk is not
-        // just five body bytes that happen to end a receive step.
-        if (raw.size() <= 5 || std::memcmp(raw.data() + raw.size() - 5, "0\r\n\r\n", 5) != 0) return false;
-        return walk_chunks(raw, [](size_t, size_t) {}) == ChunkWalk::complete;
-    }
+    if (scan.chunked) return scan.chunk_walk == HttpChunkWalk::complete;
     return scan.expected_length != HTTP_NO_LENGTH && raw.size() >= scan.expected_length;
 }
 

@@ -23,13 +23,22 @@
 // "No Content-Length came", also as printed in framing messages.
 constexpr size_t HTTP_NO_LENGTH = SIZE_MAX;
 
-// What the header says about the body; filled by http_scan_response.
+// How far the chunked framing of a body has been read.
+enum class HttpChunkWalk { incomplete, complete, broken };
+
+// What the header says about the body; filled by http_scan_response. For a
+// chunked body it also keeps where the walk of the framing stopped, so each
+// receive goes on from there: every byte is looked at once, however small
+// the chunks and however the body is cut into receives.
 struct HttpResponseScan {
     bool header_found = false;
     size_t header_length = 0;                 // up to and including the blank line
     size_t expected_length = HTTP_NO_LENGTH;  // Content-Length
     bool chunked = false;                     // Transfer-Encoding names "chunked"
     size_t searched = 0;                      // bytes already searched for the blank line
+    HttpChunkWalk chunk_walk = HttpChunkWalk::incomplete;
+    size_t chunk_at = 0;         // offset in the body of the next size line to read
+    size_t size_lines_read = 0;  // work done by the walk so far
 };
 
 // The request text for `url`: GET, Host (with the port unless it is the
@@ -38,8 +47,9 @@ struct HttpResponseScan {
 [[nodiscard]] std::string http_format_request(const HttpUrl& url);
 
 // Looks for the end of the header in `response` (only in bytes not searched
-// before) and, once it is found, reads Content-Length and Transfer-Encoding.
-// Does nothing once the header has been found.
+// before) and, once it is found, reads Content-Length and Transfer-Encoding;
+// for a chunked body, walks on through the framing that has arrived since
+// the last call. `response` only ever grows between calls.
 void http_scan_response(HttpResponseScan* scan, std::span<const uint8_t> response);
 
 // True when `response` holds the whole message the header announced, so

@@ -73,6 +73,7 @@ SegmentTake segment_ring_take(SegmentRing* ring, ByteBuffer* segment, SegmentLab
         return SegmentTake::ended;
     }
     byte_buffer_move(segment, &ring->slots[ring->read_index]);
+    ring->bytes -= segment->size;
     if (label) *label = std::move(ring->slot_labels[ring->read_index]);
     --ring->count;
     ring->read_index = (ring->read_index + 1) & (SEGMENT_RING_SLOTS - 1);
@@ -139,12 +140,24 @@ bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment, SegmentLabel label
         ring->not_full.wait_for(guard, std::chrono::milliseconds(SEGMENT_RING_WAIT_MS));
     }
     if (ring->failed || stop_signalled_locked(ring)) return false;
+    ring->bytes += segment->size;
     byte_buffer_move(&ring->slots[ring->write_index], segment);
     ring->slot_labels[ring->write_index] = std::move(label);
     ++ring->count;
     ring->write_index = (ring->write_index + 1) & (SEGMENT_RING_SLOTS - 1);
     ring->not_empty.notify_one();
     return true;
+}
+
+uint64_t segment_ring_wait_room(SegmentRing* ring, uint64_t wanted, bool* waited) {
+    std::unique_lock guard(ring->lock);
+    auto room = [ring] { return SEGMENT_RING_BYTE_BUDGET - std::min(ring->bytes, SEGMENT_RING_BYTE_BUDGET); };
+    while (room() < wanted) {
+        if (ring->failed || stop_signalled_locked(ring)) return 0;
+        *waited = true;
+        ring->not_full.wait_for(guard, std::chrono::milliseconds(SEGMENT_RING_WAIT_MS));
+    }
+    return ring->failed || stop_signalled_locked(ring) ? 0 : room();
 }
 
 void segment_ring_fail(SegmentRing* ring, std::string_view error) {

@@ -42,6 +42,12 @@ constexpr uint32_t SEGMENT_RING_SLOTS = 8;
 constexpr uint32_t SEGMENT_RING_WAIT_MS = 500;  // one wait slice on a full or an empty ring
 constexpr size_t SEGMENT_RING_ERROR_SIZE = 256;
 constexpr uint32_t SEGMENT_RING_TEARDOWN_WAIT_MS = 5000;
+// The bytes a downloader may hold in the ring and in flight together: a
+// full batch of the largest segments it takes (six of 64 MiB) beside one
+// more's worth in the ring, so a ring of ordinary segments (a few MB each)
+// never narrows a catch-up batch. Only an origin serving huge segments to a
+// slow engine reaches it; fetches then wait for the engine.
+constexpr uint64_t SEGMENT_RING_BYTE_BUDGET = uint64_t{448} << 20;
 
 // What the producer knows of a segment besides its bytes.
 struct SegmentLabel {
@@ -56,6 +62,7 @@ struct SegmentRing {
     uint32_t read_index = 0;                       // advanced only by the engine
     uint32_t write_index = 0;                      // advanced only by the downloader
     uint32_t count = 0;                            // filled slots, 0-8
+    uint64_t bytes = 0;                            // held in the filled slots
     bool ended = false;
     bool failed = false;
     char error_text[SEGMENT_RING_ERROR_SIZE] = {};
@@ -134,6 +141,11 @@ using SegmentRingPtr = std::unique_ptr<SegmentRing, SegmentRingTeardown>;
 // is full. False (segment left with the caller) when the ring was abandoned or
 // the stop event was signalled first.
 [[nodiscard]] bool segment_ring_put(SegmentRing* ring, ByteBuffer* segment, SegmentLabel label = {});
+// The budget left beside the segments in the ring, once it is at least
+// `wanted`: waits in 500 ms slices while it is less (the engine is behind),
+// and sets *waited when it did. 0 when the ring was abandoned or the stop
+// event was signalled first.
+[[nodiscard]] uint64_t segment_ring_wait_room(SegmentRing* ring, uint64_t wanted, bool* waited);
 // Marks a fatal error: failed, with `error` (cut to 255 bytes) as the reason.
 void segment_ring_fail(SegmentRing* ring, std::string_view error);
 // Marks the downloader's end and wakes the engine.

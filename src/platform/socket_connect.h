@@ -21,6 +21,10 @@
 // it with socket_close.
 [[nodiscard]] int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms, Event* cancel = nullptr);
 
+// Sets how long each later send and receive on `fd` may wait (0: no limit),
+// so a caller can spend what is left of a larger bound. False on failure.
+[[nodiscard]] bool socket_set_timeouts(int fd, uint32_t timeout_ms);
+
 // Shuts a socket down in both directions, so a call blocked on it returns at
 // once; shaped as an Event listener (`context` is an int* holding the socket).
 void socket_shutdown_listener(void* context);

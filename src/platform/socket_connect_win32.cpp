@@ -113,6 +113,10 @@ int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms, 
     return connected;
 }
 
+bool socket_set_timeouts(int fd, uint32_t timeout_ms) {
+    return set_timeouts(as_socket(fd), timeout_ms);
+}
+
 void socket_shutdown_listener(void* context) {
     int fd = *static_cast<int*>(context);
     if (fd < 0) return;

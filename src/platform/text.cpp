@@ -2,6 +2,7 @@
 // units (a surrogate pair), exactly as it would in the saved UTF-16 fields.
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -89,6 +90,45 @@ bool istarts_with(std::string_view text, std::string_view prefix) {
 
 bool iends_with(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && iequals(text.substr(text.size() - suffix.size()), suffix);
+}
+
+namespace {
+
+// Index of the last byte of the escape sequence whose ESC is at `at`: a CSI
+// (ESC [ parameters final), an OSC (ESC ] ... BEL or ESC \), or ESC and one byte.
+size_t escape_end(std::string_view text, size_t at) {
+    if (at + 1 >= text.size()) return at;
+    size_t i = at + 2;
+    if (text[at + 1] == '[') {
+        while (i < text.size() && text[i] >= 0x20 && text[i] <= 0x3F) ++i;
+        return i < text.size() && text[i] >= 0x40 && text[i] <= 0x7E ? i : i - 1;
+    }
+    if (text[at + 1] == ']') {
+        while (i < text.size() && text[i] != '\a' && text[i] != '\x1B') ++i;
+        if (i + 1 < text.size() && text[i] == '\x1B') ++i;
+        return std::min(i, text.size() - 1);
+    }
+    return at + 1;
+}
+
+}  // namespace
+
+std::string printable_line(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\t' || c == '\r' || c == '\n') {
+            out += ' ';
+        } else if (c == 0x1B) {
+            i = escape_end(text, i);
+        } else if (c == 0xC2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80) {
+            ++i;  // U+0080 to U+009F
+        } else if (c >= 0x20 && c != 0x7F) {
+            out += text[i];
+        }
+    }
+    return out;
 }
 
 std::string string_vprintf(const char* format, va_list args) {

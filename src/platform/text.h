@@ -39,6 +39,11 @@
 // at `cap`; returns how many digits there were (0: none, and `value` is 0).
 size_t read_decimal(std::string_view text, uint64_t cap, uint64_t* value);
 
+// `text` as one printable line, for another program's output that is shown
+// or logged: terminal escape sequences and other control characters (C0,
+// DEL, C1) dropped, tabs and line ends turned into a blank.
+[[nodiscard]] std::string printable_line(std::string_view text);
+
 // printf into a std::string.
 [[nodiscard]] std::string string_printf(const char* format, ...) PRINTF_LIKE(1, 2);
 [[nodiscard]] std::string string_vprintf(const char* format, va_list args);

@@ -7,6 +7,7 @@
 #include "run/tools.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "platform/folders.h"
 #include "platform/process.h"
@@ -49,15 +50,15 @@ std::vector<std::string_view> answer_lines(std::string_view text) {
 }
 
 // yt-dlp's own words on a failure: its last "ERROR:" line, else its last
-// line, cut so a chatty tool cannot flood the last error.
+// line, cut so a chatty tool cannot flood the last error. Colours and other
+// control characters are dropped: the text goes to the log and the screen.
 std::string ytdlp_failure_line(std::string_view output) {
-    std::vector<std::string_view> lines = answer_lines(output);
-    if (lines.empty()) return {};
-    std::string_view pick = lines.back();
-    for (std::string_view line : lines) {
-        if (line.substr(0, 6) == "ERROR:") pick = line;
+    std::string last, last_error;
+    for (std::string_view line : answer_lines(output)) {
+        std::string printable = printable_line(line);
+        (printable.starts_with("ERROR:") ? last_error : last) = std::move(printable);
     }
-    return utf16_fit(pick, YTDLP_REASON_CAPACITY);
+    return utf16_fit(last_error.empty() ? last : last_error, YTDLP_REASON_CAPACITY);
 }
 
 bool ytdlp_resolve_once(Workflow& workflow, std::string* url, bool* not_live, std::string* why) {

@@ -19,8 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HlsPlaylist playlist;
     char error[64];
     if (hls_parse_media_playlist(base, text, &playlist, error)) {
-        if (playlist.segment_urls.empty() || playlist.media_sequence < 0) std::abort();
-    } else if (!playlist.segment_urls.empty()) {
+        if (playlist.references.empty() || playlist.media_sequence < 0) std::abort();
+        for (size_t i = 0; i < playlist.references.size(); ++i) (void)hls_segment_url(playlist, i);
+    } else if (!playlist.references.empty()) {
         std::abort();
     }
     hls_playlist_free(&playlist);

@@ -12,10 +12,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <thread>
 
+#include "net/hls_playlist.h"
 #include "net/segment_ring.h"
 #include "platform/clock.h"
 #include "support/hostile_origin.h"
@@ -210,11 +213,15 @@ TEST_F(HlsDownloaderThreads, JoinsAfterTheRecordedSegments) {
     }
 }
 
-// A playlist request that keeps failing is tried five times; a text that is
-// no playlist fails at once.
+// A playlist request that keeps failing (also one past the size bound, sent
+// without a length) is tried five times; a text that is no playlist fails
+// at once.
 TEST_F(HlsDownloaderThreads, PlaylistFailuresAreFatal) {
+    std::string huge = "HTTP/1.1 200 OK\r\n\r\n#EXTM3U\n";
+    while (huge.size() < HLS_PLAYLIST_MAX_BYTES + 100) huge += "#EXTINF:2.000,\nseg.ts\n";
     const std::tuple<std::string, ScriptedReply, const char*, int> cases[] = {
         {"/gone", http_reply(404, "gone"), "playlist request failed with HTTP status 404", 5},
+        {"/huge", {.bytes = huge}, "HLS playlist too large (over 4 MiB)", 5},
         {"/html", http_reply(200, "<html>hello</html>"), "not an HLS media playlist", 1}};
     for (const auto& [folder, reply, message, requests] : cases) {
         server.set_reply(folder + "/index.m3u8", reply);
@@ -256,6 +263,34 @@ TEST_F(HlsDownloaderThreads, FullRingWaitsAndStopEndsIt) {
     std::iota(want.begin(), want.end(), 0);
     EXPECT_EQ(take_all(ring.get(), &why), want);
     EXPECT_EQ(why, SegmentTake::stopped);
+}
+
+// What a ring holds counts against its budget; the downloader starts a fetch
+// only when the budget has room for a segment of the largest size.
+TEST(SegmentRingBudget, RoomIsWhatTheHeldSegmentsLeave) {
+    Event stop;
+    SegmentRingPtr ring(segment_ring_start("http://127.0.0.1:9/", &stop, [](SegmentRing* r) {
+        segment_ring_finish(r);
+        return 0;
+    }));
+    ASSERT_TRUE(ring);
+    constexpr uint64_t kFit = SEGMENT_RING_BYTE_BUDGET / HLS_SEGMENT_MAX_BYTES;
+    for (uint64_t k = 0; k < kFit; ++k) {
+        // Sizes are counted, never read: a byte stands for the largest segment.
+        ByteBuffer segment{static_cast<uint8_t*>(std::malloc(1)), HLS_SEGMENT_MAX_BYTES};
+        ASSERT_TRUE(segment_ring_put(ring.get(), &segment));
+    }
+    bool waited = false;
+    EXPECT_EQ(segment_ring_wait_room(ring.get(), 0, &waited), 0u);  // the budget is spent
+    std::thread taker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ByteBuffer segment;
+        EXPECT_EQ(segment_ring_take(ring.get(), &segment), SegmentTake::segment);
+        byte_buffer_free(&segment);
+    });
+    // Waits for the take, which gives back one segment's worth.
+    EXPECT_EQ(segment_ring_wait_room(ring.get(), HLS_SEGMENT_MAX_BYTES, &waited), HLS_SEGMENT_MAX_BYTES);
+    taker.join();
 }
 
 // 0 counts as 2 s; a stall is three target durations, never under the floor.
@@ -332,19 +367,25 @@ TEST_F(HlsHostileOriginThreads, RedirectedStreamIsFollowedToItsEnd) {
 }
 
 TEST_F(HlsHostileOriginThreads, StalledSourcesFailWithTheirReasonAfterTheStallLimit) {
-    // Three sources at 1 s target duration: one that stops growing, two that
-    // grow while their segments answer 403 or nothing from 2.5 s on.
+    // Sources at 1 s target duration: one that stops growing, three that grow
+    // while their segments answer 403, nothing or a length past the bound
+    // from 2.5 s on, and one whose playlist trickles in a byte every 2 s.
     const std::string kStalled = "HLS source stalled: no new segment for ";
-    // Folder, segment status (-1: keeps answering, 0: hangs), the reason given.
-    const std::tuple<std::string, int, std::string> sources[] = {
-        {"/still", -1, ""},
-        {"/expiring", 403, " (segment request failed with HTTP status 403)"},
-        {"/hanging", 0, " (invalid HTTP response)"}};
+    const ScriptedReply too_large = {.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 67108865\r\n\r\n", .stall = true};
+    const ScriptedReply trickle = {
+        .bytes = http_response_text(200, "#EXTM3U\n"), .piece_size = 1, .piece_delay_ms = 2000};
+    // Folder, what answers under it (from 2.5 s on, the playlist at once), the reason given.
+    const std::tuple<std::string, std::string, std::optional<ScriptedReply>, std::string> sources[] = {
+        {"/still", "", std::nullopt, ""},
+        {"/expiring", "/s", http_reply(403, "refused"), " (segment request failed with HTTP status 403)"},
+        {"/hanging", "/s", ScriptedReply{.bytes = "", .stall = true}, " (HLS segment timed out after 10 s)"},
+        {"/huge", "/s", too_large, " (HLS segment too large (over 64 MiB))"},
+        {"/trickling", "/index", trickle, " (HLS playlist timed out after 10 s)"}};
     std::vector<std::unique_ptr<HostileStream>> streams;
-    for (const auto& [folder, status, reason] : sources) {
+    for (const auto& [folder, under, reply, reason] : sources) {
         streams.push_back(std::make_unique<HostileStream>(&origin, folder, 1));
         for (int n = 0; n < 3; ++n) streams.back()->append("s" + std::to_string(n) + ".ts", made(n));
-        if (status >= 0) origin.fail_from(folder + "/s", status, 2500);
+        if (reply) origin.answer_from(folder + under, *reply, under == "/s" ? 2500 : 0);
     }
     std::atomic<bool> feeding{true};
     std::thread feeder([&] {
@@ -353,9 +394,9 @@ TEST_F(HlsHostileOriginThreads, StalledSourcesFailWithTheirReasonAfterTheStallLi
             for (size_t k = 1; k < streams.size(); ++k) streams[k]->append("s" + std::to_string(n) + ".ts", made(n));
         }
     });
-    Taken taken[3];
+    Taken taken[std::size(sources)];
     std::vector<std::thread> takers;
-    for (size_t k = 0; k < 3; ++k) {
+    for (size_t k = 0; k < std::size(sources); ++k) {
         takers.emplace_back([&, k] {
             SegmentRingPtr ring(hls_downloader_start(streams[k]->url(), &stop));
             if (ring) taken[k] = take_bodies(ring.get());
@@ -365,12 +406,12 @@ TEST_F(HlsHostileOriginThreads, StalledSourcesFailWithTheirReasonAfterTheStallLi
     feeding = false;
     feeder.join();
 
-    for (size_t k = 0; k < 3; ++k) {
-        const auto& [folder, status, reason] = sources[k];
+    for (size_t k = 0; k < std::size(sources); ++k) {
+        const auto& [folder, under, reply, reason] = sources[k];
         const std::string& error = taken[k].error;
         SCOPED_TRACE(folder + ": " + error);
         EXPECT_EQ(taken[k].end, SegmentTake::failed);
-        EXPECT_GE(taken[k].segments.size(), 2u);  // a new downloader starts with the last two
+        EXPECT_GE(taken[k].segments.size(), under == "/index" ? 0u : 2u);  // a new downloader starts with the last two
         ASSERT_TRUE(error.starts_with(kStalled));
         EXPECT_GE(std::atoi(error.c_str() + kStalled.size()) * 1000, static_cast<int>(hls_stall_limit_ms(1)));
         EXPECT_TRUE(error.ends_with(" s" + reason));

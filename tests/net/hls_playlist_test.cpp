@@ -15,6 +15,11 @@ const std::string kBase = "https://host/live/abc/index.m3u8";
 struct Parsed {
     bool ok = false;
     HlsPlaylist playlist;
+    std::vector<std::string> urls() const {
+        std::vector<std::string> urls;
+        for (size_t i = 0; i < playlist.references.size(); ++i) urls.push_back(hls_segment_url(playlist, i));
+        return urls;
+    }
 };
 
 Parsed parse(const std::string& text, const std::string& base = kBase) {
@@ -64,7 +69,7 @@ TEST(HlsPlaylist, LineEndsCrLfLfAndCrParseTheSame) {
         ASSERT_TRUE(p.ok);
         EXPECT_EQ(std::tuple(p.playlist.media_sequence, p.playlist.target_duration, p.playlist.end_list),
                   std::tuple(7, 4u, true));
-        EXPECT_EQ(p.playlist.segment_urls,
+        EXPECT_EQ(p.urls(),
                   (std::vector<std::string>{"https://host/live/abc/seg-7.ts", "https://host/live/abc/seg-8.ts"}));
         EXPECT_EQ(p.playlist.discontinuity, (std::vector<uint8_t>{0, 1}));  // the segment after the marks
     }
@@ -87,20 +92,34 @@ TEST(HlsPlaylist, TagsMatchOnlyAtLineStartWithExactCase) {
     Parsed p = parse("\xEF\xBB\xBF  \t#EXTM3U\n #EXT-X-ENDLIST \n#ext-x-media-sequence:5\n\t seg.ts\n#EXT-X-KEY:x\n");
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(std::tuple(p.playlist.end_list, p.playlist.media_sequence), std::tuple(false, 0));  // trailing blank
-    EXPECT_EQ(p.playlist.segment_urls, std::vector<std::string>{"https://host/live/abc/seg.ts"});
+    EXPECT_EQ(p.urls(), std::vector<std::string>{"https://host/live/abc/seg.ts"});
     EXPECT_FALSE(parse("#EXTM3U \nseg.ts\n").ok);  // header with a trailing blank is not a header
 }
 
 // A failed parse also empties a playlist parsed before into the same record.
 TEST(HlsPlaylist, RefusesTextsThatAreNotMediaPlaylists) {
-    const std::string texts[] = {"seg-1.ts\nseg-2.ts\n", "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-ENDLIST\n", "",
-                                 "<html>not found</html>", std::string("#EXTM3U\n\0seg.ts\n", 16)};
-    for (const std::string& text : texts) {
-        SCOPED_TRACE(text);
+    std::string entries = "#EXTM3U\n";
+    for (size_t i = 0; i < HLS_PLAYLIST_MAX_ENTRIES; ++i) entries += "s.ts\n";
+    const std::string not_media = "not an HLS media playlist";
+    const std::pair<std::string, std::string> cases[] = {
+        {"seg-1.ts\nseg-2.ts\n", not_media},
+        {"#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-ENDLIST\n", not_media},
+        {"", not_media},
+        {"<html>not found</html>", not_media},
+        {std::string("#EXTM3U\n\0seg.ts\n", 16), not_media},
+        {entries + "one-too-many.ts\n", "HLS playlist has too many entries (over 10000)"}};
+    for (const auto& [text, message] : cases) {
+        SCOPED_TRACE(text.substr(0, 40));
         Parsed earlier = parse(with_line_ends("\n"));
         char error[64];
         EXPECT_FALSE(hls_parse_media_playlist(kBase, text, &earlier.playlist, error));
-        EXPECT_STREQ(error, "not an HLS media playlist");
-        EXPECT_TRUE(earlier.playlist.segment_urls.empty());
+        EXPECT_EQ(error, message);
+        EXPECT_TRUE(earlier.playlist.references.empty());
     }
+    // The most entries there may be, against a long base URL: each entry is
+    // held as listed, the base once.
+    Parsed most = parse(entries, "https://host/" + std::string(8000, 'p') + "/index.m3u8");
+    ASSERT_TRUE(most.ok);
+    EXPECT_EQ(most.playlist.references.size(), HLS_PLAYLIST_MAX_ENTRIES);
+    EXPECT_EQ(most.playlist.references.back(), "s.ts");
 }

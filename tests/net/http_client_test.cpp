@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/http_message.h"
 #include "platform/clock.h"
 #include "support/child.h"
 #include "support/hostile_origin.h"
@@ -74,6 +75,7 @@ std::vector<FramingCase> framing_cases() {
                                " header=" + std::to_string(chunked.size()) + " expected=" + kNoLength + ")"};
     };
     const std::string invalid = "invalid HTTP response", truncated = "truncated HTTP body (3 of 10 bytes)";
+    const std::string timed_out = "HTTP response timed out after 1 s";
     return {
         {"content length", http_response_text(200, "hello"), true, true, "hello"},
         {"more bytes than announced", head("Content-Length: 5\r\n") + "helloEXTRA", true, true, "hello"},
@@ -95,11 +97,17 @@ std::vector<FramingCase> framing_cases() {
         broken("size line too long", std::string(40, '0') + "1\r\na\r\n0\r\n\r\n"),
         broken("size line without digits", "zz\r\n0\r\n\r\n"),
         {"no header end", "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nabc", false, false, invalid},
+        {"header past its bound", head("X-Pad: " + std::string(HTTP_MAX_HEADER_BYTES, 'p') + "\r\n"), true, false,
+         "HTTP response header too large (over 64 KiB)"},
+        {"body announced past its bound", head("Content-Length: 600000000\r\n"), true, false,
+         "HTTP response too large (over 512 MiB)"},
         {"no status line", "FTP/1.0 200 OK\r\n\r\n", false, false, invalid},
         {"nothing at all", "", false, false, invalid},
-        // A server that goes silent: the request's time-out ends the read.
-        {"silent", "", true, false, invalid, 0, 300},
-        {"silent after part of the body", head("Content-Length: 10\r\n") + "012", true, false, truncated, 0, 300},
+        // A server that goes silent or trickles: the request's time-out,
+        // which bounds the whole request, ends the read.
+        {"silent", "", true, false, timed_out, 0, 1000},
+        {"silent after part of the body", head("Content-Length: 10\r\n") + "012", true, false, timed_out, 0, 1000},
+        {"trickled", http_response_text(200, std::string(100, 't')), true, false, timed_out, 1, 1000},
     };
 }
 
@@ -161,6 +169,25 @@ TEST_F(HttpClient, FramesBodies) {
         EXPECT_TRUE(!c.stall || !c.ok || r.elapsed_ms < kTimeoutMs / 2) << r.elapsed_ms;
         server.release_stalls();
     }
+}
+
+// A body of tiny chunks, received a chunk at a time with each receive ending
+// in what looks like the final chunk: the walk goes on where it stopped, so
+// each size line is read once.
+TEST(HttpMessage, ChunkedWalkResumesWhereItStopped) {
+    constexpr size_t kChunks = 20000;
+    std::string response = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    HttpResponseScan scan;
+    auto bytes = [&] { return std::span(reinterpret_cast<const uint8_t*>(response.data()), response.size()); };
+    for (size_t i = 0; i < kChunks; ++i) {
+        response += "5\r\n0\r\n\r\n\r\n";
+        http_scan_response(&scan, bytes());
+        ASSERT_FALSE(http_response_complete(scan, bytes()));
+    }
+    response += "0\r\n\r\n";
+    http_scan_response(&scan, bytes());
+    EXPECT_TRUE(http_response_complete(scan, bytes()));
+    EXPECT_EQ(scan.size_lines_read, kChunks + 1);
 }
 
 TEST_F(HttpClient, RedirectsAndAnswersThatAreNotOk) {

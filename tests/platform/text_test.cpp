@@ -49,3 +49,13 @@ TEST(Utf8, ValidOnlyWhenEverySequenceIsComplete) {
     for (const char* bad : {"\x80", "\xC3", "\xE2\x9C", "\xC3x", "\xF8\x80\x80\x80\x80"})
         EXPECT_FALSE(utf8_is_valid(bad)) << bad;
 }
+
+TEST(PrintableLine, DropsEscapesAndControlsKeepsText) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"\x1b[0;31mERROR:\x1b[0m gone", "ERROR: gone"},
+        {"a\tb\rc\nd", "a b c d"},
+        {"\x1b]0;title\a\x1b]8;;x\x1b\\ok\x1b", "ok"},
+        {"bell\a del\x7f back\b c1\xc2\x9b \xc3\xa9\xe2\x9c\x93", "bell del back c1 \xc3\xa9\xe2\x9c\x93"},
+        {"\x1b[2", ""}};
+    for (const auto& [text, printable] : cases) EXPECT_EQ(printable_line(text), printable) << text;
+}

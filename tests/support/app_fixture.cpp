@@ -53,5 +53,6 @@ std::string fake_ytdlp_script(const std::string& stream_url, int upcoming, const
     script += "  echo 'ERROR: This live event will begin in a few moments.' >&2; exit 1; fi\n";
     if (!later_url.empty())
         script += "if [ $n -gt " + std::to_string(upcoming + 1) + " ]; then " + live + later_url + "'; exit 0; fi\n";
-    return script + (stream_url.empty() ? "echo 'ERROR: Video unavailable' >&2\nexit 1\n" : live + stream_url + "'\n");
+    return script + (stream_url.empty() ? "printf '\\033[0;31mERROR:\\033[0m Video\\tunavailable\\a\\n' >&2\nexit 1\n"
+                                        : live + stream_url + "'\n");
 }

@@ -104,7 +104,7 @@ ScriptedReply ScriptedHttpServer::reply_for(const ScriptedRequest& request) {
     int index = counts_[request.path]++;
     for (const FailRule& rule : failures_) {
         if (!request.path.starts_with(rule.prefix) || tick_ms() < rule.from_ms) continue;
-        return rule.status != 0 ? http_reply(rule.status, "refused") : ScriptedReply{.bytes = "", .stall = true};
+        return rule.reply;
     }
     auto handler = handlers_.find(handlers_.contains(request.path) ? request.path : "");
     return handler == handlers_.end() ? http_reply(404, "not found") : handler->second(request, index);
@@ -123,9 +123,9 @@ void ScriptedHttpServer::release_stalls() {
     released_.notify_all();
 }
 
-void ScriptedHttpServer::fail_from(const std::string& prefix, int status, uint64_t after_ms) {
+void ScriptedHttpServer::answer_from(const std::string& prefix, ScriptedReply reply, uint64_t after_ms) {
     std::lock_guard guard(lock_);
-    failures_.push_back({prefix, status, tick_ms() + after_ms});
+    failures_.push_back({prefix, std::move(reply), tick_ms() + after_ms});
 }
 
 int ScriptedHttpServer::request_count(const std::string& path) {

@@ -2,8 +2,9 @@
 // demand: it listens on 127.0.0.1 (free port) on a thread of its own and
 // answers every connection with canned bytes chosen per path: any status and
 // header, chunked or unframed bodies, bodies longer or shorter than
-// announced, redirects, early closes, answers in slow pieces, and stalls that
-// hold a connection open without a byte until released. Every request's
+// announced, redirects, early closes, answers in slow pieces (a trickle of a
+// byte now and then), and stalls that hold a connection open without a byte
+// until released. Every request's
 // path is recorded. All waits are bounded; stop() (also in the destructor)
 // ends every connection and joins every thread.
 #pragma once
@@ -72,10 +73,14 @@ class ScriptedHttpServer {
     void redirect(const std::string& path, const std::string& location) {
         set_reply(path, http_reply(302, "", "Location: " + location + "\r\n"));
     }
-    // Paths under `prefix` answer `status` from `after_ms` on (an expiring
-    // URL, a folder that goes away), or with status 0 hold the connection
-    // open, silent; before any handler.
-    void fail_from(const std::string& prefix, int status, uint64_t after_ms = 0);
+    // Paths under `prefix` answer `reply` from `after_ms` on, before any handler.
+    void answer_from(const std::string& prefix, ScriptedReply reply, uint64_t after_ms = 0);
+    // The same with `status` (an expiring URL, a folder that goes away), or
+    // with status 0 holding the connection open, silent.
+    void fail_from(const std::string& prefix, int status, uint64_t after_ms = 0) {
+        answer_from(prefix, status != 0 ? http_reply(status, "refused") : ScriptedReply{.bytes = "", .stall = true},
+                    after_ms);
+    }
 
     std::string url(std::string_view path) const {
         return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
@@ -99,7 +104,7 @@ class ScriptedHttpServer {
     std::map<std::string, int> counts_;
     struct FailRule {
         std::string prefix;
-        int status;  // 0: hang
+        ScriptedReply reply;
         uint64_t from_ms;
     };
     std::vector<FailRule> failures_;
