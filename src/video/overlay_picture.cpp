@@ -20,6 +20,9 @@ namespace {
 // A larger file is refused rather than risk an allocation that a hostile
 // file could make huge.
 constexpr int64_t MAX_IMAGE_FILE = 64 << 20;
+// A small file can declare a huge picture; the decoder refuses one past this
+// (8K is 33 megapixels) before it allocates the frame.
+constexpr int64_t MAX_IMAGE_PIXELS = 40'000'000;
 
 // Null when the whole file is in `bytes`, else why not.
 const char* read_image_file(const std::string& path, std::vector<uint8_t>& bytes) {
@@ -48,7 +51,9 @@ AvFramePtr decode_image(std::vector<uint8_t>& bytes) {
     AvCodecContextPtr context(avcodec_alloc_context3(codec));
     AvPacketPtr packet(av_packet_alloc());
     AvFramePtr frame(av_frame_alloc());
-    if (!context || !packet || !frame || avcodec_open2(context.get(), codec, nullptr) < 0) return nullptr;
+    if (!context || !packet || !frame) return nullptr;
+    context->max_pixels = MAX_IMAGE_PIXELS;
+    if (avcodec_open2(context.get(), codec, nullptr) < 0) return nullptr;
     const size_t size = bytes.size();
     bytes.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);  // the decoders read ahead
     packet->data = bytes.data();
@@ -101,7 +106,7 @@ bool overlay_prepare_picture(const OverlaySettings& settings, uint32_t frame_wid
     }
     AvFramePtr image = decode_image(bytes);
     if (!image) {
-        error_printf(why, "%s", "the image cannot be decoded");
+        error_printf(why, "%s", "the image cannot be decoded (damaged, or over 40 megapixels)");
         return false;
     }
 
