@@ -4,17 +4,12 @@
 #include <array>
 
 #include "media/adts.h"
+#include "platform/byte_order.h"
 
 namespace {
 
 constexpr std::array<uint8_t, 4> START_CODE = {0, 0, 0, 1};
 constexpr uint32_t ADTS_FREQUENCY_COUNT = 13;
-
-uint32_t read_be(std::span<const uint8_t> bytes) {
-    uint32_t value = 0;
-    for (uint8_t b : bytes) value = (value << 8) | b;
-    return value;
-}
 
 // Walks `count` length-prefixed parameter sets from `at`, appending each
 // behind a start code. Stops early (keeping what it has) when a length field
@@ -22,7 +17,7 @@ uint32_t read_be(std::span<const uint8_t> bytes) {
 bool take_parameter_sets(std::span<const uint8_t> avcc, size_t& at, uint32_t count, std::vector<uint8_t>& out) {
     for (uint32_t i = 0; i < count; ++i) {
         if (at + 2 > avcc.size()) return true;
-        size_t length = read_be(avcc.subspan(at, 2));
+        const auto length = static_cast<size_t>(load_be(avcc.subspan(at, 2)));
         at += 2;
         if (length > avcc.size() - at) return false;
         out.insert(out.end(), START_CODE.begin(), START_CODE.end());
@@ -33,33 +28,11 @@ bool take_parameter_sets(std::span<const uint8_t> avcc, size_t& at, uint32_t cou
     return true;
 }
 
-bool starts_with_start_code(std::span<const uint8_t> sample) {
-    if (sample.size() < 4 || sample[0] != 0 || sample[1] != 0) return false;
-    return sample[2] == 1 || (sample[2] == 0 && sample[3] == 1);
-}
-
-// Size of the Annex B form of an MP4-form sample; 0 when the sample is malformed.
-size_t annexb_size(std::span<const uint8_t> sample, uint32_t nal_length_size, bool& valid) {
-    valid = false;
-    if (nal_length_size < 1 || nal_length_size > 4) return 0;
-    size_t at = 0, size = 0;
-    while (at + nal_length_size <= sample.size()) {
-        size_t n = read_be(sample.subspan(at, nal_length_size));
-        at += nal_length_size;
-        if (n == 0 || n > sample.size() - at) return 0;
-        at += n;
-        size += START_CODE.size() + n;
-    }
-    valid = at == sample.size();
-    return size;
-}
-
 }  // namespace
 
-std::vector<uint8_t> avcc_to_annexb_prefix(std::span<const uint8_t> avcc, uint32_t& nal_length_size) {
+std::vector<uint8_t> avcc_to_annexb_prefix(std::span<const uint8_t> avcc) {
     std::vector<uint8_t> prefix;
     if (avcc.size() < 7) return prefix;
-    nal_length_size = (avcc[4] & 3u) + 1;
     size_t at = 6;
     if (!take_parameter_sets(avcc, at, avcc[5] & 0x1Fu, prefix)) return {};
     if (at < avcc.size()) {
@@ -67,28 +40,6 @@ std::vector<uint8_t> avcc_to_annexb_prefix(std::span<const uint8_t> avcc, uint32
         if (!take_parameter_sets(avcc, at, pps_count, prefix)) return {};
     }
     return prefix;
-}
-
-bool mp4_video_to_annexb(std::span<const uint8_t> head, std::span<const uint8_t> sample, uint32_t nal_length_size,
-                         std::vector<uint8_t>& unit) {
-    unit.assign(head.begin(), head.end());
-    if (starts_with_start_code(sample)) {
-        unit.insert(unit.end(), sample.begin(), sample.end());
-        return true;
-    }
-    bool valid = false;
-    size_t size = annexb_size(sample, nal_length_size, valid);
-    if (!valid) return false;
-    unit.reserve(head.size() + size);
-    for (size_t at = 0; at < sample.size();) {
-        size_t n = read_be(sample.subspan(at, nal_length_size));
-        at += nal_length_size;
-        unit.insert(unit.end(), START_CODE.begin(), START_CODE.end());
-        unit.insert(unit.end(), sample.begin() + static_cast<ptrdiff_t>(at),
-                    sample.begin() + static_cast<ptrdiff_t>(at + n));
-        at += n;
-    }
-    return true;
 }
 
 int adts_frequency_index(uint32_t sample_rate) {

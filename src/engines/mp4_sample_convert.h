@@ -1,8 +1,8 @@
-// MP4 samples into the forms the FLV packetizer takes.
+// MP4 samples into the forms the FLV packetizer takes (video samples
+// themselves are rewritten by media/h264_form.h, in the form the track's
+// configuration declares).
 //
-//   avcC record  -> "00 00 00 01 SPS ... 00 00 00 01 PPS ..." prefix + NAL length size
-//   video sample -> one Annex B access unit: [prefix] (00 00 00 01 NAL)*
-//                   (a sample already in Annex B form passes through)
+//   avcC record  -> "00 00 00 01 SPS ... 00 00 00 01 PPS ..." prefix
 //   audio sample -> one ADTS frame: 7-byte AAC LC header, no CRC, + raw frame
 //
 //   avcC: version, profile, compat, level, 111111 lengthSizeMinusOne(2),
@@ -17,21 +17,12 @@
 #include <span>
 #include <vector>
 
-constexpr uint32_t MP4_DEFAULT_NAL_LENGTH_SIZE = 4;
 constexpr size_t ADTS_MAX_FRAME_LENGTH = 0x1FFF;
 
-// The SPS and PPS of an avcC record in Annex B form, and the record's NAL
-// length size in `nal_length_size`. Empty (and `nal_length_size` untouched)
-// when the record is shorter than 7 bytes, an entry runs past its end, or it
-// holds no parameter set.
-[[nodiscard]] std::vector<uint8_t> avcc_to_annexb_prefix(std::span<const uint8_t> avcc, uint32_t& nal_length_size);
-
-// `head` followed by the sample's NAL units, each behind a 4-byte start code,
-// into `unit`. False when the MP4-form walk finds a zero length, a NAL
-// running past the sample, bytes left after the last NAL, or a length size
-// outside 1 to 4.
-[[nodiscard]] bool mp4_video_to_annexb(std::span<const uint8_t> head, std::span<const uint8_t> sample,
-                                       uint32_t nal_length_size, std::vector<uint8_t>& unit);
+// The SPS and PPS of an avcC record in Annex B form. Empty when the record
+// is shorter than 7 bytes, an entry runs past its end, or it holds no
+// parameter set.
+[[nodiscard]] std::vector<uint8_t> avcc_to_annexb_prefix(std::span<const uint8_t> avcc);
 
 // ADTS sampling_frequency_index of a rate; -1 when the table has none.
 [[nodiscard]] int adts_frequency_index(uint32_t sample_rate);

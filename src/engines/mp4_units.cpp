@@ -14,9 +14,9 @@ PassEnd fail(std::span<char> error, const char* text) {
 // The sample as the unit the sink takes; false with the path's message.
 bool convert(Mp4UnitSource& source, const Mp4Sample& sample, std::span<char> error) {
     if (sample.kind == ES_VIDEO) {
-        std::span<const uint8_t> head;
-        if (!source.first_video_sent) head = source.prefix;
-        if (mp4_video_to_annexb(head, sample.data, source.nal_length_size, source.unit)) return true;
+        source.unit.clear();
+        if (!source.first_video_sent) source.unit = source.prefix;
+        if (h264_append_annexb(source.video_form, sample.data, source.unit)) return true;
         error_printf(error, "%s", "Invalid H.264 sample in MP4");
         return false;
     }
@@ -38,8 +38,8 @@ bool mp4_source_open(Mp4UnitSource& source, const std::string& path, std::span<c
         error_printf(error, "%s", "MP4 video must use H.264");
         return false;
     }
-    source.nal_length_size = MP4_DEFAULT_NAL_LENGTH_SIZE;
-    source.prefix = avcc_to_annexb_prefix(video.config, source.nal_length_size);
+    source.video_form = h264_form_of(video.config);
+    source.prefix = avcc_to_annexb_prefix(video.config);
     source.first_video_sent = false;
     const Mp4Track& audio = mp4_reader_audio(source.reader.get());
     if (audio.codec != Mp4Codec::none && audio.codec != Mp4Codec::aac) {

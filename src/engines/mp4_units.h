@@ -15,11 +15,12 @@
 #include "engines/mp4_reader.h"
 #include "engines/publish_loop.h"
 #include "media/es_unit.h"
+#include "media/h264_form.h"
 #include "platform/event.h"
 
 struct Mp4UnitSource {
     Mp4ReaderPtr reader;
-    uint32_t nal_length_size = 4;
+    H264Form video_form;          // from the track's avcC record: its samples are length-prefixed
     std::vector<uint8_t> prefix;  // SPS and PPS in Annex B form; empty when the track has none
     bool first_video_sent = false;
     uint32_t sample_rate = 0;

@@ -1,9 +1,17 @@
-// Whole-packet reads from a TS file into the demultiplexer.
+// Whole-packet reads from a TS file into the demultiplexer. A read error is
+// not the end of the file: taken as one, a pass would end early and the
+// loop would go on from the top as if nothing had happened.
 #include "engines/ts_file_feed.h"
+
+#include "platform/error_text.h"
 
 PassEnd ts_file_feed(PublishContext& context, FILE* file, std::vector<uint8_t>& buffer, std::span<char> error) {
     while (!publish_stopped(context)) {
         size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+        if (std::ferror(file)) {
+            error_printf(error, "%s", "TS recording read failed");
+            return PassEnd::failed;
+        }
         if (got == 0) return PassEnd::next;
         got -= got % TS_PACKET_SIZE;
         if (got == 0) continue;

@@ -15,7 +15,7 @@
 
 // Feeds `file` from where it stands to its end through `buffer` (its size is
 // the read size): `next` at the end of the file, `stopped` when the stop
-// event came first (also when it made a feed fail), `failed` on a feed
-// error that was not a stop.
+// event came first (also when it made a feed fail), `failed` on a read
+// error ("TS recording read failed") or a feed error that was not a stop.
 [[nodiscard]] PassEnd ts_file_feed(PublishContext& context, FILE* file, std::vector<uint8_t>& buffer,
                                    std::span<char> error);

@@ -32,6 +32,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "media/h264_form.h"
 #include "platform/clock.h"
 #include "platform/error_text.h"
 #include "video/hw_pipeline_state.h"
@@ -251,7 +252,14 @@ int frame_to_send(H264Encoder& encoder, AVFrame*& out) {
 
 bool deliver(HwVideoPipeline& pipeline, const AVPacket& packet, std::span<char> error) {
     H264Encoder& encoder = pipeline.encoder;
-    const std::span<const uint8_t> data = encoded_to_annexb({packet.data, size_t(packet.size)}, encoder.rewritten);
+    const AVCodecContext& context = *encoder.context;
+    encoder.rewritten.clear();
+    if (!h264_append_annexb(h264_form_of({context.extradata, size_t(context.extradata_size)}),
+                            {packet.data, size_t(packet.size)}, encoder.rewritten)) {
+        video_error(error, "encoded video is not valid H.264", E_FAIL_CODE);
+        return false;
+    }
+    const std::span<const uint8_t> data = encoder.rewritten;
     const int64_t t = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
     const int64_t ts = t == AV_NOPTS_VALUE ? 0 : t * 9 / 1000;
     if (!pipeline.sink(pipeline.sink_context, ES_VIDEO, data, ts, ts)) {
@@ -356,20 +364,4 @@ bool hw_encoder_finish(HwVideoPipeline& pipeline, std::span<char> error) {
     }
     int collected = 0;
     return collect_output(pipeline, collected, error);
-}
-
-std::span<const uint8_t> encoded_to_annexb(std::span<const uint8_t> data, std::vector<uint8_t>& scratch) {
-    if (data.size() < 4) return data;
-    if (data[0] == 0 && data[1] == 0 && (data[2] == 1 || (data[2] == 0 && data[3] == 1))) return data;
-    scratch.clear();
-    size_t at = 0;
-    while (at + 4 <= data.size()) {
-        const size_t length =
-            size_t(data[at]) << 24 | size_t(data[at + 1]) << 16 | size_t(data[at + 2]) << 8 | size_t(data[at + 3]);
-        if (length == 0 || length > data.size() - at - 4) break;
-        scratch.insert(scratch.end(), {0, 0, 0, 1});
-        scratch.insert(scratch.end(), data.begin() + long(at + 4), data.begin() + long(at + 4 + length));
-        at += 4 + length;
-    }
-    return scratch;
 }

@@ -34,7 +34,7 @@ struct H264Encoder {
     SwsContextPtr fit;          // decoded frame -> canvas when size or format differ
     SwsContextPtr convert;      // canvas -> converted
     AvPacketPtr packet;
-    std::vector<uint8_t> rewritten;  // length-prefixed output rewritten to Annex B
+    std::vector<uint8_t> rewritten;  // the output in Annex B form, as handed on
     std::string description;         // e.g. "libx264 (software)"; empty until set up
     int64_t last_key_time = -1;      // media time of the last forced key frame
     int64_t last_frame_time = -1;    // media time of the frame before
@@ -76,10 +76,3 @@ void video_error(std::span<char> error, const char* text, unsigned long code);
 // Encoder stage.
 [[nodiscard]] bool hw_encode_frame(HwVideoPipeline& pipeline, const AVFrame& decoded, std::span<char> error);
 [[nodiscard]] bool hw_encoder_finish(HwVideoPipeline& pipeline, std::span<char> error);
-
-// Rewrites encoder output into Annex B: data that already starts with a
-// start code (or is shorter than 4 bytes) is returned as it is; otherwise
-// it is read as 4-byte big-endian length-prefixed NAL units, each written
-// behind 00 00 00 01 into `scratch`, stopping at a zero length or one that
-// overruns the data.
-[[nodiscard]] std::span<const uint8_t> encoded_to_annexb(std::span<const uint8_t> data, std::vector<uint8_t>& scratch);

@@ -55,8 +55,10 @@ TEST(EngineFailures, EachEndsWithItsOwnText) {
         {ts_loop(missing), "publish", 0, "recording cannot be opened for playback"},
         {ts_loop(empty), "publish", 0, "recording holds no playable audio or video"},
         {ts_loop(one), bad_rtmp, 0, "RTMP URL conversion failed"},
-        {ts_loop(one), "rtmp://127.0.0.1:1/live/secret", 0, nullptr},  // refused: the publisher's text
+        {ts_loop(one), "rtmp://127.0.0.1:1/live/secret", 0, nullptr},     // refused: the publisher's text
+        {ts_loop(dir.path()), "publish", 0, "TS recording read failed"},  // a folder opens, but reads fail
         {overlay_loop(missing), "publish", 0, "TS recording cannot be opened"},
+        {overlay_loop(dir.path()), "publish", 0, "TS recording read failed"},
         {overlay_loop(empty), "publish", 0, "recording holds no playable audio or video"},
     };
     for (const auto& [run, output, result, text] : cases) {

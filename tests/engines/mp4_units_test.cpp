@@ -37,31 +37,12 @@ Played play(const std::string& path) {
     return played;
 }
 
-TEST(Mp4SampleConvert, AvccRecordsGiveTheirParameterSetsAndLengthSize) {
+TEST(Mp4SampleConvert, AvccRecordsGiveTheirParameterSets) {
     // version 1, profile, compat, level, length size 2, one SPS, one PPS
     const Bytes avcc = {1, 0x42, 0, 0x1E, 0xFD, 0xE1, 0, 3, 0x67, 0xAA, 0xBB, 1, 0, 2, 0x68, 0xCC};
-    uint32_t length_size = 4;
-    EXPECT_EQ(avcc_to_annexb_prefix(avcc, length_size), (Bytes{0, 0, 0, 1, 0x67, 0xAA, 0xBB, 0, 0, 0, 1, 0x68, 0xCC}));
-    EXPECT_EQ(length_size, 2u);
-    for (size_t cut : {avcc.size() - 1, size_t{6}}) {  // the PPS or the SPS runs past the end
-        length_size = 4;
-        EXPECT_TRUE(avcc_to_annexb_prefix(Bytes(avcc.begin(), avcc.begin() + cut), length_size).empty());
-    }
-    EXPECT_EQ(length_size, 4u);
-}
-
-TEST(Mp4SampleConvert, VideoSamplesBecomeAnnexBOrAreRefused) {
-    Bytes unit;
-    ASSERT_TRUE(mp4_video_to_annexb(Bytes{0, 0, 0, 1, 0x67}, Bytes{0, 2, 0x65, 0x11, 0, 1, 0x06}, 2, unit));
-    EXPECT_EQ(unit, (Bytes{0, 0, 0, 1, 0x67, 0, 0, 0, 1, 0x65, 0x11, 0, 0, 0, 1, 0x06}));
-    ASSERT_TRUE(mp4_video_to_annexb({}, Bytes{0, 0, 1, 0x65, 0x22}, 4, unit));  // already Annex B
-    EXPECT_EQ(unit, (Bytes{0, 0, 1, 0x65, 0x22}));
-    const std::pair<Bytes, uint32_t> bad[] = {
-        {{0, 0, 0, 2, 0x65, 0x11, 0, 0, 0, 5, 0x41}, 4},  // last length runs past the end
-        {{0, 0, 0, 0, 0x65}, 4},                          // zero length
-        {{0, 1, 0x65, 0x77}, 2},                          // bytes after the last NAL
-        {{1, 0x65}, 5}};
-    for (const auto& [sample, length_size] : bad) EXPECT_FALSE(mp4_video_to_annexb({}, sample, length_size, unit));
+    EXPECT_EQ(avcc_to_annexb_prefix(avcc), (Bytes{0, 0, 0, 1, 0x67, 0xAA, 0xBB, 0, 0, 0, 1, 0x68, 0xCC}));
+    for (size_t cut : {avcc.size() - 1, size_t{6}})  // the PPS or the SPS runs past the end
+        EXPECT_TRUE(avcc_to_annexb_prefix(Bytes(avcc.begin(), avcc.begin() + cut)).empty());
 }
 
 TEST(Mp4SampleConvert, AudioFramesGetAnAdtsHeaderWithinTheTablesLimits) {
@@ -114,6 +95,34 @@ TEST(Mp4UnitsTest, APassOpensWithTheParameterSetsAndKeepsDecodeOrderInStep) {
             last_dts = unit.dts;
         }
         EXPECT_EQ(std::tuple(with_sps, reordered), std::tuple(1u, b_frames));
+    }
+}
+
+// Packet copy sends every sample byte for byte: each frame tag holds the
+// sample as libavformat reads it, NAL lengths and all. At 120 kb/s many
+// P-frames are 256 to 511 bytes long, so their length field reads 00 00 01.
+TEST(Mp4UnitsTest, PacketCopySendsEverySampleByteForByte) {
+    TempDir dir;
+    for (int b_frames : {0, 2}) {
+        SCOPED_TRACE(b_frames);
+        const std::string clip = dir.file("small" + std::to_string(b_frames) + ".mp4");
+        ASSERT_TRUE(make_clip(clip, {.b_frames = b_frames, .output_args = {"-b:v", "120k"}}));
+        const auto like_start_code = [](const FileUnit& u) {
+            return u.bytes.size() > 3 && u.bytes[0] == 0 && u.bytes[1] == 0 && u.bytes[2] == 1;
+        };
+        ASSERT_GT(std::ranges::count_if(read_units(clip), like_start_code), 5);
+        Recorder flv;
+        FlvPacketizerPtr packetizer{flv_packetizer_create(record_tag, &flv)};
+        Mp4UnitSource source;
+        Error error{};
+        ASSERT_TRUE(mp4_source_open(source, clip, error));
+        ASSERT_EQ(mp4_source_play(source, flv_packetizer_push, packetizer.get(), nullptr, error), PassEnd::next);
+        std::vector<FlvFileTag> tags;
+        for (const Tag& tag : flv.tags) tags.push_back({tag.type, uint32_t(tag.ms), tag.body});
+        for (uint8_t type : {FLV_TAG_VIDEO, FLV_TAG_AUDIO}) {
+            const CopyCheck copies = check_copies(tags, type, clip);
+            EXPECT_EQ(std::tuple(copies.frames, copies.differing), std::tuple(copies.per_pass, 0u)) << int(type);
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <span>
 #include <sstream>
 
 #include "platform/byte_order.h"
@@ -52,14 +53,15 @@ bool make_clip(const std::string& path, const Clip& c) {
     return run_command(argv, nullptr, 120) == 0;
 }
 
-std::vector<VideoUnit> read_video_units(const std::string& path) {
-    std::vector<VideoUnit> units;
+std::vector<FileUnit> read_units(const std::string& path, char stream) {
+    std::vector<FileUnit> units;
     AVFormatContext* format = nullptr;
     if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return units;
     AVPacket* packet = av_packet_alloc();
-    const int video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    while (video >= 0 && packet && av_read_frame(format, packet) >= 0) {
-        if (packet->stream_index == video)
+    const int chosen =
+        av_find_best_stream(format, stream == 'a' ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    while (chosen >= 0 && packet && av_read_frame(format, packet) >= 0) {
+        if (packet->stream_index == chosen)
             units.push_back({std::vector<uint8_t>(packet->data, packet->data + packet->size),
                              packet->pts == AV_NOPTS_VALUE ? -1 : packet->pts,
                              packet->dts == AV_NOPTS_VALUE ? -1 : packet->dts});
@@ -134,4 +136,19 @@ bool flv_read_tags(const std::string& file, std::vector<FlvFileTag>* tags) {
         tags->push_back(std::move(tag));
     }
     return !in.failed;
+}
+
+CopyCheck check_copies(const std::vector<FlvFileTag>& tags, uint8_t type, const std::string& source) {
+    const bool video = type == 9;
+    const std::vector<FileUnit> packets = read_units(source, video ? 'v' : 'a');
+    const size_t header = video ? 5 : 2;
+    CopyCheck check{.per_pass = packets.size()};
+    for (const FlvFileTag& tag : tags) {
+        if (tag.type != type || tag.body.size() < header || tag.body[1] != 1) continue;  // 1: a frame
+        const bool same = !packets.empty() && std::ranges::equal(std::span(tag.body).subspan(header),
+                                                                 packets[check.frames % packets.size()].bytes);
+        check.differing += !same;
+        ++check.frames;
+    }
+    return check;
 }

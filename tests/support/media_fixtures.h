@@ -24,15 +24,17 @@ struct Clip {
 // ffmpeg failed.
 bool make_clip(const std::string& path, const Clip& clip = {});
 
-// One H.264 access unit as a transport stream carries it: Annex B bytes and
-// 90 kHz times (-1 when absent).
-struct VideoUnit {
+// One packet as libavformat reads it: its bytes (H.264 in Annex B form from
+// a transport stream, length-prefixed from an MP4) and its times in the
+// stream's time base, 90 kHz for a transport stream (-1 when absent).
+struct FileUnit {
     std::vector<uint8_t> bytes;
     int64_t pts = -1;
     int64_t dts = -1;
 };
-// Every video unit of an MPEG-TS file, in file (decode) order.
-std::vector<VideoUnit> read_video_units(const std::string& path);
+// Every packet of the file's first video ('v') or audio ('a') stream, in
+// file (decode) order.
+std::vector<FileUnit> read_units(const std::string& path, char stream = 'v');
 
 // The ffmpeg command that writes an HLS stream (2 s segments) of `seconds`
 // into `folder`/live.m3u8: with `live`, in real time (-re) as a sliding
@@ -59,3 +61,14 @@ struct FlvFileTag {
     std::vector<uint8_t> body;
 };
 bool flv_read_tags(const std::string& file_bytes, std::vector<FlvFileTag>* tags);
+
+// The frame tags of one type (sequence headers left out) held against the
+// packets of `source` they were copied from, pass after pass: the i-th
+// tag's payload (after the 5-byte video or 2-byte audio tag header) against
+// packet i modulo the packets of the file's stream.
+struct CopyCheck {
+    size_t frames = 0;     // frame tags of the type
+    size_t differing = 0;  // of them, payloads not byte-identical to their packet
+    size_t per_pass = 0;   // packets of the stream in the file
+};
+CopyCheck check_copies(const std::vector<FlvFileTag>& tags, uint8_t type, const std::string& source);

@@ -59,7 +59,7 @@ class HwPipeline : public ::testing::Test {
                                "-frames:v", "1", dir_->file("logo.png")}),
                   0);
         ASSERT_TRUE(make_clip(dir_->file("small.ts"), {.seconds = 1}));
-        small_ = new std::vector<VideoUnit>(read_video_units(dir_->file("small.ts")));
+        small_ = new std::vector<FileUnit>(read_units(dir_->file("small.ts")));
         ASSERT_EQ(small_->size(), 25u);
     }
     static void TearDownTestSuite() { delete small_, delete dir_; }
@@ -72,14 +72,14 @@ class HwPipeline : public ::testing::Test {
         return s;
     }
     // Feeds units [first, end); false at the first refusal.
-    static bool feed(HwVideoPipeline* pipeline, const std::vector<VideoUnit>& units, size_t first, size_t end,
+    static bool feed(HwVideoPipeline* pipeline, const std::vector<FileUnit>& units, size_t first, size_t end,
                      std::span<char> error) {
         for (size_t i = first; i < end; ++i)
             if (!hw_pipeline_feed(pipeline, units[i].bytes, units[i].pts, units[i].dts, error)) return false;
         return true;
     }
     static inline TempDir* dir_ = nullptr;
-    static inline std::vector<VideoUnit>* small_ = nullptr;
+    static inline std::vector<FileUnit>* small_ = nullptr;
     Output out_;
     std::array<char, 256> error_{};
 };
@@ -95,12 +95,11 @@ std::array<int, 3> sample(const std::string& yuv, int index, int x, int y) {
 TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
     ASSERT_TRUE(make_clip(dir_->file("720.ts"), {.seconds = 3, .size = "1280x720", .rate = 30, .b_frames = 2}));
     ASSERT_TRUE(make_clip(dir_->file("1080.ts"), {.seconds = 1, .size = "1920x1080", .rate = 30}));
-    std::vector<VideoUnit> units = read_video_units(dir_->file("720.ts")),
-                           tail = read_video_units(dir_->file("1080.ts"));
+    std::vector<FileUnit> units = read_units(dir_->file("720.ts")), tail = read_units(dir_->file("1080.ts"));
     ASSERT_FALSE(units.empty() || tail.empty());
-    const int64_t end = std::ranges::max(units, {}, &VideoUnit::pts).pts;  // the 720p part's last picture
-    const int64_t shift = end + 3000 - tail.front().pts;                   // no B-frames: first is earliest
-    for (VideoUnit& unit : tail) unit.pts += shift, unit.dts += shift, units.push_back(std::move(unit));
+    const int64_t end = std::ranges::max(units, {}, &FileUnit::pts).pts;  // the 720p part's last picture
+    const int64_t shift = end + 3000 - tail.front().pts;                  // no B-frames: first is earliest
+    for (FileUnit& unit : tail) unit.pts += shift, unit.dts += shift, units.push_back(std::move(unit));
     PipelinePtr pipeline(hw_pipeline_create(settings("Auto"), collect, &out_, error_));
     ASSERT_TRUE(pipeline) << error_.data();
     ASSERT_TRUE(feed(pipeline.get(), units, 0, units.size(), error_)) << error_.data();
@@ -204,23 +203,6 @@ TEST_F(HwPipeline, FailuresMidRunLeaveThePipelineFreeable) {
         EXPECT_STREQ(error.data(), message);
         const bool before_first_frame = refuse_after == NEVER && picture_lost_at != EDIT;
         EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()).empty(), before_first_frame) << message;
-    }
-}
-
-TEST(EncodedToAnnexb, PassesStartCodesAndRewritesLengthPrefixes) {
-    using Bytes = std::vector<uint8_t>;
-    const std::vector<std::pair<Bytes, Bytes>> cases = {
-        {{0, 0, 0, 1, 0x65, 0x88}, {0, 0, 0, 1, 0x65, 0x88}},
-        {{0, 0, 1, 0x41, 0x9A}, {0, 0, 1, 0x41, 0x9A}},
-        {{0, 0, 2}, {0, 0, 2}},
-        {{0, 0, 0, 2, 0x67, 0x42, 0, 0, 0, 1, 0x68}, {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68}},
-        {{0, 0, 0, 2, 0x67, 0x42, 0, 0, 0, 9, 0x65}, {0, 0, 0, 1, 0x67, 0x42}},  // overrun dropped
-        {{0, 0, 0, 2, 0x67, 0x42, 0, 0, 0, 0, 0x65}, {0, 0, 0, 1, 0x67, 0x42}},  // zero length ends
-    };
-    Bytes scratch;
-    for (const auto& [in, want] : cases) {
-        const std::span<const uint8_t> out = encoded_to_annexb(in, scratch);
-        EXPECT_EQ(Bytes(out.begin(), out.end()), want);
     }
 }
 
