@@ -142,15 +142,16 @@ TEST(OverlayPrepare, PicturesScaleToTheirShareOfTheFrameWidth) {
     settings.image_path = "";
     EXPECT_TRUE(overlay_prepare_picture(settings, 1920, 1080, bitmap, why) && bitmap.pixels.empty());  // no path
     write_file(dir.file("text.png"), "not an image at all");
-    ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i", "color=s=8000x5001",
+    ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i", "color=s=8192x5000",
                            "-frames:v", "1", "-pix_fmt", "gray", dir.file("huge.png")}),
-              0);  // a small file that decodes to 40 megapixels and one row
+              0);  // a small file that decodes to 41 megapixels
     write_file(dir.file("empty.png"), "");
-    for (const auto& [bad, reason] : {std::pair{dir.file("missing.png"), "no file at the image path"},
-                                      {dir.path(), "no file at the image path"},
-                                      {dir.file("empty.png"), "the file is empty"},
-                                      {dir.file("text.png"), "the file is not a PNG, JPEG or BMP image"},
-                                      {dir.file("huge.png"), "the image cannot be decoded (damaged, or over 40 megapixels)"}}) {
+    for (const auto& [bad, reason] :
+         {std::pair{dir.file("missing.png"), "no file at the image path"},
+          {dir.path(), "no file at the image path"},
+          {dir.file("empty.png"), "the file is empty"},
+          {dir.file("text.png"), "the file is not a PNG, JPEG or BMP image"},
+          {dir.file("huge.png"), "the image cannot be decoded (damaged, or over 40 megapixels)"}}) {
         settings.image_path = bad;
         EXPECT_FALSE(overlay_prepare_picture(settings, 1920, 1080, bitmap, why)) << bad;
         EXPECT_STREQ(why.data(), reason);
