@@ -122,11 +122,6 @@ int command_add(AppContext& app, const std::vector<std::string>& args) {
 
 // ---- edit, delete ----
 
-// Where a `run` marks a workflow as running, for other processes to see.
-std::string run_lock_path(const AppContext& app, uint32_t id) {
-    return app.data_dir + "/workflow-" + std::to_string(id) + ".running";
-}
-
 int command_edit(AppContext& app, const std::vector<std::string>& args) {
     Workflow* workflow = nullptr;
     if (args.empty() || !parse_id(app, args[0], &workflow)) return usage_error("edit takes a workflow id and options");
@@ -260,15 +255,7 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
     std::map<uint32_t, std::string> last_errors;
     for (Workflow* workflow : workflows) last_errors[workflow->id] = workflow_last_error(*workflow);
     int exit_code = 0;
-    std::vector<FileLockPtr> run_locks;
     for (Workflow* workflow : workflows) {
-        FileLockPtr lock = file_lock_take(run_lock_path(app, workflow->id));
-        if (!lock) {
-            std::printf("#%u cannot start: This workflow is already running in another process.\n", workflow->id);
-            exit_code = EXIT_USAGE;
-            break;
-        }
-        run_locks.push_back(std::move(lock));
         if (!workflow_start(*workflow)) {
             std::printf("#%u cannot start: %s\n", workflow->id, workflow_last_error(*workflow).c_str());
             exit_code = EXIT_USAGE;

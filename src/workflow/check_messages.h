@@ -18,6 +18,7 @@ constexpr const char* output_no_stream_key =
 constexpr const char* image_missing = "Overlay image does not exist.";
 constexpr const char* recording_dir_unwritable = "Recording directory is not writable.";
 constexpr const char* ytdlp_missing = "The bundled yt-dlp tool is missing or cannot start. Reinstall Veltrona.";
+constexpr const char* running_elsewhere = "This workflow is running in another Veltrona process.";
 
 // The editor's titles and texts (besides the shared ones above).
 constexpr const char* editor_name_title = "Invalid workflow";

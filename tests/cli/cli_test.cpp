@@ -150,7 +150,8 @@ TEST_F(CliTest, DeleteRefusesAWorkflowThatARunHolds) {
         EXPECT_THAT(cli("delete 1"), Result(1, "", "Stop the workflow before deleting it.\n"));
         CliResult second_run = cli("run --seconds 1 1");
         EXPECT_EQ(second_run.code, 2);
-        EXPECT_THAT(second_run.out, HasSubstr("#1 cannot start: This workflow is already running in another process."));
+        EXPECT_THAT(second_run.out,
+                    HasSubstr("#1 cannot start: This workflow is running in another Veltrona process."));
     }
     EXPECT_EQ(cli("delete 1").code, 0);
     EXPECT_THAT(cli("list").out, ::testing::StartsWith("2\tSecond\t"));
