@@ -254,6 +254,10 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
 
     std::map<uint32_t, std::string> last_errors;
     for (Workflow* workflow : workflows) last_errors[workflow->id] = workflow_last_error(*workflow);
+    // Watched from the settings the workflows were loaded with, so an edit
+    // saved while they start (a yt-dlp probe can take seconds) still arrives.
+    ConfigWatch watch;
+    config_watch_start(watch, app.config_path);
     int exit_code = 0;
     for (Workflow* workflow : workflows) {
         if (!workflow_start(*workflow)) {
@@ -262,8 +266,6 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
             break;
         }
     }
-    ConfigWatch watch;
-    config_watch_start(watch, app.config_path);
     uint64_t deadline = seconds >= 0 ? tick_ms() + static_cast<uint64_t>(seconds) * 1000u : UINT64_MAX;
     // News wakes the loop at once; the tick only bounds how late a stop is
     // seen, so it need not wake the process ten times a second.
