@@ -122,11 +122,6 @@ int command_add(AppContext& app, const std::vector<std::string>& args) {
 
 // ---- edit, delete ----
 
-// Where a `run` marks a workflow as running, for other processes to see.
-std::string run_lock_path(const AppContext& app, uint32_t id) {
-    return app.data_dir + "/workflow-" + std::to_string(id) + ".running";
-}
-
 int command_edit(AppContext& app, const std::vector<std::string>& args) {
     Workflow* workflow = nullptr;
     if (args.empty() || !parse_id(app, args[0], &workflow)) return usage_error("edit takes a workflow id and options");
@@ -259,24 +254,18 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
 
     std::map<uint32_t, std::string> last_errors;
     for (Workflow* workflow : workflows) last_errors[workflow->id] = workflow_last_error(*workflow);
+    // Watched from the settings the workflows were loaded with, so an edit
+    // saved while they start (a yt-dlp probe can take seconds) still arrives.
+    ConfigWatch watch;
+    config_watch_start(watch, app.config_path);
     int exit_code = 0;
-    std::vector<FileLockPtr> run_locks;
     for (Workflow* workflow : workflows) {
-        FileLockPtr lock = file_lock_take(run_lock_path(app, workflow->id));
-        if (!lock) {
-            std::printf("#%u cannot start: This workflow is already running in another process.\n", workflow->id);
-            exit_code = EXIT_USAGE;
-            break;
-        }
-        run_locks.push_back(std::move(lock));
         if (!workflow_start(*workflow)) {
             std::printf("#%u cannot start: %s\n", workflow->id, workflow_last_error(*workflow).c_str());
             exit_code = EXIT_USAGE;
             break;
         }
     }
-    ConfigWatch watch;
-    config_watch_start(watch, app.config_path);
     uint64_t deadline = seconds >= 0 ? tick_ms() + static_cast<uint64_t>(seconds) * 1000u : UINT64_MAX;
     // News wakes the loop at once; the tick only bounds how late a stop is
     // seen, so it need not wake the process ten times a second.

@@ -22,7 +22,7 @@ auto overlay_fields(WorkflowSettings& s) {
 
 void config_watch_start(ConfigWatch& watch, const std::string& path) {
     watch.path = path;
-    watch.stamp = file_stamp(path);
+    watch.stamp = FileStamp{};  // unknown, so the first poll reads what is there
     watch.next_check_ms = tick_ms() + CONFIG_WATCH_INTERVAL_MS;
 }
 

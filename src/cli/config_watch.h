@@ -22,7 +22,9 @@ struct ConfigWatch {
     uint64_t next_check_ms = 0;
 };
 
-// Starts watching `path` from its present state.
+// Starts watching `path` from the settings the workflows were loaded with:
+// the first poll reads the file, so a change saved between the load and
+// this start is applied too.
 void config_watch_start(ConfigWatch& watch, const std::string& path);
 
 struct ConfigWatchNews {

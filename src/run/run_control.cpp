@@ -2,9 +2,12 @@
 // itself ended (and, when its workflow was deleted while it ignored a stop,
 // to free that workflow), which gives stop a bounded wait and makes it safe
 // to leave a stuck runner behind: start refuses to start a second one while
-// the first has not ended, and the record outlives it.
+// the first has not ended, and the record outlives it. The run lock goes
+// with the runner, so a stuck runner keeps other processes out too.
 #include "run/run_control.h"
 
+#include "platform/file_lock.h"
+#include "platform/folders.h"
 #include "run/run_context.h"
 #include "run/runner.h"
 #include "run/tools.h"
@@ -16,6 +19,7 @@ namespace {
 
 void runner_main(Workflow* workflow, RunnerThread* runner) {
     workflow_runner(*workflow);
+    runner->run_lock.reset();
     bool orphaned = false;
     {
         std::lock_guard guard(runner->exit_lock);
@@ -32,11 +36,12 @@ void reap_ended_runner(Workflow& workflow) {
     workflow.thread.reset();
 }
 
-bool launch_runner(Workflow& workflow) {
+bool launch_runner(Workflow& workflow, FileLockPtr run_lock) {
     reap_ended_runner(workflow);
     workflow.stop_requested.exchange(0);
     workflow.stop_event.reset();
     std::unique_ptr<RunnerThread, RunnerThreadDeleter> runner(new RunnerThread);
+    runner->run_lock = std::move(run_lock);
     try {
         runner->thread = std::thread(runner_main, &workflow, runner.get());
     } catch (const std::system_error&) {
@@ -56,13 +61,27 @@ void refuse(Workflow& workflow, const std::string& message) {
     if (workflow.context) run_notify(*workflow.context, workflow.id);
 }
 
+// True with the lock in `taken` (null when the list has no file, so no
+// other process can share the workflow); false when another holder has it.
+bool take_run_lock(Workflow& workflow, FileLockPtr* taken) {
+    const std::string path = workflow.context ? run_lock_path(*workflow.context, workflow.id) : std::string();
+    if (path.empty()) return true;
+    *taken = file_lock_take(path);
+    return *taken != nullptr;
+}
+
 bool validate_and_launch(Workflow& workflow) {
     std::string message;
     if (!workflow_check(workflow, &message)) {
         refuse(workflow, message);
         return false;
     }
-    return launch_runner(workflow);
+    FileLockPtr run_lock;
+    if (!take_run_lock(workflow, &run_lock)) {
+        refuse(workflow, check_message::running_elsewhere);
+        return false;
+    }
+    return launch_runner(workflow, std::move(run_lock));
 }
 
 }  // namespace
@@ -96,6 +115,11 @@ void workflow_restart(Workflow& workflow) {
     workflow_stop(&workflow);
     if (workflow_runner_alive(workflow)) return;
     (void)validate_and_launch(workflow);
+}
+
+std::string run_lock_path(const WorkflowList& list, uint32_t id) {
+    const std::string folder = path_parent(list.config_path);
+    return folder.empty() ? std::string() : path_join(folder, "workflow-" + std::to_string(id) + ".running");
 }
 
 bool workflow_runner_alive(const Workflow& workflow) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/event.h"
+#include "platform/file_lock.h"
 
 struct Workflow;
 
@@ -14,10 +15,12 @@ constexpr uint32_t RESTART_PAUSE_MS = 3000;
 constexpr uint32_t WAIT_SLICE_MS = 100;
 
 // Run control's handle on a runner thread. `done` is set as the runner's
-// very last act, which lets stop wait a bounded time for it.
+// very last act, which lets stop wait a bounded time for it; the run lock
+// is let go just before.
 struct RunnerThread {
     std::thread thread;
     Event done;
+    FileLockPtr run_lock;  // null when the list has no file to lock beside
     // Set by workflow_destroy when the runner outlived its stop: the runner
     // then frees the workflow itself on its way out. Guarded by `exit_lock`.
     std::mutex exit_lock;

@@ -44,8 +44,8 @@ std::optional<QColor> qt_pick_colour(QWidget* owner, const QColor& initial) {
     return chosen;
 }
 
-bool qt_launch(const QString& program, const QString& argument) {
-    return QProcess::startDetached(program, {argument});
+bool qt_launch(const QString& program, const QStringList& arguments) {
+    return QProcess::startDetached(program, arguments);
 }
 
 UiHooks default_hooks() {

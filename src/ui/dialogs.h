@@ -8,6 +8,7 @@
 
 #include <QColor>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 class QWidget;
@@ -22,8 +23,8 @@ struct UiHooks {
     QString (*open_file)(QWidget* owner, const QString& start_path, const QString& filters) = nullptr;
     // The colour chosen, or none when the picker was cancelled.
     std::optional<QColor> (*pick_colour)(QWidget* owner, const QColor& initial) = nullptr;
-    // Starts `program` detached with one argument; false when it could not start.
-    bool (*launch)(const QString& program, const QString& argument) = nullptr;
+    // Starts `program` detached with `arguments`; false when it could not start.
+    bool (*launch)(const QString& program, const QStringList& arguments) = nullptr;
 };
 
 // The hooks in force (the Qt dialogs unless replaced).

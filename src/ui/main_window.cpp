@@ -26,6 +26,7 @@
 #include "ui/logo.h"
 #include "ui/style.h"
 #include "ui/workflow_list_model.h"
+#include "workflow/check_messages.h"
 #include "workflow/config.h"
 #include "workflow/validate.h"
 
@@ -346,13 +347,20 @@ void MainWindow::restart_workflow() {
 void MainWindow::open_output_in_player() {
     Workflow* workflow = selected_workflow();
     if (workflow == nullptr) return;
+    // config.tsv may have been edited by hand: only an ingest URL goes to the
+    // player, and after "--", so no text can ever reach it as an option.
+    const std::string& output = workflow->settings.output_url;
+    if (!url_check(output, false, true)) {
+        show_message(this, MessageIcon::warning, WINDOW_TITLE, QString::fromUtf8(check_message::output_invalid));
+        return;
+    }
     const QString player = QStandardPaths::findExecutable(QStringLiteral("vlc"));
     if (player.isEmpty()) {
         show_message(this, MessageIcon::information, WINDOW_TITLE,
                      QStringLiteral("VLC is not installed in its standard location."));
         return;
     }
-    if (!ui_hooks().launch(player, QString::fromStdString(workflow->settings.output_url)))
+    if (!ui_hooks().launch(player, {QStringLiteral("--"), QString::fromStdString(output)}))
         show_message(this, MessageIcon::warning, WINDOW_TITLE,
                      QStringLiteral("VLC could not open the selected output URL."));
 }

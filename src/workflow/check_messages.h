@@ -19,6 +19,7 @@ constexpr const char* image_missing = "Overlay image does not exist.";
 constexpr const char* bitrate_out_of_range = "Bitrate must be between 100k and 100M (for example 6000k).";
 constexpr const char* recording_dir_unwritable = "Recording directory is not writable.";
 constexpr const char* ytdlp_missing = "The bundled yt-dlp tool is missing or cannot start. Reinstall Veltrona.";
+constexpr const char* running_elsewhere = "This workflow is running in another Veltrona process.";
 
 // The editor's titles and texts (besides the shared ones above).
 constexpr const char* editor_name_title = "Invalid workflow";

@@ -150,24 +150,26 @@ TEST_F(CliTest, DeleteRefusesAWorkflowThatARunHolds) {
         EXPECT_THAT(cli("delete 1"), Result(1, "", "Stop the workflow before deleting it.\n"));
         CliResult second_run = cli("run --seconds 1 1");
         EXPECT_EQ(second_run.code, 2);
-        EXPECT_THAT(second_run.out, HasSubstr("#1 cannot start: This workflow is already running in another process."));
+        EXPECT_THAT(second_run.out,
+                    HasSubstr("#1 cannot start: This workflow is running in another Veltrona process."));
     }
     EXPECT_EQ(cli("delete 1").code, 0);
     EXPECT_THAT(cli("list").out, ::testing::StartsWith("2\tSecond\t"));
     EXPECT_EQ(cli("delete 1").code, 2);
 }
 
-// A running workflow takes the overlay fields of a saved edit, and only those.
+// A running workflow takes the overlay fields of a saved edit, and only
+// those, also of one saved while it was starting.
 TEST_F(CliTest, ConfigWatchAppliesSavedOverlayFieldsThroughTheRevision) {
     ASSERT_EQ(add_direct("Main").code, 0);
     AppContext running;
     running.config_path = dir.file("config.tsv");
     ASSERT_TRUE(config_load(running));
     Workflow& workflow = *running.workflows[0];
+    ASSERT_EQ(cli("edit 1 --background-color #00FF00 --name Renamed", {"--text", "New ticker"}).code, 0);
     ConfigWatch watch;
     config_watch_start(watch, running.config_path);
     auto poll = [&] { return watch.next_check_ms = 0, config_watch_poll(watch, {&workflow}); };  // due at once
-    ASSERT_EQ(cli("edit 1 --background-color #00FF00 --name Renamed", {"--text", "New ticker"}).code, 0);
     EXPECT_EQ(poll().updated, std::vector<uint32_t>{1});
     WorkflowSettings s = workflow_settings_copy(workflow);
     EXPECT_EQ(std::tie(s.text, s.background_color, s.name),

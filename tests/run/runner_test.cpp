@@ -216,6 +216,23 @@ TEST_F(RunnerThreads, RefusedStartsEndInErrorWithTheReason) {
     EXPECT_FALSE(workflow_runner_alive(running));
 }
 
+// Another process's run (its lock on the workflow) keeps this one out; a
+// run here holds the lock until its runner ends.
+TEST_F(RunnerThreads, OneRunPerWorkflowAcrossProcesses) {
+    Workflow& w = add_workflow(DIRECT);
+    const std::string lock_path = run_lock_path(app_, w.id);
+    {
+        FileLockPtr other = file_lock_take(lock_path);
+        EXPECT_FALSE(workflow_start(w));
+        EXPECT_EQ(status(w), std::tuple(WorkflowState::error, "Validation failed",
+                                        "This workflow is running in another Veltrona process."));
+    }
+    ASSERT_TRUE(workflow_start(w));
+    EXPECT_TRUE(file_lock_held(lock_path));
+    workflow_stop(&w);
+    EXPECT_FALSE(file_lock_held(lock_path));
+}
+
 TEST_F(RunnerThreads, StopOfANeverStartedWorkflowLeavesTheFlagForTheNextStart) {
     Workflow& w = add_workflow(DIRECT);
     workflow_stop(&w);

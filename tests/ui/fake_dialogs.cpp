@@ -23,8 +23,8 @@ void DialogsFixture::SetUp() {
     ui_hooks() = {
         fake_message, [](QWidget*, const QString&, const QString&) { return fakes().file_answer; },
         [](QWidget*, const QColor& initial) { return fakes().colour_initial = initial, fakes().colour_answer; },
-        [](const QString& program, const QString& argument) {
-            fakes().launches.emplace_back(program, argument);
+        [](const QString& program, const QStringList& arguments) {
+            fakes().launches.emplace_back(program, arguments);
             return fakes().launch_result;
         }};
     dialogs_ = &fakes();

@@ -27,7 +27,7 @@ struct FakeDialogs {
     std::optional<QColor> colour_answer;
     QColor colour_initial;
     bool launch_result = true;
-    std::vector<std::pair<QString, QString>> launches;  // program, argument
+    std::vector<std::pair<QString, QStringList>> launches;  // program, arguments
 };
 
 class DialogsFixture : public AppFixture {

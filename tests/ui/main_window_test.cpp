@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "run/engine_status.h"
 #include "ui/style.h"
+#include "workflow/check_messages.h"
 
 namespace {
 
@@ -199,10 +200,10 @@ TEST_F(MainWindowTest, ClosingAsksOncePerActiveWorkflowAndNoKeepsThemRunning) {
     EXPECT_THAT(saved(), HasSubstr("\tIdle\t"));
 }
 
-// Ctrl+V hands the unmasked output to the player; a failed launch and a
-// missing player each say so.
+// Ctrl+V hands the unmasked output to the player, never as an option; a
+// failed launch, a missing player and a hand-edited non-URL each say so.
 TEST_F(MainWindowTest, ControlVOpensTheUnmaskedOutputInThePlayer) {
-    add_workflow([](WorkflowSettings& s) { s.output_url = "rtmp://host/app/key"; });
+    Workflow& workflow = add_workflow([](WorkflowSettings& s) { s.output_url = "rtmp://host/app/key"; });
     TempDir bin;
     write_file(bin.file("vlc"), "#!/bin/sh\nexit 0\n", 0755);
     MainWindow& window = open_window();
@@ -212,14 +213,19 @@ TEST_F(MainWindowTest, ControlVOpensTheUnmaskedOutputInThePlayer) {
     QTest::keyClick(window.list(), Qt::Key_V, Qt::ControlModifier);
     dialogs_->launch_result = false;
     window.open_output_in_player();
-    setenv("PATH", dir_.path().c_str(), 1);
+    workflow.settings.output_url = "--sout=file/ts:copy.ts";
     window.open_output_in_player();
-    const auto launch = std::pair{QString::fromStdString(bin.file("vlc")), QStringLiteral("rtmp://host/app/key")};
+    setenv("PATH", dir_.path().c_str(), 1);
+    workflow.settings.output_url = "rtmp://host/app/key";
+    window.open_output_in_player();
+    const auto launch = std::pair{QString::fromStdString(bin.file("vlc")),
+                                  QStringList{QStringLiteral("--"), QStringLiteral("rtmp://host/app/key")}};
     EXPECT_THAT(dialogs_->launches, ElementsAre(launch, launch));
     EXPECT_THAT(
         shown(),
         ElementsAre(
             std::pair{MessageIcon::warning, QStringLiteral("VLC could not open the selected output URL.")},
+            std::pair{MessageIcon::warning, QString::fromUtf8(check_message::output_invalid)},
             std::pair{MessageIcon::information, QStringLiteral("VLC is not installed in its standard location.")}));
 }
 
