@@ -4,11 +4,11 @@
 
 #include "app/app_context.h"
 #include "platform/folders.h"
-#include "platform/text.h"
 
 void log_app(AppContext& app, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    log_append_line(utf16_fit(path_join(app.logs_dir, "application.log"), PATH_CAPACITY), format, args);
+    // Start-up refuses a data folder where this path would not fit.
+    log_append_line(app.logs_dir.empty() ? std::string() : path_join(app.logs_dir, "application.log"), format, args);
     va_end(args);
 }

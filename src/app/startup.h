@@ -13,4 +13,13 @@ struct StartupOptions {
     bool repair_shortcuts = false;  // the desktop program's launcher entries
 };
 
-void app_startup(AppContext& app, const StartupOptions& options);
+// What start-up could not do, in words for the user; an empty text when all
+// went well.
+struct StartupProblem {
+    std::string text;
+    bool data_dir_unusable = false;  // nothing can be loaded, saved or logged
+};
+
+// A configuration that exists but cannot be read is left as it is (and
+// every later save refuses to replace it); the list starts empty.
+[[nodiscard]] StartupProblem app_startup(AppContext& app, const StartupOptions& options);

@@ -10,12 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "app/config_watch.h"
 #include "app/startup.h"
-#include "cli/config_watch.h"
 #include "cli/workflow_options.h"
 #include "engines/engine_contract.h"
 #include "platform/clock.h"
@@ -47,10 +48,10 @@ int usage_error(const char* detail) {
     return EXIT_USAGE;
 }
 
-bool parse_id(AppContext& app, const std::string& text, Workflow** workflow) {
+bool parse_id(WorkflowList& list, const std::string& text, Workflow** workflow) {
     uint64_t id = 0;
     if (!parse_whole(text, 0xFFFFFFFF, &id)) return false;
-    *workflow = app_find_workflow(app, static_cast<uint32_t>(id));
+    *workflow = app_find_workflow(list, static_cast<uint32_t>(id));
     return *workflow != nullptr;
 }
 
@@ -88,19 +89,18 @@ std::optional<int> check_as_editor(const WorkflowSettings& s) {
     return std::nullopt;
 }
 
-bool save_or_say(AppContext& app) {
-    if (config_save(app)) return true;
-    std::fprintf(stderr, "Could not save %s.\n", app.config_path.c_str());
+// One change of the saved list, made on the file as it is now (see
+// config_update); false when it was not saved, said on stderr unless the
+// change declined (it has said why).
+bool save_change(AppContext& app, const std::function<bool(WorkflowList& saved)>& change) {
+    std::string error;
+    if (config_update(app, change, &error)) return true;
+    if (!error.empty()) std::fprintf(stderr, "%s\n", error.c_str());
     return false;
 }
 
 int command_add(AppContext& app, const std::vector<std::string>& args) {
-    if (app.workflows.size() >= MAX_WORKFLOWS) {
-        std::fprintf(stderr, "The list already holds %zu workflows.\n", MAX_WORKFLOWS);
-        return EXIT_REFUSED;
-    }
-    WorkflowPtr workflow(workflow_create(app));
-    WorkflowSettings s = workflow->settings;
+    WorkflowSettings s = WorkflowPtr(workflow_create(app))->settings;  // the defaults
     std::vector<std::string> given;
     std::optional<int> failed = read_options(s, args, &given);
     auto has = [&given](const char* option) { return std::find(given.begin(), given.end(), option) != given.end(); };
@@ -108,14 +108,19 @@ int command_add(AppContext& app, const std::vector<std::string>& args) {
         failed = usage_error("add needs --type, --name, --source and --output");
     }
     if (!failed) failed = check_as_editor(s);
-    if (failed) {
-        --app.next_id;  // the refused record gives its id back
-        return *failed;
-    }
-    workflow_settings_replace(*workflow, s);
-    uint32_t id = workflow->id;
-    app.workflows.push_back(std::move(workflow));
-    if (!save_or_say(app)) return EXIT_REFUSED;
+    if (failed) return *failed;
+    uint32_t id = 0;
+    bool saved = save_change(app, [&](WorkflowList& list) {
+        if (list.workflows.size() >= MAX_WORKFLOWS) {
+            failed = refuse(string_printf("The list already holds %zu workflows.", MAX_WORKFLOWS));
+            return false;
+        }
+        Workflow* workflow = list.workflows.emplace_back(workflow_create(list)).get();
+        workflow_settings_replace(*workflow, s);
+        id = workflow->id;
+        return true;
+    });
+    if (!saved) return failed.value_or(EXIT_REFUSED);
     std::printf("%u\n", id);
     return 0;
 }
@@ -123,25 +128,41 @@ int command_add(AppContext& app, const std::vector<std::string>& args) {
 // ---- edit, delete ----
 
 int command_edit(AppContext& app, const std::vector<std::string>& args) {
-    Workflow* workflow = nullptr;
-    if (args.empty() || !parse_id(app, args[0], &workflow)) return usage_error("edit takes a workflow id and options");
-    if (args.size() < 3) return usage_error("edit needs at least one option");
-    WorkflowSettings s = workflow_settings_copy(*workflow);
-    std::vector<std::string> given;
-    std::vector<std::string> options(args.begin() + 1, args.end());
-    if (std::optional<int> failed = read_options(s, options, &given)) return *failed;
-    if (std::optional<int> failed = check_as_editor(s)) return *failed;
-    workflow_settings_replace(*workflow, s);
-    workflow->revision.fetch_add(1);
-    return save_or_say(app) ? 0 : EXIT_REFUSED;
+    if (args.size() < 3) return usage_error("edit takes a workflow id and options");
+    std::optional<int> failed;
+    bool saved = save_change(app, [&](WorkflowList& list) {
+        Workflow* workflow = nullptr;
+        if (!parse_id(list, args[0], &workflow)) {
+            failed = usage_error("edit takes a workflow id and options");
+            return false;
+        }
+        WorkflowSettings s = workflow_settings_copy(*workflow);
+        std::vector<std::string> given;
+        std::vector<std::string> options(args.begin() + 1, args.end());
+        failed = read_options(s, options, &given);
+        if (!failed) failed = check_as_editor(s);
+        if (failed) return false;
+        workflow_settings_replace(*workflow, s);
+        return true;
+    });
+    return saved ? 0 : failed.value_or(EXIT_REFUSED);
 }
 
 int command_delete(AppContext& app, const std::vector<std::string>& args) {
-    Workflow* workflow = nullptr;
-    if (args.size() != 1 || !parse_id(app, args[0], &workflow)) return usage_error("delete takes one workflow id");
-    if (file_lock_held(run_lock_path(app, workflow->id))) return refuse("Stop the workflow before deleting it.");
-    std::erase_if(app.workflows, [workflow](const WorkflowPtr& held) { return held.get() == workflow; });
-    return save_or_say(app) ? 0 : EXIT_REFUSED;
+    if (args.size() != 1) return usage_error("delete takes one workflow id");
+    std::optional<int> failed;
+    bool saved = save_change(app, [&](WorkflowList& list) {
+        Workflow* workflow = nullptr;
+        if (!parse_id(list, args[0], &workflow)) {
+            failed = usage_error("delete takes one workflow id");
+        } else if (file_lock_held(run_lock_path(app, workflow->id))) {
+            failed = refuse("Stop the workflow before deleting it.");
+        }
+        if (failed) return false;
+        std::erase_if(list.workflows, [workflow](const WorkflowPtr& held) { return held.get() == workflow; });
+        return true;
+    });
+    return saved ? 0 : failed.value_or(EXIT_REFUSED);
 }
 
 // ---- check ----
@@ -304,7 +325,11 @@ int cli_main(int argc, char** argv, const EngineTable* engines) {
     if (std::find(commands.begin(), commands.end(), command) == commands.end()) return usage_error("unknown command");
 
     AppContext app;
-    app_startup(app, options);
+    StartupProblem problem = app_startup(app, options);
+    if (!problem.text.empty()) {
+        std::fprintf(stderr, "%s\n", problem.text.c_str());
+        return EXIT_REFUSED;
+    }
     app.engines = engines;
     if (command == "list") return command_list(app);
     if (command == "add") return command_add(app, args);

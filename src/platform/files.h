@@ -1,6 +1,8 @@
 // Files whose content is private to the user: the configuration, its
 // one-time legacy copy, the logs. Paths are UTF-8 (either separator on
-// Windows). Private means mode 0600 on POSIX systems; on Windows the files
+// Windows). Private means mode 0600 on POSIX systems, and no open follows a
+// symbolic link at the file's own name, so a link planted in place of one
+// of our files is never written (or read) through; on Windows the files
 // live in the per-user profile, whose folder permissions already keep other
 // users out.
 #pragma once
@@ -10,17 +12,26 @@
 #include <string>
 #include <string_view>
 
-// The whole file, or false when it cannot be opened or read.
-[[nodiscard]] bool file_read_all(const std::string& path, std::string* content);
+enum class FileRead { ok, missing, failed };
+
+// The whole regular file. `missing` only when nothing is at the path;
+// anything else that stops the read (a folder, a link, a device, an I/O
+// error) is `failed`, with the system's reason in `error`.
+[[nodiscard]] FileRead file_read_all(const std::string& path, std::string* content, std::string* error = nullptr);
 
 // Creates `path` with `content` only when it does not exist yet; a
 // partial write removes it again.
 [[nodiscard]] bool file_create_private(const std::string& path, std::string_view content);
 
-// Writes `content` to `temp_path`, flushes it to the disk, then renames it
-// over `path` in one step, so readers see the old file or the new, never a part.
-[[nodiscard]] bool file_replace_private(const std::string& path, const std::string& temp_path,
-                                        std::string_view content);
+// What file_replace_private adds to the path for its temporary file; the
+// X's become a name nobody else holds.
+constexpr std::string_view TEMP_NAME_SUFFIX = ".tmp.XXXXXX";
+
+// Writes `content` to a new file of a unique name beside `path` (created,
+// never opened if it exists), flushes it to the disk, then renames it over
+// `path` in one step, so readers see the old file or the new, never a part.
+// On failure the temporary file is removed and `path` is untouched.
+[[nodiscard]] bool file_replace_private(const std::string& path, std::string_view content);
 
 // Appends `line` in one write to a file opened for appending, so lines from
 // several writers never interleave mid-line; a file already larger than

@@ -4,7 +4,9 @@
 // file as one piece, as O_APPEND does.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
+#include <string>
 
 #include "platform/files.h"
 #include "platform/wide_text.h"
@@ -42,19 +44,34 @@ bool write_all(HANDLE file, std::string_view bytes) {
     return true;
 }
 
+// Six characters of a temporary file's name.
+std::string unique_name(uint32_t seed) {
+    static constexpr char DIGITS[] = "0123456789abcdefghijklmnopqrstuv";
+    std::string name;
+    for (int i = 0; i < 6; ++i, seed >>= 5) name += DIGITS[seed & 31];
+    return name;
+}
+
 }  // namespace
 
-bool file_read_all(const std::string& path, std::string* content) {
+FileRead file_read_all(const std::string& path, std::string* content, std::string* error) {
+    auto fail = [error] {
+        if (error) *error = "Windows error " + std::to_string(GetLastError());
+        return FileRead::failed;
+    };
     FileHandle file(open_file(path, GENERIC_READ, OPEN_EXISTING));
-    if (!file.valid()) return false;
+    if (!file.valid()) {
+        DWORD code = GetLastError();
+        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? FileRead::missing : fail();
+    }
     content->clear();
     char buffer[65536];
     DWORD got = 0;
     while (ReadFile(file.handle, buffer, sizeof buffer, &got, nullptr)) {
-        if (got == 0) return true;
+        if (got == 0) return FileRead::ok;
         content->append(buffer, got);
     }
-    return false;
+    return fail();
 }
 
 bool file_create_private(const std::string& path, std::string_view content) {
@@ -66,12 +83,24 @@ bool file_create_private(const std::string& path, std::string_view content) {
     return ok;
 }
 
-bool file_replace_private(const std::string& path, const std::string& temp_path, std::string_view content) {
-    FileHandle file(open_file(temp_path, GENERIC_WRITE, CREATE_ALWAYS));
+bool file_replace_private(const std::string& path, std::string_view content) {
+    // CREATE_NEW under a name of our own making, retried on a collision, is
+    // what mkstemp does on POSIX systems.
+    static std::atomic<uint32_t> counter{0};
+    std::string temp_path;
+    FileHandle file(INVALID_HANDLE_VALUE);
+    for (int attempt = 0; attempt < 100 && !file.valid(); ++attempt) {
+        uint32_t seed = GetCurrentProcessId() * 2654435761u ^ GetTickCount() ^ counter.fetch_add(1) * 40503u;
+        temp_path = path + std::string(TEMP_NAME_SUFFIX.substr(0, TEMP_NAME_SUFFIX.size() - 6)) + unique_name(seed);
+        file.handle = open_file(temp_path, GENERIC_WRITE, CREATE_NEW);
+        if (!file.valid() && GetLastError() != ERROR_FILE_EXISTS) return false;
+    }
     if (!file.valid()) return false;
     bool written = write_all(file.handle, content) && FlushFileBuffers(file.handle);
-    if (!file.close() || !written) return false;
-    return file_move_replacing(temp_path, path);
+    if (!file.close()) written = false;
+    if (written && file_move_replacing(temp_path, path)) return true;
+    DeleteFileW(utf8_to_wide(temp_path).c_str());
+    return false;
 }
 
 bool file_move_replacing(const std::string& from, const std::string& to) {

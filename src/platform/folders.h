@@ -33,8 +33,15 @@ constexpr char PATH_LIST_SEPARATOR = ':';
 // `folder` and `name` joined with the system's separator.
 [[nodiscard]] std::string path_join(const std::string& folder, const std::string& name);
 
-// Creates the directory and any missing parents; true also when it exists.
+// Creates the directory and any missing parents (for the user alone: mode
+// 0700 on POSIX systems); true also when it exists.
 [[nodiscard]] bool ensure_directory(const std::string& path);
+
+// True when `path` is a folder that only the user can change: on POSIX
+// systems it, and a link at its name, belong to the user, and neither group
+// nor others may write to it. (On Windows the per-user profile's
+// permissions already keep other users out.)
+[[nodiscard]] bool folder_is_private(const std::string& path);
 
 [[nodiscard]] bool path_exists(const std::string& path);
 [[nodiscard]] bool is_directory(const std::string& path);

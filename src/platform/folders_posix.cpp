@@ -97,8 +97,16 @@ bool ensure_directory(const std::string& path) {
     std::string parent = path_parent(path);
     while (!parent.empty() && parent.back() == '/') parent.pop_back();
     if (!parent.empty() && !ensure_directory(parent)) return false;
-    if (mkdir(path.c_str(), 0755) == 0) return true;
+    if (mkdir(path.c_str(), 0700) == 0) return true;
     return errno == EEXIST && is_directory(path);
+}
+
+bool folder_is_private(const std::string& path) {
+    struct stat name {
+    }, folder{};
+    if (path.empty() || lstat(path.c_str(), &name) != 0 || stat(path.c_str(), &folder) != 0) return false;
+    return name.st_uid == geteuid() && folder.st_uid == geteuid() && S_ISDIR(folder.st_mode) &&
+           (folder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 bool path_exists(const std::string& path) {

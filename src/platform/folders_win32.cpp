@@ -86,6 +86,10 @@ bool ensure_directory(const std::string& path) {
     return GetLastError() == ERROR_ALREADY_EXISTS && is_directory(path);
 }
 
+bool folder_is_private(const std::string& path) {
+    return is_directory(path);
+}
+
 bool path_exists(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     return file_attributes(path, &data);

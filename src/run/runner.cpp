@@ -34,6 +34,9 @@
 
 namespace {
 
+constexpr const char* RECORDING_PATH_TOO_LONG =
+    "The recording path would be longer than 259 characters; choose a shorter recording folder.";
+
 enum class RunEnd { stopped, error, loop };
 
 using ErrorBuffer = std::array<char, ENGINE_ERROR_SIZE>;
@@ -202,6 +205,12 @@ RunEnd capture_loop(Workflow& workflow, std::string* recording_path) {
             continue;
         }
         if (recording_path->empty()) *recording_path = recording_path_for(s.recording_dir, workflow.id);
+        if (recording_path->empty()) {
+            workflow_set_last_error(workflow, RECORDING_PATH_TOO_LONG);
+            log_workflow(workflow, "%s", RECORDING_PATH_TOO_LONG);
+            if (pause_before_retry(workflow, "Restarting source after error")) return RunEnd::stopped;
+            continue;
+        }
         int result = capture(workflow, s, source_url, *recording_path, &recorded, error);
         streamed = streamed || streaming_now(workflow);
         if (stop_requested(workflow)) return RunEnd::stopped;
@@ -264,9 +273,9 @@ bool wait_or_stop(Workflow& workflow, uint32_t ms) {
 
 std::string recording_path_for(const std::string& recording_dir, uint32_t id) {
     LocalTime now = local_time_now();
-    return utf16_fit(string_printf("%s/workflow-%u-%04u%02u%02u-%02u%02u%02u.ts", recording_dir.c_str(), id, now.year,
-                                   now.month, now.day, now.hour, now.minute, now.second),
-                     PATH_CAPACITY);
+    std::string path = string_printf("%s/workflow-%u-%04u%02u%02u-%02u%02u%02u.ts", recording_dir.c_str(), id, now.year,
+                                     now.month, now.day, now.hour, now.minute, now.second);
+    return path_fits(path) ? path : std::string();
 }
 
 int workflow_runner(Workflow& workflow) {

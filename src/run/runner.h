@@ -35,5 +35,6 @@ int workflow_runner(Workflow& workflow);
 // each; true when stop was requested. 0 returns false at once.
 [[nodiscard]] bool wait_or_stop(Workflow& workflow, uint32_t ms);
 
-// "<recording_dir>/workflow-<id>-YYYYMMDD-HHMMSS.ts" for a capture starting now.
+// "<recording_dir>/workflow-<id>-YYYYMMDD-HHMMSS.ts" for a capture starting
+// now, or "" when that path would not fit (cut, it would name another file).
 [[nodiscard]] std::string recording_path_for(const std::string& recording_dir, uint32_t id);

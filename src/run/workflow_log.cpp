@@ -46,9 +46,11 @@ void log_append_line(const std::string& path, const char* format, va_list args) 
 }
 
 void log_workflow(Workflow& workflow, const char* format, ...) {
-    if (workflow.log_path.empty() && workflow.context) {
-        workflow.log_path = utf16_fit(
-            path_join(workflow.context->logs_dir, string_printf("workflow-%u.log", workflow.id)), PATH_CAPACITY);
+    if (workflow.log_path.empty() && workflow.context && !workflow.context->logs_dir.empty()) {
+        // Start-up refuses a logs folder where this path would not fit; a cut
+        // one would be another file, so a path that does not fit logs nothing.
+        std::string path = path_join(workflow.context->logs_dir, string_printf("workflow-%u.log", workflow.id));
+        if (path_fits(path)) workflow.log_path = path;
     }
     va_list args;
     va_start(args, format);

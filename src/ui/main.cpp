@@ -6,6 +6,7 @@
 
 #include "app/startup.h"
 #include "engines/engine_contract.h"
+#include "ui/dialogs.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -34,7 +35,11 @@ int main(int argc, char** argv) {
     // The context lives for the whole process and is never freed: the
     // background yt-dlp probe may still be finishing when the window closes.
     auto* app = new AppContext;
-    app_startup(*app, StartupOptions{.data_dir = "", .repair_shortcuts = true});
+    StartupProblem problem = app_startup(*app, StartupOptions{.data_dir = "", .repair_shortcuts = true});
+    if (problem.data_dir_unusable) {
+        show_message(nullptr, MessageIcon::error, QStringLiteral("Veltrona"), QString::fromStdString(problem.text));
+        return 1;
+    }
     app->engines = &default_engine_table();
-    return ui_run(*app);
+    return ui_run(*app, problem.text);
 }

@@ -5,6 +5,12 @@
 // surplus rows at the end and rewrites cells, so the selection stays on its
 // row index as the table changes. Workflow states are read as plain atomic
 // loads; the two status texts are copied under the workflow's lock.
+//
+// Other programs (veltrona-cli) may change config.tsv while the window is
+// open. Each add, edit and delete is saved as one change applied by id to
+// the file as it is at that moment (config_update), so their changes stay;
+// and the one-second refresh reloads the list when the file changed, except
+// while a dialog may hold one of the records.
 #include "ui/main_window.h"
 
 #include <QApplication>
@@ -129,7 +135,9 @@ MainWindow::MainWindow(AppContext& app, MainWindowOptions options) : app_(app), 
     refresh_list();
     refresh_details();
     run_set_notifier(app_, &MainWindow::notify, this);
+    config_watch_start(watch_, app_.config_path);
     connect(&timer_, &QTimer::timeout, this, [this] {
+        reload_if_changed();
         refresh_list();
         refresh_details();
     });
@@ -259,29 +267,45 @@ void MainWindow::on_workflow_updated(uint32_t id) {
 
 // ---- commands ----
 
-namespace {
-
-// The result is left aside on purpose: the list stays in memory, the window
-// has nowhere to report a failed write, and the next change saves again.
-void save_list(AppContext& app) {
-    (void)config_save(app);
+void MainWindow::reload_if_changed() {
+    if (QApplication::activeModalWidget() != nullptr || !config_watch_changed(watch_)) return;
+    std::string ignored;  // an unreadable file keeps the list as shown; the next save says why
+    (void)config_reload(app_, &ignored);
 }
 
-}  // namespace
+bool MainWindow::save_change(const std::function<bool(WorkflowList& saved)>& change) {
+    std::string error;
+    if (config_update(app_, change, &error)) return true;
+    if (!error.empty()) show_message(this, MessageIcon::error, WINDOW_TITLE, QString::fromStdString(error));
+    return false;
+}
+
+int MainWindow::row_of(uint32_t id) const {
+    for (size_t row = 0; row < app_.workflows.size(); ++row) {
+        if (app_.workflows[row]->id == id) return static_cast<int>(row);
+    }
+    return -1;
+}
 
 void MainWindow::add_workflow() {
     if (app_.workflows.size() >= MAX_WORKFLOWS) return;
-    WorkflowPtr workflow(workflow_create(app_));
-    if (!workflow) return;
-    if (options_.edit(this, *workflow) == EditorResult::save) {
-        app_.workflows.push_back(std::move(workflow));
-        save_list(app_);
-        refresh_list();
-        select_row(static_cast<int>(app_.workflows.size()) - 1);
-    } else {
-        workflow.reset();
-        refresh_list();
+    WorkflowPtr draft(workflow_create(app_));
+    if (!draft) return;
+    uint32_t id = 0;
+    if (options_.edit(this, *draft) == EditorResult::save) {
+        // The saved record takes the next id of the file, not the draft's.
+        const WorkflowSettings settings = workflow_settings_copy(*draft);
+        (void)save_change([&](WorkflowList& saved) {
+            if (saved.workflows.size() >= MAX_WORKFLOWS) return false;
+            Workflow* added = saved.workflows.emplace_back(workflow_create(saved)).get();
+            workflow_settings_replace(*added, settings);
+            id = added->id;
+            return true;
+        });
     }
+    draft.reset();
+    refresh_list();
+    if (id != 0) select_row(row_of(id));
     refresh_details();
 }
 
@@ -290,7 +314,19 @@ void MainWindow::edit_workflow_selected() {
     if (workflow == nullptr) return;
     if (options_.edit(this, *workflow) == EditorResult::save) {
         workflow->revision.fetch_add(1);
-        save_list(app_);
+        const uint32_t id = workflow->id;
+        const WorkflowSettings settings = workflow_settings_copy(*workflow);
+        bool gone = false;
+        (void)save_change([&](WorkflowList& saved) {
+            Workflow* held = app_find_workflow(saved, id);
+            gone = held == nullptr;
+            if (held) workflow_settings_replace(*held, settings);
+            return !gone;
+        });
+        // Another program's delete stands; the next reload takes the row away.
+        if (gone)
+            show_message(this, MessageIcon::warning, WINDOW_TITLE,
+                         QStringLiteral("Another program deleted this workflow; the changes were not saved."));
     }
     refresh_list();
     refresh_details();
@@ -303,16 +339,15 @@ void MainWindow::delete_workflow() {
         show_message(this, MessageIcon::warning, WINDOW_TITLE, QStringLiteral("Stop the workflow before deleting it."));
         return;
     }
+    const uint32_t id = workflow->id;
     if (show_message(this, MessageIcon::question, WINDOW_TITLE, QStringLiteral("Delete the selected workflow?")) !=
         MessageAnswer::yes)
         return;
-    for (auto it = app_.workflows.begin(); it != app_.workflows.end(); ++it) {
-        if (it->get() == workflow) {
-            app_.workflows.erase(it);  // destroying the record stops it first
-            break;
-        }
-    }
-    save_list(app_);
+    // Saving drops the record from the table too (destroying it stops it first).
+    (void)save_change([id](WorkflowList& saved) {
+        std::erase_if(saved.workflows, [id](const WorkflowPtr& held) { return held->id == id; });
+        return true;
+    });
     refresh_list();
     refresh_details();
 }
@@ -411,13 +446,14 @@ void MainWindow::shut_down() {
     shut_down_ = true;
     timer_.stop();
     run_set_notifier(app_, nullptr, nullptr);
+    // Nothing is left to save: every change was saved when it was made, and
+    // saving the table again could only undo what another program saved since.
     for (const WorkflowPtr& workflow : app_.workflows) workflow_stop(workflow.get());
-    save_list(app_);
 }
 
 // ---- start-up ----
 
-int ui_run(AppContext& app) {
+int ui_run(AppContext& app, const std::string& startup_problem) {
     style_init();
     QApplication::setWindowIcon(program_icon());
     CentringHook hook;
@@ -428,6 +464,8 @@ int ui_run(AppContext& app) {
         window.show();
         window.raise();
         window.activateWindow();
+        if (!startup_problem.empty())
+            show_message(&window, MessageIcon::error, WINDOW_TITLE, QString::fromStdString(startup_problem));
         code = QApplication::exec();
         window.shut_down();  // the loop can also end without a close (session end)
     }

@@ -13,8 +13,11 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
+#include <string>
 
 #include "app/app_context.h"
+#include "app/config_watch.h"
 #include "ui/editor.h"
 
 class QLabel;
@@ -73,8 +76,8 @@ class MainWindow : public QWidget {
     void stop_workflow();
     void restart_workflow();
     void open_output_in_player();
-    // Stops the timer and the notices, stops every workflow in list order and
-    // saves the list; done once, by an accepted close or at the loop's end.
+    // Stops the timer and the notices and stops every workflow in list order;
+    // done once, by an accepted close or at the loop's end.
     void shut_down();
 
     [[nodiscard]] const MainButtons& buttons() const { return buttons_; }
@@ -95,6 +98,12 @@ class MainWindow : public QWidget {
     void build_details();
     void place_controls();
     void on_workflow_updated(uint32_t id);
+    // Takes in what another program saved, when config.tsv changed.
+    void reload_if_changed();
+    // One change saved on the file as it is now; a failure is shown, and
+    // then neither the file nor the table changed.
+    bool save_change(const std::function<bool(WorkflowList& saved)>& change);
+    [[nodiscard]] int row_of(uint32_t id) const;
     [[nodiscard]] bool confirm_close();
     static void notify(void* context, uint32_t workflow_id);
 
@@ -107,6 +116,7 @@ class MainWindow : public QWidget {
     QLabel* logo_ = nullptr;
     MainButtons buttons_;
     QTimer timer_;
+    ConfigWatch watch_;
     int notices_handled_ = 0;
     bool shut_down_ = false;
 };
@@ -122,5 +132,6 @@ class WorkflowRowDelegate : public QStyledItemDelegate {
 };
 
 // Start-up of the desktop shell after the core start-up: style, centring,
-// the main window and the event loop. Returns the loop's exit code.
-int ui_run(AppContext& app);
+// the main window (showing what start-up could not do, if anything) and the
+// event loop. Returns the loop's exit code.
+int ui_run(AppContext& app, const std::string& startup_problem = "");

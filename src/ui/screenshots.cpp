@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     if (!QDir().mkpath(scratch.path())) return 1;
 
     AppContext app;
-    app_context_init(app, scratch.path().toStdString());
+    if (!app_context_init(app, scratch.path().toStdString()).empty()) return 1;
     const Sample samples[] = {
         {"Main stage restream", WorkflowType::direct_restream, SourceType::youtube, WorkflowState::streaming,
          "Streaming", 25 * 60 + 7},

@@ -6,17 +6,27 @@
 // field; the 30th field keeps the rest of the line, tabs included; numbers
 // are read as the C library reads a 32-bit long (leading blanks, a sign,
 // digits, saturating), so a hand-edited file cannot make them overflow.
+//
+// The lock is config.tsv.lock beside the file. Its holder reads, changes
+// and saves within milliseconds, so a program that finds it taken retries
+// for a while; a lock that cannot even be created (a read-only folder) fails
+// at once.
 #include "workflow/config.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <sstream>
 #include <string_view>
+#include <thread>
 #include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "platform/clock.h"
+#include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "workflow/workflow.h"
@@ -27,6 +37,9 @@ constexpr std::string_view BOM = "\xEF\xBB\xBF";
 constexpr size_t LINE_CAPACITY = 16384;  // UTF-16 units, terminator included
 constexpr size_t MAX_FIELDS = 30;
 constexpr size_t SHORT_RECORD_FIELDS = 27;
+constexpr uint64_t LOCK_WAIT_MS = 10000;
+constexpr auto LOCK_RETRY = std::chrono::milliseconds(5);
+constexpr int LOCK_UNHELD_TRIES = 3;
 
 // Splits one line into at most 30 fields; a CR or LF ends the line.
 std::vector<std::string_view> split_fields(std::string_view line) {
@@ -217,12 +230,42 @@ std::string record_line(uint32_t id, const WorkflowSettings& s) {
     return line + "\r\n";
 }
 
+// Waits while another program holds the lock; gives up soon when nobody
+// holds it and it still cannot be taken (the file cannot be created).
+FileLockPtr take_lock(const std::string& path) {
+    const uint64_t deadline = tick_ms() + LOCK_WAIT_MS;
+    int unheld = 0;
+    for (;;) {
+        if (FileLockPtr lock = file_lock_take(path)) return lock;
+        unheld = file_lock_held(path) ? 0 : unheld + 1;
+        if (unheld > LOCK_UNHELD_TRIES || tick_ms() >= deadline) return nullptr;
+        std::this_thread::sleep_for(LOCK_RETRY);
+    }
+}
+
+// An empty list saved in the same place, whose records report to the same context.
+WorkflowList list_like(const WorkflowList& list) {
+    WorkflowList like;
+    like.config_path = list.config_path, like.recordings_dir = list.recordings_dir, like.context = list.context;
+    return like;
+}
+
 }  // namespace
 
-bool config_load(WorkflowList& list) {
-    std::string content;
-    if (!file_read_all(list.config_path, &content)) return true;
-    return config_read(list, content);
+ConfigLoad config_load(WorkflowList& list, std::string* error) {
+    std::string content, reason;
+    switch (file_read_all(list.config_path, &content, &reason)) {
+        case FileRead::missing:
+            return ConfigLoad::loaded;
+        case FileRead::failed:
+            if (error) *error = list.config_path + " cannot be read: " + reason;
+            return ConfigLoad::unreadable;
+        case FileRead::ok:
+            break;
+    }
+    if (config_read(list, content)) return ConfigLoad::loaded;
+    if (error) *error = list.config_path + " is not a workflow list.";
+    return ConfigLoad::malformed;
 }
 
 bool config_read(WorkflowList& list, std::string_view content) {
@@ -244,7 +287,7 @@ bool config_read(WorkflowList& list, std::string_view content) {
 }
 
 bool config_save(WorkflowList& list) {
-    std::string temp_path = utf16_fit(list.config_path + ".tmp", PATH_CAPACITY);
+    if (list.config_path.empty() || !path_fits(list.config_path + std::string(TEMP_NAME_SUFFIX))) return false;
     std::string content(BOM);
     content += "VELTRONA\t1\r\n";
     for (const WorkflowPtr& workflow : list.workflows) {
@@ -252,5 +295,57 @@ bool config_save(WorkflowList& list) {
         clean_record(workflow->settings);
         content += record_line(workflow->id, workflow->settings);
     }
-    return file_replace_private(list.config_path, temp_path, content);
+    return file_replace_private(list.config_path, content);
+}
+
+bool config_update(WorkflowList& list, const std::function<bool(WorkflowList& saved)>& change, std::string* error) {
+    error->clear();
+    const std::string lock_path = list.config_path + ".lock";
+    if (list.config_path.empty() || !path_fits(lock_path)) {
+        *error = "The configuration's path is empty or too long: " + list.config_path;
+        return false;
+    }
+    FileLockPtr lock = take_lock(lock_path);
+    if (!lock) {
+        *error = "Could not lock " + list.config_path + ": another program holds it, or its folder is read-only.";
+        return false;
+    }
+    WorkflowList saved = list_like(list);
+    if (config_load(saved, error) != ConfigLoad::loaded || !change(saved)) return false;
+    if (!config_save(saved)) {
+        *error = "Could not save " + list.config_path + ".";
+        return false;
+    }
+    lock.reset();  // adopting may stop a run; other programs need not wait for that
+    config_adopt(list, saved);
+    return true;
+}
+
+bool config_reload(WorkflowList& list, std::string* error) {
+    WorkflowList saved = list_like(list);
+    if (config_load(saved, error) != ConfigLoad::loaded) return false;
+    config_adopt(list, saved);
+    return true;
+}
+
+void config_adopt(WorkflowList& list, WorkflowList& saved) {
+    std::vector<WorkflowPtr> merged;
+    for (WorkflowPtr& fresh : saved.workflows) {
+        auto held = std::find_if(list.workflows.begin(), list.workflows.end(),
+                                 [&](const WorkflowPtr& w) { return w && w->id == fresh->id; });
+        if (held == list.workflows.end()) {
+            merged.push_back(std::move(fresh));
+            continue;
+        }
+        WorkflowSettings s = workflow_settings_copy(*fresh);
+        if (record_line(0, workflow_settings_copy(**held)) != record_line(0, s)) {
+            workflow_settings_replace(**held, s);
+            (*held)->revision.fetch_add(1);
+        }
+        merged.push_back(std::move(*held));
+    }
+    list.workflows.swap(merged);  // what stays behind in `merged` is gone from the file
+    merged.clear();
+    saved.workflows.clear();
+    list.next_id = std::max(list.next_id, saved.next_id);
 }

@@ -114,10 +114,15 @@ bool url_check(std::string_view text, bool youtube, bool rtmp_output) {
 }
 
 std::string mask_stream_key(std::string_view url) {
-    size_t slash = url.rfind('/');
-    if (slash == std::string_view::npos) return std::string(url);
     if (!istarts_with(url, "rtmp://") && !istarts_with(url, "rtmps://")) return std::string(url);
-    return std::string(url.substr(0, slash)) + "/********";
+    // The key is everything after the application, query included; a URL
+    // without an application shows nothing after its host.
+    size_t host = url.find("://") + 3;
+    size_t cut = url.find_first_of("/?#", host);
+    if (cut == std::string_view::npos) return std::string(url);
+    if (url[cut] == '/') cut = url.find_first_of("/?#", cut + 1);
+    if (cut == std::string_view::npos) return std::string(url);
+    return std::string(url.substr(0, cut)) + "/********";
 }
 
 bool is_mp4_file_path(const std::string& path) {

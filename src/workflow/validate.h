@@ -26,7 +26,8 @@ constexpr const char* YOUTUBE_SHORT_DOMAIN = "youtu.be";
 // http, https, rtmp, rtmps or srt URL.
 [[nodiscard]] bool url_check(std::string_view text, bool youtube, bool rtmp_output);
 
-// rtmp(s)://host/app/******** for display; other texts unchanged.
+// rtmp(s)://host/app/******** for display: everything after the
+// application hidden, query included; other texts unchanged.
 [[nodiscard]] std::string mask_stream_key(std::string_view url);
 
 // The MP4 source rule: an existing file, not a folder, whose path ends in

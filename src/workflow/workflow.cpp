@@ -14,6 +14,10 @@ Workflow* workflow_create(WorkflowList& list) {
     return workflow;
 }
 
+bool path_fits(std::string_view path) {
+    return utf16_length(path) < PATH_CAPACITY;
+}
+
 const char* workflow_state_name(uint32_t state) {
     static constexpr const char* names[] = {"STOPPED",   "STARTING",     "RESOLVING",         "WAITING",
                                             "RECORDING", "LIVE ENDED",   "STARTING PLAYBACK", "PLAYING",

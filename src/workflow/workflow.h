@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/event.h"
@@ -61,6 +62,11 @@ constexpr size_t AUDIO_CODEC_CAPACITY = 16;
 constexpr size_t PATH_CAPACITY = 260;
 constexpr size_t OPERATION_CAPACITY = 256;
 constexpr size_t LAST_ERROR_CAPACITY = 512;
+
+// True when `path` fits PATH_CAPACITY. A longer path is refused, never cut:
+// a cut path names another file (the configuration instead of its
+// temporary file, one recording for two workflows).
+[[nodiscard]] bool path_fits(std::string_view path);
 
 // The user's settings of a workflow: what the editor edits and config.tsv stores.
 struct WorkflowSettings {

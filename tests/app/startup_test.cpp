@@ -5,7 +5,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <functional>
+
+#include "app/log.h"
 #include "app/shortcuts.h"
 #include "platform/folders.h"
 #include "support/temp_dir.h"
@@ -27,7 +32,7 @@ TEST_F(StartupTest, LegacyConfigurationIsCopiedOnceAndKept) {
     ASSERT_TRUE(ensure_directory(dir.file("Morvantix/Castwright")));
     write_file(dir.file("Morvantix/Castwright/config.tsv"), legacy);
     AppContext app;
-    app_startup(app, {});
+    ASSERT_EQ(app_startup(app, {}).text, "");
     EXPECT_EQ(app.config_path, dir.file("Veltrona/config.tsv"));
     ASSERT_EQ(app.workflows.size(), 1u);
     EXPECT_EQ(std::tie(app.workflows[0]->settings.name, app.next_id), std::make_tuple("old", 5u));
@@ -38,7 +43,7 @@ TEST_F(StartupTest, LegacyConfigurationIsCopiedOnceAndKept) {
     // Once config.tsv exists, the legacy file is ignored.
     write_file(app.config_path, "VELTRONA\t1\r\n");
     AppContext second;
-    app_startup(second, {});
+    ASSERT_EQ(app_startup(second, {}).text, "");
     EXPECT_TRUE(second.workflows.empty());
 }
 
@@ -74,10 +79,47 @@ TEST_F(StartupTest, UnwritableDesktopSkipsTheMenuEntryAndLogsOnce) {
     ScopedEnv config_home("XDG_CONFIG_HOME", dir.path());
     write_file(dir.file("user-dirs.dirs"), "XDG_DESKTOP_DIR=\"" + dir.file("Desktop/sub") + "\"\n");
     AppContext app;
-    app_startup(app, StartupOptions{"", true});
+    ASSERT_EQ(app_startup(app, StartupOptions{"", true}).text, "");
     const std::string log = read_file(app.logs_dir + "/application.log");
     EXPECT_THAT(log, EndsWith(" Could not create or repair current-user shortcuts\n"));
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
+}
+
+// A data folder another user could have prepared, or whose files' paths
+// would not fit, is refused before anything is written in it; in our own, a
+// link planted at a log's name is not written through. (Changing owners
+// needs root; without it those cases are skipped.)
+TEST_F(StartupTest, DataFolderMustBePrivateAndItsFilesAreNotFollowed) {
+    const std::string data = dir.file("data"), mine = dir.file("mine"), victim = dir.file("victim");
+    const std::string refused = "The data folder " + data + " is not private to you.";
+    const std::string too_long = dir.file(std::string(240, 'd'));
+    const char* kept = "precious\n";
+    const std::tuple<std::string, std::function<int()>, std::string> cases[] = {
+        {data, [&] { return mkdir(data.c_str(), 0700) | chown(data.c_str(), 65534, 65534); }, refused},
+        {data, [&] { return mkdir(data.c_str(), 0700) | chmod(data.c_str(), 0777); }, refused},
+        {data, [&] { return symlink(mine.c_str(), data.c_str()) | lchown(data.c_str(), 65534, 65534); }, refused},
+        {too_long, [] { return 0; }, "The data folder path is too long for the files kept in it: " + too_long},
+        {data,
+         [&] {
+             return mkdir(data.c_str(), 0700) | mkdir((data + "/logs").c_str(), 0700) |
+                    symlink(victim.c_str(), (data + "/logs/application.log").c_str());
+         },
+         ""},
+    };
+    ASSERT_EQ(mkdir(mine.c_str(), 0700), 0);
+    for (const auto& [folder, plant, problem] : cases) {
+        SCOPED_TRACE(problem);
+        std::filesystem::remove_all(data);
+        write_file(victim, kept);
+        if (plant() != 0) continue;  // not root
+        AppContext app;
+        StartupProblem result = app_startup(app, StartupOptions{folder, false});
+        EXPECT_EQ(result.text, problem);
+        EXPECT_EQ(result.data_dir_unusable, !problem.empty());
+        log_app(app, "Could not create or repair current-user shortcuts");
+        EXPECT_EQ(read_file(victim), kept);
+        EXPECT_FALSE(path_exists(mine + "/logs"));
+    }
 }
 
 }  // namespace

@@ -3,13 +3,18 @@
 // after --seconds are read by every end-to-end test, in tests/e2e.)
 #include "cli/cli.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <iterator>
+#include <map>
 #include <sstream>
 
-#include "cli/config_watch.h"
+#include "app/config_watch.h"
 #include "platform/file_lock.h"
 #include "platform/folders.h"
 #include "support/app_fixture.h"
@@ -31,23 +36,26 @@ MATCHER_P3(Result, code, out, err, "") {
 class CliTest : public ::testing::Test {
   protected:
     void SetUp() override { fake_engines().reset(); }
-    // Runs veltrona-cli with the words of `line`, then `more` (values with spaces).
-    CliResult cli(const std::string& line, std::vector<std::string> more = {}) {
+    // veltrona-cli with the words of `line`, then `more` (values with spaces).
+    int cli_code(const std::string& line, std::vector<std::string> more = {}) {
         std::istringstream words(line);
         std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
         args.insert(args.begin(), {"veltrona-cli", "--data-dir", dir.path()});
         args.insert(args.end(), more.begin(), more.end());
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(arg.data());
+        return cli_main(static_cast<int>(argv.size()), argv.data(), &fake_engine_table());
+    }
+    CliResult cli(const std::string& line, std::vector<std::string> more = {}) {
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
-        int code = cli_main(static_cast<int>(argv.size()), argv.data(), &fake_engine_table());
+        int code = cli_code(line, std::move(more));
         std::string out = ::testing::internal::GetCapturedStdout();
         return {code, out, ::testing::internal::GetCapturedStderr()};
     }
+    const std::string ADD = "add --type direct --source-type direct --source http://127.0.0.1:9/live.m3u8 --output ";
     CliResult add_direct(const std::string& name, const std::string& output = "rtmp://127.0.0.1:9/live/SECRET") {
-        return cli("add --type direct --source-type direct --source http://127.0.0.1:9/live.m3u8 --output " + output,
-                   {"--name", name});
+        return cli(ADD + output, {"--name", name});
     }
     TempDir dir;
 };
@@ -128,7 +136,7 @@ TEST_F(CliTest, EditTakesEveryEditorField) {
     // Only the first edit was saved: every refusal left the file as it was.
     AppContext saved;
     saved.config_path = dir.file("config.tsv");
-    ASSERT_TRUE(config_load(saved));
+    ASSERT_EQ(config_load(saved), ConfigLoad::loaded);
     ASSERT_EQ(saved.workflows.size(), 1u);
     const WorkflowSettings& s = saved.workflows[0]->settings;
     EXPECT_EQ(std::tie(s.type, s.image_enabled, s.image_path, s.image_x_pct, s.image_y_pct, s.image_scale_pct),
@@ -164,7 +172,7 @@ TEST_F(CliTest, ConfigWatchAppliesSavedOverlayFieldsThroughTheRevision) {
     ASSERT_EQ(add_direct("Main").code, 0);
     AppContext running;
     running.config_path = dir.file("config.tsv");
-    ASSERT_TRUE(config_load(running));
+    ASSERT_EQ(config_load(running), ConfigLoad::loaded);
     Workflow& workflow = *running.workflows[0];
     ASSERT_EQ(cli("edit 1 --background-color #00FF00 --name Renamed", {"--text", "New ticker"}).code, 0);
     ConfigWatch watch;
@@ -178,9 +186,50 @@ TEST_F(CliTest, ConfigWatchAppliesSavedOverlayFieldsThroughTheRevision) {
     EXPECT_TRUE(poll().updated.empty());  // nothing new saved
     ASSERT_EQ(cli("edit 1 --name Again").code, 0);
     EXPECT_TRUE(poll().updated.empty());  // saved, but no overlay change
-    write_file(running.config_path, "not a configuration\n");
+    // A folder in its place: the run goes on, a new command says why it stops.
+    ASSERT_TRUE(std::filesystem::remove(running.config_path) && ensure_directory(running.config_path));
     EXPECT_TRUE(poll().unreadable);
     EXPECT_EQ(workflow.revision.load(), 1u);
+    EXPECT_THAT(cli("list"), Result(1, "", running.config_path + " cannot be read: Is a directory\n"));
+}
+
+// Changes from many processes at once: each that reported success is in
+// the file, ids stay unique, and nothing else is lost.
+TEST_F(CliTest, ChangesFromManyProcessesAtOnceAreAllKept) {
+    for (const char* name : {"Kept", "Edited", "Deleted"}) ASSERT_EQ(add_direct(name).code, 0);
+    constexpr int ADDS = 16;
+    std::vector<pid_t> children;
+    for (int i = 0; i < ADDS + 2; ++i) {
+        std::fflush(nullptr);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid > 0) {
+            children.push_back(pid);
+            continue;
+        }
+        const int out = open(dir.file("out-" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, STDOUT_FILENO);
+        const std::string output = "rtmp://127.0.0.1:9/live/K" + std::to_string(i);
+        const int code = i == ADDS       ? cli_code("edit 2", {"--name", "Renamed"})
+                         : i == ADDS + 1 ? cli_code("delete 3")
+                                         : cli_code(ADD + output, {"--name", "P" + std::to_string(i)});
+        std::fflush(nullptr);
+        _exit(code);
+    }
+    std::map<uint32_t, std::string> reported;  // id -> name, from the adds that succeeded
+    for (int i = 0; i < ADDS + 2; ++i) {
+        int status = -1;
+        ASSERT_TRUE(wait_until([&] { return waitpid(children[i], &status, WNOHANG) == children[i]; }, 60000));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << i;
+        if (i < ADDS) reported[std::stoul(read_file(dir.file("out-" + std::to_string(i))))] = "P" + std::to_string(i);
+    }
+    reported[1] = "Kept", reported[2] = "Renamed";
+    AppContext saved;
+    saved.config_path = dir.file("config.tsv");
+    ASSERT_EQ(config_load(saved), ConfigLoad::loaded);
+    std::map<uint32_t, std::string> found;
+    for (const WorkflowPtr& w : saved.workflows) EXPECT_TRUE(found.emplace(w->id, w->settings.name).second) << w->id;
+    EXPECT_EQ(found, reported);
 }
 
 }  // namespace

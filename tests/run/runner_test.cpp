@@ -118,6 +118,8 @@ TEST_F(RunnerThreads, FailuresAreRetriedWithTheirOwnLogLines) {
         s.type = MP4, s.source = media.file("clip.MP4"), s.text_enabled = true;
     };
     const Edit srt = [](WorkflowSettings& s) { s.source = "srt://127.0.0.1:9"; };
+    const Edit long_folder = [&](WorkflowSettings& s) { s.recording_dir = media.file(std::string(240, 'r')); };
+    const char* too_long = "The recording path would be longer than 259 characters; choose a shorter recording folder.";
     using enum FakeBehavior;
     // The edit, the capture and loop engines' behaviour, the engine's error text, the log line and last error.
     const std::tuple<Edit, FakeBehavior, FakeBehavior, const char*, const char*, const char*> cases[] = {
@@ -127,6 +129,7 @@ TEST_F(RunnerThreads, FailuresAreRetriedWithTheirOwnLogLines) {
         {srt, stream_until_stop, stream_until_stop, "", "Capture failed; restarting source automatically\n", ""},
         {DIRECT, end_with_recording, fail, "MPEG-TS sync byte missing at 188",
          "Loop playback stopped; restarting automatically\n", "MPEG-TS sync byte missing at 188"},
+        {long_folder, stream_until_stop, stream_until_stop, "", too_long, too_long},  // refused, never cut
         {mp4_ticker, stream_until_stop, fail, "", "Native MP4 loop failed: Native operation failed\n",
          "Native operation failed"},
     };

@@ -5,7 +5,7 @@
 
 void AppFixture::SetUp() {
     fake_engines().reset();
-    app_context_init(app_, dir_.file("data"));
+    ASSERT_EQ(app_context_init(app_, dir_.file("data")), "");
     app_.engines = &fake_engine_table();
     app_.program_dir = dir_.file("program");
     ASSERT_TRUE(ensure_directory(app_.program_dir + "/tools"));

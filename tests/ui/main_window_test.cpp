@@ -9,13 +9,16 @@
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTreeView>
+#include <filesystem>
 #include <thread>
 
 #include "fake_dialogs.h"
 #include "platform/clock.h"
+#include "platform/folders.h"
 #include "run/engine_status.h"
 #include "ui/style.h"
 #include "workflow/check_messages.h"
+#include "workflow/config.h"
 
 namespace {
 
@@ -51,6 +54,7 @@ class MainWindowTest : public DialogsFixture {
         DialogsFixture::TearDown();
     }
     MainWindow& open_window() {
+        EXPECT_TRUE(config_save(app_));  // as start-up would have read it
         window_ = std::make_unique<MainWindow>(app_, MainWindowOptions{false, false, fake_edit});
         return *window_;
     }
@@ -197,7 +201,30 @@ TEST_F(MainWindowTest, ClosingAsksOncePerActiveWorkflowAndNoKeepsThemRunning) {
     EXPECT_EQ(std::tuple(workflow_state(first), workflow_state(second)),
               std::tuple(WorkflowState::stopped, WorkflowState::stopped));
     EXPECT_EQ(std::tuple(app_.workflows.size(), app_.notifier), std::tuple(3u, nullptr));  // stopped, not freed
-    EXPECT_THAT(saved(), HasSubstr("\tIdle\t"));
+}
+
+// What another program saved while the window is open stays: an edit is
+// applied to the file as it is; a file that cannot be read is not replaced.
+TEST_F(MainWindowTest, SavesKeepWhatAnotherProgramSavedAndRefuseAnUnreadableFile) {
+    named("Mine");
+    MainWindow& window = open_window();
+    AppContext other;
+    other.config_path = app_.config_path;
+    std::string error;
+    ASSERT_TRUE(config_update(
+        other, [](WorkflowList& saved) { return saved.workflows.emplace_back(workflow_create(saved)), true; }, &error));
+    window.select_row(0);
+    fake_editor.name = "Edited";
+    click(&MainButtons::edit);
+    EXPECT_THAT(saved(), AllOf(HasSubstr("\tEdited\t"), HasSubstr("\nW\t2\t")));
+    EXPECT_EQ(std::tuple(app_.workflows.size(), cell(1, 0)), std::tuple(2u, QStringLiteral("")));
+    ASSERT_TRUE(std::filesystem::remove(app_.config_path) && ensure_directory(app_.config_path));
+    click(&MainButtons::add);
+    EXPECT_THAT(shown(),
+                ElementsAre(std::pair{MessageIcon::error,
+                                      QString::fromStdString(app_.config_path + " cannot be read: Is a directory")}));
+    EXPECT_EQ(app_.workflows.size(), 2u);
+    EXPECT_TRUE(is_directory(app_.config_path));
 }
 
 // Ctrl+V hands the unmasked output to the player, never as an option; a

@@ -5,6 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
 
 #include "app/startup.h"
 #include "platform/folders.h"
@@ -34,7 +38,7 @@ class ConfigTest : public ::testing::Test {
     bool load(const std::string& content) {
         app.workflows.clear(), app.next_id = 1;
         write_file(app.config_path, content);
-        return config_load(app);
+        return config_load(app) == ConfigLoad::loaded;
     }
     WorkflowSettings& settings(size_t index) { return app.workflows.at(index)->settings; }
     void add(uint32_t id, const WorkflowSettings& s) {
@@ -69,7 +73,7 @@ TEST_F(ConfigTest, SavesAKnownListByteForByteAndReadsItBack) {
     EXPECT_FALSE(path_exists(app.config_path + ".tmp"));
     // Every field reads back: saving what was loaded gives the same bytes.
     app.workflows.clear();
-    ASSERT_TRUE(config_load(app));
+    ASSERT_EQ(config_load(app), ConfigLoad::loaded);
     ASSERT_EQ(app.workflows.size(), 2u);
     EXPECT_EQ(std::tie(settings(1).name, app.workflows[1]->id), std::make_tuple("Überblick ✓ 🎥", 7u));
     ASSERT_TRUE(config_save(app));
@@ -147,7 +151,7 @@ TEST_F(ConfigTest, SaveTurnsTabsAndLineBreaksIntoSpacesInEveryTextField) {
     add(1, s);
     ASSERT_TRUE(config_save(app));
     EXPECT_EQ(settings(0).name, "a b");  // cleaned in memory too
-    ASSERT_TRUE(config_load(app));
+    ASSERT_EQ(config_load(app), ConfigLoad::loaded);
     ASSERT_EQ(app.workflows.size(), 2u);
     EXPECT_EQ(std::tie(settings(1).text, settings(1).encoder, settings(1).bitrate, settings(1).audio_codec),
               std::make_tuple("line  break", "Hard ware", "60 00k", "a ac"));
@@ -160,12 +164,39 @@ TEST_F(ConfigTest, LoaderStopsAtTheTableSize) {
     EXPECT_EQ(app.workflows.size(), MAX_WORKFLOWS);
 }
 
+// A path whose temporary file's name would not fit is refused: cut to fit,
+// the temporary file was the configuration itself.
 TEST_F(ConfigTest, FailedSaveLeavesTheOldFileAlone) {
+    app.config_path = dir.file(std::string(PATH_CAPACITY - 2 - dir.path().size(), 'c'));  // 259 units
     write_file(app.config_path, "VELTRONA\t1\r\n");
-    ASSERT_EQ(mkdir((app.config_path + ".tmp").c_str(), 0755), 0);  // the temp file cannot be created
     app.workflows.emplace_back(workflow_create(app));
     EXPECT_FALSE(config_save(app));
     EXPECT_EQ(read_file(app.config_path), "VELTRONA\t1\r\n");
+}
+
+// Only a missing file is an empty list. Whatever else is in its place
+// (a folder, a FIFO, a link) is reported and never saved over.
+TEST_F(ConfigTest, AnUnreadableFileIsReportedAndNeverReplaced) {
+    const std::pair<const char*, std::function<int()>> cases[] = {
+        {"Is a directory", [&] { return mkdir(app.config_path.c_str(), 0700); }},
+        {"not a regular file", [&] { return mkfifo(app.config_path.c_str(), 0600); }},
+        {"Too many levels of symbolic links",
+         [&] { return symlink(dir.file("elsewhere").c_str(), app.config_path.c_str()); }},
+    };
+    write_file(dir.file("elsewhere"), "VELTRONA\t1\r\n");
+    for (const auto& [reason, plant] : cases) {
+        std::filesystem::remove_all(app.config_path);
+        ASSERT_EQ(plant(), 0) << reason;
+        const std::string expected = app.config_path + " cannot be read: " + reason;
+        std::string error;
+        EXPECT_EQ(config_load(app, &error), ConfigLoad::unreadable);
+        EXPECT_EQ(error, expected);
+        EXPECT_FALSE(config_update(
+            app, [](WorkflowList&) { return true; }, &error));
+        EXPECT_EQ(error, expected);
+        EXPECT_FALSE(std::filesystem::is_regular_file(std::filesystem::symlink_status(app.config_path))) << reason;
+    }
+    EXPECT_EQ(read_file(dir.file("elsewhere")), "VELTRONA\t1\r\n");
 }
 
 TEST(ConfigStartup, MalformedFileIsMovedAsideAndLogged) {
@@ -173,7 +204,7 @@ TEST(ConfigStartup, MalformedFileIsMovedAsideAndLogged) {
     write_file(dir.file("config.tsv"), "VELTRONA\r\n");
     write_file(dir.file("config.tsv.malformed"), "older");
     AppContext app;
-    app_startup(app, StartupOptions{dir.path(), false});
+    EXPECT_EQ(app_startup(app, StartupOptions{dir.path(), false}).text, "");
     EXPECT_TRUE(app.workflows.empty() && !path_exists(dir.file("config.tsv")));
     EXPECT_EQ(read_file(dir.file("config.tsv.malformed")), "VELTRONA\r\n");
     EXPECT_THAT(read_file(dir.file("logs/application.log")),

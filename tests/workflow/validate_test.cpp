@@ -35,13 +35,18 @@ TEST(UrlCheck, Rules) {
     }
 }
 
-TEST(MaskStreamKey, HidesOnlyTheLastPathPartOfRtmpUrls) {
+TEST(MaskStreamKey, HidesEverythingAfterTheApplication) {
     for (const auto& [url, shown] : {std::pair{"rtmps://host/app/key", "rtmps://host/app/********"},
                                      {"RTMP://host/app/live_123?x=y", "RTMP://host/app/********"},
+                                     {"rtmp://host/live/SECRET2/x", "rtmp://host/live/********"},
+                                     {"rtmp://host/live/SECRET3?x=/y", "rtmp://host/live/********"},
+                                     {"rtmp://host/live?key=SECRET4", "rtmp://host/live/********"},
+                                     {"rtmp://host?SECRET5/a", "rtmp://host/********"},
+                                     {"rtmp://host/live", "rtmp://host/live"},
                                      {"http://host/app/key", "http://host/app/key"},
                                      {"no-slash", "no-slash"},
                                      {"", ""}})
-        EXPECT_EQ(mask_stream_key(url), shown);
+        EXPECT_EQ(mask_stream_key(url), shown) << url;
 }
 
 TEST(Bitrate, TextRules) {

@@ -1,10 +1,11 @@
-// Live edits for a headless run: `veltrona-cli run` watches config.tsv and,
-// when another process (`veltrona-cli edit`, the desktop) saves a change,
-// hands the new overlay fields to the workflows it is running, the way the
-// desktop editor does on a confirmed edit: replaced under the workflow's
-// lock, then `revision` raised, so a running overlay pipeline fetches them
-// between two frames. Only the overlay fields travel; the rest of a saved
-// change waits for the next run.
+// Noticing what other programs save. The desktop reloads its list when
+// config.tsv changes under it. `veltrona-cli run`, when another process
+// (`veltrona-cli edit`, the desktop) saves a change, hands the new overlay
+// fields to the workflows it is running, the way the desktop editor does on
+// a confirmed edit: replaced under the workflow's lock, then `revision`
+// raised, so a running overlay pipeline fetches them between two frames.
+// Only the overlay fields travel there; the rest of a saved change waits for
+// the next run.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,9 @@ struct ConfigWatch {
 // the first poll reads the file, so a change saved between the load and
 // this start is applied too.
 void config_watch_start(ConfigWatch& watch, const std::string& path);
+
+// At most once per interval: true when the file changed since the last look.
+[[nodiscard]] bool config_watch_changed(ConfigWatch& watch);
 
 struct ConfigWatchNews {
     std::vector<uint32_t> updated;  // ids whose overlay fields changed

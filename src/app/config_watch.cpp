@@ -1,7 +1,7 @@
 // The file is only stat'ed once a second; it is read only when its inode,
 // size or modification time moved (the program saves by renaming a new
 // file over it, so a save always shows).
-#include "cli/config_watch.h"
+#include "app/config_watch.h"
 
 #include <tuple>
 
@@ -37,17 +37,22 @@ bool workflow_apply_overlay(Workflow& workflow, const WorkflowSettings& saved) {
     return true;
 }
 
-ConfigWatchNews config_watch_poll(ConfigWatch& watch, const std::vector<Workflow*>& workflows) {
-    ConfigWatchNews news;
+bool config_watch_changed(ConfigWatch& watch) {
     uint64_t now = tick_ms();
-    if (now < watch.next_check_ms) return news;
+    if (now < watch.next_check_ms) return false;
     watch.next_check_ms = now + CONFIG_WATCH_INTERVAL_MS;
     FileStamp stamp = file_stamp(watch.path);
-    if (stamp == watch.stamp) return news;
+    if (stamp == watch.stamp) return false;
     watch.stamp = stamp;
+    return true;
+}
+
+ConfigWatchNews config_watch_poll(ConfigWatch& watch, const std::vector<Workflow*>& workflows) {
+    ConfigWatchNews news;
+    if (!config_watch_changed(watch)) return news;
     AppContext saved;
     saved.config_path = watch.path;
-    if (!config_load(saved)) {
+    if (config_load(saved) != ConfigLoad::loaded) {
         news.unreadable = true;
         return news;
     }
