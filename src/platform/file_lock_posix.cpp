@@ -44,7 +44,7 @@ void file_lock_release(FileLock* lock) {
 
 FileLockPtr file_lock_take(const std::string& path) {
     for (int attempt = 0; attempt < TAKE_TRIES; ++attempt) {
-        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) return nullptr;
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             close(fd);
@@ -57,7 +57,7 @@ FileLockPtr file_lock_take(const std::string& path) {
 }
 
 bool file_lock_held(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;
     bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     close(fd);

@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/file_lock.h"
 #include "platform/text.h"
 #include "run/run_control.h"
 #include "run/tools.h"
@@ -335,7 +336,8 @@ void MainWindow::edit_workflow_selected() {
 void MainWindow::delete_workflow() {
     Workflow* workflow = selected_workflow();
     if (workflow == nullptr) return;
-    if (!workflow_is_idle(workflow->state.load())) {
+    // A workflow a veltrona-cli run holds is as active as one of our own.
+    if (!workflow_is_idle(workflow->state.load()) || file_lock_held(run_lock_path(app_, workflow->id))) {
         show_message(this, MessageIcon::warning, WINDOW_TITLE, QStringLiteral("Stop the workflow before deleting it."));
         return;
     }

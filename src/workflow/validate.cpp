@@ -116,13 +116,19 @@ bool url_check(std::string_view text, bool youtube, bool rtmp_output) {
 std::string mask_stream_key(std::string_view url) {
     if (!istarts_with(url, "rtmp://") && !istarts_with(url, "rtmps://")) return std::string(url);
     // The key is everything after the application, query included; a URL
-    // without an application shows nothing after its host.
-    size_t host = url.find("://") + 3;
-    size_t cut = url.find_first_of("/?#", host);
-    if (cut == std::string_view::npos) return std::string(url);
-    if (url[cut] == '/') cut = url.find_first_of("/?#", cut + 1);
-    if (cut == std::string_view::npos) return std::string(url);
-    return std::string(url.substr(0, cut)) + "/********";
+    // without an application shows nothing after its host. A user name and
+    // password before the host are as secret as the key.
+    const size_t host = url.find("://") + 3;
+    const size_t path = std::min(url.find_first_of("/?#", host), url.size());
+    std::string_view authority = url.substr(host, path - host);
+    const size_t at = authority.rfind('@');
+    std::string shown(url.substr(0, host));
+    if (at != std::string_view::npos) shown += "********", authority.remove_prefix(at);
+    shown += authority;
+    size_t cut = path;
+    if (path < url.size() && url[path] == '/') cut = std::min(url.find_first_of("/?#", path + 1), url.size());
+    if (cut == url.size()) return shown + std::string(url.substr(path));
+    return shown + std::string(url.substr(path, cut - path)) + "/********";
 }
 
 bool is_mp4_file_path(const std::string& path) {

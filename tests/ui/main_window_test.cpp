@@ -14,8 +14,10 @@
 
 #include "fake_dialogs.h"
 #include "platform/clock.h"
+#include "platform/file_lock.h"
 #include "platform/folders.h"
 #include "run/engine_status.h"
+#include "run/run_control.h"
 #include "ui/style.h"
 #include "workflow/check_messages.h"
 #include "workflow/config.h"
@@ -145,15 +147,17 @@ TEST_F(MainWindowTest, DeleteRefusesActiveWorkflowsAndAsksForTheRest) {
     click(&MainButtons::remove);
     EXPECT_EQ(app_.workflows.size(), 3u);
     window.select_row(2);
+    FileLockPtr elsewhere = file_lock_take(run_lock_path(app_, app_.workflows[2]->id));  // a veltrona-cli run
+    click(&MainButtons::remove);
+    elsewhere.reset();
     dialogs_->answers = {MessageAnswer::no};
     click(&MainButtons::remove);
     EXPECT_EQ(app_.workflows.size(), 3u);
     window.select_row(0);
     click(&MainButtons::remove);  // Yes this time
     const auto ask = std::pair{MessageIcon::question, QStringLiteral("Delete the selected workflow?")};
-    EXPECT_THAT(shown(),
-                ElementsAre(std::pair{MessageIcon::warning, QStringLiteral("Stop the workflow before deleting it.")},
-                            ask, ask));
+    const auto refused = std::pair{MessageIcon::warning, QStringLiteral("Stop the workflow before deleting it.")};
+    EXPECT_THAT(shown(), ElementsAre(refused, refused, ask, ask));
     ASSERT_EQ(app_.workflows.size(), 2u);
     EXPECT_EQ(std::tie(app_.workflows[0]->settings.name, app_.workflows[1]->settings.name), std::tuple("B", "C"));
     EXPECT_EQ(cell(1, 0), QStringLiteral("C"));
