@@ -32,8 +32,8 @@
 #include <vector>
 
 #include "engines/engine_contract.h"
-#include "engines/hls_to_rtmp_engine.h"
-#include "engines/overlay_stream_engine.h"
+#include "engines/engines.h"
+#include "engines/publish_context.h"
 #include "platform/clock.h"
 #include "platform/event.h"
 
@@ -42,7 +42,7 @@ namespace {
 struct Restream {
     PacingStats stats;
     std::array<char, ENGINE_ERROR_SIZE> error{};
-    int result = -1;
+    EngineResult result = EngineResult::failed;
     uint64_t ended_at = 0;
 };
 
@@ -112,19 +112,10 @@ int main(int argc, char** argv) {
         threads.emplace_back([&, i] {
             std::string output = base + std::to_string(i);
             std::string recording = record_dir.empty() ? "" : record_dir + "/bench-" + std::to_string(i) + ".ts";
-            if (overlay) {
-                OverlayStreamOptions options{source,  output,  recording,           settings,     &stop,
-                                             nullptr, nullptr, &workflows[i].stats, EngineHooks{}};
-                workflows[i].result = overlay_stream_run(options, workflows[i].error);
-            } else {
-                HlsToRtmpOptions options;
-                options.source_url = source;
-                options.output_url = output;
-                options.recording_path = recording;
-                options.stop_event = &stop;
-                options.stats = &workflows[i].stats;
-                workflows[i].result = hls_to_rtmp_run(options, workflows[i].error);
-            }
+            const EngineRun run{.stop_event = &stop, .stats = &workflows[i].stats};
+            workflows[i].result =
+                overlay ? overlay_stream_engine({source, output, recording, settings}, run, workflows[i].error)
+                        : hls_to_rtmp_engine({source, output, recording}, run, workflows[i].error);
             workflows[i].ended_at = tick_ms();
         });
     }
@@ -160,7 +151,7 @@ int main(int argc, char** argv) {
         // Ended before the stop, or never sent anything: it did not keep up.
         if (w.ended_at < stop_at || lateness.empty()) {
             ++failed;
-            std::fprintf(stderr, "workflow ended early (result %d): %s\n", w.result, w.error.data());
+            std::fprintf(stderr, "workflow ended early (result %d): %s\n", static_cast<int>(w.result), w.error.data());
         }
         fewest = std::min(fewest, lateness.size());
         most = std::max(most, lateness.size());

@@ -1,16 +1,18 @@
 // The contract between the runner and the six media engines.
 //
-// Every engine is called synchronously on the runner's thread, with the
-// workflow's stop event, a status callback whose context is the workflow,
-// and a narrow UTF-8 error buffer of ENGINE_ERROR_SIZE bytes that the runner
-// zero-fills before the call. An engine returns nonzero when it ended
-// without a failure (what that means is each engine's rule) and 0 with the
-// reason in the buffer (possibly empty) when it failed. Once the stop event
-// is set an engine returns as soon as it can.
+// Every engine has one shape: its own options record (what this call is
+// about: URLs, paths, overlay settings), the EngineRun every engine gets
+// from its runner (stop event, status callback, hooks, statistics), and a
+// narrow UTF-8 error buffer of ENGINE_ERROR_SIZE bytes that the runner
+// zero-fills before the call. Engines are called synchronously on the
+// runner's thread; once the stop event is set an engine returns as soon as it
+// can. Each ends with an EngineResult; a failed engine leaves its reason
+// (possibly empty) in the buffer.
 //
 // The runner reaches the engines through an EngineTable, so tests can drive
-// every state path with engines of their own. Nothing here knows a Workflow:
-// status callbacks and the overlay fetch carry an opaque context.
+// every state path with engines of their own. Adding an engine is one
+// options record, one function and one row of the table. Nothing here knows
+// a Workflow: callbacks and the overlay fetch carry an opaque context.
 #pragma once
 
 #include <atomic>
@@ -22,8 +24,16 @@
 #include "video/overlay_settings.h"
 
 struct HlsSegmentHistory;
+struct PacingStats;
 
 constexpr size_t ENGINE_ERROR_SIZE = 512;
+
+// How an engine, a pass of a loop or a step of a run ended.
+enum class EngineResult {
+    done,     // it came to its end without a failure (each engine's own rule says when)
+    stopped,  // the stop event ended it
+    failed,   // the reason is in the error buffer, possibly empty
+};
 
 // Called when an engine reaches its working phase; may be called from any thread.
 using EngineStatusCallback = void (*)(void* context, const char* text);
@@ -44,34 +54,65 @@ struct EngineHooks {
     HlsSegmentHistory* recorded = nullptr;
 };
 
-using OverlayStreamEngine = int (*)(const std::string& source_url, const std::string& output_url,
-                                    const std::string& recording_path, const OverlaySettings& settings,
-                                    Event* stop_event, EngineStatusCallback status, void* context,
-                                    const EngineHooks& hooks, std::span<char> error);
-using HlsToRtmpEngine = int (*)(const std::string& source_url, const std::string& output_url,
-                                const std::string& recording_path, Event* stop_event, EngineStatusCallback status,
-                                void* context, const EngineHooks& hooks, std::span<char> error);
-using HlsToTsRecorder = int (*)(const std::string& source_url, const std::string& recording_path, Event* stop_event,
-                                EngineStatusCallback status, void* context, const EngineHooks& hooks,
-                                std::span<char> error);
-// `settings` is null for a plain packet-copy loop.
-using Mp4LoopEngine = int (*)(const std::string& mp4_path, const std::string& output_url,
-                              const OverlaySettings* settings, Event* stop_event, EngineStatusCallback status,
-                              void* context, std::span<char> error);
-using OverlayTsLoopEngine = int (*)(const std::string& recording_path, const std::string& output_url,
-                                    const OverlaySettings& settings, Event* stop_event, EngineStatusCallback status,
-                                    void* context, const EngineHooks& hooks, std::span<char> error);
-using TsLoopPublisher = int (*)(const std::string& recording_path, const std::string& output_url, Event* stop_event,
-                                EngineStatusCallback status, void* context, const EngineHooks& hooks,
-                                std::span<char> error);
+// What every engine gets from its runner, whatever it does.
+struct EngineRun {
+    Event* stop_event = nullptr;
+    EngineStatusCallback status = nullptr;  // may be null
+    void* status_context = nullptr;         // the workflow, for the runner's callbacks
+    EngineHooks hooks{};
+    PacingStats* stats = nullptr;  // lateness of each tag, for measurements; may be null
+};
+
+// Tells the run's status callback, when there is one.
+inline void engine_status(const EngineRun& run, const char* text) {
+    if (run.status) run.status(run.status_context, text);
+}
+
+// The engines' own options, one record each. A recording path that is empty
+// records nothing.
+struct OverlayStreamOptions {
+    std::string source_url;
+    std::string output_url;
+    std::string recording_path;
+    OverlaySettings settings;
+};
+struct HlsToRtmpOptions {
+    std::string source_url;
+    std::string output_url;
+    std::string recording_path;
+};
+struct HlsToTsOptions {
+    std::string source_url;
+    std::string recording_path;
+};
+struct Mp4LoopOptions {
+    std::string mp4_path;
+    std::string output_url;
+    const OverlaySettings* settings = nullptr;  // null, or neither overlay enabled: packet copy
+};
+struct OverlayTsLoopOptions {
+    std::string recording_path;
+    std::string output_url;
+    OverlaySettings settings;
+};
+struct TsLoopOptions {
+    std::string recording_path;
+    std::string output_url;
+    // Where the timeline starts (0 in a normal run), so long-run behaviour
+    // can be reached without waiting hours for it.
+    int64_t initial_timestamp = 0;
+};
+
+template <typename Options>
+using Engine = EngineResult (*)(const Options& options, const EngineRun& run, std::span<char> error);
 
 struct EngineTable {
-    OverlayStreamEngine overlay_stream_engine;
-    HlsToRtmpEngine hls_to_rtmp_engine;
-    HlsToTsRecorder hls_to_ts_recorder;
-    Mp4LoopEngine mp4_loop_engine;
-    OverlayTsLoopEngine overlay_ts_loop_engine;
-    TsLoopPublisher ts_loop_publisher;
+    Engine<OverlayStreamOptions> overlay_stream_engine;
+    Engine<HlsToRtmpOptions> hls_to_rtmp_engine;
+    Engine<HlsToTsOptions> hls_to_ts_recorder;
+    Engine<Mp4LoopOptions> mp4_loop_engine;
+    Engine<OverlayTsLoopOptions> overlay_ts_loop_engine;
+    Engine<TsLoopOptions> ts_loop_publisher;
 };
 
 // The engines built into this program.

@@ -3,7 +3,13 @@
 #include "engines/engines.h"
 
 const EngineTable& default_engine_table() {
-    static const EngineTable table{overlay_stream_engine, hls_to_rtmp_engine,     hls_to_ts_recorder,
-                                   mp4_loop_engine,       overlay_ts_loop_engine, ts_loop_publisher};
+    static const EngineTable table{
+        .overlay_stream_engine = overlay_stream_engine,
+        .hls_to_rtmp_engine = hls_to_rtmp_engine,
+        .hls_to_ts_recorder = hls_to_ts_recorder,
+        .mp4_loop_engine = mp4_loop_engine,
+        .overlay_ts_loop_engine = overlay_ts_loop_engine,
+        .ts_loop_publisher = ts_loop_publisher,
+    };
     return table;
 }

@@ -1,4 +1,5 @@
-// HLS in, RTMP out:
+// Live restreaming: a live HLS source republished to RTMP(S) as it comes,
+// without transcoding, its segments recorded byte for byte on the way.
 //
 //   downloader thread -> SegmentRing -> [first segment] -> rtmp_open ->
 //   publish_segment (record, demux, packetize, pace, send) per segment
@@ -12,8 +13,6 @@
 // with the same segment as the published stream. Tear-down goes ring first
 // (the downloader stops before anything it could touch goes away), then the
 // recording, the media pipeline and the connection.
-#include "engines/hls_to_rtmp_engine.h"
-
 #include "engines/engines.h"
 #include "engines/live_source.h"
 #include "platform/error_text.h"
@@ -21,56 +20,50 @@
 
 namespace {
 
-int stream_segments(LiveSource& source, PublishContext& context, OwnedByteBuffer& segment, std::span<char> error) {
+EngineResult stream_segments(LiveSource& source, PublishContext& context, OwnedByteBuffer& segment,
+                             std::span<char> error) {
     SegmentLabel label;
     while (live_source_next(source, context, &segment.buffer, &label) == SegmentTake::segment) {
-        if (!publish_segment(context, byte_buffer_bytes(segment.buffer), error, label)) {
-            return publish_stopped(context) ? 1 : 0;
-        }
+        EngineResult published = publish_segment(context, byte_buffer_bytes(segment.buffer), error, label);
+        if (published != EngineResult::done) return published;
         byte_buffer_free(&segment.buffer);
     }
     return live_source_end_result(source, context, error);
 }
 
-int run(const HlsToRtmpOptions& options, const std::string& source, const std::string& output, std::span<char> error) {
+EngineResult restream(const HlsToRtmpOptions& options, const EngineRun& run, const std::string& source,
+                      const std::string& output, std::span<char> error) {
     PublishContext context;
-    live_context_bind(context, options.stop_event, options.stats, options.hooks);
+    publish_context_bind(context, run);
     OwnedByteBuffer segment;
     SegmentLabel first;
-    LiveSource live{nullptr, &options.hooks};
-    if (std::optional<int> early =
+    LiveSource live{nullptr, &run.hooks};
+    if (std::optional<EngineResult> early =
             live_source_start(live.ring, source, output, context, &segment.buffer, &first, error)) {
         return *early;
     }
-    if (options.status) options.status(options.status_context, "Native RTMP publisher connected");
+    engine_status(run, "Native RTMP publisher connected");
     if (!publish_context_start_media(context)) {
         error_printf(error, "%s", "media engine allocation failed");
-        return 0;
+        return EngineResult::failed;
     }
     if (!options.recording_path.empty() && !publish_open_recording(context, options.recording_path)) {
         error_printf(error, "%s", "recording file cannot be opened");
-        return 0;
+        return EngineResult::failed;
     }
-    if (!publish_segment(context, byte_buffer_bytes(segment.buffer), error, first)) {
-        return publish_stopped(context) ? 1 : 0;
-    }
+    EngineResult published = publish_segment(context, byte_buffer_bytes(segment.buffer), error, first);
+    if (published != EngineResult::done) return published;
     byte_buffer_free(&segment.buffer);
-    int result = stream_segments(live, context, segment, error);
+    EngineResult result = stream_segments(live, context, segment, error);
     live.ring.reset();  // the downloader goes before the pipeline it fed
     return result;
 }
 
 }  // namespace
 
-int hls_to_rtmp_run(const HlsToRtmpOptions& options, std::span<char> error) {
-    return live_engine_frame(
-        options.source_url, options.output_url, error,
-        [&](const std::string& source, const std::string& output) { return run(options, source, output, error); });
-}
-
-int hls_to_rtmp_engine(const std::string& source_url, const std::string& output_url, const std::string& recording_path,
-                       Event* stop_event, EngineStatusCallback status, void* context, const EngineHooks& hooks,
-                       std::span<char> error) {
-    return hls_to_rtmp_run(
-        HlsToRtmpOptions{source_url, output_url, recording_path, stop_event, status, context, nullptr, hooks}, error);
+EngineResult hls_to_rtmp_engine(const HlsToRtmpOptions& options, const EngineRun& run, std::span<char> error) {
+    return live_engine_frame(options.source_url, options.output_url, error,
+                             [&](const std::string& source, const std::string& output) {
+                                 return restream(options, run, source, output, error);
+                             });
 }

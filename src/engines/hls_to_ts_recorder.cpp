@@ -16,12 +16,12 @@
 
 namespace {
 
-// Appends segments until the ring has no more; the engine's result: 1 when
+// Appends segments until the ring has no more; the engine's result: done when
 // something was recorded, or when a source the run has recorded before ended
 // with nothing new. A failed write cuts the file back to its last whole
 // segment, so the next attempt of the run appends after whole segments only.
-int record_segments(SegmentRing* ring, FILE* file, const std::string& path, HlsSegmentHistory* recorded,
-                    std::span<char> error) {
+EngineResult record_segments(SegmentRing* ring, FILE* file, const std::string& path, HlsSegmentHistory* recorded,
+                             std::span<char> error) {
     OwnedByteBuffer segment;
     SegmentLabel label;
     uint64_t written = 0;
@@ -29,16 +29,16 @@ int record_segments(SegmentRing* ring, FILE* file, const std::string& path, HlsS
     for (;;) {
         if (segment_ring_take(ring, &segment.buffer, &label) != SegmentTake::segment) {
             bool failed = segment_ring_marks(ring).failed;
-            if (written > 0 || (!failed && recorded && !recorded->segments.empty())) return 1;
+            if (written > 0 || (!failed && recorded && !recorded->segments.empty())) return EngineResult::done;
             if (failed) segment_ring_error(ring, error);
-            return 0;
+            return EngineResult::failed;
         }
         std::span<const uint8_t> bytes = byte_buffer_bytes(segment.buffer);
         if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fflush(file) != 0) {
             std::error_code ignored;
             if (start >= 0) std::filesystem::resize_file(path, static_cast<uint64_t>(start) + written, ignored);
             error_printf(error, "%s", "recording write failed");
-            return 0;
+            return EngineResult::failed;
         }
         written += bytes.size();
         if (recorded && label.sequence >= 0) hls_history_add(recorded, label);
@@ -48,26 +48,25 @@ int record_segments(SegmentRing* ring, FILE* file, const std::string& path, HlsS
 
 }  // namespace
 
-int hls_to_ts_recorder(const std::string& source_url, const std::string& recording_path, Event* stop_event,
-                       EngineStatusCallback status, void* context, const EngineHooks& hooks, std::span<char> error) {
+EngineResult hls_to_ts_recorder(const HlsToTsOptions& options, const EngineRun& run, std::span<char> error) {
     error_clear(error);
-    std::optional<std::string> source = to_utf8(source_url);
+    std::optional<std::string> source = to_utf8(options.source_url);
     if (!source) {
         error_printf(error, "%s", "URL conversion failed");
-        return 0;
+        return EngineResult::failed;
     }
-    FilePtr file(file_open(recording_path, "ab"));
+    FilePtr file(file_open(options.recording_path, "ab"));
     if (!file) {
         error_printf(error, "%s", "recording file cannot be opened");
-        return 0;
+        return EngineResult::failed;
     }
-    SegmentRingPtr ring(hls_downloader_start(*source, stop_event, hooks.recorded));
+    SegmentRingPtr ring(hls_downloader_start(*source, run.stop_event, run.hooks.recorded));
     if (!ring) {
         error_printf(error, "%s", "HLS downloader thread failed");
-        return 0;
+        return EngineResult::failed;
     }
-    if (status) status(context, "Recording native HLS to TS");
-    int result = record_segments(ring.get(), file.get(), recording_path, hooks.recorded, error);
-    if (result == 1) error_clear(error);
+    engine_status(run, "Recording native HLS to TS");
+    EngineResult result = record_segments(ring.get(), file.get(), options.recording_path, run.hooks.recorded, error);
+    if (result == EngineResult::done) error_clear(error);
     return result;
 }

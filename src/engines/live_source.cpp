@@ -7,31 +7,34 @@
 
 namespace {
 
-std::optional<int> first_segment(SegmentRingPtr& ring, const std::string& source, const PublishContext& context,
-                                 ByteBuffer* segment, SegmentLabel* label, std::span<char> error) {
+std::optional<EngineResult> first_segment(SegmentRingPtr& ring, const std::string& source,
+                                          const PublishContext& context, ByteBuffer* segment, SegmentLabel* label,
+                                          std::span<char> error) {
     ring.reset(hls_downloader_start(source, context.stop_event, context.recorded));
     if (!ring) {
         error_printf(error, "%s", "HLS downloader thread failed");
-        return 0;
+        return EngineResult::failed;
     }
     SegmentTake take = segment_ring_take(ring.get(), segment, label);
     if (take == SegmentTake::segment) return std::nullopt;
-    if (publish_stopped(context)) return 1;
+    if (publish_stopped(context)) return EngineResult::stopped;
     // A finished playlist that the run's earlier attempts recorded to its end.
-    if (take == SegmentTake::ended && context.recorded && !context.recorded->segments.empty()) return 1;
+    if (take == SegmentTake::ended && context.recorded && !context.recorded->segments.empty()) {
+        return EngineResult::done;
+    }
     segment_ring_error(ring.get(), error);
     error_set_if_empty(error, "HLS source ended before a segment was downloaded");
-    return 0;
+    return EngineResult::failed;
 }
 
 }  // namespace
 
-std::optional<int> live_source_start(SegmentRingPtr& ring, const std::string& source, const std::string& output,
-                                     PublishContext& context, ByteBuffer* segment, SegmentLabel* label,
-                                     std::span<char> error) {
-    if (std::optional<int> early = first_segment(ring, source, context, segment, label, error)) return early;
+std::optional<EngineResult> live_source_start(SegmentRingPtr& ring, const std::string& source,
+                                              const std::string& output, PublishContext& context, ByteBuffer* segment,
+                                              SegmentLabel* label, std::span<char> error) {
+    if (std::optional<EngineResult> early = first_segment(ring, source, context, segment, label, error)) return early;
     context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error, context.stop_event));
-    if (!context.publisher) return publish_stopped(context) ? 1 : 0;
+    if (!context.publisher) return publish_failure(context);
     return std::nullopt;
 }
 
@@ -59,14 +62,6 @@ bool resolve_again(LiveSource& source, PublishContext& context) {
 
 }  // namespace
 
-void live_context_bind(PublishContext& context, Event* stop_event, PacingStats* stats, const EngineHooks& hooks) {
-    context.stop_event = stop_event;
-    context.stats = stats;
-    context.notice = hooks.notice;
-    context.notice_context = hooks.context;
-    context.recorded = hooks.recorded;
-}
-
 SegmentTake live_source_next(LiveSource& source, PublishContext& context, ByteBuffer* segment, SegmentLabel* label) {
     for (;;) {
         *label = SegmentLabel{};
@@ -83,8 +78,9 @@ SegmentTake live_source_next(LiveSource& source, PublishContext& context, ByteBu
     }
 }
 
-int live_source_end_result(const LiveSource& source, const PublishContext& context, std::span<char> error) {
-    if (!segment_ring_marks(source.ring.get()).failed || publish_stopped(context)) return 1;
+EngineResult live_source_end_result(const LiveSource& source, const PublishContext& context, std::span<char> error) {
+    if (publish_stopped(context)) return EngineResult::stopped;
+    if (!segment_ring_marks(source.ring.get()).failed) return EngineResult::done;
     segment_ring_error(source.ring.get(), error);
-    return 0;
+    return EngineResult::failed;
 }

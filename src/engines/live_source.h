@@ -14,39 +14,37 @@
 #include "net/segment_ring.h"
 #include "platform/error_text.h"
 
-// Clears the error buffer, converts both URLs (0 with "URL conversion
+// Clears the error buffer, converts both URLs (failed with "URL conversion
 // failed" when either is not UTF-8 or empty), runs `body(source, output)`
-// and returns its result, clearing the buffer again when that is 1.
+// and returns its result, clearing the buffer again unless it failed.
 template <typename Body>
-int live_engine_frame(std::string_view source_url, std::string_view output_url, std::span<char> error, Body&& body) {
+EngineResult live_engine_frame(std::string_view source_url, std::string_view output_url, std::span<char> error,
+                               Body&& body) {
     error_clear(error);
     std::optional<std::string> source = to_utf8(source_url);
     std::optional<std::string> output = to_utf8(output_url);
     if (!source || !output) {
         error_printf(error, "%s", "URL conversion failed");
-        return 0;
+        return EngineResult::failed;
     }
-    int result = body(*source, *output);
-    if (result == 1) error_clear(error);
+    EngineResult result = body(*source, *output);
+    if (result != EngineResult::failed) error_clear(error);
     return result;
 }
 
-// Ties a live engine's publish context to its run: the stop event, the
-// pacing statistics (may be null) and the runner's hooks (notices, the
-// segments the run has recorded).
-void live_context_bind(PublishContext& context, Event* stop_event, PacingStats* stats, const EngineHooks& hooks);
-
 // Starts the downloader for `source` into `ring` (joining after the run's
 // recorded segments, when the context keeps them) and takes the first segment
-// into `segment` with its label. nullopt once it is in hand; otherwise the
-// engine's result: 0 with "HLS downloader thread failed", the ring's error
-// text or "HLS source ended before a segment was downloaded"; 1 when the stop
-// came first, or when the source ended with nothing the run had not recorded.
-// Then opens the publisher on `output` into the context: 0 when that fails
-// (the publisher's error text), 1 when the stop came first.
-[[nodiscard]] std::optional<int> live_source_start(SegmentRingPtr& ring, const std::string& source,
-                                                   const std::string& output, PublishContext& context,
-                                                   ByteBuffer* segment, SegmentLabel* label, std::span<char> error);
+// into `segment` with its label. Nothing once it is in hand; otherwise the
+// engine's result: failed with "HLS downloader thread failed", the ring's
+// error text or "HLS source ended before a segment was downloaded"; stopped
+// when the stop came first; done when the source ended with nothing the run
+// had not recorded. Then opens the publisher on `output` into the context:
+// failed when that fails (the publisher's error text), stopped when the stop
+// came first.
+[[nodiscard]] std::optional<EngineResult> live_source_start(SegmentRingPtr& ring, const std::string& source,
+                                                            const std::string& output, PublishContext& context,
+                                                            ByteBuffer* segment, SegmentLabel* label,
+                                                            std::span<char> error);
 
 // A live source being streamed: its ring, and what may resolve it again
 // when its media URL expires (a page resolved by the runner).
@@ -64,7 +62,8 @@ struct LiveSource {
 [[nodiscard]] SegmentTake live_source_next(LiveSource& source, PublishContext& context, ByteBuffer* segment,
                                            SegmentLabel* label);
 
-// The engine's result once the source gives no more segments: 1 when it
-// ended cleanly or a stop came, else 0 with the ring's error text.
-[[nodiscard]] int live_source_end_result(const LiveSource& source, const PublishContext& context,
-                                         std::span<char> error);
+// The engine's result once the source gives no more segments: done when it
+// ended cleanly, stopped when a stop came, else failed with the ring's error
+// text.
+[[nodiscard]] EngineResult live_source_end_result(const LiveSource& source, const PublishContext& context,
+                                                  std::span<char> error);

@@ -1,4 +1,8 @@
-// Pass after pass over an MP4 file:
+// The MP4 loop: a local H.264 (+ AAC) MP4 file published over and over on
+// one RTMP connection until stopped, each pass continuing the timeline of
+// the last. Without overlays the samples are repackaged as they are; with an
+// image or text overlay the video goes through the video pipeline and only
+// the audio is copied.
 //
 //   open + check tracks -> new packetizer [+ video pipeline] -> samples in
 //   decode order -> [drain pipeline] -> next pass at highest timestamp + 1
@@ -8,8 +12,6 @@
 // packetizer; audio is copied as in packet copy. The pipeline repaints when
 // the workflow's overlay revision moves on; each pass starts from the newest
 // settings, so an edit made in one pass is not undone by the next.
-#include "engines/mp4_loop_engine.h"
-
 #include <memory>
 #include <utility>
 
@@ -21,6 +23,15 @@
 #include "video/hw_pipeline.h"
 
 namespace {
+
+constexpr const char* MP4_OVERLAY_STATUS = "Looping MP4 with hardware overlays";
+
+// Where an overlay pass tells which encoder opened: the run's status, with
+// the name last reported (so it is told once, not per pass).
+struct Mp4EncoderReport {
+    const EngineRun* run = nullptr;
+    std::string encoder;
+};
 
 struct PipelineFree {
     void operator()(HwVideoPipeline* pipeline) const { hw_pipeline_free(pipeline); }
@@ -38,12 +49,12 @@ struct OverlayRoute {
 // Names the encoder in the status once it is open (and again if a later
 // pass opens another), so the status tells which encoder really runs.
 void report_encoder(OverlayRoute& route) {
-    if (!route.report || !route.report->status) return;
+    if (!route.report || !route.report->run) return;
     std::string_view name = hw_pipeline_encoder_name(route.pipeline);
     if (name.empty() || name == route.report->encoder) return;
     route.report->encoder = std::string(name);
     std::string text = string_printf("%s; video encoder: %s", MP4_OVERLAY_STATUS, route.report->encoder.c_str());
-    route.report->status(route.report->status_context, text.c_str());
+    engine_status(*route.report->run, text.c_str());
 }
 
 int route_unit(void* opaque, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
@@ -56,25 +67,25 @@ int route_unit(void* opaque, uint32_t kind, std::span<const uint8_t> data, int64
 
 // The overlay pass: a pipeline of its own, drained at the end of the file
 // (not after a stop or a failure).
-PassEnd play_through_pipeline(Mp4UnitSource& source, PublishContext& context, const OverlaySettings& settings,
-                              Mp4EncoderReport* report, std::span<char> error) {
+EngineResult play_through_pipeline(Mp4UnitSource& source, PublishContext& context, const OverlaySettings& settings,
+                                   Mp4EncoderReport* report, std::span<char> error) {
     std::unique_ptr<HwVideoPipeline, PipelineFree> pipeline(
         hw_pipeline_create(settings, flv_packetizer_push, context.packetizer.get(), error));
-    if (!pipeline) return PassEnd::failed;
+    if (!pipeline) return EngineResult::failed;
     OverlayRoute route{context, pipeline.get(), error, report};
-    PassEnd end = mp4_source_play(source, route_unit, &route, context.stop_event, error);
-    if (end != PassEnd::next || publish_stopped(context)) return end;
-    if (!hw_pipeline_finish(pipeline.get(), error)) return PassEnd::failed;
+    EngineResult end = mp4_source_play(source, route_unit, &route, context.stop_event, error);
+    if (end != EngineResult::done || publish_stopped(context)) return end;
+    if (!hw_pipeline_finish(pipeline.get(), error)) return EngineResult::failed;
     report_encoder(route);
-    return PassEnd::next;
+    return EngineResult::done;
 }
 
 bool wants_overlay(const OverlaySettings* settings) {
     return settings && (settings->image_enabled || settings->text_enabled);
 }
 
-PassEnd play_units(Mp4UnitSource& source, PublishContext& context, const OverlaySettings* settings,
-                   Mp4EncoderReport* report, std::span<char> error) {
+EngineResult play_units(Mp4UnitSource& source, PublishContext& context, const OverlaySettings* settings,
+                        Mp4EncoderReport* report, std::span<char> error) {
     if (wants_overlay(settings)) return play_through_pipeline(source, context, *settings, report, error);
     return mp4_source_play(source, flv_packetizer_push, context.packetizer.get(), context.stop_event, error);
 }
@@ -97,49 +108,42 @@ void refresh(OverlaySettings& settings) {
     settings = std::move(fresh);
 }
 
-PassEnd play_pass(PublishContext& context, void* opaque, std::span<char> error) {
+// One pass over the file into the context's connection, with a packetizer
+// (and, for overlays, a video pipeline) of its own: done at the end of the
+// file, stopped, or failed with the reason.
+EngineResult play_once(const std::string& mp4_path, PublishContext& context, const OverlaySettings* settings,
+                       std::span<char> error, Mp4EncoderReport* report) {
+    Mp4UnitSource source;
+    if (!mp4_source_open(source, mp4_path, error)) return EngineResult::failed;
+    context.packetizer.reset(flv_packetizer_create(paced_send, &context));
+    if (!context.packetizer) {
+        error_printf(error, "%s", "MP4 packetizer allocation failed");
+        return EngineResult::failed;
+    }
+    EngineResult end = play_units(source, context, settings, report, error);
+    context.packetizer.reset();
+    if (end == EngineResult::failed) return publish_failure(context);
+    return publish_stopped(context) ? EngineResult::stopped : end;
+}
+
+EngineResult play_pass(PublishContext& context, void* opaque, std::span<char> error) {
     auto& pass = *static_cast<Mp4Pass*>(opaque);
     if (pass.overlay && pass.settings.fetch) refresh(pass.settings);
-    if (mp4_play_once(pass.path, context, pass.overlay ? &pass.settings : nullptr, error, &pass.report)) {
-        return publish_stopped(context) ? PassEnd::stopped : PassEnd::next;
-    }
-    return PassEnd::failed;
+    return play_once(pass.path, context, pass.overlay ? &pass.settings : nullptr, error, &pass.report);
 }
 
 }  // namespace
 
-int mp4_play_once(const std::string& mp4_path, PublishContext& context, const OverlaySettings* settings,
-                  std::span<char> error, Mp4EncoderReport* report) {
-    Mp4UnitSource source;
-    if (!mp4_source_open(source, mp4_path, error)) return 0;
-    context.packetizer.reset(flv_packetizer_create(paced_send, &context));
-    if (!context.packetizer) {
-        error_printf(error, "%s", "MP4 packetizer allocation failed");
-        return 0;
-    }
-    PassEnd end = play_units(source, context, settings, report, error);
-    context.packetizer.reset();
-    return end != PassEnd::failed || publish_stopped(context) ? 1 : 0;
-}
-
-int mp4_loop_run(const Mp4LoopOptions& options, std::span<char> error) {
+EngineResult mp4_loop_engine(const Mp4LoopOptions& options, const EngineRun& run, std::span<char> error) {
     const bool overlay = wants_overlay(options.settings);
-    Mp4Pass pass{options.mp4_path, overlay ? *options.settings : OverlaySettings{}, overlay,
-                 Mp4EncoderReport{options.status, options.status_context, {}}};
-    PublishLoop loop{options.output_url,
-                     options.stop_event,
-                     options.status,
-                     options.status_context,
-                     overlay ? MP4_OVERLAY_STATUS : "Looping MP4 without transcoding",
-                     "MP4 file holds no playable audio or video",
-                     options.initial_timestamp,
-                     options.stats,
-                     play_pass,
-                     &pass};
-    return publish_loop_run(loop, error);
-}
-
-int mp4_loop_engine(const std::string& mp4_path, const std::string& output_url, const OverlaySettings* settings,
-                    Event* stop_event, EngineStatusCallback status, void* context, std::span<char> error) {
-    return mp4_loop_run(Mp4LoopOptions{mp4_path, output_url, settings, stop_event, status, context, 0, nullptr}, error);
+    Mp4Pass pass{.path = options.mp4_path,
+                 .settings = overlay ? *options.settings : OverlaySettings{},
+                 .overlay = overlay,
+                 .report = {.run = &run, .encoder = {}}};
+    const PublishLoop loop{.output_url = options.output_url,
+                           .status_text = overlay ? MP4_OVERLAY_STATUS : "Looping MP4 without transcoding",
+                           .empty_pass_text = "MP4 file holds no playable audio or video",
+                           .pass = play_pass,
+                           .pass_context = &pass};
+    return publish_loop_run(loop, run, error);
 }

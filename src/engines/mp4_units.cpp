@@ -6,9 +6,9 @@
 
 namespace {
 
-PassEnd fail(std::span<char> error, const char* text) {
+EngineResult fail(std::span<char> error, const char* text) {
     error_printf(error, "%s", text);
-    return PassEnd::failed;
+    return EngineResult::failed;
 }
 
 // The sample as the unit the sink takes; false with the path's message.
@@ -51,16 +51,16 @@ bool mp4_source_open(Mp4UnitSource& source, const std::string& path, std::span<c
     return true;
 }
 
-PassEnd mp4_source_play(Mp4UnitSource& source, EsUnitCallback sink, void* sink_context, Event* stop_event,
-                        std::span<char> error) {
+EngineResult mp4_source_play(Mp4UnitSource& source, EsUnitCallback sink, void* sink_context, Event* stop_event,
+                             std::span<char> error) {
     for (;;) {
         Mp4Sample sample;
         Mp4Read read = mp4_reader_next(source.reader.get(), sample);
-        if (read == Mp4Read::end) return PassEnd::next;
+        if (read == Mp4Read::end) return EngineResult::done;
         if (read == Mp4Read::failed) return fail(error, "MP4 sample read failed");
-        if (!convert(source, sample, error)) return PassEnd::failed;
-        if (!sink(sink_context, sample.kind, source.unit, sample.pts, sample.dts)) return PassEnd::failed;
+        if (!convert(source, sample, error)) return EngineResult::failed;
+        if (!sink(sink_context, sample.kind, source.unit, sample.pts, sample.dts)) return EngineResult::failed;
         if (sample.kind == ES_VIDEO) source.first_video_sent = true;
-        if (event_is_set(stop_event)) return PassEnd::stopped;
+        if (event_is_set(stop_event)) return EngineResult::stopped;
     }
 }

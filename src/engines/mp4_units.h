@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "engines/engine_contract.h"
 #include "engines/mp4_reader.h"
-#include "engines/publish_loop.h"
 #include "media/es_unit.h"
 #include "media/h264_form.h"
 #include "platform/event.h"
@@ -32,9 +32,9 @@ struct Mp4UnitSource {
 // opened", "MP4 video must use H.264" or "MP4 audio must use AAC".
 [[nodiscard]] bool mp4_source_open(Mp4UnitSource& source, const std::string& path, std::span<char> error);
 
-// Hands every sample to `sink` until the end of the file (next), a set stop
+// Hands every sample to `sink` until the end of the file (done), a set stop
 // event (stopped, tested after each sample) or a failure: "MP4 sample read
 // failed", "Invalid H.264 sample in MP4", "Unsupported AAC format in MP4",
 // or the sink's own (whose text, if any, stays).
-[[nodiscard]] PassEnd mp4_source_play(Mp4UnitSource& source, EsUnitCallback sink, void* sink_context, Event* stop_event,
-                                      std::span<char> error);
+[[nodiscard]] EngineResult mp4_source_play(Mp4UnitSource& source, EsUnitCallback sink, void* sink_context,
+                                           Event* stop_event, std::span<char> error);

@@ -13,9 +13,9 @@ void report_encoder(OverlayRouterContext& router) {
     std::string_view name = hw_pipeline_encoder_name(router.pipeline.get());
     if (name.empty() || name == router.encoder_reported) return;
     router.encoder_reported = std::string(name);
-    if (!router.status) return;
+    if (!router.run) return;
     std::string text = string_printf("%s; video encoder: %s", router.status_prefix, router.encoder_reported.c_str());
-    router.status(router.status_context, text.c_str());
+    engine_status(*router.run, text.c_str());
 }
 
 }  // namespace

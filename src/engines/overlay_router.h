@@ -28,14 +28,14 @@ using HwVideoPipelinePtr = std::unique_ptr<HwVideoPipeline, HwPipelineFree>;
 
 struct OverlayRouterContext {
     PublishContext* publish = nullptr;
-    HwVideoPipelinePtr pipeline;
+    HwVideoPipelinePtr pipeline{};
     std::span<char> error;
-    // Told once the encoder is open (and again if a later pass opens a
-    // different one), so the status names the encoder that really runs.
-    EngineStatusCallback status = nullptr;
-    void* status_context = nullptr;
+    // Its status is told once the encoder is open (and again if a later
+    // pass opens a different one), so the status names the encoder that
+    // really runs. May be null.
+    const EngineRun* run = nullptr;
     const char* status_prefix = "";  // e.g. "Overlay publisher streaming"
-    std::string encoder_reported;
+    std::string encoder_reported{};
 };
 
 // EncodedVideoSink: every encoded unit, unchanged, into the packetizer.

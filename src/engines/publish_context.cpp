@@ -130,22 +130,32 @@ void publish_record_segment(PublishContext& context, std::span<const uint8_t> se
     if (context.recorded && label.sequence >= 0) hls_history_add(context.recorded, label);
 }
 
-bool publish_segment(PublishContext& context, std::span<const uint8_t> segment, std::span<char> error,
-                     const SegmentLabel& label) {
+EngineResult publish_segment(PublishContext& context, std::span<const uint8_t> segment, std::span<char> error,
+                             const SegmentLabel& label) {
     publish_record_segment(context, segment, label);
     if (label.discontinuity) context.rebase_pending = true;
     bool fed = ts_demuxer_feed(context.demuxer.get(), segment, error) && ts_demuxer_flush(context.demuxer.get()) &&
                publish_flush(context);
     publish_report_damage(context);
-    if (!fed) {
-        error_set_if_empty(error, "MPEG-TS processing failed");
-        return false;
-    }
-    return true;
+    if (fed) return EngineResult::done;
+    error_set_if_empty(error, "MPEG-TS processing failed");
+    return publish_failure(context);
 }
 
 bool publish_stopped(const PublishContext& context) {
     return context.stop_event && context.stop_event->is_set();
+}
+
+EngineResult publish_failure(const PublishContext& context) {
+    return publish_stopped(context) ? EngineResult::stopped : EngineResult::failed;
+}
+
+void publish_context_bind(PublishContext& context, const EngineRun& run) {
+    context.stop_event = run.stop_event;
+    context.stats = run.stats;
+    context.notice = run.hooks.notice;
+    context.notice_context = run.hooks.context;
+    context.recorded = run.hooks.recorded;
 }
 
 std::optional<std::string> to_utf8(std::string_view text) {

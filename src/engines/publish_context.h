@@ -42,6 +42,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engines/engine_contract.h"
 #include "media/flv_packetizer.h"
 #include "media/ts_demuxer.h"
 #include "net/hls_downloader.h"
@@ -111,6 +112,10 @@ struct PublishContext {
     void* notice_context = nullptr;
 };
 
+// Ties the context to its run: the stop event, the pacing statistics and
+// the runner's hooks (notices, the segments the run has recorded).
+void publish_context_bind(PublishContext& context, const EngineRun& run);
+
 // The timeline place of a tag of `type` at packetizer time `source_ms`
 // (see above); updates the offset, the per-kind floors and the highest
 // timestamp.
@@ -147,13 +152,18 @@ void publish_record_segment(PublishContext& context, std::span<const uint8_t> se
 // Appends one segment to the recording (when open; a failed write stops the
 // recording only), then demultiplexes and publishes it, flushing the demuxer
 // so its last frame goes out now. A segment that opens a discontinuity
-// (`label`) rebases the timeline at its first tag. False with "MPEG-TS
-// processing failed" (unless a lower layer already wrote a text).
-[[nodiscard]] bool publish_segment(PublishContext& context, std::span<const uint8_t> segment, std::span<char> error,
-                                   const SegmentLabel& label = {});
+// (`label`) rebases the timeline at its first tag. Done, stopped (a stop made
+// it fail), or failed with "MPEG-TS processing failed" (unless a lower layer
+// already wrote a text).
+[[nodiscard]] EngineResult publish_segment(PublishContext& context, std::span<const uint8_t> segment,
+                                           std::span<char> error, const SegmentLabel& label = {});
 
 // True when the context's stop event is set.
 [[nodiscard]] bool publish_stopped(const PublishContext& context);
+
+// What a step that went wrong means for the run: stopped when the stop event
+// made it fail, else failed.
+[[nodiscard]] EngineResult publish_failure(const PublishContext& context);
 
 // A checked UTF-8 copy of a URL or path; nothing when it is empty or not
 // valid UTF-8.

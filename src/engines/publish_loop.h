@@ -18,28 +18,21 @@
 #include "engines/engine_contract.h"
 #include "engines/publish_context.h"
 
-enum class PassEnd { next, stopped, failed };
-
-// Plays the source once into `context` (whose packetizer it makes and drops).
-using PublishPass = PassEnd (*)(PublishContext& context, void* pass_context, std::span<char> error);
+// Plays the source once into `context` (whose packetizer it makes and
+// drops): done at the end of the source, stopped or failed.
+using PublishPass = EngineResult (*)(PublishContext& context, void* pass_context, std::span<char> error);
 
 struct PublishLoop {
     std::string output_url;
-    Event* stop_event = nullptr;
-    EngineStatusCallback status = nullptr;
-    void* status_context = nullptr;
     const char* status_text = "";      // reported once connected
     const char* empty_pass_text = "";  // a pass that sent nothing
     int64_t initial_timestamp = 0;     // where the timeline starts (0 in a normal run)
-    PacingStats* stats = nullptr;
     PublishPass pass = nullptr;
     void* pass_context = nullptr;
-    // Problems a pass survives (damaged bytes skipped) go here; may be null.
-    void (*notice)(void* context, const char* text) = nullptr;
-    void* notice_context = nullptr;
 };
 
-// Runs the loop; 1 only when it ended because the stop event was set (the
-// error buffer then empty), else 0 with the reason ("RTMP URL conversion
+// Runs the loop for `run` (its stop event, status, notices and statistics):
+// stopped only when it ended because the stop event was set (the error
+// buffer then empty), else failed with the reason ("RTMP URL conversion
 // failed", the connection's text, or the pass's).
-[[nodiscard]] int publish_loop_run(const PublishLoop& loop, std::span<char> error);
+[[nodiscard]] EngineResult publish_loop_run(const PublishLoop& loop, const EngineRun& run, std::span<char> error);

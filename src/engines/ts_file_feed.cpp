@@ -5,19 +5,19 @@
 
 #include "platform/error_text.h"
 
-PassEnd ts_file_feed(PublishContext& context, FILE* file, std::vector<uint8_t>& buffer, std::span<char> error) {
+EngineResult ts_file_feed(PublishContext& context, FILE* file, std::vector<uint8_t>& buffer, std::span<char> error) {
     while (!publish_stopped(context)) {
         size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
         if (std::ferror(file)) {
             error_printf(error, "%s", "TS recording read failed");
-            return PassEnd::failed;
+            return EngineResult::failed;
         }
-        if (got == 0) return PassEnd::next;
+        if (got == 0) return EngineResult::done;
         got -= got % TS_PACKET_SIZE;
         if (got == 0) continue;
         if (!ts_demuxer_feed(context.demuxer.get(), std::span<const uint8_t>(buffer.data(), got), error)) {
-            return publish_stopped(context) ? PassEnd::stopped : PassEnd::failed;
+            return publish_failure(context);
         }
     }
-    return PassEnd::stopped;
+    return EngineResult::stopped;
 }

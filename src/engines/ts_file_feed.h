@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "engines/publish_context.h"
-#include "engines/publish_loop.h"
+
+constexpr size_t TS_LOOP_READ_SIZE = 192512;  // 1024 transport packets
 
 // Feeds `file` from where it stands to its end through `buffer` (its size is
-// the read size): `next` at the end of the file, `stopped` when the stop
-// event came first (also when it made a feed fail), `failed` on a read
-// error ("TS recording read failed") or a feed error that was not a stop.
-[[nodiscard]] PassEnd ts_file_feed(PublishContext& context, FILE* file, std::vector<uint8_t>& buffer,
-                                   std::span<char> error);
+// the read size): done at the end of the file, stopped when the stop event
+// came first (also when it made a feed fail), failed on a read error ("TS
+// recording read failed") or a feed error that was not a stop.
+[[nodiscard]] EngineResult ts_file_feed(PublishContext& context, FILE* file, std::vector<uint8_t>& buffer,
+                                        std::span<char> error);

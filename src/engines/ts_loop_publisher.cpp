@@ -1,4 +1,5 @@
-// Pass after pass over the recording:
+// The TS loop: a recorded MPEG-TS file published over and over on one RTMP
+// connection until stopped, each pass continuing the timeline of the last.
 //
 //   open file -> new packetizer + demuxer -> read 1024 packets at a time
 //   (whole packets only) -> feed -> ... -> close -> flush -> next pass with
@@ -12,8 +13,6 @@
 // packets are skipped and reported once per pass. A pass that
 // sends nothing at all (a file without a program) fails the run instead of
 // spinning through the file without pause; the runner retries it later.
-#include "engines/ts_loop_publisher.h"
-
 #include "engines/engines.h"
 #include "engines/publish_loop.h"
 #include "engines/ts_file_feed.h"
@@ -27,46 +26,34 @@ struct TsPass {
     std::vector<uint8_t> buffer;
 };
 
-PassEnd play_pass(PublishContext& context, void* opaque, std::span<char> error) {
+EngineResult play_pass(PublishContext& context, void* opaque, std::span<char> error) {
     auto& pass = *static_cast<TsPass*>(opaque);
     FilePtr file(file_open(pass.path, "rb"));
     if (!file) {
         error_printf(error, "%s", "recording cannot be opened for playback");
-        return PassEnd::failed;
+        return EngineResult::failed;
     }
     if (!publish_context_start_media(context)) {
         error_printf(error, "%s", "playback media engine allocation failed");
-        return PassEnd::failed;
+        return EngineResult::failed;
     }
-    PassEnd end = ts_file_feed(context, file.get(), pass.buffer, error);
+    EngineResult end = ts_file_feed(context, file.get(), pass.buffer, error);
     file.reset();
-    if (end != PassEnd::next) return end;
-    if (!ts_demuxer_flush(context.demuxer.get())) return PassEnd::failed;
+    if (end != EngineResult::done) return end;
+    if (!ts_demuxer_flush(context.demuxer.get())) return EngineResult::failed;
     publish_report_damage(context);
-    return PassEnd::next;
+    return EngineResult::done;
 }
 
 }  // namespace
 
-int ts_loop_run(const TsLoopOptions& options, std::span<char> error) {
+EngineResult ts_loop_publisher(const TsLoopOptions& options, const EngineRun& run, std::span<char> error) {
     TsPass pass{options.recording_path, std::vector<uint8_t>(TS_LOOP_READ_SIZE)};
-    PublishLoop loop{options.output_url,
-                     options.stop_event,
-                     options.status,
-                     options.status_context,
-                     "Publishing continuous native TS loop",
-                     "recording holds no playable audio or video",
-                     options.initial_timestamp,
-                     options.stats,
-                     play_pass,
-                     &pass,
-                     options.hooks.notice,
-                     options.hooks.context};
-    return publish_loop_run(loop, error);
-}
-
-int ts_loop_publisher(const std::string& recording_path, const std::string& output_url, Event* stop_event,
-                      EngineStatusCallback status, void* context, const EngineHooks& hooks, std::span<char> error) {
-    return ts_loop_run(TsLoopOptions{recording_path, output_url, stop_event, status, context, 0, nullptr, hooks},
-                       error);
+    const PublishLoop loop{.output_url = options.output_url,
+                           .status_text = "Publishing continuous native TS loop",
+                           .empty_pass_text = "recording holds no playable audio or video",
+                           .initial_timestamp = options.initial_timestamp,
+                           .pass = play_pass,
+                           .pass_context = &pass};
+    return publish_loop_run(loop, run, error);
 }

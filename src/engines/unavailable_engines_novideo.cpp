@@ -6,24 +6,21 @@
 
 namespace {
 
-int not_in_this_build(std::span<char> error, const char* what) {
+EngineResult not_in_this_build(std::span<char> error, const char* what) {
     error_printf(error, "%s is not available in this build", what);
-    return 0;
+    return EngineResult::failed;
 }
 
 }  // namespace
 
-int overlay_stream_engine(const std::string&, const std::string&, const std::string&, const OverlaySettings&, Event*,
-                          EngineStatusCallback, void*, const EngineHooks&, std::span<char> error) {
+EngineResult overlay_stream_engine(const OverlayStreamOptions&, const EngineRun&, std::span<char> error) {
     return not_in_this_build(error, "hardware overlay streaming");
 }
 
-int mp4_loop_engine(const std::string&, const std::string&, const OverlaySettings*, Event*, EngineStatusCallback, void*,
-                    std::span<char> error) {
+EngineResult mp4_loop_engine(const Mp4LoopOptions&, const EngineRun&, std::span<char> error) {
     return not_in_this_build(error, "MP4 loop streaming");
 }
 
-int overlay_ts_loop_engine(const std::string&, const std::string&, const OverlaySettings&, Event*, EngineStatusCallback,
-                           void*, const EngineHooks&, std::span<char> error) {
+EngineResult overlay_ts_loop_engine(const OverlayTsLoopOptions&, const EngineRun&, std::span<char> error) {
     return not_in_this_build(error, "hardware overlay TS loop");
 }

@@ -37,8 +37,6 @@ namespace {
 constexpr const char* RECORDING_PATH_TOO_LONG =
     "The recording path would be longer than 259 characters; choose a shorter recording folder.";
 
-enum class RunEnd { stopped, error, loop };
-
 using ErrorBuffer = std::array<char, ENGINE_ERROR_SIZE>;
 
 bool stop_requested(const Workflow& workflow) {
@@ -67,8 +65,8 @@ bool usable_recording(const std::string& path) {
     return regular_file_size(path) > 0;
 }
 
-// One pass of the MP4 loop. Returns stopped, or loop to mean "retry".
-RunEnd mp4_pass(Workflow& workflow, const WorkflowSettings& s, ErrorBuffer& error) {
+// One pass of the MP4 loop: stopped, or failed to mean "retry".
+EngineResult mp4_pass(Workflow& workflow, const WorkflowSettings& s, const EngineRun& run, ErrorBuffer& error) {
     workflow_set_status(workflow, WorkflowState::streaming, "Starting continuous MP4 loop");
     error.fill(0);
     OverlaySettings overlay;
@@ -80,12 +78,12 @@ RunEnd mp4_pass(Workflow& workflow, const WorkflowSettings& s, ErrorBuffer& erro
     } else {
         log_workflow(workflow, "MP4 packet-copy loop starting (decoder and encoder bypassed)");
     }
-    int result = engines(workflow).mp4_loop_engine(s.source, s.output_url, settings, &workflow.stop_event,
-                                                   on_engine_streaming, &workflow, error);
-    if (result != 0) return RunEnd::stopped;
+    const Mp4LoopOptions options{.mp4_path = s.source, .output_url = s.output_url, .settings = settings};
+    if (engines(workflow).mp4_loop_engine(options, run, error) != EngineResult::failed) return EngineResult::stopped;
     workflow_report_engine_error(workflow, error_text(error), "Native MP4 loop failed");
-    if (stop_requested(workflow)) return RunEnd::stopped;
-    return pause_before_retry(workflow, "Restarting MP4 loop after error") ? RunEnd::stopped : RunEnd::loop;
+    if (stop_requested(workflow)) return EngineResult::stopped;
+    return pause_before_retry(workflow, "Restarting MP4 loop after error") ? EngineResult::stopped
+                                                                           : EngineResult::failed;
 }
 
 void on_engine_notice(void* context, const char* text) {
@@ -103,52 +101,96 @@ bool resolve_again(void* context, std::string* url) {
     return ok;
 }
 
-EngineHooks engine_hooks(Workflow& workflow, const WorkflowSettings& s, HlsSegmentHistory* recorded = nullptr) {
-    EngineHooks hooks;
-    hooks.notice = on_engine_notice;
-    hooks.context = &workflow;
-    hooks.recorded = recorded;
+// What every engine of the workflow's run gets: its stop event, `on_status`
+// with the workflow, and the hooks (the recorded segments only for capture).
+EngineRun engine_run(Workflow& workflow, const WorkflowSettings& s, EngineStatusCallback on_status,
+                     HlsSegmentHistory* recorded = nullptr) {
+    EngineHooks hooks{.notice = on_engine_notice, .context = &workflow, .recorded = recorded};
     if (s.source_type == SourceType::youtube) hooks.resolve_source = resolve_again;
-    return hooks;
+    return EngineRun{
+        .stop_event = &workflow.stop_event, .status = on_status, .status_context = &workflow, .hooks = hooks};
+}
+
+// One capture attempt, as its engine is called.
+struct CaptureAttempt {
+    Workflow& workflow;
+    const WorkflowSettings& s;
+    const std::string& source_url;
+    const std::string& recording_path;
+    const EngineRun& run;
+    ErrorBuffer& error;
+};
+
+EngineResult record_capture(CaptureAttempt& a) {
+    log_workflow(a.workflow, "Native HLS to TS recording starting");
+    return engines(a.workflow)
+        .hls_to_ts_recorder({.source_url = a.source_url, .recording_path = a.recording_path}, a.run, a.error);
+}
+
+EngineResult restream_capture(CaptureAttempt& a) {
+    log_workflow(a.workflow, "Native HLS/RTMP engine starting");
+    const HlsToRtmpOptions options{
+        .source_url = a.source_url, .output_url = a.s.output_url, .recording_path = a.recording_path};
+    return engines(a.workflow).hls_to_rtmp_engine(options, a.run, a.error);
+}
+
+// The encoder is only known once the engine has opened it; the engine
+// names it in its status, which is logged too.
+EngineResult overlay_capture(CaptureAttempt& a) {
+    OverlayStreamOptions options{
+        .source_url = a.source_url, .output_url = a.s.output_url, .recording_path = a.recording_path, .settings = {}};
+    fill_overlay_settings(&a.workflow, &options.settings);
+    log_workflow(a.workflow, "Native H.264 decode, overlay and encode starting (encoder: %s)",
+                 options.settings.encoder.c_str());
+    return engines(a.workflow).overlay_stream_engine(options, a.run, a.error);
+}
+
+// Each capture type: the state and text it starts with, the status callback
+// its engine reports through, and how its failure is told (null: the
+// engine's text as it is, the runner's own conversion).
+struct CaptureKind {
+    WorkflowType type;
+    WorkflowState state;
+    const char* status_text;
+    EngineStatusCallback on_status;
+    const char* failure_prefix;
+    EngineResult (*call)(CaptureAttempt& attempt);
+};
+
+constexpr CaptureKind CAPTURE_KINDS[] = {
+    {WorkflowType::record_then_push, WorkflowState::recording, "Recording live source", on_engine_recording,
+     "Native recording failed", record_capture},
+    {WorkflowType::direct_restream, WorkflowState::resolving, "Connecting native RTMP/RTMPS publisher",
+     on_engine_streaming, nullptr, restream_capture},
+    {WorkflowType::overlay_stream, WorkflowState::streaming, "Native overlay streaming and recording",
+     on_engine_streaming_logged, "Native overlay streaming failed", overlay_capture},
+};
+
+const CaptureKind& capture_kind(WorkflowType type) {
+    for (const CaptureKind& kind : CAPTURE_KINDS) {
+        if (kind.type == type) return kind;
+    }
+    return CAPTURE_KINDS[std::size(CAPTURE_KINDS) - 1];
 }
 
 // Calls the capture engine for the workflow's type; the engine's result.
-int capture(Workflow& workflow, const WorkflowSettings& s, const std::string& source_url,
-            const std::string& recording_path, HlsSegmentHistory* recorded, ErrorBuffer& error) {
-    if (!capturable_source(source_url)) return 0;
+EngineResult capture(Workflow& workflow, const WorkflowSettings& s, const std::string& source_url,
+                     const std::string& recording_path, HlsSegmentHistory* recorded, ErrorBuffer& error) {
+    if (!capturable_source(source_url)) return EngineResult::failed;
     error.fill(0);
-    if (s.type == WorkflowType::record_then_push) {
-        workflow_set_status(workflow, WorkflowState::recording, "Recording live source");
-        log_workflow(workflow, "Native HLS to TS recording starting");
-        int result =
-            engines(workflow).hls_to_ts_recorder(source_url, recording_path, &workflow.stop_event, on_engine_recording,
-                                                 &workflow, engine_hooks(workflow, s, recorded), error);
-        if (result == 0) workflow_report_engine_error(workflow, error_text(error), "Native recording failed");
+    const CaptureKind& kind = capture_kind(s.type);
+    workflow_set_status(workflow, kind.state, kind.status_text);
+    const EngineRun run = engine_run(workflow, s, kind.on_status, recorded);
+    CaptureAttempt attempt{workflow, s, source_url, recording_path, run, error};
+    EngineResult result = kind.call(attempt);
+    if (result != EngineResult::failed) return result;
+    if (kind.failure_prefix) {
+        workflow_report_engine_error(workflow, error_text(error), kind.failure_prefix);
         return result;
     }
-    if (s.type == WorkflowType::direct_restream) {
-        workflow_set_status(workflow, WorkflowState::resolving, "Connecting native RTMP/RTMPS publisher");
-        log_workflow(workflow, "Native HLS/RTMP engine starting");
-        int result = engines(workflow).hls_to_rtmp_engine(source_url, s.output_url, recording_path,
-                                                          &workflow.stop_event, on_engine_streaming, &workflow,
-                                                          engine_hooks(workflow, s, recorded), error);
-        if (result == 0) {
-            std::string text = utf16_fit(error_text(error), ENGINE_TEXT_CAPACITY);
-            workflow_set_last_error(workflow, text);
-            log_workflow(workflow, "Native engine failed: %s", text.c_str());
-        }
-        return result;
-    }
-    // The encoder is only known once the engine has opened it; the engine
-    // names it in its status, which is logged too.
-    workflow_set_status(workflow, WorkflowState::streaming, "Native overlay streaming and recording");
-    OverlaySettings overlay;
-    fill_overlay_settings(&workflow, &overlay);
-    log_workflow(workflow, "Native H.264 decode, overlay and encode starting (encoder: %s)", overlay.encoder.c_str());
-    int result = engines(workflow).overlay_stream_engine(source_url, s.output_url, recording_path, overlay,
-                                                         &workflow.stop_event, on_engine_streaming_logged, &workflow,
-                                                         engine_hooks(workflow, s, recorded), error);
-    if (result == 0) workflow_report_engine_error(workflow, error_text(error), "Native overlay streaming failed");
+    std::string text = utf16_fit(error_text(error), ENGINE_TEXT_CAPACITY);
+    workflow_set_last_error(workflow, text);
+    log_workflow(workflow, "Native engine failed: %s", text.c_str());
     return result;
 }
 
@@ -171,17 +213,18 @@ bool streaming_now(const Workflow& workflow) {
     return workflow.state.load() == static_cast<uint32_t>(WorkflowState::streaming);
 }
 
-// Repeats capture attempts until one leaves a usable recording (loop), a
-// stop (stopped) or a failed resolution before anything streamed (error).
-RunEnd capture_loop(Workflow& workflow, std::string* recording_path) {
+// Repeats capture attempts until one leaves a usable recording (done), a
+// stop (stopped) or a failed resolution before anything streamed (failed).
+EngineResult capture_loop(Workflow& workflow, std::string* recording_path) {
     ErrorBuffer error{};
     bool streamed = false;
     HlsSegmentHistory recorded;
     for (;;) {
-        if (stop_requested(workflow)) return RunEnd::stopped;
+        if (stop_requested(workflow)) return EngineResult::stopped;
         WorkflowSettings s = workflow_settings_copy(workflow);
         if (s.type == WorkflowType::mp4_loop) {
-            if (mp4_pass(workflow, s, error) == RunEnd::stopped) return RunEnd::stopped;
+            const EngineRun run = engine_run(workflow, s, on_engine_streaming);
+            if (mp4_pass(workflow, s, run, error) == EngineResult::stopped) return EngineResult::stopped;
             continue;
         }
         workflow_set_status(workflow, WorkflowState::resolving, "Resolving source");
@@ -190,70 +233,73 @@ RunEnd capture_loop(Workflow& workflow, std::string* recording_path) {
         if (resolution == Resolution::fail) workflow_set_last_error(workflow, "Source resolution failed: " + why);
         if (resolution == Resolution::fail && streamed) {
             log_workflow(workflow, "Source resolution failed after streaming (%s); retrying", why.c_str());
-            if (pause_before_retry(workflow, "Restarting source after error")) return RunEnd::stopped;
+            if (pause_before_retry(workflow, "Restarting source after error")) return EngineResult::stopped;
             continue;
         }
         if (resolution == Resolution::fail) {
             log_workflow(workflow, "Source resolution failed: %s", why.c_str());
             workflow_set_status(workflow, WorkflowState::error, "Source resolution failed");
             log_workflow(workflow, "Workflow ended state=%s", workflow_state_name(workflow.state.load()));
-            return RunEnd::error;
+            return EngineResult::failed;
         }
         if (resolution == Resolution::wait) {
             workflow_set_status(workflow, WorkflowState::waiting, "Waiting for YouTube live");
-            if (wait_or_stop(workflow, static_cast<uint32_t>(s.poll_seconds) * 1000u)) return RunEnd::stopped;
+            if (wait_or_stop(workflow, static_cast<uint32_t>(s.poll_seconds) * 1000u)) return EngineResult::stopped;
             continue;
         }
         if (recording_path->empty()) *recording_path = recording_path_for(s.recording_dir, workflow.id);
         if (recording_path->empty()) {
             workflow_set_last_error(workflow, RECORDING_PATH_TOO_LONG);
             log_workflow(workflow, "%s", RECORDING_PATH_TOO_LONG);
-            if (pause_before_retry(workflow, "Restarting source after error")) return RunEnd::stopped;
+            if (pause_before_retry(workflow, "Restarting source after error")) return EngineResult::stopped;
             continue;
         }
-        int result = capture(workflow, s, source_url, *recording_path, &recorded, error);
+        EngineResult result = capture(workflow, s, source_url, *recording_path, &recorded, error);
         streamed = streamed || streaming_now(workflow);
-        if (stop_requested(workflow)) return RunEnd::stopped;
-        if (result != 0 && usable_recording(*recording_path)) return RunEnd::loop;
-        if (result != 0) {
+        if (stop_requested(workflow)) return EngineResult::stopped;
+        if (result != EngineResult::failed && usable_recording(*recording_path)) return EngineResult::done;
+        if (result != EngineResult::failed) {
             log_workflow(workflow, "Capture ended without a usable recording, success=%d; restarting", 1);
         } else {
             log_workflow(workflow, "Capture failed; restarting source automatically");
         }
-        if (pause_before_retry(workflow, "Restarting source after error")) return RunEnd::stopped;
+        if (pause_before_retry(workflow, "Restarting source after error")) return EngineResult::stopped;
     }
 }
 
-// Loops the recording until stopped; always ends in stopped.
-RunEnd loop_phase(Workflow& workflow, const std::string& recording_path) {
+// One call of the loop engine for the workflow's type; a failure is reported.
+void play_recording(Workflow& workflow, const WorkflowSettings& s, const std::string& recording_path,
+                    ErrorBuffer& error) {
+    EngineResult result = EngineResult::failed;
+    const char* failure = "Native loop publisher failed";
+    if (s.type == WorkflowType::overlay_stream) {
+        OverlayTsLoopOptions options{.recording_path = recording_path, .output_url = s.output_url, .settings = {}};
+        fill_overlay_settings(&workflow, &options.settings);
+        log_workflow(workflow, "Native TS overlay loop starting (encoder: %s)", options.settings.encoder.c_str());
+        result = engines(workflow).overlay_ts_loop_engine(options, engine_run(workflow, s, on_engine_streaming_logged),
+                                                          error);
+        failure = "Native overlay loop failed";
+    } else {
+        log_workflow(workflow, "Native TS to RTMP continuous loop starting");
+        const TsLoopOptions options{.recording_path = recording_path, .output_url = s.output_url};
+        result = engines(workflow).ts_loop_publisher(options, engine_run(workflow, s, on_engine_streaming), error);
+    }
+    if (result == EngineResult::failed) workflow_report_engine_error(workflow, error_text(error), failure);
+}
+
+// Loops the recording until stopped.
+void loop_phase(Workflow& workflow, const std::string& recording_path) {
     ErrorBuffer error{};
     workflow_set_status(workflow, WorkflowState::live_ended, "Source ended; TS recording ready");
     workflow_set_status(workflow, WorkflowState::starting_playback, "Starting native continuous TS loop");
     for (;;) {
         workflow_set_status(workflow, WorkflowState::playing, "Looping TS recording continuously");
         error.fill(0);
-        WorkflowSettings s = workflow_settings_copy(workflow);
-        if (s.type == WorkflowType::overlay_stream) {
-            OverlaySettings overlay;
-            fill_overlay_settings(&workflow, &overlay);
-            log_workflow(workflow, "Native TS overlay loop starting (encoder: %s)", overlay.encoder.c_str());
-            if (engines(workflow).overlay_ts_loop_engine(recording_path, s.output_url, overlay, &workflow.stop_event,
-                                                         on_engine_streaming_logged, &workflow,
-                                                         engine_hooks(workflow, s), error) == 0) {
-                workflow_report_engine_error(workflow, error_text(error), "Native overlay loop failed");
-            }
-        } else {
-            log_workflow(workflow, "Native TS to RTMP continuous loop starting");
-            if (engines(workflow).ts_loop_publisher(recording_path, s.output_url, &workflow.stop_event,
-                                                    on_engine_streaming, &workflow, engine_hooks(workflow, s),
-                                                    error) == 0) {
-                workflow_report_engine_error(workflow, error_text(error), "Native loop publisher failed");
-            }
-        }
-        if (stop_requested(workflow)) return RunEnd::stopped;
+        play_recording(workflow, workflow_settings_copy(workflow), recording_path, error);
+        if (stop_requested(workflow)) return;
         workflow_set_status(workflow, WorkflowState::reconnecting, "Restarting loop after playback error");
         log_workflow(workflow, "Loop playback stopped; restarting automatically");
-        if (wait_or_stop(workflow, RESTART_PAUSE_MS)) return RunEnd::stopped;
+        if (wait_or_stop(workflow, RESTART_PAUSE_MS)) return;
     }
 }
 
@@ -283,9 +329,12 @@ int workflow_runner(Workflow& workflow) {
     workflow.start_tick = tick_ms();
     log_workflow(workflow, "Workflow started");
     std::string recording_path;
-    RunEnd end = capture_loop(workflow, &recording_path);
-    if (end == RunEnd::loop) end = loop_phase(workflow, recording_path);
-    if (end == RunEnd::stopped) {
+    EngineResult end = capture_loop(workflow, &recording_path);
+    if (end == EngineResult::done) {
+        loop_phase(workflow, recording_path);
+        end = EngineResult::stopped;
+    }
+    if (end == EngineResult::stopped) {
         workflow_set_status(workflow, WorkflowState::stopped, "Stopped");
         log_workflow(workflow, "Workflow stopped");
     }

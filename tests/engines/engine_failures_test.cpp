@@ -26,40 +26,41 @@ TEST(EngineFailures, EachEndsWithItsOwnText) {
     const OverlaySettings ticker = {.image_path = {}, .text_enabled = 1, .text = "Overlay test", .font_size = 20};
     Event stop, stopped;
     stopped.set();
-    using Run = std::function<int(const std::string& output_url, std::span<char> error)>;
+    using Run = std::function<EngineResult(const std::string& output_url, std::span<char> error)>;
     auto ts_loop = [&](std::string path) -> Run {
-        return [&, path](auto& url, auto e) { return ts_loop_publisher(path, url, &stop, nullptr, nullptr, {}, e); };
+        return [&, path](auto& url, auto e) { return ts_loop_publisher({path, url}, {.stop_event = &stop}, e); };
     };
     auto overlay_loop = [&](std::string path) -> Run {
         return [&, path](auto& url, auto e) {
-            return overlay_ts_loop_engine(path, url, ticker, &stop, nullptr, nullptr, {}, e);
+            return overlay_ts_loop_engine({path, url, ticker}, {.stop_event = &stop}, e);
         };
     };
     auto hls = [&](std::string source, std::string recording, Event* event) -> Run {
         return [&, source, recording, event](auto& url, auto e) {
-            return url.empty() ? hls_to_ts_recorder(source, recording, event, nullptr, nullptr, {}, e)
-                               : hls_to_rtmp_engine(source, url, recording, event, nullptr, nullptr, {}, e);
+            return url.empty() ? hls_to_ts_recorder({source, recording}, {.stop_event = event}, e)
+                               : hls_to_rtmp_engine({source, url, recording}, {.stop_event = event}, e);
         };
     };
+    constexpr EngineResult FAILED = EngineResult::failed, STOPPED = EngineResult::stopped;
     // The output "" means the recorder; "publish", a scripted server that accepts the publish.
-    const std::tuple<Run, std::string, int, const char*> cases[] = {
-        {hls(never, dir.file("no/such/rec.ts"), &stop), "", 0, "recording file cannot be opened"},
-        {hls("http://h/\xC3", "", &stop), "rtmp://h/a/k", 0, "URL conversion failed"},
-        {hls(never, dir.file("a.ts"), &stopped), "", 0, ""},
-        {hls(never, "", &stopped), "rtmp://127.0.0.1:1/app/k", 1, ""},
+    const std::tuple<Run, std::string, EngineResult, const char*> cases[] = {
+        {hls(never, dir.file("no/such/rec.ts"), &stop), "", FAILED, "recording file cannot be opened"},
+        {hls("http://h/\xC3", "", &stop), "rtmp://h/a/k", FAILED, "URL conversion failed"},
+        {hls(never, dir.file("a.ts"), &stopped), "", FAILED, ""},
+        {hls(never, "", &stopped), "rtmp://127.0.0.1:1/app/k", STOPPED, ""},
         {[&](auto&, auto e) {
-             return overlay_stream_engine("http://127.0.0.1:1/\xFF", "rtmp://127.0.0.1:1/app/k", "", ticker, &stop,
-                                          nullptr, nullptr, EngineHooks{}, e);
+             return overlay_stream_engine({"http://127.0.0.1:1/\xFF", "rtmp://127.0.0.1:1/app/k", "", ticker},
+                                          {.stop_event = &stop}, e);
          },
-         "", 0, "URL conversion failed"},
-        {ts_loop(missing), "publish", 0, "recording cannot be opened for playback"},
-        {ts_loop(empty), "publish", 0, "recording holds no playable audio or video"},
-        {ts_loop(one), bad_rtmp, 0, "RTMP URL conversion failed"},
-        {ts_loop(one), "rtmp://127.0.0.1:1/live/secret", 0, nullptr},     // refused: the publisher's text
-        {ts_loop(dir.path()), "publish", 0, "TS recording read failed"},  // a folder opens, but reads fail
-        {overlay_loop(missing), "publish", 0, "TS recording cannot be opened"},
-        {overlay_loop(dir.path()), "publish", 0, "TS recording read failed"},
-        {overlay_loop(empty), "publish", 0, "recording holds no playable audio or video"},
+         "", FAILED, "URL conversion failed"},
+        {ts_loop(missing), "publish", FAILED, "recording cannot be opened for playback"},
+        {ts_loop(empty), "publish", FAILED, "recording holds no playable audio or video"},
+        {ts_loop(one), bad_rtmp, FAILED, "RTMP URL conversion failed"},
+        {ts_loop(one), "rtmp://127.0.0.1:1/live/secret", FAILED, nullptr},     // refused: the publisher's text
+        {ts_loop(dir.path()), "publish", FAILED, "TS recording read failed"},  // a folder opens, but reads fail
+        {overlay_loop(missing), "publish", FAILED, "TS recording cannot be opened"},
+        {overlay_loop(dir.path()), "publish", FAILED, "TS recording read failed"},
+        {overlay_loop(empty), "publish", FAILED, "recording holds no playable audio or video"},
     };
     for (const auto& [run, output, result, text] : cases) {
         FakeRtmpServer server;

@@ -66,11 +66,11 @@ TEST_F(HlsEnginesTest, SourceClockJumpsBecomeOneRisingPacedTimeline) {
     Error error{};
     Event stop;
     uint64_t began = tick_ms();
-    int result = hls_to_rtmp_engine(live.url(), nginx.rtmp_url("jumps"), dir.file("rec.ts"), &stop, nullptr, nullptr,
-                                    EngineHooks{}, error);
+    EngineResult result =
+        hls_to_rtmp_engine({live.url(), nginx.rtmp_url("jumps"), dir.file("rec.ts")}, {.stop_event = &stop}, error);
     double took = static_cast<double>(tick_ms() - began) / 1000.0;
     grower.join();
-    EXPECT_EQ(result, 1) << error_view(error);
+    EXPECT_EQ(result, EngineResult::done) << error_view(error);
     nginx.stop();
     std::string recording = nginx.recording("jumps");
     ASSERT_FALSE(recording.empty());
@@ -100,11 +100,12 @@ TEST_F(HlsEnginesTest, AFullRecordingDiskStopsTheRecordingNotTheStream) {
     TextLog notices;
     Error error{};
     Event stop;
-    int result = hls_to_rtmp_engine(nginx.http_url("live.m3u8"), nginx.rtmp_url("full"), disk + "/rec.ts", &stop,
-                                    nullptr, nullptr, {.notice = TextLog::record, .context = &notices}, error);
+    EngineResult result =
+        hls_to_rtmp_engine({nginx.http_url("live.m3u8"), nginx.rtmp_url("full"), disk + "/rec.ts"},
+                           {.stop_event = &stop, .hooks = {.notice = TextLog::record, .context = &notices}}, error);
     const size_t kept = read_file(disk + "/rec.ts").size();
     (void)run_command({"umount", disk});
-    EXPECT_EQ(result, 1) << error_view(error);
+    EXPECT_EQ(result, EngineResult::done) << error_view(error);
     ASSERT_EQ(notices.texts.size(), 1u);
     EXPECT_EQ(notices.texts[0], "Recording stopped, stream goes on: write failed (No space left on device)");
     EXPECT_EQ(kept, first) << "cut back to its last whole segment";

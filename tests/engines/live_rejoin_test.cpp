@@ -26,15 +26,14 @@ TEST(LiveRejoinThreads, AnAttemptJoinsAfterWhatTheRunRecorded) {
         HlsSegmentHistory recorded;
         hls_history_add(&recorded, SegmentLabel{7, origin.url("/s7.ts"), false});
         if (!recorder) hls_history_add(&recorded, SegmentLabel{8, origin.url("/s8.ts"), false});
-        const EngineHooks hooks{.recorded = &recorded};
         Event stop;
+        const EngineRun run{.stop_event = &stop, .hooks = {.recorded = &recorded}};
         std::array<char, ENGINE_ERROR_SIZE> error{};
         const std::string source = origin.url("/index.m3u8"), recording = dir.file("run.ts");
         // Nothing listens at the output: reaching it would fail the attempt.
-        int result = recorder ? hls_to_ts_recorder(source, recording, &stop, nullptr, nullptr, hooks, error)
-                              : hls_to_rtmp_engine(source, "rtmp://127.0.0.1:1/live/key", "", &stop, nullptr, nullptr,
-                                                   hooks, error);
-        EXPECT_EQ(result, 1) << error.data();
+        EngineResult result = recorder ? hls_to_ts_recorder({source, recording}, run, error)
+                                       : hls_to_rtmp_engine({source, "rtmp://127.0.0.1:1/live/key", ""}, run, error);
+        EXPECT_EQ(result, EngineResult::done) << error.data();
         EXPECT_STREQ(error.data(), "");
         EXPECT_EQ(origin.request_count("/s7.ts"), 0);
         EXPECT_EQ(recorded.segments.size(), 2u);

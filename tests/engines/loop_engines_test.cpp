@@ -11,9 +11,8 @@
 
 #include <algorithm>
 
-#include "engines/mp4_loop_engine.h"
+#include "engines/engines.h"
 #include "engines/overlay_router.h"
-#include "engines/overlay_ts_loop_engine.h"
 #include "platform/error_text.h"
 #include "support/engine_loop_run.h"
 #include "support/fake_rtmp_server.h"
@@ -38,15 +37,15 @@ TEST(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
     write_file(dir.file("one.ts"), ts);
     FakeRtmpServer server;
     ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 20000));
-    EngineLoopRun<OverlayTsLoopOptions, overlay_ts_loop_run> run;
+    EngineLoopRun<OverlayTsLoopOptions, overlay_ts_loop_engine> run;
     TextLog notices;
-    run.options.hooks = {.notice = TextLog::record, .context = &notices};
+    run.run.hooks = {.notice = TextLog::record, .context = &notices};
     run.options.recording_path = dir.file("one.ts"), run.options.output_url = server.url();
     const std::atomic<uint32_t> revision{0};
     use_fetched_ticker(&run.options.settings, &revision);
     run.run_for(3500);
     server.join();
-    EXPECT_EQ(std::tuple(run.result, error_view(run.error)), std::tuple(1, ""));
+    EXPECT_EQ(std::tuple(run.result, error_view(run.error)), std::tuple(EngineResult::stopped, ""));
     EXPECT_THAT(run.status, ::testing::StartsWith("Overlay TS loop playing; video encoder: "));
     const size_t passes = check_loop_passes(server.peer.messages).size();
     EXPECT_GE(passes, 3u);
@@ -60,7 +59,7 @@ TEST(OverlayEnginesTest, LoopPassesShareOneTimelineWithFreshHeadersEachPass) {
 TEST(OverlayEnginesTest, EmptyVideoUnitsArePassedOver) {
     PublishContext publish;
     std::array<char, ENGINE_ERROR_SIZE> error{};
-    OverlayRouterContext router{&publish, nullptr, error, nullptr, nullptr, "", {}};
+    OverlayRouterContext router{.publish = &publish, .error = error};
     EXPECT_EQ(overlay_demux_router(&router, ES_VIDEO, {}, 0, 0), 1);
     EXPECT_EQ(error_view(error), "");
 }
@@ -80,12 +79,12 @@ TEST(Mp4LoopTest, PassesGoOnWithCompositionTimesAndFreshSettings) {
         use_fetched_ticker(&settings, &revision);
         FakeRtmpServer server;
         ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 20000));
-        EngineLoopRun<Mp4LoopOptions, mp4_loop_run> run;
+        EngineLoopRun<Mp4LoopOptions, mp4_loop_engine> run;
         run.options.mp4_path = dir.file("one.mp4"), run.options.output_url = server.url();
         if (overlay) run.options.settings = &settings;
         run.run_for(3300);  // into the fourth pass
         server.join();
-        EXPECT_EQ(run.result, 1) << error_view(run.error);
+        EXPECT_EQ(run.result, EngineResult::stopped) << error_view(run.error);
         EXPECT_EQ(run.status, overlay ? "Looping MP4 with hardware overlays; video encoder: libx264 (software)"
                                       : "Looping MP4 without transcoding");
         const std::vector<FakeRtmpMessage>& sent = server.peer.messages;

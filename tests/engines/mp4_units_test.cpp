@@ -20,7 +20,7 @@ namespace {
 using Error = std::array<char, ENGINE_ERROR_SIZE>;
 
 struct Played {
-    PassEnd end = PassEnd::failed;
+    EngineResult end = EngineResult::failed;
     std::vector<Unit> units;
     std::string error;
 };
@@ -67,7 +67,7 @@ TEST(Mp4UnitsTest, APassOpensWithTheParameterSetsAndKeepsDecodeOrderInStep) {
     for (const char* file : {"plain.mp4", "bframes.mp4"}) {
         SCOPED_TRACE(file);
         Played played = play(dir.file(file));
-        ASSERT_EQ(played.end, PassEnd::next) << played.error;
+        ASSERT_EQ(played.end, EngineResult::done) << played.error;
         const auto video = std::ranges::find(played.units, ES_VIDEO, &Unit::kind),
                    audio = std::ranges::find(played.units, ES_AUDIO, &Unit::kind);
         ASSERT_TRUE(video != played.units.end() && audio != played.units.end());
@@ -116,7 +116,7 @@ TEST(Mp4UnitsTest, PacketCopySendsEverySampleByteForByte) {
         Mp4UnitSource source;
         Error error{};
         ASSERT_TRUE(mp4_source_open(source, clip, error));
-        ASSERT_EQ(mp4_source_play(source, flv_packetizer_push, packetizer.get(), nullptr, error), PassEnd::next);
+        ASSERT_EQ(mp4_source_play(source, flv_packetizer_push, packetizer.get(), nullptr, error), EngineResult::done);
         std::vector<FlvFileTag> tags;
         for (const Tag& tag : flv.tags) tags.push_back({tag.type, uint32_t(tag.ms), tag.body});
         for (uint8_t type : {FLV_TAG_VIDEO, FLV_TAG_AUDIO}) {
@@ -154,11 +154,13 @@ TEST(Mp4UnitsTest, EachFileFailsWithItsReasonOrPlaysToTheEnd) {
                                                          {"six.mp4", ""}};
     for (const auto& [name, message] : cases) {
         Played played = play(dir.file(name));
-        EXPECT_EQ(std::tie(played.error, played.end), std::tuple(message, *message ? PassEnd::failed : PassEnd::next))
+        EXPECT_EQ(std::tie(played.error, played.end),
+                  std::tuple(message, *message ? EngineResult::failed : EngineResult::done))
             << name;
     }
     Played video_only = play(dir.file("video-only.mp4"));
-    EXPECT_EQ(std::tuple(video_only.error, video_only.end, video_only.units.size()), std::tuple("", PassEnd::next, 50u))
+    EXPECT_EQ(std::tuple(video_only.error, video_only.end, video_only.units.size()),
+              std::tuple("", EngineResult::done, 50u))
         << "2 s at 25 fps, nothing else";
 }
 

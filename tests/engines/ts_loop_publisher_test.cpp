@@ -2,12 +2,11 @@
 // scripted server, message by message, and by nginx past the 24- and
 // 32-bit timestamp boundaries) and a damaged packet. (Its failure texts are
 // in engine_failures_test; a prompt stop is judged end to end, in tests/e2e.)
-#include "engines/ts_loop_publisher.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "engines/engines.h"
 #include "platform/error_text.h"
 #include "support/engine_loop_run.h"
 #include "support/fake_rtmp_server.h"
@@ -18,10 +17,11 @@
 namespace {
 
 // Loops `path` to `url` for `ms`, then stops.
-void loop(EngineLoopRun<TsLoopOptions, ts_loop_run>& run, const std::string& path, const std::string& url, int ms) {
+void loop(EngineLoopRun<TsLoopOptions, ts_loop_publisher>& run, const std::string& path, const std::string& url,
+          int ms) {
     run.options.recording_path = path, run.options.output_url = url;
     run.run_for(ms);
-    EXPECT_EQ(run.result, 1) << error_view(run.error);
+    EXPECT_EQ(run.result, EngineResult::stopped) << error_view(run.error);
 }
 
 // The 24-bit boundary (extended timestamps begin) and the 32-bit one (the
@@ -34,7 +34,7 @@ TEST(TsLoopTest, NginxKeepsRecordingAcrossTheTimestampBoundaries) {
         TempDir dir;
         NginxServer nginx;
         ASSERT_TRUE(nginx.start(dir.path(), {.rtmp = true})) << read_file(nginx.error_log);
-        EngineLoopRun<TsLoopOptions, ts_loop_run> run;
+        EngineLoopRun<TsLoopOptions, ts_loop_publisher> run;
         run.options.initial_timestamp = boundary - 1500;
         loop(run, clip.file("one.ts"), nginx.rtmp_url("boundary"), 4000);
         nginx.stop();
@@ -61,8 +61,8 @@ TEST(TsLoopTest, PassesFollowOneAnotherAndADamagedPacketIsSkippedEachTime) {
     TextLog notices;
     FakeRtmpServer server;
     ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 15000));
-    EngineLoopRun<TsLoopOptions, ts_loop_run> run;
-    run.options.hooks = {.notice = TextLog::record, .context = &notices};
+    EngineLoopRun<TsLoopOptions, ts_loop_publisher> run;
+    run.run.hooks = {.notice = TextLog::record, .context = &notices};
     loop(run, dir.file("damaged.ts"), server.url(), 3300);
     server.join();
     const std::vector<size_t> frames_per_pass = check_loop_passes(server.peer.messages);

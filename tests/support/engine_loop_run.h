@@ -18,19 +18,20 @@
 #include "platform/event.h"
 #include "video/overlay_settings.h"
 
-template <class Options, int (*Run)(const Options&, std::span<char>)>
+template <class Options, Engine<Options> Run>
 struct EngineLoopRun {
     Options options;
+    EngineRun run;
     Event stop_event;
     std::array<char, ENGINE_ERROR_SIZE> error{};
-    int result = -1;
+    EngineResult result = EngineResult::failed;
     std::string status;
 
     void run_for(int ms) {
-        options.stop_event = &stop_event;
-        options.status = [](void* context, const char* text) { *static_cast<std::string*>(context) = text; };
-        options.status_context = &status;
-        std::thread thread([this] { result = Run(options, error); });
+        run.stop_event = &stop_event;
+        run.status = [](void* context, const char* text) { *static_cast<std::string*>(context) = text; };
+        run.status_context = &status;
+        std::thread thread([this] { result = Run(options, run, error); });
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         stop_event.set();
         thread.join();

@@ -12,61 +12,53 @@ namespace {
 
 constexpr uint32_t MAX_STREAM_MS = 30000;
 
-int act(const FakeEngineCall& call, bool loop, Event* stop, EngineStatusCallback status, void* context,
-        std::span<char> error) {
+EngineResult act(const FakeEngineCall& call, bool loop, const EngineRun& run, std::span<char> error) {
     FakeEngines& fakes = fake_engines();
     std::unique_lock guard(fakes.lock);
     fakes.calls.push_back(call);
     guard.unlock();
     switch (loop ? fakes.loop : fakes.capture) {
         case FakeBehavior::stream_until_stop:
-            status(context, "Fake engine working");
-            (void)event_wait_ms(stop, MAX_STREAM_MS);
-            return 1;
+            engine_status(run, "Fake engine working");
+            (void)event_wait_ms(run.stop_event, MAX_STREAM_MS);
+            return EngineResult::stopped;
         case FakeBehavior::fail:
             error_printf(error, "%s", fakes.error_text.c_str());
-            return 0;
+            return EngineResult::failed;
         case FakeBehavior::end_with_recording:
             std::ofstream(call.recording_path, std::ios::binary) << "recorded bytes";
-            return 1;
+            return EngineResult::done;
         case FakeBehavior::end_without_recording:
-            return 1;
+            return EngineResult::done;
         case FakeBehavior::ignore_stop:
-            status(context, "Fake engine deaf to stop");
+            engine_status(run, "Fake engine deaf to stop");
             std::this_thread::sleep_for(std::chrono::milliseconds(fakes.ignore_stop_ms));
-            status(context, "Fake engine ending late");
-            return 1;
+            engine_status(run, "Fake engine ending late");
+            return EngineResult::stopped;
     }
-    return 0;
+    return EngineResult::failed;
 }
 
-using Status = EngineStatusCallback;
-using Hooks = EngineHooks;
-using Text = std::string;
+using Run = EngineRun;
+using Error = std::span<char>;
 
-int fake_overlay_stream(const Text& source, const Text&, const Text& recording, const OverlaySettings&, Event* stop,
-                        Status status, void* context, const Hooks&, std::span<char> error) {
-    return act({"overlay_stream_engine", source, recording, true}, false, stop, status, context, error);
+EngineResult fake_overlay_stream(const OverlayStreamOptions& o, const Run& run, Error error) {
+    return act({"overlay_stream_engine", o.source_url, o.recording_path, true}, false, run, error);
 }
-int fake_hls_to_rtmp(const Text& source, const Text&, const Text& recording, Event* stop, Status status, void* context,
-                     const Hooks&, std::span<char> error) {
-    return act({"hls_to_rtmp_engine", source, recording, false}, false, stop, status, context, error);
+EngineResult fake_hls_to_rtmp(const HlsToRtmpOptions& o, const Run& run, Error error) {
+    return act({"hls_to_rtmp_engine", o.source_url, o.recording_path, false}, false, run, error);
 }
-int fake_hls_to_ts(const Text& source, const Text& recording, Event* stop, Status status, void* context, const Hooks&,
-                   std::span<char> error) {
-    return act({"hls_to_ts_recorder", source, recording, false}, false, stop, status, context, error);
+EngineResult fake_hls_to_ts(const HlsToTsOptions& o, const Run& run, Error error) {
+    return act({"hls_to_ts_recorder", o.source_url, o.recording_path, false}, false, run, error);
 }
-int fake_mp4_loop(const Text& path, const Text&, const OverlaySettings* overlay, Event* stop, Status status,
-                  void* context, std::span<char> error) {
-    return act({"mp4_loop_engine", path, "", overlay != nullptr}, true, stop, status, context, error);
+EngineResult fake_mp4_loop(const Mp4LoopOptions& o, const Run& run, Error error) {
+    return act({"mp4_loop_engine", o.mp4_path, "", o.settings != nullptr}, true, run, error);
 }
-int fake_overlay_ts_loop(const Text& recording, const Text&, const OverlaySettings&, Event* stop, Status status,
-                         void* context, const Hooks&, std::span<char> error) {
-    return act({"overlay_ts_loop_engine", recording, recording, true}, true, stop, status, context, error);
+EngineResult fake_overlay_ts_loop(const OverlayTsLoopOptions& o, const Run& run, Error error) {
+    return act({"overlay_ts_loop_engine", o.recording_path, o.recording_path, true}, true, run, error);
 }
-int fake_ts_loop(const Text& recording, const Text&, Event* stop, Status status, void* context, const Hooks&,
-                 std::span<char> error) {
-    return act({"ts_loop_publisher", recording, recording, false}, true, stop, status, context, error);
+EngineResult fake_ts_loop(const TsLoopOptions& o, const Run& run, Error error) {
+    return act({"ts_loop_publisher", o.recording_path, o.recording_path, false}, true, run, error);
 }
 
 }  // namespace
@@ -95,7 +87,13 @@ FakeEngines& fake_engines() {
 }
 
 const EngineTable& fake_engine_table() {
-    static const EngineTable table{fake_overlay_stream, fake_hls_to_rtmp,     fake_hls_to_ts,
-                                   fake_mp4_loop,       fake_overlay_ts_loop, fake_ts_loop};
+    static const EngineTable table{
+        .overlay_stream_engine = fake_overlay_stream,
+        .hls_to_rtmp_engine = fake_hls_to_rtmp,
+        .hls_to_ts_recorder = fake_hls_to_ts,
+        .mp4_loop_engine = fake_mp4_loop,
+        .overlay_ts_loop_engine = fake_overlay_ts_loop,
+        .ts_loop_publisher = fake_ts_loop,
+    };
     return table;
 }
