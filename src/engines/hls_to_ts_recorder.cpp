@@ -5,14 +5,10 @@
 // for every run), so the loop plays everything recorded, in order; the
 // attempt's downloader joins the source after the segments the run has
 // recorded, so nothing is recorded twice.
-#include <filesystem>
-#include <system_error>
-
 #include "engines/engines.h"
 #include "engines/publish_context.h"
 #include "net/hls_downloader.h"
 #include "platform/error_text.h"
-#include "platform/files.h"
 
 namespace {
 
@@ -20,28 +16,24 @@ namespace {
 // something was recorded, or when a source the run has recorded before ended
 // with nothing new. A failed write cuts the file back to its last whole
 // segment, so the next attempt of the run appends after whole segments only.
-EngineResult record_segments(SegmentRing* ring, FILE* file, const std::string& path, HlsSegmentHistory* recorded,
-                             std::span<char> error) {
+EngineResult record_segments(SegmentRing* ring, Recording& recording, std::span<char> error) {
     OwnedByteBuffer segment;
     SegmentLabel label;
-    uint64_t written = 0;
-    const long start = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
+    bool written = false;
     for (;;) {
         if (segment_ring_take(ring, &segment.buffer, &label) != SegmentTake::segment) {
             bool failed = segment_ring_marks(ring).failed;
-            if (written > 0 || (!failed && recorded && !recorded->segments.empty())) return EngineResult::done;
+            const HlsSegmentHistory* recorded = recording.history;
+            if (written || (!failed && recorded && !recorded->segments.empty())) return EngineResult::done;
             if (failed) segment_ring_error(ring, error);
             return EngineResult::failed;
         }
         std::span<const uint8_t> bytes = byte_buffer_bytes(segment.buffer);
-        if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fflush(file) != 0) {
-            std::error_code ignored;
-            if (start >= 0) std::filesystem::resize_file(path, static_cast<uint64_t>(start) + written, ignored);
+        if (recording_append(recording, bytes, label) != 0) {
             error_printf(error, "%s", "recording write failed");
             return EngineResult::failed;
         }
-        written += bytes.size();
-        if (recorded && label.sequence >= 0) hls_history_add(recorded, label);
+        written = written || !bytes.empty();
         byte_buffer_free(&segment.buffer);
     }
 }
@@ -55,18 +47,18 @@ EngineResult hls_to_ts_recorder(const HlsToTsOptions& options, const EngineRun& 
         error_printf(error, "%s", "URL conversion failed");
         return EngineResult::failed;
     }
-    FilePtr file(file_open(options.recording_path, "ab"));
-    if (!file) {
+    Recording recording{.history = run.hooks.recorded};
+    if (!recording_open(recording, options.recording_path)) {
         error_printf(error, "%s", "recording file cannot be opened");
         return EngineResult::failed;
     }
-    SegmentRingPtr ring(hls_downloader_start(*source, run.stop_event, run.hooks.recorded));
+    SegmentRingPtr ring(hls_downloader_start(*source, run.stop_event, recording.history));
     if (!ring) {
         error_printf(error, "%s", "HLS downloader thread failed");
         return EngineResult::failed;
     }
     engine_status(run, "Recording native HLS to TS");
-    EngineResult result = record_segments(ring.get(), file.get(), options.recording_path, run.hooks.recorded, error);
+    EngineResult result = record_segments(ring.get(), recording, error);
     if (result == EngineResult::done) error_clear(error);
     return result;
 }

@@ -10,7 +10,7 @@ namespace {
 std::optional<EngineResult> first_segment(SegmentRingPtr& ring, const std::string& source,
                                           const PublishContext& context, ByteBuffer* segment, SegmentLabel* label,
                                           std::span<char> error) {
-    ring.reset(hls_downloader_start(source, context.stop_event, context.recorded));
+    ring.reset(hls_downloader_start(source, context.pacer.stop_event, context.recording.history));
     if (!ring) {
         error_printf(error, "%s", "HLS downloader thread failed");
         return EngineResult::failed;
@@ -19,7 +19,8 @@ std::optional<EngineResult> first_segment(SegmentRingPtr& ring, const std::strin
     if (take == SegmentTake::segment) return std::nullopt;
     if (publish_stopped(context)) return EngineResult::stopped;
     // A finished playlist that the run's earlier attempts recorded to its end.
-    if (take == SegmentTake::ended && context.recorded && !context.recorded->segments.empty()) {
+    const HlsSegmentHistory* recorded = context.recording.history;
+    if (take == SegmentTake::ended && recorded && !recorded->segments.empty()) {
         return EngineResult::done;
     }
     segment_ring_error(ring.get(), error);
@@ -33,8 +34,7 @@ std::optional<EngineResult> live_source_start(SegmentRingPtr& ring, const std::s
                                               const std::string& output, PublishContext& context, ByteBuffer* segment,
                                               SegmentLabel* label, std::span<char> error) {
     if (std::optional<EngineResult> early = first_segment(ring, source, context, segment, label, error)) return early;
-    context.publisher.reset(rtmp_open(output, RTMP_OPEN_TIMEOUT_MS, error, context.stop_event));
-    if (!context.publisher) return publish_failure(context);
+    if (!output_open(context.output, output, context.pacer.stop_event, error)) return publish_failure(context);
     return std::nullopt;
 }
 
@@ -53,10 +53,10 @@ bool resolve_again(LiveSource& source, PublishContext& context) {
     publish_notice(context, text.c_str());
     std::string url;
     if (!source.hooks->resolve_source(source.hooks->context, &url) || !to_utf8(url)) return false;
-    SegmentRingPtr fresh(hls_downloader_start(url, context.stop_event, context.recorded));
+    SegmentRingPtr fresh(hls_downloader_start(url, context.pacer.stop_event, context.recording.history));
     if (!fresh) return false;
     source.ring = std::move(fresh);
-    context.rebase_pending = true;  // the new URL's clock need not continue the old one
+    timeline_rebase(context.timeline);  // the new URL's clock need not continue the old one
     return true;
 }
 

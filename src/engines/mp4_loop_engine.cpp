@@ -73,7 +73,7 @@ EngineResult play_through_pipeline(Mp4UnitSource& source, PublishContext& contex
         hw_pipeline_create(settings, flv_packetizer_push, context.packetizer.get(), error));
     if (!pipeline) return EngineResult::failed;
     OverlayRoute route{context, pipeline.get(), error, report};
-    EngineResult end = mp4_source_play(source, route_unit, &route, context.stop_event, error);
+    EngineResult end = mp4_source_play(source, route_unit, &route, context.pacer.stop_event, error);
     if (end != EngineResult::done || publish_stopped(context)) return end;
     if (!hw_pipeline_finish(pipeline.get(), error)) return EngineResult::failed;
     report_encoder(route);
@@ -87,7 +87,7 @@ bool wants_overlay(const OverlaySettings* settings) {
 EngineResult play_units(Mp4UnitSource& source, PublishContext& context, const OverlaySettings* settings,
                         Mp4EncoderReport* report, std::span<char> error) {
     if (wants_overlay(settings)) return play_through_pipeline(source, context, *settings, report, error);
-    return mp4_source_play(source, flv_packetizer_push, context.packetizer.get(), context.stop_event, error);
+    return mp4_source_play(source, flv_packetizer_push, context.packetizer.get(), context.pacer.stop_event, error);
 }
 
 struct Mp4Pass {

@@ -23,7 +23,7 @@ namespace {
 bool stream_segment(PublishContext& context, std::span<const uint8_t> segment, const SegmentLabel& label,
                     std::span<char> error) {
     publish_record_segment(context, segment, label);
-    if (label.discontinuity) context.rebase_pending = true;
+    if (label.discontinuity) timeline_rebase(context.timeline);
     bool fed = ts_demuxer_feed(context.demuxer.get(), segment, error) && publish_flush(context);
     publish_report_damage(context);
     if (!fed) error_set_if_empty(error, "MPEG-TS processing failed");

@@ -6,7 +6,7 @@
 namespace {
 
 EngineResult play_counted(const PublishLoop& loop, PublishContext& context, std::span<char> error) {
-    uint64_t sent_before = context.tags_sent;
+    uint64_t sent_before = context.pacer.tags_sent;
     EngineResult end = loop.pass(context, loop.pass_context, error);
     // The pass's last tags may still wait in the gathered write.
     if (end == EngineResult::done && !publish_flush(context)) end = EngineResult::failed;
@@ -15,11 +15,11 @@ EngineResult play_counted(const PublishLoop& loop, PublishContext& context, std:
     if (end == EngineResult::failed) return publish_failure(context);
     if (end != EngineResult::done) return end;
     if (publish_stopped(context)) return EngineResult::stopped;
-    if (context.tags_sent == sent_before) {
+    if (context.pacer.tags_sent == sent_before) {
         error_printf(error, "%s", loop.empty_pass_text);
         return EngineResult::failed;
     }
-    context.timestamp_offset = context.highest_timestamp + 1;
+    timeline_next_pass(context.timeline);
     return EngineResult::done;
 }
 
@@ -27,9 +27,9 @@ EngineResult connect_and_loop(const PublishLoop& loop, const EngineRun& run, con
                               std::span<char> error) {
     PublishContext context;
     publish_context_bind(context, run);
-    context.timestamp_offset = context.highest_timestamp = context.pacing_origin = loop.initial_timestamp;
-    context.publisher.reset(rtmp_open(url, RTMP_OPEN_TIMEOUT_MS, error, run.stop_event));
-    if (!context.publisher) return publish_failure(context);
+    context.timeline = timeline_starting_at(loop.initial_timestamp);
+    context.pacer.origin = loop.initial_timestamp;
+    if (!output_open(context.output, url, run.stop_event, error)) return publish_failure(context);
     engine_status(run, loop.status_text);
     EngineResult end = EngineResult::done;
     while (end == EngineResult::done) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -44,3 +45,10 @@ void file_append_private(const std::string& path, std::string_view line, int64_t
 
 // fopen for a UTF-8 path.
 [[nodiscard]] FILE* file_open(const std::string& path, const char* mode);
+
+struct FileCloser {
+    void operator()(FILE* file) const {
+        if (file) std::fclose(file);
+    }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;

@@ -4,7 +4,8 @@
 
 #include <vector>
 
-#include "engines/publish_context.h"
+#include "engines/timeline.h"
+#include "media/flv_packetizer.h"
 
 namespace {
 
@@ -44,11 +45,10 @@ TEST(PublishTimeline, JumpsEitherWayAndDiscontinuitiesContinueOneFrameOn) {
         {{{V, 0, TOP}, {V, 200, TOP + 200}, {V, 400, TOP + 400}}, TOP},
     };
     for (const Case& c : cases) {
-        PublishContext context;
-        context.timestamp_offset = context.highest_timestamp = c.start_offset;
+        Timeline timeline = timeline_starting_at(c.start_offset);
         for (const Step& step : c.steps) {
-            context.rebase_pending = context.rebase_pending || step.discontinuity;
-            EXPECT_EQ(timeline_place(context, step.type, step.source_ms), step.want)
+            if (step.discontinuity) timeline_rebase(timeline);
+            EXPECT_EQ(timeline_place(timeline, step.type, step.source_ms), step.want)
                 << "case " << &c - cases << ", tag " << &step - c.steps.data();
         }
     }
@@ -58,13 +58,13 @@ TEST(PublishTimeline, ALoopPassWithABreakIsPlacedTheSameWayEveryPass) {
     // One pass: 0..1000 ms, then the recorded clock jumps back by an hour.
     const std::vector<std::pair<uint8_t, int64_t>> pass = {{V, 0},        {A, 0},        {V, 1000},    {A, 1000},
                                                            {V, -3599000}, {A, -3599000}, {V, -3598000}};
-    PublishContext context;
+    Timeline timeline;
     std::vector<int64_t> first_steps;
     for (int p = 0; p < 3; ++p) {
-        const int64_t pass_start = context.timeline_started ? context.highest_timestamp + 1 : 0;
-        context.timestamp_offset = pass_start;  // what the loop engines do at each pass
+        if (timeline.started) timeline_next_pass(timeline);  // what the loop engines do at each pass
+        const int64_t pass_start = timeline.offset;
         std::vector<int64_t> steps;
-        for (const auto& [type, ms] : pass) steps.push_back(timeline_place(context, type, ms) - pass_start);
+        for (const auto& [type, ms] : pass) steps.push_back(timeline_place(timeline, type, ms) - pass_start);
         if (p == 0) first_steps = steps;
         EXPECT_EQ(steps, first_steps) << "pass " << p;
     }
