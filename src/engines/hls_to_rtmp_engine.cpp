@@ -47,7 +47,7 @@ EngineResult restream(const HlsToRtmpOptions& options, const EngineRun& run, con
         error_printf(error, "%s", "media engine allocation failed");
         return EngineResult::failed;
     }
-    if (!options.recording_path.empty() && !publish_open_recording(context, options.recording_path)) {
+    if (!options.recording_path.empty() && !recording_open(context.recording, options.recording_path)) {
         error_printf(error, "%s", "recording file cannot be opened");
         return EngineResult::failed;
     }

@@ -61,7 +61,7 @@ EngineResult stream(const OverlayStreamOptions& options, const EngineRun& run, c
             live_source_start(live.ring, source, output, context, &segment.buffer, &label, error)) {
         return *early;
     }
-    if (!options.recording_path.empty() && !publish_open_recording(context, options.recording_path)) {
+    if (!options.recording_path.empty() && !recording_open(context.recording, options.recording_path)) {
         error_printf(error, "%s", "TS recording cannot be opened");
         return EngineResult::failed;
     }

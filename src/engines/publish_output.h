@@ -19,8 +19,7 @@ struct PublishOutput {
 
 // Connects and starts publishing to `url` (bounded by RTMP_OPEN_TIMEOUT_MS
 // and the stop event); false with the connection's text in `error`.
-[[nodiscard]] bool output_open(PublishOutput& output, const std::string& url, Event* stop_event,
-                               std::span<char> error);
+[[nodiscard]] bool output_open(PublishOutput& output, const std::string& url, Event* stop_event, std::span<char> error);
 
 // Writes the messages in order; false when the write failed.
 [[nodiscard]] bool output_send_batch(PublishOutput& output, std::span<const RtmpMediaMessage> messages);

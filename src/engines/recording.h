@@ -32,8 +32,7 @@ struct Recording {
 // Appends one segment and adds `label` to the history (when kept and the
 // label has a sequence number). 0 when written; else the errno of the
 // failed write, after which the file is cut back and closed.
-[[nodiscard]] int recording_append(Recording& recording, std::span<const uint8_t> segment,
-                                   const SegmentLabel& label);
+[[nodiscard]] int recording_append(Recording& recording, std::span<const uint8_t> segment, const SegmentLabel& label);
 
 // Closes the file (the history stays).
 void recording_close(Recording& recording);
