@@ -19,15 +19,12 @@ constexpr unsigned MAX_STREAMS = 64;
 struct FormatCloser {
     void operator()(AVFormatContext* format) const { avformat_close_input(&format); }
 };
-struct PacketFreer {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
 
 }  // namespace
 
 struct Mp4Reader {
     std::unique_ptr<AVFormatContext, FormatCloser> format;
-    std::unique_ptr<AVPacket, PacketFreer> packet;
+    AvPacketPtr packet;
     int video_index = -1;
     int audio_index = -1;
     Mp4Track video;

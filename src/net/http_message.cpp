@@ -25,10 +25,6 @@ std::string_view as_text(std::span<const uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-bool is_blank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 // Case-insensitive search for `needle` in `haystack`.
 size_t ifind(std::string_view haystack, std::string_view needle) {
     if (needle.size() > haystack.size()) return std::string_view::npos;

@@ -28,6 +28,11 @@
 // Largest byte offset <= max_bytes that does not split a UTF-8 sequence.
 [[nodiscard]] size_t utf8_cut_point(std::string_view text, size_t max_bytes);
 
+// A blank inside a line (space or tab), as header and attribute syntax use it.
+[[nodiscard]] constexpr bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
 // ASCII case-insensitive comparisons (schemes, host names, extensions).
 [[nodiscard]] bool iequals(std::string_view a, std::string_view b);
 [[nodiscard]] bool istarts_with(std::string_view text, std::string_view prefix);
