@@ -14,7 +14,7 @@ EngineResult not_in_this_build(std::span<char> error, const char* what) {
 }  // namespace
 
 EngineResult overlay_stream_engine(const OverlayStreamOptions&, const EngineRun&, std::span<char> error) {
-    return not_in_this_build(error, "hardware overlay streaming");
+    return not_in_this_build(error, "overlay streaming");
 }
 
 EngineResult mp4_loop_engine(const Mp4LoopOptions&, const EngineRun&, std::span<char> error) {
@@ -22,5 +22,5 @@ EngineResult mp4_loop_engine(const Mp4LoopOptions&, const EngineRun&, std::span<
 }
 
 EngineResult overlay_ts_loop_engine(const OverlayTsLoopOptions&, const EngineRun&, std::span<char> error) {
-    return not_in_this_build(error, "hardware overlay TS loop");
+    return not_in_this_build(error, "overlay TS loop");
 }

@@ -2,47 +2,50 @@
 // h264_decoder.cpp, overlay_compositor.cpp and h264_encoder.cpp.
 //
 // Everything the pipeline owns is held by RAII members, so a stage that
-// fails part-way leaves a record that hw_pipeline_free releases whole.
+// fails part-way leaves a record that video_pipeline_free releases whole.
 #include <new>
 
 #include "platform/error_text.h"
-#include "video/hw_pipeline_state.h"
+#include "video/video_pipeline_state.h"
 
-void video_error(std::span<char> error, const char* text, unsigned long code) {
-    error_printf(error, "%s (0x%08lx)", text, code);
+void video_error(std::span<char> error, const char* text, int av_result) {
+    char library_text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_make_error_string(library_text, sizeof library_text, av_result);
+    error_printf(error, "%s: %s (0x%08lx)", text, library_text,
+                 static_cast<unsigned long>(static_cast<uint32_t>(av_result)));
 }
 
-HwVideoPipeline* hw_pipeline_create(const OverlaySettings& settings, EncodedVideoSink sink, void* sink_context,
-                                    std::span<char> error) {
+VideoPipeline* video_pipeline_create(const OverlaySettings& settings, EncodedVideoSink sink, void* sink_context,
+                                     std::span<char> error) {
     av_library_log_off();
-    auto* pipeline = new (std::nothrow) HwVideoPipeline;
+    auto* pipeline = new (std::nothrow) VideoPipeline;
     if (!pipeline) return nullptr;
     pipeline->sink = sink;
     pipeline->sink_context = sink_context;
     overlay_compositor_init(pipeline->overlay, settings);
-    if (!hw_decoder_open(*pipeline, error)) {
-        hw_pipeline_free(pipeline);
+    if (!h264_decoder_open(*pipeline, error)) {
+        video_pipeline_free(pipeline);
         return nullptr;
     }
     return pipeline;
 }
 
-int hw_pipeline_feed(HwVideoPipeline* pipeline, std::span<const uint8_t> unit, int64_t pts, int64_t dts,
-                     std::span<char> error) {
+int video_pipeline_feed(VideoPipeline* pipeline, std::span<const uint8_t> unit, int64_t pts, int64_t dts,
+                        std::span<char> error) {
     if (!pipeline || unit.empty()) return 0;
-    return hw_decoder_feed(*pipeline, unit, pts, dts, error) ? 1 : 0;
+    return h264_decoder_feed(*pipeline, unit, pts, dts, error) ? 1 : 0;
 }
 
-int hw_pipeline_finish(HwVideoPipeline* pipeline, std::span<char> error) {
+int video_pipeline_finish(VideoPipeline* pipeline, std::span<char> error) {
     if (!pipeline) return 0;
-    if (!hw_decoder_drain(*pipeline, true, error)) return 0;
-    return hw_encoder_finish(*pipeline, error) ? 1 : 0;
+    if (!h264_decoder_drain(*pipeline, true, error)) return 0;
+    return h264_encoder_finish(*pipeline, error) ? 1 : 0;
 }
 
-void hw_pipeline_free(HwVideoPipeline* pipeline) {
+void video_pipeline_free(VideoPipeline* pipeline) {
     delete pipeline;
 }
 
-std::string_view hw_pipeline_encoder_name(const HwVideoPipeline* pipeline) {
+std::string_view video_pipeline_encoder_name(const VideoPipeline* pipeline) {
     return pipeline ? std::string_view(pipeline->encoder.description) : std::string_view();
 }

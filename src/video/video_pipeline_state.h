@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "video/av_handles.h"
-#include "video/hw_pipeline.h"
 #include "video/overlay_compositor.h"
+#include "video/video_pipeline.h"
 
 constexpr int64_t TIME_UNITS_PER_SECOND = 10000000;  // 100 ns
 
@@ -40,7 +40,7 @@ struct H264Encoder {
     int64_t last_frame_time = -1;    // media time of the frame before
 };
 
-struct HwVideoPipeline {
+struct VideoPipeline {
     H264Decoder decoder;
     H264Encoder encoder;
     OverlayCompositor overlay;
@@ -62,17 +62,18 @@ struct HwVideoPipeline {
     void* sink_context = nullptr;
 };
 
-// "%s (0x%08lx)" into `error`.
-void video_error(std::span<char> error, const char* text, unsigned long code);
+// Our text, the library's own words for `av_result` and the result as a
+// 32-bit value: "<text>: <library text> (0x%08lx)".
+void video_error(std::span<char> error, const char* text, int av_result);
 
 // Decoder stage.
-[[nodiscard]] bool hw_decoder_open(HwVideoPipeline& pipeline, std::span<char> error);
-[[nodiscard]] bool hw_decoder_feed(HwVideoPipeline& pipeline, std::span<const uint8_t> unit, int64_t pts, int64_t dts,
-                                   std::span<char> error);
+[[nodiscard]] bool h264_decoder_open(VideoPipeline& pipeline, std::span<char> error);
+[[nodiscard]] bool h264_decoder_feed(VideoPipeline& pipeline, std::span<const uint8_t> unit, int64_t pts, int64_t dts,
+                                     std::span<char> error);
 // Passes every frame the decoder has ready to the encoder stage; with
 // `at_end`, first tells the decoder that no more input comes.
-[[nodiscard]] bool hw_decoder_drain(HwVideoPipeline& pipeline, bool at_end, std::span<char> error);
+[[nodiscard]] bool h264_decoder_drain(VideoPipeline& pipeline, bool at_end, std::span<char> error);
 
 // Encoder stage.
-[[nodiscard]] bool hw_encode_frame(HwVideoPipeline& pipeline, const AVFrame& decoded, std::span<char> error);
-[[nodiscard]] bool hw_encoder_finish(HwVideoPipeline& pipeline, std::span<char> error);
+[[nodiscard]] bool h264_encode_frame(VideoPipeline& pipeline, const AVFrame& decoded, std::span<char> error);
+[[nodiscard]] bool h264_encoder_finish(VideoPipeline& pipeline, std::span<char> error);

@@ -2,7 +2,7 @@
 // ffmpeg: every unit fed comes out, no B-frames, a key frame with SPS and PPS
 // every 2 s, the overlays' colours where they were placed; then the faults
 // mended along the way.
-#include "video/hw_pipeline.h"
+#include "video/video_pipeline.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,8 +15,8 @@
 #include "support/child.h"
 #include "support/media_fixtures.h"
 #include "support/temp_dir.h"
-#include "video/hw_pipeline_state.h"
 #include "video/overlay_editor.h"
+#include "video/video_pipeline_state.h"
 
 namespace {
 
@@ -48,10 +48,8 @@ int collect(void* context, uint32_t kind, std::span<const uint8_t> data, int64_t
     return 1;
 }
 
-using PipelinePtr = std::unique_ptr<HwVideoPipeline, decltype([](HwVideoPipeline* p) { hw_pipeline_free(p); })>;
-
 // A logo and a 320x240 25 fps second, made once per suite.
-class HwPipeline : public ::testing::Test {
+class VideoPipelineTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         dir_ = new TempDir;
@@ -72,10 +70,10 @@ class HwPipeline : public ::testing::Test {
         return s;
     }
     // Feeds units [first, end); false at the first refusal.
-    static bool feed(HwVideoPipeline* pipeline, const std::vector<FileUnit>& units, size_t first, size_t end,
+    static bool feed(VideoPipeline* pipeline, const std::vector<FileUnit>& units, size_t first, size_t end,
                      std::span<char> error) {
         for (size_t i = first; i < end; ++i)
-            if (!hw_pipeline_feed(pipeline, units[i].bytes, units[i].pts, units[i].dts, error)) return false;
+            if (!video_pipeline_feed(pipeline, units[i].bytes, units[i].pts, units[i].dts, error)) return false;
         return true;
     }
     static inline TempDir* dir_ = nullptr;
@@ -92,7 +90,7 @@ std::array<int, 3> sample(const std::string& yuv, int index, int x, int y) {
 }
 
 // 720p30 with B-frames for 3 s, then 1 s of 1080p30 one frame after it.
-TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
+TEST_F(VideoPipelineTest, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
     ASSERT_TRUE(make_clip(dir_->file("720.ts"), {.seconds = 3, .size = "1280x720", .rate = 30, .b_frames = 2}));
     ASSERT_TRUE(make_clip(dir_->file("1080.ts"), {.seconds = 1, .size = "1920x1080", .rate = 30}));
     std::vector<FileUnit> units = read_units(dir_->file("720.ts")), tail = read_units(dir_->file("1080.ts"));
@@ -100,11 +98,11 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
     const int64_t end = std::ranges::max(units, {}, &FileUnit::pts).pts;  // the 720p part's last picture
     const int64_t shift = end + 3000 - tail.front().pts;                  // no B-frames: first is earliest
     for (FileUnit& unit : tail) unit.pts += shift, unit.dts += shift, units.push_back(std::move(unit));
-    PipelinePtr pipeline(hw_pipeline_create(settings("Auto"), collect, &out_, error_));
+    VideoPipelinePtr pipeline(video_pipeline_create(settings("Auto"), collect, &out_, error_));
     ASSERT_TRUE(pipeline) << error_.data();
     ASSERT_TRUE(feed(pipeline.get(), units, 0, units.size(), error_)) << error_.data();
-    ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error_), 1) << error_.data();
-    EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()), "libx264 (software)");
+    ASSERT_EQ(video_pipeline_finish(pipeline.get(), error_), 1) << error_.data();
+    EXPECT_EQ(video_pipeline_encoder_name(pipeline.get()), "libx264 (software)");
     // Every unit out as one unit, times increasing though the source has
     // B-frames; a key frame with headers every 2 s of media time, none further apart.
     ASSERT_EQ(out_.pts.size(), units.size());
@@ -142,42 +140,43 @@ TEST_F(HwPipeline, OverlaysEveryFrameAndEncodesWhatPlayersDecode) {
 // error, and a pipeline that never opened its encoder finishes cleanly. (A
 // live edit's fetch is the compositor's test; its failure is below.) Video
 // that never decodes is a failure, not a stream of audio alone.
-TEST_F(HwPipeline, DamagedUnitsAndLoopRestartsKeepTheStreamGoing) {
-    PipelinePtr idle(hw_pipeline_create(settings("Auto"), collect, &out_, error_));
-    EXPECT_EQ(hw_pipeline_feed(idle.get(), {}, 0, 0, error_), 0);
+TEST_F(VideoPipelineTest, DamagedUnitsAndLoopRestartsKeepTheStreamGoing) {
+    VideoPipelinePtr idle(video_pipeline_create(settings("Auto"), collect, &out_, error_));
+    EXPECT_EQ(video_pipeline_feed(idle.get(), {}, 0, 0, error_), 0);
     EXPECT_STREQ(error_.data(), "");
-    EXPECT_EQ(hw_pipeline_finish(idle.get(), error_), 1);
-    PipelinePtr pipeline(hw_pipeline_create(settings("Software H.264"), collect, &out_, error_));
+    EXPECT_EQ(video_pipeline_finish(idle.get(), error_), 1);
+    VideoPipelinePtr pipeline(video_pipeline_create(settings("Software H.264"), collect, &out_, error_));
     ASSERT_TRUE(pipeline);
     const std::vector<uint8_t> slice_without_headers = {0, 0, 0, 1, 0x65, 0x88, 0x84, 0, 0x33, 0xFF};
     const std::vector<uint8_t> noise = {0, 0, 1, 0x67, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 1, 0x68, 0xFF};
-    EXPECT_EQ(hw_pipeline_feed(pipeline.get(), slice_without_headers, 0, 0, error_), 1);
-    EXPECT_EQ(hw_pipeline_feed(pipeline.get(), noise, 3600, 3600, error_), 1) << error_.data();
-    EXPECT_EQ(hw_pipeline_feed(nullptr, noise, 3600, 3600, error_), 0);
+    EXPECT_EQ(video_pipeline_feed(pipeline.get(), slice_without_headers, 0, 0, error_), 1);
+    EXPECT_EQ(video_pipeline_feed(pipeline.get(), noise, 3600, 3600, error_), 1) << error_.data();
+    EXPECT_EQ(video_pipeline_feed(nullptr, noise, 3600, 3600, error_), 0);
     ASSERT_TRUE(feed(pipeline.get(), *small_, 0, 25, error_)) << error_.data();
     ASSERT_TRUE(feed(pipeline.get(), *small_, 0, 25, error_)) << error_.data();
-    ASSERT_EQ(hw_pipeline_finish(pipeline.get(), error_), 1) << error_.data();
+    ASSERT_EQ(video_pipeline_finish(pipeline.get(), error_), 1) << error_.data();
     ASSERT_EQ(out_.pts.size(), 50u);
     EXPECT_EQ(std::tuple(out_.pts[25], out_.key[25] && out_.headers[25]), std::tuple(out_.pts[0], true));
     // Video that never decodes fails once 10 s of media time have brought no picture.
-    PipelinePtr broken(hw_pipeline_create(settings("Software H.264"), collect, &out_, error_));
+    VideoPipelinePtr broken(video_pipeline_create(settings("Software H.264"), collect, &out_, error_));
     int64_t t = 90000;
-    while (t < 90000 * 12 && hw_pipeline_feed(broken.get(), slice_without_headers, t, t, error_)) t += 3600;
+    while (t < 90000 * 12 && video_pipeline_feed(broken.get(), slice_without_headers, t, t, error_)) t += 3600;
     EXPECT_EQ(t, 90000 * 11);
     EXPECT_THAT(error_.data(), ::testing::StartsWith("H.264 decoder failed: no picture decoded for 10 s (251 units"));
 }
 
 // Each failure fails the feed with its message; the pipeline is then freed
 // (LeakSanitizer checks that nothing is left behind).
-TEST_F(HwPipeline, FailuresMidRunLeaveThePipelineFreeable) {
+TEST_F(VideoPipelineTest, FailuresMidRunLeaveThePipelineFreeable) {
     constexpr size_t NEVER = SIZE_MAX, EDIT = 10;
     // Encoder, bitrate, unit the picture is lost at (0: from the start), deliveries accepted.
     const std::vector<std::tuple<std::string, uint32_t, size_t, size_t, const char*>> cases = {
-        {"Hardware H.264", 0, NEVER, NEVER, "no hardware H.264 encoder is available (0x00000000)"},
-        {"Software H.264", 4, NEVER, NEVER, "software H.264 encoder initialization failed (0xdfaba7bb)"},
-        {"Software H.264", 0, 0, NEVER, "overlay picture cannot be used: no file at the image path (0x80004005)"},
-        {"Software H.264", 0, NEVER, 5, "encoded video delivery failed (0x80004005)"},
-        {"Software H.264", 0, EDIT, NEVER, "live overlay update failed (0x80004005)"},
+        {"Hardware H.264", 0, NEVER, NEVER, "no hardware H.264 encoder is available"},
+        {"Software H.264", 4, NEVER, NEVER,
+         "software H.264 encoder initialization failed: Generic error in an external library (0xdfaba7bb)"},
+        {"Software H.264", 0, 0, NEVER, "overlay picture cannot be used: no file at the image path"},
+        {"Software H.264", 0, NEVER, 5, "encoded video delivery failed"},
+        {"Software H.264", 0, EDIT, NEVER, "live overlay update failed"},
     };
     for (const auto& [encoder, bitrate, picture_lost_at, refuse_after, message] : cases) {
         Output out;
@@ -189,20 +188,20 @@ TEST_F(HwPipeline, FailuresMidRunLeaveThePipelineFreeable) {
         const std::string missing = dir_->file("missing.png");
         if (picture_lost_at == 0) editor.values.image_path = missing;
         std::array<char, 256> error{};
-        PipelinePtr pipeline(hw_pipeline_create(editor.values, collect, &out, error));
+        VideoPipelinePtr pipeline(video_pipeline_create(editor.values, collect, &out, error));
         ASSERT_TRUE(pipeline);
         bool fed = feed(pipeline.get(), *small_, 0, EDIT, error);
         if (picture_lost_at == EDIT) editor.values.image_path = missing;
         editor.revision = picture_lost_at == EDIT;
         fed = fed && feed(pipeline.get(), *small_, EDIT, 25, error);
         if (fed && encoder == "Hardware H.264") {
-            std::printf("a hardware encoder opened here: %s\n", hw_pipeline_encoder_name(pipeline.get()).data());
+            std::printf("a hardware encoder opened here: %s\n", video_pipeline_encoder_name(pipeline.get()).data());
             continue;
         }
         EXPECT_FALSE(fed) << message;
         EXPECT_STREQ(error.data(), message);
         const bool before_first_frame = refuse_after == NEVER && picture_lost_at != EDIT;
-        EXPECT_EQ(hw_pipeline_encoder_name(pipeline.get()).empty(), before_first_frame) << message;
+        EXPECT_EQ(video_pipeline_encoder_name(pipeline.get()).empty(), before_first_frame) << message;
     }
 }
 
