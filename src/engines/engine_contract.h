@@ -20,7 +20,7 @@
 #include <span>
 #include <string>
 
-#include "platform/event.h"
+#include "platform/time/event.h"
 #include "video/overlay_settings.h"
 
 struct HlsSegmentHistory;

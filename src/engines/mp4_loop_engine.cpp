@@ -18,8 +18,8 @@
 #include "engines/engines.h"
 #include "engines/mp4_units.h"
 #include "engines/publish_loop.h"
-#include "platform/error_text.h"
-#include "platform/text.h"
+#include "platform/text/error_text.h"
+#include "platform/text/text.h"
 #include "video/video_pipeline.h"
 
 namespace {

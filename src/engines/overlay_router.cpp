@@ -1,7 +1,7 @@
 // Routing between the demultiplexer, the video pipeline and the packetizer.
 #include "engines/overlay_router.h"
 
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 namespace {
 

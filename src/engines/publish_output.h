@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "platform/event.h"
+#include "platform/time/event.h"
 #include "rtmp/rtmp_publisher.h"
 
 constexpr uint32_t RTMP_OPEN_TIMEOUT_MS = 20000;

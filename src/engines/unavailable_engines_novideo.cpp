@@ -2,7 +2,7 @@
 // Windows build). Each fails at once with a message that says so, which the
 // runner records as the last error; none of them pretends to work.
 #include "engines/engines.h"
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 
 namespace {
 

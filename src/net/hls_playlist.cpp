@@ -7,8 +7,8 @@
 #include <new>
 
 #include "net/http_url.h"
-#include "platform/error_text.h"
-#include "platform/text.h"
+#include "platform/text/error_text.h"
+#include "platform/text/text.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/error_text.h"
-#include "platform/text.h"
+#include "platform/text/error_text.h"
+#include "platform/text/text.h"
 
 namespace {
 

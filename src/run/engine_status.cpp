@@ -1,7 +1,7 @@
 // Status reporting for runners and engines, and the overlay snapshot.
 #include "run/engine_status.h"
 
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "run/run_context.h"
 #include "run/workflow_log.h"
 #include "workflow/validate.h"

@@ -23,9 +23,9 @@
 #include <array>
 
 #include "net/hls_downloader.h"
-#include "platform/clock.h"
-#include "platform/folders.h"
-#include "platform/text.h"
+#include "platform/files/folders.h"
+#include "platform/text/text.h"
+#include "platform/time/clock.h"
 #include "run/engine_status.h"
 #include "run/run_context.h"
 #include "run/tools.h"

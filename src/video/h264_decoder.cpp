@@ -13,7 +13,7 @@
 #include <array>
 #include <climits>
 
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 #include "video/video_pipeline_state.h"
 
 namespace {

@@ -33,8 +33,8 @@ extern "C" {
 }
 
 #include "media/h264_form.h"
-#include "platform/clock.h"
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
+#include "platform/time/clock.h"
 #include "video/video_pipeline_state.h"
 
 namespace {

@@ -5,7 +5,7 @@
 // fails part-way leaves a record that video_pipeline_free releases whole.
 #include <new>
 
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 #include "video/video_pipeline_state.h"
 
 void video_error(std::span<char> error, const char* text, int av_result) {

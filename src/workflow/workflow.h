@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/event.h"
+#include "platform/time/event.h"
 
 struct RunContext;  // run control's context; opaque to this layer
 struct RunnerThread;

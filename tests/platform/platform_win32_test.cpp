@@ -21,12 +21,12 @@
 #include <vector>
 
 #include "app/shortcuts.h"
-#include "platform/event.h"
-#include "platform/files.h"
-#include "platform/folders.h"
-#include "platform/process.h"
-#include "platform/socket_connect.h"
-#include "platform/wide_text.h"
+#include "platform/files/files.h"
+#include "platform/files/folders.h"
+#include "platform/network/socket_connect.h"
+#include "platform/process/process.h"
+#include "platform/text/wide_text.h"
+#include "platform/time/event.h"
 
 namespace {
 
