@@ -9,7 +9,7 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
 set(WINDOWS_TEST_SOURCES "")
-foreach(layer IN LISTS CORE_LAYERS ITEMS cli)
+foreach(layer IN LISTS CORE_LAYERS ITEMS cli presentation)
   file(GLOB layer_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${layer}/*.cpp)
   foreach(source IN LISTS layer_tests)
     file(STRINGS ${source} peer_includes REGEX "^#include [<\"](support/|sys/|unistd|arpa/|netinet/|fcntl|poll)")
@@ -21,7 +21,7 @@ foreach(layer IN LISTS CORE_LAYERS ITEMS cli)
 endforeach()
 
 add_executable(veltrona_tests ${WINDOWS_TEST_SOURCES})
-target_link_libraries(veltrona_tests PRIVATE veltrona_cli_lib GTest::gtest GTest::gmock GTest::gtest_main)
+target_link_libraries(veltrona_tests PRIVATE veltrona_cli_lib veltrona_presentation GTest::gtest GTest::gmock GTest::gtest_main)
 
 target_include_directories(veltrona_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 
