@@ -24,6 +24,10 @@ add_executable(veltrona_tests ${WINDOWS_TEST_SOURCES})
 target_link_libraries(veltrona_tests PRIVATE veltrona_cli_lib veltrona_presentation GTest::gtest GTest::gmock GTest::gtest_main)
 
 target_include_directories(veltrona_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+# The window tests drive the real Win32 window, with the program's resources.
+file(GLOB WIN32_UI_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*_test.cpp)
+target_sources(veltrona_tests PRIVATE ${WIN32_UI_TESTS} ${CMAKE_SOURCE_DIR}/src/ui/win32/veltrona.rc)
+target_link_libraries(veltrona_tests PRIVATE veltrona_win32_ui version)
 
 # Makes a test CA trusted in a Wine prefix (the end-to-end tests under Wine).
 add_executable(trust_root ${CMAKE_SOURCE_DIR}/tests/windows/trust_root.cpp)
