@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
     }
     for (int type = 1; type <= 4; ++type) {
         const auto workflow_type = static_cast<WorkflowType>(type);
-        WorkflowEditor editor(nullptr, add_editor_sample(app, workflow_type, "/home/user/Videos/loop.mp4", "/home/user/Pictures/logo.png"));
+        WorkflowEditor editor(nullptr, add_editor_sample(app, workflow_type, "/home/user/Videos/loop.mp4",
+                                                         "/home/user/Pictures/logo.png"));
         ok = save(editor, folder, editor_picture_name(workflow_type)) && ok;
     }
     app.workflows.clear();

@@ -48,8 +48,8 @@ bool save_window(HWND window, const std::string& path) {
     GdiFlush();
     const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
     const size_t pixels = stride * static_cast<size_t>(height);
-    BITMAPFILEHEADER file{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + pixels),
-                          0, 0, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+    BITMAPFILEHEADER file{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + pixels), 0,
+                          0, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
     std::string content(reinterpret_cast<const char*>(&file), sizeof(file));
     content.append(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(BITMAPINFOHEADER));
     content.append(static_cast<const char*>(bits), pixels);
