@@ -38,7 +38,9 @@ int main(int argc, char** argv) {
 
     AppContext app;
     if (!app_context_init(app, scratch.path().toStdString()).empty()) return 1;
-    add_picture_samples(app, "/home/user/Videos/loop.mp4", "/home/user/Pictures/logo.png");
+    const SamplePaths paths{"/home/user/Videos/loop.mp4", "/home/user/Pictures/logo.png",
+                            "/home/user/.local/share/Veltrona/recordings"};
+    add_picture_samples(app, paths);
     bool ok = true;
     {
         MainWindowOptions options;
@@ -51,8 +53,7 @@ int main(int argc, char** argv) {
     }
     for (int type = 1; type <= 4; ++type) {
         const auto workflow_type = static_cast<WorkflowType>(type);
-        WorkflowEditor editor(nullptr, add_editor_sample(app, workflow_type, "/home/user/Videos/loop.mp4",
-                                                         "/home/user/Pictures/logo.png"));
+        WorkflowEditor editor(nullptr, add_editor_sample(app, workflow_type, paths));
         ok = save(editor, folder, editor_picture_name(workflow_type)) && ok;
     }
     app.workflows.clear();

@@ -66,7 +66,7 @@ TEST(Presentation, EditorLayoutPerType) {
     const Case cases[] = {{WorkflowType::overlay_stream, true, false, false, false, 384, 376, 406},
                           {WorkflowType::record_then_push, false, true, false, false, 384, 256, 286},
                           {WorkflowType::direct_restream, false, false, true, false, 384, 213, 243},
-                          {WorkflowType::mp4_loop, true, false, false, true, 330, 376, 406}};
+                          {WorkflowType::mp4_loop, true, false, false, true, 316, 376, 406}};
     auto shown = [](const EditorLayout& layout, int id) {
         for (const EditorControlSpec& control : editor_controls())
             if (control.id == id) return editor_shows(layout, control);

@@ -28,7 +28,7 @@ constexpr EditorControlSpec CONTROLS[] = {
     {id::source_type, K::combo, "", {104, 71, 170, 22}, G::top},
     {id::source_label, K::label, "Source URL", {12, 103, 88, 12}, G::top},
     {id::source, K::edit, "", {104, 99, 384, 22}, G::top},
-    {id::source_browse, K::button, "Browse...", {440, 99, 48, 22}, G::top},
+    {id::source_browse, K::button, "Browse...", {426, 99, 62, 22}, G::top},
     {0, K::label, "Output RTMP(S)", {12, 131, 88, 12}, G::top},
     {id::output, K::edit, "", {104, 127, 384, 22}, G::top},
 
@@ -166,7 +166,7 @@ EditorLayout editor_layout(WorkflowType type) {
                         type == WorkflowType::direct_restream,
                         mp4,
                         mp4 ? "MP4 file" : "Source URL",
-                        {104, 99, mp4 ? 330 : 384, 22},
+                        {104, 99, mp4 ? 316 : 384, 22},  // leaves "Browse..." room for its whole text
                         376,
                         406};
     if (layout.record) layout.buttons_y = 256, layout.client_height = 286;

@@ -27,17 +27,17 @@ constexpr Sample SAMPLES[] = {
     {"Overlay backup", WorkflowType::overlay_stream, SourceType::direct, WorkflowState::stopped, "Stopped", 0},
 };
 
-Workflow& add_sample(AppContext& app, const Sample& sample, const std::string& mp4_path,
-                     const std::string& image_path) {
+Workflow& add_sample(AppContext& app, const Sample& sample, const SamplePaths& paths) {
     Workflow& workflow = *app.workflows.emplace_back(workflow_create(app));
     WorkflowSettings s = workflow_settings_copy(workflow);
     s.name = sample.name;
     s.type = sample.type;
     s.source_type = sample.source_type;
-    s.source = sample.type == WorkflowType::mp4_loop ? mp4_path : "https://www.youtube.com/watch?v=abc123";
+    s.source = sample.type == WorkflowType::mp4_loop ? paths.mp4 : "https://www.youtube.com/watch?v=abc123";
     s.output_url = "rtmps://live.example.com:443/app/secret-stream-key";
     s.image_enabled = true;
-    s.image_path = image_path;
+    s.image_path = paths.image;
+    s.recording_dir = paths.recordings;
     s.text_enabled = true;
     s.text = "Live from the main stage";
     s.text_color = 0x00D7FF;
@@ -52,17 +52,16 @@ Workflow& add_sample(AppContext& app, const Sample& sample, const std::string& m
 
 }  // namespace
 
-void add_picture_samples(AppContext& app, const std::string& mp4_path, const std::string& image_path) {
-    for (const Sample& sample : SAMPLES) add_sample(app, sample, mp4_path, image_path);
+void add_picture_samples(AppContext& app, const SamplePaths& paths) {
+    for (const Sample& sample : SAMPLES) add_sample(app, sample, paths);
     workflow_set_last_error(*app.workflows[app.workflows.size() - 2], "RTMP connect failed: connection refused");
 }
 
-Workflow& add_editor_sample(AppContext& app, WorkflowType type, const std::string& mp4_path,
-                            const std::string& image_path) {
+Workflow& add_editor_sample(AppContext& app, WorkflowType type, const SamplePaths& paths) {
     Sample sample = SAMPLES[0];
     sample.name = "Evening show";
     sample.type = type;
-    return add_sample(app, sample, mp4_path, image_path);
+    return add_sample(app, sample, paths);
 }
 
 const char* editor_picture_name(WorkflowType type) {

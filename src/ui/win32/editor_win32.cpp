@@ -158,6 +158,8 @@ void apply_layout(HWND dialog) {
         if (spec.id == id::source || spec.group == EditorGroup::buttons)
             set_control_rect_dlu(dialog, spec.id, editor_place(spec, layout));
     }
+    // Sized again per type, the source edit would lose its flattened height.
+    fit_edit_height(item(dialog, id::source));
     set_text(dialog, id::source_label, layout.source_label);
     RECT client{0, 0, EDITOR_WIDTH_DLU, layout.client_height};
     MapDialogRect(dialog, &client);

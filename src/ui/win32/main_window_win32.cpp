@@ -278,7 +278,7 @@ void on_create(MainUi& ui) {
         create_themed_button(ui.window, utf8_to_wide(button.text).c_str(), button.id, button.x, geo::buttons_y,
                              button.width, button.primary);
     ui.details = child(ui.window, L"EDIT", utf8_to_wide(main_text::no_selection).c_str(),
-                       WS_BORDER | ES_READONLY | ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL, 0, DETAILS_ID);
+                       WS_BORDER | ES_READONLY | ES_MULTILINE | ES_AUTOVSCROLL, 0, DETAILS_ID);
     flatten_control(ui.details);
     place_controls(ui);
     refresh_list(ui);

@@ -32,10 +32,13 @@ void pump_for(DWORD ms) {
     }
 }
 
-// The window's pixels as they are on the screen, bottom-up BGR rows.
+// The client area's pixels as they are on the screen, bottom-up BGR rows.
+// The frame is left out: with no window manager on the display nobody
+// draws it, and a user's own system draws its own.
 bool save_window(HWND window, const std::string& path) {
     RECT rect{};
-    GetWindowRect(window, &rect);
+    GetClientRect(window, &rect);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&rect), 2);
     const int width = rect.right - rect.left, height = rect.bottom - rect.top;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
@@ -106,7 +109,9 @@ int wmain(int argc, wchar_t** argv) {
     const std::string folder = wide_to_utf8(argv[1]);
     auto* app = new AppContext;  // never freed, as in the program
     if (!app_context_init(*app, folder + "\\.data").empty()) return 1;
-    add_picture_samples(*app, "C:\\Users\\user\\Videos\\loop.mp4", "C:\\Users\\user\\Pictures\\logo.png");
+    const SamplePaths paths{"C:\\Users\\user\\Videos\\loop.mp4", "C:\\Users\\user\\Pictures\\logo.png",
+                            "C:\\Users\\user\\AppData\\Local\\Veltrona\\recordings"};
+    add_picture_samples(*app, paths);
     HWND window = main_window_create(*app, GetModuleHandleW(nullptr), Win32UiOptions{false});
     if (window == nullptr) return 1;
     SendMessageW(GetDlgItem(window, LIST_ID), WM_SETFOCUS, 0, 0);
@@ -117,8 +122,7 @@ int wmain(int argc, wchar_t** argv) {
     bool ok = save_window(window, folder + "\\windows-main-window.bmp");
     for (int type = 1; type <= 4; ++type) {
         const auto workflow_type = static_cast<WorkflowType>(type);
-        Workflow& sample = add_editor_sample(*app, workflow_type, "C:\\Users\\user\\Videos\\loop.mp4",
-                                             "C:\\Users\\user\\Pictures\\logo.png");
+        Workflow& sample = add_editor_sample(*app, workflow_type, paths);
         ok = save_editor(window, sample, folder + "\\windows-" + editor_picture_name(workflow_type) + ".bmp") && ok;
     }
     DestroyWindow(window);

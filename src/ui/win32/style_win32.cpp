@@ -163,6 +163,24 @@ bool is_checked(HWND control) {
     return GetWindowLongPtrW(control, GWLP_USERDATA) != 0;
 }
 
+void fit_edit_height(HWND control) {
+    if ((GetWindowLongPtrW(control, GWL_STYLE) & ES_MULTILINE) != 0) return;
+    HDC dc = GetDC(control);
+    TEXTMETRICW metrics{};
+    {
+        Selected with_font(dc, style().body);
+        GetTextMetricsW(dc, &metrics);
+    }
+    ReleaseDC(control, dc);
+    const int height = metrics.tmHeight + 12;
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+    if (rect.bottom - rect.top <= height) return;
+    const int top = rect.top + (rect.bottom - rect.top - height) / 2;
+    SetWindowPos(control, nullptr, rect.left, top, rect.right - rect.left, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void flatten_control(HWND control) {
     SetWindowLongPtrW(control, GWL_EXSTYLE, GetWindowLongPtrW(control, GWL_EXSTYLE) & ~WS_EX_CLIENTEDGE);
     SetWindowLongPtrW(control, GWL_STYLE, GetWindowLongPtrW(control, GWL_STYLE) | WS_BORDER);
@@ -170,24 +188,7 @@ void flatten_control(HWND control) {
     wchar_t class_name[32] = {};
     GetClassNameW(control, class_name, 32);
     if (lstrcmpiW(class_name, L"Edit") == 0) {
-        if ((GetWindowLongPtrW(control, GWL_STYLE) & ES_MULTILINE) == 0) {
-            HDC dc = GetDC(control);
-            TEXTMETRICW metrics{};
-            {
-                Selected with_font(dc, style().body);
-                GetTextMetricsW(dc, &metrics);
-            }
-            ReleaseDC(control, dc);
-            const int height = metrics.tmHeight + 12;
-            RECT rect{};
-            GetWindowRect(control, &rect);
-            MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
-            if (rect.bottom - rect.top > height) {
-                const int top = rect.top + (rect.bottom - rect.top - height) / 2;
-                SetWindowPos(control, nullptr, rect.left, top, rect.right - rect.left, height,
-                             SWP_NOZORDER | SWP_NOACTIVATE);
-            }
-        }
+        fit_edit_height(control);
         SetWindowTheme(control, L"Explorer", nullptr);
         SendMessageW(control, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(6, 6));
     } else {

@@ -36,6 +36,9 @@ void set_check(HWND control, bool checked);
 // One-pixel border, body font, single-line edits one text line + 12 high
 // (centred where they were taller), 6-pixel margins; combos lose their theme.
 void flatten_control(HWND control);
+// A single-line edit taller than its text + 12 is cut to that height and
+// centred in its old place; a smaller one keeps its size.
+void fit_edit_height(HWND control);
 // Moves and sizes a dialog's control to a rectangle in dialog units.
 void set_control_rect_dlu(HWND dialog, int id, const DluRect& rect);
 // Centres a top-level window on its owner's monitor work area (the primary
