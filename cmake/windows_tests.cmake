@@ -32,3 +32,7 @@ target_link_libraries(veltrona_tests PRIVATE veltrona_win32_ui version)
 # Makes a test CA trusted in a Wine prefix (the end-to-end tests under Wine).
 add_executable(trust_root ${CMAKE_SOURCE_DIR}/tests/windows/trust_root.cpp)
 target_link_libraries(trust_root PRIVATE crypt32)
+
+# Presses Start and Stop in a running veltrona.exe from outside (the end-to-end test of the window).
+add_executable(press_start_stop ${CMAKE_SOURCE_DIR}/tests/windows/press_start_stop.cpp)
+target_link_libraries(press_start_stop PRIVATE veltrona_win32_ui)
