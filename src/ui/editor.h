@@ -9,11 +9,10 @@
 #pragma once
 
 #include <QDialog>
-#include <optional>
 #include <vector>
 
+#include "ui/presentation/editor_form.h"
 #include "ui/style.h"
-#include "workflow/editor_rules.h"
 #include "workflow/workflow.h"
 
 class QComboBox;
@@ -81,40 +80,24 @@ class WorkflowEditor : public QDialog {
     bool save();
 
   private:
-    void build_top_rows();
-    void build_overlay_group();
-    void build_record_group();
-    void build_direct_group();
-    void build_buttons();
+    void build_controls();
+    void style_controls();
     void connect_controls();
+    [[nodiscard]] QWidget* control(int id) const;
 
-    QGroupBox* add_group(const QString& title, QRect dlu, std::vector<QWidget*>* members);
-    QLabel* add_label(const QString& text, QRect dlu);
-    QLineEdit* add_edit(QRect dlu, int capacity, bool digits = false);
-    QComboBox* add_combo(const QStringList& items, QRect dlu);
-    ThemedCheckBox* add_check(const QString& text, QRect dlu);
-    ThemedButton* add_button(const QString& text, QRect dlu, bool primary = false);
-    template <typename Control>
-    Control* grouped(Control* control);
-    void place(QWidget* control, QRect dlu);
-
-    void fill_from(const WorkflowSettings& settings);
+    void fill_from(const EditorForm& form);
+    [[nodiscard]] EditorForm read_form() const;
     void apply_type_layout(WorkflowType type);
-    [[nodiscard]] WorkflowType selected_type() const;
-    [[nodiscard]] QWidget* control_for(EditorField field) const;
-    [[nodiscard]] std::optional<WorkflowSettings> read_checked();
+    void place(QWidget* control, const DluRect& dlu);
     void warn_about(const EditorProblem& problem);
 
-    void browse_image();
-    void browse_mp4();
+    void browse(QLineEdit* edit, const QString& filters);
     void pick_colour(QLineEdit* edit);
 
     Workflow& workflow_;
     WorkflowSettings original_;
     DialogUnits units_;
     EditorControls c_;
-    // The controls each type's group shows and hides, labels included; new
-    // controls join the group being built.
-    std::vector<QWidget*> overlay_members_, record_members_, direct_members_;
-    std::vector<QWidget*>* building_ = nullptr;
+    // Every control with its entry in the shared table, in tab order.
+    std::vector<std::pair<const EditorControlSpec*, QWidget*>> controls_;
 };

@@ -1,16 +1,10 @@
-// The main window's layout (pixel positions in its client area, kept on
-// resize), its list refresh, its commands and its close sequence.
+// The main window's Qt wiring: its controls at the pixel positions of the
+// shared layout (kept on resize), its list refresh, its commands and its
+// close sequence. What it shows and decides is the presentation layer's.
 //
 // The list mirrors the workflow table row by row: a refresh only trims
 // surplus rows at the end and rewrites cells, so the selection stays on its
-// row index as the table changes. Workflow states are read as plain atomic
-// loads; the two status texts are copied under the workflow's lock.
-//
-// Other programs (veltrona-cli) may change config.tsv while the window is
-// open. Each add, edit and delete is saved as one change applied by id to
-// the file as it is at that moment (config_update), so their changes stay;
-// and the one-second refresh reloads the list when the file changed, except
-// while a dialog may hold one of the records.
+// row index as the table changes.
 #include "ui/main_window.h"
 
 #include <QApplication>
@@ -24,8 +18,6 @@
 #include <QTreeView>
 #include <thread>
 
-#include "platform/files/file_lock.h"
-#include "platform/text/text.h"
 #include "platform/time/clock.h"
 #include "run/run_control.h"
 #include "run/tools.h"
@@ -33,32 +25,29 @@
 #include "ui/logo.h"
 #include "ui/style.h"
 #include "ui/workflow_list_model.h"
-#include "workflow/check_messages.h"
-#include "workflow/config.h"
-#include "workflow/validate.h"
 
 namespace {
 
-constexpr int MARGIN = 12, LIST_Y = 88, LIST_HEIGHT = 252, DETAILS_Y = 412, DETAILS_BOTTOM_GAP = 424;
-constexpr int BUTTON_Y = 352, LOGO_WIDTH = 220, LOGO_HEIGHT = 50, LOGO_Y = 15, LOGO_RIGHT_GAP = 232;
-constexpr int REFRESH_MS = 1000;
+namespace geo = main_geometry;
 
-struct ButtonPlace {
+// Each command's button slot and handler.
+struct ButtonWiring {
+    MainCommand command;
     ThemedButton* MainButtons::*slot;
-    void (MainWindow::*command)();
-    const char* text;
-    int x;
-    int width;
-    bool primary;
+    void (MainWindow::*handler)();
 };
-constexpr ButtonPlace BUTTONS[] = {{&MainButtons::add, &MainWindow::add_workflow, "Add", 12, 88, false},
-                                   {&MainButtons::edit, &MainWindow::edit_workflow_selected, "Edit", 108, 88, false},
-                                   {&MainButtons::remove, &MainWindow::delete_workflow, "Delete", 204, 88, false},
-                                   {&MainButtons::start, &MainWindow::start_workflow, "Start", 320, 96, true},
-                                   {&MainButtons::stop, &MainWindow::stop_workflow, "Stop", 424, 96, false},
-                                   {&MainButtons::restart, &MainWindow::restart_workflow, "Restart", 528, 96, false}};
+constexpr ButtonWiring WIRING[] = {{MainCommand::add, &MainButtons::add, &MainWindow::add_workflow},
+                                   {MainCommand::edit, &MainButtons::edit, &MainWindow::edit_workflow_selected},
+                                   {MainCommand::remove, &MainButtons::remove, &MainWindow::delete_workflow},
+                                   {MainCommand::start, &MainButtons::start, &MainWindow::start_workflow},
+                                   {MainCommand::stop, &MainButtons::stop, &MainWindow::stop_workflow},
+                                   {MainCommand::restart, &MainButtons::restart, &MainWindow::restart_workflow}};
 
-const QString WINDOW_TITLE = QStringLiteral("Veltrona");
+const QString WINDOW_TITLE = QString::fromUtf8(main_text::title);
+
+QString text_of(const char* text) {
+    return QString::fromUtf8(text);
+}
 
 bool is_player_key(const QKeyEvent* event) {
     return event->key() == Qt::Key_V && (event->modifiers() & Qt::ControlModifier);
@@ -75,29 +64,6 @@ QString header_style() {
 }
 
 }  // namespace
-
-QString format_runtime(uint64_t start_tick, uint64_t now_tick) {
-    const uint64_t seconds = (start_tick != 0 && now_tick > start_tick) ? (now_tick - start_tick) / 1000 : 0;
-    return QString::asprintf("%02llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
-                             static_cast<unsigned long long>((seconds / 60) % 60),
-                             static_cast<unsigned long long>(seconds % 60));
-}
-
-bool workflow_is_idle(uint32_t state) {
-    return state == static_cast<uint32_t>(WorkflowState::stopped) ||
-           state == static_cast<uint32_t>(WorkflowState::completed) ||
-           state == static_cast<uint32_t>(WorkflowState::error);
-}
-
-QString workflow_details_text(Workflow& workflow) {
-    const std::string operation = workflow_current_operation(workflow);
-    const std::string error = workflow_last_error(workflow);
-    const std::string output = utf16_fit(mask_stream_key(workflow.settings.output_url), URL_CAPACITY);
-    return QStringLiteral("Current operation: %1\nSource: %2\nOutput: %3\nPID: %4\nStatus: %5\nLast error: %6")
-        .arg(QString::fromStdString(operation), QString::fromStdString(workflow.settings.source),
-             QString::fromStdString(output), QString::number(workflow.process_id),
-             QString::fromUtf8(workflow_state_name(workflow.state.load())), QString::fromStdString(error));
-}
 
 // ---- row painting ----
 
@@ -117,7 +83,7 @@ void WorkflowRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
 }
 
 QSize WorkflowRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
-    return {QStyledItemDelegate::sizeHint(option, index).width(), LIST_ROW_HEIGHT};
+    return {QStyledItemDelegate::sizeHint(option, index).width(), geo::row_height};
 }
 
 // ---- window ----
@@ -126,8 +92,8 @@ MainWindow::MainWindow(AppContext& app, MainWindowOptions options) : app_(app), 
     setWindowTitle(WINDOW_TITLE);
     setWindowIcon(program_icon());
     apply_window_colours(this, UiColour::window_background);
-    resize(MAIN_WINDOW_WIDTH, MAIN_WINDOW_HEIGHT);
-    setMinimumSize(MAIN_WINDOW_MIN_WIDTH, MAIN_WINDOW_MIN_HEIGHT);
+    resize(geo::width, geo::height);
+    setMinimumSize(geo::min_width, geo::min_height);
     build_header();
     build_list();
     build_buttons();
@@ -142,7 +108,7 @@ MainWindow::MainWindow(AppContext& app, MainWindowOptions options) : app_(app), 
         refresh_list();
         refresh_details();
     });
-    if (options_.refresh_timer) timer_.start(REFRESH_MS);
+    if (options_.refresh_timer) timer_.start(geo::refresh_ms);
     if (options_.start_probe) {
         // The context outlives the process's windows (it is never freed), so
         // the detached probe can always finish writing its result.
@@ -159,7 +125,7 @@ MainWindow::~MainWindow() {
 void MainWindow::build_header() {
     title_ = new QLabel(WINDOW_TITLE, this);
     title_->setFont(ui_font(UiFont::title));
-    title_->setGeometry(MARGIN, 16, 180, 30);
+    title_->setGeometry(geo::title_x, geo::title_y, geo::title_width, geo::title_height);
 
     logo_ = new QLabel(this);
     logo_->setPixmap(logo_pixmap());
@@ -172,7 +138,7 @@ void MainWindow::build_list() {
     list_ = new QTreeView(this);
     list_->setModel(model_);
     for (int i = 0; i < model_->columnCount(); ++i)
-        list_->header()->resizeSection(i, WorkflowListModel::column_width(i));
+        list_->header()->resizeSection(i, list_columns()[static_cast<size_t>(i)].width);
     list_->header()->setStretchLastSection(false);
     list_->header()->setSectionsMovable(false);
     list_->header()->setFont(ui_font(UiFont::body));
@@ -193,11 +159,12 @@ void MainWindow::build_list() {
 
 void MainWindow::build_buttons() {
     QWidget* previous = list_;
-    for (const ButtonPlace& place : BUTTONS) {
+    for (const MainButton& place : main_buttons()) {
         ThemedButton* button =
-            create_themed_button(this, QString::fromUtf8(place.text), place.x, BUTTON_Y, place.width, place.primary);
-        buttons_.*place.slot = button;
-        connect(button, &QPushButton::clicked, this, place.command);
+            create_themed_button(this, text_of(place.text), place.x, geo::buttons_y, place.width, place.primary);
+        const ButtonWiring& wiring = WIRING[static_cast<size_t>(place.command)];
+        buttons_.*wiring.slot = button;
+        connect(button, &QPushButton::clicked, this, wiring.handler);
         setTabOrder(previous, button);
         previous = button;
     }
@@ -208,7 +175,7 @@ void MainWindow::build_details() {
     details_->setReadOnly(true);
     details_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     details_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    details_->setPlainText(QString::fromUtf8(NO_SELECTION_TEXT));
+    details_->setPlainText(text_of(main_text::no_selection));
     flatten_control(details_);
     details_->installEventFilter(this);
     details_->setToolTip(QStringLiteral("Ctrl+V opens the selected workflow's output in VLC"));
@@ -218,9 +185,9 @@ void MainWindow::build_details() {
 void MainWindow::place_controls() {
     const int width = this->width();
     const int height = this->height();
-    list_->setGeometry(MARGIN, LIST_Y, width - 2 * MARGIN, LIST_HEIGHT);
-    details_->setGeometry(MARGIN, DETAILS_Y, width - 2 * MARGIN, height - DETAILS_BOTTOM_GAP);
-    logo_->setGeometry(width - LOGO_RIGHT_GAP, LOGO_Y, LOGO_WIDTH, LOGO_HEIGHT);
+    list_->setGeometry(geo::margin, geo::list_y, width - 2 * geo::margin, geo::list_height);
+    details_->setGeometry(geo::margin, geo::details_y, width - 2 * geo::margin, height - geo::details_bottom_gap);
+    logo_->setGeometry(width - geo::logo_right_gap, geo::logo_y, geo::logo_width, geo::logo_height);
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -248,7 +215,7 @@ void MainWindow::select_row(int row) {
 
 void MainWindow::refresh_details() {
     Workflow* workflow = selected_workflow();
-    const QString text = workflow ? workflow_details_text(*workflow) : QString::fromUtf8(NO_SELECTION_TEXT);
+    const QString text = QString::fromStdString(workflow ? workflow_details_text(*workflow) : main_text::no_selection);
     // Rewriting an unchanged text would reset the user's scroll position every second.
     if (details_->toPlainText() != text) details_->setPlainText(text);
 }
@@ -269,23 +236,11 @@ void MainWindow::on_workflow_updated(uint32_t id) {
 // ---- commands ----
 
 void MainWindow::reload_if_changed() {
-    if (QApplication::activeModalWidget() != nullptr || !config_watch_changed(watch_)) return;
-    std::string ignored;  // an unreadable file keeps the list as shown; the next save says why
-    (void)config_reload(app_, &ignored);
+    if (QApplication::activeModalWidget() == nullptr) view_reload_if_changed(app_, watch_);
 }
 
-bool MainWindow::save_change(const std::function<bool(WorkflowList& saved)>& change) {
-    std::string error;
-    if (config_update(app_, change, &error)) return true;
+void MainWindow::show_save_error(const std::string& error) {
     if (!error.empty()) show_message(this, MessageIcon::error, WINDOW_TITLE, QString::fromStdString(error));
-    return false;
-}
-
-int MainWindow::row_of(uint32_t id) const {
-    for (size_t row = 0; row < app_.workflows.size(); ++row) {
-        if (app_.workflows[row]->id == id) return static_cast<int>(row);
-    }
-    return -1;
 }
 
 void MainWindow::add_workflow() {
@@ -294,19 +249,13 @@ void MainWindow::add_workflow() {
     if (!draft) return;
     uint32_t id = 0;
     if (options_.edit(this, *draft) == EditorResult::save) {
-        // The saved record takes the next id of the file, not the draft's.
-        const WorkflowSettings settings = workflow_settings_copy(*draft);
-        (void)save_change([&](WorkflowList& saved) {
-            if (saved.workflows.size() >= MAX_WORKFLOWS) return false;
-            Workflow* added = saved.workflows.emplace_back(workflow_create(saved)).get();
-            workflow_settings_replace(*added, settings);
-            id = added->id;
-            return true;
-        });
+        std::string error;
+        id = view_add_workflow(app_, workflow_settings_copy(*draft), &error);
+        show_save_error(error);
     }
     draft.reset();
     refresh_list();
-    if (id != 0) select_row(row_of(id));
+    if (id != 0) select_row(view_row_of(app_, id));
     refresh_details();
 }
 
@@ -314,20 +263,11 @@ void MainWindow::edit_workflow_selected() {
     Workflow* workflow = selected_workflow();
     if (workflow == nullptr) return;
     if (options_.edit(this, *workflow) == EditorResult::save) {
-        workflow->revision.fetch_add(1);
-        const uint32_t id = workflow->id;
-        const WorkflowSettings settings = workflow_settings_copy(*workflow);
-        bool gone = false;
-        (void)save_change([&](WorkflowList& saved) {
-            Workflow* held = app_find_workflow(saved, id);
-            gone = held == nullptr;
-            if (held) workflow_settings_replace(*held, settings);
-            return !gone;
-        });
-        // Another program's delete stands; the next reload takes the row away.
-        if (gone)
-            show_message(this, MessageIcon::warning, WINDOW_TITLE,
-                         QStringLiteral("Another program deleted this workflow; the changes were not saved."));
+        std::string error;
+        const EditSaved saved = view_save_edit(app_, *workflow, &error);
+        show_save_error(error);
+        if (saved == EditSaved::deleted_elsewhere)
+            show_message(this, MessageIcon::warning, WINDOW_TITLE, text_of(main_text::edited_but_deleted));
     }
     refresh_list();
     refresh_details();
@@ -336,20 +276,17 @@ void MainWindow::edit_workflow_selected() {
 void MainWindow::delete_workflow() {
     Workflow* workflow = selected_workflow();
     if (workflow == nullptr) return;
-    // A workflow a veltrona-cli run holds is as active as one of our own.
-    if (!workflow_is_idle(workflow->state.load()) || file_lock_held(run_lock_path(app_, workflow->id))) {
-        show_message(this, MessageIcon::warning, WINDOW_TITLE, QStringLiteral("Stop the workflow before deleting it."));
+    if (delete_refused(app_, *workflow)) {
+        show_message(this, MessageIcon::warning, WINDOW_TITLE, text_of(main_text::stop_before_delete));
         return;
     }
     const uint32_t id = workflow->id;
-    if (show_message(this, MessageIcon::question, WINDOW_TITLE, QStringLiteral("Delete the selected workflow?")) !=
+    if (show_message(this, MessageIcon::question, WINDOW_TITLE, text_of(main_text::confirm_delete)) !=
         MessageAnswer::yes)
         return;
-    // Saving drops the record from the table too (destroying it stops it first).
-    (void)save_change([id](WorkflowList& saved) {
-        std::erase_if(saved.workflows, [id](const WorkflowPtr& held) { return held->id == id; });
-        return true;
-    });
+    std::string error;
+    (void)view_delete_workflow(app_, id, &error);
+    show_save_error(error);
     refresh_list();
     refresh_details();
 }
@@ -361,7 +298,7 @@ void MainWindow::start_workflow() {
     refresh_list();
     refresh_details();
     if (!started)
-        show_message(this, MessageIcon::error, QStringLiteral("Cannot start"),
+        show_message(this, MessageIcon::error, text_of(main_text::cannot_start_title),
                      QString::fromStdString(workflow_last_error(*workflow)));
 }
 
@@ -384,22 +321,20 @@ void MainWindow::restart_workflow() {
 void MainWindow::open_output_in_player() {
     Workflow* workflow = selected_workflow();
     if (workflow == nullptr) return;
-    // config.tsv may have been edited by hand: only an ingest URL goes to the
-    // player, and after "--", so no text can ever reach it as an option.
-    const std::string& output = workflow->settings.output_url;
-    if (!url_check(output, false, true)) {
-        show_message(this, MessageIcon::warning, WINDOW_TITLE, QString::fromUtf8(check_message::output_invalid));
+    std::string refusal;
+    const std::string output = player_url(*workflow, &refusal);
+    if (output.empty()) {
+        show_message(this, MessageIcon::warning, WINDOW_TITLE, QString::fromStdString(refusal));
         return;
     }
     const QString player = QStandardPaths::findExecutable(QStringLiteral("vlc"));
     if (player.isEmpty()) {
-        show_message(this, MessageIcon::information, WINDOW_TITLE,
-                     QStringLiteral("VLC is not installed in its standard location."));
+        show_message(this, MessageIcon::information, WINDOW_TITLE, text_of(main_text::player_missing));
         return;
     }
+    // After "--", so no text can ever reach the player as an option.
     if (!ui_hooks().launch(player, {QStringLiteral("--"), QString::fromStdString(output)}))
-        show_message(this, MessageIcon::warning, WINDOW_TITLE,
-                     QStringLiteral("VLC could not open the selected output URL."));
+        show_message(this, MessageIcon::warning, WINDOW_TITLE, text_of(main_text::player_failed));
 }
 
 // ---- keys and closing ----
@@ -423,12 +358,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool MainWindow::confirm_close() {
-    // Asked once per active workflow, not once in all: users of the earlier
-    // program know this dialog sequence, and any No keeps everything running.
-    for (const WorkflowPtr& workflow : app_.workflows) {
-        if (workflow_is_idle(workflow->state.load())) continue;
-        if (show_message(this, MessageIcon::question, WINDOW_TITLE,
-                         QStringLiteral("Active workflows will be stopped. Exit?")) != MessageAnswer::yes)
+    for (size_t asked = close_questions(app_); asked > 0; --asked) {
+        if (show_message(this, MessageIcon::question, WINDOW_TITLE, text_of(main_text::confirm_close)) !=
+            MessageAnswer::yes)
             return false;
     }
     return true;

@@ -13,12 +13,12 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QWidget>
-#include <functional>
 #include <string>
 
 #include "app/app_context.h"
 #include "app/config_watch.h"
 #include "ui/editor.h"
+#include "ui/presentation/main_view.h"
 
 class QLabel;
 class QPlainTextEdit;
@@ -36,11 +36,6 @@ struct MainButtons {
     ThemedButton* restart = nullptr;
 };
 
-constexpr int MAIN_WINDOW_WIDTH = 900, MAIN_WINDOW_HEIGHT = 680;
-constexpr int MAIN_WINDOW_MIN_WIDTH = 760, MAIN_WINDOW_MIN_HEIGHT = 620;
-constexpr int LIST_ROW_HEIGHT = 44;
-constexpr const char* NO_SELECTION_TEXT = "Select a workflow to see details.";
-
 struct MainWindowOptions {
     bool start_probe = true;    // the background yt-dlp probe
     bool refresh_timer = true;  // the one-second refresh
@@ -48,14 +43,6 @@ struct MainWindowOptions {
     // answers for the user.
     EditorResult (*edit)(QWidget* owner, Workflow& workflow) = edit_workflow;
 };
-
-// "HH:MM:SS" of a run that began at `start_tick` (0 = never), hours not
-// wrapped at 24.
-[[nodiscard]] QString format_runtime(uint64_t start_tick, uint64_t now_tick);
-// The details box text for one workflow (output URL masked).
-[[nodiscard]] QString workflow_details_text(Workflow& workflow);
-// True for the states in which a workflow counts as not active.
-[[nodiscard]] bool workflow_is_idle(uint32_t state);
 
 class MainWindow : public QWidget {
     Q_OBJECT
@@ -100,10 +87,8 @@ class MainWindow : public QWidget {
     void on_workflow_updated(uint32_t id);
     // Takes in what another program saved, when config.tsv changed.
     void reload_if_changed();
-    // One change saved on the file as it is now; a failure is shown, and
-    // then neither the file nor the table changed.
-    bool save_change(const std::function<bool(WorkflowList& saved)>& change);
-    [[nodiscard]] int row_of(uint32_t id) const;
+    // Shows why a save failed, if it says.
+    void show_save_error(const std::string& error);
     [[nodiscard]] bool confirm_close();
     static void notify(void* context, uint32_t workflow_id);
 

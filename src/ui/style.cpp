@@ -24,35 +24,7 @@
 
 namespace {
 
-struct Rgb {
-    int r, g, b;
-};
-
-constexpr std::array<Rgb, 15> PALETTE = {{
-    {23, 26, 31},     // window_background
-    {31, 36, 43},     // list_background
-    {37, 43, 51},     // dialog_background
-    {42, 49, 58},     // edit_background
-    {232, 237, 243},  // text
-    {174, 184, 196},  // disabled_text
-    {41, 182, 166},   // accent
-    {76, 89, 104},    // outline
-    {47, 111, 179},   // primary_button
-    {45, 53, 63},     // normal_button
-    {31, 40, 51},     // pressed_button
-    {42, 47, 54},     // disabled_button
-    {200, 74, 74},    // state_error
-    {47, 166, 106},   // state_live
-    {225, 6, 0},      // state_recording
-}};
-
-constexpr const char* FONT_FAMILY = "Noto Sans";
-
-struct FontSpec {
-    int points;
-    int weight;
-};
-constexpr std::array<FontSpec, 3> FONT_SPECS = {{{14, 500}, {16, 600}, {21, 700}}};
+constexpr std::array<UiFont, 3> FONTS = {UiFont::body, UiFont::button, UiFont::title};
 
 std::array<QFont, 3>& fonts() {
     static std::array<QFont, 3> made;
@@ -131,24 +103,25 @@ QString combo_style_sheet() {
 }  // namespace
 
 QColor ui_colour(UiColour colour) {
-    const Rgb& rgb = PALETTE[static_cast<size_t>(colour)];
+    const Rgb rgb = ui_rgb(colour);
     return QColor(rgb.r, rgb.g, rgb.b);
 }
 
 QString ui_colour_css(UiColour colour) {
-    const Rgb& rgb = PALETTE[static_cast<size_t>(colour)];
+    const Rgb rgb = ui_rgb(colour);
     return QStringLiteral("rgb(%1, %2, %3)").arg(rgb.r).arg(rgb.g).arg(rgb.b);
 }
 
 int font_pixel_height(int points) {
     QScreen* screen = QGuiApplication::primaryScreen();
-    int dpi = screen ? qRound(screen->logicalDotsPerInchY()) : 96;
-    if (dpi <= 0) dpi = 96;
-    return (points * dpi + 36) / 72;
+    return font_pixel_height_at(points, screen ? qRound(screen->logicalDotsPerInchY()) : 96);
 }
 
 void style_init() {
-    for (size_t i = 0; i < FONT_SPECS.size(); ++i) fonts()[i] = make_font(FONT_SPECS[i].points, FONT_SPECS[i].weight);
+    for (size_t i = 0; i < FONTS.size(); ++i) {
+        const FontSpec spec = ui_font_spec(FONTS[i]);
+        fonts()[i] = make_font(spec.points, spec.weight);
+    }
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
     QApplication::setPalette(application_palette());
     QFont general = dialog_font();
@@ -161,44 +134,6 @@ const QFont& ui_font(UiFont font) {
 
 QFont dialog_font() {
     return make_font(10, 400);
-}
-
-ButtonLook button_look(bool enabled, bool pressed, bool primary, bool focused) {
-    ButtonLook look{UiColour::normal_button, focused ? UiColour::accent : UiColour::outline,
-                    enabled ? UiColour::text : UiColour::disabled_text};
-    if (!enabled) {
-        look.fill = UiColour::disabled_button;
-    } else if (pressed) {
-        look.fill = UiColour::pressed_button;
-    } else if (primary) {
-        look.fill = UiColour::primary_button;
-    }
-    return look;
-}
-
-CheckLook check_look(bool enabled, bool focused) {
-    return {focused ? UiColour::accent : UiColour::outline, enabled ? UiColour::text : UiColour::disabled_text};
-}
-
-RowLook row_look(const uint32_t* state, bool selected) {
-    if (selected) return {UiColour::accent, UiColour::window_background};
-    RowLook look{UiColour::list_background, UiColour::text};
-    if (state == nullptr) return look;
-    switch (static_cast<WorkflowState>(*state)) {
-        case WorkflowState::error:
-            look.text = UiColour::state_error;
-            break;
-        case WorkflowState::playing:
-        case WorkflowState::streaming:
-            look.text = UiColour::state_live;
-            break;
-        case WorkflowState::recording:
-            look.text = UiColour::state_recording;
-            break;
-        default:
-            break;
-    }
-    return look;
 }
 
 // ---- buttons ----

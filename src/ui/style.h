@@ -4,9 +4,8 @@
 //
 // Everything here runs on the UI thread. The fonts are made once by
 // style_init (after the QApplication exists) and live for the process; the
-// drawing rules are split into small pure functions (button_look,
-// check_look, row_look) so the colour choices can be checked without
-// reading pixels back.
+// colour choices (button_look, check_look, row_look) are the
+// presentation layer's, shared with the Win32 front end.
 #pragma once
 
 #include <QCheckBox>
@@ -17,32 +16,14 @@
 #include <QRect>
 #include <QSize>
 
+#include "ui/presentation/look.h"
+
 class QWidget;
 class QApplication;
-
-enum class UiColour {
-    window_background,  // main window, around buttons, text of a selected row
-    list_background,
-    dialog_background,
-    edit_background,
-    text,
-    disabled_text,
-    accent,  // focus border, check mark, selected row
-    outline,
-    primary_button,
-    normal_button,
-    pressed_button,
-    disabled_button,
-    state_error,
-    state_live,
-    state_recording,
-};
 
 [[nodiscard]] QColor ui_colour(UiColour colour);
 // "rgb(r, g, b)" for style sheets.
 [[nodiscard]] QString ui_colour_css(UiColour colour);
-
-enum class UiFont { body, button, title };
 
 // Creates the three fonts and the application palette; call once after the
 // QApplication exists. Safe to call again (tests build several windows).
@@ -53,28 +34,6 @@ void style_init();
 [[nodiscard]] int font_pixel_height(int points);
 // The dialog font: "Noto Sans" 10 points.
 [[nodiscard]] QFont dialog_font();
-
-// Colours of one push-button paint.
-struct ButtonLook {
-    UiColour fill;
-    UiColour border;
-    UiColour text;
-};
-[[nodiscard]] ButtonLook button_look(bool enabled, bool pressed, bool primary, bool focused);
-
-struct CheckLook {
-    UiColour border;
-    UiColour text;
-};
-[[nodiscard]] CheckLook check_look(bool enabled, bool focused);
-
-// Colours of one row of the workflow list; `state` is null for a row with
-// no workflow behind it.
-struct RowLook {
-    UiColour background;
-    UiColour text;
-};
-[[nodiscard]] RowLook row_look(const uint32_t* state, bool selected);
 
 // A push button painted in the theme: rounded, primary or normal fill,
 // accent outline while it has the keyboard focus.

@@ -23,8 +23,6 @@ class WorkflowListModel : public QAbstractTableModel {
     [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override;
     [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
     [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
-    // Column widths in pixels, in column order.
-    [[nodiscard]] static int column_width(int column);
 
     void refresh();
 

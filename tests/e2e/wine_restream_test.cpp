@@ -2,7 +2,9 @@
 // live HLS stream that nginx serves to nginx-rtmp, over plain HTTP and RTMP
 // and over HTTPS and RTMPS. Each test has a fresh Wine prefix under the
 // build folder; for TLS the test CA goes into that prefix's local-machine
-// "ROOT" store (trust_root.exe), which is what Schannel trusts there.
+// "ROOT" store (trust_root.exe), which is what Schannel trusts there. And
+// veltrona.exe, on an Xvfb display of the test's own, started and stopped
+// from its window by another process's messages (press_start_stop.exe).
 // Skipped when the Windows build or Wine is missing (scripts/build windows).
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include "e2e/cli_driver.h"
 #include "support/media_fixtures.h"
 #include "support/test_ca.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -101,6 +104,58 @@ TEST_F(WineRestreamTest, UntrustedCertificateIsRefused) {
     EXPECT_EQ(cli.wait_exit(60000), 0) << cli.output();
     EXPECT_NE(cli.output().find("verification failed: "), std::string::npos) << cli.output();
     EXPECT_EQ(cli.wait_for_state("STREAMING", 0), std::nullopt) << cli.output();
+}
+
+// Xvfb prints the display it took on stdout, one number on its own line.
+std::string display_number(const std::string& output) {
+    for (size_t at = 0, end; at < output.size(); at = end + 1) {
+        end = std::min(output.find('\n', at), output.size());
+        const std::string line = output.substr(at, end - at);
+        if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) return line;
+    }
+    return "";
+}
+
+// The desktop program needs a display from the prefix's first call on,
+// the one that starts its server.
+class WineWindowTest : public WineRestreamTest {
+  protected:
+    void SetUp() override {
+        const std::string log = dir.file("xvfb.out");
+        ASSERT_TRUE(xvfb_.start({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, log));
+        std::string display;
+        ASSERT_TRUE(wait_until([&] { return !(display = display_number(read_file(log))).empty(); }, 10000))
+            << read_file(log);
+        setenv("DISPLAY", (":" + display).c_str(), 1);
+        WineRestreamTest::SetUp();
+    }
+    void TearDown() override {
+        WineRestreamTest::TearDown();
+        unsetenv("DISPLAY");
+        xvfb_.stop();
+    }
+    Child xvfb_;
+};
+
+TEST_F(WineWindowTest, StartedAndStoppedFromTheWindow) {
+    constexpr uint32_t seconds = 10;
+    start_nginx();
+    start_live();
+    // The command-line program and the window share the default data folder.
+    ASSERT_NE(cli_add({WINE, WINDOWS_BUILD + "/veltrona-cli.exe"},
+                      workflow_options(nginx.http_url("live.m3u8"), nginx.rtmp_url("secretkey1"))),
+              0u);
+    Child program;
+    ASSERT_TRUE(program.start({WINE, WINDOWS_BUILD + "/veltrona.exe"}, dir.file("veltrona.out")));
+    std::string out;
+    EXPECT_EQ(run_command({WINE, WINDOWS_BUILD + "/press_start_stop.exe", std::to_string(seconds)}, &out, 150), 0)
+        << out;
+    EXPECT_TRUE(wait_until([&] { return !program.running(); }, 30000)) << "the window did not close";
+    end_live();
+    nginx.stop();
+    const std::string flv = nginx.recording("secretkey1");
+    expect_clean_flv(flv, "h264,aac");
+    EXPECT_GT(probe_duration(flv), seconds / 2.0);
 }
 
 }  // namespace

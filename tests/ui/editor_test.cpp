@@ -1,7 +1,7 @@
-// The workflow editor: a failed Save check (its box, text and focus, the
-// record untouched), every field written in one step, values kept across
-// type changes, list edges and the colour chooser. The checks themselves
-// are tested in tests/workflow.
+// The workflow editor's wiring: a failed Save check (its box, text and
+// focus, the record untouched), every control reaching its field, values
+// kept across type changes, and the colour chooser. The checks and the
+// form are tested in tests/workflow and tests/presentation.
 #include "ui/editor.h"
 
 #include <gtest/gtest.h>
@@ -57,20 +57,6 @@ TEST_F(EditorTest, SaveWritesEveryFieldInOneStep) {
     EXPECT_EQ(std::tie(s.text_color, s.background_color), std::tuple(0x0088FFu, 0x100000u));  // red in the low byte
     EXPECT_EQ(std::tie(s.encoder, s.bitrate, s.audio_codec),
               std::tie("Software H.264", "8M", "mp3"));  // no control edits the codec
-}
-
-TEST_F(EditorTest, StoredValuesOutsideTheListsOpenOnANearbyEntry) {
-    Workflow& record = add_workflow([](WorkflowSettings& s) {
-        s.type = static_cast<WorkflowType>(5);  // unknown: opens as Direct Restream
-        s.image_x_pct = 150, s.image_y_pct = -3, s.scroll_speed = 55, s.background_color = 0xFFFFFFFFu;
-    });
-    WorkflowEditor editor(nullptr, record);
-    const EditorControls& c = editor.controls();
-    EXPECT_EQ(QStringList({c.type->currentText(), c.image_x->currentText(), c.image_y->currentText(),
-                           c.scroll_speed->currentText(), c.background_color->text()}),
-              QStringList({"Direct Restream", "99", "0", "50", "#000000"}));
-    ASSERT_TRUE(editor.save());
-    EXPECT_EQ(workflow_settings_copy(record).scroll_speed, 50);
 }
 
 TEST_F(EditorTest, TypeChangesKeepUnsavedValues) {

@@ -1,0 +1,86 @@
+// The desktop's presentation layer, toolkit-free: list cells, run time and
+// details; the editor's form read from a record and back, and which
+// controls each type shows. The front ends' tests check only their wiring.
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "run/engine_status.h"
+#include "ui/presentation/editor_form.h"
+#include "ui/presentation/look.h"
+#include "ui/presentation/main_view.h"
+
+namespace {
+
+TEST(Presentation, CellsRuntimeAndDetailsWithTheKeyMasked) {
+    WorkflowList list;
+    WorkflowPtr workflow(workflow_create(list));
+    WorkflowSettings& s = workflow->settings;
+    s.name = "Show", s.type = WorkflowType::record_then_push, s.source_type = SourceType::youtube;
+    s.source = "https://youtu.be/abc", s.output_url = "rtmp://host/app/key";
+    workflow_set_status(*workflow, WorkflowState::recording, "Recording");
+    workflow_set_last_error(*workflow, "connection failed");
+    workflow->start_tick.store(5000);
+    const uint64_t hundred_hours = 5000 + 100ull * 3600 * 1000;
+    const char* cells[] = {"Show", "Record/Push", "YouTube", "RECORDING", "100:00:00"};
+    for (size_t column = 0; column < list_columns().size(); ++column)
+        EXPECT_EQ(list_cell_text(*workflow, column, hundred_hours), cells[column]);
+    EXPECT_EQ(format_runtime(0, 999999), "00:00:00");  // never started
+    EXPECT_EQ(workflow_details_text(*workflow),
+              "Current operation: Recording\nSource: https://youtu.be/abc\nOutput: rtmp://host/app/********\n"
+              "PID: 0\nStatus: RECORDING\nLast error: connection failed");
+    const uint32_t recording = static_cast<uint32_t>(WorkflowState::recording);
+    EXPECT_EQ(row_look(&recording, false).text, UiColour::state_recording);
+    EXPECT_EQ(row_look(&recording, true).background, UiColour::accent);
+}
+
+TEST(Presentation, EditorFormOpensOnNearbyEntriesAndSavesInRange) {
+    WorkflowSettings stored;
+    stored.type = static_cast<WorkflowType>(5);  // unknown: opens as Direct Restream
+    stored.image_x_pct = 150, stored.image_y_pct = -3, stored.scroll_speed = 55, stored.background_color = 0xFFFFFFFFu;
+    stored.encoder = "software h.264", stored.audio_codec = "mp3";
+    EditorForm form = editor_form_from(stored);
+    EXPECT_EQ(std::tie(form.type, form.image_x, form.image_y, form.scroll_speed, form.encoder, form.background_color),
+              std::make_tuple(2, 99, 0, 4, 2, std::string("#000000")));
+    form.name = "Main", form.source_type = 1, form.source = "https://cdn.example/live.m3u8";
+    form.output = "rtmp://host/app/key", form.font_size = "99999999999", form.poll_seconds = "4";
+    form.text_color = "#ff8800";
+    const auto read = editor_form_read(form, stored);
+    ASSERT_TRUE(std::holds_alternative<WorkflowSettings>(read));
+    const WorkflowSettings& s = std::get<WorkflowSettings>(read);
+    EXPECT_EQ(std::tie(s.type, s.scroll_speed, s.font_size, s.poll_seconds, s.text_color, s.encoder, s.audio_codec),
+              std::make_tuple(WorkflowType::direct_restream, 50, 2147483647, 15, 0x0088FFu,
+                              std::string("Software H.264"), std::string("mp3")));  // no control edits the codec
+    form.background_color = "#FFF";
+    const auto refused = editor_form_read(form, stored);
+    ASSERT_TRUE(std::holds_alternative<EditorProblem>(refused));
+    EXPECT_EQ(editor_focus_id(std::get<EditorProblem>(refused).field), editor_id::background_color);
+}
+
+TEST(Presentation, EditorLayoutPerType) {
+    struct Case {
+        WorkflowType type;
+        bool overlay, record, direct, browse;
+        int source_width, buttons_y, client_height;
+    };
+    const Case cases[] = {{WorkflowType::overlay_stream, true, false, false, false, 384, 376, 406},
+                          {WorkflowType::record_then_push, false, true, false, false, 384, 256, 286},
+                          {WorkflowType::direct_restream, false, false, true, false, 384, 213, 243},
+                          {WorkflowType::mp4_loop, true, false, false, true, 316, 376, 406}};
+    auto shown = [](const EditorLayout& layout, int id) {
+        for (const EditorControlSpec& control : editor_controls())
+            if (control.id == id) return editor_shows(layout, control);
+        return false;
+    };
+    for (const Case& c : cases) {
+        const EditorLayout layout = editor_layout(c.type);
+        EXPECT_EQ(std::tuple(shown(layout, editor_id::image_path), shown(layout, editor_id::poll_seconds),
+                             shown(layout, editor_id::prefer_stream_copy), shown(layout, editor_id::source_browse),
+                             shown(layout, editor_id::source_type), layout.source.width, layout.buttons_y,
+                             layout.client_height),
+                  std::tuple(c.overlay, c.record, c.direct, c.browse, !c.browse, c.source_width, c.buttons_y,
+                             c.client_height));
+    }
+}
+
+}  // namespace
