@@ -64,9 +64,6 @@ class CliProcess {
 
 // The files in `folder` whose names end with `suffix`, sorted.
 std::vector<std::string> files_with_suffix(const std::string& folder, const std::string& suffix);
-// The longest distance between key frames; -1 when the first packet is not
-// one or any packet's PTS differs from its DTS (a B-frame).
-double longest_gop(const std::string& path);
 // Pictures decoded from a recording of the fixtures' 320x240 clips, packed
 // RGB, for the overlay checks.
 constexpr int FRAME_WIDTH = 320, FRAME_HEIGHT = 240;
@@ -96,14 +93,6 @@ class E2eTest : public ::testing::Test {
     Program program(const std::string& executable = cli_executable()) const {
         return {executable, "--data-dir", data_dir};
     }
-    // From here on runs go to veltrona-cli.exe under Wine, in a fresh Wine
-    // prefix under the Windows build folder (its server ended with the
-    // test); false when Wine or the Windows build is missing.
-    bool use_wine();
-    void TearDown() override;
-    // The program runs use (the Linux one, or Wine's), and a file path as it spells it.
-    Program runner() const;
-    std::string native_path(const std::string& path) const { return wine_prefix.empty() ? path : "Z:" + path; }
     // A copy of veltrona-cli in `folder`/bin with `script` as tools/yt-dlp
     // beside it, where the program looks first; the copy's path.
     std::string install_with_ytdlp(const std::string& folder, const std::string& script) const;
@@ -132,5 +121,4 @@ class E2eTest : public ::testing::Test {
     Child live;
     CliProcess cli;
     std::string data_dir = dir.file("data");
-    std::string wine_prefix;  // empty: the Linux program
 };
