@@ -61,11 +61,10 @@ std::vector<FileUnit> make_clip(int width, int height, int rate, int seconds, in
     };
     for (int i = 0; i < rate * seconds; ++i) {
         if (av_frame_make_writable(frame.get()) < 0) return {};
-        for (int y = 0; y < height; ++y)
-            std::memset(frame->data[0] + y * frame->linesize[0], (y + 4 * i) & 0xFF, width);
-        for (int plane : {1, 2})
-            for (int y = 0; y < height / 2; ++y)
-                std::memset(frame->data[plane] + y * frame->linesize[plane], 128, width / 2);
+        for (int plane : {0, 1, 2})  // grey: U and V at 128
+            for (int y = 0; y < (plane ? height / 2 : height); ++y)
+                std::memset(frame->data[plane] + y * frame->linesize[plane], plane ? 128 : (y + 4 * i) & 0xFF,
+                            plane ? width / 2 : width);
         frame->pts = int64_t(i) * 90000 / rate;
         avcodec_send_frame(context.get(), frame.get());
         receive();
@@ -85,23 +84,20 @@ void decode_units(const std::vector<std::string>& units, const std::function<voi
     auto drain = [&] {
         while (avcodec_receive_frame(context.get(), frame.get()) == 0) each(*frame, index++);
     };
-    for (const std::string& unit : units) {
-        ASSERT_EQ(av_new_packet(packet.get(), int(unit.size())), 0);
-        std::memcpy(packet->data, unit.data(), unit.size());
+    for (const std::string& unit : units) {  // not reference-counted: the library copies it, padded
+        packet->data = reinterpret_cast<uint8_t*>(const_cast<char*>(unit.data())), packet->size = int(unit.size());
         avcodec_send_packet(context.get(), packet.get());
-        av_packet_unref(packet.get());
         drain();
     }
     avcodec_send_packet(context.get(), nullptr);
     drain();
 }
 
-// A solid red 24-bit BMP.
+// A solid red 24-bit BMP (rows need no padding when width * 3 is a multiple of 4).
 std::string red_bmp(uint32_t width, uint32_t height) {
-    const uint32_t pixels = width * height * 3;  // rows need no padding when width * 3 is a multiple of 4
     std::string bmp = "BM";
-    for (uint32_t field : {54 + pixels, 0u, 54u, 40u, width, height}) bmp.append(reinterpret_cast<char*>(&field), 4);
-    for (uint32_t field : {1u | 24u << 16, 0u, pixels, 2835u, 2835u, 0u, 0u})
+    for (uint32_t field :
+         {54 + width * height * 3, 0u, 54u, 40u, width, height, 1u | 24u << 16, 0u, 0u, 0u, 0u, 0u, 0u})
         bmp.append(reinterpret_cast<char*>(&field), 4);
     for (uint32_t i = 0; i < width * height; ++i) bmp += std::string("\0\0\xFF", 3);
     return bmp;
