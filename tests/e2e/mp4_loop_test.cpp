@@ -11,7 +11,6 @@ namespace {
 
 constexpr uint32_t STREAMED_SECONDS = 14;  // three whole passes and a bit of the fourth
 
-// The parameter: under Wine.
 class Mp4LoopE2eTest : public E2eTest, public ::testing::WithParamInterface<bool> {
   protected:
     void SetUp() override {

@@ -105,6 +105,7 @@ TEST(FilesWin32, PrivateFilesReplaceAppendAndCreateOnce) {
     ASSERT_TRUE(file_replace_private(path, "first"));
     ASSERT_TRUE(file_replace_private(path, "second"));  // over an existing file
     EXPECT_EQ(content(path), "second");
+    EXPECT_FALSE(path_exists(path + ".tmp"));
     EXPECT_FALSE(file_create_private(path, "never"));  // exists already
     EXPECT_EQ(regular_file_size(path), 6);
 
