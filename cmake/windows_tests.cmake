@@ -1,7 +1,8 @@
 # Tests of the Windows build: GoogleTest built from Debian's own sources with
 # the cross toolchain, and every unit test that needs no peer. A test source
-# qualifies when it uses no test support (those start nginx, ffmpeg or POSIX
-# children) and no POSIX header, or when it is a Windows test (*_win32_test);
+# qualifies when it uses no test support but the portable temporary folder
+# (the rest start nginx, ffmpeg or POSIX children) and no POSIX header, or
+# when it is a Windows test (*_win32_test);
 # the scan keeps the selection right as tests are added. scripts/test runs
 # the result under Wine.
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
@@ -13,6 +14,7 @@ foreach(layer IN LISTS CORE_LAYERS ITEMS cli presentation)
   file(GLOB layer_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${layer}/*.cpp)
   foreach(source IN LISTS layer_tests)
     file(STRINGS ${source} peer_includes REGEX "^#include [<\"](support/|sys/|unistd|arpa/|netinet/|fcntl|poll)")
+    list(FILTER peer_includes EXCLUDE REGEX "support/temp_dir\\.h")
     if(source MATCHES "_posix_test\\.cpp$" OR (peer_includes AND NOT source MATCHES "_win32_test\\.cpp$"))
       continue()
     endif()
@@ -20,7 +22,10 @@ foreach(layer IN LISTS CORE_LAYERS ITEMS cli presentation)
   endforeach()
 endforeach()
 
-add_executable(veltrona_tests ${WINDOWS_TEST_SOURCES})
+if(NOT VELTRONA_WITH_VIDEO)
+  list(FILTER WINDOWS_TEST_SOURCES EXCLUDE REGEX "/tests/video/")
+endif()
+add_executable(veltrona_tests ${WINDOWS_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/temp_dir.cpp)
 target_link_libraries(veltrona_tests PRIVATE veltrona_cli_lib veltrona_presentation GTest::gtest GTest::gmock GTest::gtest_main)
 
 target_include_directories(veltrona_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)

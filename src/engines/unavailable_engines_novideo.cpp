@@ -1,5 +1,5 @@
 // The engines that need the video pipeline, in a build without it (the
-// Windows build). Each fails at once with a message that says so, which the
+// quick core build, VELTRONA_WITH_VIDEO=OFF). Each fails at once with a message that says so, which the
 // runner records as the last error; none of them pretends to work.
 #include "engines/engines.h"
 #include "platform/text/error_text.h"

@@ -20,6 +20,7 @@ namespace {
 
 constexpr int64_t DEFAULT_FRAME_DURATION = 333333;  // 1/30 s
 constexpr int64_t UNDECODED_LIMIT = 10 * TIME_UNITS_PER_SECOND;
+constexpr int64_t HIGHEST_FRAME_RATE = 240;
 
 int64_t to_time_units(int64_t ticks_90khz) {
     return ticks_90khz < 0 ? 0 : ticks_90khz * 1000 / 9;
@@ -27,15 +28,21 @@ int64_t to_time_units(int64_t ticks_90khz) {
 
 // Width, height, stride and rate of the stream as the decoder now reports
 // them; a later change of resolution lands here again and leaves the
-// encoder as it is.
+// encoder as it is. A variable-rate stream's timing header gives its clock
+// (90000 "frames" a second from an encoder on the 90 kHz clock), not its
+// rate: an encoder told that rate spends a frame's bits on 1/3000 of one
+// and repeats the picture until the next key frame. Such a rate, or none,
+// gives way to the step between the units' own times.
 void note_geometry(VideoPipeline& pipeline, const AVFrame& frame, const AVCodecContext& context) {
     pipeline.frame_width = uint32_t(frame.width);
     pipeline.frame_height = uint32_t(frame.height);
     pipeline.stride = uint32_t(frame.linesize[0] > 0 ? frame.linesize[0] : frame.width);
     if (pipeline.stride < pipeline.frame_width) pipeline.stride = pipeline.frame_width;
-    const bool known = context.framerate.num > 0 && context.framerate.den > 0;
-    pipeline.rate_num = known ? uint32_t(context.framerate.num) : 30;
-    pipeline.rate_den = known ? uint32_t(context.framerate.den) : 1;
+    const AVRational rate = context.framerate;
+    const bool plausible = rate.num > 0 && rate.den > 0 && rate.num <= HIGHEST_FRAME_RATE * rate.den;
+    const int64_t step = pipeline.input_frame_duration > 0 ? pipeline.input_frame_duration : DEFAULT_FRAME_DURATION;
+    pipeline.rate_num = plausible ? uint32_t(rate.num) : uint32_t(TIME_UNITS_PER_SECOND);
+    pipeline.rate_den = plausible ? uint32_t(rate.den) : uint32_t(step);
 }
 
 // Counts a unit fed at `sample_time` toward the wait for a picture; a step

@@ -1,9 +1,9 @@
 // Encoder stage: the first decoded frame fixes the encoder's size and rate
 // and opens an H.264 encoder chosen by the workflow's encoder text:
 //
-//   "Auto"            hardware in a fixed order (h264_nvenc, h264_qsv,
-//                     h264_vaapi, h264_v4l2m2m), else libx264
-//   "Hardware H.264"  the hardware list only
+//   "Auto"            the platform's hardware encoders in a fixed order
+//                     (h264_encoder_list), else libx264
+//   "Hardware H.264"  the hardware encoders only
 //   "Software H.264"  libx264 only
 //
 // Whatever opens gets the same contract, because the pipeline hands every
@@ -18,12 +18,11 @@
 // into the canvas, a frame the encoder's size that we own: the decoder keeps
 // its frames as references, so they cannot be painted in place. The canvas
 // is painted, converted to the encoder's layout when it wants another one
-// (NV12 for the Intel and VA-API encoders, uploaded to device frames for
+// (NV12 for the Intel, VA-API and Media Foundation encoders, uploaded to device frames for
 // VA-API) and sent. The send/receive API stands for the need-input and
 // have-output events: a frame the encoder will not take yet waits, in 50 ms
 // slices up to 10 s, while its finished output is collected.
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <thread>
 
@@ -35,6 +34,7 @@ extern "C" {
 #include "media/h264_form.h"
 #include "platform/text/error_text.h"
 #include "platform/time/clock.h"
+#include "video/h264_encoder_list.h"
 #include "video/video_pipeline_state.h"
 
 namespace {
@@ -44,21 +44,6 @@ constexpr uint64_t FRAME_WAIT_LIMIT_MS = 10000;
 constexpr auto WAIT_SLICE = std::chrono::milliseconds(50);
 constexpr int64_t KEY_INTERVAL = 2 * TIME_UNITS_PER_SECOND;
 constexpr const char* SOFTWARE_SETUP_FAILED = "software H.264 encoder initialization failed";
-
-struct EncoderChoice {
-    const char* name;
-    AVPixelFormat input;    // the layout the encoder takes from memory
-    AVHWDeviceType device;  // AV_HWDEVICE_TYPE_NONE: no device frames
-    bool hardware;
-};
-
-constexpr std::array<EncoderChoice, 5> ENCODERS = {{
-    {"h264_nvenc", AV_PIX_FMT_YUV420P, AV_HWDEVICE_TYPE_NONE, true},
-    {"h264_qsv", AV_PIX_FMT_NV12, AV_HWDEVICE_TYPE_NONE, true},
-    {"h264_vaapi", AV_PIX_FMT_NV12, AV_HWDEVICE_TYPE_VAAPI, true},
-    {"h264_v4l2m2m", AV_PIX_FMT_YUV420P, AV_HWDEVICE_TYPE_NONE, true},
-    {"libx264", AV_PIX_FMT_YUV420P, AV_HWDEVICE_TYPE_NONE, false},
-}};
 
 bool is_planar_420(int format) {
     return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
@@ -126,6 +111,8 @@ int open_encoder(VideoPipeline& pipeline, const EncoderChoice& choice, const AVF
         options.set("tune", "zerolatency");
     } else {
         options.set("zerolatency", "1");
+        options.set("hw_encoding", "1");  // h264_mf: hardware transforms only
+        options.set("scenario", "live_streaming");
     }
     // Options an encoder does not know stay in the dictionary, unused.
     return avcodec_open2(encoder.context.get(), codec, &options.entries);
@@ -172,7 +159,7 @@ bool h264_encoder_setup(VideoPipeline& pipeline, const AVFrame& first, std::span
     const bool software_only = wanted == "Software H.264";
     const EncoderChoice* opened = nullptr;
     int result = 0;
-    for (const EncoderChoice& choice : ENCODERS) {
+    for (const EncoderChoice& choice : h264_encoder_list()) {
         if ((choice.hardware && software_only) || (!choice.hardware && hardware_only)) continue;
         result = open_encoder(pipeline, choice, first);
         if (result >= 0) {

@@ -3,6 +3,7 @@
 #include "e2e/cli_driver.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -215,9 +216,34 @@ std::string E2eTest::install_with_ytdlp(const std::string& folder, const std::st
     return program;
 }
 
+bool E2eTest::use_wine() {
+    if (access((WINDOWS_BUILD + "/veltrona-cli.exe").c_str(), R_OK) != 0 || access(WINE, X_OK) != 0) return false;
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '-');  // a parameterised test's name
+    wine_prefix = WINDOWS_BUILD + "/wine-e2e-" + name;
+    std::filesystem::remove_all(wine_prefix);
+    setenv("WINEPREFIX", wine_prefix.c_str(), 1);
+    setenv("WINEDEBUG", "-all", 1);
+    // The prefix is made here, so Wine's notes stay out of the program's output.
+    std::string out;
+    EXPECT_EQ(run_command({WINE, "wineboot", "-i"}, &out, 120), 0) << out;
+    return true;
+}
+
+void E2eTest::TearDown() {
+    if (wine_prefix.empty()) return;
+    (void)run_command({"/usr/lib/wine/wineserver64", "-k"}, nullptr, 30);
+    unsetenv("WINEPREFIX");
+}
+
+Program E2eTest::runner() const {
+    if (wine_prefix.empty()) return program();
+    return {WINE, WINDOWS_BUILD + "/veltrona-cli.exe", "--data-dir", native_path(data_dir)};
+}
+
 uint32_t E2eTest::add_and_run(const std::vector<std::string>& options, std::vector<std::string> args,
                               const Program& runner) {
-    const Program& chosen = runner.empty() ? program() : runner;
+    const Program chosen = runner.empty() ? this->runner() : runner;
     uint32_t id = cli_add(chosen, options);
     args.push_back(std::to_string(id));
     return id != 0 && cli.start(chosen, data_dir, args) ? id : 0;

@@ -82,6 +82,10 @@ double best_band_share(const std::vector<std::string>& frames, size_t first, siz
 // DTS never going back.
 void expect_clean_flv(const std::string& flv, const std::string& codecs);
 
+// Wine's runner and the Windows build the Wine runs take their programs from.
+constexpr const char* WINE = "/usr/lib/wine/wine64";
+inline const std::string WINDOWS_BUILD = std::string(VELTRONA_SOURCE_DIR) + "/build/windows";
+
 class E2eTest : public ::testing::Test {
   protected:
     void start_nginx(const NginxOptions& options = {.rtmp = true, .http = true});
@@ -93,6 +97,14 @@ class E2eTest : public ::testing::Test {
     Program program(const std::string& executable = cli_executable()) const {
         return {executable, "--data-dir", data_dir};
     }
+    // From here on runs go to veltrona-cli.exe under Wine, in a fresh Wine
+    // prefix under the Windows build folder (its server ended with the
+    // test); false when Wine or the Windows build is missing.
+    bool use_wine();
+    void TearDown() override;
+    // The program runs use (the Linux one, or Wine's), and a file path as it spells it.
+    Program runner() const;
+    std::string native_path(const std::string& path) const { return wine_prefix.empty() ? path : "Z:" + path; }
     // A copy of veltrona-cli in `folder`/bin with `script` as tools/yt-dlp
     // beside it, where the program looks first; the copy's path.
     std::string install_with_ytdlp(const std::string& folder, const std::string& script) const;
@@ -121,4 +133,5 @@ class E2eTest : public ::testing::Test {
     Child live;
     CliProcess cli;
     std::string data_dir = dir.file("data");
+    std::string wine_prefix;  // empty: the Linux program
 };

@@ -1,5 +1,6 @@
-// MP4 Loop through the real veltrona-cli: a 4-second clip published to
-// nginx-rtmp pass after pass, judged from nginx's recording with ffprobe.
+// MP4 Loop through the real veltrona-cli, and through veltrona-cli.exe under
+// Wine: a 4-second clip published to nginx-rtmp pass after pass, judged from
+// nginx's recording with ffprobe.
 #include <cmath>
 
 #include "e2e/cli_driver.h"
@@ -10,9 +11,10 @@ namespace {
 
 constexpr uint32_t STREAMED_SECONDS = 14;  // three whole passes and a bit of the fourth
 
-class Mp4LoopE2eTest : public E2eTest {
+class Mp4LoopE2eTest : public E2eTest, public ::testing::WithParamInterface<bool> {
   protected:
     void SetUp() override {
+        if (GetParam() && !use_wine()) GTEST_SKIP() << "needs Wine and the Windows build (scripts/build windows)";
         start_nginx({.rtmp = true});
         // B-frames: the decode shift at each seam; 120 kb/s: P-frames of 256 to 511 bytes
         ASSERT_TRUE(make_clip(clip, {.seconds = 4.0, .b_frames = 2, .output_args = {"-b:v", "120k"}}));
@@ -23,8 +25,10 @@ class Mp4LoopE2eTest : public E2eTest {
     // each pass opening 1 ms above the highest timestamp before it, audio and
     // video in step. The recording's path.
     std::string stream_and_check(const std::vector<std::string>& extra_options) {
-        std::vector<std::string> options = {"--type",   "mp4", "--name",   "Clip loop",
-                                            "--source", clip,  "--output", nginx.rtmp_url("mp4key")};
+        std::vector<std::string> options = {"--type",   "mp4",
+                                            "--name",   "Clip loop",
+                                            "--source", native_path(clip),
+                                            "--output", nginx.rtmp_url("mp4key")};
         options.insert(options.end(), extra_options.begin(), extra_options.end());
         EXPECT_NE(add_and_run(options, {"--seconds", std::to_string(STREAMED_SECONDS)}), 0u);
         EXPECT_TRUE(cli.wait_for_state("STREAMING", 15000)) << cli.output();
@@ -50,7 +54,7 @@ class Mp4LoopE2eTest : public E2eTest {
 };
 
 // On one timeline, in step, and nginx records the file's own samples byte for byte.
-TEST_F(Mp4LoopE2eTest, PacketCopyLoopsOnOneTimelineInStepBitExact) {
+TEST_P(Mp4LoopE2eTest, PacketCopyLoopsOnOneTimelineInStepBitExact) {
     std::vector<FlvFileTag> tags;
     ASSERT_TRUE(flv_read_tags(read_file(stream_and_check({})), &tags));
     for (uint8_t type : {9, 8}) {  // video, audio
@@ -59,13 +63,13 @@ TEST_F(Mp4LoopE2eTest, PacketCopyLoopsOnOneTimelineInStepBitExact) {
     }
 }
 
-TEST_F(Mp4LoopE2eTest, OverlayLoopPaintsTheTickerOnTheSameTimeline) {
+TEST_P(Mp4LoopE2eTest, OverlayLoopPaintsTheTickerOnTheSameTimeline) {
     ASSERT_EQ(run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i", "color=c=red:s=100x50",
                            "-frames:v", "1", dir.file("logo.png")}),
               0);
     // A plain blue band (text and background alike) along the bottom.
-    std::string flv = stream_and_check({"--image", dir.file("logo.png"), "--text", "Ticker over the loop", "--encoder",
-                                        "Software H.264", "--font-size", "24", "--text-color", "#0000FF",
+    std::string flv = stream_and_check({"--image", native_path(dir.file("logo.png")), "--text", "Ticker over the loop",
+                                        "--encoder", "Software H.264", "--font-size", "24", "--text-color", "#0000FF",
                                         "--background-color", "#0000FF"});
     auto blue_band = [&](const std::string& path) {
         return best_band_share(decoded_frames(path, dir.path(), 2), 0, SIZE_MAX, 48, BLUE);
@@ -74,5 +78,8 @@ TEST_F(Mp4LoopE2eTest, OverlayLoopPaintsTheTickerOnTheSameTimeline) {
     EXPECT_LT(in_clip, 0.25) << in_flv;  // the test picture's own
     EXPECT_GT(in_flv, 0.45) << in_clip;  // the band scrolls in: part of the width
 }
+
+INSTANTIATE_TEST_SUITE_P(Programs, Mp4LoopE2eTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Wine" : "Linux"; });
 
 }  // namespace

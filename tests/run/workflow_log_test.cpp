@@ -5,6 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <regex>
+
 #include "app/app_context.h"
 #include "platform/files/folders.h"
 #include "support/temp_dir.h"
@@ -29,9 +32,11 @@ class WorkflowLog : public ::testing::Test {
 TEST_F(WorkflowLog, LinesGoToTheWorkflowsOwnFileCutAndTimestamped) {
     log_workflow(*workflow, "value=%d", 7);
     log_workflow(*workflow, "%s", std::string(5000, 'a').c_str());
-    EXPECT_EQ(workflow->log_path, dir.file("workflow-12.log"));
-    const std::string time = "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} ";
-    EXPECT_THAT(read_file(workflow->log_path), ::testing::MatchesRegex(time + "value=7\n" + time + "a{4095}\n"));
+    EXPECT_TRUE(std::filesystem::equivalent(workflow->log_path, dir.file("workflow-12.log"))) << workflow->log_path;
+    // std::regex: GoogleTest's own regular expressions on Windows know no counts.
+    const std::string time = "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} ",
+                      text = read_file(workflow->log_path);
+    EXPECT_TRUE(std::regex_match(text, std::regex(time + "value=7\n" + time + "a{4095}\n"))) << text;
 }
 
 TEST_F(WorkflowLog, ExactlyTwoMebibytesIsAppendedToAndOneByteMoreIsEmptiedFirst) {
