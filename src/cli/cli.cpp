@@ -57,12 +57,21 @@ bool parse_id(WorkflowList& list, const std::string& text, Workflow** workflow) 
 
 // ---- list ----
 
+// Every output, masked, after the first: "\t" URL (" (disabled)").
+std::string masked_extra_outputs(const WorkflowSettings& s) {
+    std::string shown;
+    for (const ExtraOutput& extra : s.extra_outputs) {
+        shown += "\t" + mask_stream_key(extra.url) + (extra.enabled ? "" : " (disabled)");
+    }
+    return shown;
+}
+
 int command_list(AppContext& app) {
     for (const WorkflowPtr& workflow : app.workflows) {
         WorkflowSettings s = workflow_settings_copy(*workflow);
-        std::printf("%u\t%s\t%s\t%s\t%s\t%s\n", workflow->id, s.name.c_str(), workflow_type_list_name(s.type),
+        std::printf("%u\t%s\t%s\t%s\t%s\t%s%s\n", workflow->id, s.name.c_str(), workflow_type_list_name(s.type),
                     workflow_source_column(s.type, s.source_type), workflow_state_name(workflow->state.load()),
-                    mask_stream_key(s.output_url).c_str());
+                    mask_stream_key(s.output_url).c_str(), masked_extra_outputs(s).c_str());
     }
     return 0;
 }
