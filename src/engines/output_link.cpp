@@ -14,8 +14,7 @@ bool is_video_header(const RtmpMediaMessage& m) {
 }
 
 bool is_audio_header(const RtmpMediaMessage& m) {
-    return m.type_id == RTMP_TYPE_AUDIO && m.payload.size() >= 2 && (m.payload[0] >> 4) == FLV_AAC &&
-           m.payload[1] == 0;
+    return m.type_id == RTMP_TYPE_AUDIO && m.payload.size() >= 2 && (m.payload[0] >> 4) == FLV_AAC && m.payload[1] == 0;
 }
 
 // Sets the state (and error) under the lock and tells the report outside it.
@@ -139,7 +138,8 @@ void OutputLinkClose::operator()(OutputLink* link) const {
 OutputLinkPtr output_link_start(const std::string& url, size_t number, OutputReport report) {
     OutputLinkPtr link(new OutputLink());
     link->url = url, link->report = report;
-    link->status = OutputStatus{.number = number, .state = OutputState::connecting, .since_ms = tick_ms(), .last_error = {}};
+    link->status =
+        OutputStatus{.number = number, .state = OutputState::connecting, .since_ms = tick_ms(), .last_error = {}};
     OutputLink* raw = link.get();
     link->thread = std::thread([raw] {
         while (connect_once(*raw)) {

@@ -72,13 +72,13 @@ struct OutputLink {
     Event abort;
     std::mutex lock;
     std::condition_variable wake;
-    OutputQueue queue;            // under lock
-    OutputStatus status;          // under lock
-    bool attempted = false;       // under lock: the first connection attempt is over
-    bool accepting = false;       // under lock: connected, taking media
-    bool joined = false;          // under lock: has had its key frame since connecting
-    bool closing = false;         // under lock: the run is over
-    std::string stall_error;      // under lock: why the engine thread dropped the connection
+    OutputQueue queue;        // under lock
+    OutputStatus status;      // under lock
+    bool attempted = false;   // under lock: the first connection attempt is over
+    bool accepting = false;   // under lock: connected, taking media
+    bool joined = false;      // under lock: has had its key frame since connecting
+    bool closing = false;     // under lock: the run is over
+    std::string stall_error;  // under lock: why the engine thread dropped the connection
     std::thread thread;
 };
 
