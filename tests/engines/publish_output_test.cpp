@@ -9,8 +9,8 @@
 
 namespace {
 
-const std::vector<uint8_t> VIDEO_HEADER{0x17, 0, 0, 0, 0}, AUDIO_HEADER{0xAF, 0, 0x12},
-    KEY_FRAME{0x17, 1, 0, 0, 0, 9}, INTER_FRAME{0x27, 1, 0, 0, 0, 8}, AUDIO_FRAME{0xAF, 1, 7};
+const std::vector<uint8_t> VIDEO_HEADER{0x17, 0, 0, 0, 0}, AUDIO_HEADER{0xAF, 0, 0x12}, KEY_FRAME{0x17, 1, 0, 0, 0, 9},
+    INTER_FRAME{0x27, 1, 0, 0, 0, 8}, AUDIO_FRAME{0xAF, 1, 7};
 
 TEST(OutputQueue, HoldsAFewSecondsOfMediaOrSixteenMegabytes) {
     OutputQueue queue;
@@ -55,14 +55,15 @@ TEST(PublishOutputThreads, AnOutputThatFailsLeavesTheOtherWhichJoinsAtAKeyFrame)
                 return sent.queue.messages.empty();
             },
             5000));
-        EXPECT_TRUE(wait_until([&] { return output_link_status(*output.links[0]).state == OutputState::reconnecting; },
-                               5000));
+        EXPECT_TRUE(
+            wait_until([&] { return output_link_status(*output.links[0]).state == OutputState::reconnecting; }, 5000));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the last write reaches the server
     }
     server.join();
     std::vector<std::tuple<uint8_t, uint32_t, std::vector<uint8_t>>> got;
     for (const FakeRtmpMessage& m : server.peer.messages) {
-        if (m.type_id == RTMP_TYPE_AUDIO || m.type_id == RTMP_TYPE_VIDEO) got.emplace_back(m.type_id, m.timestamp, m.payload);
+        if (m.type_id == RTMP_TYPE_AUDIO || m.type_id == RTMP_TYPE_VIDEO)
+            got.emplace_back(m.type_id, m.timestamp, m.payload);
     }
     using Got = decltype(got)::value_type;
     EXPECT_EQ(got, (std::vector<Got>{{RTMP_TYPE_VIDEO, 40, VIDEO_HEADER},
@@ -76,6 +77,26 @@ TEST(PublishOutputThreads, AnOutputThatFailsLeavesTheOtherWhichJoinsAtAKeyFrame)
     ASSERT_NE(refused, reports.seen.end());
     EXPECT_NE(refused->last_error, "");
     EXPECT_EQ(refused->last_error.find("refused/"), std::string::npos);  // never the URL
+}
+
+// A server that accepts the publish and then stops reading: once more than
+// the queue's worth of media waits, the output drops the connection to retry.
+TEST(PublishOutputThreads, AnOutputWhoseServerStopsReadingIsDropped) {
+    FakeRtmpServer server;
+    ASSERT_TRUE(server.start(
+        [](FakeRtmpPeer& peer) {
+            if (fake_rtmp_accept_publish(peer)) std::this_thread::sleep_for(std::chrono::seconds(3));
+        },
+        10000));
+    OutputLinkPtr link = output_link_start(server.url(), 2, {});
+    ASSERT_TRUE(wait_until([&] { return output_link_status(*link).state == OutputState::connected; }, 5000));
+    const std::vector<uint8_t> megabyte(size_t{1} << 20, 0x27);
+    const SequenceHeaders none;
+    for (uint32_t at = 0; at < 40 * 400 && output_link_status(*link).state == OutputState::connected; at += 40) {
+        output_link_push(*link, none, {RTMP_TYPE_VIDEO, at, at == 0 ? KEY_FRAME : megabyte});
+    }
+    ASSERT_TRUE(wait_until([&] { return output_link_status(*link).state == OutputState::reconnecting; }, 5000));
+    EXPECT_EQ(output_link_status(*link).last_error, "output stalled: more than 3 s of media waiting");
 }
 
 }  // namespace
