@@ -28,7 +28,7 @@
 #include "net/hls_downloader.h"
 #include "net/hls_playlist.h"
 #include "net/http_client.h"
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 
 namespace {
 

@@ -34,8 +34,8 @@
 #include "engines/engine_contract.h"
 #include "engines/engines.h"
 #include "engines/publish_context.h"
-#include "platform/clock.h"
-#include "platform/event.h"
+#include "platform/time/clock.h"
+#include "platform/time/event.h"
 
 namespace {
 

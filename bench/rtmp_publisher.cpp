@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/socket_connect.h"
+#include "platform/network/socket_connect.h"
 #include "rtmp/rtmp_connection.h"
 #include "rtmp/rtmp_message_writer.h"
 

@@ -1,6 +1,6 @@
 // The video pipeline on a whole clip, for bench/video_pipeline.sh: reads
 // the video units of an MPEG-TS file (libavformat, as a player would),
-// feeds them through hw_pipeline_* with a picture and a scrolling ticker,
+// feeds them through video_pipeline_* with a picture and a scrolling ticker,
 // and writes the encoded Annex B stream to a file. Prints frames in and
 // out, the encoder opened, and frames per second of this process's CPU
 // time (user + system, all threads).
@@ -16,7 +16,7 @@ extern "C" {
 #include <cstdio>
 #include <string>
 
-#include "video/hw_pipeline.h"
+#include "video/video_pipeline.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     }
     const int video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     std::array<char, 256> error{};
-    HwVideoPipeline* pipeline = hw_pipeline_create(settings, write_unit, &sink, error);
+    VideoPipeline* pipeline = video_pipeline_create(settings, write_unit, &sink, error);
     AVPacket* packet = av_packet_alloc();
     long fed = 0;
     bool ok = pipeline && video >= 0 && packet;
@@ -74,14 +74,14 @@ int main(int argc, char** argv) {
         if (packet->stream_index == video) {
             const int64_t pts = packet->pts == AV_NOPTS_VALUE ? -1 : packet->pts;
             const int64_t dts = packet->dts == AV_NOPTS_VALUE ? pts : packet->dts;
-            ok = hw_pipeline_feed(pipeline, {packet->data, size_t(packet->size)}, pts, dts, error) != 0;
+            ok = video_pipeline_feed(pipeline, {packet->data, size_t(packet->size)}, pts, dts, error) != 0;
             ++fed;
         }
         av_packet_unref(packet);
     }
-    ok = ok && hw_pipeline_finish(pipeline, error) != 0;
-    const std::string encoder(hw_pipeline_encoder_name(pipeline));
-    hw_pipeline_free(pipeline);
+    ok = ok && video_pipeline_finish(pipeline, error) != 0;
+    const std::string encoder(video_pipeline_encoder_name(pipeline));
+    video_pipeline_free(pipeline);
     av_packet_free(&packet);
     avformat_close_input(&format);
     std::fclose(sink.file);

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <iterator>
 
-#include "platform/files.h"
-#include "platform/folders.h"
-#include "platform/text.h"
+#include "platform/files/files.h"
+#include "platform/files/folders.h"
+#include "platform/text/text.h"
 #include "workflow/workflow.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "app/app_context.h"
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 #include "workflow/config.h"
 
 namespace {

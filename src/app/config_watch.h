@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/folders.h"
+#include "platform/files/folders.h"
 #include "workflow/workflow.h"
 
 constexpr uint32_t CONFIG_WATCH_INTERVAL_MS = 1000;

@@ -3,7 +3,7 @@
 #include "app/log.h"
 
 #include "app/app_context.h"
-#include "platform/folders.h"
+#include "platform/files/folders.h"
 
 void log_app(AppContext& app, const char* format, ...) {
     va_list args;

@@ -3,7 +3,7 @@
 // a workflow's (run/workflow_log.h).
 #pragma once
 
-#include "platform/format_check.h"
+#include "platform/text/format_check.h"
 #include "run/workflow_log.h"
 
 struct AppContext;

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app/shortcuts.h"
-#include "platform/folders.h"
-#include "platform/text.h"
+#include "platform/files/folders.h"
+#include "platform/text/text.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 #include <memory>
 
 #include "app/shortcuts.h"
-#include "platform/folders.h"
-#include "platform/text.h"
-#include "platform/wide_text.h"
+#include "platform/files/folders.h"
+#include "platform/text/text.h"
+#include "platform/text/wide_text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "app/log.h"
 #include "app/shortcuts.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "workflow/config.h"
 
 StartupProblem app_startup(AppContext& app, const StartupOptions& options) {

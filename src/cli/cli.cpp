@@ -19,10 +19,10 @@
 #include "app/startup.h"
 #include "cli/workflow_options.h"
 #include "engines/engine_contract.h"
-#include "platform/clock.h"
-#include "platform/file_lock.h"
-#include "platform/stop_request.h"
-#include "platform/text.h"
+#include "platform/files/file_lock.h"
+#include "platform/process/stop_request.h"
+#include "platform/text/text.h"
+#include "platform/time/clock.h"
 #include "run/run_control.h"
 #include "workflow/config.h"
 #include "workflow/editor_rules.h"
@@ -66,7 +66,7 @@ std::string masked_extra_outputs(const WorkflowSettings& s) {
     return shown;
 }
 
-int command_list(AppContext& app) {
+int command_list(AppContext& app, const std::vector<std::string>&) {
     for (const WorkflowPtr& workflow : app.workflows) {
         WorkflowSettings s = workflow_settings_copy(*workflow);
         std::printf("%u\t%s\t%s\t%s\t%s\t%s%s\n", workflow->id, s.name.c_str(), workflow_type_list_name(s.type),
@@ -343,6 +343,14 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
     return exit_code;
 }
 
+struct CliCommand {
+    const char* name;
+    int (*run)(AppContext& app, const std::vector<std::string>& args);
+};
+
+constexpr CliCommand CLI_COMMANDS[] = {{"list", command_list},     {"add", command_add},     {"edit", command_edit},
+                                       {"delete", command_delete}, {"check", command_check}, {"run", command_run}};
+
 }  // namespace
 
 int cli_main(int argc, char** argv, const EngineTable* engines) {
@@ -355,8 +363,9 @@ int cli_main(int argc, char** argv, const EngineTable* engines) {
     if (args.empty()) return usage_error(nullptr);
     std::string command = args[0];
     args.erase(args.begin());
-    static const std::vector<std::string> commands = {"list", "add", "edit", "delete", "check", "run"};
-    if (std::find(commands.begin(), commands.end(), command) == commands.end()) return usage_error("unknown command");
+    const CliCommand* chosen = std::find_if(std::begin(CLI_COMMANDS), std::end(CLI_COMMANDS),
+                                            [&](const CliCommand& c) { return command == c.name; });
+    if (chosen == std::end(CLI_COMMANDS)) return usage_error("unknown command");
 
     AppContext app;
     StartupProblem problem = app_startup(app, options);
@@ -365,10 +374,5 @@ int cli_main(int argc, char** argv, const EngineTable* engines) {
         return EXIT_REFUSED;
     }
     app.engines = engines;
-    if (command == "list") return command_list(app);
-    if (command == "add") return command_add(app, args);
-    if (command == "edit") return command_edit(app, args);
-    if (command == "delete") return command_delete(app, args);
-    if (command == "check") return command_check(app, args);
-    return command_run(app, args);
+    return chosen->run(app, args);
 }

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <map>
 
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "workflow/editor_rules.h"
 
 namespace {

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/event.h"
+#include "platform/time/event.h"
 #include "video/overlay_settings.h"
 
 struct HlsSegmentHistory;

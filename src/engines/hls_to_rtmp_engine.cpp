@@ -15,8 +15,8 @@
 // recording, the media pipeline and the connection.
 #include "engines/engines.h"
 #include "engines/live_source.h"
-#include "platform/error_text.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
+#include "platform/text/error_text.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "engines/engines.h"
 #include "engines/publish_context.h"
 #include "net/hls_downloader.h"
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 
 namespace {
 

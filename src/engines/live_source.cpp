@@ -2,8 +2,8 @@
 #include "engines/live_source.h"
 
 #include "net/hls_downloader.h"
-#include "platform/error_text.h"
-#include "platform/text.h"
+#include "platform/text/error_text.h"
+#include "platform/text/text.h"
 
 namespace {
 

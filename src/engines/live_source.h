@@ -13,7 +13,7 @@
 #include "engines/engine_contract.h"
 #include "engines/publish_context.h"
 #include "net/segment_ring.h"
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 
 // Clears the error buffer, converts the URLs (failed with "URL conversion
 // failed" when any is not UTF-8 or empty), runs `body(source, outputs)`

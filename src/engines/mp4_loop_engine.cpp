@@ -18,9 +18,9 @@
 #include "engines/engines.h"
 #include "engines/mp4_units.h"
 #include "engines/publish_loop.h"
-#include "platform/error_text.h"
-#include "platform/text.h"
-#include "video/hw_pipeline.h"
+#include "platform/text/error_text.h"
+#include "platform/text/text.h"
+#include "video/video_pipeline.h"
 
 namespace {
 
@@ -33,15 +33,11 @@ struct Mp4EncoderReport {
     std::string encoder;
 };
 
-struct PipelineFree {
-    void operator()(HwVideoPipeline* pipeline) const { hw_pipeline_free(pipeline); }
-};
-
 // Where the units of an overlay pass go: audio to the packetizer, video into
 // the pipeline, whose output reaches the same packetizer.
 struct OverlayRoute {
     PublishContext& context;
-    HwVideoPipeline* pipeline;
+    VideoPipeline* pipeline;
     std::span<char> error;
     Mp4EncoderReport* report;
 };
@@ -50,7 +46,7 @@ struct OverlayRoute {
 // pass opens another), so the status tells which encoder really runs.
 void report_encoder(OverlayRoute& route) {
     if (!route.report || !route.report->run) return;
-    std::string_view name = hw_pipeline_encoder_name(route.pipeline);
+    std::string_view name = video_pipeline_encoder_name(route.pipeline);
     if (name.empty() || name == route.report->encoder) return;
     route.report->encoder = std::string(name);
     std::string text = string_printf("%s; video encoder: %s", MP4_OVERLAY_STATUS, route.report->encoder.c_str());
@@ -60,7 +56,7 @@ void report_encoder(OverlayRoute& route) {
 int route_unit(void* opaque, uint32_t kind, std::span<const uint8_t> data, int64_t pts, int64_t dts) {
     auto& route = *static_cast<OverlayRoute*>(opaque);
     if (kind == ES_AUDIO) return flv_packetizer_push(route.context.packetizer.get(), kind, data, pts, dts);
-    if (!hw_pipeline_feed(route.pipeline, data, pts, dts, route.error)) return 0;
+    if (!video_pipeline_feed(route.pipeline, data, pts, dts, route.error)) return 0;
     report_encoder(route);
     return 1;
 }
@@ -69,13 +65,12 @@ int route_unit(void* opaque, uint32_t kind, std::span<const uint8_t> data, int64
 // (not after a stop or a failure).
 EngineResult play_through_pipeline(Mp4UnitSource& source, PublishContext& context, const OverlaySettings& settings,
                                    Mp4EncoderReport* report, std::span<char> error) {
-    std::unique_ptr<HwVideoPipeline, PipelineFree> pipeline(
-        hw_pipeline_create(settings, flv_packetizer_push, context.packetizer.get(), error));
+    VideoPipelinePtr pipeline(video_pipeline_create(settings, flv_packetizer_push, context.packetizer.get(), error));
     if (!pipeline) return EngineResult::failed;
     OverlayRoute route{context, pipeline.get(), error, report};
     EngineResult end = mp4_source_play(source, route_unit, &route, context.pacer.stop_event, error);
     if (end != EngineResult::done || publish_stopped(context)) return end;
-    if (!hw_pipeline_finish(pipeline.get(), error)) return EngineResult::failed;
+    if (!video_pipeline_finish(pipeline.get(), error)) return EngineResult::failed;
     report_encoder(route);
     return EngineResult::done;
 }

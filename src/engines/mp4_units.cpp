@@ -1,8 +1,8 @@
 // MP4 samples to elementary-stream units, with the checks on the way.
 #include "engines/mp4_units.h"
 
-#include "engines/mp4_sample_convert.h"
-#include "platform/error_text.h"
+#include "mp4/mp4_sample_convert.h"
+#include "platform/text/error_text.h"
 
 namespace {
 

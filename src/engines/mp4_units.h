@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "engines/engine_contract.h"
-#include "engines/mp4_reader.h"
 #include "media/es_unit.h"
 #include "media/h264_form.h"
-#include "platform/event.h"
+#include "mp4/mp4_reader.h"
+#include "platform/time/event.h"
 
 struct Mp4UnitSource {
     Mp4ReaderPtr reader;

@@ -2,7 +2,7 @@
 #include "engines/output_link.h"
 
 #include "engines/publish_output.h"
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 
 namespace {
 

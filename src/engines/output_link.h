@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "engines/engine_contract.h"
-#include "platform/event.h"
+#include "platform/time/event.h"
 #include "rtmp/rtmp_publisher.h"
 
 constexpr uint32_t OUTPUT_RECONNECT_MS = 3000;

@@ -1,7 +1,7 @@
 // Routing between the demultiplexer, the video pipeline and the packetizer.
 #include "engines/overlay_router.h"
 
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 namespace {
 
@@ -10,7 +10,7 @@ OverlayRouterContext& router_of(void* opaque) {
 }
 
 void report_encoder(OverlayRouterContext& router) {
-    std::string_view name = hw_pipeline_encoder_name(router.pipeline.get());
+    std::string_view name = video_pipeline_encoder_name(router.pipeline.get());
     if (name.empty() || name == router.encoder_reported) return;
     router.encoder_reported = std::string(name);
     if (!router.run) return;
@@ -28,7 +28,7 @@ int overlay_demux_router(void* opaque, uint32_t kind, std::span<const uint8_t> d
     OverlayRouterContext& router = router_of(opaque);
     if (kind == ES_AUDIO) return flv_packetizer_push(router.publish->packetizer.get(), kind, data, pts, dts);
     if (data.empty()) return 1;
-    if (!hw_pipeline_feed(router.pipeline.get(), data, pts, dts, router.error)) return 0;
+    if (!video_pipeline_feed(router.pipeline.get(), data, pts, dts, router.error)) return 0;
     report_encoder(router);
     return 1;
 }
@@ -38,7 +38,7 @@ bool overlay_media_start(OverlayRouterContext& router, const OverlaySettings& se
     publish.demuxer.reset();
     publish.packetizer.reset(flv_packetizer_create(paced_send, &publish));
     if (!publish.packetizer) return false;
-    router.pipeline.reset(hw_pipeline_create(settings, packetizer_video_sink, &router, router.error));
+    router.pipeline.reset(video_pipeline_create(settings, packetizer_video_sink, &router, router.error));
     if (!router.pipeline) return false;
     publish.demuxer.reset(ts_demuxer_create(overlay_demux_router, &router));
     return publish.demuxer != nullptr;
@@ -46,7 +46,7 @@ bool overlay_media_start(OverlayRouterContext& router, const OverlaySettings& se
 
 bool overlay_media_drain(OverlayRouterContext& router) {
     if (!ts_demuxer_flush(router.publish->demuxer.get())) return false;
-    if (!hw_pipeline_finish(router.pipeline.get(), router.error)) return false;
+    if (!video_pipeline_finish(router.pipeline.get(), router.error)) return false;
     report_encoder(router);
     return true;
 }

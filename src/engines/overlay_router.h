@@ -2,7 +2,7 @@
 // (loop):
 //
 //   TsDemuxer -> overlay_demux_router -+-> audio ---------------------------+
-//                                      +-> video -> HwVideoPipeline         |
+//                                      +-> video -> VideoPipeline         |
 //                                                   -> packetizer_video_sink +-> FlvPacketizer ->
 //                                                   paced_send
 //
@@ -10,7 +10,7 @@
 // owns the packetizer and the demuxer), the pipeline, and the engine's error
 // buffer, which the pipeline writes into from inside the router's calls.
 // Everything runs on the engine's thread; encoded units leave the pipeline
-// from inside hw_pipeline_feed and hw_pipeline_finish.
+// from inside video_pipeline_feed and video_pipeline_finish.
 #pragma once
 
 #include <memory>
@@ -19,16 +19,11 @@
 
 #include "engines/engine_contract.h"
 #include "engines/publish_context.h"
-#include "video/hw_pipeline.h"
-
-struct HwPipelineFree {
-    void operator()(HwVideoPipeline* pipeline) const { hw_pipeline_free(pipeline); }
-};
-using HwVideoPipelinePtr = std::unique_ptr<HwVideoPipeline, HwPipelineFree>;
+#include "video/video_pipeline.h"
 
 struct OverlayRouterContext {
     PublishContext* publish = nullptr;
-    HwVideoPipelinePtr pipeline{};
+    VideoPipelinePtr pipeline{};
     std::span<char> error;
     // Its status is told once the encoder is open (and again if a later
     // pass opens a different one), so the status names the encoder that

@@ -13,7 +13,7 @@
 #include "engines/engines.h"
 #include "engines/live_source.h"
 #include "engines/overlay_router.h"
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 
 namespace {
 

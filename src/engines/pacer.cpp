@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 
 PacerSlot pacer_slot(Pacer& pacer, int64_t place) {
     if (!pacer.started) {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "media/flv_packetizer.h"
-#include "platform/event.h"
+#include "platform/time/event.h"
 #include "rtmp/rtmp_publisher.h"
 
 constexpr uint32_t PACING_SLICE_MS = 100;

@@ -3,9 +3,9 @@
 
 #include <system_error>
 
-#include "platform/clock.h"
-#include "platform/error_text.h"
-#include "platform/text.h"
+#include "platform/text/error_text.h"
+#include "platform/text/text.h"
+#include "platform/time/clock.h"
 
 void publish_context_bind(PublishContext& context, const EngineRun& run) {
     context.run = &run;

@@ -1,7 +1,7 @@
 // Connection, passes and the timeline between them for the loop engines.
 #include "engines/publish_loop.h"
 
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The RTMP(S) outputs of a run.
 #include "engines/publish_output.h"
 
-#include "platform/clock.h"
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
+#include "platform/time/clock.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "engines/output_link.h"
-#include "platform/event.h"
+#include "platform/time/event.h"
 #include "rtmp/rtmp_publisher.h"
 
 constexpr uint32_t RTMP_OPEN_TIMEOUT_MS = 20000;

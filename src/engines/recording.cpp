@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/folders.h"
+#include "platform/files/folders.h"
 
 bool recording_open(Recording& recording, const std::string& path) {
     recording.file.reset(file_open(path, "ab"));

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "net/hls_downloader.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 struct Recording {
     FilePtr file{};

@@ -3,7 +3,7 @@
 // loop would go on from the top as if nothing had happened.
 #include "engines/ts_file_feed.h"
 
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 
 EngineResult ts_file_feed(PublishContext& context, FILE* file, std::vector<uint8_t>& buffer, std::span<char> error) {
     while (!publish_stopped(context)) {

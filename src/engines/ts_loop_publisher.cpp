@@ -16,8 +16,8 @@
 #include "engines/engines.h"
 #include "engines/publish_loop.h"
 #include "engines/ts_file_feed.h"
-#include "platform/error_text.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
+#include "platform/text/error_text.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // Windows build). Each fails at once with a message that says so, which the
 // runner records as the last error; none of them pretends to work.
 #include "engines/engines.h"
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ EngineResult not_in_this_build(std::span<char> error, const char* what) {
 }  // namespace
 
 EngineResult overlay_stream_engine(const OverlayStreamOptions&, const EngineRun&, std::span<char> error) {
-    return not_in_this_build(error, "hardware overlay streaming");
+    return not_in_this_build(error, "overlay streaming");
 }
 
 EngineResult mp4_loop_engine(const Mp4LoopOptions&, const EngineRun&, std::span<char> error) {
@@ -22,5 +22,5 @@ EngineResult mp4_loop_engine(const Mp4LoopOptions&, const EngineRun&, std::span<
 }
 
 EngineResult overlay_ts_loop_engine(const OverlayTsLoopOptions&, const EngineRun&, std::span<char> error) {
-    return not_in_this_build(error, "hardware overlay TS loop");
+    return not_in_this_build(error, "overlay TS loop");
 }

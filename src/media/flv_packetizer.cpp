@@ -18,7 +18,7 @@
 
 #include "media/adts.h"
 #include "media/annexb.h"
-#include "platform/byte_order.h"
+#include "platform/text/byte_order.h"
 
 namespace {
 

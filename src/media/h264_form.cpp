@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "platform/byte_order.h"
+#include "platform/text/byte_order.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 
 namespace {
 

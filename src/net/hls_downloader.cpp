@@ -28,9 +28,9 @@
 
 #include "net/hls_playlist.h"
 #include "net/http_client.h"
-#include "platform/clock.h"
-#include "platform/error_text.h"
-#include "platform/heap.h"
+#include "platform/process/heap.h"
+#include "platform/text/error_text.h"
+#include "platform/time/clock.h"
 
 struct SegmentFetchLatch {
     std::mutex lock;

@@ -7,15 +7,12 @@
 #include <new>
 
 #include "net/http_url.h"
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
+#include "platform/text/text.h"
 
 namespace {
 
 constexpr int64_t kMaxMediaSequence = int64_t{1} << 62;
-
-bool is_blank(char c) {
-    return c == ' ' || c == '\t';
-}
 
 template <typename Number>
 Number leading_decimal(std::string_view text, Number limit) {

@@ -1,6 +1,6 @@
 // HTTP client: connection, TLS, send/receive, redirects.
 //
-// TLS is the shared client of platform/tls_client.h: one process-wide,
+// TLS is the shared client of platform/network/tls_client.h: one process-wide,
 // reference-counted context (so http_client_shutdown never pulls it out from
 // under a request in flight), trust from the system store only, and the
 // store's counters quoted in the verification failure message.
@@ -13,10 +13,10 @@
 
 #include "net/http_message.h"
 #include "net/http_url.h"
-#include "platform/clock.h"
-#include "platform/error_text.h"
-#include "platform/socket_connect.h"
-#include "platform/tls_client.h"
+#include "platform/network/socket_connect.h"
+#include "platform/network/tls_client.h"
+#include "platform/text/error_text.h"
+#include "platform/time/clock.h"
 
 namespace {
 

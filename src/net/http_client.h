@@ -29,7 +29,7 @@
 #include <string_view>
 
 #include "net/byte_buffer.h"
-#include "platform/event.h"
+#include "platform/time/event.h"
 
 constexpr int HTTP_MAX_REQUESTS = 6;         // one request and five redirects
 constexpr size_t HTTP_RECEIVE_STEP = 16384;  // bytes asked for per receive

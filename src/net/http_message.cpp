@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/error_text.h"
-#include "platform/text.h"
+#include "platform/text/error_text.h"
+#include "platform/text/text.h"
 
 namespace {
 
@@ -23,10 +23,6 @@ constexpr size_t kChunkSizeLineMax = 32;  // a size line must be shorter than th
 
 std::string_view as_text(std::span<const uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
-bool is_blank(char c) {
-    return c == ' ' || c == '\t';
 }
 
 // Case-insensitive search for `needle` in `haystack`.

@@ -7,8 +7,8 @@
 #include <cctype>
 #include <vector>
 
-#include "platform/text.h"
-#include "platform/url_authority.h"
+#include "platform/network/url_authority.h"
+#include "platform/text/text.h"
 
 namespace {
 

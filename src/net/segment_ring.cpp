@@ -12,7 +12,7 @@
 #include <new>
 #include <utility>
 
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 
 namespace {
 

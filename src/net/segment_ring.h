@@ -36,7 +36,7 @@
 
 #include "net/byte_buffer.h"
 #include "net/http_client.h"
-#include "platform/event.h"
+#include "platform/time/event.h"
 
 constexpr uint32_t SEGMENT_RING_SLOTS = 8;
 constexpr uint32_t SEGMENT_RING_WAIT_MS = 500;  // one wait slice on a full or an empty ring

@@ -6,7 +6,7 @@
 #include <bit>
 #include <new>
 
-#include "platform/byte_order.h"
+#include "platform/text/byte_order.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <array>
 #include <new>
 
-#include "platform/byte_order.h"
+#include "platform/text/byte_order.h"
 #include "rtmp/rtmp_connection.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <cstring>
 #include <new>
 
-#include "platform/error_text.h"
-#include "platform/socket_connect.h"
-#include "platform/tls_client.h"
+#include "platform/network/socket_connect.h"
+#include "platform/network/tls_client.h"
+#include "platform/text/error_text.h"
 #include "rtmp/rtmp_url.h"
 
 namespace {

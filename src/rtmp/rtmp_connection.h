@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/format_check.h"
+#include "platform/text/format_check.h"
 #include "rtmp/rtmp_publisher.h"
 
 struct RtmpUrl;

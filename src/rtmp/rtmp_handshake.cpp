@@ -6,7 +6,7 @@
 #include <ctime>
 #include <random>
 
-#include "platform/byte_order.h"
+#include "platform/text/byte_order.h"
 #include "rtmp/rtmp_connection.h"
 
 namespace {

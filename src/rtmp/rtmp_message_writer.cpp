@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "platform/byte_order.h"
+#include "platform/text/byte_order.h"
 #include "rtmp/rtmp_connection.h"
 
 namespace {

@@ -7,7 +7,7 @@
 // session and then the socket.
 #include "rtmp/rtmp_publisher.h"
 
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 #include "rtmp/rtmp_commands.h"
 #include "rtmp/rtmp_connection.h"
 #include "rtmp/rtmp_handshake.h"

@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/event.h"
-#include "platform/tls_client.h"
+#include "platform/network/tls_client.h"
+#include "platform/time/event.h"
 
 constexpr size_t RTMP_CHUNK_STREAMS = 64;
 constexpr size_t RTMP_ERROR_SIZE = 256;  // 255 characters and the terminator

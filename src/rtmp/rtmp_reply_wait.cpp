@@ -8,7 +8,7 @@
 #include <bit>
 #include <string>
 
-#include "platform/byte_order.h"
+#include "platform/text/byte_order.h"
 #include "rtmp/rtmp_chunk_reader.h"
 #include "rtmp/rtmp_commands.h"
 #include "rtmp/rtmp_connection.h"

@@ -6,8 +6,8 @@
 
 #include <cstdlib>
 
-#include "platform/text.h"
-#include "platform/url_authority.h"
+#include "platform/network/url_authority.h"
+#include "platform/text/text.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "run/run_context.h"
 #include "run/workflow_log.h"
 #include "workflow/validate.h"

@@ -6,8 +6,8 @@
 // with the runner, so a stuck runner keeps other processes out too.
 #include "run/run_control.h"
 
-#include "platform/file_lock.h"
-#include "platform/folders.h"
+#include "platform/files/file_lock.h"
+#include "platform/files/folders.h"
 #include "run/run_context.h"
 #include "run/runner.h"
 #include "run/tools.h"

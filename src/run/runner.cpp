@@ -23,9 +23,9 @@
 #include <array>
 
 #include "net/hls_downloader.h"
-#include "platform/clock.h"
-#include "platform/folders.h"
-#include "platform/text.h"
+#include "platform/files/folders.h"
+#include "platform/text/text.h"
+#include "platform/time/clock.h"
 #include "run/engine_status.h"
 #include "run/run_context.h"
 #include "run/tools.h"
@@ -151,7 +151,7 @@ EngineResult overlay_capture(CaptureAttempt& a) {
                                  .settings = {},
                                  .more_output_urls = workflow_more_output_urls(a.s)};
     fill_overlay_settings(&a.workflow, &options.settings);
-    log_workflow(a.workflow, "Native H.264 decode, overlay and encode starting (encoder: %s)",
+    log_workflow(a.workflow, "H.264 decode, overlay and encode starting (encoder: %s)",
                  options.settings.encoder.c_str());
     return engines(a.workflow).overlay_stream_engine(options, a.run, a.error);
 }
@@ -173,8 +173,8 @@ constexpr CaptureKind CAPTURE_KINDS[] = {
      "Native recording failed", record_capture},
     {WorkflowType::direct_restream, WorkflowState::resolving, "Connecting native RTMP/RTMPS publisher",
      on_engine_streaming, nullptr, restream_capture},
-    {WorkflowType::overlay_stream, WorkflowState::streaming, "Native overlay streaming and recording",
-     on_engine_streaming_logged, "Native overlay streaming failed", overlay_capture},
+    {WorkflowType::overlay_stream, WorkflowState::streaming, "Overlay streaming and recording",
+     on_engine_streaming_logged, "Overlay streaming failed", overlay_capture},
 };
 
 const CaptureKind& capture_kind(WorkflowType type) {
@@ -290,10 +290,10 @@ void play_recording(Workflow& workflow, const WorkflowSettings& s, const std::st
                                      .settings = {},
                                      .more_output_urls = workflow_more_output_urls(s)};
         fill_overlay_settings(&workflow, &options.settings);
-        log_workflow(workflow, "Native TS overlay loop starting (encoder: %s)", options.settings.encoder.c_str());
+        log_workflow(workflow, "TS overlay loop starting (encoder: %s)", options.settings.encoder.c_str());
         result = engines(workflow).overlay_ts_loop_engine(options, engine_run(workflow, s, on_engine_streaming_logged),
                                                           error);
-        failure = "Native overlay loop failed";
+        failure = "Overlay loop failed";
     } else {
         log_workflow(workflow, "Native TS to RTMP continuous loop starting");
         const TsLoopOptions options{.recording_path = recording_path,

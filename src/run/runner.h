@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <thread>
 
-#include "platform/event.h"
-#include "platform/file_lock.h"
+#include "platform/files/file_lock.h"
+#include "platform/time/event.h"
 
 struct Workflow;
 

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <utility>
 
-#include "platform/folders.h"
-#include "platform/process.h"
-#include "platform/text.h"
+#include "platform/files/folders.h"
+#include "platform/process/process.h"
+#include "platform/text/text.h"
 #include "run/run_context.h"
 #include "workflow/workflow.h"
 

@@ -6,10 +6,10 @@
 
 #include <cstdio>
 
-#include "platform/clock.h"
-#include "platform/files.h"
-#include "platform/folders.h"
-#include "platform/text.h"
+#include "platform/files/files.h"
+#include "platform/files/folders.h"
+#include "platform/text/text.h"
+#include "platform/time/clock.h"
 #include "run/run_context.h"
 #include "workflow/workflow.h"
 

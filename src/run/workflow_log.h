@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/format_check.h"
+#include "platform/text/format_check.h"
 
 struct Workflow;
 

@@ -13,7 +13,7 @@
 #include <QRegularExpressionValidator>
 #include <climits>
 
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "ui/dialogs.h"
 #include "workflow/check_messages.h"
 #include "workflow/editor_rules.h"

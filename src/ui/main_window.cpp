@@ -24,9 +24,9 @@
 #include <QTreeView>
 #include <thread>
 
-#include "platform/clock.h"
-#include "platform/file_lock.h"
-#include "platform/text.h"
+#include "platform/files/file_lock.h"
+#include "platform/text/text.h"
+#include "platform/time/clock.h"
 #include "run/run_control.h"
 #include "run/tools.h"
 #include "ui/dialogs.h"

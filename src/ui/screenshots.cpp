@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "app/app_context.h"
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 #include "run/engine_status.h"
 #include "ui/editor.h"
 #include "ui/main_window.h"

@@ -2,7 +2,7 @@
 
 #include <iterator>
 
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 #include "ui/main_window.h"
 
 namespace {

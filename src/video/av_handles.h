@@ -35,11 +35,6 @@ using AvPacketPtr = std::unique_ptr<AVPacket, AvPacketFree>;
 using AvBufferPtr = std::unique_ptr<AVBufferRef, AvBufferUnref>;
 using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextFree>;
 
-// Library results shown in messages as 32-bit values ("%08lx").
-[[nodiscard]] inline unsigned long av_code(int result) {
-    return static_cast<uint32_t>(result);
-}
-
 // FFmpeg prints its own diagnostics (encoder statistics, decoder warnings on
 // a damaged live stream) to stderr, for ever on a long run. Every failure
 // that matters reaches the user through our own messages, so its log is off.

@@ -13,13 +13,12 @@
 #include <array>
 #include <climits>
 
-#include "platform/error_text.h"
-#include "video/hw_pipeline_state.h"
+#include "platform/text/error_text.h"
+#include "video/video_pipeline_state.h"
 
 namespace {
 
 constexpr int64_t DEFAULT_FRAME_DURATION = 333333;  // 1/30 s
-constexpr unsigned long E_INVALIDARG_CODE = 0x80070057;
 constexpr int64_t UNDECODED_LIMIT = 10 * TIME_UNITS_PER_SECOND;
 
 int64_t to_time_units(int64_t ticks_90khz) {
@@ -29,7 +28,7 @@ int64_t to_time_units(int64_t ticks_90khz) {
 // Width, height, stride and rate of the stream as the decoder now reports
 // them; a later change of resolution lands here again and leaves the
 // encoder as it is.
-void note_geometry(HwVideoPipeline& pipeline, const AVFrame& frame, const AVCodecContext& context) {
+void note_geometry(VideoPipeline& pipeline, const AVFrame& frame, const AVCodecContext& context) {
     pipeline.frame_width = uint32_t(frame.width);
     pipeline.frame_height = uint32_t(frame.height);
     pipeline.stride = uint32_t(frame.linesize[0] > 0 ? frame.linesize[0] : frame.width);
@@ -41,7 +40,7 @@ void note_geometry(HwVideoPipeline& pipeline, const AVFrame& frame, const AVCode
 
 // Counts a unit fed at `sample_time` toward the wait for a picture; a step
 // back in time (a loop restart) starts the wait again.
-void note_unit(HwVideoPipeline& pipeline, int64_t sample_time) {
+void note_unit(VideoPipeline& pipeline, int64_t sample_time) {
     if (pipeline.undecoded_since < 0 || sample_time < pipeline.undecoded_since) {
         pipeline.undecoded_since = sample_time;
         pipeline.undecoded_units = 0;
@@ -50,7 +49,7 @@ void note_unit(HwVideoPipeline& pipeline, int64_t sample_time) {
 }
 
 // False, with the reason, once 10 s of media time have gone by without a picture.
-bool picture_decoded_lately(const HwVideoPipeline& pipeline, int64_t sample_time, std::span<char> error) {
+bool picture_decoded_lately(const VideoPipeline& pipeline, int64_t sample_time, std::span<char> error) {
     if (pipeline.undecoded_since < 0 || sample_time - pipeline.undecoded_since < UNDECODED_LIMIT) return true;
     std::array<char, 128> complaint{};
     if (pipeline.last_decode_error == 0 ||
@@ -64,18 +63,18 @@ bool picture_decoded_lately(const HwVideoPipeline& pipeline, int64_t sample_time
 
 }  // namespace
 
-bool hw_decoder_open(HwVideoPipeline& pipeline, std::span<char> error) {
+bool h264_decoder_open(VideoPipeline& pipeline, std::span<char> error) {
     H264Decoder& decoder = pipeline.decoder;
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     if (!codec) {
-        video_error(error, "H.264 decoder initialization failed", av_code(AVERROR_DECODER_NOT_FOUND));
+        video_error(error, "H.264 decoder initialization failed", AVERROR_DECODER_NOT_FOUND);
         return false;
     }
     decoder.context.reset(avcodec_alloc_context3(codec));
     decoder.packet.reset(av_packet_alloc());
     decoder.frame.reset(av_frame_alloc());
     if (!decoder.context || !decoder.packet || !decoder.frame) {
-        video_error(error, "H.264 decoder initialization failed", av_code(AVERROR(ENOMEM)));
+        video_error(error, "H.264 decoder initialization failed", AVERROR(ENOMEM));
         return false;
     }
     decoder.context->pkt_timebase = AVRational{1, int(TIME_UNITS_PER_SECOND)};
@@ -83,14 +82,14 @@ bool hw_decoder_open(HwVideoPipeline& pipeline, std::span<char> error) {
     decoder.context->thread_type = FF_THREAD_SLICE;
     const int opened = avcodec_open2(decoder.context.get(), codec, nullptr);
     if (opened < 0) {
-        video_error(error, "H.264 decoder initialization failed", av_code(opened));
+        video_error(error, "H.264 decoder initialization failed", opened);
         return false;
     }
     return true;
 }
 
-bool hw_decoder_feed(HwVideoPipeline& pipeline, std::span<const uint8_t> unit, int64_t pts, int64_t dts,
-                     std::span<char> error) {
+bool h264_decoder_feed(VideoPipeline& pipeline, std::span<const uint8_t> unit, int64_t pts, int64_t dts,
+                       std::span<char> error) {
     const int64_t timestamp = dts >= 0 ? dts : pts;
     if (pipeline.last_input_timestamp >= 0 && timestamp > pipeline.last_input_timestamp) {
         pipeline.input_frame_duration = (timestamp - pipeline.last_input_timestamp) * 1000 / 9;
@@ -100,14 +99,14 @@ bool hw_decoder_feed(HwVideoPipeline& pipeline, std::span<const uint8_t> unit, i
     note_unit(pipeline, sample_time);
     const int64_t duration = pipeline.input_frame_duration > 0 ? pipeline.input_frame_duration : DEFAULT_FRAME_DURATION;
     if (unit.size() > size_t(INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE)) {
-        video_error(error, "H.264 decoder rejected input", E_INVALIDARG_CODE);
+        error_printf(error, "H.264 decoder rejected input: an access unit of %zu bytes is too large", unit.size());
         return false;
     }
 
     AVPacket* packet = pipeline.decoder.packet.get();
     const int made = av_new_packet(packet, int(unit.size()));
     if (made < 0) {
-        video_error(error, "H.264 decoder rejected input", av_code(made));
+        video_error(error, "H.264 decoder rejected input", made);
         return false;
     }
     std::copy(unit.begin(), unit.end(), packet->data);
@@ -118,7 +117,7 @@ bool hw_decoder_feed(HwVideoPipeline& pipeline, std::span<const uint8_t> unit, i
     AVCodecContext* context = pipeline.decoder.context.get();
     int sent = avcodec_send_packet(context, packet);
     if (sent == AVERROR(EAGAIN)) {
-        if (!hw_decoder_drain(pipeline, false, error)) {
+        if (!h264_decoder_drain(pipeline, false, error)) {
             av_packet_unref(packet);
             return false;
         }
@@ -126,14 +125,14 @@ bool hw_decoder_feed(HwVideoPipeline& pipeline, std::span<const uint8_t> unit, i
     }
     av_packet_unref(packet);
     if (sent < 0 && sent != AVERROR_INVALIDDATA) {
-        video_error(error, "H.264 decoder rejected input", av_code(sent));
+        video_error(error, "H.264 decoder rejected input", sent);
         return false;
     }
     if (sent < 0) pipeline.last_decode_error = sent;
-    return hw_decoder_drain(pipeline, false, error) && picture_decoded_lately(pipeline, sample_time, error);
+    return h264_decoder_drain(pipeline, false, error) && picture_decoded_lately(pipeline, sample_time, error);
 }
 
-bool hw_decoder_drain(HwVideoPipeline& pipeline, bool at_end, std::span<char> error) {
+bool h264_decoder_drain(VideoPipeline& pipeline, bool at_end, std::span<char> error) {
     AVCodecContext* context = pipeline.decoder.context.get();
     AVFrame* frame = pipeline.decoder.frame.get();
     if (at_end) (void)avcodec_send_packet(context, nullptr);  // already ending is fine
@@ -145,7 +144,7 @@ bool hw_decoder_drain(HwVideoPipeline& pipeline, bool at_end, std::span<char> er
             continue;
         }
         if (received < 0) {
-            video_error(error, "H.264 decoder failed", av_code(received));
+            video_error(error, "H.264 decoder failed", received);
             return false;
         }
         if (uint32_t(frame->width) != pipeline.frame_width || uint32_t(frame->height) != pipeline.frame_height ||
@@ -154,7 +153,7 @@ bool hw_decoder_drain(HwVideoPipeline& pipeline, bool at_end, std::span<char> er
         }
         pipeline.undecoded_since = -1;
         pipeline.last_decode_error = 0;
-        const bool encoded = hw_encode_frame(pipeline, *frame, error);
+        const bool encoded = h264_encode_frame(pipeline, *frame, error);
         av_frame_unref(frame);
         if (!encoded) return false;
     }

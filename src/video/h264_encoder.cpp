@@ -33,17 +33,15 @@ extern "C" {
 }
 
 #include "media/h264_form.h"
-#include "platform/clock.h"
-#include "platform/error_text.h"
-#include "video/hw_pipeline_state.h"
+#include "platform/text/error_text.h"
+#include "platform/time/clock.h"
+#include "video/video_pipeline_state.h"
 
 namespace {
 
 constexpr uint32_t DEFAULT_BITRATE = 6000000;
 constexpr uint64_t FRAME_WAIT_LIMIT_MS = 10000;
 constexpr auto WAIT_SLICE = std::chrono::milliseconds(50);
-constexpr unsigned long E_FAIL_CODE = 0x80004005;
-constexpr unsigned long TIMEOUT_CODE = 0xC00D3E80;
 constexpr int64_t KEY_INTERVAL = 2 * TIME_UNITS_PER_SECOND;
 constexpr const char* SOFTWARE_SETUP_FAILED = "software H.264 encoder initialization failed";
 
@@ -94,7 +92,7 @@ int attach_device(H264Encoder& encoder, const EncoderChoice& choice) {
 }
 
 // Opens one encoder for the frame geometry; the library's result on failure.
-int open_encoder(HwVideoPipeline& pipeline, const EncoderChoice& choice, const AVFrame& first) {
+int open_encoder(VideoPipeline& pipeline, const EncoderChoice& choice, const AVFrame& first) {
     H264Encoder& encoder = pipeline.encoder;
     encoder = H264Encoder{};
     const AVCodec* codec = avcodec_find_encoder_by_name(choice.name);
@@ -168,7 +166,7 @@ int prepare_frames(H264Encoder& encoder, AVPixelFormat input) {
     return encoder.packet ? 0 : AVERROR(ENOMEM);
 }
 
-bool hw_encoder_setup(HwVideoPipeline& pipeline, const AVFrame& first, std::span<char> error) {
+bool h264_encoder_setup(VideoPipeline& pipeline, const AVFrame& first, std::span<char> error) {
     const std::string& wanted = pipeline.overlay.settings.encoder;
     const bool hardware_only = wanted == "Hardware H.264";
     const bool software_only = wanted == "Software H.264";
@@ -185,22 +183,23 @@ bool hw_encoder_setup(HwVideoPipeline& pipeline, const AVFrame& first, std::span
     if (!opened) {
         pipeline.encoder = H264Encoder{};
         if (hardware_only) {
-            video_error(error, "no hardware H.264 encoder is available", 0);
+            error_printf(error, "no hardware H.264 encoder is available");
         } else {  // libx264, the last one tried, did not open either
-            video_error(error, SOFTWARE_SETUP_FAILED, av_code(result));
+            video_error(error, SOFTWARE_SETUP_FAILED, result);
         }
         return false;
     }
-    const char* setup_failed = opened->hardware ? "hardware encoder initialization failed" : SOFTWARE_SETUP_FAILED;
+    const char* setup_failed =
+        opened->hardware ? "hardware H.264 encoder initialization failed" : SOFTWARE_SETUP_FAILED;
     result = prepare_frames(pipeline.encoder, opened->input);
     if (result < 0) {
         pipeline.encoder = H264Encoder{};
-        video_error(error, setup_failed, av_code(result));
+        video_error(error, setup_failed, result);
         return false;
     }
     if (!overlay_compositor_prepare(pipeline.overlay, pipeline.frame_width, pipeline.frame_height, error)) {
         pipeline.encoder = H264Encoder{};
-        if (error_is_empty(error)) video_error(error, setup_failed, E_FAIL_CODE);  // the band: nothing to name
+        if (error_is_empty(error)) error_printf(error, "%s: the ticker band cannot be drawn", setup_failed);
         return false;
     }
     pipeline.encoder.description = std::string(opened->name) + (opened->hardware ? " (hardware)" : " (software)");
@@ -250,33 +249,33 @@ int frame_to_send(H264Encoder& encoder, AVFrame*& out) {
     return 0;
 }
 
-bool deliver(HwVideoPipeline& pipeline, const AVPacket& packet, std::span<char> error) {
+bool deliver(VideoPipeline& pipeline, const AVPacket& packet, std::span<char> error) {
     H264Encoder& encoder = pipeline.encoder;
     const AVCodecContext& context = *encoder.context;
     encoder.rewritten.clear();
     if (!h264_append_annexb(h264_form_of({context.extradata, size_t(context.extradata_size)}),
                             {packet.data, size_t(packet.size)}, encoder.rewritten)) {
-        video_error(error, "encoded video is not valid H.264", E_FAIL_CODE);
+        error_printf(error, "encoded video is not valid H.264");
         return false;
     }
     const std::span<const uint8_t> data = encoder.rewritten;
     const int64_t t = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
     const int64_t ts = t == AV_NOPTS_VALUE ? 0 : t * 9 / 1000;
     if (!pipeline.sink(pipeline.sink_context, ES_VIDEO, data, ts, ts)) {
-        video_error(error, "encoded video delivery failed", E_FAIL_CODE);
+        error_printf(error, "encoded video delivery failed");
         return false;
     }
     return true;
 }
 
 // Hands on every unit the encoder has finished; `collected` counts them.
-bool collect_output(HwVideoPipeline& pipeline, int& collected, std::span<char> error) {
+bool collect_output(VideoPipeline& pipeline, int& collected, std::span<char> error) {
     AVPacket* packet = pipeline.encoder.packet.get();
     for (;;) {
         const int received = avcodec_receive_packet(pipeline.encoder.context.get(), packet);
         if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return true;
         if (received < 0) {
-            video_error(error, "hardware encoder ProcessOutput failed", av_code(received));
+            video_error(error, "H.264 encoder output failed", received);
             return false;
         }
         const bool delivered = deliver(pipeline, *packet, error);
@@ -296,19 +295,20 @@ bool key_frame_due(H264Encoder& encoder, int64_t t) {
     return true;
 }
 
-bool send_frame(HwVideoPipeline& pipeline, AVFrame* frame, std::span<char> error) {
+bool send_frame(VideoPipeline& pipeline, AVFrame* frame, std::span<char> error) {
     const uint64_t deadline = tick_ms() + FRAME_WAIT_LIMIT_MS;
     for (;;) {
         const int sent = avcodec_send_frame(pipeline.encoder.context.get(), frame);
         if (sent == 0) return true;
         if (sent != AVERROR(EAGAIN)) {
-            video_error(error, "hardware encoder rejected frame", av_code(sent));
+            video_error(error, "H.264 encoder rejected the frame", sent);
             return false;
         }
         int collected = 0;
         if (!collect_output(pipeline, collected, error)) return false;
         if (tick_ms() > deadline) {
-            video_error(error, "hardware encoder timed out", TIMEOUT_CODE);
+            error_printf(error, "H.264 encoder took no frame for %llu s",
+                         static_cast<unsigned long long>(FRAME_WAIT_LIMIT_MS / 1000));
             return false;
         }
         if (collected == 0) std::this_thread::sleep_for(WAIT_SLICE);
@@ -317,8 +317,8 @@ bool send_frame(HwVideoPipeline& pipeline, AVFrame* frame, std::span<char> error
 
 }  // namespace
 
-bool hw_encode_frame(HwVideoPipeline& pipeline, const AVFrame& decoded, std::span<char> error) {
-    if (!pipeline.encoder_ready && !hw_encoder_setup(pipeline, decoded, error)) return false;
+bool h264_encode_frame(VideoPipeline& pipeline, const AVFrame& decoded, std::span<char> error) {
+    if (!pipeline.encoder_ready && !h264_encoder_setup(pipeline, decoded, error)) return false;
     H264Encoder& encoder = pipeline.encoder;
     const uint32_t width = uint32_t(encoder.context->width);
     if (!overlay_compositor_update(pipeline.overlay, width, uint32_t(encoder.context->height), error)) return false;
@@ -327,7 +327,7 @@ bool hw_encode_frame(HwVideoPipeline& pipeline, const AVFrame& decoded, std::spa
 
     int result = fill_canvas(encoder, decoded);
     if (result < 0) {
-        video_error(error, "decoded NV12 frame is not CPU accessible", av_code(result));
+        video_error(error, "decoded frame cannot be copied to the encoder's canvas", result);
         return false;
     }
     AVFrame& canvas = *encoder.canvas;
@@ -344,7 +344,7 @@ bool hw_encode_frame(HwVideoPipeline& pipeline, const AVFrame& decoded, std::spa
     AVFrame* frame = nullptr;
     result = frame_to_send(encoder, frame);
     if (result < 0) {
-        video_error(error, "hardware encoder rejected frame", av_code(result));
+        video_error(error, "H.264 encoder rejected the frame", result);
         return false;
     }
     frame->pts = t;
@@ -355,11 +355,11 @@ bool hw_encode_frame(HwVideoPipeline& pipeline, const AVFrame& decoded, std::spa
     return sent && collect_output(pipeline, collected, error);
 }
 
-bool hw_encoder_finish(HwVideoPipeline& pipeline, std::span<char> error) {
+bool h264_encoder_finish(VideoPipeline& pipeline, std::span<char> error) {
     if (!pipeline.encoder_ready) return true;
     const int sent = avcodec_send_frame(pipeline.encoder.context.get(), nullptr);
     if (sent < 0 && sent != AVERROR_EOF) {
-        video_error(error, "hardware encoder rejected frame", av_code(sent));
+        video_error(error, "H.264 encoder rejected the frame", sent);
         return false;
     }
     int collected = 0;

@@ -3,12 +3,10 @@
 
 #include <array>
 
-#include "platform/error_text.h"
-#include "platform/text.h"
+#include "platform/text/error_text.h"
+#include "platform/text/text.h"
 
 namespace {
-
-constexpr unsigned long E_FAIL_CODE = 0x80004005;
 
 void keep_copy(OverlayCompositor& compositor, const OverlaySettings& settings) {
     compositor.settings = settings;
@@ -30,7 +28,7 @@ bool overlay_compositor_prepare(OverlayCompositor& compositor, uint32_t frame_wi
                                 std::span<char> error) {
     std::array<char, 256> why{};
     if (!overlay_prepare_picture(compositor.settings, frame_width, frame_height, compositor.picture, why)) {
-        error_printf(error, "overlay picture cannot be used: %s (0x%08lx)", why.data(), E_FAIL_CODE);
+        error_printf(error, "overlay picture cannot be used: %s", why.data());
         return false;
     }
     if (!overlay_prepare_band(compositor.settings, compositor.band)) {
@@ -57,7 +55,7 @@ bool overlay_compositor_update(OverlayCompositor& compositor, uint32_t frame_wid
     compositor.band = OverlayBitmap{};
     keep_copy(compositor, fresh);
     if (!overlay_compositor_prepare(compositor, frame_width, frame_height, error)) {
-        error_printf(error, "%s (0x%08lx)", "live overlay update failed", E_FAIL_CODE);
+        error_printf(error, "live overlay update failed");
         return false;
     }
     compositor.revision_seen = revision_now;

@@ -29,7 +29,7 @@ void overlay_compositor_init(OverlayCompositor& compositor, const OverlaySetting
 
 // Prepares the picture, then the band, for frames of the given size. False
 // when either cannot be made; for the picture, `error` then says "overlay
-// picture cannot be used: <why> (0x80004005)".
+// picture cannot be used: <why>".
 [[nodiscard]] bool overlay_compositor_prepare(OverlayCompositor& compositor, uint32_t frame_width,
                                               uint32_t frame_height, std::span<char> error);
 

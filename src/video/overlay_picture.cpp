@@ -8,9 +8,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/error_text.h"
-#include "platform/folders.h"
-#include "platform/text.h"
+#include "platform/files/folders.h"
+#include "platform/text/error_text.h"
+#include "platform/text/text.h"
 #include "video/av_handles.h"
 #include "video/overlay_bitmap.h"
 #include "video/overlay_settings.h"

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "video/overlay_bitmap.h"
 #include "video/overlay_settings.h"
 

@@ -30,10 +30,10 @@
 #include <variant>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/file_lock.h"
-#include "platform/files.h"
-#include "platform/text.h"
+#include "platform/files/file_lock.h"
+#include "platform/files/files.h"
+#include "platform/text/text.h"
+#include "platform/time/clock.h"
 #include "workflow/workflow.h"
 
 namespace {

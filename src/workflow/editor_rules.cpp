@@ -1,8 +1,8 @@
 // The editor's save checks, in the order the editor applies them.
 #include "workflow/editor_rules.h"
 
-#include "platform/folders.h"
-#include "platform/text.h"
+#include "platform/files/folders.h"
+#include "platform/text/text.h"
 #include "workflow/check_messages.h"
 #include "workflow/validate.h"
 

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/folders.h"
-#include "platform/text.h"
+#include "platform/files/folders.h"
+#include "platform/text/text.h"
 #include "workflow/check_messages.h"
 #include "workflow/workflow.h"
 

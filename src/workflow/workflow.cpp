@@ -2,7 +2,7 @@
 // copies through which threads share settings and texts.
 #include "workflow/workflow.h"
 
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 Workflow* workflow_create(WorkflowList& list) {
     auto* workflow = new Workflow();

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "engines/engine_contract.h"
-#include "platform/event.h"
+#include "platform/time/event.h"
 
 struct RunContext;  // run control's context; opaque to this layer
 struct RunnerThread;

@@ -12,7 +12,7 @@
 
 #include "app/log.h"
 #include "app/shortcuts.h"
-#include "platform/folders.h"
+#include "platform/files/folders.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -15,8 +15,8 @@
 #include <sstream>
 
 #include "app/config_watch.h"
-#include "platform/file_lock.h"
-#include "platform/folders.h"
+#include "platform/files/file_lock.h"
+#include "platform/files/folders.h"
 #include "support/app_fixture.h"
 #include "workflow/config.h"
 

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 #include "support/media_fixtures.h"
 #include "support/wait.h"
 #include "workflow/workflow.h"

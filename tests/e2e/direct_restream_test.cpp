@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "e2e/cli_driver.h"
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 #include "support/app_fixture.h"
 #include "support/media_fixtures.h"
 

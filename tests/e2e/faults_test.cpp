@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "e2e/cli_driver.h"
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 #include "support/app_fixture.h"
 #include "support/media_fixtures.h"
 

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "e2e/cli_driver.h"
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 #include "support/media_fixtures.h"
 
 namespace {

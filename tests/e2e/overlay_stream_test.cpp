@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "e2e/cli_driver.h"
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 #include "support/media_fixtures.h"
 
 namespace {

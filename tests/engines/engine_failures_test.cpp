@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "engines/engines.h"
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 #include "support/fake_rtmp_server.h"
 #include "support/media_fixtures.h"
 #include "support/temp_dir.h"

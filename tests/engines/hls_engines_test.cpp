@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "engines/engines.h"
-#include "platform/clock.h"
-#include "platform/error_text.h"
-#include "platform/folders.h"
+#include "platform/files/folders.h"
+#include "platform/text/error_text.h"
+#include "platform/time/clock.h"
 #include "support/child.h"
 #include "support/engine_loop_run.h"
 #include "support/hostile_origin.h"

@@ -13,7 +13,7 @@
 
 #include "engines/engines.h"
 #include "engines/overlay_router.h"
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 #include "support/engine_loop_run.h"
 #include "support/fake_rtmp_server.h"
 #include "support/media_fixtures.h"

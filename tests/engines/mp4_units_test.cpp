@@ -8,10 +8,10 @@
 #include <array>
 
 #include "engines/engine_contract.h"
-#include "engines/mp4_sample_convert.h"
 #include "media/annexb.h"
 #include "media/ts_craft.h"
-#include "platform/error_text.h"
+#include "mp4/mp4_sample_convert.h"
+#include "platform/text/error_text.h"
 #include "support/media_fixtures.h"
 #include "support/temp_dir.h"
 

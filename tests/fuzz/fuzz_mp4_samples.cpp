@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "engines/mp4_sample_convert.h"
 #include "media/h264_form.h"
+#include "mp4/mp4_sample_convert.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::span<const uint8_t> bytes(data, size);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "video/hw_pipeline.h"
+#include "video/video_pipeline.h"
 
 namespace {
 
@@ -24,18 +24,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     OverlaySettings settings;
     settings.text_enabled = 1, settings.text = "fuzz", settings.font_size = 8, settings.encoder = "Software H.264";
     std::array<char, 128> error{};
-    HwVideoPipeline* pipeline = hw_pipeline_create(settings, drop_unit, nullptr, error);
+    VideoPipeline* pipeline = video_pipeline_create(settings, drop_unit, nullptr, error);
     if (!pipeline) return 0;
     size_t start = 0;
     int64_t time = 0;
     bool fed = true;
     for (size_t at = 1; fed && at <= size; ++at) {
         if (at != size && !delimiter_at(data, size, at)) continue;
-        fed = hw_pipeline_feed(pipeline, {data + start, at - start}, time, time, error) != 0;
+        fed = video_pipeline_feed(pipeline, {data + start, at - start}, time, time, error) != 0;
         start = at;
         time += 3000;
     }
-    if (fed) (void)hw_pipeline_finish(pipeline, error);
-    hw_pipeline_free(pipeline);
+    if (fed) (void)video_pipeline_finish(pipeline, error);
+    video_pipeline_free(pipeline);
     return 0;
 }

@@ -20,7 +20,7 @@
 
 #include "net/hls_playlist.h"
 #include "net/segment_ring.h"
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 #include "support/hostile_origin.h"
 #include "support/scripted_http_server.h"
 #include "support/temp_dir.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "net/http_message.h"
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 #include "support/child.h"
 #include "support/hostile_origin.h"
 #include "support/nginx_server.h"

@@ -1,5 +1,5 @@
 // Network-order fields: the reader stops at the end of what the peer sent.
-#include "platform/byte_order.h"
+#include "platform/text/byte_order.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Event listeners, and what they are for: a stop that reaches a thread
 // blocked on the network, in a connect or in a read.
-#include "platform/event.h"
+#include "platform/time/event.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <functional>
 #include <thread>
 
-#include "platform/clock.h"
-#include "platform/socket_connect.h"
+#include "platform/network/socket_connect.h"
+#include "platform/time/clock.h"
 #include "rtmp/rtmp_publisher.h"
 #include "support/fake_rtmp_server.h"
 #include "support/hostile_origin.h"

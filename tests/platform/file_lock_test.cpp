@@ -1,6 +1,6 @@
 // Run locks under contention: takers and releasers racing on one path, as
 // several processes starting and stopping one workflow would.
-#include "platform/file_lock.h"
+#include "platform/files/file_lock.h"
 
 #include <gtest/gtest.h>
 

@@ -21,12 +21,12 @@
 #include <vector>
 
 #include "app/shortcuts.h"
-#include "platform/event.h"
-#include "platform/files.h"
-#include "platform/folders.h"
-#include "platform/process.h"
-#include "platform/socket_connect.h"
-#include "platform/wide_text.h"
+#include "platform/files/files.h"
+#include "platform/files/folders.h"
+#include "platform/network/socket_connect.h"
+#include "platform/process/process.h"
+#include "platform/text/wide_text.h"
+#include "platform/time/event.h"
 
 namespace {
 
@@ -99,11 +99,11 @@ TEST(FilesWin32, PrivateFilesReplaceAppendAndCreateOnce) {
                       moved = folder + "\\moved.txt";
     auto content = [](const std::string& file) {
         std::string text = "unread";
-        EXPECT_TRUE(file_read_all(file, &text)) << file;
+        EXPECT_EQ(file_read_all(file, &text), FileRead::ok) << file;
         return text;
     };
-    ASSERT_TRUE(file_replace_private(path, path + ".tmp", "first"));
-    ASSERT_TRUE(file_replace_private(path, path + ".tmp", "second"));  // over an existing file
+    ASSERT_TRUE(file_replace_private(path, "first"));
+    ASSERT_TRUE(file_replace_private(path, "second"));  // over an existing file
     EXPECT_EQ(content(path), "second");
     EXPECT_FALSE(path_exists(path + ".tmp"));
     EXPECT_FALSE(file_create_private(path, "never"));  // exists already
@@ -115,7 +115,7 @@ TEST(FilesWin32, PrivateFilesReplaceAppendAndCreateOnce) {
     file_append_private(log, "x", 5);  // larger than the limit: emptied first
     EXPECT_EQ(content(log), "x");
 
-    ASSERT_TRUE(file_replace_private(moved, moved + ".tmp", "old"));
+    ASSERT_TRUE(file_replace_private(moved, "old"));
     EXPECT_TRUE(file_move_replacing(path, moved));
     EXPECT_EQ(content(moved), "second");
 

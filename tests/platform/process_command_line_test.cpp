@@ -3,7 +3,7 @@
 // system's own parser (platform_win32_test.cpp).
 #include <gtest/gtest.h>
 
-#include "platform/process.h"
+#include "platform/process/process.h"
 
 namespace {
 

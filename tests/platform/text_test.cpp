@@ -1,11 +1,11 @@
 // UTF-16 capacities over UTF-8 text and the error-buffer rules.
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <tuple>
 
-#include "platform/folders.h"
+#include "platform/files/folders.h"
 #include "run/run_control.h"
 #include "support/app_fixture.h"
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_context.h"
-#include "platform/folders.h"
+#include "platform/files/folders.h"
 #include "support/temp_dir.h"
 
 namespace {

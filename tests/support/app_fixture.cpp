@@ -1,6 +1,6 @@
 #include "support/app_fixture.h"
 
-#include "platform/folders.h"
+#include "platform/files/folders.h"
 #include "run/run_control.h"
 
 void AppFixture::SetUp() {

@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/socket_connect.h"
+#include "platform/network/socket_connect.h"
 #include "support/loopback.h"
 #include "support/wait.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "engines/engine_contract.h"
-#include "platform/event.h"
+#include "platform/time/event.h"
 #include "video/overlay_settings.h"
 
 template <class Options, Engine<Options> Run>

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/error_text.h"
+#include "platform/text/error_text.h"
 
 namespace {
 

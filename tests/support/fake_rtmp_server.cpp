@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <map>
 
-#include "platform/byte_order.h"
-#include "platform/clock.h"
+#include "platform/text/byte_order.h"
+#include "platform/time/clock.h"
 #include "support/loopback.h"
 
 void fake_put_be(std::vector<uint8_t>& out, uint64_t value, int size) {

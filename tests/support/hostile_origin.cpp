@@ -6,8 +6,8 @@
 
 #include <sstream>
 
-#include "platform/socket_connect.h"
-#include "platform/text.h"
+#include "platform/network/socket_connect.h"
+#include "platform/text/text.h"
 #include "support/child.h"
 #include "support/loopback.h"
 #include "support/media_fixtures.h"

@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 
 int loopback_listen(uint16_t* port, int backlog) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -6,7 +6,7 @@
 #include <span>
 #include <sstream>
 
-#include "platform/byte_order.h"
+#include "platform/text/byte_order.h"
 #include "support/child.h"
 
 extern "C" {

@@ -9,7 +9,7 @@
 
 #include <chrono>
 
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 #include "support/loopback.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/folders.h"
+#include "platform/files/folders.h"
 
 TempDir::TempDir() {
     std::string pattern = temp_folder() + "veltrona-test-XXXXXX";

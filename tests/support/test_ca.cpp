@@ -6,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/tls_client.h"
+#include "platform/network/tls_client.h"
 #include "support/child.h"
 #include "support/temp_dir.h"
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <thread>
 
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 
 // Polls `done` every 10 ms for up to `timeout_ms`; true once it holds.
 inline bool wait_until(const std::function<bool()>& done, uint32_t timeout_ms) {

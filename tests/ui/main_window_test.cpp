@@ -13,9 +13,9 @@
 #include <thread>
 
 #include "fake_dialogs.h"
-#include "platform/clock.h"
-#include "platform/file_lock.h"
-#include "platform/folders.h"
+#include "platform/files/file_lock.h"
+#include "platform/files/folders.h"
+#include "platform/time/clock.h"
 #include "run/engine_status.h"
 #include "run/run_control.h"
 #include "ui/style.h"

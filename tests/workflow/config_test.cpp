@@ -11,7 +11,7 @@
 #include <functional>
 
 #include "app/startup.h"
-#include "platform/folders.h"
+#include "platform/files/folders.h"
 #include "support/temp_dir.h"
 
 namespace {
