@@ -57,12 +57,21 @@ bool parse_id(WorkflowList& list, const std::string& text, Workflow** workflow) 
 
 // ---- list ----
 
+// Every output, masked, after the first: "\t" URL (" (disabled)").
+std::string masked_extra_outputs(const WorkflowSettings& s) {
+    std::string shown;
+    for (const ExtraOutput& extra : s.extra_outputs) {
+        shown += "\t" + mask_stream_key(extra.url) + (extra.enabled ? "" : " (disabled)");
+    }
+    return shown;
+}
+
 int command_list(AppContext& app, const std::vector<std::string>&) {
     for (const WorkflowPtr& workflow : app.workflows) {
         WorkflowSettings s = workflow_settings_copy(*workflow);
-        std::printf("%u\t%s\t%s\t%s\t%s\t%s\n", workflow->id, s.name.c_str(), workflow_type_list_name(s.type),
+        std::printf("%u\t%s\t%s\t%s\t%s\t%s%s\n", workflow->id, s.name.c_str(), workflow_type_list_name(s.type),
                     workflow_source_column(s.type, s.source_type), workflow_state_name(workflow->state.load()),
-                    mask_stream_key(s.output_url).c_str());
+                    mask_stream_key(s.output_url).c_str(), masked_extra_outputs(s).c_str());
     }
     return 0;
 }
@@ -207,15 +216,40 @@ void queue_status(void* context, uint32_t id) {
     queue->changed.notify_one();
 }
 
-void print_status(const StatusEvent& event) {
+// What was printed last: each workflow's last error, each output's state and error.
+struct Printed {
+    std::map<uint32_t, std::string> last_errors;
+    std::map<std::pair<uint32_t, size_t>, std::pair<OutputState, std::string>> outputs;
+};
+
+void print_time() {
     LocalTime now = local_time_now();
-    std::printf("%04u-%02u-%02u %02u:%02u:%02u #%u %s %s\n", now.year, now.month, now.day, now.hour, now.minute,
-                now.second, event.id, workflow_state_name(event.state), event.operation.c_str());
+    std::printf("%04u-%02u-%02u %02u:%02u:%02u ", now.year, now.month, now.day, now.hour, now.minute, now.second);
 }
 
-// Prints queued status lines and last-error changes; waits up to `ms` for news.
-void print_news(StatusQueue& queue, const std::vector<Workflow*>& workflows,
-                std::map<uint32_t, std::string>& last_errors, uint32_t ms) {
+void print_status(const StatusEvent& event) {
+    print_time();
+    std::printf("#%u %s %s\n", event.id, workflow_state_name(event.state), event.operation.c_str());
+}
+
+// "#1 output 2 RECONNECTING connection refused", for each output whose state
+// or error changed since it was printed.
+void print_output_news(Workflow& workflow, Printed& printed) {
+    for (const OutputStatus& output : workflow_output_statuses(workflow)) {
+        if (output.number == 0) continue;  // not reported yet
+        const bool connected = output.state == OutputState::connected;
+        std::pair<OutputState, std::string> shown{output.state, connected ? "" : output.last_error};
+        auto& last = printed.outputs[{workflow.id, output.number}];
+        if (last == shown) continue;
+        last = shown;
+        print_time();
+        std::printf("#%u output %zu %s%s%s\n", workflow.id, output.number, output_state_name(output.state),
+                    shown.second.empty() ? "" : " ", shown.second.c_str());
+    }
+}
+
+// Prints queued status lines, output changes and last-error changes; waits up to `ms` for news.
+void print_news(StatusQueue& queue, const std::vector<Workflow*>& workflows, Printed& printed, uint32_t ms) {
     std::deque<StatusEvent> events;
     {
         std::unique_lock guard(queue.lock);
@@ -224,9 +258,10 @@ void print_news(StatusQueue& queue, const std::vector<Workflow*>& workflows,
     }
     for (const StatusEvent& event : events) print_status(event);
     for (Workflow* workflow : workflows) {
+        print_output_news(*workflow, printed);
         std::string error = workflow_last_error(*workflow);
-        if (error != last_errors[workflow->id]) {
-            last_errors[workflow->id] = error;
+        if (error != printed.last_errors[workflow->id]) {
+            printed.last_errors[workflow->id] = error;
             std::printf("#%u last error: %s\n", workflow->id, error.c_str());
         }
     }
@@ -273,8 +308,8 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
     run_set_notifier(app, queue_status, &queue);
     stop_request_install();
 
-    std::map<uint32_t, std::string> last_errors;
-    for (Workflow* workflow : workflows) last_errors[workflow->id] = workflow_last_error(*workflow);
+    Printed printed;
+    for (Workflow* workflow : workflows) printed.last_errors[workflow->id] = workflow_last_error(*workflow);
     // Watched from the settings the workflows were loaded with, so an edit
     // saved while they start (a yt-dlp probe can take seconds) still arrives.
     ConfigWatch watch;
@@ -292,8 +327,7 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
     // seen, so it need not wake the process ten times a second.
     for (uint64_t now = tick_ms(); exit_code == 0 && !stop_request_seen() && now < deadline && any_running(workflows);
          now = tick_ms()) {
-        print_news(queue, workflows, last_errors,
-                   static_cast<uint32_t>(std::min<uint64_t>(RUN_TICK_MS, deadline - now)));
+        print_news(queue, workflows, printed, static_cast<uint32_t>(std::min<uint64_t>(RUN_TICK_MS, deadline - now)));
         print_config_news(config_watch_poll(watch, workflows));
     }
     for (Workflow* workflow : workflows) {
@@ -303,7 +337,7 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
         if (exit_code == 0 && ended_in_error) exit_code = EXIT_REFUSED;
     }
     for (Workflow* workflow : workflows) workflow_stop(workflow);
-    print_news(queue, workflows, last_errors, 0);
+    print_news(queue, workflows, printed, 0);
     run_set_notifier(app, nullptr, nullptr);
     stop_request_remove();
     return exit_code;

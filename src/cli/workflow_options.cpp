@@ -73,14 +73,71 @@ Problem read_encoder(const std::string& value, std::string* encoder) {
     return std::nullopt;
 }
 
+// Output N (1 = the output URL) of `s`, from 1 to the number it has, or
+// from 2 when `first_too` is false.
+Problem read_output_number(const WorkflowSettings& s, const std::string& option, const std::string& value,
+                           bool first_too, size_t* index) {
+    uint64_t number = 0;
+    const size_t count = s.extra_outputs.size() + 1, lowest = first_too ? 1 : 2;
+    if (!parse_whole(value, count, &number) || number < lowest) {
+        return usage(string_printf("%s takes an output number from %zu to %zu", option.c_str(), lowest, count));
+    }
+    *index = static_cast<size_t>(number) - 1;
+    return std::nullopt;
+}
+
+Problem remove_output(WorkflowSettings& s, size_t index) {
+    std::vector<ExtraOutput>& extras = s.extra_outputs;
+    if (index > 0) {
+        extras.erase(extras.begin() + static_cast<std::ptrdiff_t>(index - 1));
+        return std::nullopt;
+    }
+    // Output 2 takes the first place, which has no switch of its own.
+    if (extras.empty() || !extras.front().enabled) {
+        return usage("--remove-output 1 needs an enabled output 2 to take its place");
+    }
+    s.output_url = extras.front().url;
+    extras.erase(extras.begin());
+    return std::nullopt;
+}
+
+// --output (repeatable: the first of a command replaces every output, the
+// next ones follow it), --add-output, --enable-output, --disable-output and
+// --remove-output; `listed` says an --output was already seen.
+Problem apply_output(WorkflowSettings& s, const std::string& option, const std::string& value, bool* listed) {
+    const bool adds = option == "--add-output" || (option == "--output" && *listed);
+    if (option == "--output" && !*listed) {
+        s.output_url = utf16_fit(value, URL_CAPACITY);
+        s.extra_outputs.clear();
+        *listed = true;
+        return std::nullopt;
+    }
+    if (adds) {
+        if (s.extra_outputs.size() + 1 >= MAX_OUTPUTS) return usage(string_printf("at most %zu outputs", MAX_OUTPUTS));
+        s.extra_outputs.push_back({.url = utf16_fit(value, URL_CAPACITY)});
+        return std::nullopt;
+    }
+    size_t index = 0;
+    const bool remove = option == "--remove-output";
+    if (Problem problem = read_output_number(s, option, value, remove, &index)) return problem;
+    if (remove) return remove_output(s, index);
+    s.extra_outputs[index - 1].enabled = option == "--enable-output";
+    return std::nullopt;
+}
+
+bool is_output_option(const std::string& option) {
+    for (const char* name : {"--output", "--add-output", "--enable-output", "--disable-output", "--remove-output"}) {
+        if (option == name) return true;
+    }
+    return false;
+}
+
 Problem apply_one(WorkflowSettings& s, const std::string& option, const std::string& value) {
     if (option == "--type") return read_type(value, &s.type);
     if (option == "--name")
         s.name = utf16_fit(value, NAME_CAPACITY);
     else if (option == "--source")
         s.source = utf16_fit(value, URL_CAPACITY);
-    else if (option == "--output")
-        s.output_url = utf16_fit(value, URL_CAPACITY);
     else if (option == "--recording-dir")
         s.recording_dir = utf16_fit(value, URL_CAPACITY);
     else if (option == "--bitrate")
@@ -140,7 +197,9 @@ Problem apply_one(WorkflowSettings& s, const std::string& option, const std::str
 
 const char* const WORKFLOW_OPTIONS_USAGE =
     "    workflow options (add and edit):\n"
-    "      --type direct|record|overlay|mp4  --name NAME  --source SRC  --output URL\n"
+    "      --type direct|record|overlay|mp4  --name NAME  --source SRC\n"
+    "      --output URL (again for each further output, up to 8; replaces the outputs)\n"
+    "      --add-output URL  --enable-output N  --disable-output N  --remove-output N\n"
     "      --source-type youtube|direct  --enabled yes|no  --recording-dir DIR  --poll-seconds N\n"
     "      --reconnects N  --delete-after-push yes|no  --prefer-stream-copy yes|no\n"
     "      --fallback-transcoding yes|no  --bitrate TEXT  --encoder Auto|\"Hardware "
@@ -153,9 +212,13 @@ const char* const WORKFLOW_OPTIONS_USAGE =
 
 std::optional<OptionProblem> apply_workflow_options(WorkflowSettings& settings, const std::vector<std::string>& args,
                                                     std::vector<std::string>* given) {
+    bool listed = false;
     for (size_t i = 0; i < args.size(); i += 2) {
         if (i + 1 >= args.size()) return usage(args[i] + " is missing its value");
-        if (Problem problem = apply_one(settings, args[i], args[i + 1])) return problem;
+        const std::string &option = args[i], &value = args[i + 1];
+        Problem problem = is_output_option(option) ? apply_output(settings, option, value, &listed)
+                                                   : apply_one(settings, option, value);
+        if (problem) return problem;
         given->push_back(args[i]);
     }
     return std::nullopt;

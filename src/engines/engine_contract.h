@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/time/event.h"
 #include "video/overlay_settings.h"
@@ -35,6 +36,21 @@ enum class EngineResult {
     failed,   // the reason is in the error buffer, possibly empty
 };
 
+// Each output of a run that has several connects, sends and fails on its own.
+enum class OutputState : uint32_t { connecting, connected, reconnecting };
+
+// What an output is doing, for the workflow's display: since when (the
+// millisecond tick it entered the state) and why it last failed.
+struct OutputStatus {
+    size_t number = 0;  // 1 is the first output
+    OutputState state = OutputState::connecting;
+    uint64_t since_ms = 0;
+    std::string last_error;  // "" until it failed once; never holds the URL
+};
+
+// "CONNECTING", "CONNECTED" or "RECONNECTING".
+[[nodiscard]] const char* output_state_name(OutputState state);
+
 // Called when an engine reaches its working phase; may be called from any thread.
 using EngineStatusCallback = void (*)(void* context, const char* text);
 
@@ -47,6 +63,9 @@ struct EngineHooks {
     // A problem the engine survives and goes on after: logged and shown as
     // the workflow's last error.
     void (*notice)(void* context, const char* text) = nullptr;
+    // An output of a run with several changed state; called on that
+    // output's own thread, never after the engine returned.
+    void (*output_status)(void* context, const OutputStatus& status) = nullptr;
     void* context = nullptr;
     // The segments the run has recorded so far, kept by the runner across
     // its capture attempts: a live engine joins the source after them and
@@ -69,17 +88,22 @@ inline void engine_status(const EngineRun& run, const char* text) {
 }
 
 // The engines' own options, one record each. A recording path that is empty
-// records nothing.
+// records nothing. `more_output_urls` are the outputs after the first: with
+// any, every output connects and fails on its own and the run goes on while
+// at least one can be reached again; with none, the one output failing ends
+// the run as it always did.
 struct OverlayStreamOptions {
     std::string source_url;
     std::string output_url;
     std::string recording_path;
     OverlaySettings settings;
+    std::vector<std::string> more_output_urls{};
 };
 struct HlsToRtmpOptions {
     std::string source_url;
     std::string output_url;
     std::string recording_path;
+    std::vector<std::string> more_output_urls{};
 };
 struct HlsToTsOptions {
     std::string source_url;
@@ -89,11 +113,13 @@ struct Mp4LoopOptions {
     std::string mp4_path;
     std::string output_url;
     const OverlaySettings* settings = nullptr;  // null, or neither overlay enabled: packet copy
+    std::vector<std::string> more_output_urls{};
 };
 struct OverlayTsLoopOptions {
     std::string recording_path;
     std::string output_url;
     OverlaySettings settings;
+    std::vector<std::string> more_output_urls{};
 };
 struct TsLoopOptions {
     std::string recording_path;
@@ -101,6 +127,7 @@ struct TsLoopOptions {
     // Where the timeline starts (0 in a normal run), so long-run behaviour
     // can be reached without waiting hours for it.
     int64_t initial_timestamp = 0;
+    std::vector<std::string> more_output_urls{};
 };
 
 template <typename Options>

@@ -32,14 +32,14 @@ EngineResult stream_segments(LiveSource& source, PublishContext& context, OwnedB
 }
 
 EngineResult restream(const HlsToRtmpOptions& options, const EngineRun& run, const std::string& source,
-                      const std::string& output, std::span<char> error) {
+                      const std::vector<std::string>& outputs, std::span<char> error) {
     PublishContext context;
     publish_context_bind(context, run);
     OwnedByteBuffer segment;
     SegmentLabel first;
     LiveSource live{nullptr, &run.hooks};
     if (std::optional<EngineResult> early =
-            live_source_start(live.ring, source, output, context, &segment.buffer, &first, error)) {
+            live_source_start(live.ring, source, outputs, context, &segment.buffer, &first, error)) {
         return *early;
     }
     engine_status(run, "Native RTMP publisher connected");
@@ -62,8 +62,8 @@ EngineResult restream(const HlsToRtmpOptions& options, const EngineRun& run, con
 }  // namespace
 
 EngineResult hls_to_rtmp_engine(const HlsToRtmpOptions& options, const EngineRun& run, std::span<char> error) {
-    return live_engine_frame(options.source_url, options.output_url, error,
-                             [&](const std::string& source, const std::string& output) {
-                                 return restream(options, run, source, output, error);
+    return live_engine_frame(options.source_url, options.output_url, options.more_output_urls, error,
+                             [&](const std::string& source, const std::vector<std::string>& outputs) {
+                                 return restream(options, run, source, outputs, error);
                              });
 }

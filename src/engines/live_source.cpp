@@ -31,10 +31,10 @@ std::optional<EngineResult> first_segment(SegmentRingPtr& ring, const std::strin
 }  // namespace
 
 std::optional<EngineResult> live_source_start(SegmentRingPtr& ring, const std::string& source,
-                                              const std::string& output, PublishContext& context, ByteBuffer* segment,
-                                              SegmentLabel* label, std::span<char> error) {
+                                              std::span<const std::string> outputs, PublishContext& context,
+                                              ByteBuffer* segment, SegmentLabel* label, std::span<char> error) {
     if (std::optional<EngineResult> early = first_segment(ring, source, context, segment, label, error)) return early;
-    if (!output_open(context.output, output, context.pacer.stop_event, error)) return publish_failure(context);
+    if (!publish_open_outputs(context, outputs, error)) return publish_failure(context);
     return std::nullopt;
 }
 

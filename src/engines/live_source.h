@@ -8,26 +8,27 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "engines/engine_contract.h"
 #include "engines/publish_context.h"
 #include "net/segment_ring.h"
 #include "platform/text/error_text.h"
 
-// Clears the error buffer, converts both URLs (failed with "URL conversion
-// failed" when either is not UTF-8 or empty), runs `body(source, output)`
+// Clears the error buffer, converts the URLs (failed with "URL conversion
+// failed" when any is not UTF-8 or empty), runs `body(source, outputs)`
 // and returns its result, clearing the buffer again unless it failed.
 template <typename Body>
-EngineResult live_engine_frame(std::string_view source_url, std::string_view output_url, std::span<char> error,
-                               Body&& body) {
+EngineResult live_engine_frame(std::string_view source_url, std::string_view output_url,
+                               const std::vector<std::string>& more_output_urls, std::span<char> error, Body&& body) {
     error_clear(error);
     std::optional<std::string> source = to_utf8(source_url);
-    std::optional<std::string> output = to_utf8(output_url);
-    if (!source || !output) {
+    std::optional<std::vector<std::string>> outputs = output_urls_utf8(output_url, more_output_urls);
+    if (!source || !outputs) {
         error_printf(error, "%s", "URL conversion failed");
         return EngineResult::failed;
     }
-    EngineResult result = body(*source, *output);
+    EngineResult result = body(*source, *outputs);
     if (result != EngineResult::failed) error_clear(error);
     return result;
 }
@@ -38,13 +39,12 @@ EngineResult live_engine_frame(std::string_view source_url, std::string_view out
 // engine's result: failed with "HLS downloader thread failed", the ring's
 // error text or "HLS source ended before a segment was downloaded"; stopped
 // when the stop came first; done when the source ended with nothing the run
-// had not recorded. Then opens the publisher on `output` into the context:
-// failed when that fails (the publisher's error text), stopped when the stop
-// came first.
+// had not recorded. Then opens the outputs into the context: failed when
+// that fails (the publisher's error text), stopped when the stop came first.
 [[nodiscard]] std::optional<EngineResult> live_source_start(SegmentRingPtr& ring, const std::string& source,
-                                                            const std::string& output, PublishContext& context,
-                                                            ByteBuffer* segment, SegmentLabel* label,
-                                                            std::span<char> error);
+                                                            std::span<const std::string> outputs,
+                                                            PublishContext& context, ByteBuffer* segment,
+                                                            SegmentLabel* label, std::span<char> error);
 
 // A live source being streamed: its ring, and what may resolve it again
 // when its media URL expires (a page resolved by the runner).

@@ -136,6 +136,7 @@ EngineResult mp4_loop_engine(const Mp4LoopOptions& options, const EngineRun& run
                  .overlay = overlay,
                  .report = {.run = &run, .encoder = {}}};
     const PublishLoop loop{.output_url = options.output_url,
+                           .more_output_urls = options.more_output_urls,
                            .status_text = overlay ? MP4_OVERLAY_STATUS : "Looping MP4 without transcoding",
                            .empty_pass_text = "MP4 file holds no playable audio or video",
                            .pass = play_pass,

@@ -49,7 +49,7 @@ EngineResult stream_segments(LiveSource& source, OverlayRouterContext& router, O
 }
 
 EngineResult stream(const OverlayStreamOptions& options, const EngineRun& run, const std::string& source,
-                    const std::string& output, std::span<char> error) {
+                    const std::vector<std::string>& outputs, std::span<char> error) {
     PublishContext context;
     publish_context_bind(context, run);
     OverlayRouterContext router{
@@ -58,7 +58,7 @@ EngineResult stream(const OverlayStreamOptions& options, const EngineRun& run, c
     SegmentLabel label;
     LiveSource live{nullptr, &run.hooks};
     if (std::optional<EngineResult> early =
-            live_source_start(live.ring, source, output, context, &segment.buffer, &label, error)) {
+            live_source_start(live.ring, source, outputs, context, &segment.buffer, &label, error)) {
         return *early;
     }
     if (!options.recording_path.empty() && !recording_open(context.recording, options.recording_path)) {
@@ -79,8 +79,8 @@ EngineResult stream(const OverlayStreamOptions& options, const EngineRun& run, c
 }  // namespace
 
 EngineResult overlay_stream_engine(const OverlayStreamOptions& options, const EngineRun& run, std::span<char> error) {
-    return live_engine_frame(options.source_url, options.output_url, error,
-                             [&](const std::string& source, const std::string& output) {
-                                 return stream(options, run, source, output, error);
+    return live_engine_frame(options.source_url, options.output_url, options.more_output_urls, error,
+                             [&](const std::string& source, const std::vector<std::string>& outputs) {
+                                 return stream(options, run, source, outputs, error);
                              });
 }

@@ -61,6 +61,7 @@ EngineResult overlay_ts_loop_engine(const OverlayTsLoopOptions& options, const E
     OverlayPass pass{.options = options,
                      .router = {.error = error, .run = &run, .status_prefix = "Overlay TS loop playing"}};
     const PublishLoop loop{.output_url = options.output_url,
+                           .more_output_urls = options.more_output_urls,
                            .status_text = "Overlay TS loop connected",
                            .empty_pass_text = "recording holds no playable audio or video",
                            .pass = play_pass,

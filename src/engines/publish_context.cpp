@@ -87,3 +87,19 @@ std::optional<std::string> to_utf8(std::string_view text) {
     if (text.empty() || !utf8_is_valid(text)) return std::nullopt;
     return std::string(text);
 }
+
+std::optional<std::vector<std::string>> output_urls_utf8(std::string_view first, const std::vector<std::string>& more) {
+    std::vector<std::string> urls;
+    for (size_t at = 0; at <= more.size(); ++at) {
+        std::optional<std::string> url = to_utf8(at == 0 ? first : std::string_view(more[at - 1]));
+        if (!url) return std::nullopt;
+        urls.push_back(std::move(*url));
+    }
+    return urls;
+}
+
+bool publish_open_outputs(PublishContext& context, std::span<const std::string> urls, std::span<char> error) {
+    OutputReport report;
+    if (context.run) report = {context.run->hooks.output_status, context.run->hooks.context};
+    return output_open(context.output, urls, context.pacer.stop_event, report, error);
+}

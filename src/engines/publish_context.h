@@ -22,6 +22,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engines/engine_contract.h"
 #include "engines/pacer.h"
@@ -88,3 +89,13 @@ void publish_record_segment(PublishContext& context, std::span<const uint8_t> se
 // A checked UTF-8 copy of a URL or path; nothing when it is empty or not
 // valid UTF-8.
 [[nodiscard]] std::optional<std::string> to_utf8(std::string_view text);
+
+// Checked copies of the first output URL and the ones after it, in order;
+// nothing when any is empty or not valid UTF-8.
+[[nodiscard]] std::optional<std::vector<std::string>> output_urls_utf8(std::string_view first,
+                                                                       const std::vector<std::string>& more);
+
+// Opens the run's outputs (see output_open), their state changes told to
+// the run's output hook; false with the reason in `error`.
+[[nodiscard]] bool publish_open_outputs(PublishContext& context, std::span<const std::string> urls,
+                                        std::span<char> error);

@@ -23,13 +23,13 @@ EngineResult play_counted(const PublishLoop& loop, PublishContext& context, std:
     return EngineResult::done;
 }
 
-EngineResult connect_and_loop(const PublishLoop& loop, const EngineRun& run, const std::string& url,
+EngineResult connect_and_loop(const PublishLoop& loop, const EngineRun& run, const std::vector<std::string>& urls,
                               std::span<char> error) {
     PublishContext context;
     publish_context_bind(context, run);
     context.timeline = timeline_starting_at(loop.initial_timestamp);
     context.pacer.origin = loop.initial_timestamp;
-    if (!output_open(context.output, url, run.stop_event, error)) return publish_failure(context);
+    if (!publish_open_outputs(context, urls, error)) return publish_failure(context);
     engine_status(run, loop.status_text);
     EngineResult end = EngineResult::done;
     while (end == EngineResult::done) {
@@ -42,12 +42,12 @@ EngineResult connect_and_loop(const PublishLoop& loop, const EngineRun& run, con
 
 EngineResult publish_loop_run(const PublishLoop& loop, const EngineRun& run, std::span<char> error) {
     error_clear(error);
-    std::optional<std::string> url = to_utf8(loop.output_url);
-    if (!url) {
+    std::optional<std::vector<std::string>> urls = output_urls_utf8(loop.output_url, loop.more_output_urls);
+    if (!urls) {
         error_printf(error, "%s", "RTMP URL conversion failed");
         return EngineResult::failed;
     }
-    if (connect_and_loop(loop, run, *url, error) == EngineResult::failed) return EngineResult::failed;
+    if (connect_and_loop(loop, run, *urls, error) == EngineResult::failed) return EngineResult::failed;
     error_clear(error);
     return EngineResult::stopped;
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "engines/engine_contract.h"
 #include "engines/publish_context.h"
@@ -24,6 +25,7 @@ using PublishPass = EngineResult (*)(PublishContext& context, void* pass_context
 
 struct PublishLoop {
     std::string output_url;
+    std::vector<std::string> more_output_urls{};
     const char* status_text = "";      // reported once connected
     const char* empty_pass_text = "";  // a pass that sent nothing
     int64_t initial_timestamp = 0;     // where the timeline starts (0 in a normal run)

@@ -50,6 +50,7 @@ EngineResult play_pass(PublishContext& context, void* opaque, std::span<char> er
 EngineResult ts_loop_publisher(const TsLoopOptions& options, const EngineRun& run, std::span<char> error) {
     TsPass pass{options.recording_path, std::vector<uint8_t>(TS_LOOP_READ_SIZE)};
     const PublishLoop loop{.output_url = options.output_url,
+                           .more_output_urls = options.more_output_urls,
                            .status_text = "Publishing continuous native TS loop",
                            .empty_pass_text = "recording holds no playable audio or video",
                            .initial_timestamp = options.initial_timestamp,

@@ -1,6 +1,8 @@
 // Status reporting for runners and engines, and the overlay snapshot.
 #include "run/engine_status.h"
 
+#include <optional>
+
 #include "platform/text/text.h"
 #include "run/run_context.h"
 #include "run/workflow_log.h"
@@ -27,6 +29,40 @@ void on_engine_streaming_logged(void* context, const char* text) {
 
 void on_engine_recording(void* context, const char* text) {
     workflow_set_status(*static_cast<Workflow*>(context), WorkflowState::recording, text ? text : "");
+}
+
+void on_output_status(void* context, const OutputStatus& status) {
+    auto& workflow = *static_cast<Workflow*>(context);
+    log_workflow(workflow, "Output %zu %s %s", status.number, output_state_name(status.state),
+                 status.state == OutputState::connected ? "" : status.last_error.c_str());
+    size_t connected = 0;
+    std::optional<WorkflowState> next;
+    {
+        std::lock_guard guard(workflow.lock);
+        if (workflow.outputs.size() < status.number) workflow.outputs.resize(status.number);
+        workflow.outputs[status.number - 1] = status;
+        for (const OutputStatus& output : workflow.outputs) connected += output.state == OutputState::connected;
+        const WorkflowState now = workflow_state(workflow);
+        if (connected == 0 && (now == WorkflowState::streaming || now == WorkflowState::playing)) {
+            workflow.outputs_phase = now;
+            next = WorkflowState::reconnecting;
+        } else if (connected > 0 && now == WorkflowState::reconnecting) {
+            next = workflow.outputs_phase;
+        }
+    }
+    if (next == WorkflowState::reconnecting) {
+        workflow_set_status(workflow, *next, "Every output is reconnecting");
+    } else if (next) {
+        workflow_set_status(workflow, *next,
+                            string_printf("Outputs connected: %zu of %zu", connected, workflow.outputs.size()));
+    } else if (workflow.context) {
+        run_notify(*workflow.context, workflow.id);
+    }
+}
+
+void workflow_clear_outputs(Workflow& workflow) {
+    std::lock_guard guard(workflow.lock);
+    workflow.outputs.clear();
 }
 
 void fill_overlay_settings(void* context, OverlaySettings* settings) {

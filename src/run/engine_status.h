@@ -20,6 +20,13 @@ void on_engine_recording(void* context, const char* text);
 // overlay engines report through it which encoder really runs.
 void on_engine_streaming_logged(void* context, const char* text);
 
+// The output hook handed to the engines: keeps the output's state for the
+// display and logs it; when the last connected output fails the workflow is
+// RECONNECTING until one is back, then in the state it was in before.
+void on_output_status(void* context, const OutputStatus& status);
+// The run's outputs are gone (the engine returned): their states too.
+void workflow_clear_outputs(Workflow& workflow);
+
 // Fills `settings` from the workflow (under its lock); shaped as an
 // OverlaySettingsFetch so engines can fetch again after an edit.
 void fill_overlay_settings(void* workflow, OverlaySettings* settings);

@@ -78,8 +78,13 @@ EngineResult mp4_pass(Workflow& workflow, const WorkflowSettings& s, const Engin
     } else {
         log_workflow(workflow, "MP4 packet-copy loop starting (decoder and encoder bypassed)");
     }
-    const Mp4LoopOptions options{.mp4_path = s.source, .output_url = s.output_url, .settings = settings};
-    if (engines(workflow).mp4_loop_engine(options, run, error) != EngineResult::failed) return EngineResult::stopped;
+    const Mp4LoopOptions options{.mp4_path = s.source,
+                                 .output_url = s.output_url,
+                                 .settings = settings,
+                                 .more_output_urls = workflow_more_output_urls(s)};
+    const EngineResult result = engines(workflow).mp4_loop_engine(options, run, error);
+    workflow_clear_outputs(workflow);
+    if (result != EngineResult::failed) return EngineResult::stopped;
     workflow_report_engine_error(workflow, error_text(error), "Native MP4 loop failed");
     if (stop_requested(workflow)) return EngineResult::stopped;
     return pause_before_retry(workflow, "Restarting MP4 loop after error") ? EngineResult::stopped
@@ -105,7 +110,8 @@ bool resolve_again(void* context, std::string* url) {
 // with the workflow, and the hooks (the recorded segments only for capture).
 EngineRun engine_run(Workflow& workflow, const WorkflowSettings& s, EngineStatusCallback on_status,
                      HlsSegmentHistory* recorded = nullptr) {
-    EngineHooks hooks{.notice = on_engine_notice, .context = &workflow, .recorded = recorded};
+    EngineHooks hooks{
+        .notice = on_engine_notice, .output_status = on_output_status, .context = &workflow, .recorded = recorded};
     if (s.source_type == SourceType::youtube) hooks.resolve_source = resolve_again;
     return EngineRun{
         .stop_event = &workflow.stop_event, .status = on_status, .status_context = &workflow, .hooks = hooks};
@@ -129,16 +135,21 @@ EngineResult record_capture(CaptureAttempt& a) {
 
 EngineResult restream_capture(CaptureAttempt& a) {
     log_workflow(a.workflow, "Native HLS/RTMP engine starting");
-    const HlsToRtmpOptions options{
-        .source_url = a.source_url, .output_url = a.s.output_url, .recording_path = a.recording_path};
+    const HlsToRtmpOptions options{.source_url = a.source_url,
+                                   .output_url = a.s.output_url,
+                                   .recording_path = a.recording_path,
+                                   .more_output_urls = workflow_more_output_urls(a.s)};
     return engines(a.workflow).hls_to_rtmp_engine(options, a.run, a.error);
 }
 
 // The encoder is only known once the engine has opened it; the engine
 // names it in its status, which is logged too.
 EngineResult overlay_capture(CaptureAttempt& a) {
-    OverlayStreamOptions options{
-        .source_url = a.source_url, .output_url = a.s.output_url, .recording_path = a.recording_path, .settings = {}};
+    OverlayStreamOptions options{.source_url = a.source_url,
+                                 .output_url = a.s.output_url,
+                                 .recording_path = a.recording_path,
+                                 .settings = {},
+                                 .more_output_urls = workflow_more_output_urls(a.s)};
     fill_overlay_settings(&a.workflow, &options.settings);
     log_workflow(a.workflow, "H.264 decode, overlay and encode starting (encoder: %s)",
                  options.settings.encoder.c_str());
@@ -183,6 +194,7 @@ EngineResult capture(Workflow& workflow, const WorkflowSettings& s, const std::s
     const EngineRun run = engine_run(workflow, s, kind.on_status, recorded);
     CaptureAttempt attempt{workflow, s, source_url, recording_path, run, error};
     EngineResult result = kind.call(attempt);
+    workflow_clear_outputs(workflow);
     if (result != EngineResult::failed) return result;
     if (kind.failure_prefix) {
         workflow_report_engine_error(workflow, error_text(error), kind.failure_prefix);
@@ -273,7 +285,10 @@ void play_recording(Workflow& workflow, const WorkflowSettings& s, const std::st
     EngineResult result = EngineResult::failed;
     const char* failure = "Native loop publisher failed";
     if (s.type == WorkflowType::overlay_stream) {
-        OverlayTsLoopOptions options{.recording_path = recording_path, .output_url = s.output_url, .settings = {}};
+        OverlayTsLoopOptions options{.recording_path = recording_path,
+                                     .output_url = s.output_url,
+                                     .settings = {},
+                                     .more_output_urls = workflow_more_output_urls(s)};
         fill_overlay_settings(&workflow, &options.settings);
         log_workflow(workflow, "TS overlay loop starting (encoder: %s)", options.settings.encoder.c_str());
         result = engines(workflow).overlay_ts_loop_engine(options, engine_run(workflow, s, on_engine_streaming_logged),
@@ -281,9 +296,13 @@ void play_recording(Workflow& workflow, const WorkflowSettings& s, const std::st
         failure = "Overlay loop failed";
     } else {
         log_workflow(workflow, "Native TS to RTMP continuous loop starting");
-        const TsLoopOptions options{.recording_path = recording_path, .output_url = s.output_url};
+        const TsLoopOptions options{.recording_path = recording_path,
+                                    .output_url = s.output_url,
+                                    .initial_timestamp = 0,
+                                    .more_output_urls = workflow_more_output_urls(s)};
         result = engines(workflow).ts_loop_publisher(options, engine_run(workflow, s, on_engine_streaming), error);
     }
+    workflow_clear_outputs(workflow);
     if (result == EngineResult::failed) workflow_report_engine_error(workflow, error_text(error), failure);
 }
 

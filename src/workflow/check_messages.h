@@ -15,6 +15,7 @@ constexpr const char* output_required = "RTMP/RTMPS output URL is required.";
 constexpr const char* output_invalid = "Enter a complete RTMP or RTMPS output URL, including its application/path.";
 constexpr const char* output_no_stream_key =
     "The RTMP/RTMPS output URL has no stream key. Use rtmp://host/app/stream-key.";
+constexpr const char* outputs_same = "Two outputs have the same URL.";
 constexpr const char* image_missing = "Overlay image does not exist.";
 constexpr const char* bitrate_out_of_range = "Bitrate must be between 100k and 100M (for example 6000k).";
 constexpr const char* recording_dir_unwritable = "Recording directory is not writable.";

@@ -11,6 +11,11 @@
 // and saves within milliseconds, so a program that finds it taken retries
 // for a while; a lock that cannot even be created (a read-only folder) fails
 // at once.
+//
+// A workflow's outputs beyond the first are lines of their own right after
+// its record, "O" TAB id TAB enabled TAB url: four fields, which a reader
+// that knows only "W" records skips (such a reader keeps the first output).
+// An "O" line whose id is not that of the record just read is skipped too.
 #include "workflow/config.h"
 
 #include <algorithm>
@@ -37,6 +42,7 @@ constexpr std::string_view BOM = "\xEF\xBB\xBF";
 constexpr size_t LINE_CAPACITY = 16384;  // UTF-16 units, terminator included
 constexpr size_t MAX_FIELDS = 30;
 constexpr size_t SHORT_RECORD_FIELDS = 27;
+constexpr size_t OUTPUT_FIELDS = 4;
 constexpr uint64_t LOCK_WAIT_MS = 10000;
 constexpr auto LOCK_RETRY = std::chrono::milliseconds(5);
 constexpr int LOCK_UNHELD_TRIES = 3;
@@ -183,8 +189,19 @@ bool is_header(const std::vector<std::string_view>& fields) {
     return fields.size() >= 2 && (fields[0] == "VELTRONA" || fields[0] == "MORVANTIX");
 }
 
-// Appends one record line; lines of other shapes are skipped.
+// Adds an output line to the record it follows.
+void load_output(WorkflowList& list, const std::vector<std::string_view>& fields) {
+    if (fields.size() != OUTPUT_FIELDS || list.workflows.empty()) return;
+    Workflow& workflow = *list.workflows.back();
+    std::vector<ExtraOutput>& extras = workflow.settings.extra_outputs;
+    if (read_unsigned(fields[1]) != workflow.id || extras.size() + 1 >= MAX_OUTPUTS) return;
+    extras.push_back({.url = utf16_fit(fields[3], URL_CAPACITY), .enabled = read_signed(fields[2]) != 0});
+}
+
+// Appends one record line, or an output line to its record; lines of other
+// shapes are skipped.
 void load_record(WorkflowList& list, const std::vector<std::string_view>& fields) {
+    if (fields[0] == "O") return load_output(list, fields);
     if ((fields.size() != SHORT_RECORD_FIELDS && fields.size() != MAX_FIELDS) || fields[0] != "W") return;
     if (list.workflows.size() >= MAX_WORKFLOWS) return;
     WorkflowPtr workflow(workflow_create(list));
@@ -211,23 +228,31 @@ std::vector<std::string_view> line_pieces(std::string_view line) {
 
 // Text fields carry no escaping: tabs and line breaks would change the
 // line's shape, so they become spaces, in the record too.
-void clean_record(WorkflowSettings& s) {
-    for (const Column& column : COLUMNS) {
-        if (auto* member = std::get_if<std::string WorkflowSettings::*>(&column.field)) {
-            for (char& c : s.**member) {
-                if (c == '\t' || c == '\r' || c == '\n') c = ' ';
-            }
-        }
+void clean_text(std::string& text) {
+    for (char& c : text) {
+        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
     }
 }
 
-std::string record_line(uint32_t id, const WorkflowSettings& s) {
+void clean_record(WorkflowSettings& s) {
+    for (const Column& column : COLUMNS) {
+        if (auto* member = std::get_if<std::string WorkflowSettings::*>(&column.field)) clean_text(s.**member);
+    }
+    for (ExtraOutput& extra : s.extra_outputs) clean_text(extra.url);
+}
+
+// The record line of a workflow and the lines of its further outputs.
+std::string record_lines(uint32_t id, const WorkflowSettings& s) {
     std::string line = "W\t" + std::to_string(id);
     for (const Column& column : COLUMNS) {
         line += '\t';
         write_column(line, column, s);
     }
-    return line + "\r\n";
+    line += "\r\n";
+    for (const ExtraOutput& extra : s.extra_outputs) {
+        line += "O\t" + std::to_string(id) + (extra.enabled ? "\t1\t" : "\t0\t") + extra.url + "\r\n";
+    }
+    return line;
 }
 
 // Waits while another program holds the lock; gives up soon when nobody
@@ -293,7 +318,7 @@ bool config_save(WorkflowList& list) {
     for (const WorkflowPtr& workflow : list.workflows) {
         std::lock_guard guard(workflow->lock);
         clean_record(workflow->settings);
-        content += record_line(workflow->id, workflow->settings);
+        content += record_lines(workflow->id, workflow->settings);
     }
     return file_replace_private(list.config_path, content);
 }
@@ -338,7 +363,7 @@ void config_adopt(WorkflowList& list, WorkflowList& saved) {
             continue;
         }
         WorkflowSettings s = workflow_settings_copy(*fresh);
-        if (record_line(0, workflow_settings_copy(**held)) != record_line(0, s)) {
+        if (record_lines(0, workflow_settings_copy(**held)) != record_lines(0, s)) {
             workflow_settings_replace(**held, s);
             (*held)->revision.fetch_add(1);
         }

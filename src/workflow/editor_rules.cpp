@@ -30,6 +30,9 @@ std::optional<EditorProblem> editor_check(const WorkflowSettings& s) {
     if (!url_check(s.output_url, false, true)) {
         return problem(EditorField::output, check_message::editor_output_title, check_message::output_invalid);
     }
+    if (std::string outputs = extra_outputs_problem(s, false); !outputs.empty()) {
+        return problem(EditorField::output, check_message::editor_output_title, outputs);
+    }
     if (s.image_enabled && (s.image_path.empty() || !path_exists(s.image_path))) {
         return problem(EditorField::image_path, check_message::editor_image_title, check_message::editor_image);
     }

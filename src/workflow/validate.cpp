@@ -7,6 +7,7 @@
 #include "workflow/validate.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/files/folders.h"
 #include "platform/text/text.h"
@@ -66,6 +67,20 @@ bool has_stream_key(std::string_view url) {
     return key != std::string_view::npos && key > 0 && path.find_first_not_of('/', key) != std::string_view::npos;
 }
 
+// Scheme and host name no case; the path and key do.
+bool same_output(std::string_view a, std::string_view b) {
+    const size_t a_path = std::min(a.find('/', a.find("://") + 3), a.size());
+    const size_t b_path = std::min(b.find('/', b.find("://") + 3), b.size());
+    return iequals(a.substr(0, a_path), b.substr(0, b_path)) && a.substr(a_path) == b.substr(b_path);
+}
+
+std::string output_problem(std::string_view url, bool stream_key) {
+    if (url.empty()) return check_message::output_required;
+    if (!url_check(url, false, true)) return check_message::output_invalid;
+    if (stream_key && !has_stream_key(url)) return check_message::output_no_stream_key;
+    return {};
+}
+
 // The message of the first check that fails, or "" when all pass.
 std::string first_problem(const WorkflowSettings& s) {
     const bool mp4 = s.type == WorkflowType::mp4_loop;
@@ -77,11 +92,8 @@ std::string first_problem(const WorkflowSettings& s) {
     if (!mp4 && !url_check(s.source, youtube, false)) {
         return youtube ? youtube_source_message() : check_message::source_invalid;
     }
-    if (s.output_url.empty()) return check_message::output_required;
-    if (!url_check(s.output_url, false, true)) {
-        return check_message::output_invalid;
-    }
-    if (!has_stream_key(s.output_url)) return check_message::output_no_stream_key;
+    if (std::string problem = output_problem(s.output_url, true); !problem.empty()) return problem;
+    if (std::string problem = extra_outputs_problem(s, true); !problem.empty()) return problem;
     if (s.image_enabled && !path_exists(s.image_path)) return check_message::image_missing;
     if (!bitrate_acceptable(s)) return check_message::bitrate_out_of_range;
     if (!mp4 && (s.recording_dir.empty() || !ensure_directory(s.recording_dir))) {
@@ -111,6 +123,20 @@ bool url_check(std::string_view text, bool youtube, bool rtmp_output) {
         return scheme_is_one_of(parts.scheme, {"http", "https"}) && parts.has_path && is_youtube_host(parts.host);
     }
     return scheme_is_one_of(parts.scheme, {"http", "https", "rtmp", "rtmps", "srt"});
+}
+
+std::string extra_outputs_problem(const WorkflowSettings& s, bool stream_key) {
+    std::vector<std::string_view> urls{s.output_url};
+    for (const ExtraOutput& extra : s.extra_outputs) {
+        if (std::string problem = output_problem(extra.url, stream_key); !problem.empty()) {
+            return string_printf("Output %zu: %s", urls.size() + 1, problem.c_str());
+        }
+        for (std::string_view seen : urls) {
+            if (same_output(seen, extra.url)) return check_message::outputs_same;
+        }
+        urls.push_back(extra.url);
+    }
+    return {};
 }
 
 std::string mask_stream_key(std::string_view url) {

@@ -26,6 +26,12 @@ constexpr const char* YOUTUBE_SHORT_DOMAIN = "youtu.be";
 // http, https, rtmp, rtmps or srt URL.
 [[nodiscard]] bool url_check(std::string_view text, bool youtube, bool rtmp_output);
 
+// The first problem of the outputs beyond the first, each checked as the
+// first is (its syntax; with `stream_key`, its stream key too) and named
+// ("Output 2: ..."), then "Two outputs have the same URL." when two outputs,
+// enabled or not, publish to the same stream; "" when there is none.
+[[nodiscard]] std::string extra_outputs_problem(const WorkflowSettings& settings, bool stream_key);
+
 // rtmp(s)://host/app/******** for display: everything after the
 // application hidden, query included; other texts unchanged.
 [[nodiscard]] std::string mask_stream_key(std::string_view url);

@@ -56,6 +56,19 @@ const char* workflow_source_column(WorkflowType type, SourceType source_type) {
     return source_type == SourceType::youtube ? "YouTube" : "Direct";
 }
 
+std::vector<std::string> workflow_more_output_urls(const WorkflowSettings& settings) {
+    std::vector<std::string> urls;
+    for (const ExtraOutput& extra : settings.extra_outputs) {
+        if (extra.enabled) urls.push_back(extra.url);
+    }
+    return urls;
+}
+
+std::vector<OutputStatus> workflow_output_statuses(Workflow& workflow) {
+    std::lock_guard guard(workflow.lock);
+    return workflow.outputs;
+}
+
 WorkflowSettings workflow_settings_copy(Workflow& workflow) {
     std::lock_guard guard(workflow.lock);
     return workflow.settings;

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engines/engine_contract.h"
 #include "platform/time/event.h"
 
 struct RunContext;  // run control's context; opaque to this layer
@@ -68,6 +69,15 @@ constexpr size_t LAST_ERROR_CAPACITY = 512;
 // temporary file, one recording for two workflows).
 [[nodiscard]] bool path_fits(std::string_view path);
 
+// A workflow publishes to its output URL and up to MAX_OUTPUTS - 1 more,
+// each of which the user can switch off without losing it.
+constexpr size_t MAX_OUTPUTS = 8;
+struct ExtraOutput {
+    std::string url;
+    bool enabled = true;
+    bool operator==(const ExtraOutput&) const = default;
+};
+
 // The user's settings of a workflow: what the editor edits and config.tsv stores.
 struct WorkflowSettings {
     std::string name;
@@ -75,7 +85,8 @@ struct WorkflowSettings {
     SourceType source_type = SourceType::youtube;
     bool enabled = true;
     std::string source;
-    std::string output_url;
+    std::string output_url;                  // output 1
+    std::vector<ExtraOutput> extra_outputs;  // outputs 2 and on, in order
     bool image_enabled = false;
     std::string image_path;
     int32_t image_x_pct = 0;
@@ -118,7 +129,11 @@ struct Workflow {
     std::mutex lock;
     std::string current_operation;  // under lock
     std::string last_error;         // under lock
-    std::string log_path;           // the runner thread's (or the loader's) alone
+    // A run with several outputs: each one's state, and the state the run
+    // was in when the last connected one failed (under lock).
+    std::vector<OutputStatus> outputs;
+    WorkflowState outputs_phase = WorkflowState::streaming;
+    std::string log_path;  // the runner thread's (or the loader's) alone
 };
 
 struct WorkflowList;
@@ -153,6 +168,13 @@ struct WorkflowList {
 [[nodiscard]] const char* workflow_type_list_name(WorkflowType type);  // "Overlay", ... ; "Direct" otherwise
 [[nodiscard]] const char* workflow_type_editor_name(WorkflowType type);
 [[nodiscard]] const char* workflow_source_column(WorkflowType type, SourceType source_type);
+
+// The URLs a run publishes to after the output URL: every enabled extra output.
+[[nodiscard]] std::vector<std::string> workflow_more_output_urls(const WorkflowSettings& settings);
+
+// The state of each output of a run that has several, in output order
+// (empty when the run has one output or none is running).
+[[nodiscard]] std::vector<OutputStatus> workflow_output_statuses(Workflow& workflow);
 
 // Consistent copies across threads.
 [[nodiscard]] WorkflowSettings workflow_settings_copy(Workflow& workflow);

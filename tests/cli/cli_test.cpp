@@ -149,6 +149,21 @@ TEST_F(CliTest, EditTakesEveryEditorField) {
     for (const char* line : {"edit 9 --name x", "edit 1"}) EXPECT_EQ(cli(line).code, 2) << line;
 }
 
+// Outputs are numbered as listed: 1 is the first --output, which cannot be
+// switched off; an edit's --output replaces them all.
+TEST_F(CliTest, OutputsAreRepeatableNumberedAndListedMasked) {
+    ASSERT_EQ(add_direct("Main", "rtmp://a/live/K1 --output rtmp://b/live/K2 --output rtmp://c/live/K3").code, 0);
+    EXPECT_EQ(cli("edit 1 --disable-output 3 --remove-output 1 --add-output rtmp://d/live/K4").code, 0);
+    EXPECT_EQ(cli("list").out,
+              "1\tMain\tDirect\tDirect\tSTOPPED\trtmp://b/live/********\trtmp://c/live/******** (disabled)"
+              "\trtmp://d/live/********\n");
+    EXPECT_THAT(cli("edit 1 --add-output RTMP://B/live/K2").err, HasSubstr("Two outputs have the same URL."));
+    EXPECT_THAT(cli("edit 1 --disable-output 1").err, HasSubstr("--disable-output takes an output number from 2 to 3"));
+    EXPECT_THAT(cli("edit 1 --remove-output 1 --remove-output 1").err, HasSubstr("needs an enabled output 2"));
+    EXPECT_EQ(cli("edit 1 --output rtmp://e/live/K5").code, 0);
+    EXPECT_THAT(cli("list").out, HasSubstr("\trtmp://e/live/********\n"));
+}
+
 TEST_F(CliTest, DeleteRefusesAWorkflowThatARunHolds) {
     ASSERT_EQ(add_direct("Main").code, 0);
     ASSERT_EQ(add_direct("Second").code, 0);

@@ -8,6 +8,7 @@
 #include "e2e/cli_driver.h"
 #include "platform/time/clock.h"
 #include "support/app_fixture.h"
+#include "support/media_fixtures.h"
 
 namespace {
 
@@ -64,6 +65,55 @@ TEST_F(FaultsTest, RtmpServerGoesAwayAndComesBack) {
     ASSERT_GE(flvs.size(), 2u);
     expect_clean_flv(flvs.front(), "h264,aac");
     expect_clean_flv(flvs.back(), "h264,aac");
+}
+
+// Two outputs; the second's server goes away for 10 s. The first publish
+// never breaks (one recording, no step above 100 ms), the workflow stays
+// STREAMING, and the second gets a new publish that opens with the sequence
+// headers at a key frame.
+TEST_F(FaultsTest, OneOfTwoOutputsGoesAwayWhileTheOtherGoesOn) {
+    start_nginx({.http = true});
+    start_live();
+    TempDir dir_a, dir_b;
+    NginxServer a, b;
+    ASSERT_TRUE(a.start(dir_a.path(), {.rtmp = true})) << read_file(a.error_log);
+    ASSERT_TRUE(b.start(dir_b.path(), {.rtmp = true})) << read_file(b.error_log);
+    uint32_t id = add_and_run(workflow_options(nginx.http_url("live.m3u8"), a.rtmp_url("keyA"), "direct", "direct",
+                                               {"--output", b.rtmp_url("secretB")}));
+    ASSERT_NE(id, 0u);
+    const std::string output2 = "#" + std::to_string(id) + " output 2 ";
+    std::optional<size_t> connected = cli.wait_for(output2 + "CONNECTED", 15000);
+    ASSERT_TRUE(connected) << cli.output();
+    sleep_ms(3000);
+    b.stop();
+    std::optional<size_t> lost = cli.wait_for(output2 + "RECONNECTING", 10000, *connected);
+    ASSERT_TRUE(lost) << cli.output();
+    sleep_ms(10000);
+    ASSERT_TRUE(b.restart()) << read_file(b.error_log);
+    ASSERT_TRUE(cli.wait_for(output2 + "CONNECTED", 10000, *lost)) << cli.output();
+    sleep_ms(4000);
+    stop_run();
+    a.stop(), b.stop();
+
+    const std::vector<std::string> states = cli.states();
+    EXPECT_EQ(std::count(states.begin(), states.end(), "RECONNECTING"), 0) << cli.output();
+    EXPECT_EQ(cli.output().find("secretB"), std::string::npos) << "the stream key was printed";
+    std::vector<std::string> kept = files_with_suffix(a.record_dir, ".flv");
+    ASSERT_EQ(kept.size(), 1u);
+    expect_clean_flv(kept.front(), "h264,aac");
+    std::vector<double> dts = probe_dts(kept.front(), 'v');
+    ASSERT_GT(dts.size(), 400u);  // about 20 s at 30 frames a second
+    for (size_t i = 1; i < dts.size(); ++i) EXPECT_LE(dts[i] - dts[i - 1], 0.1) << "step at " << dts[i - 1];
+    std::vector<std::string> rejoined = files_with_suffix(b.record_dir, ".flv");
+    ASSERT_GE(rejoined.size(), 2u);
+    expect_clean_flv(rejoined.back(), "h264,aac");
+    std::vector<FlvFileTag> tags;
+    ASSERT_TRUE(flv_read_tags(read_file(rejoined.back()), &tags));
+    std::vector<std::vector<uint8_t>> video;
+    for (const FlvFileTag& tag : tags) {
+        if (tag.type == 9 && tag.body.size() >= 2 && video.size() < 2) video.push_back({tag.body[0], tag.body[1]});
+    }
+    EXPECT_EQ(video, (std::vector<std::vector<uint8_t>>{{0x17, 0}, {0x17, 1}}));  // header, then a key frame
 }
 
 // One workflow per state no other suite stops in, each stopped with SIGTERM

@@ -62,6 +62,7 @@ TEST_F(ConfigTest, SavesAKnownListByteForByteAndReadsItBack) {
     b.scroll_speed = 120, b.text_color = 0x0088FF, b.background_color = 0x202020, b.encoder = "Hardware H.264";
     b.bitrate = "4500k", b.recording_dir = "/data/rec two", b.poll_seconds = 30, b.reconnects = 3;
     b.delete_after_push = true, b.prefer_stream_copy = false, b.fallback_transcoding = false;
+    b.extra_outputs = {{"rtmp://c.example/live/key3", true}, {"rtmp://d.example/live/key4", false}};
     add(7, b);
     ASSERT_TRUE(config_save(app));
     const std::string expected =
@@ -75,7 +76,8 @@ TEST_F(ConfigTest, SavesAKnownListByteForByteAndReadsItBack) {
     app.workflows.clear();
     ASSERT_EQ(config_load(app), ConfigLoad::loaded);
     ASSERT_EQ(app.workflows.size(), 2u);
-    EXPECT_EQ(std::tie(settings(1).name, app.workflows[1]->id), std::make_tuple("Überblick ✓ 🎥", 7u));
+    EXPECT_EQ(std::tie(settings(1).name, app.workflows[1]->id, settings(1).extra_outputs),
+              std::make_tuple("Überblick ✓ 🎥", 7u, b.extra_outputs));
     ASSERT_TRUE(config_save(app));
     EXPECT_EQ(read_file(app.config_path), expected);
 }
@@ -86,8 +88,14 @@ TEST_F(ConfigTest, ReadsTheRecordShapesItAccepts) {
                      record("3", "extra", "\t80\t17\t42\t99") + "\r\n" +  // 31: rest stays in field 29
                      record("4", "lf only", "\t10\t1\t2") + "\n" +        // LF line end
                      record("5", "28 fields", "\t1") + "\r\n" +           // skipped
-                     "w\t6\r\nW \t7\r\n\r\nX\tother\r\n"));               // skipped
+                     "w\t6\r\nW \t7\r\n\r\nX\tother\r\n" +                // skipped
+                     // Outputs follow their record; a stray or odd one is skipped.
+                     "O\t4\t0\trtmp://b/live/k2\r\nO\t3\t1\trtmp://c/live/k\r\nO\t4\t1\trtmp://d/live/k\tx\r\n" +
+                     "O\t4\t1\trtmp://e/live/k3\n"));
     ASSERT_EQ(app.workflows.size(), 4u);
+    EXPECT_EQ(settings(3).extra_outputs,
+              (std::vector<ExtraOutput>{{"rtmp://b/live/k2", false}, {"rtmp://e/live/k3", true}}));
+    EXPECT_TRUE(settings(1).extra_outputs.empty());
     EXPECT_EQ(settings(0).name.size(), NAME_CAPACITY - 1);
     auto tail = [&](size_t i) {
         return std::tie(settings(i).scroll_speed, settings(i).text_color, settings(i).background_color);
@@ -148,6 +156,7 @@ TEST_F(ConfigTest, NumbersReadLikeTheCLibraryWithoutOverflow) {
 TEST_F(ConfigTest, SaveTurnsTabsAndLineBreaksIntoSpacesInEveryTextField) {
     WorkflowSettings s;
     s.name = "a\tb", s.text = "line\r\nbreak", s.encoder = "Hard\tware", s.bitrate = "60\n00k", s.audio_codec = "a\rac";
+    s.extra_outputs = {{"rtmp://b/live/k\tx"}};
     add(1, s);
     ASSERT_TRUE(config_save(app));
     EXPECT_EQ(settings(0).name, "a b");  // cleaned in memory too
@@ -155,6 +164,7 @@ TEST_F(ConfigTest, SaveTurnsTabsAndLineBreaksIntoSpacesInEveryTextField) {
     ASSERT_EQ(app.workflows.size(), 2u);
     EXPECT_EQ(std::tie(settings(1).text, settings(1).encoder, settings(1).bitrate, settings(1).audio_codec),
               std::make_tuple("line  break", "Hard ware", "60 00k", "a ac"));
+    EXPECT_EQ(settings(1).extra_outputs.at(0).url, "rtmp://b/live/k x");
 }
 
 TEST_F(ConfigTest, LoaderStopsAtTheTableSize) {

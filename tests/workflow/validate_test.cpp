@@ -78,6 +78,7 @@ struct Edit {
     bool enabled = true;
     std::string source = "https://cdn/x.m3u8";
     std::string output_url = "rtmp://host/live/key";
+    std::vector<ExtraOutput> extras = {};
     bool image_enabled = false;
     const char* recording_dir = nullptr;  // null: the fixture's folder
     const char* bitrate = "6000k";
@@ -86,6 +87,7 @@ struct Edit {
 void apply(const Edit& e, WorkflowSettings& s) {
     std::tie(s.name, s.type, s.source_type, s.enabled, s.source, s.output_url, s.image_enabled) =
         std::tie(e.name, e.type, e.source_type, e.enabled, e.source, e.output_url, e.image_enabled);
+    s.extra_outputs = e.extras;
     if (e.image_enabled) s.image_path = "/nonexistent.png";
     if (e.recording_dir) s.recording_dir = e.recording_dir;
     s.bitrate = e.bitrate, s.text_enabled = true;  // an MP4 loop re-encodes only with an overlay on
@@ -125,6 +127,10 @@ TEST_F(ValidateTest, ChecksInOrderWithTheirMessages) {
         {{.output_url = "rtmps://host:443/app/?x=1"}, NO_KEY},
         {{.output_url = "rtmp://host/app//"}, NO_KEY},
         {{.output_url = "rtmp://host/live/key?token=1"}, ""},
+        // Every output by the first one's rules, a switched-off one too; no stream twice.
+        {{.extras = {{"rtmp://b/live/k"}, {"rtmp://c/app", false}}}, std::string("Output 3: ") + NO_KEY},
+        {{.extras = {{"rtmp://b/live/k"}, {"RTMP://HOST/live/key", false}}}, "Two outputs have the same URL."},
+        {{.extras = {{"rtmp://host/live/KEY"}}}, ""},
         {{.type = WorkflowType::record_then_push, .image_enabled = true}, "Overlay image does not exist."},
         {{.type = OVERLAY, .bitrate = "6000"}, BITRATE},  // 6 kbit/s: kilobits were meant
         {{.type = OVERLAY, .bitrate = "100.5M"}, BITRATE},
@@ -157,6 +163,7 @@ TEST(EditorRules, SaveChecksInOrder) {
         {{.source = "x"}, source, "Invalid source URL", "Enter a valid HTTP, HTTPS, RTMP, RTMPS, or SRT source URL."},
         {{.source_type = SourceType::youtube}, source, "Invalid source URL", youtube_source_message()},
         {{.output_url = "rtmp://host/"}, output, "Invalid output URL", BAD_OUTPUT},
+        {{.extras = {{"rtmp://b/"}}}, output, "Invalid output URL", std::string("Output 2: ") + BAD_OUTPUT},
         {{.image_enabled = true},
          image_path,
          "Invalid image overlay",

@@ -1,0 +1,102 @@
+// Several outputs: the bounded queue, and the fan-out that lets one output
+// fail while another joins at a key frame with the sequence headers first.
+#include "engines/publish_output.h"
+
+#include <gtest/gtest.h>
+
+#include "support/fake_rtmp_server.h"
+#include "support/wait.h"
+
+namespace {
+
+const std::vector<uint8_t> VIDEO_HEADER{0x17, 0, 0, 0, 0}, AUDIO_HEADER{0xAF, 0, 0x12}, KEY_FRAME{0x17, 1, 0, 0, 0, 9},
+    INTER_FRAME{0x27, 1, 0, 0, 0, 8}, AUDIO_FRAME{0xAF, 1, 7};
+
+TEST(OutputQueue, HoldsAFewSecondsOfMediaOrSixteenMegabytes) {
+    OutputQueue queue;
+    const std::vector<uint8_t> body(1000);
+    EXPECT_TRUE(output_queue_push(queue, {RTMP_TYPE_VIDEO, 0xFFFFFF00u, body}));
+    EXPECT_TRUE(output_queue_push(queue, {RTMP_TYPE_AUDIO, 0xFFFFFF00u + 3000, body}));  // wrapped, 3 s on
+    EXPECT_FALSE(output_queue_push(queue, {RTMP_TYPE_VIDEO, 0xFFFFFF00u + 3001, body}));
+    OutputQueue big;
+    const std::vector<uint8_t> megabyte(size_t{1} << 20);
+    for (int i = 0; i < 16; ++i) ASSERT_TRUE(output_queue_push(big, {RTMP_TYPE_VIDEO, 0, megabyte}));
+    EXPECT_FALSE(output_queue_push(big, {RTMP_TYPE_AUDIO, 0, {AUDIO_FRAME}}));
+}
+
+struct Reports {
+    std::mutex lock;
+    std::vector<OutputStatus> seen;
+    static void record(void* context, const OutputStatus& status) {
+        auto& self = *static_cast<Reports*>(context);
+        std::lock_guard guard(self.lock);
+        self.seen.push_back(status);
+    }
+};
+
+TEST(PublishOutputThreads, AnOutputThatFailsLeavesTheOtherWhichJoinsAtAKeyFrame) {
+    FakeRtmpServer server;
+    ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 10000));
+    Reports reports;
+    char error[256] = {};
+    {
+        PublishOutput output;
+        const std::string urls[] = {"rtmp://127.0.0.1:1/live/refused", server.url()};
+        ASSERT_TRUE(output_open(output, urls, nullptr, {Reports::record, &reports}, error)) << error;
+        // Everything before the key frame is held back; the headers come first, at its time.
+        const RtmpMediaMessage batch[] = {{RTMP_TYPE_VIDEO, 0, VIDEO_HEADER}, {RTMP_TYPE_AUDIO, 0, AUDIO_HEADER},
+                                          {RTMP_TYPE_VIDEO, 20, INTER_FRAME}, {RTMP_TYPE_AUDIO, 25, AUDIO_FRAME},
+                                          {RTMP_TYPE_VIDEO, 40, KEY_FRAME},   {RTMP_TYPE_AUDIO, 45, AUDIO_FRAME}};
+        EXPECT_TRUE(output_send_batch(output, batch));
+        OutputLink& sent = *output.links[1];
+        EXPECT_TRUE(wait_until(
+            [&] {
+                std::lock_guard guard(sent.lock);
+                return sent.queue.messages.empty();
+            },
+            5000));
+        EXPECT_TRUE(
+            wait_until([&] { return output_link_status(*output.links[0]).state == OutputState::reconnecting; }, 5000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the last write reaches the server
+    }
+    server.join();
+    std::vector<std::tuple<uint8_t, uint32_t, std::vector<uint8_t>>> got;
+    for (const FakeRtmpMessage& m : server.peer.messages) {
+        if (m.type_id == RTMP_TYPE_AUDIO || m.type_id == RTMP_TYPE_VIDEO)
+            got.emplace_back(m.type_id, m.timestamp, m.payload);
+    }
+    using Got = decltype(got)::value_type;
+    EXPECT_EQ(got, (std::vector<Got>{{RTMP_TYPE_VIDEO, 40, VIDEO_HEADER},
+                                     {RTMP_TYPE_AUDIO, 40, AUDIO_HEADER},
+                                     {RTMP_TYPE_VIDEO, 40, KEY_FRAME},
+                                     {RTMP_TYPE_AUDIO, 45, AUDIO_FRAME}}));
+    std::lock_guard guard(reports.lock);
+    auto refused = std::find_if(reports.seen.begin(), reports.seen.end(), [](const OutputStatus& s) {
+        return s.number == 1 && s.state == OutputState::reconnecting;
+    });
+    ASSERT_NE(refused, reports.seen.end());
+    EXPECT_NE(refused->last_error, "");
+    EXPECT_EQ(refused->last_error.find("refused/"), std::string::npos);  // never the URL
+}
+
+// A server that accepts the publish and then stops reading: once more than
+// the queue's worth of media waits, the output drops the connection to retry.
+TEST(PublishOutputThreads, AnOutputWhoseServerStopsReadingIsDropped) {
+    FakeRtmpServer server;
+    ASSERT_TRUE(server.start(
+        [](FakeRtmpPeer& peer) {
+            if (fake_rtmp_accept_publish(peer)) std::this_thread::sleep_for(std::chrono::seconds(3));
+        },
+        10000));
+    OutputLinkPtr link = output_link_start(server.url(), 2, {});
+    ASSERT_TRUE(wait_until([&] { return output_link_status(*link).state == OutputState::connected; }, 5000));
+    const std::vector<uint8_t> megabyte(size_t{1} << 20, 0x27);
+    const SequenceHeaders none;
+    for (uint32_t at = 0; at < 40 * 400 && output_link_status(*link).state == OutputState::connected; at += 40) {
+        output_link_push(*link, none, {RTMP_TYPE_VIDEO, at, at == 0 ? KEY_FRAME : megabyte});
+    }
+    ASSERT_TRUE(wait_until([&] { return output_link_status(*link).state == OutputState::reconnecting; }, 5000));
+    EXPECT_EQ(output_link_status(*link).last_error, "output stalled: more than 3 s of media waiting");
+}
+
+}  // namespace
