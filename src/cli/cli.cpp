@@ -17,6 +17,7 @@
 
 #include "app/config_watch.h"
 #include "app/startup.h"
+#include "app/version.h"
 #include "cli/workflow_options.h"
 #include "engines/engine_contract.h"
 #include "platform/clock.h"
@@ -39,7 +40,8 @@ constexpr const char* USAGE =
     "       veltrona-cli [--data-dir DIR] edit ID [workflow options]\n"
     "       veltrona-cli [--data-dir DIR] delete ID\n"
     "       veltrona-cli [--data-dir DIR] check ID\n"
-    "       veltrona-cli [--data-dir DIR] run [--seconds N] ID...\n";
+    "       veltrona-cli [--data-dir DIR] run [--seconds N] ID...\n"
+    "       veltrona-cli --version\n";
 
 int usage_error(const char* detail) {
     if (detail) std::fprintf(stderr, "veltrona-cli: %s\n", detail);
@@ -319,6 +321,10 @@ int cli_main(int argc, char** argv, const EngineTable* engines) {
         args.erase(args.begin(), args.begin() + 2);
     }
     if (args.empty()) return usage_error(nullptr);
+    if (args.size() == 1 && args[0] == "--version") {
+        std::printf("veltrona-cli %s\n%s\n", VELTRONA_VERSION, VELTRONA_LICENCE_NOTE);
+        return 0;
+    }
     std::string command = args[0];
     args.erase(args.begin());
     static const std::vector<std::string> commands = {"list", "add", "edit", "delete", "check", "run"};

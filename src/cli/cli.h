@@ -9,6 +9,7 @@
 //   veltrona-cli [--data-dir DIR] check ID
 //   veltrona-cli [--data-dir DIR] run [--seconds N] ID...
 //                (watches config.tsv: saved overlay edits reach the running workflows)
+//   veltrona-cli --version
 //
 // Exit status: 0 success; 1 a refused workflow (add, edit, delete, check) or a run that
 // ended by itself in ERROR; 2 usage errors and workflows that could not start.
