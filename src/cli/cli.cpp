@@ -40,7 +40,7 @@ constexpr const char* USAGE =
     "       veltrona-cli [--data-dir DIR] edit ID [workflow options]\n"
     "       veltrona-cli [--data-dir DIR] delete ID\n"
     "       veltrona-cli [--data-dir DIR] check ID\n"
-    "       veltrona-cli [--data-dir DIR] run [--seconds N] ID...\n"
+    "       veltrona-cli [--data-dir DIR] run [--seconds N] ID...|--all\n"
     "       veltrona-cli --version\n";
 
 int usage_error(const char* detail) {
@@ -241,8 +241,11 @@ void print_config_news(const ConfigWatchNews& news) {
     if (news.unreadable || !news.updated.empty()) std::fflush(stdout);
 }
 
+// --all takes every enabled workflow, so that a service can run a whole data
+// folder and a disabled workflow is how its operator keeps one out.
 bool parse_run_args(AppContext& app, const std::vector<std::string>& args, int64_t* seconds,
                     std::vector<Workflow*>* workflows) {
+    bool all = false;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--seconds") {
             uint64_t number = 0;
@@ -250,9 +253,19 @@ bool parse_run_args(AppContext& app, const std::vector<std::string>& args, int64
             *seconds = static_cast<int64_t>(number);
             continue;
         }
+        if (args[i] == "--all") {
+            all = true;
+            continue;
+        }
         Workflow* workflow = nullptr;
         if (!parse_id(app, args[i], &workflow)) return false;
         workflows->push_back(workflow);
+    }
+    if (all) {
+        if (!workflows->empty()) return false;  // ids and --all do not mix
+        for (const WorkflowPtr& workflow : app.workflows) {
+            if (workflow_settings_copy(*workflow).enabled) workflows->push_back(workflow.get());
+        }
     }
     return !workflows->empty();
 }
@@ -268,7 +281,7 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
     int64_t seconds = -1;
     std::vector<Workflow*> workflows;
     if (!parse_run_args(app, args, &seconds, &workflows))
-        return usage_error("run takes [--seconds N] and workflow ids");
+        return usage_error("run takes [--seconds N] and workflow ids or --all (of which one must be enabled)");
 
     StatusQueue queue;
     queue.app = &app;

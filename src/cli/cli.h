@@ -7,7 +7,7 @@
 //   veltrona-cli [--data-dir DIR] edit ID [workflow options]
 //   veltrona-cli [--data-dir DIR] delete ID   (refused while a run holds it)
 //   veltrona-cli [--data-dir DIR] check ID
-//   veltrona-cli [--data-dir DIR] run [--seconds N] ID...
+//   veltrona-cli [--data-dir DIR] run [--seconds N] ID...|--all   (--all: every enabled workflow)
 //                (watches config.tsv: saved overlay edits reach the running workflows)
 //   veltrona-cli --version
 //
