@@ -5,12 +5,15 @@
 #   share/applications/veltrona.desktop, share/metainfo/<id>.metainfo.xml,
 #   share/icons/hicolor/<size>/apps/veltrona.png   (the desktop program only)
 #   share/man/man1/*.1.gz, share/doc/veltrona/{copyright,changelog.Debian.gz}
+#   the systemd template unit veltrona@.service (Linux)
 include(GNUInstallDirs)
 # Installing builds only what it installs (the "package" build preset), not
 # every test program of the build folder.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(VELTRONA_APPSTREAM_ID org.veltrona.Veltrona)
+set(VELTRONA_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
+    "where the systemd unit goes: relative to the install prefix, or absolute")
 
 # ---- what every package says (the Windows installer takes these too) ----
 set(CPACK_PACKAGE_NAME veltrona)
@@ -40,6 +43,9 @@ if(TARGET veltrona)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
   endforeach()
 endif()
+
+configure_file(deploy/linux/veltrona@.service ${packaged_dir}/veltrona@.service @ONLY)
+install(FILES ${packaged_dir}/veltrona@.service DESTINATION ${VELTRONA_SYSTEMD_UNIT_DIR})
 
 # ---- documents: compressed as Debian wants them (gzip -9n: no name, no time) ----
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
@@ -83,6 +89,7 @@ MPEG-TS while they are published, and their recording loops once the live
 has ended; overlays of a picture and a scrolling text are re-encoded with
 H.264.
 
-The package holds the desktop program and the headless veltrona-cli.")
+The package holds the desktop program, the headless veltrona-cli and a
+systemd template unit that runs the workflows of a data folder at boot.")
 set(CPACK_GENERATOR DEB)
 include(CPack)
