@@ -6,6 +6,9 @@
 // temporary file and a rename, keeping every line we do not own (Name
 // translations, Categories, user additions) and setting Exec, Path, Comment
 // and Icon. Desktop launchers must be executable to be trusted, hence 0755.
+// Icon is the icon theme's name: an executable carries no picture here, and
+// the installed package puts the program's icon in the theme under it (the
+// user's menu entry shadows the package's, so it must name the same icon).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +25,7 @@ namespace {
 
 constexpr const char* GROUP = "[Desktop Entry]";
 constexpr const char* ENTRY_FILE_NAME = "veltrona.desktop";
+constexpr const char* ICON_NAME = "veltrona";
 
 bool read_lines(const std::string& path, std::vector<std::string>* lines) {
     std::ifstream in(path);
@@ -127,7 +131,7 @@ bool ensure_shortcut(const std::string& link_path, const std::string& target_pat
     std::string working_dir = path_parent(target_path);
     if (!working_dir.empty()) set_group_value(lines, "Path", working_dir);
     set_group_value(lines, "Comment", "Veltrona");
-    set_group_value(lines, "Icon", target_path);
+    set_group_value(lines, "Icon", ICON_NAME);
     return write_entry(link_path, lines);
 }
 

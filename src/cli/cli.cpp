@@ -17,6 +17,7 @@
 
 #include "app/config_watch.h"
 #include "app/startup.h"
+#include "app/version.h"
 #include "cli/workflow_options.h"
 #include "engines/engine_contract.h"
 #include "platform/files/file_lock.h"
@@ -39,7 +40,8 @@ constexpr const char* USAGE =
     "       veltrona-cli [--data-dir DIR] edit ID [workflow options]\n"
     "       veltrona-cli [--data-dir DIR] delete ID\n"
     "       veltrona-cli [--data-dir DIR] check ID\n"
-    "       veltrona-cli [--data-dir DIR] run [--seconds N] ID...\n";
+    "       veltrona-cli [--data-dir DIR] run [--seconds N] ID...|--all\n"
+    "       veltrona-cli --version\n";
 
 int usage_error(const char* detail) {
     if (detail) std::fprintf(stderr, "veltrona-cli: %s\n", detail);
@@ -274,8 +276,11 @@ void print_config_news(const ConfigWatchNews& news) {
     if (news.unreadable || !news.updated.empty()) std::fflush(stdout);
 }
 
+// --all takes every enabled workflow, so that a service can run a whole data
+// folder and a disabled workflow is how its operator keeps one out.
 bool parse_run_args(AppContext& app, const std::vector<std::string>& args, int64_t* seconds,
                     std::vector<Workflow*>* workflows) {
+    bool all = false;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--seconds") {
             uint64_t number = 0;
@@ -283,9 +288,19 @@ bool parse_run_args(AppContext& app, const std::vector<std::string>& args, int64
             *seconds = static_cast<int64_t>(number);
             continue;
         }
+        if (args[i] == "--all") {
+            all = true;
+            continue;
+        }
         Workflow* workflow = nullptr;
         if (!parse_id(app, args[i], &workflow)) return false;
         workflows->push_back(workflow);
+    }
+    if (all) {
+        if (!workflows->empty()) return false;  // ids and --all do not mix
+        for (const WorkflowPtr& workflow : app.workflows) {
+            if (workflow_settings_copy(*workflow).enabled) workflows->push_back(workflow.get());
+        }
     }
     return !workflows->empty();
 }
@@ -301,7 +316,7 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
     int64_t seconds = -1;
     std::vector<Workflow*> workflows;
     if (!parse_run_args(app, args, &seconds, &workflows))
-        return usage_error("run takes [--seconds N] and workflow ids");
+        return usage_error("run takes [--seconds N] and workflow ids or --all (of which one must be enabled)");
 
     StatusQueue queue;
     queue.app = &app;
@@ -361,6 +376,10 @@ int cli_main(int argc, char** argv, const EngineTable* engines) {
         args.erase(args.begin(), args.begin() + 2);
     }
     if (args.empty()) return usage_error(nullptr);
+    if (args.size() == 1 && args[0] == "--version") {
+        std::printf("veltrona-cli %s\n%s\n", VELTRONA_VERSION, VELTRONA_LICENCE_NOTE);
+        return 0;
+    }
     std::string command = args[0];
     args.erase(args.begin());
     const CliCommand* chosen = std::find_if(std::begin(CLI_COMMANDS), std::end(CLI_COMMANDS),

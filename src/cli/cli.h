@@ -7,8 +7,9 @@
 //   veltrona-cli [--data-dir DIR] edit ID [workflow options]
 //   veltrona-cli [--data-dir DIR] delete ID   (refused while a run holds it)
 //   veltrona-cli [--data-dir DIR] check ID
-//   veltrona-cli [--data-dir DIR] run [--seconds N] ID...
+//   veltrona-cli [--data-dir DIR] run [--seconds N] ID...|--all   (--all: every enabled workflow)
 //                (watches config.tsv: saved overlay edits reach the running workflows)
+//   veltrona-cli --version
 //
 // Exit status: 0 success; 1 a refused workflow (add, edit, delete, check) or a run that
 // ended by itself in ERROR; 2 usage errors and workflows that could not start.

@@ -18,6 +18,7 @@
 #include <QTreeView>
 #include <thread>
 
+#include "app/version.h"
 #include "platform/time/clock.h"
 #include "run/run_control.h"
 #include "run/tools.h"
@@ -129,6 +130,9 @@ void MainWindow::build_header() {
 
     logo_ = new QLabel(this);
     logo_->setPixmap(logo_pixmap());
+    // The window has no menu to hold an about box: the logo says it.
+    logo_->setToolTip(QStringLiteral("Veltrona %1\n%2")
+                          .arg(QString::fromUtf8(VELTRONA_VERSION), QString::fromUtf8(VELTRONA_LICENCE_NOTE)));
     logo_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     apply_window_colours(logo_, UiColour::window_background);
 }

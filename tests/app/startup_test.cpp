@@ -56,7 +56,7 @@ TEST_F(StartupTest, ShortcutsAreCreatedOrRepairedKeepingTheUsersKeys) {
     for (const std::string& folder : {desktop, programs})
         EXPECT_THAT(read_file(folder + "/veltrona.desktop"),
                     ::testing::HasSubstr("\nExec=\"/opt/Veltrona App/veltrona\"\nPath=/opt/Veltrona App\n"
-                                         "Comment=Veltrona\nIcon=/opt/Veltrona App/veltrona\n"));
+                                         "Comment=Veltrona\nIcon=veltrona\n"));
     const std::string entry = dir.file("veltrona.desktop");
     const std::string current = "[Desktop Entry]\nType=Application\nName=Mine\nExec=/OPT/VELTRONA/veltrona --x\n";
     write_file(entry, current);
@@ -68,7 +68,7 @@ TEST_F(StartupTest, ShortcutsAreCreatedOrRepairedKeepingTheUsersKeys) {
     ASSERT_TRUE(ensure_shortcut(entry, "/new/place/veltrona"));
     EXPECT_EQ(read_file(entry),
               "# mine\n[Desktop Entry]\nName=Mine\nExec=/new/place/veltrona\nKeywords=stream;\n"
-              "Path=/new/place\nComment=Veltrona\nIcon=/new/place/veltrona\n\n"
+              "Path=/new/place\nComment=Veltrona\nIcon=veltrona\n\n"
               "[Desktop Action Quit]\nExec=/old/place/veltrona --quit\n");
 }
 

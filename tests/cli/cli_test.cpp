@@ -87,11 +87,13 @@ TEST_F(CliTest, AddRefusesWithTheEditorsWordsAndSavesNothing) {
 // A yt-dlp that passes the version probe but cannot resolve anything.
 TEST_F(CliTest, RunThatEndsByItselfInErrorExitsOne) {
     ASSERT_EQ(cli("add --type direct --name yt --source https://youtu.be/abc --output rtmp://h/a/k").code, 0);
+    ASSERT_EQ(cli("add --type direct --name off --source https://youtu.be/x --output rtmp://h/a/k --enabled no").code,
+              0);
     const std::string bin = dir.file("bin");
     ASSERT_TRUE(ensure_directory(bin));
     write_file(bin + "/yt-dlp", fake_ytdlp_script("", 0), 0755);
     ScopedEnv path("PATH", bin);
-    CliResult run = cli("run --seconds 20 1");
+    CliResult run = cli("run --seconds 20 --all");  // the disabled #2 is left out
     EXPECT_EQ(run.code, 1);
     EXPECT_THAT(run.out, HasSubstr(" #1 ERROR Source resolution failed\n"));
 }
@@ -103,7 +105,8 @@ TEST_F(CliTest, CheckAndRunRefuseWorkflowsThatCannotStart) {
     CliResult run = cli("run --seconds 1 1");
     EXPECT_EQ(run.code, 2);
     EXPECT_THAT(run.out, HasSubstr("#1 cannot start: This workflow is disabled.\n"));
-    for (const char* line : {"check 9", "run 7", "run", "fly"}) EXPECT_EQ(cli(line).code, 2) << line;
+    for (const char* line : {"check 9", "run 7", "run", "run --all", "run --all 1", "fly"})
+        EXPECT_EQ(cli(line).code, 2) << line;
 }
 
 // Every option the editor has, and the command line's own refusals; the

@@ -1,5 +1,6 @@
 // Draws the program's pictures with QPainter and writes them as PNGs:
-//   draw_logo <folder>  ->  logo.png (220 x 50), icon-48.png, icon-16.png
+//   draw_logo <folder>  ->  logo.png (220 x 50), icon-16/32/48/256.png
+// (the window uses 16 and 48; the installed launcher icon takes all four)
 // The committed PNGs in this folder were made with it; rerun it after
 // changing a picture.
 #include <QFont>
@@ -85,9 +86,9 @@ QImage draw_logo() {
 int main(int argc, char** argv) {
     QGuiApplication application(argc, argv);
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
-    const bool ok = draw_logo().save(folder + QStringLiteral("/logo.png")) &&
-                    draw_icon(48).save(folder + QStringLiteral("/icon-48.png")) &&
-                    draw_icon(16).save(folder + QStringLiteral("/icon-16.png"));
+    bool ok = draw_logo().save(folder + QStringLiteral("/logo.png"));
+    for (int size : {16, 32, 48, 256})
+        ok = ok && draw_icon(size).save(folder + QStringLiteral("/icon-%1.png").arg(size));
     if (!ok) std::fprintf(stderr, "draw_logo: could not write the pictures\n");
     return ok ? 0 : 1;
 }
