@@ -63,7 +63,9 @@ bool parse_id(WorkflowList& list, const std::string& text, Workflow** workflow) 
 std::string masked_extra_outputs(const WorkflowSettings& s) {
     std::string shown;
     for (const ExtraOutput& extra : s.extra_outputs) {
-        shown += "\t" + mask_stream_key(extra.url) + (extra.enabled ? "" : " (disabled)");
+        shown += '\t';
+        shown += mask_stream_key(extra.url);
+        if (!extra.enabled) shown += " (disabled)";
     }
     return shown;
 }

@@ -23,7 +23,7 @@ namespace {
 
 struct OverlayPass {
     const OverlayTsLoopOptions& options;
-    OverlayRouterContext router;
+    OverlayRouterContext& router;
     std::vector<uint8_t> buffer = std::vector<uint8_t>(TS_LOOP_READ_SIZE);
 };
 
@@ -58,8 +58,8 @@ EngineResult play_pass(PublishContext& context, void* opaque, std::span<char> er
 }  // namespace
 
 EngineResult overlay_ts_loop_engine(const OverlayTsLoopOptions& options, const EngineRun& run, std::span<char> error) {
-    OverlayPass pass{.options = options,
-                     .router = {.error = error, .run = &run, .status_prefix = "Overlay TS loop playing"}};
+    OverlayRouterContext router{.error = error, .run = &run, .status_prefix = "Overlay TS loop playing"};
+    OverlayPass pass{.options = options, .router = router};
     const PublishLoop loop{.output_url = options.output_url,
                            .more_output_urls = options.more_output_urls,
                            .status_text = "Overlay TS loop connected",
