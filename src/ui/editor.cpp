@@ -28,9 +28,9 @@ QRect dlu_rect(const DialogUnits& units, const DluRect& dlu) {
     return dialog_rect(units, dlu.x, dlu.y, dlu.width, dlu.height);
 }
 
-QWidget* make_control(QWidget* parent, const EditorControlSpec& spec) {
-    const QString text = QString::fromUtf8(spec.text);
-    switch (spec.kind) {
+QWidget* make_control(QWidget* parent, const EditorControl& field) {
+    const QString text = QString::fromUtf8(field.text);
+    switch (field.kind) {
         case ControlKind::label: {
             auto* label = new QLabel(text, parent);
             label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -39,8 +39,8 @@ QWidget* make_control(QWidget* parent, const EditorControlSpec& spec) {
         case ControlKind::edit:
         case ControlKind::digits: {
             auto* edit = new QLineEdit(parent);
-            edit->setMaxLength(static_cast<int>(editor_capacity(spec.id)) - 1);
-            if (spec.kind == ControlKind::digits) {
+            edit->setMaxLength(static_cast<int>(editor_capacity(field.id)) - 1);
+            if (field.kind == ControlKind::digits) {
                 static const QRegularExpression only_digits(QStringLiteral("[0-9]*"));
                 edit->setValidator(new QRegularExpressionValidator(only_digits, edit));
             }
@@ -48,14 +48,14 @@ QWidget* make_control(QWidget* parent, const EditorControlSpec& spec) {
         }
         case ControlKind::combo: {
             auto* combo = new QComboBox(parent);
-            for (const std::string& item : editor_items(spec.id)) combo->addItem(qtext(item));
+            for (const std::string& item : editor_items(field.id)) combo->addItem(qtext(item));
             combo->setMaxVisibleItems(12);
             return combo;
         }
         case ControlKind::check:
             return new ThemedCheckBox(text, parent);
         case ControlKind::button: {
-            auto* button = new ThemedButton(text, parent, spec.id == id::save);
+            auto* button = new ThemedButton(text, parent, field.id == id::save);
             button->setAutoDefault(false);
             return button;
         }
@@ -84,12 +84,12 @@ WorkflowEditor::WorkflowEditor(QWidget* owner, Workflow& workflow)
 // ---- building ----
 
 void WorkflowEditor::build_controls() {
-    for (const EditorControlSpec& spec : editor_controls()) {
-        QWidget* widget = make_control(this, spec);
-        widget->setGeometry(dlu_rect(units_, spec.place));
-        if (spec.kind == ControlKind::edit || spec.kind == ControlKind::digits || spec.kind == ControlKind::combo)
+    for (const EditorControl& field : editor_controls()) {
+        QWidget* widget = make_control(this, field);
+        widget->setGeometry(dlu_rect(units_, field.place));
+        if (field.kind == ControlKind::edit || field.kind == ControlKind::digits || field.kind == ControlKind::combo)
             flatten_control(widget);
-        controls_.emplace_back(&spec, widget);
+        controls_.emplace_back(&field, widget);
     }
     auto edit = [this](int control) { return static_cast<QLineEdit*>(this->control(control)); };
     auto combo = [this](int control) { return static_cast<QComboBox*>(this->control(control)); };
@@ -138,8 +138,8 @@ void WorkflowEditor::build_controls() {
 }
 
 QWidget* WorkflowEditor::control(int control_id) const {
-    for (const auto& [spec, widget] : controls_) {
-        if (spec->id == control_id) return widget;
+    for (const auto& [field, widget] : controls_) {
+        if (field->id == control_id) return widget;
     }
     return nullptr;
 }
@@ -226,11 +226,12 @@ void WorkflowEditor::place(QWidget* widget, const DluRect& dlu) {
 
 void WorkflowEditor::apply_type_layout(WorkflowType type) {
     const EditorLayout layout = editor_layout(type);
-    for (const auto& [spec, widget] : controls_) widget->setVisible(editor_shows(layout, *spec));
+    for (const auto& [field, widget] : controls_) widget->setVisible(editor_shows(layout, *field));
     c_.source_label->setText(QString::fromUtf8(layout.source_label));
     c_.source->setToolTip(layout.mp4 ? QString() : QStringLiteral("A YouTube page, or an HTTP(S) HLS playlist URL"));
-    for (const auto& [spec, widget] : controls_) {
-        if (spec->id == id::source || spec->group == EditorGroup::buttons) place(widget, editor_place(*spec, layout));
+    for (const auto& [field, widget] : controls_) {
+        if (field->id == id::source || field->group == EditorGroup::buttons)
+            place(widget, editor_place(*field, layout));
     }
     setFixedSize(dialog_size(units_, EDITOR_WIDTH_DLU, layout.client_height));
     setProperty(CENTERED_PROPERTY, QVariant());

@@ -99,5 +99,5 @@ class WorkflowEditor : public QDialog {
     DialogUnits units_;
     EditorControls c_;
     // Every control with its entry in the shared table, in tab order.
-    std::vector<std::pair<const EditorControlSpec*, QWidget*>> controls_;
+    std::vector<std::pair<const EditorControl*, QWidget*>> controls_;
 };

@@ -119,8 +119,8 @@ int font_pixel_height(int points) {
 
 void style_init() {
     for (size_t i = 0; i < FONTS.size(); ++i) {
-        const FontSpec spec = ui_font_spec(FONTS[i]);
-        fonts()[i] = make_font(spec.points, spec.weight);
+        const FontLook look = ui_font_look(FONTS[i]);
+        fonts()[i] = make_font(look.points, look.weight);
     }
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
     QApplication::setPalette(application_palette());

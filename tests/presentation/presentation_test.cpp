@@ -68,7 +68,7 @@ TEST(Presentation, EditorLayoutPerType) {
                           {WorkflowType::direct_restream, false, false, true, false, 384, 213, 243},
                           {WorkflowType::mp4_loop, true, false, false, true, 316, 376, 406}};
     auto shown = [](const EditorLayout& layout, int id) {
-        for (const EditorControlSpec& control : editor_controls())
+        for (const EditorControl& control : editor_controls())
             if (control.id == id) return editor_shows(layout, control);
         return false;
     };

@@ -18,7 +18,7 @@ constexpr int TYPE_COUNT = 4;     // the type list offers types 1 to 4 in order
 constexpr size_t NUMBER_CAPACITY = 32, COLOUR_CAPACITY = 32;
 constexpr std::array<const char*, 3> ENCODER_NAMES = {"Auto", "Hardware H.264", "Software H.264"};
 
-constexpr EditorControlSpec CONTROLS[] = {
+constexpr EditorControl CONTROLS[] = {
     {0, K::label, "Name", {12, 19, 88, 12}, G::top},
     {id::name, K::edit, "", {104, 15, 384, 22}, G::top},
     {0, K::label, "Workflow type", {12, 47, 88, 12}, G::top},
@@ -108,7 +108,7 @@ int chosen(int index) {
 
 }  // namespace
 
-std::span<const EditorControlSpec> editor_controls() {
+std::span<const EditorControl> editor_controls() {
     return CONTROLS;
 }
 
@@ -153,8 +153,8 @@ std::vector<std::string> editor_items(int control) {
 }
 
 bool editor_is_check(int control) {
-    for (const EditorControlSpec& spec : CONTROLS) {
-        if (spec.id == control) return spec.kind == ControlKind::check;
+    for (const EditorControl& field : CONTROLS) {
+        if (field.id == control) return field.kind == ControlKind::check;
     }
     return false;
 }
@@ -178,14 +178,14 @@ WorkflowType editor_type_at(int index) {
     return static_cast<WorkflowType>(chosen(index) + 1);
 }
 
-DluRect editor_place(const EditorControlSpec& control, const EditorLayout& layout) {
+DluRect editor_place(const EditorControl& control, const EditorLayout& layout) {
     if (control.id == id::source) return layout.source;
     if (control.group == EditorGroup::buttons)
         return {control.place.x, layout.buttons_y, control.place.width, control.place.height};
     return control.place;
 }
 
-bool editor_shows(const EditorLayout& layout, const EditorControlSpec& control) {
+bool editor_shows(const EditorLayout& layout, const EditorControl& control) {
     switch (control.group) {
         case EditorGroup::overlay:
             return layout.overlay;

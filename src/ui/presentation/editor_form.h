@@ -37,7 +37,7 @@ struct DluRect {
     int x, y, width, height;
 };
 
-struct EditorControlSpec {
+struct EditorControl {
     int id;  // 0 for a label no code refers to
     ControlKind kind;
     const char* text;  // label, caption or group title
@@ -45,7 +45,7 @@ struct EditorControlSpec {
     EditorGroup group;
 };
 // Every control of the editor, in tab order.
-[[nodiscard]] std::span<const EditorControlSpec> editor_controls();
+[[nodiscard]] std::span<const EditorControl> editor_controls();
 // The edit's capacity in UTF-16 units, terminator included.
 [[nodiscard]] size_t editor_capacity(int id);
 // The entries of a drop list.
@@ -69,9 +69,9 @@ struct EditorLayout {
 [[nodiscard]] WorkflowType editor_type_at(int index);
 // Where the control sits under the layout: the source edit's width and the
 // buttons' row follow the type; everything else stays where the table puts it.
-[[nodiscard]] DluRect editor_place(const EditorControlSpec& control, const EditorLayout& layout);
+[[nodiscard]] DluRect editor_place(const EditorControl& control, const EditorLayout& layout);
 // True when the control is shown for the layout.
-[[nodiscard]] bool editor_shows(const EditorLayout& layout, const EditorControlSpec& control);
+[[nodiscard]] bool editor_shows(const EditorLayout& layout, const EditorControl& control);
 
 // What the controls hold: texts as typed (UTF-8), list indices (-1 none).
 struct EditorForm {

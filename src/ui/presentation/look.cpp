@@ -25,7 +25,7 @@ constexpr std::array<Rgb, 15> PALETTE = {{
     {225, 6, 0},      // state_recording
 }};
 
-constexpr std::array<FontSpec, 3> FONT_SPECS = {{{14, 500}, {16, 600}, {21, 700}}};
+constexpr std::array<FontLook, 3> FONT_LOOKS = {{{14, 500}, {16, 600}, {21, 700}}};
 
 }  // namespace
 
@@ -33,8 +33,8 @@ Rgb ui_rgb(UiColour colour) {
     return PALETTE[static_cast<size_t>(colour)];
 }
 
-FontSpec ui_font_spec(UiFont font) {
-    return FONT_SPECS[static_cast<size_t>(font)];
+FontLook ui_font_look(UiFont font) {
+    return FONT_LOOKS[static_cast<size_t>(font)];
 }
 
 int font_pixel_height_at(int points, int dpi) {

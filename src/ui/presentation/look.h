@@ -31,11 +31,11 @@ struct Rgb {
 enum class UiFont { body, button, title };
 
 constexpr const char* FONT_FAMILY = "Noto Sans";
-struct FontSpec {
+struct FontLook {
     int points;
     int weight;
 };
-[[nodiscard]] FontSpec ui_font_spec(UiFont font);
+[[nodiscard]] FontLook ui_font_look(UiFont font);
 // Pixel height of `points` at `dpi` dots per inch, rounded as a
 // multiply-then-divide rounds it.
 [[nodiscard]] int font_pixel_height_at(int points, int dpi);

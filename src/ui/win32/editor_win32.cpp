@@ -61,24 +61,24 @@ DWORD style_of(ControlKind kind) {
 void create_controls(HWND dialog) {
     const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE));
     const HFONT dialog_font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
-    for (const EditorControlSpec& spec : editor_controls()) {
-        DluRect place = spec.place;
-        if (spec.kind == ControlKind::combo) place.height = COMBO_LIST_DLU;
+    for (const EditorControl& field : editor_controls()) {
+        DluRect place = field.place;
+        if (field.kind == ControlKind::combo) place.height = COMBO_LIST_DLU;
         RECT rect{place.x, place.y, place.x + place.width, place.y + place.height};
         MapDialogRect(dialog, &rect);
-        HWND control = CreateWindowExW(0, class_of(spec.kind), utf8_to_wide(spec.text).c_str(),
-                                       WS_CHILD | WS_VISIBLE | style_of(spec.kind), rect.left, rect.top,
+        HWND control = CreateWindowExW(0, class_of(field.kind), utf8_to_wide(field.text).c_str(),
+                                       WS_CHILD | WS_VISIBLE | style_of(field.kind), rect.left, rect.top,
                                        rect.right - rect.left, rect.bottom - rect.top, dialog,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(field.id)), instance, nullptr);
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(dialog_font), FALSE);
-        switch (spec.kind) {
+        switch (field.kind) {
             case ControlKind::edit:
             case ControlKind::digits:
-                SendMessageW(control, EM_SETLIMITTEXT, editor_capacity(spec.id) - 1, 0);
+                SendMessageW(control, EM_SETLIMITTEXT, editor_capacity(field.id) - 1, 0);
                 flatten_control(control);
                 break;
             case ControlKind::combo:
-                for (const std::string& entry : editor_items(spec.id))
+                for (const std::string& entry : editor_items(field.id))
                     SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(utf8_to_wide(entry).c_str()));
                 flatten_control(control);
                 break;
@@ -87,7 +87,7 @@ void create_controls(HWND dialog) {
                 SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(win32_style().body), FALSE);
                 break;
             case ControlKind::button:
-                SetWindowLongPtrW(control, GWLP_USERDATA, spec.id == id::save ? 1 : 0);
+                SetWindowLongPtrW(control, GWLP_USERDATA, field.id == id::save ? 1 : 0);
                 SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(win32_style().button), FALSE);
                 break;
             default:
@@ -152,11 +152,11 @@ EditorForm read_form(HWND dialog) {
 
 void apply_layout(HWND dialog) {
     const EditorLayout layout = editor_layout(editor_type_at(selection(dialog, id::type)));
-    for (const EditorControlSpec& spec : editor_controls()) {
-        if (spec.id == 0) continue;
-        ShowWindow(item(dialog, spec.id), editor_shows(layout, spec) ? SW_SHOW : SW_HIDE);
-        if (spec.id == id::source || spec.group == EditorGroup::buttons)
-            set_control_rect_dlu(dialog, spec.id, editor_place(spec, layout));
+    for (const EditorControl& field : editor_controls()) {
+        if (field.id == 0) continue;
+        ShowWindow(item(dialog, field.id), editor_shows(layout, field) ? SW_SHOW : SW_HIDE);
+        if (field.id == id::source || field.group == EditorGroup::buttons)
+            set_control_rect_dlu(dialog, field.id, editor_place(field, layout));
     }
     // Sized again per type, the source edit would lose its flattened height.
     fit_edit_height(item(dialog, id::source));

@@ -257,11 +257,11 @@ void create_list(MainUi& ui) {
     SendMessageW(ui.list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(ui.row_height));
     SendMessageW(ui.list, WM_SETFONT, reinterpret_cast<WPARAM>(win32_style().body), FALSE);
     int index = 0;
-    for (const ListColumn& spec : list_columns()) {
-        std::wstring title = utf8_to_wide(spec.title);
+    for (const ListColumn& list_column : list_columns()) {
+        std::wstring title = utf8_to_wide(list_column.title);
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        column.cx = spec.width;
+        column.cx = list_column.width;
         column.pszText = title.data();
         column.iSubItem = index;
         SendMessageW(ui.list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index++), reinterpret_cast<LPARAM>(&column));

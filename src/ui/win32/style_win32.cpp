@@ -25,11 +25,11 @@ HHOOK& centring_hook() {
 }
 
 HFONT make_font(UiFont font) {
-    const FontSpec spec = ui_font_spec(font);
+    const FontLook look = ui_font_look(font);
     HDC screen = GetDC(nullptr);
     const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
-    HFONT made = CreateFontW(-font_pixel_height_at(spec.points, dpi), 0, 0, 0, spec.weight, FALSE, FALSE, FALSE,
+    HFONT made = CreateFontW(-font_pixel_height_at(look.points, dpi), 0, 0, 0, look.weight, FALSE, FALSE, FALSE,
                              DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
                              utf8_to_wide(FONT_FAMILY).c_str());
     return made ? made : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
