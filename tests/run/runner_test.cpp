@@ -101,7 +101,8 @@ TEST_F(RunnerThreads, EndedLiveLoopsItsRecordingWithTheTypesLoopEngine) {
         fake_engines().reset();
         fake_engines().capture = FakeBehavior::end_with_recording;
         Workflow& w = started([&](WorkflowSettings& s) { s.type = type; });
-        ASSERT_TRUE(wait_for_state(w, WorkflowState::streaming, 5000));
+        // The capture already reports streaming, so the loop engine's own call is what to wait for.
+        ASSERT_TRUE(wait_until([&] { return fake_engines().call_count(loop) == 1; }, 5000));
         workflow_stop(&w);
         std::vector<FakeEngineCall> calls = fake_engines().calls_copy();
         ASSERT_EQ(calls.size(), 2u);
