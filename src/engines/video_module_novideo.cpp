@@ -1,7 +1,9 @@
-// The engines that need the video pipeline, in a build without it (the
-// quick core build, VELTRONA_WITH_VIDEO=OFF). Each fails at once with a message that says so, which the
-// runner records as the last error; none of them pretends to work.
+// The video engines in a build without the video pipeline (the quick core
+// build, VELTRONA_WITH_VIDEO=OFF). Each fails at once with a message that
+// says so, which the runner records as the last error; none of them pretends
+// to work.
 #include "engines/engines.h"
+#include "engines/video_engines.h"
 #include "platform/text/error_text.h"
 
 namespace {
@@ -23,4 +25,13 @@ EngineResult mp4_loop_engine(const Mp4LoopOptions&, const EngineRun&, std::span<
 
 EngineResult overlay_ts_loop_engine(const OverlayTsLoopOptions&, const EngineRun&, std::span<char> error) {
     return not_in_this_build(error, "overlay TS loop");
+}
+
+const VideoEngineTable* video_engine_table(std::span<char>) {
+    static const VideoEngineTable table{
+        .overlay_stream_engine = overlay_stream_engine,
+        .mp4_loop_engine = mp4_loop_engine,
+        .overlay_ts_loop_engine = overlay_ts_loop_engine,
+    };
+    return &table;
 }
