@@ -10,7 +10,13 @@
 //
 // Runs WORKFLOWS (default 1) restreams of SOURCE_URL at once, each on its
 // own thread as a runner would, to RTMP_BASE0, RTMP_BASE1, ...; each records
-// to RECORD_DIR/bench-<i>.ts when a folder is given. After SECONDS they are
+// to RECORD_DIR/bench-<i>.ts when a folder is given. With FANOUT=n (n > 1)
+// in the environment each workflow publishes to n outputs instead,
+// RTMP_BASE<i>_1 to RTMP_BASE<i>_n, every one on its own connection; a tag's
+// lateness is taken once, when the workflow's pacer hands it to them all.
+// The engines are reached through the program's own table, so an overlay run
+// loads the video module as the programs do and a copy run maps no video
+// library. After SECONDS they are
 // stopped together. Every tag's lateness against its due time (wall clock
 // when sent minus pacing start plus timestamp) is collected per workflow;
 // the report gives median, p99 and max over all tags and by kind (audio
@@ -32,7 +38,6 @@
 #include <vector>
 
 #include "engines/engine_contract.h"
-#include "engines/engines.h"
 #include "engines/publish_context.h"
 #include "platform/time/clock.h"
 #include "platform/time/event.h"
@@ -100,7 +105,10 @@ int main(int argc, char** argv) {
     settings.text_color = 0xFFFFFF;
     settings.bitrate = 6000000;
     settings.encoder = "Software H.264";
-    if (seconds == 0 || count == 0) return 2;
+    const char* fanout_text = std::getenv("FANOUT");
+    const unsigned fanout = fanout_text ? static_cast<unsigned>(std::atoi(fanout_text)) : 1;
+    if (seconds == 0 || count == 0 || fanout == 0) return 2;
+    const EngineTable& engines = default_engine_table();
 
     long idle_rss = status_kib("VmRSS");
     double idle_cpu = cpu_seconds();
@@ -111,11 +119,17 @@ int main(int argc, char** argv) {
     for (unsigned i = 0; i < count; ++i) {
         threads.emplace_back([&, i] {
             std::string output = base + std::to_string(i);
+            std::vector<std::string> more;
+            if (fanout > 1) {
+                for (unsigned k = 2; k <= fanout; ++k) more.push_back(output + "_" + std::to_string(k));
+                output += "_1";
+            }
             std::string recording = record_dir.empty() ? "" : record_dir + "/bench-" + std::to_string(i) + ".ts";
             const EngineRun run{.stop_event = &stop, .stats = &workflows[i].stats};
             workflows[i].result =
-                overlay ? overlay_stream_engine({source, output, recording, settings}, run, workflows[i].error)
-                        : hls_to_rtmp_engine({source, output, recording}, run, workflows[i].error);
+                overlay ? engines.overlay_stream_engine({source, output, recording, settings, more}, run,
+                                                        workflows[i].error)
+                        : engines.hls_to_rtmp_engine({source, output, recording, more}, run, workflows[i].error);
             workflows[i].ended_at = tick_ms();
         });
     }
@@ -156,8 +170,9 @@ int main(int argc, char** argv) {
         fewest = std::min(fewest, lateness.size());
         most = std::max(most, lateness.size());
     }
-    std::printf("workflows %u%s, %u s (%.1f s wall), recording %s\n", count, overlay ? " (overlay)" : "", seconds,
-                static_cast<double>(stop_at - began) / 1000.0, record_dir.empty() ? "off" : "on");
+    std::printf("workflows %u%s x %u output%s, %u s (%.1f s wall), recording %s\n", count, overlay ? " (overlay)" : "",
+                fanout, fanout == 1 ? "" : "s", seconds, static_cast<double>(stop_at - began) / 1000.0,
+                record_dir.empty() ? "off" : "on");
     std::printf("tags per workflow: %zu to %zu\n", fewest, most);
     for (const auto& [name, values] :
          {std::pair<const char*, const std::vector<uint32_t>&>{"all", all}, {"video", video}, {"audio", audio}}) {

@@ -13,6 +13,12 @@
 #      (overlay + drawtext + libx264 at our encoder's preset) on the same source
 #      to the same server, at the same time, under /usr/bin/time -v; then the
 #      overlay engine's pacing lateness on its own (pacing_lateness with IMAGE).
+#   5. fan-out (only when asked for): FANOUT_WORKFLOWS (default 50) restreams
+#      of FANOUT (default 4) outputs each in one process (pacing_lateness, no
+#      recording), beside as many ffmpeg processes each reading the source
+#      once and writing FANOUT outputs, all at once on the same source and
+#      server, under /usr/bin/time -v: CPU seconds and peak RSS (ffmpeg's
+#      summed over its processes), their ratios, and our lateness per tag.
 # The live source is ffmpeg copying a 720p30 H.264/AAC file (made once, kept
 # in the build folder) into 2 s HLS segments at its own pace (-re), so it
 # costs next to nothing beside what is measured. Every peer is started here
@@ -22,7 +28,7 @@
 # baseline in the same run.
 #   bench/streaming_engines.sh [build folder, default build/default] [seconds, default 120]
 #                              [scale step seconds, default 60] [workflow counts, default "10 25 50"]
-#                              [phases to run, default "1 2 3"; 4 for the overlay engine]
+#                              [phases to run, default "1 2 3"; 4 for the overlay engine, 5 for fan-out]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/default}
@@ -151,5 +157,37 @@ mkdir -p "$work/rec-overlay"
 "$build/pacing_lateness" "$(source_url overlay_pacing)" "$(rtmp_url overlay_pacing)" "$seconds" 1 \
     "$work/rec-overlay" "$logo"
 stop_source
+fi
+if wants 5; then
+fan_n=${FANOUT_WORKFLOWS:-50}
+fan_k=${FANOUT:-4}
+echo "== 5. fan-out: $fan_n restreams x $fan_k outputs in one process beside $fan_n ffmpeg x $fan_k outputs, $seconds s, at the same time"
+start_source fanout
+FANOUT=$fan_k /usr/bin/time -v -o "$work/ours.time" "$build/pacing_lateness" "$(source_url fanout)" \
+    "$(rtmp_url fan_)" "$seconds" "$fan_n" > "$work/fanout.out" &
+ours=$!
+pids+=("$ours")
+peers=()
+for i in $(seq "$fan_n"); do
+    outputs=()
+    for k in $(seq "$fan_k"); do outputs+=(-map 0 -c copy -f flv "$(rtmp_url "peer${i}_$k")"); done
+    /usr/bin/time -v -o "$work/ffmpeg-fan-$i.time" ffmpeg -nostdin -loglevel error -re -t "$seconds" \
+        -i "$(source_url fanout)" "${outputs[@]}" &
+    peers+=("$!")
+    pids+=("$!")
+done
+wait "$ours" || echo "pacing_lateness: some workflow ended early (see above)"
+for peer in "${peers[@]}"; do wait "$peer" || echo "an ffmpeg ended with an error"; done
+stop_source
+cat "$work/fanout.out"
+# CPU seconds (user + system) and peak RSS in MiB, summed over the files given.
+totals() { awk -F': ' '/User time|System time/ {cpu += $2} /Maximum resident/ {rss += $2}
+                       END {printf "%.2f %.1f", cpu, rss / 1024}' "$@"; }
+read -r ours_cpu ours_rss <<<"$(totals "$work/ours.time")"
+read -r peer_cpu peer_rss <<<"$(totals "$work"/ffmpeg-fan-*.time)"
+printf '%-28s %10s %14s\n' program cpu_s peak_rss_MiB
+printf '%-28s %10s %14s\n' "veltrona (1 process)" "$ours_cpu" "$ours_rss" "ffmpeg ($fan_n processes)" "$peer_cpu" "$peer_rss"
+awk -v a="$ours_cpu" -v b="$peer_cpu" -v c="$ours_rss" -v d="$peer_rss" \
+    'BEGIN {printf "ours / ffmpeg: CPU %.3fx, peak RSS %.3fx\n", a / b, c / d}'
 fi
 echo "== done, load: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -2,6 +2,7 @@
 # from it (scripts/package). The version is project()'s; what the packages
 # carry besides the programs lives in deploy/linux/, filled in here.
 #   bin/veltrona, bin/veltrona-cli
+#   lib/veltrona/veltrona-video.so  (the video engines' module; the programs look in ../lib/veltrona/)
 #   share/applications/veltrona.desktop, share/metainfo/<id>.metainfo.xml,
 #   share/icons/hicolor/<size>/apps/veltrona.png   (the desktop program only)
 #   share/man/man1/*.1.gz, share/doc/veltrona/{copyright,changelog.Debian.gz}
@@ -29,6 +30,11 @@ if(WIN32)
   return()
 endif()
 set(packaged_dir ${CMAKE_BINARY_DIR}/packaged)
+if(TARGET veltrona-video)
+  # A private module, not a library of the system's: no soname, not executable.
+  install(TARGETS veltrona-video LIBRARY DESTINATION lib/veltrona
+          PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+endif()
 set(man_pages veltrona-cli)
 
 if(TARGET veltrona)

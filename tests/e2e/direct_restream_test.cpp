@@ -1,6 +1,7 @@
 // Direct Restream through the real veltrona-cli: ffmpeg writes a live HLS
 // stream that nginx serves, the program republishes it to nginx-rtmp and
-// records it to TS, and ffprobe judges what nginx recorded. Then a YouTube
+// records it to TS, and ffprobe judges what nginx recorded; the process
+// maps none of the video libraries. Then a YouTube
 // page whose media URL expires while it streams. (TLS is judged below, in
 // tests/net and tests/rtmp, and under Wine; the loop after a source ends is
 // reached in faults_test and judged in record_then_push_test.)
@@ -24,6 +25,11 @@ TEST_F(DirectRestreamTest, LiveHttpSourceToRtmpAndATsRecording) {
         add_and_run(workflow_options(nginx.http_url("live.m3u8"), nginx.rtmp_url("secretkey1")), {"--seconds", "20"});
     ASSERT_NE(id, 0u) << cli.output();
     ASSERT_TRUE(cli.wait_for_state("STREAMING", 15000)) << cli.output();
+    // A copy-only run never loads the video engines or the libraries under them.
+    const std::string maps = read_file("/proc/" + std::to_string(cli.pid()) + "/maps");
+    ASSERT_NE(maps.find("veltrona-cli"), std::string::npos);
+    for (const char* library : {"veltrona-video", "libavcodec", "libpango"})
+        EXPECT_EQ(maps.find(library), std::string::npos) << library << " is mapped";
     double streamed = wait_run_end(30, tick_ms());
     expect_states({"RESOLVING", "STREAMING", "STOPPED"});
 

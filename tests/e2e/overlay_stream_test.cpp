@@ -3,8 +3,10 @@
 // re-encodes and publishes to nginx-rtmp while recording the untouched
 // source. ffprobe and decoded frames judge what arrived; an edit saved by a
 // second veltrona-cli recolours the band while it runs. Also an audio-only
-// source. (The overlay loop after a source ends is the engine test's; the
+// source, and a run without the video engines' module. (The overlay loop after a source ends is the engine test's; the
 // overlay pipeline pass after pass to nginx is judged in mp4_loop_test.)
+#include <stdlib.h>
+
 #include <algorithm>
 #include <iterator>
 #include <sstream>
@@ -144,6 +146,21 @@ TEST_F(OverlayStreamTest, AudioOnlySourcePublishesAudioAloneAndStopsPromptly) {
     std::string flv = nginx.recording("audioonly");
     expect_clean_flv(flv, "aac");
     EXPECT_GT(probe_duration(flv), 3.0);
+}
+
+// Without the video engines' module an overlay run fails with the reason,
+// and goes on trying as after any engine failure.
+TEST_F(OverlayStreamTest, WithoutTheVideoModuleTheRunSaysItIsNotInstalled) {
+    ASSERT_EQ(setenv("VELTRONA_VIDEO_MODULE", dir.file("missing/veltrona-video.so").c_str(), 1), 0);
+    uint32_t id = add_and_run(words("--type overlay --source-type direct --name Overlay --text Ticker",
+                                    {"--source", nginx.http_url("live.m3u8"), "--output", nginx.rtmp_url("nomodule")}));
+    unsetenv("VELTRONA_VIDEO_MODULE");
+    ASSERT_NE(id, 0u) << cli.output();
+    EXPECT_TRUE(
+        cli.wait_for("last error: video engines are not installed: " + dir.file("missing/veltrona-video.so"), 15000))
+        << cli.output();
+    stop_run();
+    EXPECT_EQ(nginx.recording("nomodule"), "") << "the server was contacted";
 }
 
 }  // namespace
