@@ -2,7 +2,7 @@
 # from it (scripts/package). The version is project()'s; what the packages
 # carry besides the programs lives in deploy/linux/, filled in here.
 #   bin/veltrona, bin/veltrona-cli
-#   lib/veltrona/veltrona-video.so  (the video engines' module; the programs look in ../lib/veltrona/)
+#   lib[/<triplet>]/veltrona/veltrona-video.so  (the video engines' module)
 #   share/applications/veltrona.desktop, share/metainfo/<id>.metainfo.xml,
 #   share/icons/hicolor/<size>/apps/veltrona.png   (the desktop program only)
 #   share/man/man1/*.1.gz, share/doc/veltrona/{copyright,changelog.Debian.gz}
@@ -31,9 +31,17 @@ if(WIN32)
 endif()
 set(packaged_dir ${CMAKE_BINARY_DIR}/packaged)
 if(TARGET veltrona-video)
-  # A private module, not a library of the system's: no soname, not executable.
-  install(TARGETS veltrona-video LIBRARY DESTINATION lib/veltrona
+  # The video engines' module is the package's own, so it goes in a folder of
+  # its own below the library folder (lib/<triplet>/veltrona in a Debian
+  # build for /usr, lib/veltrona otherwise), never in the library folder
+  # itself, where the package would have to run ldconfig for it; not
+  # executable, as shared objects are installed. The programs look for it
+  # there from their own folder (video_module_posix.cpp).
+  set(VELTRONA_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/veltrona)
+  install(TARGETS veltrona-video LIBRARY DESTINATION ${VELTRONA_MODULE_DIR}
           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  set_property(SOURCE src/engines/video_module_posix.cpp APPEND
+               PROPERTY COMPILE_DEFINITIONS VELTRONA_MODULE_DIR="${VELTRONA_MODULE_DIR}")
 endif()
 set(man_pages veltrona-cli)
 

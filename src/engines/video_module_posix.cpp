@@ -1,7 +1,9 @@
 // Loads the video engines' module on the first call that needs one, so that
 // a process that only copies streams never maps FFmpeg, Pango or Cairo. The
-// module lies beside the executable (a build folder) or in ../lib/veltrona/
-// (the installed layout); VELTRONA_VIDEO_MODULE names another file instead.
+// module lies beside the executable (a build folder) or in the folder it is
+// installed to, VELTRONA_MODULE_DIR from the build (lib/veltrona, or
+// lib/<triplet>/veltrona in a Debian build), below the executable's parent folder;
+// VELTRONA_VIDEO_MODULE names another file instead.
 // The outcome, table or reason, is kept for the life of the process.
 #include <dlfcn.h>
 #include <unistd.h>
@@ -29,7 +31,8 @@ std::string module_path() {
     const std::string folder = path_parent(executable_path());
     const std::string beside = path_join(folder, MODULE_FILE);
     if (access(beside.c_str(), F_OK) == 0) return beside;
-    return path_join(folder, std::string("../lib/veltrona/") + MODULE_FILE);
+    const std::string installed = VELTRONA_MODULE_DIR;
+    return path_join(installed.starts_with('/') ? installed : path_join(path_parent(folder), installed), MODULE_FILE);
 }
 
 LoadedModule load_module() {
