@@ -42,7 +42,7 @@ enum class OutputState : uint32_t { connecting, connected, reconnecting };
 // What an output is doing, for the workflow's display: since when (the
 // millisecond tick it entered the state) and why it last failed.
 struct OutputStatus {
-    size_t number = 0;  // 1 is the first output
+    size_t number = 0;  // its place among the workflow's outputs: 1 is the output URL
     OutputState state = OutputState::connecting;
     uint64_t since_ms = 0;
     std::string last_error;  // "" until it failed once; never holds the URL
@@ -71,6 +71,9 @@ struct EngineHooks {
     // its capture attempts: a live engine joins the source after them and
     // adds each segment it records. May be null.
     HlsSegmentHistory* recorded = nullptr;
+    // The number each output of the run is shown by, in output order (its
+    // place among the workflow's stored outputs); empty: 1, 2, 3 ...
+    std::vector<size_t> output_numbers{};
 };
 
 // What every engine gets from its runner, whatever it does.

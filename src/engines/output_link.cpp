@@ -65,6 +65,7 @@ bool connect_once(OutputLink& link) {
         if (link.closing) return false;
         link.abort.reset();  // under the lock, so a close cannot slip in between
     }
+    set_state(link, OutputState::connecting);
     char reason[RTMP_ERROR_SIZE] = {};
     RtmpPublisherPtr publisher(rtmp_open(link.url, RTMP_OPEN_TIMEOUT_MS, reason, &link.abort));
     std::string error = reason;

@@ -3,7 +3,8 @@
 // failed server never holds up the run, the recording or the other outputs.
 //
 //   engine thread: output_link_push  -> queue (copies; a full queue drops the connection)
-//   link thread:   connect -> send what is queued ... -> failure -> close -> 3 s -> connect
+//   link thread:   CONNECTING -> CONNECTED, send what is queued ... -> failure
+//                  -> RECONNECTING (why) -> close -> 3 s -> CONNECTING ...
 //
 // After every connection the link takes media only from the next video key
 // frame on, preceded by the run's latest sequence headers stamped at that

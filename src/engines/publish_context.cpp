@@ -99,7 +99,8 @@ std::optional<std::vector<std::string>> output_urls_utf8(std::string_view first,
 }
 
 bool publish_open_outputs(PublishContext& context, std::span<const std::string> urls, std::span<char> error) {
-    OutputReport report;
-    if (context.run) report = {context.run->hooks.output_status, context.run->hooks.context};
-    return output_open(context.output, urls, context.pacer.stop_event, report, error);
+    if (!context.run) return output_open(context.output, urls, context.pacer.stop_event, {}, {}, error);
+    const EngineHooks& hooks = context.run->hooks;
+    return output_open(context.output, urls, context.pacer.stop_event, {hooks.output_status, hooks.context},
+                       hooks.output_numbers, error);
 }

@@ -30,12 +30,14 @@ bool wait_for_first_connection(PublishOutput& output, Event* stop_event, std::sp
 }  // namespace
 
 bool output_open(PublishOutput& output, std::span<const std::string> urls, Event* stop_event, OutputReport report,
-                 std::span<char> error) {
+                 std::span<const size_t> numbers, std::span<char> error) {
     if (urls.size() == 1) {
         output.publisher.reset(rtmp_open(urls.front(), RTMP_OPEN_TIMEOUT_MS, error, stop_event));
         return output.publisher != nullptr;
     }
-    for (size_t at = 0; at < urls.size(); ++at) output.links.push_back(output_link_start(urls[at], at + 1, report));
+    for (size_t at = 0; at < urls.size(); ++at) {
+        output.links.push_back(output_link_start(urls[at], at < numbers.size() ? numbers[at] : at + 1, report));
+    }
     if (wait_for_first_connection(output, stop_event, error)) return true;
     output.links.clear();
     return false;

@@ -110,8 +110,11 @@ bool resolve_again(void* context, std::string* url) {
 // with the workflow, and the hooks (the recorded segments only for capture).
 EngineRun engine_run(Workflow& workflow, const WorkflowSettings& s, EngineStatusCallback on_status,
                      HlsSegmentHistory* recorded = nullptr) {
-    EngineHooks hooks{
-        .notice = on_engine_notice, .output_status = on_output_status, .context = &workflow, .recorded = recorded};
+    EngineHooks hooks{.notice = on_engine_notice,
+                      .output_status = on_output_status,
+                      .context = &workflow,
+                      .recorded = recorded,
+                      .output_numbers = workflow_output_places(s)};
     if (s.source_type == SourceType::youtube) hooks.resolve_source = resolve_again;
     return EngineRun{
         .stop_event = &workflow.stop_event, .status = on_status, .status_context = &workflow, .hooks = hooks};
@@ -346,6 +349,7 @@ std::string recording_path_for(const std::string& recording_dir, uint32_t id) {
 int workflow_runner(Workflow& workflow) {
     workflow_set_status(workflow, WorkflowState::starting, "Starting");
     workflow.start_tick = tick_ms();
+    workflow_clear_outputs(workflow, true);
     log_workflow(workflow, "Workflow started");
     std::string recording_path;
     EngineResult end = capture_loop(workflow, &recording_path);

@@ -42,7 +42,8 @@ TEST(PublishOutputThreads, AnOutputThatFailsLeavesTheOtherWhichJoinsAtAKeyFrame)
     {
         PublishOutput output;
         const std::string urls[] = {"rtmp://127.0.0.1:1/live/refused", server.url()};
-        ASSERT_TRUE(output_open(output, urls, nullptr, {Reports::record, &reports}, error)) << error;
+        const size_t numbers[] = {2, 4};  // their places among the workflow's outputs
+        ASSERT_TRUE(output_open(output, urls, nullptr, {Reports::record, &reports}, numbers, error)) << error;
         // Everything before the key frame is held back; the headers come first, at its time.
         const RtmpMediaMessage batch[] = {{RTMP_TYPE_VIDEO, 0, VIDEO_HEADER}, {RTMP_TYPE_AUDIO, 0, AUDIO_HEADER},
                                           {RTMP_TYPE_VIDEO, 20, INTER_FRAME}, {RTMP_TYPE_AUDIO, 25, AUDIO_FRAME},
@@ -72,7 +73,7 @@ TEST(PublishOutputThreads, AnOutputThatFailsLeavesTheOtherWhichJoinsAtAKeyFrame)
                                      {RTMP_TYPE_AUDIO, 45, AUDIO_FRAME}}));
     std::lock_guard guard(reports.lock);
     auto refused = std::find_if(reports.seen.begin(), reports.seen.end(), [](const OutputStatus& s) {
-        return s.number == 1 && s.state == OutputState::reconnecting;
+        return s.number == 2 && s.state == OutputState::reconnecting;
     });
     ASSERT_NE(refused, reports.seen.end());
     EXPECT_NE(refused->last_error, "");
