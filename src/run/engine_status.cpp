@@ -19,7 +19,8 @@ void store_status(Workflow& workflow, WorkflowState state, std::string_view text
 }
 
 // Under the lock: keeps the output's status and moves the run into or out of
-// the RECONNECTING that every output failing puts it in.
+// the RECONNECTING that the last connected output failing puts it in (an
+// output still making its first attempt is no failure).
 void note_output(Workflow& workflow, const OutputStatus& status) {
     auto at = std::find_if(workflow.outputs.begin(), workflow.outputs.end(),
                            [&](const OutputStatus& output) { return output.number >= status.number; });
@@ -29,7 +30,8 @@ void note_output(Workflow& workflow, const OutputStatus& status) {
         std::count_if(workflow.outputs.begin(), workflow.outputs.end(),
                       [](const OutputStatus& output) { return output.state == OutputState::connected; }));
     const WorkflowState now = workflow_state(workflow);
-    if (connected == 0 && (now == WorkflowState::streaming || now == WorkflowState::playing)) {
+    const bool failed = status.state == OutputState::reconnecting;
+    if (failed && connected == 0 && (now == WorkflowState::streaming || now == WorkflowState::playing)) {
         workflow.outputs_phase = now;
         store_status(workflow, WorkflowState::reconnecting, "Every output is reconnecting");
         workflow.outputs_reconnecting_serial = workflow.status_serial;

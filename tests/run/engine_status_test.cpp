@@ -34,6 +34,8 @@ TEST_F(ContractTest, EveryOutputDownIsReconnectingUntilOneIsBack) {
     Workflow& w = add_workflow([](WorkflowSettings&) {});
     for (const WorkflowState phase : {WorkflowState::streaming, WorkflowState::playing}) {
         workflow_set_status(w, phase, "Working");
+        on_output_status(&w, output(1, OutputState::connecting));
+        EXPECT_EQ(workflow_state(w), phase) << "a first attempt is no failure";
         on_output_status(&w, output(1, OutputState::connected));
         on_output_status(&w, output(3, OutputState::connected));
         on_output_status(&w, output(3, OutputState::reconnecting, "reset"));
