@@ -20,10 +20,18 @@ TEST(WorkflowOutputs, AnOutputFailingTheSameWayIsToldOnce) {
     constexpr OutputState CONNECTING = OutputState::connecting, CONNECTED = OutputState::connected,
                           RECONNECTING = OutputState::reconnecting;
     const std::tuple<OutputState, const char*, bool> steps[] = {
-        {CONNECTING, "", true},          {RECONNECTING, "refused", true}, {CONNECTING, "refused", true},
-        {RECONNECTING, "refused", false}, {CONNECTING, "refused", false}, {RECONNECTING, "refused", false},
-        {RECONNECTING, "timed out", true}, {CONNECTING, "timed out", true}, {CONNECTED, "timed out", true},
-        {CONNECTED, "timed out", false}, {RECONNECTING, "timed out", true}, {CONNECTING, "timed out", true},
+        {CONNECTING, "", true},
+        {RECONNECTING, "refused", true},
+        {CONNECTING, "refused", true},
+        {RECONNECTING, "refused", false},
+        {CONNECTING, "refused", false},
+        {RECONNECTING, "refused", false},
+        {RECONNECTING, "timed out", true},
+        {CONNECTING, "timed out", true},
+        {CONNECTED, "timed out", true},
+        {CONNECTED, "timed out", false},
+        {RECONNECTING, "timed out", true},
+        {CONNECTING, "timed out", true},
         {CONNECTING, "timed out", false},
     };
     OutputTold told;
