@@ -25,6 +25,7 @@
 #include "video/overlay_settings.h"
 
 struct HlsSegmentHistory;
+struct KeptOutputs;
 struct PacingStats;
 
 constexpr size_t ENGINE_ERROR_SIZE = 512;
@@ -64,7 +65,8 @@ struct EngineHooks {
     // the workflow's last error.
     void (*notice)(void* context, const char* text) = nullptr;
     // An output of a run with several changed state; called on that
-    // output's own thread, never after the engine returned.
+    // output's own thread, never after the engine returned unless it left
+    // its outputs in `kept_outputs`: then until the runner drops them.
     void (*output_status)(void* context, const OutputStatus& status) = nullptr;
     void* context = nullptr;
     // The segments the run has recorded so far, kept by the runner across
@@ -74,6 +76,10 @@ struct EngineHooks {
     // The number each output of the run is shown by, in output order (its
     // place among the workflow's stored outputs); empty: 1, 2, 3 ...
     std::vector<size_t> output_numbers{};
+    // Where a live engine whose source failed leaves its outputs (several,
+    // still connected), so the run's next attempt goes on with them; kept
+    // by the runner between attempts, dropping it closes them. May be null.
+    KeptOutputs* kept_outputs = nullptr;
 };
 
 // What every engine gets from its runner, whatever it does.

@@ -98,5 +98,14 @@ using OutputLinkPtr = std::unique_ptr<OutputLink, OutputLinkClose>;
 // the connection; the link reconnects on its own.
 void output_link_push(OutputLink& link, const SequenceHeaders& headers, const RtmpMediaMessage& message);
 
+// Drops the link's connection, if it has one, with `why` as its error; it
+// reconnects on its own and joins at a key frame again.
+void output_link_drop(OutputLink& link, const std::string& why);
+
+// The stored header that `message` would replace, when it is an AVC or AAC
+// sequence header; else null.
+[[nodiscard]] const std::vector<uint8_t>* sequence_header_slot(const SequenceHeaders& headers,
+                                                               const RtmpMediaMessage& message);
+
 // A copy of the link's status, and whether its first attempt is over.
 [[nodiscard]] OutputStatus output_link_status(OutputLink& link, bool* attempted = nullptr);

@@ -25,6 +25,9 @@ struct PublishOutput {
     RtmpPublisherPtr publisher;  // the one output
     std::vector<OutputLinkPtr> links;
     SequenceHeaders headers;  // for outputs that join late
+    // Taken over by a new attempt of the run: until its first key frame, a
+    // sequence header unlike the one the outputs had drops them all.
+    bool checking_headers = false;
 };
 
 // Connects and starts publishing to `urls` (bounded by RTMP_OPEN_TIMEOUT_MS
