@@ -12,7 +12,8 @@
 // last, so the next attempt joins the source after them (nothing twice). While streaming, the live engine may
 // ask for the YouTube page to be resolved again (its media URL expired) and
 // reports problems it survives (a recording that stopped), which are
-// logged and shown as the last error.
+// logged and shown as the last error. A Direct Restream with several
+// outputs keeps them connected from one attempt to the next.
 //
 // Settings are copied under the workflow's lock at the top of every capture
 // pass, so an edit takes effect at the next pass and is never read half
