@@ -1,6 +1,7 @@
 // Faults seen from outside veltrona-cli: the RTMP server going away and
 // coming back during a Direct Restream, one of two outputs going away or
-// stalling while the other goes on, and a stop (SIGTERM, as from Ctrl-C
+// stalling while the other goes on, both staying connected through a
+// source retry, and a stop (SIGTERM, as from Ctrl-C
 // or a service manager) in the waiting, recording and retrying states, a
 // source that answers 404 among them. The pause before a retry is the runner test's.
 #include <sys/socket.h>
@@ -208,6 +209,41 @@ TEST_F(FaultsTest, AnOutputThatStopsReadingIsDroppedWhileTheOtherKeepsPace) {
     // The window opened after the first output's first tag and closed before
     // its last; the live source hands each segment over just in time.
     EXPECT_GE(dts.back() - dts.front(), wall_s - 0.5) << "the first output fell behind the wall clock";
+}
+
+// Two outputs; the source's server goes away until the run has retried it.
+// Both outputs stay connected through the retry: one publish each, whose
+// timeline goes on one frame after the last tag before the outage.
+TEST_F(FaultsTest, OutputsStayConnectedThroughASourceRetry) {
+    start_nginx({.http = true});
+    start_live();
+    TempDir dir_a, dir_b;
+    NginxServer a, b;
+    ASSERT_TRUE(a.start(dir_a.path(), {.rtmp = true})) << read_file(a.error_log);
+    ASSERT_TRUE(b.start(dir_b.path(), {.rtmp = true})) << read_file(b.error_log);
+    uint32_t id = add_and_run(workflow_options(nginx.http_url("live.m3u8"), a.rtmp_url("keyA"), "direct", "direct",
+                                               {"--output", b.rtmp_url("keyB")}));
+    ASSERT_NE(id, 0u);
+    std::optional<size_t> streaming = cli.wait_for("#" + std::to_string(id) + " output 2 CONNECTED", 15000);
+    ASSERT_TRUE(streaming) << cli.output();
+    sleep_ms(3000);
+    nginx.stop();
+    std::optional<size_t> retry = cli.wait_for_state("RECONNECTING", 30000, *streaming);
+    ASSERT_TRUE(retry) << cli.output();
+    ASSERT_TRUE(nginx.restart()) << read_file(nginx.error_log);
+    ASSERT_TRUE(cli.wait_for_state("STREAMING", 20000, *retry)) << cli.output();
+    sleep_ms(3000);
+    stop_run();
+    a.stop(), b.stop();
+
+    EXPECT_EQ(cli.output().find("output 1 RECONNECTING"), std::string::npos) << cli.output();
+    for (const std::string& folder : {a.record_dir, b.record_dir}) {
+        std::vector<std::string> flvs = files_with_suffix(folder, ".flv");
+        ASSERT_EQ(flvs.size(), 1u) << cli.output();
+        expect_clean_flv(flvs.front(), "h264,aac");
+        std::vector<double> dts;
+        expect_no_gap(flvs.front(), &dts);
+    }
 }
 
 // One workflow per state no other suite stops in, each stopped with SIGTERM
