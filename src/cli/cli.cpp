@@ -223,7 +223,7 @@ void queue_status(void* context, uint32_t id) {
 // What was printed last: each workflow's last error, each output's state and error.
 struct Printed {
     std::map<uint32_t, std::string> last_errors;
-    std::map<std::pair<uint32_t, size_t>, std::pair<OutputState, std::string>> outputs;
+    std::map<std::pair<uint32_t, size_t>, OutputTold> outputs;
 };
 
 void print_time() {
@@ -237,18 +237,14 @@ void print_status(const StatusEvent& event) {
 }
 
 // "#1 output 2 RECONNECTING connection refused", for each output whose state
-// or error changed since it was printed.
+// is news (an output failing the same way on every retry is told once).
 void print_output_news(Workflow& workflow, Printed& printed) {
     for (const OutputStatus& output : workflow_output_statuses(workflow)) {
-        if (output.number == 0) continue;  // not reported yet
-        const bool connected = output.state == OutputState::connected;
-        std::pair<OutputState, std::string> shown{output.state, connected ? "" : output.last_error};
-        auto& last = printed.outputs[{workflow.id, output.number}];
-        if (last == shown) continue;
-        last = shown;
+        if (!output_status_news(printed.outputs[{workflow.id, output.number}], output)) continue;
+        const bool failed = output.state == OutputState::reconnecting;
         print_time();
         std::printf("#%u output %zu %s%s%s\n", workflow.id, output.number, output_state_name(output.state),
-                    shown.second.empty() ? "" : " ", shown.second.c_str());
+                    failed ? " " : "", failed ? output.last_error.c_str() : "");
     }
 }
 

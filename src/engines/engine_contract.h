@@ -25,6 +25,7 @@
 #include "video/overlay_settings.h"
 
 struct HlsSegmentHistory;
+struct KeptOutputs;
 struct PacingStats;
 
 constexpr size_t ENGINE_ERROR_SIZE = 512;
@@ -42,7 +43,7 @@ enum class OutputState : uint32_t { connecting, connected, reconnecting };
 // What an output is doing, for the workflow's display: since when (the
 // millisecond tick it entered the state) and why it last failed.
 struct OutputStatus {
-    size_t number = 0;  // 1 is the first output
+    size_t number = 0;  // its place among the workflow's outputs: 1 is the output URL
     OutputState state = OutputState::connecting;
     uint64_t since_ms = 0;
     std::string last_error;  // "" until it failed once; never holds the URL
@@ -64,13 +65,21 @@ struct EngineHooks {
     // the workflow's last error.
     void (*notice)(void* context, const char* text) = nullptr;
     // An output of a run with several changed state; called on that
-    // output's own thread, never after the engine returned.
+    // output's own thread, never after the engine returned unless it left
+    // its outputs in `kept_outputs`: then until the runner drops them.
     void (*output_status)(void* context, const OutputStatus& status) = nullptr;
     void* context = nullptr;
     // The segments the run has recorded so far, kept by the runner across
     // its capture attempts: a live engine joins the source after them and
     // adds each segment it records. May be null.
     HlsSegmentHistory* recorded = nullptr;
+    // The number each output of the run is shown by, in output order (its
+    // place among the workflow's stored outputs); empty: 1, 2, 3 ...
+    std::vector<size_t> output_numbers{};
+    // Where a live engine whose source failed leaves its outputs (several,
+    // still connected), so the run's next attempt goes on with them; kept
+    // by the runner between attempts, dropping it closes them. May be null.
+    KeptOutputs* kept_outputs = nullptr;
 };
 
 // What every engine gets from its runner, whatever it does.

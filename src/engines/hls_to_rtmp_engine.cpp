@@ -6,7 +6,9 @@
 //
 // When the source fails while streaming and the runner can resolve it again
 // (a page whose media URL expires), a new ring on the fresh URL takes over
-// on the same connection; the timeline rebases at its first tag.
+// on the same connection; the timeline rebases at its first tag. When the
+// source fails for good, several outputs stay connected for the run's next
+// attempt (KeptOutputs), which goes on with them.
 //
 // The server is contacted only once the first segment is in hand, so a
 // source that never delivers never touches it, and the recording starts
@@ -51,11 +53,13 @@ EngineResult restream(const HlsToRtmpOptions& options, const EngineRun& run, con
         error_printf(error, "%s", "recording file cannot be opened");
         return EngineResult::failed;
     }
-    EngineResult published = publish_segment(context, byte_buffer_bytes(segment.buffer), error, first);
-    if (published != EngineResult::done) return published;
-    byte_buffer_free(&segment.buffer);
-    EngineResult result = stream_segments(live, context, segment, error);
+    EngineResult result = publish_segment(context, byte_buffer_bytes(segment.buffer), error, first);
+    if (result == EngineResult::done) {
+        byte_buffer_free(&segment.buffer);
+        result = stream_segments(live, context, segment, error);
+    }
     live.ring.reset();  // the downloader goes before the pipeline it fed
+    if (result == EngineResult::failed) publish_keep_outputs(context, outputs);
     return result;
 }
 

@@ -17,6 +17,15 @@ bool is_audio_header(const RtmpMediaMessage& m) {
     return m.type_id == RTMP_TYPE_AUDIO && m.payload.size() >= 2 && (m.payload[0] >> 4) == FLV_AAC && m.payload[1] == 0;
 }
 
+// Under the lock: no more media for this connection, which is cut short.
+void drop_locked(OutputLink& link, const std::string& why) {
+    if (!link.accepting) return;
+    link.accepting = false;
+    link.stall_error = why;
+    link.queue = OutputQueue{};
+    link.abort.set();
+}
+
 // Sets the state (and error) under the lock and tells the report outside it.
 void set_state(OutputLink& link, OutputState state, const std::string& error = "") {
     OutputStatus status;
@@ -65,6 +74,7 @@ bool connect_once(OutputLink& link) {
         if (link.closing) return false;
         link.abort.reset();  // under the lock, so a close cannot slip in between
     }
+    set_state(link, OutputState::connecting);
     char reason[RTMP_ERROR_SIZE] = {};
     RtmpPublisherPtr publisher(rtmp_open(link.url, RTMP_OPEN_TIMEOUT_MS, reason, &link.abort));
     std::string error = reason;
@@ -161,15 +171,24 @@ void output_link_push(OutputLink& link, const SequenceHeaders& headers, const Rt
                 (void)output_queue_push(link.queue, {type, message.timestamp_ms, *header});
             }
         }
-        if (!output_queue_push(link.queue, message)) {
-            // The server stopped reading: drop what waits and the connection.
-            link.accepting = false;
-            link.stall_error = "output stalled: more than 3 s of media waiting";
-            link.queue = OutputQueue{};
-            link.abort.set();
-        }
+        // A full queue: the server stopped reading.
+        if (!output_queue_push(link.queue, message))
+            drop_locked(link, "output stalled: more than 3 s of media waiting");
     }
     link.wake.notify_one();
+}
+
+void output_link_drop(OutputLink& link, const std::string& why) {
+    {
+        std::lock_guard guard(link.lock);
+        drop_locked(link, why);
+    }
+    link.wake.notify_one();
+}
+
+const std::vector<uint8_t>* sequence_header_slot(const SequenceHeaders& headers, const RtmpMediaMessage& message) {
+    if (is_video_header(message)) return &headers.video;
+    return is_audio_header(message) ? &headers.audio : nullptr;
 }
 
 OutputStatus output_link_status(OutputLink& link, bool* attempted) {

@@ -3,7 +3,8 @@
 // failed server never holds up the run, the recording or the other outputs.
 //
 //   engine thread: output_link_push  -> queue (copies; a full queue drops the connection)
-//   link thread:   connect -> send what is queued ... -> failure -> close -> 3 s -> connect
+//   link thread:   CONNECTING -> CONNECTED, send what is queued ... -> failure
+//                  -> RECONNECTING (why) -> close -> 3 s -> CONNECTING ...
 //
 // After every connection the link takes media only from the next video key
 // frame on, preceded by the run's latest sequence headers stamped at that
@@ -96,6 +97,15 @@ using OutputLinkPtr = std::unique_ptr<OutputLink, OutputLinkClose>;
 // joins at this message, with `headers` first). A queue that overflows drops
 // the connection; the link reconnects on its own.
 void output_link_push(OutputLink& link, const SequenceHeaders& headers, const RtmpMediaMessage& message);
+
+// Drops the link's connection, if it has one, with `why` as its error; it
+// reconnects on its own and joins at a key frame again.
+void output_link_drop(OutputLink& link, const std::string& why);
+
+// The stored header that `message` would replace, when it is an AVC or AAC
+// sequence header; else null.
+[[nodiscard]] const std::vector<uint8_t>* sequence_header_slot(const SequenceHeaders& headers,
+                                                               const RtmpMediaMessage& message);
 
 // A copy of the link's status, and whether its first attempt is over.
 [[nodiscard]] OutputStatus output_link_status(OutputLink& link, bool* attempted = nullptr);

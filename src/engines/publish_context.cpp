@@ -1,7 +1,9 @@
 // The media chain of a publishing run, from segment bytes to the output.
 #include "engines/publish_context.h"
 
+#include <algorithm>
 #include <system_error>
+#include <utility>
 
 #include "platform/text/error_text.h"
 #include "platform/text/text.h"
@@ -98,8 +100,38 @@ std::optional<std::vector<std::string>> output_urls_utf8(std::string_view first,
     return urls;
 }
 
+namespace {
+
+// True when the context took over the outputs the run's last attempt kept.
+bool take_kept_outputs(PublishContext& context, std::span<const std::string> urls) {
+    KeptOutputs* kept = context.run ? context.run->hooks.kept_outputs : nullptr;
+    if (!kept || kept->output.links.empty()) return false;
+    KeptOutputs taken = std::exchange(*kept, {});
+    if (!std::ranges::equal(taken.urls, urls) || taken.numbers != context.run->hooks.output_numbers) return false;
+    context.output = std::move(taken.output);
+    context.output.checking_headers = true;
+    context.timeline = taken.timeline;
+    timeline_rebase(context.timeline);
+    // The pacer's clock starts at the first tag, which lands one frame on.
+    context.pacer.origin = context.timeline.highest + TIMELINE_REBASE_GAP_MS;
+    return true;
+}
+
+}  // namespace
+
+void publish_keep_outputs(PublishContext& context, std::span<const std::string> urls) {
+    KeptOutputs* kept = context.run ? context.run->hooks.kept_outputs : nullptr;
+    if (!kept || context.output.links.empty()) return;
+    *kept = KeptOutputs{.urls = {urls.begin(), urls.end()},
+                        .numbers = context.run->hooks.output_numbers,
+                        .output = std::move(context.output),
+                        .timeline = context.timeline};
+}
+
 bool publish_open_outputs(PublishContext& context, std::span<const std::string> urls, std::span<char> error) {
-    OutputReport report;
-    if (context.run) report = {context.run->hooks.output_status, context.run->hooks.context};
-    return output_open(context.output, urls, context.pacer.stop_event, report, error);
+    if (take_kept_outputs(context, urls)) return true;
+    if (!context.run) return output_open(context.output, urls, context.pacer.stop_event, {}, {}, error);
+    const EngineHooks& hooks = context.run->hooks;
+    return output_open(context.output, urls, context.pacer.stop_event, {hooks.output_status, hooks.context},
+                       hooks.output_numbers, error);
 }

@@ -95,7 +95,25 @@ void publish_record_segment(PublishContext& context, std::span<const uint8_t> se
 [[nodiscard]] std::optional<std::vector<std::string>> output_urls_utf8(std::string_view first,
                                                                        const std::vector<std::string>& more);
 
+// A run's outputs kept from one attempt of a live engine to the next, with
+// the URLs and numbers they publish under and the timeline they were fed.
+// Only several outputs are kept: each fails and reconnects on its own, so
+// none of them made the attempt fail.
+struct KeptOutputs {
+    std::vector<std::string> urls;
+    std::vector<size_t> numbers;
+    PublishOutput output;
+    Timeline timeline;
+};
+
 // Opens the run's outputs (see output_open), their state changes told to
-// the run's output hook; false with the reason in `error`.
+// the run's output hook; false with the reason in `error`. Outputs the
+// run's last attempt kept for the same URLs and numbers are taken over
+// instead: the timeline goes on one frame above their last tag, and new
+// sequence headers make them join again. Kept outputs that differ are closed.
 [[nodiscard]] bool publish_open_outputs(PublishContext& context, std::span<const std::string> urls,
                                         std::span<char> error);
+
+// Leaves the context's outputs (`urls`) to the run's next attempt, when the
+// run keeps them and there are several.
+void publish_keep_outputs(PublishContext& context, std::span<const std::string> urls);

@@ -25,14 +25,18 @@ struct PublishOutput {
     RtmpPublisherPtr publisher;  // the one output
     std::vector<OutputLinkPtr> links;
     SequenceHeaders headers;  // for outputs that join late
+    // Taken over by a new attempt of the run: until its first key frame, a
+    // sequence header unlike the one the outputs had drops them all.
+    bool checking_headers = false;
 };
 
 // Connects and starts publishing to `urls` (bounded by RTMP_OPEN_TIMEOUT_MS
 // and the stop event); false with the connection's text in `error` when the
 // one output, or every output's first attempt, failed. Outputs that failed
-// while another connected go on trying on their own, telling `report`.
+// while another connected go on trying on their own, telling `report` under
+// the numbers `numbers` gives them (in order; 1, 2, ... where it has none).
 [[nodiscard]] bool output_open(PublishOutput& output, std::span<const std::string> urls, Event* stop_event,
-                               OutputReport report, std::span<char> error);
+                               OutputReport report, std::span<const size_t> numbers, std::span<char> error);
 
 // Writes the messages in order (with several outputs: queues them for each);
 // false when the one output's write failed.

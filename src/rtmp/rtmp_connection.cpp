@@ -21,6 +21,9 @@ namespace {
 
 constexpr size_t IO_STEP_MAX = INT_MAX;
 constexpr size_t GATHER_MAX = 64;  // pieces offered to one gathered send
+// Written but unsent bytes a connection may hold: a fraction of a second at
+// ingest bitrates, so a stalled server shows within seconds.
+constexpr uint32_t RTMP_UNSENT_LIMIT = 128 * 1024;
 
 long write_step(RtmpPublisher* p, const uint8_t* data, size_t size) {
     ++p->write_steps;
@@ -152,6 +155,9 @@ void rtmp_set_error(RtmpPublisher* p, const char* format, ...) {
 bool rtmp_connect(RtmpPublisher* p, const RtmpUrl& url, Event* stop) {
     p->socket.fd = socket_connect(url.host, url.port, p->timeout_ms, stop);
     if (p->socket.fd < 0) return false;
+    // A server that stops reading must block the writer soon: the output's
+    // queue bound (a few seconds of media) then tells the stall.
+    (void)socket_limit_unsent(p->socket.fd, RTMP_UNSENT_LIMIT);
     p->stop_watch.emplace(stop, socket_shutdown_listener, &p->socket.fd);
     return !url.tls || start_tls(p, url);
 }

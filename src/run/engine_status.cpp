@@ -1,6 +1,7 @@
 // Status reporting for runners and engines, and the overlay snapshot.
 #include "run/engine_status.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "platform/text/text.h"
@@ -8,12 +9,48 @@
 #include "run/workflow_log.h"
 #include "workflow/validate.h"
 
-void workflow_set_status(Workflow& workflow, WorkflowState state, std::string_view text) {
+namespace {
+
+// Under the workflow's lock: the state, its text and a new serial.
+void store_status(Workflow& workflow, WorkflowState state, std::string_view text) {
     workflow.state.exchange(static_cast<uint32_t>(state));
-    std::string fitted = utf16_fit(text, OPERATION_CAPACITY);
+    workflow.current_operation = utf16_fit(text, OPERATION_CAPACITY);
+    ++workflow.status_serial;
+}
+
+// Under the lock: keeps the output's status and moves the run into or out of
+// the RECONNECTING that the last connected output failing puts it in (an
+// output still making its first attempt is no failure).
+void note_output(Workflow& workflow, const OutputStatus& status) {
+    auto at = std::find_if(workflow.outputs.begin(), workflow.outputs.end(),
+                           [&](const OutputStatus& output) { return output.number >= status.number; });
+    if (at == workflow.outputs.end() || at->number != status.number) at = workflow.outputs.insert(at, status);
+    *at = status;
+    const auto connected = static_cast<size_t>(
+        std::count_if(workflow.outputs.begin(), workflow.outputs.end(),
+                      [](const OutputStatus& output) { return output.state == OutputState::connected; }));
+    const WorkflowState now = workflow_state(workflow);
+    const bool failed = status.state == OutputState::reconnecting;
+    if (failed && connected == 0 && (now == WorkflowState::streaming || now == WorkflowState::playing)) {
+        workflow.outputs_phase = now;
+        store_status(workflow, WorkflowState::reconnecting, "Every output is reconnecting");
+        workflow.outputs_reconnecting_serial = workflow.status_serial;
+        return;
+    }
+    // Only the RECONNECTING set above ends here: one the runner set since
+    // (a source retry) is the runner's to end.
+    if (connected == 0 || workflow.outputs_reconnecting_serial != workflow.status_serial) return;
+    workflow.outputs_reconnecting_serial = 0;
+    store_status(workflow, workflow.outputs_phase,
+                 string_printf("Outputs connected: %zu of %zu", connected, workflow.outputs.size()));
+}
+
+}  // namespace
+
+void workflow_set_status(Workflow& workflow, WorkflowState state, std::string_view text) {
     {
         std::lock_guard guard(workflow.lock);
-        workflow.current_operation = std::move(fitted);
+        store_status(workflow, state, text);
     }
     if (workflow.context) run_notify(*workflow.context, workflow.id);
 }
@@ -33,36 +70,25 @@ void on_engine_recording(void* context, const char* text) {
 
 void on_output_status(void* context, const OutputStatus& status) {
     auto& workflow = *static_cast<Workflow*>(context);
-    log_workflow(workflow, "Output %zu %s %s", status.number, output_state_name(status.state),
-                 status.state == OutputState::connected ? "" : status.last_error.c_str());
-    size_t connected = 0;
-    std::optional<WorkflowState> next;
+    bool news = false;
     {
         std::lock_guard guard(workflow.lock);
-        if (workflow.outputs.size() < status.number) workflow.outputs.resize(status.number);
-        workflow.outputs[status.number - 1] = status;
-        for (const OutputStatus& output : workflow.outputs) connected += output.state == OutputState::connected;
-        const WorkflowState now = workflow_state(workflow);
-        if (connected == 0 && (now == WorkflowState::streaming || now == WorkflowState::playing)) {
-            workflow.outputs_phase = now;
-            next = WorkflowState::reconnecting;
-        } else if (connected > 0 && now == WorkflowState::reconnecting) {
-            next = workflow.outputs_phase;
-        }
+        note_output(workflow, status);
+        news = output_status_news(workflow.outputs_told[status.number], status);
     }
-    if (next == WorkflowState::reconnecting) {
-        workflow_set_status(workflow, *next, "Every output is reconnecting");
-    } else if (next) {
-        workflow_set_status(workflow, *next,
-                            string_printf("Outputs connected: %zu of %zu", connected, workflow.outputs.size()));
-    } else if (workflow.context) {
-        run_notify(*workflow.context, workflow.id);
+    if (news) {
+        const bool failed = status.state == OutputState::reconnecting;
+        log_workflow(workflow, "Output %zu %s%s%s", status.number, output_state_name(status.state), failed ? " " : "",
+                     failed ? status.last_error.c_str() : "");
     }
+    if (workflow.context) run_notify(*workflow.context, workflow.id);
 }
 
-void workflow_clear_outputs(Workflow& workflow) {
+void workflow_clear_outputs(Workflow& workflow, bool forget_told) {
     std::lock_guard guard(workflow.lock);
     workflow.outputs.clear();
+    workflow.outputs_reconnecting_serial = 0;
+    if (forget_told) workflow.outputs_told.clear();
 }
 
 void fill_overlay_settings(void* context, OverlaySettings* settings) {

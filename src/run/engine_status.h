@@ -21,11 +21,13 @@ void on_engine_recording(void* context, const char* text);
 void on_engine_streaming_logged(void* context, const char* text);
 
 // The output hook handed to the engines: keeps the output's state for the
-// display and logs it; when the last connected output fails the workflow is
-// RECONNECTING until one is back, then in the state it was in before.
+// display and logs what is news (output_status_news); when the last
+// connected output fails the workflow is RECONNECTING until one is back,
+// then in the state it was in before, unless the runner set a state since.
 void on_output_status(void* context, const OutputStatus& status);
-// The run's outputs are gone (the engine returned): their states too.
-void workflow_clear_outputs(Workflow& workflow);
+// The run's outputs are gone (the engine returned): their states too, and
+// with `forget_told` (a new run) what their log was told.
+void workflow_clear_outputs(Workflow& workflow, bool forget_told = false);
 
 // Fills `settings` from the workflow (under its lock); shaped as an
 // OverlaySettingsFetch so engines can fetch again after an edit.

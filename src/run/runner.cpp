@@ -12,7 +12,8 @@
 // last, so the next attempt joins the source after them (nothing twice). While streaming, the live engine may
 // ask for the YouTube page to be resolved again (its media URL expired) and
 // reports problems it survives (a recording that stopped), which are
-// logged and shown as the last error.
+// logged and shown as the last error. A Direct Restream with several
+// outputs keeps them connected from one attempt to the next.
 //
 // Settings are copied under the workflow's lock at the top of every capture
 // pass, so an edit takes effect at the next pass and is never read half
@@ -22,6 +23,7 @@
 
 #include <array>
 
+#include "engines/publish_context.h"
 #include "net/hls_downloader.h"
 #include "platform/files/folders.h"
 #include "platform/text/text.h"
@@ -109,9 +111,13 @@ bool resolve_again(void* context, std::string* url) {
 // What every engine of the workflow's run gets: its stop event, `on_status`
 // with the workflow, and the hooks (the recorded segments only for capture).
 EngineRun engine_run(Workflow& workflow, const WorkflowSettings& s, EngineStatusCallback on_status,
-                     HlsSegmentHistory* recorded = nullptr) {
-    EngineHooks hooks{
-        .notice = on_engine_notice, .output_status = on_output_status, .context = &workflow, .recorded = recorded};
+                     HlsSegmentHistory* recorded = nullptr, KeptOutputs* kept = nullptr) {
+    EngineHooks hooks{.notice = on_engine_notice,
+                      .output_status = on_output_status,
+                      .context = &workflow,
+                      .recorded = recorded,
+                      .output_numbers = workflow_output_places(s),
+                      .kept_outputs = kept};
     if (s.source_type == SourceType::youtube) hooks.resolve_source = resolve_again;
     return EngineRun{
         .stop_event = &workflow.stop_event, .status = on_status, .status_context = &workflow, .hooks = hooks};
@@ -185,16 +191,21 @@ const CaptureKind& capture_kind(WorkflowType type) {
 }
 
 // Calls the capture engine for the workflow's type; the engine's result.
+// Only the live copy keeps its outputs connected from one attempt to the
+// next (in `kept`): the others start theirs afresh, so what is kept goes.
 EngineResult capture(Workflow& workflow, const WorkflowSettings& s, const std::string& source_url,
-                     const std::string& recording_path, HlsSegmentHistory* recorded, ErrorBuffer& error) {
+                     const std::string& recording_path, HlsSegmentHistory* recorded, KeptOutputs& kept,
+                     ErrorBuffer& error) {
     if (!capturable_source(source_url)) return EngineResult::failed;
     error.fill(0);
     const CaptureKind& kind = capture_kind(s.type);
+    const bool keeps = kind.type == WorkflowType::direct_restream;
+    if (!keeps) kept = KeptOutputs{};
     workflow_set_status(workflow, kind.state, kind.status_text);
-    const EngineRun run = engine_run(workflow, s, kind.on_status, recorded);
+    const EngineRun run = engine_run(workflow, s, kind.on_status, recorded, keeps ? &kept : nullptr);
     CaptureAttempt attempt{workflow, s, source_url, recording_path, run, error};
     EngineResult result = kind.call(attempt);
-    workflow_clear_outputs(workflow);
+    if (kept.output.links.empty()) workflow_clear_outputs(workflow);
     if (result != EngineResult::failed) return result;
     if (kind.failure_prefix) {
         workflow_report_engine_error(workflow, error_text(error), kind.failure_prefix);
@@ -231,10 +242,12 @@ EngineResult capture_loop(Workflow& workflow, std::string* recording_path) {
     ErrorBuffer error{};
     bool streamed = false;
     HlsSegmentHistory recorded;
+    KeptOutputs kept;  // outputs that stay connected through a source retry
     for (;;) {
         if (stop_requested(workflow)) return EngineResult::stopped;
         WorkflowSettings s = workflow_settings_copy(workflow);
         if (s.type == WorkflowType::mp4_loop) {
+            kept = KeptOutputs{};
             const EngineRun run = engine_run(workflow, s, on_engine_streaming);
             if (mp4_pass(workflow, s, run, error) == EngineResult::stopped) return EngineResult::stopped;
             continue;
@@ -266,7 +279,7 @@ EngineResult capture_loop(Workflow& workflow, std::string* recording_path) {
             if (pause_before_retry(workflow, "Restarting source after error")) return EngineResult::stopped;
             continue;
         }
-        EngineResult result = capture(workflow, s, source_url, *recording_path, &recorded, error);
+        EngineResult result = capture(workflow, s, source_url, *recording_path, &recorded, kept, error);
         streamed = streamed || streaming_now(workflow);
         if (stop_requested(workflow)) return EngineResult::stopped;
         if (result != EngineResult::failed && usable_recording(*recording_path)) return EngineResult::done;
@@ -346,9 +359,11 @@ std::string recording_path_for(const std::string& recording_dir, uint32_t id) {
 int workflow_runner(Workflow& workflow) {
     workflow_set_status(workflow, WorkflowState::starting, "Starting");
     workflow.start_tick = tick_ms();
+    workflow_clear_outputs(workflow, true);
     log_workflow(workflow, "Workflow started");
     std::string recording_path;
     EngineResult end = capture_loop(workflow, &recording_path);
+    workflow_clear_outputs(workflow);  // those it kept are gone with it
     if (end == EngineResult::done) {
         loop_phase(workflow, recording_path);
         end = EngineResult::stopped;

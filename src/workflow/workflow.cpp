@@ -2,6 +2,8 @@
 // copies through which threads share settings and texts.
 #include "workflow/workflow.h"
 
+#include <utility>
+
 #include "platform/text/text.h"
 
 Workflow* workflow_create(WorkflowList& list) {
@@ -62,6 +64,31 @@ std::vector<std::string> workflow_more_output_urls(const WorkflowSettings& setti
         if (extra.enabled) urls.push_back(extra.url);
     }
     return urls;
+}
+
+std::vector<size_t> workflow_output_places(const WorkflowSettings& settings) {
+    std::vector<size_t> places{1};
+    for (size_t at = 0; at < settings.extra_outputs.size(); ++at) {
+        if (settings.extra_outputs[at].enabled) places.push_back(at + 2);
+    }
+    return places;
+}
+
+bool output_status_news(OutputTold& told, const OutputStatus& status) {
+    const std::optional<OutputState> before = std::exchange(told.state, status.state);
+    switch (status.state) {
+        case OutputState::connected:
+            told.error.clear(), told.retry_told = false;
+            return before != OutputState::connected;
+        case OutputState::reconnecting:
+            if (before && before != OutputState::connected && status.last_error == told.error) return false;
+            told.error = status.last_error, told.retry_told = false;
+            return true;
+        default:
+            if (before == OutputState::connecting || told.retry_told) return false;
+            told.retry_told = before.has_value();
+            return true;
+    }
 }
 
 std::vector<OutputStatus> workflow_output_statuses(Workflow& workflow) {

@@ -13,8 +13,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -111,6 +113,18 @@ struct WorkflowSettings {
     bool fallback_transcoding = true;
 };
 
+// What was last told (a log line, a printed line) of one output, so that
+// one failing the same way on every retry is told once: again when its
+// error changes, or once it connected in between.
+struct OutputTold {
+    std::optional<OutputState> state;  // nothing told yet
+    std::string error;                 // the failure told last since it connected
+    bool retry_told = false;           // the first new attempt after it was told
+};
+
+// True when `status` is news to tell; `told` takes it in either way.
+[[nodiscard]] bool output_status_news(OutputTold& told, const OutputStatus& status);
+
 struct Workflow {
     uint32_t id = 0;
     RunContext* context = nullptr;  // the context that runs this record
@@ -129,10 +143,15 @@ struct Workflow {
     std::mutex lock;
     std::string current_operation;  // under lock
     std::string last_error;         // under lock
-    // A run with several outputs: each one's state, and the state the run
-    // was in when the last connected one failed (under lock).
+    uint64_t status_serial = 0;     // under lock: grows with every status set
+    // A run with several outputs (under lock): each one's state and what its
+    // log was last told; the state the run was in when the last connected
+    // one failed, and the serial of the RECONNECTING that this set (0: none),
+    // so only that one is ended when an output is back.
     std::vector<OutputStatus> outputs;
+    std::map<size_t, OutputTold> outputs_told;
     WorkflowState outputs_phase = WorkflowState::streaming;
+    uint64_t outputs_reconnecting_serial = 0;
     std::string log_path;  // the runner thread's (or the loader's) alone
 };
 
@@ -171,9 +190,14 @@ struct WorkflowList {
 
 // The URLs a run publishes to after the output URL: every enabled extra output.
 [[nodiscard]] std::vector<std::string> workflow_more_output_urls(const WorkflowSettings& settings);
+// Where each output the run publishes to (the output URL, then the URLs
+// above) stands among all the stored outputs, disabled ones counted: 1 is
+// the output URL, 2 the first extra output. Outputs are shown and named by
+// it (--disable-output 3), so a number never moves when another is disabled.
+[[nodiscard]] std::vector<size_t> workflow_output_places(const WorkflowSettings& settings);
 
-// The state of each output of a run that has several, in output order
-// (empty when the run has one output or none is running).
+// The state of each output of a run that has several that has reported
+// one, by number (empty when the run has one output or none is running).
 [[nodiscard]] std::vector<OutputStatus> workflow_output_statuses(Workflow& workflow);
 
 // Consistent copies across threads.

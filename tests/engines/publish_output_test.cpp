@@ -1,9 +1,11 @@
-// Several outputs: the bounded queue, and the fan-out that lets one output
-// fail while another joins at a key frame with the sequence headers first.
+// Several outputs: the bounded queue, the fan-out that lets one output fail
+// while another joins at a key frame with the sequence headers first, and
+// outputs kept connected from one attempt of a live run to the next.
 #include "engines/publish_output.h"
 
 #include <gtest/gtest.h>
 
+#include "engines/publish_context.h"
 #include "support/fake_rtmp_server.h"
 #include "support/wait.h"
 
@@ -42,7 +44,8 @@ TEST(PublishOutputThreads, AnOutputThatFailsLeavesTheOtherWhichJoinsAtAKeyFrame)
     {
         PublishOutput output;
         const std::string urls[] = {"rtmp://127.0.0.1:1/live/refused", server.url()};
-        ASSERT_TRUE(output_open(output, urls, nullptr, {Reports::record, &reports}, error)) << error;
+        const size_t numbers[] = {2, 4};  // their places among the workflow's outputs
+        ASSERT_TRUE(output_open(output, urls, nullptr, {Reports::record, &reports}, numbers, error)) << error;
         // Everything before the key frame is held back; the headers come first, at its time.
         const RtmpMediaMessage batch[] = {{RTMP_TYPE_VIDEO, 0, VIDEO_HEADER}, {RTMP_TYPE_AUDIO, 0, AUDIO_HEADER},
                                           {RTMP_TYPE_VIDEO, 20, INTER_FRAME}, {RTMP_TYPE_AUDIO, 25, AUDIO_FRAME},
@@ -72,7 +75,7 @@ TEST(PublishOutputThreads, AnOutputThatFailsLeavesTheOtherWhichJoinsAtAKeyFrame)
                                      {RTMP_TYPE_AUDIO, 45, AUDIO_FRAME}}));
     std::lock_guard guard(reports.lock);
     auto refused = std::find_if(reports.seen.begin(), reports.seen.end(), [](const OutputStatus& s) {
-        return s.number == 1 && s.state == OutputState::reconnecting;
+        return s.number == 2 && s.state == OutputState::reconnecting;
     });
     ASSERT_NE(refused, reports.seen.end());
     EXPECT_NE(refused->last_error, "");
@@ -97,6 +100,56 @@ TEST(PublishOutputThreads, AnOutputWhoseServerStopsReadingIsDropped) {
     }
     ASSERT_TRUE(wait_until([&] { return output_link_status(*link).state == OutputState::reconnecting; }, 5000));
     EXPECT_EQ(output_link_status(*link).last_error, "output stalled: more than 3 s of media waiting");
+}
+
+// A live run's next attempt takes over the outputs its last one kept: no new
+// connection, the timeline one frame above the last tag. New sequence
+// headers drop them, to join again with those.
+TEST(PublishOutputThreads, KeptOutputsGoOnThroughTheNextAttempt) {
+    FakeRtmpServer server;  // one connection only: a reconnect would find nobody
+    ASSERT_TRUE(server.start(fake_rtmp_accept_and_record, 10000));
+    KeptOutputs kept;
+    Event stop;
+    const EngineRun run{.stop_event = &stop, .hooks = {.output_numbers = {1, 3}, .kept_outputs = &kept}};
+    const std::string urls[] = {"rtmp://127.0.0.1:1/live/refused", server.url()};
+    const std::vector<uint8_t> other_header{0x17, 0, 0, 0, 0, 1};
+    for (const std::vector<uint8_t>* header : {&VIDEO_HEADER, &VIDEO_HEADER, &other_header}) {
+        PublishContext context;
+        publish_context_bind(context, run);
+        char error[256] = {};
+        ASSERT_TRUE(publish_open_outputs(context, urls, error)) << error;
+        for (const auto& [at, body] : {std::pair{0, header}, {0, &KEY_FRAME}, {40, &INTER_FRAME}}) {
+            ASSERT_EQ(paced_send(&context, {RTMP_TYPE_VIDEO, at, *body}), 1);
+        }
+        ASSERT_TRUE(publish_flush(context));
+        OutputLink& link = *context.output.links[1];
+        ASSERT_TRUE(wait_until(
+            [&] {
+                std::lock_guard guard(link.lock);
+                return link.queue.messages.empty();
+            },
+            5000));
+        if (header == &other_header) {
+            EXPECT_TRUE(wait_until([&] { return output_link_status(link).state == OutputState::reconnecting; }, 5000));
+            EXPECT_EQ(output_link_status(link).last_error, "sequence headers changed: joining again");
+            EXPECT_EQ(output_link_status(link).number, 3u);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the last write reaches the server
+        publish_keep_outputs(context, urls);
+    }
+    kept = KeptOutputs{};
+    server.join();
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> got;
+    for (const FakeRtmpMessage& m : server.peer.messages) {
+        if (m.type_id == RTMP_TYPE_VIDEO) got.emplace_back(m.timestamp, m.payload);
+    }
+    using Got = decltype(got)::value_type;
+    EXPECT_EQ(got, (std::vector<Got>{{0, VIDEO_HEADER},
+                                     {0, KEY_FRAME},
+                                     {40, INTER_FRAME},
+                                     {73, VIDEO_HEADER},
+                                     {73, KEY_FRAME},
+                                     {113, INTER_FRAME}}));
 }
 
 }  // namespace

@@ -8,11 +8,13 @@
 
 #include "platform/time/clock.h"
 
-int loopback_listen(uint16_t* port, int backlog) {
+int loopback_listen(uint16_t* port, int backlog, int receive_buffer) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     int yes = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    // Before listen(), so the window offered to clients is sized by it too.
+    if (receive_buffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

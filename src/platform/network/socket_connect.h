@@ -25,6 +25,12 @@
 // so a caller can spend what is left of a larger bound. False on failure.
 [[nodiscard]] bool socket_set_timeouts(int fd, uint32_t timeout_ms);
 
+// Keeps at most `bytes` written to `fd` but not yet sent, so a peer that
+// stops reading blocks the writer within moments rather than after the
+// megabytes the system would otherwise take in; what is in flight still
+// grows with the path. False where the system has no such limit.
+[[nodiscard]] bool socket_limit_unsent(int fd, uint32_t bytes);
+
 // Shuts a socket down in both directions, so a call blocked on it returns at
 // once; shaped as an Event listener (`context` is an int* holding the socket).
 void socket_shutdown_listener(void* context);

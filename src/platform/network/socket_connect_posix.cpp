@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -88,6 +89,11 @@ int socket_connect(const std::string& host, uint16_t port, uint32_t timeout_ms, 
 
 bool socket_set_timeouts(int fd, uint32_t timeout_ms) {
     return set_timeouts(fd, timeout_ms);
+}
+
+bool socket_limit_unsent(int fd, uint32_t bytes) {
+    const int value = static_cast<int>(bytes);
+    return setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &value, sizeof value) == 0;
 }
 
 void socket_shutdown_listener(void* context) {

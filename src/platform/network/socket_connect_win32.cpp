@@ -117,6 +117,11 @@ bool socket_set_timeouts(int fd, uint32_t timeout_ms) {
     return set_timeouts(as_socket(fd), timeout_ms);
 }
 
+// Windows sizes its send backlog to the path by itself.
+bool socket_limit_unsent(int, uint32_t) {
+    return false;
+}
+
 void socket_shutdown_listener(void* context) {
     int fd = *static_cast<int*>(context);
     if (fd < 0) return;
