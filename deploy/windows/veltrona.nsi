@@ -90,13 +90,21 @@ Section "Uninstall"
   ; Only a folder this installer filled: a wrong /D= or a broken entry
   ; must not empty some other folder.
   ${IfNot} ${FileExists} "$INSTDIR\veltrona-cli.exe"
+  ${AndIfNot} ${FileExists} "$INSTDIR\veltrona.exe"
     MessageBox MB_ICONSTOP "$INSTDIR holds no Veltrona installation." /SD IDOK
+    Abort
+  ${EndIf}
+  ; A running program keeps its file: stop before anything is gone, so the
+  ; entry stays to uninstall with once it is closed.
+  ClearErrors
+  Delete "$INSTDIR\veltrona.exe"
+  Delete "$INSTDIR\veltrona-cli.exe"
+  ${If} ${Errors}
+    MessageBox MB_ICONSTOP "Close Veltrona and veltrona-cli, then uninstall again." /SD IDOK
     Abort
   ${EndIf}
   Delete "$SMPROGRAMS\Veltrona.lnk"
   Delete "$DESKTOP\Veltrona.lnk"
-  Delete "$INSTDIR\veltrona.exe"
-  Delete "$INSTDIR\veltrona-cli.exe"
   RMDir /r "$INSTDIR\tools"
   RMDir /r "$INSTDIR\licenses"
   Delete "$INSTDIR\uninstall.exe"
