@@ -1,6 +1,7 @@
 # Installation (cmake --install, GNUInstallDirs) and the packages CPack makes
 # from it (scripts/package). The version is project()'s; what the packages
-# carry besides the programs lives in deploy/linux/, filled in here.
+# carry besides the programs lives in deploy/linux/, filled in here. The
+# Windows build makes its installer instead (cmake/windows_package.cmake).
 #   bin/veltrona, bin/veltrona-cli
 #   lib[/<triplet>]/veltrona/veltrona-video.so  (the video engines' module)
 #   share/applications/veltrona.desktop, share/metainfo/<id>.metainfo.xml,
@@ -26,7 +27,7 @@ set(CPACK_STRIP_FILES ON)
 
 install(TARGETS veltrona-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(WIN32)
-  include(CPack)
+  include(cmake/windows_package.cmake)
   return()
 endif()
 set(packaged_dir ${CMAKE_BINARY_DIR}/packaged)

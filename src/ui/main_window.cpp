@@ -18,7 +18,6 @@
 #include <QTreeView>
 #include <thread>
 
-#include "app/version.h"
 #include "platform/time/clock.h"
 #include "run/run_control.h"
 #include "run/tools.h"
@@ -130,9 +129,7 @@ void MainWindow::build_header() {
 
     logo_ = new QLabel(this);
     logo_->setPixmap(logo_pixmap());
-    // The window has no menu to hold an about box: the logo says it.
-    logo_->setToolTip(QStringLiteral("Veltrona %1\n%2")
-                          .arg(QString::fromUtf8(VELTRONA_VERSION), QString::fromUtf8(VELTRONA_LICENCE_NOTE)));
+    logo_->setToolTip(QString::fromStdString(about_text()));
     logo_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     apply_window_colours(logo_, UiColour::window_background);
 }

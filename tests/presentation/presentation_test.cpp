@@ -3,6 +3,7 @@
 // controls each type shows. The front ends' tests check only their wiring.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <tuple>
 
 #include "run/engine_status.h"
@@ -32,6 +33,12 @@ TEST(Presentation, CellsRuntimeAndDetailsWithTheKeyMasked) {
     const uint32_t recording = static_cast<uint32_t>(WorkflowState::recording);
     EXPECT_EQ(row_look(&recording, false).text, UiColour::state_recording);
     EXPECT_EQ(row_look(&recording, true).background, UiColour::accent);
+}
+
+TEST(Presentation, AboutTextNamesTheConfiguredVersionAndLicence) {
+    const std::string about = about_text();
+    EXPECT_TRUE(std::regex_search(about, std::regex(R"(^Veltrona [0-9]+\.[0-9]+\.[0-9]+\n)"))) << about;
+    EXPECT_NE(about.find("GPL-3.0-or-later"), std::string::npos) << about;
 }
 
 TEST(Presentation, EditorFormOpensOnNearbyEntriesAndSavesInRange) {

@@ -24,6 +24,7 @@
 #include "run/engine_status.h"
 #include "run/run_control.h"
 #include "ui/presentation/editor_form.h"
+#include "ui/presentation/main_view.h"
 #include "ui/win32/dialogs_win32.h"
 
 namespace {
@@ -208,6 +209,30 @@ TEST_F(Win32WindowTest, ARunnersNoticeRefreshesTheRow) {
     std::thread runner([&] { workflow_set_status(workflow, WorkflowState::streaming, "Streaming"); });
     runner.join();
     EXPECT_TRUE(pump_until([&] { return cell(0, 3) == "STREAMING"; }));
+}
+
+TEST_F(Win32WindowTest, TheLogosTooltipTellsTheVersion) {
+    struct Found {
+        HWND owner, tip;
+    } found{window_, nullptr};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM out) {
+            auto* found = reinterpret_cast<Found*>(out);
+            wchar_t name[32] = {};
+            GetClassNameW(window, name, 32);
+            if (_wcsicmp(name, TOOLTIPS_CLASSW) != 0 || GetWindow(window, GW_OWNER) != found->owner) return TRUE;
+            found->tip = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    ASSERT_NE(found.tip, nullptr);
+    wchar_t text[1024] = {};
+    TTTOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = window_, tool.uId = reinterpret_cast<UINT_PTR>(control(LOGO_ID)), tool.lpszText = text;
+    SendMessageW(found.tip, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_EQ(wide_to_utf8(text), about_text());
 }
 
 TEST_F(Win32WindowTest, CommonControlsComeFromTheSystemFolder) {

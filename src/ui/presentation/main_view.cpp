@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "app/version.h"
 #include "platform/files/file_lock.h"
 #include "platform/text/text.h"
 #include "run/run_control.h"
@@ -30,6 +31,10 @@ std::span<const ListColumn> list_columns() {
 
 std::span<const MainButton> main_buttons() {
     return BUTTONS;
+}
+
+std::string about_text() {
+    return std::string("Veltrona ") + VELTRONA_VERSION + "\n" + VELTRONA_LICENCE_NOTE;
 }
 
 std::string format_runtime(uint64_t start_tick, uint64_t now_tick) {

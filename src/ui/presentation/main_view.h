@@ -54,6 +54,10 @@ struct MainButton {
 };
 [[nodiscard]] std::span<const MainButton> main_buttons();
 
+// What the logo's tooltip tells, the window having no menu for an about
+// box: "Veltrona VERSION", then the licence line.
+[[nodiscard]] std::string about_text();
+
 // "HH:MM:SS" of a run that began at `start_tick` (0 = never), hours not
 // wrapped at 24.
 [[nodiscard]] std::string format_runtime(uint64_t start_tick, uint64_t now_tick);

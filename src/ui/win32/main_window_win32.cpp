@@ -268,12 +268,31 @@ void create_list(MainUi& ui) {
     }
 }
 
+// The about text on the logo, the window having no menu. The tool record
+// is the common controls 5 size (no lpReserved), which version 5 insists on.
+void add_logo_tooltip(MainUi& ui) {
+    HWND tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, ui.window, nullptr,
+                               reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(ui.window, GWLP_HINSTANCE)), nullptr);
+    if (tip == nullptr) return;
+    std::wstring text = utf8_to_wide(about_text());
+    TTTOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = ui.window;
+    tool.uId = reinterpret_cast<UINT_PTR>(ui.logo);
+    tool.lpszText = text.data();
+    SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(tip, TTM_SETMAXTIPWIDTH, 0, 600);  // wraps at the line break, not the window's edge
+}
+
 void on_create(MainUi& ui) {
     create_list(ui);
     HWND title = child(ui.window, L"STATIC", utf8_to_wide(main_text::title).c_str(), SS_LEFT, 0, 0);
     MoveWindow(title, geo::title_x, geo::title_y, geo::title_width, geo::title_height, FALSE);
     SendMessageW(title, WM_SETFONT, reinterpret_cast<WPARAM>(win32_style().title), FALSE);
-    ui.logo = child(ui.window, L"STATIC", L"", SS_OWNERDRAW, 0, LOGO_ID);
+    ui.logo = child(ui.window, L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, 0, LOGO_ID);
+    add_logo_tooltip(ui);
     for (const MainButton& button : main_buttons())
         create_themed_button(ui.window, utf8_to_wide(button.text).c_str(), button.id, button.x, geo::buttons_y,
                              button.width, button.primary);
