@@ -181,7 +181,6 @@ void WorkflowEditor::connect_controls() {
     connect(c_.source_browse, &QPushButton::clicked, this,
             [this] { browse(c_.source, QStringLiteral("MP4 video files (*.mp4 *.MP4);;All files (*)")); });
     connect(c_.output_add, &QPushButton::clicked, this, [this] { add_output(); });
-    connect(c_.output_new, &QLineEdit::returnPressed, this, [this] { add_output(); });
     connect(c_.output_remove, &QPushButton::clicked, this, [this] { remove_output(); });
     connect(c_.text_color_pick, &QPushButton::clicked, this, [this] { pick_colour(c_.text_color); });
     connect(c_.background_color_pick, &QPushButton::clicked, this, [this] { pick_colour(c_.background_color); });
@@ -246,16 +245,17 @@ void WorkflowEditor::fill_outputs(const std::vector<ExtraOutput>& outputs) {
     }
 }
 
-void WorkflowEditor::add_output() {
+bool WorkflowEditor::add_output() {
     EditorForm form = read_form();
     if (const std::optional<EditorProblem> problem = editor_add_output(form, utf8(c_.output_new))) {
         show_message(this, MessageIcon::warning, qtext(problem->title), qtext(problem->message));
         c_.output_new->setFocus(Qt::OtherFocusReason);
         c_.output_new->selectAll();
-        return;
+        return false;
     }
     fill_outputs(form.outputs);
     c_.output_new->clear();
+    return true;
 }
 
 void WorkflowEditor::remove_output() {
@@ -297,6 +297,8 @@ void WorkflowEditor::warn_about(const EditorProblem& problem) {
 }
 
 bool WorkflowEditor::save() {
+    // A URL typed but not yet added is meant as an output too.
+    if (!c_.output_new->text().isEmpty() && !add_output()) return false;
     std::variant<WorkflowSettings, EditorProblem> read = editor_form_read(read_form(), original_);
     if (const EditorProblem* problem = std::get_if<EditorProblem>(&read)) {
         warn_about(*problem);

@@ -92,7 +92,7 @@ class WorkflowEditor : public QDialog {
 
     void fill_from(const EditorForm& form);
     void fill_outputs(const std::vector<ExtraOutput>& outputs);
-    void add_output();
+    bool add_output();
     void remove_output();
     [[nodiscard]] EditorForm read_form() const;
     void apply_type_layout(WorkflowType type);

@@ -83,11 +83,12 @@ TEST_F(EditorTest, MoreOutputsAddRemoveEnableAndSurviveTheSave) {
     list->setCurrentRow(1);
     c.output_remove->click();
     ASSERT_TRUE(editor.save());
-    const std::vector<ExtraOutput> saved = {{"rtmp://b/live/k2", false}, {"rtmp://d/live/k4", true}};
+    std::vector<ExtraOutput> saved = {{"rtmp://b/live/k2", false}, {"rtmp://d/live/k4", true}};
     EXPECT_EQ(workflow_settings_copy(record).extra_outputs, saved);
     WorkflowEditor again(nullptr, record);
-    again.controls().name->setText("Renamed");
+    again.controls().output_new->setText("rtmp://e/live/k5");  // typed, not added: Save adds it
     ASSERT_TRUE(again.save());
+    saved.push_back({"rtmp://e/live/k5", true});
     EXPECT_EQ(workflow_settings_copy(record).extra_outputs, saved);
 }
 

@@ -197,17 +197,18 @@ EditorForm read_form(HWND dialog, const EditorState& state) {
     return f;
 }
 
-void add_output(HWND dialog, EditorState& state) {
+bool add_output(HWND dialog, EditorState& state) {
     EditorForm form = read_form(dialog, state);
     if (const std::optional<EditorProblem> problem = editor_add_output(form, text(dialog, id::output_new))) {
         show_box(dialog, problem->title, problem->message, MB_OK | MB_ICONWARNING);
         HWND edit = item(dialog, id::output_new);
         SetFocus(edit);
         SendMessageW(edit, EM_SETSEL, 0, -1);
-        return;
+        return false;
     }
     fill_outputs(dialog, state, form.outputs);
     set_text(dialog, id::output_new, "");
+    return true;
 }
 
 void remove_output(HWND dialog, EditorState& state) {
@@ -244,6 +245,8 @@ void apply_layout(HWND dialog) {
 }
 
 void save(HWND dialog, EditorState& state) {
+    // A URL typed but not yet added is meant as an output too.
+    if (!text(dialog, id::output_new).empty() && !add_output(dialog, state)) return;
     std::variant<WorkflowSettings, EditorProblem> read = editor_form_read(read_form(dialog, state), state.original);
     if (const EditorProblem* problem = std::get_if<EditorProblem>(&read)) {
         show_box(dialog, problem->title, problem->message, MB_OK | MB_ICONWARNING);
@@ -278,7 +281,8 @@ void command(HWND dialog, EditorState& state, int control, int notification) {
         case id::save:
             return save(dialog, state);
         case id::output_add:
-            return add_output(dialog, state);
+            (void)add_output(dialog, state);
+            return;
         case id::output_remove:
             return remove_output(dialog, state);
         case id::cancel:
