@@ -344,7 +344,7 @@ INT_PTR CALLBACK editor_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
 }  // namespace
 
 Win32EditorResult edit_workflow_win32(HWND owner, Workflow& workflow) {
-    EditorState state{&workflow, workflow_settings_copy(workflow)};
+    EditorState state{&workflow, workflow_settings_copy(workflow), {}};
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     const INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(EDITOR_DIALOG_ID), owner, editor_proc,
                                            reinterpret_cast<LPARAM>(&state));
