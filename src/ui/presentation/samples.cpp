@@ -61,14 +61,14 @@ Workflow& add_sample(AppContext& app, const Sample& sample, const SamplePaths& p
 void add_picture_samples(AppContext& app, const SamplePaths& paths) {
     for (const Sample& sample : SAMPLES) add_sample(app, sample, paths);
     workflow_set_last_error(*app.workflows[app.workflows.size() - 2], "RTMP connect failed: connection refused");
-    // The streaming sample's outputs: two sending, the third trying again.
+    // The streaming sample's outputs: the second trying again, the others sending.
     Workflow& streaming = *app.workflows[app.workflows.size() - SAMPLE_COUNT];
     const uint64_t since = streaming.start_tick.load(), now = tick_ms();
     const uint64_t retried = now > 9000 ? now - 9000 : now;
     std::lock_guard guard(streaming.lock);
     streaming.outputs = {{1, OutputState::connected, since, ""},
-                         {2, OutputState::connected, since, ""},
-                         {3, OutputState::reconnecting, retried, "connection refused"}};
+                         {2, OutputState::reconnecting, retried, "connection refused"},
+                         {3, OutputState::connected, since, ""}};
 }
 
 Workflow& add_editor_sample(AppContext& app, WorkflowType type, const SamplePaths& paths) {
