@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QRegularExpressionValidator>
 
 #include "ui/dialogs.h"
@@ -61,6 +62,8 @@ QWidget* make_control(QWidget* parent, const EditorControl& field) {
         }
         case ControlKind::group:
             return new QGroupBox(text, parent);
+        case ControlKind::list:
+            return new QListWidget(parent);
     }
     return nullptr;
 }
@@ -87,7 +90,8 @@ void WorkflowEditor::build_controls() {
     for (const EditorControl& field : editor_controls()) {
         QWidget* widget = make_control(this, field);
         widget->setGeometry(dlu_rect(units_, field.place));
-        if (field.kind == ControlKind::edit || field.kind == ControlKind::digits || field.kind == ControlKind::combo)
+        if (field.kind == ControlKind::edit || field.kind == ControlKind::digits || field.kind == ControlKind::combo ||
+            field.kind == ControlKind::list)
             flatten_control(widget);
         controls_.emplace_back(&field, widget);
     }
@@ -106,6 +110,10 @@ void WorkflowEditor::build_controls() {
         edit(id::source),
         button(id::source_browse),
         edit(id::output),
+        edit(id::output_new),
+        button(id::output_add),
+        static_cast<QListWidget*>(control(id::output_list)),
+        button(id::output_remove),
         group(id::overlay_group),
         check(id::image_enabled),
         edit(id::image_path),
@@ -147,12 +155,14 @@ QWidget* WorkflowEditor::control(int control_id) const {
 void WorkflowEditor::style_controls() {
     c_.save->setDefault(true);
     c_.output->setToolTip(QStringLiteral("rtmp://host/application/stream-key or rtmps://..."));
+    c_.output_new->setToolTip(QStringLiteral("Another output; only the checked ones are published to"));
     c_.text_color->setToolTip(QStringLiteral("#RRGGBB"));
     c_.background_color->setToolTip(QStringLiteral("#RRGGBB"));
     c_.bitrate->setToolTip(QStringLiteral("Bits per second, with an optional k or M suffix, e.g. 6000k"));
     c_.poll_seconds->setToolTip(QStringLiteral("Seconds between checks while waiting for the live; below 5 means 15"));
     // The small buttons beside an edit take the edit's flattened height.
-    for (QWidget* button : {c_.source_browse, c_.image_browse, c_.text_color_pick, c_.background_color_pick})
+    for (QWidget* button : {c_.source_browse, c_.image_browse, c_.text_color_pick, c_.background_color_pick,
+                            c_.output_add, c_.output_remove})
         fit_to_text_line(button);
     QString group_style = QStringLiteral(
                               "QGroupBox { border: 1px solid %1; margin-top: 0.6em; color: %2; }"
@@ -170,6 +180,8 @@ void WorkflowEditor::connect_controls() {
     });
     connect(c_.source_browse, &QPushButton::clicked, this,
             [this] { browse(c_.source, QStringLiteral("MP4 video files (*.mp4 *.MP4);;All files (*)")); });
+    connect(c_.output_add, &QPushButton::clicked, this, [this] { add_output(); });
+    connect(c_.output_remove, &QPushButton::clicked, this, [this] { remove_output(); });
     connect(c_.text_color_pick, &QPushButton::clicked, this, [this] { pick_colour(c_.text_color); });
     connect(c_.background_color_pick, &QPushButton::clicked, this, [this] { pick_colour(c_.background_color); });
     connect(c_.type, &QComboBox::currentIndexChanged, this,
@@ -194,6 +206,7 @@ void WorkflowEditor::fill_from(const EditorForm& form) {
     c_.delete_after_push->setChecked(form.delete_after_push);
     c_.prefer_stream_copy->setChecked(form.prefer_stream_copy);
     c_.fallback_transcoding->setChecked(form.fallback_transcoding);
+    fill_outputs(form.outputs);
     for (QLineEdit* edit : {c_.name, c_.source, c_.output, c_.image_path, c_.text, c_.text_color, c_.background_color,
                             c_.bitrate, c_.recording_dir})
         edit->setCursorPosition(0);
@@ -216,7 +229,42 @@ EditorForm WorkflowEditor::read_form() const {
     form.delete_after_push = c_.delete_after_push->isChecked();
     form.prefer_stream_copy = c_.prefer_stream_copy->isChecked();
     form.fallback_transcoding = c_.fallback_transcoding->isChecked();
+    form.outputs = outputs_;
+    for (int row = 0; row < c_.output_list->count() && row < static_cast<int>(outputs_.size()); ++row)
+        form.outputs[static_cast<size_t>(row)].enabled = c_.output_list->item(row)->checkState() == Qt::Checked;
     return form;
+}
+
+void WorkflowEditor::fill_outputs(const std::vector<ExtraOutput>& outputs) {
+    outputs_ = outputs;
+    c_.output_list->clear();
+    for (const OutputRow& row : editor_output_rows(outputs)) {
+        auto* item = new QListWidgetItem(qtext(row.shown), c_.output_list);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(row.enabled ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+bool WorkflowEditor::add_output() {
+    EditorForm form = read_form();
+    if (const std::optional<EditorProblem> problem = editor_add_output(form, utf8(c_.output_new))) {
+        show_message(this, MessageIcon::warning, qtext(problem->title), qtext(problem->message));
+        c_.output_new->setFocus(Qt::OtherFocusReason);
+        c_.output_new->selectAll();
+        return false;
+    }
+    fill_outputs(form.outputs);
+    c_.output_new->clear();
+    return true;
+}
+
+void WorkflowEditor::remove_output() {
+    const int row = c_.output_list->currentRow();
+    if (row < 0) return;
+    EditorForm form = read_form();
+    editor_remove_output(form, static_cast<size_t>(row));
+    fill_outputs(form.outputs);
+    c_.output_list->setCurrentRow(std::min(row, c_.output_list->count() - 1));
 }
 
 void WorkflowEditor::place(QWidget* widget, const DluRect& dlu) {
@@ -249,6 +297,8 @@ void WorkflowEditor::warn_about(const EditorProblem& problem) {
 }
 
 bool WorkflowEditor::save() {
+    // A URL typed but not yet added is meant as an output too.
+    if (!c_.output_new->text().isEmpty() && !add_output()) return false;
     std::variant<WorkflowSettings, EditorProblem> read = editor_form_read(read_form(), original_);
     if (const EditorProblem* problem = std::get_if<EditorProblem>(&read)) {
         warn_about(*problem);

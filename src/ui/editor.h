@@ -19,6 +19,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 
 enum class EditorResult { save, cancel };
 
@@ -35,6 +36,10 @@ struct EditorControls {
     QLineEdit* source = nullptr;
     ThemedButton* source_browse = nullptr;
     QLineEdit* output = nullptr;
+    QLineEdit* output_new = nullptr;  // the URL "Add" appends to the list
+    ThemedButton* output_add = nullptr;
+    QListWidget* output_list = nullptr;  // the outputs beyond the first, checked when enabled
+    ThemedButton* output_remove = nullptr;
 
     QGroupBox* overlay_group = nullptr;
     ThemedCheckBox* image_enabled = nullptr;
@@ -86,6 +91,9 @@ class WorkflowEditor : public QDialog {
     [[nodiscard]] QWidget* control(int id) const;
 
     void fill_from(const EditorForm& form);
+    void fill_outputs(const std::vector<ExtraOutput>& outputs);
+    bool add_output();
+    void remove_output();
     [[nodiscard]] EditorForm read_form() const;
     void apply_type_layout(WorkflowType type);
     void place(QWidget* control, const DluRect& dlu);
@@ -96,6 +104,7 @@ class WorkflowEditor : public QDialog {
 
     Workflow& workflow_;
     WorkflowSettings original_;
+    std::vector<ExtraOutput> outputs_;  // the list's outputs; their flags live in its check boxes
     DialogUnits units_;
     EditorControls c_;
     // Every control with its entry in the shared table, in tab order.

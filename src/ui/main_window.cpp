@@ -216,7 +216,8 @@ void MainWindow::select_row(int row) {
 
 void MainWindow::refresh_details() {
     Workflow* workflow = selected_workflow();
-    const QString text = QString::fromStdString(workflow ? workflow_details_text(*workflow) : main_text::no_selection);
+    const QString text =
+        QString::fromStdString(workflow ? workflow_details_text(*workflow, tick_ms()) : main_text::no_selection);
     // Rewriting an unchanged text would reset the user's scroll position every second.
     if (details_->toPlainText() != text) details_->setPlainText(text);
 }

@@ -10,6 +10,7 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
@@ -78,9 +79,9 @@ bool is_single_line(const QWidget* control) {
 
 QString edit_style_sheet() {
     return QStringLiteral(
-               "QLineEdit, QPlainTextEdit { background: %1; color: %2; border: 1px solid %3; "
+               "QLineEdit, QPlainTextEdit, QListWidget { background: %1; color: %2; border: 1px solid %3; "
                "selection-background-color: %4; selection-color: %5; }"
-               "QLineEdit:focus, QPlainTextEdit:focus { border-color: %4; }"
+               "QLineEdit:focus, QPlainTextEdit:focus, QListWidget:focus { border-color: %4; }"
                "QLineEdit:disabled { color: %6; }")
         .arg(ui_colour_css(UiColour::edit_background), ui_colour_css(UiColour::text), ui_colour_css(UiColour::outline),
              ui_colour_css(UiColour::accent), ui_colour_css(UiColour::window_background),
@@ -242,9 +243,9 @@ void flatten_control(QWidget* control) {
         edit->setFrame(true);
         edit->setStyleSheet(edit_style_sheet());
         edit->setTextMargins(6, 0, 6, 0);
-    } else if (auto* text = qobject_cast<QPlainTextEdit*>(control)) {
-        text->setStyleSheet(edit_style_sheet());
-        text->document()->setDocumentMargin(6);
+    } else if (qobject_cast<QPlainTextEdit*>(control) || qobject_cast<QListWidget*>(control)) {
+        control->setStyleSheet(edit_style_sheet());
+        if (auto* text = qobject_cast<QPlainTextEdit*>(control)) text->document()->setDocumentMargin(6);
     } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
         combo->setStyleSheet(combo_style_sheet());
         combo->view()->setFont(ui_font(UiFont::body));

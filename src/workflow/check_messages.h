@@ -16,6 +16,7 @@ constexpr const char* output_invalid = "Enter a complete RTMP or RTMPS output UR
 constexpr const char* output_no_stream_key =
     "The RTMP/RTMPS output URL has no stream key. Use rtmp://host/app/stream-key.";
 constexpr const char* outputs_same = "Two outputs have the same URL.";
+constexpr const char* outputs_too_many = "A workflow has at most 8 outputs.";
 constexpr const char* image_missing = "Overlay image does not exist.";
 constexpr const char* bitrate_out_of_range = "Bitrate must be between 100k and 100M (for example 6000k).";
 constexpr const char* recording_dir_unwritable = "Recording directory is not writable.";

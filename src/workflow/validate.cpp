@@ -67,20 +67,6 @@ bool has_stream_key(std::string_view url) {
     return key != std::string_view::npos && key > 0 && path.find_first_not_of('/', key) != std::string_view::npos;
 }
 
-// Scheme and host name no case; the path and key do.
-bool same_output(std::string_view a, std::string_view b) {
-    const size_t a_path = std::min(a.find('/', a.find("://") + 3), a.size());
-    const size_t b_path = std::min(b.find('/', b.find("://") + 3), b.size());
-    return iequals(a.substr(0, a_path), b.substr(0, b_path)) && a.substr(a_path) == b.substr(b_path);
-}
-
-std::string output_problem(std::string_view url, bool stream_key) {
-    if (url.empty()) return check_message::output_required;
-    if (!url_check(url, false, true)) return check_message::output_invalid;
-    if (stream_key && !has_stream_key(url)) return check_message::output_no_stream_key;
-    return {};
-}
-
 // The message of the first check that fails, or "" when all pass.
 std::string first_problem(const WorkflowSettings& s) {
     const bool mp4 = s.type == WorkflowType::mp4_loop;
@@ -123,6 +109,20 @@ bool url_check(std::string_view text, bool youtube, bool rtmp_output) {
         return scheme_is_one_of(parts.scheme, {"http", "https"}) && parts.has_path && is_youtube_host(parts.host);
     }
     return scheme_is_one_of(parts.scheme, {"http", "https", "rtmp", "rtmps", "srt"});
+}
+
+// Scheme and host name no case; the path and key do.
+bool same_output(std::string_view a, std::string_view b) {
+    const size_t a_path = std::min(a.find('/', a.find("://") + 3), a.size());
+    const size_t b_path = std::min(b.find('/', b.find("://") + 3), b.size());
+    return iequals(a.substr(0, a_path), b.substr(0, b_path)) && a.substr(a_path) == b.substr(b_path);
+}
+
+std::string output_problem(std::string_view url, bool stream_key) {
+    if (url.empty()) return check_message::output_required;
+    if (!url_check(url, false, true)) return check_message::output_invalid;
+    if (stream_key && !has_stream_key(url)) return check_message::output_no_stream_key;
+    return {};
 }
 
 std::string extra_outputs_problem(const WorkflowSettings& s, bool stream_key) {

@@ -26,6 +26,12 @@ constexpr const char* YOUTUBE_SHORT_DOMAIN = "youtu.be";
 // http, https, rtmp, rtmps or srt URL.
 [[nodiscard]] bool url_check(std::string_view text, bool youtube, bool rtmp_output);
 
+// The problem of one output URL (empty, its syntax; with `stream_key`, a
+// missing stream key), "" when there is none.
+[[nodiscard]] std::string output_problem(std::string_view url, bool stream_key);
+// True when two output URLs publish to the same stream.
+[[nodiscard]] bool same_output(std::string_view a, std::string_view b);
+
 // The first problem of the outputs beyond the first, each checked as the
 // first is (its syntax; with `stream_key`, its stream key too) and named
 // ("Output 2: ..."), then "Two outputs have the same URL." when two outputs,

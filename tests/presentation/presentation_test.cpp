@@ -22,14 +22,28 @@ TEST(Presentation, CellsRuntimeAndDetailsWithTheKeyMasked) {
     workflow_set_status(*workflow, WorkflowState::recording, "Recording");
     workflow_set_last_error(*workflow, "connection failed");
     workflow->start_tick.store(5000);
+    // Outputs are numbered by their place among the stored ones: the
+    // disabled third is counted, and not reported.
+    s.extra_outputs = {{"rtmp://b/live/k2", true}, {"rtmp://c/live/k3", false}, {"rtmps://d/app/k4?x=1", true}};
+    workflow->outputs = {{1, OutputState::connected, 5000, ""},
+                         {2, OutputState::connecting, 9000, ""},
+                         {},
+                         {4, OutputState::reconnecting, 1000, "connection refused"}};
     const uint64_t hundred_hours = 5000 + 100ull * 3600 * 1000;
     const char* cells[] = {"Show", "Record/Push", "YouTube", "RECORDING", "100:00:00"};
     for (size_t column = 0; column < list_columns().size(); ++column)
         EXPECT_EQ(list_cell_text(*workflow, column, hundred_hours), cells[column]);
     EXPECT_EQ(format_runtime(0, 999999), "00:00:00");  // never started
-    EXPECT_EQ(workflow_details_text(*workflow),
-              "Current operation: Recording\nSource: https://youtu.be/abc\nOutput: rtmp://host/app/********\n"
-              "PID: 0\nStatus: RECORDING\nLast error: connection failed");
+    const std::string details =
+        "Current operation: Recording\nSource: https://youtu.be/abc\nOutput: rtmp://host/app/********\n"
+        "PID: 0\nStatus: RECORDING\nLast error: connection failed";
+    EXPECT_EQ(workflow_details_text(*workflow, 14000),
+              details +
+                  "\nOutput 1: rtmp://host/app/******** CONNECTED for 00:00:09\n"
+                  "Output 2: rtmp://b/live/******** CONNECTING for 00:00:05\n"
+                  "Output 4: rtmps://d/app/******** RECONNECTING for 00:00:13 (connection refused)");
+    workflow_set_status(*workflow, WorkflowState::stopped, "Stopped");
+    EXPECT_EQ(workflow_details_text(*workflow, 14000).find("Output 1"), std::string::npos);
     const uint32_t recording = static_cast<uint32_t>(WorkflowState::recording);
     EXPECT_EQ(row_look(&recording, false).text, UiColour::state_recording);
     EXPECT_EQ(row_look(&recording, true).background, UiColour::accent);
@@ -64,16 +78,57 @@ TEST(Presentation, EditorFormOpensOnNearbyEntriesAndSavesInRange) {
     EXPECT_EQ(editor_focus_id(std::get<EditorProblem>(refused).field), editor_id::background_color);
 }
 
+TEST(Presentation, EditorOutputsAddRemoveAndSaveWithTheirFlags) {
+    WorkflowSettings stored;
+    stored.name = "Main", stored.source_type = SourceType::direct, stored.source = "https://cdn.example/live.m3u8";
+    stored.output_url = "rtmp://host/app/key";
+    stored.extra_outputs = {{"rtmp://b/live/k2", false}};
+    EditorForm form = editor_form_from(stored);
+    struct Case {
+        const char* url;
+        const char* refusal;  // nullptr: added
+    };
+    const Case cases[] = {
+        {"rtmp://c/live/k3", nullptr},
+        {"http://c/live/k3", "Enter a complete RTMP or RTMPS output URL, including its application/path."},
+        {"RTMP://HOST/app/key", "Two outputs have the same URL."},  // the first output's stream
+        {"rtmp://b/live/k2", "Two outputs have the same URL."},     // a disabled one's too
+        {"rtmp://d/live/k4", nullptr},
+        {"rtmp://e/live/k5", nullptr},
+        {"rtmp://f/live/k6", nullptr},
+        {"rtmp://g/live/k7", nullptr},
+        {"rtmp://h/live/k8", nullptr},
+        {"rtmp://i/live/k9", "A workflow has at most 8 outputs."},
+    };
+    for (const Case& c : cases) {
+        const size_t before = form.outputs.size();
+        const std::optional<EditorProblem> problem = editor_add_output(form, c.url);
+        EXPECT_EQ(problem ? problem->message : "", c.refusal ? c.refusal : "") << c.url;
+        EXPECT_EQ(form.outputs.size(), before + (c.refusal ? 0 : 1)) << c.url;
+    }
+    editor_remove_output(form, 1);
+    editor_remove_output(form, 99);
+    form.outputs[1].enabled = false;
+    const std::vector<OutputRow> rows = editor_output_rows(form.outputs);
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(
+        std::tie(rows[0].shown, rows[0].enabled, rows[1].shown, rows[1].enabled),
+        std::make_tuple(std::string("rtmp://b/live/********"), false, std::string("rtmp://d/live/********"), false));
+    const auto read = editor_form_read(form, stored);
+    ASSERT_TRUE(std::holds_alternative<WorkflowSettings>(read));
+    EXPECT_EQ(std::get<WorkflowSettings>(read).extra_outputs, form.outputs);
+}
+
 TEST(Presentation, EditorLayoutPerType) {
     struct Case {
         WorkflowType type;
         bool overlay, record, direct, browse;
         int source_width, buttons_y, client_height;
     };
-    const Case cases[] = {{WorkflowType::overlay_stream, true, false, false, false, 384, 376, 406},
-                          {WorkflowType::record_then_push, false, true, false, false, 384, 256, 286},
-                          {WorkflowType::direct_restream, false, false, true, false, 384, 213, 243},
-                          {WorkflowType::mp4_loop, true, false, false, true, 316, 376, 406}};
+    const Case cases[] = {{WorkflowType::overlay_stream, true, false, false, false, 384, 432, 462},
+                          {WorkflowType::record_then_push, false, true, false, false, 384, 340, 370},
+                          {WorkflowType::direct_restream, false, false, true, false, 384, 297, 327},
+                          {WorkflowType::mp4_loop, true, false, false, true, 316, 432, 462}};
     auto shown = [](const EditorLayout& layout, int id) {
         for (const EditorControl& control : editor_controls())
             if (control.id == id) return editor_shows(layout, control);

@@ -1,6 +1,6 @@
 // The workflow editor's wiring: a failed Save check (its box, text and
 // focus, the record untouched), every control reaching its field, values
-// kept across type changes, and the colour chooser. The checks and the
+// kept across type changes, the more-outputs list, and the colour chooser. The checks and the
 // form are tested in tests/workflow and tests/presentation.
 #include "ui/editor.h"
 
@@ -8,6 +8,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <tuple>
 
 #include "fake_dialogs.h"
@@ -57,6 +58,38 @@ TEST_F(EditorTest, SaveWritesEveryFieldInOneStep) {
     EXPECT_EQ(std::tie(s.text_color, s.background_color), std::tuple(0x0088FFu, 0x100000u));  // red in the low byte
     EXPECT_EQ(std::tie(s.encoder, s.bitrate, s.audio_codec),
               std::tie("Software H.264", "8M", "mp3"));  // no control edits the codec
+}
+
+TEST_F(EditorTest, MoreOutputsAddRemoveEnableAndSurviveTheSave) {
+    Workflow& record = add_workflow([](WorkflowSettings& s) {
+        s.extra_outputs = {{"rtmp://b/live/k2", true}, {"rtmp://c/live/k3", false}};
+    });
+    WorkflowEditor editor(nullptr, record);
+    const EditorControls& c = editor.controls();
+    QListWidget* list = c.output_list;
+    editor.show();
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(std::tuple(list->item(0)->text(), list->item(0)->checkState(), list->item(1)->checkState()),
+              std::tuple(QStringLiteral("rtmp://b/live/********"), Qt::Checked, Qt::Unchecked));
+    c.output_new->setText("rtmp://B/live/k2");
+    c.output_add->click();
+    ASSERT_EQ(dialogs_->messages.size(), 1u);
+    EXPECT_EQ(std::tuple(dialogs_->messages[0].text, editor.focusWidget(), list->count()),
+              std::tuple(QStringLiteral("Two outputs have the same URL."), c.output_new, 2));
+    c.output_new->setText("rtmp://d/live/k4");
+    c.output_add->click();
+    EXPECT_EQ(std::tuple(list->count(), c.output_new->text()), std::tuple(3, QString()));
+    list->item(0)->setCheckState(Qt::Unchecked);
+    list->setCurrentRow(1);
+    c.output_remove->click();
+    ASSERT_TRUE(editor.save());
+    std::vector<ExtraOutput> saved = {{"rtmp://b/live/k2", false}, {"rtmp://d/live/k4", true}};
+    EXPECT_EQ(workflow_settings_copy(record).extra_outputs, saved);
+    WorkflowEditor again(nullptr, record);
+    again.controls().output_new->setText("rtmp://e/live/k5");  // typed, not added: Save adds it
+    ASSERT_TRUE(again.save());
+    saved.push_back({"rtmp://e/live/k5", true});
+    EXPECT_EQ(workflow_settings_copy(record).extra_outputs, saved);
 }
 
 TEST_F(EditorTest, TypeChangesKeepUnsavedValues) {

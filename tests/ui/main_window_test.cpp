@@ -92,7 +92,7 @@ TEST_F(MainWindowTest, RowAndDetailsShowTheWorkflowWithTheKeyMasked) {
     EXPECT_THAT(runtime.toStdString(), AnyOf(format_runtime(1, before), format_runtime(1, tick_ms())));
     EXPECT_EQ(window.details()->toPlainText(), QString::fromUtf8(main_text::no_selection));
     window.select_row(0);
-    EXPECT_EQ(window.details()->toPlainText(), QString::fromStdString(workflow_details_text(workflow)));
+    EXPECT_EQ(window.details()->toPlainText(), QString::fromStdString(workflow_details_text(workflow, tick_ms())));
     window.list()->clearSelection();
     EXPECT_EQ(window.details()->toPlainText(), QString::fromUtf8(main_text::no_selection));
 }

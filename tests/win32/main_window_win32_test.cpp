@@ -1,6 +1,7 @@
 // The Win32 window driven by its messages, as a user's clicks would reach
 // it (Wine under Xvfb in CI): workflows added through the real editor land
-// in the list and in config.tsv, the editor refuses a bad output URL, delete
+// in the list and in config.tsv, the editor refuses a bad output URL, its
+// more-outputs list adds, removes and switches outputs an edit keeps, delete
 // and close ask what they must, and a runner's notice refreshes a row.
 // Message boxes are answered by a recorder; the editor is the real dialog,
 // driven from a second thread while this one runs the window.
@@ -120,11 +121,11 @@ class Win32WindowTest : public ::testing::Test {
         SendMessageW(window_, WM_WORKFLOW_UPDATED, workflow->id, 0);
         return *workflow;
     }
-    // Clicks Add and, from a second thread, fills the editor and saves it.
-    void add_through_editor(const std::function<void(HWND dialog)>& fill) {
+    // Clicks Add (or Edit) and, from a second thread, fills the editor and saves it.
+    void add_through_editor(const std::function<void(HWND dialog)>& fill, int button = 103) {
         std::atomic<bool> done{false};
         const DWORD ui_thread = GetCurrentThreadId();
-        PostMessageW(control(103), BM_CLICK, 0, 0);
+        PostMessageW(control(button), BM_CLICK, 0, 0);
         std::thread driver([&] {
             if (HWND dialog = wait_for_dialog(ui_thread)) fill(dialog);
             done = true;
@@ -181,6 +182,46 @@ TEST_F(Win32WindowTest, EachTypeAddedThroughTheEditorIsListedAndSaved) {
     std::string saved;
     ASSERT_EQ(file_read_all(app_.config_path, &saved), FileRead::ok);
     for (const Case& c : cases) EXPECT_NE(saved.find(c.name), std::string::npos) << c.name;
+}
+
+TEST_F(Win32WindowTest, MoreOutputsAreAddedRemovedSwitchedAndKeptByAnEdit) {
+    auto press = [](HWND dialog, int id) { SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); };
+    auto add_output = [&](HWND dialog, const char* url) {
+        set_field(dialog, editor_id::output_new, url);
+        press(dialog, editor_id::output_add);
+    };
+    add_through_editor([&](HWND dialog) {
+        SendMessageW(GetDlgItem(dialog, editor_id::source_type), CB_SETCURSEL, 1, 0);
+        set_field(dialog, editor_id::name, "Multi"), set_field(dialog, editor_id::source, "https://cdn.example/a.m3u8");
+        set_field(dialog, editor_id::output, "rtmp://host/app/key");
+        add_output(dialog, "rtmp://b/live/k2");
+        add_output(dialog, "rtmp://HOST/app/key");  // the first output's stream: refused
+        add_output(dialog, "rtmp://c/live/k3");
+        press(dialog, editor_id::save);
+    });
+    ASSERT_EQ(rows(), 1);
+    select_row(0);
+    wchar_t shown[64] = {};
+    add_through_editor(
+        [&](HWND dialog) {
+            HWND list = GetDlgItem(dialog, editor_id::output_list);
+            ListView_GetItemText(list, 0, 0, shown, 64);
+            ListView_SetCheckState(list, 0, FALSE);
+            ListView_SetItemState(list, 1, LVIS_SELECTED, LVIS_SELECTED);
+            press(dialog, editor_id::output_remove);
+            add_output(dialog, "rtmp://d/live/k4");
+            press(dialog, editor_id::save);
+        },
+        104);
+    EXPECT_EQ(wide_to_utf8(shown), "rtmp://b/live/********");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].second, "Two outputs have the same URL.");
+    const std::vector<ExtraOutput> kept = {{"rtmp://b/live/k2", false}, {"rtmp://d/live/k4", true}};
+    EXPECT_EQ(workflow_settings_copy(*app_.workflows[0]).extra_outputs, kept);
+    std::string saved;
+    ASSERT_EQ(file_read_all(app_.config_path, &saved), FileRead::ok);
+    EXPECT_NE(saved.find("\t0\trtmp://b/live/k2\r\n"), std::string::npos);
+    EXPECT_EQ(saved.find("k3"), std::string::npos);
 }
 
 TEST_F(Win32WindowTest, DeleteRefusesARunningWorkflowAndCloseAsksOncePerActiveOne) {

@@ -6,6 +6,8 @@
 #include <climits>
 
 #include "platform/text/text.h"
+#include "workflow/check_messages.h"
+#include "workflow/validate.h"
 
 namespace {
 
@@ -31,51 +33,56 @@ constexpr EditorControl CONTROLS[] = {
     {id::source_browse, K::button, "Browse...", {426, 99, 62, 22}, G::top},
     {0, K::label, "Output RTMP(S)", {12, 131, 88, 12}, G::top},
     {id::output, K::edit, "", {104, 127, 384, 22}, G::top},
+    {0, K::label, "More outputs", {12, 159, 88, 12}, G::top},
+    {id::output_new, K::edit, "", {104, 155, 316, 22}, G::top},
+    {id::output_add, K::button, "Add", {426, 155, 62, 22}, G::top},
+    {id::output_list, K::list, "", {104, 183, 316, 50}, G::top},
+    {id::output_remove, K::button, "Remove", {426, 183, 62, 22}, G::top},
 
-    {id::overlay_group, K::group, "Overlay workflow", {12, 160, 476, 192}, G::overlay},
-    {id::image_enabled, K::check, "Image overlay", {22, 176, 84, 22}, G::overlay},
-    {id::image_path, K::edit, "", {108, 176, 296, 22}, G::overlay},
-    {id::image_browse, K::button, "Browse...", {410, 176, 68, 22}, G::overlay},
-    {228, K::label, "X %", {22, 208, 22, 12}, G::overlay},
-    {id::image_x, K::combo, "", {46, 204, 44, 22}, G::overlay},
-    {229, K::label, "Y %", {100, 208, 22, 12}, G::overlay},
-    {id::image_y, K::combo, "", {124, 204, 44, 22}, G::overlay},
-    {230, K::label, "Image scale %", {182, 208, 62, 12}, G::overlay},
-    {id::image_scale, K::digits, "", {246, 204, 44, 22}, G::overlay},
-    {id::text_enabled, K::check, "Text overlay", {22, 232, 84, 22}, G::overlay},
-    {id::text, K::edit, "", {108, 232, 370, 22}, G::overlay},
-    {314, K::label, "Bottom offset %", {22, 264, 70, 12}, G::overlay},
-    {id::text_bottom, K::combo, "", {94, 260, 44, 22}, G::overlay},
-    {233, K::label, "Font", {152, 264, 24, 12}, G::overlay},
-    {id::font_size, K::digits, "", {178, 260, 40, 22}, G::overlay},
-    {317, K::label, "Scroll speed", {232, 264, 56, 12}, G::overlay},
-    {id::scroll_speed, K::combo, "", {290, 260, 50, 22}, G::overlay},
-    {315, K::label, "Text color", {22, 292, 48, 12}, G::overlay},
-    {id::text_color, K::edit, "", {72, 288, 64, 22}, G::overlay},
-    {id::text_color_pick, K::button, "...", {140, 288, 20, 22}, G::overlay},
-    {316, K::label, "Background", {176, 292, 52, 12}, G::overlay},
-    {id::background_color, K::edit, "", {230, 288, 64, 22}, G::overlay},
-    {id::background_color_pick, K::button, "...", {298, 288, 20, 22}, G::overlay},
-    {234, K::label, "Encoder", {22, 320, 40, 12}, G::overlay},
-    {id::encoder, K::combo, "", {64, 316, 110, 22}, G::overlay},
-    {235, K::label, "Bitrate", {188, 320, 36, 12}, G::overlay},
-    {id::bitrate, K::edit, "", {226, 316, 64, 22}, G::overlay},
+    {id::overlay_group, K::group, "Overlay workflow", {12, 244, 476, 164}, G::overlay},
+    {id::image_enabled, K::check, "Image overlay", {22, 260, 84, 22}, G::overlay},
+    {id::image_path, K::edit, "", {108, 260, 296, 22}, G::overlay},
+    {id::image_browse, K::button, "Browse...", {410, 260, 68, 22}, G::overlay},
+    {228, K::label, "X %", {22, 292, 22, 12}, G::overlay},
+    {id::image_x, K::combo, "", {46, 288, 44, 22}, G::overlay},
+    {229, K::label, "Y %", {100, 292, 22, 12}, G::overlay},
+    {id::image_y, K::combo, "", {124, 288, 44, 22}, G::overlay},
+    {230, K::label, "Image scale %", {182, 292, 62, 12}, G::overlay},
+    {id::image_scale, K::digits, "", {246, 288, 44, 22}, G::overlay},
+    {234, K::label, "Encoder", {354, 292, 40, 12}, G::overlay},
+    {id::encoder, K::combo, "", {396, 288, 82, 22}, G::overlay},
+    {id::text_enabled, K::check, "Text overlay", {22, 316, 84, 22}, G::overlay},
+    {id::text, K::edit, "", {108, 316, 370, 22}, G::overlay},
+    {314, K::label, "Bottom offset %", {22, 348, 70, 12}, G::overlay},
+    {id::text_bottom, K::combo, "", {94, 344, 44, 22}, G::overlay},
+    {233, K::label, "Font", {152, 348, 24, 12}, G::overlay},
+    {id::font_size, K::digits, "", {178, 344, 40, 22}, G::overlay},
+    {317, K::label, "Scroll speed", {232, 348, 56, 12}, G::overlay},
+    {id::scroll_speed, K::combo, "", {290, 344, 50, 22}, G::overlay},
+    {235, K::label, "Bitrate", {354, 348, 40, 12}, G::overlay},
+    {id::bitrate, K::edit, "", {396, 344, 64, 22}, G::overlay},
+    {315, K::label, "Text color", {22, 376, 48, 12}, G::overlay},
+    {id::text_color, K::edit, "", {72, 372, 64, 22}, G::overlay},
+    {id::text_color_pick, K::button, "...", {140, 372, 20, 22}, G::overlay},
+    {316, K::label, "Background", {176, 376, 52, 12}, G::overlay},
+    {id::background_color, K::edit, "", {230, 372, 64, 22}, G::overlay},
+    {id::background_color_pick, K::button, "...", {298, 372, 20, 22}, G::overlay},
 
-    {id::record_group, K::group, "Record / Push workflow", {12, 160, 476, 88}, G::record},
-    {236, K::label, "Recording directory", {22, 179, 94, 12}, G::record},
-    {id::recording_dir, K::edit, "", {120, 175, 360, 22}, G::record},
-    {237, K::label, "Poll seconds", {22, 213, 68, 12}, G::record},
-    {id::poll_seconds, K::digits, "", {92, 209, 45, 22}, G::record},
-    {238, K::label, "Reconnects", {154, 213, 65, 12}, G::record},
-    {id::reconnects, K::digits, "", {222, 209, 45, 22}, G::record},
-    {id::delete_after_push, K::check, "Delete after successful push", {286, 209, 165, 22}, G::record},
+    {id::record_group, K::group, "Record / Push workflow", {12, 244, 476, 88}, G::record},
+    {236, K::label, "Recording directory", {22, 263, 94, 12}, G::record},
+    {id::recording_dir, K::edit, "", {120, 259, 360, 22}, G::record},
+    {237, K::label, "Poll seconds", {22, 297, 68, 12}, G::record},
+    {id::poll_seconds, K::digits, "", {92, 293, 45, 22}, G::record},
+    {238, K::label, "Reconnects", {154, 297, 65, 12}, G::record},
+    {id::reconnects, K::digits, "", {222, 293, 45, 22}, G::record},
+    {id::delete_after_push, K::check, "Delete after successful push", {286, 293, 165, 22}, G::record},
 
-    {id::direct_group, K::group, "Direct workflow", {12, 160, 476, 45}, G::direct},
-    {id::prefer_stream_copy, K::check, "Prefer stream copy", {22, 176, 125, 22}, G::direct},
-    {id::fallback_transcoding, K::check, "Fallback to transcoding", {175, 176, 145, 22}, G::direct},
+    {id::direct_group, K::group, "Direct workflow", {12, 244, 476, 45}, G::direct},
+    {id::prefer_stream_copy, K::check, "Prefer stream copy", {22, 260, 125, 22}, G::direct},
+    {id::fallback_transcoding, K::check, "Fallback to transcoding", {175, 260, 145, 22}, G::direct},
 
-    {id::save, K::button, "Save", {348, 376, 66, 24}, G::buttons},
-    {id::cancel, K::button, "Cancel", {422, 376, 66, 24}, G::buttons},
+    {id::save, K::button, "Save", {348, 432, 66, 24}, G::buttons},
+    {id::cancel, K::button, "Cancel", {422, 432, 66, 24}, G::buttons},
 };
 
 std::vector<std::string> numbers(int first, int count, int step) {
@@ -167,10 +174,10 @@ EditorLayout editor_layout(WorkflowType type) {
                         mp4,
                         mp4 ? "MP4 file" : "Source URL",
                         {104, 99, mp4 ? 316 : 384, 22},  // leaves "Browse..." room for its whole text
-                        376,
-                        406};
-    if (layout.record) layout.buttons_y = 256, layout.client_height = 286;
-    if (layout.direct) layout.buttons_y = 213, layout.client_height = 243;
+                        432,
+                        462};
+    if (layout.record) layout.buttons_y = 340, layout.client_height = 370;
+    if (layout.direct) layout.buttons_y = 297, layout.client_height = 327;
     return layout;
 }
 
@@ -211,6 +218,7 @@ EditorForm editor_form_from(const WorkflowSettings& s) {
     form.source_type = s.source_type == SourceType::youtube ? 0 : 1;
     form.enabled = s.enabled;
     form.name = s.name, form.source = s.source, form.output = s.output_url;
+    form.outputs = s.extra_outputs;
     form.image_enabled = s.image_enabled, form.image_path = s.image_path;
     form.image_x = clamp_percent(s.image_x_pct), form.image_y = clamp_percent(s.image_y_pct);
     form.image_scale = std::to_string(s.image_scale_pct);
@@ -237,6 +245,7 @@ std::variant<WorkflowSettings, EditorProblem> editor_form_read(const EditorForm&
     s.enabled = form.enabled;
     s.source = utf16_fit(form.source, URL_CAPACITY);
     s.output_url = utf16_fit(form.output, URL_CAPACITY);
+    s.extra_outputs = form.outputs;
     s.image_enabled = form.image_enabled;
     s.image_path = utf16_fit(form.image_path, URL_CAPACITY);
     s.text_enabled = form.text_enabled;
@@ -309,4 +318,30 @@ bool editor_path_fits(const std::string& path) {
 
 uint32_t editor_picker_start(const std::string& text) {
     return editor_parse_color(utf16_fit(text, COLOUR_CAPACITY)).value_or(0);
+}
+
+std::vector<OutputRow> editor_output_rows(const std::vector<ExtraOutput>& outputs) {
+    std::vector<OutputRow> rows;
+    for (const ExtraOutput& extra : outputs) rows.push_back({mask_stream_key(extra.url), extra.enabled});
+    return rows;
+}
+
+std::optional<EditorProblem> editor_add_output(EditorForm& form, const std::string& typed) {
+    const std::string url = utf16_fit(typed, URL_CAPACITY);
+    auto refused = [](std::string message) {
+        return EditorProblem{EditorField::output, check_message::editor_output_title, std::move(message)};
+    };
+    static_assert(MAX_OUTPUTS == 8, "the refusal names the limit");
+    if (form.outputs.size() + 1 >= MAX_OUTPUTS) return refused(check_message::outputs_too_many);
+    if (std::string problem = output_problem(url, false); !problem.empty()) return refused(problem);
+    if (same_output(form.output, url)) return refused(check_message::outputs_same);
+    for (const ExtraOutput& extra : form.outputs) {
+        if (same_output(extra.url, url)) return refused(check_message::outputs_same);
+    }
+    form.outputs.push_back({.url = url});
+    return std::nullopt;
+}
+
+void editor_remove_output(EditorForm& form, size_t row) {
+    if (row < form.outputs.size()) form.outputs.erase(form.outputs.begin() + static_cast<ptrdiff_t>(row));
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <variant>
@@ -28,9 +29,11 @@ constexpr int overlay_group = 225, record_group = 226, direct_group = 227;
 constexpr int image_browse = 310, text_color = 311, background_color = 312, scroll_speed = 313;
 constexpr int text_color_pick = 318, background_color_pick = 319, source_browse = 321;
 constexpr int source_type_label = 322, source_label = 323;
+constexpr int output_new = 241, output_add = 242, output_list = 243, output_remove = 244;
 }  // namespace editor_id
 
-enum class ControlKind { label, edit, digits, combo, check, button, group };
+// `list`: the outputs beyond the first, one check-box row each.
+enum class ControlKind { label, edit, digits, combo, check, button, group, list };
 enum class EditorGroup { top, overlay, record, direct, buttons };
 
 struct DluRect {
@@ -77,6 +80,7 @@ struct EditorLayout {
 struct EditorForm {
     std::string name, source, output, image_path, image_scale, text, font_size, text_color, background_color;
     std::string bitrate, recording_dir, poll_seconds, reconnects;
+    std::vector<ExtraOutput> outputs;  // beyond the first, in order; the list's rows
     int type = 0, source_type = 0, image_x = 0, image_y = 0, text_bottom = 0, scroll_speed = 0, encoder = 0;
     bool enabled = false, image_enabled = false, text_enabled = false, delete_after_push = false;
     bool prefer_stream_copy = false, fallback_transcoding = false;
@@ -87,6 +91,19 @@ struct EditorForm {
 // `original`), or the first problem, with the field to focus.
 [[nodiscard]] std::variant<WorkflowSettings, EditorProblem> editor_form_read(const EditorForm& form,
                                                                              const WorkflowSettings& original);
+// The outputs list's rows: each extra output masked, and whether it is on.
+struct OutputRow {
+    std::string shown;
+    bool enabled;
+};
+[[nodiscard]] std::vector<OutputRow> editor_output_rows(const std::vector<ExtraOutput>& outputs);
+// Appends an enabled output, or says why not and leaves the form as it was:
+// a full workflow, a URL that is no output, or one that publishes to the
+// same stream as an output the form has (the first included).
+[[nodiscard]] std::optional<EditorProblem> editor_add_output(EditorForm& form, const std::string& url);
+// Drops the row's output; a row past the list does nothing.
+void editor_remove_output(EditorForm& form, size_t row);
+
 // The control id a problem puts the focus on.
 [[nodiscard]] int editor_focus_id(EditorField field);
 // The leading decimal number of a text as the C library reads it; 0 when

@@ -23,6 +23,26 @@ constexpr std::array<MainButton, 6> BUTTONS = {{{MainCommand::add, 103, "Add", 1
                                                 {MainCommand::stop, 107, "Stop", 424, 96, false},
                                                 {MainCommand::restart, 108, "Restart", 528, 96, false}}};
 
+std::string masked(std::string_view url) {
+    return utf16_fit(mask_stream_key(url), URL_CAPACITY);
+}
+
+// The URL of output `number` as the run counts them: 1 the output URL, then
+// the extra outputs in stored order, disabled ones counted.
+std::string_view output_url_at(const WorkflowSettings& settings, size_t number) {
+    if (number == 1) return settings.output_url;
+    if (number >= 2 && number - 2 < settings.extra_outputs.size()) return settings.extra_outputs[number - 2].url;
+    return {};
+}
+
+// "Output 2: rtmp://host/app/******** RECONNECTING for 00:00:09 (connection refused)"
+std::string output_line(const WorkflowSettings& settings, const OutputStatus& output, uint64_t now_tick) {
+    const std::string url = masked(output_url_at(settings, output.number));
+    std::string line = string_printf("Output %zu: ", output.number) + url + (url.empty() ? "" : " ") +
+                       output_state_name(output.state) + " for " + format_runtime(output.since_ms, now_tick);
+    return output.last_error.empty() ? line : line + " (" + output.last_error + ")";
+}
+
 }  // namespace
 
 std::span<const ListColumn> list_columns() {
@@ -66,13 +86,19 @@ bool workflow_is_idle(uint32_t state) {
            state == static_cast<uint32_t>(WorkflowState::error);
 }
 
-std::string workflow_details_text(Workflow& workflow) {
+std::string workflow_details_text(Workflow& workflow, uint64_t now_tick) {
     const std::string operation = workflow_current_operation(workflow);
     const std::string error = workflow_last_error(workflow);
-    const std::string output = utf16_fit(mask_stream_key(workflow.settings.output_url), URL_CAPACITY);
-    return "Current operation: " + operation + "\nSource: " + workflow.settings.source + "\nOutput: " + output +
-           "\nPID: " + std::to_string(workflow.process_id) + "\nStatus: " + workflow_state_name(workflow.state.load()) +
-           "\nLast error: " + error;
+    const WorkflowSettings& settings = workflow.settings;  // only the UI thread writes them
+    const uint32_t state = workflow.state.load();
+    std::string text = "Current operation: " + operation + "\nSource: " + settings.source +
+                       "\nOutput: " + masked(settings.output_url) + "\nPID: " + std::to_string(workflow.process_id) +
+                       "\nStatus: " + workflow_state_name(state) + "\nLast error: " + error;
+    if (workflow_is_idle(state)) return text;
+    for (const OutputStatus& output : workflow_output_statuses(workflow)) {
+        if (output.number != 0) text += "\n" + output_line(settings, output, now_tick);  // 0: not reported yet
+    }
+    return text;
 }
 
 bool delete_refused(AppContext& app, Workflow& workflow) {

@@ -63,8 +63,10 @@ struct MainButton {
 [[nodiscard]] std::string format_runtime(uint64_t start_tick, uint64_t now_tick);
 // One cell of the list (columns in list_columns order).
 [[nodiscard]] std::string list_cell_text(const Workflow& workflow, size_t column, uint64_t now_tick);
-// The details box text for one workflow (output URL masked), lines split by '\n'.
-[[nodiscard]] std::string workflow_details_text(Workflow& workflow);
+// The details box text for one workflow, lines split by '\n', URLs masked;
+// while a run has several outputs, a line for each one it reports, with the
+// time it has been in its state at `now_tick`.
+[[nodiscard]] std::string workflow_details_text(Workflow& workflow, uint64_t now_tick);
 // True for the states in which a workflow counts as not active.
 [[nodiscard]] bool workflow_is_idle(uint32_t state);
 

@@ -3,6 +3,8 @@
 #include "ui/presentation/samples.h"
 
 #include <algorithm>
+#include <iterator>
+#include <mutex>
 
 #include "platform/time/clock.h"
 #include "run/engine_status.h"
@@ -27,6 +29,8 @@ constexpr Sample SAMPLES[] = {
     {"Overlay backup", WorkflowType::overlay_stream, SourceType::direct, WorkflowState::stopped, "Stopped", 0},
 };
 
+constexpr size_t SAMPLE_COUNT = std::size(SAMPLES);
+
 Workflow& add_sample(AppContext& app, const Sample& sample, const SamplePaths& paths) {
     Workflow& workflow = *app.workflows.emplace_back(workflow_create(app));
     WorkflowSettings s = workflow_settings_copy(workflow);
@@ -35,6 +39,8 @@ Workflow& add_sample(AppContext& app, const Sample& sample, const SamplePaths& p
     s.source_type = sample.source_type;
     s.source = sample.type == WorkflowType::mp4_loop ? paths.mp4 : "https://www.youtube.com/watch?v=abc123";
     s.output_url = "rtmps://live.example.com:443/app/secret-stream-key";
+    s.extra_outputs = {{"rtmp://backup.example.net/live/second-stream-key", true},
+                       {"rtmps://social.example.org/rtmp/third-stream-key", true}};
     s.image_enabled = true;
     s.image_path = paths.image;
     s.recording_dir = paths.recordings;
@@ -55,6 +61,14 @@ Workflow& add_sample(AppContext& app, const Sample& sample, const SamplePaths& p
 void add_picture_samples(AppContext& app, const SamplePaths& paths) {
     for (const Sample& sample : SAMPLES) add_sample(app, sample, paths);
     workflow_set_last_error(*app.workflows[app.workflows.size() - 2], "RTMP connect failed: connection refused");
+    // The streaming sample's outputs: the second trying again, the others sending.
+    Workflow& streaming = *app.workflows[app.workflows.size() - SAMPLE_COUNT];
+    const uint64_t since = streaming.start_tick.load(), now = tick_ms();
+    const uint64_t retried = now > 9000 ? now - 9000 : now;
+    std::lock_guard guard(streaming.lock);
+    streaming.outputs = {{1, OutputState::connected, since, ""},
+                         {2, OutputState::reconnecting, retried, "connection refused"},
+                         {3, OutputState::connected, since, ""}};
 }
 
 Workflow& add_editor_sample(AppContext& app, WorkflowType type, const SamplePaths& paths) {

@@ -13,7 +13,8 @@ struct SamplePaths {
     std::string mp4, image, recordings;
 };
 
-// Adds the four samples to the table (the third with a last error).
+// Adds the four samples to the table (the first sending to three outputs,
+// the third with a last error).
 void add_picture_samples(AppContext& app, const SamplePaths& paths);
 // One more sample of `type` for an editor picture.
 Workflow& add_editor_sample(AppContext& app, WorkflowType type, const SamplePaths& paths);

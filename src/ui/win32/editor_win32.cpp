@@ -3,7 +3,10 @@
 // Save through the shared form and checks.
 #include "ui/win32/editor_win32.h"
 
+#include <algorithm>
+
 // clang-format off
+#include <commctrl.h>
 #include <uxtheme.h>
 // clang-format on
 
@@ -21,6 +24,7 @@ constexpr int COMBO_LIST_DLU = 160;  // the drop list's open height
 struct EditorState {
     Workflow* workflow;
     WorkflowSettings original;
+    std::vector<ExtraOutput> outputs;  // the list's outputs; their flags live in its check boxes
 };
 
 HWND item(HWND dialog, int control) {
@@ -36,6 +40,8 @@ const wchar_t* class_of(ControlKind kind) {
             return L"EDIT";
         case ControlKind::combo:
             return L"COMBOBOX";
+        case ControlKind::list:
+            return WC_LISTVIEWW;
         default:
             return L"BUTTON";
     }
@@ -53,9 +59,26 @@ DWORD style_of(ControlKind kind) {
             return WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
         case ControlKind::group:
             return BS_GROUPBOX;
+        case ControlKind::list:
+            return WS_TABSTOP | LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
         default:
             return WS_TABSTOP | BS_OWNERDRAW;
     }
+}
+
+// One full-width column of masked URLs, each row's check box its enabled flag.
+void set_up_output_list(HWND list) {
+    flatten_control(list);
+    ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+    ListView_SetBkColor(list, win32_colour(UiColour::edit_background));
+    ListView_SetTextBkColor(list, win32_colour(UiColour::edit_background));
+    ListView_SetTextColor(list, win32_colour(UiColour::text));
+    RECT client{};
+    GetClientRect(list, &client);
+    LVCOLUMNW column{};
+    column.mask = LVCF_WIDTH;
+    column.cx = client.right - GetSystemMetrics(SM_CXVSCROLL);
+    ListView_InsertColumn(list, 0, &column);
 }
 
 void create_controls(HWND dialog) {
@@ -81,6 +104,9 @@ void create_controls(HWND dialog) {
                 for (const std::string& entry : editor_items(field.id))
                     SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(utf8_to_wide(entry).c_str()));
                 flatten_control(control);
+                break;
+            case ControlKind::list:
+                set_up_output_list(control);
                 break;
             case ControlKind::check:
                 SetWindowTheme(control, L"", L"");
@@ -112,7 +138,23 @@ void set_text(HWND dialog, int control, const std::string& value) {
     set_window_text_utf8(item(dialog, control), value);
 }
 
-void fill(HWND dialog, const EditorForm& f) {
+void fill_outputs(HWND dialog, EditorState& state, const std::vector<ExtraOutput>& outputs) {
+    state.outputs = outputs;
+    HWND list = item(dialog, id::output_list);
+    ListView_DeleteAllItems(list);
+    int row = 0;
+    for (const OutputRow& output : editor_output_rows(outputs)) {
+        std::wstring text = utf8_to_wide(output.shown);
+        LVITEMW entry{};
+        entry.mask = LVIF_TEXT;
+        entry.iItem = row;
+        entry.pszText = text.data();
+        ListView_InsertItem(list, &entry);
+        ListView_SetCheckState(list, row++, output.enabled);
+    }
+}
+
+void fill(HWND dialog, EditorState& state, const EditorForm& f) {
     select(dialog, id::type, f.type), select(dialog, id::source_type, f.source_type);
     set_check(item(dialog, id::enabled), f.enabled);
     set_text(dialog, id::name, f.name), set_text(dialog, id::source, f.source), set_text(dialog, id::output, f.output);
@@ -128,9 +170,10 @@ void fill(HWND dialog, const EditorForm& f) {
     set_check(item(dialog, id::delete_after_push), f.delete_after_push);
     set_check(item(dialog, id::prefer_stream_copy), f.prefer_stream_copy);
     set_check(item(dialog, id::fallback_transcoding), f.fallback_transcoding);
+    fill_outputs(dialog, state, f.outputs);
 }
 
-EditorForm read_form(HWND dialog) {
+EditorForm read_form(HWND dialog, const EditorState& state) {
     EditorForm f;
     f.type = selection(dialog, id::type), f.source_type = selection(dialog, id::source_type);
     f.enabled = is_checked(item(dialog, id::enabled));
@@ -147,7 +190,36 @@ EditorForm read_form(HWND dialog) {
     f.delete_after_push = is_checked(item(dialog, id::delete_after_push));
     f.prefer_stream_copy = is_checked(item(dialog, id::prefer_stream_copy));
     f.fallback_transcoding = is_checked(item(dialog, id::fallback_transcoding));
+    f.outputs = state.outputs;
+    HWND list = item(dialog, id::output_list);
+    for (size_t row = 0; row < f.outputs.size(); ++row)
+        f.outputs[row].enabled = ListView_GetCheckState(list, static_cast<int>(row)) != 0;
     return f;
+}
+
+bool add_output(HWND dialog, EditorState& state) {
+    EditorForm form = read_form(dialog, state);
+    if (const std::optional<EditorProblem> problem = editor_add_output(form, text(dialog, id::output_new))) {
+        show_box(dialog, problem->title, problem->message, MB_OK | MB_ICONWARNING);
+        HWND edit = item(dialog, id::output_new);
+        SetFocus(edit);
+        SendMessageW(edit, EM_SETSEL, 0, -1);
+        return false;
+    }
+    fill_outputs(dialog, state, form.outputs);
+    set_text(dialog, id::output_new, "");
+    return true;
+}
+
+void remove_output(HWND dialog, EditorState& state) {
+    HWND list = item(dialog, id::output_list);
+    const int row = ListView_GetNextItem(list, -1, LVNI_SELECTED);
+    if (row < 0) return;
+    EditorForm form = read_form(dialog, state);
+    editor_remove_output(form, static_cast<size_t>(row));
+    fill_outputs(dialog, state, form.outputs);
+    const int next = std::min(row, ListView_GetItemCount(list) - 1);
+    if (next >= 0) ListView_SetItemState(list, next, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
 void apply_layout(HWND dialog) {
@@ -173,7 +245,9 @@ void apply_layout(HWND dialog) {
 }
 
 void save(HWND dialog, EditorState& state) {
-    std::variant<WorkflowSettings, EditorProblem> read = editor_form_read(read_form(dialog), state.original);
+    // A URL typed but not yet added is meant as an output too.
+    if (!text(dialog, id::output_new).empty() && !add_output(dialog, state)) return;
+    std::variant<WorkflowSettings, EditorProblem> read = editor_form_read(read_form(dialog, state), state.original);
     if (const EditorProblem* problem = std::get_if<EditorProblem>(&read)) {
         show_box(dialog, problem->title, problem->message, MB_OK | MB_ICONWARNING);
         HWND focus = item(dialog, editor_focus_id(problem->field));
@@ -206,6 +280,11 @@ void command(HWND dialog, EditorState& state, int control, int notification) {
     switch (control) {
         case id::save:
             return save(dialog, state);
+        case id::output_add:
+            (void)add_output(dialog, state);
+            return;
+        case id::output_remove:
+            return remove_output(dialog, state);
         case id::cancel:
             EndDialog(dialog, IDCANCEL);
             return;
@@ -238,7 +317,7 @@ INT_PTR CALLBACK editor_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
             SetWindowTheme(dialog, L"", L"");
             create_controls(dialog);
             SetWindowTextW(dialog, utf8_to_wide(EDITOR_TITLE).c_str());
-            fill(dialog, editor_form_from(state->original));
+            fill(dialog, *state, editor_form_from(state->original));
             apply_layout(dialog);
             return TRUE;
         case WM_COMMAND:
@@ -265,7 +344,7 @@ INT_PTR CALLBACK editor_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
 }  // namespace
 
 Win32EditorResult edit_workflow_win32(HWND owner, Workflow& workflow) {
-    EditorState state{&workflow, workflow_settings_copy(workflow)};
+    EditorState state{&workflow, workflow_settings_copy(workflow), {}};
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     const INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(EDITOR_DIALOG_ID), owner, editor_proc,
                                            reinterpret_cast<LPARAM>(&state));

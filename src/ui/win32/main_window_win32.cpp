@@ -112,7 +112,8 @@ std::wstring with_crlf(const std::string& text) {
 
 void refresh_details(MainUi& ui) {
     Workflow* workflow = selected_workflow(ui);
-    const std::wstring text = with_crlf(workflow ? workflow_details_text(*workflow) : main_text::no_selection);
+    const std::wstring text =
+        with_crlf(workflow ? workflow_details_text(*workflow, tick_ms()) : main_text::no_selection);
     // Rewriting an unchanged text would reset the user's scroll position every second.
     std::wstring shown(DETAILS_CAPACITY, L'\0');
     shown.resize(static_cast<size_t>(GetWindowTextW(ui.details, shown.data(), DETAILS_CAPACITY)));
