@@ -51,6 +51,7 @@ EngineResult restream(const HlsToRtmpOptions& options, const EngineRun& run, con
         error_printf(error, "%s", "recording file cannot be opened");
         return EngineResult::failed;
     }
+    if (recording_is_open(context.recording)) health_recording_file(context.health, options.recording_path);
     EngineResult published = publish_segment(context, byte_buffer_bytes(segment.buffer), error, first);
     if (published != EngineResult::done) return published;
     byte_buffer_free(&segment.buffer);

@@ -3,7 +3,9 @@
 
 #include <optional>
 
+#include "engines/health.h"
 #include "platform/text/text.h"
+#include "platform/time/clock.h"
 #include "run/run_context.h"
 #include "run/workflow_log.h"
 #include "workflow/validate.h"
@@ -63,6 +65,7 @@ void on_output_status(void* context, const OutputStatus& status) {
 void workflow_clear_outputs(Workflow& workflow) {
     std::lock_guard guard(workflow.lock);
     workflow.outputs.clear();
+    health_outputs_closed(workflow.health.get(), tick_ms());
 }
 
 void fill_overlay_settings(void* context, OverlaySettings* settings) {

@@ -134,6 +134,9 @@ struct Workflow {
     std::vector<OutputStatus> outputs;
     WorkflowState outputs_phase = WorkflowState::streaming;
     std::string log_path;  // the runner thread's (or the loader's) alone
+    // The figures of the current or last run, made fresh by its runner
+    // (under lock; readers keep a copy of the pointer while they read).
+    std::shared_ptr<WorkflowHealth> health;
 };
 
 struct WorkflowList;
