@@ -29,6 +29,10 @@ bool publish_flush(PublishContext& context) {
     PacerMessages messages;
     bool sent = output_send_batch(context.output, pacer_batch(context.pacer, messages));
     if (sent) health_output_sent(single_output_health(context), tick_ms(), context.pacer.batch_bytes.size());
+    if (!sent && context.output.publisher) {
+        const char* why = context.output.publisher->error[0] ? context.output.publisher->error : "RTMP send failed";
+        health_output_state(single_output_health(context), tick_ms(), OutputState::reconnecting, why);
+    }
     pacer_clear(context.pacer);
     return sent;
 }

@@ -5,7 +5,10 @@
 
 #include "platform/files/file_lock.h"
 #include "platform/text/text.h"
+#include "platform/time/clock.h"
 #include "run/run_control.h"
+#include "run/runner.h"
+#include "ui/presentation/health_view.h"
 #include "workflow/check_messages.h"
 #include "workflow/config.h"
 #include "workflow/validate.h"
@@ -61,13 +64,24 @@ bool workflow_is_idle(uint32_t state) {
            state == static_cast<uint32_t>(WorkflowState::error);
 }
 
+namespace {
+
+// The health lines of a run in progress; "" while none runs.
+std::string health_block(Workflow& workflow) {
+    std::shared_ptr<const WorkflowHealth> health = workflow_health(workflow);
+    if (!health || workflow_is_idle(workflow.state.load())) return {};
+    return health_details_text(health_snapshot(*health, tick_ms()), workflow.settings);
+}
+
+}  // namespace
+
 std::string workflow_details_text(Workflow& workflow) {
     const std::string operation = workflow_current_operation(workflow);
     const std::string error = workflow_last_error(workflow);
     const std::string output = utf16_fit(mask_stream_key(workflow.settings.output_url), URL_CAPACITY);
     return "Current operation: " + operation + "\nSource: " + workflow.settings.source + "\nOutput: " + output +
            "\nPID: " + std::to_string(workflow.process_id) + "\nStatus: " + workflow_state_name(workflow.state.load()) +
-           "\nLast error: " + error;
+           "\nLast error: " + error + health_block(workflow);
 }
 
 bool delete_refused(AppContext& app, Workflow& workflow) {
