@@ -1,7 +1,6 @@
 // Writing, parsing and trusting the status file of a running workflow.
 #include "run/status_file.h"
 
-#include <charconv>
 #include <chrono>
 #include <filesystem>
 #include <vector>
@@ -22,14 +21,6 @@ namespace {
 
 constexpr const char* HIDDEN = "********";
 
-// One line of text: line breaks and other control bytes become spaces.
-std::string one_line(std::string text) {
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-    }
-    return text;
-}
-
 // `text` with every output's stream key hidden, wherever it appears.
 std::string without_keys(std::string text, const std::vector<std::string>& urls) {
     for (const std::string& url : urls) {
@@ -46,7 +37,7 @@ std::string without_keys(std::string text, const std::vector<std::string>& urls)
 
 struct Lines {
     std::string text;
-    void add(const std::string& key, const std::string& value) { text += key + "=" + one_line(value) + "\n"; }
+    void add(const std::string& key, const std::string& value) { text += key + "=" + printable_line(value) + "\n"; }
     void add(const std::string& key, uint64_t value) { add(key, std::to_string(value)); }
     void add(const std::string& key, int64_t value) { add(key, std::to_string(value)); }
     void add(const std::string& key, uint32_t value) { add(key, std::to_string(value)); }
@@ -174,8 +165,7 @@ std::optional<StatusFields> status_file_read_live(const WorkflowList& list, uint
     StatusFields fields = status_fields_parse(text);
     const std::string& stamp = fields["written_ms"];
     uint64_t written = 0;
-    const auto [end, problem] = std::from_chars(stamp.data(), stamp.data() + stamp.size(), written);
-    if (stamp.empty() || problem != std::errc() || end != stamp.data() + stamp.size()) return std::nullopt;
+    if (stamp.empty() || read_decimal(stamp, UINT64_MAX, &written) != stamp.size()) return std::nullopt;
     const uint64_t now = status_wall_ms();
     if (written > now + STATUS_FILE_STALE_MS || now - std::min(written, now) > STATUS_FILE_STALE_MS)
         return std::nullopt;
