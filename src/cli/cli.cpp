@@ -282,6 +282,8 @@ void print_figures(const StatusFields& fields) {
     std::printf("#%s %s: %s, %s, up %s (pid %s)\n", f.text("id").c_str(), f.text("name").c_str(),
                 f.text("state").c_str(), f.text("operation").c_str(), duration_text(f.number("uptime_ms")).c_str(),
                 f.text("pid").c_str());
+    if (!f.text("last_error").empty()) std::printf("  last error: %s\n", f.text("last_error").c_str());
+    if (f.text("uptime_ms").empty()) return;  // the run has no figures yet
     print_source(f);
     print_media(f);
     print_outputs(f);
@@ -293,7 +295,6 @@ void print_figures(const StatusFields& fields) {
         std::printf("  encoder: %s, %s frames, %.2f ms per frame\n", f.text("encoder.name").c_str(),
                     f.text("encoder.frames").c_str(), f.number("encoder.ms_per_frame"));
     }
-    if (!f.text("last_error").empty()) std::printf("  last error: %s\n", f.text("last_error").c_str());
 }
 
 int command_status(AppContext& app, const std::vector<std::string>& args) {

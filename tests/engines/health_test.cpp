@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "media/ts_demuxer.h"
 #include "support/media_fixtures.h"
 #include "support/temp_dir.h"
@@ -90,6 +92,37 @@ TEST(HealthMedia, KeyFrameIntervalsCodecsAndParametersOfRealClips) {
                   std::tuple("AAC", static_cast<uint32_t>(sample_rate), static_cast<uint32_t>(channels)));
         EXPECT_LE(std::abs(shot.av_offset_ms), 1000);  // interleaved as ffmpeg wrote them
     }
+}
+
+// Readers copy snapshots while the engine thread and an output's thread
+// count: no lock on the writers' side, no torn figure on the readers'.
+TEST(HealthThreads, SnapshotsAreTakenWhileTheWritersCount) {
+    WorkflowHealth health;
+    std::atomic<bool> done{false};
+    const std::vector<uint8_t> key_frame{0x17, 1, 0, 0, 0};
+    std::thread engine([&] {
+        for (int64_t t = 0; t < 20000; t += 40) {
+            health_media_tag(&health, 1000 + t, {FLV_TAG_VIDEO, t, key_frame}, t);
+            health_source_segment(&health, 1000 + t, 1000, 2000, &health, 0);
+        }
+    });
+    std::thread link([&] {
+        OutputHealth* output = health_output(&health, 2);
+        for (uint64_t t = 0; t < 20000; t += 40) {
+            health_output_state(output, 1000 + t, t % 400 ? OutputState::connected : OutputState::reconnecting, "lost");
+            health_output_sent(output, 1000 + t, 500), health_output_lateness(output, 1000 + t, t % 100);
+        }
+        done = true;
+    });
+    while (!done) {
+        const HealthSnapshot shot = health_snapshot(health, 21000);
+        EXPECT_LE(shot.key_interval_ms, 40);
+        for (const OutputSnapshot& output : shot.outputs)
+            EXPECT_TRUE(output.last_error.empty() || output.last_error == "lost");
+    }
+    engine.join(), link.join();
+    const HealthSnapshot shot = health_snapshot(health, 21000);
+    EXPECT_EQ(std::tuple(shot.segments, shot.outputs.at(0).bytes), std::tuple(500u, 250000u));
 }
 
 }  // namespace
