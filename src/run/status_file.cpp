@@ -12,8 +12,8 @@
 #include "platform/text/text.h"
 #include "platform/time/clock.h"
 #include "run/engine_status.h"
-#include "run/run_control.h"
 #include "run/run_context.h"
+#include "run/run_control.h"
 #include "run/runner.h"
 #include "workflow/validate.h"
 
