@@ -25,6 +25,8 @@
 #include "platform/text/text.h"
 #include "platform/time/clock.h"
 #include "run/run_control.h"
+#include "run/runner.h"
+#include "run/status_file.h"
 #include "workflow/config.h"
 #include "workflow/editor_rules.h"
 #include "workflow/validate.h"
@@ -40,7 +42,8 @@ constexpr const char* USAGE =
     "       veltrona-cli [--data-dir DIR] edit ID [workflow options]\n"
     "       veltrona-cli [--data-dir DIR] delete ID\n"
     "       veltrona-cli [--data-dir DIR] check ID\n"
-    "       veltrona-cli [--data-dir DIR] run [--seconds N] ID...|--all\n"
+    "       veltrona-cli [--data-dir DIR] run [--seconds N] [--stats N] ID...|--all\n"
+    "       veltrona-cli [--data-dir DIR] status [ID]\n"
     "       veltrona-cli --version\n";
 
 int usage_error(const char* detail) {
@@ -193,6 +196,127 @@ int command_check(AppContext& app, const std::vector<std::string>& args) {
     return 0;
 }
 
+// ---- status ----
+
+// The figures of a status file, read back as numbers and texts.
+struct Figures {
+    const StatusFields& fields;
+    std::string text(const std::string& key) const {
+        auto found = fields.find(key);
+        return found == fields.end() ? std::string() : found->second;
+    }
+    double number(const std::string& key) const { return std::strtod(text(key).c_str(), nullptr); }
+    bool known(const std::string& key) const { return !text(key).empty() && number(key) >= 0; }
+};
+
+std::string megabits(double bits_per_second) {
+    return string_printf("%.2f Mb/s", bits_per_second / 1e6);
+}
+
+std::string seconds_text(double ms) {
+    return string_printf("%.1f s", ms / 1000);
+}
+
+std::string duration_text(double ms) {
+    const auto total = static_cast<uint64_t>(ms / 1000);
+    if (total >= 3600)
+        return string_printf("%lluh%02llum", (unsigned long long)(total / 3600), (unsigned long long)(total / 60 % 60));
+    return string_printf("%llum%02llus", (unsigned long long)(total / 60), (unsigned long long)(total % 60));
+}
+
+std::string megabytes(double bytes) {
+    return string_printf("%.1f MB", bytes / 1e6);
+}
+
+void print_source(const Figures& f) {
+    std::printf("  source: %s, %s segments, %s failed, last %s, behind the live edge %s, %s retries\n",
+                megabits(f.number("source.bitrate_bps")).c_str(), f.text("source.segments").c_str(),
+                f.text("source.segment_failures").c_str(),
+                f.known("source.last_segment_age_ms")
+                    ? (seconds_text(f.number("source.last_segment_age_ms")) + " ago").c_str()
+                    : "none yet",
+                f.known("source.latency_ms") ? seconds_text(f.number("source.latency_ms")).c_str() : "unknown",
+                f.text("source.retries").c_str());
+}
+
+void print_media(const Figures& f) {
+    if (!f.text("video.codec").empty()) {
+        std::string key = f.known("video.key_interval_ms") && f.number("video.key_interval_ms") > 0
+                              ? string_printf("key frames every %.2f s (longest %.2f s in 60 s)",
+                                              f.number("video.key_interval_ms") / 1000,
+                                              f.number("video.key_interval_longest_ms") / 1000)
+                              : std::string("no key-frame interval yet");
+        std::printf("  video: %s %s %s, %sx%s, %.2f fps, %s\n", f.text("video.codec").c_str(),
+                    f.text("video.profile").c_str(), f.text("video.level").c_str(), f.text("video.width").c_str(),
+                    f.text("video.height").c_str(), f.number("video.frame_rate"), key.c_str());
+    }
+    if (!f.text("audio.codec").empty()) {
+        std::printf("  audio: %s, %s Hz, %s channels, audio/video offset %s ms\n", f.text("audio.codec").c_str(),
+                    f.text("audio.sample_rate").c_str(), f.text("audio.channels").c_str(),
+                    f.text("media.av_offset_ms").c_str());
+    }
+}
+
+void print_outputs(const Figures& f) {
+    const auto count = static_cast<size_t>(f.number("outputs"));
+    for (size_t n = 1; n <= count; ++n) {
+        const std::string at = "output." + std::to_string(n) + ".";
+        std::string up = f.known(at + "connected_for_ms")
+                             ? "connected " + duration_text(f.number(at + "connected_for_ms"))
+                             : "not connected";
+        std::printf(
+            "  output %zu: %s %s, %s, %s sent, %s, %s reconnects, queue %s messages %s ms (peak %s ms),"
+            " lateness p50 %s ms p99 %s ms\n",
+            n, f.text(at + "state").c_str(), f.text(at + "url").c_str(), megabits(f.number(at + "bitrate_bps")).c_str(),
+            megabytes(f.number(at + "bytes")).c_str(), up.c_str(), f.text(at + "reconnects").c_str(),
+            f.text(at + "queue_messages").c_str(), f.text(at + "queue_ms").c_str(),
+            f.text(at + "queue_peak_ms").c_str(),
+            f.known(at + "lateness_p50_ms") ? f.text(at + "lateness_p50_ms").c_str() : "-",
+            f.known(at + "lateness_p99_ms") ? f.text(at + "lateness_p99_ms").c_str() : "-");
+        if (!f.text(at + "last_error").empty()) std::printf("    last error: %s\n", f.text(at + "last_error").c_str());
+    }
+}
+
+void print_figures(const StatusFields& fields) {
+    const Figures f{fields};
+    std::printf("#%s %s: %s, %s, up %s (pid %s)\n", f.text("id").c_str(), f.text("name").c_str(),
+                f.text("state").c_str(), f.text("operation").c_str(), duration_text(f.number("uptime_ms")).c_str(),
+                f.text("pid").c_str());
+    if (!f.text("last_error").empty()) std::printf("  last error: %s\n", f.text("last_error").c_str());
+    if (f.text("uptime_ms").empty()) return;  // the run has no figures yet
+    print_source(f);
+    print_media(f);
+    print_outputs(f);
+    if (!f.text("recording.file").empty()) {
+        std::printf("  recording: %s, %s, %s write failures\n", f.text("recording.file").c_str(),
+                    megabytes(f.number("recording.bytes")).c_str(), f.text("recording.write_failures").c_str());
+    }
+    if (!f.text("encoder.name").empty()) {
+        std::printf("  encoder: %s, %s frames, %.2f ms per frame\n", f.text("encoder.name").c_str(),
+                    f.text("encoder.frames").c_str(), f.number("encoder.ms_per_frame"));
+    }
+}
+
+int command_status(AppContext& app, const std::vector<std::string>& args) {
+    Workflow* asked = nullptr;
+    if (args.size() > 1 || (args.size() == 1 && !parse_id(app, args[0], &asked))) {
+        return usage_error("status takes one workflow id, or none for every workflow");
+    }
+    size_t shown = 0;
+    for (const WorkflowPtr& workflow : app.workflows) {
+        if (asked && workflow.get() != asked) continue;
+        if (std::optional<StatusFields> fields = status_file_read_live(app, workflow->id)) {
+            print_figures(*fields);
+            ++shown;
+        } else if (asked) {
+            std::printf("Workflow %u is not running in a veltrona-cli run.\n", workflow->id);
+            return EXIT_REFUSED;
+        }
+    }
+    if (shown == 0) std::printf("No workflow of this data folder is running in a veltrona-cli run.\n");
+    return 0;
+}
+
 // ---- run ----
 
 struct StatusEvent {
@@ -274,12 +398,44 @@ void print_config_news(const ConfigWatchNews& news) {
     if (news.unreadable || !news.updated.empty()) std::fflush(stdout);
 }
 
+// "#1 STREAMING in 2.51 Mb/s out 2.49 Mb/s ..." for --stats.
+void print_stats_line(Workflow& workflow) {
+    std::shared_ptr<const WorkflowHealth> health = workflow_health(workflow);
+    std::optional<HealthSnapshot> shot;
+    if (health) shot = health_snapshot(*health, tick_ms());
+    const StatusFields fields = status_fields_parse(status_file_text(workflow, shot ? &*shot : nullptr, 0));
+    const Figures f{fields};
+    size_t up = 0;
+    double out = 0, late = -1, queue = 0;
+    const auto count = static_cast<size_t>(f.number("outputs"));
+    for (size_t n = 1; n <= count; ++n) {
+        const std::string at = "output." + std::to_string(n) + ".";
+        up += f.text(at + "state") == "CONNECTED" ? 1 : 0;
+        out += f.number(at + "bitrate_bps");
+        late = std::max(late, f.number(at + "lateness_p99_ms"));
+        queue = std::max(queue, f.number(at + "queue_ms"));
+    }
+    print_time();
+    std::printf(
+        "#%u %s in %s out %s outputs %zu/%zu up, %sx%s %.2f fps, key %s, behind %s, queue %.0f ms, late p99 %s\n",
+        workflow.id, f.text("state").c_str(), megabits(f.number("source.bitrate_bps")).c_str(), megabits(out).c_str(),
+        up, count, f.text("video.width").c_str(), f.text("video.height").c_str(), f.number("video.frame_rate"),
+        f.known("video.key_interval_ms") ? seconds_text(f.number("video.key_interval_ms")).c_str() : "-",
+        f.known("source.latency_ms") ? seconds_text(f.number("source.latency_ms")).c_str() : "-", queue,
+        late >= 0 ? string_printf("%.0f ms", late).c_str() : "-");
+}
+
 // --all takes every enabled workflow, so that a service can run a whole data
 // folder and a disabled workflow is how its operator keeps one out.
-bool parse_run_args(AppContext& app, const std::vector<std::string>& args, int64_t* seconds,
+bool parse_run_args(AppContext& app, const std::vector<std::string>& args, int64_t* seconds, uint64_t* stats_s,
                     std::vector<Workflow*>* workflows) {
     bool all = false;
     for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--stats") {
+            constexpr uint64_t STATS_MOST_S = 86400;
+            if (i + 1 >= args.size() || !parse_whole(args[++i], STATS_MOST_S, stats_s) || *stats_s == 0) return false;
+            continue;
+        }
         if (args[i] == "--seconds") {
             uint64_t number = 0;
             if (i + 1 >= args.size() || !parse_whole(args[++i], 0x7FFFFFFF, &number)) return false;
@@ -310,11 +466,32 @@ bool any_running(const std::vector<Workflow*>& workflows) {
     return false;
 }
 
+// What the run shows besides its status lines: the status files, each
+// second, and with --stats a summary line per workflow every N seconds.
+struct RunFigures {
+    uint64_t stats_ms = 0;  // 0: no summary lines
+    uint64_t next_file_ms = 0, next_stats_ms = 0;
+};
+
+void show_figures(RunFigures& figures, const std::vector<Workflow*>& workflows, uint64_t now) {
+    if (now >= figures.next_file_ms) {
+        for (Workflow* workflow : workflows) (void)status_file_write(*workflow);  // best effort: the run goes on
+        figures.next_file_ms = now + STATUS_FILE_PERIOD_MS;
+    }
+    if (figures.stats_ms == 0 || now < figures.next_stats_ms) return;
+    for (Workflow* workflow : workflows) print_stats_line(*workflow);
+    std::fflush(stdout);
+    figures.next_stats_ms = now + figures.stats_ms;
+}
+
 int command_run(AppContext& app, const std::vector<std::string>& args) {
     int64_t seconds = -1;
+    uint64_t stats_s = 0;
     std::vector<Workflow*> workflows;
-    if (!parse_run_args(app, args, &seconds, &workflows))
-        return usage_error("run takes [--seconds N] and workflow ids or --all (of which one must be enabled)");
+    if (!parse_run_args(app, args, &seconds, &stats_s, &workflows))
+        return usage_error(
+            "run takes [--seconds N], [--stats N] and workflow ids or --all (of which one must be enabled)");
+    RunFigures figures{.stats_ms = stats_s * 1000};
 
     StatusQueue queue;
     queue.app = &app;
@@ -336,12 +513,14 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
         }
     }
     uint64_t deadline = seconds >= 0 ? tick_ms() + static_cast<uint64_t>(seconds) * 1000u : UINT64_MAX;
+    figures.next_stats_ms = tick_ms() + figures.stats_ms;
     // News wakes the loop at once; the tick only bounds how late a stop is
     // seen, so it need not wake the process ten times a second.
     for (uint64_t now = tick_ms(); exit_code == 0 && !stop_request_seen() && now < deadline && any_running(workflows);
          now = tick_ms()) {
         print_news(queue, workflows, printed, static_cast<uint32_t>(std::min<uint64_t>(RUN_TICK_MS, deadline - now)));
         print_config_news(config_watch_poll(watch, workflows));
+        show_figures(figures, workflows, tick_ms());
     }
     for (Workflow* workflow : workflows) {
         // Before any stop, a runner that is gone has ended by itself.
@@ -350,6 +529,7 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
         if (exit_code == 0 && ended_in_error) exit_code = EXIT_REFUSED;
     }
     for (Workflow* workflow : workflows) workflow_stop(workflow);
+    for (Workflow* workflow : workflows) status_file_remove(*workflow);
     print_news(queue, workflows, printed, 0);
     run_set_notifier(app, nullptr, nullptr);
     stop_request_remove();
@@ -362,7 +542,8 @@ struct CliCommand {
 };
 
 constexpr CliCommand CLI_COMMANDS[] = {{"list", command_list},     {"add", command_add},     {"edit", command_edit},
-                                       {"delete", command_delete}, {"check", command_check}, {"run", command_run}};
+                                       {"delete", command_delete}, {"check", command_check}, {"run", command_run},
+                                       {"status", command_status}};
 
 }  // namespace
 

@@ -7,8 +7,10 @@
 //   veltrona-cli [--data-dir DIR] edit ID [workflow options]
 //   veltrona-cli [--data-dir DIR] delete ID   (refused while a run holds it)
 //   veltrona-cli [--data-dir DIR] check ID
-//   veltrona-cli [--data-dir DIR] run [--seconds N] ID...|--all   (--all: every enabled workflow)
-//                (watches config.tsv: saved overlay edits reach the running workflows)
+//   veltrona-cli [--data-dir DIR] run [--seconds N] [--stats N] ID...|--all   (--all: every enabled workflow)
+//                (watches config.tsv: saved overlay edits reach the running workflows; writes
+//                each workflow's status file every second; --stats: a summary line every N s)
+//   veltrona-cli [--data-dir DIR] status [ID]   (the figures a run of the folder writes; 1 when ID is not running)
 //   veltrona-cli --version
 //
 // Exit status: 0 success; 1 a refused workflow (add, edit, delete, check) or a run that

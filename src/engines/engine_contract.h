@@ -27,6 +27,7 @@
 struct HlsSegmentHistory;
 struct KeptOutputs;
 struct PacingStats;
+struct WorkflowHealth;
 
 constexpr size_t ENGINE_ERROR_SIZE = 512;
 
@@ -88,7 +89,8 @@ struct EngineRun {
     EngineStatusCallback status = nullptr;  // may be null
     void* status_context = nullptr;         // the workflow, for the runner's callbacks
     EngineHooks hooks{};
-    PacingStats* stats = nullptr;  // lateness of each tag, for measurements; may be null
+    PacingStats* stats = nullptr;      // lateness of each tag, for measurements; may be null
+    WorkflowHealth* health = nullptr;  // the run's figures (engines/health.h); may be null
 };
 
 // Tells the run's status callback, when there is one.

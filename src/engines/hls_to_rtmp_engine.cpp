@@ -53,6 +53,7 @@ EngineResult restream(const HlsToRtmpOptions& options, const EngineRun& run, con
         error_printf(error, "%s", "recording file cannot be opened");
         return EngineResult::failed;
     }
+    if (recording_is_open(context.recording)) health_recording_file(context.health, options.recording_path);
     EngineResult result = publish_segment(context, byte_buffer_bytes(segment.buffer), error, first);
     if (result == EngineResult::done) {
         byte_buffer_free(&segment.buffer);

@@ -6,6 +6,7 @@
 // attempt's downloader joins the source after the segments the run has
 // recorded, so nothing is recorded twice.
 #include "engines/engines.h"
+#include "engines/live_source.h"
 #include "engines/publish_context.h"
 #include "net/hls_downloader.h"
 #include "platform/text/error_text.h"
@@ -16,7 +17,7 @@ namespace {
 // something was recorded, or when a source the run has recorded before ended
 // with nothing new. A failed write cuts the file back to its last whole
 // segment, so the next attempt of the run appends after whole segments only.
-EngineResult record_segments(SegmentRing* ring, Recording& recording, std::span<char> error) {
+EngineResult record_segments(SegmentRing* ring, Recording& recording, WorkflowHealth* health, std::span<char> error) {
     OwnedByteBuffer segment;
     SegmentLabel label;
     bool written = false;
@@ -28,11 +29,14 @@ EngineResult record_segments(SegmentRing* ring, Recording& recording, std::span<
             if (failed) segment_ring_error(ring, error);
             return EngineResult::failed;
         }
+        live_source_note(health, ring, segment.buffer, label);
         std::span<const uint8_t> bytes = byte_buffer_bytes(segment.buffer);
         if (recording_append(recording, bytes, label) != 0) {
+            health_recording_failed(health);
             error_printf(error, "%s", "recording write failed");
             return EngineResult::failed;
         }
+        health_recording_written(health, bytes.size());
         written = written || !bytes.empty();
         byte_buffer_free(&segment.buffer);
     }
@@ -52,13 +56,14 @@ EngineResult hls_to_ts_recorder(const HlsToTsOptions& options, const EngineRun& 
         error_printf(error, "%s", "recording file cannot be opened");
         return EngineResult::failed;
     }
+    health_recording_file(run.health, options.recording_path);
     SegmentRingPtr ring(hls_downloader_start(*source, run.stop_event, recording.history));
     if (!ring) {
         error_printf(error, "%s", "HLS downloader thread failed");
         return EngineResult::failed;
     }
     engine_status(run, "Recording native HLS to TS");
-    EngineResult result = record_segments(ring.get(), recording, error);
+    EngineResult result = record_segments(ring.get(), recording, run.health, error);
     if (result == EngineResult::done) error_clear(error);
     return result;
 }

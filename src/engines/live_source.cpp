@@ -4,6 +4,7 @@
 #include "net/hls_downloader.h"
 #include "platform/text/error_text.h"
 #include "platform/text/text.h"
+#include "platform/time/clock.h"
 
 namespace {
 
@@ -16,7 +17,10 @@ std::optional<EngineResult> first_segment(SegmentRingPtr& ring, const std::strin
         return EngineResult::failed;
     }
     SegmentTake take = segment_ring_take(ring.get(), segment, label);
-    if (take == SegmentTake::segment) return std::nullopt;
+    if (take == SegmentTake::segment) {
+        live_source_note(context.health, ring.get(), *segment, *label);
+        return std::nullopt;
+    }
     if (publish_stopped(context)) return EngineResult::stopped;
     // A finished playlist that the run's earlier attempts recorded to its end.
     const HlsSegmentHistory* recorded = context.recording.history;
@@ -29,6 +33,16 @@ std::optional<EngineResult> first_segment(SegmentRingPtr& ring, const std::strin
 }
 
 }  // namespace
+
+void live_source_note(WorkflowHealth* health, SegmentRing* ring, const ByteBuffer& segment, const SegmentLabel& label) {
+    if (!health) return;
+    const SegmentRingSource seen = segment_ring_source(ring);
+    int64_t latency_ms = -1;
+    if (label.sequence >= 0 && seen.newest_listed >= label.sequence && seen.target_duration > 0) {
+        latency_ms = (seen.newest_listed - label.sequence) * int64_t{seen.target_duration} * 1000;
+    }
+    health_source_segment(health, tick_ms(), segment.size, latency_ms, ring, seen.fetch_failures);
+}
 
 std::optional<EngineResult> live_source_start(SegmentRingPtr& ring, const std::string& source,
                                               std::span<const std::string> outputs, PublishContext& context,
@@ -55,6 +69,7 @@ bool resolve_again(LiveSource& source, PublishContext& context) {
     if (!source.hooks->resolve_source(source.hooks->context, &url) || !to_utf8(url)) return false;
     SegmentRingPtr fresh(hls_downloader_start(url, context.pacer.stop_event, context.recording.history));
     if (!fresh) return false;
+    health_source_retry(context.health);
     source.ring = std::move(fresh);
     timeline_rebase(context.timeline);  // the new URL's clock need not continue the old one
     return true;
@@ -67,6 +82,7 @@ SegmentTake live_source_next(LiveSource& source, PublishContext& context, ByteBu
         *label = SegmentLabel{};
         SegmentTake take = segment_ring_take(source.ring.get(), segment, label);
         if (take == SegmentTake::segment) {
+            live_source_note(context.health, source.ring.get(), *segment, *label);
             source.resolved_without_segment = 0;
             return take;
         }

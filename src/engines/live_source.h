@@ -46,6 +46,11 @@ EngineResult live_engine_frame(std::string_view source_url, std::string_view out
                                                             PublishContext& context, ByteBuffer* segment,
                                                             SegmentLabel* label, std::span<char> error);
 
+// Counts a segment just taken from `ring` into the run's source figures:
+// its bytes, the fetch failures, and how far behind the live edge it is
+// (the segments listed after it, at the playlist's target duration each).
+void live_source_note(WorkflowHealth* health, SegmentRing* ring, const ByteBuffer& segment, const SegmentLabel& label);
+
 // A live source being streamed: its ring, and what may resolve it again
 // when its media URL expires (a page resolved by the runner).
 struct LiveSource {

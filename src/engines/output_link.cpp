@@ -1,6 +1,8 @@
 // An output's own thread, its queue and the join at a key frame.
 #include "engines/output_link.h"
 
+#include <algorithm>
+
 #include "engines/publish_output.h"
 #include "platform/time/clock.h"
 
@@ -36,7 +38,20 @@ void set_state(OutputLink& link, OutputState state, const std::string& error = "
         if (state != OutputState::connecting) link.attempted = true;
         status = link.status;
     }
+    health_output_state(health_output(link.report.health, status.number), status.since_ms, state, error);
     if (link.report.status) link.report.status(link.report.context, status);
+}
+
+// Tells the output's figures what waits in its queue (under the link's lock).
+void note_queue(OutputLink& link, uint64_t now_ms) {
+    const OutputQueue& queue = link.queue;
+    // Wire timestamps wrap at 32 bits; the signed step keeps their order.
+    const int32_t span =
+        queue.messages.empty()
+            ? 0
+            : static_cast<int32_t>(queue.messages.back().timestamp_ms - queue.messages.front().timestamp_ms);
+    health_output_queue(health_output(link.report.health, link.status.number), now_ms, queue.messages.size(),
+                        queue.bytes, static_cast<uint64_t>(std::max(span, 0)));
 }
 
 // Waits for news while connected; false when the connection must go (why in `error`).
@@ -50,19 +65,28 @@ bool take_queued(OutputLink& link, std::deque<QueuedMessage>* out, std::string* 
     }
     out->swap(link.queue.messages);
     link.queue.messages.clear(), link.queue.bytes = 0;
+    note_queue(link, tick_ms());
     return true;
 }
 
 void send_until_failure(OutputLink& link, RtmpPublisher* publisher, std::string* error) {
     std::deque<QueuedMessage> batch;
     std::vector<RtmpMediaMessage> messages;
+    OutputHealth* health = health_output(link.report.health, link.status.number);  // the number never changes
     while (take_queued(link, &batch, error)) {
         messages.clear();
-        for (const QueuedMessage& m : batch) messages.push_back({m.type_id, m.timestamp_ms, m.payload});
+        uint64_t bytes = 0;
+        for (const QueuedMessage& m : batch) {
+            messages.push_back({m.type_id, m.timestamp_ms, m.payload});
+            bytes += m.payload.size();
+        }
         if (!rtmp_send_media_batch(publisher, messages)) {
             *error = publisher->error[0] ? publisher->error : "RTMP send failed";
             return;
         }
+        const uint64_t now = tick_ms();
+        health_output_sent(health, now, bytes);
+        for (const QueuedMessage& m : batch) health_output_lateness(health, now, now - std::min(m.queued_ms, now));
         batch.clear();
     }
 }
@@ -89,6 +113,7 @@ bool connect_once(OutputLink& link) {
         if (!link.stall_error.empty()) error = link.stall_error;  // the write failed because of it
         link.accepting = false;
         link.queue = OutputQueue{};
+        note_queue(link, tick_ms());
     }
     publisher.reset();
     {
@@ -114,7 +139,8 @@ const char* output_state_name(OutputState state) {
 }
 
 bool output_queue_push(OutputQueue& queue, const RtmpMediaMessage& message) {
-    queue.messages.push_back({message.type_id, message.timestamp_ms, {message.payload.begin(), message.payload.end()}});
+    queue.messages.push_back(
+        {message.type_id, message.timestamp_ms, {message.payload.begin(), message.payload.end()}, tick_ms()});
     queue.bytes += message.payload.size();
     // Wire timestamps wrap at 32 bits; the signed step keeps their order.
     const auto span = static_cast<int32_t>(message.timestamp_ms - queue.messages.front().timestamp_ms);
@@ -150,6 +176,7 @@ OutputLinkPtr output_link_start(const std::string& url, size_t number, OutputRep
     link->url = url, link->report = report;
     link->status =
         OutputStatus{.number = number, .state = OutputState::connecting, .since_ms = tick_ms(), .last_error = {}};
+    health_output_state(health_output(report.health, number), link->status.since_ms, OutputState::connecting);
     OutputLink* raw = link.get();
     link->thread = std::thread([raw] {
         while (connect_once(*raw)) {
@@ -174,6 +201,7 @@ void output_link_push(OutputLink& link, const SequenceHeaders& headers, const Rt
         // A full queue: the server stopped reading.
         if (!output_queue_push(link.queue, message))
             drop_locked(link, "output stalled: more than 3 s of media waiting");
+        note_queue(link, tick_ms());
     }
     link.wake.notify_one();
 }

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "engines/engine_contract.h"
+#include "engines/health.h"
 #include "platform/time/event.h"
 #include "rtmp/rtmp_publisher.h"
 
@@ -37,6 +38,7 @@ struct QueuedMessage {
     uint8_t type_id = 0;
     uint32_t timestamp_ms = 0;
     std::vector<uint8_t> payload;
+    uint64_t queued_ms = 0;  // tick it was queued, for the output's lateness
 };
 
 // Messages waiting for one output's thread.
@@ -65,6 +67,7 @@ void sequence_headers_note(SequenceHeaders& headers, const RtmpMediaMessage& mes
 struct OutputReport {
     void (*status)(void* context, const OutputStatus& status) = nullptr;
     void* context = nullptr;
+    WorkflowHealth* health = nullptr;  // the run's figures, each link writing its own output's
 };
 
 struct OutputLink {

@@ -31,6 +31,7 @@ struct OverlayRouterContext {
     const EngineRun* run = nullptr;
     const char* status_prefix = "";  // e.g. "Overlay publisher streaming"
     std::string encoder_reported{};
+    uint64_t frames_out = 0;  // encoded units that left the pipeline
 };
 
 // EncodedVideoSink: every encoded unit, unchanged, into the packetizer.

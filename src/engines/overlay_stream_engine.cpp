@@ -65,6 +65,7 @@ EngineResult stream(const OverlayStreamOptions& options, const EngineRun& run, c
         error_printf(error, "%s", "TS recording cannot be opened");
         return EngineResult::failed;
     }
+    if (recording_is_open(context.recording)) health_recording_file(context.health, options.recording_path);
     if (!overlay_media_start(router, options.settings)) {
         overlay_media_stop(router);
         return EngineResult::failed;

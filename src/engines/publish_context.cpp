@@ -14,12 +14,27 @@ void publish_context_bind(PublishContext& context, const EngineRun& run) {
     context.pacer.stop_event = run.stop_event;
     context.pacer.stats = run.stats;
     context.recording.history = run.hooks.recorded;
+    context.health = run.health;
 }
+
+namespace {
+
+// The one output's figures; null with several (each link keeps its own).
+OutputHealth* single_output_health(PublishContext& context) {
+    return context.output.links.empty() ? health_output(context.health, 1) : nullptr;
+}
+
+}  // namespace
 
 bool publish_flush(PublishContext& context) {
     if (context.pacer.batch.empty()) return true;
     PacerMessages messages;
     bool sent = output_send_batch(context.output, pacer_batch(context.pacer, messages));
+    if (sent) health_output_sent(single_output_health(context), tick_ms(), context.pacer.batch_bytes.size());
+    if (!sent && context.output.publisher) {
+        const char* why = context.output.publisher->error[0] ? context.output.publisher->error : "RTMP send failed";
+        health_output_state(single_output_health(context), tick_ms(), OutputState::reconnecting, why);
+    }
     pacer_clear(context.pacer);
     return sent;
 }
@@ -33,6 +48,8 @@ int paced_send(void* opaque, const FlvTag& tag) {
     if (!pacer_wait(context.pacer, slot.release, &now)) return 0;
     // RTMP timestamps are 32 bits wide and wrap; the low bits keep the steps.
     const auto wire = static_cast<uint32_t>(static_cast<uint64_t>(place));
+    health_media_tag(context.health, now, tag, place);
+    health_output_lateness(single_output_health(context), now, now - slot.due);
     if (!pacer_gather(context.pacer, tag, wire, now - slot.due)) return 1;
     return publish_flush(context) ? 1 : 0;
 }
@@ -58,7 +75,10 @@ bool publish_context_start_media(PublishContext& context) {
 
 void publish_record_segment(PublishContext& context, std::span<const uint8_t> segment, const SegmentLabel& label) {
     if (!recording_is_open(context.recording)) return;
-    if (int error_number = recording_append(context.recording, segment, label)) {
+    int error_number = recording_append(context.recording, segment, label);
+    if (error_number == 0) health_recording_written(context.health, segment.size());
+    if (error_number != 0) {
+        health_recording_failed(context.health);
         std::string text = string_printf("Recording stopped, stream goes on: write failed (%s)",
                                          std::generic_category().message(error_number).c_str());
         publish_notice(context, text.c_str());
@@ -130,8 +150,18 @@ void publish_keep_outputs(PublishContext& context, std::span<const std::string> 
 
 bool publish_open_outputs(PublishContext& context, std::span<const std::string> urls, std::span<char> error) {
     if (take_kept_outputs(context, urls)) return true;
-    if (!context.run) return output_open(context.output, urls, context.pacer.stop_event, {}, {}, error);
-    const EngineHooks& hooks = context.run->hooks;
-    return output_open(context.output, urls, context.pacer.stop_event, {hooks.output_status, hooks.context},
-                       hooks.output_numbers, error);
+    OutputReport report{.health = context.health};
+    std::span<const size_t> numbers;
+    if (context.run) {
+        report.status = context.run->hooks.output_status;
+        report.context = context.run->hooks.context;
+        numbers = context.run->hooks.output_numbers;
+    }
+    const bool opened = output_open(context.output, urls, context.pacer.stop_event, report, numbers, error);
+    if (urls.size() == 1) {
+        health_output_state(health_output(context.health, 1), tick_ms(),
+                            opened ? OutputState::connected : OutputState::reconnecting,
+                            opened ? std::string_view() : error_view(error));
+    }
+    return opened;
 }

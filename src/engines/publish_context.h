@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "engines/engine_contract.h"
+#include "engines/health.h"
 #include "engines/pacer.h"
 #include "engines/publish_output.h"
 #include "engines/recording.h"
@@ -42,6 +43,7 @@ struct PublishContext {
     // Problems the run survives (the recording stopped, damaged bytes
     // skipped) go to its notice hook; null in a context of its own.
     const EngineRun* run = nullptr;
+    WorkflowHealth* health = nullptr;  // the run's figures; may be null
 };
 
 // Ties the context to its run: the stop event and statistics to the pacer,

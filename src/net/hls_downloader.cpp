@@ -241,6 +241,7 @@ void wait_batch(std::thread* threads, int launched, SegmentFetchLatch* latch) {
 // when it has failed too often and is skipped.
 bool retry_later(Downloader* d, const SegmentFetchJob& job) {
     note_failure(d, job.error_text);
+    segment_ring_note_fetch_failure(d->ring);
     if (job.sequence != d->failing_sequence) {
         d->failing_sequence = job.sequence;
         d->failing_attempts = 0;
@@ -329,6 +330,8 @@ PollEnd poll_once(Downloader* d, bool* fatal) {
         return PollEnd::stop;
     }
     d->target_duration = playlist.target_duration;
+    segment_ring_note_playlist(d->ring, playlist.media_sequence + static_cast<int64_t>(playlist.references.size()) - 1,
+                               playlist.target_duration);
     follow(d, playlist);
     deliver_playlist(d, playlist);
     release_free_memory();

@@ -86,6 +86,21 @@ SegmentRingMarks segment_ring_marks(SegmentRing* ring) {
     return {ring->ended, ring->failed};
 }
 
+SegmentRingSource segment_ring_source(SegmentRing* ring) {
+    std::lock_guard guard(ring->lock);
+    return ring->source;
+}
+
+void segment_ring_note_playlist(SegmentRing* ring, int64_t newest_listed, uint32_t target_duration) {
+    std::lock_guard guard(ring->lock);
+    ring->source.newest_listed = newest_listed, ring->source.target_duration = target_duration;
+}
+
+void segment_ring_note_fetch_failure(SegmentRing* ring) {
+    std::lock_guard guard(ring->lock);
+    ++ring->source.fetch_failures;
+}
+
 void segment_ring_error(SegmentRing* ring, std::span<char> out) {
     std::lock_guard guard(ring->lock);
     error_printf(out, "%s", ring->error_text);

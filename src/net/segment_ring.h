@@ -56,6 +56,13 @@ struct SegmentLabel {
     bool discontinuity = false;  // the playlist marked a discontinuity before it
 };
 
+// What the downloader saw of the source, for the run's health figures.
+struct SegmentRingSource {
+    int64_t newest_listed = -1;    // media sequence of the last segment of the latest playlist; -1 none yet
+    uint32_t target_duration = 0;  // seconds, of that playlist
+    uint64_t fetch_failures = 0;   // segment requests that failed, over the ring's life
+};
+
 struct SegmentRing {
     ByteBuffer slots[SEGMENT_RING_SLOTS];
     SegmentLabel slot_labels[SEGMENT_RING_SLOTS];  // beside each slot's segment
@@ -66,6 +73,7 @@ struct SegmentRing {
     bool ended = false;
     bool failed = false;
     char error_text[SEGMENT_RING_ERROR_SIZE] = {};
+    SegmentRingSource source;  // the downloader's view of the playlist, for health figures
     std::mutex lock;
     std::condition_variable not_empty;        // signalled per delivery and at the downloader's end
     std::condition_variable not_full;         // signalled per take and at tear-down
@@ -111,6 +119,7 @@ struct SegmentRingMarks {
     bool failed = false;
 };
 [[nodiscard]] SegmentRingMarks segment_ring_marks(SegmentRing* ring);
+[[nodiscard]] SegmentRingSource segment_ring_source(SegmentRing* ring);
 // Copies the downloader's fatal error text (possibly empty) into `out`.
 void segment_ring_error(SegmentRing* ring, std::span<char> out);
 
@@ -146,6 +155,10 @@ using SegmentRingPtr = std::unique_ptr<SegmentRing, SegmentRingTeardown>;
 // and sets *waited when it did. 0 when the ring was abandoned or the stop
 // event was signalled first.
 [[nodiscard]] uint64_t segment_ring_wait_room(SegmentRing* ring, uint64_t wanted, bool* waited);
+// Notes the latest playlist's last media sequence and target duration.
+void segment_ring_note_playlist(SegmentRing* ring, int64_t newest_listed, uint32_t target_duration);
+// Counts a failed segment request.
+void segment_ring_note_fetch_failure(SegmentRing* ring);
 // Marks a fatal error: failed, with `error` (cut to 255 bytes) as the reason.
 void segment_ring_fail(SegmentRing* ring, std::string_view error);
 // Marks the downloader's end and wakes the engine.

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <optional>
 
+#include "engines/health.h"
 #include "platform/text/text.h"
+#include "platform/time/clock.h"
 #include "run/run_context.h"
 #include "run/workflow_log.h"
 #include "workflow/validate.h"
@@ -89,6 +91,7 @@ void workflow_clear_outputs(Workflow& workflow, bool forget_told) {
     workflow.outputs.clear();
     workflow.outputs_reconnecting_serial = 0;
     if (forget_told) workflow.outputs_told.clear();
+    health_outputs_closed(workflow.health.get(), tick_ms());
 }
 
 void fill_overlay_settings(void* context, OverlaySettings* settings) {

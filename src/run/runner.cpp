@@ -23,6 +23,7 @@
 
 #include <array>
 
+#include "engines/health.h"
 #include "engines/publish_context.h"
 #include "net/hls_downloader.h"
 #include "platform/files/folders.h"
@@ -55,6 +56,7 @@ std::string_view error_text(const ErrorBuffer& buffer) {
 
 // RECONNECTING with `text`, then the 3 s pause; true when stop came meanwhile.
 bool pause_before_retry(Workflow& workflow, const char* text) {
+    health_source_retry(workflow.health.get());  // the runner thread is the one that sets it
     workflow_set_status(workflow, WorkflowState::reconnecting, text);
     return wait_or_stop(workflow, RESTART_PAUSE_MS);
 }
@@ -119,8 +121,11 @@ EngineRun engine_run(Workflow& workflow, const WorkflowSettings& s, EngineStatus
                       .output_numbers = workflow_output_places(s),
                       .kept_outputs = kept};
     if (s.source_type == SourceType::youtube) hooks.resolve_source = resolve_again;
-    return EngineRun{
-        .stop_event = &workflow.stop_event, .status = on_status, .status_context = &workflow, .hooks = hooks};
+    return EngineRun{.stop_event = &workflow.stop_event,
+                     .status = on_status,
+                     .status_context = &workflow,
+                     .hooks = hooks,
+                     .health = workflow.health.get()};
 }
 
 // One capture attempt, as its engine is called.
@@ -356,10 +361,21 @@ std::string recording_path_for(const std::string& recording_dir, uint32_t id) {
     return path_fits(path) ? path : std::string();
 }
 
+std::shared_ptr<const WorkflowHealth> workflow_health(Workflow& workflow) {
+    std::lock_guard guard(workflow.lock);
+    return workflow.health;
+}
+
 int workflow_runner(Workflow& workflow) {
     workflow_set_status(workflow, WorkflowState::starting, "Starting");
     workflow.start_tick = tick_ms();
     workflow_clear_outputs(workflow, true);
+    auto health = std::make_shared<WorkflowHealth>();
+    health->started_ms.store(workflow.start_tick.load());
+    {
+        std::lock_guard guard(workflow.lock);
+        workflow.health = std::move(health);
+    }
     log_workflow(workflow, "Workflow started");
     std::string recording_path;
     EngineResult end = capture_loop(workflow, &recording_path);

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <thread>
 
 #include "platform/files/file_lock.h"
 #include "platform/time/event.h"
 
 struct Workflow;
+struct WorkflowHealth;
 
 constexpr uint32_t RESTART_PAUSE_MS = 3000;
 constexpr uint32_t WAIT_SLICE_MS = 100;
@@ -27,6 +29,9 @@ struct RunnerThread {
     bool exited = false;
     bool orphaned = false;
 };
+
+// The figures of the workflow's current or last run; null before its first.
+[[nodiscard]] std::shared_ptr<const WorkflowHealth> workflow_health(Workflow& workflow);
 
 // The thread body; always returns 0.
 int workflow_runner(Workflow& workflow);

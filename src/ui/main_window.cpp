@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTreeView>
 #include <thread>
@@ -218,8 +219,13 @@ void MainWindow::refresh_details() {
     Workflow* workflow = selected_workflow();
     const QString text =
         QString::fromStdString(workflow ? workflow_details_text(*workflow, tick_ms()) : main_text::no_selection);
-    // Rewriting an unchanged text would reset the user's scroll position every second.
-    if (details_->toPlainText() != text) details_->setPlainText(text);
+    // Rewriting an unchanged text would reset the user's scroll position every
+    // second; a running workflow's figures change every second, so the
+    // position is put back after the rewrite.
+    if (details_->toPlainText() == text) return;
+    const int scrolled = details_->verticalScrollBar()->value();
+    details_->setPlainText(text);
+    details_->verticalScrollBar()->setValue(scrolled);
 }
 
 void MainWindow::notify(void* context, uint32_t workflow_id) {

@@ -74,6 +74,12 @@ std::vector<size_t> workflow_output_places(const WorkflowSettings& settings) {
     return places;
 }
 
+std::string_view workflow_output_url(const WorkflowSettings& settings, size_t number) {
+    if (number == 1) return settings.output_url;
+    if (number >= 2 && number - 2 < settings.extra_outputs.size()) return settings.extra_outputs[number - 2].url;
+    return {};
+}
+
 bool output_status_news(OutputTold& told, const OutputStatus& status) {
     const std::optional<OutputState> before = std::exchange(told.state, status.state);
     switch (status.state) {

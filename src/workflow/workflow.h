@@ -153,6 +153,9 @@ struct Workflow {
     WorkflowState outputs_phase = WorkflowState::streaming;
     uint64_t outputs_reconnecting_serial = 0;
     std::string log_path;  // the runner thread's (or the loader's) alone
+    // The figures of the current or last run, made fresh by its runner
+    // (under lock; readers keep a copy of the pointer while they read).
+    std::shared_ptr<WorkflowHealth> health;
 };
 
 struct WorkflowList;
@@ -195,6 +198,10 @@ struct WorkflowList {
 // the output URL, 2 the first extra output. Outputs are shown and named by
 // it (--disable-output 3), so a number never moves when another is disabled.
 [[nodiscard]] std::vector<size_t> workflow_output_places(const WorkflowSettings& settings);
+
+// The URL of output `number` as the run counts them (1 the output URL, then
+// the extra outputs in stored order, disabled ones counted); "" past the last.
+[[nodiscard]] std::string_view workflow_output_url(const WorkflowSettings& settings, size_t number);
 
 // The state of each output of a run that has several that has reported
 // one, by number (empty when the run has one output or none is running).

@@ -17,7 +17,10 @@
 #include "app/config_watch.h"
 #include "platform/files/file_lock.h"
 #include "platform/files/folders.h"
+#include "run/status_file.h"
 #include "support/app_fixture.h"
+#include "support/fake_engines.h"
+#include "support/wait.h"
 #include "workflow/config.h"
 
 namespace {
@@ -248,6 +251,49 @@ TEST_F(CliTest, ChangesFromManyProcessesAtOnceAreAllKept) {
     std::map<uint32_t, std::string> found;
     for (const WorkflowPtr& w : saved.workflows) EXPECT_TRUE(found.emplace(w->id, w->settings.name).second) << w->id;
     EXPECT_EQ(found, reported);
+}
+
+// `status` reads what a running `run` writes each second, masked, and says
+// when no run writes it; `--stats` prints a summary line every N seconds.
+TEST_F(CliTest, StatusShowsARunningRunsFiguresAndStatsSummarisesThem) {
+    ASSERT_EQ(add_direct("Main").code, 0);
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int out = open(dir.file("run-out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, STDOUT_FILENO);
+        const int code = cli_code("run --seconds 4 --stats 1 1");
+        std::fflush(nullptr);
+        _exit(code);
+    }
+    CliResult shown;
+    // The first files may come before the engine has streamed.
+    EXPECT_TRUE(wait_until(
+        [&] { return (shown = cli("status 1")).out.find(" 1 segments, 0 failed") != std::string::npos; }, 10000));
+    EXPECT_EQ(shown.code, 0);
+    EXPECT_THAT(shown.out, HasSubstr("#1 Main: STREAMING, Fake engine working, up "));
+    EXPECT_THAT(shown.out, HasSubstr("behind the live edge 4.0 s, 0 retries\n"));
+    const std::string file = read_file(dir.file("status/workflow-1.status"));
+    EXPECT_THAT(file, HasSubstr("\nsource.latency_ms=4000\n"));
+    EXPECT_EQ(file.find("SECRET"), std::string::npos);
+    EXPECT_EQ(std::filesystem::status(dir.file("status/workflow-1.status")).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    int status = -1;
+    ASSERT_TRUE(wait_until([&] { return waitpid(child, &status, WNOHANG) == child; }, 20000));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const std::string out = read_file(dir.file("run-out"));
+    size_t lines = 0;
+    for (size_t at = 0; (at = out.find(" #1 STREAMING in ", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_GE(lines, 2u) << out;
+    EXPECT_THAT(out, HasSubstr(" outputs 0/0 up, "));
+
+    EXPECT_THAT(cli("status 1"), Result(1, "Workflow 1 is not running in a veltrona-cli run.\n", ""));
+    EXPECT_FALSE(path_exists(dir.file("status/workflow-1.status")));  // the run took it away
+    // A file left behind by a run that died, under a lock someone holds, is stale by its stamp.
+    FileLockPtr running = file_lock_take(dir.file("workflow-1.running"));
+    write_file(dir.file("status/workflow-1.status"), "id=1\nstate=STREAMING\nwritten_ms=1000\n", 0600);
+    EXPECT_THAT(cli("status"), Result(0, "No workflow of this data folder is running in a veltrona-cli run.\n", ""));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "engines/publish_context.h"
+#include "platform/time/clock.h"
 #include "support/fake_rtmp_server.h"
 #include "support/wait.h"
 
@@ -83,7 +84,8 @@ TEST(PublishOutputThreads, AnOutputThatFailsLeavesTheOtherWhichJoinsAtAKeyFrame)
 }
 
 // A server that accepts the publish and then stops reading: once more than
-// the queue's worth of media waits, the output drops the connection to retry.
+// the queue's worth of media waits, the output drops the connection to retry;
+// its figures show the queue it held and why it went.
 TEST(PublishOutputThreads, AnOutputWhoseServerStopsReadingIsDropped) {
     FakeRtmpServer server;
     ASSERT_TRUE(server.start(
@@ -91,7 +93,8 @@ TEST(PublishOutputThreads, AnOutputWhoseServerStopsReadingIsDropped) {
             if (fake_rtmp_accept_publish(peer)) std::this_thread::sleep_for(std::chrono::seconds(3));
         },
         10000));
-    OutputLinkPtr link = output_link_start(server.url(), 2, {});
+    WorkflowHealth health;
+    OutputLinkPtr link = output_link_start(server.url(), 2, {.health = &health});
     ASSERT_TRUE(wait_until([&] { return output_link_status(*link).state == OutputState::connected; }, 5000));
     const std::vector<uint8_t> megabyte(size_t{1} << 20, 0x27);
     const SequenceHeaders none;
@@ -100,6 +103,13 @@ TEST(PublishOutputThreads, AnOutputWhoseServerStopsReadingIsDropped) {
     }
     ASSERT_TRUE(wait_until([&] { return output_link_status(*link).state == OutputState::reconnecting; }, 5000));
     EXPECT_EQ(output_link_status(*link).last_error, "output stalled: more than 3 s of media waiting");
+    const std::vector<OutputSnapshot> outputs = health_snapshot(health, tick_ms()).outputs;
+    ASSERT_EQ(outputs.size(), 1u);
+    EXPECT_EQ(std::tuple(outputs[0].number, outputs[0].state, outputs[0].last_error),
+              std::tuple(2u, OutputState::reconnecting, "output stalled: more than 3 s of media waiting"));
+    // Sixteen 1 MB frames 40 ms apart fill the queue; the seventeenth overflows it.
+    EXPECT_GE(outputs[0].queue_peak_ms, 600u);
+    EXPECT_EQ(outputs[0].queue_messages, 0u);  // dropped with the connection
 }
 
 // A live run's next attempt takes over the outputs its last one kept: no new

@@ -1,6 +1,7 @@
 // The desktop's presentation layer, toolkit-free: list cells, run time and
 // details; the editor's form read from a record and back, and which
 // controls each type shows. The front ends' tests check only their wiring.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -8,6 +9,7 @@
 
 #include "run/engine_status.h"
 #include "ui/presentation/editor_form.h"
+#include "ui/presentation/health_view.h"
 #include "ui/presentation/look.h"
 #include "ui/presentation/main_view.h"
 
@@ -143,6 +145,40 @@ TEST(Presentation, EditorLayoutPerType) {
                   std::tuple(c.overlay, c.record, c.direct, c.browse, !c.browse, c.source_width, c.buttons_y,
                              c.client_height));
     }
+}
+
+// The health block shows what applies to the type, with a warning where
+// key frames are far apart, the source went quiet or an output sends late.
+TEST(Presentation, HealthLinesApplyToTheTypeAndWarnOfTrouble) {
+    HealthSnapshot h;
+    h.input_bitrate = 2.5e6, h.segments = 40, h.segment_failures = 1, h.latency_ms = 6000, h.last_segment_age_ms = 800;
+    h.video_codec = "H.264", h.video_profile = "High", h.width = 1280, h.height = 720, h.frame_rate = 30;
+    h.key_interval_ms = 2000, h.key_interval_longest_ms = 2000;
+    h.audio_codec = "AAC", h.audio_rate = 48000, h.audio_channels = 2;
+    OutputSnapshot output;
+    output.number = 1, output.state = OutputState::connected, output.bitrate = 2.4e6, output.lateness_p99_ms = 40;
+    h.outputs = {output};
+    h.recording_file = "rec.ts", h.recording_bytes = 12'500'000;
+    h.encoder = "libx264", h.frames_encoded = 900, h.encode_ms_per_frame = 4.25;
+    const std::string video = "\nVideo: H.264 High, 1280x720, 30.00 fps, key frames every 2.0 s";
+    const std::string audio_output =
+        "\nAudio: AAC, 48000 Hz, 2 channels\nOutput 1: CONNECTED, 2.40 Mb/s, late p99 40 ms";
+    WorkflowSettings direct, overlay, mp4;
+    direct.type = WorkflowType::direct_restream, overlay.type = WorkflowType::overlay_stream;
+    mp4.type = WorkflowType::mp4_loop;
+    EXPECT_EQ(health_details_text(h, direct), "\nHealth:\nSource: 2.50 Mb/s, 40 segments, 1 failed, 6.0 s behind live" +
+                                                  video + audio_output + "\nRecording: 12.5 MB, 0 write failures");
+    EXPECT_EQ(health_details_text(h, mp4), "\nHealth:" + video + audio_output);
+    EXPECT_THAT(health_details_text(h, overlay), ::testing::EndsWith("\nEncoder: libx264, 4.2 ms per frame"));
+
+    h.last_segment_age_ms = 7200, h.key_interval_longest_ms = 5000, h.outputs[0].lateness_p99_ms = 1600;
+    const std::string warned = health_details_text(h, direct);
+    for (const char* warning :
+         {"6.0 s behind live - WARNING: no data for 7 s\n",
+          "key frames every 2.0 s - WARNING: key frames 5.0 s apart\n", "late p99 1600 ms - WARNING: sending late\n"}) {
+        EXPECT_NE(warned.find(warning), std::string::npos) << warning;
+    }
+    EXPECT_EQ(health_details_text(HealthSnapshot{}, direct), "");
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <fstream>
 #include <thread>
 
+#include "engines/health.h"
 #include "platform/text/error_text.h"
+#include "platform/time/clock.h"
 
 namespace {
 
@@ -20,6 +22,7 @@ EngineResult act(const FakeEngineCall& call, bool loop, const EngineRun& run, st
     switch (loop ? fakes.loop : fakes.capture) {
         case FakeBehavior::stream_until_stop:
             engine_status(run, "Fake engine working");
+            health_source_segment(run.health, tick_ms(), FAKE_SEGMENT_BYTES, FAKE_LATENCY_MS, nullptr, 0);
             (void)event_wait_ms(run.stop_event, MAX_STREAM_MS);
             return EngineResult::stopped;
         case FakeBehavior::fail:

@@ -12,6 +12,10 @@
 
 #include "engines/engine_contract.h"
 
+// What a streaming fake tells the run's figures: one segment of this size, this far behind the live edge.
+constexpr size_t FAKE_SEGMENT_BYTES = 125000;
+constexpr int64_t FAKE_LATENCY_MS = 4000;
+
 enum class FakeBehavior { stream_until_stop, fail, end_with_recording, end_without_recording, ignore_stop };
 
 struct FakeEngineCall {

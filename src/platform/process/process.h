@@ -31,3 +31,6 @@ struct ProcessResult {
 
 // True when `path` names an executable regular file.
 [[nodiscard]] bool is_executable_file(const std::string& path);
+
+// The id of this process, as the system's tools show it.
+[[nodiscard]] uint32_t process_current_id();

@@ -120,3 +120,7 @@ bool is_executable_file(const std::string& path) {
     struct stat info {};
     return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
 }
+
+uint32_t process_current_id() {
+    return static_cast<uint32_t>(getpid());
+}

@@ -119,3 +119,7 @@ bool is_executable_file(const std::string& path) {
     DWORD attributes = GetFileAttributesW(utf8_to_wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
+
+uint32_t process_current_id() {
+    return GetCurrentProcessId();
+}

@@ -7,6 +7,8 @@
 #include "platform/files/file_lock.h"
 #include "platform/text/text.h"
 #include "run/run_control.h"
+#include "run/runner.h"
+#include "ui/presentation/health_view.h"
 #include "workflow/check_messages.h"
 #include "workflow/config.h"
 #include "workflow/validate.h"
@@ -27,20 +29,19 @@ std::string masked(std::string_view url) {
     return utf16_fit(mask_stream_key(url), URL_CAPACITY);
 }
 
-// The URL of output `number` as the run counts them: 1 the output URL, then
-// the extra outputs in stored order, disabled ones counted.
-std::string_view output_url_at(const WorkflowSettings& settings, size_t number) {
-    if (number == 1) return settings.output_url;
-    if (number >= 2 && number - 2 < settings.extra_outputs.size()) return settings.extra_outputs[number - 2].url;
-    return {};
-}
-
 // "Output 2: rtmp://host/app/******** RECONNECTING for 00:00:09 (connection refused)"
 std::string output_line(const WorkflowSettings& settings, const OutputStatus& output, uint64_t now_tick) {
-    const std::string url = masked(output_url_at(settings, output.number));
+    const std::string url = masked(workflow_output_url(settings, output.number));
     std::string line = string_printf("Output %zu: ", output.number) + url + (url.empty() ? "" : " ") +
                        output_state_name(output.state) + " for " + format_runtime(output.since_ms, now_tick);
     return output.last_error.empty() ? line : line + " (" + output.last_error + ")";
+}
+
+// The health lines of a run in progress; "" while none runs.
+std::string health_block(Workflow& workflow, uint64_t now_tick) {
+    std::shared_ptr<const WorkflowHealth> health = workflow_health(workflow);
+    if (!health) return {};
+    return health_details_text(health_snapshot(*health, now_tick), workflow.settings);
 }
 
 }  // namespace
@@ -98,7 +99,7 @@ std::string workflow_details_text(Workflow& workflow, uint64_t now_tick) {
     for (const OutputStatus& output : workflow_output_statuses(workflow)) {
         if (output.number != 0) text += "\n" + output_line(settings, output, now_tick);  // 0: not reported yet
     }
-    return text;
+    return text + health_block(workflow, now_tick);
 }
 
 bool delete_refused(AppContext& app, Workflow& workflow) {

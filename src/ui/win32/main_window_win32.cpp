@@ -114,10 +114,15 @@ void refresh_details(MainUi& ui) {
     Workflow* workflow = selected_workflow(ui);
     const std::wstring text =
         with_crlf(workflow ? workflow_details_text(*workflow, tick_ms()) : main_text::no_selection);
-    // Rewriting an unchanged text would reset the user's scroll position every second.
+    // Rewriting an unchanged text would reset the user's scroll position every
+    // second; a running workflow's figures change every second, so the
+    // first visible line is put back after the rewrite.
     std::wstring shown(DETAILS_CAPACITY, L'\0');
     shown.resize(static_cast<size_t>(GetWindowTextW(ui.details, shown.data(), DETAILS_CAPACITY)));
-    if (shown != text) SetWindowTextW(ui.details, text.c_str());
+    if (shown == text) return;
+    const LRESULT first_line = SendMessageW(ui.details, EM_GETFIRSTVISIBLELINE, 0, 0);
+    SetWindowTextW(ui.details, text.c_str());
+    SendMessageW(ui.details, EM_LINESCROLL, 0, first_line);
 }
 
 void refresh(MainUi& ui) {
