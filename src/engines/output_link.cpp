@@ -186,6 +186,7 @@ OutputLinkPtr output_link_start(const std::string& url, size_t number, OutputRep
 }
 
 void output_link_push(OutputLink& link, const SequenceHeaders& headers, const RtmpMediaMessage& message) {
+    bool stalled = false;
     {
         std::lock_guard guard(link.lock);
         if (!link.accepting) return;
@@ -199,10 +200,14 @@ void output_link_push(OutputLink& link, const SequenceHeaders& headers, const Rt
             }
         }
         // A full queue: the server stopped reading.
-        if (!output_queue_push(link.queue, message))
-            drop_locked(link, "output stalled: more than 3 s of media waiting");
+        stalled = !output_queue_push(link.queue, message);
+        if (stalled) drop_locked(link, "output stalled: more than 3 s of media waiting");
         note_queue(link, tick_ms());
     }
+    if (stalled) link.wake.notify_one();  // the thread learns of the drop at once
+}
+
+void output_link_wake(OutputLink& link) {
     link.wake.notify_one();
 }
 

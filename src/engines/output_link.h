@@ -2,7 +2,8 @@
 // and written on a thread of its own from a bounded queue, so a slow or
 // failed server never holds up the run, the recording or the other outputs.
 //
-//   engine thread: output_link_push  -> queue (copies; a full queue drops the connection)
+//   engine thread: output_link_push  -> queue (copies; a full queue drops the connection),
+//                  output_link_wake once a batch
 //   link thread:   CONNECTING -> CONNECTED, send what is queued ... -> failure
 //                  -> RECONNECTING (why) -> close -> 3 s -> CONNECTING ...
 //
@@ -98,8 +99,10 @@ using OutputLinkPtr = std::unique_ptr<OutputLink, OutputLinkClose>;
 
 // Queues the message for the link when it is connected and has joined (or
 // joins at this message, with `headers` first). A queue that overflows drops
-// the connection; the link reconnects on its own.
+// the connection; the link reconnects on its own. The link's thread sleeps
+// on until output_link_wake, so a batch costs it one wake-up, not one a message.
 void output_link_push(OutputLink& link, const SequenceHeaders& headers, const RtmpMediaMessage& message);
+void output_link_wake(OutputLink& link);
 
 // Drops the link's connection, if it has one, with `why` as its error; it
 // reconnects on its own and joins at a key frame again.

@@ -66,5 +66,6 @@ bool output_send_batch(PublishOutput& output, std::span<const RtmpMediaMessage> 
         sequence_headers_note(output.headers, message);
         for (OutputLinkPtr& link : output.links) output_link_push(*link, output.headers, message);
     }
+    for (OutputLinkPtr& link : output.links) output_link_wake(*link);
     return true;
 }

@@ -100,6 +100,7 @@ TEST(PublishOutputThreads, AnOutputWhoseServerStopsReadingIsDropped) {
     const SequenceHeaders none;
     for (uint32_t at = 0; at < 40 * 400 && output_link_status(*link).state == OutputState::connected; at += 40) {
         output_link_push(*link, none, {RTMP_TYPE_VIDEO, at, at == 0 ? KEY_FRAME : megabyte});
+        output_link_wake(*link);
     }
     ASSERT_TRUE(wait_until([&] { return output_link_status(*link).state == OutputState::reconnecting; }, 5000));
     EXPECT_EQ(output_link_status(*link).last_error, "output stalled: more than 3 s of media waiting");

@@ -97,7 +97,9 @@ std::string workflow_details_text(Workflow& workflow, uint64_t now_tick) {
                        "\nStatus: " + workflow_state_name(state) + "\nLast error: " + error;
     if (workflow_is_idle(state)) return text;
     for (const OutputStatus& output : workflow_output_statuses(workflow)) {
-        if (output.number != 0) text += "\n" + output_line(settings, output, now_tick);  // 0: not reported yet
+        if (output.number == 0) continue;  // not reported yet
+        text += '\n';
+        text += output_line(settings, output, now_tick);
     }
     return text + health_block(workflow, now_tick);
 }
