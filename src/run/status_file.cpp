@@ -133,7 +133,8 @@ bool status_file_write(Workflow& workflow) {
     std::shared_ptr<const WorkflowHealth> health = workflow_health(workflow);
     std::optional<HealthSnapshot> shot;
     if (health) shot = health_snapshot(*health, tick_ms());
-    return file_replace_private(path, status_file_text(workflow, shot ? &*shot : nullptr, status_wall_ms()));
+    return file_replace_private(path, status_file_text(workflow, shot ? &*shot : nullptr, status_wall_ms()),
+                                FileDurability::cached);
 }
 
 void status_file_remove(Workflow& workflow) {

@@ -28,11 +28,17 @@ enum class FileRead { ok, missing, failed };
 // X's become a name nobody else holds.
 constexpr std::string_view TEMP_NAME_SUFFIX = ".tmp.XXXXXX";
 
+// Whether a replaced file must reach the disk before it takes the old one's
+// place (what the user keeps), or may stay in the cache (a figure rewritten
+// each second, whose loss in a crash costs nothing).
+enum class FileDurability { flushed, cached };
+
 // Writes `content` to a new file of a unique name beside `path` (created,
-// never opened if it exists), flushes it to the disk, then renames it over
-// `path` in one step, so readers see the old file or the new, never a part.
-// On failure the temporary file is removed and `path` is untouched.
-[[nodiscard]] bool file_replace_private(const std::string& path, std::string_view content);
+// never opened if it exists), flushes it to the disk unless `cached`, then
+// renames it over `path` in one step, so readers see the old file or the new,
+// never a part. On failure the temporary file is removed and `path` is untouched.
+[[nodiscard]] bool file_replace_private(const std::string& path, std::string_view content,
+                                        FileDurability durability = FileDurability::flushed);
 
 // Appends `line` in one write to a file opened for appending, so lines from
 // several writers never interleave mid-line; a file already larger than

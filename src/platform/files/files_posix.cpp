@@ -64,11 +64,12 @@ bool file_create_private(const std::string& path, std::string_view content) {
     return ok;
 }
 
-bool file_replace_private(const std::string& path, std::string_view content) {
+bool file_replace_private(const std::string& path, std::string_view content, FileDurability durability) {
     std::string temp_path = path + std::string(TEMP_NAME_SUFFIX);
     int fd = mkostemp(temp_path.data(), O_CLOEXEC);  // O_EXCL, mode 0600
     if (fd < 0) return false;
-    bool written = fchmod(fd, 0600) == 0 && write_all(fd, content) && fsync(fd) == 0;
+    bool written =
+        fchmod(fd, 0600) == 0 && write_all(fd, content) && (durability == FileDurability::cached || fsync(fd) == 0);
     if (close(fd) != 0) written = false;
     if (written && file_move_replacing(temp_path, path)) return true;
     unlink(temp_path.c_str());

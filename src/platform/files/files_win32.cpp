@@ -83,7 +83,7 @@ bool file_create_private(const std::string& path, std::string_view content) {
     return ok;
 }
 
-bool file_replace_private(const std::string& path, std::string_view content) {
+bool file_replace_private(const std::string& path, std::string_view content, FileDurability durability) {
     // CREATE_NEW under a name of our own making, retried on a collision, is
     // what mkstemp does on POSIX systems.
     static std::atomic<uint32_t> counter{0};
@@ -96,7 +96,8 @@ bool file_replace_private(const std::string& path, std::string_view content) {
         if (!file.valid() && GetLastError() != ERROR_FILE_EXISTS) return false;
     }
     if (!file.valid()) return false;
-    bool written = write_all(file.handle, content) && FlushFileBuffers(file.handle);
+    bool written =
+        write_all(file.handle, content) && (durability == FileDurability::cached || FlushFileBuffers(file.handle));
     if (!file.close()) written = false;
     if (written && file_move_replacing(temp_path, path)) return true;
     DeleteFileW(utf8_to_wide(temp_path).c_str());
