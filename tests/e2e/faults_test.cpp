@@ -82,7 +82,30 @@ void expect_no_gap(const std::string& flv, std::vector<double>* dts) {
     for (size_t i = 1; i < dts->size(); ++i) EXPECT_LE((*dts)[i] - (*dts)[i - 1], 0.1) << "step at " << (*dts)[i - 1];
 }
 
-using FaultsTest = E2eTest;
+// Two nginx-rtmp servers, each recording what it is sent.
+struct TwoServers {
+    TempDir dir_a, dir_b;
+    NginxServer a, b;
+};
+
+class FaultsTest : public E2eTest {
+  protected:
+    // Starts both servers and a Direct Restream of the live source to them
+    // (the second under `key_b`); `id` is the workflow's, `connected` where
+    // the run's output told that output 2 connected.
+    void restream_to_two(TwoServers& servers, const std::string& key_b, uint32_t* id, size_t* connected) {
+        start_nginx({.http = true});
+        start_live();
+        ASSERT_TRUE(servers.a.start(servers.dir_a.path(), {.rtmp = true})) << read_file(servers.a.error_log);
+        ASSERT_TRUE(servers.b.start(servers.dir_b.path(), {.rtmp = true})) << read_file(servers.b.error_log);
+        *id = add_and_run(workflow_options(nginx.http_url("live.m3u8"), servers.a.rtmp_url("keyA"), "direct", "direct",
+                                           {"--output", servers.b.rtmp_url(key_b)}));
+        ASSERT_NE(*id, 0u);
+        std::optional<size_t> told = cli.wait_for("#" + std::to_string(*id) + " output 2 CONNECTED", 15000);
+        ASSERT_TRUE(told) << cli.output();
+        *connected = *told;
+    }
+};
 
 TEST_F(FaultsTest, RtmpServerGoesAwayAndComesBack) {
     start_nginx({.http = true});  // the source; the output is a server of its own
@@ -126,21 +149,15 @@ TEST_F(FaultsTest, RtmpServerGoesAwayAndComesBack) {
 // STREAMING, and the second gets a new publish that opens with the sequence
 // headers at a key frame.
 TEST_F(FaultsTest, OneOfTwoOutputsGoesAwayWhileTheOtherGoesOn) {
-    start_nginx({.http = true});
-    start_live();
-    TempDir dir_a, dir_b;
-    NginxServer a, b;
-    ASSERT_TRUE(a.start(dir_a.path(), {.rtmp = true})) << read_file(a.error_log);
-    ASSERT_TRUE(b.start(dir_b.path(), {.rtmp = true})) << read_file(b.error_log);
-    uint32_t id = add_and_run(workflow_options(nginx.http_url("live.m3u8"), a.rtmp_url("keyA"), "direct", "direct",
-                                               {"--output", b.rtmp_url("secretB")}));
-    ASSERT_NE(id, 0u);
+    TwoServers servers;
+    uint32_t id = 0;
+    size_t connected = 0;
+    ASSERT_NO_FATAL_FAILURE(restream_to_two(servers, "secretB", &id, &connected));
+    NginxServer &a = servers.a, &b = servers.b;
     const std::string output2 = "#" + std::to_string(id) + " output 2 ";
-    std::optional<size_t> connected = cli.wait_for(output2 + "CONNECTED", 15000);
-    ASSERT_TRUE(connected) << cli.output();
     sleep_ms(3000);
     b.stop();
-    std::optional<size_t> lost = cli.wait_for(output2 + "RECONNECTING", 10000, *connected);
+    std::optional<size_t> lost = cli.wait_for(output2 + "RECONNECTING", 10000, connected);
     ASSERT_TRUE(lost) << cli.output();
     sleep_ms(10000);
     ASSERT_TRUE(b.restart()) << read_file(b.error_log);
@@ -215,20 +232,14 @@ TEST_F(FaultsTest, AnOutputThatStopsReadingIsDroppedWhileTheOtherKeepsPace) {
 // Both outputs stay connected through the retry: one publish each, whose
 // timeline goes on one frame after the last tag before the outage.
 TEST_F(FaultsTest, OutputsStayConnectedThroughASourceRetry) {
-    start_nginx({.http = true});
-    start_live();
-    TempDir dir_a, dir_b;
-    NginxServer a, b;
-    ASSERT_TRUE(a.start(dir_a.path(), {.rtmp = true})) << read_file(a.error_log);
-    ASSERT_TRUE(b.start(dir_b.path(), {.rtmp = true})) << read_file(b.error_log);
-    uint32_t id = add_and_run(workflow_options(nginx.http_url("live.m3u8"), a.rtmp_url("keyA"), "direct", "direct",
-                                               {"--output", b.rtmp_url("keyB")}));
-    ASSERT_NE(id, 0u);
-    std::optional<size_t> streaming = cli.wait_for("#" + std::to_string(id) + " output 2 CONNECTED", 15000);
-    ASSERT_TRUE(streaming) << cli.output();
+    TwoServers servers;
+    uint32_t id = 0;
+    size_t streaming = 0;
+    ASSERT_NO_FATAL_FAILURE(restream_to_two(servers, "keyB", &id, &streaming));
+    NginxServer &a = servers.a, &b = servers.b;
     sleep_ms(3000);
     nginx.stop();
-    std::optional<size_t> retry = cli.wait_for_state("RECONNECTING", 30000, *streaming);
+    std::optional<size_t> retry = cli.wait_for_state("RECONNECTING", 30000, streaming);
     ASSERT_TRUE(retry) << cli.output();
     ASSERT_TRUE(nginx.restart()) << read_file(nginx.error_log);
     ASSERT_TRUE(cli.wait_for_state("STREAMING", 20000, *retry)) << cli.output();
