@@ -12,12 +12,14 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/config_watch.h"
 #include "app/startup.h"
 #include "app/version.h"
+#include "cli/metrics_server.h"
 #include "cli/workflow_options.h"
 #include "engines/engine_contract.h"
 #include "platform/files/file_lock.h"
@@ -42,7 +44,8 @@ constexpr const char* USAGE =
     "       veltrona-cli [--data-dir DIR] edit ID [workflow options]\n"
     "       veltrona-cli [--data-dir DIR] delete ID\n"
     "       veltrona-cli [--data-dir DIR] check ID\n"
-    "       veltrona-cli [--data-dir DIR] run [--seconds N] [--stats N] ID...|--all\n"
+    "       veltrona-cli [--data-dir DIR] run [--seconds N] [--stats N]\n"
+    "                    [--metrics [ADDRESS:]PORT [--metrics-token TOKEN]] ID...|--all\n"
     "       veltrona-cli [--data-dir DIR] status [ID]\n"
     "       veltrona-cli --version\n";
 
@@ -198,17 +201,6 @@ int command_check(AppContext& app, const std::vector<std::string>& args) {
 
 // ---- status ----
 
-// The figures of a status file, read back as numbers and texts.
-struct Figures {
-    const StatusFields& fields;
-    std::string text(const std::string& key) const {
-        auto found = fields.find(key);
-        return found == fields.end() ? std::string() : found->second;
-    }
-    double number(const std::string& key) const { return std::strtod(text(key).c_str(), nullptr); }
-    bool known(const std::string& key) const { return !text(key).empty() && number(key) >= 0; }
-};
-
 std::string megabits(double bits_per_second) {
     return string_printf("%.2f Mb/s", bits_per_second / 1e6);
 }
@@ -228,7 +220,7 @@ std::string megabytes(double bytes) {
     return string_printf("%.1f MB", bytes / 1e6);
 }
 
-void print_source(const Figures& f) {
+void print_source(const StatusFigures& f) {
     std::printf("  source: %s, %s segments, %s failed, last %s, behind the live edge %s, %s retries\n",
                 megabits(f.number("source.bitrate_bps")).c_str(), f.text("source.segments").c_str(),
                 f.text("source.segment_failures").c_str(),
@@ -239,7 +231,7 @@ void print_source(const Figures& f) {
                 f.text("source.retries").c_str());
 }
 
-void print_media(const Figures& f) {
+void print_media(const StatusFigures& f) {
     if (!f.text("video.codec").empty()) {
         std::string key = f.known("video.key_interval_ms") && f.number("video.key_interval_ms") > 0
                               ? string_printf("key frames every %.2f s (longest %.2f s in 60 s)",
@@ -257,9 +249,8 @@ void print_media(const Figures& f) {
     }
 }
 
-void print_outputs(const Figures& f) {
-    const auto count = static_cast<size_t>(f.number("outputs"));
-    for (size_t n = 1; n <= count; ++n) {
+void print_outputs(const StatusFigures& f) {
+    for (size_t n : status_output_numbers(f.fields)) {
         const std::string at = "output." + std::to_string(n) + ".";
         std::string up = f.known(at + "connected_for_ms")
                              ? "connected " + duration_text(f.number(at + "connected_for_ms"))
@@ -278,7 +269,7 @@ void print_outputs(const Figures& f) {
 }
 
 void print_figures(const StatusFields& fields) {
-    const Figures f{fields};
+    const StatusFigures f{fields};
     std::printf("#%s %s: %s, %s, up %s (pid %s)\n", f.text("id").c_str(), f.text("name").c_str(),
                 f.text("state").c_str(), f.text("operation").c_str(), duration_text(f.number("uptime_ms")).c_str(),
                 f.text("pid").c_str());
@@ -351,8 +342,7 @@ struct Printed {
 };
 
 void print_time() {
-    LocalTime now = local_time_now();
-    std::printf("%04u-%02u-%02u %02u:%02u:%02u ", now.year, now.month, now.day, now.hour, now.minute, now.second);
+    std::printf("%s ", local_time_text(local_time_now()).c_str());
 }
 
 void print_status(const StatusEvent& event) {
@@ -400,15 +390,13 @@ void print_config_news(const ConfigWatchNews& news) {
 
 // "#1 STREAMING in 2.51 Mb/s out 2.49 Mb/s ..." for --stats.
 void print_stats_line(Workflow& workflow) {
-    std::shared_ptr<const WorkflowHealth> health = workflow_health(workflow);
-    std::optional<HealthSnapshot> shot;
-    if (health) shot = health_snapshot(*health, tick_ms());
-    const StatusFields fields = status_fields_parse(status_file_text(workflow, shot ? &*shot : nullptr, 0));
-    const Figures f{fields};
+    const StatusFields fields = workflow_status_fields(workflow);
+    const StatusFigures f{fields};
     size_t up = 0;
     double out = 0, late = -1, queue = 0;
-    const auto count = static_cast<size_t>(f.number("outputs"));
-    for (size_t n = 1; n <= count; ++n) {
+    const std::vector<size_t> numbers = status_output_numbers(fields);
+    const size_t count = numbers.size();
+    for (size_t n : numbers) {
         const std::string at = "output." + std::to_string(n) + ".";
         up += f.text(at + "state") == "CONNECTED" ? 1 : 0;
         out += f.number(at + "bitrate_bps");
@@ -425,21 +413,49 @@ void print_stats_line(Workflow& workflow) {
         late >= 0 ? string_printf("%.0f ms", late).c_str() : "-");
 }
 
+struct RunOptions {
+    int64_t seconds = -1;
+    uint64_t stats_s = 0;
+    std::optional<MetricsAddress> metrics;
+    std::string metrics_token;
+    std::vector<Workflow*> workflows;
+};
+
+// An option's value into `value`; false when the arguments end first.
+bool option_value(const std::vector<std::string>& args, size_t* at, std::string* value) {
+    if (*at + 1 >= args.size()) return false;
+    *value = args[++*at];
+    return true;
+}
+
+bool parse_run_option(const std::vector<std::string>& args, size_t* at, RunOptions* options, std::string* error) {
+    const std::string& option = args[*at];
+    std::string value;
+    if (!option_value(args, at, &value)) return *error = option + " needs a value", false;
+    if (option == "--stats") {
+        constexpr uint64_t STATS_MOST_S = 86400;
+        return parse_whole(value, STATS_MOST_S, &options->stats_s) && options->stats_s > 0;
+    }
+    if (option == "--seconds") {
+        uint64_t number = 0;
+        if (!parse_whole(value, 0x7FFFFFFF, &number)) return false;
+        options->seconds = static_cast<int64_t>(number);
+        return true;
+    }
+    if (option == "--metrics-token") return options->metrics_token = value, !value.empty();
+    MetricsAddress address;
+    if (!metrics_address_parse(value, &address, error)) return false;
+    options->metrics = address;
+    return true;
+}
+
 // --all takes every enabled workflow, so that a service can run a whole data
 // folder and a disabled workflow is how its operator keeps one out.
-bool parse_run_args(AppContext& app, const std::vector<std::string>& args, int64_t* seconds, uint64_t* stats_s,
-                    std::vector<Workflow*>* workflows) {
+bool parse_run_args(AppContext& app, const std::vector<std::string>& args, RunOptions* options, std::string* error) {
     bool all = false;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--stats") {
-            constexpr uint64_t STATS_MOST_S = 86400;
-            if (i + 1 >= args.size() || !parse_whole(args[++i], STATS_MOST_S, stats_s) || *stats_s == 0) return false;
-            continue;
-        }
-        if (args[i] == "--seconds") {
-            uint64_t number = 0;
-            if (i + 1 >= args.size() || !parse_whole(args[++i], 0x7FFFFFFF, &number)) return false;
-            *seconds = static_cast<int64_t>(number);
+        if (args[i] == "--stats" || args[i] == "--seconds" || args[i] == "--metrics" || args[i] == "--metrics-token") {
+            if (!parse_run_option(args, &i, options, error)) return false;
             continue;
         }
         if (args[i] == "--all") {
@@ -448,15 +464,46 @@ bool parse_run_args(AppContext& app, const std::vector<std::string>& args, int64
         }
         Workflow* workflow = nullptr;
         if (!parse_id(app, args[i], &workflow)) return false;
-        workflows->push_back(workflow);
+        options->workflows.push_back(workflow);
     }
     if (all) {
-        if (!workflows->empty()) return false;  // ids and --all do not mix
+        if (!options->workflows.empty()) return false;  // ids and --all do not mix
         for (const WorkflowPtr& workflow : app.workflows) {
-            if (workflow_settings_copy(*workflow).enabled) workflows->push_back(workflow.get());
+            if (workflow_settings_copy(*workflow).enabled) options->workflows.push_back(workflow.get());
         }
     }
-    return !workflows->empty();
+    if (options->metrics_token.empty()) {
+        const char* from_environment = std::getenv("VELTRONA_METRICS_TOKEN");
+        if (from_environment) options->metrics_token = from_environment;
+    }
+    return !options->workflows.empty();
+}
+
+// The endpoint of --metrics, serving the figures of the run's workflows; null
+// (after telling why) when it cannot serve, and then the run does not start.
+MetricsServerPtr start_metrics(const RunOptions& options, bool* failed) {
+    if (!options.metrics) return nullptr;
+    const std::vector<Workflow*> workflows = options.workflows;  // the run's, alive until it returns
+    auto source = [workflows] {
+        std::vector<StatusFields> fields;
+        for (Workflow* workflow : workflows) fields.push_back(workflow_status_fields(*workflow));
+        return fields;
+    };
+    std::string error;
+    uint16_t port = 0;
+    MetricsServerPtr server =
+        metrics_server_start(*options.metrics, options.metrics_token, source, VELTRONA_VERSION, &port, &error);
+    if (!server) {
+        std::fprintf(stderr, "veltrona-cli: %s\n", error.c_str());
+        *failed = true;
+        return nullptr;
+    }
+    const std::string& host = options.metrics->host;
+    const bool v6 = host.find(':') != std::string::npos;
+    std::printf("Metrics at http://%s%s%s:%u/metrics, status page at /\n", v6 ? "[" : "", host.c_str(), v6 ? "]" : "",
+                port);
+    std::fflush(stdout);
+    return server;
 }
 
 bool any_running(const std::vector<Workflow*>& workflows) {
@@ -485,13 +532,20 @@ void show_figures(RunFigures& figures, const std::vector<Workflow*>& workflows, 
 }
 
 int command_run(AppContext& app, const std::vector<std::string>& args) {
-    int64_t seconds = -1;
-    uint64_t stats_s = 0;
-    std::vector<Workflow*> workflows;
-    if (!parse_run_args(app, args, &seconds, &stats_s, &workflows))
+    RunOptions options;
+    std::string error;
+    if (!parse_run_args(app, args, &options, &error)) {
+        if (!error.empty()) return usage_error(error.c_str());
         return usage_error(
-            "run takes [--seconds N], [--stats N] and workflow ids or --all (of which one must be enabled)");
-    RunFigures figures{.stats_ms = stats_s * 1000};
+            "run takes [--seconds N], [--stats N], [--metrics [ADDRESS:]PORT [--metrics-token TOKEN]] and workflow "
+            "ids or --all (of which one must be enabled)");
+    }
+    const int64_t seconds = options.seconds;
+    const std::vector<Workflow*>& workflows = options.workflows;
+    RunFigures figures{.stats_ms = options.stats_s * 1000};
+    bool metrics_failed = false;
+    MetricsServerPtr metrics = start_metrics(options, &metrics_failed);
+    if (metrics_failed) return EXIT_USAGE;
 
     StatusQueue queue;
     queue.app = &app;
@@ -528,6 +582,7 @@ int command_run(AppContext& app, const std::vector<std::string>& args) {
             workflow->thread && !workflow_runner_alive(*workflow) && workflow_state(*workflow) == WorkflowState::error;
         if (exit_code == 0 && ended_in_error) exit_code = EXIT_REFUSED;
     }
+    metrics.reset();  // it reads the workflows: gone before they stop
     for (Workflow* workflow : workflows) workflow_stop(workflow);
     for (Workflow* workflow : workflows) status_file_remove(*workflow);
     print_news(queue, workflows, printed, 0);

@@ -41,6 +41,12 @@ constexpr size_t HEALTH_MAX_OUTPUTS = 8;
 constexpr std::array<uint64_t, 16> HEALTH_LATENESS_EDGES = {0,   5,   10,  20,  40,   60,   80,   120,
                                                             160, 250, 400, 600, 1000, 1600, 2500, 4000};
 constexpr uint64_t HEALTH_LATENESS_PERIOD_S = 10;  // the lateness window moves in steps of this
+// Where a figure tells of trouble a viewer would see, for whoever warns of
+// it: key frames further apart than this (players join late), no source data
+// for this long, an output sending later than this (p99).
+constexpr int64_t HEALTH_KEY_WARN_MS = 4000;
+constexpr int64_t HEALTH_QUIET_WARN_MS = 5000;
+constexpr int64_t HEALTH_LATE_WARN_MS = 1000;
 
 using HealthCounter = std::atomic<uint64_t>;
 

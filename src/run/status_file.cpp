@@ -1,7 +1,9 @@
 // Writing, parsing and trusting the status file of a running workflow.
 #include "run/status_file.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
@@ -157,6 +159,40 @@ StatusFields status_fields_parse(const std::string& text) {
         start = end + 1;
     }
     return fields;
+}
+
+StatusFields workflow_status_fields(Workflow& workflow) {
+    std::shared_ptr<const WorkflowHealth> health = workflow_health(workflow);
+    std::optional<HealthSnapshot> shot;
+    if (health) shot = health_snapshot(*health, tick_ms());
+    return status_fields_parse(status_file_text(workflow, shot ? &*shot : nullptr, status_wall_ms()));
+}
+
+std::string StatusFigures::text(const std::string& key) const {
+    auto found = fields.find(key);
+    return found == fields.end() ? std::string() : found->second;
+}
+
+double StatusFigures::number(const std::string& key) const {
+    return std::strtod(text(key).c_str(), nullptr);
+}
+
+bool StatusFigures::known(const std::string& key) const {
+    return !text(key).empty() && number(key) >= 0;
+}
+
+std::vector<size_t> status_output_numbers(const StatusFields& fields) {
+    std::vector<size_t> numbers;
+    constexpr std::string_view PREFIX = "output.", SUFFIX = ".state";
+    for (const auto& [key, value] : fields) {
+        if (!key.starts_with(PREFIX) || !key.ends_with(SUFFIX) || key.size() <= PREFIX.size() + SUFFIX.size()) continue;
+        const std::string_view digits(key.data() + PREFIX.size(), key.size() - PREFIX.size() - SUFFIX.size());
+        uint64_t number = 0;
+        if (read_decimal(digits, HEALTH_MAX_OUTPUTS + 1, &number) == digits.size() && number > 0)
+            numbers.push_back(static_cast<size_t>(number));
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
 }
 
 std::optional<StatusFields> status_file_read_live(const WorkflowList& list, uint32_t id) {

@@ -18,6 +18,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engines/health.h"
 #include "workflow/workflow.h"
@@ -43,6 +44,21 @@ void status_file_remove(Workflow& workflow);
 
 // Parses key=value lines; lines without '=' are skipped.
 [[nodiscard]] StatusFields status_fields_parse(const std::string& text);
+
+// The fields of a workflow as its status file would hold them now.
+[[nodiscard]] StatusFields workflow_status_fields(Workflow& workflow);
+
+// The fields read back as texts and numbers.
+struct StatusFigures {
+    const StatusFields& fields;
+    [[nodiscard]] std::string text(const std::string& key) const;
+    [[nodiscard]] double number(const std::string& key) const;  // 0 when missing
+    [[nodiscard]] bool known(const std::string& key) const;     // present and not negative (-1 is unknown)
+};
+
+// The numbers of the outputs the fields describe, ascending. They are the
+// outputs' places among the stored ones, so a disabled output leaves a gap.
+[[nodiscard]] std::vector<size_t> status_output_numbers(const StatusFields& fields);
 
 // The fields of a workflow's file when a run is writing it now; nothing when
 // the file is missing, unreadable, older than STATUS_FILE_STALE_MS, or the

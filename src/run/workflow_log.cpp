@@ -37,9 +37,7 @@ std::string format_message(const char* format, va_list args) {
 void log_append_line(const std::string& path, const char* format, va_list args) {
     if (path.empty()) return;
     std::string message = format_message(format, args);
-    LocalTime now = local_time_now();
-    std::string line =
-        string_printf("%04u-%02u-%02u %02u:%02u:%02u ", now.year, now.month, now.day, now.hour, now.minute, now.second);
+    std::string line = local_time_text(local_time_now()) + " ";
     line += message;
     line += '\n';
     file_append_private(path, line, LOG_SIZE_LIMIT);

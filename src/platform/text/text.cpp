@@ -178,3 +178,14 @@ bool utf8_is_valid(std::string_view text) {
     }
     return true;
 }
+
+std::string local_time_text(const LocalTime& time) {
+    return string_printf("%04u-%02u-%02u %02u:%02u:%02u", time.year, time.month, time.day, time.hour, time.minute,
+                         time.second);
+}
+
+std::string clock_duration_text(uint64_t seconds) {
+    return string_printf("%02llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
+                         static_cast<unsigned long long>((seconds / 60) % 60),
+                         static_cast<unsigned long long>(seconds % 60));
+}

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "platform/text/format_check.h"
+#include "platform/time/clock.h"
 
 // Number of UTF-16 units `text` would take.
 [[nodiscard]] size_t utf16_length(std::string_view text);
@@ -48,6 +49,11 @@ size_t read_decimal(std::string_view text, uint64_t cap, uint64_t* value);
 // or logged: terminal escape sequences and other control characters (C0,
 // DEL, C1) dropped, tabs and line ends turned into a blank.
 [[nodiscard]] std::string printable_line(std::string_view text);
+
+// "2026-12-08 10:00:00", as log lines, status lines and the status page stamp time.
+[[nodiscard]] std::string local_time_text(const LocalTime& time);
+// "01:02:05": whole seconds as hours, minutes and seconds, as a running time shows.
+[[nodiscard]] std::string clock_duration_text(uint64_t seconds);
 
 // printf into a std::string.
 [[nodiscard]] std::string string_printf(const char* format, ...) PRINTF_LIKE(1, 2);

@@ -12,9 +12,5 @@
 #include "engines/health.h"
 #include "workflow/workflow.h"
 
-constexpr int64_t HEALTH_KEY_WARN_MS = 4000;
-constexpr int64_t HEALTH_QUIET_WARN_MS = 5000;
-constexpr int64_t HEALTH_LATE_WARN_MS = 1000;
-
 // "Health:" and its lines, each line after a '\n'; "" when nothing is known yet.
 [[nodiscard]] std::string health_details_text(const HealthSnapshot& health, const WorkflowSettings& settings);

@@ -59,10 +59,7 @@ std::string about_text() {
 }
 
 std::string format_runtime(uint64_t start_tick, uint64_t now_tick) {
-    const uint64_t seconds = (start_tick != 0 && now_tick > start_tick) ? (now_tick - start_tick) / 1000 : 0;
-    return string_printf("%02llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
-                         static_cast<unsigned long long>((seconds / 60) % 60),
-                         static_cast<unsigned long long>(seconds % 60));
+    return clock_duration_text((start_tick != 0 && now_tick > start_tick) ? (now_tick - start_tick) / 1000 : 0);
 }
 
 std::string list_cell_text(const Workflow& workflow, size_t column, uint64_t now_tick) {
