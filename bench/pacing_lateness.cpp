@@ -14,6 +14,8 @@
 // in the environment each workflow publishes to n outputs instead,
 // RTMP_BASE<i>_1 to RTMP_BASE<i>_n, every one on its own connection; a tag's
 // lateness is taken once, when the workflow's pacer hands it to them all.
+// Each workflow keeps its health figures as a run of the program does;
+// FIGURES=0 in the environment leaves them out, to measure what they cost.
 // The engines are reached through the program's own table, so an overlay run
 // loads the video module as the programs do and a copy run maps no video
 // library. After SECONDS they are
@@ -38,6 +40,7 @@
 #include <vector>
 
 #include "engines/engine_contract.h"
+#include "engines/health.h"
 #include "engines/publish_context.h"
 #include "platform/time/clock.h"
 #include "platform/time/event.h"
@@ -46,6 +49,7 @@ namespace {
 
 struct Restream {
     PacingStats stats;
+    WorkflowHealth health;
     std::array<char, ENGINE_ERROR_SIZE> error{};
     EngineResult result = EngineResult::failed;
     uint64_t ended_at = 0;
@@ -108,6 +112,8 @@ int main(int argc, char** argv) {
     const char* fanout_text = std::getenv("FANOUT");
     const unsigned fanout = fanout_text ? static_cast<unsigned>(std::atoi(fanout_text)) : 1;
     if (seconds == 0 || count == 0 || fanout == 0) return 2;
+    const char* figures_text = std::getenv("FIGURES");
+    const bool figures = !figures_text || std::string_view(figures_text) != "0";
     const EngineTable& engines = default_engine_table();
 
     long idle_rss = status_kib("VmRSS");
@@ -125,7 +131,8 @@ int main(int argc, char** argv) {
                 output += "_1";
             }
             std::string recording = record_dir.empty() ? "" : record_dir + "/bench-" + std::to_string(i) + ".ts";
-            const EngineRun run{.stop_event = &stop, .stats = &workflows[i].stats};
+            const EngineRun run{
+                .stop_event = &stop, .stats = &workflows[i].stats, .health = figures ? &workflows[i].health : nullptr};
             workflows[i].result =
                 overlay ? engines.overlay_stream_engine({source, output, recording, settings, more}, run,
                                                         workflows[i].error)
@@ -170,9 +177,10 @@ int main(int argc, char** argv) {
         fewest = std::min(fewest, lateness.size());
         most = std::max(most, lateness.size());
     }
-    std::printf("workflows %u%s x %u output%s, %u s (%.1f s wall), recording %s\n", count, overlay ? " (overlay)" : "",
-                fanout, fanout == 1 ? "" : "s", seconds, static_cast<double>(stop_at - began) / 1000.0,
-                record_dir.empty() ? "off" : "on");
+    std::printf("workflows %u%s x %u output%s, %u s (%.1f s wall), recording %s, health figures %s\n", count,
+                overlay ? " (overlay)" : "", fanout, fanout == 1 ? "" : "s", seconds,
+                static_cast<double>(stop_at - began) / 1000.0, record_dir.empty() ? "off" : "on",
+                figures ? "on" : "off");
     std::printf("tags per workflow: %zu to %zu\n", fewest, most);
     for (const auto& [name, values] :
          {std::pair<const char*, const std::vector<uint32_t>&>{"all", all}, {"video", video}, {"audio", audio}}) {

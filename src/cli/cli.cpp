@@ -472,6 +472,8 @@ bool parse_run_args(AppContext& app, const std::vector<std::string>& args, RunOp
             if (workflow_settings_copy(*workflow).enabled) options->workflows.push_back(workflow.get());
         }
     }
+    if (!options->metrics && !options->metrics_token.empty())
+        return *error = "--metrics-token goes with --metrics", false;
     if (options->metrics_token.empty()) {
         const char* from_environment = std::getenv("VELTRONA_METRICS_TOKEN");
         if (from_environment) options->metrics_token = from_environment;

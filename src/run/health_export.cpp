@@ -8,6 +8,7 @@
 
 #include "engines/engine_contract.h"
 #include "engines/health.h"
+#include "platform/files/folders.h"
 #include "platform/text/text.h"
 #include "platform/time/clock.h"
 #include "workflow/workflow.h"
@@ -389,8 +390,10 @@ void media_rows(std::string& out, const StatusFigures& f) {
                         f.text("audio.channels") + " channels, offset " + f.text("media.av_offset_ms") + " ms"));
     }
     if (!f.text("recording.file").empty()) {
+        // Its name only: the page may be read from other machines, which the folders are none of.
         figure_row(out, "Recording",
-                   html(f.text("recording.file") + string_printf(", %.1f MB, ", f.number("recording.bytes") / 1e6) +
+                   html(path_file_name(f.text("recording.file")) +
+                        string_printf(", %.1f MB, ", f.number("recording.bytes") / 1e6) +
                         f.text("recording.write_failures") + " write failures"));
     }
     if (!f.text("encoder.name").empty()) {

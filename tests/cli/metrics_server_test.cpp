@@ -1,6 +1,6 @@
 // The --metrics endpoint: how its address is written, who may ask, and the
 // real server answering on loopback (the Windows build runs this too, on its
-// own copy of cpp-httplib).
+// own copy of cpp-httplib; the thread sanitizer, its start and stop).
 #include "cli/metrics_server.h"
 
 #include <gmock/gmock.h>
@@ -101,7 +101,7 @@ MetricsSource one_workflow() {
     return [] { return std::vector<StatusFields>{{{"id", "7"}, {"name", "Main"}, {"state", "STREAMING"}}}; };
 }
 
-TEST(MetricsServer, ServesTheThreeRoutesOnLoopback) {
+TEST(MetricsServerThreads, ServesTheThreeRoutesOnLoopback) {
     MetricsAddress address;
     std::string error;
     ASSERT_TRUE(metrics_address_parse("127.0.0.1:0", &address, &error));
@@ -131,7 +131,7 @@ TEST(MetricsServer, ServesTheThreeRoutesOnLoopback) {
     EXPECT_TRUE(metrics_server_start(address, "", one_workflow(), "1.2.3", &again, &error)) << error;
 }
 
-TEST(MetricsServer, AnyOtherAddressNeedsAToken) {
+TEST(MetricsServerThreads, AnyOtherAddressNeedsAToken) {
     MetricsAddress address;
     std::string error;
     ASSERT_TRUE(metrics_address_parse("0.0.0.0:0", &address, &error));

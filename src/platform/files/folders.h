@@ -30,6 +30,8 @@ constexpr char PATH_LIST_SEPARATOR = ':';
 [[nodiscard]] std::string executable_path();
 // `path` without its last separator and what follows ("" when there is none).
 [[nodiscard]] std::string path_parent(const std::string& path);
+// What follows the last separator of `path` (all of it when there is none).
+[[nodiscard]] std::string path_file_name(const std::string& path);
 // `folder` and `name` joined with the system's separator.
 [[nodiscard]] std::string path_join(const std::string& folder, const std::string& name);
 

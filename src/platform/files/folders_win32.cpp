@@ -72,6 +72,11 @@ std::string path_parent(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+std::string path_file_name(const std::string& path) {
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string path_join(const std::string& folder, const std::string& name) {
     return folder + "\\" + name;
 }
