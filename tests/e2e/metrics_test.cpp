@@ -1,7 +1,8 @@
 // The --metrics endpoint of a real run, judged by its real readers: promtool
 // accepts /metrics, a Prometheus server started here scrapes it and its
 // query API sees an output's bytes rise, and headless Chromium draws the
-// status page with the workflow's state. No answer holds a stream key.
+// status page with the workflow's state. The shipped alerting rules name
+// only families it serves, and no answer holds a stream key.
 // (Addresses, the token rule and the 401 are the unit tests'.)
 #include <cstdlib>
 #include <filesystem>
@@ -55,9 +56,17 @@ TEST_F(MetricsTest, PrometheusScrapesARunAndChromiumShowsItsPage) {
     ASSERT_TRUE(cli.wait_for("Metrics at " + base + "/metrics", 10000)) << cli.output();
     ASSERT_TRUE(cli.wait_for_state("STREAMING", 15000)) << cli.output();
 
-    write_file(dir.file("metrics.txt"), fetch(base + "/metrics"));
+    const std::string metrics = fetch(base + "/metrics");
+    write_file(dir.file("metrics.txt"), metrics);
     EXPECT_EQ(run_command({"sh", "-c", "promtool check metrics < " + dir.file("metrics.txt")}, nullptr, 30), 0)
-        << read_file(dir.file("metrics.txt"));
+        << metrics;
+    // The shipped alerting rules ask only for families the endpoint has.
+    const std::string rules = read_file(std::string(VELTRONA_SOURCE_DIR) + "/deploy/prometheus/veltrona-rules.yml");
+    for (size_t at = rules.find("veltrona_"); at != std::string::npos; at = rules.find("veltrona_", at + 1)) {
+        const size_t end = rules.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_", at);
+        const std::string family = rules.substr(at, end - at);
+        EXPECT_NE(metrics.find("# TYPE " + family + " "), std::string::npos) << family;
+    }
 
     const uint16_t prometheus_port = free_loopback_port();
     write_file(dir.file("prometheus.yml"),
