@@ -1,6 +1,7 @@
 // The Windows build end to end: veltrona-cli.exe, run by Wine, restreams a
 // live HLS stream from nginx over HTTPS to nginx-rtmp over RTMPS (the
-// overlay and MP4 suites run theirs under Wine too). Each test has a fresh
+// overlay and MP4 suites run theirs under Wine too), serving its figures
+// to --metrics on the way. Each test has a fresh
 // Wine prefix under the build folder; the test CA goes into its
 // local-machine "ROOT" store (trust_root.exe), which Schannel trusts there.
 // And veltrona.exe, on an Xvfb display of the test's own, started and
@@ -10,6 +11,7 @@
 #include <cstdlib>
 
 #include "e2e/cli_driver.h"
+#include "net/http_client.h"
 #include "support/media_fixtures.h"
 #include "support/test_ca.h"
 #include "support/wait.h"
@@ -39,9 +41,11 @@ class WineRestreamTest : public E2eTest {
         start_nginx(tls);
     }
 
-    // Starts `run --seconds SECONDS` of a Direct workflow from `source` to `output`.
-    uint32_t start_run(const std::string& source, const std::string& output, uint32_t seconds) {
-        return add_and_run(workflow_options(source, output), {"--seconds", std::to_string(seconds)});
+    // Starts `run --seconds SECONDS more...` of a Direct workflow from `source` to `output`.
+    uint32_t start_run(const std::string& source, const std::string& output, uint32_t seconds,
+                       std::vector<std::string> more = {}) {
+        more.insert(more.begin(), {"--seconds", std::to_string(seconds)});
+        return add_and_run(workflow_options(source, output), more);
     }
 
     TestCa ca_;
@@ -50,8 +54,20 @@ class WineRestreamTest : public E2eTest {
 TEST_F(WineRestreamTest, HttpsSourceToRtmpsWithTheCaInTheRootStore) {
     start_tls_nginx(false);
     start_live();
-    ASSERT_NE(start_run(nginx.https_url("live.m3u8"), nginx.rtmps_url("secretkey1"), STREAMED_SECONDS), 0u);
+    const std::string metrics = "127.0.0.1:" + std::to_string(free_loopback_port());
+    ASSERT_NE(start_run(nginx.https_url("live.m3u8"), nginx.rtmps_url("secretkey1"), STREAMED_SECONDS,
+                        {"--metrics", metrics}),
+              0u);
     ASSERT_TRUE(cli.wait_for_state("STREAMING", 30000)) << cli.output();
+    // The Windows build serves the figures as well.
+    ByteBuffer body;
+    uint32_t status = 0;
+    char error[256] = "";
+    EXPECT_TRUE(http_get("http://" + metrics + "/metrics", 10000, &body, &status, error)) << status << " " << error;
+    const std::string answer(reinterpret_cast<const char*>(body.data), body.size);
+    byte_buffer_free(&body);
+    EXPECT_NE(answer.find(",state=\"STREAMING\"} 1\n"), std::string::npos) << answer;
+    EXPECT_EQ(answer.find("secretkey1"), std::string::npos) << answer;
     wait_run_end(STREAMED_SECONDS + 30, 0);
     expect_states({"RESOLVING", "STREAMING", "STOPPED"});
     std::string flv = nginx.recording("secretkey1");
