@@ -221,12 +221,22 @@ bool E2eTest::use_wine() {
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::replace(name.begin(), name.end(), '/', '-');  // a parameterised test's name
     wine_prefix = WINDOWS_BUILD + "/wine-e2e-" + name;
-    std::filesystem::remove_all(wine_prefix);
     setenv("WINEPREFIX", wine_prefix.c_str(), 1);
     setenv("WINEDEBUG", "-all", 1);
-    // The prefix is made here, so Wine's notes stay out of the program's output.
+    // The prefix is made here, so Wine's notes stay out of the program's
+    // output. Now and then, while another test's prefix is made at the same
+    // time, Wine's first start finds no kernel32.dll; a fresh prefix works.
     std::string out;
-    EXPECT_EQ(run_command({WINE, "wineboot", "-i"}, &out, 120), 0) << out;
+    for (int attempt = 1;; ++attempt) {
+        std::filesystem::remove_all(wine_prefix);
+        const int booted = run_command({WINE, "wineboot", "-i"}, &out, 120);
+        if (booted == 0) break;
+        (void)run_command({"/usr/lib/wine/wineserver64", "-k"}, nullptr, 30);
+        if (attempt == 2) {
+            ADD_FAILURE() << "wineboot: " << booted << "\n" << out;
+            break;
+        }
+    }
     return true;
 }
 
