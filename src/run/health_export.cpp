@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
+#include <utility>
 
 #include "engines/engine_contract.h"
 #include "engines/health.h"
@@ -153,12 +154,39 @@ void output_family(Exposition& out, const Family& family, const std::vector<Stat
     }
 }
 
-void info_families(Exposition& out, const std::vector<StatusFields>& workflows) {
-    out.family("veltrona_workflow_info", "gauge", "The workflow's type; always 1.");
+// A family of one sample per workflow that has the field `needs`, always 1,
+// its labels the fields named in `labels` (label, field; unused ones null).
+struct InfoFamily {
+    const char* name;
+    const char* help;
+    const char* needs;
+    std::pair<const char*, const char*> labels[3];
+};
+
+const InfoFamily INFO_FAMILIES[] = {
+    {"veltrona_workflow_info", "The workflow's type; always 1.", "type", {{"type", "type"}}},
+    {"veltrona_video_info",
+     "The video as sent; always 1.",
+     "video.codec",
+     {{"codec", "video.codec"}, {"profile", "video.profile"}, {"level", "video.level"}}},
+    {"veltrona_audio_info", "The audio as sent; always 1.", "audio.codec", {{"codec", "audio.codec"}}},
+};
+
+void info_family(Exposition& out, const InfoFamily& family, const std::vector<StatusFields>& workflows) {
+    out.family(family.name, "gauge", family.help);
     for (const StatusFields& fields : workflows) {
         const StatusFigures f{fields};
-        out.sample("veltrona_workflow_info", workflow_labels(f) + ",type=\"" + label_value(f.text("type")) + "\"", 1);
+        if (f.text(family.needs).empty()) continue;
+        std::string labels = workflow_labels(f);
+        for (const auto& [label, field] : family.labels) {
+            if (!label) continue;
+            labels += std::string(",") + label + "=\"" + label_value(f.text(field)) + "\"";
+        }
+        out.sample(family.name, labels, 1);
     }
+}
+
+void workflow_state_family(Exposition& out, const std::vector<StatusFields>& workflows) {
     out.family("veltrona_workflow_state", "gauge", "1 for the state the workflow is in, 0 for the others.");
     for (const StatusFields& fields : workflows) {
         const StatusFigures f{fields};
@@ -167,22 +195,6 @@ void info_families(Exposition& out, const std::vector<StatusFields>& workflows) 
             out.sample("veltrona_workflow_state", workflow_labels(f) + ",state=\"" + label_value(name) + "\"",
                        f.text("state") == name ? 1 : 0);
         }
-    }
-    out.family("veltrona_video_info", "gauge", "The video as sent; always 1.");
-    for (const StatusFields& fields : workflows) {
-        const StatusFigures f{fields};
-        if (f.text("video.codec").empty()) continue;
-        out.sample("veltrona_video_info",
-                   workflow_labels(f) + ",codec=\"" + label_value(f.text("video.codec")) + "\",profile=\"" +
-                       label_value(f.text("video.profile")) + "\",level=\"" + label_value(f.text("video.level")) + "\"",
-                   1);
-    }
-    out.family("veltrona_audio_info", "gauge", "The audio as sent; always 1.");
-    for (const StatusFields& fields : workflows) {
-        const StatusFigures f{fields};
-        if (f.text("audio.codec").empty()) continue;
-        out.sample("veltrona_audio_info", workflow_labels(f) + ",codec=\"" + label_value(f.text("audio.codec")) + "\"",
-                   1);
     }
 }
 
@@ -459,7 +471,8 @@ std::string prometheus_text(const std::vector<StatusFields>& workflows, const st
     Exposition out;
     out.family("veltrona_build_info", "gauge", "The program's version; always 1.");
     out.sample("veltrona_build_info", "version=\"" + label_value(version) + "\"", 1);
-    info_families(out, workflows);
+    for (const InfoFamily& family : INFO_FAMILIES) info_family(out, family, workflows);
+    workflow_state_family(out, workflows);
     for (const Family& family : WORKFLOW_FAMILIES) workflow_family(out, family, workflows);
     output_info_families(out, workflows);
     for (const Family& family : OUTPUT_FAMILIES) output_family(out, family, workflows);
