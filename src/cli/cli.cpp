@@ -201,14 +201,6 @@ int command_check(AppContext& app, const std::vector<std::string>& args) {
 
 // ---- status ----
 
-std::string megabits(double bits_per_second) {
-    return string_printf("%.2f Mb/s", bits_per_second / 1e6);
-}
-
-std::string seconds_text(double ms) {
-    return string_printf("%.1f s", ms / 1000);
-}
-
 std::string duration_text(double ms) {
     const auto total = static_cast<uint64_t>(ms / 1000);
     if (total >= 3600)
@@ -216,13 +208,9 @@ std::string duration_text(double ms) {
     return string_printf("%llum%02llus", (unsigned long long)(total / 60), (unsigned long long)(total % 60));
 }
 
-std::string megabytes(double bytes) {
-    return string_printf("%.1f MB", bytes / 1e6);
-}
-
 void print_source(const StatusFigures& f) {
     std::printf("  source: %s, %s segments, %s failed, last %s, behind the live edge %s, %s retries\n",
-                megabits(f.number("source.bitrate_bps")).c_str(), f.text("source.segments").c_str(),
+                megabits_text(f.number("source.bitrate_bps")).c_str(), f.text("source.segments").c_str(),
                 f.text("source.segment_failures").c_str(),
                 f.known("source.last_segment_age_ms")
                     ? (seconds_text(f.number("source.last_segment_age_ms")) + " ago").c_str()
@@ -258,10 +246,10 @@ void print_outputs(const StatusFigures& f) {
         std::printf(
             "  output %zu: %s %s, %s, %s sent, %s, %s reconnects, queue %s messages %s ms (peak %s ms),"
             " lateness p50 %s ms p99 %s ms\n",
-            n, f.text(at + "state").c_str(), f.text(at + "url").c_str(), megabits(f.number(at + "bitrate_bps")).c_str(),
-            megabytes(f.number(at + "bytes")).c_str(), up.c_str(), f.text(at + "reconnects").c_str(),
-            f.text(at + "queue_messages").c_str(), f.text(at + "queue_ms").c_str(),
-            f.text(at + "queue_peak_ms").c_str(),
+            n, f.text(at + "state").c_str(), f.text(at + "url").c_str(),
+            megabits_text(f.number(at + "bitrate_bps")).c_str(), megabytes_text(f.number(at + "bytes")).c_str(),
+            up.c_str(), f.text(at + "reconnects").c_str(), f.text(at + "queue_messages").c_str(),
+            f.text(at + "queue_ms").c_str(), f.text(at + "queue_peak_ms").c_str(),
             f.known(at + "lateness_p50_ms") ? f.text(at + "lateness_p50_ms").c_str() : "-",
             f.known(at + "lateness_p99_ms") ? f.text(at + "lateness_p99_ms").c_str() : "-");
         if (!f.text(at + "last_error").empty()) std::printf("    last error: %s\n", f.text(at + "last_error").c_str());
@@ -280,7 +268,7 @@ void print_figures(const StatusFields& fields) {
     print_outputs(f);
     if (!f.text("recording.file").empty()) {
         std::printf("  recording: %s, %s, %s write failures\n", f.text("recording.file").c_str(),
-                    megabytes(f.number("recording.bytes")).c_str(), f.text("recording.write_failures").c_str());
+                    megabytes_text(f.number("recording.bytes")).c_str(), f.text("recording.write_failures").c_str());
     }
     if (!f.text("encoder.name").empty()) {
         std::printf("  encoder: %s, %s frames, %.2f ms per frame\n", f.text("encoder.name").c_str(),
@@ -406,8 +394,9 @@ void print_stats_line(Workflow& workflow) {
     print_time();
     std::printf(
         "#%u %s in %s out %s outputs %zu/%zu up, %sx%s %.2f fps, key %s, behind %s, queue %.0f ms, late p99 %s\n",
-        workflow.id, f.text("state").c_str(), megabits(f.number("source.bitrate_bps")).c_str(), megabits(out).c_str(),
-        up, count, f.text("video.width").c_str(), f.text("video.height").c_str(), f.number("video.frame_rate"),
+        workflow.id, f.text("state").c_str(), megabits_text(f.number("source.bitrate_bps")).c_str(),
+        megabits_text(out).c_str(), up, count, f.text("video.width").c_str(), f.text("video.height").c_str(),
+        f.number("video.frame_rate"),
         f.known("video.key_interval_ms") ? seconds_text(f.number("video.key_interval_ms")).c_str() : "-",
         f.known("source.latency_ms") ? seconds_text(f.number("source.latency_ms")).c_str() : "-", queue,
         late >= 0 ? string_printf("%.0f ms", late).c_str() : "-");

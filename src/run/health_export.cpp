@@ -356,14 +356,6 @@ std::string warning(const std::string& text) {
     return " <strong class=\"bad\">WARNING: " + html(text) + "</strong>";
 }
 
-std::string megabits(double bits_per_second) {
-    return string_printf("%.2f Mb/s", bits_per_second / 1e6);
-}
-
-std::string seconds(double ms) {
-    return string_printf("%.1f s", ms / 1000);
-}
-
 std::string duration(double ms) {
     return clock_duration_text(static_cast<uint64_t>(ms / 1000));
 }
@@ -377,11 +369,12 @@ void figure_row(std::string& out, const char* head, const std::string& cells) {
 void source_row(std::string& out, const StatusFigures& f) {
     if (f.number("source.segments") <= 0) return;  // a file loop has no source to watch
     std::string cells =
-        html(megabits(f.number("source.bitrate_bps")) + ", " + f.text("source.segments") + " segments, " +
+        html(megabits_text(f.number("source.bitrate_bps")) + ", " + f.text("source.segments") + " segments, " +
              f.text("source.segment_failures") + " failed, " + f.text("source.retries") + " retries");
-    if (f.known("source.latency_ms")) cells += html(", " + seconds(f.number("source.latency_ms")) + " behind live");
+    if (f.known("source.latency_ms"))
+        cells += html(", " + seconds_text(f.number("source.latency_ms")) + " behind live");
     if (f.number("source.last_segment_age_ms") > HEALTH_QUIET_WARN_MS)
-        cells += warning("no data for " + seconds(f.number("source.last_segment_age_ms")));
+        cells += warning("no data for " + seconds_text(f.number("source.last_segment_age_ms")));
     figure_row(out, "Source", cells);
 }
 
@@ -391,9 +384,9 @@ void media_rows(std::string& out, const StatusFigures& f) {
                                  ", " + f.text("video.width") + "x" + f.text("video.height") +
                                  string_printf(", %.2f fps", f.number("video.frame_rate")));
         if (f.known("video.key_interval_ms"))
-            cells += html(", key frames every " + seconds(f.number("video.key_interval_ms")));
+            cells += html(", key frames every " + seconds_text(f.number("video.key_interval_ms")));
         if (f.number("video.key_interval_longest_ms") > HEALTH_KEY_WARN_MS)
-            cells += warning("key frames " + seconds(f.number("video.key_interval_longest_ms")) + " apart");
+            cells += warning("key frames " + seconds_text(f.number("video.key_interval_longest_ms")) + " apart");
         figure_row(out, "Video", cells);
     }
     if (!f.text("audio.codec").empty()) {
@@ -404,9 +397,8 @@ void media_rows(std::string& out, const StatusFigures& f) {
     if (!f.text("recording.file").empty()) {
         // Its name only: the page may be read from other machines, which the folders are none of.
         figure_row(out, "Recording",
-                   html(path_file_name(f.text("recording.file")) +
-                        string_printf(", %.1f MB, ", f.number("recording.bytes") / 1e6) +
-                        f.text("recording.write_failures") + " write failures"));
+                   html(path_file_name(f.text("recording.file")) + ", " + megabytes_text(f.number("recording.bytes")) +
+                        ", " + f.text("recording.write_failures") + " write failures"));
     }
     if (!f.text("encoder.name").empty()) {
         figure_row(out, "Encoder",
@@ -427,8 +419,8 @@ void output_rows(std::string& out, const StatusFigures& f) {
         std::string late = f.known(at + "lateness_p99_ms") ? f.text(at + "lateness_p99_ms") + " ms" : "-";
         std::string row = "<tr><td>" + std::to_string(n) + "</td><td>" + html(f.text(at + "url")) +
                           "</td><td class=\"" + state_class(state) + "\">" + html(state) + "</td><td>" +
-                          html(megabits(f.number(at + "bitrate_bps"))) +
-                          string_printf(", %.1f MB", f.number(at + "bytes") / 1e6) + "</td><td>";
+                          html(megabits_text(f.number(at + "bitrate_bps"))) + ", " +
+                          megabytes_text(f.number(at + "bytes")) + "</td><td>";
         row += f.known(at + "connected_for_ms") ? duration(f.number(at + "connected_for_ms")) : "-";
         row += "</td><td>" + html(f.text(at + "reconnects")) + "</td><td>" + html(f.text(at + "queue_ms")) +
                " ms</td><td>" + html(late);

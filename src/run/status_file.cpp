@@ -181,6 +181,18 @@ bool StatusFigures::known(const std::string& key) const {
     return !text(key).empty() && number(key) >= 0;
 }
 
+std::string megabits_text(double bits_per_second) {
+    return string_printf("%.2f Mb/s", bits_per_second / 1e6);
+}
+
+std::string seconds_text(double ms) {
+    return string_printf("%.1f s", ms / 1000);
+}
+
+std::string megabytes_text(double bytes) {
+    return string_printf("%.1f MB", bytes / 1e6);
+}
+
 std::vector<size_t> status_output_numbers(const StatusFields& fields) {
     std::vector<size_t> numbers;
     constexpr std::string_view PREFIX = "output.", SUFFIX = ".state";

@@ -56,6 +56,12 @@ struct StatusFigures {
     [[nodiscard]] bool known(const std::string& key) const;     // present and not negative (-1 is unknown)
 };
 
+// A figure as the status command and the status page write it: "2.51 Mb/s"
+// from bits per second, "2.0 s" from milliseconds, "1.2 MB" from bytes.
+[[nodiscard]] std::string megabits_text(double bits_per_second);
+[[nodiscard]] std::string seconds_text(double ms);
+[[nodiscard]] std::string megabytes_text(double bytes);
+
 // The numbers of the outputs the fields describe, ascending. They are the
 // outputs' places among the stored ones, so a disabled output leaves a gap.
 [[nodiscard]] std::vector<size_t> status_output_numbers(const StatusFields& fields);
